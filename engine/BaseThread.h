@@ -1,0 +1,67 @@
+#pragma once
+// A worker thread that hands text and calls to the main (window) thread and waits for
+// them, honours a stop request, and ends with a notification run on the main thread.
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace trawlex {
+
+// How a worker reaches the main thread. The window implements it with the toolkit's
+// blocking queued call; tests with a queue that the test's thread pumps; the headless
+// mode by running calls under a lock.
+class IMainThreadInvoker {
+ public:
+  virtual ~IMainThreadInvoker() = default;
+  // Runs `fn` on the main thread; returns once it has returned.
+  virtual void InvokeAndWait(const std::function<void()>& fn) = 0;
+  // Queues `fn` for the main thread and returns at once.
+  virtual void Post(std::function<void()> fn) = 0;
+};
+
+using TTextHandler = std::function<void(const std::string&)>;
+
+class TBaseThread {
+ public:
+  explicit TBaseThread(IMainThreadInvoker& invoker) : Invoker(invoker) {}
+  // Waits for the run to end; request a stop first when it should end early.
+  virtual ~TBaseThread();
+  TBaseThread(const TBaseThread&) = delete;
+  TBaseThread& operator=(const TBaseThread&) = delete;
+
+  // Called on the main thread after the run has ended, whether it finished or stopped.
+  std::function<void(TBaseThread&)> OnTerminate;
+  // Delete the object right after the end notification has run.
+  bool FreeOnTerminate = false;
+
+  void Start();
+  // Asks the run to stop; it only sets the flag that the worker checks.
+  void Terminate() { FTerminated.store(true, std::memory_order_relaxed); }
+  bool Terminated() const { return FTerminated.load(std::memory_order_relaxed); }
+  // The message of an error that escaped Execute and ended the run, or empty.
+  const std::string& FatalError() const { return FFatalError; }
+  // Blocks until the worker has left Execute (not for the end notification).
+  void WaitFor();
+
+ protected:
+  virtual void Execute() = 0;
+  // Runs `fn` on the main thread while the worker waits.
+  void Synchronize(const std::function<void()>& fn) { Invoker.InvokeAndWait(fn); }
+  // Hands `text` to `handler` on the main thread and waits; dropped after a stop request.
+  void SyncMessage(const std::string& text, const TTextHandler& handler);
+  virtual void DoTerminate();
+
+  std::string SyncText;
+  TTextHandler SyncHandler;
+
+ private:
+  void Run();
+
+  IMainThreadInvoker& Invoker;
+  std::atomic<bool> FTerminated{false};
+  std::string FFatalError;  // written by the worker before the end notification is posted
+  std::thread Thread;
+};
+
+}  // namespace trawlex

@@ -1,0 +1,80 @@
+#include "engine/CharReader.h"
+
+#include <cstring>
+#include <new>
+
+#include "engine/Errors.h"
+#include "platform/Platform.h"
+
+namespace trawlex {
+
+unsigned char* TCharReader::Reserve(size_t size) {
+  const size_t need = size + Padding;
+  if (need > FCapacity || FCapacity > 4 * need + (size_t{64} << 20)) {
+    // Grow with some slack so a run of slightly larger files does not reallocate each
+    // time; shrink again after a very large file.
+    const size_t cap = need + need / 4;
+    FData.reset();
+    FCapacity = 0;
+    FData.reset(new unsigned char[cap]);
+    FCapacity = cap;
+  }
+  return FData.get();
+}
+
+void TCharReader::Load(const std::string& fileName) {
+  FileName = fileName;
+  TReadOnlyFile file;
+  std::string error;
+  if (!file.Open(fileName, error)) throw ETrawlexError(Fmt("Cannot open file \"%s\". %s", fileName, error));
+  if (file.Size() >= MaxFileSize)
+    throw ETrawlexError("The file is 2 GiB or larger, which is more than a search can read");
+  const auto size = static_cast<size_t>(file.Size());
+  unsigned char* data;
+  try {
+    data = Reserve(size);
+  } catch (const std::bad_alloc&) {
+    FSize = 0;
+    throw ETrawlexError("Out of memory");
+  }
+  const int64_t got = file.ReadFull(data, size, error);
+  if (got < 0) {
+    FSize = 0;
+    throw ETrawlexError(Fmt("Cannot read file \"%s\". %s", fileName, error));
+  }
+  // A file that shrank while being read keeps zero bytes where nothing arrived.
+  std::memset(data + got, 0, size - static_cast<size_t>(got) + Padding);
+  FSize = static_cast<int32_t>(size);
+}
+
+void TCharReader::LoadFromBytes(std::string_view bytes, const std::string& fileName) {
+  FileName = fileName;
+  if (static_cast<int64_t>(bytes.size()) >= MaxFileSize)
+    throw ETrawlexError("The file is 2 GiB or larger, which is more than a search can read");
+  unsigned char* data = Reserve(bytes.size());
+  if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
+  std::memset(data + bytes.size(), 0, Padding);
+  FSize = static_cast<int32_t>(bytes.size());
+}
+
+std::string_view TCharReader::TempPtr(int64_t start, int64_t length) const {
+  const int64_t last = start + length - 1;
+  if (!IsValidPos(start) || !IsValidPos(last) || length < 0)
+    throw ETrawlexError(Fmt("TCharReader.TempPtr: Invalid read of %s Filesize %d; required %d", FileName, FSize, last));
+  return std::string_view(reinterpret_cast<const char*>(FData.get()) + start, static_cast<size_t>(length));
+}
+
+std::string TCharReader::ReadLine(int64_t start) const {
+  if (start < 0) return {};
+  int64_t p = start;
+  while (p < FSize && FData[static_cast<size_t>(p)] != 13 && FData[static_cast<size_t>(p)] != 10) ++p;
+  if (p - start <= 0) return {};
+  return std::string(TempPtr(start, p - start));
+}
+
+void TCharReader::WriteRange(int64_t start, int64_t length, IByteSink& out) const {
+  const std::string_view bytes = TempPtr(start, length);
+  out.Write(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+}  // namespace trawlex

@@ -1,0 +1,60 @@
+#pragma once
+// Random access to the bytes of one file, read whole into memory in one step. Bytes are
+// bytes: no character set, no byte-order mark, a zero byte is ordinary.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace trawlex {
+
+// Where WriteRange copies bytes to. Write throws ETrawlexError when the bytes could not
+// all be written.
+class IByteSink {
+ public:
+  virtual ~IByteSink() = default;
+  virtual void Write(const unsigned char* data, size_t count) = 0;
+};
+
+class TCharReader {
+ public:
+  // Zero bytes kept after the data, so a scan may look a few bytes past the end.
+  static constexpr size_t Padding = 64;
+  // Files from this size on do not fit the 32-bit sizes and offsets of the results.
+  static constexpr int64_t MaxFileSize = int64_t{1} << 31;
+
+  TCharReader() = default;
+  virtual ~TCharReader() = default;
+  TCharReader(const TCharReader&) = delete;
+  TCharReader& operator=(const TCharReader&) = delete;
+
+  std::string FileName;
+
+  int32_t Size() const { return FSize; }
+  const unsigned char* Data() const { return FData.get(); }
+
+  // Reads the file whole. Fails with "Cannot open file "%s". %s" when it cannot be
+  // opened (or is not a regular file); the previous content then stays.
+  void Load(const std::string& fileName);
+  // Uses the given bytes as the content, as if a file held them.
+  void LoadFromBytes(std::string_view bytes, const std::string& fileName = {});
+
+  bool IsValidPos(int64_t pos) const { return pos >= 0 && pos < FSize; }
+  virtual unsigned char GetChar(int32_t pos) const { return FData[static_cast<size_t>(pos)]; }
+  unsigned char GetCharSafe(int64_t pos) const { return IsValidPos(pos) ? FData[static_cast<size_t>(pos)] : 0; }
+  // A view of `length` bytes at `start`; both ends must be valid positions.
+  std::string_view TempPtr(int64_t start, int64_t length) const;
+  // The bytes from `start` up to the next CR or LF or the end, without the break.
+  std::string ReadLine(int64_t start) const;
+  void WriteRange(int64_t start, int64_t length, IByteSink& out) const;
+
+ private:
+  unsigned char* Reserve(size_t size);
+
+  std::unique_ptr<unsigned char[]> FData;
+  size_t FCapacity = 0;
+  int32_t FSize = 0;
+};
+
+}  // namespace trawlex

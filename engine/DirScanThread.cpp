@@ -1,0 +1,85 @@
+#include "engine/DirScanThread.h"
+
+#include <algorithm>
+
+#include "engine/SearchParams.h"
+#include "engine/TextUtils.h"
+#include "platform/Wildcard.h"
+
+namespace trawlex {
+
+int CompareCandidatePaths(std::string_view a, std::string_view b) {
+  const int c = CompareTextAscii(a, b);
+  return c != 0 ? c : CompareBytes(a, b);
+}
+
+TDirScanThread& TDirScanThread::SetParams(TDirScanParams* params) {
+  Params = params;
+  return *this;
+}
+
+void TDirScanThread::ReportStatus(const std::string& text) {
+  if (OnStatus) SyncMessage(text, OnStatus);
+}
+
+void TDirScanThread::ReportError(const std::string& text) {
+  if (OnError) SyncMessage(text, OnError);
+}
+
+void TDirScanThread::ScanAndProcess(const std::string& baseDir) {
+  TCandidateList found;
+  FoundFiles = &found;
+  struct TReset {
+    TCandidateList*& Ptr;
+    ~TReset() { Ptr = nullptr; }
+  } reset{FoundFiles};
+
+  ScanDir(baseDir);
+  // Each directory contributes its own names once, so the list only needs sorting; the
+  // order is the same as inserting every path at its binary-search position.
+  std::sort(found.begin(), found.end(), [this](const auto& a, const auto& b) {
+    return CompareCandidatePaths(GetItemName(*a), GetItemName(*b)) < 0;
+  });
+  found.erase(std::unique(found.begin(), found.end(),
+                          [this](const auto& a, const auto& b) { return GetItemName(*a) == GetItemName(*b); }),
+              found.end());
+  FFilesFound.store(static_cast<int32_t>(found.size()), std::memory_order_relaxed);
+  ReportStatus("Processing files");
+  ProcessFiles(found);
+}
+
+static bool NeedsCanonicalForm(const std::string& path) {
+  return path.find("/.") != std::string::npos || path.find("//") != std::string::npos;
+}
+
+void TDirScanThread::ScanDir(const std::string& dir) {
+  ReportStatus("Reading dir " + dir);
+  std::vector<TDirName> names;
+  ListDirectory(dir, names);  // a directory that cannot be read yields nothing
+
+  // Entries matching each pattern in turn, each entry taken once (by the first pattern).
+  std::vector<bool> taken(names.size(), false);
+  for (const std::string& pattern : Params->FilePatterns) {
+    for (size_t i = 0; i < names.size(); ++i) {
+      const TDirName& e = names[i];
+      if (taken[i] || e.Kind != TEntryKind::File || IsHiddenName(e.Name) || !MatchesWildcard(e.Name, pattern)) continue;
+      if (Terminated()) return;
+      taken[i] = true;
+      std::string path = PathJoin(dir, e.Name);
+      if (NeedsCanonicalForm(path)) path = CanonicalPath(path);
+      TFileInfo info;
+      // A file that vanished since the listing still becomes a candidate: reading it
+      // then reports why it could not be searched, instead of it silently missing.
+      GetFileInfo(path, info);
+      FoundFiles->push_back(CreateItem(path, info));
+    }
+  }
+
+  if (!Params->IncludeSubdirs) return;
+  for (const TDirName& e : names) {
+    if (Terminated()) return;
+    if (e.Kind == TEntryKind::Directory && e.Name[0] != '.') ScanDir(PathJoin(dir, e.Name));
+  }
+}
+
+}  // namespace trawlex

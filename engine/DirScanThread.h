@@ -1,0 +1,56 @@
+#pragma once
+// A worker that collects the candidate files of a directory tree: per directory the
+// entries matching each pattern (hidden entries and everything but regular files left
+// out), then its subdirectories depth first. The candidates end up in ascending path
+// order, compared without regard to ASCII letter case; two names that differ only in
+// case are two files here and both stay, their exact bytes breaking the tie.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/BaseThread.h"
+#include "engine/SearchResult.h"
+#include "platform/Platform.h"
+
+namespace trawlex {
+
+class TDirScanParams;
+
+using TCandidateList = std::vector<std::unique_ptr<TSearchResult>>;
+
+// The candidate order: ASCII letters folded, then the exact bytes.
+int CompareCandidatePaths(std::string_view a, std::string_view b);
+
+class TDirScanThread : public TBaseThread {
+ public:
+  using TBaseThread::TBaseThread;
+
+  TDirScanParams* Params = nullptr;
+  TTextHandler OnStatus;
+  TTextHandler OnError;
+  // Candidates collected; set when the scan ends, 0 before.
+  int32_t FilesFound() const { return FFilesFound.load(std::memory_order_relaxed); }
+
+  virtual TDirScanThread& SetParams(TDirScanParams* params);
+
+ protected:
+  virtual std::unique_ptr<TSearchResult> CreateItem(const std::string& path, const TFileInfo& entry) = 0;
+  virtual const std::string& GetItemName(const TSearchResult& item) const = 0;
+  // May take items out of the list (leaving null); what is left is freed afterwards.
+  virtual void ProcessFiles(TCandidateList& files) = 0;
+
+  void ReportStatus(const std::string& text);
+  void ReportError(const std::string& text);
+  void ScanAndProcess(const std::string& baseDir);
+
+  std::atomic<int32_t> FFilesFound{0};
+
+ private:
+  void ScanDir(const std::string& dir);
+
+  TCandidateList* FoundFiles = nullptr;  // exists only during ScanAndProcess
+};
+
+}  // namespace trawlex

@@ -1,0 +1,54 @@
+#pragma once
+// The drawing surface that result items draw on and measure with. The window wraps a
+// painter and its font metrics; tests record the calls.
+#include <cstdint>
+#include <string_view>
+
+namespace trawlex {
+
+struct TColor {
+  enum class TKind : uint8_t { Rgb, System };
+  TKind Kind = TKind::Rgb;
+  uint32_t Value = 0;  // 0xRRGGBB, or the system colour's number
+
+  static constexpr TColor Rgb(uint8_t r, uint8_t g, uint8_t b) {
+    return TColor{TKind::Rgb, (uint32_t(r) << 16) | (uint32_t(g) << 8) | b};
+  }
+  static constexpr TColor System(uint32_t n) { return TColor{TKind::System, n}; }
+  friend constexpr bool operator==(TColor a, TColor b) { return a.Kind == b.Kind && a.Value == b.Value; }
+};
+
+// The system colours the items use, numbered as the desktop platform numbers them.
+namespace SysColor {
+constexpr TColor ScrollBar = TColor::System(0);
+constexpr TColor Window = TColor::System(5);
+constexpr TColor WindowText = TColor::System(8);
+constexpr TColor Highlight = TColor::System(13);
+constexpr TColor HighlightText = TColor::System(14);
+constexpr TColor GrayText = TColor::System(17);
+}  // namespace SysColor
+
+struct TRect {
+  int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
+};
+
+using TFontStyles = uint8_t;
+constexpr TFontStyles fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8;
+
+// Owner-draw state bits.
+using TDrawState = uint32_t;
+constexpr TDrawState odSelected = 1, odFocused = 16;
+
+class IDrawSurface {
+ public:
+  virtual ~IDrawSurface() = default;
+  virtual void FillRect(const TRect& rect, TColor color) = 0;
+  virtual void SetFontColor(TColor color) = 0;
+  virtual TFontStyles GetFontStyle() const = 0;
+  virtual void SetFontStyle(TFontStyles style) = 0;
+  virtual int32_t TextWidth(std::string_view text) = 0;
+  // Draws text with its top-left corner at (x, y).
+  virtual void TextOut(int32_t x, int32_t y, std::string_view text) = 0;
+};
+
+}  // namespace trawlex

@@ -1,0 +1,52 @@
+#pragma once
+// Finds the target of a search in one file: loads it whole, scans a range of bytes once
+// from left to right, splits it into lines (CR, LF and CR LF each end one line) and
+// records every line with finds as a line item under the file item, with the 1-based
+// columns of its finds. Case folding and word bytes are ASCII only.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "engine/CharReader.h"
+
+namespace trawlex {
+
+class TSearchParams;
+class TSearchFile;
+class TSearchLine;
+
+class TRangeProcessor {
+ public:
+  explicit TRangeProcessor(TSearchParams* params) : Params(params) {}
+
+  TCharReader Reader;
+  TSearchParams* Params;
+  std::function<void()> OnNewFindLine;            // a find is about to open a new line item
+  std::function<void(TSearchLine*)> OnLineCreated;  // a line item was created and filled
+  int32_t LineNo = 0;
+  std::string FileName;
+  bool AllLines = false;
+  int32_t Size = 0;
+  TSearchFile* File = nullptr;
+
+  void SetFileName(const std::string& path);
+  void SetFile(TSearchFile* file);
+  // Loads bytes held in memory instead of a file (the preview and tests use it).
+  void SetBytes(std::string_view bytes, const std::string& path = {});
+  // Scans first..last (clamped to the data); returns the number of finds starting there.
+  int32_t Process(int32_t first, int32_t last);
+
+  // Line navigation over the loaded data; an invalid position reads as byte 0.
+  bool IsLineBreak(int32_t p) const;
+  bool IsCRLF(int32_t p) const;
+  int32_t GetLineEnd(int32_t p) const;
+  int32_t GetLineStart(int32_t p) const;
+  int32_t GetPrevLineStart(int32_t p) const;
+  int32_t GetNextLineStart(int32_t p) const;
+};
+
+inline bool IsWordByte(unsigned char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+}
+
+}  // namespace trawlex

@@ -1,0 +1,101 @@
+#include "engine/SearchParams.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/TextUtils.h"
+#include "platform/Platform.h"
+
+namespace trawlex {
+
+std::vector<std::string> TDirScanParams::GetDescription() const {
+  return {
+      "Base directory: " + BaseDir,
+      std::string("Include subdirectories: ") + (IncludeSubdirs ? "Yes" : "No"),
+      "File names: " + StringsToText(FilePatterns),
+  };
+}
+
+bool BytesEqualExact(const unsigned char* a, const unsigned char* b, size_t n) { return std::memcmp(a, b, n) == 0; }
+
+bool BytesEqualIgnoreCase(const unsigned char* a, const unsigned char* b, size_t n) {
+  for (size_t i = 0; i < n; ++i)
+    if (UpperByte(a[i]) != UpperByte(b[i])) return false;
+  return true;
+}
+
+std::vector<int32_t> FindAllPositions(const std::string& target, const std::string& text, bool caseSensitive) {
+  std::vector<int32_t> positions;
+  if (target.size() >= text.size()) return positions;
+  const std::string t = caseSensitive ? target : UpperAscii(target);
+  const std::string s = caseSensitive ? text : UpperAscii(text);
+  for (size_t p = s.find(t); p != std::string::npos; p = s.find(t, p + 1)) positions.push_back(static_cast<int32_t>(p + 1));
+  return positions;
+}
+
+bool ContainsTarget(const std::string& target, const std::string& exclude, bool caseSensitive) {
+  return !FindAllPositions(target, exclude, caseSensitive).empty();
+}
+
+TSearchParams::TSearchParams() : SearchTime(NowLocal()) {}
+
+TSearchParams::~TSearchParams() = default;
+
+void TSearchParams::SetTarget(const std::string& target) {
+  FTarget = target;
+  UpdateExcludePositions();
+}
+
+void TSearchParams::SetExclude(const std::string& exclude) {
+  FExclude = exclude;
+  UpdateExcludePositions();
+}
+
+void TSearchParams::SetCaseSensitive(bool caseSensitive) {
+  FCaseSensitive = caseSensitive;
+  FExcludeCompare = caseSensitive ? &BytesEqualExact : &BytesEqualIgnoreCase;
+  UpdateExcludePositions();
+}
+
+void TSearchParams::UpdateExcludePositions() { FExcludePositions = FindAllPositions(FTarget, FExclude, FCaseSensitive); }
+
+void TSearchParams::SetCanvas(IDrawSurface* canvas) {
+  FCanvas = canvas;
+  UpdateLineNoWidth();
+}
+
+void TSearchParams::SetLineNoDigits(int32_t n) {
+  std::lock_guard lock(FWidthLock);
+  if (n == FLineNoDigits.load(std::memory_order_relaxed)) return;
+  FLineNoDigits.store(n, std::memory_order_relaxed);
+  ComputeLineNoWidth();
+}
+
+void TSearchParams::UpdateLineNoWidth() {
+  const int32_t colon = FCanvas ? FCanvas->TextWidth(": ") : 0;
+  const int32_t zero = FCanvas ? FCanvas->TextWidth("0") : 0;
+  std::lock_guard lock(FWidthLock);
+  FColonWidth = colon;
+  FZeroWidth = zero;
+  ComputeLineNoWidth();
+}
+
+void TSearchParams::ComputeLineNoWidth() {
+  FLineNoWidth.store(FColonWidth + FLineNoDigits.load(std::memory_order_relaxed) * FZeroWidth, std::memory_order_relaxed);
+}
+
+void TSearchParams::SortResults(TFileCompare compare) {
+  std::stable_sort(Results.begin(), Results.end(),
+                   [compare](const auto& a, const auto& b) { return compare(*a, *b) < 0; });
+}
+
+std::vector<std::string> TSearchParams::GetDescription() const {
+  std::vector<std::string> lines = TDirScanParams::GetDescription();
+  lines.push_back("Target: " + FTarget);
+  if (HasExclude()) lines.push_back("Exclude String: " + FExclude);
+  lines.push_back(std::string("Whole word: ") + (WholeWord ? "Yes" : "No"));
+  lines.push_back(std::string("Case senstive: ") + (FCaseSensitive ? "Yes" : "No"));
+  return lines;
+}
+
+}  // namespace trawlex

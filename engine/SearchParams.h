@@ -1,0 +1,103 @@
+#pragma once
+// The record of one search: what to look for and where, the display settings of the
+// result list, and the owner of the results once the search has run.
+//
+// Threads: the window fills the record before the worker starts and leaves it alone
+// while the worker runs. The worker reads the inputs, appends to Results and raises the
+// line-number digits; LineNoDigits/LineNoWidth are atomics and the widths they are built
+// from are measured on the main thread and cached, so the worker never touches the
+// window's surface.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/DrawSurface.h"
+#include "engine/SearchResult.h"
+#include "platform/DateTime.h"
+
+namespace trawlex {
+
+class TDirScanParams {
+ public:
+  TDirScanParams() = default;
+  virtual ~TDirScanParams() = default;
+  TDirScanParams(const TDirScanParams&) = delete;
+  TDirScanParams& operator=(const TDirScanParams&) = delete;
+
+  std::string BaseDir;
+  std::vector<std::string> FilePatterns;
+  bool IncludeSubdirs = false;
+
+  void SetFilePatterns(const std::vector<std::string>& patterns) { FilePatterns = patterns; }
+  virtual std::vector<std::string> GetDescription() const;
+};
+
+// Equality of `n` bytes under the search's case rule.
+using TBytesEqual = bool (*)(const unsigned char* a, const unsigned char* b, size_t n);
+bool BytesEqualExact(const unsigned char* a, const unsigned char* b, size_t n);
+bool BytesEqualIgnoreCase(const unsigned char* a, const unsigned char* b, size_t n);
+
+// Every 1-based position at which `target` occurs in `text`, overlaps included; empty
+// when the target is not shorter than the text.
+std::vector<int32_t> FindAllPositions(const std::string& target, const std::string& text, bool caseSensitive);
+// Whether this exclude text would take effect for this target.
+bool ContainsTarget(const std::string& target, const std::string& exclude, bool caseSensitive);
+
+class TSearchParams : public TDirScanParams {
+ public:
+  TSearchParams();
+  ~TSearchParams() override;
+
+  bool WholeWord = false;
+  uint8_t SortKey = 0;  // 0 full name, 1 size, 2 time, 3 finds
+  bool Descending = false;
+  TItemList* ListItems = nullptr;  // the window's shown list; not owned
+  TDateTime SearchTime;
+
+  const std::string& Target() const { return FTarget; }
+  const std::string& Exclude() const { return FExclude; }
+  bool CaseSensitive() const { return FCaseSensitive; }
+  bool HasExclude() const { return !FExcludePositions.empty(); }
+  const std::vector<int32_t>& ExcludePositions() const { return FExcludePositions; }
+  TBytesEqual ExcludeCompare() const { return FExcludeCompare; }
+  IDrawSurface* Canvas() const { return FCanvas; }
+  int32_t LineNoDigits() const { return FLineNoDigits.load(std::memory_order_relaxed); }
+  int32_t LineNoWidth() const { return FLineNoWidth.load(std::memory_order_relaxed); }
+
+  void SetTarget(const std::string& target);
+  void SetExclude(const std::string& exclude);
+  void SetCaseSensitive(bool caseSensitive);
+  // Main thread: stores the measuring surface and measures the line-number column.
+  void SetCanvas(IDrawSurface* canvas);
+  // Any thread: raises or sets the digit count; re-measures only on a change.
+  void SetLineNoDigits(int32_t n);
+  // Main thread: re-measures ": " and "0" on the surface (after a font change).
+  void UpdateLineNoWidth();
+  void UpdateExcludePositions();
+
+  int32_t GetResultCount() const { return static_cast<int32_t>(Results.size()); }
+  TSearchFile* GetResult(int32_t index) const { return Results.at(static_cast<size_t>(index)).get(); }
+  void AddResult(std::unique_ptr<TSearchFile> file) { Results.push_back(std::move(file)); }
+  void SortResults(TFileCompare compare);
+
+  std::vector<std::string> GetDescription() const override;
+
+ private:
+  void ComputeLineNoWidth();  // with FWidthLock held
+
+  std::string FTarget, FExclude;
+  bool FCaseSensitive = false;
+  TBytesEqual FExcludeCompare = &BytesEqualIgnoreCase;
+  std::vector<int32_t> FExcludePositions;
+  IDrawSurface* FCanvas = nullptr;
+  std::mutex FWidthLock;  // guards the two cached widths and digit changes
+  int32_t FColonWidth = 0, FZeroWidth = 0;
+  std::atomic<int32_t> FLineNoDigits{1};
+  std::atomic<int32_t> FLineNoWidth{0};
+  std::vector<std::unique_ptr<TSearchFile>> Results;
+};
+
+}  // namespace trawlex

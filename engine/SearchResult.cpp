@@ -1,0 +1,337 @@
+#include "engine/SearchResult.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "engine/Errors.h"
+#include "engine/SearchParams.h"
+#include "engine/TabSettings.h"
+#include "engine/TextUtils.h"
+
+namespace trawlex {
+
+namespace {
+
+// The pieces of a line text that a position array cuts out: even ones plain, odd ones finds.
+struct TSegmentBounds {
+  int32_t Begin, End;  // 0-based byte offsets into Text, End exclusive
+};
+
+TSegmentBounds SegmentBounds(const std::string& text, const std::vector<int32_t>& pos, int32_t i) {
+  const auto len = static_cast<int32_t>(text.size());
+  auto clampCol = [len](int32_t col) { return std::clamp(std::abs(col) - 1, 0, len); };
+  const int32_t begin = i == 0 ? 0 : clampCol(pos[static_cast<size_t>(i - 1)]);
+  const int32_t end = i < static_cast<int32_t>(pos.size()) ? clampCol(pos[static_cast<size_t>(i)]) : len;
+  return {begin, std::max(begin, end)};
+}
+
+std::string ExpandTabs(std::string_view bytes) {
+  const TTabSettings tabs = GetTabSettings();
+  if (!tabs.ExpandTabs || bytes.find('\t') == std::string_view::npos) return std::string(bytes);
+  const std::string spaces = Spaces(tabs.SpacesPerTab);
+  std::string out;
+  out.reserve(bytes.size() + 8);
+  for (char c : bytes) {
+    if (c == '\t') out += spaces;
+    else out += c;
+  }
+  return out;
+}
+
+void FillBackground(IDrawSurface& s, const TRect& r, TDrawState state) {
+  if (!(state & odSelected)) s.FillRect(r, SysColor::Window);
+  else if (state & odFocused) s.FillRect(r, SysColor::Highlight);
+  else s.FillRect(r, ItemColor::Gray);
+}
+
+}  // namespace
+
+// ---- TSearchLine ----------------------------------------------------------------------
+
+std::string TSearchLine::GetText() const {
+  const int32_t digits = File && File->Params ? File->Params->LineNoDigits() : 1;
+  char num[48];
+  std::snprintf(num, sizeof num, " %*d", static_cast<int>(digits), static_cast<int>(LineNo + 1));
+  return std::string(num) + ": " + Text;
+}
+
+void TSearchLine::AddPosition(int32_t value) {
+  std::lock_guard lock(File->Lock());
+  Positions.push_back(value);
+}
+
+std::vector<int32_t> TSearchLine::GetPositions() const {
+  std::lock_guard lock(File->Lock());
+  return Positions;
+}
+
+int32_t TSearchLine::GetFindCount() const {
+  std::lock_guard lock(File->Lock());
+  return static_cast<int32_t>((Positions.size() + 1) / 2);
+}
+
+int32_t TSearchLine::GetSegmentCount() const {
+  std::lock_guard lock(File->Lock());
+  return static_cast<int32_t>(Positions.size() + 1);
+}
+
+std::string TSearchLine::GetSegmentText(int32_t i) const {
+  const std::vector<int32_t> pos = GetPositions();
+  TRAWLEX_ASSERT(i >= 0 && i <= static_cast<int32_t>(pos.size()), "Invalid value in GetSegmentText");
+  const TSegmentBounds b = SegmentBounds(Text, pos, i);
+  return ExpandTabs(std::string_view(Text).substr(static_cast<size_t>(b.Begin), static_cast<size_t>(b.End - b.Begin)));
+}
+
+bool TSearchLine::GetFindSelected(int32_t k) const {
+  std::lock_guard lock(File->Lock());
+  TRAWLEX_ASSERT(k >= 0 && static_cast<size_t>(k) * 2 < Positions.size(), "Invalid value in GetFindSelected");
+  return Positions[static_cast<size_t>(k) * 2] < 0;
+}
+
+void TSearchLine::SetFindSelected(int32_t k, bool selected) {
+  std::lock_guard lock(File->Lock());
+  TRAWLEX_ASSERT(k >= 0 && static_cast<size_t>(k) * 2 < Positions.size(), "Invalid value in SetFindSelected");
+  int32_t& start = Positions[static_cast<size_t>(k) * 2];
+  start = selected ? -std::abs(start) : std::abs(start);
+}
+
+int32_t TSearchLine::GetFindPos(int32_t k) const {
+  std::lock_guard lock(File->Lock());
+  TRAWLEX_ASSERT(k >= 0 && static_cast<size_t>(k) * 2 < Positions.size(), "Invalid value in GetFindPos");
+  return std::abs(Positions[static_cast<size_t>(k) * 2]) + LineStart - 1;
+}
+
+int32_t TSearchLine::GetFindLength(int32_t k) const {
+  std::lock_guard lock(File->Lock());
+  const size_t s = static_cast<size_t>(k) * 2;
+  TRAWLEX_ASSERT(k >= 0 && s < Positions.size(), "Invalid value in GetFindLength");
+  const int32_t start = std::abs(Positions[s]);
+  if (s + 1 < Positions.size()) return std::abs(Positions[s + 1]) - start;
+  return static_cast<int32_t>(Text.size()) - start + 1;
+}
+
+int32_t TSearchLine::GetWidth(IDrawSurface& surface) const {
+  return surface.TextWidth(Text) + File->Params->LineNoWidth();
+}
+
+void TSearchLine::Draw(IDrawSurface& s, const TRect& rect, TDrawState state) const {
+  const std::vector<int32_t> pos = GetPositions();
+  FillBackground(s, rect, state);
+  const bool selected = state & odSelected;
+  const TColor plain = selected ? SysColor::Window : SysColor::WindowText;
+  const TColor find = selected ? ItemColor::FindOnHighlight : ItemColor::Find;
+  const TColor selectedFind = selected ? ItemColor::SelectedFindOnHighlight : ItemColor::SelectedFind;
+
+  s.SetFontColor(SysColor::GrayText);
+  if (File->TotalLines.load(std::memory_order_relaxed) - 1 == LineNo) s.SetFontStyle(s.GetFontStyle() | fsUnderline);
+  const int32_t lineNoWidth = File->Params->LineNoWidth();
+  const std::string prefix = std::to_string(LineNo + 1) + ": ";
+  s.TextOut(rect.Left + lineNoWidth - s.TextWidth(prefix), rect.Top, prefix);
+
+  int32_t x = lineNoWidth;
+  size_t k = 0;
+  for (int32_t i = 0; i <= static_cast<int32_t>(pos.size()); ++i) {
+    if (i % 2 == 1) {
+      s.SetFontColor(pos[k * 2] < 0 ? selectedFind : find);
+      ++k;
+    } else {
+      s.SetFontColor(plain);
+    }
+    const TSegmentBounds b = SegmentBounds(Text, pos, i);
+    const std::string seg = ExpandTabs(std::string_view(Text).substr(static_cast<size_t>(b.Begin), static_cast<size_t>(b.End - b.Begin)));
+    s.TextOut(rect.Left + x, rect.Top, seg);
+    x += s.TextWidth(seg);
+  }
+}
+
+int32_t TSearchLine::FindAtX(IDrawSurface& surface, int32_t x) const {
+  const std::vector<int32_t> pos = GetPositions();
+  int32_t a = File->Params->LineNoWidth();
+  int32_t k = -1;
+  for (int32_t i = 0; i <= static_cast<int32_t>(pos.size()); ++i) {
+    const int32_t left = a;
+    const TSegmentBounds b = SegmentBounds(Text, pos, i);
+    a += surface.TextWidth(ExpandTabs(std::string_view(Text).substr(static_cast<size_t>(b.Begin), static_cast<size_t>(b.End - b.Begin))));
+    if (i % 2 == 1) {
+      ++k;
+      if (x < a) return x >= left ? k : -1;
+    }
+  }
+  return -1;
+}
+
+// ---- TSearchFile ----------------------------------------------------------------------
+
+TSearchFile::~TSearchFile() = default;
+
+int32_t TSearchFile::GetFindCount() const {
+  std::lock_guard lock(FLock);
+  int32_t n = 0;
+  for (const auto& line : Lines) n += static_cast<int32_t>((line->Positions.size() + 1) / 2);
+  return n;
+}
+
+int32_t TSearchFile::GetWidth(IDrawSurface& surface) const { return surface.TextWidth(Name) + 2; }
+
+void TSearchFile::Draw(IDrawSurface& s, const TRect& rect, TDrawState state) const {
+  FillBackground(s, rect, state);
+  const bool selected = state & odSelected;
+  std::string value;
+  switch (Params ? Params->SortKey : 0) {
+    case 1: value = std::to_string(Size); break;
+    case 2: value = FormatDateTime("yyyy-mm-dd hh:mm", FileTime); break;
+    case 3: value = std::to_string(GetFindCount()); break;
+    default: break;
+  }
+  if (!value.empty()) {
+    s.SetFontColor(selected ? SysColor::ScrollBar : ItemColor::Value);
+    s.TextOut(rect.Right - s.TextWidth(value) - 2, rect.Top, value);
+  }
+  s.SetFontColor(selected ? SysColor::Window : SysColor::WindowText);
+  s.SetFontStyle(fsBold);
+  s.TextOut(rect.Left + 2, rect.Top, Name);
+}
+
+int32_t TSearchFile::GetLineCount() const {
+  std::lock_guard lock(FLock);
+  return static_cast<int32_t>(Lines.size());
+}
+
+TSearchLine* TSearchFile::GetLine(int32_t index) const {
+  std::lock_guard lock(FLock);
+  if (index < 0 || static_cast<size_t>(index) >= Lines.size())
+    throw ETrawlexError(Fmt("List index out of bounds (%d)", index));
+  return Lines[static_cast<size_t>(index)].get();
+}
+
+TSearchLine* TSearchFile::AddLine() {
+  auto line = std::make_unique<TSearchLine>(this);
+  TSearchLine* raw = line.get();
+  std::lock_guard lock(FLock);
+  Lines.push_back(std::move(line));
+  return raw;
+}
+
+TSearchLine* TSearchFile::AddLine(int32_t lineNo, int32_t lineStart, std::string text) {
+  auto line = std::make_unique<TSearchLine>(this);
+  line->LineNo = lineNo;
+  line->LineStart = lineStart;
+  line->Text = std::move(text);
+  TSearchLine* raw = line.get();
+  std::lock_guard lock(FLock);
+  Lines.push_back(std::move(line));
+  return raw;
+}
+
+void TSearchFile::DeleteLine(int32_t index) {
+  std::unique_ptr<TSearchLine> gone;
+  std::lock_guard lock(FLock);
+  if (index < 0 || static_cast<size_t>(index) >= Lines.size())
+    throw ETrawlexError(Fmt("List index out of bounds (%d)", index));
+  gone = std::move(Lines[static_cast<size_t>(index)]);
+  Lines.erase(Lines.begin() + index);
+}
+
+void TSearchFile::SortLines() {
+  std::lock_guard lock(FLock);
+  std::stable_sort(Lines.begin(), Lines.end(), [](const auto& a, const auto& b) { return a->LineNo < b->LineNo; });
+}
+
+int32_t TSearchFile::IndexOfLineNo(int32_t n) const {
+  std::lock_guard lock(FLock);
+  const auto count = static_cast<int32_t>(Lines.size());
+  if (count == 0) return 0;
+  if (n > Lines.back()->LineNo) return count;
+  for (int32_t i = count - 1; i >= 0; --i)
+    if (Lines[static_cast<size_t>(i)]->LineNo == n) return i;
+  return -1;
+}
+
+void TSearchFile::SelectAllFinds(bool selected) {
+  std::lock_guard lock(FLock);
+  for (auto& line : Lines)
+    for (size_t i = 0; i < line->Positions.size(); i += 2)
+      line->Positions[i] = selected ? -std::abs(line->Positions[i]) : std::abs(line->Positions[i]);
+}
+
+void TSearchFile::CopyFindSelection(const TSearchFile& other) {
+  if (&other == this) return;
+  // Never hold both locks: copy the other item's selections first.
+  std::vector<std::pair<int32_t, std::vector<bool>>> theirs;
+  {
+    std::lock_guard lock(other.FLock);
+    for (const auto& line : other.Lines) {
+      std::vector<bool> sel;
+      for (size_t i = 0; i < line->Positions.size(); i += 2) sel.push_back(line->Positions[i] < 0);
+      theirs.emplace_back(line->LineNo, std::move(sel));
+    }
+  }
+  std::lock_guard lock(FLock);
+  for (auto& line : Lines) {
+    // The last entry with this line number, as a backward search finds it.
+    auto it = std::find_if(theirs.rbegin(), theirs.rend(), [&](const auto& t) { return t.first == line->LineNo; });
+    if (it == theirs.rend()) continue;
+    for (size_t k = 0; k < it->second.size() && k * 2 < line->Positions.size(); ++k) {
+      int32_t& start = line->Positions[k * 2];
+      start = it->second[k] ? -std::abs(start) : std::abs(start);
+    }
+  }
+}
+
+// ---- Free functions ------------------------------------------------------------------
+
+TSearchFile* GetOwnerFile(TSearchResult* item) {
+  if (auto* f = dynamic_cast<TSearchFile*>(item)) return f;
+  if (auto* l = dynamic_cast<TSearchLine*>(item)) return l->File;
+  return nullptr;
+}
+
+bool GetItemLocation(TSearchResult* item, std::string& path, int32_t& lineNo) {
+  TSearchFile* file = GetOwnerFile(item);
+  if (!file) return false;
+  path = file->Name;
+  auto* line = dynamic_cast<TSearchLine*>(item);
+  lineNo = line ? line->LineNo : 0;
+  return true;
+}
+
+bool IsFileItemAt(const TItemList& list, int32_t index) {
+  if (index < 0 || static_cast<size_t>(index) >= list.size()) return false;
+  return dynamic_cast<TSearchFile*>(list[static_cast<size_t>(index)].Item) != nullptr;
+}
+
+static bool IsDescending(const TSearchFile& a) { return a.Params && a.Params->Descending; }
+
+int CompareByName(const TSearchFile& a, const TSearchFile& b) {
+  // Names that differ only in letter case are two files on this file system; their exact
+  // bytes break the tie so that the order stays total.
+  int c = CompareTextAscii(a.Name, b.Name);
+  if (c == 0) c = CompareBytes(a.Name, b.Name);
+  c = c < 0 ? -1 : (c > 0 ? 1 : 0);
+  return IsDescending(a) ? -c : c;
+}
+
+template <class T>
+static int CompareThenName(const TSearchFile& a, const TSearchFile& b, T x, T y) {
+  if (x == y) return CompareByName(a, b);
+  const int c = x < y ? -1 : 1;
+  return IsDescending(a) ? -c : c;
+}
+
+int CompareBySize(const TSearchFile& a, const TSearchFile& b) { return CompareThenName(a, b, a.Size, b.Size); }
+int CompareByTime(const TSearchFile& a, const TSearchFile& b) { return CompareThenName(a, b, a.FileTime, b.FileTime); }
+int CompareByFinds(const TSearchFile& a, const TSearchFile& b) {
+  return CompareThenName(a, b, a.GetFindCount(), b.GetFindCount());
+}
+
+TFileCompare CompareForSortKey(int sortKey) {
+  switch (sortKey) {
+    case 1: return &CompareBySize;
+    case 2: return &CompareByTime;
+    case 3: return &CompareByFinds;
+    default: return &CompareByName;
+  }
+}
+
+}  // namespace trawlex

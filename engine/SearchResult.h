@@ -1,0 +1,133 @@
+#pragma once
+// Result items: one TSearchFile per file with finds, one TSearchLine per line with finds.
+// The result list holds a flat, mixed sequence of both and asks each for its text, find
+// count, width and drawing.
+//
+// Threads: while a search runs, the window draws items that the worker is still filling.
+// A file item's mutex guards its line list and the position array of each of its line
+// items; the worker takes it to append, the window's readers take it to copy what they
+// need (a snapshot), then draw without holding it. Every other field of a line item is
+// written before the item is handed over and never changes afterwards during the search.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/DrawSurface.h"
+#include "platform/DateTime.h"
+
+namespace trawlex {
+
+class TSearchParams;
+class TSearchFile;
+
+class TSearchResult {
+ public:
+  virtual ~TSearchResult() = default;
+  virtual std::string GetTypeName() const = 0;
+  virtual std::string GetText() const = 0;
+  virtual int32_t GetFindCount() const = 0;
+  virtual void Draw(IDrawSurface& surface, const TRect& rect, TDrawState state) const = 0;
+  virtual int32_t GetWidth(IDrawSurface& surface) const = 0;
+};
+
+// One entry of a shown list: an (empty) caption and a reference to an item.
+struct TListEntry {
+  std::string Caption;
+  TSearchResult* Item = nullptr;
+};
+using TItemList = std::vector<TListEntry>;
+
+class TSearchLine : public TSearchResult {
+ public:
+  explicit TSearchLine(TSearchFile* file) : File(file) {}
+
+  TSearchFile* File;
+  std::string Text;     // the whole line without its line break
+  int32_t LineNo = 0;   // 0-based
+  int32_t LineStart = 0;
+
+  std::string GetTypeName() const override { return "Line"; }
+  std::string GetText() const override;
+  int32_t GetFindCount() const override;
+  void Draw(IDrawSurface& surface, const TRect& rect, TDrawState state) const override;
+  int32_t GetWidth(IDrawSurface& surface) const override;
+
+  void AddPosition(int32_t value);
+  std::vector<int32_t> GetPositions() const;  // a snapshot
+  int32_t GetLineNumber() const { return LineNo + 1; }
+  int32_t GetSegmentCount() const;
+  std::string GetSegmentText(int32_t i) const;
+  bool GetFindSelected(int32_t k) const;
+  void SetFindSelected(int32_t k, bool selected);
+  int32_t GetFindPos(int32_t k) const;
+  int32_t GetFindLength(int32_t k) const;
+  int32_t FindAtX(IDrawSurface& surface, int32_t x) const;
+
+ private:
+  friend class TSearchFile;
+  std::vector<int32_t> Positions;  // guarded by File's lock
+};
+
+class TSearchFile : public TSearchResult {
+ public:
+  explicit TSearchFile(TSearchParams* params) : Params(params) {}
+  ~TSearchFile() override;
+
+  TSearchParams* Params;
+  std::string Name;
+  int32_t Size = 0;
+  TDateTime FileTime = 0;
+  std::atomic<int32_t> TotalLines{0};
+
+  std::string GetTypeName() const override { return "File"; }
+  std::string GetText() const override { return Name; }
+  int32_t GetFindCount() const override;
+  void Draw(IDrawSurface& surface, const TRect& rect, TDrawState state) const override;
+  int32_t GetWidth(IDrawSurface& surface) const override;
+
+  int32_t GetLineCount() const;
+  TSearchLine* GetLine(int32_t index) const;
+  TSearchLine* AddLine();
+  // Appends a line item with its fields set, in one step under the lock.
+  TSearchLine* AddLine(int32_t lineNo, int32_t lineStart, std::string text);
+  void DeleteLine(int32_t index);
+  void SortLines();
+  int32_t IndexOfLineNo(int32_t n) const;
+  void SelectAllFinds(bool selected);
+  void CopyFindSelection(const TSearchFile& other);
+
+  std::mutex& Lock() const { return FLock; }
+
+ private:
+  std::vector<std::unique_ptr<TSearchLine>> Lines;  // guarded by FLock
+  mutable std::mutex FLock;
+};
+
+// The file item of an item: itself, or a line's file; null for anything else.
+TSearchFile* GetOwnerFile(TSearchResult* item);
+// Full path of the owning file, and the 0-based line number (0 for a file item).
+bool GetItemLocation(TSearchResult* item, std::string& path, int32_t& lineNo);
+bool IsFileItemAt(const TItemList& list, int32_t index);
+
+using TFileCompare = int (*)(const TSearchFile& a, const TSearchFile& b);
+int CompareByName(const TSearchFile& a, const TSearchFile& b);
+int CompareBySize(const TSearchFile& a, const TSearchFile& b);
+int CompareByTime(const TSearchFile& a, const TSearchFile& b);
+int CompareByFinds(const TSearchFile& a, const TSearchFile& b);
+// The comparison of a sort key (0 full name, 1 size, 2 time, 3 finds).
+TFileCompare CompareForSortKey(int sortKey);
+
+// Colours of the items.
+namespace ItemColor {
+constexpr TColor Gray = TColor::Rgb(128, 128, 128);
+constexpr TColor Value = TColor::Rgb(0, 128, 0);
+constexpr TColor Find = TColor::Rgb(0, 0, 255);
+constexpr TColor SelectedFind = TColor::Rgb(255, 0, 0);
+constexpr TColor FindOnHighlight = TColor::Rgb(176, 176, 255);
+constexpr TColor SelectedFindOnHighlight = TColor::Rgb(255, 176, 176);
+}  // namespace ItemColor
+
+}  // namespace trawlex

@@ -1,0 +1,121 @@
+#include "engine/SearchThread.h"
+
+#include <chrono>
+#include <climits>
+#include <new>
+
+#include "engine/Errors.h"
+#include "engine/SearchParams.h"
+#include "engine/SearchResult.h"
+#include "engine/TextUtils.h"
+
+namespace trawlex {
+
+namespace {
+int32_t gRunning = 0;  // main thread only
+std::function<void(const std::string&)> gTitleHandler;
+
+void IncRunning() {
+  if (gRunning++ == 0 && gTitleHandler) gTitleHandler("Trawlex - Running");
+}
+
+void DecRunning() {
+  if (gRunning-- == 1 && gTitleHandler) gTitleHandler("Trawlex");
+}
+}  // namespace
+
+int32_t RunningSearchCount() { return gRunning; }
+void SetRunningTitleHandler(std::function<void(const std::string&)> handler) { gTitleHandler = std::move(handler); }
+
+std::string SearchProgressText(int32_t filesWithFinds, int32_t filesSearched, int32_t filesFound) {
+  std::string s = "Found in " + std::to_string(filesWithFinds) + " of " + CountText(filesSearched, "file");
+  if (filesFound > filesSearched) s = "Searching " + std::to_string(filesFound) + " " + s;
+  return s;
+}
+
+TSearchThread::~TSearchThread() { WaitFor(); }
+
+TDirScanThread& TSearchThread::SetParams(TDirScanParams* params) {
+  auto* sp = dynamic_cast<TSearchParams*>(params);
+  if (!sp) throw ETrawlexError("Invalid class typecast: the search needs search parameters");
+  FSearchParams = sp;
+  return TDirScanThread::SetParams(params);
+}
+
+void TSearchThread::Execute() {
+  const auto start = std::chrono::steady_clock::now();
+  Synchronize(&IncRunning);
+  try {
+    Processor = std::make_unique<TRangeProcessor>(FSearchParams);
+    Processor->OnLineCreated = [this](TSearchLine* line) { HandleLineCreated(line); };
+    Processor->OnNewFindLine = [this] { HandleNewFindLine(); };
+    ScanAndProcess(FSearchParams->BaseDir);
+  } catch (...) {
+    Processor.reset();
+    Synchronize(&DecRunning);
+    throw;
+  }
+  Processor.reset();
+  Synchronize(&DecRunning);
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+  ReportStatus("FINISHED. Took: " + DurationText(elapsed.count() / SecsPerDay) + "s");
+}
+
+std::unique_ptr<TSearchResult> TSearchThread::CreateItem(const std::string& path, const TFileInfo& entry) {
+  auto file = std::make_unique<TSearchFile>(FSearchParams);
+  file->Name = path;
+  file->Size = static_cast<int32_t>(static_cast<uint32_t>(entry.Size & 0xFFFFFFFF));
+  file->FileTime = entry.LastWrite;
+  return file;
+}
+
+const std::string& TSearchThread::GetItemName(const TSearchResult& item) const {
+  return static_cast<const TSearchFile&>(item).Name;
+}
+
+void TSearchThread::ProcessFiles(TCandidateList& files) {
+  for (size_t i = 0; i < files.size() && !Terminated(); ++i) {
+    auto* file = static_cast<TSearchFile*>(files[i].get());
+    FCurrentFile = file->Name;
+    FFilesSearched.fetch_add(1, std::memory_order_relaxed);
+    ReportStatus(FCurrentFile);
+    try {
+      Processor->SetFile(file);
+      const int32_t finds = Processor->Process(0, INT32_MAX);
+      FTotalFinds.fetch_add(finds, std::memory_order_relaxed);
+    } catch (const std::bad_alloc&) {
+      ReportError(FCurrentFile + ": Out of memory");
+    } catch (const std::exception& e) {
+      ReportError(FCurrentFile + ": " + e.what());
+    }
+    if (file->GetLineCount() > 0) {
+      // Taken over by the results; the slot stays empty and is skipped when freeing.
+      FSearchParams->AddResult(std::unique_ptr<TSearchFile>(static_cast<TSearchFile*>(files[i].release())));
+    }
+  }
+}
+
+void TSearchThread::HandleNewFindLine() {
+  if (Processor->File->GetLineCount() == 0) {
+    FFilesWithFinds.fetch_add(1, std::memory_order_relaxed);
+    AddItem(Processor->File);
+  }
+}
+
+void TSearchThread::HandleLineCreated(TSearchLine* line) {
+  if (ShowLines) AddItem(line);
+}
+
+void TSearchThread::AddItem(TSearchResult* item) {
+  PendingItem = item;
+  if (Terminated()) return;
+  Synchronize([this] {
+    if (FSearchParams->ListItems) FSearchParams->ListItems->push_back({std::string(), PendingItem});
+    if (OnItemAdded) {
+      IDrawSurface* canvas = FSearchParams->Canvas();
+      OnItemAdded(canvas ? PendingItem->GetWidth(*canvas) : 0);
+    }
+  });
+}
+
+}  // namespace trawlex

@@ -1,0 +1,72 @@
+#pragma once
+// Runs one whole search in the background: collects the candidate files, searches each
+// with one matcher, hands every file item (at its first find) and line item (when lines
+// are shown) to the window as soon as it exists, keeps the counters the window shows,
+// and reports progress, errors and the time taken.
+//
+// Every notification runs on the main thread while the worker waits; at that moment the
+// counters can be read consistently. After a stop request nothing more is handed over
+// except the end notification. The parameters, their items and the shown list must stay
+// alive until the end notification has run.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "engine/DirScanThread.h"
+#include "engine/RangeProcessor.h"
+
+namespace trawlex {
+
+class TSearchParams;
+class TSearchFile;
+
+class TSearchThread : public TDirScanThread {
+ public:
+  using TDirScanThread::TDirScanThread;
+  ~TSearchThread() override;
+
+  bool ShowLines = true;
+  std::function<void(int32_t width)> OnItemAdded;
+
+  int32_t FilesWithFinds() const { return FFilesWithFinds.load(std::memory_order_relaxed); }
+  int32_t FilesSearched() const { return FFilesSearched.load(std::memory_order_relaxed); }
+  int32_t TotalFinds() const { return FTotalFinds.load(std::memory_order_relaxed); }
+  // The file being searched; read it inside a hand-over.
+  const std::string& CurrentFile() const { return FCurrentFile; }
+  TSearchParams* SearchParams() const { return FSearchParams; }
+
+  // Takes the parameters; anything but search parameters is refused with an error.
+  TDirScanThread& SetParams(TDirScanParams* params) override;
+
+ protected:
+  void Execute() override;
+  std::unique_ptr<TSearchResult> CreateItem(const std::string& path, const TFileInfo& entry) override;
+  const std::string& GetItemName(const TSearchResult& item) const override;
+  void ProcessFiles(TCandidateList& files) override;
+
+ private:
+  void HandleNewFindLine();
+  void HandleLineCreated(TSearchLine* line);
+  void AddItem(TSearchResult* item);
+
+  TSearchResult* PendingItem = nullptr;
+  TSearchParams* FSearchParams = nullptr;
+  std::string FCurrentFile;
+  std::unique_ptr<TRangeProcessor> Processor;
+  std::atomic<int32_t> FFilesWithFinds{0};
+  std::atomic<int32_t> FFilesSearched{0};
+  std::atomic<int32_t> FTotalFinds{0};
+};
+
+// Panel text of a running or finished search: "Found in 3 of 10 files", with
+// "Searching 250 " in front while candidates remain.
+std::string SearchProgressText(int32_t filesWithFinds, int32_t filesSearched, int32_t filesFound);
+
+// The application-wide count of running searches (main thread only). The title handler
+// gets "Trawlex - Running" when the first search starts and "Trawlex" when the last ends.
+int32_t RunningSearchCount();
+void SetRunningTitleHandler(std::function<void(const std::string& title)> handler);
+
+}  // namespace trawlex

@@ -1,0 +1,120 @@
+#pragma once
+// The operating system behind small functions: directory listing, file reading and
+// metadata, clock and time zone, temporary folder, paths, volumes, process arguments.
+// One implementation per OS (posix/, win32/); nothing above this layer calls the OS.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/DateTime.h"
+
+namespace trawlex {
+
+#ifdef _WIN32
+constexpr char PathDelim = '\\';
+#else
+constexpr char PathDelim = '/';
+#endif
+
+// ---- Directory listing -------------------------------------------------------------
+
+enum class TEntryKind : uint8_t {
+  File,       // a regular file, or a symbolic link to one
+  Directory,  // a real directory (never a link to one, so a link loop cannot trap a walk)
+  Other       // FIFOs, sockets, devices, dangling links, links to directories
+};
+
+struct TDirName {
+  std::string Name;
+  TEntryKind Kind;
+};
+
+// Names in `dir` in the order the OS returns them, without "." and "..". Hidden names
+// are included; callers filter them with IsHiddenName. False when the directory cannot
+// be opened (missing, access refused).
+bool ListDirectory(const std::string& dir, std::vector<TDirName>& out);
+
+// Hidden entries are those whose name begins with a full stop.
+bool IsHiddenName(const std::string& name);
+
+// ---- File metadata -------------------------------------------------------------------
+
+struct TFileInfo {
+  int64_t Size = 0;
+  TDateTime LastWrite = 0;  // local, rounded down to 2 seconds as a directory listing gives it
+  int64_t ModifiedNs = 0;   // exact modification time, nanoseconds since the epoch
+  uint64_t Device = 0;
+  uint64_t Inode = 0;
+  bool IsRegular = false;
+};
+
+// Follows symbolic links. False (and errno set) when the path cannot be examined.
+bool GetFileInfo(const std::string& path, TFileInfo& info);
+
+// The system's description of an error number.
+std::string SystemErrorText(int errorNumber);
+
+// ---- Reading a file whole ------------------------------------------------------------
+
+// A regular file opened for reading only. Opening never blocks: a FIFO or device that
+// took the file's place is refused instead of hanging the reader.
+class TReadOnlyFile {
+ public:
+  TReadOnlyFile() = default;
+  ~TReadOnlyFile();
+  TReadOnlyFile(const TReadOnlyFile&) = delete;
+  TReadOnlyFile& operator=(const TReadOnlyFile&) = delete;
+
+  // On failure returns false with `error` set to the system's description of the cause.
+  bool Open(const std::string& path, std::string& error);
+  int64_t Size() const { return FSize; }
+  const TFileInfo& Info() const { return FInfo; }
+  // Reads up to `count` bytes from the current position, retrying short reads until
+  // `count` bytes or the end of the file. Returns the number read, or -1 (error set).
+  int64_t ReadFull(void* buffer, size_t count, std::string& error);
+  void Close();
+
+ private:
+  int Fd = -1;
+  int64_t FSize = 0;
+  TFileInfo FInfo;
+};
+
+// ---- Clock, time zone ----------------------------------------------------------------
+
+TDateTime NowLocal();
+// A Unix time as a local date-time; `twoSeconds` rounds down to an even second.
+TDateTime UnixTimeToLocal(int64_t unixSeconds, bool twoSeconds);
+// The standard (non-daylight) time-zone bias in minutes, positive west of Greenwich.
+int32_t TimeZoneBiasMinutes();
+
+// ---- Folders and paths ---------------------------------------------------------------
+
+// $TMPDIR when set and not empty, else /tmp; always with a trailing delimiter.
+std::string TempDirectory();
+bool DirectoryExists(const std::string& path);
+bool FileExists(const std::string& path);
+// "." and ".." segments resolved on the text alone. False when the path climbs above its
+// root or the result would exceed the platform's path limit.
+bool CanonicalizePath(const std::string& path, std::string& result);
+// File-system name (at most 20 characters) and volume label (at most 80) of the volume
+// holding `root`. False when the OS cannot tell.
+bool QueryVolume(const std::string& root, std::string& fileSystem, std::string& volumeName);
+
+// ---- Process ---------------------------------------------------------------------------
+
+// Keeps the process arguments for ParamList; main() calls it first.
+void SetProcessArguments(int argc, const char* const* argv);
+// The arguments without the program path, in order.
+std::vector<std::string> ParamList();
+// The program's file name without its directory.
+std::string ProgramFileName();
+// The four-part version of a program file: this program's compiled-in version for an
+// empty name; other files carry no version resource on this OS and give an empty one.
+std::vector<int32_t> FileVersion(const std::string& fileName);
+
+// Columns of the terminal on `fd`, or 0 when it is not a terminal.
+int TerminalColumns(int fd);
+
+}  // namespace trawlex

@@ -1,0 +1,290 @@
+#include "platform/Platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <mntent.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+#include "TrawlexVersion.h"
+
+namespace trawlex {
+
+static TEntryKind KindOfStat(const struct stat& st, bool viaLink) {
+  if (S_ISREG(st.st_mode)) return TEntryKind::File;
+  if (S_ISDIR(st.st_mode) && !viaLink) return TEntryKind::Directory;
+  return TEntryKind::Other;
+}
+
+bool ListDirectory(const std::string& dir, std::vector<TDirName>& out) {
+  DIR* d = opendir(dir.c_str());
+  if (!d) return false;
+  const int dfd = dirfd(d);
+  while (dirent* e = readdir(d)) {
+    const char* name = e->d_name;
+    if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+    TEntryKind kind = TEntryKind::Other;
+    switch (e->d_type) {
+      case DT_REG: kind = TEntryKind::File; break;
+      case DT_DIR: kind = TEntryKind::Directory; break;
+      case DT_LNK: {
+        struct stat st;
+        if (fstatat(dfd, name, &st, 0) == 0) kind = KindOfStat(st, true);
+        break;
+      }
+      case DT_UNKNOWN: {
+        struct stat st;
+        if (fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+          if (S_ISLNK(st.st_mode)) {
+            if (fstatat(dfd, name, &st, 0) == 0) kind = KindOfStat(st, true);
+          } else {
+            kind = KindOfStat(st, false);
+          }
+        }
+        break;
+      }
+      default: break;
+    }
+    out.push_back({name, kind});
+  }
+  closedir(d);
+  return true;
+}
+
+bool IsHiddenName(const std::string& name) { return !name.empty() && name[0] == '.'; }
+
+static void FillInfo(const struct stat& st, TFileInfo& info) {
+  info.Size = st.st_size;
+  info.ModifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  info.LastWrite = UnixTimeToLocal(st.st_mtim.tv_sec, true);
+  info.Device = st.st_dev;
+  info.Inode = st.st_ino;
+  info.IsRegular = S_ISREG(st.st_mode);
+}
+
+bool GetFileInfo(const std::string& path, TFileInfo& info) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
+  FillInfo(st, info);
+  return true;
+}
+
+std::string SystemErrorText(int errorNumber) {
+  char buf[256];
+  // GNU strerror_r may return a static string instead of filling buf.
+  const char* text = strerror_r(errorNumber, buf, sizeof buf);
+  return text ? text : "Unknown error";
+}
+
+TReadOnlyFile::~TReadOnlyFile() { Close(); }
+
+bool TReadOnlyFile::Open(const std::string& path, std::string& error) {
+  Close();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    error = SystemErrorText(errno);
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    error = SystemErrorText(errno);
+    ::close(fd);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    error = S_ISDIR(st.st_mode) ? "It is a directory" : "It is not a regular file";
+    ::close(fd);
+    return false;
+  }
+  // Reading a regular file never blocks; clear the flag so reads behave normally anyway.
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  Fd = fd;
+  FSize = st.st_size;
+  FillInfo(st, FInfo);
+  return true;
+}
+
+int64_t TReadOnlyFile::ReadFull(void* buffer, size_t count, std::string& error) {
+  size_t done = 0;
+  auto* p = static_cast<char*>(buffer);
+  while (done < count) {
+    const ssize_t n = ::read(Fd, p + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = SystemErrorText(errno);
+      return -1;
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
+void TReadOnlyFile::Close() {
+  if (Fd >= 0) ::close(Fd);
+  Fd = -1;
+}
+
+TDateTime UnixTimeToLocal(int64_t unixSeconds, bool twoSeconds) {
+  time_t t = static_cast<time_t>(unixSeconds);
+  struct tm tm;
+  if (!localtime_r(&t, &tm)) return 0;
+  TDateTimeParts p;
+  p.Year = tm.tm_year + 1900;
+  p.Month = tm.tm_mon + 1;
+  p.Day = tm.tm_mday;
+  p.Hour = tm.tm_hour;
+  p.Minute = tm.tm_min;
+  p.Second = twoSeconds ? (tm.tm_sec & ~1) : tm.tm_sec;
+  if (p.Second > 58 && twoSeconds) p.Second = 58;  // a leap second still fits the packed form
+  return EncodeDateTime(p);
+}
+
+TDateTime NowLocal() {
+  struct timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return UnixTimeToLocal(ts.tv_sec, false) + (ts.tv_nsec / 1000000) / MSecsPerDay;
+}
+
+int32_t TimeZoneBiasMinutes() {
+  static std::once_flag once;
+  std::call_once(once, [] { tzset(); });
+  return static_cast<int32_t>(timezone / 60);
+}
+
+std::string TempDirectory() {
+  const char* t = std::getenv("TMPDIR");
+  std::string dir = (t && *t) ? t : "/tmp";
+  if (dir.back() != PathDelim) dir += PathDelim;
+  return dir;
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool CanonicalizePath(const std::string& path, std::string& result) {
+  const bool absolute = !path.empty() && path[0] == '/';
+  std::vector<std::string> segs;
+  size_t i = 0;
+  while (i <= path.size()) {
+    size_t j = path.find('/', i);
+    if (j == std::string::npos) j = path.size();
+    std::string seg = path.substr(i, j - i);
+    if (seg == "." || (seg.empty() && j != path.size())) {
+      // "." and the empty segments of doubled delimiters disappear
+    } else if (seg == "..") {
+      if (segs.empty() || segs.back() == "..") {
+        if (absolute) return false;  // above the root
+        segs.push_back(seg);
+      } else {
+        segs.pop_back();
+      }
+    } else if (!seg.empty()) {
+      segs.push_back(seg);
+    }
+    i = j + 1;
+  }
+  std::string out = absolute ? "/" : "";
+  for (size_t k = 0; k < segs.size(); ++k) {
+    if (k) out += '/';
+    out += segs[k];
+  }
+  if (!absolute && out.empty()) out = ".";
+  // A trailing delimiter stays, so a directory keeps the form it was given in.
+  if (path.size() > 1 && path.back() == '/' && out.back() != '/') out += '/';
+  if (out.size() >= PATH_MAX) return false;
+  result = std::move(out);
+  return true;
+}
+
+bool QueryVolume(const std::string& root, std::string& fileSystem, std::string& volumeName) {
+  struct stat st;
+  if (stat(root.c_str(), &st) != 0) return false;
+  struct statvfs vfs;
+  if (statvfs(root.c_str(), &vfs) != 0) return false;
+  FILE* mounts = setmntent("/proc/self/mounts", "r");
+  if (!mounts) return false;
+  std::string bestDir, bestType, bestDevice;
+  struct mntent ent;
+  char buf[4096];
+  while (getmntent_r(mounts, &ent, buf, sizeof buf)) {
+    struct stat mst;
+    if (stat(ent.mnt_dir, &mst) != 0 || mst.st_dev != st.st_dev) continue;
+    const std::string dir = ent.mnt_dir;
+    if (dir.size() >= bestDir.size() && root.compare(0, dir.size(), dir) == 0) {
+      bestDir = dir;
+      bestType = ent.mnt_type;
+      bestDevice = ent.mnt_fsname;
+    }
+  }
+  endmntent(mounts);
+  if (bestType.empty()) return false;
+  fileSystem = bestType.substr(0, 20);
+  volumeName.clear();
+  // A label, where the system knows one, is a link in /dev/disk/by-label to the device.
+  if (DIR* d = opendir("/dev/disk/by-label")) {
+    char real[PATH_MAX];
+    std::string device = realpath(bestDevice.c_str(), real) ? real : bestDevice;
+    while (dirent* e = readdir(d)) {
+      if (e->d_name[0] == '.') continue;
+      std::string link = std::string("/dev/disk/by-label/") + e->d_name;
+      if (realpath(link.c_str(), real) && device == real) {
+        volumeName = std::string(e->d_name).substr(0, 80);
+        break;
+      }
+    }
+    closedir(d);
+  }
+  return true;
+}
+
+static std::vector<std::string>& Arguments() {
+  static std::vector<std::string> args;
+  return args;
+}
+
+void SetProcessArguments(int argc, const char* const* argv) {
+  Arguments().assign(argv, argv + argc);
+}
+
+std::vector<std::string> ParamList() {
+  const auto& a = Arguments();
+  return a.size() > 1 ? std::vector<std::string>(a.begin() + 1, a.end()) : std::vector<std::string>{};
+}
+
+std::string ProgramFileName() {
+  const auto& a = Arguments();
+  std::string path = a.empty() ? "trawlex" : a[0];
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::vector<int32_t> FileVersion(const std::string& fileName) {
+  if (!fileName.empty()) return {};
+  return {TRAWLEX_VERSION_MAJOR, TRAWLEX_VERSION_MINOR, TRAWLEX_VERSION_PATCH, TRAWLEX_VERSION_BUILD};
+}
+
+int TerminalColumns(int fd) {
+  if (!isatty(fd)) return 0;
+  struct winsize ws;
+  if (ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+  return 80;
+}
+
+}  // namespace trawlex

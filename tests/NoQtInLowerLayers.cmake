@@ -1,0 +1,17 @@
+# Fails when any source under engine/, platform/ or config/ includes a Qt header:
+# those layers are plain C++ so that they build and test without the toolkit.
+set(bad "")
+foreach(layer engine platform config)
+  file(GLOB_RECURSE files "${ROOT}/${layer}/*.h" "${ROOT}/${layer}/*.hpp" "${ROOT}/${layer}/*.cpp" "${ROOT}/${layer}/*.txt")
+  foreach(f ${files})
+    file(STRINGS "${f}" hits REGEX "(#[ \t]*include[ \t]*[<\"](Q[A-Za-z]|qt))|Qt6|find_package\\(Qt")
+    if(hits)
+      list(APPEND bad "${f}: ${hits}")
+    endif()
+  endforeach()
+endforeach()
+if(bad)
+  string(REPLACE ";" "\n" bad "${bad}")
+  message(FATAL_ERROR "Qt used in a toolkit-free layer:\n${bad}")
+endif()
+message(STATUS "engine/, platform/ and config/ include no Qt header")
