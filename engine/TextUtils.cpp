@@ -133,7 +133,8 @@ std::string Plural(std::string_view noun) {
   const unsigned char last = static_cast<unsigned char>(noun.back());
   const char L = static_cast<char>(UpperByte(last));
   const char P = noun.size() >= 2 ? static_cast<char>(UpperByte(static_cast<unsigned char>(noun[noun.size() - 2]))) : 0;
-  const bool upper = last >= 'A' && last <= 'Z';
+  // A lone capital is a symbol's name ("Ys"), not a word in capitals ("FILES").
+  const bool upper = last >= 'A' && last <= 'Z' && noun.size() >= 2;
   std::string out(noun);
   if (L == 'J' || L == 'S' || L == 'X' || L == 'Z' || ((P == 'C' || P == 'S') && L == 'H')) {
     out += upper ? "ES" : "es";

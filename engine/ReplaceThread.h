@@ -1,0 +1,96 @@
+#pragma once
+// The replace engine: writes one replacement text in place of the selected finds of a
+// finished search, file by file on a worker thread, and never leaves a file damaged.
+//
+// Before a file is touched its size and time must match what the search recorded, every
+// selected find must still hold the target at its offset, and the file must be writable.
+// The new content is placed atomically (see platform/FileReplace.h); a file that fails any
+// check or any write stays exactly as it was, gets log lines, and the run goes on.
+//
+// Threads: the owner fills the job list and starts the worker; the worker only reads the
+// jobs, their result items and ReplaceText until its end notification has run, so the
+// owner keeps all of them alive (and unchanged) until then. OnLogLine and OnFileStarted run
+// on the main thread while the worker waits.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/BaseThread.h"
+#include "engine/CharReader.h"
+
+namespace trawlex {
+
+class TSearchFile;
+class TSearchParams;
+
+// One file to change: its result item and the selected finds in it, offsets ascending.
+class TReplaceFile {
+ public:
+  explicit TReplaceFile(TSearchFile* file) : File(file) {}
+
+  TSearchFile* File;  // not owned
+
+  void AddFind(int32_t offset, int32_t length) { Finds.emplace_back(offset, length); }
+  int32_t FindCount() const { return static_cast<int32_t>(Finds.size()); }
+  int32_t FindOffset(int32_t i) const { return Finds.at(static_cast<size_t>(i)).first; }
+  int32_t FindLength(int32_t i) const { return Finds.at(static_cast<size_t>(i)).second; }
+
+ private:
+  std::vector<std::pair<int32_t, int32_t>> Finds;
+};
+
+using TReplaceJobList = std::vector<std::unique_ptr<TReplaceFile>>;
+
+struct TFindCounts {
+  int32_t Total = 0;     // every find of the results
+  int32_t Selected = 0;  // the selected ones, which the job list holds
+};
+
+// The job list of the selected finds: one job per result file with a selected find, in
+// result order; within a file, lines in order and finds in line order.
+TFindCounts BuildReplaceJobs(const TSearchParams& params, TReplaceJobList& jobs);
+
+// The first free temporary name folder + prefix + n + ".tmp", n = 1, 2, ... Nothing is
+// created. The engine itself creates its temporary files beside the file it changes.
+std::string MakeTempFileName(const std::string& prefix);
+std::string MakeTempFileName(const std::string& prefix, const std::string& folder);
+
+class TReplaceThread : public TBaseThread {
+ public:
+  using TBaseThread::TBaseThread;
+  ~TReplaceThread() override;
+
+  // Set before Start; read by the worker until the end notification.
+  TSearchParams* Params = nullptr;  // not owned; gives the target of a file without its own
+  const TReplaceJobList* Jobs = nullptr;  // not owned
+  std::string ReplaceText;  // written verbatim, may be empty
+  TTextHandler OnLogLine;
+  TTextHandler OnFileStarted;
+
+  // Finds replaced in files that were actually rewritten. Read it in the end notification.
+  int32_t ReplacedCount() const { return FReplacedCount.load(std::memory_order_relaxed); }
+  int32_t FilesReplaced() const { return FFilesReplaced.load(std::memory_order_relaxed); }
+  // Files refused by a check or left unchanged after a failure (not those skipped after a stop).
+  int32_t FilesNotReplaced() const { return FFilesNotReplaced.load(std::memory_order_relaxed); }
+
+ protected:
+  void Execute() override;
+
+ private:
+  enum class TOutcome { Replaced, NotReplaced, Stopped };
+  TOutcome ReplaceInFile(const TReplaceFile& job);
+  TOutcome RewriteFile(const TReplaceFile& job, const std::string& path);
+  // The reason the finds cannot be applied to the content just read, or empty.
+  std::string CheckFinds(const TReplaceFile& job) const;
+  void Log(const std::string& text) { SyncMessage(text, OnLogLine); }
+
+  TCharReader Reader;
+  std::atomic<int32_t> FReplacedCount{0};
+  std::atomic<int32_t> FFilesReplaced{0};
+  std::atomic<int32_t> FFilesNotReplaced{0};
+};
+
+}  // namespace trawlex

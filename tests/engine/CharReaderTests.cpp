@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "engine/CharReader.h"
+#include "engine/Errors.h"
+#include "support/TestSupport.h"
+
+using namespace trawlex;
+using trawlex::test::TTempDir;
+
+static std::string Message(const std::function<void()>& fn) {
+  try {
+    fn();
+  } catch (const ETrawlexError& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+TEST(CharReader, EmptyFile) {
+  TTempDir dir;
+  TCharReader r;
+  r.Load(dir.Write("e.txt", ""));
+  EXPECT_EQ(r.Size(), 0);
+  EXPECT_EQ(r.GetCharSafe(0), 0);
+  EXPECT_EQ(r.ReadLine(0), "");
+  EXPECT_EQ(Message([&] { r.TempPtr(0, 1); }),
+            "TCharReader.TempPtr: Invalid read of " + dir / "e.txt" + " Filesize 0; required 0");
+}
+
+TEST(CharReader, ReadLineStopsAtEitherBreak) {
+  TCharReader r;
+  r.LoadFromBytes("ab\r\ncd", "x");
+  const std::pair<int, const char*> cases[] = {{0, "ab"}, {1, "b"}, {2, ""}, {3, ""}, {4, "cd"}, {6, ""}, {99, ""}, {-1, ""}};
+  for (const auto& [start, line] : cases) EXPECT_EQ(r.ReadLine(start), line) << start;
+}
+
+TEST(CharReader, RangeChecks) {
+  TCharReader r;
+  r.LoadFromBytes(std::string(100, 'x'), "a.txt");
+  EXPECT_EQ(r.GetCharSafe(-1), 0);
+  EXPECT_EQ(r.GetCharSafe(100), 0);
+  EXPECT_EQ(r.TempPtr(99, 1), "x");
+  EXPECT_EQ(Message([&] { r.TempPtr(99, 2); }), "TCharReader.TempPtr: Invalid read of a.txt Filesize 100; required 100");
+  EXPECT_EQ(Message([&] { r.TempPtr(95, 10); }), "TCharReader.TempPtr: Invalid read of a.txt Filesize 100; required 104");
+  // A zero-length view checks start and start - 1.
+  EXPECT_EQ(r.TempPtr(5, 0), "");
+  EXPECT_NE(Message([&] { r.TempPtr(0, 0); }), "(no error)");
+  EXPECT_NE(Message([&] { r.TempPtr(100, 0); }), "(no error)");
+}
+
+TEST(CharReader, ZeroAndHighBytesLoadWhole) {
+  TTempDir dir;
+  const std::string bytes("a\0b\xff\x80\0", 6);
+  TCharReader r;
+  r.Load(dir.Write("z.bin", bytes));
+  ASSERT_EQ(r.Size(), 6);
+  EXPECT_EQ(std::string(r.TempPtr(0, 6)), bytes);
+  EXPECT_EQ(r.GetChar(3), 0xFF);
+}
+
+TEST(CharReader, ReloadReplacesContentAndFailedLoadKeepsIt) {
+  TTempDir dir;
+  TCharReader r;
+  r.Load(dir.Write("long.txt", "a much longer first file"));
+  r.Load(dir.Write("short.txt", "tiny"));
+  EXPECT_EQ(r.Size(), 4);
+  EXPECT_EQ(r.GetCharSafe(4), 0);
+  const std::string missing = dir / "missing.txt";
+  EXPECT_EQ(Message([&] { r.Load(missing); }),
+            "Cannot open file \"" + missing + "\". No such file or directory");
+  EXPECT_EQ(r.FileName, missing);
+  EXPECT_EQ(std::string(r.TempPtr(0, 4)), "tiny");
+}
+
+TEST(CharReader, RefusesWhatIsNotARegularFileWithoutBlocking) {
+  TTempDir dir;
+  const std::string fifo = dir / "pipe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  TCharReader r;
+  const std::string msg = Message([&] { r.Load(fifo); });
+  EXPECT_EQ(msg.rfind("Cannot open file \"" + fifo + "\". ", 0), 0u) << msg;
+  EXPECT_NE(Message([&] { r.Load(dir.Path()); }), "(no error)");
+}
+
+TEST(CharReader, WriteRangeCopiesExactBytes) {
+  struct TSink : IByteSink {
+    std::string Got;
+    void Write(const unsigned char* d, size_t n) override { Got.append(reinterpret_cast<const char*>(d), n); }
+  } sink;
+  TCharReader r;
+  r.LoadFromBytes("0123456789", "f");
+  r.WriteRange(2, 3, sink);
+  EXPECT_EQ(sink.Got, "234");
+  EXPECT_THROW(r.WriteRange(8, 3, sink), ETrawlexError);
+  EXPECT_EQ(sink.Got, "234");
+}

@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include "engine/RangeProcessor.h"
+#include "engine/SearchParams.h"
+#include "engine/SearchResult.h"
+
+using namespace trawlex;
+
+namespace {
+
+struct TOptions {
+  bool CaseSensitive = false;
+  bool WholeWord = false;
+  std::string Exclude;
+};
+
+struct TOutcome {
+  int32_t Count = 0;
+  int32_t TotalLines = 0;
+  // "lineNo:pos,pos,..." per line item, in order
+  std::vector<std::string> Lines;
+  std::vector<std::string> Texts;
+};
+
+std::string Describe(const TSearchLine& line) {
+  std::string s = std::to_string(line.LineNo) + ":";
+  const auto pos = line.GetPositions();
+  for (size_t i = 0; i < pos.size(); ++i) s += (i ? "," : "") + std::to_string(pos[i]);
+  return s;
+}
+
+TOutcome Scan(const std::string& bytes, const std::string& target, const TOptions& o = {}, bool allLines = false,
+              int32_t first = 0, int32_t last = INT32_MAX, int32_t startLine = 0) {
+  TSearchParams params;
+  params.SetCaseSensitive(o.CaseSensitive);
+  params.WholeWord = o.WholeWord;
+  params.SetTarget(target);
+  params.SetExclude(o.Exclude);
+  TSearchFile file(&params);
+  TRangeProcessor proc(&params);
+  proc.File = &file;
+  proc.SetBytes(bytes, "mem");
+  proc.AllLines = allLines;
+  proc.LineNo = startLine;
+  TOutcome out;
+  out.Count = proc.Process(first, last);
+  out.TotalLines = file.TotalLines;
+  for (int32_t i = 0; i < file.GetLineCount(); ++i) {
+    out.Lines.push_back(Describe(*file.GetLine(i)));
+    out.Texts.push_back(file.GetLine(i)->Text);
+  }
+  return out;
+}
+
+using L = std::vector<std::string>;
+
+}  // namespace
+
+struct TMatchCase {
+  const char* Name;
+  std::string Text;
+  std::string Target;
+  TOptions Options;
+  int32_t Count;
+  L Lines;
+};
+
+TEST(TargetMatching, Rules) {
+  const TMatchCase cases[] = {
+      {"no overlap, leftmost wins", "aaaa", "aa", {}, 2, {"0:1,3,3"}},
+      {"case-insensitive", "Foo foo FOO", "foo", {}, 3, {"0:1,4,5,8,9"}},
+      {"case-sensitive", "Foo foo FOO", "foo", {true}, 1, {"0:5,8"}},
+      {"whole word: underscore is a word byte", "foo_bar foo bar.foo", "foo", {false, true}, 2, {"0:9,12,17"}},
+      {"whole word end condition", "a-xb", "-x", {false, true}, 0, {}},
+      {"no start condition for a non-word first byte", "a-x b", "-x", {false, true}, 1, {"0:2,4"}},
+      {"whole word at file start and end", "int", "int", {false, true}, 1, {"0:1"}},
+      {"whole word inside a word", "print", "int", {false, true}, 0, {}},
+      {"exclude drops the find inside it", "concatenate the cat", "cat", {false, false, "concatenate"}, 1, {"0:17"}},
+      {"exclude ending at the last byte", "the concatenate", "cat", {false, false, "concatenate"}, 0, {}},
+      {"dropped candidate sets no skip", "xaaa", "aa", {false, false, "xaa"}, 1, {"0:3"}},
+      {"exclude is case-insensitive with the search", "CONCATENATE cat", "cat", {false, false, "concatenate"}, 1, {"0:13"}},
+      {"exclude is case-sensitive with the search", "CONCATENATE cat", "CAT", {true, false, "concatenate"}, 1, {"0:4,7"}},
+      {"exclude occurrence spanning a line break", "con\ncat", "cat", {false, false, "con\ncat"}, 0, {}},
+      {"target at the very end cut short", "xxa", "ab", {}, 0, {}},
+      {"high bytes are not letters", "\xE9\xC9", "\xE9", {}, 1, {"0:1,2"}},
+      {"zero bytes match exactly", std::string("a\0b", 3), std::string("\0b", 2), {}, 1, {"0:2"}},
+      {"find at end of line records only its start", "ab foo\nx", "foo", {}, 1, {"0:4"}},
+      {"two finds in a line, the second at its end", "foo foo", "foo", {}, 2, {"0:1,4,5"}},
+      {"lines counted while skipping", "ab\nab\nab", "b\na", {}, 2, {"0:2", "1:2"}},
+  };
+  for (const auto& c : cases) {
+    const TOutcome out = Scan(c.Text, c.Target, c.Options);
+    EXPECT_EQ(out.Count, c.Count) << c.Name;
+    EXPECT_EQ(out.Lines, c.Lines) << c.Name;
+  }
+}
+
+struct TLineCase {
+  const char* Name;
+  std::string Text;
+  std::string Target;
+  L Lines;
+  int32_t TotalLines;
+};
+
+TEST(TargetMatching, LineBreaks) {
+  const TLineCase cases[] = {
+      {"CR LF, lone CR and lone LF", "ab\r\ncd\ref\n", "c", {"1:1,2"}, 4},
+      {"LF CR is two breaks", "\n\rx", "x", {"2:1"}, 3},
+      {"CR LF is one break", "\r\nx", "x", {"1:1"}, 2},
+      {"CR at the end", "x\r", "x", {"0:1"}, 2},
+      {"empty file", "", "x", {}, 1},
+      {"no break at the end", "a\nb", "b", {"1:1"}, 2},
+  };
+  for (const auto& c : cases) {
+    const TOutcome out = Scan(c.Text, c.Target);
+    EXPECT_EQ(out.Lines, c.Lines) << c.Name;
+    EXPECT_EQ(out.TotalLines, c.TotalLines) << c.Name;
+  }
+}
+
+TEST(TargetMatching, LineItemsHoldTheWholeLineAndItsStart) {
+  TSearchParams params;
+  params.SetTarget("cd");
+  TSearchFile file(&params);
+  TRangeProcessor proc(&params);
+  proc.File = &file;
+  proc.SetBytes("ab\r\nxcdy\r\nz", "mem");
+  EXPECT_EQ(proc.Process(0, INT32_MAX), 1);
+  ASSERT_EQ(file.GetLineCount(), 1);
+  const TSearchLine* line = file.GetLine(0);
+  EXPECT_EQ(line->Text, "xcdy");
+  EXPECT_EQ(line->LineStart, 4);
+  EXPECT_EQ(line->GetFindPos(0), 5);
+  EXPECT_EQ(line->GetFindLength(0), 2);
+}
+
+TEST(TargetMatching, NotifiesBeforeEachNewLineAndAfterCreation) {
+  TSearchParams params;
+  params.SetTarget("a");
+  TSearchFile file(&params);
+  TRangeProcessor proc(&params);
+  proc.File = &file;
+  std::vector<std::string> events;
+  proc.OnNewFindLine = [&] { events.push_back("new " + std::to_string(file.GetLineCount())); };
+  proc.OnLineCreated = [&](TSearchLine* l) { events.push_back("created " + std::to_string(l->LineNo)); };
+  proc.SetBytes("aa\nb\na", "mem");
+  proc.Process(0, INT32_MAX);
+  EXPECT_EQ(events, (std::vector<std::string>{"new 0", "created 0", "new 1", "created 2"}));
+}
+
+TEST(TargetMatching, LineNumberDigitsGrowWithTheLineNumbers) {
+  TSearchParams params;
+  params.SetTarget("x");
+  TSearchFile file(&params);
+  TRangeProcessor proc(&params);
+  proc.File = &file;
+  std::string text(9, '\n');
+  text += "x";  // line number 10 (1-based)
+  proc.SetBytes(text, "mem");
+  proc.Process(0, INT32_MAX);
+  EXPECT_EQ(params.LineNoDigits(), 2);
+}
+
+TEST(TargetMatching, EmptyTargetIsAnError) {
+  EXPECT_ANY_THROW(Scan("abc", ""));
+}
+
+TEST(AllLines, EveryLineOfTheRangeGetsAnItem) {
+  const TOutcome out = Scan("ab\ncd\n", "c", {}, true, 0, 5);
+  EXPECT_EQ(out.Texts, (std::vector<std::string>{"ab", "cd"}));
+  EXPECT_EQ(out.Lines, (L{"0:", "1:1,2"}));
+}
+
+TEST(AllLines, FinalLineWithoutBreakAndStartingLineNumber) {
+  const TOutcome out = Scan("ab\ncd\nef", "zz", {}, true, 3, INT32_MAX, 7);
+  EXPECT_EQ(out.Texts, (std::vector<std::string>{"cd", "ef"}));
+  EXPECT_EQ(out.Lines, (L{"7:", "8:"}));
+  EXPECT_EQ(out.TotalLines, 9);
+}
+
+TEST(AllLines, RangeEndingMidLineTakesTheWholeLine) {
+  const TOutcome out = Scan("abc\ndef\nghi", "e", {}, true, 0, 5);
+  EXPECT_EQ(out.Texts, (std::vector<std::string>{"abc", "def"}));
+  EXPECT_EQ(out.TotalLines, 0);  // the scan did not reach the end of the file
+}
+
+class LineNavigation : public ::testing::Test {
+ protected:
+  void Load(const std::string& bytes) { Proc.SetBytes(bytes, "mem"); }
+  TSearchParams Params;
+  TRangeProcessor Proc{&Params};
+};
+
+TEST_F(LineNavigation, StartsAndEnds) {
+  Load("ab\r\ncd\nef");  // a0 b1 CR2 LF3 c4 d5 LF6 e7 f8
+  EXPECT_TRUE(Proc.IsCRLF(2));
+  EXPECT_FALSE(Proc.IsCRLF(3));
+  EXPECT_EQ(Proc.GetLineEnd(0), 1);
+  EXPECT_EQ(Proc.GetLineEnd(2), 2);
+  EXPECT_EQ(Proc.GetLineEnd(7), 8);
+  EXPECT_EQ(Proc.GetLineStart(5), 4);
+  EXPECT_EQ(Proc.GetLineStart(1), 0);
+  EXPECT_EQ(Proc.GetLineStart(8), 7);
+}
+
+TEST_F(LineNavigation, PreviousAndNextLineStarts) {
+  Load("ab\r\ncd\nef");
+  EXPECT_EQ(Proc.GetPrevLineStart(5), 0);   // over a CR LF
+  EXPECT_EQ(Proc.GetPrevLineStart(8), 4);   // over a lone LF
+  EXPECT_EQ(Proc.GetPrevLineStart(1), -1);  // first line
+  EXPECT_EQ(Proc.GetNextLineStart(0), 4);
+  EXPECT_EQ(Proc.GetNextLineStart(4), 7);
+  EXPECT_EQ(Proc.GetNextLineStart(7), 9);   // last line: the size
+}
+
+TEST_F(LineNavigation, LoneCrAndEmptyLines) {
+  Load("a\r\rb");  // a0 CR1 CR2 b3
+  EXPECT_EQ(Proc.GetNextLineStart(0), 2);
+  EXPECT_EQ(Proc.GetNextLineStart(2), 3);
+  EXPECT_EQ(Proc.GetPrevLineStart(3), 2);
+  EXPECT_EQ(Proc.GetPrevLineStart(2), 0);
+}

@@ -1,0 +1,352 @@
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "engine/Errors.h"
+#include "engine/SearchParams.h"
+#include "engine/SearchResult.h"
+#include "engine/SearchThread.h"
+#include "support/TestSupport.h"
+
+using namespace trawlex;
+using trawlex::test::TQueueInvoker;
+using trawlex::test::TRecordingSurface;
+using trawlex::test::TTempDir;
+using V = std::vector<std::string>;
+
+namespace {
+
+// Runs one search on a real worker and records everything the main thread receives.
+class TSearchRun {
+ public:
+  explicit TSearchRun(const std::string& baseDir, const std::string& target = "foo", V patterns = {"*.*"}) {
+    Params.BaseDir = baseDir;
+    Params.SetFilePatterns(patterns);
+    Params.IncludeSubdirs = true;
+    Params.SetTarget(target);
+    Params.ListItems = &Shown;
+    Params.SetCanvas(&Surface);
+    Thread = std::make_unique<TSearchThread>(Invoker);
+    Thread->SetParams(&Params);
+    Thread->OnStatus = [this](const std::string& s) {
+      EXPECT_TRUE(Invoker.OnMainThread());
+      Status.push_back(s);
+      Counters.push_back(CounterText());
+      if (OnStatusHook) OnStatusHook(s);
+    };
+    Thread->OnError = [this](const std::string& s) { Errors.push_back(s); };
+    Thread->OnItemAdded = [this](int32_t w) { Widths.push_back(w); };
+    Thread->OnTerminate = [this](TBaseThread&) {
+      EXPECT_TRUE(Invoker.OnMainThread());
+      Ended = true;
+    };
+  }
+
+  void Run() {
+    Thread->Start();
+    ASSERT_TRUE(Invoker.PumpUntil([this] { return Ended; }));
+    Thread->WaitFor();
+  }
+
+  std::string CounterText() const {
+    return std::to_string(Thread->FilesFound()) + "/" + std::to_string(Thread->FilesSearched()) + "/" +
+           std::to_string(Thread->FilesWithFinds()) + "/" + std::to_string(Thread->TotalFinds());
+  }
+
+  // Shown entries as "F name" or "L lineNo".
+  V ShownItems(const std::string& base) const {
+    V out;
+    for (const auto& e : Shown) {
+      if (auto* f = dynamic_cast<TSearchFile*>(e.Item)) out.push_back("F " + f->Name.substr(base.size() + 1));
+      else out.push_back("L " + std::to_string(static_cast<TSearchLine*>(e.Item)->LineNo));
+      EXPECT_EQ(e.Caption, "");
+    }
+    return out;
+  }
+
+  V ResultNames(const std::string& base) const {
+    V out;
+    for (int32_t i = 0; i < Params.GetResultCount(); ++i) out.push_back(Params.GetResult(i)->Name.substr(base.size() + 1));
+    return out;
+  }
+
+  // Status lines with the base directory cut to "<base>" and the time to "<t>".
+  V StatusLines(const std::string& base) const {
+    V out;
+    for (std::string s : Status) {
+      if (const size_t at = s.find(base); at != std::string::npos) s.replace(at, base.size(), "<base>");
+      if (s.rfind("FINISHED. Took: ", 0) == 0) {
+        EXPECT_EQ(s.back(), 's');
+        const std::string num = s.substr(16, s.size() - 17);
+        EXPECT_EQ(num.size() - num.find('.'), 4u) << s;
+        s = "FINISHED. Took: <t>s";
+      }
+      out.push_back(s);
+    }
+    return out;
+  }
+
+  TQueueInvoker Invoker;
+  TRecordingSurface Surface;
+  TSearchParams Params;
+  TItemList Shown;
+  std::unique_ptr<TSearchThread> Thread;
+  V Status, Errors, Counters;
+  std::vector<int32_t> Widths;
+  std::function<void(const std::string&)> OnStatusHook;
+  bool Ended = false;
+};
+
+std::string Lines(std::initializer_list<int> findLines, int total = 10) {
+  std::string text;
+  for (int i = 1; i <= total; ++i) {
+    bool hit = false;
+    for (int l : findLines) hit = hit || l == i;
+    text += hit ? "a foo here\n" : "nothing\n";
+  }
+  return text;
+}
+
+}  // namespace
+
+TEST(SearchThread, TreeWithoutMatchingFiles) {
+  TTempDir dir;
+  dir.MakeDir("sub");
+  dir.Write("x.dat", "foo");
+  TSearchRun run(dir.Path(), "foo", {"*.txt"});
+  run.Run();
+  EXPECT_EQ(run.StatusLines(dir.Path()),
+            (V{"Reading dir <base>", "Reading dir <base>/sub", "Processing files", "FINISHED. Took: <t>s"}));
+  EXPECT_TRUE(run.Shown.empty());
+  EXPECT_EQ(run.CounterText(), "0/0/0/0");
+  EXPECT_TRUE(run.Thread->FatalError().empty());
+}
+
+TEST(SearchThread, ItemsInPathOrderFileBeforeItsLines) {
+  TTempDir dir;
+  dir.Write("b.txt", Lines({3, 7}));
+  dir.Write("a.txt", Lines({1}));
+  TSearchRun run(dir.Path());
+  run.Run();
+  EXPECT_EQ(run.ShownItems(dir.Path()), (V{"F a.txt", "L 0", "F b.txt", "L 2", "L 6"}));
+  EXPECT_EQ(run.ResultNames(dir.Path()), (V{"a.txt", "b.txt"}));
+  EXPECT_EQ(run.Thread->FilesWithFinds(), 2);
+  EXPECT_EQ(run.Thread->TotalFinds(), 3);
+  EXPECT_EQ(run.StatusLines(dir.Path()), (V{"Reading dir <base>", "Processing files", "<base>/a.txt", "<base>/b.txt",
+                                            "FINISHED. Took: <t>s"}));
+  // found/searched/with finds/finds as the window reads them at each status line
+  EXPECT_EQ(run.Counters, (V{"0/0/0/0", "2/0/0/0", "2/1/0/0", "2/2/1/1", "2/2/2/3"}));
+  // Widths measured on the surface (one pixel per byte): file name + 2, line text + column.
+  ASSERT_EQ(run.Widths.size(), 5u);
+  EXPECT_EQ(run.Widths[0], static_cast<int32_t>(dir.Path().size() + 6 + 2));
+  EXPECT_EQ(run.Widths[1], 10 + run.Params.LineNoWidth());
+}
+
+TEST(SearchThread, OnlyFileItemsWhenLinesAreHidden) {
+  TTempDir dir;
+  dir.Write("b.txt", Lines({3, 7}));
+  dir.Write("a.txt", Lines({1}));
+  TSearchRun run(dir.Path());
+  run.Thread->ShowLines = false;
+  run.Run();
+  EXPECT_EQ(run.ShownItems(dir.Path()), (V{"F a.txt", "F b.txt"}));
+  EXPECT_EQ(run.ResultNames(dir.Path()), (V{"a.txt", "b.txt"}));
+  EXPECT_EQ(run.Params.GetResult(1)->GetLineCount(), 2);
+}
+
+TEST(SearchThread, UnreadableFileGivesOneErrorLineAndTheSearchGoesOn) {
+  TTempDir dir;
+  dir.Write("a.txt", "foo");
+  const std::string gone = dir.Write("b.txt", "foo");
+  dir.Write("c.txt", "foo");
+  TSearchRun run(dir.Path());
+  // Remove b.txt after the scan listed it, just before it is searched.
+  run.OnStatusHook = [&](const std::string& s) {
+    if (s == gone) std::filesystem::remove(gone);
+  };
+  run.Run();
+  EXPECT_EQ(run.Errors, (V{gone + ": Cannot open file \"" + gone + "\". No such file or directory"}));
+  EXPECT_EQ(run.Thread->FilesSearched(), 3);
+  EXPECT_EQ(run.ResultNames(dir.Path()), (V{"a.txt", "c.txt"}));
+}
+
+TEST(SearchThread, FileOfTwoGibibytesIsReportedAndSkipped) {
+  TTempDir dir;
+  const std::string huge = dir / "huge.txt";
+  {
+    const std::string bytes = "foo";
+    dir.Write("huge.txt", bytes);
+    ASSERT_EQ(truncate(huge.c_str(), int64_t{1} << 31), 0);  // sparse: no disk used
+  }
+  dir.Write("small.txt", "foo");
+  TSearchRun run(dir.Path());
+  run.Run();
+  ASSERT_EQ(run.Errors.size(), 1u);
+  EXPECT_EQ(run.Errors[0], huge + ": The file is 2 GiB or larger, which is more than a search can read");
+  EXPECT_EQ(run.ResultNames(dir.Path()), (V{"small.txt"}));
+}
+
+TEST(SearchThread, StopWhileTheThirdOfFiveFilesIsSearched) {
+  TTempDir dir;
+  for (const char* name : {"1.txt", "2.txt", "3.txt", "4.txt", "5.txt"}) dir.Write(name, Lines({2, 4}));
+  TSearchRun run(dir.Path());
+  run.OnStatusHook = [&](const std::string& s) {
+    if (s == dir / "3.txt") run.Thread->Terminate();
+  };
+  run.Run();
+  EXPECT_EQ(run.StatusLines(dir.Path()).back(), "<base>/3.txt");  // no final line after the stop
+  EXPECT_EQ(run.Thread->FilesSearched(), 3);
+  EXPECT_EQ(run.ResultNames(dir.Path()), (V{"1.txt", "2.txt", "3.txt"}));  // the third is finished
+  // Nothing of the third file is handed over after the stop.
+  EXPECT_EQ(run.ShownItems(dir.Path()), (V{"F 1.txt", "L 1", "L 3", "F 2.txt", "L 1", "L 3"}));
+  EXPECT_TRUE(run.Ended);
+}
+
+TEST(SearchThread, StopDuringTheScanStillProcessesNothingMore) {
+  TTempDir dir;
+  dir.Write("a/x.txt", "foo");
+  dir.Write("b/x.txt", "foo");
+  dir.Write("top.txt", "foo");
+  TSearchRun run(dir.Path());
+  int readingLines = 0;
+  run.OnStatusHook = [&](const std::string& s) {
+    if (s.rfind("Reading dir ", 0) == 0 && ++readingLines == 2) run.Thread->Terminate();
+  };
+  run.Run();
+  EXPECT_EQ(readingLines, 2);
+  EXPECT_EQ(run.Status.size(), 2u);  // no further directory, no "Processing files"
+  EXPECT_EQ(run.Thread->FilesFound(), 1);  // top.txt only: collected before the stop
+  EXPECT_EQ(run.Thread->FilesSearched(), 0);
+  EXPECT_TRUE(run.Ended);
+}
+
+TEST(SearchThread, CandidatesFollowPatternsHiddenEntriesAndLinks) {
+  TTempDir dir;
+  dir.Write("a.txt", "foo");
+  dir.Write("b.txt", "foo");
+  dir.Write("B.log", "foo");
+  dir.Write("xz", "foo");
+  dir.Write("x_y", "foo");
+  dir.Write(".hidden.txt", "foo");
+  dir.Write(".git/config.txt", "foo");
+  dir.Write("sub/.private/p.txt", "foo");
+  dir.Write("sub/s.txt", "foo");
+  dir.Write("other/o.txt", "foo");
+  ASSERT_EQ(symlink((dir / "a.txt").c_str(), (dir / "link.txt").c_str()), 0);
+  ASSERT_EQ(symlink(dir.Path().c_str(), (dir / "sub/loop").c_str()), 0);     // a link to a directory: never entered
+  ASSERT_EQ(symlink((dir / "other").c_str(), (dir / "jump").c_str()), 0);
+  ASSERT_EQ(mkfifo((dir / "fifo.txt").c_str(), 0600), 0);                   // never opened
+  TSearchRun run(dir.Path(), "foo", {"*.txt", "a*", "*.LOG", "x*"});
+  run.Run();
+  EXPECT_EQ(run.ResultNames(dir.Path()),
+            (V{"a.txt", "B.log", "b.txt", "link.txt", "other/o.txt", "sub/s.txt", "xz", "x_y"}));
+  EXPECT_TRUE(run.Errors.empty()) << run.Errors[0];
+}
+
+TEST(SearchThread, NamesDifferingOnlyInCaseAreBothSearched) {
+  TTempDir dir;
+  dir.Write("readme.txt", "foo");
+  dir.Write("README.txt", "foo");
+  TSearchRun run(dir.Path());
+  run.Run();
+  EXPECT_EQ(run.ResultNames(dir.Path()), (V{"README.txt", "readme.txt"}));
+  EXPECT_EQ(run.Thread->FilesFound(), 2);
+}
+
+TEST(SearchThread, TrailingDelimiterGivesTheSamePaths) {
+  TTempDir dir;
+  dir.Write("s/a.txt", "foo");
+  TSearchRun plain(dir.Path()), slashed(dir.Path() + "/");
+  plain.Run();
+  slashed.Run();
+  EXPECT_EQ(plain.Params.GetResult(0)->Name, slashed.Params.GetResult(0)->Name);
+  EXPECT_EQ(plain.Params.GetResult(0)->Name, dir / "s/a.txt");
+}
+
+TEST(SearchThread, RootDirectoryKeepsItsDelimiter) {
+  TSearchRun run("/", "foo", {"*.no-such-extension-here"});
+  run.Params.IncludeSubdirs = false;
+  run.Run();
+  EXPECT_EQ(run.StatusLines("\x01"), (V{"Reading dir /", "Processing files", "FINISHED. Took: <t>s"}));
+}
+
+TEST(SearchThread, FileItemsCarrySizeAndTime) {
+  TTempDir dir;
+  const std::string path = dir.Write("a.txt", "foo bar");
+  struct timespec times[2] = {{0, UTIME_OMIT}, {1700000001, 0}};  // an odd second
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  TSearchRun run(dir.Path());
+  run.Run();
+  ASSERT_EQ(run.Params.GetResultCount(), 1);
+  const TSearchFile* f = run.Params.GetResult(0);
+  EXPECT_EQ(f->Size, 7);
+  const TDateTimeParts t = DecodeDateTime(f->FileTime);
+  EXPECT_EQ(t.Second % 2, 0);
+  EXPECT_EQ(f->TotalLines, 1);
+}
+
+TEST(SearchThread, RefusesParametersOfAnotherKind) {
+  TQueueInvoker invoker;
+  TSearchThread thread(invoker);
+  TDirScanParams plain;
+  EXPECT_THROW(thread.SetParams(&plain), ETrawlexError);
+}
+
+TEST(SearchThread, TitleShowsRunningWhileAnySearchRuns) {
+  TTempDir dir;
+  dir.Write("a.txt", "foo");
+  V titles;
+  SetRunningTitleHandler([&](const std::string& t) { titles.push_back(t); });
+  TSearchRun first(dir.Path()), second(dir.Path());
+  bool secondStarted = false;
+  // The second search starts while the first one is handing over its first line.
+  first.OnStatusHook = [&](const std::string&) {
+    if (!secondStarted) {
+      secondStarted = true;
+      second.Thread->Start();
+    }
+  };
+  first.Thread->Start();
+  ASSERT_TRUE(first.Invoker.PumpUntil([&] { return first.Ended; }));
+  ASSERT_TRUE(second.Invoker.PumpUntil([&] { return second.Ended; }));
+  SetRunningTitleHandler(nullptr);
+  EXPECT_EQ(RunningSearchCount(), 0);
+  EXPECT_EQ(titles.front(), "Trawlex - Running");
+  EXPECT_EQ(titles.back(), "Trawlex");
+}
+
+TEST(SearchThread, WindowDrawsItemsWhileTheWorkerFillsThem) {
+  // Many finds on many lines of one file: the main thread keeps drawing the shown items
+  // between hand-overs while the worker appends lines and positions to them.
+  TTempDir dir;
+  std::string text;
+  for (int i = 0; i < 3000; ++i) text += "foo foo foo foo foo foo foo foo\n";
+  dir.Write("big.txt", text);
+  TSearchRun run(dir.Path());
+  run.Thread->Start();
+  int64_t drawn = 0;
+  TRecordingSurface canvas;
+  while (!run.Ended) {
+    run.Invoker.PumpOne(std::chrono::milliseconds(1));
+    for (size_t i = run.Shown.size() > 20 ? run.Shown.size() - 20 : 0; i < run.Shown.size(); ++i) {
+      const auto& e = run.Shown[i];
+      canvas.Calls.clear();
+      e.Item->Draw(canvas, {0, 0, 100, 16}, 0);
+      drawn += e.Item->GetFindCount();
+    }
+  }
+  run.Thread->WaitFor();
+  EXPECT_EQ(run.Thread->TotalFinds(), 24000);
+  EXPECT_EQ(run.Params.GetResult(0)->GetFindCount(), 24000);
+  EXPECT_GT(drawn, 0);
+}
+
+TEST(SearchProgressText, FoundAndSearchingTexts) {
+  EXPECT_EQ(SearchProgressText(0, 0, 0), "Found in 0 of 0 files");
+  EXPECT_EQ(SearchProgressText(1, 1, 1), "Found in 1 of 1 file");
+  EXPECT_EQ(SearchProgressText(3, 10, 250), "Searching 250 Found in 3 of 10 files");
+  EXPECT_EQ(SearchProgressText(3, 10, 10), "Found in 3 of 10 files");
+}

@@ -1,0 +1,155 @@
+#include <gtest/gtest.h>
+
+#include "engine/Errors.h"
+#include "engine/TextUtils.h"
+
+using namespace trawlex;
+
+TEST(Plural, FollowsEnglishEndingRules) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"file", "files"},   {"match", "matches"}, {"directory", "directories"}, {"day", "days"},
+      {"BOX", "BOXES"},    {"bus", "buses"},     {"church", "churches"},       {"wish", "wishes"},
+      {"key", "keys"},     {"fly", "flies"},     {"Y", "Ys"},                  {"FILE", "FILES"},
+      {"quiz", "quizes"},  {"taj", "tajes"},     {"stomach", "stomaches"},      {"CITY", "CITIES"},
+  };
+  for (const auto& [noun, plural] : cases) EXPECT_EQ(Plural(noun), plural) << noun;
+}
+
+TEST(CountText, UsesSingularOnlyForOne) {
+  EXPECT_EQ(CountText(3, "file"), "3 files");
+  EXPECT_EQ(CountText(1, "file"), "1 file");
+  EXPECT_EQ(CountText(0, "match"), "0 matches");
+  EXPECT_EQ(CountText(2, "child", "children"), "2 children");
+  EXPECT_EQ(CountText(1, "child", "children"), "1 child");
+}
+
+TEST(CompareIntArrays, TrailingZeroMakesNoDifferenceAndSignTellsNewer) {
+  EXPECT_EQ(CompareIntArrays({1, 2}, {1, 2, 0}), 0);
+  EXPECT_LT(CompareIntArrays({1, 2}, {1, 2, 1}), 0);
+  EXPECT_GT(CompareIntArrays({2, 0}, {1, 9, 9}), 0);
+  EXPECT_GT(CompareIntArrays({1, 2, 3}, {1, 2}), 0);
+  EXPECT_EQ(CompareIntArrays({}, {}), 0);
+}
+
+TEST(ParseVersion, StopsAtFirstEmptyOrNonNumericPiece) {
+  EXPECT_EQ(ParseVersion("2.1.3"), (TVersion{2, 1, 3}));
+  EXPECT_EQ(ParseVersion("2..1"), (TVersion{2}));
+  EXPECT_EQ(ParseVersion(""), TVersion{});
+  EXPECT_EQ(ParseVersion("1.x.3"), (TVersion{1}));
+  EXPECT_EQ(ParseVersion("1.2.0.15"), (TVersion{1, 2, 0, 15}));
+  EXPECT_EQ(VersionText({1, 2, 0, 15}, 4), "1.2.0.15");
+  EXPECT_EQ(VersionText({1, 2, 0, 15}, 2), "1.2");
+  EXPECT_EQ(VersionText({1}, 3), "1");
+}
+
+TEST(StringsPacking, JoinsWithBarsAndTrimsOuterBlanks) {
+  EXPECT_EQ(StringsToText({"a", "b"}), "a|b");
+  EXPECT_EQ(StringsToText({"  a", "b  ", ""}), "a|b");
+  EXPECT_EQ(StringsToText({}), "");
+  EXPECT_EQ(StringsToText({"a\rb", "c\nd"}), "a|b|c|d");
+  EXPECT_EQ(StringsToText({"", "", "x"}), "x");
+  EXPECT_EQ(StringsToText({"*.txt", "*.log"}), "*.txt|*.log");
+}
+
+TEST(StringsPacking, UnpackingTrimsEachPieceAndKeepsTheLast) {
+  std::vector<std::string> list{"old"};
+  TextToStrings("*.html | *.php", list);
+  EXPECT_EQ(list, (std::vector<std::string>{"*.html", "*.php"}));
+  TextToStrings("", list);
+  EXPECT_EQ(list, (std::vector<std::string>{""}));
+  TextToStrings("a|", list);
+  EXPECT_EQ(list, (std::vector<std::string>{"a", ""}));
+}
+
+TEST(ReplaceAll, DoesNotRescanReplacedText) {
+  EXPECT_EQ(ReplaceAll("aaa", "a", "aa"), "aaaaaa");
+  EXPECT_EQ(ReplaceAll("<f> <n> <f>", "<f>", "x.txt"), "x.txt <n> x.txt");
+  EXPECT_EQ(ReplaceAll("abc", "B", "x"), "abc");
+  EXPECT_EQ(ReplaceAll("abc", "", "x"), "abc");
+}
+
+TEST(PosText, FoldsAsciiLettersOnly) {
+  EXPECT_EQ(PosText("B", "abcb"), 2);
+  EXPECT_EQ(PosText("b", "abcb", 3), 4);
+  EXPECT_EQ(PosText("x", "abc"), 0);
+  EXPECT_EQ(PosText("\xC9", "\xE9"), 0);
+}
+
+TEST(BinarySearch, FindsOrGivesInsertionPoint) {
+  const std::vector<int> v{10, 20, 30, 40};
+  int32_t index = -5;
+  auto cmp = [&](int sought) { return [&, sought](int32_t i) { return v[static_cast<size_t>(i)] - sought; }; };
+  EXPECT_TRUE(BinarySearch(0, 3, index, cmp(30)));
+  EXPECT_EQ(index, 2);
+  EXPECT_FALSE(BinarySearch(0, 3, index, cmp(25)));
+  EXPECT_EQ(index, 2);
+  EXPECT_FALSE(BinarySearch(0, 3, index, cmp(50)));
+  EXPECT_EQ(index, 4);
+  EXPECT_FALSE(BinarySearch(0, -1, index, cmp(1)));
+  EXPECT_EQ(index, 0);
+}
+
+TEST(DurationText, WholeSecondsAndThreeDigitMilliseconds) {
+  EXPECT_EQ(DurationText(0), "0.000");
+  EXPECT_EQ(DurationText((12.345) / 86400.0), "12.345");
+  EXPECT_EQ(DurationText((83.045) / 86400.0), "83.045");
+  // Rounding to the millisecond carries into the seconds instead of reading 12.000.
+  EXPECT_EQ(DurationText((12.9996) / 86400.0), "13.000");
+}
+
+TEST(Spaces, NothingForZeroOrLess) {
+  EXPECT_EQ(Spaces(3), "   ");
+  EXPECT_EQ(Spaces(0), "");
+  EXPECT_EQ(Spaces(-2), "");
+}
+
+TEST(PathJoin, AddsOneDelimiter) {
+  EXPECT_EQ(PathJoin("/a", "b"), "/a/b");
+  EXPECT_EQ(PathJoin("/a/", "b"), "/a/b");
+  EXPECT_EQ(PathJoin("/", "b"), "/b");
+}
+
+TEST(CanonicalPath, ResolvesDotSegmentsOrKeepsThePath) {
+  EXPECT_EQ(CanonicalPath("/a/./b/../c"), "/a/c");
+  EXPECT_EQ(CanonicalPath("/a//b"), "/a/b");
+  EXPECT_EQ(CanonicalPath("/.."), "/..");  // above the root: kept as given
+  EXPECT_EQ(CanonicalPath("/"), "/");
+  EXPECT_EQ(CanonicalPath("/a/b/"), "/a/b/");
+}
+
+TEST(VolumeInfo, NeedsARootAndNamesTheFileSystem) {
+  std::string fs, label;
+  EXPECT_FALSE(VolumeInfo("relative", fs, label));
+  ASSERT_TRUE(VolumeInfo("/", fs, label));
+  EXPECT_FALSE(fs.empty());
+  EXPECT_LE(fs.size(), 20u);
+}
+
+TEST(TimeZoneText, ShowsSignedHours) {
+  setenv("TZ", "CET-1", 1);
+  tzset();
+  // The bias is read once per process; only its shape can be checked here.
+  const std::string text = TimeZoneText();
+  EXPECT_EQ(text.rfind("GMT ", 0), 0u);
+  EXPECT_EQ(GeneralFloatText(5.5), "5.5");
+  EXPECT_EQ(GeneralFloatText(-5), "-5");
+  EXPECT_EQ(GeneralFloatText(0), "0");
+}
+
+TEST(FormatText, FillsPlaceholdersInOrder) {
+  EXPECT_EQ(Fmt("Cannot open file \"%s\". %s", "a.txt", "No such file"), "Cannot open file \"a.txt\". No such file");
+  EXPECT_EQ(Fmt("size was %d, now %d", 10, -3), "size was 10, now -3");
+  EXPECT_EQ(Fmt("100%% of %s", "x"), "100% of x");
+  EXPECT_EQ(Fmt("%s and %s", "one"), "one and %s");
+  // A placeholder inside an argument is not expanded again.
+  EXPECT_EQ(Fmt("%s-%d", "%d", 1), "%d-1");
+}
+
+TEST(Assertion, NamesTheSourceFileAndLine) {
+  try {
+    TRAWLEX_ASSERT(false, "Broken rule");
+    FAIL();
+  } catch (const EAssertionFailed& e) {
+    EXPECT_NE(std::string(e.what()).find("Broken rule (TextUtilsTests.cpp, line"), std::string::npos) << e.what();
+  }
+}
