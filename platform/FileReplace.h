@@ -1,0 +1,124 @@
+#pragma once
+// Rewriting an existing file so that a crash, a kill or a power cut never leaves less than
+// the whole old file or the whole new one. The usual way: the new content goes into a
+// temporary file created beside the file, which gets the file's permission bits, owner,
+// group and extended attributes (ACLs included), is flushed to disk and renamed over the
+// file; then the folder is flushed. A symbolic link is followed to the file it names and
+// stays a link.
+//
+// A file with several hard links, or one whose owner, group or attributes a new file could
+// not get, is written in place instead, so that every name and every attribute stays: a
+// complete copy of the old content is first flushed to disk beside it, then the file is
+// overwritten and flushed, and only then is the copy removed.
+//
+// Every write, flush, close and rename is checked. Nothing here raises: a step that fails
+// returns false and leaves its reason in Error(), in words fit for the user.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/Platform.h"
+
+namespace trawlex {
+
+enum class TRewriteMode : uint8_t {
+  Rename,   // temporary file beside the file, renamed over it
+  InPlace,  // copy of the old content beside the file, then the file overwritten
+};
+
+// The first name folder + prefix + n + ".tmp" (n = 1, 2, ...) under which nothing exists,
+// not even a dangling link. Nothing is created.
+std::string FirstFreeTempName(const std::string& folder, const std::string& prefix);
+
+// Whether anything (file, folder, link, FIFO, ...) exists under `path`; links are not followed.
+bool PathEntryExists(const std::string& path);
+
+class TFileRewriter {
+ public:
+  explicit TFileRewriter(std::string tempPrefix = "Trawlex");
+  // Removes a temporary file that was not placed.
+  ~TFileRewriter();
+  TFileRewriter(const TFileRewriter&) = delete;
+  TFileRewriter& operator=(const TFileRewriter&) = delete;
+
+  // Before the file is read: follows links to the file itself, records its identity,
+  // size, exact time and metadata, and picks the mode. False when it cannot be examined
+  // or is not a regular file.
+  bool Open(const std::string& path);
+  // The file itself (links resolved); read this one.
+  const std::string& RealPath() const { return FRealPath; }
+  const TFileInfo& Info() const { return FInfo; }
+  TRewriteMode Mode() const { return FMode; }
+
+  // The file still is the one Open saw (same device and inode) with the same size and
+  // exact modification time. Call it after reading; Commit checks it again.
+  bool Unchanged();
+  // Refuses a file whose permission bits let nobody write it (also when running as
+  // root), and one this user may not write (permissions, immutable flag).
+  bool CheckWritable();
+
+  // Rename mode: creates the temporary file, exclusively under the first free name, and
+  // gives it the file's metadata. When the metadata cannot be given to a new file, the
+  // temporary file is removed and the mode becomes InPlace (still true). In place mode
+  // it does nothing.
+  bool BeginWrite();
+  // Rename mode: appends to the temporary file; false on an error or a short write.
+  bool Write(const void* data, size_t count);
+  // Rename mode: flushes and closes the temporary file, checks that the file is
+  // unchanged, renames the temporary file over it and flushes the folder.
+  bool Commit();
+  // In place mode: writes `oldContent` to a copy beside the file and flushes it, then
+  // overwrites the file with `newContent`, cuts it to that length, flushes it and removes
+  // the copy. When overwriting fails the old content is written back; if even that
+  // fails, the copy is kept and Error() names it.
+  bool CommitInPlace(std::string_view oldContent, std::string_view newContent);
+  // Removes the temporary file, if any; the file stays as it was.
+  void Abandon();
+
+  const std::string& Error() const { return FError; }
+  // Set after a successful placement when the folder could not be flushed.
+  const std::string& Warning() const { return FWarning; }
+  // The temporary file being written (empty when none).
+  const std::string& TempName() const { return FTempName; }
+
+ private:
+  bool Fail(const std::string& message);
+  bool FailErrno(int errorNumber);
+  bool CreateExclusive(std::string& name, int& fd);
+  bool CopyMetadataTo(int fd);
+  bool SameFileAsOpened(bool checkContent);
+  void FlushFolder();
+  bool WriteAllAt(int fd, const char* data, size_t count, int64_t offset, int faultStep);
+
+  std::string FPrefix;
+  std::string FRealPath, FFolder;
+  TFileInfo FInfo;
+  uint32_t FModeBits = 0;  // st_mode & 07777
+  uint32_t FUid = 0, FGid = 0;
+  uint64_t FLinks = 1;
+  TRewriteMode FMode = TRewriteMode::Rename;
+  std::string FTempName;
+  int FTempFd = -1;
+  int64_t FWritten = 0;
+  std::string FError, FWarning;
+};
+
+// ---- Test seam ------------------------------------------------------------------------
+// Makes one step of the next rewrites fail with `errorNumber`, as a full disk or an I/O
+// error would. Write and Overwrite fail once `afterBytes` bytes have gone to that file (a
+// short write first when the limit falls inside a write). Process-wide; tests only.
+enum class TRewriteFault : uint8_t {
+  None,
+  Write,        // writing the temporary file
+  Flush,        // flushing the temporary file
+  Close,        // closing the temporary file
+  Rename,       // renaming it over the file
+  BackupWrite,  // writing the copy of the old content (in place)
+  Overwrite,    // overwriting the file (in place)
+  Restore,      // writing the old content back after a failed overwrite (in place)
+};
+void InjectRewriteFault(TRewriteFault step, int errorNumber, int64_t afterBytes = 0);
+void ClearRewriteFaults();
+
+}  // namespace trawlex
