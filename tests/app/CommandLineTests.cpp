@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include "app/CommandLine.h"
+#include "engine/Errors.h"
+
+using namespace trawlex;
+using V = std::vector<std::string>;
+
+TEST(SearchSwitches, DefaultsWhenNothingIsGiven) {
+  TSearchOptions o;
+  ApplySearchSwitches({}, o);
+  EXPECT_EQ(o.Target, "");
+  EXPECT_EQ(o.Patterns, V{"*.*"});
+  EXPECT_TRUE(o.Subdirs);
+  EXPECT_FALSE(o.CaseSensitive);
+  EXPECT_FALSE(o.WholeWord);
+}
+
+TEST(SearchSwitches, ReadingRules) {
+  const struct {
+    const char* Name;
+    V Args;
+    std::string Target, Directory, Exclude;
+    V Patterns;
+    bool Subdirs, Case, Word;
+  } cases[] = {
+      {"target and directory", {"-t", "foo", "-d", "/src"}, "foo", "/src", "", {"*.*"}, true, false, false},
+      {"patterns split at bars and trimmed", {"-p", "*.html | *.php"}, "", "", "", {"*.html", "*.php"}, true, false, false},
+      {"unknown switch and loose word skipped", {"-x", "foo", "-t", "bar"}, "bar", "", "", {"*.*"}, true, false, false},
+      {"a value may start with a dash", {"-t", "-e"}, "-e", "", "", {"*.*"}, true, false, false},
+      {"only the letter after the dash counts", {"-target", "x", "-T", "y"}, "y", "", "", {"*.*"}, true, false, false},
+      {"booleans", {"-s", "0", "-c", "1", "-w", "1"}, "", "", "", {"*.*"}, false, true, true},
+      {"the last argument is never a switch", {"-t", "a", "-w"}, "a", "", "", {"*.*"}, true, false, false},
+      {"a later value wins", {"-t", "a", "-t", "b"}, "b", "", "", {"*.*"}, true, false, false},
+      {"exclude", {"--report", "-e", "concatenate"}, "", "", "concatenate", {"*.*"}, true, false, false},
+  };
+  for (const auto& c : cases) {
+    TSearchOptions o;
+    ApplySearchSwitches(c.Args, o);
+    EXPECT_EQ(o.Target, c.Target) << c.Name;
+    EXPECT_EQ(o.Directory, c.Directory) << c.Name;
+    EXPECT_EQ(o.Exclude, c.Exclude) << c.Name;
+    EXPECT_EQ(o.Patterns, c.Patterns) << c.Name;
+    EXPECT_EQ(o.Subdirs, c.Subdirs) << c.Name;
+    EXPECT_EQ(o.CaseSensitive, c.Case) << c.Name;
+    EXPECT_EQ(o.WholeWord, c.Word) << c.Name;
+  }
+}
+
+TEST(SearchSwitches, BadIntegerIsAnError) {
+  for (const char* bad : {"yes", "", "1x", "0.5"}) {
+    TSearchOptions o;
+    try {
+      ApplySearchSwitches({"-s", bad}, o);
+      ADD_FAILURE() << bad;
+    } catch (const ETrawlexError& e) {
+      EXPECT_EQ(std::string(e.what()), "'" + std::string(bad) + "' is not a valid integer value");
+    }
+  }
+}
+
+TEST(SearchSwitches, ValidationInOrderOfPrecedence) {
+  TSearchOptions o;
+  o.Patterns = {""};
+  EXPECT_EQ(ValidateSearchOptions(o), "No search target");
+  o.Target = "x";
+  o.Directory = "/no/such/dir";
+  EXPECT_EQ(ValidateSearchOptions(o), "No directory specified");
+  o.Directory = "/etc/hostname";  // a file is no directory
+  EXPECT_EQ(ValidateSearchOptions(o), "No directory specified");
+  o.Directory = "/";
+  EXPECT_EQ(ValidateSearchOptions(o), "No file patterns");
+  o.Patterns = {"*.c"};
+  EXPECT_EQ(ValidateSearchOptions(o), "");
+}
+
+TEST(SearchSwitches, TrailingDelimiterIsDroppedExceptForTheRoot) {
+  EXPECT_EQ(DirectoryWithoutTrailingDelimiter("/src/"), "/src");
+  EXPECT_EQ(DirectoryWithoutTrailingDelimiter("/src//"), "/src");
+  EXPECT_EQ(DirectoryWithoutTrailingDelimiter("/"), "/");
+  EXPECT_EQ(DirectoryWithoutTrailingDelimiter("//"), "/");
+}
+
+TEST(Usage, SwitchLinesWithLabelsHintsAndDefaults) {
+  const V lines = UsageLines("trawlex");
+  ASSERT_GE(lines.size(), 8u);
+  EXPECT_EQ(V(lines.begin(), lines.begin() + 8), (V{
+                                                     "trawlex",
+                                                     "  -t <Target> -- Find this text",
+                                                     "  -d <Directory>",
+                                                     "  -p <Patterns> -- List of filename patterns, using wildcards (*.*)",
+                                                     "  -e <Exclude> -- Exclude finds where target is part of this",
+                                                     "  -s <Subdirs> -- Search subdirectories recursively (1)",
+                                                     "  -c <Case sensitive> -- Only include if case in file matches target (0)",
+                                                     "  -w <Whole word> -- Include whole words only (0)",
+                                                 }));
+}

@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "platform/DateTime.h"
+#include "platform/Platform.h"
+#include "platform/Wildcard.h"
+#include "support/TestSupport.h"
+
+using namespace trawlex;
+using trawlex::test::TTempDir;
+
+TEST(Wildcard, StarQuestionMarkAndCase) {
+  const struct {
+    const char* Name;
+    const char* Pattern;
+    bool Matches;
+  } cases[] = {
+      {"a.txt", "*.txt", true},     {"a.TXT", "*.txt", true},    {"a.txt", "A*", true},
+      {"b.txt", "a*", false},       {"Makefile", "*.*", true},   {"a.b.c", "*.*", true},
+      {"a", "a.*", true},           {"Makefile", "*.", true},    {"main.c", "*.", false},
+      {"abc", "a?c", true},         {"ac", "a?c", false},        {"abc", "*", true},
+      {"", "*", true},              {"x.txt", "*.tx", false},    {"x.txt.bak", "*.txt", false},
+      {"aXbXc", "a*b*c", true},     {"abcbd", "a*b?", true},     {"\xE9.txt", "\xC9.txt", false},
+      {"\xE9.txt", "?.txt", true},  {"report.html", "*.htm", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(MatchesWildcard(c.Name, c.Pattern), c.Matches) << c.Name << " ~ " << c.Pattern;
+}
+
+TEST(DateTime, EncodeDecodeRoundTripsAndKnownDays) {
+  EXPECT_EQ(DaysFromCivil(1899, 12, 30), 0);
+  EXPECT_EQ(DaysFromCivil(1900, 1, 1), 2);
+  EXPECT_EQ(DaysFromCivil(1970, 1, 1), 25569);
+  EXPECT_EQ(DaysFromCivil(2000, 3, 1), 36586);
+  const TDateTimeParts p{2024, 2, 29, 23, 59, 58, 500};
+  const TDateTimeParts q = DecodeDateTime(EncodeDateTime(p));
+  EXPECT_EQ(std::tie(q.Year, q.Month, q.Day, q.Hour, q.Minute, q.Second, q.MilliSecond),
+            std::tie(p.Year, p.Month, p.Day, p.Hour, p.Minute, p.Second, p.MilliSecond));
+  // Just before midnight rounds into the next day, never to 24:00.
+  const TDateTimeParts r = DecodeDateTime(DaysFromCivil(2024, 1, 1) - 0.0000000001);
+  EXPECT_EQ(std::tie(r.Year, r.Month, r.Day, r.Hour), std::make_tuple(2024, 1, 1, 0));
+}
+
+TEST(DateTime, FormatPatterns) {
+  const TDateTime t = EncodeDateTime({2024, 3, 5, 14, 7, 9, 45});
+  EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:mm", t), "2024-03-05 14:07");
+  EXPECT_EQ(FormatDateTime("yyyy/mm/dd hh:nn:ss", t), "2024/03/05 14:07:09");
+  EXPECT_EQ(FormatDateTime("zzz", t), "045");
+  EXPECT_EQ(FormatDateTime("dd.mm.yy", t), "05.03.24");
+}
+
+TEST(FileTimes, LocalTimeRoundedDownToTwoSeconds) {
+  setenv("TZ", "UTC0", 1);
+  tzset();
+  const TDateTime odd = UnixTimeToLocal(1700000001, true);
+  const TDateTime even = UnixTimeToLocal(1700000000, true);
+  EXPECT_EQ(odd, even);
+  EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:nn:ss", even), "2023-11-14 22:13:20");
+  EXPECT_NE(UnixTimeToLocal(1700000001, false), even);
+}
+
+TEST(CanonicalizePath, TextOnlyResolution) {
+  const struct {
+    const char* In;
+    const char* Out;  // nullptr: refused
+  } cases[] = {
+      {"/a/b/../c", "/a/c"}, {"/a/./b", "/a/b"}, {"/a//b", "/a/b"}, {"/", "/"},
+      {"/..", nullptr},      {"a/../..", ".."}, {"a/b/..", "a"},  {"/a/b/", "/a/b/"},
+  };
+  for (const auto& c : cases) {
+    std::string out;
+    const bool ok = CanonicalizePath(c.In, out);
+    if (!c.Out) {
+      EXPECT_FALSE(ok) << c.In;
+    } else {
+      EXPECT_TRUE(ok) << c.In;
+      EXPECT_EQ(out, c.Out) << c.In;
+    }
+  }
+  std::string out;
+  EXPECT_FALSE(CanonicalizePath("/" + std::string(5000, 'x'), out));
+}
+
+TEST(ListDirectory, KindsOfEntries) {
+  TTempDir dir;
+  dir.Write("file.txt", "x");
+  dir.MakeDir("sub");
+  dir.Write(".hidden", "x");
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  ASSERT_EQ(symlink((dir / "file.txt").c_str(), (dir / "tofile").c_str()), 0);
+  ASSERT_EQ(symlink((dir / "sub").c_str(), (dir / "todir").c_str()), 0);
+  ASSERT_EQ(symlink((dir / "missing").c_str(), (dir / "dangling").c_str()), 0);
+  std::vector<TDirName> names;
+  ASSERT_TRUE(ListDirectory(dir.Path(), names));
+  std::sort(names.begin(), names.end(), [](const auto& a, const auto& b) { return a.Name < b.Name; });
+  std::vector<std::pair<std::string, TEntryKind>> got;
+  for (const auto& n : names) got.emplace_back(n.Name, n.Kind);
+  EXPECT_EQ(got, (std::vector<std::pair<std::string, TEntryKind>>{
+                     {".hidden", TEntryKind::File},
+                     {"dangling", TEntryKind::Other},
+                     {"fifo", TEntryKind::Other},
+                     {"file.txt", TEntryKind::File},
+                     {"sub", TEntryKind::Directory},
+                     {"todir", TEntryKind::Other},
+                     {"tofile", TEntryKind::File},
+                 }));
+  EXPECT_TRUE(IsHiddenName(".hidden"));
+  EXPECT_FALSE(IsHiddenName("a.b"));
+  std::vector<TDirName> none;
+  EXPECT_FALSE(ListDirectory(dir / "nope", none));
+}
+
+TEST(ReadOnlyFile, OpensRegularFilesOnlyAndNeverBlocks) {
+  TTempDir dir;
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  TReadOnlyFile f;
+  std::string error;
+  EXPECT_FALSE(f.Open(dir / "fifo", error));  // would block forever without O_NONBLOCK
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(f.Open(dir.Path(), error));
+  ASSERT_TRUE(f.Open(dir.Write("a.txt", "hello"), error));
+  char buf[16] = {};
+  EXPECT_EQ(f.Size(), 5);
+  EXPECT_EQ(f.ReadFull(buf, 5, error), 5);
+  EXPECT_EQ(std::string(buf), "hello");
+  EXPECT_EQ(f.ReadFull(buf, 5, error), 0);
+}
+
+TEST(Folders, TempDirectoryAndExistence) {
+  const char* old = std::getenv("TMPDIR");
+  const std::string saved = old ? old : "";
+  setenv("TMPDIR", "/var/tmp", 1);
+  EXPECT_EQ(TempDirectory(), "/var/tmp/");
+  unsetenv("TMPDIR");
+  EXPECT_EQ(TempDirectory(), "/tmp/");
+  if (old) setenv("TMPDIR", saved.c_str(), 1);
+  TTempDir dir;
+  const std::string file = dir.Write("f", "x");
+  EXPECT_TRUE(DirectoryExists(dir.Path()));
+  EXPECT_FALSE(DirectoryExists(file));
+  EXPECT_TRUE(FileExists(file));
+  EXPECT_FALSE(FileExists(dir.Path()));
+  EXPECT_FALSE(DirectoryExists(""));
+}
+
+TEST(Process, ArgumentsVersionAndName) {
+  const char* argv[] = {"/usr/bin/trawlex", "-t", "x"};
+  SetProcessArguments(3, argv);
+  EXPECT_EQ(ParamList(), (std::vector<std::string>{"-t", "x"}));
+  EXPECT_EQ(ProgramFileName(), "trawlex");
+  EXPECT_EQ(FileVersion("").size(), 4u);
+  EXPECT_TRUE(FileVersion("/bin/sh").empty());
+}
