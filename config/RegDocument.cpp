@@ -1,0 +1,454 @@
+#include "config/RegDocument.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "engine/Errors.h"
+#include "engine/TextUtils.h"
+
+namespace trawlex {
+
+namespace {
+
+const char* const kHeader = "Windows Registry Editor Version 5.00";
+const char* const kEol = "\r\n";
+
+bool SameName(std::string_view a, std::string_view b) { return CompareTextAscii(a, b) == 0; }
+
+// ---- UTF-8 and UTF-16LE ---------------------------------------------------------------
+// Text is kept as UTF-8 bytes; the registry keeps strings as UTF-16. A byte that is not part
+// of valid UTF-8 travels as the lone surrogate U+DC00 + byte, so that any byte string comes
+// back unchanged.
+
+// Length of the valid UTF-8 sequence at `i`, or 0 when the byte there does not start one.
+size_t Utf8SequenceAt(std::string_view s, size_t i, uint32_t& code) {
+  const unsigned char c = static_cast<unsigned char>(s[i]);
+  if (c < 0x80) {
+    code = c;
+    return 1;
+  }
+  size_t len;
+  uint32_t min;
+  if (c >= 0xC2 && c <= 0xDF) {
+    len = 2, code = c & 0x1F, min = 0x80;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    len = 3, code = c & 0x0F, min = 0x800;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    len = 4, code = c & 0x07, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + len > s.size()) return 0;
+  for (size_t k = 1; k < len; ++k) {
+    const unsigned char d = static_cast<unsigned char>(s[i + k]);
+    if ((d & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (d & 0x3F);
+  }
+  if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return len;
+}
+
+void PutUnit(std::string& out, uint32_t unit) {
+  out += static_cast<char>(unit & 0xFF);
+  out += static_cast<char>((unit >> 8) & 0xFF);
+}
+
+std::string Utf8ToUtf16Le(std::string_view s) {
+  std::string out;
+  for (size_t i = 0; i < s.size();) {
+    uint32_t code;
+    const size_t len = Utf8SequenceAt(s, i, code);
+    if (len == 0) {
+      PutUnit(out, 0xDC00 + static_cast<unsigned char>(s[i]));
+      ++i;
+      continue;
+    }
+    if (code >= 0x10000) {
+      code -= 0x10000;
+      PutUnit(out, 0xD800 + (code >> 10));
+      PutUnit(out, 0xDC00 + (code & 0x3FF));
+    } else {
+      PutUnit(out, code);
+    }
+    i += len;
+  }
+  return out;
+}
+
+void PutUtf8(std::string& out, uint32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// Decodes UTF-16LE up to the first zero unit (the string's end in the registry).
+std::string Utf16LeToUtf8(std::string_view bytes) {
+  std::string out;
+  const size_t units = bytes.size() / 2;
+  auto unitAt = [&](size_t k) {
+    return static_cast<uint32_t>(static_cast<unsigned char>(bytes[2 * k])) |
+           (static_cast<uint32_t>(static_cast<unsigned char>(bytes[2 * k + 1])) << 8);
+  };
+  for (size_t k = 0; k < units; ++k) {
+    const uint32_t u = unitAt(k);
+    if (u == 0) break;
+    if (u >= 0xD800 && u <= 0xDBFF && k + 1 < units) {
+      const uint32_t low = unitAt(k + 1);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        PutUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+        ++k;
+        continue;
+      }
+    }
+    if (u >= 0xDC80 && u <= 0xDCFF) {
+      out += static_cast<char>(u - 0xDC00);  // a byte that was not valid UTF-8
+      continue;
+    }
+    PutUtf8(out, u);
+  }
+  return out;
+}
+
+// Text that can stand between quotes: valid UTF-8 without control characters.
+bool QuotableText(std::string_view s) {
+  for (size_t i = 0; i < s.size();) {
+    uint32_t code;
+    const size_t len = Utf8SequenceAt(s, i, code);
+    if (len == 0 || code < 0x20 || code == 0x7F) return false;
+    i += len;
+  }
+  return true;
+}
+
+std::string Quote(std::string_view s) {
+  std::string out = "\"";
+  for (const char c : s) {
+    if (c == '\\' || c == '"') out += '\\';
+    out += c;
+  }
+  out += '"';
+  return out;
+}
+
+void AppendHex(std::string& line, std::string& out, std::string_view bytes) {
+  static const char digits[] = "0123456789abcdef";
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (i > 0) {
+      line += ',';
+      // Long blocks wrap as regedit wraps them: a backslash ends the line, two blanks start
+      // the next one.
+      if (line.size() + 3 > 79) {
+        out += line + "\\" + kEol;
+        line = "  ";
+      }
+    }
+    const unsigned char b = static_cast<unsigned char>(bytes[i]);
+    line += digits[b >> 4];
+    line += digits[b & 15];
+  }
+}
+
+std::string FormatValue(const TRegValue& v) {
+  std::string out;
+  std::string line = v.Name.empty() ? std::string("@") : Quote(v.Name);
+  line += '=';
+  char prefix[32];
+  if (v.Type == RegSz && QuotableText(v.Data)) {
+    line += Quote(v.Data);
+  } else if (v.Type == RegDword && v.Data.size() == 4) {
+    uint32_t u = 0;
+    for (int i = 3; i >= 0; --i) u = (u << 8) | static_cast<unsigned char>(v.Data[i]);
+    std::snprintf(prefix, sizeof prefix, "dword:%08x", u);
+    line += prefix;
+  } else {
+    if (v.Type == RegBinary) {
+      line += "hex:";
+    } else {
+      std::snprintf(prefix, sizeof prefix, "hex(%x):", v.Type);
+      line += prefix;
+    }
+    if (IsStringType(v.Type)) {
+      AppendHex(line, out, Utf8ToUtf16Le(v.Data) + std::string(2, '\0'));
+    } else {
+      AppendHex(line, out, v.Data);
+    }
+  }
+  out += line;
+  out += kEol;
+  return out;
+}
+
+std::vector<std::string_view> SplitPath(std::string_view path) {
+  std::vector<std::string_view> parts;
+  size_t start = 0;
+  for (;;) {
+    const size_t bs = path.find('\\', start);
+    parts.push_back(path.substr(start, bs == std::string_view::npos ? std::string_view::npos : bs - start));
+    if (bs == std::string_view::npos) return parts;
+    start = bs + 1;
+  }
+}
+
+// Parents before children, siblings by name as regedit lists them.
+bool KeyPathLess(const std::string& a, const std::string& b) {
+  const auto pa = SplitPath(a), pb = SplitPath(b);
+  for (size_t i = 0; i < pa.size() && i < pb.size(); ++i) {
+    const int c = CompareTextAscii(pa[i], pb[i]);
+    if (c != 0) return c < 0;
+  }
+  return pa.size() < pb.size();
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool ParseHexNumber(std::string_view s, uint32_t& out) {
+  if (s.empty() || s.size() > 8) return false;
+  out = 0;
+  for (const char c : s) {
+    const int d = HexDigit(c);
+    if (d < 0) return false;
+    out = (out << 4) | static_cast<uint32_t>(d);
+  }
+  return true;
+}
+
+// Parses a quoted text starting at s[pos] == '"'; `pos` ends after the closing quote.
+bool ParseQuoted(std::string_view s, size_t& pos, std::string& out) {
+  out.clear();
+  for (size_t i = pos + 1; i < s.size(); ++i) {
+    const char c = s[i];
+    if (c == '"') {
+      pos = i + 1;
+      return true;
+    }
+    if (c == '\\' && i + 1 < s.size() && (s[i + 1] == '\\' || s[i + 1] == '"')) {
+      out += s[++i];
+    } else {
+      out += c;
+    }
+  }
+  return false;
+}
+
+std::string_view TrimEnd(std::string_view s) {
+  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32) s.remove_suffix(1);
+  return s;
+}
+
+std::string_view TrimStart(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  return s;
+}
+
+std::vector<std::string_view> SplitLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' || text[i] == '\n') {
+      lines.push_back(text.substr(start, i - start));
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      start = i + 1;
+    }
+  }
+  if (start < text.size()) lines.push_back(text.substr(start));
+  return lines;
+}
+
+}  // namespace
+
+bool KeyIsAtOrBelow(const std::string& path, const std::string& root) {
+  if (path.size() < root.size()) return false;
+  if (CompareTextAscii(std::string_view(path).substr(0, root.size()), root) != 0) return false;
+  return path.size() == root.size() || path[root.size()] == '\\';
+}
+
+const TRegValue* TRegKey::FindValue(const std::string& name) const {
+  for (const auto& v : Values) {
+    if (SameName(v.Name, name)) return &v;
+  }
+  return nullptr;
+}
+
+TRegValue* TRegKey::FindValue(const std::string& name) {
+  return const_cast<TRegValue*>(static_cast<const TRegKey*>(this)->FindValue(name));
+}
+
+void TRegKey::PutValue(TRegValue value) {
+  if (TRegValue* old = FindValue(value.Name)) {
+    old->Type = value.Type;
+    old->Data = std::move(value.Data);
+  } else {
+    Values.push_back(std::move(value));
+  }
+}
+
+const TRegKey* TRegDocument::FindKey(const std::string& path) const {
+  for (const auto& k : FKeys) {
+    if (SameName(k.Path, path)) return &k;
+  }
+  return nullptr;
+}
+
+TRegKey* TRegDocument::FindKey(const std::string& path) {
+  return const_cast<TRegKey*>(static_cast<const TRegDocument*>(this)->FindKey(path));
+}
+
+TRegKey& TRegDocument::CreateKey(const std::string& path) {
+  if (TRegKey* k = FindKey(path)) return *k;
+  FKeys.push_back(TRegKey{path, {}});
+  return FKeys.back();
+}
+
+bool TRegDocument::KeyExists(const std::string& path) const {
+  return std::any_of(FKeys.begin(), FKeys.end(), [&](const TRegKey& k) { return KeyIsAtOrBelow(k.Path, path); });
+}
+
+std::vector<std::string> TRegDocument::SubKeyNames(const std::string& path) const {
+  std::vector<std::string> names;
+  for (const auto& k : FKeys) {
+    if (k.Path.size() <= path.size() || !KeyIsAtOrBelow(k.Path, path)) continue;
+    const std::string rest = k.Path.substr(path.size() + 1);
+    const std::string child = rest.substr(0, rest.find('\\'));
+    if (std::none_of(names.begin(), names.end(), [&](const std::string& n) { return SameName(n, child); })) {
+      names.push_back(child);
+    }
+  }
+  return names;
+}
+
+void TRegDocument::DeleteKey(const std::string& path) {
+  std::erase_if(FKeys, [&](const TRegKey& k) { return KeyIsAtOrBelow(k.Path, path); });
+}
+
+std::string TRegDocument::Format() const {
+  std::vector<const TRegKey*> keys;
+  for (const auto& k : FKeys) keys.push_back(&k);
+  std::stable_sort(keys.begin(), keys.end(), [](const TRegKey* a, const TRegKey* b) { return KeyPathLess(a->Path, b->Path); });
+  std::string out = kHeader;
+  out += kEol;
+  out += kEol;
+  for (const TRegKey* k : keys) {
+    out += "[" + k->Path + "]" + kEol;
+    for (const auto& v : k->Values) out += FormatValue(v);
+    out += kEol;
+  }
+  return out;
+}
+
+bool TRegDocument::Parse(std::string_view input, std::string& error) {
+  FKeys.clear();
+  std::string decoded;
+  if (input.size() >= 2 && static_cast<unsigned char>(input[0]) == 0xFF && static_cast<unsigned char>(input[1]) == 0xFE) {
+    decoded = Utf16LeToUtf8(input.substr(2));  // as regedit itself saves an export
+    input = decoded;
+  } else if (input.size() >= 3 && input.substr(0, 3) == "\xEF\xBB\xBF") {
+    input.remove_prefix(3);
+  }
+  const auto lines = SplitLines(input);
+  auto fail = [&](size_t index, const std::string& what) {
+    error = Fmt("line %d: %s", static_cast<int64_t>(index + 1), what);
+    FKeys.clear();
+    return false;
+  };
+
+  size_t i = 0;
+  while (i < lines.size() && TrimEnd(lines[i]).empty()) ++i;
+  if (i == lines.size()) return true;  // an empty file holds no settings
+  if (TrimText(lines[i]) != kHeader) return fail(i, "the header line is missing");
+  ++i;
+
+  TRegKey* key = nullptr;
+  for (; i < lines.size(); ++i) {
+    const std::string_view line = TrimStart(TrimEnd(lines[i]));
+    if (line.empty() || line[0] == ';') continue;
+    if (line[0] == '[') {
+      if (line.back() != ']' || line.size() < 3) return fail(i, "a key line must end with \"]\"");
+      if (line[1] == '-') return fail(i, "deleting keys is not supported in a settings file");
+      key = &CreateKey(std::string(line.substr(1, line.size() - 2)));
+      continue;
+    }
+    if (line[0] != '"' && line[0] != '@') return fail(i, "not a key or value line");
+    if (!key) return fail(i, "a value before the first key");
+
+    TRegValue value;
+    size_t pos = 0;
+    if (line[0] == '@') {
+      pos = 1;
+    } else if (!ParseQuoted(line, pos, value.Name)) {
+      return fail(i, "the value name has no closing quote");
+    }
+    std::string_view rest = TrimStart(line.substr(pos));
+    if (rest.empty() || rest[0] != '=') return fail(i, "\"=\" is missing after the value name");
+    rest = TrimStart(rest.substr(1));
+
+    if (!rest.empty() && rest[0] == '"') {
+      size_t end = 0;
+      if (!ParseQuoted(rest, end, value.Data)) return fail(i, "the text has no closing quote");
+      if (!TrimEnd(rest.substr(end)).empty()) return fail(i, "text after the closing quote");
+      value.Type = RegSz;
+    } else if (rest.substr(0, 6) == "dword:") {
+      uint32_t u;
+      if (!ParseHexNumber(rest.substr(6), u)) return fail(i, "a dword needs up to 8 hexadecimal digits");
+      value = MakeDwordValue(value.Name, static_cast<int32_t>(u));
+    } else if (rest.substr(0, 3) == "hex") {
+      uint32_t type = RegBinary;
+      size_t colon = 3;
+      if (rest.size() > 3 && rest[3] == '(') {
+        const size_t close = rest.find(')');
+        if (close == std::string_view::npos || !ParseHexNumber(rest.substr(4, close - 4), type)) {
+          return fail(i, "a bad value type in hex(...)");
+        }
+        colon = close + 1;
+      }
+      if (colon >= rest.size() || rest[colon] != ':') return fail(i, "\":\" is missing after hex");
+      // The bytes, with continuation lines where a line ends in a backslash.
+      std::string list(rest.substr(colon + 1));
+      const size_t first = i;
+      while (!list.empty() && list.back() == '\\') {
+        list.pop_back();
+        if (++i >= lines.size()) return fail(first, "the value ends in a continuation line that is missing");
+        list += TrimStart(TrimEnd(lines[i]));
+      }
+      std::string bytes;
+      std::string_view l = list;
+      while (!l.empty()) {
+        const size_t comma = l.find(',');
+        const std::string_view tok = TrimStart(TrimEnd(l.substr(0, comma)));
+        if (tok.size() != 2 || HexDigit(tok[0]) < 0 || HexDigit(tok[1]) < 0) {
+          return fail(first, "a byte must be two hexadecimal digits");
+        }
+        bytes += static_cast<char>(HexDigit(tok[0]) * 16 + HexDigit(tok[1]));
+        if (comma == std::string_view::npos) break;
+        l.remove_prefix(comma + 1);
+        if (TrimEnd(l).empty()) return fail(first, "a byte is missing after the last comma");
+      }
+      value.Type = type;
+      value.Data = IsStringType(type) ? Utf16LeToUtf8(bytes) : bytes;
+    } else if (rest == "-") {
+      return fail(i, "deleting values is not supported in a settings file");
+    } else {
+      return fail(i, "a value of unknown type");
+    }
+    key->PutValue(std::move(value));
+  }
+  return true;
+}
+
+}  // namespace trawlex

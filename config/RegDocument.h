@@ -1,0 +1,53 @@
+#pragma once
+// The content of a settings file: registry keys with their typed values, in the text form of
+// a registry export ("Windows Registry Editor Version 5.00"), so that a person can read and
+// edit it and regedit can import it. Key paths are full ("HKEY_CURRENT_USER\Software\...");
+// key and value names are compared without regard to ASCII letter case, as the registry does.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "config/RegValue.h"
+
+namespace trawlex {
+
+struct TRegKey {
+  std::string Path;
+  std::vector<TRegValue> Values;  // in the order they were first written
+
+  const TRegValue* FindValue(const std::string& name) const;
+  TRegValue* FindValue(const std::string& name);
+  // Replaces the value of that name (keeping the name's stored spelling) or appends it.
+  void PutValue(TRegValue value);
+};
+
+class TRegDocument {
+ public:
+  // The key of that path, or null when it has not been created.
+  const TRegKey* FindKey(const std::string& path) const;
+  TRegKey* FindKey(const std::string& path);
+  // The key of that path, created when missing.
+  TRegKey& CreateKey(const std::string& path);
+  // Whether the key exists, either by itself or as the parent of another key.
+  bool KeyExists(const std::string& path) const;
+  // The names of the keys directly below `path`, each once, in order of appearance.
+  std::vector<std::string> SubKeyNames(const std::string& path) const;
+  // Deletes the key, its values and every key below it.
+  void DeleteKey(const std::string& path);
+  const std::vector<TRegKey>& Keys() const { return FKeys; }
+
+  // The export text: the header line, then every key (parents before their children) with
+  // its values, lines ended by CR LF.
+  std::string Format() const;
+  // Parses an export. False with `error` describing the first fault when the text is not one
+  // (a missing header, a broken line, a value of unknown type, a truncated value).
+  bool Parse(std::string_view text, std::string& error);
+
+ private:
+  std::vector<TRegKey> FKeys;
+};
+
+// True when `path` equals `root` or lies below it (ASCII letter case ignored).
+bool KeyIsAtOrBelow(const std::string& path, const std::string& root);
+
+}  // namespace trawlex

@@ -1,0 +1,53 @@
+#pragma once
+// Whole-file replacement that never leaves half a file behind, and an advisory lock that
+// several processes use to take turns on a file. Shared by the settings store and any other
+// code that rewrites a small file the user must not lose.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace trawlex {
+
+// Follows symbolic links from `path` to the file they finally name (which need not exist).
+// Relative link targets are taken relative to the link's folder. False with `error` set on a
+// link loop or an unreadable link.
+bool ResolveLinks(const std::string& path, std::string& result, std::string& error);
+
+// Replaces the whole content of `path` with `content`, atomically: the bytes go to a new
+// temporary file beside the target (created exclusively), which is flushed and closed, renamed
+// over the target, and then the folder is flushed. When `path` is a symbolic link, its final
+// target is replaced and the link stays. The permission bits of an existing target are kept.
+// Every write, flush and close is checked; on failure the target is untouched, the temporary
+// file is removed, and false comes back with `error` set.
+bool ReplaceFileContent(const std::string& path, std::string_view content, std::string& error);
+
+// Creates `dir` and its missing parents (mode 0700 for the ones it creates, as suits a
+// per-user settings folder). True when the folder exists afterwards.
+bool ForceDirectories(const std::string& dir, std::string& error);
+
+// Renames `from` to `to` only when `to` does not exist yet; false with `error` set otherwise.
+bool RenameNoReplace(const std::string& from, const std::string& to, std::string& error);
+
+// An exclusive advisory lock held through a lock file that stays in place between uses. The
+// lock belongs to this object (two objects in one process exclude each other too) and is
+// released by Release, the destructor, or the end of the holding process: the lock of a
+// process that died is therefore taken over without any clean-up. The lock file records the
+// holder's process id for a person who wonders who holds it.
+class TFileLock {
+ public:
+  TFileLock() = default;
+  ~TFileLock();
+  TFileLock(const TFileLock&) = delete;
+  TFileLock& operator=(const TFileLock&) = delete;
+
+  // Waits up to `timeoutMs` milliseconds for the lock on `lockPath` (creating the file when
+  // missing). False with `error` set when the file cannot be created or the wait times out.
+  bool Acquire(const std::string& lockPath, int32_t timeoutMs, std::string& error);
+  void Release();
+  bool Held() const { return Fd >= 0; }
+
+ private:
+  int Fd = -1;
+};
+
+}  // namespace trawlex

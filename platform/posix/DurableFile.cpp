@@ -1,0 +1,244 @@
+#include "platform/DurableFile.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/Platform.h"
+
+namespace trawlex {
+
+namespace {
+
+std::string DirOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool WriteAll(int fd, std::string_view data, std::string& error) {
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = SystemErrorText(errno);
+      return false;
+    }
+    if (n == 0) {
+      error = SystemErrorText(ENOSPC);
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool SyncFolder(const std::string& dir, std::string& error) {
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    error = SystemErrorText(errno);
+    return false;
+  }
+  // Some file systems cannot flush a folder; they say so with EINVAL, which is no failure.
+  const bool ok = ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
+  if (!ok) error = SystemErrorText(errno);
+  ::close(fd);
+  return ok;
+}
+
+std::atomic<uint32_t> TempCounter{0};
+
+}  // namespace
+
+bool ResolveLinks(const std::string& path, std::string& result, std::string& error) {
+  std::string current = path;
+  for (int depth = 0; depth < 40; ++depth) {
+    struct stat st;
+    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      result = current;
+      return true;
+    }
+    std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+    for (;;) {
+      const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
+      if (n < 0) {
+        error = SystemErrorText(errno);
+        return false;
+      }
+      if (static_cast<size_t>(n) < target.size()) {
+        target.resize(static_cast<size_t>(n));
+        break;
+      }
+      target.resize(target.size() * 2);
+    }
+    current = (!target.empty() && target[0] == '/') ? target : DirOf(current) + "/" + target;
+  }
+  error = SystemErrorText(ELOOP);
+  return false;
+}
+
+bool ReplaceFileContent(const std::string& path, std::string_view content, std::string& error) {
+  std::string target;
+  if (!ResolveLinks(path, target, error)) return false;
+  const std::string dir = DirOf(target);
+
+  struct stat old;
+  const bool hadOld = ::stat(target.c_str(), &old) == 0;
+  if (hadOld && !S_ISREG(old.st_mode)) {
+    error = SystemErrorText(S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
+    return false;
+  }
+
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = dir + "/." + NameOf(target) + ".tmp-" + std::to_string(::getpid()) + "-" +
+           std::to_string(TempCounter.fetch_add(1));
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0 && errno != EEXIST) {
+      error = SystemErrorText(errno);
+      return false;
+    }
+  }
+  if (fd < 0) {
+    error = SystemErrorText(EEXIST);
+    return false;
+  }
+
+  bool ok = true;
+  if (hadOld && ::fchmod(fd, old.st_mode & 07777) != 0) {
+    error = SystemErrorText(errno);
+    ok = false;
+  }
+  if (ok) ok = WriteAll(fd, content, error);
+  if (ok && ::fsync(fd) != 0) {
+    error = SystemErrorText(errno);
+    ok = false;
+  }
+  if (::close(fd) != 0 && ok) {
+    error = SystemErrorText(errno);
+    ok = false;
+  }
+  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+    error = SystemErrorText(errno);
+    ok = false;
+  }
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  // The new name is in place; flushing the folder makes the rename itself survive a crash.
+  return SyncFolder(dir, error);
+}
+
+bool ForceDirectories(const std::string& dir, std::string& error) {
+  if (dir.empty()) {
+    error = SystemErrorText(ENOENT);
+    return false;
+  }
+  if (DirectoryExists(dir)) return true;
+  std::string trimmed = dir;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  const std::string parent = DirOf(trimmed);
+  if (parent != trimmed && !DirectoryExists(parent) && !ForceDirectories(parent, error)) return false;
+  if (::mkdir(trimmed.c_str(), 0700) != 0 && errno != EEXIST) {
+    error = SystemErrorText(errno);
+    return false;
+  }
+  if (!DirectoryExists(trimmed)) {
+    error = SystemErrorText(ENOTDIR);
+    return false;
+  }
+  return true;
+}
+
+bool RenameNoReplace(const std::string& from, const std::string& to, std::string& error) {
+  // A hard link fails when `to` exists, which makes the check and the move one step.
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    if (::unlink(from.c_str()) != 0) {
+      error = SystemErrorText(errno);
+      ::unlink(to.c_str());
+      return false;
+    }
+    return true;
+  }
+  if (errno == EEXIST) {
+    error = SystemErrorText(EEXIST);
+    return false;
+  }
+  // File systems without hard links: check, then rename.
+  struct stat st;
+  if (::lstat(to.c_str(), &st) == 0) {
+    error = SystemErrorText(EEXIST);
+    return false;
+  }
+  if (::rename(from.c_str(), to.c_str()) != 0) {
+    error = SystemErrorText(errno);
+    return false;
+  }
+  return true;
+}
+
+TFileLock::~TFileLock() { Release(); }
+
+bool TFileLock::Acquire(const std::string& lockPath, int32_t timeoutMs, std::string& error) {
+  Release();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  auto pause = std::chrono::milliseconds(1);
+  for (;;) {
+    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+      error = SystemErrorText(errno);
+      return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      // Someone may have removed and re-created the lock file while we waited: the lock is
+      // only good when it sits on the file that the path names now.
+      struct stat mine, named;
+      if (::fstat(fd, &mine) == 0 && ::stat(lockPath.c_str(), &named) == 0 &&
+          mine.st_dev == named.st_dev && mine.st_ino == named.st_ino) {
+        const std::string pid = std::to_string(::getpid()) + "\n";
+        if (::ftruncate(fd, 0) == 0) (void)!::pwrite(fd, pid.data(), pid.size(), 0);
+        Fd = fd;
+        return true;
+      }
+      ::close(fd);
+      continue;
+    }
+    const int cause = errno;
+    ::close(fd);
+    if (cause != EWOULDBLOCK && cause != EINTR) {
+      error = SystemErrorText(cause);
+      return false;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      error = "Timed out waiting for the lock " + lockPath;
+      return false;
+    }
+    std::this_thread::sleep_for(pause);
+    if (pause < std::chrono::milliseconds(20)) pause *= 2;
+  }
+}
+
+void TFileLock::Release() {
+  if (Fd >= 0) {
+    ::flock(Fd, LOCK_UN);
+    ::close(Fd);
+    Fd = -1;
+  }
+}
+
+}  // namespace trawlex
