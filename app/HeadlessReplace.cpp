@@ -1,0 +1,203 @@
+#include "app/HeadlessReplace.h"
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <mutex>
+
+#include "app/CommandLine.h"
+#include "app/Headless.h"
+#include "engine/Errors.h"
+#include "engine/ReplaceThread.h"
+#include "engine/Report.h"
+#include "engine/SearchParams.h"
+#include "engine/SearchThread.h"
+#include "engine/TextUtils.h"
+#include "platform/Platform.h"
+
+namespace trawlex {
+
+namespace {
+
+const char* const ReplaceAllSwitch = "--replace-all";
+const char* const DryRunSwitch = "--dry-run";
+
+// Hand-overs run on the worker under a lock, one at a time as on a main thread; the end
+// notification is queued for the thread that waits.
+class TReplaceInvoker : public IMainThreadInvoker {
+ public:
+  void InvokeAndWait(const std::function<void()>& fn) override {
+    std::lock_guard lock(CallLock);
+    fn();
+  }
+  void Post(std::function<void()> fn) override {
+    std::lock_guard lock(QueueLock);
+    Queue.push_back(std::move(fn));
+    Ready.notify_one();
+  }
+  void RunUntil(const bool& done) {
+    while (!done) {
+      std::function<void()> fn;
+      {
+        std::unique_lock lock(QueueLock);
+        Ready.wait(lock, [this] { return !Queue.empty(); });
+        fn = std::move(Queue.front());
+        Queue.pop_front();
+      }
+      std::lock_guard lock(CallLock);
+      fn();
+    }
+  }
+
+ private:
+  std::mutex CallLock, QueueLock;
+  std::condition_variable Ready;
+  std::deque<std::function<void()>> Queue;
+};
+
+// A search switch ("-t", "-Directory", ...) whose next argument is its value.
+bool IsSearchSwitch(const std::string& a) {
+  return a.size() >= 2 && a[0] == '-' && std::strchr("tdpescwTDPESCW", a[1]) != nullptr;
+}
+
+struct TReplaceRequest {
+  bool Requested = false;
+  bool HasText = false;
+  bool DryRun = false;
+  std::string Text;
+  std::vector<std::string> SearchArgs;  // the arguments without the replace switches
+};
+
+// Reads the switches the way ApplySearchSwitches does, so a switch's value that happens
+// to read "--replace-all" stays a value.
+TReplaceRequest ParseReplaceRequest(const std::vector<std::string>& args) {
+  TReplaceRequest r;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == ReplaceAllSwitch) {
+      r.Requested = true;
+      if (i + 1 < args.size()) {
+        r.HasText = true;
+        r.Text = args[++i];
+      }
+    } else if (a == DryRunSwitch) {
+      r.DryRun = true;
+    } else {
+      r.SearchArgs.push_back(a);
+      if (IsSearchSwitch(a) && i + 1 < args.size()) r.SearchArgs.push_back(args[++i]);
+    }
+  }
+  return r;
+}
+
+bool WriteLines(const std::vector<std::string>& lines, std::FILE* out) {
+  for (const std::string& line : lines) {
+    std::fwrite(line.data(), 1, line.size(), out);
+    std::fputc('\n', out);
+  }
+  return std::fflush(out) == 0 && !std::ferror(out);
+}
+
+}  // namespace
+
+bool IsReplaceAllRequest(const std::vector<std::string>& args) { return ParseReplaceRequest(args).Requested; }
+
+int RunReplaceAll(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  const TReplaceRequest request = ParseReplaceRequest(args);
+  if (!request.HasText) {
+    std::fprintf(err, "%s needs the replacement text as its next argument\n", ReplaceAllSwitch);
+    return ExitError;
+  }
+  TSearchOptions options;
+  try {
+    ApplySearchSwitches(request.SearchArgs, options);
+  } catch (const ETrawlexError& e) {
+    std::fprintf(err, "%s\n", e.what());
+    return ExitError;
+  }
+  options.Directory = DirectoryWithoutTrailingDelimiter(options.Directory);
+  const std::string problem = ValidateSearchOptions(options);
+  if (!problem.empty()) {
+    std::fprintf(err, "%s\n", problem.c_str());
+    return ExitError;
+  }
+
+  TSearchParams params;
+  params.SetFilePatterns(options.Patterns);
+  params.BaseDir = options.Directory;
+  params.IncludeSubdirs = options.Subdirs;
+  params.SetTarget(options.Target);
+  params.SetExclude(options.Exclude);
+  params.WholeWord = options.WholeWord;
+  params.SetCaseSensitive(options.CaseSensitive);
+
+  TReplaceInvoker invoker;
+  bool hadFileError = false;
+  int32_t totalFinds = 0;
+  {
+    bool done = false;
+    TSearchThread search(invoker);
+    search.SetParams(&params);
+    search.ShowLines = false;
+    search.OnError = [&](const std::string& text) {
+      std::fprintf(err, "%s\n", text.c_str());
+      hadFileError = true;
+    };
+    search.OnTerminate = [&](TBaseThread&) { done = true; };
+    search.Start();
+    invoker.RunUntil(done);
+    if (!search.FatalError().empty()) {
+      std::fprintf(err, "%s\n", search.FatalError().c_str());
+      return ExitError;
+    }
+    totalFinds = search.TotalFinds();
+    std::vector<std::string> lines = ReportHeaderLines(
+        params, SearchProgressText(search.FilesWithFinds(), search.FilesSearched(), search.FilesFound()),
+        "Finds: " + std::to_string(totalFinds));
+    AppendReportItems(ListAllResults(params), lines);
+    if (!WriteLines(lines, out)) {
+      std::fprintf(err, "Cannot write the report: %s\n", SystemErrorText(errno).c_str());
+      return ExitError;
+    }
+  }
+
+  for (int32_t i = 0; i < params.GetResultCount(); ++i) params.GetResult(i)->SelectAllFinds(true);
+  TReplaceJobList jobs;
+  const TFindCounts counts = BuildReplaceJobs(params, jobs);
+  if (request.DryRun) {
+    std::fprintf(err, "Dry run: %s in %s would be replaced; nothing was changed\n",
+                 CountText(counts.Selected, "find").c_str(), CountText(static_cast<int64_t>(jobs.size()), "file").c_str());
+    if (hadFileError) return ExitError;
+    return totalFinds > 0 ? ExitFinds : ExitNoFinds;
+  }
+
+  int32_t replaced = 0;
+  bool hadReplaceError = false;
+  {
+    bool done = false;
+    TReplaceThread replace(invoker);
+    replace.Params = &params;
+    replace.Jobs = &jobs;
+    replace.ReplaceText = request.Text;
+    replace.OnLogLine = [&](const std::string& text) { std::fprintf(err, "%s\n", text.c_str()); };
+    replace.OnTerminate = [&](TBaseThread&) { done = true; };
+    replace.Start();
+    invoker.RunUntil(done);
+    if (!replace.FatalError().empty()) {
+      std::fprintf(err, "%s\n", replace.FatalError().c_str());
+      hadReplaceError = true;
+    }
+    replaced = replace.ReplacedCount();
+    hadReplaceError = hadReplaceError || replace.FilesNotReplaced() > 0;
+  }
+  if (!WriteLines({"Finished. Replaced " + CountText(replaced, "find")}, out)) {
+    std::fprintf(err, "Cannot write the report: %s\n", SystemErrorText(errno).c_str());
+    return ExitError;
+  }
+  if (hadFileError || hadReplaceError) return ExitError;
+  return totalFinds > 0 ? ExitFinds : ExitNoFinds;
+}
+
+}  // namespace trawlex

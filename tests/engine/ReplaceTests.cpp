@@ -1,0 +1,797 @@
+// The replace engine: exact bytes, the checks that refuse a changed file, atomic placement,
+// kept metadata, and failures that must leave every file whole.
+#include <acl/libacl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/acl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "app/HeadlessReplace.h"
+#include "engine/Errors.h"
+#include "engine/ReplaceThread.h"
+#include "engine/SearchParams.h"
+#include "engine/SearchResult.h"
+#include "engine/SearchThread.h"
+#include "platform/FileReplace.h"
+#include "platform/Platform.h"
+#include "support/TestSupport.h"
+
+using namespace trawlex;
+using trawlex::test::ReadAll;
+using trawlex::test::TQueueInvoker;
+using trawlex::test::TTempDir;
+using V = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+extern char** environ;
+
+namespace {
+
+struct TRunResult {
+  V Log, Started;
+  int32_t Replaced = 0, FilesReplaced = 0, FilesNotReplaced = 0;
+  std::string Fatal;
+};
+
+struct stat StatOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+  return st;
+}
+
+// Names of temporary files left in a folder.
+V TempFilesIn(const std::string& dir) {
+  V names;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    const std::string n = e.path().filename().string();
+    if (n.rfind("Trawlex", 0) == 0 && n.size() > 4 && n.substr(n.size() - 4) == ".tmp") names.push_back(n);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void SetMTime(const std::string& path, time_t seconds, long ns = 0) {
+  struct timespec ts[2] = {{seconds, ns}, {seconds, ns}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), ts, 0), 0);
+}
+
+class ReplaceTest : public ::testing::Test {
+ protected:
+  void TearDown() override { ClearRewriteFaults(); }
+
+  // A real search of Dir (top folder only) for `target` in the files matching `pattern`.
+  TSearchParams& Search(const std::string& target, bool caseSensitive = false, const std::string& pattern = "*.txt",
+                        const std::string& dir = {}) {
+    Params = std::make_unique<TSearchParams>();
+    Params->BaseDir = dir.empty() ? Dir.Path() : dir;
+    Params->SetFilePatterns({pattern});
+    Params->IncludeSubdirs = false;
+    Params->SetTarget(target);
+    Params->SetCaseSensitive(caseSensitive);
+    bool ended = false;
+    TSearchThread search(Invoker);
+    search.SetParams(Params.get());
+    search.ShowLines = false;
+    search.OnTerminate = [&](TBaseThread&) { ended = true; };
+    search.Start();
+    EXPECT_TRUE(Invoker.PumpUntil([&] { return ended; }));
+    search.WaitFor();
+    return *Params;
+  }
+
+  // Selects every find of the results and builds the job list.
+  void SelectAll() {
+    for (int32_t i = 0; i < Params->GetResultCount(); ++i) Params->GetResult(i)->SelectAllFinds(true);
+    BuildReplaceJobs(*Params, Jobs);
+  }
+
+  // Runs one replace the way the dialog does: a self-freeing worker, the end notification
+  // read on the main thread.
+  TRunResult Replace(const std::string& text, std::function<void(TReplaceThread&)> onFileStarted = {}) {
+    TRunResult r;
+    bool ended = false;
+    auto* thread = new TReplaceThread(Invoker);
+    thread->Params = Params.get();
+    thread->Jobs = &Jobs;
+    thread->ReplaceText = text;
+    thread->OnLogLine = [&](const std::string& s) {
+      EXPECT_TRUE(Invoker.OnMainThread());
+      r.Log.push_back(s);
+    };
+    thread->OnFileStarted = [&, thread](const std::string& s) {
+      r.Started.push_back(s);
+      if (onFileStarted) onFileStarted(*thread);
+    };
+    thread->FreeOnTerminate = true;
+    thread->OnTerminate = [&](TBaseThread& b) {
+      auto& t = static_cast<TReplaceThread&>(b);
+      r.Replaced = t.ReplacedCount();
+      r.FilesReplaced = t.FilesReplaced();
+      r.FilesNotReplaced = t.FilesNotReplaced();
+      r.Fatal = t.FatalError();
+      ended = true;
+    };
+    thread->Start();
+    EXPECT_TRUE(Invoker.PumpUntil([&] { return ended; }));
+    return r;
+  }
+
+  TTempDir Dir;
+  TQueueInvoker Invoker;
+  std::unique_ptr<TSearchParams> Params;
+  TReplaceJobList Jobs;
+};
+
+// ---- The job list ---------------------------------------------------------------------------
+
+TEST_F(ReplaceTest, JobListHoldsSelectedFindsPerFileInResultOrder) {
+  Dir.Write("a.txt", "foo x foo\nfoo\n");     // finds at 0, 6, 10
+  Dir.Write("b.txt", "foo foo\nno\nfoo foo");  // finds at 0, 4, 11, 15
+  Dir.Write("c.txt", "foo");                   // nothing selected here
+  Search("foo");
+  ASSERT_EQ(Params->GetResultCount(), 3);
+  TSearchFile* a = Params->GetResult(0);
+  TSearchFile* b = Params->GetResult(1);
+  a->GetLine(0)->SetFindSelected(1, true);
+  a->GetLine(1)->SetFindSelected(0, true);
+  b->GetLine(1)->SetFindSelected(1, true);
+  const TFindCounts counts = BuildReplaceJobs(*Params, Jobs);
+  EXPECT_EQ(counts.Total, 8);
+  EXPECT_EQ(counts.Selected, 3);
+  ASSERT_EQ(Jobs.size(), 2u);
+  EXPECT_EQ(Jobs[0]->File, a);
+  ASSERT_EQ(Jobs[0]->FindCount(), 2);
+  EXPECT_EQ(Jobs[0]->FindOffset(0), 6);
+  EXPECT_EQ(Jobs[0]->FindOffset(1), 10);
+  EXPECT_EQ(Jobs[0]->FindLength(1), 3);
+  EXPECT_EQ(Jobs[1]->File, b);
+  ASSERT_EQ(Jobs[1]->FindCount(), 1);
+  EXPECT_EQ(Jobs[1]->FindOffset(0), 15);
+}
+
+// ---- Exact bytes ----------------------------------------------------------------------------
+
+struct TByteCase {
+  const char* Name;
+  std::string Content, Target;
+  std::string Selection;  // one '1' or '0' per find in file order; empty: all
+  std::string Replacement;
+  std::string Expected;
+};
+
+TEST_F(ReplaceTest, WritesExactlyTheSelectedFindsAndCopiesEveryOtherByte) {
+  const TByteCase cases[] = {
+      {"empty replacement deletes", "a foo b", "foo", "", "", "a  b"},
+      {"find at offset 0", "foo bar", "foo", "", "X", "X bar"},
+      {"find ending at the last byte", "bar foo", "foo", "", "LONGER", "bar LONGER"},
+      {"unselected finds between stay", "foo x foo y foo\nz foo\n", "foo", "1011", "#", "# x foo y #\nz #\n"},
+      {"line ends, BOM and zero bytes kept", std::string("\xEF\xBB\xBF" "foo\r\n\0foo\r", 12), "foo", "", "ab",
+       std::string("\xEF\xBB\xBF" "ab\r\n\0ab\r", 10)},
+      {"case-insensitive finds", "Foo FOO foo", "fOO", "", "bar", "bar bar bar"},
+      {"replacement of the same text", "foo", "foo", "", "foo", "foo"},
+  };
+  for (const TByteCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TTempDir dir;
+    const std::string path = dir.Write("f.txt", c.Content);
+    Search(c.Target, false, "*.txt", dir.Path());
+    ASSERT_EQ(Params->GetResultCount(), 1);
+    TSearchFile* file = Params->GetResult(0);
+    int32_t index = 0, selected = 0;
+    for (int32_t l = 0; l < file->GetLineCount(); ++l)
+      for (int32_t k = 0; k < file->GetLine(l)->GetFindCount(); ++k, ++index) {
+        const bool on = c.Selection.empty() || c.Selection.at(static_cast<size_t>(index)) == '1';
+        file->GetLine(l)->SetFindSelected(k, on);
+        selected += on;
+      }
+    BuildReplaceJobs(*Params, Jobs);
+    const TRunResult r = Replace(c.Replacement);
+    EXPECT_EQ(ReadAll(path), c.Expected);
+    EXPECT_EQ(r.Replaced, selected);
+    EXPECT_EQ(r.Log, V{});
+    EXPECT_EQ(r.Started, V{path});
+    EXPECT_EQ(TempFilesIn(dir.Path()), V{});
+  }
+}
+
+// ---- Checks before writing ------------------------------------------------------------------
+
+TEST_F(ReplaceTest, GrownFileIsRefusedWithSizeLines) {
+  const std::string path = Dir.Write("f.txt", "foo" + std::string(97, '.'));
+  Search("foo");
+  SelectAll();
+  const std::string grown = "foo" + std::string(98, '.');
+  Dir.Write("f.txt", grown);
+  const TRunResult r = Replace("bar");
+  EXPECT_EQ(r.Log, (V{path + ":", "Error: size was 100, now 101"}));
+  EXPECT_EQ(ReadAll(path), grown);
+  EXPECT_EQ(r.Replaced, 0);
+  EXPECT_EQ(r.FilesNotReplaced, 1);
+}
+
+TEST_F(ReplaceTest, SameSizeFileSavedLaterIsRefusedWithTimeLinesAndSizeComesFirst) {
+  const std::string path = Dir.Write("f.txt", "a foo b");
+  const std::string both = Dir.Write("g.txt", "a foo b");
+  SetMTime(path, 1600000000);
+  SetMTime(both, 1600000000);
+  Search("foo");
+  SelectAll();
+  Dir.Write("f.txt", "a foo b");  // same content, saved again
+  SetMTime(path, 1600000010);
+  Dir.Write("g.txt", "a foo bc");
+  SetMTime(both, 1600000010);
+  const TRunResult r = Replace("bar");
+  const std::string was = FormatDateTime("yyyy/mm/dd hh:nn:ss", UnixTimeToLocal(1600000000, true));
+  const std::string now = FormatDateTime("yyyy/mm/dd hh:nn:ss", UnixTimeToLocal(1600000010, true));
+  EXPECT_EQ(r.Log, (V{path + ":", "Error: time was " + was + ", now " + now, both + ":", "Error: size was 7, now 8"}));
+  EXPECT_EQ(ReadAll(path), "a foo b");
+  EXPECT_EQ(ReadAll(both), "a foo bc");
+}
+
+TEST_F(ReplaceTest, SameSizeEditWithinTheTimeResolutionIsCaughtByTheContent) {
+  const std::string path = Dir.Write("f.txt", "a foo b\nfoo");
+  SetMTime(path, 1600000000, 100);
+  Search("foo");
+  SelectAll();
+  Dir.Write("f.txt", "a foo b\nfox");
+  SetMTime(path, 1600000001, 5);  // inside the same two seconds
+  const TRunResult r = Replace("bar");
+  EXPECT_EQ(r.Log, (V{path + ": The file changed since the search: the find at byte 8 is no longer the target, so it "
+                             "was not changed"}));
+  EXPECT_EQ(ReadAll(path), "a foo b\nfox");
+  EXPECT_EQ(r.Replaced, 0);
+}
+
+TEST_F(ReplaceTest, RefusedFileAddsNothingToTheCountAndTheRunGoesOn) {
+  const std::string a = Dir.Write("a.txt", "foo foo");
+  const std::string b = Dir.Write("b.txt", "foo foo foo");
+  const std::string c = Dir.Write("c.txt", "x foo");
+  Search("foo");
+  SelectAll();
+  Dir.Write("b.txt", "foo foo foo!");
+  const TRunResult r = Replace("z");
+  EXPECT_EQ(ReadAll(a), "z z");
+  EXPECT_EQ(ReadAll(b), "foo foo foo!");
+  EXPECT_EQ(ReadAll(c), "x z");
+  EXPECT_EQ(r.Replaced, 3);
+  EXPECT_EQ(r.FilesReplaced, 2);
+  EXPECT_EQ(r.FilesNotReplaced, 1);
+  EXPECT_EQ(r.Started, (V{a, b, c}));
+}
+
+TEST_F(ReplaceTest, MissingFileIsLoggedAndTheRunGoesOn) {
+  const std::string a = Dir.Write("a.txt", "foo");
+  const std::string b = Dir.Write("b.txt", "foo");
+  Search("foo");
+  SelectAll();
+  ASSERT_EQ(unlink(a.c_str()), 0);
+  const TRunResult r = Replace("bar");
+  EXPECT_EQ(r.Log, (V{a + ": " + SystemErrorText(ENOENT)}));
+  EXPECT_EQ(ReadAll(b), "bar");
+  EXPECT_EQ(r.Replaced, 1);
+  EXPECT_EQ(r.Fatal, "");
+}
+
+// ---- Stop requests --------------------------------------------------------------------------
+
+TEST_F(ReplaceTest, StopDuringAFileLeavesItAndTheRestUnchangedAndStillEnds) {
+  std::string many;
+  for (int i = 0; i < 2000; ++i) many += "foo line\n";
+  const std::string a = Dir.Write("a.txt", many);
+  const std::string b = Dir.Write("b.txt", "foo");
+  Search("foo");
+  SelectAll();
+  const TRunResult r = Replace("bar", [](TReplaceThread& t) { t.Terminate(); });
+  EXPECT_EQ(ReadAll(a), many);
+  EXPECT_EQ(ReadAll(b), "foo");
+  EXPECT_EQ(r.Replaced, 0);
+  EXPECT_EQ(r.Log, V{});
+  EXPECT_EQ(TempFilesIn(Dir.Path()), V{});
+}
+
+// ---- Temporary names ------------------------------------------------------------------------
+
+TEST_F(ReplaceTest, TempNameIsTheFirstFreeNumber) {
+  EXPECT_EQ(MakeTempFileName("Trawlex", Dir.Path()), Dir / "Trawlex1.tmp");
+  Dir.Write("Trawlex1.tmp", "x");
+  Dir.Write("Trawlex2.tmp", "y");
+  EXPECT_EQ(MakeTempFileName("Trawlex", Dir.Path() + "/"), Dir / "Trawlex3.tmp");
+  ASSERT_EQ(symlink("nowhere", (Dir / "Trawlex3.tmp").c_str()), 0);  // a dangling link is taken too
+  EXPECT_EQ(MakeTempFileName("Trawlex", Dir.Path()), Dir / "Trawlex4.tmp");
+  EXPECT_EQ(MakeTempFileName("Trawlex").rfind(TempDirectory(), 0), 0u);
+}
+
+TEST_F(ReplaceTest, NamesPlantedAtTheTempNameAreSkippedNotFollowed) {
+  alarm(60);  // opening a FIFO would hang: the alarm ends the test instead
+  const std::string path = Dir.Write("f.txt", "foo");
+  Dir.Write("Trawlex1.tmp", "keep me");
+  ASSERT_EQ(mkfifo((Dir / "Trawlex2.tmp").c_str(), 0600), 0);
+  const std::string victim = Dir.Write("victim", "untouched");
+  ASSERT_EQ(symlink(victim.c_str(), (Dir / "Trawlex3.tmp").c_str()), 0);
+  Search("foo");
+  SelectAll();
+  const TRunResult r = Replace("bar");
+  alarm(0);
+  EXPECT_EQ(r.Log, V{});
+  EXPECT_EQ(ReadAll(path), "bar");
+  EXPECT_EQ(ReadAll(Dir / "Trawlex1.tmp"), "keep me");
+  EXPECT_TRUE(S_ISFIFO(StatOf(Dir / "Trawlex2.tmp").st_mode));
+  EXPECT_EQ(ReadAll(victim), "untouched");
+  EXPECT_FALSE(PathEntryExists(Dir / "Trawlex4.tmp"));
+}
+
+// ---- Failed writes --------------------------------------------------------------------------
+
+struct TFaultCase {
+  const char* Name;
+  TRewriteFault Step;
+  int Error;
+  int64_t AfterBytes;
+  bool WriteFailedLine;
+};
+
+TEST_F(ReplaceTest, FailedWriteFlushCloseOrRenameLeavesTheFileWholeAndNoTempFile) {
+  const TFaultCase cases[] = {
+      {"nothing written", TRewriteFault::Write, ENOSPC, 0, true},
+      {"short write inside a copied range", TRewriteFault::Write, ENOSPC, 4, true},
+      {"short write of the replacement", TRewriteFault::Write, EIO, 12, true},
+      {"short write of the tail", TRewriteFault::Write, ENOSPC, 20, true},
+      {"flush", TRewriteFault::Flush, EIO, 0, false},
+      {"close", TRewriteFault::Close, EDQUOT, 0, false},
+      {"rename", TRewriteFault::Rename, EIO, 0, false},
+  };
+  const std::string content = "0123456789 foo 0123456789";
+  for (const TFaultCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TTempDir dir;
+    const std::string path = dir.Write("f.txt", content);
+    Search("foo", false, "*.txt", dir.Path());
+    SelectAll();
+    InjectRewriteFault(c.Step, c.Error, c.AfterBytes);
+    const TRunResult r = Replace("REPLACED");
+    ClearRewriteFaults();
+    V expected;
+    if (c.WriteFailedLine) expected.push_back("Write failed for " + path);
+    expected.push_back(path + ": " + SystemErrorText(c.Error));
+    EXPECT_EQ(r.Log, expected);
+    EXPECT_EQ(ReadAll(path), content);
+    EXPECT_EQ(TempFilesIn(dir.Path()), V{});
+    EXPECT_EQ(r.Replaced, 0);
+    EXPECT_EQ(r.FilesNotReplaced, 1);
+  }
+}
+
+TEST_F(ReplaceTest, AfterAFailedFileTheNextOneIsStillReplaced) {
+  const std::string big = Dir.Write("a.txt", std::string(200, '.') + "foo");
+  const std::string small = Dir.Write("b.txt", "foo.");
+  Search("foo");
+  SelectAll();
+  InjectRewriteFault(TRewriteFault::Write, ENOSPC, 100);
+  const TRunResult r = Replace("bar");
+  EXPECT_EQ(ReadAll(big), std::string(200, '.') + "foo");
+  EXPECT_EQ(ReadAll(small), "bar.");
+  EXPECT_EQ(r.Replaced, 1);
+  EXPECT_EQ(r.Log, (V{"Write failed for " + big, big + ": " + SystemErrorText(ENOSPC)}));
+}
+
+// A small tmpfs, so that the disk really fills up. Skips where mounting is not allowed.
+class TSmallDisk {
+ public:
+  explicit TSmallDisk(const std::string& where, const char* size) : Path(where) {
+    fs::create_directories(Path);
+    Mounted = mount("tmpfs", Path.c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) == 0;
+  }
+  ~TSmallDisk() {
+    if (Mounted) umount2(Path.c_str(), MNT_DETACH);
+  }
+  std::string Path;
+  bool Mounted = false;
+};
+
+TEST_F(ReplaceTest, FullDiskLeavesTheFileWhole) {
+  // Room for the two files and less than one more copy of them.
+  TSmallDisk disk(Dir / "small", "100k");
+  if (!disk.Mounted) GTEST_SKIP() << "cannot mount a tmpfs here (" << SystemErrorText(errno) << ")";
+  std::string content(40000, 'x');
+  content += "foo";
+  std::ofstream(disk.Path + "/f.txt", std::ios::binary) << content;
+  // A hard-linked file is written in place; its copy of the old content cannot fit either.
+  std::ofstream(disk.Path + "/h.txt", std::ios::binary) << content;
+  ASSERT_EQ(link((disk.Path + "/h.txt").c_str(), (disk.Path + "/h2.txt").c_str()), 0);
+  ASSERT_EQ(ReadAll(disk.Path + "/h.txt"), content);
+  Search("foo", false, "?.txt", disk.Path);
+  SelectAll();
+  ASSERT_EQ(Jobs.size(), 2u);
+  const TRunResult r = Replace("bar");
+  EXPECT_EQ(ReadAll(disk.Path + "/f.txt"), content);
+  EXPECT_EQ(ReadAll(disk.Path + "/h.txt"), content);
+  EXPECT_EQ(TempFilesIn(disk.Path), V{});
+  EXPECT_EQ(r.Replaced, 0);
+  EXPECT_EQ(r.Log, (V{"Write failed for " + disk.Path + "/f.txt", disk.Path + "/f.txt: " + SystemErrorText(ENOSPC),
+                      disk.Path + "/h.txt: " + SystemErrorText(ENOSPC)}));
+}
+
+// ---- What the new file keeps ----------------------------------------------------------------
+
+TEST_F(ReplaceTest, RewrittenFileKeepsModeOwnerGroupAttributesAndAcl) {
+  const std::string path = Dir.Write("f.txt", "a foo b");
+  ASSERT_EQ(chmod(path.c_str(), 02750), 0);
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(path.c_str(), 1234, 5678), 0);
+  }
+  if (setxattr(path.c_str(), "user.origin", "kept", 4, 0) != 0) GTEST_SKIP() << "no user attributes here";
+  acl_t acl = acl_from_text("u::rwx,u:4321:r--,g::r-x,m::r-x,o::---");
+  ASSERT_NE(acl, nullptr);
+  const bool hasAcl = acl_set_file(path.c_str(), ACL_TYPE_ACCESS, acl) == 0;
+  acl_free(acl);
+  if (root) {
+    ASSERT_EQ(chmod(path.c_str(), 02750), 0);  // chown cleared the set-group-ID bit
+  }
+  const struct stat before = StatOf(path);
+  Search("foo");
+  SelectAll();
+  const TRunResult r = Replace("bar");
+  EXPECT_EQ(r.Log, V{});
+  EXPECT_EQ(ReadAll(path), "a bar b");
+  const struct stat after = StatOf(path);
+  EXPECT_NE(after.st_ino, before.st_ino);  // a new file was renamed over it
+  EXPECT_EQ(after.st_mode, before.st_mode);
+  EXPECT_EQ(after.st_uid, before.st_uid);
+  EXPECT_EQ(after.st_gid, before.st_gid);
+  char value[16] = {};
+  EXPECT_EQ(getxattr(path.c_str(), "user.origin", value, sizeof value), 4);
+  EXPECT_STREQ(value, "kept");
+  if (hasAcl) {
+    acl_t now = acl_get_file(path.c_str(), ACL_TYPE_ACCESS);
+    ASSERT_NE(now, nullptr);
+    char* text = acl_to_any_text(now, nullptr, ',', 0);
+    EXPECT_STREQ(text, "user::rwx,user:4321:r--,group::r-x,mask::r-x,other::---");
+    acl_free(text);
+    acl_free(now);
+  }
+}
+
+TEST_F(ReplaceTest, FolderDefaultAclDoesNotGiveTheNewFileAnAcl) {
+  const std::string path = Dir.Write("f.txt", "foo");
+  ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+  acl_t def = acl_from_text("u::rwx,u:4321:rwx,g::r-x,m::rwx,o::r-x");
+  ASSERT_NE(def, nullptr);
+  const bool set = acl_set_file(Dir.Path().c_str(), ACL_TYPE_DEFAULT, def) == 0;
+  acl_free(def);
+  if (!set) GTEST_SKIP() << "no ACLs on this file system";
+  Search("foo");
+  SelectAll();
+  EXPECT_EQ(Replace("bar").Log, V{});
+  EXPECT_EQ(ReadAll(path), "bar");
+  EXPECT_EQ(StatOf(path).st_mode & 07777, 0644u);
+  EXPECT_LT(getxattr(path.c_str(), "system.posix_acl_access", nullptr, 0), 0);
+}
+
+TEST_F(ReplaceTest, SymbolicLinkStaysALinkAndItsFileIsRewritten) {
+  const std::string target = Dir.Write("real.dat", "one foo");
+  const std::string link = Dir / "link.txt";
+  ASSERT_EQ(symlink("real.dat", link.c_str()), 0);
+  Search("foo", false, "link.txt");
+  SelectAll();
+  const TRunResult r = Replace("two");
+  EXPECT_EQ(r.Log, V{});
+  struct stat st;
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(fs::read_symlink(link).string(), "real.dat");
+  EXPECT_EQ(ReadAll(target), "one two");
+  EXPECT_EQ(TempFilesIn(Dir.Path()), V{});
+}
+
+TEST_F(ReplaceTest, HardLinkedFileIsWrittenInPlaceSoEveryNameSeesTheNewContent) {
+  const std::string path = Dir.Write("a.txt", "x foo y");
+  const std::string other = Dir / "b.dat";
+  ASSERT_EQ(link(path.c_str(), other.c_str()), 0);
+  const ino_t inode = StatOf(path).st_ino;
+  Search("foo", false, "a.txt");
+  SelectAll();
+  const TRunResult r = Replace("bar baz");
+  EXPECT_EQ(r.Log, V{});
+  EXPECT_EQ(r.Replaced, 1);
+  EXPECT_EQ(ReadAll(path), "x bar baz y");
+  EXPECT_EQ(ReadAll(other), "x bar baz y");
+  EXPECT_EQ(StatOf(path).st_ino, inode);
+  EXPECT_EQ(StatOf(path).st_nlink, 2u);
+  EXPECT_EQ(TempFilesIn(Dir.Path()), V{});
+}
+
+TEST_F(ReplaceTest, FailedOverwriteInPlaceRestoresTheOldContentOrKeepsItsCopy) {
+  const std::string content = "x foo y foo z";
+  {
+    SCOPED_TRACE("restored");
+    TTempDir dir;
+    const std::string path = dir.Write("a.txt", content);
+    ASSERT_EQ(link(path.c_str(), (dir / "b.dat").c_str()), 0);
+    Search("foo", false, "a.txt", dir.Path());
+    SelectAll();
+    InjectRewriteFault(TRewriteFault::Overwrite, EIO, 3);
+    const TRunResult r = Replace("LONGER TEXT");
+    ClearRewriteFaults();
+    EXPECT_EQ(r.Log, (V{path + ": " + SystemErrorText(EIO)}));
+    EXPECT_EQ(ReadAll(path), content);
+    EXPECT_EQ(TempFilesIn(dir.Path()), V{});
+    EXPECT_EQ(r.Replaced, 0);
+  }
+  {
+    SCOPED_TRACE("restore fails too");
+    TTempDir dir;
+    const std::string path = dir.Write("a.txt", content);
+    ASSERT_EQ(link(path.c_str(), (dir / "b.dat").c_str()), 0);
+    Search("foo", false, "a.txt", dir.Path());
+    SelectAll();
+    InjectRewriteFault(TRewriteFault::Overwrite, EIO, 3);
+    InjectRewriteFault(TRewriteFault::Restore, EIO, 0);
+    const TRunResult r = Replace("LONGER TEXT");
+    ClearRewriteFaults();
+    EXPECT_EQ(r.Log, (V{path + ": " + SystemErrorText(EIO) + ". The file may be damaged; its old content is kept in " +
+                        dir / "Trawlex1.tmp"}));
+    EXPECT_EQ(ReadAll(dir / "Trawlex1.tmp"), content);
+    EXPECT_EQ(r.Replaced, 0);
+  }
+  {
+    SCOPED_TRACE("copy cannot be written");
+    TTempDir dir;
+    const std::string path = dir.Write("a.txt", content);
+    ASSERT_EQ(link(path.c_str(), (dir / "b.dat").c_str()), 0);
+    Search("foo", false, "a.txt", dir.Path());
+    SelectAll();
+    InjectRewriteFault(TRewriteFault::BackupWrite, ENOSPC, 5);
+    const TRunResult r = Replace("bar");
+    ClearRewriteFaults();
+    EXPECT_EQ(r.Log, (V{path + ": " + SystemErrorText(ENOSPC)}));
+    EXPECT_EQ(ReadAll(path), content);
+    EXPECT_EQ(TempFilesIn(dir.Path()), V{});
+  }
+}
+
+// ---- Files that must not be rewritten -------------------------------------------------------
+
+TEST_F(ReplaceTest, FileNobodyMayWriteIsRefusedEvenForRoot) {
+  const std::string path = Dir.Write("f.txt", "foo");
+  const std::string other = Dir.Write("g.txt", "foo");
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  Search("foo");
+  SelectAll();
+  const TRunResult r = Replace("bar");
+  EXPECT_EQ(r.Log, (V{path + ": The file is read-only, so it was not changed"}));
+  EXPECT_EQ(ReadAll(path), "foo");
+  EXPECT_EQ(ReadAll(other), "bar");
+  EXPECT_EQ(r.Replaced, 1);
+}
+
+TEST_F(ReplaceTest, ImmutableFileIsRefused) {
+  const std::string path = Dir.Write("f.txt", "foo");
+  if (std::system(("chattr +i '" + path + "' 2>/dev/null").c_str()) != 0) GTEST_SKIP() << "chattr +i is not possible here";
+  Search("foo");
+  SelectAll();
+  const TRunResult r = Replace("bar");
+  std::system(("chattr -i '" + path + "'").c_str());
+  EXPECT_EQ(r.Log, (V{path + ": The file cannot be written (" + SystemErrorText(EPERM) + "), so it was not changed"}));
+  EXPECT_EQ(ReadAll(path), "foo");
+  EXPECT_EQ(r.Replaced, 0);
+}
+
+// ---- The rewriter on its own: identity ------------------------------------------------------
+
+TEST(FileRewriterTest, FileSwappedOrChangedAfterReadingIsNotReplaced) {
+  TTempDir dir;
+  const std::string path = dir.Write("f.txt", "old");
+  {
+    SCOPED_TRACE("another file renamed over it");
+    TFileRewriter w;
+    ASSERT_TRUE(w.Open(path));
+    ASSERT_TRUE(w.BeginWrite());
+    ASSERT_TRUE(w.Write("new", 3));
+    const std::string other = dir.Write("other", "old");
+    ASSERT_EQ(rename(other.c_str(), path.c_str()), 0);
+    EXPECT_FALSE(w.Commit());
+    EXPECT_EQ(w.Error(), "The file was replaced by another file since it was read, so it was not changed");
+    EXPECT_EQ(ReadAll(path), "old");
+    EXPECT_EQ(TempFilesIn(dir.Path()), V{});
+  }
+  {
+    SCOPED_TRACE("appended to in place");
+    TFileRewriter w;
+    ASSERT_TRUE(w.Open(path));
+    EXPECT_TRUE(w.Unchanged());
+    ASSERT_TRUE(w.BeginWrite());
+    ASSERT_TRUE(w.Write("new", 3));
+    std::ofstream(path, std::ios::app) << "!";
+    EXPECT_FALSE(w.Commit());
+    EXPECT_EQ(w.Error(), "The file changed while it was being replaced, so it was not changed");
+    EXPECT_EQ(ReadAll(path), "old!");
+    EXPECT_EQ(TempFilesIn(dir.Path()), V{});
+  }
+  {
+    SCOPED_TRACE("a directory is not a file");
+    TFileRewriter w;
+    EXPECT_FALSE(w.Open(dir.Path()));
+    EXPECT_EQ(w.Error(), "It is not a regular file");
+  }
+}
+
+// ---- As an unprivileged user, and headless --------------------------------------------------
+
+// Runs the headless replace in its own process; returns its exit status, or -1.
+int RunDriver(const std::string& prefix, const V& args, const std::string& outFile, const std::string& errFile) {
+  std::string cmd = "timeout 120 " + prefix + " '" + std::string(TRAWLEX_REPLACE_DRIVER) + "'";
+  for (const std::string& a : args) cmd += " '" + a + "'";
+  cmd += " >'" + outFile + "' 2>'" + errFile + "'";
+  const int status = std::system(cmd.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(ReplaceAsUserTest, PermissionsDecideWhatAnUnprivilegedUserMayRewrite) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  const std::string asNobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups";
+  if (std::system((asNobody + " true 2>/dev/null").c_str()) != 0) GTEST_SKIP() << "setpriv cannot switch users";
+  TTempDir dir;
+  ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+  const std::string work = dir.MakeDir("w");
+  ASSERT_EQ(chmod(work.c_str(), 0777), 0);
+  const std::string rootsFile = dir.Write("w/a.txt", "foo");  // root's, 0644
+  ASSERT_EQ(chmod(rootsFile.c_str(), 0644), 0);
+  const std::string sharedGroup = dir.Write("w/b.txt", "foo");  // nobody's, group root, 0664
+  ASSERT_EQ(chown(sharedGroup.c_str(), 65534, 0), 0);
+  ASSERT_EQ(chmod(sharedGroup.c_str(), 0664), 0);
+  const ino_t sharedInode = StatOf(sharedGroup).st_ino;
+  const std::string locked = dir.MakeDir("w/locked");  // root's folder, 0755
+  ASSERT_EQ(chmod(locked.c_str(), 0755), 0);
+  const std::string inLocked = dir.Write("w/locked/c.txt", "foo");
+  ASSERT_EQ(chown(inLocked.c_str(), 65534, 65534), 0);
+  const std::string out = dir / "out", err = dir / "err";
+
+  const int status = RunDriver(asNobody, {"--report", "--replace-all", "bar", "-t", "foo", "-d", work, "-p", "*.txt"},
+                               out, err);
+  EXPECT_EQ(status, 2);
+  EXPECT_EQ(ReadAll(rootsFile), "foo");
+  EXPECT_EQ(ReadAll(inLocked), "foo");
+  // Group root cannot be given to a new file by nobody: written in place, group kept.
+  EXPECT_EQ(ReadAll(sharedGroup), "bar");
+  EXPECT_EQ(StatOf(sharedGroup).st_gid, 0u);
+  EXPECT_EQ(StatOf(sharedGroup).st_ino, sharedInode);
+  const std::string errors = ReadAll(err);
+  EXPECT_NE(errors.find(rootsFile + ": The file cannot be written (" + SystemErrorText(EACCES) + "), so it was not changed"),
+            std::string::npos)
+      << errors;
+  EXPECT_NE(errors.find(inLocked + ": Cannot create a temporary file in its folder (" + SystemErrorText(EACCES) + ")"),
+            std::string::npos)
+      << errors;
+  EXPECT_NE(ReadAll(out).find("\nFinished. Replaced 1 find\n"), std::string::npos);
+  EXPECT_EQ(TempFilesIn(work), V{});
+  EXPECT_EQ(TempFilesIn(locked), V{});
+}
+
+class HeadlessReplaceTest : public ::testing::Test {
+ protected:
+  // Runs RunReplaceAll with `args`; fills Out and Err.
+  int Run(const V& args) {
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    const int status = RunReplaceAll(args, out, err);
+    Out = Slurp(out);
+    Err = Slurp(err);
+    return status;
+  }
+  static std::string Slurp(std::FILE* f) {
+    std::string s;
+    std::rewind(f);
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+    std::fclose(f);
+    return s;
+  }
+  TTempDir Dir;
+  std::string Out, Err;
+};
+
+TEST_F(HeadlessReplaceTest, ReplacesEveryFindAndReportsTheCount) {
+  const std::string a = Dir.Write("a.txt", "foo foo\r\nFOO");
+  const std::string b = Dir.Write("sub/b.txt", "x foo");
+  EXPECT_EQ(Run({"--report", "--replace-all", "-t bar", "-t", "foo", "-d", Dir.Path()}), 0);
+  EXPECT_EQ(ReadAll(a), "-t bar -t bar\r\n-t bar");
+  EXPECT_EQ(ReadAll(b), "x -t bar");
+  EXPECT_NE(Out.find("Finds: 4\n"), std::string::npos) << Out;
+  EXPECT_NE(Out.find(a + "\n"), std::string::npos);
+  EXPECT_EQ(Out.substr(Out.size() - 27), "Finished. Replaced 4 finds\n");
+  EXPECT_EQ(Err, "");
+}
+
+TEST_F(HeadlessReplaceTest, DryRunChangesNothing) {
+  const std::string a = Dir.Write("a.txt", "foo");
+  EXPECT_EQ(Run({"--report", "--dry-run", "--replace-all", "", "-t", "foo", "-d", Dir.Path()}), 0);
+  EXPECT_EQ(ReadAll(a), "foo");
+  EXPECT_NE(Out.find(a + "\n"), std::string::npos);
+  EXPECT_EQ(Out.find("Finished"), std::string::npos);
+  EXPECT_EQ(Err, "Dry run: 1 find in 1 file would be replaced; nothing was changed\n");
+}
+
+TEST_F(HeadlessReplaceTest, RefusedFileAndBadInputGiveStatus2) {
+  const std::string a = Dir.Write("a.txt", "foo");
+  const std::string b = Dir.Write("b.txt", "foo");
+  ASSERT_EQ(chmod(a.c_str(), 0444), 0);
+  EXPECT_EQ(Run({"--report", "--replace-all", "", "-t", "foo", "-d", Dir.Path()}), 2);
+  EXPECT_EQ(ReadAll(a), "foo");
+  EXPECT_EQ(ReadAll(b), "");
+  EXPECT_EQ(Err, a + ": The file is read-only, so it was not changed\n");
+  EXPECT_NE(Out.find("Finished. Replaced 1 find\n"), std::string::npos);
+
+  EXPECT_EQ(Run({"--report", "-t", "foo", "-d", Dir.Path(), "--replace-all"}), 2);
+  EXPECT_EQ(Err, "--replace-all needs the replacement text as its next argument\n");
+  EXPECT_EQ(Run({"--report", "--replace-all", "x", "-d", Dir.Path()}), 2);
+  EXPECT_EQ(Err, "No search target\n");
+  EXPECT_EQ(Run({"--report", "--replace-all", "x", "-t", "nothing here", "-d", Dir.Path()}), 1);
+  EXPECT_NE(Out.find("Finished. Replaced 0 finds\n"), std::string::npos);
+}
+
+TEST(HeadlessReplaceSwitchTest, ReplaceAllIsOnlyASwitchWhereNoValueIsExpected) {
+  EXPECT_TRUE(IsReplaceAllRequest({"--report", "--replace-all", "x", "-t", "a"}));
+  EXPECT_FALSE(IsReplaceAllRequest({"--report", "-t", "--replace-all", "-d", "x"}));
+  EXPECT_FALSE(IsReplaceAllRequest({"--report", "-t", "a"}));
+}
+
+// kill -9 in the middle of a large file: the file is wholly old or wholly new, never less.
+TEST(ReplaceKillTest, KilledReplaceLeavesTheFileWhollyOldOrWhollyNew) {
+  TTempDir dir;
+  std::string oldContent, newContent;
+  for (int i = 0; i < 200000; ++i) {
+    oldContent += "line " + std::to_string(i) + " with foo and more text after it\r\n";
+    newContent += "line " + std::to_string(i) + " with BARBAR and more text after it\r\n";
+  }
+  const std::string path = dir / "big.txt";
+  // A kill point: -1 as soon as the temporary file appears (in the middle of writing it),
+  // otherwise that many milliseconds after the start (searching, writing or done).
+  int killedWhileWriting = 0;
+  for (int killAt : {-1, 5, 50, -1, 200, -1, 400, 4000}) {
+    SCOPED_TRACE(killAt);
+    dir.Write("big.txt", oldContent);
+    const char* const argv[] = {TRAWLEX_REPLACE_DRIVER, "--report", "--replace-all", "BARBAR", "-t", "foo", "-d",
+                                dir.Path().c_str(), "-p", "big.txt", nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char* const*>(argv), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    bool tempSeen = false;
+    if (killAt < 0) {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+      while (!(tempSeen = PathEntryExists(dir / "Trawlex1.tmp")) && std::chrono::steady_clock::now() < deadline &&
+             waitpid(pid, nullptr, WNOHANG) == 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(killAt));
+    }
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    const std::string now = ReadAll(path);
+    EXPECT_TRUE(now == oldContent || now == newContent) << "size " << now.size();
+    const V temps = TempFilesIn(dir.Path());
+    if (tempSeen && WIFSIGNALED(status) && !temps.empty()) ++killedWhileWriting;
+    for (const std::string& t : temps) fs::remove(dir / t);
+    if (WIFEXITED(status)) EXPECT_EQ(now, newContent);
+  }
+  EXPECT_GT(killedWhileWriting, 0);
+}
+
+}  // namespace
