@@ -33,6 +33,8 @@ class ICfgComponent {
 // The accessors of one published property. Ordinal accessors serve integer and enumeration
 // kinds (booleans are enumerations: false 0, true 1).
 struct TPropInfo {
+  TPropInfo() = default;
+  TPropInfo(std::string name, TPropKind kind) : Name(std::move(name)), Kind(kind) {}
   std::string Name;
   TPropKind Kind = TPropKind::Unknown;
   std::function<int32_t(const ICfgComponent&)> GetOrd;
