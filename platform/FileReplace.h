@@ -87,7 +87,7 @@ class TFileRewriter {
   bool FailErrno(int errorNumber);
   bool CreateExclusive(std::string& name, int& fd);
   bool CopyMetadataTo(int fd);
-  bool SameFileAsOpened(bool checkContent);
+  bool SameFileAsOpened();
   void FlushFolder();
   bool WriteAllAt(int fd, const char* data, size_t count, int64_t offset, int faultStep);
 

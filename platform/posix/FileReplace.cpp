@@ -140,7 +140,7 @@ bool TFileRewriter::Open(const std::string& path) {
   return true;
 }
 
-bool TFileRewriter::SameFileAsOpened(bool checkContent) {
+bool TFileRewriter::SameFileAsOpened() {
   TFileInfo now;
   if (!GetFileInfo(FRealPath, now)) {
     const int e = errno;
@@ -148,12 +148,12 @@ bool TFileRewriter::SameFileAsOpened(bool checkContent) {
   }
   if (now.Device != FInfo.Device || now.Inode != FInfo.Inode)
     return Fail("The file was replaced by another file since it was read, so it was not changed");
-  if (checkContent && (now.Size != FInfo.Size || now.ModifiedNs != FInfo.ModifiedNs))
+  if (now.Size != FInfo.Size || now.ModifiedNs != FInfo.ModifiedNs)
     return Fail("The file changed while it was being replaced, so it was not changed");
   return true;
 }
 
-bool TFileRewriter::Unchanged() { return SameFileAsOpened(true); }
+bool TFileRewriter::Unchanged() { return SameFileAsOpened(); }
 
 bool TFileRewriter::CheckWritable() {
   if ((FModeBits & 0222) == 0) return Fail("The file is read-only, so it was not changed");
@@ -259,7 +259,7 @@ bool TFileRewriter::Commit() {
     Abandon();
     return false;
   }
-  if (!SameFileAsOpened(true)) {
+  if (!SameFileAsOpened()) {
     Abandon();
     return false;
   }
@@ -274,7 +274,7 @@ bool TFileRewriter::Commit() {
 }
 
 bool TFileRewriter::CommitInPlace(std::string_view oldContent, std::string_view newContent) {
-  if (!SameFileAsOpened(true)) return false;
+  if (!SameFileAsOpened()) return false;
 
   // 1. A whole copy of the old content on disk beside the file.
   std::string backup;
