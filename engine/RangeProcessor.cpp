@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/Errors.h"
+#include "engine/ScanKernels.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
 #include "engine/TextUtils.h"
@@ -28,8 +29,6 @@ void TRangeProcessor::SetBytes(std::string_view bytes, const std::string& path) 
   LineNo = 0;
 }
 
-namespace {
-
 int32_t DecimalDigits(int64_t n) {
   int32_t d = 1;
   while (n >= 10) {
@@ -38,6 +37,8 @@ int32_t DecimalDigits(int64_t n) {
   }
   return d;
 }
+
+namespace {
 
 // The state of one Process call.
 struct TScan {
@@ -77,6 +78,14 @@ struct TScan {
   }
 };
 
+// What a scan keeps between bytes.
+struct TScanState {
+  int32_t LineStart = 0;
+  TSearchLine* Line = nullptr;  // the current line item
+  int32_t Count = 0;
+  int64_t LastCreatedEnd = -1;
+};
+
 }  // namespace
 
 int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
@@ -105,49 +114,88 @@ int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
     scan.FirstByte[static_cast<unsigned char>(LowerChar(static_cast<char>(t0)))] = true;
   }
 
-  unsigned char prev = 0;
-  int32_t lineStart = first;
-  TSearchLine* line = nullptr;
-  int32_t skip = 0;
-  int32_t count = 0;
-  int64_t lastCreatedEnd = -1;
-
+  TScanState st;
+  st.LineStart = first;
   auto createLine = [&]() {
-    std::string text = Reader.ReadLine(lineStart);
-    lastCreatedEnd = static_cast<int64_t>(lineStart) + static_cast<int64_t>(text.size());
-    line = File->AddLine(LineNo, lineStart, std::move(text));
-    Params->SetLineNoDigits(std::max(Params->LineNoDigits(), DecimalDigits(static_cast<int64_t>(LineNo) + 1)));
-    if (OnLineCreated) OnLineCreated(line);
+    std::string text = Reader.ReadLine(st.LineStart);
+    st.LastCreatedEnd = static_cast<int64_t>(st.LineStart) + static_cast<int64_t>(text.size());
+    st.Line = File->AddLine(LineNo, st.LineStart, std::move(text));
+    if (UpdateLineNoDigits)
+      Params->SetLineNoDigits(std::max(Params->LineNoDigits(), DecimalDigits(static_cast<int64_t>(LineNo) + 1)));
+    if (OnLineCreated) OnLineCreated(st.Line);
+  };
+  // A find at pos: count it, open its line item when the line has none yet, record columns.
+  auto recordFind = [&](int32_t pos) {
+    ++st.Count;
+    if (!st.Line || st.Line->LineNo < LineNo) {
+      if (OnNewFindLine) OnNewFindLine();
+      createLine();
+    }
+    const int32_t col = pos - st.LineStart + 1;
+    st.Line->AddPosition(col);
+    if (static_cast<int64_t>(st.Line->Text.size()) >= static_cast<int64_t>(col) + scan.N) st.Line->AddPosition(col + scan.N);
   };
 
   const unsigned char* data = scan.Data;
-  for (int32_t pos = first; pos <= last; ++pos) {
-    const unsigned char c = data[pos];
-    if ((c == 13 || c == 10) && !(prev == 13 && c == 10)) {
-      if (AllLines && !line) createLine();
-      ++LineNo;
-      line = nullptr;
-    }
-    if (skip > 0) {
-      --skip;
-    } else if (scan.FirstByte[c] && scan.Matches(pos, prev)) {
-      skip = scan.N;
-      ++count;
-      if (!line || line->LineNo < LineNo) {
-        if (OnNewFindLine) OnNewFindLine();
-        createLine();
+  if (AllLines || ByteByByte) {
+    // The plain loop: every byte once, in order.
+    unsigned char prev = 0;
+    int32_t skip = 0;
+    for (int32_t pos = first; pos <= last; ++pos) {
+      const unsigned char c = data[pos];
+      if ((c == 13 || c == 10) && !(prev == 13 && c == 10)) {
+        if (AllLines && !st.Line) createLine();
+        ++LineNo;
+        st.Line = nullptr;
       }
-      const int32_t col = pos - lineStart + 1;
-      line->AddPosition(col);
-      if (static_cast<int64_t>(line->Text.size()) >= static_cast<int64_t>(col) + scan.N) line->AddPosition(col + scan.N);
-      --skip;
+      if (skip > 0) {
+        --skip;
+      } else if (scan.FirstByte[c] && scan.Matches(pos, prev)) {
+        recordFind(pos);
+        skip = scan.N - 1;
+      }
+      prev = c;
+      if (c == 13 || c == 10) st.LineStart = pos + 1;
     }
-    prev = c;
-    if (c == 13 || c == 10) lineStart = pos + 1;
+  } else if (first <= last) {
+    // The same rules, jumping from candidate to candidate: the stretches in between hold
+    // no find start, so only their line breaks are counted.
+    TCandidateFilter filter;
+    filter.First1 = scan.CaseSensitive ? t0 : UpperByte(t0);
+    filter.First2 = scan.CaseSensitive ? t0 : static_cast<unsigned char>(LowerChar(static_cast<char>(filter.First1)));
+    filter.TwoBytes = scan.N >= 2;
+    const auto t1 = filter.TwoBytes ? static_cast<unsigned char>(scan.Pattern[1]) : 0;
+    filter.Second1 = t1;
+    filter.Second2 = scan.CaseSensitive ? t1 : static_cast<unsigned char>(LowerChar(static_cast<char>(t1)));
+    const unsigned char* const end = data + last + 1;
+    const unsigned char* p = data + first;  // bytes before p are accounted for
+    const unsigned char* minStart = p;      // no find starts before this (inside the last find)
+    unsigned char prev = 0;
+    while (p < end) {
+      const unsigned char* c = FindCandidate(filter, p > minStart ? p : minStart, end);
+      if (c > p) {
+        const TBreakCount breaks = CountLineBreaks(p, c, prev == 13);
+        LineNo += breaks.Breaks;
+        if (breaks.LastBreak) st.LineStart = static_cast<int32_t>(breaks.LastBreak - data) + 1;
+        prev = c[-1];
+        p = c;
+      }
+      if (c >= end) break;
+      const unsigned char b = *c;
+      const auto pos = static_cast<int32_t>(c - data);
+      if ((b == 13 || b == 10) && !(prev == 13 && b == 10)) ++LineNo;
+      if (scan.Matches(pos, prev)) {
+        recordFind(pos);
+        minStart = c + scan.N;
+      }
+      prev = b;
+      if (b == 13 || b == 10) st.LineStart = pos + 1;
+      p = c + 1;
+    }
   }
-  if (AllLines && !line && last > lastCreatedEnd) createLine();
+  if (AllLines && !st.Line && last > st.LastCreatedEnd) createLine();
   if (last >= Size - 1 && File) File->TotalLines.store(LineNo + 1, std::memory_order_relaxed);
-  return count;
+  return st.Count;
 }
 
 bool TRangeProcessor::IsLineBreak(int32_t p) const {

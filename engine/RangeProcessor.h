@@ -26,6 +26,12 @@ class TRangeProcessor {
   int32_t LineNo = 0;
   std::string FileName;
   bool AllLines = false;
+  // Visit every byte in turn instead of jumping between candidates; the results are the
+  // same, only slower (kept as the reference the fast path is checked against).
+  bool ByteByByte = false;
+  // Raise the parameters' line-number digits as line items are made. A worker that
+  // searches ahead of the hand-overs turns it off and raises them when it hands over.
+  bool UpdateLineNoDigits = true;
   int32_t Size = 0;
   TSearchFile* File = nullptr;
 
@@ -44,6 +50,8 @@ class TRangeProcessor {
   int32_t GetPrevLineStart(int32_t p) const;
   int32_t GetNextLineStart(int32_t p) const;
 };
+
+int32_t DecimalDigits(int64_t n);
 
 inline bool IsWordByte(unsigned char c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';

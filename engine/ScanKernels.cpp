@@ -1,0 +1,77 @@
+#include "engine/ScanKernels.h"
+
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace trawlex {
+
+static inline bool IsCandidate(const TCandidateFilter& f, const unsigned char* p) {
+  if (*p != f.First1 && *p != f.First2) return false;
+  return !f.TwoBytes || p[1] == f.Second1 || p[1] == f.Second2;
+}
+
+const unsigned char* FindCandidate(const TCandidateFilter& f, const unsigned char* p, const unsigned char* end) {
+  if (!f.TwoBytes && f.First1 == f.First2) {
+    const void* hit = std::memchr(p, f.First1, static_cast<size_t>(end - p));
+    return hit ? static_cast<const unsigned char*>(hit) : end;
+  }
+#if defined(__SSE2__)
+  const __m128i a1 = _mm_set1_epi8(static_cast<char>(f.First1));
+  const __m128i a2 = _mm_set1_epi8(static_cast<char>(f.First2));
+  const __m128i b1 = _mm_set1_epi8(static_cast<char>(f.Second1));
+  const __m128i b2 = _mm_set1_epi8(static_cast<char>(f.Second2));
+  while (end - p >= 16) {
+    const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i m = _mm_or_si128(_mm_cmpeq_epi8(v0, a1), _mm_cmpeq_epi8(v0, a2));
+    if (f.TwoBytes) {
+      const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+      m = _mm_and_si128(m, _mm_or_si128(_mm_cmpeq_epi8(v1, b1), _mm_cmpeq_epi8(v1, b2)));
+    }
+    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(m));
+    if (mask) return p + __builtin_ctz(mask);
+    p += 16;
+  }
+#endif
+  for (; p < end; ++p)
+    if (IsCandidate(f, p)) return p;
+  return end;
+}
+
+TBreakCount CountLineBreaks(const unsigned char* p, const unsigned char* end, bool prevIsCR) {
+  TBreakCount r;
+#if defined(__SSE2__)
+  const __m128i lf = _mm_set1_epi8(10);
+  const __m128i cr = _mm_set1_epi8(13);
+  unsigned carry = prevIsCR ? 1u : 0u;
+  while (end - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const unsigned mlf = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
+    const unsigned mcr = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
+    if (mlf | mcr) {
+      const unsigned afterCR = ((mcr << 1) | carry) & 0xFFFFu;
+      r.Breaks += __builtin_popcount(mcr | (mlf & ~afterCR));
+      r.LastBreak = p + (31 - __builtin_clz(mlf | mcr));  // a line starts after either byte
+    }
+    carry = (mcr >> 15) & 1u;
+    p += 16;
+  }
+  prevIsCR = carry != 0;
+#endif
+  for (; p < end; ++p) {
+    const unsigned char c = *p;
+    if (c == 13) {
+      ++r.Breaks;
+      r.LastBreak = p;
+    } else if (c == 10) {
+      if (!prevIsCR) ++r.Breaks;
+      r.LastBreak = p;
+    }
+    prevIsCR = c == 13;
+  }
+  return r;
+}
+
+}  // namespace trawlex

@@ -1,0 +1,29 @@
+#pragma once
+// The two inner loops of the fast scan: find the next position where a find could start,
+// and count the line breaks in a stretch of bytes that holds no candidate. Both may read
+// up to 16 bytes past `end` (the reader keeps zero padding there).
+#include <cstddef>
+#include <cstdint>
+
+namespace trawlex {
+
+struct TCandidateFilter {
+  // A find can start at p only if data[p] is First1 or First2 and, when the target has a
+  // second byte, data[p + 1] is Second1 or Second2 (the two cases of each letter).
+  unsigned char First1, First2, Second1, Second2;
+  bool TwoBytes;
+};
+
+// Index of the first candidate in [begin, end), or end.
+const unsigned char* FindCandidate(const TCandidateFilter& f, const unsigned char* begin, const unsigned char* end);
+
+struct TBreakCount {
+  int32_t Breaks = 0;
+  const unsigned char* LastBreak = nullptr;  // the last break byte seen, or null
+};
+
+// Line breaks in [begin, end): every CR, and every LF not right after a CR. `prevIsCR`
+// says whether the byte before `begin` is a CR.
+TBreakCount CountLineBreaks(const unsigned char* begin, const unsigned char* end, bool prevIsCR);
+
+}  // namespace trawlex

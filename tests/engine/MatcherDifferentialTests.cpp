@@ -1,0 +1,112 @@
+// The fast scan jumps between candidate positions; the byte loop visits every byte. Both
+// must give exactly the same finds, lines and counts on any input.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "engine/RangeProcessor.h"
+#include "engine/SearchParams.h"
+#include "engine/SearchResult.h"
+
+using namespace trawlex;
+
+namespace {
+
+struct TResult {
+  int32_t Count, TotalLines, LineNo, Digits;
+  std::vector<std::string> Lines;
+  bool operator==(const TResult&) const = default;
+};
+
+TResult Scan(const std::string& text, const std::string& target, const std::string& exclude, bool caseSensitive,
+            bool wholeWord, int32_t first, int32_t last, int32_t startLine, bool byteByByte) {
+  TSearchParams params;
+  params.SetCaseSensitive(caseSensitive);
+  params.WholeWord = wholeWord;
+  params.SetTarget(target);
+  params.SetExclude(exclude);
+  TSearchFile file(&params);
+  TRangeProcessor proc(&params);
+  proc.File = &file;
+  proc.ByteByByte = byteByByte;
+  proc.SetBytes(text, "mem");
+  proc.LineNo = startLine;
+  TResult r{proc.Process(first, last), file.TotalLines, proc.LineNo, params.LineNoDigits(), {}};
+  for (int32_t i = 0; i < file.GetLineCount(); ++i) {
+    const TSearchLine* l = file.GetLine(i);
+    std::string s = std::to_string(l->LineNo) + "@" + std::to_string(l->LineStart) + "[" + l->Text + "]";
+    for (int32_t p : l->GetPositions()) s += " " + std::to_string(p);
+    r.Lines.push_back(s);
+  }
+  return r;
+}
+
+std::string Escape(const std::string& s) {
+  std::string out;
+  for (unsigned char c : s) {
+    if (c == '\r') out += "\\r";
+    else if (c == '\n') out += "\\n";
+    else if (c < 32 || c >= 127) out += "\\x" + std::to_string(c);
+    else out += static_cast<char>(c);
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(MatcherDifferential, RandomAndAdversarialInputsAgree) {
+  std::mt19937 rng(20261207);
+  const std::string alphabet("aAbB_ x\r\n\0\xE9\xC9-", 14);
+  auto pick = [&](const std::string& from) { return from[std::uniform_int_distribution<size_t>(0, from.size() - 1)(rng)]; };
+  auto randomText = [&](size_t maxLen, const std::string& from) {
+    std::string s(std::uniform_int_distribution<size_t>(0, maxLen)(rng), ' ');
+    for (char& c : s) c = pick(from);
+    return s;
+  };
+  int compared = 0;
+  for (int round = 0; round < 20000; ++round) {
+    // Small alphabets make finds, overlaps and line breaks frequent.
+    const std::string letters = round % 3 == 0 ? alphabet : std::string("aA\r\n b", 6);
+    std::string target = randomText(4, letters);
+    if (target.empty()) target = "a";
+    std::string text = randomText(round % 10 == 0 ? 300 : 40, letters);
+    // Plant the target now and then, also at the very start and end.
+    if (round % 4 == 0) text = target + text;
+    if (round % 5 == 0) text += target;
+    std::string exclude;
+    if (round % 3 == 1) {
+      exclude = randomText(2, letters) + target + randomText(2, letters);
+      if (round % 2) text.insert(text.size() / 2, exclude);
+    }
+    const bool caseSensitive = rng() % 2, wholeWord = rng() % 3 == 0;
+    const auto size = static_cast<int32_t>(text.size());
+    int32_t first = 0, last = INT32_MAX;
+    if (round % 4 == 3 && size > 0) {  // a range that may start and end mid-line
+      first = std::uniform_int_distribution<int32_t>(-2, size)(rng);
+      last = std::uniform_int_distribution<int32_t>(first - 1, size + 2)(rng);
+    }
+    const int32_t startLine = round % 7 == 0 ? 98 : 0;
+    const TResult slow = Scan(text, target, exclude, caseSensitive, wholeWord, first, last, startLine, true);
+    const TResult fast = Scan(text, target, exclude, caseSensitive, wholeWord, first, last, startLine, false);
+    ASSERT_EQ(fast, slow) << "text \"" << Escape(text) << "\" target \"" << Escape(target) << "\" exclude \""
+                          << Escape(exclude) << "\" case " << caseSensitive << " word " << wholeWord << " range "
+                          << first << ".." << last;
+    ++compared;
+  }
+  EXPECT_EQ(compared, 20000);
+}
+
+TEST(MatcherDifferential, LongStretchesAcrossBlockEdges) {
+  // Line breaks and candidates at every offset around the 16-byte blocks of the fast path.
+  for (int offset = 0; offset < 40; ++offset) {
+    for (const std::string brk : {"\n", "\r", "\r\n", "\n\r"}) {
+      std::string text(static_cast<size_t>(offset), 'x');
+      text += brk + std::string(17, 'y') + brk + "ab" + std::string(static_cast<size_t>(offset % 17), 'z') + "\r";
+      for (const std::string target : {"ab", "y\ra", "\na", "b", "zz"}) {
+        const TResult slow = Scan(text, target, "", false, false, 0, INT32_MAX, 0, true);
+        const TResult fast = Scan(text, target, "", false, false, 0, INT32_MAX, 0, false);
+        ASSERT_EQ(fast, slow) << offset << " " << Escape(brk) << " " << Escape(target);
+      }
+    }
+  }
+}
