@@ -7,6 +7,7 @@
 #include "TrawlexVersion.h"
 #include "app/CommandLine.h"
 #include "app/Headless.h"
+#include "app/HeadlessReplace.h"
 #include "platform/Platform.h"
 
 using namespace trawlex;
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
+  if (!args.empty() && args[0] == "--report" && IsReplaceAllRequest(args)) return RunReplaceAll(args, stdout, stderr);
   if (!args.empty() && args[0] == "--report") return RunReport(args, stdout, stderr);
   // The window is not part of this build yet: say how to search without one.
   PrintUsage(stderr);

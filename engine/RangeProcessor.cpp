@@ -137,6 +137,7 @@ int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
   };
 
   const unsigned char* data = scan.Data;
+  bool linesCounted = true;
   if (AllLines || ByteByByte) {
     // The plain loop: every byte once, in order.
     unsigned char prev = 0;
@@ -167,34 +168,41 @@ int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
     const auto t1 = filter.TwoBytes ? static_cast<unsigned char>(scan.Pattern[1]) : 0;
     filter.Second1 = t1;
     filter.Second2 = scan.CaseSensitive ? t1 : static_cast<unsigned char>(LowerChar(static_cast<char>(t1)));
+    const unsigned char* const begin = data + first;
     const unsigned char* const end = data + last + 1;
-    const unsigned char* p = data + first;  // bytes before p are accounted for
-    const unsigned char* minStart = p;      // no find starts before this (inside the last find)
-    unsigned char prev = 0;
-    while (p < end) {
-      const unsigned char* c = FindCandidate(filter, p > minStart ? p : minStart, end);
-      if (c > p) {
-        const TBreakCount breaks = CountLineBreaks(p, c, prev == 13);
-        LineNo += breaks.Breaks;
-        if (breaks.LastBreak) st.LineStart = static_cast<int32_t>(breaks.LastBreak - data) + 1;
-        prev = c[-1];
-        p = c;
-      }
+    // Line breaks before `counted` are in LineNo. They are counted only when a find needs
+    // its line, so a file without finds is never counted at all when nobody wants its lines.
+    const unsigned char* counted = begin;
+    auto countTo = [&](const unsigned char* to) {
+      if (to <= counted) return;
+      const TBreakCount breaks = CountLineBreaks(counted, to, counted > begin && counted[-1] == 13);
+      LineNo += breaks.Breaks;
+      if (breaks.LastBreak) st.LineStart = static_cast<int32_t>(breaks.LastBreak - data) + 1;
+      counted = to;
+    };
+    const unsigned char* next = begin;  // the next position where a find may start
+    while (next < end) {
+      const unsigned char* c = FindCandidate(filter, next, end);
       if (c >= end) break;
-      const unsigned char b = *c;
       const auto pos = static_cast<int32_t>(c - data);
-      if ((b == 13 || b == 10) && !(prev == 13 && b == 10)) ++LineNo;
-      if (scan.Matches(pos, prev)) {
-        recordFind(pos);
-        minStart = c + scan.N;
+      const unsigned char prev = c > begin ? c[-1] : 0;
+      if (!scan.Matches(pos, prev)) {
+        next = c + 1;
+        continue;
       }
-      prev = b;
+      countTo(c);
+      const unsigned char b = *c;
+      if ((b == 13 || b == 10) && !(prev == 13 && b == 10)) ++LineNo;
+      recordFind(pos);
       if (b == 13 || b == 10) st.LineStart = pos + 1;
-      p = c + 1;
+      counted = c + 1;
+      next = c + scan.N;
     }
+    linesCounted = st.Count > 0 || CountLinesWithoutFinds;
+    if (linesCounted) countTo(end);
   }
   if (AllLines && !st.Line && last > st.LastCreatedEnd) createLine();
-  if (last >= Size - 1 && File) File->TotalLines.store(LineNo + 1, std::memory_order_relaxed);
+  if (last >= Size - 1 && File && linesCounted) File->TotalLines.store(LineNo + 1, std::memory_order_relaxed);
   return st.Count;
 }
 

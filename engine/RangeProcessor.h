@@ -32,6 +32,10 @@ class TRangeProcessor {
   // Raise the parameters' line-number digits as line items are made. A worker that
   // searches ahead of the hand-overs turns it off and raises them when it hands over.
   bool UpdateLineNoDigits = true;
+  // Count the lines of a scan that finds nothing (LineNo and the file's TotalLines). The
+  // search turns it off: a file without finds is dropped, and counting its lines would
+  // cost a second look at every byte.
+  bool CountLinesWithoutFinds = true;
   int32_t Size = 0;
   TSearchFile* File = nullptr;
 

@@ -49,6 +49,7 @@ void TSearchThread::Execute() {
     Processor = std::make_unique<TRangeProcessor>(FSearchParams);
     Processor->OnLineCreated = [this](TSearchLine* line) { HandleLineCreated(line); };
     Processor->OnNewFindLine = [this] { HandleNewFindLine(); };
+    Processor->CountLinesWithoutFinds = false;
     ScanAndProcess(FSearchParams->BaseDir);
   } catch (...) {
     Processor.reset();

@@ -19,7 +19,7 @@ struct TResult {
 };
 
 TResult Scan(const std::string& text, const std::string& target, const std::string& exclude, bool caseSensitive,
-            bool wholeWord, int32_t first, int32_t last, int32_t startLine, bool byteByByte) {
+            bool wholeWord, int32_t first, int32_t last, int32_t startLine, bool byteByByte, bool countLines = true) {
   TSearchParams params;
   params.SetCaseSensitive(caseSensitive);
   params.WholeWord = wholeWord;
@@ -29,6 +29,7 @@ TResult Scan(const std::string& text, const std::string& target, const std::stri
   TRangeProcessor proc(&params);
   proc.File = &file;
   proc.ByteByByte = byteByByte;
+  proc.CountLinesWithoutFinds = countLines;
   proc.SetBytes(text, "mem");
   proc.LineNo = startLine;
   TResult r{proc.Process(first, last), file.TotalLines, proc.LineNo, params.LineNoDigits(), {}};
@@ -91,6 +92,16 @@ TEST(MatcherDifferential, RandomAndAdversarialInputsAgree) {
     ASSERT_EQ(fast, slow) << "text \"" << Escape(text) << "\" target \"" << Escape(target) << "\" exclude \""
                           << Escape(exclude) << "\" case " << caseSensitive << " word " << wholeWord << " range "
                           << first << ".." << last;
+    // As the search runs it: a file without finds is not counted through.
+    const TResult lazy = Scan(text, target, exclude, caseSensitive, wholeWord, first, last, startLine, false, false);
+    if (slow.Count > 0) {
+      ASSERT_EQ(lazy, slow) << Escape(text) << " / " << Escape(target);
+    } else {
+      ASSERT_EQ(lazy.Lines, slow.Lines);
+      ASSERT_EQ(lazy.Count, 0);
+      // Nothing counted, unless there was nothing to count (an empty range).
+      ASSERT_TRUE(lazy.TotalLines == 0 || lazy.TotalLines == slow.TotalLines);
+    }
     ++compared;
   }
   EXPECT_EQ(compared, 20000);
