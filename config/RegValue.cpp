@@ -18,7 +18,10 @@ namespace {
 
 bool IsStringType(uint32_t type) { return type == RegSz || type == RegExpandSz; }
 
-TRegValue MakeStringValue(const std::string& name, const std::string& text) { return {name, RegSz, text}; }
+TRegValue MakeStringValue(const std::string& name, const std::string& text) {
+  // A registry string ends at its first zero character.
+  return {name, RegSz, text.substr(0, text.find('\0'))};
+}
 
 TRegValue MakeDwordValue(const std::string& name, int32_t value) {
   const uint32_t u = static_cast<uint32_t>(value);

@@ -1,1 +1,299 @@
+// The settings file store seen from this process and from other processes (the probe).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+
+#include "config/RegistryConfig.h"
+#include "config/ConfigTestUtil.h"
+#include "engine/Errors.h"
+#include "platform/DurableFile.h"
+
+namespace trawlex {
+namespace {
+
+using testing::Hex;
+using testing::ReadFileBytes;
+using testing::RunProcess;
+using testing::TTempDir;
+using testing::Unhex;
+using testing::WriteFileBytes;
+
+std::vector<std::string> Probe(const std::string& file, std::vector<std::string> args) {
+  args.insert(args.begin(), {CONFIG_PROBE, file});
+  return args;
+}
+
+// The probe's answer ("ok VALUE" -> VALUE); fails the test on anything else.
+std::string ProbeValue(const std::string& file, const std::vector<std::string>& args) {
+  const auto r = RunProcess(Probe(file, args));
+  EXPECT_EQ(0, r.ExitCode) << r.Output;
+  const size_t ok = r.Output.rfind("ok ");
+  return ok == std::string::npos ? r.Output : r.Output.substr(ok + 3, r.Output.size() - ok - 4);
+}
+
+std::string DoubleHex(double d) { return Hex(std::string(reinterpret_cast<const char*>(&d), 8)); }
+
+std::vector<std::string> AsideFiles(const std::string& dir) {
+  std::vector<std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    if (e.path().filename().string().find(".corrupt-") != std::string::npos) out.push_back(e.path().string());
+  }
+  return out;
+}
+
+class RegistryConfig : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetSettingsErrorHandler([this](const std::string& m) { Reports.push_back(m); });
+  }
+  void TearDown() override { SetSettingsErrorHandler(nullptr); }
+  std::shared_ptr<TRegistryConfig> Open() { return std::make_shared<TRegistryConfig>(SettingsRootKey(), File); }
+
+  TTempDir Dir;
+  std::string File = Dir / "Trawlex.reg";
+  std::vector<std::string> Reports;
+};
+
+TEST_F(RegistryConfig, FileLivesUnderTheUserConfigFolder) {
+  const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
+  const std::string saved = oldXdg ? oldXdg : "";
+  setenv("XDG_CONFIG_HOME", Dir.Path.c_str(), 1);
+  EXPECT_EQ(Dir / "vantorel/Trawlex.reg", SettingsFileFor(SettingsRootKey()));
+  EXPECT_EQ(Dir / "vantorel/Trawlex.reg", SettingsFileFor("Software\\vantorel\\Trawlex\\fmSearch"));
+  TRegistryConfig store(SettingsRootKey());
+  store.WriteInteger("fmSearch", "x", 1);  // creates the missing folder
+  EXPECT_TRUE(std::filesystem::exists(Dir / "vantorel/Trawlex.reg"));
+  EXPECT_EQ("1", ProbeValue("-", {"get", "int", "fmSearch", "x"}));  // another process finds it too
+  setenv("XDG_CONFIG_HOME", "relative/ignored", 1);
+  const char* home = std::getenv("HOME");
+  EXPECT_EQ(std::string(home ? home : ".") + "/.config/vantorel/Trawlex.reg", SettingsFileFor(SettingsRootKey()));
+  if (oldXdg) setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+  else unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST_F(RegistryConfig, FileIsAReadableExport) {
+  auto store = Open();
+  store->WriteInteger("", "Spaces Per Tab", 4);
+  store->WriteBool("", "Expand tabs", true);
+  store->WriteStrings("fmSearch", "cbxTarget.Items", {"foo", "bar"});
+  const std::string text = ReadFileBytes(File);
+  EXPECT_EQ(0u, text.find("Windows Registry Editor Version 5.00\r\n"));
+  EXPECT_NE(std::string::npos, text.find("[HKEY_CURRENT_USER\\Software\\vantorel\\Trawlex]\r\n"
+                                         "\"Spaces Per Tab\"=dword:00000004\r\n\"Expand tabs\"=\"1\"\r\n"));
+  EXPECT_NE(std::string::npos, text.find("[HKEY_CURRENT_USER\\Software\\vantorel\\Trawlex\\fmSearch]\r\n"
+                                         "\"cbxTarget.Items\"=hex(1):"));
+}
+
+TEST_F(RegistryConfig, ValuesRoundTripThroughAnotherProcess) {
+  auto store = Open();
+  // Written here, read there.
+  for (int32_t v : {INT32_MIN, INT32_MAX, 0, -1}) {
+    store->WriteInteger("s", "int", v);
+    EXPECT_EQ(std::to_string(v), ProbeValue(File, {"get", "int", "s", "int"}));
+  }
+  const double inf = std::numeric_limits<double>::infinity();
+  for (double d : {-0.0, std::nan("0x123"), inf, -inf, 1.0 / 3}) {
+    store->WriteFloat("s", "float", d);
+    EXPECT_EQ(DoubleHex(d), ProbeValue(File, {"get", "float", "s", "float"}));
+  }
+  const struct {
+    TStrings lines;
+    const char* expected;  // count ":" hex of the list's text
+  } lists[] = {{{}, "0:"}, {{""}, "1:0d0a"}, {{"one"}, "1:6f6e650d0a"}};
+  for (const auto& l : lists) {
+    store->WriteStrings("s", "list", l.lines);
+    EXPECT_EQ(l.expected, ProbeValue(File, {"get", "strings", "s", "list"}));
+  }
+  for (const std::string text : {"\r\n", "Grüße – 日本語", "\xff\xfe\x80", "", "  blanks  "}) {
+    store->WriteString("s", "str", text);
+    EXPECT_EQ(Hex(text), ProbeValue(File, {"get", "str", "s", "str"}));
+  }
+  const std::string bin("\0\0\x01\0\xff\0", 6);
+  store->WriteBytes("s", "bin", 6, bin.data());
+  EXPECT_EQ(Hex(bin), ProbeValue(File, {"get", "bytes", "s", "bin", "6"}));
+
+  // Written there, read here by a store that existed before.
+  ProbeValue(File, {"put", "int", "s", "int", "-2147483648"});
+  EXPECT_EQ(INT32_MIN, store->ReadInteger("s", "int", 0));
+  ProbeValue(File, {"put", "float", "s", "float", DoubleHex(-0.0)});
+  EXPECT_TRUE(std::signbit(store->ReadFloat("s", "float", 1)));
+  ProbeValue(File, {"put", "strings", "s", "list", Hex("\r\n")});
+  TStrings back{"x"};
+  store->ReadStrings("s", "list", back, back);
+  EXPECT_EQ(TStrings{""}, back);
+  ProbeValue(File, {"put", "str", "s", "str", Hex("Ünïcödé\r\nline")});
+  EXPECT_EQ("Ünïcödé\r\nline", store->ReadString("s", "str", ""));
+  ProbeValue(File, {"put", "bytes", "s", "bin", Hex(std::string(16, '\0'))});
+  std::string buf(16, 'x');
+  store->ReadBytes("s", "bin", buf.data(), 16, nullptr);
+  EXPECT_EQ(std::string(16, '\0'), buf);
+  EXPECT_TRUE(Reports.empty());
+}
+
+TEST_F(RegistryConfig, EveryWriteIsVisibleAtOnceToOtherInstances) {
+  auto a = Open();
+  auto b = Open();
+  IConfigPtr sub = a->OpenSubConfig("fmSearch");
+  a->WriteString("fmSearch", "x", "1");
+  EXPECT_EQ("1", b->ReadString("fmSearch", "x", ""));
+  EXPECT_EQ("1", sub->ReadString("", "x", ""));
+  b->WriteString("fmSearch", "y", "2");
+  EXPECT_EQ("2", a->ReadString("fmSearch", "y", ""));
+  a->EraseSection("fmSearch");
+  EXPECT_FALSE(b->ValueExists("fmSearch", "y"));
+}
+
+TEST_F(RegistryConfig, TwoProcessesWritingAtOnceLoseNothing) {
+  int fdA = -1, fdB = -1;
+  const pid_t a = testing::StartProcess(Probe(File, {"many", "s", "a", "200"}), fdA);
+  const pid_t b = testing::StartProcess(Probe(File, {"many", "s", "b", "200"}), fdB);
+  ASSERT_GT(a, 0);
+  ASSERT_GT(b, 0);
+  const auto ra = testing::FinishProcess(a, fdA, 100);
+  const auto rb = testing::FinishProcess(b, fdB, 100);
+  ASSERT_EQ(0, ra.ExitCode) << ra.Output;
+  ASSERT_EQ(0, rb.ExitCode) << rb.Output;
+  auto store = Open();
+  TStrings names;
+  store->ReadSection("s", names);
+  EXPECT_EQ(400u, names.size());
+  for (int i = 0; i < 200; ++i) {
+    EXPECT_EQ(i, store->ReadInteger("s", "a" + std::to_string(i), -1));
+    EXPECT_EQ(i, store->ReadInteger("s", "b" + std::to_string(i), -1));
+  }
+}
+
+TEST_F(RegistryConfig, AProcessKilledWhileWritingLeavesAWholeFile) {
+  for (int round = 0; round < 3; ++round) {
+    int fd = -1;
+    const pid_t pid = testing::StartProcess(Probe(File, {"loop", "s"}), fd);
+    ASSERT_GT(pid, 0);
+    char c;
+    ASSERT_EQ(1, read(fd, &c, 1));  // the first write is done
+    std::this_thread::sleep_for(std::chrono::milliseconds(30 + 40 * round));
+    kill(pid, SIGKILL);
+    testing::FinishProcess(pid, fd, 10);
+    TRegDocument doc;
+    std::string error;
+    EXPECT_TRUE(doc.Parse(ReadFileBytes(File), error)) << error;
+    // The killed process's lock is taken over at once.
+    const auto start = std::chrono::steady_clock::now();
+    Open()->WriteString("s", "after", "1");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  }
+  EXPECT_TRUE(Reports.empty());
+}
+
+TEST_F(RegistryConfig, UnparsableFileIsMovedAsideReportedOnceAndDefaultsApply) {
+  const std::string contents[] = {
+      "garbage \x01\x02\x03",
+      "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\vantorel\\Trawlex]\r\n\"a\"=hex:01,\\\r\n",
+      "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\vantorel\\Trawlex]\r\n\"a\"=qword:1\r\n",
+  };
+  for (const auto& content : contents) {
+    for (const auto& f : AsideFiles(Dir.Path)) std::filesystem::remove(f);
+    Reports.clear();
+    WriteFileBytes(File, content);
+    auto store = Open();
+    EXPECT_EQ(7, store->ReadInteger("", "a", 7));
+    EXPECT_EQ(7, store->ReadInteger("", "a", 7));
+    ASSERT_EQ(1u, Reports.size());
+    EXPECT_NE(std::string::npos, Reports[0].find(File));
+    const auto aside = AsideFiles(Dir.Path);
+    ASSERT_EQ(1u, aside.size());
+    EXPECT_EQ(content, ReadFileBytes(aside[0]));  // nothing the user had is lost
+    EXPECT_NE(std::string::npos, Reports[0].find(aside[0]));
+    store->WriteInteger("", "a", 1);
+    EXPECT_EQ(1, Open()->ReadInteger("", "a", 7));
+    EXPECT_EQ(1u, Reports.size());
+  }
+}
+
+TEST_F(RegistryConfig, CorruptFileFoundByAWriteIsMovedAsideToo) {
+  WriteFileBytes(File, "not an export");
+  Open()->WriteString("", "x", "y");
+  EXPECT_EQ(1u, Reports.size());
+  ASSERT_EQ(1u, AsideFiles(Dir.Path).size());
+  EXPECT_EQ("y", Open()->ReadString("", "x", ""));
+}
+
+TEST_F(RegistryConfig, WritesGoThroughASymbolicLinkToItsTarget) {
+  std::filesystem::create_directory(Dir / "dotfiles");
+  const std::string target = Dir / "dotfiles/Trawlex.reg";
+  std::filesystem::create_symlink("dotfiles/Trawlex.reg", File);  // relative, as people make them
+  auto store = Open();
+  store->WriteString("", "a", "1");
+  store->WriteString("", "b", "2");
+  EXPECT_TRUE(std::filesystem::is_symlink(File));
+  EXPECT_NE(std::string::npos, ReadFileBytes(target).find("\"b\"=\"2\""));
+  EXPECT_EQ("1", Open()->ReadString("", "a", ""));
+}
+
+TEST_F(RegistryConfig, FailedWriteRaisesAndLeavesTheFileAsItWas) {
+  auto store = Open();
+  store->WriteString("", "keep", "1");
+  const std::string before = ReadFileBytes(File);
+  const std::string lockFile = File + ".lock";
+  ASSERT_TRUE(std::filesystem::exists(lockFile));
+
+  if (geteuid() != 0) {
+    chmod(Dir.Path.c_str(), 0555);
+    try {
+      store->WriteString("", "new", "2");
+      ADD_FAILURE();
+    } catch (const ETrawlexError& e) {
+      EXPECT_STREQ("Failed to set data for 'new'", e.what());
+    }
+    chmod(Dir.Path.c_str(), 0755);
+  } else {
+    // Root ignores permission bits: the writer runs as an unprivileged user instead.
+    const bool haveSetpriv = access("/usr/bin/setpriv", X_OK) == 0;
+    chmod(Dir.Path.c_str(), 0755);
+    chmod(File.c_str(), 0644);
+    chmod(lockFile.c_str(), 0666);
+    const auto probe = RunProcess({"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                   CONFIG_PROBE, File, "get", "str", "", "keep"});
+    if (!haveSetpriv || probe.ExitCode != 0) GTEST_SKIP() << "cannot run as another user: " << probe.Output;
+    const auto r = RunProcess({"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                               CONFIG_PROBE, File, "put", "str", "", "new", Hex("2")});
+    EXPECT_EQ(3, r.ExitCode);
+    EXPECT_NE(std::string::npos, r.Output.find("error Failed to set data for 'new'")) << r.Output;
+  }
+  EXPECT_EQ(before, ReadFileBytes(File));
+  for (const auto& e : std::filesystem::directory_iterator(Dir.Path)) {
+    EXPECT_EQ(std::string::npos, e.path().filename().string().find(".tmp-")) << e.path();  // no temporary left
+  }
+  EXPECT_FALSE(Open()->ValueExists("", "new"));
+}
+
+TEST_F(RegistryConfig, UnreadableFileIsNeverOverwritten) {
+  std::filesystem::create_directory(File);  // a folder where the file should be
+  auto store = Open();
+  try {
+    store->ReadString("", "a", "");
+    ADD_FAILURE();
+  } catch (const ETrawlexError& e) {
+    EXPECT_STREQ("Failed to get data for 'a'", e.what());
+  }
+  EXPECT_THROW(store->WriteString("", "a", "1"), ETrawlexError);
+  EXPECT_TRUE(std::filesystem::is_directory(File));
+  EXPECT_TRUE(Reports.empty());
+}
+
+TEST_F(RegistryConfig, MissingFolderThatCannotBeCreatedRaisesCreateKey) {
+  WriteFileBytes(Dir / "plainfile", "x");
+  TRegistryConfig store(SettingsRootKey(), Dir / "plainfile/sub/Trawlex.reg");
+  try {
+    store.WriteString("fmSearch", "a", "1");
+    FAIL();
+  } catch (const ETrawlexError& e) {
+    EXPECT_STREQ("Failed to create key Software\\vantorel\\Trawlex\\fmSearch", e.what());
+  }
+}
+
+}  // namespace
+}  // namespace trawlex
