@@ -15,17 +15,17 @@ class TCountedObj : public TNamedObj {
   std::string ClassName() const override { return "TCountedObj"; }
 };
 
-class TSpecialObj : public TCountedObj {
+class TChosenObj : public TCountedObj {
  public:
   using TCountedObj::TCountedObj;
-  std::string ClassName() const override { return "TSpecialObj"; }
+  std::string ClassName() const override { return "TChosenObj"; }
 };
 
-// A list that takes only TSpecialObj and refuses names beginning with "x".
-class TSpecialList : public TNamedObjList {
+// A list that takes only TChosenObj and refuses names beginning with "x".
+class TChosenList : public TNamedObjList {
  public:
-  std::string ItemClassName() const override { return "TSpecialObj"; }
-  bool IsItemClass(const TNamedObj& item) const override { return dynamic_cast<const TSpecialObj*>(&item); }
+  std::string ItemClassName() const override { return "TChosenObj"; }
+  bool IsItemClass(const TNamedObj& item) const override { return dynamic_cast<const TChosenObj*>(&item); }
   void ValidateItem(const TNamedObj& item) override {
     if (!item.Name().empty() && item.Name()[0] == 'x') throw ETrawlexError("refused");
   }
@@ -52,18 +52,18 @@ TEST(NamedObjList, NamesCollideRegardlessOfCaseAndSurroundingBlanks) {
 TEST(NamedObjList, RefusedItemIsDestroyedExactlyOnceAndListUnchanged) {
   Destroyed = 0;
   {
-    TSpecialList list;
-    list.CreateItem<TSpecialObj>("a");
-    EXPECT_THROW(list.CreateItem<TSpecialObj>("A"), ETrawlexError);
+    TChosenList list;
+    list.CreateItem<TChosenObj>("a");
+    EXPECT_THROW(list.CreateItem<TChosenObj>("A"), ETrawlexError);
     EXPECT_EQ(1, Destroyed);
     try {
       list.CreateItem<TCountedObj>("b");
       FAIL();
     } catch (const ETrawlexError& e) {
-      EXPECT_STREQ("Item must be TSpecialObj but is TCountedObj", e.what());
+      EXPECT_STREQ("Item must be TChosenObj but is TCountedObj", e.what());
     }
     EXPECT_EQ(2, Destroyed);
-    EXPECT_THROW(list.CreateItem<TSpecialObj>("xyz"), ETrawlexError);  // the list's own check
+    EXPECT_THROW(list.CreateItem<TChosenObj>("xyz"), ETrawlexError);  // the list's own check
     EXPECT_EQ(3, Destroyed);
     EXPECT_EQ(1, list.Count());
     EXPECT_EQ(nullptr, list.Find("xyz"));
