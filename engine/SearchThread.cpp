@@ -1,5 +1,6 @@
 #include "engine/SearchThread.h"
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <new>
@@ -75,25 +76,51 @@ const std::string& TSearchThread::GetItemName(const TSearchResult& item) const {
 }
 
 void TSearchThread::ProcessFiles(TCandidateList& files) {
+  std::unique_ptr<TSearchAhead> ahead;
+  if (SearchAheadThreads > 0 && files.size() > 1)
+    ahead = std::make_unique<TSearchAhead>(FSearchParams, files, SearchAheadThreads, SearchAheadMaxFileSize, 64);
   for (size_t i = 0; i < files.size() && !Terminated(); ++i) {
     auto* file = static_cast<TSearchFile*>(files[i].get());
     FCurrentFile = file->Name;
     FFilesSearched.fetch_add(1, std::memory_order_relaxed);
     ReportStatus(FCurrentFile);
-    try {
-      Processor->SetFile(file);
-      const int32_t finds = Processor->Process(0, INT32_MAX);
-      FTotalFinds.fetch_add(finds, std::memory_order_relaxed);
-    } catch (const std::bad_alloc&) {
-      ReportError(FCurrentFile + ": Out of memory");
-    } catch (const std::exception& e) {
-      ReportError(FCurrentFile + ": " + e.what());
+    TSearchAhead::TOutcome outcome;
+    if (ahead && ahead->Take(i, outcome)) {
+      HandOverSearched(file, outcome);
+    } else {
+      try {
+        Processor->SetFile(file);
+        const int32_t finds = Processor->Process(0, INT32_MAX);
+        FTotalFinds.fetch_add(finds, std::memory_order_relaxed);
+      } catch (const std::bad_alloc&) {
+        ReportError(FCurrentFile + ": Out of memory");
+      } catch (const std::exception& e) {
+        ReportError(FCurrentFile + ": " + e.what());
+      }
     }
     if (file->GetLineCount() > 0) {
       // Taken over by the results; the slot stays empty and is skipped when freeing.
       FSearchParams->AddResult(std::unique_ptr<TSearchFile>(static_cast<TSearchFile*>(files[i].release())));
     }
   }
+}
+
+void TSearchThread::HandOverSearched(TSearchFile* file, const TSearchAhead::TOutcome& outcome) {
+  // The same hand-overs, in the same order and with the same counters, as a search of
+  // the file right here would have made.
+  const int32_t lines = file->GetLineCount();
+  if (lines > 0) {
+    FFilesWithFinds.fetch_add(1, std::memory_order_relaxed);
+    AddItem(file);
+  }
+  for (int32_t k = 0; k < lines; ++k) {
+    TSearchLine* line = file->GetLine(k);
+    FSearchParams->SetLineNoDigits(
+        std::max(FSearchParams->LineNoDigits(), DecimalDigits(static_cast<int64_t>(line->LineNo) + 1)));
+    if (ShowLines) AddItem(line);
+  }
+  FTotalFinds.fetch_add(outcome.Finds, std::memory_order_relaxed);
+  if (!outcome.Error.empty()) ReportError(FCurrentFile + ": " + outcome.Error);
 }
 
 void TSearchThread::HandleNewFindLine() {

@@ -16,6 +16,7 @@
 
 #include "engine/DirScanThread.h"
 #include "engine/RangeProcessor.h"
+#include "engine/SearchAhead.h"
 
 namespace trawlex {
 
@@ -28,6 +29,10 @@ class TSearchThread : public TDirScanThread {
   ~TSearchThread() override;
 
   bool ShowLines = true;
+  // Helper threads that read and match files ahead of the hand-overs (0: none), and the
+  // largest file they take; larger ones are searched by the worker itself, one at a time.
+  int SearchAheadThreads = DefaultSearchAheadThreads();
+  int32_t SearchAheadMaxFileSize = 16 << 20;
   std::function<void(int32_t width)> OnItemAdded;
 
   int32_t FilesWithFinds() const { return FFilesWithFinds.load(std::memory_order_relaxed); }
@@ -50,6 +55,7 @@ class TSearchThread : public TDirScanThread {
   void HandleNewFindLine();
   void HandleLineCreated(TSearchLine* line);
   void AddItem(TSearchResult* item);
+  void HandOverSearched(TSearchFile* file, const TSearchAhead::TOutcome& outcome);
 
   TSearchResult* PendingItem = nullptr;
   TSearchParams* FSearchParams = nullptr;

@@ -163,6 +163,7 @@ TEST(SearchThread, UnreadableFileGivesOneErrorLineAndTheSearchGoesOn) {
   const std::string gone = dir.Write("b.txt", "foo");
   dir.Write("c.txt", "foo");
   TSearchRun run(dir.Path());
+  run.Thread->SearchAheadThreads = 0;  // helpers could read b.txt before it is announced
   // Remove b.txt after the scan listed it, just before it is searched.
   run.OnStatusHook = [&](const std::string& s) {
     if (s == gone) std::filesystem::remove(gone);
@@ -326,6 +327,7 @@ TEST(SearchThread, WindowDrawsItemsWhileTheWorkerFillsThem) {
   for (int i = 0; i < 3000; ++i) text += "foo foo foo foo foo foo foo foo\n";
   dir.Write("big.txt", text);
   TSearchRun run(dir.Path());
+  run.Thread->SearchAheadThreads = 0;  // the worker fills items after handing them over
   run.Thread->Start();
   int64_t drawn = 0;
   TRecordingSurface canvas;
@@ -342,6 +344,42 @@ TEST(SearchThread, WindowDrawsItemsWhileTheWorkerFillsThem) {
   EXPECT_EQ(run.Thread->TotalFinds(), 24000);
   EXPECT_EQ(run.Params.GetResult(0)->GetFindCount(), 24000);
   EXPECT_GT(drawn, 0);
+}
+
+TEST(SearchThread, HelpersSearchingAheadChangeNothingTheWindowSees) {
+  // Files of every kind: with and without finds, many lines, a large one the worker keeps
+  // for itself, one that cannot be read, nested folders.
+  TTempDir dir;
+  for (int i = 0; i < 60; ++i) {
+    const std::string name = "d" + std::to_string(i % 4) + "/f" + std::to_string(i) + ".txt";
+    dir.Write(name, i % 3 ? Lines({1, 5, i % 9 + 1}, i * 7 + 10) : "nothing here\n");
+  }
+  dir.Write("d1/large.txt", Lines({2, 99999}, 120000));
+  const std::string huge = dir.Write("d2/huge.txt", "foo");
+  ASSERT_EQ(truncate(huge.c_str(), int64_t{1} << 31), 0);
+  auto trace = [&](int helpers, bool showLines) {
+    TSearchRun run(dir.Path());
+    run.Thread->SearchAheadThreads = helpers;
+    run.Thread->SearchAheadMaxFileSize = 100000;  // large.txt is left to the worker
+    run.Thread->ShowLines = showLines;
+    V events;
+    run.Thread->OnStatus = [&](const std::string& s) { events.push_back("status " + s + " " + run.CounterText()); };
+    run.Thread->OnError = [&](const std::string& s) { events.push_back("error " + s + " " + run.CounterText()); };
+    run.Thread->OnItemAdded = [&](int32_t w) {
+      events.push_back("item " + run.ShownItems(dir.Path()).back() + " w" + std::to_string(w) + " " + run.CounterText());
+    };
+    run.Run();
+    events.erase(events.end() - 1);  // the elapsed time differs
+    events.push_back("results " + std::to_string(run.Params.GetResultCount()) + " digits " +
+                     std::to_string(run.Params.LineNoDigits()));
+    return events;
+  };
+  for (bool showLines : {true, false}) {
+    const V alone = trace(0, showLines);
+    EXPECT_GT(alone.size(), showLines ? 200u : 100u);
+    EXPECT_EQ(trace(1, showLines), alone);
+    EXPECT_EQ(trace(3, showLines), alone);
+  }
 }
 
 TEST(SearchProgressText, FoundAndSearchingTexts) {

@@ -1,0 +1,89 @@
+#include "engine/SearchAhead.h"
+
+#include <new>
+
+#include "engine/RangeProcessor.h"
+#include "engine/SearchParams.h"
+#include "engine/SearchResult.h"
+
+namespace trawlex {
+
+int DefaultSearchAheadThreads() {
+  const unsigned n = std::thread::hardware_concurrency();
+  return n > 1 ? static_cast<int>(n) : 0;
+}
+
+TSearchAhead::TSearchAhead(TSearchParams* params, const TCandidateList& files, int threads, int32_t maxFileSize,
+                           size_t window)
+    : Params(params),
+      MaxFileSize(maxFileSize),
+      Window(window),
+      State(new std::atomic<uint8_t>[files.size()]),
+      Outcomes(files.size()) {
+  // The worker moves items from the list into the results as it goes; the items stay
+  // alive until the search ends, so the helpers keep plain pointers to them.
+  Files.reserve(files.size());
+  for (const auto& f : files) Files.push_back(static_cast<TSearchFile*>(f.get()));
+  for (size_t i = 0; i < files.size(); ++i) State[i].store(Free, std::memory_order_relaxed);
+  for (int t = 0; t < threads; ++t) Helpers.emplace_back([this] { Work(); });
+}
+
+TSearchAhead::~TSearchAhead() {
+  {
+    std::lock_guard lock(Lock);
+    Stop = true;
+  }
+  Changed.notify_all();
+  for (auto& t : Helpers) t.join();
+}
+
+bool TSearchAhead::Take(size_t i, TOutcome& outcome) {
+  {
+    std::lock_guard lock(Lock);
+    Current = i;
+  }
+  Changed.notify_all();
+  uint8_t expected = Free;
+  if (State[i].compare_exchange_strong(expected, Taken)) return false;
+  std::unique_lock lock(Lock);
+  Changed.wait(lock, [&] { return State[i].load(std::memory_order_acquire) == Done; });
+  outcome = std::move(Outcomes[i]);
+  return true;
+}
+
+void TSearchAhead::Work() {
+  TRangeProcessor processor(Params);
+  processor.UpdateLineNoDigits = false;  // raised by the worker as it hands lines over
+  processor.CountLinesWithoutFinds = false;
+  for (;;) {
+    size_t j;
+    {
+      std::unique_lock lock(Lock);
+      Changed.wait(lock, [&] { return Stop || Next >= Files.size() || Next < Current + Window; });
+      if (Stop || Next >= Files.size()) return;
+      if (Next < Current) Next = Current;  // the worker is past these already
+      j = Next++;
+    }
+    TSearchFile* file = Files[j];
+    if (file->Size < 0 || file->Size > MaxFileSize) continue;  // left to the worker
+    uint8_t expected = Free;
+    if (!State[j].compare_exchange_strong(expected, Taken)) continue;
+    TOutcome outcome;
+    try {
+      processor.SetFile(file);
+      outcome.Finds = processor.Process(0, INT32_MAX);
+    } catch (const std::bad_alloc&) {
+      outcome.Error = "Out of memory";
+    } catch (const std::exception& e) {
+      outcome.Error = e.what();
+    }
+    {
+      std::lock_guard lock(Lock);
+      Outcomes[j] = std::move(outcome);
+      State[j].store(Done, std::memory_order_release);
+    }
+    Changed.notify_all();
+  }
+}
+
+}  // namespace trawlex

@@ -1,0 +1,65 @@
+#pragma once
+// Searches the candidate files ahead of the search worker on helper threads, so that
+// reading and matching use every core while the worker still hands over every status
+// line, item and count in path order, exactly as if it searched each file itself.
+//
+// Each candidate has a slot: free, taken (being searched) or done. A helper takes free
+// slots in path order, at most `window` files ahead of the one being handed over, and
+// leaves files above `maxFileSize` to the worker, so that at most one large file is in
+// memory at a time. The worker takes its file's slot if no helper did and searches it
+// itself; otherwise it waits until the helper is done and replays the outcome.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/DirScanThread.h"
+
+namespace trawlex {
+
+class TSearchParams;
+class TSearchFile;
+
+class TSearchAhead {
+ public:
+  struct TOutcome {
+    int32_t Finds = 0;
+    std::string Error;  // the message of a failed search, without the path
+  };
+
+  TSearchAhead(TSearchParams* params, const TCandidateList& files, int threads, int32_t maxFileSize, size_t window);
+  // Stops the helpers and waits for them.
+  ~TSearchAhead();
+  TSearchAhead(const TSearchAhead&) = delete;
+  TSearchAhead& operator=(const TSearchAhead&) = delete;
+
+  // For file i, in order: true with the outcome when a helper searched it (waiting for it
+  // if needed); false when nobody has taken it, which now leaves it to the caller.
+  bool Take(size_t i, TOutcome& outcome);
+
+ private:
+  void Work();
+
+  enum : uint8_t { Free = 0, Taken = 1, Done = 2 };
+  TSearchParams* Params;
+  std::vector<TSearchFile*> Files;
+  const int32_t MaxFileSize;
+  const size_t Window;
+  std::unique_ptr<std::atomic<uint8_t>[]> State;
+  std::vector<TOutcome> Outcomes;  // written by a helper before its slot turns Done
+  std::mutex Lock;                 // guards Next, Current, Stop and the Done transitions
+  std::condition_variable Changed;
+  size_t Next = 0;     // the next slot a helper looks at
+  size_t Current = 0;  // the slot being handed over
+  bool Stop = false;
+  std::vector<std::thread> Helpers;
+};
+
+// How many helpers a search uses: one per core, none on a single core.
+int DefaultSearchAheadThreads();
+
+}  // namespace trawlex
