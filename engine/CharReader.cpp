@@ -1,5 +1,6 @@
 #include "engine/CharReader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -10,10 +11,14 @@ namespace trawlex {
 
 unsigned char* TCharReader::Reserve(size_t size) {
   const size_t need = size + Padding;
-  if (need > FCapacity || FCapacity > 4 * need + (size_t{64} << 20)) {
-    // Grow with some slack so a run of slightly larger files does not reallocate each
-    // time; shrink again after a very large file.
-    const size_t cap = need + need / 4;
+  constexpr size_t Large = size_t{64} << 20;
+  const bool grow = need > FCapacity;
+  const bool shrink = FCapacity > Large && need < FCapacity / 4;  // give back after a very large file
+  if (grow || shrink) {
+    // Grow geometrically: a search meets ever larger files, and every fresh buffer costs
+    // page faults on its first use.
+    size_t cap = grow ? std::max(need, FCapacity * 2) : std::max(need, Large);
+    if (cap > Large && need <= Large) cap = Large;
     FData.reset();
     FCapacity = 0;
     FData.reset(new unsigned char[cap]);
@@ -22,13 +27,16 @@ unsigned char* TCharReader::Reserve(size_t size) {
   return FData.get();
 }
 
-void TCharReader::Load(const std::string& fileName) {
+void TCharReader::Load(const std::string& fileName) { LoadIfNotLarger(fileName, MaxFileSize); }
+
+bool TCharReader::LoadIfNotLarger(const std::string& fileName, int64_t maxSize) {
   FileName = fileName;
   TReadOnlyFile file;
   std::string error;
   if (!file.Open(fileName, error)) throw ETrawlexError(Fmt("Cannot open file \"%s\". %s", fileName, error));
   if (file.Size() >= MaxFileSize)
     throw ETrawlexError("The file is 2 GiB or larger, which is more than a search can read");
+  if (file.Size() > maxSize) return false;
   const auto size = static_cast<size_t>(file.Size());
   unsigned char* data;
   try {
@@ -45,6 +53,8 @@ void TCharReader::Load(const std::string& fileName) {
   // A file that shrank while being read keeps zero bytes where nothing arrived.
   std::memset(data + got, 0, size - static_cast<size_t>(got) + Padding);
   FSize = static_cast<int32_t>(size);
+  FInfo = file.Info();
+  return true;
 }
 
 void TCharReader::LoadFromBytes(std::string_view bytes, const std::string& fileName) {
@@ -55,6 +65,8 @@ void TCharReader::LoadFromBytes(std::string_view bytes, const std::string& fileN
   if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
   std::memset(data + bytes.size(), 0, Padding);
   FSize = static_cast<int32_t>(bytes.size());
+  FInfo = TFileInfo{};
+  FInfo.Size = FSize;
 }
 
 std::string_view TCharReader::TempPtr(int64_t start, int64_t length) const {

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Platform.h"
+
 namespace trawlex {
 
 // Where WriteRange copies bytes to. Write throws ETrawlexError when the bytes could not
@@ -37,6 +39,10 @@ class TCharReader {
   // Reads the file whole. Fails with "Cannot open file "%s". %s" when it cannot be
   // opened (or is not a regular file); the previous content then stays.
   void Load(const std::string& fileName);
+  // Like Load, but a file larger than `maxSize` is left unread (false; content unchanged).
+  bool LoadIfNotLarger(const std::string& fileName, int64_t maxSize);
+  // What the system said of the file at the last successful load (size, times, identity).
+  const TFileInfo& LoadedInfo() const { return FInfo; }
   // Uses the given bytes as the content, as if a file held them.
   void LoadFromBytes(std::string_view bytes, const std::string& fileName = {});
 
@@ -53,6 +59,7 @@ class TCharReader {
   unsigned char* Reserve(size_t size);
 
   std::unique_ptr<unsigned char[]> FData;
+  TFileInfo FInfo;
   size_t FCapacity = 0;
   int32_t FSize = 0;
 };

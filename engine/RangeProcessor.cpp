@@ -17,9 +17,18 @@ void TRangeProcessor::SetFileName(const std::string& path) {
   LineNo = 0;
 }
 
-void TRangeProcessor::SetFile(TSearchFile* file) {
+void TRangeProcessor::SetFile(TSearchFile* file) { SetFileIfNotLarger(file, TCharReader::MaxFileSize); }
+
+bool TRangeProcessor::SetFileIfNotLarger(TSearchFile* file, int64_t maxSize) {
   File = file;
-  SetFileName(file->Name);
+  FileName = file->Name;
+  if (!Reader.LoadIfNotLarger(file->Name, maxSize)) return false;
+  Size = Reader.Size();
+  LineNo = 0;
+  const TFileInfo& info = Reader.LoadedInfo();
+  file->Size = static_cast<int32_t>(static_cast<uint32_t>(info.Size & 0xFFFFFFFF));
+  file->FileTime = info.LastWrite;
+  return true;
 }
 
 void TRangeProcessor::SetBytes(std::string_view bytes, const std::string& path) {

@@ -40,7 +40,11 @@ class TRangeProcessor {
   TSearchFile* File = nullptr;
 
   void SetFileName(const std::string& path);
+  // Loads the file of the item and gives the item the size and last-write time of what
+  // was read.
   void SetFile(TSearchFile* file);
+  // Like SetFile, but leaves a file larger than `maxSize` unread and answers false.
+  bool SetFileIfNotLarger(TSearchFile* file, int64_t maxSize);
   // Loads bytes held in memory instead of a file (the preview and tests use it).
   void SetBytes(std::string_view bytes, const std::string& path = {});
   // Scans first..last (clamped to the data); returns the number of finds starting there.

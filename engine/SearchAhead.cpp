@@ -1,5 +1,6 @@
 #include "engine/SearchAhead.h"
 
+#include <cstdint>
 #include <new>
 
 #include "engine/RangeProcessor.h"
@@ -33,7 +34,7 @@ TSearchAhead::~TSearchAhead() {
     std::lock_guard lock(Lock);
     Stop = true;
   }
-  Changed.notify_all();
+  HelperWake.notify_all();
   for (auto& t : Helpers) t.join();
 }
 
@@ -41,14 +42,21 @@ bool TSearchAhead::Take(size_t i, TOutcome& outcome) {
   {
     std::lock_guard lock(Lock);
     Current = i;
+    if (HelpersWaiting > 0 && Next < Current + Window / 2) HelperWake.notify_all();
   }
-  Changed.notify_all();
-  uint8_t expected = Free;
-  if (State[i].compare_exchange_strong(expected, Taken)) return false;
-  std::unique_lock lock(Lock);
-  Changed.wait(lock, [&] { return State[i].load(std::memory_order_acquire) == Done; });
-  outcome = std::move(Outcomes[i]);
-  return true;
+  for (;;) {
+    uint8_t expected = Free;
+    if (State[i].compare_exchange_strong(expected, Taken)) return false;
+    std::unique_lock lock(Lock);
+    // A helper that finds the file too large hands it back (Free); otherwise it is Done.
+    WorkerWaitsFor = i;
+    WorkerWake.wait(lock, [&] { return State[i].load(std::memory_order_acquire) != Taken; });
+    WorkerWaitsFor = SIZE_MAX;
+    if (State[i].load(std::memory_order_acquire) == Done) {
+      outcome = std::move(Outcomes[i]);
+      return true;
+    }
+  }
 }
 
 void TSearchAhead::Work() {
@@ -59,31 +67,42 @@ void TSearchAhead::Work() {
     size_t j;
     {
       std::unique_lock lock(Lock);
-      Changed.wait(lock, [&] { return Stop || Next >= Files.size() || Next < Current + Window; });
+      if (!(Next < Current + Window)) {
+        // Ahead by a whole window: wait until the worker is half way through it, so that
+        // a helper is woken once per half window rather than once per file.
+        ++HelpersWaiting;
+        HelperWake.wait(lock, [&] { return Stop || Next >= Files.size() || Next < Current + Window / 2; });
+        --HelpersWaiting;
+      }
       if (Stop || Next >= Files.size()) return;
       if (Next < Current) Next = Current;  // the worker is past these already
       j = Next++;
     }
     TSearchFile* file = Files[j];
-    if (file->Size < 0 || file->Size > MaxFileSize) continue;  // left to the worker
     uint8_t expected = Free;
     if (!State[j].compare_exchange_strong(expected, Taken)) continue;
     TOutcome outcome;
     try {
-      processor.SetFile(file);
+      if (!processor.SetFileIfNotLarger(file, MaxFileSize)) {
+        // Left to the worker, so that only one large file is in memory at a time.
+        Publish(j, Free);
+        continue;
+      }
       outcome.Finds = processor.Process(0, INT32_MAX);
     } catch (const std::bad_alloc&) {
       outcome.Error = "Out of memory";
     } catch (const std::exception& e) {
       outcome.Error = e.what();
     }
-    {
-      std::lock_guard lock(Lock);
-      Outcomes[j] = std::move(outcome);
-      State[j].store(Done, std::memory_order_release);
-    }
-    Changed.notify_all();
+    Outcomes[j] = std::move(outcome);
+    Publish(j, Done);
   }
+}
+
+void TSearchAhead::Publish(size_t j, uint8_t state) {
+  std::lock_guard lock(Lock);
+  State[j].store(state, std::memory_order_release);
+  if (WorkerWaitsFor == j) WorkerWake.notify_one();
 }
 
 }  // namespace trawlex

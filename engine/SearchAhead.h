@@ -10,6 +10,7 @@
 // itself; otherwise it waits until the helper is done and replays the outcome.
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -43,6 +44,7 @@ class TSearchAhead {
 
  private:
   void Work();
+  void Publish(size_t j, uint8_t state);
 
   enum : uint8_t { Free = 0, Taken = 1, Done = 2 };
   TSearchParams* Params;
@@ -51,11 +53,15 @@ class TSearchAhead {
   const size_t Window;
   std::unique_ptr<std::atomic<uint8_t>[]> State;
   std::vector<TOutcome> Outcomes;  // written by a helper before its slot turns Done
-  std::mutex Lock;                 // guards Next, Current, Stop and the Done transitions
-  std::condition_variable Changed;
+  // Guards Next, Current, Stop, the waiting counts and the moves to Free and Done. Each
+  // side is woken only when the other waits for it, so a file costs no extra switches.
+  std::mutex Lock;
+  std::condition_variable HelperWake, WorkerWake;
   size_t Next = 0;     // the next slot a helper looks at
   size_t Current = 0;  // the slot being handed over
   bool Stop = false;
+  int HelpersWaiting = 0;
+  size_t WorkerWaitsFor = SIZE_MAX;
   std::vector<std::thread> Helpers;
 };
 

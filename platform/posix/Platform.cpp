@@ -105,8 +105,7 @@ bool TReadOnlyFile::Open(const std::string& path, std::string& error) {
     ::close(fd);
     return false;
   }
-  // Reading a regular file never blocks; clear the flag so reads behave normally anyway.
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  // O_NONBLOCK only kept a FIFO from blocking the open; a regular file's reads ignore it.
   Fd = fd;
   FSize = st.st_size;
   FillInfo(st, FInfo);
