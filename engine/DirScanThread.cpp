@@ -36,13 +36,22 @@ void TDirScanThread::ScanAndProcess(const std::string& baseDir) {
 
   ScanDir(baseDir);
   // Each directory contributes its own names once, so the list only needs sorting; the
-  // order is the same as inserting every path at its binary-search position.
-  std::sort(found.begin(), found.end(), [this](const auto& a, const auto& b) {
-    return CompareCandidatePaths(GetItemName(*a), GetItemName(*b)) < 0;
+  // order is the same as inserting every path at its binary-search position. The folded
+  // keys are made once instead of at every comparison.
+  std::vector<std::pair<std::string, size_t>> keys;
+  keys.reserve(found.size());
+  for (size_t i = 0; i < found.size(); ++i) keys.emplace_back(UpperAscii(GetItemName(*found[i])), i);
+  std::sort(keys.begin(), keys.end(), [&](const auto& a, const auto& b) {
+    if (a.first != b.first) return a.first < b.first;  // std::string compares bytes unsigned
+    return CompareBytes(GetItemName(*found[a.second]), GetItemName(*found[b.second])) < 0;
   });
-  found.erase(std::unique(found.begin(), found.end(),
-                          [this](const auto& a, const auto& b) { return GetItemName(*a) == GetItemName(*b); }),
-              found.end());
+  TCandidateList sorted;
+  sorted.reserve(found.size());
+  for (const auto& k : keys) {
+    if (!sorted.empty() && GetItemName(*sorted.back()) == GetItemName(*found[k.second])) continue;
+    sorted.push_back(std::move(found[k.second]));
+  }
+  found = std::move(sorted);
   FFilesFound.store(static_cast<int32_t>(found.size()), std::memory_order_relaxed);
   ReportStatus("Processing files");
   ProcessFiles(found);

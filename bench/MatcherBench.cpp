@@ -1,0 +1,75 @@
+// Throughput of the matcher alone, on text held in memory: the byte-by-byte loop against
+// the candidate-skipping path, for the targets the whole-program benchmark uses.
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <string>
+
+#include "engine/RangeProcessor.h"
+#include "engine/SearchParams.h"
+#include "engine/SearchResult.h"
+
+using namespace trawlex;
+
+namespace {
+
+// About 8 MiB of source-like text: words, punctuation, short and long lines.
+const std::string& Corpus() {
+  static const std::string text = [] {
+    const char* words[] = {"int", "return", "static", "const", "value", "if", "for", "while", "the",
+                           "hello", "world", "Hello", "printf", "x", "y", "count", "{", "}", "(", ")",
+                           "=", ";", "//", "struct", "interior", "print", "Sherlock"};
+    std::mt19937 rng(42);
+    std::string s;
+    s.reserve(8 << 20);
+    while (s.size() < (8u << 20)) {
+      const int n = static_cast<int>(rng() % 12);
+      for (int i = 0; i < n; ++i) {
+        const size_t w = rng() % (sizeof words / sizeof *words - (rng() % 1000 ? 1 : 0));
+        s += words[w];
+        s += ' ';
+      }
+      s += "\n";
+    }
+    return s;
+  }();
+  return text;
+}
+
+void Scan(benchmark::State& state, const char* target, bool caseSensitive, bool wholeWord, bool byteByByte) {
+  TSearchParams params;
+  params.SetCaseSensitive(caseSensitive);
+  params.WholeWord = wholeWord;
+  params.SetTarget(target);
+  TRangeProcessor proc(&params);
+  proc.ByteByByte = byteByByte;
+  proc.CountLinesWithoutFinds = false;
+  proc.SetBytes(Corpus(), "bench");
+  int64_t finds = 0;
+  for (auto _ : state) {
+    TSearchFile file(&params);
+    proc.File = &file;
+    proc.LineNo = 0;
+    finds = proc.Process(0, INT32_MAX);
+    benchmark::DoNotOptimize(finds);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(Corpus().size()));
+  state.counters["finds"] = static_cast<double>(finds);
+}
+
+}  // namespace
+
+#define TARGETS(X)                              \
+  X(Rare, "Sherlock", true, false)              \
+  X(Common, "return", true, false)              \
+  X(CaseInsensitive, "hello world", false, false) \
+  X(WholeWord, "int", true, true)
+
+#define DEFINE(name, target, cs, ww)                                                          \
+  static void name##_ByteLoop(benchmark::State& s) { Scan(s, target, cs, ww, true); }          \
+  static void name##_Fast(benchmark::State& s) { Scan(s, target, cs, ww, false); }             \
+  BENCHMARK(name##_ByteLoop)->Unit(benchmark::kMillisecond);                                  \
+  BENCHMARK(name##_Fast)->Unit(benchmark::kMillisecond);
+TARGETS(DEFINE)
+
+BENCHMARK_MAIN();
