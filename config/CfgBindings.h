@@ -10,6 +10,7 @@
 #include <string>
 
 #include "config/Config.h"
+#include "engine/DrawSurface.h"
 #include "engine/Errors.h"
 
 namespace trawlex {
@@ -127,8 +128,9 @@ class ICfgControl : public ICfgComponent {
 
 enum class TFontPitch : uint8_t { Default = 0, Variable = 1, Fixed = 2 };
 
-// Font style bits as the font record keeps them.
-enum TFontStyleBits : uint8_t { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
+// Font style bits as the font record keeps them: the same bits as the drawing surface's
+// styles (fsBold, fsItalic, fsUnderline, fsStrikeOut).
+using TFontStyleBits = TFontStyles;
 
 class ICfgFont {
  public:
