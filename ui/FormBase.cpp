@@ -1,0 +1,153 @@
+#include "ui/FormBase.h"
+
+#include <QGuiApplication>
+#include <QPointer>
+#include <QRandomGenerator>
+#include <QScreen>
+#include <QShowEvent>
+#include <algorithm>
+
+#include "engine/Errors.h"
+#include "ui/QtConfigAdapters.h"
+#include "ui/WindowRoutines.h"
+
+namespace trawlex {
+
+namespace {
+
+std::vector<TfmGeneric*>& LiveWindows() {
+  static std::vector<TfmGeneric*> windows;
+  return windows;
+}
+
+QRect ScreenArea(const QWidget* w) {
+  const QScreen* screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
+  return screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+}
+
+}  // namespace
+
+// ---- TfmGeneric ----------------------------------------------------------------------------
+
+TfmGeneric::TfmGeneric(QWidget* owner) : QMainWindow(owner) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  setObjectName(QStringLiteral("fmGeneric"));
+  setWindowTitle(QStringLiteral("fmGeneric"));
+  resize(442, 308);
+  LiveWindows().push_back(this);
+}
+
+TfmGeneric::~TfmGeneric() {
+  auto& live = LiveWindows();
+  live.erase(std::remove(live.begin(), live.end(), this), live.end());
+  try {
+    if (FCfgList) {
+      // A minimised or maximised window leaves its last normal placement stored.
+      if (WindowStateNumber(this) == 0) FPosElem->Save();
+      FWindowStateElem->Save();
+      DropPlacementElements();
+      if (FOwnsCfgList) FCfgList->SaveAll();
+    }
+  } catch (const std::exception& e) {
+    ReportError(e.what());
+  }
+  // The windows this one owns go before its list, since they save into it.
+  QList<QPointer<TfmGeneric>> owned;
+  for (QObject* child : children()) {
+    if (auto* w = qobject_cast<TfmGeneric*>(child)) owned.append(w);
+  }
+  for (const QPointer<TfmGeneric>& w : owned) delete w.data();
+  if (FOwnsCfgList) delete FCfgList;
+  FCfgList = nullptr;
+}
+
+void TfmGeneric::DropPlacementElements() {
+  FPosElem.reset();
+  FWindowStateElem.reset();
+}
+
+void TfmGeneric::SetCfgList(TBaseCfgList* list) {
+  TRAWLEX_ASSERT(!FPosElem, "A window is bound to a configuration list only once");
+  if (list) {
+    TQtComponent& self = TQtComponent::For(this);
+    TBaseCfgElem& pos = UseTopLeftOnly() ? static_cast<TBaseCfgElem&>(list->AddTopLeft(self))
+                                         : static_cast<TBaseCfgElem&>(list->AddBounds(self));
+    // Extracted at once: the window owns its placement elements, and the list's LoadAll and
+    // SaveAll never reach them.
+    FPosElem.reset(static_cast<TBaseCfgElem*>(list->Extract(pos).release()));
+    try {
+      if (FPosElem->ExistsInStore()) FCentreOnShow = false;
+      TBaseCfgElem& state = list->AddProp(self, "WindowState");
+      FWindowStateElem.reset(static_cast<TBaseCfgElem*>(list->Extract(state).release()));
+      FPosElem->Load();
+      FWindowStateElem->Load();
+    } catch (...) {
+      // Nothing is bound, so nothing half-loaded is saved over the stored values later.
+      DropPlacementElements();
+      throw;
+    }
+  }
+  FCfgList = list;
+}
+
+void TfmGeneric::BindOwnerCfgList() {
+  if (FCfgList) return;
+  if (auto* owner = qobject_cast<TfmGeneric*>(parentWidget())) SetCfgList(owner->CfgList());
+}
+
+std::string TfmGeneric::WindowName() const { return ComponentCfgName(TQtComponent::For(const_cast<TfmGeneric*>(this))); }
+
+const std::vector<TfmGeneric*>& TfmGeneric::Windows() { return LiveWindows(); }
+
+TfmGeneric* TfmGeneric::CreateSameClass() { return Create<TfmGeneric>(nullptr); }
+
+void TfmGeneric::ApplyDesignPlacement() {
+  if (!FCentreOnShow) return;
+  FCentreOnShow = false;
+  if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) return;
+  const QRect area = ScreenArea(this);
+  QRect g = geometry();
+  g.moveCenter(area.center());
+  setGeometry(g);
+}
+
+void TfmGeneric::showEvent(QShowEvent* event) {
+  if (!event->spontaneous()) ApplyDesignPlacement();
+  QMainWindow::showEvent(event);
+}
+
+TfmGeneric* TfmGeneric::NewWindow() {
+  TfmGeneric* window = CreateSameClass();
+  window->ApplyDesignPlacement();
+  const QPoint at = window->geometry().topLeft();
+  const auto& live = LiveWindows();
+  for (auto it = live.rbegin(); it != live.rend(); ++it) {
+    if (*it == window || (*it)->geometry().topLeft() != at) continue;
+    const QRect screen = ScreenArea(window);
+    auto* random = QRandomGenerator::global();
+    const int left = random->bounded(std::max(1, static_cast<int>(std::lround(0.9 * screen.width()))));
+    const int top = random->bounded(std::max(1, static_cast<int>(std::lround(0.9 * screen.height()))));
+    window->setGeometry(left, top, window->width(), window->height());
+    break;
+  }
+  window->show();
+  return window;
+}
+
+// ---- TfmNMDialog ---------------------------------------------------------------------------
+
+TfmNMDialog::TfmNMDialog(QWidget* owner) : TfmGeneric(owner) {
+  setObjectName(QStringLiteral("fmNMDialog"));
+  setWindowTitle(QStringLiteral("fmNMDialog"));
+  resize(281, 151);
+}
+
+TfmNMDialog::~TfmNMDialog() {
+  if (FClearRef) FClearRef();
+}
+
+void TfmNMDialog::RaiseInvalidRef() {
+  RaiseAssertion(Fmt("Invalid ref in %s.SetSelfRef", QtClassName(metaObject())).c_str(), __FILE__, __LINE__);
+}
+
+}  // namespace trawlex

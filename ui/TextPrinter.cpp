@@ -1,0 +1,84 @@
+#include "ui/TextPrinter.h"
+
+#include <QGuiApplication>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QScreen>
+
+#include "engine/Errors.h"
+#include "ui/SaveDialog.h"
+#include "ui/WindowRoutines.h"
+
+namespace trawlex {
+
+namespace {
+
+// A screen font as a printer font: pixel sizes become point sizes at the screen's resolution.
+QFont PrinterFont(const QFont& font) {
+  QFont f = font;
+  if (font.pixelSize() > 0) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const double dpi = screen ? screen->logicalDotsPerInch() : 96.0;
+    f.setPointSizeF(font.pixelSize() * 72.0 / dpi);
+  }
+  return f;
+}
+
+}  // namespace
+
+TTextPrinter::TTextPrinter(QPrinter& printer, const QString& title) : FPrinter(printer) {
+  FPrinter.setDocName(title);
+  if (!FPainter.begin(&FPrinter)) {
+    throw ETrawlexError(Fmt("The printer %s cannot be opened", FPrinter.outputFileName().isEmpty()
+                                                                    ? FPrinter.printerName().toStdString()
+                                                                    : FPrinter.outputFileName().toStdString()));
+  }
+  FOpen = true;
+}
+
+TTextPrinter::~TTextPrinter() {
+  if (FOpen) FPainter.end();
+}
+
+void TTextPrinter::PrintLine(const QString& text, const QFont& font) {
+  FPainter.setFont(PrinterFont(font));
+  const QFontMetrics fm(FPainter.font(), FPainter.device());
+  const int pageHeight = FPainter.viewport().height();
+  if (FY > 0 && FY + fm.height() > pageHeight) {
+    FPrinter.newPage();
+    FY = 0;
+  }
+  FPainter.setPen(Qt::black);
+  FPainter.drawText(0, FY + fm.ascent(), text);
+  FY += fm.lineSpacing();
+}
+
+void TTextPrinter::EndDoc() {
+  if (!FOpen) return;
+  FOpen = false;
+  if (!FPainter.end() || FPrinter.printerState() == QPrinter::Error) {
+    throw ETrawlexError("The print job could not be completed");
+  }
+}
+
+std::unique_ptr<QPrinter> PdfPrinter(const QString& path) {
+  auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+  printer->setOutputFormat(QPrinter::PdfFormat);
+  printer->setOutputFileName(path);
+  return printer;
+}
+
+std::unique_ptr<QPrinter> ChoosePrinter(const QString& documentName) {
+  const QPrinterInfo info = QPrinterInfo::defaultPrinter();
+  if (!info.isNull()) return std::make_unique<QPrinter>(info, QPrinter::HighResolution);
+  // No printer here: print to a PDF file instead.
+  TSaveDialog dialog(nullptr, QStringLiteral("dlgPrintToFile"));
+  dialog.SetTitle(QStringLiteral("Print to PDF file"));
+  dialog.SetFilter(QStringLiteral("PDF files (*.pdf)|*.pdf|All files (*.*)|*.*"));
+  dialog.SetDefaultExt(QStringLiteral("pdf"));
+  dialog.SetFileName(documentName + QStringLiteral(".pdf"));
+  if (!ExecuteSaveDialog(dialog)) return nullptr;
+  return PdfPrinter(dialog.FileName());
+}
+
+}  // namespace trawlex

@@ -1,0 +1,43 @@
+#pragma once
+// A text print job: every written line is one printed line, in the font and style given for it;
+// a line that does not fit on the page goes to the next one. The job prints on the printer it is
+// given: the default printer, or a PDF file where the machine has none (ChoosePrinter).
+#include <QFont>
+#include <QPainter>
+#include <QString>
+#include <memory>
+
+class QPrinter;
+class QWidget;
+
+namespace trawlex {
+
+class TTextPrinter {
+ public:
+  // Starts the job on `printer` under `title`; raises when the printer cannot be opened.
+  TTextPrinter(QPrinter& printer, const QString& title);
+  ~TTextPrinter();
+  TTextPrinter(const TTextPrinter&) = delete;
+  TTextPrinter& operator=(const TTextPrinter&) = delete;
+
+  // Prints `text` as one line in `font`. A font sized in pixels is taken as screen pixels and
+  // scaled to the printer's resolution, so the print looks as large as the screen.
+  void PrintLine(const QString& text, const QFont& font);
+  // Ends the job; raises when the printer reports a failure. The destructor ends an unfinished
+  // job without raising.
+  void EndDoc();
+
+ private:
+  QPrinter& FPrinter;
+  QPainter FPainter;
+  int FY = 0;
+  bool FOpen = false;
+};
+
+// The printer for a print job: the default printer when the machine has one, else a PDF file
+// that the user names in a save dialog. Null when the user cancels.
+std::unique_ptr<QPrinter> ChoosePrinter(const QString& documentName);
+// A printer that writes the PDF file `path`.
+std::unique_ptr<QPrinter> PdfPrinter(const QString& path);
+
+}  // namespace trawlex

@@ -1,0 +1,271 @@
+#include "ui/WindowRoutines.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProcess>
+#include <QSignalBlocker>
+
+#include "ui/ActionList.h"
+#include "ui/ListBox.h"
+#include "ui/SaveDialog.h"
+#include "ui/ShellServices.h"
+#include "ui/StatusBar.h"
+
+namespace trawlex {
+
+// ---- Desktop services ------------------------------------------------------------------
+
+namespace {
+
+class TDesktopShell : public IShellServices {
+ public:
+  bool OpenUrl(const QUrl& url) override { return QDesktopServices::openUrl(url); }
+
+  bool StartDetached(const QString& program, const QStringList& arguments) override {
+    return QProcess::startDetached(program, arguments);
+  }
+
+  bool ShowItems(const QList<QUrl>& items) override {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return false;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    QStringList uris;
+    for (const QUrl& u : items) uris << u.toString(QUrl::FullyEncoded);
+    call << uris << QString();
+    const QDBusMessage reply = bus.call(call, QDBus::Block, 5000);
+    return reply.type() == QDBusMessage::ReplyMessage;
+  }
+};
+
+IShellServices* InstalledShell = nullptr;
+
+QWidget* DialogParent() { return QApplication::activeWindow(); }
+
+}  // namespace
+
+IShellServices& ShellServices() {
+  static TDesktopShell desktop;
+  return InstalledShell ? *InstalledShell : desktop;
+}
+
+void SetShellServices(IShellServices* services) { InstalledShell = services; }
+
+// ---- Menus, labels, edits ----------------------------------------------------------------
+
+QString StripAccelerator(const QString& caption) {
+  QString out;
+  out.reserve(caption.size());
+  for (int i = 0; i < caption.size(); ++i) {
+    if (caption[i] == QLatin1Char('&')) {
+      if (i + 1 < caption.size() && caption[i + 1] == QLatin1Char('&')) {
+        out += QLatin1Char('&');
+        ++i;
+      }
+      continue;
+    }
+    out += caption[i];
+  }
+  return out;
+}
+
+void AddActionsToMenu(QMenu* menu, const TActionList& actions) {
+  for (TAction* a : actions.Actions()) menu->addAction(a);
+}
+
+void AddCategoryActionsToMenu(QMenu* menu, const TActionList& actions) {
+  const QString category = StripAccelerator(menu->title());
+  for (TAction* a : actions.Actions()) {
+    if (a->Category() == category) menu->addAction(a);
+  }
+}
+
+void FillPopupFromActions(QMenu* popup, const TActionList& actions) { AddActionsToMenu(popup, actions); }
+
+void SetEditTextQuietly(QLineEdit* edit, const QString& text) {
+  const QSignalBlocker quiet(edit);
+  edit->setText(text);
+}
+
+namespace {
+
+QString FindLabelIn(const QObject* container, const QWidget* control) {
+  const QObjectList& kids = container->children();
+  for (auto it = kids.rbegin(); it != kids.rend(); ++it) {
+    const QWidget* w = qobject_cast<const QWidget*>(*it);
+    if (!w) continue;
+    if (const auto* label = qobject_cast<const QLabel*>(w)) {
+      if (label->buddy() == control && !label->text().isEmpty()) return label->text();
+    }
+    if (!w->isWindow() && !w->children().isEmpty()) {
+      const QString found = FindLabelIn(w, control);
+      if (!found.isEmpty()) return found;
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+QString FindLabelText(const QWidget* control) {
+  if (!control) return {};
+  return FindLabelIn(control->window(), control);
+}
+
+void WidenFormForText(QWidget* control, const QString& text, int margin) {
+  const int needed = margin + control->fontMetrics().horizontalAdvance(text);
+  if (control->width() < needed) {
+    QWidget* window = control->window();
+    window->resize(window->width() + needed - control->width(), window->height());
+  }
+}
+
+void PushComboHistory(QComboBox* combo, int maxCount) {
+  const QString text = combo->currentText();
+  const int found = text.isEmpty() ? -1 : combo->findText(text, Qt::MatchFixedString);
+  if (text.isEmpty() || found == 0) return;
+  QLineEdit* edit = combo->lineEdit();
+  const int selStart = edit ? (edit->hasSelectedText() ? edit->selectionStart() : edit->cursorPosition()) : 0;
+  const int selLength = edit ? static_cast<int>(edit->selectedText().size()) : 0;
+  {
+    const QSignalBlocker quiet(combo);
+    if (found > 0) {
+      combo->removeItem(found);
+    } else if (combo->count() >= maxCount && combo->count() > 0) {
+      combo->removeItem(combo->count() - 1);
+    }
+    combo->insertItem(0, text);
+    combo->setCurrentIndex(0);
+    if (edit) {
+      edit->setText(text);
+      if (selLength > 0) {
+        edit->setSelection(selStart, selLength);
+      } else {
+        edit->setCursorPosition(selStart);
+      }
+    }
+  }
+}
+
+// ---- Message boxes and the save dialog -------------------------------------------------
+
+bool AskYesNo(const QString& text) {
+  QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), text, QMessageBox::Yes | QMessageBox::No,
+                  DialogParent());
+  box.setDefaultButton(QMessageBox::Yes);
+  return box.exec() == QMessageBox::Yes;
+}
+
+void ShowInfo(const QString& text) {
+  QMessageBox box(QMessageBox::Information, QStringLiteral("Information"), text, QMessageBox::Ok, DialogParent());
+  box.exec();
+}
+
+void ReportError(const QString& text) {
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Ok, DialogParent());
+  box.exec();
+}
+
+bool ExecuteSaveDialog(TSaveDialog& dialog) {
+  if (!dialog.Execute()) return false;
+  if (QFileInfo::exists(dialog.FileName())) {
+    return AskYesNo(QStringLiteral("File ") + dialog.FileName() + QStringLiteral(" already exists. Overwrite?"));
+  }
+  return true;
+}
+
+// ---- Desktop -----------------------------------------------------------------------------
+
+bool ShellOpen(const QString& file, const QString& parameters) {
+  if (parameters.trimmed().isEmpty()) {
+    const QUrl url = QUrl::fromUserInput(file, QString(), QUrl::AssumeLocalFile);
+    return url.isValid() && ShellServices().OpenUrl(url);
+  }
+  return ShellServices().StartDetached(file, QProcess::splitCommand(parameters));
+}
+
+bool ExploreSelect(const QString& path) {
+  const QFileInfo info(path);
+  if (ShellServices().ShowItems({QUrl::fromLocalFile(info.absoluteFilePath())})) return true;
+  return ShellServices().OpenUrl(QUrl::fromLocalFile(info.absolutePath()));
+}
+
+void SetBusyCursor(bool on) {
+  if (on) {
+    if (QApplication::overrideCursor()) {
+      QApplication::changeOverrideCursor(Qt::WaitCursor);
+    } else {
+      QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+  } else {
+    while (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
+  }
+}
+
+QString DroppedFileName(const QMimeData* data) {
+  if (!data || !data->hasUrls()) return {};
+  const QList<QUrl> urls = data->urls();
+  if (urls.size() != 1 || !urls.first().isLocalFile()) return {};
+  return urls.first().toLocalFile();
+}
+
+// ---- Status panels -----------------------------------------------------------------------
+
+namespace {
+
+QString UpToFirstColon(const QString& text) {
+  const int colon = text.indexOf(QLatin1Char(':'));
+  return colon < 0 ? QString() : text.left(colon + 1);
+}
+
+}  // namespace
+
+QFontMetrics PanelCanvas(const TStatusPanel& panel) { return panel.Bar()->fontMetrics(); }
+
+void FitPanelWidth(TStatusPanel& panel) {
+  panel.SetWidth(PanelCanvas(panel).horizontalAdvance(panel.Text()) + 8);
+}
+
+void SetPanelText(TStatusPanel& panel, const QString& text) {
+  panel.SetText(text);
+  FitPanelWidth(panel);
+}
+
+void SetPanelText(TStatusBar& bar, int index, const QString& text) { SetPanelText(bar.Panel(index), text); }
+
+void SetPanelNumber(TStatusBar& bar, int index, qint64 number) {
+  TStatusPanel& panel = bar.Panel(index);
+  const QString prefix = UpToFirstColon(panel.Text());
+  const QString n = QString::number(number);
+  SetPanelText(panel, prefix.isEmpty() ? n : prefix + QLatin1Char(' ') + n);
+}
+
+void SetPanelCount(TStatusPanel& panel, qint64 number) {
+  panel.SetText(UpToFirstColon(panel.Text()) + QLatin1Char(' ') + QString::number(number));
+  FitPanelWidth(panel);
+}
+
+void SetPanelRightText(TStatusPanel& panel, const QString& text) {
+  const QFontMetrics fm = PanelCanvas(panel);
+  const QString prefix = UpToFirstColon(panel.Text());
+  const int blank = std::max(1, fm.horizontalAdvance(QLatin1Char(' ')));
+  const int blanks =
+      std::max(2, (panel.Width() - fm.horizontalAdvance(prefix) - fm.horizontalAdvance(text) - 8) / blank);
+  panel.SetText(prefix + QString(blanks, QLatin1Char(' ')) + text);
+}
+
+void SetPanelRightText(TStatusBar& bar, int index, const QString& text) { SetPanelRightText(bar.Panel(index), text); }
+
+void SetListItemHeight(TListBox& list) { list.SetItemHeight(QFontMetrics(list.font()).height()); }
+
+}  // namespace trawlex
