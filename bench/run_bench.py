@@ -5,7 +5,7 @@ Each pair runs the two commands back to back (alternating which goes first), aft
 warm-up run of each; output always goes through a pipe. Reported per pair: both medians
 and the median of the per-pair ratios (trawlex / rg), plus peak memory of one run.
 """
-import argparse, datetime, os, platform, re, statistics, subprocess, time
+import argparse, datetime, os, platform, re, statistics, subprocess, tempfile, time
 
 
 def timed(cmd):
@@ -18,9 +18,14 @@ def timed(cmd):
 
 
 def peak_kb(cmd):
-    r = subprocess.run(["/usr/bin/time", "-f", "%M"] + cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    lines = r.stderr.strip().splitlines()
-    return int(lines[-1]) if lines and lines[-1].isdigit() else -1
+    with tempfile.NamedTemporaryFile("r") as f:
+        p = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", f.name] + cmd, stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL)
+        while p.stdout.read(1 << 20):
+            pass
+        p.wait()
+        text = f.read().strip().splitlines()
+    return int(text[-1]) if text and text[-1].isdigit() else -1
 
 
 def main():

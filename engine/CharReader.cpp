@@ -5,6 +5,7 @@
 #include <new>
 
 #include "engine/Errors.h"
+#include "engine/ScanKernels.h"
 #include "platform/Platform.h"
 
 namespace trawlex {
@@ -78,8 +79,9 @@ std::string_view TCharReader::TempPtr(int64_t start, int64_t length) const {
 
 std::string TCharReader::ReadLine(int64_t start) const {
   if (start < 0) return {};
-  int64_t p = start;
-  while (p < FSize && FData[static_cast<size_t>(p)] != 13 && FData[static_cast<size_t>(p)] != 10) ++p;
+  if (start >= FSize) return {};
+  const unsigned char* begin = FData.get() + start;
+  const int64_t p = FindLineBreak(begin, FData.get() + FSize) - FData.get();
   if (p - start <= 0) return {};
   return std::string(TempPtr(start, p - start));
 }

@@ -40,6 +40,30 @@ const unsigned char* FindCandidate(const TCandidateFilter& f, const unsigned cha
   return end;
 }
 
+// Bits set in a 16-bit mask, without relying on a popcount instruction.
+static inline int Bits16(unsigned x) {
+  x = x - ((x >> 1) & 0x5555u);
+  x = (x & 0x3333u) + ((x >> 2) & 0x3333u);
+  x = (x + (x >> 4)) & 0x0F0Fu;
+  return static_cast<int>((x + (x >> 8)) & 0x1Fu);
+}
+
+const unsigned char* FindLineBreak(const unsigned char* p, const unsigned char* end) {
+#if defined(__SSE2__)
+  const __m128i lf = _mm_set1_epi8(10);
+  const __m128i cr = _mm_set1_epi8(13);
+  while (end - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr))));
+    if (m) return p + __builtin_ctz(m);
+    p += 16;
+  }
+#endif
+  for (; p < end; ++p)
+    if (*p == 10 || *p == 13) return p;
+  return end;
+}
+
 TBreakCount CountLineBreaks(const unsigned char* p, const unsigned char* end, bool prevIsCR) {
   TBreakCount r;
 #if defined(__SSE2__)
@@ -52,7 +76,7 @@ TBreakCount CountLineBreaks(const unsigned char* p, const unsigned char* end, bo
     const unsigned mcr = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
     if (mlf | mcr) {
       const unsigned afterCR = ((mcr << 1) | carry) & 0xFFFFu;
-      r.Breaks += __builtin_popcount(mcr | (mlf & ~afterCR));
+      r.Breaks += Bits16(mcr | (mlf & ~afterCR));
       r.LastBreak = p + (31 - __builtin_clz(mlf | mcr));  // a line starts after either byte
     }
     carry = (mcr >> 15) & 1u;

@@ -26,4 +26,7 @@ struct TBreakCount {
 // says whether the byte before `begin` is a CR.
 TBreakCount CountLineBreaks(const unsigned char* begin, const unsigned char* end, bool prevIsCR);
 
+// The first CR or LF in [begin, end), or end.
+const unsigned char* FindLineBreak(const unsigned char* begin, const unsigned char* end);
+
 }  // namespace trawlex
