@@ -12,27 +12,50 @@ namespace trawlex {
 
 void TRangeProcessor::SetFileName(const std::string& path) {
   FileName = path;
+  Shared = nullptr;
   Reader.Load(path);
   Size = Reader.Size();
   LineNo = 0;
 }
 
-void TRangeProcessor::SetFile(TSearchFile* file) { SetFileIfNotLarger(file, TCharReader::MaxFileSize); }
+void TRangeProcessor::SetFile(TSearchFile* file, int readers, int64_t splitSize) {
+  BeginFile(file);
+  Reader.LoadSplit(file->Name, readers, splitSize);
+  FileLoaded(file);
+}
 
 bool TRangeProcessor::SetFileIfNotLarger(TSearchFile* file, int64_t maxSize) {
+  BeginFile(file);
+  if (!Reader.LoadIfNotLarger(file->Name, maxSize)) return false;
+  FileLoaded(file);
+  return true;
+}
+
+void TRangeProcessor::BeginFile(TSearchFile* file) {
   File = file;
   FileName = file->Name;
-  if (!Reader.LoadIfNotLarger(file->Name, maxSize)) return false;
+  Shared = nullptr;
+}
+
+void TRangeProcessor::FileLoaded(TSearchFile* file) {
   Size = Reader.Size();
   LineNo = 0;
+  // The item shows the size and time of the bytes that were searched.
   const TFileInfo& info = Reader.LoadedInfo();
   file->Size = static_cast<int32_t>(static_cast<uint32_t>(info.Size & 0xFFFFFFFF));
   file->FileTime = info.LastWrite;
-  return true;
+}
+
+void TRangeProcessor::ShareBytesOf(const TRangeProcessor& other) {
+  Shared = &other.Bytes();
+  FileName = other.FileName;
+  Size = Shared->Size();
+  LineNo = 0;
 }
 
 void TRangeProcessor::SetBytes(std::string_view bytes, const std::string& path) {
   FileName = path;
+  Shared = nullptr;
   Reader.LoadFromBytes(bytes, path);
   Size = Reader.Size();
   LineNo = 0;
@@ -104,7 +127,8 @@ int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
   const std::string& target = Params->Target();
   if (target.empty()) throw ETrawlexError("The search target is empty");
   TScan scan;
-  scan.Data = Reader.Data();
+  const TCharReader& bytes = Bytes();
+  scan.Data = bytes.Data();
   scan.Size = Size;
   scan.CaseSensitive = Params->CaseSensitive();
   scan.WholeWord = Params->WholeWord;
@@ -126,7 +150,7 @@ int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
   TScanState st;
   st.LineStart = first;
   auto createLine = [&]() {
-    std::string text = Reader.ReadLine(st.LineStart);
+    std::string text = bytes.ReadLine(st.LineStart);
     st.LastCreatedEnd = static_cast<int64_t>(st.LineStart) + static_cast<int64_t>(text.size());
     st.Line = File->AddLine(LineNo, st.LineStart, std::move(text));
     if (UpdateLineNoDigits)
@@ -216,20 +240,20 @@ int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
 }
 
 bool TRangeProcessor::IsLineBreak(int32_t p) const {
-  const unsigned char c = Reader.GetCharSafe(p);
+  const unsigned char c = Bytes().GetCharSafe(p);
   return c == 13 || c == 10;
 }
 
-bool TRangeProcessor::IsCRLF(int32_t p) const { return Reader.GetCharSafe(p) == 13 && Reader.GetCharSafe(int64_t{p} + 1) == 10; }
+bool TRangeProcessor::IsCRLF(int32_t p) const { return Bytes().GetCharSafe(p) == 13 && Bytes().GetCharSafe(int64_t{p} + 1) == 10; }
 
 int32_t TRangeProcessor::GetLineEnd(int32_t p) const {
   if (IsLineBreak(p)) return p;
-  while (Reader.IsValidPos(int64_t{p} + 1) && !IsLineBreak(p + 1)) ++p;
+  while (Bytes().IsValidPos(int64_t{p} + 1) && !IsLineBreak(p + 1)) ++p;
   return p;
 }
 
 int32_t TRangeProcessor::GetLineStart(int32_t p) const {
-  while (Reader.IsValidPos(int64_t{p} - 1) && !IsLineBreak(p - 1)) --p;
+  while (Bytes().IsValidPos(int64_t{p} - 1) && !IsLineBreak(p - 1)) --p;
   return p;
 }
 
@@ -245,7 +269,7 @@ int32_t TRangeProcessor::GetNextLineStart(int32_t p) const {
   if (p >= Size) return Size;
   int32_t q = p;
   if (IsCRLF(q)) ++q;
-  if (Reader.IsValidPos(q)) ++q;
+  if (Bytes().IsValidPos(q)) ++q;
   return q;
 }
 

@@ -39,12 +39,17 @@ class TRangeProcessor {
   int32_t Size = 0;
   TSearchFile* File = nullptr;
 
+  const TCharReader& Bytes() const { return Shared ? *Shared : Reader; }
+
   void SetFileName(const std::string& path);
   // Loads the file of the item and gives the item the size and last-write time of what
   // was read.
-  void SetFile(TSearchFile* file);
+  void SetFile(TSearchFile* file, int readers = 1, int64_t splitSize = 0);
   // Like SetFile, but leaves a file larger than `maxSize` unread and answers false.
   bool SetFileIfNotLarger(TSearchFile* file, int64_t maxSize);
+  // Scans the bytes another processor has loaded (which must outlive the scans) instead of
+  // loading a file: two processors can then search two parts of one large file at once.
+  void ShareBytesOf(const TRangeProcessor& other);
   // Loads bytes held in memory instead of a file (the preview and tests use it).
   void SetBytes(std::string_view bytes, const std::string& path = {});
   // Scans first..last (clamped to the data); returns the number of finds starting there.
@@ -57,6 +62,12 @@ class TRangeProcessor {
   int32_t GetLineStart(int32_t p) const;
   int32_t GetPrevLineStart(int32_t p) const;
   int32_t GetNextLineStart(int32_t p) const;
+
+ private:
+  void BeginFile(TSearchFile* file);
+  void FileLoaded(TSearchFile* file);
+
+  const TCharReader* Shared = nullptr;
 };
 
 int32_t DecimalDigits(int64_t n);

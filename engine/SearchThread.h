@@ -56,6 +56,8 @@ class TSearchThread : public TDirScanThread {
   void HandleLineCreated(TSearchLine* line);
   void AddItem(TSearchResult* item);
   void HandOverSearched(TSearchFile* file, const TSearchAhead::TOutcome& outcome);
+  void SearchHere(TSearchFile* file);
+  bool SearchInHalves(TSearchFile* file, TSearchAhead::TOutcome& outcome);
 
   TSearchResult* PendingItem = nullptr;
   TSearchParams* FSearchParams = nullptr;

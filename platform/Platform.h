@@ -73,6 +73,9 @@ class TReadOnlyFile {
   // Reads up to `count` bytes from the current position, retrying short reads until
   // `count` bytes or the end of the file. Returns the number read, or -1 (error set).
   int64_t ReadFull(void* buffer, size_t count, std::string& error);
+  // The same at a given offset, without moving the file position; several threads may
+  // read different parts of one file at once.
+  int64_t ReadFullAt(void* buffer, size_t count, int64_t offset, std::string& error);
   void Close();
 
  private:

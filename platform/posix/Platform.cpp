@@ -128,6 +128,22 @@ int64_t TReadOnlyFile::ReadFull(void* buffer, size_t count, std::string& error) 
   return static_cast<int64_t>(done);
 }
 
+int64_t TReadOnlyFile::ReadFullAt(void* buffer, size_t count, int64_t offset, std::string& error) {
+  size_t done = 0;
+  auto* p = static_cast<char*>(buffer);
+  while (done < count) {
+    const ssize_t n = ::pread(Fd, p + done, count - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = SystemErrorText(errno);
+      return -1;
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
 void TReadOnlyFile::Close() {
   if (Fd >= 0) ::close(Fd);
   Fd = -1;

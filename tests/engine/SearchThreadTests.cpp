@@ -354,7 +354,8 @@ TEST(SearchThread, HelpersSearchingAheadChangeNothingTheWindowSees) {
     const std::string name = "d" + std::to_string(i % 4) + "/f" + std::to_string(i) + ".txt";
     dir.Write(name, i % 3 ? Lines({1, 5, i % 9 + 1}, i * 7 + 10) : "nothing here\n");
   }
-  dir.Write("d1/large.txt", Lines({2, 99999}, 120000));
+  dir.Write("d1/large.txt", Lines({2, 60001, 60002, 99999}, 120000));  // finds on both sides of its middle
+  dir.Write("d3/large-crlf.txt", std::string(70000, 'x') + "\r\n" + std::string(70000, 'y') + "\r\nfoo\r\n");
   const std::string huge = dir.Write("d2/huge.txt", "foo");
   ASSERT_EQ(truncate(huge.c_str(), int64_t{1} << 31), 0);
   auto trace = [&](int helpers, bool showLines) {
@@ -372,6 +373,16 @@ TEST(SearchThread, HelpersSearchingAheadChangeNothingTheWindowSees) {
     events.erase(events.end() - 1);  // the elapsed time differs
     events.push_back("results " + std::to_string(run.Params.GetResultCount()) + " digits " +
                      std::to_string(run.Params.LineNoDigits()));
+    for (int32_t r = 0; r < run.Params.GetResultCount(); ++r) {
+      const TSearchFile* f = run.Params.GetResult(r);
+      std::string e = f->Name + " lines " + std::to_string(f->TotalLines) + " size " + std::to_string(f->Size) + ":";
+      for (int32_t k = 0; k < f->GetLineCount(); ++k) {
+        const TSearchLine* l = f->GetLine(k);
+        e += " " + std::to_string(l->LineNo) + "@" + std::to_string(l->LineStart) + "=" + l->Text;
+        for (int32_t p : l->GetPositions()) e += "," + std::to_string(p);
+      }
+      events.push_back(e);
+    }
     return events;
   };
   for (bool showLines : {true, false}) {
