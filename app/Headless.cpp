@@ -3,56 +3,18 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <functional>
-#include <mutex>
 
 #include "app/CommandLine.h"
 #include "engine/Errors.h"
 #include "engine/Report.h"
 #include "engine/SearchParams.h"
+#include "engine/SearchResult.h"
 #include "engine/SearchThread.h"
 #include "platform/Platform.h"
 
 namespace trawlex {
 
 namespace {
-
-// Without a window there is no event loop to wait on: hand-overs run on the worker
-// under a lock, which keeps them one at a time as a main thread would, and the end
-// notification is queued for the thread that waits in RunReport.
-class THeadlessInvoker : public IMainThreadInvoker {
- public:
-  void InvokeAndWait(const std::function<void()>& fn) override {
-    std::lock_guard lock(CallLock);
-    fn();
-  }
-  void Post(std::function<void()> fn) override {
-    std::lock_guard lock(QueueLock);
-    Queue.push_back(std::move(fn));
-    Ready.notify_one();
-  }
-  // Runs queued calls until `done` holds.
-  void RunUntil(const bool& done) {
-    while (!done) {
-      std::function<void()> fn;
-      {
-        std::unique_lock lock(QueueLock);
-        Ready.wait(lock, [this] { return !Queue.empty(); });
-        fn = std::move(Queue.front());
-        Queue.pop_front();
-      }
-      std::lock_guard lock(CallLock);
-      fn();
-    }
-  }
-
- private:
-  std::mutex CallLock, QueueLock;
-  std::condition_variable Ready;
-  std::deque<std::function<void()>> Queue;
-};
 
 // The one progress line on a terminal: redrawn at most every 100 ms, cut to its width.
 class TProgressLine {
@@ -83,24 +45,62 @@ class TProgressLine {
   std::chrono::steady_clock::time_point Last{};
 };
 
+bool WriteLine(const std::string& line, std::FILE* out) {
+  std::fwrite(line.data(), 1, line.size(), out);
+  return std::fputc('\n', out) != EOF;
+}
+
 }  // namespace
 
+void THeadlessInvoker::InvokeAndWait(const std::function<void()>& fn) {
+  std::lock_guard lock(CallLock);
+  fn();
+}
+
+void THeadlessInvoker::Post(std::function<void()> fn) {
+  std::lock_guard lock(QueueLock);
+  Queue.push_back(std::move(fn));
+  Ready.notify_one();
+}
+
+void THeadlessInvoker::RunUntil(const bool& done) {
+  while (!done) {
+    std::function<void()> fn;
+    {
+      std::unique_lock lock(QueueLock);
+      Ready.wait(lock, [this] { return !Queue.empty(); });
+      fn = std::move(Queue.front());
+      Queue.pop_front();
+    }
+    std::lock_guard lock(CallLock);
+    fn();
+  }
+}
+
 int RunReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  TSearchParams params;
+  THeadlessInvoker invoker;
+  TSearchOutcome outcome;
+  if (!SearchAndReport(args, params, invoker, out, err, outcome) || outcome.FileErrors) return ExitError;
+  return outcome.TotalFinds > 0 ? ExitFinds : ExitNoFinds;
+}
+
+bool SearchAndReport(const std::vector<std::string>& args, TSearchParams& params, THeadlessInvoker& invoker,
+                     std::FILE* out, std::FILE* err, TSearchOutcome& outcome) {
   TSearchOptions options;
   try {
     ApplySearchSwitches(args, options);
   } catch (const ETrawlexError& e) {
     std::fprintf(err, "%s\n", e.what());
-    return ExitError;
+    return false;
   }
   options.Directory = DirectoryWithoutTrailingDelimiter(options.Directory);
   const std::string problem = ValidateSearchOptions(options);
   if (!problem.empty()) {
     std::fprintf(err, "%s\n", problem.c_str());
-    return ExitError;
+    return false;
   }
 
-  TSearchParams params;
   params.SetFilePatterns(options.Patterns);
   params.BaseDir = options.Directory;
   params.IncludeSubdirs = options.Subdirs;
@@ -109,9 +109,7 @@ int RunReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
   params.WholeWord = options.WholeWord;
   params.SetCaseSensitive(options.CaseSensitive);
 
-  THeadlessInvoker invoker;
   TProgressLine progress(err);
-  bool hadFileError = false;
   bool done = false;
   {
     TSearchThread thread(invoker);
@@ -126,7 +124,7 @@ int RunReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
     thread.OnError = [&](const std::string& text) {
       progress.Erase();
       std::fprintf(err, "%s\n", text.c_str());
-      hadFileError = true;
+      outcome.FileErrors = true;
     };
     thread.OnTerminate = [&](TBaseThread&) { done = true; };
     thread.Start();
@@ -134,23 +132,26 @@ int RunReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
     progress.Erase();
     if (!thread.FatalError().empty()) {
       std::fprintf(err, "%s\n", thread.FatalError().c_str());
-      return ExitError;
+      return false;
     }
+    outcome.TotalFinds = thread.TotalFinds();
 
-    std::vector<std::string> lines = ReportHeaderLines(
-        params, SearchProgressText(thread.FilesWithFinds(), thread.FilesSearched(), thread.FilesFound()),
-        "Finds: " + std::to_string(thread.TotalFinds()));
-    AppendReportItems(ListAllResults(params), lines);
-    for (const std::string& line : lines) {
-      std::fwrite(line.data(), 1, line.size(), out);
-      std::fputc('\n', out);
+    // The report, written as it is made: every result file and all its lines.
+    bool written = true;
+    for (const std::string& line : ReportHeaderLines(
+             params, SearchProgressText(thread.FilesWithFinds(), thread.FilesSearched(), thread.FilesFound()),
+             "Finds: " + std::to_string(thread.TotalFinds())))
+      written = WriteLine(line, out) && written;
+    for (int32_t i = 0; i < params.GetResultCount() && written; ++i) {
+      const TSearchFile* file = params.GetResult(i);
+      written = WriteLine(file->GetText(), out);
+      for (int32_t k = 0; k < file->GetLineCount() && written; ++k) written = WriteLine(file->GetLine(k)->GetText(), out);
     }
-    if (std::fflush(out) != 0 || std::ferror(out)) {
+    if (std::fflush(out) != 0 || std::ferror(out) || !written) {
       std::fprintf(err, "Cannot write the report: %s\n", SystemErrorText(errno).c_str());
-      return ExitError;
+      return false;
     }
-    if (hadFileError) return ExitError;
-    return thread.TotalFinds() > 0 ? ExitFinds : ExitNoFinds;
+    return true;
   }
 }
 

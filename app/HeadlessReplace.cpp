@@ -24,39 +24,6 @@ namespace {
 const char* const ReplaceAllSwitch = "--replace-all";
 const char* const DryRunSwitch = "--dry-run";
 
-// Hand-overs run on the worker under a lock, one at a time as on a main thread; the end
-// notification is queued for the thread that waits.
-class TReplaceInvoker : public IMainThreadInvoker {
- public:
-  void InvokeAndWait(const std::function<void()>& fn) override {
-    std::lock_guard lock(CallLock);
-    fn();
-  }
-  void Post(std::function<void()> fn) override {
-    std::lock_guard lock(QueueLock);
-    Queue.push_back(std::move(fn));
-    Ready.notify_one();
-  }
-  void RunUntil(const bool& done) {
-    while (!done) {
-      std::function<void()> fn;
-      {
-        std::unique_lock lock(QueueLock);
-        Ready.wait(lock, [this] { return !Queue.empty(); });
-        fn = std::move(Queue.front());
-        Queue.pop_front();
-      }
-      std::lock_guard lock(CallLock);
-      fn();
-    }
-  }
-
- private:
-  std::mutex CallLock, QueueLock;
-  std::condition_variable Ready;
-  std::deque<std::function<void()>> Queue;
-};
-
 // A search switch ("-t", "-Directory", ...) whose next argument is its value.
 bool IsSearchSwitch(const std::string& a) {
   return a.size() >= 2 && a[0] == '-' && std::strchr("tdpescwTDPESCW", a[1]) != nullptr;
@@ -92,14 +59,6 @@ TReplaceRequest ParseReplaceRequest(const std::vector<std::string>& args) {
   return r;
 }
 
-bool WriteLines(const std::vector<std::string>& lines, std::FILE* out) {
-  for (const std::string& line : lines) {
-    std::fwrite(line.data(), 1, line.size(), out);
-    std::fputc('\n', out);
-  }
-  return std::fflush(out) == 0 && !std::ferror(out);
-}
-
 }  // namespace
 
 bool IsReplaceAllRequest(const std::vector<std::string>& args) { return ParseReplaceRequest(args).Requested; }
@@ -110,58 +69,12 @@ int RunReplaceAll(const std::vector<std::string>& args, std::FILE* out, std::FIL
     std::fprintf(err, "%s needs the replacement text as its next argument\n", ReplaceAllSwitch);
     return ExitError;
   }
-  TSearchOptions options;
-  try {
-    ApplySearchSwitches(request.SearchArgs, options);
-  } catch (const ETrawlexError& e) {
-    std::fprintf(err, "%s\n", e.what());
-    return ExitError;
-  }
-  options.Directory = DirectoryWithoutTrailingDelimiter(options.Directory);
-  const std::string problem = ValidateSearchOptions(options);
-  if (!problem.empty()) {
-    std::fprintf(err, "%s\n", problem.c_str());
-    return ExitError;
-  }
-
   TSearchParams params;
-  params.SetFilePatterns(options.Patterns);
-  params.BaseDir = options.Directory;
-  params.IncludeSubdirs = options.Subdirs;
-  params.SetTarget(options.Target);
-  params.SetExclude(options.Exclude);
-  params.WholeWord = options.WholeWord;
-  params.SetCaseSensitive(options.CaseSensitive);
-
-  TReplaceInvoker invoker;
-  bool hadFileError = false;
-  int32_t totalFinds = 0;
-  {
-    bool done = false;
-    TSearchThread search(invoker);
-    search.SetParams(&params);
-    search.ShowLines = false;
-    search.OnError = [&](const std::string& text) {
-      std::fprintf(err, "%s\n", text.c_str());
-      hadFileError = true;
-    };
-    search.OnTerminate = [&](TBaseThread&) { done = true; };
-    search.Start();
-    invoker.RunUntil(done);
-    if (!search.FatalError().empty()) {
-      std::fprintf(err, "%s\n", search.FatalError().c_str());
-      return ExitError;
-    }
-    totalFinds = search.TotalFinds();
-    std::vector<std::string> lines = ReportHeaderLines(
-        params, SearchProgressText(search.FilesWithFinds(), search.FilesSearched(), search.FilesFound()),
-        "Finds: " + std::to_string(totalFinds));
-    AppendReportItems(ListAllResults(params), lines);
-    if (!WriteLines(lines, out)) {
-      std::fprintf(err, "Cannot write the report: %s\n", SystemErrorText(errno).c_str());
-      return ExitError;
-    }
-  }
+  THeadlessInvoker invoker;
+  TSearchOutcome searched;
+  if (!SearchAndReport(request.SearchArgs, params, invoker, out, err, searched)) return ExitError;
+  const bool hadFileError = searched.FileErrors;
+  const int32_t totalFinds = searched.TotalFinds;
 
   for (int32_t i = 0; i < params.GetResultCount(); ++i) params.GetResult(i)->SelectAllFinds(true);
   TReplaceJobList jobs;
@@ -192,7 +105,8 @@ int RunReplaceAll(const std::vector<std::string>& args, std::FILE* out, std::FIL
     replaced = replace.ReplacedCount();
     hadReplaceError = hadReplaceError || replace.FilesNotReplaced() > 0;
   }
-  if (!WriteLines({"Finished. Replaced " + CountText(replaced, "find")}, out)) {
+  const std::string finished = "Finished. Replaced " + CountText(replaced, "find") + "\n";
+  if (std::fputs(finished.c_str(), out) == EOF || std::fflush(out) != 0) {
     std::fprintf(err, "Cannot write the report: %s\n", SystemErrorText(errno).c_str());
     return ExitError;
   }
