@@ -7,7 +7,8 @@
 // slots in path order, at most `window` files ahead of the one being handed over, and
 // leaves files above `maxFileSize` to the worker, so that at most one large file is in
 // memory at a time. The worker takes its file's slot if no helper did and searches it
-// itself; otherwise it waits until the helper is done and replays the outcome.
+// itself; otherwise, while the helper is still at it, the worker searches a file further
+// on, and it replays the outcome once the helper is done.
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -24,6 +25,7 @@ namespace trawlex {
 
 class TSearchParams;
 class TSearchFile;
+class TRangeProcessor;
 
 class TSearchAhead {
  public:
@@ -44,7 +46,11 @@ class TSearchAhead {
 
  private:
   void Work();
+  // Takes the next free file of the window for the calling thread; SIZE_MAX when none.
+  size_t ClaimNext();
+  void SearchSlot(TRangeProcessor& processor, size_t j);
   void Publish(size_t j, uint8_t state);
+  std::unique_ptr<TRangeProcessor> MakeProcessor() const;
 
   enum : uint8_t { Free = 0, Taken = 1, Done = 2 };
   TSearchParams* Params;
@@ -62,10 +68,12 @@ class TSearchAhead {
   bool Stop = false;
   int HelpersWaiting = 0;
   size_t WorkerWaitsFor = SIZE_MAX;
+  std::unique_ptr<TRangeProcessor> WorkerProcessor;  // for files the worker searches ahead
   std::vector<std::thread> Helpers;
 };
 
-// How many helpers a search uses: one per core, none on a single core.
+// How many helpers a search uses: one per core besides the worker, which searches ahead
+// too while it waits; none on a single core.
 int DefaultSearchAheadThreads();
 
 }  // namespace trawlex
