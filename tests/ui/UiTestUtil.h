@@ -3,6 +3,10 @@
 // letting deferred deletions run, and saving a picture of a window.
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QAbstractButton>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTemporaryDir>
@@ -40,17 +44,18 @@ inline void FlushDeletes() {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-// Calls `answer` with the next modal widget as soon as one shows (within 5 seconds).
-inline void WhenModal(std::function<void(QWidget*)> answer) {
+// Calls `answer` with the modal widget as soon as one of class W shows (within 5 seconds).
+template <class W = QWidget>
+void WhenModal(std::function<void(W*)> answer) {
   auto* timer = new QTimer;
-  auto started = std::make_shared<int>(0);
-  QObject::connect(timer, &QTimer::timeout, [timer, started, answer] {
-    QWidget* modal = QApplication::activeModalWidget();
+  auto ticks = std::make_shared<int>(0);
+  QObject::connect(timer, &QTimer::timeout, [timer, ticks, answer] {
+    auto* modal = qobject_cast<W*>(QApplication::activeModalWidget());
     if (modal && modal->isVisible()) {
       timer->stop();
       timer->deleteLater();
       answer(modal);
-    } else if (++*started > 500) {
+    } else if (++*ticks > 500) {
       timer->stop();
       timer->deleteLater();
     }
@@ -58,15 +63,28 @@ inline void WhenModal(std::function<void(QWidget*)> answer) {
   timer->start(10);
 }
 
-// Clicks the message box button `button` of the next message box; records its title and text.
+// Clicks the button `button` of the next message box; records its title and text.
 inline void AnswerMessageBox(QMessageBox::StandardButton button, QString* title = nullptr, QString* text = nullptr) {
-  WhenModal([=](QWidget* w) {
-    auto* box = qobject_cast<QMessageBox*>(w);
-    if (!box) return;
+  WhenModal<QMessageBox>([=](QMessageBox* box) {
     if (title) *title = box->windowTitle();
     if (text) *text = box->text();
     box->button(button)->click();
   });
+}
+
+// Runs the event loop for `ms` milliseconds the way the program does, so that it goes idle
+// (waits for events) in between.
+inline void RunLoop(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+// Types `path` into a file dialog's name field and accepts it, as a user would.
+inline void TypeFileName(QFileDialog* dialog, const QString& path) {
+  auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  if (edit) edit->setText(path);
+  QMetaObject::invokeMethod(dialog, "accept");
 }
 
 // Saves a picture of `w` for a person to look at.
