@@ -215,7 +215,18 @@ int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
     };
     const unsigned char* next = begin;  // the next position where a find may start
     while (next < end) {
-      const unsigned char* c = FindCandidate(filter, next, end);
+      const unsigned char* c;
+      if (st.Count > 0 || CountLinesWithoutFinds) {
+        // Every line gets counted: count while looking for the next candidate.
+        countTo(next);
+        TBreakCount breaks;
+        c = FindCandidateCountingBreaks(filter, next, end, next > begin && next[-1] == 13, breaks);
+        LineNo += breaks.Breaks;
+        if (breaks.LastBreak) st.LineStart = static_cast<int32_t>(breaks.LastBreak - data) + 1;
+        counted = c;
+      } else {
+        c = FindCandidate(filter, next, end);
+      }
       if (c >= end) break;
       const auto pos = static_cast<int32_t>(c - data);
       const unsigned char prev = c > begin ? c[-1] : 0;

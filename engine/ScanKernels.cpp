@@ -8,6 +8,14 @@
 
 namespace trawlex {
 
+// Bits set in a 16-bit mask, without relying on a popcount instruction.
+static inline int Bits16(unsigned x) {
+  x = x - ((x >> 1) & 0x5555u);
+  x = (x & 0x3333u) + ((x >> 2) & 0x3333u);
+  x = (x + (x >> 4)) & 0x0F0Fu;
+  return static_cast<int>((x + (x >> 8)) & 0x1Fu);
+}
+
 static inline bool IsCandidate(const TCandidateFilter& f, const unsigned char* p) {
   if (*p != f.First1 && *p != f.First2) return false;
   return !f.TwoBytes || p[1] == f.Second1 || p[1] == f.Second2;
@@ -40,12 +48,52 @@ const unsigned char* FindCandidate(const TCandidateFilter& f, const unsigned cha
   return end;
 }
 
-// Bits set in a 16-bit mask, without relying on a popcount instruction.
-static inline int Bits16(unsigned x) {
-  x = x - ((x >> 1) & 0x5555u);
-  x = (x & 0x3333u) + ((x >> 2) & 0x3333u);
-  x = (x + (x >> 4)) & 0x0F0Fu;
-  return static_cast<int>((x + (x >> 8)) & 0x1Fu);
+const unsigned char* FindCandidateCountingBreaks(const TCandidateFilter& f, const unsigned char* p,
+                                                 const unsigned char* end, bool prevIsCR, TBreakCount& count) {
+#if defined(__SSE2__)
+  const __m128i a1 = _mm_set1_epi8(static_cast<char>(f.First1));
+  const __m128i a2 = _mm_set1_epi8(static_cast<char>(f.First2));
+  const __m128i b1 = _mm_set1_epi8(static_cast<char>(f.Second1));
+  const __m128i b2 = _mm_set1_epi8(static_cast<char>(f.Second2));
+  const __m128i lf = _mm_set1_epi8(10);
+  const __m128i cr = _mm_set1_epi8(13);
+  unsigned carry = prevIsCR ? 1u : 0u;
+  while (end - p >= 16) {
+    const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i m = _mm_or_si128(_mm_cmpeq_epi8(v0, a1), _mm_cmpeq_epi8(v0, a2));
+    if (f.TwoBytes) {
+      const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+      m = _mm_and_si128(m, _mm_or_si128(_mm_cmpeq_epi8(v1, b1), _mm_cmpeq_epi8(v1, b2)));
+    }
+    const unsigned cand = static_cast<unsigned>(_mm_movemask_epi8(m));
+    // Only the bytes before the candidate belong to this stretch.
+    const unsigned keep = cand ? (1u << __builtin_ctz(cand)) - 1u : 0xFFFFu;
+    const unsigned mlf = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v0, lf))) & keep;
+    const unsigned mcr = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v0, cr))) & keep;
+    if (mlf | mcr) {
+      const unsigned afterCR = ((mcr << 1) | carry) & 0xFFFFu;
+      count.Breaks += Bits16(mcr | (mlf & ~afterCR));
+      count.LastBreak = p + (31 - __builtin_clz(mlf | mcr));
+    }
+    if (cand) return p + __builtin_ctz(cand);
+    carry = (mcr >> 15) & 1u;
+    p += 16;
+  }
+  prevIsCR = carry != 0;
+#endif
+  for (; p < end; ++p) {
+    if (IsCandidate(f, p)) return p;
+    const unsigned char c = *p;
+    if (c == 13) {
+      ++count.Breaks;
+      count.LastBreak = p;
+    } else if (c == 10) {
+      if (!prevIsCR) ++count.Breaks;
+      count.LastBreak = p;
+    }
+    prevIsCR = c == 13;
+  }
+  return end;
 }
 
 const unsigned char* FindLineBreak(const unsigned char* p, const unsigned char* end) {
