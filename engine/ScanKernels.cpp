@@ -1,5 +1,6 @@
 #include "engine/ScanKernels.h"
 
+#include <atomic>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -16,6 +17,89 @@ static inline int Bits16(unsigned x) {
   return static_cast<int>((x + (x >> 8)) & 0x1Fu);
 }
 
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define TRAWLEX_HAVE_AVX2_KERNELS 1
+#include <immintrin.h>
+
+// The same two loops 32 bytes at a time, for processors with AVX2 (chosen at run time).
+#define TRAWLEX_AVX2 __attribute__((target("avx2,popcnt,lzcnt,bmi")))
+
+TRAWLEX_AVX2 static const unsigned char* FindCandidateAvx2(const TCandidateFilter& f, const unsigned char* p,
+                                                           const unsigned char* end) {
+  const __m256i a1 = _mm256_set1_epi8(static_cast<char>(f.First1));
+  const __m256i a2 = _mm256_set1_epi8(static_cast<char>(f.First2));
+  const __m256i b1 = _mm256_set1_epi8(static_cast<char>(f.Second1));
+  const __m256i b2 = _mm256_set1_epi8(static_cast<char>(f.Second2));
+  while (end - p >= 32) {
+    const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    __m256i m = _mm256_or_si256(_mm256_cmpeq_epi8(v0, a1), _mm256_cmpeq_epi8(v0, a2));
+    if (f.TwoBytes) {
+      const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
+      m = _mm256_and_si256(m, _mm256_or_si256(_mm256_cmpeq_epi8(v1, b1), _mm256_cmpeq_epi8(v1, b2)));
+    }
+    const auto mask = static_cast<uint32_t>(_mm256_movemask_epi8(m));
+    if (mask) return p + __builtin_ctz(mask);
+    p += 32;
+  }
+  return p;  // the rest, fewer than 32 bytes, is left to the caller's loop
+}
+
+TRAWLEX_AVX2 static const unsigned char* FindCandidateCountingAvx2(const TCandidateFilter& f, const unsigned char* p,
+                                                                   const unsigned char* end, bool& prevIsCR,
+                                                                   TBreakCount& count, bool& found) {
+  const __m256i a1 = _mm256_set1_epi8(static_cast<char>(f.First1));
+  const __m256i a2 = _mm256_set1_epi8(static_cast<char>(f.First2));
+  const __m256i b1 = _mm256_set1_epi8(static_cast<char>(f.Second1));
+  const __m256i b2 = _mm256_set1_epi8(static_cast<char>(f.Second2));
+  const __m256i lf = _mm256_set1_epi8(10);
+  const __m256i cr = _mm256_set1_epi8(13);
+  uint32_t carry = prevIsCR ? 1u : 0u;
+  found = false;
+  while (end - p >= 32) {
+    const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    __m256i m = _mm256_or_si256(_mm256_cmpeq_epi8(v0, a1), _mm256_cmpeq_epi8(v0, a2));
+    if (f.TwoBytes) {
+      const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
+      m = _mm256_and_si256(m, _mm256_or_si256(_mm256_cmpeq_epi8(v1, b1), _mm256_cmpeq_epi8(v1, b2)));
+    }
+    const auto cand = static_cast<uint32_t>(_mm256_movemask_epi8(m));
+    const uint32_t keep = cand ? (uint32_t{1} << __builtin_ctz(cand)) - 1u : 0xFFFFFFFFu;
+    const uint32_t mlf = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v0, lf))) & keep;
+    const uint32_t mcr = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v0, cr))) & keep;
+    if (mlf | mcr) {
+      const uint32_t afterCR = (mcr << 1) | carry;
+      count.Breaks += __builtin_popcount(mcr | (mlf & ~afterCR));
+      count.LastBreak = p + (31 - __builtin_clz(mlf | mcr));
+    }
+    if (cand) {
+      found = true;
+      return p + __builtin_ctz(cand);
+    }
+    carry = mcr >> 31;
+    p += 32;
+  }
+  prevIsCR = carry != 0;
+  return p;
+}
+
+static std::atomic<bool> gWideKernels{true};
+
+static bool HasAvx2() {
+  static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
+                          __builtin_cpu_supports("bmi");
+  return has && gWideKernels.load(std::memory_order_relaxed);
+}
+#endif
+
+void UseWideScanKernels(bool use) {
+#if defined(TRAWLEX_HAVE_AVX2_KERNELS)
+  gWideKernels.store(use, std::memory_order_relaxed);
+#else
+  (void)use;
+#endif
+}
+
 static inline bool IsCandidate(const TCandidateFilter& f, const unsigned char* p) {
   if (*p != f.First1 && *p != f.First2) return false;
   return !f.TwoBytes || p[1] == f.Second1 || p[1] == f.Second2;
@@ -26,6 +110,12 @@ const unsigned char* FindCandidate(const TCandidateFilter& f, const unsigned cha
     const void* hit = std::memchr(p, f.First1, static_cast<size_t>(end - p));
     return hit ? static_cast<const unsigned char*>(hit) : end;
   }
+#if defined(TRAWLEX_HAVE_AVX2_KERNELS)
+  if (HasAvx2()) {
+    p = FindCandidateAvx2(f, p, end);
+    if (end - p >= 32) return p;
+  }
+#endif
 #if defined(__SSE2__)
   const __m128i a1 = _mm_set1_epi8(static_cast<char>(f.First1));
   const __m128i a2 = _mm_set1_epi8(static_cast<char>(f.First2));
@@ -50,6 +140,13 @@ const unsigned char* FindCandidate(const TCandidateFilter& f, const unsigned cha
 
 const unsigned char* FindCandidateCountingBreaks(const TCandidateFilter& f, const unsigned char* p,
                                                  const unsigned char* end, bool prevIsCR, TBreakCount& count) {
+#if defined(TRAWLEX_HAVE_AVX2_KERNELS)
+  if (HasAvx2()) {
+    bool found;
+    p = FindCandidateCountingAvx2(f, p, end, prevIsCR, count, found);
+    if (found) return p;
+  }
+#endif
 #if defined(__SSE2__)
   const __m128i a1 = _mm_set1_epi8(static_cast<char>(f.First1));
   const __m128i a2 = _mm_set1_epi8(static_cast<char>(f.First2));

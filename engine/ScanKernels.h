@@ -32,6 +32,10 @@ TBreakCount CountLineBreaks(const unsigned char* begin, const unsigned char* end
 const unsigned char* FindCandidateCountingBreaks(const TCandidateFilter& f, const unsigned char* begin,
                                                  const unsigned char* end, bool prevIsCR, TBreakCount& count);
 
+// Whether the 32-byte kernels may be used where the processor has them (on by default;
+// tests turn them off to check the 16-byte ones on the same machine).
+void UseWideScanKernels(bool use);
+
 // The first CR or LF in [begin, end), or end.
 const unsigned char* FindLineBreak(const unsigned char* begin, const unsigned char* end);
 

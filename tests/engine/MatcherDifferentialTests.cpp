@@ -5,6 +5,7 @@
 #include <random>
 
 #include "engine/RangeProcessor.h"
+#include "engine/ScanKernels.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
 
@@ -55,7 +56,16 @@ std::string Escape(const std::string& s) {
 
 }  // namespace
 
-TEST(MatcherDifferential, RandomAndAdversarialInputsAgree) {
+class MatcherDifferential : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { UseWideScanKernels(GetParam()); }
+  void TearDown() override { UseWideScanKernels(true); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Kernels, MatcherDifferential, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Wide" : "Narrow"; });
+
+TEST_P(MatcherDifferential, RandomAndAdversarialInputsAgree) {
   std::mt19937 rng(20261207);
   const std::string alphabet("aAbB_ x\r\n\0\xE9\xC9-", 14);
   auto pick = [&](const std::string& from) { return from[std::uniform_int_distribution<size_t>(0, from.size() - 1)(rng)]; };
@@ -107,9 +117,9 @@ TEST(MatcherDifferential, RandomAndAdversarialInputsAgree) {
   EXPECT_EQ(compared, 20000);
 }
 
-TEST(MatcherDifferential, LongStretchesAcrossBlockEdges) {
+TEST_P(MatcherDifferential, LongStretchesAcrossBlockEdges) {
   // Line breaks and candidates at every offset around the 16-byte blocks of the fast path.
-  for (int offset = 0; offset < 40; ++offset) {
+  for (int offset = 0; offset < 70; ++offset) {
     for (const std::string brk : {"\n", "\r", "\r\n", "\n\r"}) {
       std::string text(static_cast<size_t>(offset), 'x');
       text += brk + std::string(17, 'y') + brk + "ab" + std::string(static_cast<size_t>(offset % 17), 'z') + "\r";
