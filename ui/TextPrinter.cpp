@@ -16,6 +16,9 @@ namespace {
 // A screen font as a printer font: pixel sizes become point sizes at the screen's resolution.
 QFont PrinterFont(const QFont& font) {
   QFont f = font;
+  // Printed text is the lines as they are: no ligatures, so "fi" stays two letters when a
+  // reader copies it out of the print file.
+  f.setStyleStrategy(QFont::StyleStrategy(f.styleStrategy() | QFont::PreferNoShaping));
   if (font.pixelSize() > 0) {
     const QScreen* screen = QGuiApplication::primaryScreen();
     const double dpi = screen ? screen->logicalDotsPerInch() : 96.0;
