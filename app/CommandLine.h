@@ -1,8 +1,6 @@
 #pragma once
 // The search switches of the command line (-t -d -p -e -s -c -w) as the headless mode
-// reads them: the character right after "-" picks the switch, case-insensitively, and
-// the next argument is its value whatever it looks like; the last argument is only ever
-// a value; anything else is skipped one argument at a time.
+// reads them: through the same configuration elements and parser as the search window.
 #include <string>
 #include <vector>
 

@@ -1,0 +1,72 @@
+#pragma once
+// The inputs of a search as configuration elements, in the order the settings keep them:
+// cbxTarget.Text, cbxDirectory.Directory, memPatterns.Lines (when wanted), cbxExclude.Text,
+// chkSubdirs.Checked, chkCaseSenstv.Checked, chkWholeWord.Checked. The window binds its
+// controls; without a window, plain stand-ins with the same names and properties serve, so
+// the command line is read by one parser either way.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/CfgBindings.h"
+#include "config/CfgElements.h"
+
+namespace trawlex {
+
+struct TSearchInputControls {
+  ICfgComponent* Target;     // published "Text"
+  ICfgComponent* Directory;  // published "Directory"
+  ICfgStrings* Patterns;     // null: the patterns are not part of the list
+  ICfgComponent* Exclude;    // published "Text"
+  ICfgComponent* Subdirs;    // published "Checked"
+  ICfgComponent* CaseSensitive;
+  ICfgComponent* WholeWord;
+};
+
+// Adds the elements of the last search's inputs to `list`, in their order.
+void AddSearchInputElements(TBaseCfgList& list, const TSearchInputControls& controls);
+
+// A text input without a window ("TTextInput": "Text" and "Directory").
+class TTextInput : public ICfgComponent {
+ public:
+  explicit TTextInput(std::string name);
+  std::string ComponentName() const override { return FName; }
+  std::string ComponentClassName() const override { return "TTextInput"; }
+  std::string Text() const { return FText; }
+  void SetText(const std::string& text) { FText = text; }
+
+ private:
+  std::string FName, FText;
+};
+
+// A switch without a window ("TCheckInput": "Checked").
+class TCheckInput : public ICfgComponent {
+ public:
+  TCheckInput(std::string name, bool checked);
+  std::string ComponentName() const override { return FName; }
+  std::string ComponentClassName() const override { return "TCheckInput"; }
+  bool Checked() const { return FChecked; }
+  void SetChecked(bool checked) { FChecked = checked; }
+
+ private:
+  std::string FName;
+  bool FChecked;
+};
+
+// The search inputs with the search window's design values (patterns "*.*", Subdirs on),
+// bound into a list over a store of their own.
+class TSearchInputs {
+ public:
+  TSearchInputs();
+  TBaseCfgList& List() { return *FList; }
+
+  TTextInput Target{"cbxTarget"}, Directory{"cbxDirectory"}, Exclude{"cbxExclude"};
+  std::vector<std::string> Patterns{"*.*"};
+  TCheckInput Subdirs{"chkSubdirs", true}, CaseSensitive{"chkCaseSenstv", false}, WholeWord{"chkWholeWord", false};
+
+ private:
+  TStringsRef FPatternLines{Patterns};
+  std::unique_ptr<TBaseCfgList> FList;
+};
+
+}  // namespace trawlex
