@@ -112,11 +112,12 @@ bool TReadOnlyFile::Open(const std::string& path, std::string& error) {
   return true;
 }
 
-int64_t TReadOnlyFile::ReadFull(void* buffer, size_t count, std::string& error) {
+// Reads until `count` bytes or the end of the file, retrying short and interrupted reads.
+template <class TRead>
+static int64_t ReadLoop(char* p, size_t count, std::string& error, TRead read) {
   size_t done = 0;
-  auto* p = static_cast<char*>(buffer);
   while (done < count) {
-    const ssize_t n = ::read(Fd, p + done, count - done);
+    const ssize_t n = read(p + done, count - done, done);
     if (n < 0) {
       if (errno == EINTR) continue;
       error = SystemErrorText(errno);
@@ -128,20 +129,15 @@ int64_t TReadOnlyFile::ReadFull(void* buffer, size_t count, std::string& error) 
   return static_cast<int64_t>(done);
 }
 
+int64_t TReadOnlyFile::ReadFull(void* buffer, size_t count, std::string& error) {
+  return ReadLoop(static_cast<char*>(buffer), count, error,
+                  [this](char* p, size_t n, size_t) { return ::read(Fd, p, n); });
+}
+
 int64_t TReadOnlyFile::ReadFullAt(void* buffer, size_t count, int64_t offset, std::string& error) {
-  size_t done = 0;
-  auto* p = static_cast<char*>(buffer);
-  while (done < count) {
-    const ssize_t n = ::pread(Fd, p + done, count - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error = SystemErrorText(errno);
-      return -1;
-    }
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return static_cast<int64_t>(done);
+  return ReadLoop(static_cast<char*>(buffer), count, error, [this, offset](char* p, size_t n, size_t done) {
+    return ::pread(Fd, p, n, static_cast<off_t>(offset + static_cast<int64_t>(done)));
+  });
 }
 
 void TReadOnlyFile::Close() {
