@@ -1,5 +1,6 @@
 // Trawlex: find a text in every file of a directory tree.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -10,11 +11,66 @@
 #include "app/HeadlessReplace.h"
 #include "platform/Platform.h"
 
+#ifdef TRAWLEX_WITH_WINDOWS
+#include <memory>
+
+#include "config/RegistryConfig.h"
+#include "ui/Application.h"
+#include "ui/SearchWindow.h"
+#include "ui/WindowRoutines.h"
+#endif
+
 using namespace trawlex;
 
 static void PrintUsage(std::FILE* to) {
   for (const std::string& line : UsageLines(ProgramFileName())) std::fprintf(to, "%s\n", line.c_str());
 }
+
+#ifdef TRAWLEX_WITH_WINDOWS
+static bool HasDisplay() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return true;
+  }
+  return false;
+}
+
+// The window mode: the first search window, the run loop, and the shut-down once the last
+// search window has gone (or on Exit, SIGTERM or SIGINT, which close them all).
+static int RunWindows(int argc, char** argv, const std::vector<std::string>& args) {
+  TTrawlexApplication app(argc, argv);
+  TApp::SetSearchArguments(args);
+  TApp::InstallTitleHandler();
+  std::unique_ptr<TAppSettings> settings;
+  try {
+    settings = std::make_unique<TAppSettings>(std::make_shared<TRegistryConfig>(SettingsRootKey()));
+    settings->Load();
+  } catch (const std::exception& e) {
+    ReportError(QString::fromUtf8(e.what()));
+  }
+  TApp::SetSettings(settings.get());
+  InstallTerminationSignals([] { TApp::Exit(); });
+  try {
+    TfmGeneric::CreateUnbound<TfmSearch>(nullptr)->show();
+  } catch (const std::exception& e) {
+    ReportError(QString::fromUtf8(e.what()));
+    return 1;
+  }
+  const int rc = app.exec();
+  TApp::Exit();
+  // Closed windows' workers are stopping; let their end notifications run.
+  TApp::WaitForWorkers(30000);
+  if (settings) {
+    try {
+      settings->Save();
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "trawlex: %s\n", e.what());
+    }
+  }
+  TApp::SetSettings(nullptr);
+  return rc;
+}
+#endif
 
 int main(int argc, char** argv) {
   SetProcessArguments(argc, argv);
@@ -31,7 +87,17 @@ int main(int argc, char** argv) {
   }
   if (!args.empty() && args[0] == "--report" && IsReplaceAllRequest(args)) return RunReplaceAll(args, stdout, stderr);
   if (!args.empty() && args[0] == "--report") return RunReport(args, stdout, stderr);
-  // The window is not part of this build yet: say how to search without one.
-  PrintUsage(stderr);
-  return 2;
+#ifdef TRAWLEX_WITH_WINDOWS
+  if (HasDisplay()) return RunWindows(argc, argv, args);
+  std::fprintf(stderr, "trawlex: no display (DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are unset), so the search runs without a window (--report)\n");
+#else
+  std::fprintf(stderr, "trawlex: built without windows, so the search runs without one (--report)\n");
+#endif
+  std::vector<std::string> headless{"--report"};
+  headless.insert(headless.end(), args.begin(), args.end());
+  if (args.empty()) {
+    PrintUsage(stderr);
+    return 2;
+  }
+  return RunReport(headless, stdout, stderr);
 }

@@ -1,0 +1,186 @@
+#include "ui/Application.h"
+
+#include <QDeadlineTimer>
+#include <algorithm>
+#include <QMenu>
+#include <QPointer>
+#include <QSocketNotifier>
+
+#include "engine/Errors.h"
+#include "engine/SearchThread.h"
+#include "engine/TabSettings.h"
+#include "ui/FormBase.h"
+#include "ui/WindowRoutines.h"
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+#endif
+
+namespace trawlex {
+
+namespace {
+// All of this is read and written on the main thread only.
+struct TListedWindow {
+  QPointer<QWidget> Window;
+  IWindowMenuItem* Item;
+};
+std::vector<TListedWindow> gWindows;  // in creation order
+int gLiveWorkers = 0;
+std::function<void()> gQuit;
+std::vector<std::string> gArguments;
+QString gTitle = QStringLiteral("Trawlex");
+TAppSettings* gSettings = nullptr;
+}  // namespace
+
+// ---- TAppSettings ------------------------------------------------------------------------
+
+TAppSettings::TAppSettings(IConfigPtr config) : FList(std::make_unique<TBaseCfgList>(std::move(config))) {
+  PreferredEditor = &FList->CreateItem<TFileCfgElem>("Preferred Editor");
+  EditorArgs = &FList->CreateItem<TStringVCfgElem>("Editor Args", "<f>");
+  ExpandTabs = &FList->CreateItem<TBoolVCfgElem>("Expand tabs", true);
+  SpacesPerTab = &FList->CreateItem<TIntVCfgElem>("Spaces Per Tab", 4);
+}
+
+void TAppSettings::Load() {
+  FList->LoadAll();
+  SetTabSettings(ExpandTabs->Value, SpacesPerTab->Value);
+}
+
+void TAppSettings::Save() { FList->SaveAll(); }
+
+// ---- TApp --------------------------------------------------------------------------------
+
+int TApp::SearchWindowCount() { return static_cast<int>(gWindows.size()); }
+
+void TApp::WindowCreated(QWidget* window, IWindowMenuItem* item) { gWindows.push_back({window, item}); }
+
+void TApp::WindowDestroyed(IWindowMenuItem* item) {
+  const auto it = std::find_if(gWindows.begin(), gWindows.end(), [item](const TListedWindow& w) { return w.Item == item; });
+  TRAWLEX_ASSERT(it != gWindows.end(), "A search window left the list without having joined it");
+  gWindows.erase(it);
+  if (gWindows.empty()) {
+    if (gQuit) {
+      gQuit();
+    } else if (QCoreApplication::instance()) {
+      QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+    }
+  }
+}
+
+void TApp::SetQuitHandler(std::function<void()> handler) { gQuit = std::move(handler); }
+
+void TApp::Exit() {
+  // Closed one at a time, each by its own pointer: a window may take others with it.
+  std::vector<QPointer<QWidget>> windows;
+  for (const TListedWindow& w : gWindows) windows.push_back(w.Window);
+  for (const QPointer<QWidget>& w : windows) delete w.data();
+}
+
+void TApp::UpdateWindowMenus() {
+  const std::vector<TListedWindow> items = gWindows;
+  for (const TListedWindow& owner : items) {
+    QMenu* menu = owner.Item->GetWindowMenu();
+    if (!menu) continue;
+    menu->clear();
+    for (const TListedWindow& other : items) {
+      // An "&" in a target is text here, not an access-key marker.
+      QAction* entry = menu->addAction(other.Item->GetCaption().replace(QLatin1Char('&'), QStringLiteral("&&")));
+      entry->setCheckable(true);
+      const bool own = other.Item == owner.Item;
+      entry->setChecked(own);
+      entry->setEnabled(!own);
+      QPointer<QWidget> target = other.Window;
+      IWindowMenuItem* targetItem = other.Item;
+      QObject::connect(entry, &QAction::triggered, entry, [target, targetItem] {
+        if (target) targetItem->Activate();
+      });
+    }
+  }
+}
+
+const std::vector<std::string>& TApp::SearchArguments() { return gArguments; }
+void TApp::SetSearchArguments(std::vector<std::string> args) { gArguments = std::move(args); }
+
+QString TApp::Title() { return gTitle; }
+
+void TApp::InstallTitleHandler() {
+  SetRunningTitleHandler([](const std::string& title) {
+    gTitle = QString::fromStdString(title);
+    if (QCoreApplication::instance()) QGuiApplication::setApplicationDisplayName(gTitle);
+  });
+}
+
+int TApp::LiveWorkers() { return gLiveWorkers; }
+void TApp::WorkerStarted() { ++gLiveWorkers; }
+void TApp::WorkerEnded() { --gLiveWorkers; }
+
+bool TApp::WaitForWorkers(int timeoutMs) {
+  QDeadlineTimer deadline(timeoutMs);
+  while (gLiveWorkers > 0 && !deadline.hasExpired())
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+  return gLiveWorkers == 0;
+}
+
+TAppSettings* TApp::Settings() { return gSettings; }
+void TApp::SetSettings(TAppSettings* settings) { gSettings = settings; }
+
+// ---- TTrawlexApplication -----------------------------------------------------------------
+
+TTrawlexApplication::TTrawlexApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName(QStringLiteral("Trawlex"));
+  setApplicationDisplayName(QStringLiteral("Trawlex"));
+  setQuitOnLastWindowClosed(false);  // the count of search windows decides
+}
+
+bool TTrawlexApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (const std::bad_alloc&) {
+    ReportError("Out of memory");
+  } catch (const std::exception& e) {
+    ReportError(QString::fromUtf8(e.what()));
+  } catch (...) {
+    ReportError("Unknown error");
+  }
+  return false;
+}
+
+// ---- termination signals -----------------------------------------------------------------
+
+#ifdef Q_OS_UNIX
+namespace {
+int gSignalPipe[2] = {-1, -1};
+
+extern "C" void OnTerminationSignal(int) {
+  const char c = 1;
+  const ssize_t ignored = ::write(gSignalPipe[1], &c, 1);
+  (void)ignored;
+}
+}  // namespace
+
+void InstallTerminationSignals(std::function<void()> handler) {
+  if (gSignalPipe[0] >= 0) return;
+  if (::pipe(gSignalPipe) != 0) return;
+  for (int fd : gSignalPipe) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  ::fcntl(gSignalPipe[1], F_SETFL, O_NONBLOCK);
+  auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+  QObject::connect(notifier, &QSocketNotifier::activated, notifier, [handler] {
+    char buf[16];
+    const ssize_t ignored = ::read(gSignalPipe[0], buf, sizeof buf);
+    (void)ignored;
+    handler();
+  });
+  struct sigaction sa {};
+  sa.sa_handler = OnTerminationSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  ::sigaction(SIGTERM, &sa, nullptr);
+  ::sigaction(SIGINT, &sa, nullptr);
+}
+#else
+void InstallTerminationSignals(std::function<void()>) {}
+#endif
+
+}  // namespace trawlex

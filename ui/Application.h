@@ -1,0 +1,102 @@
+#pragma once
+// The application's side of the search windows: the count of open search windows that decides
+// when the program ends, the Window menu every search window shows, Exit, the application title
+// while searches run, the program-wide settings, the workers still running, and the
+// application object that shows an error raised by an event handler in a message box.
+#include <QApplication>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/CfgElements.h"
+
+class QMenu;
+
+namespace trawlex {
+
+// How a window takes part in the Window menus.
+class IWindowMenuItem {
+ public:
+  virtual ~IWindowMenuItem() = default;
+  // The window's "Window" menu, or null.
+  virtual QMenu* GetWindowMenu() = 0;
+  // The text of this window's entry in every Window menu.
+  virtual QString GetCaption() const = 0;
+  // Restores the window when minimised and brings it to the front.
+  virtual void Activate() = 0;
+};
+
+// The program-wide settings, kept in the store's root key: "Preferred Editor", "Editor Args",
+// "Expand tabs", "Spaces Per Tab".
+class TAppSettings {
+ public:
+  explicit TAppSettings(IConfigPtr config);
+  void Load();
+  void Save();
+
+  TFileCfgElem* PreferredEditor = nullptr;
+  TStringVCfgElem* EditorArgs = nullptr;
+  TBoolVCfgElem* ExpandTabs = nullptr;
+  TIntVCfgElem* SpacesPerTab = nullptr;
+
+ private:
+  std::unique_ptr<TBaseCfgList> FList;
+};
+
+class TApp {
+ public:
+  // Search windows alive; the program ends when it drops from 1 to 0.
+  static int SearchWindowCount();
+  // A search window joins (at the start of its creation) and leaves (during its destruction)
+  // the application's list of windows, which keeps the order of creation.
+  static void WindowCreated(QWidget* window, IWindowMenuItem* item);
+  static void WindowDestroyed(IWindowMenuItem* item);
+
+  // What ending the program means: by default, leaving the application's event loop.
+  static void SetQuitHandler(std::function<void()> handler);
+  // Closes every search window (each stops its search and saves its settings); the last one
+  // to go ends the program.
+  static void Exit();
+
+  // Rebuilds the Window menu of every search window in the list.
+  static void UpdateWindowMenus();
+
+  // The switches every search window applies at its creation (the program's arguments).
+  static const std::vector<std::string>& SearchArguments();
+  static void SetSearchArguments(std::vector<std::string> args);
+
+  // "Trawlex - Running" while any search runs, else "Trawlex"; also the application's display
+  // name, which the desktop shows beside window titles that do not contain it.
+  static QString Title();
+  // Hooks the title to the count of running searches.
+  static void InstallTitleHandler();
+
+  // Workers whose end notification has not run yet (closed windows' included).
+  static int LiveWorkers();
+  static void WorkerStarted();
+  static void WorkerEnded();
+  // Handles events until every worker has ended, or `timeoutMs` has passed; true when none
+  // is left.
+  static bool WaitForWorkers(int timeoutMs);
+
+  // The program-wide settings; null until the program has made them.
+  static TAppSettings* Settings();
+  static void SetSettings(TAppSettings* settings);
+};
+
+// The application object of the window mode: an exception raised while an event is handled is
+// shown in an error box, and the program goes on.
+class TTrawlexApplication : public QApplication {
+  Q_OBJECT
+ public:
+  TTrawlexApplication(int& argc, char** argv);
+  bool notify(QObject* receiver, QEvent* event) override;
+};
+
+// Runs `handler` on the main thread when the process receives SIGTERM or SIGINT (a logout,
+// Ctrl+C in the terminal). Call once, after the application object exists.
+void InstallTerminationSignals(std::function<void()> handler);
+
+}  // namespace trawlex

@@ -1,0 +1,127 @@
+#include "ui/PainterSurface.h"
+
+#include <QPainter>
+
+namespace trawlex {
+
+namespace {
+
+// Length of the valid UTF-8 sequence starting at s[i], or 0 when the byte starts none.
+size_t ValidSequenceLength(std::string_view s, size_t i, char32_t& cp) {
+  const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char c = b(i);
+  if (c < 0x80) {
+    cp = c;
+    return 1;
+  }
+  size_t n;
+  char32_t min;
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2, cp = c & 0x1F, min = 0x80;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3, cp = c & 0x0F, min = 0x800;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4, cp = c & 0x07, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + n > s.size()) return 0;
+  for (size_t k = 1; k < n; ++k) {
+    if ((b(i + k) & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b(i + k) & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return n;
+}
+
+}  // namespace
+
+QString DisplayText(std::string_view bytes) {
+  QString out;
+  out.reserve(static_cast<qsizetype>(bytes.size()));
+  for (size_t i = 0; i < bytes.size();) {
+    char32_t cp = 0;
+    const size_t n = ValidSequenceLength(bytes, i, cp);
+    if (n == 0) {
+      const unsigned char c = static_cast<unsigned char>(bytes[i]);
+      out += c >= 0xA0 ? QChar(c) : QChar(0xFFFD);
+      ++i;
+      continue;
+    }
+    if (cp == 0) cp = 0x2400;
+    if (cp > 0xFFFF) {
+      const char32_t u[1] = {cp};
+      out += QString::fromUcs4(u, 1);
+    } else {
+      out += QChar(static_cast<char16_t>(cp));
+    }
+    i += n;
+  }
+  return out;
+}
+
+QColor ToQColor(TColor color, const QPalette& palette) {
+  if (color.Kind == TColor::TKind::Rgb) return QColor::fromRgb(color.Value);
+  if (color == SysColor::Window) return palette.color(QPalette::Active, QPalette::Base);
+  if (color == SysColor::WindowText) return palette.color(QPalette::Active, QPalette::Text);
+  if (color == SysColor::Highlight) return palette.color(QPalette::Active, QPalette::Highlight);
+  if (color == SysColor::HighlightText) return palette.color(QPalette::Active, QPalette::HighlightedText);
+  if (color == SysColor::GrayText) return palette.color(QPalette::Disabled, QPalette::Text);
+  if (color == SysColor::ScrollBar) return palette.color(QPalette::Active, QPalette::Button);
+  return palette.color(QPalette::Active, QPalette::Text);
+}
+
+TPainterSurface::TPainterSurface(const QFont& font, const QPalette& palette)
+    : FFont(font), FStyledFont(font), FMetrics(font), FPalette(palette) {
+  FColor = FPalette.color(QPalette::Active, QPalette::Text);
+}
+
+void TPainterSurface::Begin(QPainter* painter) {
+  FPainter = painter;
+  FStyle = 0;
+  ApplyFont();
+}
+
+void TPainterSurface::SetFont(const QFont& font) {
+  FFont = font;
+  ApplyFont();
+}
+
+void TPainterSurface::ApplyFont() {
+  FStyledFont = FFont;
+  FStyledFont.setBold(FStyle & fsBold);
+  FStyledFont.setItalic(FStyle & fsItalic);
+  FStyledFont.setUnderline(FStyle & fsUnderline);
+  FStyledFont.setStrikeOut(FStyle & fsStrikeOut);
+  FMetrics = QFontMetrics(FStyledFont);
+  if (FPainter) FPainter->setFont(FStyledFont);
+}
+
+void TPainterSurface::FillRect(const TRect& rect, TColor color) {
+  if (!FPainter) return;
+  FPainter->fillRect(QRect(QPoint(rect.Left, rect.Top), QPoint(rect.Right - 1, rect.Bottom - 1)),
+                     ToQColor(color, FPalette));
+}
+
+void TPainterSurface::SetFontColor(TColor color) {
+  FColor = ToQColor(color, FPalette);
+  if (FPainter) FPainter->setPen(FColor);
+}
+
+void TPainterSurface::SetFontStyle(TFontStyles style) {
+  if (style == FStyle) return;
+  FStyle = style;
+  ApplyFont();
+}
+
+int32_t TPainterSurface::TextWidth(std::string_view text) {
+  return FMetrics.horizontalAdvance(DisplayText(text));
+}
+
+void TPainterSurface::TextOut(int32_t x, int32_t y, std::string_view text) {
+  if (!FPainter || text.empty()) return;
+  FPainter->setPen(FColor);
+  FPainter->drawText(x, y + FMetrics.ascent(), DisplayText(text));
+}
+
+}  // namespace trawlex

@@ -1,0 +1,57 @@
+#pragma once
+// The drawing surface of the result lists: result items draw and measure through it with a
+// QPainter and the font's metrics. Item texts are bytes; they are shown decoded as UTF-8, and
+// every byte that is not part of a valid UTF-8 sequence is shown as a character of its own
+// (never dropped), so that measuring and drawing always agree on the same characters.
+#include <QColor>
+#include <QFont>
+#include <QFontMetrics>
+#include <QPalette>
+#include <QString>
+#include <string_view>
+
+#include "engine/DrawSurface.h"
+
+class QPainter;
+
+namespace trawlex {
+
+// Bytes as display text: valid UTF-8 decoded; an invalid byte 0xA0..0xFF shows as the Latin-1
+// character of that value (the likeliest meaning in an old text file), any other invalid byte
+// as U+FFFD. A NUL shows as U+2400.
+QString DisplayText(std::string_view bytes);
+
+// A drawing colour: RGB as it is, the system colours from the palette.
+QColor ToQColor(TColor color, const QPalette& palette);
+
+class TPainterSurface : public IDrawSurface {
+ public:
+  explicit TPainterSurface(const QFont& font, const QPalette& palette = QPalette());
+
+  // Drawing goes to `painter` (null: measuring only). The painter takes the surface's font.
+  void Begin(QPainter* painter);
+  void End() { FPainter = nullptr; }
+
+  void SetFont(const QFont& font);
+  const QFont& Font() const { return FFont; }
+  void SetPalette(const QPalette& palette) { FPalette = palette; }
+
+  void FillRect(const TRect& rect, TColor color) override;
+  void SetFontColor(TColor color) override;
+  TFontStyles GetFontStyle() const override { return FStyle; }
+  void SetFontStyle(TFontStyles style) override;
+  int32_t TextWidth(std::string_view text) override;
+  void TextOut(int32_t x, int32_t y, std::string_view text) override;
+
+ private:
+  void ApplyFont();
+  QFont FFont;          // the base font, as set
+  QFont FStyledFont;    // the base font with FStyle applied
+  QFontMetrics FMetrics;
+  QPalette FPalette;
+  QPainter* FPainter = nullptr;
+  QColor FColor;
+  TFontStyles FStyle = 0;
+};
+
+}  // namespace trawlex

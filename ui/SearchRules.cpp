@@ -1,0 +1,31 @@
+#include "ui/SearchRules.h"
+
+#include "engine/SearchParams.h"
+
+namespace trawlex {
+
+QString SearchProblem(const QString& target, bool directoryExists, int patternLineCount) {
+  if (target.isEmpty()) return QStringLiteral("No search target");
+  if (!directoryExists) return QStringLiteral("No directory specified");
+  if (patternLineCount <= 0) return QStringLiteral("No file patterns");
+  return {};
+}
+
+QColor ExcludeColor(const std::string& target, const std::string& exclude, bool caseSensitive) {
+  return ContainsTarget(target, exclude, caseSensitive) ? QColor(0, 0, 255) : QColor(255, 0, 0);
+}
+
+QString FirstFreeSearchWindowName(const QStringList& namesInUse) {
+  const QString base = QStringLiteral("fmSearch");
+  if (!namesInUse.contains(base)) return base;
+  for (int i = 1;; ++i) {
+    const QString name = base + QLatin1Char('_') + QString::number(i);
+    if (!namesInUse.contains(name)) return name;
+  }
+}
+
+QString WindowMenuCaption(bool hasSearched, const QString& lastTarget, const QString& windowCaption) {
+  return hasSearched ? QStringLiteral("Search for ") + lastTarget : windowCaption;
+}
+
+}  // namespace trawlex

@@ -1,0 +1,1013 @@
+#include "ui/SearchWindow.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSplitter>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "config/CommandLine.h"
+#include "config/RegistryConfig.h"
+#include "config/SearchInputs.h"
+#include "engine/Errors.h"
+#include "engine/SearchParams.h"
+#include "engine/SearchThread.h"
+#include "engine/TextUtils.h"
+#include "platform/Platform.h"
+#include "ui/Action.h"
+#include "ui/ActionList.h"
+#include "ui/DirComboBox.h"
+#include "ui/ListForm.h"
+#include "ui/MainThreadInvoker.h"
+#include "ui/PainterSurface.h"
+#include "ui/ResultList.h"
+#include "ui/SaveDialog.h"
+#include "ui/SearchRules.h"
+#include "ui/SelDirDialog.h"
+#include "ui/StatusBar.h"
+#include "ui/WildCardMemo.h"
+#include "ui/WindowRoutines.h"
+
+namespace trawlex {
+
+namespace {
+
+constexpr int HistoryLimit = 20;
+constexpr int MessagePanel = 6;
+
+struct TSortDescriptor {
+  const char* Name;
+  int Key;
+};
+constexpr TSortDescriptor SortTable[] = {{"Full name", 0}, {"Size", 1}, {"Time", 2}, {"Finds", 3}};
+
+enum class TGlyph { Search, Stop, Save, Print, PrinterSetup, Log, Folder };
+
+// The tool bar pictures, drawn here so that they look the same on every desktop.
+QIcon MakeIcon(TGlyph glyph) {
+  QPixmap pm(32, 32);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  const QColor ink(40, 60, 90);
+  p.setPen(QPen(ink, 2));
+  switch (glyph) {
+    case TGlyph::Search:
+      p.setBrush(QColor(200, 225, 255));
+      p.drawEllipse(QRectF(5, 5, 15, 15));
+      p.setPen(QPen(ink, 4, Qt::SolidLine, Qt::RoundCap));
+      p.drawLine(QPointF(18, 18), QPointF(27, 27));
+      break;
+    case TGlyph::Stop:
+      p.setPen(QPen(QColor(120, 0, 0), 2));
+      p.setBrush(QColor(210, 40, 40));
+      p.drawRoundedRect(QRectF(6, 6, 20, 20), 3, 3);
+      break;
+    case TGlyph::Save:
+      p.setBrush(QColor(90, 120, 180));
+      p.drawRoundedRect(QRectF(5, 5, 22, 22), 2, 2);
+      p.setBrush(Qt::white);
+      p.drawRect(QRectF(9, 5, 14, 8));
+      p.setBrush(QColor(220, 220, 220));
+      p.drawRect(QRectF(9, 17, 14, 10));
+      break;
+    case TGlyph::Print:
+    case TGlyph::PrinterSetup:
+      p.setBrush(Qt::white);
+      p.drawRect(QRectF(9, 4, 14, 10));
+      p.setBrush(QColor(150, 150, 160));
+      p.drawRoundedRect(QRectF(4, 12, 24, 11), 2, 2);
+      p.setBrush(Qt::white);
+      p.drawRect(QRectF(9, 20, 14, 8));
+      if (glyph == TGlyph::PrinterSetup) {
+        p.setPen(QPen(QColor(0, 120, 0), 3, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(20, 27), QPointF(29, 18));
+      }
+      break;
+    case TGlyph::Log:
+      p.setBrush(Qt::white);
+      p.drawRect(QRectF(7, 4, 18, 24));
+      p.setPen(QPen(QColor(200, 40, 40), 2));
+      for (int y = 10; y <= 22; y += 4) p.drawLine(QPointF(10, y), QPointF(22, y));
+      break;
+    case TGlyph::Folder: {
+      p.setBrush(QColor(240, 200, 90));
+      QPainterPath path;
+      path.moveTo(3, 8);
+      path.lineTo(12, 8);
+      path.lineTo(15, 11);
+      path.lineTo(29, 11);
+      path.lineTo(29, 26);
+      path.lineTo(3, 26);
+      path.closeSubpath();
+      p.drawPath(path);
+      break;
+    }
+  }
+  return QIcon(pm);
+}
+
+QStringList LiveSearchWindowNames() {
+  QStringList names;
+  for (TfmGeneric* w : TfmGeneric::Windows()) {
+    if (qobject_cast<TfmSearch*>(w)) names << w->objectName();
+  }
+  return names;
+}
+
+TRect ToTRect(const QRect& r) { return TRect{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}; }
+
+}  // namespace
+
+// What one started search shares with its worker. The worker's notifications reach the window
+// through it while Window is set; a window that closes first clears Window and hands over what
+// the worker still reads, which then lives until the worker has ended.
+struct TfmSearch::TRun {
+  TfmSearch* Window;
+  std::unique_ptr<TPainterSurface> OrphanMeasure;  // declared first: released last
+  std::unique_ptr<TSearchParams> OrphanParams;
+};
+
+// The font and the line lists the window's settings elements are bound to. The form base saves
+// the list after this window's own members are gone, so these live in a child object, which
+// goes only after that.
+struct TfmSearch::TCfgAdapters : public QObject {
+  TCfgAdapters(TfmSearch* window)
+      : QObject(window),
+        FontAdapter(ResultsFont, [window] { window->ApplyResultsFont(); }),
+        Target(window->cbxTarget),
+        Exclude(window->cbxExclude),
+        Directory(window->cbxDirectory) {}
+  QFont ResultsFont;
+  TQtFont FontAdapter;
+  TComboItems Target, Exclude, Directory;
+};
+
+// ---- creation ----------------------------------------------------------------------------
+
+TfmSearch::TfmSearch(QWidget* owner)
+    : TfmGeneric(owner), FAdapters(new TCfgAdapters(this)), FResultsFont(FAdapters->ResultsFont) {
+  setWindowTitle(QStringLiteral("Trawlex"));
+  TApp::WindowCreated(this, this);
+  setObjectName(FirstFreeSearchWindowName(LiveSearchWindowNames()));
+  resize(563, 448);
+  setMinimumHeight(200);
+  FSortOrder = 0;
+  FResultsFont = QApplication::font();
+  FMeasure = std::make_unique<TPainterSurface>(FResultsFont, palette());
+  FDraw = std::make_unique<TPainterSurface>(FResultsFont, palette());
+
+  CreateActions();
+  CreateLayout();
+  CreateMenus();
+  CreateSettings();
+
+  ApplyResultsFont();
+  ClearResults();
+  ExcludeDataChange();
+  cbxExclude->lineEdit()->deselect();
+  memWildcardsChange();
+  TApp::UpdateWindowMenus();
+  cbxTarget->setFocus();
+  if (FFromCommandLine && !FCommandLineFailed) QTimer::singleShot(0, this, [this] { StartCommandLineSearch(); });
+}
+
+TfmGeneric* TfmSearch::CreateSameClass() { return CreateUnbound<TfmSearch>(nullptr); }
+
+void TfmSearch::StartCommandLineSearch() { acSearch->Execute(); }
+
+void TfmSearch::CreateActions() {
+  ActionList1 = new TActionList(this);
+  auto add = [this](const char* name, const char* caption, const char* category, const QKeySequence& key,
+                    const char* hint) {
+    TAction* a = ActionList1->Add(QString::fromLatin1(name), QString::fromUtf8(caption), QString::fromLatin1(category),
+                                  key, QString::fromUtf8(hint));
+    addAction(a);  // shortcuts belong to the whole window
+    return a;
+  };
+  const auto notRunningWithResults = [this] { return !Running() && lstResults->Count() > 0; };
+  const auto selected = [this] { return lstResults->ItemIndex() >= 0; };
+  const auto activeSelected = [this] {
+    auto* list = qobject_cast<TResultList*>(FActiveList ? FActiveList : lstResults);
+    return list && list->ItemIndex() >= 0;
+  };
+
+  acSearch = add("acSearch", "Search", "", Qt::Key_F3, "Search directory for target");
+  acSearch->setIcon(MakeIcon(TGlyph::Search));
+  acSearch->OnUpdate = [this](TAction& a) { acSearchUpdate(a); };
+  acSearch->OnExecute = [this](TAction&) { acSearchExecute(); };
+  acTerminate = add("acTerminate", "Terminate", "", QKeySequence(Qt::CTRL | Qt::Key_T), "Terminate search");
+  acTerminate->setIcon(MakeIcon(TGlyph::Stop));
+  acTerminate->SetEnabledRule([this] { return SearchThread && !SearchThread->Terminated(); });
+  acTerminate->OnExecute = [this](TAction&) { acTerminateExecute(); };
+
+  acSave = add("acSave", "Save results...", "File", QKeySequence(Qt::CTRL | Qt::Key_S), "Save current results to file");
+  acSave->setIcon(MakeIcon(TGlyph::Save));
+  acSave->SetEnabledRule(notRunningWithResults);
+  acSetupPrinter = add("acSetupPrinter", "Setup Printer", "File", {}, "Setup printer");
+  acSetupPrinter->setIcon(MakeIcon(TGlyph::PrinterSetup));
+  acPrint = add("acPrint", "Print results", "File", QKeySequence(Qt::CTRL | Qt::Key_P), "Send output lines to printer");
+  acPrint->setIcon(MakeIcon(TGlyph::Print));
+  acPrint->SetEnabledRule(notRunningWithResults);
+  acNewSearch = add("acNewSearch", "Open new Search window", "File", QKeySequence(Qt::CTRL | Qt::Key_N), "");
+  acNewSearch->OnExecute = [this](TAction&) { NewWindow(); };
+  acExit = add("acExit", "Exit", "File", {}, "");
+  // Queued: the window whose menu ran Exit is among those it destroys.
+  acExit->OnExecute = [](TAction&) { QTimer::singleShot(0, qApp, [] { TApp::Exit(); }); };
+
+  acSelectAllFinds = add("acSelectAllFinds", "Select All Finds", "Edit", QKeySequence(Qt::CTRL | Qt::Key_A), "Select All Finds");
+  acSelectAllFinds->SetEnabledRule(notRunningWithResults);
+  acDeselectAllFinds = add("acDeselectAllFinds", "Deselect All Finds", "Edit", QKeySequence(Qt::CTRL | Qt::Key_U), "Deselect All Finds");
+  acDeselectAllFinds->SetEnabledRule(notRunningWithResults);
+  acReplace = add("acReplace", "Replace...", "Edit", {}, "Replace selected finds with new text");
+  acReplace->SetEnabledRule([this] { return !Running() && FSelectedFindCount > 0; });
+  acSetPreferredEditor = add("acSetPreferredEditor", "Set preferred editor...", "Edit", {}, "");
+  acOpenInPreferredEditor = add("acOpenInPreferredEditor", "Open in preferred editor", "Edit", {}, "");
+  acOpenInPreferredEditor->SetEnabledRule([activeSelected] {
+    TAppSettings* s = TApp::Settings();
+    return s && s->PreferredEditor->Exists && activeSelected();
+  });
+  acTabDisplayPrefs = add("acTabDisplayPrefs", "Set prefs for tab-character...", "Edit", {}, "");
+
+  acViewLog = add("acViewLog", "View Log", "View", {}, "");
+  acViewLog->setIcon(MakeIcon(TGlyph::Log));
+  acViewLog->OnUpdate = [this](TAction& a) { a.setVisible(!FErrorLog.isEmpty()); };
+  acViewLog->OnExecute = [this](TAction&) { acViewLogExecute(); };
+  acHideResultLines = add("acHideResultLines", "Show only filenames", "View", {}, "");
+  acHideResultLines->setCheckable(true);
+  acHideResultLines->SetEnabledRule([this] { return !Running(); });
+  acHideResultLines->OnExecute = [this](TAction& a) { acChangeViewExecute(a); };
+  acShowCanonical = add("acShowCanonical", "Show canonical form of directory name", "View", {}, "");
+  acShowCanonical->OnExecute = [this](TAction&) { cbxDirectory->CanonicalizeDirectory(); };
+  acShowCaptions = add("acShowCaptions", "Show button captions", "View", {}, "");
+  acShowCaptions->setCheckable(true);
+  acShowCaptions->OnUpdate = [this](TAction& a) {
+    a.setChecked(tbrMainButtons->toolButtonStyle() != Qt::ToolButtonIconOnly);
+  };
+  acShowCaptions->OnExecute = [this](TAction&) { acShowCaptionsExecute(); };
+  acSortSeparator = add("acSortSeparator", "-", "View", {}, "");
+  acSortSeparator->setSeparator(true);
+  acDescending = add("acDescending", "Sort in descending order", "View", {}, "");
+  acDescending->setCheckable(true);
+  acDescending->SetEnabledRule([this] { return !Running(); });
+  acDescending->OnExecute = [this](TAction& a) { acChangeViewExecute(a); };
+
+  acCheckForUpdates = add("acCheckForUpdates", "Check For Updates", "Help", {}, "");
+  acUsage = add("acUsage", "Usage", "Help", {}, "");
+  acAbout = add("acAbout", "About", "Help", {}, "");
+
+  acFont = add("acFont", "Font", "", QKeySequence(Qt::CTRL | Qt::Key_F), "Set font of the result and preview");
+  acFindsMemo = add("acFindsMemo", "View finds as memo", "", QKeySequence(Qt::CTRL | Qt::Key_M), "View the list of finds in a separate memo");
+  acFindsMemo->SetEnabledRule(notRunningWithResults);
+  acSelectDirectory = add("acSelectDirectory", "Select Directory", "", QKeySequence(Qt::CTRL | Qt::Key_D), "Select directory to search");
+  acSelectDirectory->setIcon(MakeIcon(TGlyph::Folder));
+  acSelectDirectory->OnExecute = [this](TAction&) { acDirExecute(); };
+  acOpen = add("acOpen", "Open file in default app", "", QKeySequence(Qt::CTRL | Qt::Key_O), "Open file with associated application");
+  acOpen->SetEnabledRule(selected);
+  acViewWholeFile = add("acViewWholeFile", "View whole file", "", {}, "View the whole file at the current line");
+  acViewWholeFile->SetEnabledRule(selected);
+  acCopyLineToClipboard = add("acCopyLineToClipboard", "Copy line to clipboard", "", QKeySequence(Qt::CTRL | Qt::Key_C), "");
+  acCopyLineToClipboard->SetEnabledRule(activeSelected);
+  acExplore = add("acExplore", "Locate file in Explorer", "", {}, "Open Explorer at selected directory");
+  acExplore->SetEnabledRule(selected);
+
+  // The sort actions come after all the others; one check mark between them.
+  FSortGroup = new QActionGroup(this);
+  FSortGroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+  for (int i = 0; i < 4; ++i) {
+    TAction* a = add(("acSortBy" + std::to_string(i)).c_str(), (std::string("Sort by ") + SortTable[i].Name).c_str(),
+                     "View", QKeySequence(Qt::SHIFT | (Qt::Key_F1 + i)), "");
+    a->setCheckable(true);
+    FSortGroup->addAction(a);
+    a->SetEnabledRule([this, i] { return !Running() && FSortOrder != i; });
+    a->OnExecute = [this](TAction& action) { SortActionExecute(action); };
+    SortActions.push_back(a);
+  }
+  SortByNameAction = SortActions[0];
+}
+
+void TfmSearch::CreateLayout() {
+  auto* central = new QWidget(this);
+  central->setObjectName(QStringLiteral("pnlMain"));
+  setCentralWidget(central);
+  auto* mainLayout = new QVBoxLayout(central);
+  mainLayout->setContentsMargins(0, 0, 0, 0);
+  mainLayout->setSpacing(0);
+
+  pnlTop = new QWidget(central);
+  pnlTop->setObjectName(QStringLiteral("pnlTop"));
+  auto* topLayout = new QHBoxLayout(pnlTop);
+  topLayout->setContentsMargins(0, 0, 0, 0);
+  splParams = new QSplitter(Qt::Horizontal, pnlTop);
+  splParams->setObjectName(QStringLiteral("splParams"));
+  splParams->setChildrenCollapsible(false);
+  topLayout->addWidget(splParams);
+
+  // Inputs: tool bar, directory row, target and exclude, switches.
+  pnlParams = new QWidget(splParams);
+  pnlParams->setObjectName(QStringLiteral("pnlParams"));
+  pnlParams->setMinimumWidth(250);
+  auto* params = new QVBoxLayout(pnlParams);
+  params->setContentsMargins(2, 0, 2, 2);
+  params->setSpacing(2);
+
+  tbrMainButtons = new QToolBar(pnlParams);
+  tbrMainButtons->setObjectName(QStringLiteral("tbrMainButtons"));
+  tbrMainButtons->setIconSize(QSize(24, 24));
+  tbrMainButtons->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  btnSearch = new QToolButton(tbrMainButtons);
+  btnSearch->setObjectName(QStringLiteral("btnSearch"));
+  btnSearch->setDefaultAction(acSearch);
+  btnSearch->setIconSize(tbrMainButtons->iconSize());
+  btnSearch->setToolButtonStyle(tbrMainButtons->toolButtonStyle());
+  btnSearch->setMinimumWidth(64);
+  connect(tbrMainButtons, &QToolBar::toolButtonStyleChanged, btnSearch, &QToolButton::setToolButtonStyle);
+  tbrMainButtons->addWidget(btnSearch);
+  tbrMainButtons->addSeparator();
+  tbrMainButtons->addAction(acSave);
+  tbrMainButtons->addAction(acPrint);
+  tbrMainButtons->addAction(acSetupPrinter);
+  tbrMainButtons->addSeparator();
+  tbrMainButtons->addAction(acViewLog);
+  tbrMainButtons->widgetForAction(acSave)->setObjectName(QStringLiteral("ToolButton5"));
+  tbrMainButtons->widgetForAction(acPrint)->setObjectName(QStringLiteral("ToolButton4"));
+  tbrMainButtons->widgetForAction(acSetupPrinter)->setObjectName(QStringLiteral("ToolButton3"));
+  tbrMainButtons->widgetForAction(acViewLog)->setObjectName(QStringLiteral("btnViewLog"));
+  params->addWidget(tbrMainButtons);
+
+  auto* dirRow = new QHBoxLayout;
+  dirRow->setSpacing(1);
+  tbrSelectDirectory = new QToolBar(pnlParams);
+  tbrSelectDirectory->setObjectName(QStringLiteral("tbrSelectDirectory"));
+  tbrSelectDirectory->setIconSize(QSize(18, 18));
+  tbrSelectDirectory->setStyleSheet(QStringLiteral("QToolBar { border: 0px; padding: 0px; }"));
+  tbrSelectDirectory->addAction(acSelectDirectory);
+  tbrSelectDirectory->widgetForAction(acSelectDirectory)->setObjectName(QStringLiteral("ToolButton1"));
+  cbxDirectory = new TDirComboBox(pnlParams);
+  cbxDirectory->setObjectName(QStringLiteral("cbxDirectory"));
+  cbxDirectory->setMaxVisibleItems(20);
+  dirRow->addWidget(tbrSelectDirectory);
+  dirRow->addWidget(cbxDirectory, 1);
+  params->addLayout(dirRow);
+
+  auto* pnlEdits = new QWidget(pnlParams);
+  pnlEdits->setObjectName(QStringLiteral("pnlEdits"));
+  auto* edits = new QHBoxLayout(pnlEdits);
+  edits->setContentsMargins(0, 0, 0, 0);
+  auto* pnlTarget = new QWidget(pnlEdits);
+  pnlTarget->setObjectName(QStringLiteral("pnlTarget"));
+  auto* targetRow = new QHBoxLayout(pnlTarget);
+  targetRow->setContentsMargins(0, 0, 0, 0);
+  Label1 = new QLabel(QStringLiteral("&Target"), pnlTarget);
+  Label1->setObjectName(QStringLiteral("Label1"));
+  cbxTarget = new QComboBox(pnlTarget);
+  cbxTarget->setObjectName(QStringLiteral("cbxTarget"));
+  cbxTarget->setEditable(true);
+  cbxTarget->setInsertPolicy(QComboBox::NoInsert);
+  cbxTarget->setMaxVisibleItems(20);
+  cbxTarget->setToolTip(QStringLiteral("Find this text"));
+  Label1->setBuddy(cbxTarget);
+  targetRow->addWidget(Label1);
+  targetRow->addWidget(cbxTarget, 1);
+  auto* pnlExclude = new QWidget(pnlEdits);
+  pnlExclude->setObjectName(QStringLiteral("pnlExclude"));
+  auto* excludeRow = new QHBoxLayout(pnlExclude);
+  excludeRow->setContentsMargins(0, 0, 0, 0);
+  Label2 = new QLabel(QStringLiteral("Exclude"), pnlExclude);
+  Label2->setObjectName(QStringLiteral("Label2"));
+  cbxExclude = new QComboBox(pnlExclude);
+  cbxExclude->setObjectName(QStringLiteral("cbxExclude"));
+  cbxExclude->setEditable(true);
+  cbxExclude->setInsertPolicy(QComboBox::NoInsert);
+  cbxExclude->setMaxVisibleItems(20);
+  cbxExclude->setToolTip(QStringLiteral("Exclude finds where target is part of this"));
+  Label2->setBuddy(cbxExclude);
+  excludeRow->addWidget(Label2);
+  excludeRow->addWidget(cbxExclude, 1);
+  // The target takes half of the row, the exclude text the rest.
+  edits->addWidget(pnlTarget, 1);
+  edits->addWidget(pnlExclude, 1);
+  params->addWidget(pnlEdits);
+
+  auto* pnlOptions = new QWidget(pnlParams);
+  pnlOptions->setObjectName(QStringLiteral("pnlOptions"));
+  auto* options = new QHBoxLayout(pnlOptions);
+  options->setContentsMargins(0, 0, 0, 0);
+  chkSubdirs = new QCheckBox(QStringLiteral("Subdirs"), pnlOptions);
+  chkSubdirs->setObjectName(QStringLiteral("chkSubdirs"));
+  chkSubdirs->setChecked(true);
+  chkSubdirs->setToolTip(QStringLiteral("Search subdirectories recursively"));
+  chkCaseSenstv = new QCheckBox(QStringLiteral("Case sensitive"), pnlOptions);
+  chkCaseSenstv->setObjectName(QStringLiteral("chkCaseSenstv"));
+  chkCaseSenstv->setToolTip(QStringLiteral("Only include if case in file matches target"));
+  chkWholeWord = new QCheckBox(QStringLiteral("Whole word"), pnlOptions);
+  chkWholeWord->setObjectName(QStringLiteral("chkWholeWord"));
+  chkWholeWord->setToolTip(QStringLiteral("Include whole words only"));
+  options->addWidget(chkSubdirs);
+  options->addWidget(chkCaseSenstv);
+  options->addWidget(chkWholeWord);
+  options->addStretch(1);
+  params->addWidget(pnlOptions);
+  params->addStretch(1);
+
+  // Patterns.
+  pnlWildCards = new QWidget(splParams);
+  pnlWildCards->setObjectName(QStringLiteral("pnlWildCards"));
+  pnlWildCards->setMinimumWidth(70);
+  pnlWildCards->setToolTip(QStringLiteral("List of filename patterns, using wildcards"));
+  auto* wild = new QVBoxLayout(pnlWildCards);
+  wild->setContentsMargins(2, 2, 2, 2);
+  wild->setSpacing(1);
+  auto* wildHead = new QHBoxLayout;
+  lblWildCard = new QLabel(QStringLiteral("&Patterns"), pnlWildCards);
+  lblWildCard->setObjectName(QStringLiteral("lblWildCard"));
+  lbWildCardCt = new QLabel(QStringLiteral("0"), pnlWildCards);
+  lbWildCardCt->setObjectName(QStringLiteral("lbWildCardCt"));
+  lbWildCardCt->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  lbWildCardCt->setStyleSheet(QStringLiteral("color: rgb(0, 0, 255);"));
+  wildHead->addWidget(lblWildCard);
+  wildHead->addWidget(lbWildCardCt, 1);
+  wild->addLayout(wildHead);
+  memPatterns = new TWildCardMemo(pnlWildCards);
+  memPatterns->setObjectName(QStringLiteral("memPatterns"));
+  memPatterns->setToolTip(pnlWildCards->toolTip());
+  memPatterns->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  memPatterns->setPlainText(QStringLiteral("*.*"));
+  lblWildCard->setBuddy(memPatterns);
+  wild->addWidget(memPatterns, 1);
+  splParams->addWidget(pnlParams);
+  splParams->addWidget(pnlWildCards);
+  splParams->setStretchFactor(0, 1);
+  splParams->setStretchFactor(1, 0);
+  pnlWildCards->resize(85, pnlWildCards->height());
+  mainLayout->addWidget(pnlTop);
+
+  // Results and preview.
+  splListboxes = new QSplitter(Qt::Vertical, central);
+  splListboxes->setObjectName(QStringLiteral("splListboxes"));
+  splListboxes->setChildrenCollapsible(false);
+  splListboxes->setToolTip(QStringLiteral("Hide or resize preview"));
+  lstResults = new TResultList(splListboxes);
+  lstResults->setObjectName(QStringLiteral("lstResults"));
+  lstResults->setMinimumHeight(30);
+  lstResults->OnDrawItem = [this](QPainter& p, int row, const QRect& r, bool sel) { DrawResultItem(p, row, r, sel); };
+  pnlPreview = new QWidget(splListboxes);
+  pnlPreview->setObjectName(QStringLiteral("pnlPreview"));
+  auto* preview = new QVBoxLayout(pnlPreview);
+  preview->setContentsMargins(0, 0, 0, 0);
+  preview->setSpacing(0);
+  auto* panel1 = new QHBoxLayout;
+  panel1->setContentsMargins(2, 0, 2, 0);
+  lblPreviewFile = new QLabel(pnlPreview);
+  lblPreviewFile->setObjectName(QStringLiteral("lblPreviewFile"));
+  lblPreviewFile->setToolTip(QStringLiteral("Preview file"));
+  QFont bold = lblPreviewFile->font();
+  bold.setBold(true);
+  lblPreviewFile->setFont(bold);
+  lblLineCount = new QLabel(pnlPreview);
+  lblLineCount->setObjectName(QStringLiteral("lblLineCount"));
+  panel1->addWidget(lblPreviewFile);
+  panel1->addWidget(lblLineCount, 1);
+  preview->addLayout(panel1);
+  lstPreview = new TResultList(pnlPreview);
+  lstPreview->setObjectName(QStringLiteral("lstPreview"));
+  lstPreview->setMinimumHeight(2);
+  lstPreview->OnDrawItem = [this](QPainter& p, int row, const QRect& r, bool sel) {
+    if (TSearchResult* item = lstPreview->ItemAt(row)) {
+      FDraw->SetPalette(lstPreview->palette());
+      FDraw->Begin(&p);
+      item->Draw(*FDraw, ToTRect(r), sel ? (odSelected | odFocused) : 0);
+      FDraw->End();
+    }
+  };
+  preview->addWidget(lstPreview, 1);
+  splListboxes->addWidget(lstResults);
+  splListboxes->addWidget(pnlPreview);
+  splListboxes->setStretchFactor(0, 1);
+  splListboxes->setStretchFactor(1, 0);
+  pnlPreview->resize(pnlPreview->width(), 56);
+  mainLayout->addWidget(splListboxes, 1);
+
+  StatusBar1 = new TStatusBar(central);
+  StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+  const int widths[] = {10, 100, 40, 55, 70, 50, 50};
+  for (int w : widths) StatusBar1->AddPanel(w);
+  StatusBar1->Panel(1).SetText(QStringLiteral("Found in 0 of 0 files"));
+  StatusBar1->Panel(2).SetText(QStringLiteral("Finds:"));
+  StatusBar1->Panel(3).SetText(QStringLiteral("Selected:"));
+  StatusBar1->Panel(4).SetText(QStringLiteral("Finds in line:"));
+  for (int i = 1; i <= 4; ++i) FitPanelWidth(StatusBar1->Panel(i));
+  StatusBar1->Panel(MessagePanel).SetOwnerDraw(true);
+  StatusBar1->OnDrawPanel = [this](QPainter& p, int index, const QRect& r) { DrawMessagePanel(p, index, r); };
+  mainLayout->addWidget(StatusBar1);
+
+  dlgSaveResults = new TSaveDialog(this, QStringLiteral("dlgSaveResults"));
+  dlgSaveResults->SetDefaultExt(QStringLiteral("txt"));
+  dlgSaveResults->SetFileName(QStringLiteral("search.txt"));
+
+  // Handlers.
+  for (QComboBox* combo : {static_cast<QComboBox*>(cbxTarget), static_cast<QComboBox*>(cbxExclude),
+                           static_cast<QComboBox*>(cbxDirectory)}) {
+    if (combo->lineEdit()) combo->lineEdit()->installEventFilter(this);
+  }
+  connect(cbxTarget, &QComboBox::editTextChanged, this, [this] { ExcludeDataChange(); });
+  connect(cbxExclude, &QComboBox::editTextChanged, this, [this] { ExcludeDataChange(); });
+  connect(chkCaseSenstv, &QCheckBox::toggled, this, [this] { ExcludeDataChange(); });
+  connect(memPatterns, &QPlainTextEdit::textChanged, this, [this] { memWildcardsChange(); });
+  connect(lstResults, &TResultList::SelectionChanged, this, [this] { ShowResult(lstResults->ItemIndex()); });
+  for (TResultList* list : {lstResults, lstPreview}) {
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint& pos) {
+      FActiveList = list;
+      ActionList1->UpdateAll();
+      popResults->popup(list->mapToGlobal(pos));
+    });
+  }
+}
+
+void TfmSearch::CreateMenus() {
+  File1 = menuBar()->addMenu(QStringLiteral("&File"));
+  Edit1 = menuBar()->addMenu(QStringLiteral("&Edit"));
+  View1 = menuBar()->addMenu(QStringLiteral("&View"));
+  Window1 = menuBar()->addMenu(QStringLiteral("&Window"));
+  Help1 = menuBar()->addMenu(QStringLiteral("&Help"));
+  File1->setObjectName(QStringLiteral("File1"));
+  Edit1->setObjectName(QStringLiteral("Edit1"));
+  View1->setObjectName(QStringLiteral("View1"));
+  Window1->setObjectName(QStringLiteral("Window1"));
+  Help1->setObjectName(QStringLiteral("Help1"));
+  for (QMenu* menu : {File1, Edit1, View1, Help1}) AddCategoryActionsToMenu(menu, *ActionList1);
+  popResults = new QMenu(this);
+  popResults->setObjectName(QStringLiteral("popResults"));
+  for (TAction* a : {acSave, acPrint, acFindsMemo, acFont, acOpen, acCopyLineToClipboard, acOpenInPreferredEditor,
+                     acViewWholeFile, acExplore})
+    popResults->addAction(a);
+}
+
+void TfmSearch::CreateSettings() {
+  auto config = std::make_shared<TRegistryConfig>(SettingsRootKey());
+  SetOwnsCfgList(true);
+  auto* list = new TBaseCfgList(config, objectName().toStdString());
+  try {
+    SetCfgList(list);
+  } catch (...) {
+    delete list;
+    throw;
+  }
+  FAdapters->Target = TComboItems(cbxTarget);
+  FAdapters->Exclude = TComboItems(cbxExclude);
+  FAdapters->Directory = TComboItems(cbxDirectory);
+  list->CreateItem<TFontCfgElem>("lstResults.Font", FAdapters->FontAdapter);
+  list->AddStrings(memPatterns->History(), "WildCardMemo.History");
+  list->AddStrings(FAdapters->Target, "cbxTarget.Items");
+  list->AddStrings(FAdapters->Exclude, "cbxExclude.Items");
+  list->AddStrings(FAdapters->Directory, "cbxDirectory.Items");
+  list->AddProp(TQtComponent::For(acHideResultLines), "Checked");
+  list->AddProp(TQtComponent::For(pnlWildCards), "Width");
+  list->AddProp(TQtComponent::For(dlgSaveResults), "FileName");
+  list->AddProp(TQtComponent::For(pnlPreview), "Height");
+  list->AddProp(TQtComponent::For(tbrMainButtons), "ShowCaptions");
+  // Loading a combo box's items must leave its text alone.
+  const QString target = cbxTarget->currentText(), exclude = cbxExclude->currentText(), dir = cbxDirectory->currentText();
+  list->LoadAll();
+  cbxTarget->setEditText(target);
+  cbxExclude->setEditText(exclude);
+  cbxDirectory->setEditText(dir);
+  splParams->setSizes({10000, std::max(70, pnlWildCards->width())});
+  splListboxes->setSizes({10000, std::max(2, pnlPreview->height())});
+
+  // The usage lines show the design values, before the last search or the switches apply.
+  {
+    TBaseCfgList usage(std::make_shared<TRegistryConfig>(SettingsRootKey()), objectName().toStdString());
+    AddSearchInputElements(usage, {&TQtComponent::For(cbxTarget), &TQtComponent::For(cbxDirectory),
+                                   &memPatterns->LinesAdapter(), &TQtComponent::For(cbxExclude),
+                                   &TQtComponent::For(chkSubdirs), &TQtComponent::For(chkCaseSenstv),
+                                   &TQtComponent::For(chkWholeWord)});
+    FUsageLines = BuildUsageLines(
+        usage, [this](const TBaseCfgElem& e) { return GetSwitchLabel(e); }, ProgramFileName());
+  }
+
+  const std::vector<std::string>& args = TApp::SearchArguments();
+  FFromCommandLine = args.size() >= 2;
+  FSearchCfgList = std::make_unique<TBaseCfgList>(config, objectName().toStdString());
+  AddSearchInputElements(*FSearchCfgList,
+                         {&TQtComponent::For(cbxTarget), &TQtComponent::For(cbxDirectory),
+                          FFromCommandLine ? &memPatterns->LinesAdapter() : nullptr, &TQtComponent::For(cbxExclude),
+                          &TQtComponent::For(chkSubdirs), &TQtComponent::For(chkCaseSenstv),
+                          &TQtComponent::For(chkWholeWord)});
+  if (FFromCommandLine) {
+    try {
+      ApplyCommandLine(*FSearchCfgList, args);
+    } catch (const std::exception& e) {
+      FCommandLineFailed = true;
+      const QString message = QString::fromUtf8(e.what());
+      QTimer::singleShot(0, this, [message] { ReportError(message); });
+    }
+  } else {
+    FSearchCfgList->LoadAll();
+    memPatterns->UseLastPatterns();
+  }
+}
+
+// ---- destruction -------------------------------------------------------------------------
+
+TfmSearch::~TfmSearch() {
+  if (SearchThread) {
+    // The worker ends on its own; what it reads goes with it.
+    SearchThread->Terminate();
+    FRun->Window = nullptr;
+    SearchParams->ListItems = nullptr;
+    FRun->OrphanParams = std::move(SearchParams);
+    FRun->OrphanMeasure = std::move(FMeasure);
+    SearchThread = nullptr;
+  }
+  if (FRun) FRun->Window = nullptr;
+  if (!FFromCommandLine) {
+    try {
+      FSearchCfgList->SaveAll();
+    } catch (const std::exception& e) {
+      ReportError(QString::fromUtf8(e.what()));
+    }
+  }
+  lstResults->Clear();
+  lstPreview->Clear();
+  SearchParams.reset();
+  FSearchCfgList.reset();
+  TApp::WindowDestroyed(this);
+  TApp::UpdateWindowMenus();
+  // The form base then saves the placement and the settings list.
+}
+
+// ---- IWindowMenuItem ---------------------------------------------------------------------
+
+const QFont& TfmSearch::ResultsFont() const { return FResultsFont; }
+
+QString TfmSearch::GetCaption() const { return WindowMenuCaption(FHasSearched, FLastTarget, windowTitle()); }
+
+void TfmSearch::Activate() {
+  if (isMinimized()) showNormal();
+  raise();
+  activateWindow();
+}
+
+// ---- status and results ------------------------------------------------------------------
+
+void TfmSearch::SetStatusMessage(const QString& text) { StatusBar1->Panel(MessagePanel).SetText(text); }
+
+QString TfmSearch::StatusMessage() const { return StatusBar1->Panel(MessagePanel).Text(); }
+
+QString TfmSearch::GetSearchProblem() const {
+  return SearchProblem(cbxTarget->currentText(), cbxDirectory->Exists(), memPatterns->LineCount());
+}
+
+void TfmSearch::ClearResults() {
+  lstResults->Clear();
+  lstResults->SetHorizontalExtent(0);
+  lstPreview->Clear();
+  SearchParams.reset();
+  SetPanelRightText(*StatusBar1, 4, QString());
+  FTotalFindCount = 0;
+  SetPanelNumber(*StatusBar1, 2, 0);
+  SetSelectedFindCount(0);
+  lblPreviewFile->clear();
+  lblLineCount->clear();
+}
+
+void TfmSearch::SetSelectedFindCount(int n) {
+  FSelectedFindCount = n;
+  SetPanelNumber(*StatusBar1, 3, n);
+}
+
+void TfmSearch::DrawResultItem(QPainter& painter, int row, const QRect& rect, bool selected) {
+  TSearchResult* item = lstResults->ItemAt(row);
+  if (!item) return;
+  FDraw->SetPalette(lstResults->palette());
+  FDraw->Begin(&painter);
+  // The entry reaches from the scrolled left edge to the visible right edge, where file items
+  // show their size, time or finds.
+  QRect r = rect;
+  r.setRight(lstResults->viewport()->width() - 1);
+  item->Draw(*FDraw, ToTRect(r), selected ? (odSelected | odFocused) : 0);
+  FDraw->End();
+}
+
+void TfmSearch::DrawMessagePanel(QPainter& painter, int index, const QRect& rect) {
+  if (index != MessagePanel) return;
+  painter.setFont(StatusBar1->font());
+  painter.fillRect(rect, StatusBar1->palette().color(QPalette::Window));
+  painter.setPen(FProblemShown ? QColor(255, 0, 0) : StatusBar1->palette().color(QPalette::WindowText));
+  const QString text = StatusMessage();
+  const QFontMetrics fm(StatusBar1->font());
+  const int w = rect.width();
+  const int t = fm.horizontalAdvance(text);
+  // A text longer than the panel shows its end (a long path keeps its file name in view).
+  const int x = t < w ? rect.left() + 1 : rect.left() + w - t + 1;
+  painter.drawText(QRect(x, rect.top(), std::max(t, w) + 2, rect.height()), Qt::AlignLeft | Qt::AlignVCenter, text);
+}
+
+void TfmSearch::ApplyResultsFont() {
+  if (!lstResults) return;
+  lstResults->setFont(FResultsFont);
+  lstPreview->setFont(FResultsFont);
+  if (FMeasure) FMeasure->SetFont(FResultsFont);
+  FDraw->SetFont(FResultsFont);
+  lstResults->SetItemHeight(QFontMetrics(FResultsFont).height());
+  lstPreview->SetItemHeight(QFontMetrics(FResultsFont).height());
+}
+
+int TfmSearch::LargestItemWidth() {
+  int width = 0;
+  for (int i = 0; i < lstResults->Count(); ++i) {
+    if (TSearchResult* item = lstResults->ItemAt(i)) width = std::max(width, static_cast<int>(item->GetWidth(*FDraw)));
+  }
+  return width;
+}
+
+void TfmSearch::ShowResult(int row) {
+  TSearchResult* item = lstResults->ItemAt(row);
+  TSearchFile* file = item ? GetOwnerFile(item) : nullptr;
+  if (!file) {
+    lblPreviewFile->clear();
+    lblLineCount->clear();
+    return;
+  }
+  lblPreviewFile->setText(DisplayText(file->Name));
+  lblLineCount->setText(QStringLiteral(" (") + QString::fromStdString(CountText(file->TotalLines.load(), "line")) +
+                        QLatin1Char(')'));
+  SetPanelText(*StatusBar1, 4,
+               QString::fromStdString(Fmt("%s in %s: %d", "Finds", item->GetTypeName(), item->GetFindCount())));
+}
+
+// ---- inputs ------------------------------------------------------------------------------
+
+void TfmSearch::ExcludeDataChange() {
+  const QColor color = ExcludeColor(cbxTarget->currentText().toStdString(), cbxExclude->currentText().toStdString(),
+                                    chkCaseSenstv->isChecked());
+  QPalette pal = cbxExclude->lineEdit()->palette();
+  pal.setColor(QPalette::Text, color);
+  cbxExclude->lineEdit()->setPalette(pal);
+}
+
+void TfmSearch::memWildcardsChange() { lbWildCardCt->setText(QString::number(memPatterns->LineCount())); }
+
+bool TfmSearch::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+      acSearch->Execute();
+      return true;
+    }
+  }
+  return TfmGeneric::eventFilter(watched, event);
+}
+
+void TfmSearch::resizeEvent(QResizeEvent* event) {
+  TfmGeneric::resizeEvent(event);
+  lstResults->viewport()->update();
+}
+
+std::pair<std::string, std::string> TfmSearch::GetSwitchLabel(const TBaseCfgElem& element) const {
+  QString label, hint;
+  const QWidget* control = nullptr;
+  if (element.Name() == "memPatterns.Lines") {
+    control = memPatterns;
+  } else if (const auto* prop = dynamic_cast<const TPropCfgElem*>(&element)) {
+    if (const auto* component = dynamic_cast<const TQtComponent*>(&prop->Instance)) control = component->Widget();
+  }
+  if (control) {
+    if (const auto* check = qobject_cast<const QCheckBox*>(control)) {
+      label = check->text();
+    } else {
+      label = FindLabelText(control);
+    }
+    label = StripAccelerator(label);
+    hint = control->toolTip();
+  }
+  std::string text = label.toStdString();
+  if (text.empty()) text = ElementLabel(element);
+  return {text, hint.toStdString()};
+}
+
+// ---- searching ---------------------------------------------------------------------------
+
+void TfmSearch::acSearchUpdate(TAction& a) {
+  if (Running()) {
+    a.setEnabled(false);
+    return;
+  }
+  const QString problem = GetSearchProblem();
+  const bool wasShown = FProblemShown;
+  if (!problem.isEmpty()) SetStatusMessage(problem);
+  FProblemShown = !problem.isEmpty();
+  if (wasShown && !FProblemShown) SetStatusMessage(QString());
+  if (wasShown != FProblemShown) StatusBar1->update();
+  a.setEnabled(problem.isEmpty());
+}
+
+void TfmSearch::acSearchExecute() {
+  FErrorLog.clear();
+  if (LogWindow) delete LogWindow;
+  btnSearch->setDefaultAction(acTerminate);
+  ClearResults();
+  SortByNameAction->Execute();
+  acDescending->setChecked(false);
+
+  auto params = std::make_unique<TSearchParams>();
+  params->SetFilePatterns(memPatterns->LinesAdapter().GetLines());
+  params->BaseDir = cbxDirectory->Directory().toStdString();
+  params->IncludeSubdirs = chkSubdirs->isChecked();
+  params->SetTarget(cbxTarget->currentText().toStdString());
+  params->SetExclude(cbxExclude->currentText().toStdString());
+  params->WholeWord = chkWholeWord->isChecked();
+  params->SetCaseSensitive(chkCaseSenstv->isChecked());
+  if (!FMeasure) FMeasure = std::make_unique<TPainterSurface>(FResultsFont, palette());
+  FMeasure->SetFont(FResultsFont);
+  params->SetCanvas(FMeasure.get());
+  params->ListItems = &lstResults->Items();
+  params->SortKey = static_cast<uint8_t>(SortTable[FSortOrder].Key);
+  params->Descending = false;
+  SearchParams = std::move(params);
+
+  FRun = std::make_shared<TRun>(TRun{this, nullptr, nullptr});
+  auto run = FRun;
+  auto* thread = new TSearchThread(TQtMainThreadInvoker::Instance());
+  thread->SetParams(SearchParams.get());
+  thread->OnItemAdded = [run](int32_t width) {
+    if (run->Window) run->Window->GrowResultsWidth(width);
+  };
+  thread->ShowLines = !acHideResultLines->isChecked();
+  thread->OnStatus = [run](const std::string& text) {
+    if (run->Window) run->Window->ShowProgress(text);
+  };
+  thread->OnError = [run](const std::string& text) {
+    if (run->Window) run->Window->AddLogLine(text);
+  };
+  thread->OnTerminate = [run](TBaseThread& t) {
+    TApp::WorkerEnded();
+    if (run->Window) run->Window->SearchThreadTerminated(t);
+  };
+  thread->FreeOnTerminate = true;
+  SearchThread = thread;
+  TApp::WorkerStarted();
+  thread->Start();
+
+  PushComboHistory(cbxTarget, HistoryLimit);
+  PushComboHistory(cbxExclude, HistoryLimit);
+  cbxDirectory->RecordDirectory();
+  memPatterns->AddToHistory();
+
+  FHasSearched = true;
+  FLastTarget = cbxTarget->currentText();
+  try {
+    CfgList()->SaveAll();
+    if (!FFromCommandLine) FSearchCfgList->SaveAll();
+  } catch (const std::exception& e) {
+    ReportError(QString::fromUtf8(e.what()));
+  }
+  TApp::UpdateWindowMenus();
+  setWindowTitle(QStringLiteral("Trawlex: ") + FLastTarget);
+}
+
+void TfmSearch::acTerminateExecute() {
+  SetStatusMessage(QStringLiteral("Terminated by user"));
+  if (SearchThread) SearchThread->Terminate();
+  btnSearch->setDefaultAction(acSearch);
+}
+
+void TfmSearch::DirectoryApplied(const QString& directory) {
+  cbxDirectory->SetDirectory(directory);
+  if (SearchThread) {
+    FRestartPending = true;
+    SearchThread->Terminate();
+    btnSearch->setDefaultAction(acSearch);
+  } else {
+    acSearch->Execute();
+  }
+}
+
+void TfmSearch::acDirExecute() {
+  ShowNMDialog(SelDirDialog);
+  SelDirDialog->SetDirectory(cbxDirectory->Directory());
+  QPointer<TfmSearch> self(this);
+  SelDirDialog->OnDirectoryChosen = [self](TfrmSelDir& dialog) {
+    if (self) self->DirectoryApplied(dialog.GetDirectory());
+  };
+}
+
+void TfmSearch::ShowProgress(const std::string& text) {
+  if (!SearchThread) return;
+  SetPanelNumber(*StatusBar1, 2, SearchThread->TotalFinds());
+  SetPanelText(*StatusBar1, 1,
+               QString::fromStdString(SearchProgressText(SearchThread->FilesWithFinds(), SearchThread->FilesSearched(),
+                                                         SearchThread->FilesFound())));
+  SetStatusMessage(DisplayText(text));
+}
+
+void TfmSearch::AddLogLine(const std::string& text) {
+  const QString line = DisplayText(text);
+  FErrorLog << line;
+  if (LogWindow) LogWindow->AddLine(line);
+  acViewLog->setVisible(true);
+}
+
+void TfmSearch::GrowResultsWidth(int32_t width) {
+  lstResults->SyncCount();
+  if (width > lstResults->HorizontalExtent()) lstResults->SetHorizontalExtent(width);
+}
+
+void TfmSearch::SearchThreadTerminated(TBaseThread& thread) {
+  auto& search = static_cast<TSearchThread&>(thread);
+  btnSearch->setDefaultAction(acSearch);
+  FTotalFindCount = search.TotalFinds();
+  SetPanelNumber(*StatusBar1, 2, FTotalFindCount);
+  SearchThread = nullptr;
+  if (!search.FatalError().empty()) {
+    // A search that failed as a whole says so instead of looking finished.
+    const std::string message = "Search failed: " + search.FatalError();
+    AddLogLine(message);
+    SetStatusMessage(DisplayText(message));
+  }
+  lstResults->SyncCount();
+  lstResults->viewport()->update();
+  if (FRestartPending) {
+    FRestartPending = false;
+    acSearch->Execute();
+  } else {
+    lstResults->SetHorizontalExtent(LargestItemWidth());
+  }
+}
+
+// ---- view --------------------------------------------------------------------------------
+
+void TfmSearch::SetSortOrder(int index) {
+  FSortOrder = index;
+  if (SearchParams) SearchParams->SortKey = static_cast<uint8_t>(SortTable[index].Key);
+  TStatusPanel& panel = StatusBar1->Panel(5);
+  if (SortTable[index].Key == 0) {
+    panel.SetText(QString());
+    panel.SetWidth(0);
+  } else {
+    SetPanelText(panel, QString::fromLatin1(SortTable[index].Name));
+  }
+}
+
+void TfmSearch::SortActionExecute(TAction& a) {
+  const int index = static_cast<int>(std::find(SortActions.begin(), SortActions.end(), &a) - SortActions.begin());
+  a.setChecked(true);
+  SetSortOrder(index);
+  FillResults(true);
+}
+
+void TfmSearch::acChangeViewExecute(TAction& a) {
+  // A checkable action has already changed its mark when it runs from a menu or button; the
+  // rule runs the same either way: the mark as it now stands decides.
+  FillResults(&a == acDescending);
+}
+
+void TfmSearch::FillResults(bool sort) {
+  if (!SearchParams) return;
+  TBusyCursor busy;
+  SearchParams->Descending = acDescending->isChecked();
+  TSearchResult* selected = lstResults->ItemAt(lstResults->ItemIndex());
+  TSearchFile* keep = selected ? GetOwnerFile(selected) : nullptr;
+  if (sort) SearchParams->SortResults(CompareForSortKey(SortTable[FSortOrder].Key));
+  const QSignalBlocker quiet(lstResults);
+  lstResults->Clear();
+  TItemList& items = lstResults->Items();
+  const bool lines = !acHideResultLines->isChecked();
+  int keepRow = -1;
+  for (int32_t i = 0; i < SearchParams->GetResultCount(); ++i) {
+    TSearchFile* file = SearchParams->GetResult(i);
+    if (file == keep) keepRow = static_cast<int>(items.size());
+    items.push_back({std::string(), file});
+    if (!lines) continue;
+    for (int32_t k = 0; k < file->GetLineCount(); ++k) items.push_back({std::string(), file->GetLine(k)});
+  }
+  lstResults->SyncCount();
+  lstResults->SetItemIndex(keepRow);
+  lstResults->viewport()->update();
+}
+
+void TfmSearch::acShowCaptionsExecute() {
+  const bool captions = tbrMainButtons->toolButtonStyle() == Qt::ToolButtonIconOnly;
+  tbrMainButtons->setToolButtonStyle(captions ? Qt::ToolButtonTextUnderIcon : Qt::ToolButtonIconOnly);
+}
+
+void TfmSearch::acViewLogExecute() {
+  if (ShowNMDialog(LogWindow)) LogWindow->setWindowTitle(QStringLiteral("Error Log"));
+  LogWindow->SetLines(FErrorLog);
+}
+
+}  // namespace trawlex

@@ -1,0 +1,200 @@
+#pragma once
+// The search window: the inputs of a search, the search worker's progress in the status bar,
+// the results list, the histories and the window's settings. Several can be open at once, each
+// with its own inputs, worker, results and settings section (fmSearch, fmSearch_1, ...).
+//
+// A window that closes while its search runs only asks the worker to stop: the parameters, the
+// results and the measuring surface the worker uses go to the worker's end notification, which
+// releases them, and no notification of that worker reaches the window afterwards.
+#include <QColor>
+#include <QFont>
+#include <QPointer>
+#include <QStringList>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/CfgElements.h"
+#include "ui/Application.h"
+#include "ui/FormBase.h"
+#include "ui/QtConfigAdapters.h"
+
+class QActionGroup;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QSplitter;
+class QToolBar;
+class QToolButton;
+
+namespace trawlex {
+
+class TAction;
+class TActionList;
+class TDirComboBox;
+class TListForm;
+class TPainterSurface;
+class TResultList;
+class TSaveDialog;
+class TSearchParams;
+class TSearchThread;
+class TStatusBar;
+class TWildCardMemo;
+class TfrmSelDir;
+class TBaseThread;
+
+class TfmSearch : public TfmGeneric, public IWindowMenuItem {
+  Q_OBJECT
+ public:
+  // The whole creation sequence; a window started with switches begins its search as soon as
+  // the event loop runs.
+  explicit TfmSearch(QWidget* owner = nullptr);
+  ~TfmSearch() override;
+
+  // IWindowMenuItem
+  QMenu* GetWindowMenu() override { return Window1; }
+  QString GetCaption() const override;
+  void Activate() override;
+
+  // Panel 6: the worker's status, "Terminated by user" or a validation problem (red).
+  void SetStatusMessage(const QString& text);
+  QString StatusMessage() const;
+  bool ProblemShown() const { return FProblemShown; }
+  // The validation; empty when the inputs allow a search.
+  QString GetSearchProblem() const;
+  void ClearResults();
+  void SetSelectedFindCount(int n);
+
+  bool Running() const { return SearchThread != nullptr; }
+  bool FromCommandLine() const { return FFromCommandLine; }
+  TSearchParams* Params() const { return SearchParams.get(); }
+  const QStringList& ErrorLog() const { return FErrorLog; }
+  const std::vector<std::string>& UsageLines() const { return FUsageLines; }
+  TBaseCfgList& SearchCfgList() { return *FSearchCfgList; }
+  int TotalFindCount() const { return FTotalFindCount; }
+  int SelectedFindCount() const { return FSelectedFindCount; }
+  const QFont& ResultsFont() const;
+
+  // The label and hint of a switch, as this window's controls give them.
+  std::pair<std::string, std::string> GetSwitchLabel(const TBaseCfgElem& element) const;
+
+  // The directory chosen in the folder dialog: a running search stops and a new one starts
+  // once it has ended; otherwise the search starts at once.
+  void DirectoryApplied(const QString& directory);
+
+  // Controls (object names as in the settings and the usage text).
+  QWidget* pnlTop = nullptr;
+  QSplitter* splParams = nullptr;
+  QWidget* pnlParams = nullptr;
+  QToolBar* tbrMainButtons = nullptr;
+  QToolButton* btnSearch = nullptr;
+  QToolBar* tbrSelectDirectory = nullptr;
+  TDirComboBox* cbxDirectory = nullptr;
+  QLabel* Label1 = nullptr;
+  QComboBox* cbxTarget = nullptr;
+  QLabel* Label2 = nullptr;
+  QComboBox* cbxExclude = nullptr;
+  QCheckBox* chkSubdirs = nullptr;
+  QCheckBox* chkCaseSenstv = nullptr;
+  QCheckBox* chkWholeWord = nullptr;
+  QWidget* pnlWildCards = nullptr;
+  QLabel* lblWildCard = nullptr;
+  QLabel* lbWildCardCt = nullptr;
+  TWildCardMemo* memPatterns = nullptr;
+  QSplitter* splListboxes = nullptr;
+  TResultList* lstResults = nullptr;
+  QWidget* pnlPreview = nullptr;
+  QLabel* lblPreviewFile = nullptr;
+  QLabel* lblLineCount = nullptr;
+  TResultList* lstPreview = nullptr;
+  TStatusBar* StatusBar1 = nullptr;
+  QMenu* File1 = nullptr;
+  QMenu* Edit1 = nullptr;
+  QMenu* View1 = nullptr;
+  QMenu* Window1 = nullptr;
+  QMenu* Help1 = nullptr;
+  QMenu* popResults = nullptr;
+  TSaveDialog* dlgSaveResults = nullptr;
+
+  TActionList* ActionList1 = nullptr;
+  TAction *acSearch = nullptr, *acTerminate = nullptr, *acSave = nullptr, *acSetupPrinter = nullptr,
+          *acPrint = nullptr, *acFont = nullptr, *acFindsMemo = nullptr, *acSelectDirectory = nullptr,
+          *acOpen = nullptr, *acViewWholeFile = nullptr, *acCopyLineToClipboard = nullptr,
+          *acNewSearch = nullptr, *acExit = nullptr, *acAbout = nullptr, *acUsage = nullptr,
+          *acCheckForUpdates = nullptr, *acSelectAllFinds = nullptr, *acDeselectAllFinds = nullptr,
+          *acReplace = nullptr, *acExplore = nullptr, *acSetPreferredEditor = nullptr,
+          *acOpenInPreferredEditor = nullptr, *acHideResultLines = nullptr, *acShowCanonical = nullptr,
+          *acShowCaptions = nullptr, *acSortSeparator = nullptr, *acDescending = nullptr,
+          *acTabDisplayPrefs = nullptr, *acViewLog = nullptr;
+  std::vector<TAction*> SortActions;
+  TAction* SortByNameAction = nullptr;
+
+  TfrmSelDir* SelDirDialog = nullptr;
+  TListForm* LogWindow = nullptr;
+
+ protected:
+  TfmGeneric* CreateSameClass() override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  struct TRun;  // what one started search shares with its worker
+  struct TCfgAdapters;  // what the settings elements are bound to
+
+  void CreateActions();
+  void CreateLayout();
+  void CreateMenus();
+  void CreateSettings();
+
+  // Actions
+  void acSearchUpdate(TAction& a);
+  void acSearchExecute();
+  void acTerminateExecute();
+  void acDirExecute();
+  void acShowCaptionsExecute();
+  void acViewLogExecute();
+  void SortActionExecute(TAction& a);
+  void acChangeViewExecute(TAction& a);
+
+  // The worker's notifications
+  void ShowProgress(const std::string& text);
+  void AddLogLine(const std::string& text);
+  void GrowResultsWidth(int32_t width);
+  void SearchThreadTerminated(TBaseThread& thread);
+
+  void SetSortOrder(int index);
+  void FillResults(bool sort);
+  void ShowResult(int row);
+  void ExcludeDataChange();
+  void memWildcardsChange();
+  void ApplyResultsFont();
+  int LargestItemWidth();
+  void DrawResultItem(QPainter& painter, int row, const QRect& rect, bool selected);
+  void DrawMessagePanel(QPainter& painter, int index, const QRect& rect);
+  void StartCommandLineSearch();
+
+  std::unique_ptr<TSearchParams> SearchParams;
+  TSearchThread* SearchThread = nullptr;  // not owned: it frees itself when it ends
+  std::shared_ptr<TRun> FRun;
+  std::unique_ptr<TPainterSurface> FMeasure;  // the measuring surface the worker's items use
+  std::unique_ptr<TPainterSurface> FDraw;
+  TCfgAdapters* FAdapters = nullptr;  // a child object: it outlives the form base's last save
+  QFont& FResultsFont;
+  std::unique_ptr<TBaseCfgList> FSearchCfgList;
+  QActionGroup* FSortGroup = nullptr;
+  int FSortOrder = 0;
+  int FTotalFindCount = 0;
+  int FSelectedFindCount = 0;
+  bool FProblemShown = false;
+  bool FRestartPending = false;
+  bool FFromCommandLine = false;
+  bool FCommandLineFailed = false;
+  bool FHasSearched = false;
+  QString FLastTarget;
+  QStringList FErrorLog;
+  std::vector<std::string> FUsageLines;
+  QWidget* FActiveList = nullptr;
+};
+
+}  // namespace trawlex
