@@ -96,6 +96,8 @@ void TSearchThread::ProcessFiles(TCandidateList& files) {
     if (file->GetLineCount() > 0) {
       // Taken over by the results; the slot stays empty and is skipped when freeing.
       FSearchParams->AddResult(std::unique_ptr<TSearchFile>(static_cast<TSearchFile*>(files[i].release())));
+    } else {
+      files[i].reset();  // searched and without finds: nothing needs it any more
     }
   }
 }
