@@ -13,6 +13,11 @@ std::string StringsText(const TStrings& lines) {
 
 void SetStringsText(TStrings& lines, const std::string& text) {
   lines.clear();
+  for (const std::string_view line : SplitTextLines(text)) lines.emplace_back(line);
+}
+
+std::vector<std::string_view> SplitTextLines(std::string_view text) {
+  std::vector<std::string_view> lines;
   size_t start = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '\r' || text[i] == '\n') {
@@ -22,6 +27,7 @@ void SetStringsText(TStrings& lines, const std::string& text) {
     }
   }
   if (start < text.size()) lines.push_back(text.substr(start));
+  return lines;
 }
 
 }  // namespace trawlex

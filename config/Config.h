@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/DateTime.h"
@@ -62,5 +63,8 @@ class IConfig {
 std::string StringsText(const TStrings& lines);
 // Splits text into lines at CR LF, lone CR or lone LF; a final line break adds no empty line.
 void SetStringsText(TStrings& lines, const std::string& text);
+// The lines of a text: each CR LF, lone CR or lone LF ends one; a last line without a
+// break counts, an empty rest after the last break does not.
+std::vector<std::string_view> SplitTextLines(std::string_view text);
 
 }  // namespace trawlex

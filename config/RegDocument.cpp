@@ -257,19 +257,6 @@ std::string_view TrimStart(std::string_view s) {
   return s;
 }
 
-std::vector<std::string_view> SplitLines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  size_t start = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' || text[i] == '\n') {
-      lines.push_back(text.substr(start, i - start));
-      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      start = i + 1;
-    }
-  }
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
-}
 
 }  // namespace
 
@@ -361,7 +348,7 @@ bool TRegDocument::Parse(std::string_view input, std::string& error) {
   } else if (input.size() >= 3 && input.substr(0, 3) == "\xEF\xBB\xBF") {
     input.remove_prefix(3);
   }
-  const auto lines = SplitLines(input);
+  const auto lines = SplitTextLines(input);
   auto fail = [&](size_t index, const std::string& what) {
     error = Fmt("line %d: %s", static_cast<int64_t>(index + 1), what);
     FKeys.clear();
