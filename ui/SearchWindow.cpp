@@ -333,6 +333,8 @@ void TfmSearch::CreateLayout() {
   btnSearch->setIconSize(tbrMainButtons->iconSize());
   btnSearch->setToolButtonStyle(tbrMainButtons->toolButtonStyle());
   btnSearch->setMinimumWidth(64);
+  btnSearch->setFocusPolicy(Qt::NoFocus);  // as the tool bar's other buttons
+  btnSearch->setAutoRaise(true);
   connect(tbrMainButtons, &QToolBar::toolButtonStyleChanged, btnSearch, &QToolButton::setToolButtonStyle);
   tbrMainButtons->addWidget(btnSearch);
   tbrMainButtons->addSeparator();

@@ -1,0 +1,565 @@
+// The search window and the application's lifetime: validation, a search from start to end,
+// stopping and restarting, several windows with their settings sections and Window menus, the
+// application title, closing during a search, the end of the program, the command line.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenu>
+#include <QToolButton>
+#include <QtTest>
+#include <unistd.h>
+
+#include "UiTestUtil.h"
+#include "config/RegistryConfig.h"
+#include "engine/SearchParams.h"
+#include "ui/Action.h"
+#include "ui/ActionList.h"
+#include "ui/Application.h"
+#include "ui/DirComboBox.h"
+#include "ui/ListForm.h"
+#include "ui/PainterSurface.h"
+#include "ui/ResultList.h"
+#include "ui/SearchRules.h"
+#include "ui/SearchWindow.h"
+#include "ui/StatusBar.h"
+#include "ui/WildCardMemo.h"
+
+using namespace trawlex;
+using namespace trawlex::uitest;
+
+namespace {
+
+// A directory tree of files for the searches.
+class TTree {
+ public:
+  QString Path() const { return FDir.path(); }
+  QString Write(const QString& rel, const QByteArray& content) {
+    const QString path = FDir.filePath(rel);
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(content);
+    return path;
+  }
+  // `files` files of `lines` lines, each line with one find of "needle".
+  void Fill(int files, int lines) {
+    QByteArray text;
+    for (int i = 0; i < lines; ++i) text += "a line with a needle in it\n";
+    for (int i = 0; i < files; ++i) Write(QStringLiteral("d%1/f%2.txt").arg(i % 10).arg(i, 5, 10, QLatin1Char('0')), text);
+  }
+
+ private:
+  QTemporaryDir FDir;
+};
+
+TfmSearch* NewSearchWindow() {
+  auto* w = TfmGeneric::CreateUnbound<TfmSearch>(nullptr);
+  w->show();
+  return w;
+}
+
+void SetInputs(TfmSearch* w, const QString& target, const QString& dir, const QString& patterns = QStringLiteral("*.*")) {
+  w->cbxTarget->setEditText(target);
+  w->cbxDirectory->SetDirectory(dir);
+  w->memPatterns->setPlainText(patterns);
+}
+
+QString PanelText(TfmSearch* w, int i) { return w->StatusBar1->Panel(i).Text(); }
+
+QStringList MenuEntries(QMenu* menu) {
+  QStringList l;
+  for (QAction* a : menu->actions()) l << (a->isSeparator() ? QStringLiteral("-") : a->text());
+  return l;
+}
+
+int gQuits = 0;
+
+std::string StoreFile() { return SettingsFileFor(SettingsRootKey()); }
+
+std::string StoredValue(const std::string& section, const std::string& name) {
+  TRegistryConfig store(SettingsRootKey());
+  return store.ReadString(section, name, "<none>");
+}
+
+// An object whose event handling fails, as an action's handler may.
+class TFailingObject : public QObject {
+ public:
+  bool event(QEvent* e) override {
+    if (e->type() == QEvent::User) throw std::runtime_error("Disk full while writing");
+    return QObject::event(e);
+  }
+};
+
+}  // namespace
+
+#define WAIT_SEARCH_END(w) QTRY_VERIFY_WITH_TIMEOUT(!(w)->Running(), 30000)
+
+class TSearchWindowTests : public QObject {
+  Q_OBJECT
+ private slots:
+  void initTestCase() {
+    TApp::SetQuitHandler([] { ++gQuits; });
+    TApp::InstallTitleHandler();
+  }
+  void init() {
+    QFile::remove(QString::fromStdString(StoreFile()));
+    TApp::SetSearchArguments({});
+    gQuits = 0;
+  }
+  void cleanup() {
+    TApp::Exit();
+    QVERIFY(TApp::WaitForWorkers(30000));
+    FlushDeletes();
+    QCOMPARE(TApp::SearchWindowCount(), 0);
+  }
+
+  // ---- rules without a window ----
+  void ExcludeColour_data() {
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("exclude");
+    QTest::addColumn<bool>("caseSensitive");
+    QTest::addColumn<QColor>("colour");
+    const QColor blue(0, 0, 255), red(255, 0, 0);
+    QTest::newRow("longer-exclude-holds-target") << "foo" << "xfoo" << false << blue;
+    QTest::newRow("case-differs-case-off") << "Foo" << "xfoo" << false << blue;
+    QTest::newRow("case-differs-case-on") << "Foo" << "xfoo" << true << red;
+    QTest::newRow("equal-to-target") << "foo" << "foo" << false << red;
+    QTest::newRow("empty-exclude") << "foo" << "" << false << red;
+    QTest::newRow("unrelated") << "foo" << "barbaz" << false << red;
+  }
+  void ExcludeColour() {
+    QFETCH(QString, target);
+    QFETCH(QString, exclude);
+    QFETCH(bool, caseSensitive);
+    QFETCH(QColor, colour);
+    QCOMPARE(ExcludeColor(target.toStdString(), exclude.toStdString(), caseSensitive), colour);
+  }
+
+  void WindowNames_data() {
+    QTest::addColumn<QStringList>("inUse");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("none") << QStringList{} << "fmSearch";
+    QTest::newRow("first-taken") << QStringList{"fmSearch"} << "fmSearch_1";
+    QTest::newRow("gap-after-first") << QStringList{"fmSearch", "fmSearch_2"} << "fmSearch_1";
+    QTest::newRow("first-free-again") << QStringList{"fmSearch_1"} << "fmSearch";
+  }
+  void WindowNames() {
+    QFETCH(QStringList, inUse);
+    QFETCH(QString, name);
+    QCOMPARE(FirstFreeSearchWindowName(inUse), name);
+  }
+
+  void DisplayTextKeepsEveryByte_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("ascii") << QByteArray("int x;") << QStringLiteral("int x;");
+    QTest::newRow("utf8") << QByteArray("caf\xc3\xa9") << QStringLiteral("caf\u00e9");
+    QTest::newRow("latin1-byte") << QByteArray("caf\xe9!") << QStringLiteral("caf\u00e9!");
+    QTest::newRow("c1-byte") << QByteArray("a\x85z") << QStringLiteral("a\ufffdz");
+    QTest::newRow("cut-sequence") << QByteArray("\xe2\x82") << QStringLiteral("\u00e2\ufffd");
+    QTest::newRow("overlong") << QByteArray("\xc0\x80") << QStringLiteral("\u00c0\ufffd");
+    QTest::newRow("nul") << QByteArray("a\0b", 3) << QStringLiteral("a\u2400b");
+    QTest::newRow("astral") << QByteArray("\xf0\x9f\x98\x80") << QString::fromUtf8("\xf0\x9f\x98\x80");
+  }
+  void DisplayTextKeepsEveryByte() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, shown);
+    QCOMPARE(DisplayText(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size()))), shown);
+  }
+
+  // ---- validation ----
+  void ValidationPrecedence_data() {
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("dir");  // 0 empty, 1 existing directory, 2 a file, 3 missing
+    QTest::addColumn<QString>("patterns");
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("all-empty") << "" << 0 << "" << "No search target";
+    QTest::newRow("no-target-but-rest") << "" << 1 << "*.*" << "No search target";
+    QTest::newRow("no-directory") << "foo" << 0 << "" << "No directory specified";
+    QTest::newRow("directory-is-a-file") << "foo" << 2 << "*.*" << "No directory specified";
+    QTest::newRow("directory-missing") << "foo" << 3 << "*.*" << "No directory specified";
+    QTest::newRow("no-patterns") << "foo" << 1 << "" << "No file patterns";
+    QTest::newRow("valid") << "foo" << 1 << "*.txt" << "";
+  }
+  void ValidationPrecedence() {
+    QFETCH(QString, target);
+    QFETCH(int, dir);
+    QFETCH(QString, patterns);
+    QFETCH(QString, problem);
+    TTree tree;
+    const QString file = tree.Write(QStringLiteral("a.txt"), "x\n");
+    const QString dirs[] = {QString(), tree.Path(), file, tree.Path() + QStringLiteral("/missing")};
+    TfmSearch* w = NewSearchWindow();
+    SetInputs(w, target, dirs[dir], patterns);
+    w->ActionList1->UpdateAll();
+    QCOMPARE(w->GetSearchProblem(), problem);
+    QCOMPARE(w->StatusMessage(), problem);
+    QCOMPARE(w->ProblemShown(), !problem.isEmpty());
+    QCOMPARE(w->acSearch->isEnabled(), problem.isEmpty());
+    // Enter in the target box does nothing while Search is disabled.
+    QTest::keyClick(w->cbxTarget->lineEdit(), Qt::Key_Return);
+    QCOMPARE(w->Running(), problem.isEmpty());
+    WAIT_SEARCH_END(w);
+  }
+
+  void ProblemClearsOnlyItself() {
+    TTree tree;
+    tree.Write(QStringLiteral("a.txt"), "foo\n");
+    TfmSearch* w = NewSearchWindow();
+    SetInputs(w, QString(), tree.Path());
+    w->ActionList1->UpdateAll();
+    QCOMPARE(w->StatusMessage(), QStringLiteral("No search target"));
+    w->cbxTarget->setEditText(QStringLiteral("foo"));
+    w->ActionList1->UpdateAll();
+    QCOMPARE(w->StatusMessage(), QString());  // the problem has gone
+    QVERIFY(!w->ProblemShown());
+    w->SetStatusMessage(QStringLiteral("FINISHED. Took: 0s"));
+    w->ActionList1->UpdateAll();
+    QCOMPARE(w->StatusMessage(), QStringLiteral("FINISHED. Took: 0s"));  // never cleared by validation
+  }
+
+  // ---- one search ----
+  void SearchRunsToTheEnd() {
+    TTree tree;
+    tree.Write(QStringLiteral("a.txt"), "foo\nbar\nfoo foo\n");
+    tree.Write(QStringLiteral("b.txt"), "nothing\n");
+    tree.Write(QStringLiteral("sub/c.txt"), "xfoo\n");
+    tree.Write(QStringLiteral("skip.md"), "foo\n");
+    TfmSearch* w = NewSearchWindow();
+    SetInputs(w, QStringLiteral("foo"), tree.Path() + QLatin1Char('/'), QStringLiteral("*.txt"));
+    w->cbxExclude->setEditText(QStringLiteral("xfoo"));
+    QTest::keyClick(w->cbxTarget->lineEdit(), Qt::Key_Return);
+    QVERIFY(w->Running());
+    QCOMPARE(w->btnSearch->defaultAction(), w->acTerminate);
+    QCOMPARE(w->windowTitle(), QStringLiteral("Trawlex: foo"));
+    QCOMPARE(w->GetCaption(), QStringLiteral("Search for foo"));
+    WAIT_SEARCH_END(w);
+    QCOMPARE(w->btnSearch->defaultAction(), w->acSearch);
+    QCOMPARE(PanelText(w, 1), QStringLiteral("Found in 1 of 3 files"));  // c.txt's find is excluded
+    QCOMPARE(PanelText(w, 2), QStringLiteral("Finds: 3"));
+    QCOMPARE(w->TotalFindCount(), 3);
+    QVERIFY(w->StatusMessage().startsWith(QStringLiteral("FINISHED. Took: ")));
+    QCOMPARE(w->lstResults->Count(), 3);  // the file and its two lines
+    QCOMPARE(w->Params()->BaseDir, tree.Path().toStdString());  // without the trailing delimiter
+    QVERIFY(w->lstResults->HorizontalExtent() > 0);
+    QCOMPARE(w->cbxTarget->itemText(0), QStringLiteral("foo"));
+    QCOMPARE(w->cbxExclude->itemText(0), QStringLiteral("xfoo"));
+    QCOMPARE(w->cbxDirectory->itemText(0), tree.Path());
+    // The last search and the histories are in the store at once.
+    QCOMPARE(StoredValue("fmSearch", "cbxTarget.Text"), std::string("foo"));
+    QVERIFY(w->acSave->isEnabled() || (w->ActionList1->UpdateAll(), w->acSave->isEnabled()));
+    // A second search discards the first one's results.
+    w->cbxTarget->setEditText(QStringLiteral("nothing"));
+    w->acSearch->Execute();
+    WAIT_SEARCH_END(w);
+    QCOMPARE(PanelText(w, 1), QStringLiteral("Found in 1 of 3 files"));
+    QCOMPARE(w->lstResults->Count(), 2);
+    QCOMPARE(w->cbxTarget->itemText(0), QStringLiteral("nothing"));
+    QCOMPARE(w->cbxTarget->itemText(1), QStringLiteral("foo"));
+    w->lstResults->SetItemIndex(0);
+    QCOMPARE(PanelText(w, 4), QStringLiteral("Finds in File: 1"));
+    RunLoop(50);  // let the layout follow the new label texts
+    SaveShot(w, QStringLiteral("search-window"));
+  }
+
+  void ProgressTextsDuringASearch() {
+    TTree tree;
+    tree.Fill(400, 5);
+    TfmSearch* w = NewSearchWindow();
+    SetInputs(w, QStringLiteral("needle"), tree.Path());
+    QStringList panel1, panel6;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, [&] {
+      panel1 << PanelText(w, 1);
+      panel6 << w->StatusMessage();
+    });
+    poll.start(0);
+    QVERIFY(w->acSearch->Execute());
+    WAIT_SEARCH_END(w);
+    poll.stop();
+    const QRegularExpression searching(QStringLiteral("^Searching 400 Found in (\\d+) of (\\d+) files?$"));
+    QVERIFY2(std::any_of(panel1.begin(), panel1.end(), [&](const QString& t) { return searching.match(t).hasMatch(); }),
+             qPrintable(panel1.join(QLatin1Char('|')).left(400)));
+    QVERIFY(std::any_of(panel6.begin(), panel6.end(), [](const QString& t) { return t.endsWith(QStringLiteral(".txt")); }));
+    QCOMPARE(PanelText(w, 1), QStringLiteral("Found in 400 of 400 files"));
+    QCOMPARE(PanelText(w, 2), QStringLiteral("Finds: 2000"));
+    QCOMPARE(w->lstResults->Count(), 400 * 6);
+  }
+
+  void TerminateKeepsWhatWasFound() {
+    TTree tree;
+    tree.Fill(300, 20);
+    TfmSearch* w = NewSearchWindow();
+    SetInputs(w, QStringLiteral("needle"), tree.Path());
+    QVERIFY(w->acSearch->Execute());
+    RunLoop(20);
+    QVERIFY(w->acTerminate->Execute());
+    QCOMPARE(w->btnSearch->defaultAction(), w->acSearch);
+    w->ActionList1->UpdateAll();
+    QVERIFY(!w->acSearch->isEnabled());  // until the worker has ended
+    QVERIFY(!w->acTerminate->isEnabled());
+    WAIT_SEARCH_END(w);
+    QCOMPARE(w->StatusMessage(), QStringLiteral("Terminated by user"));
+    QCOMPARE(PanelText(w, 2), QStringLiteral("Finds: %1").arg(w->TotalFindCount()));
+    QVERIFY(w->TotalFindCount() < 300 * 20);
+    w->ActionList1->UpdateAll();
+    QVERIFY(w->acSearch->isEnabled());
+  }
+
+  void DirectoryAppliedRestartsOrStarts() {
+    TTree big, small;
+    big.Fill(300, 20);
+    small.Write(QStringLiteral("one.txt"), "needle\n");
+    TfmSearch* w = NewSearchWindow();
+    SetInputs(w, QStringLiteral("needle"), big.Path());
+    QVERIFY(w->acSearch->Execute());
+    w->DirectoryApplied(small.Path());  // while running: stop, then search again
+    QVERIFY(w->Running());
+    QTRY_VERIFY_WITH_TIMEOUT(!w->Running() && w->Params() && w->Params()->BaseDir == small.Path().toStdString(), 30000);
+    QCOMPARE(PanelText(w, 1), QStringLiteral("Found in 1 of 1 file"));
+    w->DirectoryApplied(big.Path());  // while idle: a search starts at once
+    QVERIFY(w->Running());
+    WAIT_SEARCH_END(w);
+    QCOMPARE(PanelText(w, 1), QStringLiteral("Found in 300 of 300 files"));
+  }
+
+  void ErrorsGoToTheLog() {
+    TTree tree;
+    tree.Write(QStringLiteral("a.txt"), "needle\n");
+    const QString huge = tree.Write(QStringLiteral("huge.txt"), "needle");
+    QVERIFY(::truncate(huge.toLocal8Bit().constData(), qint64(1) << 31) == 0);
+    TfmSearch* w = NewSearchWindow();
+    SetInputs(w, QStringLiteral("needle"), tree.Path());
+    w->ActionList1->UpdateAll();
+    QVERIFY(!w->acViewLog->isVisible());
+    QVERIFY(w->acSearch->Execute());
+    WAIT_SEARCH_END(w);
+    QCOMPARE(w->ErrorLog().size(), 1);
+    QVERIFY(w->ErrorLog().at(0).startsWith(huge + QStringLiteral(": ")));
+    w->ActionList1->UpdateAll();
+    QVERIFY(w->acViewLog->isVisible());
+    QVERIFY(w->acViewLog->Execute());
+    QVERIFY(w->LogWindow);
+    QCOMPARE(w->LogWindow->windowTitle(), QStringLiteral("Error Log"));
+    // The next search drops the old log and its window.
+    QVERIFY(w->acSearch->Execute());
+    QVERIFY(!w->LogWindow);
+    WAIT_SEARCH_END(w);
+  }
+
+  // ---- several windows ----
+  void WindowsTakeFirstFreeNameAndOwnSection() {
+    TTree tree;
+    tree.Write(QStringLiteral("a.txt"), "alpha beta\n");
+    TfmSearch* first = NewSearchWindow();
+    TfmSearch* second = NewSearchWindow();
+    QCOMPARE(first->objectName(), QStringLiteral("fmSearch"));
+    QCOMPARE(second->objectName(), QStringLiteral("fmSearch_1"));
+    SetInputs(first, QStringLiteral("alpha"), tree.Path());
+    SetInputs(second, QStringLiteral("beta"), tree.Path());
+    QVERIFY(first->acSearch->Execute());
+    QVERIFY(second->acSearch->Execute());
+    WAIT_SEARCH_END(first);
+    WAIT_SEARCH_END(second);
+    QCOMPARE(StoredValue("fmSearch", "cbxTarget.Text"), std::string("alpha"));
+    QCOMPARE(StoredValue("fmSearch_1", "cbxTarget.Text"), std::string("beta"));
+    delete first;
+    QCOMPARE(gQuits, 0);  // the other window keeps the program going
+    TfmSearch* third = NewSearchWindow();
+    QCOMPARE(third->objectName(), QStringLiteral("fmSearch"));
+    QCOMPARE(third->cbxTarget->currentText(), QStringLiteral("alpha"));
+    QCOMPARE(third->cbxTarget->itemText(0), QStringLiteral("alpha"));
+    delete second;
+    delete third;
+    QCOMPARE(gQuits, 1);  // the last window ends the program
+  }
+
+  void WindowMenusListEveryWindow() {
+    TTree tree;
+    tree.Write(QStringLiteral("a.txt"), "x & y\n");
+    TfmSearch* w[3] = {NewSearchWindow(), NewSearchWindow(), NewSearchWindow()};
+    SetInputs(w[1], QStringLiteral("x & y"), tree.Path());
+    QVERIFY(w[1]->acSearch->Execute());
+    WAIT_SEARCH_END(w[1]);
+    for (int i = 0; i < 3; ++i) {
+      const QList<QAction*> entries = w[i]->Window1->actions();
+      QCOMPARE(entries.size(), 3);
+      QCOMPARE(entries[0]->text(), QStringLiteral("Trawlex"));
+      QCOMPARE(QAction(entries[1]->text()).iconText(), QStringLiteral("Search for x & y"));
+      QCOMPARE(entries[2]->text(), QStringLiteral("Trawlex"));
+      for (int k = 0; k < 3; ++k) {
+        QCOMPARE(entries[k]->isChecked(), k == i);
+        QCOMPARE(entries[k]->isEnabled(), k != i);
+      }
+    }
+    w[2]->showMinimized();
+    w[0]->Window1->actions().at(2)->trigger();
+    QVERIFY(!w[2]->isMinimized());
+    delete w[1];
+    QCOMPARE(w[0]->Window1->actions().size(), 2);
+    QCOMPARE(w[2]->Window1->actions().at(1)->isChecked(), true);
+  }
+
+  void MenusFollowTheActions() {
+    TfmSearch* w = NewSearchWindow();
+    QCOMPARE(MenuEntries(w->File1), (QStringList{"Save results...", "Setup Printer", "Print results",
+                                                 "Open new Search window", "Exit"}));
+    QCOMPARE(MenuEntries(w->Edit1), (QStringList{"Select All Finds", "Deselect All Finds", "Replace...",
+                                                 "Set preferred editor...", "Open in preferred editor",
+                                                 "Set prefs for tab-character..."}));
+    QCOMPARE(MenuEntries(w->View1),
+             (QStringList{"View Log", "Show only filenames", "Show canonical form of directory name",
+                          "Show button captions", "-", "Sort in descending order", "Sort by Full name", "Sort by Size",
+                          "Sort by Time", "Sort by Finds"}));
+    QCOMPARE(MenuEntries(w->Help1), (QStringList{"Check For Updates", "Usage", "About"}));
+    QCOMPARE(MenuEntries(w->popResults).size(), 9);
+    QCOMPARE(w->acNewSearch->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_N));
+    QCOMPARE(w->SortActions[3]->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_F4));
+    // The toolbar captions switch.
+    QVERIFY(w->acShowCaptions->Execute());
+    QCOMPARE(w->btnSearch->toolButtonStyle(), Qt::ToolButtonIconOnly);
+    w->ActionList1->UpdateAll();
+    QVERIFY(!w->acShowCaptions->isChecked());
+    // Open new Search window.
+    QVERIFY(w->acNewSearch->Execute());
+    QCOMPARE(TApp::SearchWindowCount(), 2);
+  }
+
+  void TitleWhileAnySearchRuns() {
+    TTree tree;
+    tree.Fill(200, 10);
+    TfmSearch* a = NewSearchWindow();
+    TfmSearch* b = NewSearchWindow();
+    SetInputs(a, QStringLiteral("needle"), tree.Path());
+    SetInputs(b, QStringLiteral("needle"), tree.Path());
+    QCOMPARE(TApp::Title(), QStringLiteral("Trawlex"));
+    QVERIFY(a->acSearch->Execute());
+    QVERIFY(b->acSearch->Execute());
+    QTRY_COMPARE(TApp::Title(), QStringLiteral("Trawlex - Running"));
+    a->acTerminate->Execute();
+    WAIT_SEARCH_END(a);
+    QVERIFY(b->Running() ? TApp::Title() == QStringLiteral("Trawlex - Running") : true);
+    WAIT_SEARCH_END(b);
+    QTRY_COMPARE(TApp::Title(), QStringLiteral("Trawlex"));
+  }
+
+  void CloseDuringASearch() {
+    TTree tree;
+    tree.Fill(300, 50);
+    TfmSearch* w = NewSearchWindow();
+    SetInputs(w, QStringLiteral("needle"), tree.Path());
+    QVERIFY(w->acSearch->Execute());
+    RunLoop(30);
+    QVERIFY(w->Running());
+    QVERIFY(w->close());  // destroys the window; the worker is only told to stop
+    FlushDeletes();
+    QCOMPARE(TApp::SearchWindowCount(), 0);
+    QCOMPARE(gQuits, 1);
+    QVERIFY(TApp::WaitForWorkers(30000));
+    QCOMPARE(TApp::Title(), QStringLiteral("Trawlex"));
+    QCOMPARE(StoredValue("fmSearch", "cbxTarget.Text"), std::string("needle"));
+  }
+
+  void ExitClosesEveryWindowAndSavesEach() {
+    TfmSearch* a = NewSearchWindow();
+    TfmSearch* b = NewSearchWindow();
+    a->cbxTarget->setEditText(QStringLiteral("from a"));
+    b->cbxTarget->setEditText(QStringLiteral("from b"));
+    QVERIFY(a->acExit->Execute());
+    QTRY_COMPARE(TApp::SearchWindowCount(), 0);
+    QCOMPARE(gQuits, 1);
+    QCOMPARE(StoredValue("fmSearch", "cbxTarget.Text"), std::string("from a"));
+    QCOMPARE(StoredValue("fmSearch_1", "cbxTarget.Text"), std::string("from b"));
+  }
+
+  // ---- the command line ----
+  void CommandLineFillsInputsAndLeavesStoredSearch() {
+    TTree tree;
+    tree.Write(QStringLiteral("a.html"), "needle\n");
+    tree.Write(QStringLiteral("b.php"), "needle\n");
+    tree.Write(QStringLiteral("c.txt"), "needle\n");
+    {
+      TfmSearch* w = NewSearchWindow();
+      SetInputs(w, QStringLiteral("stored"), tree.Path());
+      delete w;
+    }
+    TApp::SetSearchArguments({"-x", "foo", "-t", "needle", "-d", tree.Path().toStdString(), "-p", "*.html | *.php",
+                              "-s", "0", "-C", "1"});
+    TfmSearch* w = NewSearchWindow();
+    QVERIFY(w->FromCommandLine());
+    QCOMPARE(w->cbxTarget->currentText(), QStringLiteral("needle"));
+    QCOMPARE(w->memPatterns->toPlainText(), QStringLiteral("*.html\n*.php"));
+    QVERIFY(!w->chkSubdirs->isChecked());
+    QVERIFY(w->chkCaseSenstv->isChecked());
+    QCOMPARE(w->SearchCfgList().Count(), 7);
+    QTRY_VERIFY(w->Params() != nullptr);  // the search starts by itself
+    WAIT_SEARCH_END(w);
+    QCOMPARE(PanelText(w, 1), QStringLiteral("Found in 2 of 2 files"));
+    delete w;
+    QCOMPARE(StoredValue("fmSearch", "cbxTarget.Text"), std::string("stored"));
+    QCOMPARE(StoredValue("fmSearch", "cbxDirectory.Directory"), tree.Path().toStdString());
+    QCOMPARE(TRegistryConfig(SettingsRootKey()).ReadInteger("fmSearch", "chkSubdirs.Checked", -1), 1);
+  }
+
+  void OneArgumentIsIgnored() {
+    {
+      TfmSearch* w = NewSearchWindow();
+      w->cbxTarget->setEditText(QStringLiteral("stored"));
+      delete w;
+    }
+    TApp::SetSearchArguments({"/tmp"});
+    TfmSearch* w = NewSearchWindow();
+    QVERIFY(!w->FromCommandLine());
+    QCOMPARE(w->cbxTarget->currentText(), QStringLiteral("stored"));
+  }
+
+  void BadSwitchValueIsReportedAndNoSearchStarts() {
+    TTree tree;
+    tree.Write(QStringLiteral("a.txt"), "needle\n");
+    TApp::SetSearchArguments({"-t", "needle", "-d", tree.Path().toStdString(), "-w", "maybe"});
+    QString title, text;
+    AnswerMessageBox(QMessageBox::Ok, &title, &text);
+    TfmSearch* w = NewSearchWindow();
+    QTRY_COMPARE(text, QStringLiteral("'maybe' is not a valid integer value"));
+    RunLoop(50);
+    QVERIFY(!w->Params());
+  }
+
+  void UsageLinesFromTheControls() {
+    TfmSearch* w = NewSearchWindow();
+    std::vector<std::string> lines = w->UsageLines();
+    QVERIFY(!lines.empty());
+    lines.erase(lines.begin());  // the program's file name
+    const std::vector<std::string> expected = {
+        "  -t <Target> -- Find this text",
+        "  -d <Directory>",
+        "  -p <Patterns> -- List of filename patterns, using wildcards (*.*)",
+        "  -e <Exclude> -- Exclude finds where target is part of this",
+        "  -s <Subdirs> -- Search subdirectories recursively (1)",
+        "  -c <Case sensitive> -- Only include if case in file matches target (0)",
+        "  -w <Whole word> -- Include whole words only (0)"};
+    QCOMPARE(lines, expected);
+  }
+
+  // ---- the application ----
+  void ErrorInAnEventHandlerIsShown() {
+    auto* app = qobject_cast<TTrawlexApplication*>(qApp);
+    QVERIFY(app);
+    TFailingObject failing;
+    QString title, text;
+    AnswerMessageBox(QMessageBox::Ok, &title, &text);
+    QEvent e(QEvent::User);
+    QCoreApplication::sendEvent(&failing, &e);  // returns: the program goes on
+    QCOMPARE(title, QStringLiteral("Error"));
+    QCOMPARE(text, QStringLiteral("Disk full while writing"));
+  }
+};
+
+int main(int argc, char** argv) {
+  TTrawlexApplication app(argc, argv);
+  TSearchWindowTests tests;
+  return QTest::qExec(&tests, argc, argv);
+}
+
+#include "SearchWindowTests.moc"
