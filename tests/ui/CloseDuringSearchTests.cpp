@@ -1,0 +1,87 @@
+// A search window closed while its search runs: the worker is only told to stop, keeps what it
+// reads until it ends, and nothing of it reaches the closed window. Small and quick on purpose,
+// so that it also runs under AddressSanitizer.
+#include <QtTest>
+
+#include "UiTestUtil.h"
+#include "ui/Action.h"
+#include "ui/Application.h"
+#include "ui/DirComboBox.h"
+#include "ui/SearchWindow.h"
+#include "ui/WildCardMemo.h"
+
+using namespace trawlex;
+using namespace trawlex::uitest;
+
+class TCloseDuringSearchTests : public QObject {
+  Q_OBJECT
+ private slots:
+  void initTestCase() {
+    TApp::SetQuitHandler([] {});
+    TApp::InstallTitleHandler();
+    QByteArray text;
+    for (int i = 0; i < 30; ++i) text += "one needle, two needles\n";
+    for (int i = 0; i < 600; ++i) {
+      const QString path = FTree.filePath(QStringLiteral("d%1/f%2.txt").arg(i % 7).arg(i));
+      QDir().mkpath(QFileInfo(path).path());
+      QFile f(path);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write(text);
+    }
+  }
+
+  void ClosedWindowGetsNothingMore_data() {
+    QTest::addColumn<int>("runMs");
+    QTest::addColumn<bool>("showLines");
+    QTest::newRow("before-the-first-hand-over") << 0 << true;
+    QTest::newRow("while-listing-lines") << 15 << true;
+    QTest::newRow("later-with-lines") << 60 << true;
+    QTest::newRow("file-items-only") << 15 << false;
+  }
+  void ClosedWindowGetsNothingMore() {
+    QFETCH(int, runMs);
+    QFETCH(bool, showLines);
+    auto* w = TfmGeneric::CreateUnbound<TfmSearch>(nullptr);
+    w->show();
+    w->cbxTarget->setEditText(QStringLiteral("needle"));
+    w->cbxDirectory->SetDirectory(FTree.path());
+    w->memPatterns->setPlainText(QStringLiteral("*.txt"));
+    w->acHideResultLines->setChecked(!showLines);
+    QVERIFY(w->acSearch->Execute());
+    if (runMs > 0) RunLoop(runMs);
+    QVERIFY(w->Running());
+    QPointer<TfmSearch> gone(w);
+    w->close();
+    FlushDeletes();
+    QVERIFY(!gone);
+    QCOMPARE(TApp::SearchWindowCount(), 0);
+    QVERIFY(TApp::WaitForWorkers(30000));
+    QCOMPARE(TApp::Title(), QStringLiteral("Trawlex"));
+  }
+
+  void ExitWhileTwoWindowsSearch() {
+    TfmSearch* w[2];
+    for (auto*& window : w) {
+      window = TfmGeneric::CreateUnbound<TfmSearch>(nullptr);
+      window->show();
+      window->cbxTarget->setEditText(QStringLiteral("needle"));
+      window->cbxDirectory->SetDirectory(FTree.path());
+      QVERIFY(window->acSearch->Execute());
+    }
+    RunLoop(20);
+    TApp::Exit();
+    QCOMPARE(TApp::SearchWindowCount(), 0);
+    QVERIFY(TApp::WaitForWorkers(30000));
+  }
+
+ private:
+  QTemporaryDir FTree;
+};
+
+int main(int argc, char** argv) {
+  TTrawlexApplication app(argc, argv);
+  TCloseDuringSearchTests tests;
+  return QTest::qExec(&tests, argc, argv);
+}
+
+#include "CloseDuringSearchTests.moc"
