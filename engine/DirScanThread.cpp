@@ -28,11 +28,15 @@ void TDirScanThread::ReportError(const std::string& text) {
 
 void TDirScanThread::ScanAndProcess(const std::string& baseDir) {
   TCandidateList found;
+  TCandidateList unused;  // duplicates, kept until the end like every other candidate
+  struct TEnd {
+    TDirScanThread& Thread;
+    ~TEnd() {
+      Thread.CandidatesEnding();
+      Thread.FoundFiles = nullptr;
+    }
+  } end{*this};
   FoundFiles = &found;
-  struct TReset {
-    TCandidateList*& Ptr;
-    ~TReset() { Ptr = nullptr; }
-  } reset{FoundFiles};
 
   ScanDir(baseDir);
   // Each directory contributes its own names once, so the list only needs sorting; the
@@ -48,8 +52,9 @@ void TDirScanThread::ScanAndProcess(const std::string& baseDir) {
   TCandidateList sorted;
   sorted.reserve(found.size());
   for (const auto& k : keys) {
-    if (!sorted.empty() && GetItemName(*sorted.back()) == GetItemName(*found[k.second])) continue;
-    sorted.push_back(std::move(found[k.second]));
+    auto& item = found[k.second];
+    if (!sorted.empty() && GetItemName(*sorted.back()) == GetItemName(*item)) unused.push_back(std::move(item));
+    else sorted.push_back(std::move(item));
   }
   found = std::move(sorted);
   FFilesFound.store(static_cast<int32_t>(found.size()), std::memory_order_relaxed);
@@ -79,6 +84,7 @@ void TDirScanThread::ScanDir(const std::string& dir) {
       // The listing gives names and kinds only; size and time are those of the file as
       // it is read (one system call fewer per file, and true to the bytes searched).
       FoundFiles->push_back(CreateItem(path, TFileInfo{}));
+      CandidateAdded(*FoundFiles->back());
     }
   }
 

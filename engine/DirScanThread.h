@@ -40,6 +40,10 @@ class TDirScanThread : public TBaseThread {
   virtual const std::string& GetItemName(const TSearchResult& item) const = 0;
   // May take items out of the list (leaving null); what is left is freed afterwards.
   virtual void ProcessFiles(TCandidateList& files) = 0;
+  // A candidate has joined the list (which is put in path order once the scan is done).
+  virtual void CandidateAdded(TSearchResult& item) {}
+  // The candidates are about to be freed, also after a failure: nothing may use them after.
+  virtual void CandidatesEnding() {}
 
   void ReportStatus(const std::string& text);
   void ReportError(const std::string& text);

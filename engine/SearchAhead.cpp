@@ -1,7 +1,7 @@
 #include "engine/SearchAhead.h"
 
-#include <cstdint>
 #include <new>
+#include <unordered_map>
 
 #include "engine/RangeProcessor.h"
 #include "engine/SearchParams.h"
@@ -14,19 +14,8 @@ int DefaultSearchAheadThreads() {
   return n > 1 ? static_cast<int>(n) - 1 : 0;
 }
 
-TSearchAhead::TSearchAhead(TSearchParams* params, const TCandidateList& files, int threads, int32_t maxFileSize,
-                           size_t window)
-    : Params(params),
-      MaxFileSize(maxFileSize),
-      Window(window),
-      State(new std::atomic<uint8_t>[files.size()]),
-      Outcomes(files.size()) {
-  // The worker moves items from the list into the results as it goes; the items stay
-  // alive until the search ends, so the helpers keep plain pointers to them.
-  Files.reserve(files.size());
-  for (const auto& f : files) Files.push_back(static_cast<TSearchFile*>(f.get()));
-  for (size_t i = 0; i < files.size(); ++i) State[i].store(Free, std::memory_order_relaxed);
-  WorkerProcessor = MakeProcessor();
+TSearchAhead::TSearchAhead(TSearchParams* params, int threads, int32_t maxFileSize, size_t window)
+    : Params(params), MaxFileSize(maxFileSize), Window(window), WorkerProcessor(MakeProcessor()) {
   for (int t = 0; t < threads; ++t) Helpers.emplace_back([this] { Work(); });
 }
 
@@ -39,52 +28,84 @@ TSearchAhead::~TSearchAhead() {
   for (auto& t : Helpers) t.join();
 }
 
+void TSearchAhead::Add(TSearchFile* file) {
+  std::lock_guard lock(Lock);
+  Found.push_back(std::make_unique<TSlot>(file));
+  if (HelpersWaiting > 0) HelperWake.notify_one();
+}
+
+void TSearchAhead::Seal(const std::vector<TSearchFile*>& order) {
+  {
+    std::lock_guard lock(Lock);
+    std::unordered_map<const TSearchFile*, TSlot*> slotOf;
+    slotOf.reserve(Found.size());
+    for (const auto& slot : Found) slotOf.emplace(slot->File, slot.get());
+    Order.clear();
+    Order.reserve(order.size());
+    for (TSearchFile* file : order) Order.push_back(slotOf.at(file));
+    Sealed = true;
+  }
+  HelperWake.notify_all();
+}
+
+bool TSearchAhead::HelperHasWork() const {
+  if (!Sealed) return NextFound < Found.size();
+  return Next < Order.size() && Next < Current + Window;
+}
+
+TSearchAhead::TSlot* TSearchAhead::Claim() {
+  for (;;) {
+    TSlot* slot;
+    {
+      std::lock_guard lock(Lock);
+      if (!Sealed) {
+        if (NextFound >= Found.size()) return nullptr;
+        slot = Found[NextFound++].get();
+      } else {
+        if (Next <= Current) Next = Current + 1;  // the worker is past these already
+        if (!HelperHasWork()) return nullptr;
+        slot = Order[Next++];
+      }
+    }
+    uint8_t expected = Free;
+    if (slot->State.compare_exchange_strong(expected, Taken)) return slot;
+  }
+}
+
 bool TSearchAhead::Take(size_t i, TOutcome& outcome) {
+  TSlot* slot;
   {
     std::lock_guard lock(Lock);
     Current = i;
+    slot = Order[i];
     if (HelpersWaiting > 0 && Next < Current + Window / 2) HelperWake.notify_all();
   }
   for (;;) {
     uint8_t expected = Free;
-    if (State[i].compare_exchange_strong(expected, Taken)) return false;
+    if (slot->State.compare_exchange_strong(expected, Taken)) return false;
     if (expected == Done) break;
-    // A helper is searching file i: rather than sleep, search a file further on.
-    if (const size_t j = ClaimNext(); j != SIZE_MAX) {
-      SearchSlot(*WorkerProcessor, j);
+    // A helper is searching this file: rather than sleep, search a file further on.
+    if (TSlot* other = Claim()) {
+      SearchSlot(*WorkerProcessor, *other);
       continue;
     }
     std::unique_lock lock(Lock);
     // A helper that finds the file too large hands it back (Free); otherwise it is Done.
-    WorkerWaitsFor = i;
-    WorkerWake.wait(lock, [&] { return State[i].load(std::memory_order_acquire) != Taken; });
-    WorkerWaitsFor = SIZE_MAX;
+    WorkerWaitsFor = slot;
+    WorkerWake.wait(lock, [&] { return slot->State.load(std::memory_order_acquire) != Taken; });
+    WorkerWaitsFor = nullptr;
   }
-  std::lock_guard lock(Lock);  // pairs with the helper's Publish
-  outcome = std::move(Outcomes[i]);
+  std::lock_guard lock(Lock);  // pairs with the Publish that made it Done
+  outcome = std::move(slot->Outcome);
   return true;
 }
 
-size_t TSearchAhead::ClaimNext() {
-  for (;;) {
-    size_t j;
-    {
-      std::lock_guard lock(Lock);
-      if (Next <= Current) Next = Current + 1;  // the worker is past these already
-      if (Next >= Files.size() || Next >= Current + Window) return SIZE_MAX;
-      j = Next++;
-    }
-    uint8_t expected = Free;
-    if (State[j].compare_exchange_strong(expected, Taken)) return j;
-  }
-}
-
-void TSearchAhead::SearchSlot(TRangeProcessor& processor, size_t j) {
+void TSearchAhead::SearchSlot(TRangeProcessor& processor, TSlot& slot) {
   TOutcome outcome;
   try {
-    if (!processor.SetFileIfNotLarger(Files[j], MaxFileSize)) {
+    if (!processor.SetFileIfNotLarger(slot.File, MaxFileSize)) {
       // Left to the worker, so that only one large file is in memory at a time.
-      Publish(j, Free);
+      Publish(slot, Free);
       return;
     }
     outcome.Finds = processor.Process(0, INT32_MAX);
@@ -93,8 +114,8 @@ void TSearchAhead::SearchSlot(TRangeProcessor& processor, size_t j) {
   } catch (const std::exception& e) {
     outcome.Error = e.what();
   }
-  Outcomes[j] = std::move(outcome);
-  Publish(j, Done);
+  slot.Outcome = std::move(outcome);
+  Publish(slot, Done);
 }
 
 void TSearchAhead::Work() {
@@ -102,18 +123,27 @@ void TSearchAhead::Work() {
   for (;;) {
     {
       std::unique_lock lock(Lock);
-      if (!(Next < Current + Window)) {
-        // Ahead by a whole window: wait until the worker is half way through it, so that
-        // a helper is woken once per half window rather than once per file.
+      if (Sealed && Next < Current) Next = Current;
+      if (!Stop && !HelperHasWork()) {
+        // Nothing to take: wait for the scan to find more, or, ahead by a whole window,
+        // until the worker is half way through it (a wake-up per half window, not per file).
         ++HelpersWaiting;
-        HelperWake.wait(lock, [&] { return Stop || Next >= Files.size() || Next < Current + Window / 2; });
+        HelperWake.wait(lock, [&] {
+          return Stop || (!Sealed && NextFound < Found.size()) ||
+                 (Sealed && (Next >= Order.size() || Next < Current + Window / 2));
+        });
         --HelpersWaiting;
       }
-      if (Stop || Next >= Files.size()) return;
+      if (Stop || (Sealed && Next >= Order.size())) return;
     }
-    const size_t j = ClaimNext();
-    if (j != SIZE_MAX) SearchSlot(*processor, j);
+    if (TSlot* slot = Claim()) SearchSlot(*processor, *slot);
   }
+}
+
+void TSearchAhead::Publish(TSlot& slot, uint8_t state) {
+  std::lock_guard lock(Lock);
+  slot.State.store(state, std::memory_order_release);
+  if (WorkerWaitsFor == &slot) WorkerWake.notify_one();
 }
 
 std::unique_ptr<TRangeProcessor> TSearchAhead::MakeProcessor() const {
@@ -121,12 +151,6 @@ std::unique_ptr<TRangeProcessor> TSearchAhead::MakeProcessor() const {
   processor->UpdateLineNoDigits = false;  // raised by the worker as it hands lines over
   processor->CountLinesWithoutFinds = false;
   return processor;
-}
-
-void TSearchAhead::Publish(size_t j, uint8_t state) {
-  std::lock_guard lock(Lock);
-  State[j].store(state, std::memory_order_release);
-  if (WorkerWaitsFor == j) WorkerWake.notify_one();
 }
 
 }  // namespace trawlex

@@ -1,14 +1,17 @@
 #pragma once
-// Searches the candidate files ahead of the search worker on helper threads, so that
-// reading and matching use every core while the worker still hands over every status
-// line, item and count in path order, exactly as if it searched each file itself.
+// Searches candidate files ahead of the search worker on helper threads, so that reading
+// and matching use every core while the worker still hands over every status line, item
+// and count in path order, exactly as if it searched each file itself.
 //
-// Each candidate has a slot: free, taken (being searched) or done. A helper takes free
-// slots in path order, at most `window` files ahead of the one being handed over, and
-// leaves files above `maxFileSize` to the worker, so that at most one large file is in
-// memory at a time. The worker takes its file's slot if no helper did and searches it
-// itself; otherwise, while the helper is still at it, the worker searches a file further
-// on, and it replays the outcome once the helper is done.
+// Helpers start while the tree is still being read: each candidate is added as the scan
+// finds it, and helpers search those in the order found. Once the scan is done the list
+// is sealed in path order; from then on helpers take files in that order, at most
+// `window` ahead of the one being handed over. Files above `maxFileSize` are left to the
+// worker, so that at most one large file is in memory at a time.
+//
+// Each candidate has a slot: free, taken (being searched) or done. The worker takes its
+// file's slot if no helper did and searches it itself; while a helper is still at it, the
+// worker searches a file further on, and it replays the outcome once the helper is done.
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -18,8 +21,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include "engine/DirScanThread.h"
 
 namespace trawlex {
 
@@ -34,40 +35,54 @@ class TSearchAhead {
     std::string Error;  // the message of a failed search, without the path
   };
 
-  TSearchAhead(TSearchParams* params, const TCandidateList& files, int threads, int32_t maxFileSize, size_t window);
-  // Stops the helpers and waits for them.
+  TSearchAhead(TSearchParams* params, int threads, int32_t maxFileSize, size_t window);
+  // Stops the helpers and waits for them; the files may be freed only after this.
   ~TSearchAhead();
   TSearchAhead(const TSearchAhead&) = delete;
   TSearchAhead& operator=(const TSearchAhead&) = delete;
 
-  // For file i, in order: true with the outcome when a helper searched it (waiting for it
-  // if needed); false when nobody has taken it, which now leaves it to the caller.
+  // While the tree is read: a new candidate, which a helper may search at once.
+  void Add(TSearchFile* file);
+  // After the scan: the candidates in the order they will be handed over (all added).
+  void Seal(const std::vector<TSearchFile*>& order);
+  // For the file at position i of that order, in turn: true with the outcome when a helper
+  // searched it (waiting for it if needed); false when nobody has taken it, which now
+  // leaves it to the caller.
   bool Take(size_t i, TOutcome& outcome);
 
  private:
+  enum : uint8_t { Free = 0, Taken = 1, Done = 2 };
+  struct TSlot {
+    explicit TSlot(TSearchFile* file) : File(file) {}
+    TSearchFile* File;
+    std::atomic<uint8_t> State{Free};
+    TOutcome Outcome;  // written by whoever took the slot before it turns Done
+  };
+
   void Work();
-  // Takes the next free file of the window for the calling thread; SIZE_MAX when none.
-  size_t ClaimNext();
-  void SearchSlot(TRangeProcessor& processor, size_t j);
-  void Publish(size_t j, uint8_t state);
+  bool HelperHasWork() const;  // with Lock held
+  // Takes the next free slot for the calling thread; null when there is none now.
+  TSlot* Claim();
+  void SearchSlot(TRangeProcessor& processor, TSlot& slot);
+  void Publish(TSlot& slot, uint8_t state);
   std::unique_ptr<TRangeProcessor> MakeProcessor() const;
 
-  enum : uint8_t { Free = 0, Taken = 1, Done = 2 };
   TSearchParams* Params;
-  std::vector<TSearchFile*> Files;
   const int32_t MaxFileSize;
   const size_t Window;
-  std::unique_ptr<std::atomic<uint8_t>[]> State;
-  std::vector<TOutcome> Outcomes;  // written by a helper before its slot turns Done
-  // Guards Next, Current, Stop, the waiting counts and the moves to Free and Done. Each
+  // Guards everything below but the slots' states, and the moves to Free and Done. Each
   // side is woken only when the other waits for it, so a file costs no extra switches.
   std::mutex Lock;
   std::condition_variable HelperWake, WorkerWake;
-  size_t Next = 0;     // the next slot a helper looks at
-  size_t Current = 0;  // the slot being handed over
+  std::vector<std::unique_ptr<TSlot>> Found;  // in the order the scan found them
+  std::vector<TSlot*> Order;                   // in hand-over order, once sealed
+  bool Sealed = false;
+  size_t NextFound = 0;  // before sealing: the next found slot a helper looks at
+  size_t Next = 0;       // after sealing: the next position a helper looks at
+  size_t Current = 0;    // the position being handed over
   bool Stop = false;
   int HelpersWaiting = 0;
-  size_t WorkerWaitsFor = SIZE_MAX;
+  const TSlot* WorkerWaitsFor = nullptr;
   std::unique_ptr<TRangeProcessor> WorkerProcessor;  // for files the worker searches ahead
   std::vector<std::thread> Helpers;
 };

@@ -54,6 +54,8 @@ void TSearchThread::Execute() {
     Processor->OnLineCreated = [this](TSearchLine* line) { HandleLineCreated(line); };
     Processor->OnNewFindLine = [this] { HandleNewFindLine(); };
     Processor->CountLinesWithoutFinds = false;
+    if (SearchAheadThreads > 0)
+      Ahead = std::make_unique<TSearchAhead>(FSearchParams, SearchAheadThreads, SearchAheadMaxFileSize, 64);
     ScanAndProcess(FSearchParams->BaseDir);
   } catch (...) {
     Processor.reset();
@@ -79,16 +81,19 @@ const std::string& TSearchThread::GetItemName(const TSearchResult& item) const {
 }
 
 void TSearchThread::ProcessFiles(TCandidateList& files) {
-  std::unique_ptr<TSearchAhead> ahead;
-  if (SearchAheadThreads > 0 && files.size() > 1)
-    ahead = std::make_unique<TSearchAhead>(FSearchParams, files, SearchAheadThreads, SearchAheadMaxFileSize, 64);
+  if (Ahead) {
+    std::vector<TSearchFile*> order;
+    order.reserve(files.size());
+    for (const auto& f : files) order.push_back(static_cast<TSearchFile*>(f.get()));
+    Ahead->Seal(order);
+  }
   for (size_t i = 0; i < files.size() && !Terminated(); ++i) {
     auto* file = static_cast<TSearchFile*>(files[i].get());
     FCurrentFile = file->Name;
     FFilesSearched.fetch_add(1, std::memory_order_relaxed);
     ReportStatus(FCurrentFile);
     TSearchAhead::TOutcome outcome;
-    if (ahead && ahead->Take(i, outcome)) {
+    if (Ahead && Ahead->Take(i, outcome)) {
       HandOverSearched(file, outcome);
     } else {
       SearchHere(file);
@@ -101,6 +106,12 @@ void TSearchThread::ProcessFiles(TCandidateList& files) {
     }
   }
 }
+
+void TSearchThread::CandidateAdded(TSearchResult& item) {
+  if (Ahead) Ahead->Add(static_cast<TSearchFile*>(&item));
+}
+
+void TSearchThread::CandidatesEnding() { Ahead.reset(); }
 
 void TSearchThread::SearchHere(TSearchFile* file) {
   const bool parallel = SearchAheadThreads > 0;

@@ -50,6 +50,8 @@ class TSearchThread : public TDirScanThread {
   std::unique_ptr<TSearchResult> CreateItem(const std::string& path, const TFileInfo& entry) override;
   const std::string& GetItemName(const TSearchResult& item) const override;
   void ProcessFiles(TCandidateList& files) override;
+  void CandidateAdded(TSearchResult& item) override;
+  void CandidatesEnding() override;
 
  private:
   void HandleNewFindLine();
@@ -63,6 +65,7 @@ class TSearchThread : public TDirScanThread {
   TSearchParams* FSearchParams = nullptr;
   std::string FCurrentFile;
   std::unique_ptr<TRangeProcessor> Processor;
+  std::unique_ptr<TSearchAhead> Ahead;  // helpers searching ahead; only while the candidates live
   std::atomic<int32_t> FFilesWithFinds{0};
   std::atomic<int32_t> FFilesSearched{0};
   std::atomic<int32_t> FTotalFinds{0};
