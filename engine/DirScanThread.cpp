@@ -8,11 +8,6 @@
 
 namespace trawlex {
 
-int CompareCandidatePaths(std::string_view a, std::string_view b) {
-  const int c = CompareTextAscii(a, b);
-  return c != 0 ? c : CompareBytes(a, b);
-}
-
 TDirScanThread& TDirScanThread::SetParams(TDirScanParams* params) {
   Params = params;
   return *this;

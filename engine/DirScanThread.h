@@ -20,9 +20,6 @@ class TDirScanParams;
 
 using TCandidateList = std::vector<std::unique_ptr<TSearchResult>>;
 
-// The candidate order: ASCII letters folded, then the exact bytes.
-int CompareCandidatePaths(std::string_view a, std::string_view b);
-
 class TDirScanThread : public TBaseThread {
  public:
   using TBaseThread::TBaseThread;
