@@ -821,7 +821,7 @@ void TfmSearch::acSearchUpdate(TAction& a) {
 void TfmSearch::acSearchExecute() {
   FErrorLog.clear();
   if (LogWindow) delete LogWindow;
-  btnSearch->setDefaultAction(acTerminate);
+  ShowOnSearchButton(acTerminate);
   ClearResults();
   SortByNameAction->Execute();
   acDescending->setChecked(false);
@@ -882,10 +882,18 @@ void TfmSearch::acSearchExecute() {
   setWindowTitle(QStringLiteral("Trawlex: ") + FLastTarget);
 }
 
+void TfmSearch::ShowOnSearchButton(TAction* action) {
+  // A tool button with more actions than its default one shows a menu arrow: swap, never add.
+  for (QAction* a : btnSearch->actions()) {
+    if (a != action) btnSearch->removeAction(a);
+  }
+  btnSearch->setDefaultAction(action);
+}
+
 void TfmSearch::acTerminateExecute() {
   SetStatusMessage(QStringLiteral("Terminated by user"));
   if (SearchThread) SearchThread->Terminate();
-  btnSearch->setDefaultAction(acSearch);
+  ShowOnSearchButton(acSearch);
 }
 
 void TfmSearch::DirectoryApplied(const QString& directory) {
@@ -893,7 +901,7 @@ void TfmSearch::DirectoryApplied(const QString& directory) {
   if (SearchThread) {
     FRestartPending = true;
     SearchThread->Terminate();
-    btnSearch->setDefaultAction(acSearch);
+    ShowOnSearchButton(acSearch);
   } else {
     acSearch->Execute();
   }
@@ -931,7 +939,7 @@ void TfmSearch::GrowResultsWidth(int32_t width) {
 
 void TfmSearch::SearchThreadTerminated(TBaseThread& thread) {
   auto& search = static_cast<TSearchThread&>(thread);
-  btnSearch->setDefaultAction(acSearch);
+  ShowOnSearchButton(acSearch);
   FTotalFindCount = search.TotalFinds();
   SetPanelNumber(*StatusBar1, 2, FTotalFindCount);
   SearchThread = nullptr;

@@ -151,6 +151,7 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   void acSearchUpdate(TAction& a);
   void acSearchExecute();
   void acTerminateExecute();
+  void ShowOnSearchButton(TAction* action);
   void acDirExecute();
   void acShowCaptionsExecute();
   void acViewLogExecute();

@@ -236,6 +236,7 @@ class TSearchWindowTests : public QObject {
     QCOMPARE(w->GetCaption(), QStringLiteral("Search for foo"));
     WAIT_SEARCH_END(w);
     QCOMPARE(w->btnSearch->defaultAction(), w->acSearch);
+    QCOMPARE(w->btnSearch->actions().size(), 1);  // swapped, so no menu arrow appears
     QCOMPARE(PanelText(w, 1), QStringLiteral("Found in 1 of 3 files"));  // c.txt's find is excluded
     QCOMPARE(PanelText(w, 2), QStringLiteral("Finds: 3"));
     QCOMPARE(w->TotalFindCount(), 3);
