@@ -40,7 +40,9 @@ void TBaseThread::SyncMessage(const std::string& text, const TTextHandler& handl
   SyncText = text;
   SyncHandler = handler;
   Synchronize([this] {
-    if (SyncHandler) SyncHandler(SyncText);
+    // A stop requested while this call waited in the main thread's queue still counts:
+    // the request is made on the main thread, so this check cannot miss it.
+    if (!Terminated() && SyncHandler) SyncHandler(SyncText);
   });
 }
 

@@ -226,6 +226,7 @@ void TSearchThread::AddItem(TSearchResult* item) {
   PendingItem = item;
   if (Terminated()) return;
   Synchronize([this] {
+    if (Terminated()) return;  // stopped while this call waited on the main thread
     if (FSearchParams->ListItems) FSearchParams->ListItems->push_back({std::string(), PendingItem});
     if (OnItemAdded) {
       IDrawSurface* canvas = FSearchParams->Canvas();

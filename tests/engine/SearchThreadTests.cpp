@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "engine/Errors.h"
 #include "engine/SearchParams.h"
@@ -222,6 +223,27 @@ TEST(SearchThread, StopDuringTheScanStillProcessesNothingMore) {
   EXPECT_EQ(run.Thread->FilesFound(), 1);  // top.txt only: collected before the stop
   EXPECT_EQ(run.Thread->FilesSearched(), 0);
   EXPECT_TRUE(run.Ended);
+}
+
+TEST(SearchThread, HandOverQueuedBeforeAStopIsDropped) {
+  // The worker has queued a status line and waits; the window then asks it to stop
+  // before it gets to that call: the line must not reach the window.
+  TTempDir dir;
+  dir.Write("a.txt", "foo");
+  TSearchRun run(dir.Path());
+  run.Thread->Start();
+  auto waitQueued = [&] {
+    for (int i = 0; i < 5000 && run.Invoker.Pending() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return run.Invoker.Pending() > 0;
+  };
+  ASSERT_TRUE(waitQueued());
+  ASSERT_TRUE(run.Invoker.PumpOne(std::chrono::seconds(5)));  // the running count
+  ASSERT_TRUE(waitQueued());                                   // "Reading dir ..." waits
+  run.Thread->Terminate();
+  ASSERT_TRUE(run.Invoker.PumpUntil([&] { return run.Ended; }));
+  run.Thread->WaitFor();
+  EXPECT_TRUE(run.Status.empty()) << run.Status[0];
+  EXPECT_TRUE(run.Shown.empty());
 }
 
 TEST(SearchThread, CandidatesFollowPatternsHiddenEntriesAndLinks) {

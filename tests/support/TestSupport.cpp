@@ -70,6 +70,11 @@ void TQueueInvoker::Post(std::function<void()> fn) {
   Changed.notify_all();
 }
 
+size_t TQueueInvoker::Pending() {
+  std::lock_guard lock(Lock);
+  return Queue.size();
+}
+
 bool TQueueInvoker::OnMainThread() const { return std::this_thread::get_id() == MainId; }
 
 bool TQueueInvoker::PumpOne(std::chrono::milliseconds timeout) {

@@ -41,6 +41,8 @@ class TQueueInvoker : public IMainThreadInvoker {
   // Runs at most one queued call, waiting up to `timeout` for one.
   bool PumpOne(std::chrono::milliseconds timeout);
   bool OnMainThread() const;
+  // Calls queued and not yet run.
+  size_t Pending();
 
  private:
   struct TCall {
