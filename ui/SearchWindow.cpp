@@ -448,12 +448,16 @@ void TfmSearch::CreateLayout() {
   memPatterns->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   memPatterns->setPlainText(QStringLiteral("*.*"));
   lblWildCard->setBuddy(memPatterns);
+  // The pattern list takes the height the inputs beside it need, never more: an edit
+  // box's own preferred height would otherwise make the whole input area grow.
+  memPatterns->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
   wild->addWidget(memPatterns, 1);
   splParams->addWidget(pnlParams);
   splParams->addWidget(pnlWildCards);
   splParams->setStretchFactor(0, 1);
   splParams->setStretchFactor(1, 0);
   pnlWildCards->resize(85, pnlWildCards->height());
+  pnlTop->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
   mainLayout->addWidget(pnlTop);
 
   // Results and preview.
