@@ -20,34 +20,6 @@ bool SameName(std::string_view a, std::string_view b) { return CompareTextAscii(
 // of valid UTF-8 travels as the lone surrogate U+DC00 + byte, so that any byte string comes
 // back unchanged.
 
-// Length of the valid UTF-8 sequence at `i`, or 0 when the byte there does not start one.
-size_t Utf8SequenceAt(std::string_view s, size_t i, uint32_t& code) {
-  const unsigned char c = static_cast<unsigned char>(s[i]);
-  if (c < 0x80) {
-    code = c;
-    return 1;
-  }
-  size_t len;
-  uint32_t min;
-  if (c >= 0xC2 && c <= 0xDF) {
-    len = 2, code = c & 0x1F, min = 0x80;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    len = 3, code = c & 0x0F, min = 0x800;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    len = 4, code = c & 0x07, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + len > s.size()) return 0;
-  for (size_t k = 1; k < len; ++k) {
-    const unsigned char d = static_cast<unsigned char>(s[i + k]);
-    if ((d & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (d & 0x3F);
-  }
-  if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return len;
-}
-
 void PutUnit(std::string& out, uint32_t unit) {
   out += static_cast<char>(unit & 0xFF);
   out += static_cast<char>((unit >> 8) & 0xFF);

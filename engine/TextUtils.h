@@ -46,6 +46,10 @@ std::string GeneralFloatText(double value);
 std::string VersionText(const TVersion& version, int maxParts);
 TVersion ParseVersion(std::string_view text);
 
+// Length of the valid UTF-8 sequence that starts at s[i] (1 to 4) with its code point in
+// `code`, or 0 when the byte there starts none (stray, overlong, surrogate, cut short).
+size_t Utf8SequenceAt(std::string_view s, size_t i, uint32_t& code);
+
 std::string PathJoin(std::string_view dir, std::string_view name);
 std::string CanonicalPath(const std::string& path);
 // The root of `path` is its beginning up to the later of its first ":" and its first path

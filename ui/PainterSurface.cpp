@@ -2,46 +2,16 @@
 
 #include <QPainter>
 
+#include "engine/TextUtils.h"
+
 namespace trawlex {
-
-namespace {
-
-// Length of the valid UTF-8 sequence starting at s[i], or 0 when the byte starts none.
-size_t ValidSequenceLength(std::string_view s, size_t i, char32_t& cp) {
-  const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char c = b(i);
-  if (c < 0x80) {
-    cp = c;
-    return 1;
-  }
-  size_t n;
-  char32_t min;
-  if (c >= 0xC2 && c <= 0xDF) {
-    n = 2, cp = c & 0x1F, min = 0x80;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3, cp = c & 0x0F, min = 0x800;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4, cp = c & 0x07, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + n > s.size()) return 0;
-  for (size_t k = 1; k < n; ++k) {
-    if ((b(i + k) & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (b(i + k) & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return n;
-}
-
-}  // namespace
 
 QString DisplayText(std::string_view bytes) {
   QString out;
   out.reserve(static_cast<qsizetype>(bytes.size()));
   for (size_t i = 0; i < bytes.size();) {
-    char32_t cp = 0;
-    const size_t n = ValidSequenceLength(bytes, i, cp);
+    uint32_t cp = 0;
+    const size_t n = Utf8SequenceAt(bytes, i, cp);
     if (n == 0) {
       const unsigned char c = static_cast<unsigned char>(bytes[i]);
       out += c >= 0xA0 ? QChar(c) : QChar(0xFFFD);
