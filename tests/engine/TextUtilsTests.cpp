@@ -153,3 +153,29 @@ TEST(Assertion, NamesTheSourceFileAndLine) {
     EXPECT_NE(std::string(e.what()).find("Broken rule (TextUtilsTests.cpp, line"), std::string::npos) << e.what();
   }
 }
+
+TEST(Utf8SequenceAt, ValidSequencesAndEveryKindOfInvalidByte) {
+  const struct {
+    std::string Bytes;
+    size_t Length;
+    uint32_t Code;
+  } cases[] = {
+      {"a", 1, 'a'},
+      {"\xC3\xA9", 2, 0xE9},
+      {"\xE2\x82\xAC", 3, 0x20AC},
+      {"\xF0\x9F\x98\x80", 4, 0x1F600},
+      {"\xC0\xAF", 0, 0},          // overlong
+      {"\xE0\x80\xAF", 0, 0},      // overlong
+      {"\xED\xA0\x80", 0, 0},      // surrogate
+      {"\xF4\x90\x80\x80", 0, 0},  // above U+10FFFF
+      {"\xC3", 0, 0},              // cut short
+      {"\x80", 0, 0},              // stray continuation byte
+      {"\xC3(", 0, 0},             // not followed by a continuation byte
+  };
+  for (const auto& c : cases) {
+    uint32_t code = 0;
+    const size_t n = Utf8SequenceAt(c.Bytes, 0, code);
+    EXPECT_EQ(n, c.Length) << c.Bytes;
+    if (n) EXPECT_EQ(code, c.Code) << c.Bytes;
+  }
+}
