@@ -16,6 +16,7 @@ void TRangeProcessor::SetFileName(const std::string& path) {
   Reader.Load(path);
   Size = Reader.Size();
   LineNo = 0;
+  FileTimeStamped = true;  // no item to stamp
 }
 
 void TRangeProcessor::SetFile(TSearchFile* file, int readers, int64_t splitSize) {
@@ -43,7 +44,15 @@ void TRangeProcessor::FileLoaded(TSearchFile* file) {
   // The item shows the size and time of the bytes that were searched.
   const TFileInfo& info = Reader.LoadedInfo();
   file->Size = static_cast<int32_t>(static_cast<uint32_t>(info.Size & 0xFFFFFFFF));
-  file->FileTime = info.LastWrite;
+  // The time is given to the item at its first find (StampFileTime): most files have
+  // none, and the local-time conversion is not free.
+  FileTimeStamped = false;
+}
+
+void TRangeProcessor::StampFileTime() {
+  if (FileTimeStamped || !File || Shared) return;
+  File->FileTime = Reader.LoadedInfo().LastWrite();
+  FileTimeStamped = true;
 }
 
 void TRangeProcessor::ShareBytesOf(const TRangeProcessor& other) {
@@ -59,6 +68,7 @@ void TRangeProcessor::SetBytes(std::string_view bytes, const std::string& path) 
   Reader.LoadFromBytes(bytes, path);
   Size = Reader.Size();
   LineNo = 0;
+  FileTimeStamped = true;  // bytes from memory have no file time
 }
 
 int32_t DecimalDigits(int64_t n) {
@@ -161,6 +171,7 @@ int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
   auto recordFind = [&](int32_t pos) {
     ++st.Count;
     if (!st.Line || st.Line->LineNo < LineNo) {
+      StampFileTime();  // before the item can be handed over
       if (OnNewFindLine) OnNewFindLine();
       createLine();
     }

@@ -47,6 +47,9 @@ class TRangeProcessor {
   void SetFile(TSearchFile* file, int readers = 1, int64_t splitSize = 0);
   // Like SetFile, but leaves a file larger than `maxSize` unread and answers false.
   bool SetFileIfNotLarger(TSearchFile* file, int64_t maxSize);
+  // Gives the file item the last-write time of the loaded file, once per load (searching
+  // does it at the file's first find).
+  void StampFileTime();
   // Scans the bytes another processor has loaded (which must outlive the scans) instead of
   // loading a file: two processors can then search two parts of one large file at once.
   void ShareBytesOf(const TRangeProcessor& other);
@@ -68,6 +71,7 @@ class TRangeProcessor {
   void FileLoaded(TSearchFile* file);
 
   const TCharReader* Shared = nullptr;
+  bool FileTimeStamped = true;
 };
 
 int32_t DecimalDigits(int64_t n);

@@ -129,10 +129,10 @@ TReplaceThread::TOutcome TReplaceThread::RewriteFile(const TReplaceFile& job, co
     Log(Fmt("Error: size was %d, now %d", file.Size, size));
     return TOutcome::NotReplaced;
   }
-  if (rewriter.Info().LastWrite != file.FileTime) {
+  if (rewriter.Info().LastWrite() != file.FileTime) {
     Log(path + ":");
     Log(Fmt("Error: time was %s, now %s", FormatDateTime(LogTimePattern, file.FileTime),
-            FormatDateTime(LogTimePattern, rewriter.Info().LastWrite)));
+            FormatDateTime(LogTimePattern, rewriter.Info().LastWrite())));
     return TOutcome::NotReplaced;
   }
   // The content read must be that of the file examined, and the finds must still be there:

@@ -72,7 +72,7 @@ std::unique_ptr<TSearchResult> TSearchThread::CreateItem(const std::string& path
   auto file = std::make_unique<TSearchFile>(FSearchParams);
   file->Name = path;
   file->Size = static_cast<int32_t>(static_cast<uint32_t>(entry.Size & 0xFFFFFFFF));
-  file->FileTime = entry.LastWrite;
+  file->FileTime = entry.ModifiedNs ? entry.LastWrite() : 0;
   return file;
 }
 
@@ -186,6 +186,7 @@ bool TSearchThread::SearchInHalves(TSearchFile* file, TSearchAhead::TOutcome& ou
   helper.join();
   if (secondError) std::rethrow_exception(secondError);
 
+  Processor->StampFileTime();  // the finds may all lie in the second half
   const int32_t linesBefore = Processor->LineNo;
   file->AdoptLines(tail, linesBefore);
   file->TotalLines.store(linesBefore + second.LineNo + 1, std::memory_order_relaxed);

@@ -42,11 +42,14 @@ bool IsHiddenName(const std::string& name);
 
 struct TFileInfo {
   int64_t Size = 0;
-  TDateTime LastWrite = 0;  // local, rounded down to 2 seconds as a directory listing gives it
   int64_t ModifiedNs = 0;   // exact modification time, nanoseconds since the epoch
   uint64_t Device = 0;
   uint64_t Inode = 0;
   bool IsRegular = false;
+
+  // The modification time in local time, rounded down to 2 seconds as a directory listing
+  // gives it. (Worked out on request: the time-zone conversion is not free.)
+  TDateTime LastWrite() const;
 };
 
 // Follows symbolic links. False (and errno set) when the path cannot be examined.

@@ -65,10 +65,15 @@ bool IsHiddenName(const std::string& name) { return !name.empty() && name[0] == 
 static void FillInfo(const struct stat& st, TFileInfo& info) {
   info.Size = st.st_size;
   info.ModifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  info.LastWrite = UnixTimeToLocal(st.st_mtim.tv_sec, true);
   info.Device = st.st_dev;
   info.Inode = st.st_ino;
   info.IsRegular = S_ISREG(st.st_mode);
+}
+
+TDateTime TFileInfo::LastWrite() const {
+  int64_t seconds = ModifiedNs / 1000000000;
+  if (ModifiedNs < 0 && ModifiedNs % 1000000000 != 0) --seconds;
+  return UnixTimeToLocal(seconds, true);
 }
 
 bool GetFileInfo(const std::string& path, TFileInfo& info) {

@@ -397,7 +397,9 @@ TEST(SearchThread, HelpersSearchingAheadChangeNothingTheWindowSees) {
                      std::to_string(run.Params.LineNoDigits()));
     for (int32_t r = 0; r < run.Params.GetResultCount(); ++r) {
       const TSearchFile* f = run.Params.GetResult(r);
-      std::string e = f->Name + " lines " + std::to_string(f->TotalLines) + " size " + std::to_string(f->Size) + ":";
+      EXPECT_GT(f->FileTime, 40000.0) << f->Name;  // stamped on every path, after 2009
+      std::string e = f->Name + " lines " + std::to_string(f->TotalLines) + " size " + std::to_string(f->Size) +
+                      " time " + std::to_string(f->FileTime) + ":";
       for (int32_t k = 0; k < f->GetLineCount(); ++k) {
         const TSearchLine* l = f->GetLine(k);
         e += " " + std::to_string(l->LineNo) + "@" + std::to_string(l->LineStart) + "=" + l->Text;
