@@ -3,10 +3,12 @@
 // application title, closing during a search, the end of the program, the command line.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QToolButton>
+#include <QTimer>
 #include <QtTest>
 #include <unistd.h>
 
@@ -306,6 +308,39 @@ class TSearchWindowTests : public QObject {
     QVERIFY(w->TotalFindCount() < 300 * 20);
     w->ActionList1->UpdateAll();
     QVERIFY(w->acSearch->isEnabled());
+  }
+
+  void StaysResponsiveWhileManyLinesArrive() {
+    // 100,000 line items: the window keeps handling its events between hand-overs, and
+    // Terminate ends the search without waiting for the rest.
+    TTree tree;
+    tree.Fill(100, 1000);
+    TfmSearch* w = NewSearchWindow();
+    SetInputs(w, QStringLiteral("needle"), tree.Path());
+    QElapsedTimer clock;
+    qint64 last = 0, worstGap = 0;
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+      const qint64 now = clock.elapsed();
+      if (ticks++ > 0) worstGap = std::max(worstGap, now - last);
+      last = now;
+    });
+    clock.start();
+    timer.start(5);
+    QVERIFY(w->acSearch->Execute());
+    QTRY_VERIFY_WITH_TIMEOUT(w->lstResults->Count() > 20000, 30000);
+    QVERIFY(w->Running());
+    QVERIFY(ticks > 3);  // the event loop kept running during the hand-overs
+    QElapsedTimer stop;
+    stop.start();
+    QVERIFY(w->acTerminate->Execute());
+    WAIT_SEARCH_END(w);
+    timer.stop();
+    qInfo("longest pause of the event loop %lld ms; stopped %lld ms after Terminate", worstGap,
+          static_cast<long long>(stop.elapsed()));
+    QVERIFY(w->lstResults->Count() < 100 * 1001);
+    QCOMPARE(w->StatusMessage(), QStringLiteral("Terminated by user"));
   }
 
   void DirectoryAppliedRestartsOrStarts() {
