@@ -65,6 +65,7 @@ void TSearchParams::SetCanvas(IDrawSurface* canvas) {
 }
 
 void TSearchParams::SetLineNoDigits(int32_t n) {
+  if (n == FLineNoDigits.load(std::memory_order_relaxed)) return;  // the usual case, without the lock
   std::lock_guard lock(FWidthLock);
   if (n == FLineNoDigits.load(std::memory_order_relaxed)) return;
   FLineNoDigits.store(n, std::memory_order_relaxed);
