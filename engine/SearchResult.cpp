@@ -49,12 +49,14 @@ void FillBackground(IDrawSurface& s, const TRect& r, TDrawState state) {
 
 // ---- TSearchLine ----------------------------------------------------------------------
 
-std::string TSearchLine::GetText() const {
+std::string TSearchLine::GetTextPrefix() const {
   const int32_t digits = File && File->Params ? File->Params->LineNoDigits() : 1;
   char num[48];
-  std::snprintf(num, sizeof num, " %*d", static_cast<int>(digits), static_cast<int>(LineNo + 1));
-  return std::string(num) + ": " + Text;
+  std::snprintf(num, sizeof num, " %*d: ", static_cast<int>(digits), static_cast<int>(LineNo + 1));
+  return num;
 }
+
+std::string TSearchLine::GetText() const { return GetTextPrefix() + Text; }
 
 void TSearchLine::AddPosition(int32_t value) {
   std::lock_guard lock(File->Lock());

@@ -54,6 +54,8 @@ class TSearchLine : public TSearchResult {
   int32_t GetFindCount() const override;
   void Draw(IDrawSurface& surface, const TRect& rect, TDrawState state) const override;
   int32_t GetWidth(IDrawSurface& surface) const override;
+  // GetText without the line's own text: " ", the right-aligned line number and ": ".
+  std::string GetTextPrefix() const;
 
   void AddPosition(int32_t value);
   std::vector<int32_t> GetPositions() const;  // a snapshot
