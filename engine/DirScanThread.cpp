@@ -46,10 +46,16 @@ void TDirScanThread::ScanAndProcess(const std::string& baseDir) {
   });
   TCandidateList sorted;
   sorted.reserve(found.size());
+  FoundOrder.clear();
+  FoundOrder.reserve(found.size());
   for (const auto& k : keys) {
     auto& item = found[k.second];
-    if (!sorted.empty() && GetItemName(*sorted.back()) == GetItemName(*item)) unused.push_back(std::move(item));
-    else sorted.push_back(std::move(item));
+    if (!sorted.empty() && GetItemName(*sorted.back()) == GetItemName(*item)) {
+      unused.push_back(std::move(item));
+    } else {
+      sorted.push_back(std::move(item));
+      FoundOrder.push_back(k.second);
+    }
   }
   found = std::move(sorted);
   FFilesFound.store(static_cast<int32_t>(found.size()), std::memory_order_relaxed);

@@ -1,7 +1,6 @@
 #include "engine/SearchAhead.h"
 
 #include <new>
-#include <unordered_map>
 
 #include "engine/RangeProcessor.h"
 #include "engine/SearchParams.h"
@@ -34,15 +33,15 @@ void TSearchAhead::Add(TSearchFile* file) {
   if (HelpersWaiting > 0) HelperWake.notify_one();
 }
 
-void TSearchAhead::Seal(const std::vector<TSearchFile*>& order) {
+void TSearchAhead::Seal(const std::vector<size_t>& addedOrder) {
+  // Found no longer grows and only this thread ever changed it, so it is read without
+  // the lock; the helpers keep searching meanwhile.
+  std::vector<TSlot*> order;
+  order.reserve(addedOrder.size());
+  for (const size_t i : addedOrder) order.push_back(Found.at(i).get());
   {
     std::lock_guard lock(Lock);
-    std::unordered_map<const TSearchFile*, TSlot*> slotOf;
-    slotOf.reserve(Found.size());
-    for (const auto& slot : Found) slotOf.emplace(slot->File, slot.get());
-    Order.clear();
-    Order.reserve(order.size());
-    for (TSearchFile* file : order) Order.push_back(slotOf.at(file));
+    Order = std::move(order);
     Sealed = true;
   }
   HelperWake.notify_all();

@@ -43,8 +43,9 @@ class TSearchAhead {
 
   // While the tree is read: a new candidate, which a helper may search at once.
   void Add(TSearchFile* file);
-  // After the scan: the candidates in the order they will be handed over (all added).
-  void Seal(const std::vector<TSearchFile*>& order);
+  // After the scan (no more Add): the order the candidates will be handed over in, as
+  // their places in the order they were added.
+  void Seal(const std::vector<size_t>& addedOrder);
   // For the file at position i of that order, in turn: true with the outcome when a helper
   // searched it (waiting for it if needed); false when nobody has taken it, which now
   // leaves it to the caller.

@@ -81,12 +81,7 @@ const std::string& TSearchThread::GetItemName(const TSearchResult& item) const {
 }
 
 void TSearchThread::ProcessFiles(TCandidateList& files) {
-  if (Ahead) {
-    std::vector<TSearchFile*> order;
-    order.reserve(files.size());
-    for (const auto& f : files) order.push_back(static_cast<TSearchFile*>(f.get()));
-    Ahead->Seal(order);
-  }
+  if (Ahead) Ahead->Seal(FoundOrder);
   for (size_t i = 0; i < files.size() && !Terminated(); ++i) {
     auto* file = static_cast<TSearchFile*>(files[i].get());
     FCurrentFile = file->Name;
