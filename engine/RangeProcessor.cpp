@@ -205,15 +205,13 @@ int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
   } else if (first <= last) {
     // The same rules, jumping from candidate to candidate: the stretches in between hold
     // no find start, so only their line breaks are counted.
-    TCandidateFilter filter;
-    filter.First1 = scan.CaseSensitive ? t0 : UpperByte(t0);
-    filter.First2 = scan.CaseSensitive ? t0 : static_cast<unsigned char>(LowerChar(static_cast<char>(filter.First1)));
-    filter.TwoBytes = scan.N >= 2;
-    const auto t1 = filter.TwoBytes ? static_cast<unsigned char>(scan.Pattern[1]) : 0;
-    filter.Second1 = t1;
-    filter.Second2 = scan.CaseSensitive ? t1 : static_cast<unsigned char>(LowerChar(static_cast<char>(t1)));
+    const TCandidateFilter filter = MakeCandidateFilter(scan.Pattern, scan.CaseSensitive);
     const unsigned char* const begin = data + first;
     const unsigned char* const end = data + last + 1;
+    // Candidates stop where the target no longer fits in the data; the filter reads that
+    // far past each one.
+    const unsigned char* const candidatesEnd =
+        data + std::max<int64_t>(first, std::min<int64_t>(int64_t{last} + 1, int64_t{Size} - scan.N + 1));
     // Line breaks before `counted` are in LineNo. They are counted only when a find needs
     // its line, so a file without finds is never counted at all when nobody wants its lines.
     const unsigned char* counted = begin;
@@ -225,23 +223,23 @@ int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
       counted = to;
     };
     const unsigned char* next = begin;  // the next position where a find may start
-    while (next < end) {
+    while (next < candidatesEnd) {
       const unsigned char* c;
       if (st.Count > 0 || CountLinesWithoutFinds) {
         // Every line gets counted: count while looking for the next candidate.
         countTo(next);
         TBreakCount breaks;
-        c = FindCandidateCountingBreaks(filter, next, end, next > begin && next[-1] == 13, breaks);
+        c = FindCandidateCountingBreaks(filter, next, candidatesEnd, next > begin && next[-1] == 13, breaks);
         LineNo += breaks.Breaks;
         if (breaks.LastBreak) st.LineStart = static_cast<int32_t>(breaks.LastBreak - data) + 1;
         counted = c;
       } else {
-        c = FindCandidate(filter, next, end);
+        c = FindCandidate(filter, next, candidatesEnd);
       }
-      if (c >= end) break;
+      if (c >= candidatesEnd) break;
       const auto pos = static_cast<int32_t>(c - data);
       const unsigned char prev = c > begin ? c[-1] : 0;
-      if (!scan.Matches(pos, prev)) {
+      if (!scan.FirstByte[*c] || !scan.Matches(pos, prev)) {
         next = c + 1;
         continue;
       }

@@ -32,11 +32,11 @@ TRAWLEX_AVX2 static const unsigned char* FindCandidateAvx2(const TCandidateFilte
   const __m256i b1 = _mm256_set1_epi8(static_cast<char>(f.Second1));
   const __m256i b2 = _mm256_set1_epi8(static_cast<char>(f.Second2));
   while (end - p >= 32) {
-    const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    __m256i m = _mm256_or_si256(_mm256_cmpeq_epi8(v0, a1), _mm256_cmpeq_epi8(v0, a2));
+    const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + f.Offset1));
+    __m256i m = _mm256_or_si256(_mm256_cmpeq_epi8(va, a1), _mm256_cmpeq_epi8(va, a2));
     if (f.TwoBytes) {
-      const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
-      m = _mm256_and_si256(m, _mm256_or_si256(_mm256_cmpeq_epi8(v1, b1), _mm256_cmpeq_epi8(v1, b2)));
+      const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + f.Offset2));
+      m = _mm256_and_si256(m, _mm256_or_si256(_mm256_cmpeq_epi8(vb, b1), _mm256_cmpeq_epi8(vb, b2)));
     }
     const auto mask = static_cast<uint32_t>(_mm256_movemask_epi8(m));
     if (mask) return p + __builtin_ctz(mask);
@@ -58,10 +58,11 @@ TRAWLEX_AVX2 static const unsigned char* FindCandidateCountingAvx2(const TCandid
   found = false;
   while (end - p >= 32) {
     const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    __m256i m = _mm256_or_si256(_mm256_cmpeq_epi8(v0, a1), _mm256_cmpeq_epi8(v0, a2));
+    const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + f.Offset1));
+    __m256i m = _mm256_or_si256(_mm256_cmpeq_epi8(va, a1), _mm256_cmpeq_epi8(va, a2));
     if (f.TwoBytes) {
-      const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
-      m = _mm256_and_si256(m, _mm256_or_si256(_mm256_cmpeq_epi8(v1, b1), _mm256_cmpeq_epi8(v1, b2)));
+      const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + f.Offset2));
+      m = _mm256_and_si256(m, _mm256_or_si256(_mm256_cmpeq_epi8(vb, b1), _mm256_cmpeq_epi8(vb, b2)));
     }
     const auto cand = static_cast<uint32_t>(_mm256_movemask_epi8(m));
     const uint32_t keep = cand ? (uint32_t{1} << __builtin_ctz(cand)) - 1u : 0xFFFFFFFFu;
@@ -101,14 +102,14 @@ void UseWideScanKernels(bool use) {
 }
 
 static inline bool IsCandidate(const TCandidateFilter& f, const unsigned char* p) {
-  if (*p != f.First1 && *p != f.First2) return false;
-  return !f.TwoBytes || p[1] == f.Second1 || p[1] == f.Second2;
+  if (p[f.Offset1] != f.First1 && p[f.Offset1] != f.First2) return false;
+  return !f.TwoBytes || p[f.Offset2] == f.Second1 || p[f.Offset2] == f.Second2;
 }
 
 const unsigned char* FindCandidate(const TCandidateFilter& f, const unsigned char* p, const unsigned char* end) {
   if (!f.TwoBytes && f.First1 == f.First2) {
-    const void* hit = std::memchr(p, f.First1, static_cast<size_t>(end - p));
-    return hit ? static_cast<const unsigned char*>(hit) : end;
+    const void* hit = std::memchr(p + f.Offset1, f.First1, static_cast<size_t>(end - p));
+    return hit ? static_cast<const unsigned char*>(hit) - f.Offset1 : end;
   }
 #if defined(TRAWLEX_HAVE_AVX2_KERNELS)
   if (HasAvx2()) {
@@ -122,11 +123,11 @@ const unsigned char* FindCandidate(const TCandidateFilter& f, const unsigned cha
   const __m128i b1 = _mm_set1_epi8(static_cast<char>(f.Second1));
   const __m128i b2 = _mm_set1_epi8(static_cast<char>(f.Second2));
   while (end - p >= 16) {
-    const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i m = _mm_or_si128(_mm_cmpeq_epi8(v0, a1), _mm_cmpeq_epi8(v0, a2));
+    const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + f.Offset1));
+    __m128i m = _mm_or_si128(_mm_cmpeq_epi8(va, a1), _mm_cmpeq_epi8(va, a2));
     if (f.TwoBytes) {
-      const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
-      m = _mm_and_si128(m, _mm_or_si128(_mm_cmpeq_epi8(v1, b1), _mm_cmpeq_epi8(v1, b2)));
+      const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + f.Offset2));
+      m = _mm_and_si128(m, _mm_or_si128(_mm_cmpeq_epi8(vb, b1), _mm_cmpeq_epi8(vb, b2)));
     }
     const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(m));
     if (mask) return p + __builtin_ctz(mask);
@@ -157,10 +158,11 @@ const unsigned char* FindCandidateCountingBreaks(const TCandidateFilter& f, cons
   unsigned carry = prevIsCR ? 1u : 0u;
   while (end - p >= 16) {
     const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i m = _mm_or_si128(_mm_cmpeq_epi8(v0, a1), _mm_cmpeq_epi8(v0, a2));
+    const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + f.Offset1));
+    __m128i m = _mm_or_si128(_mm_cmpeq_epi8(va, a1), _mm_cmpeq_epi8(va, a2));
     if (f.TwoBytes) {
-      const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
-      m = _mm_and_si128(m, _mm_or_si128(_mm_cmpeq_epi8(v1, b1), _mm_cmpeq_epi8(v1, b2)));
+      const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + f.Offset2));
+      m = _mm_and_si128(m, _mm_or_si128(_mm_cmpeq_epi8(vb, b1), _mm_cmpeq_epi8(vb, b2)));
     }
     const unsigned cand = static_cast<unsigned>(_mm_movemask_epi8(m));
     // Only the bytes before the candidate belong to this stretch.
@@ -191,6 +193,57 @@ const unsigned char* FindCandidateCountingBreaks(const TCandidateFilter& f, cons
     prevIsCR = c == 13;
   }
   return end;
+}
+
+// How common a byte is in ordinary text and code (higher: more common).
+static int ByteFrequency(unsigned char c) {
+  static const int letters[26] = {// a..z, English letter frequencies
+                                  820, 150, 280, 430, 1270, 220, 200, 610, 700, 15, 77, 400, 240,
+                                  670, 750, 190, 10, 600, 630, 910, 280, 98, 240, 15, 200, 8};
+  if (c >= 'a' && c <= 'z') return letters[c - 'a'];
+  if (c >= 'A' && c <= 'Z') return letters[c - 'A'] / 8;
+  if (c >= '0' && c <= '9') return 120;
+  switch (c) {
+    case ' ': return 1800;
+    case '\n': return 400;
+    case '\t': case '_': case '.': case '(': case ')': case ',': case ';': case '=': case '"': return 200;
+    case '-': case '/': case '*': case ':': case '<': case '>': case '{': case '}': case '[': case ']':
+    case '#': case '\'': case '&': case '+': case '!': case '\r': return 100;
+    default: return c < 128 ? 30 : 10;
+  }
+}
+
+TCandidateFilter MakeCandidateFilter(std::string_view pattern, bool caseSensitive) {
+  auto frequency = [&](unsigned char c) {
+    if (caseSensitive || !(c >= 'A' && c <= 'Z')) return ByteFrequency(c);
+    return ByteFrequency(c) + ByteFrequency(static_cast<unsigned char>(c + 32));  // either case
+  };
+  auto rarest = [&](int32_t skip) {
+    int32_t best = -1;
+    for (int32_t i = 0; i < static_cast<int32_t>(pattern.size()); ++i) {
+      if (i == skip) continue;
+      if (best < 0 || frequency(static_cast<unsigned char>(pattern[static_cast<size_t>(i)])) <
+                          frequency(static_cast<unsigned char>(pattern[static_cast<size_t>(best)])))
+        best = i;
+    }
+    return best;
+  };
+  auto cases = [&](unsigned char c, unsigned char& one, unsigned char& other) {
+    one = c;
+    other = (!caseSensitive && c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
+  };
+  TCandidateFilter f;
+  f.TwoBytes = pattern.size() >= 2;
+  f.Offset1 = rarest(-1);
+  cases(static_cast<unsigned char>(pattern[static_cast<size_t>(f.Offset1)]), f.First1, f.First2);
+  if (f.TwoBytes) {
+    f.Offset2 = rarest(f.Offset1);
+    cases(static_cast<unsigned char>(pattern[static_cast<size_t>(f.Offset2)]), f.Second1, f.Second2);
+  } else {
+    f.Offset2 = 0;
+    f.Second1 = f.Second2 = f.First1;
+  }
+  return f;
 }
 
 const unsigned char* FindLineBreak(const unsigned char* p, const unsigned char* end) {

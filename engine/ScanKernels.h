@@ -4,15 +4,22 @@
 // up to 16 bytes past `end` (the reader keeps zero padding there).
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace trawlex {
 
 struct TCandidateFilter {
-  // A find can start at p only if data[p] is First1 or First2 and, when the target has a
-  // second byte, data[p + 1] is Second1 or Second2 (the two cases of each letter).
+  // A find can start at p only if data[p + Offset1] is First1 or First2 and, when the
+  // target has two bytes or more, data[p + Offset2] is Second1 or Second2 (the two cases of
+  // a letter). The offsets pick the target's two rarest bytes, so that few positions pass.
   unsigned char First1, First2, Second1, Second2;
+  int32_t Offset1 = 0, Offset2 = 1;
   bool TwoBytes;
 };
+
+// The filter for a target (upper-cased when the search ignores case): its two rarest
+// bytes in ordinary text and code.
+TCandidateFilter MakeCandidateFilter(std::string_view pattern, bool caseSensitive);
 
 // Index of the first candidate in [begin, end), or end.
 const unsigned char* FindCandidate(const TCandidateFilter& f, const unsigned char* begin, const unsigned char* end);
@@ -25,6 +32,9 @@ struct TBreakCount {
 // Line breaks in [begin, end): every CR, and every LF not right after a CR. `prevIsCR`
 // says whether the byte before `begin` is a CR.
 TBreakCount CountLineBreaks(const unsigned char* begin, const unsigned char* end, bool prevIsCR);
+
+// The candidate searches look at [begin, end) and read up to the largest offset past each
+// position: `end` must leave the whole target inside the data (end <= size - length + 1).
 
 // FindCandidate and CountLineBreaks in one pass: the first candidate in [begin, end) (or
 // end), with the line breaks before it added to `count`. For scans that need every line
