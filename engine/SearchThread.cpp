@@ -55,7 +55,7 @@ void TSearchThread::Execute() {
     Processor->OnNewFindLine = [this] { HandleNewFindLine(); };
     Processor->CountLinesWithoutFinds = false;
     if (SearchAheadThreads > 0)
-      Ahead = std::make_unique<TSearchAhead>(FSearchParams, SearchAheadThreads, SearchAheadMaxFileSize, 64);
+      Ahead = std::make_unique<TSearchAhead>(FSearchParams, SearchAheadThreads, SearchAheadMaxFileSize, 1024);
     ScanAndProcess(FSearchParams->BaseDir);
   } catch (...) {
     Processor.reset();
