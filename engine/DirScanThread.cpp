@@ -37,24 +37,36 @@ void TDirScanThread::ScanAndProcess(const std::string& baseDir) {
   // Each directory contributes its own names once, so the list only needs sorting; the
   // order is the same as inserting every path at its binary-search position. The folded
   // keys are made once instead of at every comparison.
-  std::vector<std::pair<std::string, size_t>> keys;
+  std::string folded;  // all folded names, one after the other
+  size_t total = 0;
+  for (const auto& item : found) total += GetItemName(*item).size();
+  folded.reserve(total);
+  struct TKey {
+    size_t Begin, Length, Index;
+  };
+  std::vector<TKey> keys;
   keys.reserve(found.size());
-  for (size_t i = 0; i < found.size(); ++i) keys.emplace_back(UpperAscii(GetItemName(*found[i])), i);
-  std::sort(keys.begin(), keys.end(), [&](const auto& a, const auto& b) {
-    if (a.first != b.first) return a.first < b.first;  // std::string compares bytes unsigned
-    return CompareBytes(GetItemName(*found[a.second]), GetItemName(*found[b.second])) < 0;
+  for (size_t i = 0; i < found.size(); ++i) {
+    const std::string& name = GetItemName(*found[i]);
+    keys.push_back({folded.size(), name.size(), i});
+    for (const char c : name) folded += static_cast<char>(UpperByte(static_cast<unsigned char>(c)));
+  }
+  std::sort(keys.begin(), keys.end(), [&](const TKey& a, const TKey& b) {
+    const std::string_view x(folded.data() + a.Begin, a.Length), y(folded.data() + b.Begin, b.Length);
+    if (x != y) return x < y;  // compares bytes unsigned
+    return CompareBytes(GetItemName(*found[a.Index]), GetItemName(*found[b.Index])) < 0;
   });
   TCandidateList sorted;
   sorted.reserve(found.size());
   FoundOrder.clear();
   FoundOrder.reserve(found.size());
-  for (const auto& k : keys) {
-    auto& item = found[k.second];
+  for (const TKey& k : keys) {
+    auto& item = found[k.Index];
     if (!sorted.empty() && GetItemName(*sorted.back()) == GetItemName(*item)) {
       unused.push_back(std::move(item));
     } else {
       sorted.push_back(std::move(item));
-      FoundOrder.push_back(k.second);
+      FoundOrder.push_back(k.Index);
     }
   }
   found = std::move(sorted);
