@@ -28,6 +28,7 @@ static bool Glob(std::string_view name, std::string_view pat) {
 }
 
 bool MatchesWildcard(std::string_view name, std::string_view pattern) {
+  if (pattern == "*" || pattern == "*.*") return true;  // the usual pattern: every name
   if (Glob(name, pattern)) return true;
   if (name.find('.') == std::string_view::npos) {
     std::string dotted(name);
