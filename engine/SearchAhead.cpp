@@ -29,7 +29,7 @@ TSearchAhead::~TSearchAhead() {
 
 void TSearchAhead::Add(TSearchFile* file) {
   std::lock_guard lock(Lock);
-  Found.push_back(std::make_unique<TSlot>(file));
+  Found.emplace_back(file);
   if (HelpersWaiting > 0) HelperWake.notify_one();
 }
 
@@ -38,7 +38,7 @@ void TSearchAhead::Seal(const std::vector<size_t>& addedOrder) {
   // the lock; the helpers keep searching meanwhile.
   std::vector<TSlot*> order;
   order.reserve(addedOrder.size());
-  for (const size_t i : addedOrder) order.push_back(Found.at(i).get());
+  for (const size_t i : addedOrder) order.push_back(&Found.at(i));
   {
     std::lock_guard lock(Lock);
     Order = std::move(order);
@@ -59,7 +59,7 @@ TSearchAhead::TSlot* TSearchAhead::Claim() {
       std::lock_guard lock(Lock);
       if (!Sealed) {
         if (NextFound >= Found.size()) return nullptr;
-        slot = Found[NextFound++].get();
+        slot = &Found[NextFound++];
       } else {
         if (Next <= Current) Next = Current + 1;  // the worker is past these already
         if (!HelperHasWork()) return nullptr;

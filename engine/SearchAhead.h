@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -75,7 +76,7 @@ class TSearchAhead {
   // side is woken only when the other waits for it, so a file costs no extra switches.
   std::mutex Lock;
   std::condition_variable HelperWake, WorkerWake;
-  std::vector<std::unique_ptr<TSlot>> Found;  // in the order the scan found them
+  std::deque<TSlot> Found;  // in the order the scan found them; growing keeps addresses
   std::vector<TSlot*> Order;                   // in hand-over order, once sealed
   bool Sealed = false;
   size_t NextFound = 0;  // before sealing: the next found slot a helper looks at
