@@ -1,17 +1,13 @@
 #include "app/HeadlessReplace.h"
 
 #include <cerrno>
-#include <condition_variable>
-#include <cstring>
-#include <deque>
-#include <functional>
-#include <mutex>
 
 #include "app/CommandLine.h"
 #include "app/Headless.h"
+#include "config/CommandLine.h"
+#include "config/SearchInputs.h"
 #include "engine/Errors.h"
 #include "engine/ReplaceThread.h"
-#include "engine/Report.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchThread.h"
 #include "engine/TextUtils.h"
@@ -24,9 +20,11 @@ namespace {
 const char* const ReplaceAllSwitch = "--replace-all";
 const char* const DryRunSwitch = "--dry-run";
 
-// A search switch ("-t", "-Directory", ...) whose next argument is its value.
+// A search switch ("-t", "-Directory", ...) whose next argument is its value: the same
+// letters the search inputs give the command line.
 bool IsSearchSwitch(const std::string& a) {
-  return a.size() >= 2 && a[0] == '-' && std::strchr("tdpescwTDPESCW", a[1]) != nullptr;
+  static TSearchInputs inputs;
+  return a.size() >= 2 && a[0] == '-' && FindSwitch(inputs.List(), a[1]) != nullptr;
 }
 
 struct TReplaceRequest {

@@ -79,8 +79,6 @@ class TFileRewriter {
   const std::string& Error() const { return FError; }
   // Set after a successful placement when the folder could not be flushed.
   const std::string& Warning() const { return FWarning; }
-  // The temporary file being written (empty when none).
-  const std::string& TempName() const { return FTempName; }
 
  private:
   bool Fail(const std::string& message);
