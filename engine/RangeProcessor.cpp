@@ -86,19 +86,19 @@ namespace {
 struct TScan {
   const unsigned char* Data;
   int32_t Size;
-  std::string Pattern;  // upper-cased when case-insensitive
+  const unsigned char* Pattern;  // upper-cased when case-insensitive
   int32_t N;            // target length
   int32_t M;            // exclude length
   bool CaseSensitive, WholeWord, HasExclude;
   const std::vector<int32_t>* ExcludePositions;
   const unsigned char* Exclude;
   TBytesEqual ExcludeCompare;
-  bool FirstByte[256];
+  const bool* FirstByte;  // 256 entries
 
   bool Matches(int32_t pos, unsigned char prev) const {
     const unsigned char c = Data[pos];
     if (WholeWord && IsWordByte(c) && IsWordByte(prev)) return false;
-    const auto* pat = reinterpret_cast<const unsigned char*>(Pattern.data());
+    const unsigned char* pat = Pattern;
     if (static_cast<int64_t>(pos) + N > Size) return false;
     for (int32_t i = 1; i < N; ++i) {
       unsigned char b = Data[pos + i];
@@ -130,6 +130,26 @@ struct TScanState {
 
 }  // namespace
 
+const TRangeProcessor::TPreparedTarget& TRangeProcessor::Prepare() {
+  const std::string& target = Params->Target();
+  const bool caseSensitive = Params->CaseSensitive();
+  TPreparedTarget& p = Prepared;
+  if (p.Valid && p.CaseSensitive == caseSensitive && p.Source == target) return p;
+  p.Source = target;
+  p.CaseSensitive = caseSensitive;
+  p.Pattern = caseSensitive ? target : UpperAscii(target);
+  std::fill(std::begin(p.FirstByte), std::end(p.FirstByte), false);
+  const auto t0 = static_cast<unsigned char>(target[0]);
+  p.FirstByte[t0] = true;
+  if (!caseSensitive) {
+    p.FirstByte[UpperByte(t0)] = true;
+    p.FirstByte[static_cast<unsigned char>(LowerChar(static_cast<char>(t0)))] = true;
+  }
+  p.Filter = MakeCandidateFilter(p.Pattern, caseSensitive);
+  p.Valid = true;
+  return p;
+}
+
 int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
   first = std::max(first, 0);
   last = std::min(last, Size - 1);
@@ -148,14 +168,9 @@ int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
   scan.ExcludeCompare = Params->ExcludeCompare();
   scan.N = static_cast<int32_t>(target.size());
   scan.M = static_cast<int32_t>(Params->Exclude().size());
-  scan.Pattern = scan.CaseSensitive ? target : UpperAscii(target);
-  std::fill(std::begin(scan.FirstByte), std::end(scan.FirstByte), false);
-  const auto t0 = static_cast<unsigned char>(target[0]);
-  scan.FirstByte[t0] = true;
-  if (!scan.CaseSensitive) {
-    scan.FirstByte[UpperByte(t0)] = true;
-    scan.FirstByte[static_cast<unsigned char>(LowerChar(static_cast<char>(t0)))] = true;
-  }
+  const TPreparedTarget& prepared = Prepare();
+  scan.Pattern = reinterpret_cast<const unsigned char*>(prepared.Pattern.data());
+  scan.FirstByte = prepared.FirstByte;
 
   TScanState st;
   st.LineStart = first;
@@ -205,7 +220,7 @@ int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
   } else if (first <= last) {
     // The same rules, jumping from candidate to candidate: the stretches in between hold
     // no find start, so only their line breaks are counted.
-    const TCandidateFilter filter = MakeCandidateFilter(scan.Pattern, scan.CaseSensitive);
+    const TCandidateFilter& filter = prepared.Filter;
     const unsigned char* const begin = data + first;
     const unsigned char* const end = data + last + 1;
     // Candidates stop where the target no longer fits in the data; the filter reads that

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/CharReader.h"
+#include "engine/ScanKernels.h"
 
 namespace trawlex {
 
@@ -67,11 +68,25 @@ class TRangeProcessor {
   int32_t GetNextLineStart(int32_t p) const;
 
  private:
+  // The target as the scan compares it (upper-cased when case is ignored), the bytes a
+  // find can start with and the candidate filter: made once per target and case rule,
+  // not once per file.
+  struct TPreparedTarget {
+    std::string Source;
+    bool CaseSensitive = false;
+    bool Valid = false;
+    std::string Pattern;
+    bool FirstByte[256] = {};
+    TCandidateFilter Filter{};
+  };
+  const TPreparedTarget& Prepare();
+
   void BeginFile(TSearchFile* file);
   void FileLoaded(TSearchFile* file);
 
   const TCharReader* Shared = nullptr;
   bool FileTimeStamped = true;
+  TPreparedTarget Prepared;
 };
 
 int32_t DecimalDigits(int64_t n);

@@ -221,3 +221,23 @@ TEST_F(LineNavigation, LoneCrAndEmptyLines) {
   EXPECT_EQ(Proc.GetPrevLineStart(3), 2);
   EXPECT_EQ(Proc.GetPrevLineStart(2), 0);
 }
+
+TEST(TargetMatching, OneProcessorFollowsChangesOfTargetAndCase) {
+  // The processor prepares the target once; a change of target or case rule must show.
+  TSearchParams params;
+  TSearchFile file(&params);
+  TRangeProcessor proc(&params);
+  proc.File = &file;
+  proc.SetBytes("Foo foo bar", "mem");
+  params.SetTarget("foo");
+  EXPECT_EQ(proc.Process(0, INT32_MAX), 2);
+  params.SetCaseSensitive(true);
+  proc.SetBytes("Foo foo bar", "mem");
+  EXPECT_EQ(proc.Process(0, INT32_MAX), 1);
+  params.SetTarget("bar");
+  proc.SetBytes("Foo foo bar", "mem");
+  EXPECT_EQ(proc.Process(0, INT32_MAX), 1);
+  params.SetTarget("BAR");
+  proc.SetBytes("Foo foo bar", "mem");
+  EXPECT_EQ(proc.Process(0, INT32_MAX), 0);
+}
