@@ -91,15 +91,6 @@ int RunReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
 
 bool SearchAndReport(const std::vector<std::string>& args, TSearchParams& params, THeadlessInvoker& invoker,
                      std::FILE* out, std::FILE* err, TSearchOutcome& outcome) {
-  // A report can run to millions of lines: write standard output in large blocks, not
-  // 4 KiB ones (once, before anything is written to it).
-  if (out == stdout) {
-    static const bool buffered = [] {
-      static char buffer[1 << 20];
-      return std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer) == 0;
-    }();
-    (void)buffered;
-  }
   TSearchOptions options;
   try {
     ApplySearchSwitches(args, options);

@@ -85,6 +85,9 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
+  // A report can run to millions of lines: standard output goes out in large blocks.
+  static char outputBuffer[1 << 20];
+  std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
   if (!args.empty() && args[0] == "--report" && IsReplaceAllRequest(args)) return RunReplaceAll(args, stdout, stderr);
   if (!args.empty() && args[0] == "--report") return RunReport(args, stdout, stderr);
 #ifdef TRAWLEX_WITH_WINDOWS
