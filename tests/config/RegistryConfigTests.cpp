@@ -1,6 +1,7 @@
 // The settings file store seen from this process and from other processes (the probe).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <functional>
@@ -325,6 +326,27 @@ TEST_F(RegistryConfig, PathsThatCannotBeUsedAreReportedOnceAndNeverWritten) {
     if (!before.empty()) EXPECT_EQ(before, ReadFileBytes(file)) << c.name;  // byte for byte
     EXPECT_FALSE(std::filesystem::is_regular_file(file) && before.empty()) << c.name;
   }
+}
+
+TEST_F(RegistryConfig, AFolderThatCannotBeFlushedAfterTheRenameIsAWarning) {
+  // A folder its owner may write and enter but not read: the rename works, the folder's flush
+  // (which opens it for reading) cannot. Root may do everything, so the writer is another user.
+  if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "needs root and setpriv";
+  const std::string folder = Dir / "settings";
+  std::filesystem::create_directory(folder);
+  chmod(Dir.Path.c_str(), 0711);
+  if (chown(folder.c_str(), 65534, 65534) != 0) GTEST_SKIP() << "cannot give the folder to nobody";
+  chmod(folder.c_str(), 0300);
+  const std::string file = folder + "/Trawlex.reg";
+  const auto r = RunProcess({"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                             CONFIG_PROBE, file, "put", "str", "", "kept", Hex("yes")});
+  if (r.Output.find("exec") != std::string::npos || r.ExitCode == 127) GTEST_SKIP() << r.Output;
+  EXPECT_EQ(0, r.ExitCode) << r.Output;
+  EXPECT_NE(std::string::npos, r.Output.find("report The settings were saved in " + file +
+                                             ", but not for certain: The folder could not be flushed to disk "
+                                             "(Permission denied)."))
+      << r.Output;
+  EXPECT_EQ("yes", TRegistryConfig(SettingsRootKey(), file).ReadString("", "kept", ""));
 }
 
 }  // namespace
