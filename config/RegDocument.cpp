@@ -4,7 +4,9 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "engine/Errors.h"
 #include "engine/TextUtils.h"
@@ -16,7 +18,9 @@ namespace {
 const char* const kHeader = "Windows Registry Editor Version 5.00";
 const char* const kEol = "\r\n";
 
-bool SameName(std::string_view a, std::string_view b) { return CompareTextAscii(a, b) == 0; }
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && CompareTextAscii(a, b) == 0;  // the sizes settle most comparisons
+}
 
 // ---- UTF-8 and UTF-16LE ---------------------------------------------------------------
 // Text is kept as UTF-8 bytes; the registry keeps strings as UTF-16. A byte that is not part
@@ -209,7 +213,13 @@ bool ParseHexNumber(std::string_view s, uint32_t& out) {
 // Parses a quoted text starting at s[pos] == '"'; `pos` ends after the closing quote.
 bool ParseQuoted(std::string_view s, size_t& pos, std::string& out) {
   out.clear();
-  for (size_t i = pos + 1; i < s.size(); ++i) {
+  size_t i = pos + 1;
+  // Most texts hold no backslash: taken whole up to the closing quote.
+  size_t plainEnd = i;
+  while (plainEnd < s.size() && s[plainEnd] != '"' && s[plainEnd] != '\\') ++plainEnd;
+  if (plainEnd == s.size()) return false;
+  out.assign(s.substr(i, plainEnd - i));
+  for (i = plainEnd; i < s.size(); ++i) {
     const char c = s[i];
     if (c == '"') {
       pos = i + 1;
@@ -326,6 +336,41 @@ std::string LowerAscii(std::string_view s) {
   return out;
 }
 
+size_t FoldedHash(std::string_view s) {
+  size_t h = 1469598103934665603ull;
+  for (const char c : s) {
+    h ^= static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    h *= 1099511628211ull;
+  }
+  return h;
+}
+
+// The values of one key by name (letter case ignored), held as indexes into the key's value
+// list so that no name is copied. It reaches the list through the key list, which may move.
+class TValueIndex {
+ public:
+  TValueIndex(const std::vector<TRegKey>* keys, size_t key)
+      : FSet(16, THash{keys, key}, TEqual{keys, key}) {}
+  // The index of the value named like the one at `index`, inserting `index` when there is none.
+  size_t FindOrAdd(size_t index) { return *FSet.insert(index).first; }
+
+ private:
+  struct THash {
+    const std::vector<TRegKey>* Keys;
+    size_t Key;
+    size_t operator()(size_t i) const { return FoldedHash((*Keys)[Key].Values[i].Name); }
+  };
+  struct TEqual {
+    const std::vector<TRegKey>* Keys;
+    size_t Key;
+    bool operator()(size_t a, size_t b) const {
+      const auto& v = (*Keys)[Key].Values;
+      return SameName(v[a].Name, v[b].Name);
+    }
+  };
+  std::unordered_set<size_t, THash, TEqual> FSet;
+};
+
 // The data of a value line after "=" (continuation lines joined) as a typed value; false when
 // it does not parse.
 bool ParseValueData(std::string_view rest, TRegValue& value) {
@@ -385,7 +430,7 @@ bool TRegDocument::Parse(std::string_view input, std::string& error) {
 
   // Lookups by lower-case name while parsing, so that a file of many values parses in linear time.
   std::unordered_map<std::string, size_t> keyIndex;
-  std::vector<std::unordered_map<std::string, size_t>> valueIndex;
+  std::vector<std::unique_ptr<TValueIndex>> valueIndex;  // one per key
 
   size_t i = 0;
   while (i < lines.size() && TrimEnd(lines[i]).empty()) ++i;
@@ -412,7 +457,7 @@ bool TRegDocument::Parse(std::string_view input, std::string& error) {
         const auto [it, added] = keyIndex.try_emplace(LowerAscii(path), FKeys.size());
         if (added) {
           FKeys.push_back(TRegKey{path, {}});
-          valueIndex.emplace_back();
+          valueIndex.push_back(nullptr);
         }
         key = it->second;
         keySkipped = false;
@@ -482,13 +527,15 @@ bool TRegDocument::Parse(std::string_view input, std::string& error) {
       bad(first, "a value of unknown type");
       continue;
     }
-    TRegKey& k = FKeys[key];
-    const auto [it, added] = valueIndex[key].try_emplace(LowerAscii(value.Name), k.Values.size());
-    if (added) {
-      k.Values.push_back(std::move(value));
-    } else {
-      k.Values[it->second].Type = value.Type;
-      k.Values[it->second].Data = std::move(value.Data);
+    std::vector<TRegValue>& values = FKeys[key].Values;
+    if (!valueIndex[key]) valueIndex[key] = std::make_unique<TValueIndex>(&FKeys, key);
+    values.push_back(std::move(value));
+    const size_t found = valueIndex[key]->FindOrAdd(values.size() - 1);
+    if (found != values.size() - 1) {
+      // A name given twice: the later value wins, in the place of the first.
+      values[found].Type = values.back().Type;
+      values[found].Data = std::move(values.back().Data);
+      values.pop_back();
     }
   }
   if (badLines > MaxListed) error += Fmt("; %d more", static_cast<int64_t>(badLines - MaxListed));
