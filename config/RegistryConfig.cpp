@@ -88,6 +88,12 @@ void TRegistryConfig::Refuse(bool reads, const std::string& message) const {
   ReportSettingsErrorOnce(FFilePath + "|unusable", message);
 }
 
+void TRegistryConfig::RefuseUnreadable(const std::string& reason) const {
+  Refuse(true, Fmt("The settings file %s cannot be read (%s). The settings start from their defaults and are not "
+                   "saved in this run.",
+                   FFilePath, reason));
+}
+
 TRegistryConfig::TUse TRegistryConfig::CheckUse() const {
   {
     std::lock_guard<std::mutex> g(UseLock);
@@ -114,9 +120,7 @@ TRegistryConfig::TUse TRegistryConfig::CheckUse() const {
                         FFilePath, reason));
       return TUse{true, false};
     case TFileUse::Unusable:
-      Refuse(true, Fmt("The settings file %s cannot be read (%s). The settings start from their defaults and are "
-                       "not saved in this run.",
-                       FFilePath, reason));
+      RefuseUnreadable(reason);
       return TUse{false, false};
   }
   if (!LockFileUsable(FLockPath, reason)) {
@@ -163,9 +167,7 @@ std::shared_ptr<const TRegDocument> TRegistryConfig::ReadDocument(const std::str
     case TLoad::Parsed:
       return doc;
     case TLoad::Failed:
-      Refuse(true, Fmt("The settings file %s cannot be read (%s). The settings start from their defaults and are "
-                       "not saved in this run.",
-                       FFilePath, detail));
+      RefuseUnreadable(detail);
       return std::make_shared<TRegDocument>();
     case TLoad::Corrupt:
       break;
@@ -177,7 +179,10 @@ std::shared_ptr<const TRegDocument> TRegistryConfig::ReadDocument(const std::str
     if (lock.Acquire(FLockPath, LockTimeoutMs, lockError)) {
       const TLoad again = LoadFile(*doc, detail);
       if (again == TLoad::Missing || again == TLoad::Parsed) return doc;
-      if (again == TLoad::Failed) return std::make_shared<TRegDocument>();
+      if (again == TLoad::Failed) {
+        RefuseUnreadable(detail);
+        return std::make_shared<TRegDocument>();
+      }
       if (SetCorruptFileAside(*doc, detail)) return doc;
     }
   }
@@ -211,9 +216,7 @@ void TRegistryConfig::ChangeDocument(const std::string&, const std::string& what
       break;
     case TLoad::Failed:
       // Never replace a file that could not be read: it may hold everything the user set.
-      Refuse(true, Fmt("The settings file %s cannot be read (%s). The settings start from their defaults and "
-                       "are not saved in this run.",
-                       FFilePath, error));
+      RefuseUnreadable(error);
       return;
     case TLoad::Corrupt:
       if (!SetCorruptFileAside(doc, error)) {

@@ -63,6 +63,7 @@ class TRegistryConfig : public TDocumentConfig {
   TUse CheckUse() const;
   // Takes reads (and writes) away from the file for the rest of the run and reports why.
   void Refuse(bool reads, const std::string& message) const;
+  void RefuseUnreadable(const std::string& reason) const;
 
   std::string FFilePath;
   std::string FLockPath;
