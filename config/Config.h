@@ -70,7 +70,8 @@ class IConfig {
 
   // Writes a history list: the lines of `source` first, then the stored lines that are not
   // among them (letter case ignored), up to `limit` lines in all. So two running copies that
-  // each add to a history keep both additions. The check and the write are one step.
+  // each add to a history keep both additions. The document stores make the read of the
+  // stored lines and the write one step; this default reads, then writes.
   virtual void MergeStrings(const std::string& section, const std::string& ident, const TStrings& source,
                             int32_t limit);
   // A batch over this store: every read comes from one reading of the store, and the writes

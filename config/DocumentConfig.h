@@ -54,8 +54,9 @@ class TDocumentConfig : public IConfig {
   // owns what it needs: a batch keeps it and applies it again later.
   using TChange = std::function<bool(TRegDocument&)>;
 
-  // The store's current content. A failure to read raises "Failed to get data for '%s'"
-  // with `what`.
+  // The store's current content. A store that reports its own troubles (the file store)
+  // answers what it could read; otherwise a failure raises "Failed to get data for '%s'" with
+  // `what`.
   virtual std::shared_ptr<const TRegDocument> ReadDocument(const std::string& what) = 0;
   // Applies `change` to the current content and keeps the result, as one step that no other
   // store instance interleaves with. When the change raises, or the result cannot be kept
