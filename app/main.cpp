@@ -12,6 +12,7 @@
 #include "platform/Platform.h"
 
 #ifdef TRAWLEX_WITH_WINDOWS
+#include <QMessageBox>
 #include <memory>
 
 #include "config/RegistryConfig.h"
@@ -35,12 +36,36 @@ static bool HasDisplay() {
   return false;
 }
 
+// Settings problems (a file that cannot be used, values of the wrong type) go to standard
+// error at once and into an error box once the run loop runs. The box has no window for its
+// parent, so closing the windows (Exit, SIGTERM) never destroys it under its own loop.
+static void ShowSettingsErrors() {
+  SetSettingsErrorHandler([](const std::string& message) {
+    std::fprintf(stderr, "trawlex: %s\n", message.c_str());
+    const QString text = QString::fromUtf8(message);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [text] {
+          QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Ok);
+          box.exec();
+        },
+        Qt::QueuedConnection);
+  });
+}
+
 // The window mode: the first search window, the run loop, and the shut-down once the last
 // search window has gone (or on Exit, SIGTERM or SIGINT, which close them all).
 static int RunWindows(int argc, char** argv, const std::vector<std::string>& args) {
   TTrawlexApplication app(argc, argv);
   TApp::SetSearchArguments(args);
   TApp::InstallTitleHandler();
+  ShowSettingsErrors();
+  // From the start: a signal while a box is shown ends the program as Exit does. Leaving every
+  // event loop also ends a box's own loop, and the loop of a run without any window.
+  InstallTerminationSignals([] {
+    TApp::Exit();
+    QCoreApplication::exit(0);
+  });
   std::unique_ptr<TAppSettings> settings;
   try {
     settings = std::make_unique<TAppSettings>(std::make_shared<TRegistryConfig>(SettingsRootKey()));
@@ -49,7 +74,6 @@ static int RunWindows(int argc, char** argv, const std::vector<std::string>& arg
     ReportError(QString::fromUtf8(e.what()));
   }
   TApp::SetSettings(settings.get());
-  InstallTerminationSignals([] { TApp::Exit(); });
   try {
     TfmGeneric::CreateUnbound<TfmSearch>(nullptr)->show();
   } catch (const std::exception& e) {
@@ -68,6 +92,7 @@ static int RunWindows(int argc, char** argv, const std::vector<std::string>& arg
     }
   }
   TApp::SetSettings(nullptr);
+  SetSettingsErrorHandler(nullptr);
   return rc;
 }
 #endif

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "config/RegValue.h"
+#include "config/SettingsErrors.h"
 #include "engine/Errors.h"
 #include "engine/TextUtils.h"
 #include "platform/Platform.h"
@@ -193,7 +194,14 @@ void TStringsCfgElem::Load() {
   Strings.SetLines(lines);
 }
 
-void TStringsCfgElem::Save() { Config().WriteStrings(Section(), Name(), Strings.GetLines()); }
+void TStringsCfgElem::Save() {
+  const int32_t limit = HistoryLimitOf(Name());
+  if (limit > 0) {
+    Config().MergeStrings(Section(), Name(), Strings.GetLines(), limit);
+  } else {
+    Config().WriteStrings(Section(), Name(), Strings.GetLines());
+  }
+}
 
 void TFontCfgElem::Load() {
   const auto current = EncodeFontRecord(RecordOf(Font));
@@ -232,12 +240,90 @@ TBaseCfgElem& TBaseCfgList::GetElem(int32_t index) const {
   return *e;
 }
 
+namespace {
+
+// Points a list's elements at a batch for as long as it lives.
+class TActiveBatch {
+ public:
+  TActiveBatch(IConfig*& active, IConfig& config) : FActive(active), FBatch(config.OpenBatch()) {
+    if (FBatch && !FActive) {
+      FActive = &FBatch->Store();
+      FOwns = true;
+    }
+  }
+  ~TActiveBatch() {
+    if (FOwns) FActive = nullptr;
+  }
+  void Commit() {
+    if (!FOwns) return;
+    FActive = nullptr;
+    FOwns = false;
+    FBatch->Commit();
+  }
+
+ private:
+  IConfig*& FActive;
+  std::unique_ptr<IConfigBatch> FBatch;
+  bool FOwns = false;
+};
+
+}  // namespace
+
 void TBaseCfgList::LoadAll() {
-  for (int32_t i = 0; i < Count(); ++i) GetElem(i).Load();
+  std::string errors;
+  {
+    TActiveBatch batch(FActive, *FConfig);
+    for (int32_t i = 0; i < Count(); ++i) {
+      try {
+        GetElem(i).Load();
+      } catch (const ETrawlexError& e) {
+        errors += errors.empty() ? e.what() : std::string("\n") + e.what();
+      }
+    }
+  }
+  if (!errors.empty()) ReportSettingsError(errors);
 }
 
 void TBaseCfgList::SaveAll() {
-  for (int32_t i = 0; i < Count(); ++i) GetElem(i).Save();
+  std::string firstError;
+  {
+    TActiveBatch batch(FActive, *FConfig);
+    // An element that cannot be written does not keep the others from being saved.
+    for (int32_t i = 0; i < Count(); ++i) {
+      try {
+        GetElem(i).Save();
+      } catch (const ETrawlexError& e) {
+        if (firstError.empty()) firstError = e.what();
+      }
+    }
+    batch.Commit();
+  }
+  if (!firstError.empty()) throw ETrawlexError(firstError);
+}
+
+bool LoadElementOrReport(TBaseCfgElem& element) {
+  try {
+    element.Load();
+    return true;
+  } catch (const ETrawlexError& e) {
+    ReportSettingsError(e.what());
+    return false;
+  }
+}
+
+int32_t HistoryLimitOf(const std::string& name) {
+  // The stored names of the input histories and the lengths their controls keep.
+  static const struct {
+    const char* Name;
+    int32_t Limit;
+  } histories[] = {
+      {"cbxTarget.Items", 20}, {"cbxExclude.Items", 20},     {"cbxDirectory.Items", 20},
+      {"cbxReplace.Items", 20}, {"WildCardMemo.History", 10},
+  };
+  for (const auto& h : histories) {
+    if (CompareTextAscii(name, h.Name) == 0) return h.Limit;
+  }
+  return 0;
 }
 
 TPropCfgElem& TBaseCfgList::AddProp(ICfgComponent& component, const std::string& propName) {

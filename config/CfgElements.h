@@ -185,13 +185,19 @@ class TBaseCfgList : public TNamedObjList {
   std::string ItemClassName() const override { return "TBaseCfgElem"; }
   bool IsItemClass(const TNamedObj& item) const override;
 
-  IConfig& Config() const { return *FConfig; }
+  // The store the elements use: during LoadAll and SaveAll, one batch over the list's store.
+  IConfig& Config() const { return FActive ? *FActive : *FConfig; }
   const IConfigPtr& SharedConfig() const { return FConfig; }
   const std::string& Section() const { return FSection; }
 
   TBaseCfgElem& GetElem(int32_t index) const;
-  // Load (Save) of every element from the first created on; a store error stops the walk.
+  // Load of every element from the first created on, all from one reading of the store. An
+  // element whose stored value cannot be taken (a value of the wrong type) keeps its value;
+  // the others still load, and the errors are reported together through the settings error
+  // handler, each naming its value.
   void LoadAll();
+  // Save of every element, written to the store as one step (for the file store one locked
+  // write, so a crash leaves all of the list or none of it).
   void SaveAll();
 
   // Binds an element to a published property of `component`, named "<component>.<property>":
@@ -206,8 +212,18 @@ class TBaseCfgList : public TNamedObjList {
 
  private:
   IConfigPtr FConfig;
+  IConfig* FActive = nullptr;  // the batch that LoadAll or SaveAll runs on
   std::string FSection;
 };
+
+// Loads one element; a store error is reported through the settings error handler and the
+// element keeps its value. False when it was reported.
+bool LoadElementOrReport(TBaseCfgElem& element);
+
+// The length of the history list stored under `name` (0: the value is no history). A history
+// is saved merged with what is stored (IConfig::MergeStrings), so that two running copies keep
+// each other's entries.
+int32_t HistoryLimitOf(const std::string& name);
 
 // The component's name, or its class name when the name is empty.
 std::string ComponentCfgName(const ICfgComponent& component);

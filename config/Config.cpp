@@ -1,5 +1,9 @@
 #include "config/Config.h"
 
+#include <algorithm>
+
+#include "engine/TextUtils.h"
+
 namespace trawlex {
 
 std::string StringsText(const TStrings& lines) {
@@ -14,6 +18,25 @@ std::string StringsText(const TStrings& lines) {
 void SetStringsText(TStrings& lines, const std::string& text) {
   lines.clear();
   for (const std::string_view line : SplitTextLines(text)) lines.emplace_back(line);
+}
+
+void IConfig::MergeStrings(const std::string& section, const std::string& ident, const TStrings& source,
+                           int32_t limit) {
+  TStrings stored;
+  ReadStrings(section, ident, stored, stored);
+  WriteStrings(section, ident, MergeHistory(source, stored, limit));
+}
+
+TStrings MergeHistory(const TStrings& source, const TStrings& stored, int32_t limit) {
+  TStrings merged = source;
+  for (const std::string& line : stored) {
+    if (static_cast<int64_t>(merged.size()) >= limit) break;
+    if (line.empty()) continue;
+    const bool known = std::any_of(merged.begin(), merged.end(),
+                                   [&](const std::string& m) { return CompareTextAscii(m, line) == 0; });
+    if (!known) merged.push_back(line);
+  }
+  return merged;
 }
 
 std::vector<std::string_view> SplitTextLines(std::string_view text) {

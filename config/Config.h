@@ -19,6 +19,16 @@ using TStrings = std::vector<std::string>;
 class IConfig;
 using IConfigPtr = std::shared_ptr<IConfig>;
 
+// A store seen through one reading of its content (see IConfig::OpenBatch).
+class IConfigBatch {
+ public:
+  virtual ~IConfigBatch() = default;
+  // The store whose reads all come from the one reading, and whose writes are kept for Commit.
+  virtual IConfig& Store() = 0;
+  // Applies the kept writes to the underlying store in one step, on its content as it is now.
+  virtual void Commit() = 0;
+};
+
 class IConfig {
  public:
   virtual ~IConfig() = default;
@@ -57,7 +67,23 @@ class IConfig {
   virtual void ReadBytes(const std::string& section, const std::string& ident, void* buffer, int32_t size,
                          const void* def) = 0;
   virtual void WriteBytes(const std::string& section, const std::string& ident, int32_t size, const void* buffer) = 0;
+
+  // Writes a history list: the lines of `source` first, then the stored lines that are not
+  // among them (letter case ignored), up to `limit` lines in all. So two running copies that
+  // each add to a history keep both additions. The document stores make the read of the
+  // stored lines and the write one step; this default reads, then writes.
+  virtual void MergeStrings(const std::string& section, const std::string& ident, const TStrings& source,
+                            int32_t limit);
+  // A batch over this store: every read comes from one reading of the store, and the writes
+  // go to the store together on Commit, as one step (for the file store, one locked write).
+  // Null when the store has no such step; then its own operations serve.
+  virtual std::unique_ptr<IConfigBatch> OpenBatch() { return nullptr; }
 };
+
+// The history `source` followed by the lines of `stored` that it lacks (empty lines and
+// duplicates, letter case ignored, are skipped), cut to `limit` lines unless `source` alone
+// is longer.
+TStrings MergeHistory(const TStrings& source, const TStrings& stored, int32_t limit);
 
 // A list's text: every line followed by CR LF; an empty list gives the empty text.
 std::string StringsText(const TStrings& lines);

@@ -65,19 +65,25 @@ const TRegValue* TDocumentConfig::FindIn(const TRegDocument& doc, const std::str
 template <class R>
 R TDocumentConfig::ReadWith(const std::string& section, const std::string& ident,
                             const std::function<R(const TRegValue*)>& rule) {
-  const TRegDocument doc = ReadDocument(ident);
-  return rule(FindIn(doc, section, ident));
+  const auto doc = ReadDocument(ident);
+  return rule(FindIn(*doc, section, ident));
+}
+
+void TDocumentConfig::CheckWritable(const std::string& section, const std::string& ident, std::string& path,
+                                    std::string& shown) const {
+  path = SectionKey(section);
+  shown = section.empty() ? FKeyPath : FKeyPath + "\\" + section;
+  if (path.empty()) throw ETrawlexError(Fmt("Failed to create key %s", shown));
+  // A name with a line break or other control character cannot be written as a value line.
+  if (HasControlChar(ident)) throw ETrawlexError(Fmt("Failed to set data for '%s'", ident));
 }
 
 void TDocumentConfig::PutValue(const std::string& section, TRegValue value) {
-  const std::string path = SectionKey(section);
-  const std::string shown = section.empty() ? FKeyPath : FKeyPath + "\\" + section;
-  if (path.empty()) throw ETrawlexError(Fmt("Failed to create key %s", shown));
-  // A name with a line break or other control character cannot be written as a value line.
-  if (HasControlChar(value.Name)) throw ETrawlexError(Fmt("Failed to set data for '%s'", value.Name));
+  std::string path, shown;
+  CheckWritable(section, value.Name, path, shown);
   const std::string ident = value.Name;
-  ChangeDocument(shown, ident, [&](TRegDocument& doc) {
-    doc.CreateKey(FFullPath);
+  ChangeDocument(shown, ident, [root = FFullPath, path, value = std::move(value)](TRegDocument& doc) {
+    doc.CreateKey(root);
     doc.CreateKey(path).PutValue(value);
     return true;
   });
@@ -132,13 +138,11 @@ void TDocumentConfig::WriteFloat(const std::string& section, const std::string& 
 }
 
 void TDocumentConfig::WriteInteger(const std::string& section, const std::string& ident, int32_t value) {
-  const std::string path = SectionKey(section);
-  const std::string shown = section.empty() ? FKeyPath : FKeyPath + "\\" + section;
-  if (path.empty()) throw ETrawlexError(Fmt("Failed to create key %s", shown));
-  if (HasControlChar(ident)) throw ETrawlexError(Fmt("Failed to set data for '%s'", ident));
+  std::string path, shown;
+  CheckWritable(section, ident, path, shown);
   // The existing value's type decides, so the check and the write are one step.
-  ChangeDocument(shown, ident, [&](TRegDocument& doc) {
-    doc.CreateKey(FFullPath);
+  ChangeDocument(shown, ident, [root = FFullPath, path, ident, value](TRegDocument& doc) {
+    doc.CreateKey(root);
     TRegKey& key = doc.CreateKey(path);
     key.PutValue(IntegerValueOver(key.FindValue(ident), ident, value));
     return true;
@@ -151,23 +155,22 @@ void TDocumentConfig::WriteString(const std::string& section, const std::string&
 
 void TDocumentConfig::ReadSection(const std::string& section, TStrings& names) {
   names.clear();
-  const TRegDocument doc = ReadDocument(section);
+  const auto doc = ReadDocument(section);
   const std::string path = SectionKey(section);
   if (path.empty()) return;
-  if (const TRegKey* key = doc.FindKey(path)) {
+  if (const TRegKey* key = doc->FindKey(path)) {
     for (const auto& v : key->Values) names.push_back(v.Name);
   }
 }
 
 void TDocumentConfig::ReadSections(TStrings& names) {
-  const TRegDocument doc = ReadDocument(FKeyPath);
-  names = doc.SubKeyNames(FFullPath);
+  names = ReadDocument(FKeyPath)->SubKeyNames(FFullPath);
 }
 
 void TDocumentConfig::EraseSection(const std::string& section) {
   const std::string path = SectionKey(section);
   if (path.empty()) return;
-  ChangeDocument(FKeyPath, section, [&](TRegDocument& doc) {
+  ChangeDocument(FKeyPath, section, [path, section](TRegDocument& doc) {
     if (section.empty()) {
       // The top level is the store's own key: its values go, its sections stay.
       TRegKey* key = doc.FindKey(path);
@@ -182,8 +185,7 @@ void TDocumentConfig::EraseSection(const std::string& section) {
 }
 
 bool TDocumentConfig::ValueExists(const std::string& section, const std::string& ident) {
-  const TRegDocument doc = ReadDocument(ident);
-  return FindIn(doc, section, ident) != nullptr;
+  return FindIn(*ReadDocument(ident), section, ident) != nullptr;
 }
 
 void TDocumentConfig::ReadStrings(const std::string& section, const std::string& ident, TStrings& target,
@@ -198,13 +200,60 @@ void TDocumentConfig::WriteStrings(const std::string& section, const std::string
 
 void TDocumentConfig::ReadBytes(const std::string& section, const std::string& ident, void* buffer, int32_t size,
                                 const void* def) {
-  const TRegDocument doc = ReadDocument(ident);
-  ReadBytesValue(FindIn(doc, section, ident), ident, buffer, size, def);
+  const auto doc = ReadDocument(ident);
+  ReadBytesValue(FindIn(*doc, section, ident), ident, buffer, size, def);
 }
 
 void TDocumentConfig::WriteBytes(const std::string& section, const std::string& ident, int32_t size,
                                  const void* buffer) {
   PutValue(section, MakeBinaryValue(ident, buffer, size > 0 ? static_cast<size_t>(size) : 0));
+}
+
+void TDocumentConfig::MergeStrings(const std::string& section, const std::string& ident, const TStrings& source,
+                                   int32_t limit) {
+  std::string path, shown;
+  CheckWritable(section, ident, path, shown);
+  // The stored lines are those in the store when the write is made, not when the list was read.
+  ChangeDocument(shown, ident, [root = FFullPath, path, ident, source, limit](TRegDocument& doc) {
+    doc.CreateKey(root);
+    TRegKey& key = doc.CreateKey(path);
+    TStrings stored;
+    const TRegValue* old = key.FindValue(ident);
+    if (old && IsStringType(old->Type)) SetStringsText(stored, old->Data);
+    key.PutValue(MakeStringValue(ident, StringsText(MergeHistory(source, stored, limit))));
+    return true;
+  });
+}
+
+std::unique_ptr<IConfigBatch> TDocumentConfig::OpenBatch() { return std::make_unique<TDocumentBatch>(*this); }
+
+// ---- TDocumentBatch ------------------------------------------------------------------------
+
+TDocumentBatch::TDocumentBatch(TDocumentConfig& target) : TDocumentConfig(target.KeyPath()), FTarget(target) {}
+
+std::shared_ptr<const TRegDocument> TDocumentBatch::ReadDocument(const std::string& what) {
+  if (!FReading) FReading = FTarget.ReadDocument(what);
+  return FReading;
+}
+
+void TDocumentBatch::ChangeDocument(const std::string& keyPath, const std::string& what, const TChange& change) {
+  if (FReading) {
+    auto next = std::make_shared<TRegDocument>(*FReading);
+    if (change(*next)) FReading = std::move(next);
+  }
+  FChanges.push_back({keyPath, what, change});
+}
+
+void TDocumentBatch::Commit() {
+  if (FChanges.empty()) return;
+  std::vector<TKeptChange> changes = std::move(FChanges);
+  FChanges.clear();
+  FReading.reset();
+  FTarget.ChangeDocument(changes.front().KeyPath, changes.front().What, [&changes](TRegDocument& doc) {
+    bool changed = false;
+    for (const TKeptChange& c : changes) changed = c.Change(doc) || changed;
+    return changed;
+  });
 }
 
 }  // namespace trawlex

@@ -3,7 +3,9 @@
 // changes it through one self-contained step that the concrete store makes exclusive and
 // durable. The value type rules live here once, for the memory and the file store alike.
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "config/Config.h"
 #include "config/RegDocument.h"
@@ -41,14 +43,21 @@ class TDocumentConfig : public IConfig {
   void ReadBytes(const std::string& section, const std::string& ident, void* buffer, int32_t size,
                  const void* def) override;
   void WriteBytes(const std::string& section, const std::string& ident, int32_t size, const void* buffer) override;
+  void MergeStrings(const std::string& section, const std::string& ident, const TStrings& source,
+                    int32_t limit) override;
+  std::unique_ptr<IConfigBatch> OpenBatch() override;
 
  protected:
-  // Returns true when it changed the document (only then is the result stored).
+  friend class TDocumentBatch;
+
+  // Returns true when it changed the document (only then is the result stored). A change
+  // owns what it needs: a batch keeps it and applies it again later.
   using TChange = std::function<bool(TRegDocument&)>;
 
-  // The store's current content. A failure to read raises "Failed to get data for '%s'"
-  // with `what`.
-  virtual TRegDocument ReadDocument(const std::string& what) = 0;
+  // The store's current content. A store that reports its own troubles (the file store)
+  // answers what it could read; otherwise a failure raises "Failed to get data for '%s'" with
+  // `what`.
+  virtual std::shared_ptr<const TRegDocument> ReadDocument(const std::string& what) = 0;
   // Applies `change` to the current content and keeps the result, as one step that no other
   // store instance interleaves with. When the change raises, or the result cannot be kept
   // ("Failed to set data for '%s'" with `what`), the store is unchanged. `keyPath` names the
@@ -62,11 +71,41 @@ class TDocumentConfig : public IConfig {
  private:
   const TRegValue* FindIn(const TRegDocument& doc, const std::string& section, const std::string& ident) const;
   void PutValue(const std::string& section, TRegValue value);
+  // The key paths of a section for a write: full and as shown in "Failed to create key %s";
+  // raises that error when the section cannot be a key, and "Failed to set data" when the
+  // value name cannot be written.
+  void CheckWritable(const std::string& section, const std::string& ident, std::string& path,
+                     std::string& shown) const;
   template <class R>
   R ReadWith(const std::string& section, const std::string& ident, const std::function<R(const TRegValue*)>& rule);
 
   std::string FKeyPath;
   std::string FFullPath;
+};
+
+// A store over one reading of another document store: reads come from that reading (taken at
+// the first read), writes change it and are kept, and Commit applies the kept writes to the
+// other store's current content in one of its steps. Without any read, writes are only kept.
+class TDocumentBatch final : public TDocumentConfig, public IConfigBatch {
+ public:
+  explicit TDocumentBatch(TDocumentConfig& target);
+
+  IConfig& Store() override { return *this; }
+  void Commit() override;
+  IConfigPtr OpenSubConfig(const std::string& name) override { return FTarget.OpenSubConfig(name); }
+
+ protected:
+  std::shared_ptr<const TRegDocument> ReadDocument(const std::string& what) override;
+  void ChangeDocument(const std::string& keyPath, const std::string& what, const TChange& change) override;
+
+ private:
+  struct TKeptChange {
+    std::string KeyPath, What;
+    TChange Change;
+  };
+  TDocumentConfig& FTarget;
+  std::shared_ptr<const TRegDocument> FReading;
+  std::vector<TKeptChange> FChanges;
 };
 
 }  // namespace trawlex

@@ -12,7 +12,9 @@ IConfigPtr TMemoryConfig::OpenSubConfig(const std::string& name) {
   return std::make_shared<TMemoryConfig>(FContent, KeyPath() + "\\" + name);
 }
 
-TRegDocument TMemoryConfig::ReadDocument(const std::string&) { return *FContent; }
+std::shared_ptr<const TRegDocument> TMemoryConfig::ReadDocument(const std::string&) {
+  return std::make_shared<const TRegDocument>(*FContent);  // a reading, unchanged by later writes
+}
 
 void TMemoryConfig::ChangeDocument(const std::string&, const std::string&, const TChange& change) {
   TRegDocument next = *FContent;  // a change that raises leaves the content as it was

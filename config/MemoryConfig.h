@@ -23,7 +23,7 @@ class TMemoryConfig : public TDocumentConfig {
   int32_t ChangeCount() const { return FChanges; }
 
  protected:
-  TRegDocument ReadDocument(const std::string& what) override;
+  std::shared_ptr<const TRegDocument> ReadDocument(const std::string& what) override;
   void ChangeDocument(const std::string& keyPath, const std::string& what, const TChange& change) override;
 
  private:

@@ -1,7 +1,12 @@
 #include "config/RegDocument.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "engine/Errors.h"
 #include "engine/TextUtils.h"
@@ -13,7 +18,9 @@ namespace {
 const char* const kHeader = "Windows Registry Editor Version 5.00";
 const char* const kEol = "\r\n";
 
-bool SameName(std::string_view a, std::string_view b) { return CompareTextAscii(a, b) == 0; }
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && CompareTextAscii(a, b) == 0;  // the sizes settle most comparisons
+}
 
 // ---- UTF-8 and UTF-16LE ---------------------------------------------------------------
 // Text is kept as UTF-8 bytes; the registry keeps strings as UTF-16. A byte that is not part
@@ -137,7 +144,9 @@ std::string FormatValue(const TRegValue& v) {
   std::string line = v.Name.empty() ? std::string("@") : Quote(v.Name);
   line += '=';
   char prefix[32];
-  if (v.Type == RegSz && QuotableText(v.Data)) {
+  if (v.Type == RegUnreadable) {
+    line += v.Data;  // as it stood in the file
+  } else if (v.Type == RegSz && QuotableText(v.Data)) {
     line += Quote(v.Data);
   } else if (v.Type == RegDword && v.Data.size() == 4) {
     uint32_t u = 0;
@@ -204,7 +213,13 @@ bool ParseHexNumber(std::string_view s, uint32_t& out) {
 // Parses a quoted text starting at s[pos] == '"'; `pos` ends after the closing quote.
 bool ParseQuoted(std::string_view s, size_t& pos, std::string& out) {
   out.clear();
-  for (size_t i = pos + 1; i < s.size(); ++i) {
+  size_t i = pos + 1;
+  // Most texts hold no backslash: taken whole up to the closing quote.
+  size_t plainEnd = i;
+  while (plainEnd < s.size() && s[plainEnd] != '"' && s[plainEnd] != '\\') ++plainEnd;
+  if (plainEnd == s.size()) return false;
+  out.assign(s.substr(i, plainEnd - i));
+  for (i = plainEnd; i < s.size(); ++i) {
     const char c = s[i];
     if (c == '"') {
       pos = i + 1;
@@ -311,8 +326,91 @@ std::string TRegDocument::Format() const {
   return out;
 }
 
+namespace {
+
+std::string LowerAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+size_t FoldedHash(std::string_view s) {
+  size_t h = 1469598103934665603ull;
+  for (const char c : s) {
+    h ^= static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    h *= 1099511628211ull;
+  }
+  return h;
+}
+
+// The values of one key by name (letter case ignored), held as indexes into the key's value
+// list so that no name is copied. It reaches the list through the key list, which may move.
+class TValueIndex {
+ public:
+  TValueIndex(const std::vector<TRegKey>* keys, size_t key)
+      : FSet(16, THash{keys, key}, TEqual{keys, key}) {}
+  // The index of the value named like the one at `index`, inserting `index` when there is none.
+  size_t FindOrAdd(size_t index) { return *FSet.insert(index).first; }
+
+ private:
+  struct THash {
+    const std::vector<TRegKey>* Keys;
+    size_t Key;
+    size_t operator()(size_t i) const { return FoldedHash((*Keys)[Key].Values[i].Name); }
+  };
+  struct TEqual {
+    const std::vector<TRegKey>* Keys;
+    size_t Key;
+    bool operator()(size_t a, size_t b) const {
+      const auto& v = (*Keys)[Key].Values;
+      return SameName(v[a].Name, v[b].Name);
+    }
+  };
+  std::unordered_set<size_t, THash, TEqual> FSet;
+};
+
+// The data of a value line after "=" (continuation lines joined) as a typed value; false when
+// it does not parse.
+bool ParseValueData(std::string_view rest, TRegValue& value) {
+  if (rest.substr(0, 6) == "dword:") {
+    // Exactly eight digits, as regedit writes them: a shorter number is a cut-off value.
+    const std::string_view digits = rest.substr(6);
+    uint32_t u;
+    if (digits.size() != 8 || !ParseHexNumber(digits, u)) return false;
+    value = MakeDwordValue(value.Name, static_cast<int32_t>(u));
+    return true;
+  }
+  uint32_t type = RegBinary;
+  size_t colon = 3;
+  if (rest.size() > 3 && rest[3] == '(') {
+    const size_t close = rest.find(')');
+    if (close == std::string_view::npos || !ParseHexNumber(rest.substr(4, close - 4), type)) return false;
+    colon = close + 1;
+  }
+  if (colon >= rest.size() || rest[colon] != ':') return false;
+  std::string bytes;
+  std::string_view l = rest.substr(colon + 1);
+  while (!l.empty()) {
+    const size_t comma = l.find(',');
+    const std::string_view tok = TrimStart(TrimEnd(l.substr(0, comma)));
+    if (tok.size() != 2 || HexDigit(tok[0]) < 0 || HexDigit(tok[1]) < 0) return false;
+    bytes += static_cast<char>(HexDigit(tok[0]) * 16 + HexDigit(tok[1]));
+    if (comma == std::string_view::npos) break;
+    l.remove_prefix(comma + 1);
+    if (TrimEnd(l).empty()) return false;  // a byte is missing after the last comma
+  }
+  value.Type = type;
+  value.Data = IsStringType(type) ? Utf16LeToUtf8(bytes) : bytes;
+  return true;
+}
+
+}  // namespace
+
 bool TRegDocument::Parse(std::string_view input, std::string& error) {
   FKeys.clear();
+  error.clear();
   std::string decoded;
   if (input.size() >= 2 && static_cast<unsigned char>(input[0]) == 0xFF && static_cast<unsigned char>(input[1]) == 0xFE) {
     decoded = Utf16LeToUtf8(input.substr(2));  // as regedit itself saves an export
@@ -321,93 +419,127 @@ bool TRegDocument::Parse(std::string_view input, std::string& error) {
     input.remove_prefix(3);
   }
   const auto lines = SplitTextLines(input);
-  auto fail = [&](size_t index, const std::string& what) {
-    error = Fmt("line %d: %s", static_cast<int64_t>(index + 1), what);
-    FKeys.clear();
-    return false;
+  constexpr int MaxListed = 5;
+  int badLines = 0;
+  auto bad = [&](size_t index, const std::string& what) {
+    if (++badLines <= MaxListed) {
+      if (!error.empty()) error += "; ";
+      error += Fmt("line %d: %s", static_cast<int64_t>(index + 1), what);
+    }
   };
+
+  // Lookups by lower-case name while parsing, so that a file of many values parses in linear time.
+  std::unordered_map<std::string, size_t> keyIndex;
+  std::vector<std::unique_ptr<TValueIndex>> valueIndex;  // one per key
 
   size_t i = 0;
   while (i < lines.size() && TrimEnd(lines[i]).empty()) ++i;
   if (i == lines.size()) return true;  // an empty file holds no settings
-  if (TrimText(lines[i]) != kHeader) return fail(i, "the header line is missing");
+  // Without the header the first line is not read; the lines after it still are.
+  if (TrimText(lines[i]) != kHeader) bad(i, "the header line is missing");
   ++i;
 
-  TRegKey* key = nullptr;
+  size_t key = SIZE_MAX;      // index of the current key in FKeys
+  bool keySkipped = false;    // the current key line did not parse: its values are dropped
   for (; i < lines.size(); ++i) {
+    const size_t first = i;
     const std::string_view line = TrimStart(TrimEnd(lines[i]));
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '[') {
-      if (line.back() != ']' || line.size() < 3) return fail(i, "a key line must end with \"]\"");
-      if (line[1] == '-') return fail(i, "deleting keys is not supported in a settings file");
-      key = &CreateKey(std::string(line.substr(1, line.size() - 2)));
+      key = SIZE_MAX;
+      keySkipped = true;
+      if (line.back() != ']' || line.size() < 3) {
+        bad(i, "a key line must end with \"]\"");
+      } else if (line[1] == '-') {
+        bad(i, "deleting keys is not supported in a settings file");
+      } else {
+        const std::string path(line.substr(1, line.size() - 2));
+        const auto [it, added] = keyIndex.try_emplace(LowerAscii(path), FKeys.size());
+        if (added) {
+          FKeys.push_back(TRegKey{path, {}});
+          valueIndex.push_back(nullptr);
+        }
+        key = it->second;
+        keySkipped = false;
+      }
       continue;
     }
-    if (line[0] != '"' && line[0] != '@') return fail(i, "not a key or value line");
-    if (!key) return fail(i, "a value before the first key");
-
+    if (line[0] != '"' && line[0] != '@') {
+      bad(i, "not a key or value line");
+      continue;
+    }
     TRegValue value;
     size_t pos = 0;
-    if (line[0] == '@') {
-      pos = 1;
-    } else if (!ParseQuoted(line, pos, value.Name)) {
-      return fail(i, "the value name has no closing quote");
+    const bool named = line[0] == '@' ? (pos = 1, true) : ParseQuoted(line, pos, value.Name);
+    std::string_view rest = named ? TrimStart(line.substr(pos)) : std::string_view();
+    const bool hasEquals = !rest.empty() && rest[0] == '=';
+    if (hasEquals) rest = TrimStart(rest.substr(1));
+    // The continuation lines of a block belong to it whatever becomes of the value.
+    std::string joined;
+    if (rest.substr(0, 3) == "hex" && rest.back() == '\\') {
+      joined = rest;
+      while (!joined.empty() && joined.back() == '\\' && i + 1 < lines.size()) {
+        joined.pop_back();
+        joined += TrimStart(TrimEnd(lines[++i]));
+      }
+      rest = joined;
     }
-    std::string_view rest = TrimStart(line.substr(pos));
-    if (rest.empty() || rest[0] != '=') return fail(i, "\"=\" is missing after the value name");
-    rest = TrimStart(rest.substr(1));
+    if (keySkipped) continue;
+    if (key == SIZE_MAX) {
+      bad(first, "a value before the first key");
+      continue;
+    }
+    if (!named) {
+      bad(first, "the value name has no closing quote");
+      continue;
+    }
+    if (!hasEquals) {
+      bad(first, "\"=\" is missing after the value name");
+      continue;
+    }
 
     if (!rest.empty() && rest[0] == '"') {
       size_t end = 0;
-      if (!ParseQuoted(rest, end, value.Data)) return fail(i, "the text has no closing quote");
-      if (!TrimEnd(rest.substr(end)).empty()) return fail(i, "text after the closing quote");
+      if (!ParseQuoted(rest, end, value.Data)) {
+        bad(first, "the text has no closing quote");
+        continue;
+      }
+      if (!TrimEnd(rest.substr(end)).empty()) {
+        bad(first, "text after the closing quote");
+        continue;
+      }
       value.Type = RegSz;
-    } else if (rest.substr(0, 6) == "dword:") {
-      uint32_t u;
-      if (!ParseHexNumber(rest.substr(6), u)) return fail(i, "a dword needs up to 8 hexadecimal digits");
-      value = MakeDwordValue(value.Name, static_cast<int32_t>(u));
-    } else if (rest.substr(0, 3) == "hex") {
-      uint32_t type = RegBinary;
-      size_t colon = 3;
-      if (rest.size() > 3 && rest[3] == '(') {
-        const size_t close = rest.find(')');
-        if (close == std::string_view::npos || !ParseHexNumber(rest.substr(4, close - 4), type)) {
-          return fail(i, "a bad value type in hex(...)");
-        }
-        colon = close + 1;
+    } else if (rest.substr(0, 6) == "dword:" || rest.substr(0, 3) == "hex") {
+      if (!rest.empty() && rest.back() == '\\') {
+        bad(first, "the value ends in a continuation line that is missing");
+        continue;
       }
-      if (colon >= rest.size() || rest[colon] != ':') return fail(i, "\":\" is missing after hex");
-      // The bytes, with continuation lines where a line ends in a backslash.
-      std::string list(rest.substr(colon + 1));
-      const size_t first = i;
-      while (!list.empty() && list.back() == '\\') {
-        list.pop_back();
-        if (++i >= lines.size()) return fail(first, "the value ends in a continuation line that is missing");
-        list += TrimStart(TrimEnd(lines[i]));
+      // A value of a known type whose data does not parse stays in the file as it is, and is
+      // read as a value of the wrong type.
+      if (!ParseValueData(rest, value)) {
+        value.Type = RegUnreadable;
+        value.Data = std::string(rest);
       }
-      std::string bytes;
-      std::string_view l = list;
-      while (!l.empty()) {
-        const size_t comma = l.find(',');
-        const std::string_view tok = TrimStart(TrimEnd(l.substr(0, comma)));
-        if (tok.size() != 2 || HexDigit(tok[0]) < 0 || HexDigit(tok[1]) < 0) {
-          return fail(first, "a byte must be two hexadecimal digits");
-        }
-        bytes += static_cast<char>(HexDigit(tok[0]) * 16 + HexDigit(tok[1]));
-        if (comma == std::string_view::npos) break;
-        l.remove_prefix(comma + 1);
-        if (TrimEnd(l).empty()) return fail(first, "a byte is missing after the last comma");
-      }
-      value.Type = type;
-      value.Data = IsStringType(type) ? Utf16LeToUtf8(bytes) : bytes;
     } else if (rest == "-") {
-      return fail(i, "deleting values is not supported in a settings file");
+      bad(first, "deleting values is not supported in a settings file");
+      continue;
     } else {
-      return fail(i, "a value of unknown type");
+      bad(first, "a value of unknown type");
+      continue;
     }
-    key->PutValue(std::move(value));
+    std::vector<TRegValue>& values = FKeys[key].Values;
+    if (!valueIndex[key]) valueIndex[key] = std::make_unique<TValueIndex>(&FKeys, key);
+    values.push_back(std::move(value));
+    const size_t found = valueIndex[key]->FindOrAdd(values.size() - 1);
+    if (found != values.size() - 1) {
+      // A name given twice: the later value wins, in the place of the first.
+      values[found].Type = values.back().Type;
+      values[found].Data = std::move(values.back().Data);
+      values.pop_back();
+    }
   }
-  return true;
+  if (badLines > MaxListed) error += Fmt("; %d more", static_cast<int64_t>(badLines - MaxListed));
+  return badLines == 0;
 }
 
 }  // namespace trawlex

@@ -39,8 +39,11 @@ class TRegDocument {
   // The export text: the header line, then every key (parents before their children) with
   // its values, lines ended by CR LF.
   std::string Format() const;
-  // Parses an export. False with `error` describing the first fault when the text is not one
-  // (a missing header, a broken line, a value of unknown type, a truncated value).
+  // Parses an export, keeping every key and value line that parses. False when some lines
+  // did not (a missing header, a broken line, a value of unknown type, a missing continuation
+  // line), with `error` naming them ("line 3: ..."); the values under a key line that did not
+  // parse are dropped with it. A value of a known type whose data does not parse (a dword of
+  // fewer than 8 digits, a bad byte) is no fault of the file: it is kept as RegUnreadable.
   bool Parse(std::string_view text, std::string& error);
 
  private:

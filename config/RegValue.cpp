@@ -36,6 +36,7 @@ TRegValue MakeBinaryValue(const std::string& name, const void* data, size_t size
 
 std::string ReadStringValue(const TRegValue* value, const std::string& ident, const std::string& def) {
   if (!value) return def;
+  if (value->Type == RegUnreadable) RaiseInvalidType(ident);
   if (value->Data.empty()) return std::string();  // an empty value is the empty text whatever its type
   if (!IsStringType(value->Type)) RaiseInvalidType(ident);
   return value->Data;
@@ -64,7 +65,8 @@ void ReadBytesValue(const TRegValue* value, const std::string& ident, void* buff
   if (size < 0) size = 0;
   if (value) {
     // Binary values and values of a type the store does not know are byte blocks.
-    const bool binary = value->Type != RegSz && value->Type != RegExpandSz && value->Type != RegDword;
+    const bool binary = value->Type != RegSz && value->Type != RegExpandSz && value->Type != RegDword &&
+                        value->Type != RegUnreadable;
     if (!binary || value->Data.size() > static_cast<size_t>(size)) RaiseInvalidType(ident);
     if (!value->Data.empty()) std::memmove(buffer, value->Data.data(), value->Data.size());
     if (value->Data.size() == static_cast<size_t>(size)) return;

@@ -19,6 +19,9 @@ enum TRegType : uint32_t {
   RegDword = 4,
   RegMultiSz = 7,
   RegQword = 11,
+  // Not a registry type: a value whose data in the settings file did not parse. It is kept as
+  // the text after "=", written back unchanged, and every typed read refuses it.
+  RegUnreadable = 0xFFFFFFFFu,
 };
 
 struct TRegValue {

@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <mutex>
-#include <set>
 
 #include "engine/Errors.h"
 #include "engine/TextUtils.h"
@@ -15,31 +15,9 @@ namespace trawlex {
 
 namespace {
 
-std::mutex HandlerLock;  // guards Handler and Reported
-TSettingsErrorHandler Handler;
-std::set<std::string> Reported;
-
-void Report(const std::string& message) {
-  TSettingsErrorHandler h;
-  {
-    std::lock_guard<std::mutex> g(HandlerLock);
-    h = Handler;
-  }
-  if (h) {
-    h(message);
-  } else {
-    std::fprintf(stderr, "%s\n", message.c_str());
-  }
-}
-
-// Reports `message` only the first time `key` comes up in this process.
-void ReportOnce(const std::string& key, const std::string& message) {
-  {
-    std::lock_guard<std::mutex> g(HandlerLock);
-    if (!Reported.insert(key).second) return;
-  }
-  Report(message);
-}
+// The settings files this process no longer reads or writes, by path (guarded by UseLock).
+std::mutex UseLock;
+std::map<std::string, bool> NoReads;   // present: no writes; true: no reads either
 
 std::string FolderOf(const std::string& path) {
   const size_t slash = path.find_last_of(PathDelim);
@@ -74,11 +52,6 @@ std::string SettingsFileFor(const std::string& keyPath) {
   return folder + "/" + names[0] + "/" + names[1] + ".reg";
 }
 
-void SetSettingsErrorHandler(TSettingsErrorHandler handler) {
-  std::lock_guard<std::mutex> g(HandlerLock);
-  Handler = std::move(handler);
-}
-
 TRegistryConfig::TRegistryConfig(const std::string& keyPath) : TRegistryConfig(keyPath, SettingsFileFor(keyPath)) {}
 
 TRegistryConfig::TRegistryConfig(const std::string& keyPath, const std::string& filePath)
@@ -105,16 +78,77 @@ TRegistryConfig::TLoad TRegistryConfig::LoadFile(TRegDocument& doc, std::string&
   return doc.Parse(text, detail) ? TLoad::Parsed : TLoad::Corrupt;
 }
 
-bool TRegistryConfig::SetCorruptFileAside(const std::string& reason) {
+void TRegistryConfig::Refuse(bool reads, const std::string& message) const {
+  {
+    std::lock_guard<std::mutex> g(UseLock);
+    bool& noReads = NoReads[FFilePath];
+    noReads = noReads || reads;
+  }
+  // One report per file: the first trouble found is the one the user needs to act on.
+  ReportSettingsErrorOnce(FFilePath + "|unusable", message);
+}
+
+void TRegistryConfig::RefuseUnreadable(const std::string& reason) const {
+  Refuse(true, Fmt("The settings file %s cannot be read (%s). The settings start from their defaults and are not "
+                   "saved in this run.",
+                   FFilePath, reason));
+}
+
+TRegistryConfig::TUse TRegistryConfig::CheckUse() const {
+  {
+    std::lock_guard<std::mutex> g(UseLock);
+    const auto it = NoReads.find(FFilePath);
+    if (it != NoReads.end()) return TUse{!it->second, false};
+  }
+  std::string reason;
+  const std::string folder = FolderOf(FFilePath);
+  const TFileUse folderUse = ProbeFileUse(folder, reason);
+  if (folderUse == TFileUse::ReadWrite || folderUse == TFileUse::ReadOnly) reason = SystemErrorText(ENOTDIR);
+  if (folderUse != TFileUse::Missing && !DirectoryExists(folder)) {
+    Refuse(true, Fmt("The settings folder %s cannot be used (%s). The settings start from their defaults and "
+                     "are not saved in this run.",
+                     folder, reason));
+    return TUse{false, false};
+  }
+  switch (ProbeFileUse(FFilePath, reason)) {
+    case TFileUse::Missing:
+    case TFileUse::ReadWrite:
+      break;
+    case TFileUse::ReadOnly:
+      Refuse(false, Fmt("The settings file %s cannot be written (%s). The settings are read from it, but they "
+                        "are not saved in this run.",
+                        FFilePath, reason));
+      return TUse{true, false};
+    case TFileUse::Unusable:
+      RefuseUnreadable(reason);
+      return TUse{false, false};
+  }
+  if (!LockFileUsable(FLockPath, reason)) {
+    Refuse(false, Fmt("The settings lock file %s cannot be used (%s). The settings are read, but they are not "
+                      "saved in this run.",
+                      FLockPath, reason));
+    return TUse{true, false};
+  }
+  return TUse{};
+}
+
+bool TRegistryConfig::SetCorruptFileAside(const TRegDocument& doc, const std::string& reason) {
   std::string target, error;
   if (!ResolveLinks(FFilePath, target, error)) return false;
   const std::string base = target + ".corrupt-" + FormatDateTime("yyyymmdd-hhnnss", NowLocal());
   for (int n = 1; n <= 100; ++n) {
     const std::string aside = n == 1 ? base : base + "-" + std::to_string(n);
     if (RenameNoReplace(target, aside, error)) {
-      Report(Fmt("The settings file %s could not be read (%s). It has been kept as %s, and the settings "
-                 "start from their defaults.",
-                 FFilePath, reason, aside));
+      std::string warning;
+      if (!doc.Keys().empty() && ReplaceFileContent(FFilePath, doc.Format(), error, warning)) {
+        ReportSettingsError(Fmt("The settings file %s has lines that could not be read (%s). It has been kept as "
+                                "%s, and the settings on the other lines are used.",
+                                FFilePath, reason, aside));
+      } else {
+        ReportSettingsError(Fmt("The settings file %s could not be read (%s). It has been kept as %s, and the "
+                                "settings start from their defaults.",
+                                FFilePath, reason, aside));
+      }
       return true;
     }
     if (FileExists(aside)) continue;
@@ -123,41 +157,58 @@ bool TRegistryConfig::SetCorruptFileAside(const std::string& reason) {
   return false;
 }
 
-TRegDocument TRegistryConfig::ReadDocument(const std::string& what) {
-  TRegDocument doc;
+std::shared_ptr<const TRegDocument> TRegistryConfig::ReadDocument(const std::string&) {
+  auto doc = std::make_shared<TRegDocument>();
+  const TUse use = CheckUse();
+  if (!use.Reads) return doc;
   std::string detail;
-  switch (LoadFile(doc, detail)) {
+  switch (LoadFile(*doc, detail)) {
     case TLoad::Missing:
     case TLoad::Parsed:
       return doc;
     case TLoad::Failed:
-      throw ETrawlexError(Fmt("Failed to get data for '%s'", what));
+      RefuseUnreadable(detail);
+      return std::make_shared<TRegDocument>();
     case TLoad::Corrupt:
       break;
   }
-  // Under the lock, so that only one instance moves the file, and only if it is still broken.
-  TFileLock lock;
-  std::string lockError;
-  if (lock.Acquire(FLockPath, LockTimeoutMs, lockError)) {
-    const TLoad again = LoadFile(doc, detail);
-    if (again == TLoad::Missing || again == TLoad::Parsed) return doc;
-    if (again == TLoad::Failed) throw ETrawlexError(Fmt("Failed to get data for '%s'", what));
-    if (SetCorruptFileAside(detail)) return TRegDocument();
+  if (use.Writes) {
+    // Under the lock, so that only one instance moves the file, and only if it is still broken.
+    TFileLock lock;
+    std::string lockError;
+    if (lock.Acquire(FLockPath, LockTimeoutMs, lockError)) {
+      const TLoad again = LoadFile(*doc, detail);
+      if (again == TLoad::Missing || again == TLoad::Parsed) return doc;
+      if (again == TLoad::Failed) {
+        RefuseUnreadable(detail);
+        return std::make_shared<TRegDocument>();
+      }
+      if (SetCorruptFileAside(*doc, detail)) return doc;
+    }
   }
-  TFileInfo info;
-  GetFileInfo(FFilePath, info);
-  ReportOnce(FFilePath + "|" + std::to_string(info.Inode) + "|" + std::to_string(info.ModifiedNs),
-             Fmt("The settings file %s could not be read (%s), and it could not be moved aside. The "
-                 "settings start from their defaults and cannot be saved.",
-                 FFilePath, detail));
-  return TRegDocument();
+  // The file stays as it is; what parsed is used, and nothing is written over it.
+  Refuse(false, Fmt("The settings file %s has lines that could not be read (%s), and it could not be kept aside. "
+                    "The settings on the other lines are used, but they are not saved in this run.",
+                    FFilePath, detail));
+  return doc;
 }
 
-void TRegistryConfig::ChangeDocument(const std::string& keyPath, const std::string& what, const TChange& change) {
+void TRegistryConfig::ChangeDocument(const std::string&, const std::string& what, const TChange& change) {
+  if (!CheckUse().Writes) return;  // reported once already
   std::string error;
-  if (!ForceDirectories(FolderOf(FFilePath), error)) throw ETrawlexError(Fmt("Failed to create key %s", keyPath));
+  if (!ForceDirectories(FolderOf(FFilePath), error)) {
+    Refuse(true, Fmt("The settings folder %s cannot be created (%s). The settings are not saved in this run.",
+                     FolderOf(FFilePath), error));
+    return;
+  }
   TFileLock lock;
-  if (!lock.Acquire(FLockPath, LockTimeoutMs, error)) throw ETrawlexError(Fmt("Failed to set data for '%s'", what));
+  if (!lock.Acquire(FLockPath, LockTimeoutMs, error)) {
+    // Another copy of the program holding the lock too long is a failure of this write only.
+    if (lock.TimedOut()) throw ETrawlexError(Fmt("Failed to set data for '%s'", what));
+    Refuse(false, Fmt("The settings lock file %s cannot be used (%s). The settings are not saved in this run.",
+                      FLockPath, error));
+    return;
+  }
   TRegDocument doc;
   switch (LoadFile(doc, error)) {
     case TLoad::Missing:
@@ -165,15 +216,25 @@ void TRegistryConfig::ChangeDocument(const std::string& keyPath, const std::stri
       break;
     case TLoad::Failed:
       // Never replace a file that could not be read: it may hold everything the user set.
-      throw ETrawlexError(Fmt("Failed to set data for '%s'", what));
+      RefuseUnreadable(error);
+      return;
     case TLoad::Corrupt:
-      if (!SetCorruptFileAside(error)) throw ETrawlexError(Fmt("Failed to set data for '%s'", what));
-      doc = TRegDocument();
+      if (!SetCorruptFileAside(doc, error)) {
+        Refuse(false, Fmt("The settings file %s has lines that could not be read (%s), and it could not be kept "
+                          "aside. The settings are not saved in this run.",
+                          FFilePath, error));
+        return;
+      }
       break;
   }
   if (!change(doc)) return;
-  if (!ReplaceFileContent(FFilePath, doc.Format(), error)) {
+  std::string warning;
+  if (!ReplaceFileContent(FFilePath, doc.Format(), error, warning)) {
     throw ETrawlexError(Fmt("Failed to set data for '%s'", what));
+  }
+  if (!warning.empty()) {
+    ReportSettingsErrorOnce(FFilePath + "|" + warning,
+                            Fmt("The settings were saved in %s, but not for certain: %s.", FFilePath, warning));
   }
 }
 

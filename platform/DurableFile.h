@@ -18,8 +18,31 @@ bool ResolveLinks(const std::string& path, std::string& result, std::string& err
 // over the target, and then the folder is flushed. When `path` is a symbolic link, its final
 // target is replaced and the link stays. The permission bits of an existing target are kept.
 // Every write, flush and close is checked; on failure the target is untouched, the temporary
-// file is removed, and false comes back with `error` set.
-bool ReplaceFileContent(const std::string& path, std::string_view content, std::string& error);
+// file is removed, and false comes back with `error` set. When only the folder flush after the
+// rename fails, the new content is in place: true comes back with `warning` set.
+bool ReplaceFileContent(const std::string& path, std::string_view content, std::string& error,
+                        std::string& warning);
+// The same for callers that have nowhere to show a warning.
+inline bool ReplaceFileContent(const std::string& path, std::string_view content, std::string& error) {
+  std::string warning;
+  return ReplaceFileContent(path, content, error, warning);
+}
+
+// How a file that ReplaceFileContent would replace can be used.
+enum class TFileUse : uint8_t {
+  Missing,    // nothing there yet (a missing folder included): it can be created
+  ReadWrite,  // a regular file this process may read and replace
+  ReadOnly,   // readable, but read-only: without write permission, or without any write bit
+              // (which holds for root too)
+  Unusable,   // not a regular file, or not readable
+};
+// Probes `path` (following links); `reason` gets the system's message for anything but
+// Missing and ReadWrite.
+TFileUse ProbeFileUse(const std::string& path, std::string& reason);
+
+// Whether a lock file can be used at `lockPath`: it exists as a regular file this process may
+// open for writing, or it does not exist. False with `reason` set otherwise.
+bool LockFileUsable(const std::string& lockPath, std::string& reason);
 
 // Creates `dir` and its missing parents (mode 0700 for the ones it creates, as suits a
 // per-user settings folder). True when the folder exists afterwards.
@@ -45,9 +68,13 @@ class TFileLock {
   bool Acquire(const std::string& lockPath, int32_t timeoutMs, std::string& error);
   void Release();
   bool Held() const { return Fd >= 0; }
+  // Whether the last Acquire failed because another holder kept the lock past the time limit
+  // (rather than because the lock file could not be used).
+  bool TimedOut() const { return FTimedOut; }
 
  private:
   int Fd = -1;
+  bool FTimedOut = false;
 };
 
 }  // namespace trawlex

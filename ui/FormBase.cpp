@@ -79,8 +79,9 @@ void TfmGeneric::SetCfgList(TBaseCfgList* list) {
       if (FPosElem->ExistsInStore()) FCentreOnShow = false;
       TBaseCfgElem& state = list->AddProp(self, "WindowState");
       FWindowStateElem.reset(static_cast<TBaseCfgElem*>(list->Extract(state).release()));
-      FPosElem->Load();
-      FWindowStateElem->Load();
+      // A stored value of the wrong type is reported; the window keeps its design placement.
+      LoadElementOrReport(*FPosElem);
+      LoadElementOrReport(*FWindowStateElem);
     } catch (...) {
       // Nothing is bound, so nothing half-loaded is saved over the stored values later.
       DropPlacementElements();

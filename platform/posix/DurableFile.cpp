@@ -90,7 +90,9 @@ bool ResolveLinks(const std::string& path, std::string& result, std::string& err
   return false;
 }
 
-bool ReplaceFileContent(const std::string& path, std::string_view content, std::string& error) {
+bool ReplaceFileContent(const std::string& path, std::string_view content, std::string& error,
+                        std::string& warning) {
+  warning.clear();
   std::string target;
   if (!ResolveLinks(path, target, error)) return false;
   const std::string dir = DirOf(target);
@@ -141,7 +143,54 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, std::
     return false;
   }
   // The new name is in place; flushing the folder makes the rename itself survive a crash.
-  return SyncFolder(dir, error);
+  // When that fails the content is still replaced: a warning, not a failure.
+  std::string flushError;
+  if (!SyncFolder(dir, flushError)) warning = "The folder could not be flushed to disk (" + flushError + ")";
+  return true;
+}
+
+TFileUse ProbeFileUse(const std::string& path, std::string& reason) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return TFileUse::Missing;
+    reason = SystemErrorText(errno);
+    return TFileUse::Unusable;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    reason = S_ISDIR(st.st_mode) ? SystemErrorText(EISDIR) : std::string("It is not a regular file");
+    return TFileUse::Unusable;
+  }
+  if (::access(path.c_str(), R_OK) != 0) {
+    reason = SystemErrorText(errno);
+    return TFileUse::Unusable;
+  }
+  if (::access(path.c_str(), W_OK) != 0) {
+    reason = SystemErrorText(errno);
+    return TFileUse::ReadOnly;
+  }
+  if ((st.st_mode & 0222) == 0) {
+    reason = "It is read-only";
+    return TFileUse::ReadOnly;
+  }
+  return TFileUse::ReadWrite;
+}
+
+bool LockFileUsable(const std::string& lockPath, std::string& reason) {
+  struct stat st;
+  if (::lstat(lockPath.c_str(), &st) != 0) {
+    if (errno == ENOENT) return true;
+    reason = SystemErrorText(errno);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    reason = S_ISDIR(st.st_mode) ? SystemErrorText(EISDIR) : std::string("It is not a regular file");
+    return false;
+  }
+  if (::access(lockPath.c_str(), R_OK | W_OK) != 0) {
+    reason = SystemErrorText(errno);
+    return false;
+  }
+  return true;
 }
 
 bool ForceDirectories(const std::string& dir, std::string& error) {
@@ -196,6 +245,7 @@ TFileLock::~TFileLock() { Release(); }
 
 bool TFileLock::Acquire(const std::string& lockPath, int32_t timeoutMs, std::string& error) {
   Release();
+  FTimedOut = false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   auto pause = std::chrono::milliseconds(1);
   for (;;) {
@@ -225,6 +275,7 @@ bool TFileLock::Acquire(const std::string& lockPath, int32_t timeoutMs, std::str
       return false;
     }
     if (std::chrono::steady_clock::now() >= deadline) {
+      FTimedOut = true;
       error = "Timed out waiting for the lock " + lockPath;
       return false;
     }

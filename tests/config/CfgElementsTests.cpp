@@ -6,6 +6,7 @@
 
 #include "config/CfgElements.h"
 #include "config/MemoryConfig.h"
+#include "config/SettingsErrors.h"
 #include "config/ConfigTestUtil.h"
 #include "engine/Errors.h"
 
@@ -448,23 +449,49 @@ TEST_F(CfgElements, StringsLoadReplacesTheListAndKeepsItWhenNothingStored) {
   EXPECT_TRUE(lines.empty());
 }
 
-TEST_F(CfgElements, StoreErrorStopsLoadAllAtTheFailingElement) {
+TEST_F(CfgElements, ValuesOfTheWrongTypeKeepTheirDefaultsAndTheRestStillLoads) {
+  std::vector<std::string> reports;
+  SetSettingsErrorHandler([&](const std::string& m) { reports.push_back(m); });
   auto& a = List.CreateItem<TIntVCfgElem>("a", 1);
   auto& b = List.CreateItem<TIntVCfgElem>("b", 2);
-  auto& c = List.CreateItem<TIntVCfgElem>("c", 3);
+  auto& c = List.CreateItem<TStringVCfgElem>("c", "three");
+  auto& d = List.CreateItem<TIntVCfgElem>("d", 4);
   Store->WriteInteger("fmSearch", "a", 10);
   const char blob[3] = {1, 2, 3};
   Store->WriteBytes("fmSearch", "b", 3, blob);
   Store->WriteInteger("fmSearch", "c", 30);
-  try {
-    List.LoadAll();
-    FAIL();
-  } catch (const ETrawlexError& e) {
-    EXPECT_STREQ("Invalid data type for 'b'", e.what());
-  }
+  Store->WriteInteger("fmSearch", "d", 40);
+  List.LoadAll();
+  SetSettingsErrorHandler(nullptr);
   EXPECT_EQ(10, a.Value);
   EXPECT_EQ(2, b.Value);
-  EXPECT_EQ(3, c.Value);
+  EXPECT_EQ("three", c.Value);
+  EXPECT_EQ(40, d.Value);
+  ASSERT_EQ(1u, reports.size());  // one report naming each value
+  EXPECT_EQ("Invalid data type for 'b'\nInvalid data type for 'c'", reports[0]);
+}
+
+TEST_F(CfgElements, SaveAllIsOneChangeOfTheStoreAndHistoriesMerge) {
+  TStrings target{"beta", "x"}, other{"b", "a"};
+  TStringsRef targetRef(target), otherRef(other);
+  List.AddStrings(targetRef, "cbxTarget.Items");
+  List.AddStrings(otherRef, "Other.Items");
+  List.CreateItem<TIntVCfgElem>("n", 5);
+  Store->WriteString("fmSearch", "cbxTarget.Items", "alpha\r\nX\r\n\r\ngamma\r\n");
+  Store->WriteString("fmSearch", "Other.Items", "c\r\n");
+  const int32_t before = Store->ChangeCount();
+  List.SaveAll();
+  EXPECT_EQ(before + 1, Store->ChangeCount());
+  // This list's entries first, then the stored ones it lacks (letter case ignored, no empty line).
+  EXPECT_EQ("beta\r\nx\r\nalpha\r\ngamma\r\n", Store->ReadString("fmSearch", "cbxTarget.Items", "?"));
+  EXPECT_EQ("b\r\na\r\n", Store->ReadString("fmSearch", "Other.Items", "?"));  // no history: replaced
+  EXPECT_EQ(5, Store->ReadInteger("fmSearch", "n", 0));
+
+  TStrings many, stored;
+  for (int i = 0; i < 15; ++i) many.push_back("m" + std::to_string(i)), stored.push_back("s" + std::to_string(i));
+  EXPECT_EQ(20u, MergeHistory(many, stored, 20).size());
+  EXPECT_EQ("s4", MergeHistory(many, stored, 20).back());
+  EXPECT_EQ(15u, MergeHistory(many, stored, 10).size());  // a longer list of its own is kept whole
 }
 
 TEST_F(CfgElements, ExtractedElementStillUsesItsListsStore) {

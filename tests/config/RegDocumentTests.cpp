@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "config/RegDocument.h"
+#include "engine/Errors.h"
 
 namespace trawlex {
 namespace {
@@ -94,40 +95,72 @@ TEST(RegDocument, ReadsAUtf16Export) {
   EXPECT_EQ("Grüße", doc.FindKey("HKEY_CURRENT_USER\\K")->FindValue("n")->Data);
 }
 
-TEST(RegDocument, RefusesWhatIsNotAnExport) {
-  const std::string header = "Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\K]\r\n";
+TEST(RegDocument, BadLinesAreNamedAndEveryOtherLineIsKept) {
+  const std::string header = "Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\K]\r\n\"before\"=\"1\"\r\n";
+  const std::string after = "\r\n[HKEY_CURRENT_USER\\L]\r\n\"after\"=dword:00000002\r\n";
   const struct {
-    std::string text;
+    std::string bad;
     const char* why;
   } cases[] = {
-      {"garbage\x01\x02", "the header line is missing"},
-      {"REGEDIT4\r\n", "the header line is missing"},
-      {"Windows Registry Editor Version 5.00\r\n\"a\"=\"x\"\r\n", "a value before the first key"},
-      {header + "\"a\"=\"unterminated\r\n", "the text has no closing quote"},
-      {header + "\"a\"=hex:01,02,\\\r\n", "continuation line that is missing"},
-      {header + "\"a\"=hex:01,0", "two hexadecimal digits"},
-      {header + "\"a\"=hex:01,", "a byte is missing"},
-      {header + "\"a\"=dword:123456789", "up to 8 hexadecimal digits"},
-      {header + "\"a\"=dword:", "up to 8 hexadecimal digits"},
-      {header + "\"a\"=qword:01", "unknown type"},
-      {header + "\"a\"=-", "deleting values"},
-      {header + "[-HKEY_CURRENT_USER\\K]", "deleting keys"},
-      {header + "[HKEY_CURRENT_USER\\K", "must end with"},
-      {header + "\"a\"\r\n", "\"=\" is missing"},
-      {header + "\"a", "no closing quote"},
-      {header + "junk line", "not a key or value line"},
+      {"\"a\"=\"unterminated", "line 4: the text has no closing quote"},
+      {"\"a\"=\"x\" tail", "line 4: text after the closing quote"},
+      {"\"a\"=hex:01,02,\\", "line 4: the value ends in a continuation line that is missing"},
+      {"\"a\"=qword:01", "line 4: a value of unknown type"},
+      {"\"a\"=-", "line 4: deleting values"},
+      {"[-HKEY_CURRENT_USER\\K]\r\n\"dropped\"=\"x\"", "line 4: deleting keys"},
+      {"[HKEY_CURRENT_USER\\K\r\n\"dropped\"=\"x\"", "line 4: a key line must end with"},
+      {"\"a\"", "line 4: \"=\" is missing"},
+      {"\"a", "line 4: the value name has no closing quote"},
+      {"junk line", "line 4: not a key or value line"},
   };
   for (const auto& c : cases) {
+    // A block whose continuation line is missing ends the file.
+    const std::string text = c.bad.back() == '\\' ? header + c.bad : header + c.bad + after;
     TRegDocument doc;
     std::string error;
-    EXPECT_FALSE(doc.Parse(c.text, error)) << c.text;
-    EXPECT_NE(std::string::npos, error.find(c.why)) << error;
-    EXPECT_TRUE(doc.Keys().empty());
+    EXPECT_FALSE(doc.Parse(text, error)) << c.bad;
+    EXPECT_NE(std::string::npos, error.find(c.why)) << c.bad << " -> " << error;
+    EXPECT_NE(nullptr, doc.FindKey("HKEY_CURRENT_USER\\K")->FindValue("before")) << c.bad;
+    const TRegKey* l = doc.FindKey("HKEY_CURRENT_USER\\L");
+    if (c.bad.back() != '\\') {
+      ASSERT_NE(nullptr, l) << c.bad;
+      EXPECT_NE(nullptr, l->FindValue("after")) << c.bad;
+    }
+    EXPECT_EQ(nullptr, doc.FindKey("HKEY_CURRENT_USER\\K")->FindValue("dropped"));
   }
-  TRegDocument empty;
+
+  TRegDocument doc;
   std::string error;
-  EXPECT_TRUE(empty.Parse("", error));  // an empty file holds no settings
-  EXPECT_TRUE(empty.Parse("\r\n  \n", error));
+  EXPECT_FALSE(doc.Parse("garbage\x01\x02", error));
+  EXPECT_EQ("line 1: the header line is missing", error);
+  EXPECT_TRUE(doc.Keys().empty());
+  EXPECT_FALSE(doc.Parse("Windows Registry Editor Version 5.00\r\n\"a\"=\"x\"\r\n", error));
+  EXPECT_EQ("line 2: a value before the first key", error);
+  std::string many = "x\r\n";
+  for (int i = 0; i < 8; ++i) many += "junk\r\n";
+  EXPECT_FALSE(doc.Parse(many, error));
+  EXPECT_NE(std::string::npos, error.find("line 5: not a key or value line; 4 more")) << error;
+  EXPECT_TRUE(doc.Parse("", error));  // an empty file holds no settings
+  EXPECT_TRUE(doc.Parse("\r\n  \n", error));
+}
+
+TEST(RegDocument, ValueDataThatDoesNotParseIsKeptAndReadsAsTheWrongType) {
+  const std::string header = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n";
+  for (const std::string data : {"dword:0", "dword:0000001", "dword:123456789", "dword:", "dword:0000000g",
+                                 "hex:01,0", "hex:01,", "hex(zz):01", "hexa"}) {
+    const std::string text = header + "\"a\"=" + data + "\r\n\"b\"=dword:0000000a\r\n\r\n";
+    TRegDocument doc;
+    std::string error;
+    EXPECT_TRUE(doc.Parse(text, error)) << data << ": " << error;
+    const TRegKey* k = doc.FindKey("HKEY_CURRENT_USER\\K");
+    ASSERT_NE(nullptr, k);
+    EXPECT_EQ(10, ReadIntegerValue(k->FindValue("b"), "b", 0));
+    EXPECT_THROW(ReadIntegerValue(k->FindValue("a"), "a", 0), ETrawlexError) << data;
+    EXPECT_THROW(ReadStringValue(k->FindValue("a"), "a", ""), ETrawlexError) << data;
+    char buf[8];
+    EXPECT_THROW(ReadBytesValue(k->FindValue("a"), "a", buf, 8, nullptr), ETrawlexError) << data;
+    EXPECT_EQ(text, doc.Format()) << data;  // written back as it stood
+  }
 }
 
 TEST(RegDocument, KeysBelowAndDeletion) {
