@@ -222,3 +222,50 @@ TEST(Headless, FolderThatCannotBeListedIsReportedAsAnError) {
   EXPECT_EQ(ReadAll(err), dir / "w/locked" + ": " + std::string(strerror(EACCES)) + "\n");
   EXPECT_NE(ReadAll(out).find("Found in 1 of 1 file\n"), std::string::npos) << ReadAll(out);
 }
+
+TEST(Headless, MisspeltOptionsChangeNoFileAndShowTheUsageLine) {
+  TTempDir dir;
+  const std::string file = dir.Write("a.txt", "foo\n");
+  const struct {
+    V Args;
+    std::string Err;
+  } cases[] = {
+      {{"--replace-all", "ZAP", "--dryrun"}, "Unknown option --dryrun\n"},
+      {{"--replace-all", "ZAP", "--dry_run"}, "Unknown option --dry_run\n"},
+      {{"--replace-all", "ZAP", "-dry-run"}, "Unknown switch -dry-run: the program's own options are written with two dashes\n"},
+      {{"-dry-run", "--replace-all", "ZAP"}, "Unknown switch -dry-run: the program's own options are written with two dashes\n"},
+      {{"--replace-all", "ZAP", "-w"}, "The switch -w needs a value\n"},
+      {{"--replace-all", "--dry-run", "ZAP"},
+       "--replace-all is followed by the option --dry-run; to replace with that text, write --replace-all=--dry-run\n"},
+      {{"--dry-run", "--replace-al", "ZAP"}, "Unknown option --replace-al\n"},
+  };
+  for (const auto& c : cases) {
+    V args{"--report", "-t", "foo", "-d", dir.Path()};
+    args.insert(args.end(), c.Args.begin(), c.Args.end());
+    const TRun run = RunTrawlex(args);
+    EXPECT_EQ(run.Status, 2) << c.Err;
+    EXPECT_EQ(run.Err.substr(0, c.Err.size()), c.Err);
+    EXPECT_EQ(run.Out, "") << c.Err;
+    EXPECT_EQ(ReadAll(file), "foo\n") << c.Err;
+  }
+  EXPECT_NE(RunTrawlex({"--report", "--bogus"}).Err.find("\nUsage: trawlex --report "), std::string::npos);
+
+  const TRun dry = RunTrawlex({"--report", "--replace-all=--dry-run", "-t", "foo", "-d", dir.Path(), "--dry-run"});
+  EXPECT_EQ(dry.Status, 0) << dry.Err;
+  EXPECT_EQ(ReadAll(file), "foo\n");
+  const TRun real = RunTrawlex({"--report", "--replace-all=--dry-run", "-t", "foo", "-d", dir.Path()});
+  EXPECT_EQ(real.Status, 0) << real.Err;
+  EXPECT_EQ(ReadAll(file), "--dry-run\n");
+}
+
+TEST(Headless, HelpAndVersionAfterASwitchAreItsValue) {
+  TTempDir dir;
+  dir.Write("a.txt", "use --help or --version\n");
+  for (const char* word : {"--help", "--version"}) {
+    const TRun run = RunTrawlex({"--report", "-t", word, "-d", dir.Path()});
+    EXPECT_EQ(run.Status, 0) << word;
+    EXPECT_NE(run.Out.find(std::string("Target: ") + word + "\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find(" 1: use --help or --version\n"), std::string::npos) << run.Out;
+  }
+  EXPECT_EQ(RunTrawlex({"--report", "-t", "x", "--version"}).Out.rfind("Trawlex ", 0), 0u);
+}
