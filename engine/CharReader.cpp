@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -70,7 +71,13 @@ bool TCharReader::LoadImpl(const std::string& fileName, int64_t maxSize, int rea
       gotParts[static_cast<size_t>(k)] =
           count ? file.ReadFullAt(data + from, count, static_cast<int64_t>(from), errors[static_cast<size_t>(k)]) : 0;
     };
-    for (int k = 1; k < readers; ++k) threads.emplace_back(readPart, k);
+    int started = 1;
+    try {
+      for (; started < readers; ++started) threads.emplace_back(readPart, started);
+    } catch (const std::system_error&) {
+      // No thread to be had: this one reads the parts that have none.
+    }
+    for (int k = started; k < readers; ++k) readPart(k);
     readPart(0);
     for (auto& t : threads) t.join();
     got = 0;
