@@ -24,7 +24,85 @@ std::pair<std::string, std::string> WindowLabel(const TBaseCfgElem& element) {
   }
 }
 
+const char* const ReplaceAllOption = "--replace-all";
+
+// A search switch ("-t", "-Directory", ...) whose next argument is its value.
+bool IsSearchSwitch(const std::string& a) {
+  static TSearchInputs inputs;  // read only
+  return a.size() >= 2 && a[0] == '-' && FindSwitch(inputs.List(), a[1]) != nullptr;
+}
+
+// "-dry-run", "-Replace_All": an option of the program written with one dash (or an
+// underscore), which the search switches would otherwise read as "-d ..." or skip.
+bool LooksLikeOption(const std::string& a) {
+  if (a.size() < 2 || a[0] != '-') return false;
+  std::string name;
+  for (size_t i = a.find_first_not_of('-'); i < a.size(); ++i)
+    name += a[i] == '_' ? '-' : LowerChar(a[i]);
+  for (const char* option : {"report", "replace-all", "dry-run", "dryrun", "help", "version"})
+    if (name == option || name.rfind(std::string(option) + "=", 0) == 0) return true;
+  return false;
+}
+
 }  // namespace
+
+TProgramOptions ReadProgramOptions(const std::vector<std::string>& args, bool strict) {
+  TProgramOptions o;
+  auto fail = [&](std::string text, bool usage) {
+    if (o.Error.empty()) {
+      o.Error = std::move(text);
+      o.ShowUsageLine = usage;
+    }
+  };
+  for (size_t i = 0; i < args.size() && o.Error.empty(); ++i) {
+    const std::string& a = args[i];
+    if (IsSearchSwitch(a)) {
+      if (strict && LooksLikeOption(a)) {
+        fail("Unknown switch " + a + ": the program's own options are written with two dashes", true);
+      } else if (i + 1 < args.size()) {
+        o.SearchArgs.push_back(a);
+        o.SearchArgs.push_back(args[++i]);
+      } else if (strict) {
+        fail("The switch " + a + " needs a value", true);
+      }
+    } else if (a == "--help") {
+      o.Help = true;
+    } else if (a == "--version") {
+      o.Version = true;
+    } else if (a == "--report") {
+    } else if (a == "--dry-run") {
+      o.DryRun = true;
+    } else if (a == ReplaceAllOption) {
+      o.ReplaceAll = true;
+      if (i + 1 >= args.size()) {
+        o.HasReplaceText = false;
+        o.ReplaceText.clear();
+      } else if (strict && args[i + 1].rfind("--", 0) == 0) {
+        fail(std::string(ReplaceAllOption) + " is followed by the option " + args[i + 1] + "; to replace with that text, write " +
+                 ReplaceAllOption + "=" + args[i + 1],
+             false);
+      } else {
+        o.HasReplaceText = true;
+        o.ReplaceText = args[++i];
+      }
+    } else if (a.rfind(std::string(ReplaceAllOption) + "=", 0) == 0) {
+      o.ReplaceAll = true;
+      o.HasReplaceText = true;
+      o.ReplaceText = a.substr(std::string(ReplaceAllOption).size() + 1);
+    } else if (strict && (a.rfind("--", 0) == 0 || LooksLikeOption(a))) {
+      fail("Unknown option " + a, true);
+    } else {
+      o.SearchArgs.push_back(a);  // a loose word or an unknown letter, skipped by the switches
+    }
+  }
+  return o;
+}
+
+std::string HeadlessUsageLine(const std::string& programName) {
+  return "Usage: " + programName +
+         " --report [--replace-all=TEXT [--dry-run]] -t TARGET -d DIRECTORY [-p PATTERNS] [-e EXCLUDE] [-s 0|1] [-c 0|1] "
+         "[-w 0|1]";
+}
 
 void ApplySearchSwitches(const std::vector<std::string>& args, TSearchOptions& options) {
   TSearchInputs inputs;
@@ -62,7 +140,7 @@ std::vector<std::string> UsageLines(const std::string& programName) {
   lines.push_back("");
   lines.push_back("  --report   search without a window and write the results to standard output");
   lines.push_back("             (exit status 0: finds, 1: no finds, 2: error)");
-  lines.push_back("  --report --replace-all TEXT [--dry-run]");
+  lines.push_back("  --report --replace-all TEXT [--dry-run]   (or --replace-all=TEXT)");
   lines.push_back("             search as above, then replace every find with TEXT");
   lines.push_back("             (--dry-run: only tell how many finds would be replaced)");
   lines.push_back("  --help     show this text");

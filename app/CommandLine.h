@@ -16,6 +16,31 @@ struct TSearchOptions {
   bool WholeWord = false;
 };
 
+// The program's own options (those written with two dashes) among the arguments, read in
+// the same pass as the search switches, so that a switch's value is never taken for an
+// option: "-t --help" searches for "--help".
+struct TProgramOptions {
+  bool Help = false;
+  bool Version = false;
+  bool ReplaceAll = false;
+  bool HasReplaceText = false;
+  bool DryRun = false;
+  std::string ReplaceText;
+  std::vector<std::string> SearchArgs;  // the arguments without the program's own options
+  // Set only when read strictly: the first argument the program cannot take, in words.
+  std::string Error;
+  bool ShowUsageLine = false;  // the error is a misspelt option: the usage line helps
+};
+
+// Reads `args` (without the program path). Strictly, as the headless mode does, an
+// unknown "--" option, a one-dash spelling of an option ("-dry-run"), a search switch
+// without its value, and a bare --replace-all followed by a "--" argument are errors;
+// otherwise they are skipped as the window's command line skips unknown switches.
+TProgramOptions ReadProgramOptions(const std::vector<std::string>& args, bool strict);
+
+// One line that shows how the headless mode is called.
+std::string HeadlessUsageLine(const std::string& programName);
+
 // Applies the switches among `args` (the process arguments without the program path).
 // Raises ETrawlexError "'%s' is not a valid integer value" for a bad -s, -c or -w value.
 void ApplySearchSwitches(const std::vector<std::string>& args, TSearchOptions& options);

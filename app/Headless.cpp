@@ -77,7 +77,16 @@ void THeadlessInvoker::RunUntil(const bool& done) {
   }
 }
 
+bool CheckHeadlessArguments(const std::vector<std::string>& args, std::FILE* err) {
+  const TProgramOptions options = ReadProgramOptions(args, true);
+  if (options.Error.empty()) return true;
+  std::fprintf(err, "%s\n", options.Error.c_str());
+  if (options.ShowUsageLine) std::fprintf(err, "%s\n", HeadlessUsageLine(ProgramFileName()).c_str());
+  return false;
+}
+
 int RunReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  if (!CheckHeadlessArguments(args, err)) return ExitError;
   // The results end with the process: freeing hundreds of thousands of items one by one
   // would only delay the exit. (Kept reachable, so leak checkers stay quiet.)
   static TSearchParams* results = nullptr;

@@ -44,6 +44,10 @@ struct TSearchOutcome {
 bool SearchAndReport(const std::vector<std::string>& args, TSearchParams& params, THeadlessInvoker& invoker,
                      std::FILE* out, std::FILE* err, TSearchOutcome& outcome);
 
+// Checks `args` as the headless mode reads them (an unknown "--" option is an error, so a
+// misspelt option never changes what is done); false after telling `err` why.
+bool CheckHeadlessArguments(const std::vector<std::string>& args, std::FILE* err);
+
 // Runs the search the switches among `args` describe; returns the exit status. The
 // report goes to `out` with "\n" line ends, error lines and input problems to `err`;
 // when `err` is a terminal, one progress line is redrawn there and erased at the end.

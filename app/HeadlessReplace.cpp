@@ -4,8 +4,6 @@
 
 #include "app/CommandLine.h"
 #include "app/Headless.h"
-#include "config/CommandLine.h"
-#include "config/SearchInputs.h"
 #include "engine/Errors.h"
 #include "engine/ReplaceThread.h"
 #include "engine/SearchParams.h"
@@ -18,52 +16,15 @@ namespace trawlex {
 namespace {
 
 const char* const ReplaceAllSwitch = "--replace-all";
-const char* const DryRunSwitch = "--dry-run";
-
-// A search switch ("-t", "-Directory", ...) whose next argument is its value: the same
-// letters the search inputs give the command line.
-bool IsSearchSwitch(const std::string& a) {
-  static TSearchInputs inputs;
-  return a.size() >= 2 && a[0] == '-' && FindSwitch(inputs.List(), a[1]) != nullptr;
-}
-
-struct TReplaceRequest {
-  bool Requested = false;
-  bool HasText = false;
-  bool DryRun = false;
-  std::string Text;
-  std::vector<std::string> SearchArgs;  // the arguments without the replace switches
-};
-
-// Reads the switches the way ApplySearchSwitches does, so a switch's value that happens
-// to read "--replace-all" stays a value.
-TReplaceRequest ParseReplaceRequest(const std::vector<std::string>& args) {
-  TReplaceRequest r;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == ReplaceAllSwitch) {
-      r.Requested = true;
-      if (i + 1 < args.size()) {
-        r.HasText = true;
-        r.Text = args[++i];
-      }
-    } else if (a == DryRunSwitch) {
-      r.DryRun = true;
-    } else {
-      r.SearchArgs.push_back(a);
-      if (IsSearchSwitch(a) && i + 1 < args.size()) r.SearchArgs.push_back(args[++i]);
-    }
-  }
-  return r;
-}
 
 }  // namespace
 
-bool IsReplaceAllRequest(const std::vector<std::string>& args) { return ParseReplaceRequest(args).Requested; }
+bool IsReplaceAllRequest(const std::vector<std::string>& args) { return ReadProgramOptions(args, false).ReplaceAll; }
 
 int RunReplaceAll(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
-  const TReplaceRequest request = ParseReplaceRequest(args);
-  if (!request.HasText) {
+  if (!CheckHeadlessArguments(args, err)) return ExitError;
+  const TProgramOptions request = ReadProgramOptions(args, true);
+  if (!request.HasReplaceText) {
     std::fprintf(err, "%s needs the replacement text as its next argument\n", ReplaceAllSwitch);
     return ExitError;
   }
@@ -91,7 +52,7 @@ int RunReplaceAll(const std::vector<std::string>& args, std::FILE* out, std::FIL
     TReplaceThread replace(invoker);
     replace.Params = &params;
     replace.Jobs = &jobs;
-    replace.ReplaceText = request.Text;
+    replace.ReplaceText = request.ReplaceText;
     replace.OnLogLine = [&](const std::string& text) { std::fprintf(err, "%s\n", text.c_str()); };
     replace.OnTerminate = [&](TBaseThread&) { done = true; };
     replace.Start();

@@ -100,15 +100,15 @@ static int RunWindows(int argc, char** argv, const std::vector<std::string>& arg
 int main(int argc, char** argv) {
   SetProcessArguments(argc, argv);
   const std::vector<std::string> args = ParamList();
-  for (const std::string& a : args) {
-    if (a == "--help") {
-      PrintUsage(stdout);
-      return 0;
-    }
-    if (a == "--version") {
-      std::printf("Trawlex %s\n", TRAWLEX_VERSION_TEXT);
-      return 0;
-    }
+  // --help and --version count where a switch may stand, never as a switch's value.
+  const TProgramOptions options = ReadProgramOptions(args, false);
+  if (options.Help) {
+    PrintUsage(stdout);
+    return 0;
+  }
+  if (options.Version) {
+    std::printf("Trawlex %s\n", TRAWLEX_VERSION_TEXT);
+    return 0;
   }
   // A report can run to millions of lines: standard output goes out in large blocks.
   static char outputBuffer[1 << 20];

@@ -57,6 +57,37 @@ void Scan(benchmark::State& state, const char* target, bool caseSensitive, bool 
   state.counters["finds"] = static_cast<double>(finds);
 }
 
+// The worst cases of a candidate-by-candidate check, on text of nothing but "a": 10 MiB
+// with a target that nearly matches at every position (10,000 "a" then "e"), and 1 MiB
+// with the target "a" (a find at every byte) whose exclude text holds it a thousand times
+// ("a" x 1,000 then "b"). Only the default path is timed: checking every candidate
+// directly, the first would take about half a minute and the second days.
+void WorstCase(benchmark::State& state, size_t size, const std::string& target, const std::string& exclude) {
+  const std::string text(size, 'a');
+  TSearchParams params;
+  params.SetCaseSensitive(true);
+  params.SetTarget(target);
+  params.SetExclude(exclude);
+  TRangeProcessor proc(&params);
+  proc.CountLinesWithoutFinds = false;
+  proc.SetBytes(text, "bench");
+  int64_t finds = 0;
+  for (auto _ : state) {
+    TSearchFile file(&params);
+    proc.File = &file;
+    proc.LineNo = 0;
+    finds = proc.Process(0, INT32_MAX);
+    benchmark::DoNotOptimize(finds);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+  state.counters["finds"] = static_cast<double>(finds);
+}
+
+void WorstTarget_Fast(benchmark::State& s) { WorstCase(s, 10 << 20, std::string(10000, 'a') + "e", ""); }
+void WorstExclude_Fast(benchmark::State& s) { WorstCase(s, 1 << 20, "a", std::string(1000, 'a') + "b"); }
+BENCHMARK(WorstTarget_Fast)->Unit(benchmark::kMillisecond);
+BENCHMARK(WorstExclude_Fast)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 #define TARGETS(X)                              \

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -48,6 +49,7 @@ bool TCharReader::LoadImpl(const std::string& fileName, int64_t maxSize, int rea
   if (file.Size() >= MaxFileSize)
     throw ETrawlexError("The file is 2 GiB or larger, which is more than a search can read");
   if (file.Size() > maxSize) return false;
+  if (file.Size() == 0) return LoadToEnd(file, fileName);
   const auto size = static_cast<size_t>(file.Size());
   unsigned char* data;
   try {
@@ -69,7 +71,13 @@ bool TCharReader::LoadImpl(const std::string& fileName, int64_t maxSize, int rea
       gotParts[static_cast<size_t>(k)] =
           count ? file.ReadFullAt(data + from, count, static_cast<int64_t>(from), errors[static_cast<size_t>(k)]) : 0;
     };
-    for (int k = 1; k < readers; ++k) threads.emplace_back(readPart, k);
+    int started = 1;
+    try {
+      for (; started < readers; ++started) threads.emplace_back(readPart, started);
+    } catch (const std::system_error&) {
+      // No thread to be had: this one reads the parts that have none.
+    }
+    for (int k = started; k < readers; ++k) readPart(k);
     readPart(0);
     for (auto& t : threads) t.join();
     got = 0;
@@ -103,11 +111,50 @@ bool TCharReader::LoadImpl(const std::string& fileName, int64_t maxSize, int rea
   return true;
 }
 
+bool TCharReader::LoadToEnd(TReadOnlyFile& file, const std::string& fileName) {
+  // A file that reports no size may still have content (the system's pseudo files): it is
+  // read until the end, a block at a time.
+  std::string content;
+  std::string error;
+  size_t block = 4096;  // most such files are small; an empty file costs one short read
+  try {
+    for (;; block = std::min(block * 2, size_t{16} << 20)) {
+      const size_t had = content.size();
+      if (static_cast<int64_t>(had) >= MaxFileSize) {
+        FSize = 0;
+        throw ETrawlexError("The file is 2 GiB or larger, which is more than a search can read");
+      }
+      content.resize(had + block);
+      const int64_t got = file.ReadFull(content.data() + had, block, error);
+      if (got < 0) {
+        FSize = 0;
+        throw ETrawlexError(Fmt("Cannot read file \"%s\". %s", fileName, error));
+      }
+      content.resize(had + static_cast<size_t>(got));
+      if (static_cast<size_t>(got) < block) break;
+    }
+  } catch (const std::bad_alloc&) {
+    FSize = 0;
+    throw ETrawlexError("Out of memory");
+  }
+  LoadFromBytes(content, fileName);
+  FInfo = file.Info();
+  return true;
+}
+
 void TCharReader::LoadFromBytes(std::string_view bytes, const std::string& fileName) {
   FileName = fileName;
   if (static_cast<int64_t>(bytes.size()) >= MaxFileSize)
     throw ETrawlexError("The file is 2 GiB or larger, which is more than a search can read");
-  unsigned char* data = Reserve(bytes.size());
+  unsigned char* data;
+  try {
+    data = Reserve(bytes.size());
+  } catch (const std::bad_alloc&) {
+    // The buffer is gone: the reader is left empty, never with a size and no bytes.
+    FSize = 0;
+    FInfo = TFileInfo{};
+    throw ETrawlexError("Out of memory");
+  }
   if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
   std::memset(data + bytes.size(), 0, Padding);
   FSize = static_cast<int32_t>(bytes.size());

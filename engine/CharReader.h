@@ -36,7 +36,8 @@ class TCharReader {
   int32_t Size() const { return FSize; }
   const unsigned char* Data() const { return FData.get(); }
 
-  // Reads the file whole. Fails with "Cannot open file "%s". %s" when it cannot be
+  // Reads the file whole (a file that reports no size, as the system's pseudo files do, is
+  // read to its end). Fails with "Cannot open file "%s". %s" when it cannot be
   // opened (or is not a regular file); the previous content then stays.
   void Load(const std::string& fileName);
   // Like Load, but a file larger than `maxSize` is left unread (false; content unchanged).
@@ -46,7 +47,8 @@ class TCharReader {
   void LoadSplit(const std::string& fileName, int readers, int64_t splitSize);
   // What the system said of the file at the last successful load (size, times, identity).
   const TFileInfo& LoadedInfo() const { return FInfo; }
-  // Uses the given bytes as the content, as if a file held them.
+  // Uses the given bytes as the content, as if a file held them. Out of memory, it fails
+  // with "Out of memory" and leaves the reader empty.
   void LoadFromBytes(std::string_view bytes, const std::string& fileName = {});
 
   bool IsValidPos(int64_t pos) const { return pos >= 0 && pos < FSize; }
@@ -61,6 +63,7 @@ class TCharReader {
  private:
   unsigned char* Reserve(size_t size);
   bool LoadImpl(const std::string& fileName, int64_t maxSize, int readers, int64_t splitSize);
+  bool LoadToEnd(TReadOnlyFile& file, const std::string& fileName);
 
   std::unique_ptr<unsigned char[]> FData;
   TFileInfo FInfo;

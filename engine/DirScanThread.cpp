@@ -79,10 +79,82 @@ static bool NeedsCanonicalForm(const std::string& path) {
   return path.find("/.") != std::string::npos || path.find("//") != std::string::npos;
 }
 
-void TDirScanThread::ScanDir(const std::string& dir) {
-  ReportStatus("Reading dir " + dir);
+namespace {
+// Folders kept open on the way down; those further up are closed and opened again from
+// their child ("..", checked to be the same folder) when the walk comes back to them.
+constexpr size_t OpenFolderWindow = 48;
+}  // namespace
+
+struct TDirScanThread::TLevel {
+  std::string Path;
+  std::string Name;  // within the folder above
+  TDirHandle Handle;
+  std::vector<std::string> Subdirs;  // still to visit, in listing order
+  size_t Next = 0;
+};
+
+void TDirScanThread::ScanDir(const std::string& baseDir) {
+  // The walk keeps its own stack instead of recursing, so a deep tree cannot exhaust the
+  // thread's stack.
+  std::vector<TLevel> levels;
+  levels.emplace_back();
+  levels.back().Path = baseDir;
+  std::string error;
+  ReportStatus("Reading dir " + baseDir);
+  if (!levels.back().Handle.Open(baseDir, error)) {
+    ReportError(baseDir + ": " + error);
+    return;
+  }
+  if (!ReadLevel(levels.back())) return;
+  while (!levels.empty()) {
+    if (Terminated()) return;
+    TLevel& top = levels.back();
+    if (top.Next >= top.Subdirs.size()) {
+      LeaveLevel(levels);
+      continue;
+    }
+    TLevel child;
+    child.Name = std::move(top.Subdirs[top.Next++]);
+    child.Path = PathJoin(top.Path, child.Name);
+    ReportStatus("Reading dir " + child.Path);
+    if (!child.Handle.OpenChild(top.Handle, child.Name, error)) {
+      ReportError(child.Path + ": " + error);
+      continue;
+    }
+    levels.push_back(std::move(child));
+    if (levels.size() > OpenFolderWindow + 1) levels[levels.size() - 1 - OpenFolderWindow].Handle.Close();
+    if (!ReadLevel(levels.back())) return;
+  }
+}
+
+void TDirScanThread::LeaveLevel(std::vector<TLevel>& levels) {
+  TLevel& done = levels.back();
+  if (levels.size() >= 2) {
+    TLevel& parent = levels[levels.size() - 2];
+    // Reopened on every way up, so that the folder on top of the walk is always open.
+    if (!parent.Handle.IsOpen()) {
+      TDirHandle again;
+      std::string error;
+      const bool opened = done.Handle.IsOpen() && again.OpenChild(done.Handle, "..", error);
+      if (opened && again.SameFolder(parent.Handle)) {
+        parent.Handle = std::move(again);
+      } else if (parent.Next < parent.Subdirs.size()) {
+        ReportError(parent.Path + ": " + (opened || error.empty() ? "The folder was moved while it was being searched" : error));
+        parent.Subdirs.clear();
+      }
+    }
+  }
+  levels.pop_back();
+}
+
+bool TDirScanThread::ReadLevel(TLevel& level) {
+  const std::string& dir = level.Path;
   std::vector<TDirName> names;
-  ListDirectory(dir, names);  // a directory that cannot be read yields nothing
+  std::string error;
+  if (!level.Handle.List(names, error)) {
+    ReportError(dir + ": " + error);
+    return !Terminated();
+  }
 
   // Entries matching each pattern in turn, each entry taken once (by the first pattern).
   std::vector<bool> taken(names.size(), false);
@@ -90,7 +162,7 @@ void TDirScanThread::ScanDir(const std::string& dir) {
     for (size_t i = 0; i < names.size(); ++i) {
       const TDirName& e = names[i];
       if (taken[i] || e.Kind != TEntryKind::File || IsHiddenName(e.Name) || !MatchesWildcard(e.Name, pattern)) continue;
-      if (Terminated()) return;
+      if (Terminated()) return false;
       taken[i] = true;
       std::string path = PathJoin(dir, e.Name);
       if (NeedsCanonicalForm(path)) path = CanonicalPath(path);
@@ -101,11 +173,10 @@ void TDirScanThread::ScanDir(const std::string& dir) {
     }
   }
 
-  if (!Params->IncludeSubdirs) return;
-  for (const TDirName& e : names) {
-    if (Terminated()) return;
-    if (e.Kind == TEntryKind::Directory && e.Name[0] != '.') ScanDir(PathJoin(dir, e.Name));
-  }
+  if (Params->IncludeSubdirs)
+    for (TDirName& e : names)
+      if (e.Kind == TEntryKind::Directory && e.Name[0] != '.') level.Subdirs.push_back(std::move(e.Name));
+  return true;
 }
 
 }  // namespace trawlex

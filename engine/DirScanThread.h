@@ -52,7 +52,13 @@ class TDirScanThread : public TBaseThread {
   std::vector<size_t> FoundOrder;
 
  private:
-  void ScanDir(const std::string& dir);
+  struct TLevel;
+  // Walks the tree below `baseDir`, each folder opened relative to the one above it. A
+  // folder that cannot be opened or listed is reported as "path: reason".
+  void ScanDir(const std::string& baseDir);
+  // Adds the folder's candidates and notes its subfolders; false when a stop was requested.
+  bool ReadLevel(TLevel& level);
+  void LeaveLevel(std::vector<TLevel>& levels);
 
   TCandidateList* FoundFiles = nullptr;  // exists only during ScanAndProcess
 };

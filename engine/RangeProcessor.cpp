@@ -1,6 +1,7 @@
 #include "engine/RangeProcessor.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "engine/Errors.h"
 #include "engine/ScanKernels.h"
@@ -82,6 +83,48 @@ int32_t DecimalDigits(int64_t n) {
 
 namespace {
 
+// The failure table of the Knuth-Morris-Pratt matcher: for each prefix length k + 1, the
+// length of its longest proper border.
+std::vector<int32_t> FailureTable(const std::string& pattern) {
+  std::vector<int32_t> fail(pattern.size(), 0);
+  for (size_t i = 1, k = 0; i < pattern.size(); ++i) {
+    while (k > 0 && pattern[i] != pattern[k]) k = static_cast<size_t>(fail[k - 1]);
+    if (pattern[i] == pattern[k]) ++k;
+    fail[i] = static_cast<int32_t>(k);
+  }
+  return fail;
+}
+
+// Occurrences of a pattern in the data, found by feeding the bytes in order once: the
+// answer for any position costs no more than the bytes fed since the last answer, so a
+// scan that asks at ever later positions reads each byte at most once or twice, whatever
+// the pattern.
+struct TStreamMatcher {
+  const unsigned char* Pattern = nullptr;
+  const int32_t* Failure = nullptr;
+  int32_t Length = 0;
+  bool Fold = false;
+  int64_t Fed = -1;      // the next position to feed; -1 before the first
+  int32_t State = 0;     // bytes of the pattern matched so far
+  int64_t LastEnd = -1;  // last byte of the latest occurrence fed
+
+  void Restart(int64_t at) {
+    Fed = at;
+    State = 0;
+    LastEnd = -1;
+  }
+  void FeedTo(const unsigned char* data, int64_t to) {
+    for (; Fed < to; ++Fed) {
+      unsigned char c = data[Fed];
+      if (Fold) c = UpperByte(c);
+      if (State == Length) State = Failure[Length - 1];
+      while (State > 0 && Pattern[State] != c) State = Failure[State - 1];
+      if (Pattern[State] == c) ++State;
+      if (State == Length) LastEnd = Fed;
+    }
+  }
+};
+
 // The state of one Process call.
 struct TScan {
   const unsigned char* Data;
@@ -95,27 +138,82 @@ struct TScan {
   TBytesEqual ExcludeCompare;
   const bool* FirstByte;  // 256 entries
 
-  bool Matches(int32_t pos, unsigned char prev) const {
-    const unsigned char c = Data[pos];
-    if (WholeWord && IsWordByte(c) && IsWordByte(prev)) return false;
-    const unsigned char* pat = Pattern;
-    if (static_cast<int64_t>(pos) + N > Size) return false;
-    for (int32_t i = 1; i < N; ++i) {
+  // Comparing each candidate directly costs up to the target's length (and the exclude
+  // test up to its positions times its length) per position: a file of "a" and a target of
+  // many "a" then an "e" would take their product. Once the bytes compared outgrow the
+  // bytes scanned, the rest of the scan asks the stream matchers instead, which keeps the
+  // whole scan linear in the size of the file and gives the same answers.
+  int32_t First = 0;
+  bool MayGoLinear = true;
+  bool TargetLinear = false, ExcludeLinear = false;
+  int64_t TargetWork = 0, ExcludeWork = 0;
+  TStreamMatcher TargetStream, ExcludeStream;
+  std::function<void()> MakeTargetStream, MakeExcludeStream;
+
+  bool OverBudget(int64_t work, int32_t pos) const { return work > 4 * (int64_t{pos} - First) + 4096; }
+
+  bool BodyMatches(int32_t pos) {
+    if (TargetLinear) {
+      if (TargetStream.Fed < pos) TargetStream.Restart(pos);
+      TargetStream.FeedTo(Data, int64_t{pos} + N);
+      return TargetStream.LastEnd == int64_t{pos} + N - 1;
+    }
+    int32_t i = 1;
+    bool equal = true;
+    for (; i < N; ++i) {
       unsigned char b = Data[pos + i];
       if (!CaseSensitive) b = UpperByte(b);
-      if (b != pat[i]) return false;
+      if (b != Pattern[i]) {
+        equal = false;
+        break;
+      }
     }
+    TargetWork += i;
+    if (MayGoLinear && OverBudget(TargetWork, pos)) {
+      MakeTargetStream();
+      TargetLinear = true;
+    }
+    return equal;
+  }
+
+  // Whether the find at pos lies inside an occurrence of the exclude text. The target is
+  // known to occur at pos, so an exclude occurrence starting anywhere from pos - (M - N)
+  // to pos holds it at one of the exclude positions: the linear test only needs the
+  // latest occurrence of the exclude text that ends by pos + M - 1.
+  bool Excluded(int32_t pos) {
+    if (ExcludeLinear) {
+      const int64_t from = std::max<int64_t>(0, int64_t{pos} - (M - N));
+      if (ExcludeStream.Fed < from) ExcludeStream.Restart(from);
+      ExcludeStream.FeedTo(Data, std::min<int64_t>(int64_t{pos} + M, Size));
+      return ExcludeStream.LastEnd >= int64_t{pos} + N - 1;
+    }
+    bool excluded = false;
+    for (const int32_t q : *ExcludePositions) {
+      const int64_t s = static_cast<int64_t>(pos) - q + 1;
+      if (s < 0 || s + M > Size) continue;
+      ExcludeWork += M;
+      if (ExcludeCompare(Data + s, Exclude, static_cast<size_t>(M))) {
+        excluded = true;
+        break;
+      }
+    }
+    if (MayGoLinear && OverBudget(ExcludeWork, pos)) {
+      MakeExcludeStream();
+      ExcludeLinear = true;
+    }
+    return excluded;
+  }
+
+  bool Matches(int32_t pos, unsigned char prev) {
+    const unsigned char c = Data[pos];
+    if (WholeWord && IsWordByte(c) && IsWordByte(prev)) return false;
+    if (static_cast<int64_t>(pos) + N > Size) return false;
+    if (!BodyMatches(pos)) return false;
     if (WholeWord) {
       const unsigned char lastByte = N == 1 ? c : (CaseSensitive ? Data[pos + N - 1] : UpperByte(Data[pos + N - 1]));
       if (IsWordByte(lastByte) && static_cast<int64_t>(pos) + N < Size && IsWordByte(Data[pos + N])) return false;
     }
-    if (HasExclude) {
-      for (const int32_t q : *ExcludePositions) {
-        const int64_t s = static_cast<int64_t>(pos) - q + 1;
-        if (s < 0 || s + M > Size) continue;
-        if (ExcludeCompare(Data + s, Exclude, static_cast<size_t>(M))) return false;
-      }
-    }
+    if (HasExclude && Excluded(pos)) return false;
     return true;
   }
 };
@@ -146,6 +244,8 @@ const TRangeProcessor::TPreparedTarget& TRangeProcessor::Prepare() {
     p.FirstByte[static_cast<unsigned char>(LowerChar(static_cast<char>(t0)))] = true;
   }
   p.Filter = MakeCandidateFilter(p.Pattern, caseSensitive);
+  p.TargetFailure.clear();  // made again when a scan needs them
+  p.ExcludePattern.clear();
   p.Valid = true;
   return p;
 }
@@ -171,6 +271,36 @@ int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
   const TPreparedTarget& prepared = Prepare();
   scan.Pattern = reinterpret_cast<const unsigned char*>(prepared.Pattern.data());
   scan.FirstByte = prepared.FirstByte;
+  scan.First = first;
+  scan.MayGoLinear = !ByteByByte;
+  scan.MakeTargetStream = [&] {
+    TPreparedTarget& p = Prepared;
+    if (p.TargetFailure.empty()) p.TargetFailure = FailureTable(p.Pattern);
+    scan.TargetStream.Pattern = reinterpret_cast<const unsigned char*>(p.Pattern.data());
+    scan.TargetStream.Failure = p.TargetFailure.data();
+    scan.TargetStream.Length = scan.N;
+    scan.TargetStream.Fold = !scan.CaseSensitive;
+  };
+  scan.MakeExcludeStream = [&] {
+    TPreparedTarget& p = Prepared;
+    if (p.ExcludePattern.empty() || p.ExcludeSource != Params->Exclude()) {
+      p.ExcludeSource = Params->Exclude();
+      p.ExcludePattern = scan.CaseSensitive ? p.ExcludeSource : UpperAscii(p.ExcludeSource);
+      p.ExcludeFailure = FailureTable(p.ExcludePattern);
+    }
+    scan.ExcludeStream.Pattern = reinterpret_cast<const unsigned char*>(p.ExcludePattern.data());
+    scan.ExcludeStream.Failure = p.ExcludeFailure.data();
+    scan.ExcludeStream.Length = scan.M;
+    scan.ExcludeStream.Fold = !scan.CaseSensitive;
+  };
+  if (AlwaysLinear) {
+    scan.MakeTargetStream();
+    scan.TargetLinear = true;
+    if (scan.HasExclude) {
+      scan.MakeExcludeStream();
+      scan.ExcludeLinear = true;
+    }
+  }
 
   TScanState st;
   st.LineStart = first;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "engine/CharReader.h"
 #include "engine/ScanKernels.h"
@@ -30,6 +31,9 @@ class TRangeProcessor {
   // Visit every byte in turn instead of jumping between candidates; the results are the
   // same, only slower (kept as the reference the fast path is checked against).
   bool ByteByByte = false;
+  // Check candidates with the linear-time matcher from the start, instead of only once
+  // direct comparisons stop paying (tests use it to cover that path on small inputs).
+  bool AlwaysLinear = false;
   // Raise the parameters' line-number digits as line items are made. A worker that
   // searches ahead of the hand-overs turns it off and raises them when it hands over.
   bool UpdateLineNoDigits = true;
@@ -78,6 +82,11 @@ class TRangeProcessor {
     std::string Pattern;
     bool FirstByte[256] = {};
     TCandidateFilter Filter{};
+    // For the linear-time matcher, made when a scan first needs them: the exclude text as
+    // compared (upper-cased when case is ignored) and the failure tables of both texts.
+    std::string ExcludeSource;
+    std::string ExcludePattern;
+    std::vector<int32_t> TargetFailure, ExcludeFailure;
   };
   const TPreparedTarget& Prepare();
 

@@ -15,16 +15,26 @@ int DefaultSearchAheadThreads() {
 
 TSearchAhead::TSearchAhead(TSearchParams* params, int threads, int32_t maxFileSize, size_t window)
     : Params(params), MaxFileSize(maxFileSize), Window(window), WorkerProcessor(MakeProcessor()) {
-  for (int t = 0; t < threads; ++t) Helpers.emplace_back([this] { Work(); });
+  try {
+    for (int t = 0; t < threads; ++t) Helpers.emplace_back([this] { Work(); });
+  } catch (...) {
+    // A helper could not be made (the system is out of threads or memory): those already
+    // running are stopped before the error goes on to fail the search.
+    StopHelpers();
+    throw;
+  }
 }
 
-TSearchAhead::~TSearchAhead() {
+TSearchAhead::~TSearchAhead() { StopHelpers(); }
+
+void TSearchAhead::StopHelpers() {
   {
     std::lock_guard lock(Lock);
     Stop = true;
   }
   HelperWake.notify_all();
   for (auto& t : Helpers) t.join();
+  Helpers.clear();
 }
 
 void TSearchAhead::Add(TSearchFile* file) {

@@ -36,6 +36,7 @@ class TSearchAhead {
     std::string Error;  // the message of a failed search, without the path
   };
 
+  // Fails (with the helpers it started stopped again) when a helper cannot be created.
   TSearchAhead(TSearchParams* params, int threads, int32_t maxFileSize, size_t window);
   // Stops the helpers and waits for them; the files may be freed only after this.
   ~TSearchAhead();
@@ -62,6 +63,7 @@ class TSearchAhead {
   };
 
   void Work();
+  void StopHelpers();
   bool HelperHasWork() const;  // with Lock held
   // Takes the next free slot for the calling thread; null when there is none now.
   TSlot* Claim();

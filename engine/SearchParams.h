@@ -41,7 +41,7 @@ bool BytesEqualExact(const unsigned char* a, const unsigned char* b, size_t n);
 bool BytesEqualIgnoreCase(const unsigned char* a, const unsigned char* b, size_t n);
 
 // Every 1-based position at which `target` occurs in `text`, overlaps included; empty
-// when the target is not shorter than the text.
+// when the target is empty or not shorter than the text.
 std::vector<int32_t> FindAllPositions(const std::string& target, const std::string& text, bool caseSensitive);
 // Whether this exclude text would take effect for this target.
 bool ContainsTarget(const std::string& target, const std::string& exclude, bool caseSensitive);

@@ -7,6 +7,7 @@
 #include <exception>
 #include <thread>
 #include <new>
+#include <system_error>
 
 #include "engine/Errors.h"
 #include "engine/SearchParams.h"
@@ -147,13 +148,18 @@ bool TSearchThread::SearchInHalves(TSearchFile* file, TSearchAhead::TOutcome& ou
   second.UpdateLineNoDigits = false;
   int32_t secondFinds = 0;
   std::exception_ptr secondError;
-  std::thread helper([&] {
-    try {
-      secondFinds = second.Process(cut, INT32_MAX);
-    } catch (...) {
-      secondError = std::current_exception();
-    }
-  });
+  std::thread helper;
+  try {
+    helper = std::thread([&] {
+      try {
+        secondFinds = second.Process(cut, INT32_MAX);
+      } catch (...) {
+        secondError = std::current_exception();
+      }
+    });
+  } catch (const std::system_error&) {
+    return false;  // no thread to be had: the file is searched whole, on this one
+  }
 
   // The first half: the worker's processor, with the hand-overs held back for the replay.
   struct TQuiet {

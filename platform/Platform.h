@@ -35,6 +35,34 @@ struct TDirName {
 // be opened (missing, access refused).
 bool ListDirectory(const std::string& dir, std::vector<TDirName>& out);
 
+// An open folder. Folders below it are opened relative to it, so a walk of any depth
+// never meets the limit on the length of a path.
+class TDirHandle {
+ public:
+  TDirHandle() = default;
+  ~TDirHandle();
+  TDirHandle(TDirHandle&& other) noexcept;
+  TDirHandle& operator=(TDirHandle&& other) noexcept;
+  TDirHandle(const TDirHandle&) = delete;
+  TDirHandle& operator=(const TDirHandle&) = delete;
+
+  // Each returns false with `error` set to the system's description of the cause.
+  bool Open(const std::string& path, std::string& error);
+  // The folder `name` inside `parent`; a symbolic link is refused, never followed.
+  bool OpenChild(const TDirHandle& parent, const std::string& name, std::string& error);
+  // The folder's entries, as ListDirectory gives them.
+  bool List(std::vector<TDirName>& out, std::string& error) const;
+  bool IsOpen() const { return Fd >= 0; }
+  // Whether both name the same folder (device and inode; kept after Close).
+  bool SameFolder(const TDirHandle& other) const { return Device == other.Device && Inode == other.Inode; }
+  void Close();
+
+ private:
+  bool Adopt(int fd, std::string& error);
+  int Fd = -1;
+  uint64_t Device = 0, Inode = 0;
+};
+
 // Hidden entries are those whose name begins with a full stop.
 bool IsHiddenName(const std::string& name);
 

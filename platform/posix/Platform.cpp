@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <utility>
 
 #include "TrawlexVersion.h"
 
@@ -25,10 +26,53 @@ static TEntryKind KindOfStat(const struct stat& st, bool viaLink) {
   return TEntryKind::Other;
 }
 
+// Opens `path` with `flags`, also when it is longer than the system takes in one call:
+// then the folders on the way are opened one stretch at a time, each relative to the last.
+static int OpenAnyLength(const std::string& path, int flags) {
+  if (path.size() < PATH_MAX) return ::open(path.c_str(), flags);
+  const size_t nameStart = path.rfind('/') + 1;  // a path this long always has a folder part
+  int dirFd = path[0] == '/' ? ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC) : AT_FDCWD;
+  if (path[0] == '/' && dirFd < 0) return -1;
+  size_t from = path.find_first_not_of('/');
+  while (from < nameStart) {
+    // The longest stretch of whole folder names that one call takes.
+    size_t to = from;
+    for (size_t slash; (slash = path.find('/', to)) != std::string::npos && slash < nameStart &&
+                       slash - from < PATH_MAX / 2;)
+      to = slash + 1;
+    if (to == from) to = path.find('/', from) + 1;  // a single name longer than the stretch
+    const std::string stretch = path.substr(from, to - from);
+    const int next = ::openat(dirFd, stretch.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const int saved = errno;
+    if (dirFd != AT_FDCWD) ::close(dirFd);
+    if (next < 0) {
+      errno = saved;
+      return -1;
+    }
+    dirFd = next;
+    from = path.find_first_not_of('/', to);
+    if (from == std::string::npos) from = path.size();
+  }
+  const int fd = ::openat(dirFd, path.c_str() + nameStart, flags);
+  const int saved = errno;
+  if (dirFd != AT_FDCWD) ::close(dirFd);
+  errno = saved;
+  return fd;
+}
+
+static bool ListOpenDirectory(DIR* d, std::vector<TDirName>& out, int& error);
+
 bool ListDirectory(const std::string& dir, std::vector<TDirName>& out) {
   DIR* d = opendir(dir.c_str());
   if (!d) return false;
+  int error = 0;
+  return ListOpenDirectory(d, out, error);
+}
+
+// Lists and closes `d`; false with `error` set when reading the entries failed.
+static bool ListOpenDirectory(DIR* d, std::vector<TDirName>& out, int& error) {
   const int dfd = dirfd(d);
+  errno = 0;
   while (dirent* e = readdir(d)) {
     const char* name = e->d_name;
     if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
@@ -55,9 +99,83 @@ bool ListDirectory(const std::string& dir, std::vector<TDirName>& out) {
       default: break;
     }
     out.push_back({name, kind});
+    errno = 0;
   }
+  error = errno;  // readdir answers null both at the end and on an error
   closedir(d);
+  return error == 0;
+}
+
+TDirHandle::~TDirHandle() { Close(); }
+
+TDirHandle::TDirHandle(TDirHandle&& other) noexcept
+    : Fd(std::exchange(other.Fd, -1)), Device(other.Device), Inode(other.Inode) {}
+
+TDirHandle& TDirHandle::operator=(TDirHandle&& other) noexcept {
+  if (this != &other) {
+    Close();
+    Fd = std::exchange(other.Fd, -1);
+    Device = other.Device;
+    Inode = other.Inode;
+  }
+  return *this;
+}
+
+bool TDirHandle::Adopt(int fd, std::string& error) {
+  if (fd < 0) {
+    error = SystemErrorText(errno);
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    error = SystemErrorText(errno);
+    ::close(fd);
+    return false;
+  }
+  Close();
+  Fd = fd;
+  Device = st.st_dev;
+  Inode = st.st_ino;
   return true;
+}
+
+bool TDirHandle::Open(const std::string& path, std::string& error) {
+  return Adopt(OpenAnyLength(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC), error);
+}
+
+bool TDirHandle::OpenChild(const TDirHandle& parent, const std::string& name, std::string& error) {
+  if (!parent.IsOpen()) {
+    error = SystemErrorText(EBADF);
+    return false;
+  }
+  return Adopt(::openat(parent.Fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), error);
+}
+
+bool TDirHandle::List(std::vector<TDirName>& out, std::string& error) const {
+  // fdopendir takes the descriptor over, so it gets one of its own; the listing starts at
+  // the first entry whatever an earlier listing left behind.
+  const int fd = IsOpen() ? ::openat(Fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+  if (fd < 0) {
+    error = SystemErrorText(IsOpen() ? errno : EBADF);
+    return false;
+  }
+  DIR* d = fdopendir(fd);
+  if (!d) {
+    error = SystemErrorText(errno);
+    ::close(fd);
+    return false;
+  }
+  int code = 0;
+  if (!ListOpenDirectory(d, out, code)) {
+    error = SystemErrorText(code);
+    return false;
+  }
+  return true;
+}
+
+void TDirHandle::Close() {
+  if (Fd >= 0) ::close(Fd);
+  Fd = -1;
 }
 
 bool IsHiddenName(const std::string& name) { return !name.empty() && name[0] == '.'; }
@@ -94,7 +212,7 @@ TReadOnlyFile::~TReadOnlyFile() { Close(); }
 
 bool TReadOnlyFile::Open(const std::string& path, std::string& error) {
   Close();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  const int fd = OpenAnyLength(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
     error = SystemErrorText(errno);
     return false;

@@ -95,3 +95,30 @@ TEST(Usage, SwitchLinesWithLabelsHintsAndDefaults) {
                                                      "  -w <Whole word> -- Include whole words only (0)",
                                                  }));
 }
+
+TEST(ProgramOptions, TheWindowSkipsWhatTheHeadlessModeRefuses) {
+  const struct {
+    V Args;
+    bool Help, Version;
+    std::string StrictError;
+  } cases[] = {
+      {{"-t", "--help", "-d", "x"}, false, false, ""},
+      {{"-t", "a", "--help"}, true, false, ""},
+      {{"-e", "--version"}, false, false, ""},
+      {{"--version", "-t", "a"}, false, true, ""},
+      {{"--dryrun", "-t", "a"}, false, false, "Unknown option --dryrun"},
+      {{"-x", "y", "-t", "a"}, false, false, ""},  // an unknown letter stays skipped
+      {{"-t", "a", "-REPORT"}, false, false, "Unknown option -REPORT"},
+  };
+  for (const auto& c : cases) {
+    const TProgramOptions window = ReadProgramOptions(c.Args, false);
+    EXPECT_EQ(window.Help, c.Help) << c.Args[0];
+    EXPECT_EQ(window.Version, c.Version) << c.Args[0];
+    EXPECT_EQ(window.Error, "") << c.Args[0];
+    EXPECT_EQ(ReadProgramOptions(c.Args, true).Error, c.StrictError) << c.Args[0];
+  }
+  const TProgramOptions eq = ReadProgramOptions({"--replace-all=a=b", "-t", "x"}, true);
+  EXPECT_TRUE(eq.ReplaceAll && eq.HasReplaceText);
+  EXPECT_EQ(eq.ReplaceText, "a=b");
+  EXPECT_EQ(eq.SearchArgs, (V{"-t", "x"}));
+}

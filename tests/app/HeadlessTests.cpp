@@ -1,10 +1,15 @@
 // Runs the real program in headless mode and checks what a script sees: the report on
 // standard output, errors on standard error, and the exit status.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 #include "support/TestSupport.h"
@@ -47,6 +52,44 @@ V SplitLines(const std::string& text) {
     lines.push_back(text.substr(start, nl - start));
   if (start < text.size()) lines.push_back(text.substr(start));
   return lines;
+}
+
+// Builds `depth` nested folders "d" below `root`, each opened relative to the last (the
+// path soon outgrows what one system call takes), with a file "f.txt" holding `text` at
+// each depth listed in `withFile`. Returns the number of path bytes of the deepest file.
+size_t MakeDeepTree(const std::string& root, int depth, const std::vector<int>& withFile, const std::string& text) {
+  int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY);
+  size_t length = root.size();
+  for (int level = 1; level <= depth; ++level) {
+    EXPECT_EQ(mkdirat(fd, "d", 0755), 0);
+    const int next = openat(fd, "d", O_RDONLY | O_DIRECTORY);
+    close(fd);
+    fd = next;
+    length += 2;
+    if (std::find(withFile.begin(), withFile.end(), level) != withFile.end()) {
+      const int f = openat(fd, "f.txt", O_WRONLY | O_CREAT, 0644);
+      EXPECT_EQ(write(f, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+      close(f);
+    }
+  }
+  close(fd);
+  return length + 6;
+}
+
+// Cuts a deep chain of folders "d" into pieces of at most 500 below `root`, so that
+// ordinary path-based removal can take them away.
+void CutDeepTree(const std::string& root) {
+  const int rootFd = open(root.c_str(), O_RDONLY | O_DIRECTORY);
+  int fd = dup(rootFd);
+  for (int level = 1, piece = 0;; ++level) {
+    const int next = openat(fd, "d", O_RDONLY | O_DIRECTORY);
+    if (next < 0) break;
+    if (level % 500 == 0) renameat(fd, "d", rootFd, ("piece" + std::to_string(++piece)).c_str());
+    close(fd);
+    fd = next;
+  }
+  close(fd);
+  close(rootFd);
 }
 
 }  // namespace
@@ -136,4 +179,93 @@ TEST(Headless, ProgressLineOnATerminalIsErasedAtTheEnd) {
   const size_t report = tty.find("Time: ");
   EXPECT_NE(erased, std::string::npos);
   EXPECT_LT(erased, report);  // erased before the report is written
+}
+
+TEST(Headless, TreeDeeperThanThePathLimitIsSearchedToTheBottom) {
+  TTempDir dir;
+  const std::string root = dir.MakeDir("deep");
+  const std::vector<int> levels{1, 100, 2040, 2060, 3000, 5000};
+  ASSERT_GT(MakeDeepTree(root, 5000, levels, "needle\n"), size_t{PATH_MAX} * 2);
+  // Folders beside the chain, which the walk comes back up to after the bottom.
+  std::string side = "deep";
+  for (int i = 0; i < 200; ++i) side += "/d";
+  dir.Write(side.substr(0, 4 + 20) + "/e/g.txt", "needle\n");
+  dir.Write(side + "/e/g.txt", "needle\n");
+  const TRun run = RunTrawlex({"--report", "-t", "needle", "-d", root});
+  CutDeepTree(root);
+  EXPECT_EQ(run.Status, 0) << run.Err.substr(0, 500);
+  EXPECT_EQ(run.Err, "");
+  EXPECT_NE(run.Out.find("Found in 8 of 8 files"), std::string::npos) << run.Out.substr(0, 500);
+  std::string deepest = root;
+  for (int i = 0; i < 5000; ++i) deepest += "/d";
+  EXPECT_NE(run.Out.find("\n" + deepest + "/f.txt\n 1: needle\n"), std::string::npos);
+}
+
+TEST(Headless, FolderThatCannotBeListedIsReportedAsAnError) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  const std::string asNobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups";
+  if (std::system((asNobody + " true 2>/dev/null").c_str()) != 0) GTEST_SKIP() << "setpriv cannot switch users";
+  if (std::system((asNobody + " test -x '" + Program() + "'").c_str()) != 0)
+    GTEST_SKIP() << "the unprivileged user cannot run the program where it was built";
+  TTempDir dir;
+  ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+  dir.Write("w/a.txt", "foo\n");
+  dir.Write("w/locked/b.txt", "foo\n");
+  dir.Write("w/locked/inner/c.txt", "foo\n");
+  ASSERT_EQ(chmod((dir / "w/locked").c_str(), 0700), 0);  // root's: nobody cannot list it
+  const std::string out = dir / "out", err = dir / "err";
+  const std::string cmd = "timeout 60 " + asNobody + " '" + Program() + "' --report -t foo -d '" + dir / "w" + "' >'" +
+                          out + "' 2>'" + err + "'";
+  const int status = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  EXPECT_EQ(ReadAll(err), dir / "w/locked" + ": " + std::string(strerror(EACCES)) + "\n");
+  EXPECT_NE(ReadAll(out).find("Found in 1 of 1 file\n"), std::string::npos) << ReadAll(out);
+}
+
+TEST(Headless, MisspeltOptionsChangeNoFileAndShowTheUsageLine) {
+  TTempDir dir;
+  const std::string file = dir.Write("a.txt", "foo\n");
+  const struct {
+    V Args;
+    std::string Err;
+  } cases[] = {
+      {{"--replace-all", "ZAP", "--dryrun"}, "Unknown option --dryrun\n"},
+      {{"--replace-all", "ZAP", "--dry_run"}, "Unknown option --dry_run\n"},
+      {{"--replace-all", "ZAP", "-dry-run"}, "Unknown switch -dry-run: the program's own options are written with two dashes\n"},
+      {{"-dry-run", "--replace-all", "ZAP"}, "Unknown switch -dry-run: the program's own options are written with two dashes\n"},
+      {{"--replace-all", "ZAP", "-w"}, "The switch -w needs a value\n"},
+      {{"--replace-all", "--dry-run", "ZAP"},
+       "--replace-all is followed by the option --dry-run; to replace with that text, write --replace-all=--dry-run\n"},
+      {{"--dry-run", "--replace-al", "ZAP"}, "Unknown option --replace-al\n"},
+  };
+  for (const auto& c : cases) {
+    V args{"--report", "-t", "foo", "-d", dir.Path()};
+    args.insert(args.end(), c.Args.begin(), c.Args.end());
+    const TRun run = RunTrawlex(args);
+    EXPECT_EQ(run.Status, 2) << c.Err;
+    EXPECT_EQ(run.Err.substr(0, c.Err.size()), c.Err);
+    EXPECT_EQ(run.Out, "") << c.Err;
+    EXPECT_EQ(ReadAll(file), "foo\n") << c.Err;
+  }
+  EXPECT_NE(RunTrawlex({"--report", "--bogus"}).Err.find("\nUsage: trawlex --report "), std::string::npos);
+
+  const TRun dry = RunTrawlex({"--report", "--replace-all=--dry-run", "-t", "foo", "-d", dir.Path(), "--dry-run"});
+  EXPECT_EQ(dry.Status, 0) << dry.Err;
+  EXPECT_EQ(ReadAll(file), "foo\n");
+  const TRun real = RunTrawlex({"--report", "--replace-all=--dry-run", "-t", "foo", "-d", dir.Path()});
+  EXPECT_EQ(real.Status, 0) << real.Err;
+  EXPECT_EQ(ReadAll(file), "--dry-run\n");
+}
+
+TEST(Headless, HelpAndVersionAfterASwitchAreItsValue) {
+  TTempDir dir;
+  dir.Write("a.txt", "use --help or --version\n");
+  for (const char* word : {"--help", "--version"}) {
+    const TRun run = RunTrawlex({"--report", "-t", word, "-d", dir.Path()});
+    EXPECT_EQ(run.Status, 0) << word;
+    EXPECT_NE(run.Out.find(std::string("Target: ") + word + "\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find(" 1: use --help or --version\n"), std::string::npos) << run.Out;
+  }
+  EXPECT_EQ(RunTrawlex({"--report", "-t", "x", "--version"}).Out.rfind("Trawlex ", 0), 0u);
 }

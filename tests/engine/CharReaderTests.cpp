@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "engine/CharReader.h"
@@ -95,4 +97,33 @@ TEST(CharReader, WriteRangeCopiesExactBytes) {
   EXPECT_EQ(sink.Got, "234");
   EXPECT_THROW(r.WriteRange(8, 3, sink), ETrawlexError);
   EXPECT_EQ(sink.Got, "234");
+}
+
+TEST(CharReader, PseudoFileReportingNoSizeIsReadToItsEnd) {
+  TCharReader r;
+  r.Load("/proc/self/status");  // its size says 0
+  ASSERT_GT(r.Size(), 0);
+  EXPECT_EQ(r.TempPtr(0, 5), "Name:");
+  EXPECT_NE(std::string(r.TempPtr(0, r.Size())).find("\nPid:"), std::string::npos);
+}
+
+TEST(CharReader, OutOfMemoryLeavesTheReaderEmpty) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers' allocators end the process instead of failing an allocation";
+#else
+  // In a child process with little address space, so that the allocation really fails.
+  const pid_t pid = fork();
+  if (pid == 0) {
+    TCharReader r;
+    r.LoadFromBytes("hello", "small");
+    const rlimit limit{size_t{512} << 20, size_t{512} << 20};
+    setrlimit(RLIMIT_AS, &limit);
+    static const char small[1] = {};
+    const std::string message = Message([&] { r.LoadFromBytes(std::string_view(small, size_t{1} << 30), "big"); });
+    _exit(message == "Out of memory" && r.Size() == 0 && r.GetCharSafe(0) == 0 && r.ReadLine(0).empty() ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+#endif
 }

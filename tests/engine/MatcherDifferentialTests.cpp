@@ -20,7 +20,8 @@ struct TResult {
 };
 
 TResult Scan(const std::string& text, const std::string& target, const std::string& exclude, bool caseSensitive,
-            bool wholeWord, int32_t first, int32_t last, int32_t startLine, bool byteByByte, bool countLines = true) {
+            bool wholeWord, int32_t first, int32_t last, int32_t startLine, bool byteByByte, bool countLines = true,
+            bool alwaysLinear = false) {
   TSearchParams params;
   params.SetCaseSensitive(caseSensitive);
   params.WholeWord = wholeWord;
@@ -30,6 +31,7 @@ TResult Scan(const std::string& text, const std::string& target, const std::stri
   TRangeProcessor proc(&params);
   proc.File = &file;
   proc.ByteByByte = byteByByte;
+  proc.AlwaysLinear = alwaysLinear;
   proc.CountLinesWithoutFinds = countLines;
   proc.SetBytes(text, "mem");
   proc.LineNo = startLine;
@@ -102,6 +104,9 @@ TEST_P(MatcherDifferential, RandomAndAdversarialInputsAgree) {
     ASSERT_EQ(fast, slow) << "text \"" << Escape(text) << "\" target \"" << Escape(target) << "\" exclude \""
                           << Escape(exclude) << "\" case " << caseSensitive << " word " << wholeWord << " range "
                           << first << ".." << last;
+    const TResult linear = Scan(text, target, exclude, caseSensitive, wholeWord, first, last, startLine, false, true, true);
+    ASSERT_EQ(linear, slow) << "linear: text \"" << Escape(text) << "\" target \"" << Escape(target) << "\" exclude \""
+                            << Escape(exclude) << "\" case " << caseSensitive << " word " << wholeWord;
     // As the search runs it: a file without finds is not counted through.
     const TResult lazy = Scan(text, target, exclude, caseSensitive, wholeWord, first, last, startLine, false, false);
     if (slow.Count > 0) {
@@ -150,6 +155,27 @@ TEST_P(MatcherDifferential, LongStretchesAcrossBlockEdges) {
         const TResult fast = Scan(text, target, "", false, false, 0, INT32_MAX, 0, false);
         ASSERT_EQ(fast, slow) << offset << " " << Escape(brk) << " " << Escape(target);
       }
+    }
+  }
+}
+
+TEST_P(MatcherDifferential, WorstCasesTurnLinearMidScanWithTheSameFinds) {
+  // Long runs of one byte make every position a candidate that nearly matches: the scan
+  // changes to the linear matcher part way through, for the target and for the exclude.
+  std::mt19937 rng(18);
+  for (int round = 0; round < 12; ++round) {
+    const std::string run(static_cast<size_t>(50 + rng() % 150), 'a');
+    std::string text;
+    while (text.size() < 8000) {
+      text += std::string(static_cast<size_t>(rng() % 400), 'a');
+      text += "eEa\nb"[rng() % 5];
+    }
+    const std::string target = round % 2 ? run + "e" : "a";
+    const std::string exclude = round % 2 ? (round % 4 == 1 ? "" : "x" + run + "eaa") : run + "E";
+    for (bool caseSensitive : {true, false}) {
+      const TResult slow = Scan(text, target, exclude, caseSensitive, round % 3 == 0, 0, INT32_MAX, 0, true);
+      const TResult fast = Scan(text, target, exclude, caseSensitive, round % 3 == 0, 0, INT32_MAX, 0, false);
+      ASSERT_EQ(fast, slow) << round << " " << caseSensitive;
     }
   }
 }

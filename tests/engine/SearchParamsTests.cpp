@@ -17,6 +17,7 @@ TEST(ExcludePositions, EveryOccurrenceOfTheTargetInsideTheExcludeText) {
       {"abc", "abc", false, {}},          // equal: never takes effect
       {"abcd", "abc", false, {}},         // longer target
       {"a", "", false, {}},               // empty exclude
+      {"", "abc", false, {}},             // empty target: found nowhere
       {"ab", "xabyab", false, {2, 5}},
       {"AB", "xaby", false, {2}},
       {"AB", "xaby", true, {}},

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -422,4 +424,29 @@ TEST(SearchProgressText, FoundAndSearchingTexts) {
   EXPECT_EQ(SearchProgressText(1, 1, 1), "Found in 1 of 1 file");
   EXPECT_EQ(SearchProgressText(3, 10, 250), "Searching 250 Found in 3 of 10 files");
   EXPECT_EQ(SearchProgressText(3, 10, 10), "Found in 3 of 10 files");
+}
+
+TEST(SearchThread, HelpersThatCannotAllBeCreatedFailTheSearchInsteadOfEndingTheProcess) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers reserve more address space than the limit this needs";
+#else
+  TTempDir dir;
+  dir.Write("a.txt", "foo\n");
+  // In a child whose address space leaves room for a few thread stacks, not for 200.
+  const pid_t pid = fork();
+  if (pid == 0) {
+    TSearchRun run(dir.Path());
+    run.Thread->SearchAheadThreads = 200;
+    const std::string status = trawlex::test::ReadAll("/proc/self/status");
+    const size_t usedKb = std::stoul(status.substr(status.find("VmSize:") + 7));
+    const rlim_t room = (usedKb << 10) + (rlim_t{256} << 20);  // each stack takes 8 MiB or more
+    const rlimit tight{room, room};
+    setrlimit(RLIMIT_AS, &tight);
+    run.Run();
+    _exit(!run.Thread->FatalError().empty() && run.Params.GetResultCount() == 0 ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+#endif
 }
