@@ -524,8 +524,12 @@ void TfmSearch::CreateLayout() {
   dlgSaveResults->SetFileName(QStringLiteral("search.txt"));
 
   // Handlers.
+  // Enter starts the search. The combo box holds the focus and hands keys to its line edit
+  // directly, so the filter sits on the combo box; the line edit keeps one too, for the case
+  // that it holds the focus itself.
   for (QComboBox* combo : {static_cast<QComboBox*>(cbxTarget), static_cast<QComboBox*>(cbxExclude),
                            static_cast<QComboBox*>(cbxDirectory)}) {
+    combo->installEventFilter(this);
     if (combo->lineEdit()) combo->lineEdit()->installEventFilter(this);
   }
   connect(cbxTarget, &QComboBox::editTextChanged, this, [this] { ExcludeDataChange(); });

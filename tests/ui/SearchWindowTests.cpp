@@ -200,9 +200,33 @@ class TSearchWindowTests : public QObject {
     QCOMPARE(w->ProblemShown(), !problem.isEmpty());
     QCOMPARE(w->acSearch->isEnabled(), problem.isEmpty());
     // Enter in the target box does nothing while Search is disabled.
-    QTest::keyClick(w->cbxTarget->lineEdit(), Qt::Key_Return);
+    QVERIFY(ActivateWindow(w));
+    ClickAt(w->cbxTarget);
+    PressKey(Qt::Key_Return);
     QCOMPARE(w->Running(), problem.isEmpty());
     WAIT_SEARCH_END(w);
+  }
+
+  void EnterInEachInputStartsTheSearch_data() {
+    QTest::addColumn<int>("input");  // 0 target, 1 exclude, 2 directory
+    QTest::newRow("target") << 0;
+    QTest::newRow("exclude") << 1;
+    QTest::newRow("directory") << 2;
+  }
+  void EnterInEachInputStartsTheSearch() {
+    QFETCH(int, input);
+    TTree tree;
+    tree.Write(QStringLiteral("a.txt"), "foo\n");
+    TfmSearch* w = NewSearchWindow();
+    SetInputs(w, QStringLiteral("foo"), tree.Path());
+    QWidget* inputs[] = {w->cbxTarget, w->cbxExclude, w->cbxDirectory};
+    QVERIFY(ActivateWindow(w));
+    ClickAt(inputs[input]);
+    QVERIFY(inputs[input]->isAncestorOf(QApplication::focusWidget()) || QApplication::focusWidget() == inputs[input]);
+    PressKey(Qt::Key_Return);
+    QVERIFY(w->Running() || w->Params());
+    WAIT_SEARCH_END(w);
+    QCOMPARE(PanelText(w, 1), QStringLiteral("Found in 1 of 1 file"));
   }
 
   void ProblemClearsOnlyItself() {
@@ -231,7 +255,9 @@ class TSearchWindowTests : public QObject {
     TfmSearch* w = NewSearchWindow();
     SetInputs(w, QStringLiteral("foo"), tree.Path() + QLatin1Char('/'), QStringLiteral("*.txt"));
     w->cbxExclude->setEditText(QStringLiteral("xfoo"));
-    QTest::keyClick(w->cbxTarget->lineEdit(), Qt::Key_Return);
+    QVERIFY(ActivateWindow(w));
+    ClickAt(w->cbxTarget);
+    PressKey(Qt::Key_Return);
     QVERIFY(w->Running());
     QCOMPARE(w->btnSearch->defaultAction(), w->acTerminate);
     QCOMPARE(w->windowTitle(), QStringLiteral("Trawlex: foo"));
