@@ -15,8 +15,9 @@ namespace trawlex {
 
 namespace {
 
-std::vector<TfmGeneric*>& LiveWindows() {
-  static std::vector<TfmGeneric*> windows;
+// Guarded pointers: an entry can never outlive its window, whatever path destroyed it.
+std::vector<QPointer<TfmGeneric>>& LiveWindows() {
+  static std::vector<QPointer<TfmGeneric>> windows;
   return windows;
 }
 
@@ -34,12 +35,10 @@ TfmGeneric::TfmGeneric(QWidget* owner) : QMainWindow(owner) {
   setObjectName(QStringLiteral("fmGeneric"));
   setWindowTitle(QStringLiteral("fmGeneric"));
   resize(442, 308);
-  LiveWindows().push_back(this);
 }
 
 TfmGeneric::~TfmGeneric() {
-  auto& live = LiveWindows();
-  live.erase(std::remove(live.begin(), live.end(), this), live.end());
+  Unregister(this);
   try {
     if (FCfgList) {
       // A minimised or maximised window leaves its last normal placement stored.
@@ -97,7 +96,24 @@ void TfmGeneric::BindOwnerCfgList() {
 
 std::string TfmGeneric::WindowName() const { return ComponentCfgName(TQtComponent::For(const_cast<TfmGeneric*>(this))); }
 
-const std::vector<TfmGeneric*>& TfmGeneric::Windows() { return LiveWindows(); }
+std::vector<TfmGeneric*> TfmGeneric::Windows() {
+  std::vector<TfmGeneric*> windows;
+  for (const QPointer<TfmGeneric>& w : LiveWindows()) {
+    if (w) windows.push_back(w.data());
+  }
+  return windows;
+}
+
+void TfmGeneric::Register(TfmGeneric* window) { LiveWindows().emplace_back(window); }
+
+bool TfmGeneric::Unregister(TfmGeneric* window) {
+  auto& live = LiveWindows();
+  const bool listed = std::find(live.begin(), live.end(), window) != live.end();
+  live.erase(std::remove_if(live.begin(), live.end(),
+                            [window](const QPointer<TfmGeneric>& w) { return w.isNull() || w.data() == window; }),
+             live.end());
+  return listed;
+}
 
 TfmGeneric* TfmGeneric::CreateSameClass() { return Create<TfmGeneric>(nullptr); }
 
@@ -120,7 +136,7 @@ TfmGeneric* TfmGeneric::NewWindow() {
   TfmGeneric* window = CreateSameClass();
   window->ApplyDesignPlacement();
   const QPoint at = window->geometry().topLeft();
-  const auto& live = LiveWindows();
+  const std::vector<TfmGeneric*> live = Windows();
   for (auto it = live.rbegin(); it != live.rend(); ++it) {
     if (*it == window || (*it)->geometry().topLeft() != at) continue;
     const QRect screen = ScreenArea(window);

@@ -159,8 +159,7 @@ struct TfmSearch::TCfgAdapters : public QObject {
 
 TfmSearch::TfmSearch(QWidget* owner)
     : TfmGeneric(owner), FAdapters(new TCfgAdapters(this)), FResultsFont(FAdapters->ResultsFont) {
-  setWindowTitle(QStringLiteral("Trawlex"));
-  TApp::WindowCreated(this, this);
+  SetCaption(QStringLiteral("Trawlex"));
   setObjectName(FirstFreeSearchWindowName(LiveSearchWindowNames()));
   resize(563, 448);
   setMinimumHeight(200);
@@ -179,9 +178,13 @@ TfmSearch::TfmSearch(QWidget* owner)
   ExcludeDataChange();
   cbxExclude->lineEdit()->deselect();
   memWildcardsChange();
-  TApp::UpdateWindowMenus();
   cbxTarget->setFocus();
   if (FFromCommandLine && !FCommandLineFailed) QTimer::singleShot(0, this, [this] { StartCommandLineSearch(); });
+}
+
+void TfmSearch::Created() {
+  // Only now is the window in the list of windows, and so in every Window menu.
+  TApp::UpdateWindowMenus();
 }
 
 TfmGeneric* TfmSearch::CreateSameClass() { return CreateUnbound<TfmSearch>(nullptr); }
@@ -664,7 +667,14 @@ TfmSearch::~TfmSearch() {
 
 const QFont& TfmSearch::ResultsFont() const { return FResultsFont; }
 
-QString TfmSearch::GetCaption() const { return WindowMenuCaption(FHasSearched, FLastTarget, windowTitle()); }
+QString TfmSearch::GetCaption() const { return WindowMenuCaption(FHasSearched, FLastTarget, FCaption); }
+
+void TfmSearch::SetCaption(const QString& caption) {
+  FCaption = caption;
+  setWindowTitle(TApp::WindowTitle(FCaption));
+}
+
+void TfmSearch::ApplicationTitleChanged() { setWindowTitle(TApp::WindowTitle(FCaption)); }
 
 void TfmSearch::Activate() {
   if (isMinimized()) showNormal();
@@ -887,7 +897,7 @@ void TfmSearch::acSearchExecute() {
     ReportError(QString::fromUtf8(e.what()));
   }
   TApp::UpdateWindowMenus();
-  setWindowTitle(QStringLiteral("Trawlex: ") + FLastTarget);
+  SetCaption(QStringLiteral("Trawlex: ") + FLastTarget);
 }
 
 void TfmSearch::ShowOnSearchButton(TAction* action) {

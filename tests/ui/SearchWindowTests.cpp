@@ -260,7 +260,7 @@ class TSearchWindowTests : public QObject {
     PressKey(Qt::Key_Return);
     QVERIFY(w->Running());
     QCOMPARE(w->btnSearch->defaultAction(), w->acTerminate);
-    QCOMPARE(w->windowTitle(), QStringLiteral("Trawlex: foo"));
+    QCOMPARE(w->Caption(), QStringLiteral("Trawlex: foo"));
     QCOMPARE(w->GetCaption(), QStringLiteral("Search for foo"));
     WAIT_SEARCH_END(w);
     QCOMPARE(w->btnSearch->defaultAction(), w->acSearch);
@@ -493,17 +493,61 @@ class TSearchWindowTests : public QObject {
     tree.Fill(200, 10);
     TfmSearch* a = NewSearchWindow();
     TfmSearch* b = NewSearchWindow();
+    TfmSearch* idle = NewSearchWindow();
     SetInputs(a, QStringLiteral("needle"), tree.Path());
     SetInputs(b, QStringLiteral("needle"), tree.Path());
     QCOMPARE(TApp::Title(), QStringLiteral("Trawlex"));
+    QCOMPARE(idle->windowTitle(), QStringLiteral("Trawlex"));
     QVERIFY(a->acSearch->Execute());
     QVERIFY(b->acSearch->Execute());
     QTRY_COMPARE(TApp::Title(), QStringLiteral("Trawlex - Running"));
+    // Every window shows the state, also one whose title was set before the search began.
+    QCOMPARE(idle->windowTitle(), QStringLiteral("Trawlex \u2014 Trawlex - Running"));
+    QCOMPARE(a->windowTitle(), QStringLiteral("Trawlex: needle \u2014 Trawlex - Running"));
     a->acTerminate->Execute();
     WAIT_SEARCH_END(a);
     QVERIFY(b->Running() ? TApp::Title() == QStringLiteral("Trawlex - Running") : true);
     WAIT_SEARCH_END(b);
     QTRY_COMPARE(TApp::Title(), QStringLiteral("Trawlex"));
+    // ... and drops it when the last search has ended: the caption alone.
+    QCOMPARE(a->windowTitle(), QStringLiteral("Trawlex: needle"));
+    QCOMPARE(b->windowTitle(), QStringLiteral("Trawlex: needle"));
+    QCOMPARE(idle->windowTitle(), QStringLiteral("Trawlex"));
+    QCOMPARE(a->GetCaption(), QStringLiteral("Search for needle"));
+  }
+
+  void SecondWindowWithBadSettingsLeavesNoTraceAtClose() {
+    // The first window saves its section; the second window's section holds a value of the
+    // wrong type, which may stop its creation.
+    {
+      TfmSearch* w = NewSearchWindow();
+      w->cbxTarget->setEditText(QStringLiteral("kept"));
+      delete w;
+    }
+    QFile store(QString::fromStdString(StoreFile()));
+    QVERIFY(store.open(QIODevice::Append));
+    store.write("\r\n[HKEY_CURRENT_USER\\Software\\vantorel\\Trawlex\\fmSearch_1]\r\n"
+                "\"fmSearch_1.bounds\"=dword:00000001\r\n\"pnlPreview.Height\"=\"tall\"\r\n");
+    store.close();
+    gQuits = 0;
+    TfmSearch* first = NewSearchWindow();
+    QString text;
+    AnswerMessageBox(QMessageBox::Ok, nullptr, &text);
+    first->acNewSearch->Execute();
+    RunLoop(100);
+    // Whether the second window opened or not, the list holds exactly the windows alive.
+    int alive = 0;
+    for (TfmGeneric* g : TfmGeneric::Windows()) alive += qobject_cast<TfmSearch*>(g) != nullptr;
+    QCOMPARE(TApp::SearchWindowCount(), alive);
+    QVERIFY(alive >= 1);
+    first->cbxTarget->setEditText(QStringLiteral("saved at exit"));
+    TApp::UpdateWindowMenus();
+    QCOMPARE(first->Window1->actions().size(), alive);
+    TApp::Exit();
+    FlushDeletes();
+    QCOMPARE(TApp::SearchWindowCount(), 0);
+    QCOMPARE(gQuits, 1);
+    QCOMPARE(StoredValue("fmSearch", "cbxTarget.Text"), std::string("saved at exit"));
   }
 
   void CloseDuringASearch() {
