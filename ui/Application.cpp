@@ -98,7 +98,7 @@ void TApp::UpdateWindowMenus() {
       entry->setEnabled(!own);
       QPointer<TfmGeneric> target = other.Window;
       QObject::connect(entry, &QAction::triggered, entry, [target] {
-        if (auto* item = dynamic_cast<IWindowMenuItem*>(target.data())) item->Activate();
+        if (auto* item = dynamic_cast<IWindowMenuItem*>(target.data())) RunHandler([item] { item->Activate(); });
       });
     }
   }
@@ -144,6 +144,8 @@ TTrawlexApplication::TTrawlexApplication(int& argc, char** argv) : QApplication(
 }
 
 bool TTrawlexApplication::notify(QObject* receiver, QEvent* event) {
+  // The program's handlers catch their own failures (RunHandler); this is only the last net
+  // for one that escaped a handler of Qt's own.
   try {
     return QApplication::notify(receiver, event);
   } catch (const std::bad_alloc&) {

@@ -471,7 +471,9 @@ void TfmSearch::CreateLayout() {
   lstResults = new TResultList(splListboxes);
   lstResults->setObjectName(QStringLiteral("lstResults"));
   lstResults->setMinimumHeight(30);
-  lstResults->OnDrawItem = [this](QPainter& p, int row, const QRect& r, bool sel) { DrawResultItem(p, row, r, sel); };
+  lstResults->OnDrawItem = [this](QPainter& p, int row, const QRect& r, bool sel) {
+    RunHandler([&] { DrawResultItem(p, row, r, sel); });
+  };
   pnlPreview = new QWidget(splListboxes);
   pnlPreview->setObjectName(QStringLiteral("pnlPreview"));
   auto* preview = new QVBoxLayout(pnlPreview);
@@ -494,12 +496,14 @@ void TfmSearch::CreateLayout() {
   lstPreview->setObjectName(QStringLiteral("lstPreview"));
   lstPreview->setMinimumHeight(2);
   lstPreview->OnDrawItem = [this](QPainter& p, int row, const QRect& r, bool sel) {
-    if (TSearchResult* item = lstPreview->ItemAt(row)) {
+    TSearchResult* item = lstPreview->ItemAt(row);
+    if (!item) return;
+    RunHandler([&] {
       FDraw->SetPalette(lstPreview->palette());
       FDraw->Begin(&p);
       item->Draw(*FDraw, ToTRect(r), sel ? (odSelected | odFocused) : 0);
       FDraw->End();
-    }
+    });
   };
   preview->addWidget(lstPreview, 1);
   splListboxes->addWidget(lstResults);
@@ -535,17 +539,22 @@ void TfmSearch::CreateLayout() {
     combo->installEventFilter(this);
     if (combo->lineEdit()) combo->lineEdit()->installEventFilter(this);
   }
-  connect(cbxTarget, &QComboBox::editTextChanged, this, [this] { ExcludeDataChange(); });
-  connect(cbxExclude, &QComboBox::editTextChanged, this, [this] { ExcludeDataChange(); });
-  connect(chkCaseSenstv, &QCheckBox::toggled, this, [this] { ExcludeDataChange(); });
-  connect(memPatterns, &QPlainTextEdit::textChanged, this, [this] { memWildcardsChange(); });
-  connect(lstResults, &TResultList::SelectionChanged, this, [this] { ShowResult(lstResults->ItemIndex()); });
+  // Every handler runs through RunHandler: a failure is shown from here, not thrown into Qt.
+  const auto exclude = [this] { RunHandler([this] { ExcludeDataChange(); }); };
+  connect(cbxTarget, &QComboBox::editTextChanged, this, exclude);
+  connect(cbxExclude, &QComboBox::editTextChanged, this, exclude);
+  connect(chkCaseSenstv, &QCheckBox::toggled, this, exclude);
+  connect(memPatterns, &QPlainTextEdit::textChanged, this, [this] { RunHandler([this] { memWildcardsChange(); }); });
+  connect(lstResults, &TResultList::SelectionChanged, this,
+          [this] { RunHandler([this] { ShowResult(lstResults->ItemIndex()); }); });
   for (TResultList* list : {lstResults, lstPreview}) {
     list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint& pos) {
-      FActiveList = list;
-      ActionList1->UpdateAll();
-      popResults->popup(list->mapToGlobal(pos));
+      RunHandler([&] {
+        FActiveList = list;
+        ActionList1->UpdateAll();
+        popResults->popup(list->mapToGlobal(pos));
+      });
     });
   }
 }
@@ -786,7 +795,7 @@ bool TfmSearch::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress) {
     const auto* key = static_cast<QKeyEvent*>(event);
     if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-      acSearch->Execute();
+      acSearch->Execute();  // shows its own failures
       return true;
     }
   }
@@ -930,7 +939,7 @@ void TfmSearch::acDirExecute() {
   SelDirDialog->SetDirectory(cbxDirectory->Directory());
   QPointer<TfmSearch> self(this);
   SelDirDialog->OnDirectoryChosen = [self](TfrmSelDir& dialog) {
-    if (self) self->DirectoryApplied(dialog.GetDirectory());
+    if (self) RunHandler([&] { self->DirectoryApplied(dialog.GetDirectory()); });
   };
 }
 

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "platform/Platform.h"
+#include "ui/WindowRoutines.h"
 
 namespace trawlex {
 
@@ -58,7 +59,7 @@ TfrmSelDir::TfrmSelDir(QWidget* owner) : TfmNMDialog(owner) {
   pal.setColor(QPalette::Inactive, QPalette::Highlight, pal.color(QPalette::Active, QPalette::Highlight));
   pal.setColor(QPalette::Inactive, QPalette::HighlightedText, pal.color(QPalette::Active, QPalette::HighlightedText));
   ShellTreeView->setPalette(pal);
-  connect(ShellTreeView, &QTreeView::doubleClicked, this, [this] { btnApplyClick(ShellTreeView); });
+  connect(ShellTreeView, &QTreeView::doubleClicked, this, [this] { RunHandler([this] { btnApplyClick(ShellTreeView); }); });
 
   pnlButtons = new QWidget(central);
   pnlButtons->setObjectName(QStringLiteral("pnlButtons"));
@@ -77,8 +78,8 @@ TfrmSelDir::TfrmSelDir(QWidget* owner) : TfmNMDialog(owner) {
     b->setMinimumWidth(std::max(b->sizeHint().width(), 56));
     buttons->addWidget(b);
   }
-  connect(btnOK, &QPushButton::clicked, this, [this] { btnApplyClick(btnOK); });
-  connect(btnApply, &QPushButton::clicked, this, [this] { btnApplyClick(btnApply); });
+  connect(btnOK, &QPushButton::clicked, this, [this] { RunHandler([this] { btnApplyClick(btnOK); }); });
+  connect(btnApply, &QPushButton::clicked, this, [this] { RunHandler([this] { btnApplyClick(btnApply); }); });
   connect(btnCancel, &QPushButton::clicked, this, &QWidget::close);
 
   layout->addWidget(ShellTreeView, 1);

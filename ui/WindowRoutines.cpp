@@ -176,6 +176,18 @@ void ReportError(const QString& text) {
   box.exec();
 }
 
+void RunHandler(const std::function<void()>& handler) noexcept {
+  try {
+    handler();
+  } catch (const std::bad_alloc&) {
+    ReportError(QStringLiteral("Out of memory"));
+  } catch (const std::exception& e) {
+    ReportError(QString::fromUtf8(e.what()));
+  } catch (...) {
+    ReportError(QStringLiteral("Unknown error"));
+  }
+}
+
 bool ExecuteSaveDialog(TSaveDialog& dialog) {
   if (!dialog.Execute()) return false;
   if (QFileInfo::exists(dialog.FileName())) {

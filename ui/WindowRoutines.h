@@ -4,6 +4,7 @@
 // folders on the desktop, the busy cursor, status-bar panel texts and list item heights.
 #include <QFontMetrics>
 #include <QString>
+#include <functional>
 
 class QComboBox;
 class QLineEdit;
@@ -44,6 +45,11 @@ void WidenFormForText(QWidget* control, const QString& text, int margin);
 // is inserted at) the first place; a reused entry (letter case ignored) is not doubled; a new
 // entry in a full list pushes out the last one. The selection in the edit field is kept.
 void PushComboHistory(QComboBox* combo, int maxCount);
+
+// Runs an event handler of the program's own (a slot, an event or key handler): a failure is
+// shown in an error box from here, where the handler runs, and never travels through the
+// toolkit's event dispatch, which does not support exceptions.
+void RunHandler(const std::function<void()>& handler) noexcept;
 
 // A confirmation box captioned "Confirm" with Yes and No; true for Yes.
 bool AskYesNo(const QString& text);

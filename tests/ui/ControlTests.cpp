@@ -119,6 +119,34 @@ class ControlTests : public QObject {
     QCOMPARE(notified, 1);
   }
 
+  void FailingHandlerIsShownWhereItRuns_data() {
+    QTest::addColumn<int>("kind");  // 0 std::exception, 1 out of memory, 2 anything else
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("error") << 0 << "Disk full";
+    QTest::newRow("out-of-memory") << 1 << "Out of memory";
+    QTest::newRow("unknown") << 2 << "Unknown error";
+  }
+  void FailingHandlerIsShownWhereItRuns() {
+    // A handler reached through Qt's signals: its failure is shown by the handler's side and
+    // never reaches Qt (this test's application object catches nothing).
+    QFETCH(int, kind);
+    QFETCH(QString, shown);
+    QWidget host;
+    TWildCardMemo memo(&host);
+    memo.History().SetLines({"*.a"});
+    memo.OnUsePrevious = [kind](TWildCardMemo&) {
+      if (kind == 0) throw std::runtime_error("Disk full");
+      if (kind == 1) throw std::bad_alloc();
+      throw 42;
+    };
+    QString title, text;
+    AnswerMessageBox(QMessageBox::Ok, &title, &text);
+    memo.HistoryMenu()->actions().at(0)->trigger();
+    QCOMPARE(title, QStringLiteral("Error"));
+    QCOMPARE(text, shown);
+    QCOMPARE(memo.toPlainText(), QStringLiteral("*.a"));  // what ran before the failure stays
+  }
+
   void UseLastPatternsNeedsAHistory() {
     QWidget host;
     TWildCardMemo memo(&host);
