@@ -132,13 +132,14 @@ class TfmNMDialog : public TfmGeneric {
 };
 
 // Shows the single dialog of class T reached through `ref`, creating it when `ref` is empty
-// (owned by the active window, bound to its list when `useCfg`); the dialog is shown non-modally
-// and gets the focus. True when it was created by this call.
+// (owned by `owner`, the window that asks for it, and bound to its list when `useCfg`); the
+// dialog is shown non-modally and gets the focus. True when it was created by this call.
+// The owner is given rather than taken from the active window, which may be another window,
+// a dialog, or none at all.
 template <class T>
-bool ShowNMDialog(T*& ref, bool useCfg = true) {
+bool ShowNMDialog(QWidget* owner, T*& ref, bool useCfg = true) {
   const bool created = ref == nullptr;
   if (created) {
-    QWidget* owner = QApplication::activeWindow();
     T* dialog = useCfg ? TfmGeneric::Create<T>(owner) : TfmGeneric::CreateUnbound<T>(owner);
     ref = dialog;
     dialog->SetSelfRef(&ref);

@@ -935,7 +935,7 @@ void TfmSearch::DirectoryApplied(const QString& directory) {
 }
 
 void TfmSearch::acDirExecute() {
-  ShowNMDialog(SelDirDialog);
+  ShowNMDialog(this, SelDirDialog);
   SelDirDialog->SetDirectory(cbxDirectory->Directory());
   QPointer<TfmSearch> self(this);
   SelDirDialog->OnDirectoryChosen = [self](TfrmSelDir& dialog) {
@@ -1043,7 +1043,7 @@ void TfmSearch::acShowCaptionsExecute() {
 }
 
 void TfmSearch::acViewLogExecute() {
-  if (ShowNMDialog(LogWindow)) LogWindow->setWindowTitle(QStringLiteral("Error Log"));
+  if (ShowNMDialog(this, LogWindow)) LogWindow->setWindowTitle(QStringLiteral("Error Log"));
   LogWindow->SetLines(FErrorLog);
 }
 

@@ -384,7 +384,7 @@ class ControlTests : public QObject {
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("one")));
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("two")));
     TfrmSelDir* d = nullptr;
-    QVERIFY(ShowNMDialog(d, false));
+    QVERIFY(ShowNMDialog(nullptr, d, false));
     QPointer<TfrmSelDir> alive = d;
     QStringList chosen;
     d->OnDirectoryChosen = [&](TfrmSelDir& dlg) { chosen << dlg.GetDirectory(); };
@@ -403,7 +403,7 @@ class ControlTests : public QObject {
     QVERIFY(alive.isNull());
     QVERIFY(d == nullptr);
     QCOMPARE(chosen.size(), 3);  // Cancel applies nothing
-    QVERIFY(ShowNMDialog(d, false));
+    QVERIFY(ShowNMDialog(nullptr, d, false));
     d->OnDirectoryChosen = [&](TfrmSelDir& dlg) { chosen << dlg.GetDirectory(); };
     QTest::keyClick(d->ShellTreeView, Qt::Key_Return);  // Enter is OK: apply and close
     FlushDeletes();

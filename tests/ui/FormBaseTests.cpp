@@ -168,26 +168,28 @@ class FormBaseTests : public QObject {
   }
 
   void ShowNMDialogKeepsOneDialogPerReference() {
-    TTestStore store;
+    TTestStore store, otherStore;
     TfmGeneric* owner = OwnerWindow(store);
     owner->show();
-    owner->activateWindow();
-    QApplication::setActiveWindow(owner);
+    // Another window is the active one when the owner asks for its dialog (or none is).
+    TfmGeneric* other = OwnerWindow(otherStore);
+    QVERIFY(ActivateWindow(other));
     TfmNMDialog* first = nullptr;
     TfmNMDialog* second = nullptr;
-    QVERIFY(ShowNMDialog(first));
+    QVERIFY(ShowNMDialog(owner, first));
     QVERIFY(first != nullptr);
-    QCOMPARE(first->CfgList(), owner->CfgList());  // bound to the active window's list
+    QCOMPARE(first->parentWidget(), owner);
+    QCOMPARE(first->CfgList(), owner->CfgList());  // bound to the list of the window that asked
     TfmNMDialog* const shown = first;
-    QVERIFY(!ShowNMDialog(first));
+    QVERIFY(!ShowNMDialog(owner, first));
     QCOMPARE(first, shown);
-    QVERIFY(ShowNMDialog(second));
+    QVERIFY(ShowNMDialog(owner, second));
     QVERIFY(second != first);
     first->close();
     FlushDeletes();
     QVERIFY(first == nullptr);  // destroying the dialog cleared its reference
     QVERIFY(second != nullptr);
-    QVERIFY(ShowNMDialog(first));
+    QVERIFY(ShowNMDialog(owner, first));
     QVERIFY(first != nullptr);
   }
 
