@@ -262,6 +262,9 @@ void TfmSearch::CreateActions() {
   acShowCaptions->OnExecute = [this](TAction&) { acShowCaptionsExecute(); };
   acSortSeparator = add("acSortSeparator", "-", "View", {}, "");
   acSortSeparator->setSeparator(true);
+  // "-" is the separator's caption in the action list only: a separator with a text is drawn
+  // as a labelled section, so the menu would show the "-".
+  acSortSeparator->setText(QString());
   acDescending = add("acDescending", "Sort in descending order", "View", {}, "");
   acDescending->setCheckable(true);
   acDescending->SetEnabledRule([this] { return !Running(); });

@@ -72,7 +72,8 @@ QString PanelText(TfmSearch* w, int i) { return w->StatusBar1->Panel(i).Text(); 
 
 QStringList MenuEntries(QMenu* menu) {
   QStringList l;
-  for (QAction* a : menu->actions()) l << (a->isSeparator() ? QStringLiteral("-") : a->text());
+  // A separator shows as a plain line only without a text; with one it shows that text.
+  for (QAction* a : menu->actions()) l << (a->isSeparator() && a->text().isEmpty() ? QStringLiteral("<line>") : a->text());
   return l;
 }
 
@@ -485,7 +486,7 @@ class TSearchWindowTests : public QObject {
                                                  "Set prefs for tab-character..."}));
     QCOMPARE(MenuEntries(w->View1),
              (QStringList{"View Log", "Show only filenames", "Show canonical form of directory name",
-                          "Show button captions", "-", "Sort in descending order", "Sort by Full name", "Sort by Size",
+                          "Show button captions", "<line>", "Sort in descending order", "Sort by Full name", "Sort by Size",
                           "Sort by Time", "Sort by Finds"}));
     QCOMPARE(MenuEntries(w->Help1), (QStringList{"Check For Updates", "Usage", "About"}));
     QCOMPARE(MenuEntries(w->popResults).size(), 9);
