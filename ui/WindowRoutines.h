@@ -69,7 +69,8 @@ bool ShellOpen(const QString& file, const QString& parameters = {});
 // folder. True when the desktop accepted one of the two.
 bool ExploreSelect(const QString& path);
 
-// The application-wide wait cursor on or off.
+// The application-wide wait cursor on or off. Calls nest: each "on" is ended by one "off", and
+// the cursor goes back when the last busy section has ended.
 void SetBusyCursor(bool on);
 // The wait cursor for the life of the object, also when the work in between fails.
 class TBusyCursor {
