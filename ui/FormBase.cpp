@@ -127,8 +127,38 @@ void TfmGeneric::ApplyDesignPlacement() {
   setGeometry(g);
 }
 
+void TfmGeneric::KeepOnScreen() {
+  if (!isWindow() || (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))) return;
+  const QRect frame = frameGeometry();
+  const int titleHeight = std::max(1, geometry().top() - frame.top());
+  const QPoint titleBar(frame.center().x(), frame.top() + titleHeight / 2);
+  const QScreen* screen = QGuiApplication::screenAt(titleBar);
+  if (!screen) {
+    // Off every screen: the one nearest to the title bar.
+    qint64 best = -1;
+    for (const QScreen* s : QGuiApplication::screens()) {
+      const QRect a = s->availableGeometry();
+      const qint64 dx = std::max({a.left() - titleBar.x(), 0, titleBar.x() - a.right()});
+      const qint64 dy = std::max({a.top() - titleBar.y(), 0, titleBar.y() - a.bottom()});
+      if (best < 0 || dx * dx + dy * dy < best) {
+        best = dx * dx + dy * dy;
+        screen = s;
+      }
+    }
+  }
+  const QRect area = screen ? screen->availableGeometry() : ScreenArea(this);
+  const int left = std::clamp(frame.left(), area.left(), std::max(area.left(), area.right() - frame.width() + 1));
+  const int top = std::clamp(frame.top(), area.top(), std::max(area.top(), area.bottom() - frame.height() + 1));
+  if (left != frame.left() || top != frame.top()) setGeometry(geometry().translated(left - frame.left(), top - frame.top()));
+}
+
 void TfmGeneric::showEvent(QShowEvent* event) {
-  if (!event->spontaneous()) ApplyDesignPlacement();
+  if (!event->spontaneous()) {
+    ApplyDesignPlacement();
+    // Stored bounds from another screen layout, or a random place for a new window, may lie
+    // off the screen; so placed, the window would also be stored there.
+    KeepOnScreen();
+  }
   QMainWindow::showEvent(event);
 }
 

@@ -65,6 +65,10 @@ class TfmGeneric : public QMainWindow {
 
   // Resolves the design placement (centred on the screen) now instead of at the first show.
   void ApplyDesignPlacement();
+  // Moves the window onto the screen under its title bar (the nearest screen when none is),
+  // so that it lies wholly on that screen, or, when it is larger, with its top-left corner at
+  // the screen's: the title bar is always on a screen. Every window is kept so when shown.
+  void KeepOnScreen();
 
   // The generic windows alive, in the order they were made. A window joins this list (the
   // program's only list of windows) once it is fully made, so a window whose construction

@@ -223,6 +223,52 @@ class FormBaseTests : public QObject {
     QCOMPARE(third->geometry().topLeft(), centred);  // nobody stands there now
   }
 
+  void WindowShowsWithItsTitleBarOnTheScreen_data() {
+    QTest::addColumn<QRect>("stored");  // relative to the screen area's top-left
+    QTest::addColumn<int>("placed");    // 0 where stored, 1 moved wholly onto the area, 2 at its top-left
+    const QRect a = ScreenArea();
+    QTest::newRow("on-screen") << QRect(37, 41, 500, 300) << 0;
+    QTest::newRow("half-off-right") << QRect(a.width() - 250, 40, 500, 300) << 1;
+    QTest::newRow("off-left-and-above") << QRect(-300, -200, 500, 300) << 1;
+    QTest::newRow("below-the-bottom") << QRect(60, a.height() - 10, 500, 300) << 1;
+    QTest::newRow("far-off-every-screen") << QRect(a.width() + 5000, 20, 500, 300) << 1;
+    QTest::newRow("larger-than-the-screen") << QRect(50, 50, a.width() + 200, a.height() + 100) << 2;
+  }
+  void WindowShowsWithItsTitleBarOnTheScreen() {
+    QFETCH(QRect, stored);
+    QFETCH(int, placed);
+    const QRect area = ScreenArea();
+    TTestStore store;
+    {
+      TfmGeneric* w = OwnerWindow(store);
+      w->setGeometry(stored.translated(area.topLeft()));
+      w->close();  // never shown: stored as it was set, as another screen layout left it
+      FlushDeletes();
+    }
+    TfmGeneric* w = OwnerWindow(store);
+    w->show();
+    QCOMPARE(w->size(), stored.size());
+    if (placed == 0) QCOMPARE(w->geometry(), stored.translated(area.topLeft()));
+    if (placed == 1) QVERIFY(area.contains(w->frameGeometry()));
+    if (placed == 2) QCOMPARE(w->frameGeometry().topLeft(), area.topLeft());
+    const QRect shown = w->geometry();
+    w->close();
+    FlushDeletes();
+    // The place it was shown at is the place stored.
+    const auto b = StoredBounds(*store.Open(), "fmSearch", "fmSearch.bounds");
+    QCOMPARE(DecodeBounds(b.data()), (TCfgRect{shown.left(), shown.top(), shown.right() + 1, shown.bottom() + 1}));
+  }
+
+  void NewWindowsAtRandomPlacesStayOnTheScreen() {
+    TfmGeneric* first = TfmGeneric::Create<TfmGeneric>(nullptr);
+    first->resize(ScreenArea().width() / 2, ScreenArea().height() / 2);
+    first->show();
+    for (int i = 0; i < 25; ++i) {
+      TfmGeneric* w = first->NewWindow();  // each new one starts centred, where the first stands
+      QVERIFY2(ScreenArea().contains(w->frameGeometry()), qPrintable(QStringLiteral("%1,%2").arg(w->x()).arg(w->y())));
+    }
+  }
+
   // ---- Adapters ---------------------------------------------------------------------------
 
   void PropertiesRoundTripThroughTheStore_data() {
