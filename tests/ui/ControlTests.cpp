@@ -6,6 +6,7 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -318,6 +319,24 @@ class ControlTests : public QObject {
     QVERIFY(form->acClear->isEnabled() && form->acSave->isEnabled() && form->acPrint->isEnabled());
     QVERIFY(form->acClear->Execute());
     QCOMPARE(form->LineCount(), 0);
+    delete form;
+  }
+
+  void LogWindowScrollsSidewaysToTheEndOfItsLongestLine() {
+    auto* form = TfmGeneric::CreateUnbound<TListForm>(nullptr);
+    form->show();
+    const QString longLine = QStringLiteral("/a/deep/folder/") + QString(200, QLatin1Char('x')) + QStringLiteral(".txt: Permission denied");
+    form->SetLines({QStringLiteral("short")});
+    form->AddLine(longLine);  // not the first line: every line's width counts
+    RunLoop(20);
+    QScrollBar* bar = form->ListBox1->horizontalScrollBar();
+    const int needed = QFontMetrics(form->ListBox1->font()).horizontalAdvance(longLine);
+    QVERIFY2(bar->maximum() + form->ListBox1->viewport()->width() >= needed,
+             qPrintable(QStringLiteral("%1 + %2 < %3").arg(bar->maximum()).arg(form->ListBox1->viewport()->width()).arg(needed)));
+    QVERIFY(bar->isVisible());
+    form->acClear->Execute();
+    RunLoop(20);
+    QCOMPARE(bar->maximum(), 0);
     delete form;
   }
 
