@@ -60,6 +60,11 @@ TfrmSelDir::TfrmSelDir(QWidget* owner) : TfmNMDialog(owner) {
   pal.setColor(QPalette::Inactive, QPalette::HighlightedText, pal.color(QPalette::Active, QPalette::HighlightedText));
   ShellTreeView->setPalette(pal);
   connect(ShellTreeView, &QTreeView::doubleClicked, this, [this] { RunHandler([this] { btnApplyClick(ShellTreeView); }); });
+  // The model lists folders in the background: each folder loaded on the way to the selected
+  // one moves it, so it is scrolled into view again.
+  connect(FModel, &QFileSystemModel::directoryLoaded, this, [this](const QString& loaded) {
+    if (!FScrollTarget.isEmpty() && (FScrollTarget == loaded || FScrollTarget.startsWith(loaded))) ScrollToSelected();
+  });
 
   pnlButtons = new QWidget(central);
   pnlButtons->setObjectName(QStringLiteral("pnlButtons"));
@@ -105,7 +110,23 @@ void TfrmSelDir::SetDirectory(const QString& path) {
   for (QModelIndex p = index.parent(); p.isValid(); p = p.parent()) ShellTreeView->expand(p);
   ShellTreeView->expand(index);
   ShellTreeView->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+  FScrollTarget = FModel->filePath(index);
   ShellTreeView->scrollTo(index);
+}
+
+void TfrmSelDir::ScrollToSelected() {
+  const QModelIndex current = ShellTreeView->currentIndex();
+  if (!current.isValid() || FModel->filePath(current) != FScrollTarget) {
+    FScrollTarget.clear();  // the user has moved on
+    return;
+  }
+  ShellTreeView->scrollTo(current, QAbstractItemView::PositionAtCenter);
+}
+
+void TfrmSelDir::showEvent(QShowEvent* event) {
+  TfmNMDialog::showEvent(event);
+  // Laid out only now: a scroll asked for before the first show had no rows to go by.
+  if (!FScrollTarget.isEmpty()) ScrollToSelected();
 }
 
 void TfrmSelDir::btnApplyClick(QObject* sender) {

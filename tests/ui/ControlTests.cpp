@@ -425,6 +425,25 @@ class ControlTests : public QObject {
     QCOMPARE(NearestExistingDirectory(QStringLiteral("nowhere/x")), QString());
   }
 
+  void FolderDialogShowsTheSelectedFolder() {
+    // Many folders before the chosen one: the tree lists them only after the dialog opens.
+    QTemporaryDir dir;
+    for (int i = 0; i < 300; ++i) QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("d%1").arg(i, 3, 10, QLatin1Char('0'))));
+    const QString chosen = dir.filePath(QStringLiteral("d250"));
+    TfrmSelDir* d = nullptr;
+    QVERIFY(ShowNMDialog(nullptr, d, false));
+    d->SetDirectory(chosen);
+    QCOMPARE(d->GetDirectory(), chosen);
+    QTreeView* tree = d->ShellTreeView;
+    // Once the folders around it are listed, the chosen one is in view.
+    QTRY_VERIFY_WITH_TIMEOUT(tree->model()->rowCount(tree->currentIndex().parent()) == 300, 10000);
+    RunLoop(300);
+    QVERIFY(tree->viewport()->rect().contains(tree->visualRect(tree->currentIndex())));
+    QCOMPARE(d->GetDirectory(), chosen);
+    d->close();
+    FlushDeletes();
+  }
+
   void FolderDialogApplyOkCancelAndDoubleClick() {
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("one")));
