@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -60,11 +61,18 @@ TfrmSelDir::TfrmSelDir(QWidget* owner) : TfmNMDialog(owner) {
   pal.setColor(QPalette::Inactive, QPalette::HighlightedText, pal.color(QPalette::Active, QPalette::HighlightedText));
   ShellTreeView->setPalette(pal);
   connect(ShellTreeView, &QTreeView::doubleClicked, this, [this] { RunHandler([this] { btnApplyClick(ShellTreeView); }); });
-  // The model lists folders in the background: each folder loaded on the way to the selected
-  // one moves it, so it is scrolled into view again.
-  connect(FModel, &QFileSystemModel::directoryLoaded, this, [this](const QString& loaded) {
-    if (!FScrollTarget.isEmpty() && (FScrollTarget == loaded || FScrollTarget.startsWith(loaded))) ScrollToSelected();
-  });
+  // The model lists and sorts folders in the background: each folder listed or sorted on the
+  // way to the selected one moves it, so it is scrolled into view again once the model is done.
+  FScrollTimer = new QTimer(this);
+  FScrollTimer->setSingleShot(true);
+  FScrollTimer->setInterval(0);
+  connect(FScrollTimer, &QTimer::timeout, this, [this] { RunHandler([this] { ScrollToSelected(); }); });
+  const auto rescroll = [this] {
+    if (!FScrollTarget.isEmpty()) FScrollTimer->start();
+  };
+  connect(FModel, &QFileSystemModel::directoryLoaded, this, rescroll);
+  connect(FModel, &QAbstractItemModel::rowsInserted, this, rescroll);
+  connect(FModel, &QAbstractItemModel::layoutChanged, this, rescroll);
 
   pnlButtons = new QWidget(central);
   pnlButtons->setObjectName(QStringLiteral("pnlButtons"));

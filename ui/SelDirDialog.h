@@ -8,6 +8,7 @@
 
 class QFileSystemModel;
 class QPushButton;
+class QTimer;
 class QTreeView;
 
 namespace trawlex {
@@ -44,6 +45,7 @@ class TfrmSelDir : public TfmNMDialog {
   // The folder SetDirectory selected, kept in view while the tree's model fills in the folders
   // around it; empty once the user selects another one.
   QString FScrollTarget;
+  QTimer* FScrollTimer = nullptr;
 };
 
 // The path itself when it names an existing directory, else its nearest existing ancestor;
