@@ -151,7 +151,13 @@ bool ShowNMDialog(QWidget* owner, T*& ref, bool useCfg = true) {
   ref->show();
   ref->raise();
   ref->activateWindow();
-  ref->setFocus();
+  // The focus goes to the control the dialog gives it (the folder tree, say), not to the
+  // dialog's frame, where keys would miss that control.
+  if (QWidget* control = ref->focusWidget()) {
+    control->setFocus();
+  } else {
+    ref->setFocus();
+  }
   return created;
 }
 

@@ -452,24 +452,30 @@ class ControlTests : public QObject {
     QPointer<TfrmSelDir> alive = d;
     QStringList chosen;
     d->OnDirectoryChosen = [&](TfrmSelDir& dlg) { chosen << dlg.GetDirectory(); };
+    QVERIFY(ActivateWindow(d));
     d->SetDirectory(dir.filePath(QStringLiteral("one")));
-    QTest::mouseClick(d->btnApply, Qt::LeftButton);
+    ClickAt(d->btnApply);
     d->SetDirectory(dir.filePath(QStringLiteral("two")));
-    QTest::mouseClick(d->btnApply, Qt::LeftButton);
+    ClickAt(d->btnApply);
     QCOMPARE(chosen, (QStringList{dir.filePath("one"), dir.filePath("two")}));
     QVERIFY(d->isVisible());  // applying keeps the window open
-    emit d->ShellTreeView->doubleClicked(d->ShellTreeView->currentIndex());
+    QTreeView* tree = d->ShellTreeView;
+    QTRY_VERIFY(tree->viewport()->rect().contains(tree->visualRect(tree->currentIndex())));
+    DoubleClickAt(tree->viewport(), tree->visualRect(tree->currentIndex()).center());
     QCOMPARE(chosen.size(), 3);
+    QCOMPARE(chosen.last(), dir.filePath("two"));
     QVERIFY(d->isVisible());
     SaveShot(d, QStringLiteral("frmSelDir"));
-    QTest::mouseClick(d->btnCancel, Qt::LeftButton);
+    ClickAt(d->btnCancel);
     FlushDeletes();
     QVERIFY(alive.isNull());
     QVERIFY(d == nullptr);
     QCOMPARE(chosen.size(), 3);  // Cancel applies nothing
     QVERIFY(ShowNMDialog(nullptr, d, false));
     d->OnDirectoryChosen = [&](TfrmSelDir& dlg) { chosen << dlg.GetDirectory(); };
-    QTest::keyClick(d->ShellTreeView, Qt::Key_Return);  // Enter is OK: apply and close
+    QVERIFY(ActivateWindow(d));
+    QCOMPARE(QApplication::focusWidget(), d->ShellTreeView);  // the tree has the focus
+    PressKey(Qt::Key_Return);  // Enter is OK: apply and close
     FlushDeletes();
     QCOMPARE(chosen.size(), 4);
     QVERIFY(d == nullptr);

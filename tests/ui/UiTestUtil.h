@@ -108,6 +108,12 @@ inline void ClickAt(QWidget* part, Qt::MouseButton button = Qt::LeftButton) {
   QTest::mouseClick(window->windowHandle(), button, Qt::NoModifier, part->mapTo(window, part->rect().center()));
 }
 
+// A double click at `point` of `part` (its own coordinates), delivered to its window there.
+inline void DoubleClickAt(QWidget* part, const QPoint& point) {
+  QWidget* window = part->window();
+  QTest::mouseDClick(window->windowHandle(), Qt::LeftButton, Qt::NoModifier, part->mapTo(window, point));
+}
+
 // Saves a picture of `w` for a person to look at.
 inline QString SaveShot(QWidget* w, const QString& name) {
   const QString dir = qEnvironmentVariable("TRAWLEX_UI_SHOTS", QDir::tempPath());

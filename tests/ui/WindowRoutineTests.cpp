@@ -353,13 +353,13 @@ class WindowRoutineTests : public QObject {
     QApplication::setActiveWindow(&window);
     RunLoop(20);  // idle: the rule runs
     QVERIFY(!a->isEnabled());
-    QTest::keyClick(&window, Qt::Key_G, Qt::ControlModifier);
+    PressKey(Qt::Key_G, Qt::ControlModifier);
     QVERIFY(!a->Execute());
     QCOMPARE(runs, 0);
     allowed = true;
     RunLoop(20);
     QVERIFY(a->isEnabled());
-    QTest::keyClick(&window, Qt::Key_G, Qt::ControlModifier);
+    PressKey(Qt::Key_G, Qt::ControlModifier);
     QCOMPARE(runs, 1);
     // Enabled at the last idle time, disabled by now: the rule runs again before the action.
     allowed = false;
