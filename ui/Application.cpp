@@ -181,7 +181,7 @@ void InstallTerminationSignals(std::function<void()> handler) {
     char buf[16];
     const ssize_t ignored = ::read(gSignalPipe[0], buf, sizeof buf);
     (void)ignored;
-    handler();
+    RunHandler(handler);
   });
   struct sigaction sa {};
   sa.sa_handler = OnTerminationSignal;

@@ -526,7 +526,9 @@ void TfmSearch::CreateLayout() {
   StatusBar1->Panel(4).SetText(QStringLiteral("Finds in line:"));
   for (int i = 1; i <= 4; ++i) FitPanelWidth(StatusBar1->Panel(i));
   StatusBar1->Panel(MessagePanel).SetOwnerDraw(true);
-  StatusBar1->OnDrawPanel = [this](QPainter& p, int index, const QRect& r) { DrawMessagePanel(p, index, r); };
+  StatusBar1->OnDrawPanel = [this](QPainter& p, int index, const QRect& r) {
+    RunHandler([&] { DrawMessagePanel(p, index, r); });
+  };
   mainLayout->addWidget(StatusBar1);
 
   dlgSaveResults = new TSaveDialog(this, QStringLiteral("dlgSaveResults"));
