@@ -502,29 +502,6 @@ class TSearchWindowTests : public QObject {
     QCOMPARE(TApp::SearchWindowCount(), 2);
   }
 
-  void ShortcutsReachTheWindowFromEveryInput_data() {
-    QTest::addColumn<int>("input");  // 0 target, 1 exclude, 2 directory, 3 patterns
-    QTest::newRow("target") << 0;
-    QTest::newRow("exclude") << 1;
-    QTest::newRow("directory") << 2;
-    QTest::newRow("patterns") << 3;
-  }
-  void ShortcutsReachTheWindowFromEveryInput() {
-    QFETCH(int, input);
-    TTree tree;
-    tree.Write(QStringLiteral("a.txt"), "foo\n");
-    TfmSearch* w = NewSearchWindow();
-    SetInputs(w, QStringLiteral("foo"), tree.Path());
-    QWidget* inputs[] = {w->cbxTarget, w->cbxExclude, w->cbxDirectory, w->memPatterns};
-    QVERIFY(ActivateWindow(w));
-    ClickAt(inputs[input]);
-    PressKey(Qt::Key_F3);
-    QVERIFY(w->Running() || w->Params());
-    WAIT_SEARCH_END(w);
-    PressKey(Qt::Key_N, Qt::ControlModifier);
-    QCOMPARE(TApp::SearchWindowCount(), 2);
-  }
-
   void TitleWhileAnySearchRuns() {
     TTree tree;
     tree.Fill(200, 10);
