@@ -17,7 +17,7 @@ TAction::TAction(QObject* parent, const QString& name, const QString& caption, c
   setObjectName(name);
   if (!shortcut.isEmpty()) setShortcut(shortcut);
   SetHint(hint);
-  connect(this, &QAction::triggered, this, &TAction::Triggered);
+  connect(this, &QAction::triggered, this, [this] { RunHandler([this] { Triggered(); }); });
 }
 
 void TAction::SetHint(const QString& hint) {
@@ -36,11 +36,7 @@ void TAction::Update() {
 bool TAction::Execute() {
   Update();
   if (!isEnabled()) return false;
-  try {
-    if (OnExecute) OnExecute(*this);
-  } catch (const std::exception& e) {
-    ReportError(e.what());
-  }
+  if (OnExecute) RunHandler([this] { OnExecute(*this); });
   return true;
 }
 
@@ -54,11 +50,7 @@ void TAction::Triggered() {
     }
     return;
   }
-  try {
-    if (OnExecute) OnExecute(*this);
-  } catch (const std::exception& e) {
-    ReportError(e.what());
-  }
+  if (OnExecute) RunHandler([this] { OnExecute(*this); });
 }
 
 // ---- TActionList -------------------------------------------------------------------------
@@ -94,12 +86,7 @@ void TActionList::UpdateAll() {
   QList<QPointer<TAction>> actions;
   for (TAction* a : FActions) actions.append(a);
   for (const QPointer<TAction>& a : actions) {
-    if (!a) continue;
-    try {
-      a->Update();
-    } catch (const std::exception& e) {
-      ReportError(e.what());
-    }
+    if (a) RunHandler([&a] { a->Update(); });
   }
 }
 

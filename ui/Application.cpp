@@ -23,10 +23,21 @@ namespace trawlex {
 namespace {
 // All of this is read and written on the main thread only.
 struct TListedWindow {
-  QPointer<QWidget> Window;
-  IWindowMenuItem* Item;
+  QPointer<TfmGeneric> Window;
+  IWindowMenuItem* Item;  // the same object as Window
 };
-std::vector<TListedWindow> gWindows;  // in creation order
+
+// The search windows of the list of windows, in the order they were made.
+std::vector<TListedWindow> SearchWindows() {
+  std::vector<TListedWindow> windows;
+  for (TfmGeneric* w : TfmGeneric::Windows()) {
+    if (auto* item = dynamic_cast<IWindowMenuItem*>(w)) windows.push_back({w, item});
+  }
+  return windows;
+}
+
+const QString IdleTitle = QStringLiteral("Trawlex");
+
 int gLiveWorkers = 0;
 std::function<void()> gQuit;
 std::vector<std::string> gArguments;
@@ -52,15 +63,11 @@ void TAppSettings::Save() { FList->SaveAll(); }
 
 // ---- TApp --------------------------------------------------------------------------------
 
-int TApp::SearchWindowCount() { return static_cast<int>(gWindows.size()); }
+int TApp::SearchWindowCount() { return static_cast<int>(SearchWindows().size()); }
 
-void TApp::WindowCreated(QWidget* window, IWindowMenuItem* item) { gWindows.push_back({window, item}); }
-
-void TApp::WindowDestroyed(IWindowMenuItem* item) {
-  const auto it = std::find_if(gWindows.begin(), gWindows.end(), [item](const TListedWindow& w) { return w.Item == item; });
-  TRAWLEX_ASSERT(it != gWindows.end(), "A search window left the list without having joined it");
-  gWindows.erase(it);
-  if (gWindows.empty()) {
+void TApp::WindowDestroyed(TfmGeneric* window) {
+  if (!TfmGeneric::Unregister(window)) return;
+  if (SearchWindows().empty()) {
     if (gQuit) {
       gQuit();
     } else if (QCoreApplication::instance()) {
@@ -73,13 +80,11 @@ void TApp::SetQuitHandler(std::function<void()> handler) { gQuit = std::move(han
 
 void TApp::Exit() {
   // Closed one at a time, each by its own pointer: a window may take others with it.
-  std::vector<QPointer<QWidget>> windows;
-  for (const TListedWindow& w : gWindows) windows.push_back(w.Window);
-  for (const QPointer<QWidget>& w : windows) delete w.data();
+  for (const TListedWindow& w : SearchWindows()) delete w.Window.data();
 }
 
 void TApp::UpdateWindowMenus() {
-  const std::vector<TListedWindow> items = gWindows;
+  const std::vector<TListedWindow> items = SearchWindows();
   for (const TListedWindow& owner : items) {
     QMenu* menu = owner.Item->GetWindowMenu();
     if (!menu) continue;
@@ -91,10 +96,9 @@ void TApp::UpdateWindowMenus() {
       const bool own = other.Item == owner.Item;
       entry->setChecked(own);
       entry->setEnabled(!own);
-      QPointer<QWidget> target = other.Window;
-      IWindowMenuItem* targetItem = other.Item;
-      QObject::connect(entry, &QAction::triggered, entry, [target, targetItem] {
-        if (target) targetItem->Activate();
+      QPointer<TfmGeneric> target = other.Window;
+      QObject::connect(entry, &QAction::triggered, entry, [target] {
+        if (auto* item = dynamic_cast<IWindowMenuItem*>(target.data())) RunHandler([item] { item->Activate(); });
       });
     }
   }
@@ -105,10 +109,14 @@ void TApp::SetSearchArguments(std::vector<std::string> args) { gArguments = std:
 
 QString TApp::Title() { return gTitle; }
 
+QString TApp::WindowTitle(const QString& caption) {
+  return gTitle == IdleTitle ? caption : caption + QStringLiteral(" \u2014 ") + gTitle;
+}
+
 void TApp::InstallTitleHandler() {
   SetRunningTitleHandler([](const std::string& title) {
     gTitle = QString::fromStdString(title);
-    if (QCoreApplication::instance()) QGuiApplication::setApplicationDisplayName(gTitle);
+    for (TfmGeneric* w : TfmGeneric::Windows()) w->ApplicationTitleChanged();
   });
 }
 
@@ -129,12 +137,15 @@ void TApp::SetSettings(TAppSettings* settings) { gSettings = settings; }
 // ---- TTrawlexApplication -----------------------------------------------------------------
 
 TTrawlexApplication::TTrawlexApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  // No display name: the desktop would append it to every window title, and a search
+  // window's title is its caption and the application's state (TApp::WindowTitle).
   setApplicationName(QStringLiteral("Trawlex"));
-  setApplicationDisplayName(QStringLiteral("Trawlex"));
   setQuitOnLastWindowClosed(false);  // the count of search windows decides
 }
 
 bool TTrawlexApplication::notify(QObject* receiver, QEvent* event) {
+  // The program's handlers catch their own failures (RunHandler); this is only the last net
+  // for one that escaped a handler of Qt's own.
   try {
     return QApplication::notify(receiver, event);
   } catch (const std::bad_alloc&) {
@@ -170,7 +181,7 @@ void InstallTerminationSignals(std::function<void()> handler) {
     char buf[16];
     const ssize_t ignored = ::read(gSignalPipe[0], buf, sizeof buf);
     (void)ignored;
-    handler();
+    RunHandler(handler);
   });
   struct sigaction sa {};
   sa.sa_handler = OnTerminationSignal;

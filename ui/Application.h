@@ -16,6 +16,8 @@ class QMenu;
 
 namespace trawlex {
 
+class TfmGeneric;
+
 // How a window takes part in the Window menus.
 class IWindowMenuItem {
  public:
@@ -47,12 +49,12 @@ class TAppSettings {
 
 class TApp {
  public:
-  // Search windows alive; the program ends when it drops from 1 to 0.
+  // Search windows alive: the windows of the form base's list (the program's only list of
+  // windows) that take part in the Window menus. The program ends when it drops from 1 to 0.
   static int SearchWindowCount();
-  // A search window joins (at the start of its creation) and leaves (during its destruction)
-  // the application's list of windows, which keeps the order of creation.
-  static void WindowCreated(QWidget* window, IWindowMenuItem* item);
-  static void WindowDestroyed(IWindowMenuItem* item);
+  // A search window leaves the list of windows during its destruction; when it was the last
+  // one, the program ends. A window that never joined (its creation failed) changes nothing.
+  static void WindowDestroyed(TfmGeneric* window);
 
   // What ending the program means: by default, leaving the application's event loop.
   static void SetQuitHandler(std::function<void()> handler);
@@ -67,10 +69,12 @@ class TApp {
   static const std::vector<std::string>& SearchArguments();
   static void SetSearchArguments(std::vector<std::string> args);
 
-  // "Trawlex - Running" while any search runs, else "Trawlex"; also the application's display
-  // name, which the desktop shows beside window titles that do not contain it.
+  // "Trawlex - Running" while any search runs, else "Trawlex".
   static QString Title();
-  // Hooks the title to the count of running searches.
+  // The title a search window shows for its caption: the caption alone while no search runs,
+  // else the caption followed by the application's title.
+  static QString WindowTitle(const QString& caption);
+  // Hooks the title to the count of running searches; every window shows a change at once.
   static void InstallTitleHandler();
 
   // Workers whose end notification has not run yet (closed windows' included).

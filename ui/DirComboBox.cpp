@@ -34,7 +34,7 @@ TDirComboBox::TDirComboBox(QWidget* parent) : QComboBox(parent) {
   setAcceptDrops(true);
   lineEdit()->installEventFilter(this);
   connect(this, &QComboBox::editTextChanged, this, [this] {
-    if (!FSetting) TextChanged();
+    if (!FSetting) RunHandler([this] { TextChanged(); });
   });
   TextChanged();
 }
@@ -93,7 +93,7 @@ bool TDirComboBox::eventFilter(QObject* watched, QEvent* event) {
     } else if (event->type() == QEvent::Drop) {
       auto* e = static_cast<QDropEvent*>(event);
       if (e->mimeData()->hasUrls()) {
-        AcceptDrop(e->mimeData());
+        RunHandler([&] { AcceptDrop(e->mimeData()); });
         e->acceptProposedAction();
         return true;
       }
@@ -112,7 +112,7 @@ void TDirComboBox::dragEnterEvent(QDragEnterEvent* event) {
 
 void TDirComboBox::dropEvent(QDropEvent* event) {
   if (event->mimeData()->hasUrls()) {
-    AcceptDrop(event->mimeData());
+    RunHandler([&] { AcceptDrop(event->mimeData()); });
     event->acceptProposedAction();
   } else {
     QComboBox::dropEvent(event);

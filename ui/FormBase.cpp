@@ -15,8 +15,9 @@ namespace trawlex {
 
 namespace {
 
-std::vector<TfmGeneric*>& LiveWindows() {
-  static std::vector<TfmGeneric*> windows;
+// Guarded pointers: an entry can never outlive its window, whatever path destroyed it.
+std::vector<QPointer<TfmGeneric>>& LiveWindows() {
+  static std::vector<QPointer<TfmGeneric>> windows;
   return windows;
 }
 
@@ -34,12 +35,10 @@ TfmGeneric::TfmGeneric(QWidget* owner) : QMainWindow(owner) {
   setObjectName(QStringLiteral("fmGeneric"));
   setWindowTitle(QStringLiteral("fmGeneric"));
   resize(442, 308);
-  LiveWindows().push_back(this);
 }
 
 TfmGeneric::~TfmGeneric() {
-  auto& live = LiveWindows();
-  live.erase(std::remove(live.begin(), live.end(), this), live.end());
+  Unregister(this);
   try {
     if (FCfgList) {
       // A minimised or maximised window leaves its last normal placement stored.
@@ -98,7 +97,24 @@ void TfmGeneric::BindOwnerCfgList() {
 
 std::string TfmGeneric::WindowName() const { return ComponentCfgName(TQtComponent::For(const_cast<TfmGeneric*>(this))); }
 
-const std::vector<TfmGeneric*>& TfmGeneric::Windows() { return LiveWindows(); }
+std::vector<TfmGeneric*> TfmGeneric::Windows() {
+  std::vector<TfmGeneric*> windows;
+  for (const QPointer<TfmGeneric>& w : LiveWindows()) {
+    if (w) windows.push_back(w.data());
+  }
+  return windows;
+}
+
+void TfmGeneric::Register(TfmGeneric* window) { LiveWindows().emplace_back(window); }
+
+bool TfmGeneric::Unregister(TfmGeneric* window) {
+  auto& live = LiveWindows();
+  const bool listed = std::find(live.begin(), live.end(), window) != live.end();
+  live.erase(std::remove_if(live.begin(), live.end(),
+                            [window](const QPointer<TfmGeneric>& w) { return w.isNull() || w.data() == window; }),
+             live.end());
+  return listed;
+}
 
 TfmGeneric* TfmGeneric::CreateSameClass() { return Create<TfmGeneric>(nullptr); }
 
@@ -112,8 +128,38 @@ void TfmGeneric::ApplyDesignPlacement() {
   setGeometry(g);
 }
 
+void TfmGeneric::KeepOnScreen() {
+  if (!isWindow() || (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))) return;
+  const QRect frame = frameGeometry();
+  const int titleHeight = std::max(1, geometry().top() - frame.top());
+  const QPoint titleBar(frame.center().x(), frame.top() + titleHeight / 2);
+  const QScreen* screen = QGuiApplication::screenAt(titleBar);
+  if (!screen) {
+    // Off every screen: the one nearest to the title bar.
+    qint64 best = -1;
+    for (const QScreen* s : QGuiApplication::screens()) {
+      const QRect a = s->availableGeometry();
+      const qint64 dx = std::max({a.left() - titleBar.x(), 0, titleBar.x() - a.right()});
+      const qint64 dy = std::max({a.top() - titleBar.y(), 0, titleBar.y() - a.bottom()});
+      if (best < 0 || dx * dx + dy * dy < best) {
+        best = dx * dx + dy * dy;
+        screen = s;
+      }
+    }
+  }
+  const QRect area = screen ? screen->availableGeometry() : ScreenArea(this);
+  const int left = std::clamp(frame.left(), area.left(), std::max(area.left(), area.right() - frame.width() + 1));
+  const int top = std::clamp(frame.top(), area.top(), std::max(area.top(), area.bottom() - frame.height() + 1));
+  if (left != frame.left() || top != frame.top()) setGeometry(geometry().translated(left - frame.left(), top - frame.top()));
+}
+
 void TfmGeneric::showEvent(QShowEvent* event) {
-  if (!event->spontaneous()) ApplyDesignPlacement();
+  if (!event->spontaneous()) {
+    ApplyDesignPlacement();
+    // Stored bounds from another screen layout, or a random place for a new window, may lie
+    // off the screen; so placed, the window would also be stored there.
+    KeepOnScreen();
+  }
   QMainWindow::showEvent(event);
 }
 
@@ -121,7 +167,7 @@ TfmGeneric* TfmGeneric::NewWindow() {
   TfmGeneric* window = CreateSameClass();
   window->ApplyDesignPlacement();
   const QPoint at = window->geometry().topLeft();
-  const auto& live = LiveWindows();
+  const std::vector<TfmGeneric*> live = Windows();
   for (auto it = live.rbegin(); it != live.rend(); ++it) {
     if (*it == window || (*it)->geometry().topLeft() != at) continue;
     const QRect screen = ScreenArea(window);

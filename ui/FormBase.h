@@ -32,12 +32,12 @@ class TfmGeneric : public QMainWindow {
   static T* Create(QWidget* owner, A&&... args) {
     auto window = std::unique_ptr<T>(new T(owner, std::forward<A>(args)...));
     window->BindOwnerCfgList();
-    return window.release();
+    return Made(std::move(window));
   }
   // Constructs a window of class T that stays unbound until SetCfgList.
   template <class T, class... A>
   static T* CreateUnbound(QWidget* owner, A&&... args) {
-    return new T(owner, std::forward<A>(args)...);
+    return Made(std::unique_ptr<T>(new T(owner, std::forward<A>(args)...)));
   }
 
   // False: the whole bounds are kept. Windows that keep only their top-left corner answer true.
@@ -65,11 +65,27 @@ class TfmGeneric : public QMainWindow {
 
   // Resolves the design placement (centred on the screen) now instead of at the first show.
   void ApplyDesignPlacement();
+  // Moves the window onto the screen under its title bar (the nearest screen when none is),
+  // so that it lies wholly on that screen, or, when it is larger, with its top-left corner at
+  // the screen's: the title bar is always on a screen. Every window is kept so when shown.
+  void KeepOnScreen();
 
-  // The generic windows alive, in the order they were created.
-  static const std::vector<TfmGeneric*>& Windows();
+  // The generic windows alive, in the order they were made. A window joins this list (the
+  // program's only list of windows) once it is fully made, so a window whose construction
+  // failed never appears in it; it leaves the list when it is destroyed, or earlier through
+  // Unregister.
+  static std::vector<TfmGeneric*> Windows();
+  // Takes `window` out of the list; false when it was not in it.
+  static bool Unregister(TfmGeneric* window);
+
+  // The application's state changed ("Trawlex - Running" or back): a window whose title shows
+  // it shows it anew.
+  virtual void ApplicationTitleChanged() {}
 
  protected:
+  // Runs once the window is fully made and has joined the list of windows.
+  virtual void Created() {}
+
   // A new window of this window's class; NewWindow uses it. Classes that can be opened again
   // through NewWindow override it.
   virtual TfmGeneric* CreateSameClass();
@@ -77,6 +93,14 @@ class TfmGeneric : public QMainWindow {
   void showEvent(QShowEvent* event) override;
 
  private:
+  template <class T>
+  static T* Made(std::unique_ptr<T> window) {
+    Register(window.get());
+    // Should Created fail, the window is destroyed, which takes it out of the list again.
+    static_cast<TfmGeneric*>(window.get())->Created();
+    return window.release();
+  }
+  static void Register(TfmGeneric* window);
   void DropPlacementElements();
 
   TBaseCfgList* FCfgList = nullptr;
@@ -112,13 +136,14 @@ class TfmNMDialog : public TfmGeneric {
 };
 
 // Shows the single dialog of class T reached through `ref`, creating it when `ref` is empty
-// (owned by the active window, bound to its list when `useCfg`); the dialog is shown non-modally
-// and gets the focus. True when it was created by this call.
+// (owned by `owner`, the window that asks for it, and bound to its list when `useCfg`); the
+// dialog is shown non-modally and gets the focus. True when it was created by this call.
+// The owner is given rather than taken from the active window, which may be another window,
+// a dialog, or none at all.
 template <class T>
-bool ShowNMDialog(T*& ref, bool useCfg = true) {
+bool ShowNMDialog(QWidget* owner, T*& ref, bool useCfg = true) {
   const bool created = ref == nullptr;
   if (created) {
-    QWidget* owner = QApplication::activeWindow();
     T* dialog = useCfg ? TfmGeneric::Create<T>(owner) : TfmGeneric::CreateUnbound<T>(owner);
     ref = dialog;
     dialog->SetSelfRef(&ref);
@@ -126,7 +151,13 @@ bool ShowNMDialog(T*& ref, bool useCfg = true) {
   ref->show();
   ref->raise();
   ref->activateWindow();
-  ref->setFocus();
+  // The focus goes to the control the dialog gives it (the folder tree, say), not to the
+  // dialog's frame, where keys would miss that control.
+  if (QWidget* control = ref->focusWidget()) {
+    control->setFocus();
+  } else {
+    ref->setFocus();
+  }
   return created;
 }
 

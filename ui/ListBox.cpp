@@ -13,6 +13,9 @@ class TListBoxDelegate : public QStyledItemDelegate {
   explicit TListBoxDelegate(TListBox* list) : QStyledItemDelegate(list), FList(list) {}
 
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
+    // In one column every line is as wide as the widest, so that the list scrolls sideways to
+    // the end of it; in several columns the grid decides.
+    if (FList->Columns() <= 0) return QSize(std::max(1, FList->HorizontalExtent()), FList->ItemHeight());
     return QSize(option.rect.width() > 0 ? option.rect.width() : 1, FList->ItemHeight());
   }
 
@@ -39,7 +42,33 @@ TListBox::TListBox(QWidget* parent) : QListWidget(parent) {
   setUniformItemSizes(true);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  connect(model(), &QAbstractItemModel::rowsInserted, this,
+          [this](const QModelIndex&, int first, int last) { LinesAdded(first, last); });
+  connect(model(), &QAbstractItemModel::rowsRemoved, this, [this] { RecomputeExtent(); });
+  connect(model(), &QAbstractItemModel::modelReset, this, [this] { RecomputeExtent(); });
+  connect(model(), &QAbstractItemModel::dataChanged, this, [this] { RecomputeExtent(); });
   UpdateLayout();
+}
+
+int TListBox::LineWidth(int row) const {
+  const QListWidgetItem* it = item(row);
+  return it ? QFontMetrics(ItemFont(row)).horizontalAdvance(it->text()) + 2 : 0;
+}
+
+void TListBox::LinesAdded(int first, int last) {
+  int widest = FExtent;
+  for (int row = first; row <= last; ++row) widest = std::max(widest, LineWidth(row));
+  if (widest == FExtent) return;
+  FExtent = widest;
+  scheduleDelayedItemsLayout();  // the lines all share one size, now a wider one
+}
+
+void TListBox::RecomputeExtent() {
+  int widest = 0;
+  for (int row = 0; row < count(); ++row) widest = std::max(widest, LineWidth(row));
+  if (widest == FExtent) return;
+  FExtent = widest;
+  scheduleDelayedItemsLayout();
 }
 
 void TListBox::SetItemHeight(int height) {

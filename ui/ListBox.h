@@ -32,11 +32,18 @@ class TListBox : public QListWidget {
   // The default drawing, for handlers that add to it.
   void DrawItemDefault(QPainter& painter, int row, const QRect& rect, bool selected) const;
 
+  // The width of the widest line in its font: in one column, the list scrolls sideways to it.
+  int HorizontalExtent() const { return FExtent; }
+
  protected:
   void resizeEvent(QResizeEvent* event) override;
 
  private:
   void UpdateLayout();
+  int LineWidth(int row) const;
+  void LinesAdded(int first, int last);
+  void RecomputeExtent();
+  int FExtent = 0;
   int FItemHeight = 14;
   int FColumns = 0;
 };

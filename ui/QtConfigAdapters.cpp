@@ -325,14 +325,18 @@ TStrings TPlainTextLines::GetLines() const {
   TStrings lines;
   const QString text = FEdit->toPlainText();
   if (text.isEmpty()) return lines;
-  for (const QString& l : text.split(QLatin1Char('\n'))) lines.push_back(l.toStdString());
+  QStringList pieces = text.split(QLatin1Char('\n'));
+  if (pieces.size() > 1 && pieces.last().isEmpty()) pieces.removeLast();  // the break ends the last line
+  for (const QString& l : pieces) lines.push_back(l.toStdString());
   return lines;
 }
 
 void TPlainTextLines::SetLines(const TStrings& lines) {
   QStringList l;
   for (const std::string& s : lines) l << QString::fromStdString(s);
-  FEdit->setPlainText(l.join(QLatin1Char('\n')));
+  QString text = l.join(QLatin1Char('\n'));
+  if (!l.isEmpty() && l.last().isEmpty()) text += QLatin1Char('\n');
+  FEdit->setPlainText(text);
 }
 
 }  // namespace trawlex

@@ -92,7 +92,9 @@ class TComboItems : public ICfgStrings {
   QComboBox* FCombo;
 };
 
-// The lines of a plain-text edit: its text split at line breaks; an empty text has no lines.
+// The lines of a plain-text edit: its text split at line breaks; an empty text has no lines,
+// and a line break at the very end does not begin a line ("*.h" and a line break is one line).
+// So a list whose last line is empty is written with one more line break, and reads back the same.
 class TPlainTextLines : public ICfgStrings {
  public:
   explicit TPlainTextLines(QPlainTextEdit* edit) : FEdit(edit) {}

@@ -159,8 +159,7 @@ struct TfmSearch::TCfgAdapters : public QObject {
 
 TfmSearch::TfmSearch(QWidget* owner)
     : TfmGeneric(owner), FAdapters(new TCfgAdapters(this)), FResultsFont(FAdapters->ResultsFont) {
-  setWindowTitle(QStringLiteral("Trawlex"));
-  TApp::WindowCreated(this, this);
+  SetCaption(QStringLiteral("Trawlex"));
   setObjectName(FirstFreeSearchWindowName(LiveSearchWindowNames()));
   resize(563, 448);
   setMinimumHeight(200);
@@ -179,9 +178,13 @@ TfmSearch::TfmSearch(QWidget* owner)
   ExcludeDataChange();
   cbxExclude->lineEdit()->deselect();
   memWildcardsChange();
-  TApp::UpdateWindowMenus();
   cbxTarget->setFocus();
   if (FFromCommandLine && !FCommandLineFailed) QTimer::singleShot(0, this, [this] { StartCommandLineSearch(); });
+}
+
+void TfmSearch::Created() {
+  // Only now is the window in the list of windows, and so in every Window menu.
+  TApp::UpdateWindowMenus();
 }
 
 TfmGeneric* TfmSearch::CreateSameClass() { return CreateUnbound<TfmSearch>(nullptr); }
@@ -259,6 +262,9 @@ void TfmSearch::CreateActions() {
   acShowCaptions->OnExecute = [this](TAction&) { acShowCaptionsExecute(); };
   acSortSeparator = add("acSortSeparator", "-", "View", {}, "");
   acSortSeparator->setSeparator(true);
+  // "-" is the separator's caption in the action list only: a separator with a text is drawn
+  // as a labelled section, so the menu would show the "-".
+  acSortSeparator->setText(QString());
   acDescending = add("acDescending", "Sort in descending order", "View", {}, "");
   acDescending->setCheckable(true);
   acDescending->SetEnabledRule([this] { return !Running(); });
@@ -468,7 +474,9 @@ void TfmSearch::CreateLayout() {
   lstResults = new TResultList(splListboxes);
   lstResults->setObjectName(QStringLiteral("lstResults"));
   lstResults->setMinimumHeight(30);
-  lstResults->OnDrawItem = [this](QPainter& p, int row, const QRect& r, bool sel) { DrawResultItem(p, row, r, sel); };
+  lstResults->OnDrawItem = [this](QPainter& p, int row, const QRect& r, bool sel) {
+    RunHandler([&] { DrawResultItem(p, row, r, sel); });
+  };
   pnlPreview = new QWidget(splListboxes);
   pnlPreview->setObjectName(QStringLiteral("pnlPreview"));
   auto* preview = new QVBoxLayout(pnlPreview);
@@ -491,12 +499,14 @@ void TfmSearch::CreateLayout() {
   lstPreview->setObjectName(QStringLiteral("lstPreview"));
   lstPreview->setMinimumHeight(2);
   lstPreview->OnDrawItem = [this](QPainter& p, int row, const QRect& r, bool sel) {
-    if (TSearchResult* item = lstPreview->ItemAt(row)) {
+    TSearchResult* item = lstPreview->ItemAt(row);
+    if (!item) return;
+    RunHandler([&] {
       FDraw->SetPalette(lstPreview->palette());
       FDraw->Begin(&p);
       item->Draw(*FDraw, ToTRect(r), sel ? (odSelected | odFocused) : 0);
       FDraw->End();
-    }
+    });
   };
   preview->addWidget(lstPreview, 1);
   splListboxes->addWidget(lstResults);
@@ -516,7 +526,9 @@ void TfmSearch::CreateLayout() {
   StatusBar1->Panel(4).SetText(QStringLiteral("Finds in line:"));
   for (int i = 1; i <= 4; ++i) FitPanelWidth(StatusBar1->Panel(i));
   StatusBar1->Panel(MessagePanel).SetOwnerDraw(true);
-  StatusBar1->OnDrawPanel = [this](QPainter& p, int index, const QRect& r) { DrawMessagePanel(p, index, r); };
+  StatusBar1->OnDrawPanel = [this](QPainter& p, int index, const QRect& r) {
+    RunHandler([&] { DrawMessagePanel(p, index, r); });
+  };
   mainLayout->addWidget(StatusBar1);
 
   dlgSaveResults = new TSaveDialog(this, QStringLiteral("dlgSaveResults"));
@@ -524,21 +536,30 @@ void TfmSearch::CreateLayout() {
   dlgSaveResults->SetFileName(QStringLiteral("search.txt"));
 
   // Handlers.
+  // Enter starts the search. The combo box holds the focus and hands keys to its line edit
+  // directly, so the filter sits on the combo box; the line edit keeps one too, for the case
+  // that it holds the focus itself.
   for (QComboBox* combo : {static_cast<QComboBox*>(cbxTarget), static_cast<QComboBox*>(cbxExclude),
                            static_cast<QComboBox*>(cbxDirectory)}) {
+    combo->installEventFilter(this);
     if (combo->lineEdit()) combo->lineEdit()->installEventFilter(this);
   }
-  connect(cbxTarget, &QComboBox::editTextChanged, this, [this] { ExcludeDataChange(); });
-  connect(cbxExclude, &QComboBox::editTextChanged, this, [this] { ExcludeDataChange(); });
-  connect(chkCaseSenstv, &QCheckBox::toggled, this, [this] { ExcludeDataChange(); });
-  connect(memPatterns, &QPlainTextEdit::textChanged, this, [this] { memWildcardsChange(); });
-  connect(lstResults, &TResultList::SelectionChanged, this, [this] { ShowResult(lstResults->ItemIndex()); });
+  // Every handler runs through RunHandler: a failure is shown from here, not thrown into Qt.
+  const auto exclude = [this] { RunHandler([this] { ExcludeDataChange(); }); };
+  connect(cbxTarget, &QComboBox::editTextChanged, this, exclude);
+  connect(cbxExclude, &QComboBox::editTextChanged, this, exclude);
+  connect(chkCaseSenstv, &QCheckBox::toggled, this, exclude);
+  connect(memPatterns, &QPlainTextEdit::textChanged, this, [this] { RunHandler([this] { memWildcardsChange(); }); });
+  connect(lstResults, &TResultList::SelectionChanged, this,
+          [this] { RunHandler([this] { ShowResult(lstResults->ItemIndex()); }); });
   for (TResultList* list : {lstResults, lstPreview}) {
     list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint& pos) {
-      FActiveList = list;
-      ActionList1->UpdateAll();
-      popResults->popup(list->mapToGlobal(pos));
+      RunHandler([&] {
+        FActiveList = list;
+        ActionList1->UpdateAll();
+        popResults->popup(list->mapToGlobal(pos));
+      });
     });
   }
 }
@@ -660,7 +681,14 @@ TfmSearch::~TfmSearch() {
 
 const QFont& TfmSearch::ResultsFont() const { return FResultsFont; }
 
-QString TfmSearch::GetCaption() const { return WindowMenuCaption(FHasSearched, FLastTarget, windowTitle()); }
+QString TfmSearch::GetCaption() const { return WindowMenuCaption(FHasSearched, FLastTarget, FCaption); }
+
+void TfmSearch::SetCaption(const QString& caption) {
+  FCaption = caption;
+  setWindowTitle(TApp::WindowTitle(FCaption));
+}
+
+void TfmSearch::ApplicationTitleChanged() { setWindowTitle(TApp::WindowTitle(FCaption)); }
 
 void TfmSearch::Activate() {
   if (isMinimized()) showNormal();
@@ -772,7 +800,7 @@ bool TfmSearch::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress) {
     const auto* key = static_cast<QKeyEvent*>(event);
     if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-      acSearch->Execute();
+      acSearch->Execute();  // shows its own failures
       return true;
     }
   }
@@ -883,7 +911,7 @@ void TfmSearch::acSearchExecute() {
     ReportError(QString::fromUtf8(e.what()));
   }
   TApp::UpdateWindowMenus();
-  setWindowTitle(QStringLiteral("Trawlex: ") + FLastTarget);
+  SetCaption(QStringLiteral("Trawlex: ") + FLastTarget);
 }
 
 void TfmSearch::ShowOnSearchButton(TAction* action) {
@@ -912,11 +940,11 @@ void TfmSearch::DirectoryApplied(const QString& directory) {
 }
 
 void TfmSearch::acDirExecute() {
-  ShowNMDialog(SelDirDialog);
+  ShowNMDialog(this, SelDirDialog);
   SelDirDialog->SetDirectory(cbxDirectory->Directory());
   QPointer<TfmSearch> self(this);
   SelDirDialog->OnDirectoryChosen = [self](TfrmSelDir& dialog) {
-    if (self) self->DirectoryApplied(dialog.GetDirectory());
+    if (self) RunHandler([&] { self->DirectoryApplied(dialog.GetDirectory()); });
   };
 }
 
@@ -1020,7 +1048,7 @@ void TfmSearch::acShowCaptionsExecute() {
 }
 
 void TfmSearch::acViewLogExecute() {
-  if (ShowNMDialog(LogWindow)) LogWindow->setWindowTitle(QStringLiteral("Error Log"));
+  if (ShowNMDialog(this, LogWindow)) LogWindow->setWindowTitle(QStringLiteral("Error Log"));
   LogWindow->SetLines(FErrorLog);
 }
 

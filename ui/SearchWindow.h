@@ -57,6 +57,12 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   QString GetCaption() const override;
   void Activate() override;
 
+  // The window's own caption ("Trawlex", "Trawlex: " and the target); the title shows it with
+  // the application's state while any search runs.
+  QString Caption() const { return FCaption; }
+  void SetCaption(const QString& caption);
+  void ApplicationTitleChanged() override;
+
   // Panel 6: the worker's status, "Terminated by user" or a validation problem (red).
   void SetStatusMessage(const QString& text);
   QString StatusMessage() const;
@@ -135,6 +141,7 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
 
  protected:
   TfmGeneric* CreateSameClass() override;
+  void Created() override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
 
@@ -193,6 +200,7 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   bool FCommandLineFailed = false;
   bool FHasSearched = false;
   QString FLastTarget;
+  QString FCaption;
   QStringList FErrorLog;
   std::vector<std::string> FUsageLines;
   QWidget* FActiveList = nullptr;

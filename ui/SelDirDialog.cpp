@@ -7,10 +7,12 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
 #include "platform/Platform.h"
+#include "ui/WindowRoutines.h"
 
 namespace trawlex {
 
@@ -58,7 +60,19 @@ TfrmSelDir::TfrmSelDir(QWidget* owner) : TfmNMDialog(owner) {
   pal.setColor(QPalette::Inactive, QPalette::Highlight, pal.color(QPalette::Active, QPalette::Highlight));
   pal.setColor(QPalette::Inactive, QPalette::HighlightedText, pal.color(QPalette::Active, QPalette::HighlightedText));
   ShellTreeView->setPalette(pal);
-  connect(ShellTreeView, &QTreeView::doubleClicked, this, [this] { btnApplyClick(ShellTreeView); });
+  connect(ShellTreeView, &QTreeView::doubleClicked, this, [this] { RunHandler([this] { btnApplyClick(ShellTreeView); }); });
+  // The model lists and sorts folders in the background: each folder listed or sorted on the
+  // way to the selected one moves it, so it is scrolled into view again once the model is done.
+  FScrollTimer = new QTimer(this);
+  FScrollTimer->setSingleShot(true);
+  FScrollTimer->setInterval(0);
+  connect(FScrollTimer, &QTimer::timeout, this, [this] { RunHandler([this] { ScrollToSelected(); }); });
+  const auto rescroll = [this] {
+    if (!FScrollTarget.isEmpty()) FScrollTimer->start();
+  };
+  connect(FModel, &QFileSystemModel::directoryLoaded, this, rescroll);
+  connect(FModel, &QAbstractItemModel::rowsInserted, this, rescroll);
+  connect(FModel, &QAbstractItemModel::layoutChanged, this, rescroll);
 
   pnlButtons = new QWidget(central);
   pnlButtons->setObjectName(QStringLiteral("pnlButtons"));
@@ -77,8 +91,8 @@ TfrmSelDir::TfrmSelDir(QWidget* owner) : TfmNMDialog(owner) {
     b->setMinimumWidth(std::max(b->sizeHint().width(), 56));
     buttons->addWidget(b);
   }
-  connect(btnOK, &QPushButton::clicked, this, [this] { btnApplyClick(btnOK); });
-  connect(btnApply, &QPushButton::clicked, this, [this] { btnApplyClick(btnApply); });
+  connect(btnOK, &QPushButton::clicked, this, [this] { RunHandler([this] { btnApplyClick(btnOK); }); });
+  connect(btnApply, &QPushButton::clicked, this, [this] { RunHandler([this] { btnApplyClick(btnApply); }); });
   connect(btnCancel, &QPushButton::clicked, this, &QWidget::close);
 
   layout->addWidget(ShellTreeView, 1);
@@ -104,7 +118,23 @@ void TfrmSelDir::SetDirectory(const QString& path) {
   for (QModelIndex p = index.parent(); p.isValid(); p = p.parent()) ShellTreeView->expand(p);
   ShellTreeView->expand(index);
   ShellTreeView->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+  FScrollTarget = FModel->filePath(index);
   ShellTreeView->scrollTo(index);
+}
+
+void TfrmSelDir::ScrollToSelected() {
+  const QModelIndex current = ShellTreeView->currentIndex();
+  if (!current.isValid() || FModel->filePath(current) != FScrollTarget) {
+    FScrollTarget.clear();  // the user has moved on
+    return;
+  }
+  ShellTreeView->scrollTo(current, QAbstractItemView::PositionAtCenter);
+}
+
+void TfrmSelDir::showEvent(QShowEvent* event) {
+  TfmNMDialog::showEvent(event);
+  // Laid out only now: a scroll asked for before the first show had no rows to go by.
+  if (!FScrollTarget.isEmpty()) ScrollToSelected();
 }
 
 void TfrmSelDir::btnApplyClick(QObject* sender) {

@@ -8,6 +8,7 @@
 
 class QFileSystemModel;
 class QPushButton;
+class QTimer;
 class QTreeView;
 
 namespace trawlex {
@@ -35,10 +36,16 @@ class TfrmSelDir : public TfmNMDialog {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void btnApplyClick(QObject* sender);
+  void ScrollToSelected();
   QFileSystemModel* FModel = nullptr;
+  // The folder SetDirectory selected, kept in view while the tree's model fills in the folders
+  // around it; empty once the user selects another one.
+  QString FScrollTarget;
+  QTimer* FScrollTimer = nullptr;
 };
 
 // The path itself when it names an existing directory, else its nearest existing ancestor;

@@ -2,6 +2,7 @@
 
 #include "engine/Errors.h"
 #include "engine/TextUtils.h"
+#include "ui/WindowRoutines.h"
 
 namespace trawlex {
 
@@ -40,7 +41,7 @@ void TMenuStrings::Insert(int index, const QString& caption) {
   item->setProperty(CaptionProperty, caption);
   item->setProperty(TagProperty, 0);
   if (FOnClick) {
-    QObject::connect(item, &QAction::triggered, item, [this, item] { FOnClick(item); });
+    QObject::connect(item, &QAction::triggered, item, [this, item] { RunHandler([&] { FOnClick(item); }); });
   }
   const QList<QAction*> items = FMenu->actions();
   FMenu->insertAction(index < items.size() ? items.at(index) : nullptr, item);

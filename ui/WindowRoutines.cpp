@@ -176,6 +176,18 @@ void ReportError(const QString& text) {
   box.exec();
 }
 
+void RunHandler(const std::function<void()>& handler) noexcept {
+  try {
+    handler();
+  } catch (const std::bad_alloc&) {
+    ReportError(QStringLiteral("Out of memory"));
+  } catch (const std::exception& e) {
+    ReportError(QString::fromUtf8(e.what()));
+  } catch (...) {
+    ReportError(QStringLiteral("Unknown error"));
+  }
+}
+
 bool ExecuteSaveDialog(TSaveDialog& dialog) {
   if (!dialog.Execute()) return false;
   if (QFileInfo::exists(dialog.FileName())) {
@@ -200,15 +212,17 @@ bool ExploreSelect(const QString& path) {
   return ShellServices().OpenUrl(QUrl::fromLocalFile(info.absolutePath()));
 }
 
+namespace {
+int gBusySections = 0;  // main thread only
+}  // namespace
+
 void SetBusyCursor(bool on) {
+  // Busy sections nest: the wait cursor goes when the outermost one ends, and only the one
+  // cursor pushed here is taken off again.
   if (on) {
-    if (QApplication::overrideCursor()) {
-      QApplication::changeOverrideCursor(Qt::WaitCursor);
-    } else {
-      QApplication::setOverrideCursor(Qt::WaitCursor);
-    }
-  } else {
-    while (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
+    if (gBusySections++ == 0) QApplication::setOverrideCursor(Qt::WaitCursor);
+  } else if (gBusySections > 0) {
+    if (--gBusySections == 0) QApplication::restoreOverrideCursor();
   }
 }
 

@@ -4,6 +4,7 @@
 // folders on the desktop, the busy cursor, status-bar panel texts and list item heights.
 #include <QFontMetrics>
 #include <QString>
+#include <functional>
 
 class QComboBox;
 class QLineEdit;
@@ -45,6 +46,11 @@ void WidenFormForText(QWidget* control, const QString& text, int margin);
 // entry in a full list pushes out the last one. The selection in the edit field is kept.
 void PushComboHistory(QComboBox* combo, int maxCount);
 
+// Runs an event handler of the program's own (a slot, an event or key handler): a failure is
+// shown in an error box from here, where the handler runs, and never travels through the
+// toolkit's event dispatch, which does not support exceptions.
+void RunHandler(const std::function<void()>& handler) noexcept;
+
 // A confirmation box captioned "Confirm" with Yes and No; true for Yes.
 bool AskYesNo(const QString& text);
 // An information box captioned "Information" with OK.
@@ -63,7 +69,8 @@ bool ShellOpen(const QString& file, const QString& parameters = {});
 // folder. True when the desktop accepted one of the two.
 bool ExploreSelect(const QString& path);
 
-// The application-wide wait cursor on or off.
+// The application-wide wait cursor on or off. Calls nest: each "on" is ended by one "off", and
+// the cursor goes back when the last busy section has ended.
 void SetBusyCursor(bool on);
 // The wait cursor for the life of the object, also when the work in between fails.
 class TBusyCursor {

@@ -6,6 +6,7 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -28,7 +29,11 @@ using namespace trawlex::uitest;
 
 namespace {
 
-QStringList Lines(const TWildCardMemo& m) { return m.toPlainText().split(QLatin1Char('\n')); }
+QStringList Lines(TWildCardMemo& m) {
+  QStringList l;
+  for (const std::string& s : m.LinesAdapter().GetLines()) l << QString::fromStdString(s);
+  return l;
+}
 
 QStringList History(TWildCardMemo& m) {
   QStringList l;
@@ -74,6 +79,29 @@ class ControlTests : public QObject {
     QCOMPARE(memo.GetPatternsText(), back);
   }
 
+  void LineBreakAtTheEndBeginsNoPattern_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("empty") << "" << QStringList{};
+    QTest::newRow("one-line") << "*.h" << QStringList{"*.h"};
+    QTest::newRow("one-line-and-break") << "*.h\n" << QStringList{"*.h"};
+    QTest::newRow("break-only") << "\n" << QStringList{""};
+    QTest::newRow("empty-line-then-break") << "*.c\n\n" << QStringList{"*.c", ""};
+    QTest::newRow("empty-line-inside") << "*.c\n\n*.h" << QStringList{"*.c", "", "*.h"};
+  }
+  void LineBreakAtTheEndBeginsNoPattern() {
+    QFETCH(QString, typed);
+    QFETCH(QStringList, lines);
+    QWidget host;
+    TWildCardMemo memo(&host);
+    memo.setPlainText(typed);
+    QCOMPARE(Lines(memo), lines);
+    QCOMPARE(memo.LineCount(), lines.size());
+    // Written back, the same lines read back.
+    memo.LinesAdapter().SetLines(memo.LinesAdapter().GetLines());
+    QCOMPARE(Lines(memo), lines);
+  }
+
   void NewlyParentedMemoShowsAllFiles() {
     QWidget host;
     auto* loose = new TWildCardMemo;
@@ -117,6 +145,34 @@ class ControlTests : public QObject {
     QCOMPARE(Lines(memo), (QStringList{"*.txt", "*.log"}));
     QCOMPARE(History(memo), (QStringList{"*.txt|*.log", "*.cpp|*.h", "a&b"}));
     QCOMPARE(notified, 1);
+  }
+
+  void FailingHandlerIsShownWhereItRuns_data() {
+    QTest::addColumn<int>("kind");  // 0 std::exception, 1 out of memory, 2 anything else
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("error") << 0 << "Disk full";
+    QTest::newRow("out-of-memory") << 1 << "Out of memory";
+    QTest::newRow("unknown") << 2 << "Unknown error";
+  }
+  void FailingHandlerIsShownWhereItRuns() {
+    // A handler reached through Qt's signals: its failure is shown by the handler's side and
+    // never reaches Qt (this test's application object catches nothing).
+    QFETCH(int, kind);
+    QFETCH(QString, shown);
+    QWidget host;
+    TWildCardMemo memo(&host);
+    memo.History().SetLines({"*.a"});
+    memo.OnUsePrevious = [kind](TWildCardMemo&) {
+      if (kind == 0) throw std::runtime_error("Disk full");
+      if (kind == 1) throw std::bad_alloc();
+      throw 42;
+    };
+    QString title, text;
+    AnswerMessageBox(QMessageBox::Ok, &title, &text);
+    memo.HistoryMenu()->actions().at(0)->trigger();
+    QCOMPARE(title, QStringLiteral("Error"));
+    QCOMPARE(text, shown);
+    QCOMPARE(memo.toPlainText(), QStringLiteral("*.a"));  // what ran before the failure stays
   }
 
   void UseLastPatternsNeedsAHistory() {
@@ -266,6 +322,24 @@ class ControlTests : public QObject {
     delete form;
   }
 
+  void LogWindowScrollsSidewaysToTheEndOfItsLongestLine() {
+    auto* form = TfmGeneric::CreateUnbound<TListForm>(nullptr);
+    form->show();
+    const QString longLine = QStringLiteral("/a/deep/folder/") + QString(200, QLatin1Char('x')) + QStringLiteral(".txt: Permission denied");
+    form->SetLines({QStringLiteral("short")});
+    form->AddLine(longLine);  // not the first line: every line's width counts
+    RunLoop(20);
+    QScrollBar* bar = form->ListBox1->horizontalScrollBar();
+    const int needed = QFontMetrics(form->ListBox1->font()).horizontalAdvance(longLine);
+    QVERIFY2(bar->maximum() + form->ListBox1->viewport()->width() >= needed,
+             qPrintable(QStringLiteral("%1 + %2 < %3").arg(bar->maximum()).arg(form->ListBox1->viewport()->width()).arg(needed)));
+    QVERIFY(bar->isVisible());
+    form->acClear->Execute();
+    RunLoop(20);
+    QCOMPARE(bar->maximum(), 0);
+    delete form;
+  }
+
   void LogWindowSavesLinesWithCrLf() {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("log.txt"));
@@ -351,33 +425,57 @@ class ControlTests : public QObject {
     QCOMPARE(NearestExistingDirectory(QStringLiteral("nowhere/x")), QString());
   }
 
+  void FolderDialogShowsTheSelectedFolder() {
+    // Many folders before the chosen one: the tree lists them only after the dialog opens.
+    QTemporaryDir dir;
+    for (int i = 0; i < 300; ++i) QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("d%1").arg(i, 3, 10, QLatin1Char('0'))));
+    const QString chosen = dir.filePath(QStringLiteral("d250"));
+    TfrmSelDir* d = nullptr;
+    QVERIFY(ShowNMDialog(nullptr, d, false));
+    d->SetDirectory(chosen);
+    QCOMPARE(d->GetDirectory(), chosen);
+    QTreeView* tree = d->ShellTreeView;
+    // Once the folders around it are listed, the chosen one is in view.
+    QTRY_VERIFY_WITH_TIMEOUT(tree->model()->rowCount(tree->currentIndex().parent()) == 300, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(tree->viewport()->rect().contains(tree->visualRect(tree->currentIndex())), 5000);
+    QCOMPARE(d->GetDirectory(), chosen);
+    d->close();
+    FlushDeletes();
+  }
+
   void FolderDialogApplyOkCancelAndDoubleClick() {
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("one")));
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("two")));
     TfrmSelDir* d = nullptr;
-    QVERIFY(ShowNMDialog(d, false));
+    QVERIFY(ShowNMDialog(nullptr, d, false));
     QPointer<TfrmSelDir> alive = d;
     QStringList chosen;
     d->OnDirectoryChosen = [&](TfrmSelDir& dlg) { chosen << dlg.GetDirectory(); };
+    QVERIFY(ActivateWindow(d));
     d->SetDirectory(dir.filePath(QStringLiteral("one")));
-    QTest::mouseClick(d->btnApply, Qt::LeftButton);
+    ClickAt(d->btnApply);
     d->SetDirectory(dir.filePath(QStringLiteral("two")));
-    QTest::mouseClick(d->btnApply, Qt::LeftButton);
+    ClickAt(d->btnApply);
     QCOMPARE(chosen, (QStringList{dir.filePath("one"), dir.filePath("two")}));
     QVERIFY(d->isVisible());  // applying keeps the window open
-    emit d->ShellTreeView->doubleClicked(d->ShellTreeView->currentIndex());
+    QTreeView* tree = d->ShellTreeView;
+    QTRY_VERIFY(tree->viewport()->rect().contains(tree->visualRect(tree->currentIndex())));
+    DoubleClickAt(tree->viewport(), tree->visualRect(tree->currentIndex()).center());
     QCOMPARE(chosen.size(), 3);
+    QCOMPARE(chosen.last(), dir.filePath("two"));
     QVERIFY(d->isVisible());
     SaveShot(d, QStringLiteral("frmSelDir"));
-    QTest::mouseClick(d->btnCancel, Qt::LeftButton);
+    ClickAt(d->btnCancel);
     FlushDeletes();
     QVERIFY(alive.isNull());
     QVERIFY(d == nullptr);
     QCOMPARE(chosen.size(), 3);  // Cancel applies nothing
-    QVERIFY(ShowNMDialog(d, false));
+    QVERIFY(ShowNMDialog(nullptr, d, false));
     d->OnDirectoryChosen = [&](TfrmSelDir& dlg) { chosen << dlg.GetDirectory(); };
-    QTest::keyClick(d->ShellTreeView, Qt::Key_Return);  // Enter is OK: apply and close
+    QVERIFY(ActivateWindow(d));
+    QCOMPARE(QApplication::focusWidget(), d->ShellTreeView);  // the tree has the focus
+    PressKey(Qt::Key_Return);  // Enter is OK: apply and close
     FlushDeletes();
     QCOMPARE(chosen.size(), 4);
     QVERIFY(d == nullptr);

@@ -175,26 +175,28 @@ class FormBaseTests : public QObject {
   }
 
   void ShowNMDialogKeepsOneDialogPerReference() {
-    TTestStore store;
+    TTestStore store, otherStore;
     TfmGeneric* owner = OwnerWindow(store);
     owner->show();
-    owner->activateWindow();
-    QApplication::setActiveWindow(owner);
+    // Another window is the active one when the owner asks for its dialog (or none is).
+    TfmGeneric* other = OwnerWindow(otherStore);
+    QVERIFY(ActivateWindow(other));
     TfmNMDialog* first = nullptr;
     TfmNMDialog* second = nullptr;
-    QVERIFY(ShowNMDialog(first));
+    QVERIFY(ShowNMDialog(owner, first));
     QVERIFY(first != nullptr);
-    QCOMPARE(first->CfgList(), owner->CfgList());  // bound to the active window's list
+    QCOMPARE(first->parentWidget(), owner);
+    QCOMPARE(first->CfgList(), owner->CfgList());  // bound to the list of the window that asked
     TfmNMDialog* const shown = first;
-    QVERIFY(!ShowNMDialog(first));
+    QVERIFY(!ShowNMDialog(owner, first));
     QCOMPARE(first, shown);
-    QVERIFY(ShowNMDialog(second));
+    QVERIFY(ShowNMDialog(owner, second));
     QVERIFY(second != first);
     first->close();
     FlushDeletes();
     QVERIFY(first == nullptr);  // destroying the dialog cleared its reference
     QVERIFY(second != nullptr);
-    QVERIFY(ShowNMDialog(first));
+    QVERIFY(ShowNMDialog(owner, first));
     QVERIFY(first != nullptr);
   }
 
@@ -226,6 +228,52 @@ class FormBaseTests : public QObject {
     FlushDeletes();
     TfmGeneric* third = first->NewWindow();
     QCOMPARE(third->geometry().topLeft(), centred);  // nobody stands there now
+  }
+
+  void WindowShowsWithItsTitleBarOnTheScreen_data() {
+    QTest::addColumn<QRect>("stored");  // relative to the screen area's top-left
+    QTest::addColumn<int>("placed");    // 0 where stored, 1 moved wholly onto the area, 2 at its top-left
+    const QRect a = ScreenArea();
+    QTest::newRow("on-screen") << QRect(37, 41, 500, 300) << 0;
+    QTest::newRow("half-off-right") << QRect(a.width() - 250, 40, 500, 300) << 1;
+    QTest::newRow("off-left-and-above") << QRect(-300, -200, 500, 300) << 1;
+    QTest::newRow("below-the-bottom") << QRect(60, a.height() - 10, 500, 300) << 1;
+    QTest::newRow("far-off-every-screen") << QRect(a.width() + 5000, 20, 500, 300) << 1;
+    QTest::newRow("larger-than-the-screen") << QRect(50, 50, a.width() + 200, a.height() + 100) << 2;
+  }
+  void WindowShowsWithItsTitleBarOnTheScreen() {
+    QFETCH(QRect, stored);
+    QFETCH(int, placed);
+    const QRect area = ScreenArea();
+    TTestStore store;
+    {
+      TfmGeneric* w = OwnerWindow(store);
+      w->setGeometry(stored.translated(area.topLeft()));
+      w->close();  // never shown: stored as it was set, as another screen layout left it
+      FlushDeletes();
+    }
+    TfmGeneric* w = OwnerWindow(store);
+    w->show();
+    QCOMPARE(w->size(), stored.size());
+    if (placed == 0) QCOMPARE(w->geometry(), stored.translated(area.topLeft()));
+    if (placed == 1) QVERIFY(area.contains(w->frameGeometry()));
+    if (placed == 2) QCOMPARE(w->frameGeometry().topLeft(), area.topLeft());
+    const QRect shown = w->geometry();
+    w->close();
+    FlushDeletes();
+    // The place it was shown at is the place stored.
+    const auto b = StoredBounds(*store.Open(), "fmSearch", "fmSearch.bounds");
+    QCOMPARE(DecodeBounds(b.data()), (TCfgRect{shown.left(), shown.top(), shown.right() + 1, shown.bottom() + 1}));
+  }
+
+  void NewWindowsAtRandomPlacesStayOnTheScreen() {
+    TfmGeneric* first = TfmGeneric::Create<TfmGeneric>(nullptr);
+    first->resize(ScreenArea().width() / 2, ScreenArea().height() / 2);
+    first->show();
+    for (int i = 0; i < 25; ++i) {
+      TfmGeneric* w = first->NewWindow();  // each new one starts centred, where the first stands
+      QVERIFY2(ScreenArea().contains(w->frameGeometry()), qPrintable(QStringLiteral("%1,%2").arg(w->x()).arg(w->y())));
+    }
   }
 
   // ---- Adapters ---------------------------------------------------------------------------
@@ -386,7 +434,8 @@ class FormBaseTests : public QObject {
     QTest::addColumn<int>("count");
     QTest::newRow("empty") << "" << 0;
     QTest::newRow("one") << "*.*" << 1;
-    QTest::newRow("trailing empty line") << "*.c\n*.h\n" << 3;
+    QTest::newRow("break at the end begins no line") << "*.c\n*.h\n" << 2;
+    QTest::newRow("trailing empty line") << "*.c\n*.h\n\n" << 3;
   }
   void PlainTextLinesKeepEmptyLines() {
     QFETCH(QString, text);
@@ -397,7 +446,7 @@ class FormBaseTests : public QObject {
     const TStrings got = lines.GetLines();
     QCOMPARE(int(got.size()), count);
     lines.SetLines(got);
-    QCOMPARE(edit.toPlainText(), text);
+    QCOMPARE(lines.GetLines(), got);
   }
 };
 

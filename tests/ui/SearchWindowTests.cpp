@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QToolButton>
@@ -71,7 +72,8 @@ QString PanelText(TfmSearch* w, int i) { return w->StatusBar1->Panel(i).Text(); 
 
 QStringList MenuEntries(QMenu* menu) {
   QStringList l;
-  for (QAction* a : menu->actions()) l << (a->isSeparator() ? QStringLiteral("-") : a->text());
+  // A separator shows as a plain line only without a text; with one it shows that text.
+  for (QAction* a : menu->actions()) l << (a->isSeparator() && a->text().isEmpty() ? QStringLiteral("<line>") : a->text());
   return l;
 }
 
@@ -200,9 +202,45 @@ class TSearchWindowTests : public QObject {
     QCOMPARE(w->ProblemShown(), !problem.isEmpty());
     QCOMPARE(w->acSearch->isEnabled(), problem.isEmpty());
     // Enter in the target box does nothing while Search is disabled.
-    QTest::keyClick(w->cbxTarget->lineEdit(), Qt::Key_Return);
+    QVERIFY(ActivateWindow(w));
+    ClickAt(w->cbxTarget);
+    PressKey(Qt::Key_Return);
     QCOMPARE(w->Running(), problem.isEmpty());
     WAIT_SEARCH_END(w);
+  }
+
+  void EnterInEachInputStartsTheSearch_data() {
+    QTest::addColumn<int>("input");  // 0 target, 1 exclude, 2 directory
+    QTest::newRow("target") << 0;
+    QTest::newRow("exclude") << 1;
+    QTest::newRow("directory") << 2;
+  }
+  void EnterInEachInputStartsTheSearch() {
+    QFETCH(int, input);
+    TTree tree;
+    tree.Write(QStringLiteral("a.txt"), "foo\n");
+    TfmSearch* w = NewSearchWindow();
+    SetInputs(w, QStringLiteral("foo"), tree.Path());
+    QWidget* inputs[] = {w->cbxTarget, w->cbxExclude, w->cbxDirectory};
+    QVERIFY(ActivateWindow(w));
+    ClickAt(inputs[input]);
+    QVERIFY(inputs[input]->isAncestorOf(QApplication::focusWidget()) || QApplication::focusWidget() == inputs[input]);
+    PressKey(Qt::Key_Return);
+    QVERIFY(w->Running() || w->Params());
+    WAIT_SEARCH_END(w);
+    QCOMPARE(PanelText(w, 1), QStringLiteral("Found in 1 of 1 file"));
+  }
+
+  void PatternTypedWithABreakAtTheEndCountsOneLine() {
+    TfmSearch* w = NewSearchWindow();
+    QVERIFY(ActivateWindow(w));
+    ClickAt(w->memPatterns);
+    PressKey(Qt::Key_A, Qt::ControlModifier);  // no results: the key selects the memo's text
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("*.h"));
+    PressKey(Qt::Key_Return);
+    QCOMPARE(w->memPatterns->toPlainText(), QStringLiteral("*.h\n"));
+    QCOMPARE(w->lbWildCardCt->text(), QStringLiteral("1"));
+    QCOMPARE(w->memPatterns->GetPatternsText(), QStringLiteral("*.h"));
   }
 
   void ProblemClearsOnlyItself() {
@@ -231,10 +269,12 @@ class TSearchWindowTests : public QObject {
     TfmSearch* w = NewSearchWindow();
     SetInputs(w, QStringLiteral("foo"), tree.Path() + QLatin1Char('/'), QStringLiteral("*.txt"));
     w->cbxExclude->setEditText(QStringLiteral("xfoo"));
-    QTest::keyClick(w->cbxTarget->lineEdit(), Qt::Key_Return);
+    QVERIFY(ActivateWindow(w));
+    ClickAt(w->cbxTarget);
+    PressKey(Qt::Key_Return);
     QVERIFY(w->Running());
     QCOMPARE(w->btnSearch->defaultAction(), w->acTerminate);
-    QCOMPARE(w->windowTitle(), QStringLiteral("Trawlex: foo"));
+    QCOMPARE(w->Caption(), QStringLiteral("Trawlex: foo"));
     QCOMPARE(w->GetCaption(), QStringLiteral("Search for foo"));
     WAIT_SEARCH_END(w);
     QCOMPARE(w->btnSearch->defaultAction(), w->acSearch);
@@ -446,7 +486,7 @@ class TSearchWindowTests : public QObject {
                                                  "Set prefs for tab-character..."}));
     QCOMPARE(MenuEntries(w->View1),
              (QStringList{"View Log", "Show only filenames", "Show canonical form of directory name",
-                          "Show button captions", "-", "Sort in descending order", "Sort by Full name", "Sort by Size",
+                          "Show button captions", "<line>", "Sort in descending order", "Sort by Full name", "Sort by Size",
                           "Sort by Time", "Sort by Finds"}));
     QCOMPARE(MenuEntries(w->Help1), (QStringList{"Check For Updates", "Usage", "About"}));
     QCOMPARE(MenuEntries(w->popResults).size(), 9);
@@ -467,17 +507,61 @@ class TSearchWindowTests : public QObject {
     tree.Fill(200, 10);
     TfmSearch* a = NewSearchWindow();
     TfmSearch* b = NewSearchWindow();
+    TfmSearch* idle = NewSearchWindow();
     SetInputs(a, QStringLiteral("needle"), tree.Path());
     SetInputs(b, QStringLiteral("needle"), tree.Path());
     QCOMPARE(TApp::Title(), QStringLiteral("Trawlex"));
+    QCOMPARE(idle->windowTitle(), QStringLiteral("Trawlex"));
     QVERIFY(a->acSearch->Execute());
     QVERIFY(b->acSearch->Execute());
     QTRY_COMPARE(TApp::Title(), QStringLiteral("Trawlex - Running"));
+    // Every window shows the state, also one whose title was set before the search began.
+    QCOMPARE(idle->windowTitle(), QStringLiteral("Trawlex \u2014 Trawlex - Running"));
+    QCOMPARE(a->windowTitle(), QStringLiteral("Trawlex: needle \u2014 Trawlex - Running"));
     a->acTerminate->Execute();
     WAIT_SEARCH_END(a);
     QVERIFY(b->Running() ? TApp::Title() == QStringLiteral("Trawlex - Running") : true);
     WAIT_SEARCH_END(b);
     QTRY_COMPARE(TApp::Title(), QStringLiteral("Trawlex"));
+    // ... and drops it when the last search has ended: the caption alone.
+    QCOMPARE(a->windowTitle(), QStringLiteral("Trawlex: needle"));
+    QCOMPARE(b->windowTitle(), QStringLiteral("Trawlex: needle"));
+    QCOMPARE(idle->windowTitle(), QStringLiteral("Trawlex"));
+    QCOMPARE(a->GetCaption(), QStringLiteral("Search for needle"));
+  }
+
+  void SecondWindowWithBadSettingsLeavesNoTraceAtClose() {
+    // The first window saves its section; the second window's section holds a value of the
+    // wrong type, which may stop its creation.
+    {
+      TfmSearch* w = NewSearchWindow();
+      w->cbxTarget->setEditText(QStringLiteral("kept"));
+      delete w;
+    }
+    QFile store(QString::fromStdString(StoreFile()));
+    QVERIFY(store.open(QIODevice::Append));
+    store.write("\r\n[HKEY_CURRENT_USER\\Software\\vantorel\\Trawlex\\fmSearch_1]\r\n"
+                "\"fmSearch_1.bounds\"=dword:00000001\r\n\"pnlPreview.Height\"=\"tall\"\r\n");
+    store.close();
+    gQuits = 0;
+    TfmSearch* first = NewSearchWindow();
+    QString text;
+    AnswerMessageBox(QMessageBox::Ok, nullptr, &text);
+    first->acNewSearch->Execute();
+    RunLoop(100);
+    // Whether the second window opened or not, the list holds exactly the windows alive.
+    int alive = 0;
+    for (TfmGeneric* g : TfmGeneric::Windows()) alive += qobject_cast<TfmSearch*>(g) != nullptr;
+    QCOMPARE(TApp::SearchWindowCount(), alive);
+    QVERIFY(alive >= 1);
+    first->cbxTarget->setEditText(QStringLiteral("saved at exit"));
+    TApp::UpdateWindowMenus();
+    QCOMPARE(first->Window1->actions().size(), alive);
+    TApp::Exit();
+    FlushDeletes();
+    QCOMPARE(TApp::SearchWindowCount(), 0);
+    QCOMPARE(gQuits, 1);
+    QCOMPARE(StoredValue("fmSearch", "cbxTarget.Text"), std::string("saved at exit"));
   }
 
   void CloseDuringASearch() {

@@ -87,6 +87,33 @@ inline void TypeFileName(QFileDialog* dialog, const QString& path) {
   QMetaObject::invokeMethod(dialog, "accept");
 }
 
+// Brings `window` to the front and waits until it is the active window, as a click on it does.
+inline bool ActivateWindow(QWidget* window) {
+  window->show();
+  window->activateWindow();
+  return QTest::qWaitForWindowActive(window);
+}
+
+// A key as the keyboard gives it: to the widget that holds the focus (the active window when
+// none does), never to a widget the test picks.
+inline void PressKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : QApplication::activeWindow();
+  QTest::keyClick(target, key, modifiers);
+}
+
+// A click at the middle of `part`, delivered to its window at that point the way the mouse
+// does: whatever lies there gets it (and the focus, when it takes focus by clicks).
+inline void ClickAt(QWidget* part, Qt::MouseButton button = Qt::LeftButton) {
+  QWidget* window = part->window();
+  QTest::mouseClick(window->windowHandle(), button, Qt::NoModifier, part->mapTo(window, part->rect().center()));
+}
+
+// A double click at `point` of `part` (its own coordinates), delivered to its window there.
+inline void DoubleClickAt(QWidget* part, const QPoint& point) {
+  QWidget* window = part->window();
+  QTest::mouseDClick(window->windowHandle(), Qt::LeftButton, Qt::NoModifier, part->mapTo(window, point));
+}
+
 // Saves a picture of `w` for a person to look at.
 inline QString SaveShot(QWidget* w, const QString& name) {
   const QString dir = qEnvironmentVariable("TRAWLEX_UI_SHOTS", QDir::tempPath());

@@ -274,19 +274,38 @@ class WindowRoutineTests : public QObject {
     QVERIFY(!ShellServices().ShowItems({QUrl::fromLocalFile(QStringLiteral("/tmp"))}));
   }
 
-  void BusyCursorOnAndOff() {
+  void BusyCursorSectionsNest() {
+    const auto busy = [] { return QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor; };
     SetBusyCursor(true);
     SetBusyCursor(true);
-    QVERIFY(QApplication::overrideCursor());
-    QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    QVERIFY(busy());
+    SetBusyCursor(false);
+    QVERIFY(busy());  // the outer section is still busy
     SetBusyCursor(false);
     QVERIFY(!QApplication::overrideCursor());
-    try {
-      TBusyCursor busy;
-      throw std::runtime_error("fails");
-    } catch (const std::exception&) {
+    SetBusyCursor(false);  // one too many changes nothing
+    SetBusyCursor(true);
+    QVERIFY(busy());
+    SetBusyCursor(false);
+    QVERIFY(!QApplication::overrideCursor());
+    {
+      TBusyCursor outer;
+      try {
+        TBusyCursor inner;
+        throw std::runtime_error("fails");
+      } catch (const std::exception&) {
+      }
+      QVERIFY(busy());
     }
     QVERIFY(!QApplication::overrideCursor());
+    // A cursor that someone else set stays when a busy section ends.
+    QApplication::setOverrideCursor(Qt::CrossCursor);
+    SetBusyCursor(true);
+    QVERIFY(busy());
+    SetBusyCursor(false);
+    QVERIFY(QApplication::overrideCursor());
+    QCOMPARE(QApplication::overrideCursor()->shape(), Qt::CrossCursor);
+    QApplication::restoreOverrideCursor();
   }
 
   void DroppedFileNameTakesExactlyOneLocalPath_data() {
@@ -334,13 +353,13 @@ class WindowRoutineTests : public QObject {
     QApplication::setActiveWindow(&window);
     RunLoop(20);  // idle: the rule runs
     QVERIFY(!a->isEnabled());
-    QTest::keyClick(&window, Qt::Key_G, Qt::ControlModifier);
+    PressKey(Qt::Key_G, Qt::ControlModifier);
     QVERIFY(!a->Execute());
     QCOMPARE(runs, 0);
     allowed = true;
     RunLoop(20);
     QVERIFY(a->isEnabled());
-    QTest::keyClick(&window, Qt::Key_G, Qt::ControlModifier);
+    PressKey(Qt::Key_G, Qt::ControlModifier);
     QCOMPARE(runs, 1);
     // Enabled at the last idle time, disabled by now: the rule runs again before the action.
     allowed = false;
