@@ -62,9 +62,10 @@ std::vector<std::string> UsageLines(const std::string& programName) {
   lines.push_back("");
   lines.push_back("  --report   search without a window and write the results to standard output");
   lines.push_back("             (exit status 0: finds, 1: no finds, 2: error)");
-  lines.push_back("  --report --replace-all TEXT [--dry-run]");
+  lines.push_back("  --report --replace-all TEXT [--dry-run | --diff]");
   lines.push_back("             search as above, then replace every find with TEXT");
-  lines.push_back("             (--dry-run: only tell how many finds would be replaced)");
+  lines.push_back("             (--dry-run: only tell how many finds would be replaced;");
+  lines.push_back("              --diff: print the changes as a patch instead, change nothing)");
   lines.push_back("  --help     show this text");
   lines.push_back("  --version  show the version");
   return lines;

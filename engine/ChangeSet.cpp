@@ -197,8 +197,9 @@ std::string FileDiff(const std::string& name, std::string_view content, const TR
   return out;
 }
 
-std::string BuildChangeSet(const TSearchParams& params, const TReplaceJobList& jobs, const std::string& replaceText) {
-  std::string out;
+TChangeSet BuildChangeSet(const TSearchParams& params, const TReplaceJobList& jobs, const std::string& replaceText) {
+  TChangeSet set;
+  std::string& out = set.Text;
   TCharReader reader;
   for (const auto& job : jobs) {
     const TSearchFile& file = *job->File;
@@ -208,20 +209,25 @@ std::string BuildChangeSet(const TSearchParams& params, const TReplaceJobList& j
       reader.Load(file.Name);
     } catch (const std::exception& e) {
       out += "Not shown: " + DiffPathName(name) + " cannot be read: " + e.what() + "\n";
+      ++set.NotShown;
       continue;
     }
     const std::string_view content(reinterpret_cast<const char*>(reader.Data()), static_cast<size_t>(reader.Size()));
     if (reader.Size() != file.Size || reader.LoadedInfo().LastWrite() != file.FileTime ||
         !FindsStillThere(searched, content, *job)) {
       out += "Not shown: " + DiffPathName(name) + " changed since the search; search again to see its changes\n";
+      ++set.NotShown;
     } else if (LooksBinary(content)) {
       out += "Not shown: binary file " + DiffPathName(name) + ", " + CountText(job->FindCount(), "find") +
              " to replace\n";
+      ++set.Binary;
     } else {
-      out += FileDiff(name, content, *job, replaceText);
+      const std::string diff = FileDiff(name, content, *job, replaceText);
+      out += diff;
+      if (!diff.empty()) ++set.Diffs;
     }
   }
-  return out;
+  return set;
 }
 
 }  // namespace trawlex

@@ -23,8 +23,15 @@ class TSearchParams;
 // Lines of unchanged text around each change.
 constexpr int32_t ChangeSetContext = 3;
 
+struct TChangeSet {
+  std::string Text;
+  int32_t Diffs = 0;     // files with a diff
+  int32_t Binary = 0;    // binary-looking files, named with their finds
+  int32_t NotShown = 0;  // files changed since the search or unreadable, named with the reason
+};
+
 // The change set of every job; the files are read now and nothing is written.
-std::string BuildChangeSet(const TSearchParams& params, const TReplaceJobList& jobs, const std::string& replaceText);
+TChangeSet BuildChangeSet(const TSearchParams& params, const TReplaceJobList& jobs, const std::string& replaceText);
 
 // The diff of one file whose current bytes are `content`, given the finds of `job` (ascending,
 // not overlapping, inside the content). `name` is the path relative to the base directory.

@@ -225,7 +225,7 @@ void TfmReplace::btnShowChangesClick() {
   std::string changes;
   {
     TBusyCursor busy;
-    changes = BuildChangeSet(*FParams, FPlan.Jobs, cbxReplace->currentText().toStdString());
+    changes = BuildChangeSet(*FParams, FPlan.Jobs, cbxReplace->currentText().toStdString()).Text;
   }
   if (!FChanges) FChanges = TfmGeneric::Create<TfmChanges>(this);
   FChanges->setWindowTitle(QStringLiteral("Changes: ") + lblTarget->text() + QStringLiteral(" \u2192 ") +

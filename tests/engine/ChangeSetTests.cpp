@@ -9,6 +9,7 @@
 #include <fstream>
 #include <map>
 
+#include "app/HeadlessReplace.h"
 #include "engine/ChangeSet.h"
 #include "engine/ReplaceThread.h"
 #include "engine/SearchParams.h"
@@ -166,7 +167,7 @@ TEST_F(ChangeSetTreeTest, GitApplyAndPatchTurnACopyIntoWhatReplaceWrites) {
     for (const auto& [name, bytes] : files) Tree.Write(name, bytes);
     Search("foo");
     ASSERT_EQ(Jobs.size(), files.size());
-    const std::string changes = BuildChangeSet(*Params, Jobs, with);
+    const std::string changes = BuildChangeSet(*Params, Jobs, with).Text;
     EXPECT_EQ(changes.find("Not shown"), std::string::npos) << changes;
     const std::string patchFile = Work / "changes.patch";
     std::ofstream(patchFile, std::ios::binary) << changes;
@@ -191,12 +192,45 @@ TEST_F(ChangeSetTreeTest, BinaryAndChangedFilesAreNamedInsteadOfDiffed) {
   ASSERT_EQ(Jobs.size(), 4u);
   Tree.Write("b-changed.txt", "foo and more\n");  // another size
   Tree.Write("c-swapped.txt", "bar\n");           // same size, same second: only the content tells
-  const std::string changes = BuildChangeSet(*Params, Jobs, "X");
-  EXPECT_EQ(changes,
+  const TChangeSet set = BuildChangeSet(*Params, Jobs, "X");
+  EXPECT_EQ(set.Diffs, 1);
+  EXPECT_EQ(set.Binary, 1);
+  EXPECT_EQ(set.NotShown, 2);
+  EXPECT_EQ(set.Text,
             "Not shown: binary file a-binary.txt, 2 finds to replace\n"
             "Not shown: b-changed.txt changed since the search; search again to see its changes\n"
             "Not shown: c-swapped.txt changed since the search; search again to see its changes\n"
             "--- a/d-plain.txt\n+++ b/d-plain.txt\n@@ -1,1 +1,1 @@\n-foo\n+X\n");
   fs::remove(Tree / "d-plain.txt");
-  EXPECT_NE(BuildChangeSet(*Params, Jobs, "X").find("Not shown: d-plain.txt cannot be read: "), std::string::npos);
+  EXPECT_NE(BuildChangeSet(*Params, Jobs, "X").Text.find("Not shown: d-plain.txt cannot be read: "), std::string::npos);
+}
+
+// ---- headless -----------------------------------------------------------------------------
+
+TEST(HeadlessDiffTest, PrintsOnlyTheChangeSetAndChangesNothing) {
+  TTempDir dir;
+  const std::string a = dir.Write("a.txt", "keep\nfoo\r\n");
+  const std::string b = dir.Write("sub/b.txt", "foo");
+  auto run = [](const std::vector<std::string>& args, std::string& out, std::string& err) {
+    std::FILE* o = std::tmpfile();
+    std::FILE* e = std::tmpfile();
+    const int status = RunReplaceAll(args, o, e);
+    for (auto [f, s] : {std::pair{o, &out}, std::pair{e, &err}}) {
+      std::rewind(f);
+      s->clear();
+      for (int c; (c = std::fgetc(f)) != EOF;) s->push_back(static_cast<char>(c));
+      std::fclose(f);
+    }
+    return status;
+  };
+  std::string out, err;
+  EXPECT_EQ(run({"--report", "--replace-all", "bar", "-t", "foo", "-d", dir.Path(), "--diff"}, out, err), 0);
+  EXPECT_EQ(out,
+            "--- a/a.txt\n+++ b/a.txt\n@@ -1,2 +1,2 @@\n keep\n-foo\r\n+bar\r\n"
+            "--- a/sub/b.txt\n+++ b/sub/b.txt\n@@ -1,1 +1,1 @@\n-foo\n\\ No newline at end of file\n+bar\n\\ No newline at end of file\n");
+  EXPECT_EQ(err, "Changes: 2 finds in 2 files would be replaced; nothing was changed\n");
+  EXPECT_EQ(ReadAll(a), "keep\nfoo\r\n");
+  EXPECT_EQ(ReadAll(b), "foo");
+  EXPECT_EQ(run({"--report", "-t", "foo", "-d", dir.Path(), "--diff"}, out, err), 2);
+  EXPECT_EQ(err, "--diff shows what --replace-all TEXT would change: give both\n");
 }
