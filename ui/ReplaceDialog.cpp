@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QThread>
 #include <QVBoxLayout>
 
@@ -155,7 +156,7 @@ void TfmReplace::LoadFinds(TSearchParams& params) {
     FHistoryElem->Load();
   }
   FParams = &params;
-  lblTarget->setText(DisplayText(params.Target()));
+  SetLabelText(lblTarget, DisplayText(params.Target()));
   FPlan = PlanReplace(params);
   lblTotalFinds->setText(QString::number(FPlan.Counts.Total));
   lblSelectedFinds->setText(QString::number(FPlan.Counts.Selected));
@@ -228,7 +229,7 @@ void TfmReplace::btnShowChangesClick() {
     changes = BuildChangeSet(*FParams, FPlan.Jobs, cbxReplace->currentText().toStdString()).Text;
   }
   if (!FChanges) FChanges = TfmGeneric::Create<TfmChanges>(this);
-  FChanges->setWindowTitle(QStringLiteral("Changes: ") + lblTarget->text() + QStringLiteral(" \u2192 ") +
+  FChanges->setWindowTitle(QStringLiteral("Changes: ") + DisplayText(FParams->Target()) + QStringLiteral(" \u2192 ") +
                            cbxReplace->currentText());
   FChanges->SetChanges(std::move(changes));
   FChanges->show();
@@ -246,12 +247,32 @@ void TfmReplace::AddLogLine(const std::string& text) {
   lstErrorLog->scrollToBottom();
 }
 
-void TfmReplace::ShowFileName(const std::string& text) { lblFileName->setText(DisplayText(text)); }
+void TfmReplace::ShowFileName(const std::string& text) { SetLabelText(lblFileName, DisplayText(text)); }
+
+void TfmReplace::SetLabelText(QLabel* label, const QString& text) {
+  label->setProperty("FullText", text);
+  label->setToolTip(text);
+  const Qt::TextElideMode mode = label == lblFileName ? Qt::ElideMiddle : Qt::ElideRight;
+  const int room = label->width() > 0 ? label->width() : label->contentsRect().width();
+  label->setText(label->fontMetrics().elidedText(text, mode, std::max(room, 40)));
+}
+
+void TfmReplace::ElideLabels() {
+  for (QLabel* label : {lblTarget, lblFileName}) {
+    const QVariant full = label->property("FullText");
+    if (full.isValid()) SetLabelText(label, full.toString());
+  }
+}
+
+void TfmReplace::resizeEvent(QResizeEvent* event) {
+  TfmGeneric::resizeEvent(event);
+  ElideLabels();
+}
 
 void TfmReplace::ReplaceThreadDone(TReplaceThread& worker) {
   std::string finished = FinishedText(worker.ReplacedCount());
   if (!worker.FatalError().empty()) AddLogLine(worker.FatalError());
-  lblFileName->setText(QString::fromStdString(finished));
+  SetLabelText(lblFileName, QString::fromStdString(finished));
   FWorker = nullptr;
   UpdateButtons();
 }
