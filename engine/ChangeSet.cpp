@@ -103,11 +103,16 @@ bool LooksBinary(std::string_view content) {
 std::string RelativeName(const std::string& path, const std::string& baseDir) {
   std::string base = baseDir;
   if (!base.empty() && base.back() != PathDelim) base += PathDelim;
-  if (!base.empty() && path.size() > base.size() && path.compare(0, base.size(), base) == 0)
-    return path.substr(base.size());
-  size_t skip = 0;
-  while (skip < path.size() && path[skip] == PathDelim) ++skip;
-  return path.substr(skip);
+  std::string name;
+  if (!base.empty() && path.size() > base.size() && path.compare(0, base.size(), base) == 0) {
+    name = path.substr(base.size());
+  } else {
+    size_t skip = 0;
+    while (skip < path.size() && path[skip] == PathDelim) ++skip;
+    name = path.substr(skip);
+  }
+  std::replace(name.begin(), name.end(), PathDelim, '/');  // patch files name paths with '/'
+  return name;
 }
 
 // Whether the finds of `job` still hold the target in `content` (the size and time checks come
