@@ -10,9 +10,10 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QResizeEvent>
+#include <QPainter>
 #include <QThread>
 #include <QVBoxLayout>
+#include <optional>
 
 #include "config/CfgElements.h"
 #include "engine/ChangeSet.h"
@@ -31,8 +32,30 @@ constexpr int PanelHeight = 148;
 constexpr int DesignWidth = 367;
 constexpr int MinimumWidth = 265;
 
-QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, bool blue) {
-  auto* label = new QLabel(text, parent);
+// A label whose text, when longer than the label, shows elided instead of cut off at the edge;
+// its text() stays whole.
+class TElidedLabel : public QLabel {
+ public:
+  TElidedLabel(QWidget* parent, Qt::TextElideMode mode) : QLabel(parent), Mode(mode) {
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);  // a long text never widens the window
+    setTextFormat(Qt::PlainText);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    const QRect r = contentsRect();
+    painter.drawText(r, static_cast<int>(alignment()), fontMetrics().elidedText(text(), Mode, r.width()));
+  }
+
+ private:
+  Qt::TextElideMode Mode;
+};
+
+QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, bool blue,
+                 std::optional<Qt::TextElideMode> elide = std::nullopt) {
+  QLabel* label = elide ? new TElidedLabel(parent, *elide) : new QLabel(text, parent);
+  label->setText(text);
   label->setObjectName(QString::fromLatin1(name));
   if (blue) {
     QPalette p = label->palette();
@@ -75,9 +98,7 @@ TfmReplace::TfmReplace(QWidget* owner) : TfmGeneric(owner), FHistoryItems(nullpt
   grid->addLayout(counts, 0, 0, 1, 2);
 
   Label2 = AddLabel(Panel1, "Label2", QStringLiteral("Replace selected instances of "), false);
-  lblTarget = AddLabel(Panel1, "lblTarget", QString(), true);
-  lblTarget->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);  // a long target never widens the window
-  lblTarget->setTextFormat(Qt::PlainText);
+  lblTarget = AddLabel(Panel1, "lblTarget", QString(), true, Qt::ElideRight);
   auto* target = new QHBoxLayout;
   target->setSpacing(0);
   target->addWidget(Label2);
@@ -94,9 +115,7 @@ TfmReplace::TfmReplace(QWidget* owner) : TfmGeneric(owner), FHistoryItems(nullpt
   grid->addWidget(Label4, 2, 0);
   grid->addWidget(cbxReplace, 2, 1);
 
-  lblFileName = AddLabel(Panel1, "lblFileName", QString(), false);
-  lblFileName->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  lblFileName->setTextFormat(Qt::PlainText);
+  lblFileName = AddLabel(Panel1, "lblFileName", QString(), false, Qt::ElideMiddle);
   grid->addWidget(lblFileName, 3, 0, 1, 2);
 
   btnShowChanges = new QPushButton(QStringLiteral("Show changes"), Panel1);
@@ -156,7 +175,8 @@ void TfmReplace::LoadFinds(TSearchParams& params) {
     FHistoryElem->Load();
   }
   FParams = &params;
-  SetLabelText(lblTarget, DisplayText(params.Target()));
+  lblTarget->setText(DisplayText(params.Target()));
+  lblTarget->setToolTip(lblTarget->text());
   FPlan = PlanReplace(params);
   lblTotalFinds->setText(QString::number(FPlan.Counts.Total));
   lblSelectedFinds->setText(QString::number(FPlan.Counts.Selected));
@@ -247,32 +267,12 @@ void TfmReplace::AddLogLine(const std::string& text) {
   lstErrorLog->scrollToBottom();
 }
 
-void TfmReplace::ShowFileName(const std::string& text) { SetLabelText(lblFileName, DisplayText(text)); }
-
-void TfmReplace::SetLabelText(QLabel* label, const QString& text) {
-  label->setProperty("FullText", text);
-  label->setToolTip(text);
-  const Qt::TextElideMode mode = label == lblFileName ? Qt::ElideMiddle : Qt::ElideRight;
-  const int room = label->width() > 0 ? label->width() : label->contentsRect().width();
-  label->setText(label->fontMetrics().elidedText(text, mode, std::max(room, 40)));
-}
-
-void TfmReplace::ElideLabels() {
-  for (QLabel* label : {lblTarget, lblFileName}) {
-    const QVariant full = label->property("FullText");
-    if (full.isValid()) SetLabelText(label, full.toString());
-  }
-}
-
-void TfmReplace::resizeEvent(QResizeEvent* event) {
-  TfmGeneric::resizeEvent(event);
-  ElideLabels();
-}
+void TfmReplace::ShowFileName(const std::string& text) { lblFileName->setText(DisplayText(text)); }
 
 void TfmReplace::ReplaceThreadDone(TReplaceThread& worker) {
   std::string finished = FinishedText(worker.ReplacedCount());
   if (!worker.FatalError().empty()) AddLogLine(worker.FatalError());
-  SetLabelText(lblFileName, QString::fromStdString(finished));
+  lblFileName->setText(QString::fromStdString(finished));
   FWorker = nullptr;
   UpdateButtons();
 }

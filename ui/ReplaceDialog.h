@@ -62,7 +62,6 @@ class TfmReplace : public TfmGeneric {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void FormCreate();
@@ -72,10 +71,6 @@ class TfmReplace : public TfmGeneric {
   void ShowFileName(const std::string& text);
   void ReplaceThreadDone(TReplaceThread& worker);
   void UpdateButtons();
-  // A text too long for its label shows elided (a path in the middle, the target at its end),
-  // whole in the tool tip.
-  void SetLabelText(QLabel* label, const QString& text);
-  void ElideLabels();
   // Asks a running worker to stop and lets the main thread serve it until its end
   // notification has run; the user's input waits meanwhile.
   void StopAndWait();
