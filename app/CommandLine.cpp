@@ -39,7 +39,7 @@ bool LooksLikeOption(const std::string& a) {
   std::string name;
   for (size_t i = a.find_first_not_of('-'); i < a.size(); ++i)
     name += a[i] == '_' ? '-' : LowerChar(a[i]);
-  for (const char* option : {"report", "replace-all", "dry-run", "dryrun", "help", "version"})
+  for (const char* option : {"report", "replace-all", "dry-run", "dryrun", "diff", "help", "version"})
     if (name == option || name.rfind(std::string(option) + "=", 0) == 0) return true;
   return false;
 }
@@ -72,6 +72,8 @@ TProgramOptions ReadProgramOptions(const std::vector<std::string>& args, bool st
     } else if (a == "--report") {
     } else if (a == "--dry-run") {
       o.DryRun = true;
+    } else if (a == "--diff") {
+      o.Diff = true;
     } else if (a == ReplaceAllOption) {
       o.ReplaceAll = true;
       if (i + 1 >= args.size()) {
@@ -140,9 +142,10 @@ std::vector<std::string> UsageLines(const std::string& programName) {
   lines.push_back("");
   lines.push_back("  --report   search without a window and write the results to standard output");
   lines.push_back("             (exit status 0: finds, 1: no finds, 2: error)");
-  lines.push_back("  --report --replace-all TEXT [--dry-run]   (or --replace-all=TEXT)");
+  lines.push_back("  --report --replace-all TEXT [--dry-run | --diff]   (or --replace-all=TEXT)");
   lines.push_back("             search as above, then replace every find with TEXT");
-  lines.push_back("             (--dry-run: only tell how many finds would be replaced)");
+  lines.push_back("             (--dry-run: only tell how many finds would be replaced;");
+  lines.push_back("              --diff: print the changes as a patch instead, change nothing)");
   lines.push_back("  --help     show this text");
   lines.push_back("  --version  show the version");
   return lines;

@@ -25,6 +25,7 @@ struct TProgramOptions {
   bool ReplaceAll = false;
   bool HasReplaceText = false;
   bool DryRun = false;
+  bool Diff = false;  // print the change set of the replace instead of replacing
   std::string ReplaceText;
   std::vector<std::string> SearchArgs;  // the arguments without the program's own options
   // Set only when read strictly: the first argument the program cannot take, in words.

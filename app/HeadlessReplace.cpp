@@ -4,6 +4,7 @@
 
 #include "app/CommandLine.h"
 #include "app/Headless.h"
+#include "engine/ChangeSet.h"
 #include "engine/Errors.h"
 #include "engine/ReplaceThread.h"
 #include "engine/SearchParams.h"
@@ -16,14 +17,45 @@ namespace trawlex {
 namespace {
 
 const char* const ReplaceAllSwitch = "--replace-all";
+const char* const DiffSwitch = "--diff";
+#ifdef _WIN32
+const char* const NullDevice = "NUL";
+#else
+const char* const NullDevice = "/dev/null";
+#endif
+
+// Writes the change set of the selected finds to `out` and a summary to `err`; nothing changes.
+int PrintChangeSet(const TSearchParams& params, const TReplaceJobList& jobs, const TFindCounts& counts,
+                   const std::string& text, std::FILE* out, std::FILE* err, bool hadFileError, int32_t totalFinds) {
+  const TChangeSet set = BuildChangeSet(params, jobs, text);
+  if (std::fwrite(set.Text.data(), 1, set.Text.size(), out) != set.Text.size() || std::fflush(out) != 0) {
+    std::fprintf(err, "Cannot write the changes: %s\n", SystemErrorText(errno).c_str());
+    return ExitError;
+  }
+  std::fprintf(err, "Changes: %s in %s would be replaced; nothing was changed\n", CountText(counts.Selected, "find").c_str(),
+               CountText(static_cast<int64_t>(jobs.size()), "file").c_str());
+  if (set.NotShown > 0) {
+    std::fprintf(err, "%s not shown: changed since the search or unreadable\n", CountText(set.NotShown, "file").c_str());
+    return ExitError;
+  }
+  if (hadFileError) return ExitError;
+  return totalFinds > 0 ? ExitFinds : ExitNoFinds;
+}
 
 }  // namespace
 
-bool IsReplaceAllRequest(const std::vector<std::string>& args) { return ReadProgramOptions(args, false).ReplaceAll; }
+bool IsReplaceAllRequest(const std::vector<std::string>& args) {
+  const TProgramOptions o = ReadProgramOptions(args, false);
+  return o.ReplaceAll || o.Diff;
+}
 
 int RunReplaceAll(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   if (!CheckHeadlessArguments(args, err)) return ExitError;
   const TProgramOptions request = ReadProgramOptions(args, true);
+  if (request.Diff && !request.ReplaceAll) {
+    std::fprintf(err, "%s shows what %s TEXT would change: give both\n", DiffSwitch, ReplaceAllSwitch);
+    return ExitError;
+  }
   if (!request.HasReplaceText) {
     std::fprintf(err, "%s needs the replacement text as its next argument\n", ReplaceAllSwitch);
     return ExitError;
@@ -31,13 +63,22 @@ int RunReplaceAll(const std::vector<std::string>& args, std::FILE* out, std::FIL
   TSearchParams params;
   THeadlessInvoker invoker;
   TSearchOutcome searched;
-  if (!SearchAndReport(request.SearchArgs, params, invoker, out, err, searched)) return ExitError;
+  // With --diff, standard output holds the change set alone, ready for a patch tool.
+  std::FILE* reportTo = request.Diff ? std::fopen(NullDevice, "w") : out;
+  if (!reportTo) {
+    std::fprintf(err, "Cannot open %s: %s\n", NullDevice, SystemErrorText(errno).c_str());
+    return ExitError;
+  }
+  const bool searchedOk = SearchAndReport(request.SearchArgs, params, invoker, reportTo, err, searched);
+  if (reportTo != out) std::fclose(reportTo);
+  if (!searchedOk) return ExitError;
   const bool hadFileError = searched.FileErrors;
   const int32_t totalFinds = searched.TotalFinds;
 
   for (int32_t i = 0; i < params.GetResultCount(); ++i) params.GetResult(i)->SelectAllFinds(true);
   TReplaceJobList jobs;
   const TFindCounts counts = BuildReplaceJobs(params, jobs);
+  if (request.Diff) return PrintChangeSet(params, jobs, counts, request.ReplaceText, out, err, hadFileError, totalFinds);
   if (request.DryRun) {
     std::fprintf(err, "Dry run: %s in %s would be replaced; nothing was changed\n",
                  CountText(counts.Selected, "find").c_str(), CountText(static_cast<int64_t>(jobs.size()), "file").c_str());

@@ -1,13 +1,15 @@
 #pragma once
 // Headless replace: `trawlex --report --replace-all TEXT [--dry-run] [switches]` searches
-// as --report does, prints the report, then replaces every find with TEXT.
+// as --report does, prints the report, then replaces every find with TEXT. With --diff it
+// prints only the change set (a patch) instead, and changes nothing.
 #include <cstdio>
 #include <string>
 #include <vector>
 
 namespace trawlex {
 
-// Whether the arguments ask for a replace ("--replace-all" not taken as a switch's value).
+// Whether the arguments ask for a replace or its change set ("--replace-all" or "--diff" not
+// taken as a switch's value).
 bool IsReplaceAllRequest(const std::vector<std::string>& args);
 
 // Runs the search, writes the report to `out`, then (unless --dry-run) selects every find

@@ -32,6 +32,7 @@
 #include "ui/ListForm.h"
 #include "ui/MainThreadInvoker.h"
 #include "ui/PainterSurface.h"
+#include "ui/ReplaceDialog.h"
 #include "ui/ResultList.h"
 #include "ui/SaveDialog.h"
 #include "ui/SearchRules.h"
@@ -236,6 +237,7 @@ void TfmSearch::CreateActions() {
   acDeselectAllFinds->SetEnabledRule(notRunningWithResults);
   acReplace = add("acReplace", "Replace...", "Edit", {}, "Replace selected finds with new text");
   acReplace->SetEnabledRule([this] { return !Running() && FSelectedFindCount > 0; });
+  acReplace->OnExecute = [this](TAction&) { acReplaceExecute(); };
   acSetPreferredEditor = add("acSetPreferredEditor", "Set preferred editor...", "Edit", {}, "");
   acOpenInPreferredEditor = add("acOpenInPreferredEditor", "Open in preferred editor", "Edit", {}, "");
   acOpenInPreferredEditor->SetEnabledRule([activeSelected] {
@@ -651,6 +653,11 @@ void TfmSearch::CreateSettings() {
 // ---- destruction -------------------------------------------------------------------------
 
 TfmSearch::~TfmSearch() {
+  if (ReplaceDialog) {
+    // It waits for its worker, which reads these results; this window is past searching again.
+    ReplaceDialog->OnDialogDestroyed = nullptr;
+    delete ReplaceDialog.data();
+  }
   if (SearchThread) {
     // The worker ends on its own; what it reads goes with it.
     SearchThread->Terminate();
@@ -1045,6 +1052,16 @@ void TfmSearch::FillResults(bool sort) {
 void TfmSearch::acShowCaptionsExecute() {
   const bool captions = tbrMainButtons->toolButtonStyle() == Qt::ToolButtonIconOnly;
   tbrMainButtons->setToolButtonStyle(captions ? Qt::ToolButtonTextUnderIcon : Qt::ToolButtonIconOnly);
+}
+
+void TfmSearch::acReplaceExecute() {
+  if (!SearchParams) return;
+  ReplaceDialog = ShowReplaceDialog(this, *SearchParams, [this](TfmReplace& d) { ReplaceDialogDestroyed(d); });
+}
+
+void TfmSearch::ReplaceDialogDestroyed(TfmReplace& dialog) {
+  // The files have changed: search again and show them as they are now.
+  if (dialog.ReplaceStarted()) acSearch->Execute();
 }
 
 void TfmSearch::acViewLogExecute() {

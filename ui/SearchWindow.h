@@ -43,6 +43,7 @@ class TStatusBar;
 class TWildCardMemo;
 class TfrmSelDir;
 class TBaseThread;
+class TfmReplace;
 
 class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   Q_OBJECT
@@ -138,6 +139,7 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
 
   TfrmSelDir* SelDirDialog = nullptr;
   TListForm* LogWindow = nullptr;
+  QPointer<TfmReplace> ReplaceDialog;  // open while the user replaces in these results
 
  protected:
   TfmGeneric* CreateSameClass() override;
@@ -162,6 +164,8 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   void acDirExecute();
   void acShowCaptionsExecute();
   void acViewLogExecute();
+  void acReplaceExecute();
+  void ReplaceDialogDestroyed(TfmReplace& dialog);
   void SortActionExecute(TAction& a);
   void acChangeViewExecute(TAction& a);
 

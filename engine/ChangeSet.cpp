@@ -1,0 +1,238 @@
+#include "engine/ChangeSet.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "engine/CharReader.h"
+#include "engine/Errors.h"
+#include "engine/SearchParams.h"
+#include "engine/SearchResult.h"
+#include "engine/TextUtils.h"
+#include "platform/Platform.h"
+
+namespace trawlex {
+
+namespace {
+
+// Where the tools that apply patches look for a NUL byte to call a file binary.
+constexpr size_t BinaryProbeSize = 8000;
+
+// The lines of a text as patch tools see them: each ends after an LF, the last one may end
+// without. A CR is an ordinary byte here, so CR LF and lone CR stay inside their lines.
+class TLines {
+ public:
+  explicit TLines(std::string_view text) : Text(text) {
+    for (size_t p = 0; p < text.size();) {
+      Starts.push_back(p);
+      const void* lf = std::memchr(text.data() + p, '\n', text.size() - p);
+      p = lf ? static_cast<size_t>(static_cast<const char*>(lf) - text.data()) + 1 : text.size();
+    }
+  }
+  int32_t Count() const { return static_cast<int32_t>(Starts.size()); }
+  size_t Start(int32_t i) const { return Starts[static_cast<size_t>(i)]; }
+  size_t End(int32_t i) const { return i + 1 < Count() ? Starts[static_cast<size_t>(i) + 1] : Text.size(); }
+  std::string_view Line(int32_t i) const { return Text.substr(Start(i), End(i) - Start(i)); }
+  // The line that holds byte `offset`.
+  int32_t LineOf(size_t offset) const {
+    return static_cast<int32_t>(std::upper_bound(Starts.begin(), Starts.end(), offset) - Starts.begin()) - 1;
+  }
+
+ private:
+  std::string_view Text;
+  std::vector<size_t> Starts;
+};
+
+// Old lines First..Last (whole lines around one or more finds) and what they become.
+struct TBlock {
+  int32_t First = 0, Last = 0;
+  std::string NewText;
+};
+
+void AppendLine(std::string& out, char prefix, std::string_view line) {
+  out += prefix;
+  out.append(line.data(), line.size());
+  if (line.empty() || line.back() != '\n') out += "\n\\ No newline at end of file\n";
+}
+
+std::string Range(int32_t start0, int32_t count) {
+  // An empty range names the line before it.
+  return std::to_string(count == 0 ? start0 : start0 + 1) + "," + std::to_string(count);
+}
+
+std::vector<TBlock> ChangedBlocks(const TLines& lines, std::string_view content, const TReplaceFile& job,
+                                  std::string_view replaceText) {
+  std::vector<TBlock> blocks;
+  std::vector<int32_t> firstFind;  // per block, its first find
+  for (int32_t i = 0; i < job.FindCount(); ++i) {
+    const size_t offset = static_cast<size_t>(job.FindOffset(i));
+    const size_t end = offset + static_cast<size_t>(std::max(job.FindLength(i), 1));
+    const int32_t first = lines.LineOf(offset), last = lines.LineOf(end - 1);
+    if (!blocks.empty() && first <= blocks.back().Last + 1) {  // adjacent lines: one change
+      blocks.back().Last = std::max(blocks.back().Last, last);
+    } else {
+      blocks.push_back({first, last, {}});
+      firstFind.push_back(i);
+    }
+  }
+  for (size_t b = 0; b < blocks.size(); ++b) {
+    TBlock& block = blocks[b];
+    const size_t blockEnd = lines.End(block.Last);
+    size_t p = lines.Start(block.First);
+    for (int32_t i = firstFind[b]; i < job.FindCount() && static_cast<size_t>(job.FindOffset(i)) < blockEnd; ++i) {
+      const size_t offset = static_cast<size_t>(job.FindOffset(i));
+      block.NewText.append(content.substr(p, offset - p));
+      block.NewText.append(replaceText);
+      p = offset + static_cast<size_t>(job.FindLength(i));
+    }
+    block.NewText.append(content.substr(p, blockEnd - p));
+  }
+  // A replacement equal to the find (same case) changes nothing there.
+  std::erase_if(blocks, [&](const TBlock& block) {
+    const size_t start = lines.Start(block.First);
+    return content.substr(start, lines.End(block.Last) - start) == block.NewText;
+  });
+  return blocks;
+}
+
+bool LooksBinary(std::string_view content) {
+  return content.substr(0, BinaryProbeSize).find('\0') != std::string_view::npos;
+}
+
+// The base directory's part of `path` taken off, so that the tools find the file from there.
+std::string RelativeName(const std::string& path, const std::string& baseDir) {
+  std::string base = baseDir;
+  if (!base.empty() && base.back() != PathDelim) base += PathDelim;
+  std::string name;
+  if (!base.empty() && path.size() > base.size() && path.compare(0, base.size(), base) == 0) {
+    name = path.substr(base.size());
+  } else {
+    size_t skip = 0;
+    while (skip < path.size() && path[skip] == PathDelim) ++skip;
+    name = path.substr(skip);
+  }
+  std::replace(name.begin(), name.end(), PathDelim, '/');  // patch files name paths with '/'
+  return name;
+}
+
+// Whether the finds of `job` still hold the target in `content` (the size and time checks come
+// first; they miss a quick same-size edit).
+bool FindsStillThere(const TSearchParams& params, std::string_view content, const TReplaceFile& job) {
+  const std::string& target = params.Target();
+  const TBytesEqual equal = params.CaseSensitive() ? &BytesEqualExact : &BytesEqualIgnoreCase;
+  int64_t previousEnd = 0;
+  for (int32_t i = 0; i < job.FindCount(); ++i) {
+    const int64_t offset = job.FindOffset(i), length = job.FindLength(i);
+    if (offset < previousEnd || length < 0 || offset + length > static_cast<int64_t>(content.size())) return false;
+    if (static_cast<size_t>(length) != target.size() ||
+        !equal(reinterpret_cast<const unsigned char*>(content.data() + offset),
+               reinterpret_cast<const unsigned char*>(target.data()), target.size()))
+      return false;
+    previousEnd = offset + length;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string DiffPathName(const std::string& path) {
+  const bool plain = std::all_of(path.begin(), path.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u > ' ' && u < 0x7f && c != '"' && c != '\\';
+  });
+  if (plain) return path;
+  std::string quoted = "\"";
+  for (char c : path) {
+    const auto u = static_cast<unsigned char>(c);
+    switch (c) {
+      case '"': quoted += "\\\""; break;
+      case '\\': quoted += "\\\\"; break;
+      case '\t': quoted += "\\t"; break;
+      case '\n': quoted += "\\n"; break;
+      default:
+        if (u < ' ' || u >= 0x7f) {
+          const char octal[] = {'\\', static_cast<char>('0' + (u >> 6)), static_cast<char>('0' + ((u >> 3) & 7)),
+                                static_cast<char>('0' + (u & 7))};
+          quoted.append(octal, sizeof octal);
+        } else {
+          quoted += c;
+        }
+    }
+  }
+  return quoted + "\"";
+}
+
+std::string FileDiff(const std::string& name, std::string_view content, const TReplaceFile& job,
+                     std::string_view replaceText) {
+  const TLines lines(content);
+  const std::vector<TBlock> blocks = ChangedBlocks(lines, content, job, replaceText);
+  if (blocks.empty()) return {};
+  std::string out = "--- " + DiffPathName("a/" + name) + "\n+++ " + DiffPathName("b/" + name) + "\n";
+  int32_t delta = 0;  // new line number minus old line number before the current hunk
+  for (size_t b = 0; b < blocks.size();) {
+    // One hunk: the blocks whose contexts meet or overlap.
+    size_t e = b + 1;
+    while (e < blocks.size() && blocks[e].First - blocks[e - 1].Last - 1 <= 2 * ChangeSetContext) ++e;
+    const int32_t first = std::max(0, blocks[b].First - ChangeSetContext);
+    const int32_t last = std::min(lines.Count() - 1, blocks[e - 1].Last + ChangeSetContext);
+    std::vector<TLines> newLines;
+    int32_t hunkDelta = 0;
+    for (size_t k = b; k < e; ++k) {
+      newLines.emplace_back(blocks[k].NewText);
+      hunkDelta += newLines.back().Count() - (blocks[k].Last - blocks[k].First + 1);
+    }
+    const int32_t oldCount = last - first + 1;
+    out += "@@ -" + Range(first, oldCount) + " +" + Range(first + delta, oldCount + hunkDelta) + " @@\n";
+    size_t k = b;
+    for (int32_t i = first; i <= last;) {
+      if (k < e && i == blocks[k].First) {
+        for (int32_t j = blocks[k].First; j <= blocks[k].Last; ++j) AppendLine(out, '-', lines.Line(j));
+        const TLines& added = newLines[k - b];
+        for (int32_t j = 0; j < added.Count(); ++j) AppendLine(out, '+', added.Line(j));
+        i = blocks[k].Last + 1;
+        ++k;
+      } else {
+        AppendLine(out, ' ', lines.Line(i));
+        ++i;
+      }
+    }
+    delta += hunkDelta;
+    b = e;
+  }
+  return out;
+}
+
+TChangeSet BuildChangeSet(const TSearchParams& params, const TReplaceJobList& jobs, const std::string& replaceText) {
+  TChangeSet set;
+  std::string& out = set.Text;
+  TCharReader reader;
+  for (const auto& job : jobs) {
+    const TSearchFile& file = *job->File;
+    const TSearchParams& searched = file.Params ? *file.Params : params;
+    const std::string name = RelativeName(file.Name, params.BaseDir);
+    try {
+      reader.Load(file.Name);
+    } catch (const std::exception& e) {
+      out += "Not shown: " + DiffPathName(name) + " cannot be read: " + e.what() + "\n";
+      ++set.NotShown;
+      continue;
+    }
+    const std::string_view content(reinterpret_cast<const char*>(reader.Data()), static_cast<size_t>(reader.Size()));
+    if (reader.Size() != file.Size || reader.LoadedInfo().LastWrite() != file.FileTime ||
+        !FindsStillThere(searched, content, *job)) {
+      out += "Not shown: " + DiffPathName(name) + " changed since the search; search again to see its changes\n";
+      ++set.NotShown;
+    } else if (LooksBinary(content)) {
+      out += "Not shown: binary file " + DiffPathName(name) + ", " + CountText(job->FindCount(), "find") +
+             " to replace\n";
+      ++set.Binary;
+    } else {
+      const std::string diff = FileDiff(name, content, *job, replaceText);
+      out += diff;
+      if (!diff.empty()) ++set.Diffs;
+    }
+  }
+  return set;
+}
+
+}  // namespace trawlex

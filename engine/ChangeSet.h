@@ -1,0 +1,46 @@
+#pragma once
+// The change set of a replace: what replacing the selected finds with a text would make of
+// each file, shown before anything is written. Every file with a selected find gets a unified
+// diff with three lines of context (paths a/... and b/... relative to the search's base
+// directory), so that `git apply` and `patch -p1` run in that directory accept it. Bytes come
+// out as they are in the file: CR LF, lone CR, bytes that are not UTF-8, NUL bytes, and a
+// missing final line break ("\ No newline at end of file").
+//
+// A file that looks binary (a NUL byte among its first 8000 bytes) is listed by name with its
+// number of finds instead; a file that changed since the search, or cannot be read, gets a
+// line that says so instead of a diff made of stale offsets. These lines never start like a
+// diff header, so both tools pass over them.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "engine/ReplaceThread.h"
+
+namespace trawlex {
+
+class TSearchParams;
+
+// Lines of unchanged text around each change.
+constexpr int32_t ChangeSetContext = 3;
+
+struct TChangeSet {
+  std::string Text;
+  int32_t Diffs = 0;     // files with a diff
+  int32_t Binary = 0;    // binary-looking files, named with their finds
+  int32_t NotShown = 0;  // files changed since the search or unreadable, named with the reason
+};
+
+// The change set of every job; the files are read now and nothing is written.
+TChangeSet BuildChangeSet(const TSearchParams& params, const TReplaceJobList& jobs, const std::string& replaceText);
+
+// The diff of one file whose current bytes are `content`, given the finds of `job` (ascending,
+// not overlapping, inside the content). `name` is the path relative to the base directory.
+// Empty when the replacement changes nothing.
+std::string FileDiff(const std::string& name, std::string_view content, const TReplaceFile& job,
+                     std::string_view replaceText);
+
+// A path as it stands in a diff header: as it is, or in double quotes with C escapes when it
+// holds a blank, a quote, a backslash, a control byte or a byte above 127.
+std::string DiffPathName(const std::string& path);
+
+}  // namespace trawlex
