@@ -44,12 +44,6 @@ void WriteFile(const QString& path, const QByteArray& bytes) {
   f.write(bytes);
 }
 
-// A click at the middle of `control`, sent to its window as a user's would be.
-void ClickAt(QWidget* control) {
-  QWidget* window = control->window();
-  QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, control->mapTo(window, control->rect().center()));
-}
-
 // Runs the event loop as the program does until `done` holds (at most 30 seconds): the
 // workers' hand-overs are served at once, not once per polling step.
 bool WaitUntil(const std::function<bool()>& done) {
@@ -64,7 +58,6 @@ bool WaitUntil(const std::function<bool()>& done) {
   if (!done()) loop.exec();
   return done();
 }
-void PressKey(Qt::Key key, Qt::KeyboardModifiers mods = {}) { QTest::keyClick(QApplication::focusWidget(), key, mods); }
 
 // Selects find `k` of line `line` of result file `file`.
 void Select(TSearchParams* params, int file, int line, int k) { params->GetResult(file)->GetLine(line)->SetFindSelected(k, true); }
