@@ -73,6 +73,17 @@ class TSearchLine : public TSearchResult {
   std::vector<int32_t> Positions;  // guarded by File's lock
 };
 
+// What the system said of a file when it was opened for a search: which file it was
+// (device and inode) and when it last changed in any way (the inode's change time, which
+// no user can set back). The replace holds a file to it.
+struct TFileIdentity {
+  uint64_t Device = 0;
+  uint64_t Inode = 0;
+  int64_t ChangeNs = 0;
+  bool Known() const { return Device != 0 || Inode != 0; }
+  bool SameFile(const TFileIdentity& o) const { return Device == o.Device && Inode == o.Inode; }
+};
+
 class TSearchFile : public TSearchResult {
  public:
   explicit TSearchFile(TSearchParams* params) : Params(params) {}
@@ -83,6 +94,11 @@ class TSearchFile : public TSearchResult {
   int32_t Size = 0;
   TDateTime FileTime = 0;
   std::atomic<int32_t> TotalLines{0};
+  // Set when the file was read for the search, before the item is handed over.
+  TFileIdentity Identity;
+  // The search of this file ended in an error: its finds are incomplete and are shown, but
+  // never replaced.
+  bool SearchFailed = false;
 
   std::string GetTypeName() const override { return "File"; }
   std::string GetText() const override { return Name; }

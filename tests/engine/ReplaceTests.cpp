@@ -50,12 +50,12 @@ struct stat StatOf(const std::string& path) {
   return st;
 }
 
-// Names of temporary files left in a folder.
+// Names of temporary files and copies of old content left in a folder (hidden or not).
 V TempFilesIn(const std::string& dir) {
   V names;
   for (const auto& e : fs::directory_iterator(dir)) {
     const std::string n = e.path().filename().string();
-    if (n.rfind("Trawlex", 0) == 0 && n.size() > 4 && n.substr(n.size() - 4) == ".tmp") names.push_back(n);
+    if (n.find("Trawlex") != std::string::npos && n.size() > 4 && n.substr(n.size() - 4) == ".tmp") names.push_back(n);
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -315,20 +315,20 @@ TEST_F(ReplaceTest, TempNameIsTheFirstFreeNumber) {
 TEST_F(ReplaceTest, NamesPlantedAtTheTempNameAreSkippedNotFollowed) {
   alarm(60);  // opening a FIFO would hang: the alarm ends the test instead
   const std::string path = Dir.Write("f.txt", "foo");
-  Dir.Write("Trawlex1.tmp", "keep me");
-  ASSERT_EQ(mkfifo((Dir / "Trawlex2.tmp").c_str(), 0600), 0);
+  Dir.Write(".Trawlex1.tmp", "keep me");
+  ASSERT_EQ(mkfifo((Dir / ".Trawlex2.tmp").c_str(), 0600), 0);
   const std::string victim = Dir.Write("victim", "untouched");
-  ASSERT_EQ(symlink(victim.c_str(), (Dir / "Trawlex3.tmp").c_str()), 0);
+  ASSERT_EQ(symlink(victim.c_str(), (Dir / ".Trawlex3.tmp").c_str()), 0);
   Search("foo");
   SelectAll();
   const TRunResult r = Replace("bar");
   alarm(0);
   EXPECT_EQ(r.Log, V{});
   EXPECT_EQ(ReadAll(path), "bar");
-  EXPECT_EQ(ReadAll(Dir / "Trawlex1.tmp"), "keep me");
-  EXPECT_TRUE(S_ISFIFO(StatOf(Dir / "Trawlex2.tmp").st_mode));
+  EXPECT_EQ(ReadAll(Dir / ".Trawlex1.tmp"), "keep me");
+  EXPECT_TRUE(S_ISFIFO(StatOf(Dir / ".Trawlex2.tmp").st_mode));
   EXPECT_EQ(ReadAll(victim), "untouched");
-  EXPECT_FALSE(PathEntryExists(Dir / "Trawlex4.tmp"));
+  EXPECT_FALSE(PathEntryExists(Dir / ".Trawlex4.tmp"));
 }
 
 // ---- Failed writes --------------------------------------------------------------------------
@@ -541,8 +541,8 @@ TEST_F(ReplaceTest, FailedOverwriteInPlaceRestoresTheOldContentOrKeepsItsCopy) {
     const TRunResult r = Replace("LONGER TEXT");
     ClearRewriteFaults();
     EXPECT_EQ(r.Log, (V{path + ": " + SystemErrorText(EIO) + ". The file may be damaged; its old content is kept in " +
-                        dir / "Trawlex1.tmp"}));
-    EXPECT_EQ(ReadAll(dir / "Trawlex1.tmp"), content);
+                        dir / ".a.txt.Trawlex1.tmp"}));
+    EXPECT_EQ(ReadAll(dir / ".a.txt.Trawlex1.tmp"), content);
     EXPECT_EQ(r.Replaced, 0);
   }
   {
@@ -778,7 +778,7 @@ TEST(ReplaceKillTest, KilledReplaceLeavesTheFileWhollyOldOrWhollyNew) {
     bool tempSeen = false;
     if (killAt < 0) {
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-      while (!(tempSeen = PathEntryExists(dir / "Trawlex1.tmp")) && std::chrono::steady_clock::now() < deadline &&
+      while (!(tempSeen = PathEntryExists(dir / ".Trawlex1.tmp")) && std::chrono::steady_clock::now() < deadline &&
              waitpid(pid, nullptr, WNOHANG) == 0)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     } else {
@@ -798,3 +798,97 @@ TEST(ReplaceKillTest, KilledReplaceLeavesTheFileWhollyOldOrWhollyNew) {
 }
 
 }  // namespace
+
+// ---- Two runs at once -----------------------------------------------------------------------
+
+namespace {
+
+// Starts the headless replace as a process with its output in files; returns its id.
+pid_t SpawnDriver(const V& args, const std::string& outFile, const std::string& errFile) {
+  std::vector<char*> argv{const_cast<char*>(TRAWLEX_REPLACE_DRIVER)};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = -1;
+  EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+int WaitExit(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The count in "Finished. Replaced N finds", or -1.
+int ReplacedIn(const std::string& report) {
+  const size_t at = report.rfind("Finished. Replaced ");
+  return at == std::string::npos ? -1 : std::atoi(report.c_str() + at + 19);
+}
+
+std::string ReplaceEvery(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
+  return text;
+}
+
+// A folder on a memory file system when there is one: thousands of flushes stay quick.
+std::unique_ptr<TTempDir> FastTempDir() {
+  const char* old = std::getenv("TMPDIR");
+  const std::string saved = old ? old : "";
+  if (access("/dev/shm", W_OK) == 0) setenv("TMPDIR", "/dev/shm", 1);
+  auto dir = std::make_unique<TTempDir>();
+  if (old) setenv("TMPDIR", saved.c_str(), 1);
+  else unsetenv("TMPDIR");
+  return dir;
+}
+
+}  // namespace
+
+TEST(ReplaceRaceTest, TwoRunsOnOneTreeReplaceEachFileWhollyOnceAndCountExactly) {
+  const auto dir = FastTempDir();
+  constexpr int Plain = 1200, Linked = 600, FindsPerFile = 6;
+  std::vector<std::string> contents(Plain + Linked);
+  for (size_t i = 0; i < contents.size(); ++i) {
+    std::string& c = contents[i];
+    for (int k = 0; k < FindsPerFile; ++k) c += "line " + std::to_string(i * 7 + k) + " foo " + std::string(k * 5, '.') + "\n";
+  }
+  auto nameOf = [&](size_t i) { return dir->Path() + "/d" + std::to_string(i % 8) + "/f" + std::to_string(i) + ".txt"; };
+  auto secondName = [&](size_t i) { return dir->Path() + "/d" + std::to_string((i + 3) % 8) + "/g" + std::to_string(i) + ".txt"; };
+  const V runA = {"--report", "--replace-all", "AAAAAAAA", "-t", "foo", "-d", dir->Path(), "-s", "1"};
+  const V runB = {"--report", "--replace-all", "b", "-t", "foo", "-d", dir->Path(), "-s", "1"};
+  const std::string out = dir->Path() + "/../" + fs::path(dir->Path()).filename().string() + ".";
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    for (size_t i = 0; i < contents.size(); ++i) {
+      fs::remove(secondName(i));
+      dir->Write(nameOf(i).substr(dir->Path().size() + 1), contents[i]);
+      if (i >= Plain) ASSERT_EQ(link(nameOf(i).c_str(), secondName(i).c_str()), 0);
+    }
+    const pid_t a = SpawnDriver(runA, out + "a.out", out + "a.err");
+    const pid_t b = SpawnDriver(runB, out + "b.out", out + "b.err");
+    WaitExit(a);
+    WaitExit(b);
+    const std::string reportA = ReadAll(out + "a.out"), reportB = ReadAll(out + "b.out");
+    int inFilesA = 0, inFilesB = 0, broken = 0;
+    for (size_t i = 0; i < contents.size(); ++i) {
+      const std::string now = ReadAll(nameOf(i));
+      if (i >= Plain && ReadAll(secondName(i)) != now) ++broken;
+      if (now == ReplaceEvery(contents[i], "foo", "AAAAAAAA")) inFilesA += FindsPerFile;
+      else if (now == ReplaceEvery(contents[i], "foo", "b")) inFilesB += FindsPerFile;
+      else ++broken;
+    }
+    EXPECT_EQ(broken, 0);
+    EXPECT_EQ(ReplacedIn(reportA), inFilesA) << ReadAll(out + "a.err").substr(0, 2000);
+    EXPECT_EQ(ReplacedIn(reportB), inFilesB) << ReadAll(out + "b.err").substr(0, 2000);
+    EXPECT_EQ(inFilesA + inFilesB, static_cast<int>(contents.size()) * FindsPerFile);
+    V leftovers;
+    for (int d = 0; d < 8; ++d)
+      for (const std::string& t : TempFilesIn(dir->Path() + "/d" + std::to_string(d))) leftovers.push_back(t);
+    EXPECT_EQ(leftovers, V{});
+  }
+  for (const char* f : {"a.out", "a.err", "b.out", "b.err"}) fs::remove(out + f);
+}
