@@ -79,6 +79,8 @@ class ReplaceTest : public ::testing::Test {
     Params->IncludeSubdirs = false;
     Params->SetTarget(target);
     Params->SetCaseSensitive(caseSensitive);
+    Params->WholeWord = WholeWord;
+    Params->SetExclude(Exclude);
     bool ended = false;
     TSearchThread search(Invoker);
     search.SetParams(Params.get());
@@ -131,6 +133,8 @@ class ReplaceTest : public ::testing::Test {
   TQueueInvoker Invoker;
   std::unique_ptr<TSearchParams> Params;
   TReplaceJobList Jobs;
+  bool WholeWord = false;  // rules of the next Search
+  std::string Exclude;
 };
 
 // ---- The job list ---------------------------------------------------------------------------
@@ -251,6 +255,74 @@ TEST_F(ReplaceTest, SameSizeEditWithinTheTimeResolutionIsCaughtByTheContent) {
                              "was not changed"}));
   EXPECT_EQ(ReadAll(path), "a foo b\nfox");
   EXPECT_EQ(r.Replaced, 0);
+}
+
+struct TEditCase {
+  const char* Name;
+  bool WholeWord;
+  std::string Exclude, Before, After, Why;
+};
+
+TEST_F(ReplaceTest, EditThatKeepsSizeAndRestoresTheTimeIsCaughtByTheRulesOrTheChangeTime) {
+  const std::string changed = "The file changed since the search, so it was not changed";
+  const std::string noFind = "The file changed since the search: the find at byte 0 is no longer the target, so it was "
+                             "not changed";
+  const TEditCase cases[] = {
+      {"no longer a whole word", true, "", "foo bar", "fooxbar", noFind},
+      {"now inside the exclude text", false, "foo!", "foo bar", "foo!bar", noFind},
+      {"edit away from the find", false, "", "foo bar", "foo baz", changed},
+  };
+  for (const TEditCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TTempDir dir;
+    const std::string path = dir.Write("f.txt", c.Before);
+    SetMTime(path, 1600000000, 5000);
+    WholeWord = c.WholeWord;
+    Exclude = c.Exclude;
+    Search("foo", false, "*.txt", dir.Path());
+    SelectAll();
+    dir.Write("f.txt", c.After);
+    SetMTime(path, 1600000000, 5000);  // as a tool that restores the time would
+    const TRunResult r = Replace("BAZ");
+    EXPECT_EQ(r.Log, V{path + ": " + c.Why});
+    EXPECT_EQ(ReadAll(path), c.After);
+    EXPECT_EQ(r.Replaced, 0);
+  }
+}
+
+TEST_F(ReplaceTest, FileSwappedForALinkToAnotherFileWithTheSameContentIsRefused) {
+  const std::string path = Dir.Write("f.txt", "a foo b");
+  const std::string other = Dir.Write("other.dat", "a foo b");
+  SetMTime(path, 1600000000);
+  SetMTime(other, 1600000000);
+  Search("foo");
+  SelectAll();
+  ASSERT_EQ(unlink(path.c_str()), 0);
+  ASSERT_EQ(symlink("other.dat", path.c_str()), 0);
+  const TRunResult r = Replace("bar");
+  EXPECT_EQ(r.Log, V{path + ": The file was replaced by another file since the search, so it was not changed"});
+  EXPECT_EQ(ReadAll(other), "a foo b");
+  EXPECT_EQ(r.FilesNotReplaced, 1);
+}
+
+TEST_F(ReplaceTest, FileUnderSeveralNamesIsReplacedOnceAndItsOtherNamesAreNoFailure) {
+  const std::string path = Dir.Write("a.txt", "x foo y");
+  const std::string hard = Dir / "b.txt";
+  const std::string soft = Dir / "c.txt";
+  ASSERT_EQ(link(path.c_str(), hard.c_str()), 0);
+  ASSERT_EQ(symlink("a.txt", soft.c_str()), 0);
+  const std::string plain = Dir.Write("d.txt", "foo");
+  Search("foo");
+  SelectAll();
+  ASSERT_EQ(Jobs.size(), 4u);
+  const TRunResult r = Replace("bar");
+  EXPECT_EQ(ReadAll(path), "x bar y");
+  EXPECT_EQ(ReadAll(plain), "bar");
+  EXPECT_EQ(r.Log, (V{hard + ": The same file as " + path + ", already replaced",
+                      soft + ": The same file as " + path + ", already replaced"}));
+  EXPECT_EQ(r.Replaced, 2);
+  EXPECT_EQ(r.FilesReplaced, 2);
+  EXPECT_EQ(r.FilesNotReplaced, 0);
 }
 
 TEST_F(ReplaceTest, RefusedFileAddsNothingToTheCountAndTheRunGoesOn) {
@@ -743,6 +815,33 @@ TEST_F(HeadlessReplaceTest, RefusedFileAndBadInputGiveStatus2) {
   EXPECT_EQ(Err, "No search target\n");
   EXPECT_EQ(Run({"--report", "--replace-all", "x", "-t", "nothing here", "-d", Dir.Path()}), 1);
   EXPECT_NE(Out.find("Finished. Replaced 0 finds\n"), std::string::npos);
+}
+
+TEST_F(HeadlessReplaceTest, TargetWithALineBreakIsReportedOnItsOwnLineAndReplacedWhole) {
+  const std::string a = Dir.Write("a.txt", "ab\ncd\r\nef\n");
+  EXPECT_EQ(Run({"--report", "--dry-run", "--replace-all", "", "-t", "\n", "-d", Dir.Path()}), 0);
+  EXPECT_NE(Out.find(a + "\n 1: ab\n 2: cd\n 3: ef\n"), std::string::npos) << Out;
+  EXPECT_EQ(Run({"--report", "--replace-all", "|", "-t", "b\nc", "-d", Dir.Path()}), 0);
+  EXPECT_NE(Out.find(a + "\n 1: ab\n"), std::string::npos) << Out;
+  EXPECT_EQ(ReadAll(a), "a|d\r\nef\n");
+  EXPECT_EQ(Err, "");
+  EXPECT_EQ(Run({"--report", "--replace-all", "+", "-t", "d\r\ne", "-d", Dir.Path()}), 0);
+  EXPECT_EQ(ReadAll(a), "a|+f\n");
+}
+
+TEST_F(HeadlessReplaceTest, FileWhoseSearchRanOutOfMemoryIsLeftWhole) {
+  // One-byte finds everywhere: recording them runs out of memory part way through the file.
+  const std::string big = Dir.Write("big.txt", std::string(48 << 20, 'a'));
+  const std::string small = Dir.Write("small.txt", "a");
+  const std::string out = Dir / "out", err = Dir / "err";
+  const int status = RunDriver("sh -c 'ulimit -v 400000; exec \"$0\" \"$@\"'",
+                               {"--report", "--replace-all", "b", "-t", "a", "-d", Dir.Path(), "-p", "*.txt"}, out, err);
+  const std::string errors = ReadAll(err);
+  if (errors.find(big + ": Out of memory") == std::string::npos) GTEST_SKIP() << "the search did not run out of memory: " << errors;
+  EXPECT_EQ(status, 2);
+  EXPECT_EQ(ReadAll(big), std::string(48 << 20, 'a'));
+  EXPECT_EQ(ReadAll(small), "b");
+  EXPECT_NE(ReadAll(out).find("Finished. Replaced 1 find\n"), std::string::npos);
 }
 
 TEST(HeadlessReplaceSwitchTest, ReplaceAllIsOnlyASwitchWhereNoValueIsExpected) {
