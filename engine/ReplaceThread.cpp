@@ -85,6 +85,14 @@ TReplaceThread::~TReplaceThread() { WaitFor(); }
 
 void TReplaceThread::Execute() {
   if (!Jobs) return;
+  // A copy left beside any name of a file holds it back under all its names, whichever
+  // name comes first.
+  for (const auto& job : *Jobs) {
+    const TFileIdentity& id = job->File->Identity;
+    if (!id.Known()) continue;
+    if (std::string backup = FindLeftBackup(job->File->Name, "Trawlex"); !backup.empty())
+      LeftBackups.emplace(std::make_pair(id.Device, id.Inode), std::move(backup));
+  }
   for (const auto& job : *Jobs) {
     // Later files would only be read and dropped: nothing is handed over after a stop.
     if (Terminated()) break;
@@ -93,6 +101,13 @@ void TReplaceThread::Execute() {
     if (outcome == TOutcome::Replaced) FFilesReplaced.fetch_add(1, std::memory_order_relaxed);
     if (outcome == TOutcome::NotReplaced) FFilesNotReplaced.fetch_add(1, std::memory_order_relaxed);
   }
+}
+
+std::string TReplaceThread::LeftBackupMessage(const std::string& backup, const std::string& path) const {
+  // Copied back, not moved: the file keeps its inode and with it every other name.
+  return "An earlier replace was interrupted while it rewrote this file, which may be incomplete; its old content is "
+         "kept in " + backup + ". The file was not changed. To restore the old content: cp '" + backup + "' '" + path +
+         "' && rm '" + backup + "'";
 }
 
 TReplaceThread::TOutcome TReplaceThread::ReplaceInFile(const TReplaceFile& job) {
@@ -106,6 +121,11 @@ TReplaceThread::TOutcome TReplaceThread::ReplaceInFile(const TReplaceFile& job) 
     if (done != Replaced.end()) {
       Log(path + ": The same file as " + done->second + ", already replaced");
       return TOutcome::SameAsReplaced;
+    }
+    const auto left = LeftBackups.find({id.Device, id.Inode});
+    if (left != LeftBackups.end()) {
+      Log(path + ": " + LeftBackupMessage(left->second, path));
+      return TOutcome::NotReplaced;
     }
   }
   try {
@@ -151,9 +171,7 @@ TReplaceThread::TOutcome TReplaceThread::RewriteFile(const TReplaceFile& job, co
   // From here on the file is locked: no other replace changes it until it is placed.
   if (!rewriter.Open(path)) return Terminated() ? TOutcome::Stopped : refuse(rewriter.Error());
   if (const std::string backup = rewriter.LeftBackup(); !backup.empty())
-    return refuse("An earlier replace was interrupted while it rewrote this file, which may be incomplete; its old "
-                  "content is kept in " + backup + ". The file was not changed. To restore it, move that copy over "
-                  "the file (mv '" + backup + "' '" + rewriter.RealPath() + "')");
+    return refuse(LeftBackupMessage(backup, rewriter.RealPath()));
   std::string content;
   if (!rewriter.ReadContent(content)) return refuse(rewriter.Error());
   const auto size = static_cast<int32_t>(content.size());

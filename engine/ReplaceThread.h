@@ -99,6 +99,10 @@ class TReplaceThread : public TBaseThread {
 
   // The files replaced in this run, by device and inode, with the name they were replaced under.
   std::map<std::pair<uint64_t, uint64_t>, std::string> Replaced;
+  // Files (by device and inode) beside one of whose names an interrupted rewrite left a
+  // copy of the old content, with that copy: none of their names is touched.
+  std::map<std::pair<uint64_t, uint64_t>, std::string> LeftBackups;
+  std::string LeftBackupMessage(const std::string& backup, const std::string& path) const;
   std::atomic<int32_t> FReplacedCount{0};
   std::atomic<int32_t> FFilesReplaced{0};
   std::atomic<int32_t> FFilesNotReplaced{0};

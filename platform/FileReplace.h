@@ -49,6 +49,9 @@ bool PathEntryExists(const std::string& path);
 // until the new content is on disk: the folder, a full stop (a hidden name, which no search
 // lists), the file's name, "." and the temporary prefix; a number and ".tmp" follow.
 std::string BackupPrefix(const std::string& path, const std::string& tempPrefix);
+// A copy of the old content that an interrupted in-place rewrite of the file at `path`
+// (links followed) left beside it, or empty.
+std::string FindLeftBackup(const std::string& path, const std::string& tempPrefix);
 
 class TFileRewriter {
  public:

@@ -261,15 +261,17 @@ bool TFileRewriter::ReadContent(std::string& out) {
   return true;
 }
 
-std::string TFileRewriter::LeftBackup() const {
-  if (FRealPath.empty()) return {};
-  const std::string prefix = BackupPrefix(FRealPath, FPrefix);
+std::string FindLeftBackup(const std::string& path, const std::string& tempPrefix) {
+  char real[PATH_MAX];
+  const std::string prefix = BackupPrefix(realpath(path.c_str(), real) ? std::string(real) : path, tempPrefix);
   for (uint64_t n = 1; n <= 16; ++n) {
     const std::string name = prefix + std::to_string(n) + ".tmp";
     if (PathEntryExists(name)) return name;
   }
   return {};
 }
+
+std::string TFileRewriter::LeftBackup() const { return FRealPath.empty() ? std::string() : FindLeftBackup(FRealPath, FPrefix); }
 
 bool TFileRewriter::SameFileAsOpened() {
   struct stat st;
@@ -413,14 +415,37 @@ bool TFileRewriter::Commit() {
 bool TFileRewriter::CommitInPlace(std::string_view oldContent, std::string_view newContent) {
   if (!SameFileAsOpened()) return false;
 
-  // 1. A whole copy of the old content on disk beside the file.
+  // 1. A whole copy of the old content on disk beside the file. It gets the name that
+  // marks it as this file's old content only once it is complete and flushed, so a copy
+  // under that name is always whole.
   std::string backup;
   int bfd = -1;
-  if (!CreateExclusive(BackupPrefix(FRealPath, FPrefix), backup, bfd)) return false;
+  if (!CreateExclusive(InFolder(FFolder, "." + FPrefix), backup, bfd)) return false;
   FTempName = backup;
   bool ok = WriteAllAt(bfd, oldContent.data(), oldContent.size(), 0, static_cast<int>(TRewriteFault::BackupWrite));
   if (ok && fsync(bfd) != 0) ok = FailErrno(errno);
   if (::close(bfd) != 0 && ok) ok = FailErrno(errno);
+  if (ok) {
+    const std::string prefix = BackupPrefix(FRealPath, FPrefix);
+    for (uint64_t n = 1;; ++n) {
+      const std::string name = prefix + std::to_string(n) + ".tmp";
+      if (::link(FTempName.c_str(), name.c_str()) == 0) {
+        ::unlink(FTempName.c_str());
+        FTempName = backup = name;
+        break;
+      }
+      // A file system without hard links: a free name is taken by renaming (the file's
+      // lock keeps every other replace of this name out meanwhile).
+      if ((errno == EPERM || errno == ENOTSUP) && !PathEntryExists(name) && ::rename(FTempName.c_str(), name.c_str()) == 0) {
+        FTempName = backup = name;
+        break;
+      }
+      if (errno != EEXIST || n == 1000) {
+        ok = FailErrno(errno);
+        break;
+      }
+    }
+  }
   if (!ok) {
     Abandon();
     return false;

@@ -883,6 +883,7 @@ TEST(ReplaceKillTest, KilledReplaceLeavesTheFileWhollyOldOrWhollyNew) {
     } else {
       std::this_thread::sleep_for(std::chrono::milliseconds(killAt));
     }
+    ASSERT_GT(pid, 0);
     kill(pid, SIGKILL);
     int status = 0;
     waitpid(pid, &status, 0);
@@ -990,4 +991,46 @@ TEST(ReplaceRaceTest, TwoRunsOnOneTreeReplaceEachFileWhollyOnceAndCountExactly) 
     EXPECT_EQ(leftovers, V{});
   }
   for (const char* f : {"a.out", "a.err", "b.out", "b.err"}) fs::remove(out + f);
+}
+
+// kill -9 while a hard-linked file is overwritten in place: its old content is kept whole
+// in a hidden copy that no search lists, and the next run says where it is and leaves the file.
+TEST(ReplaceKillTest, KilledInPlaceRewriteLeavesAHiddenWholeCopyThatTheNextRunReports) {
+  const auto dir = FastTempDir();
+  std::string oldContent;
+  for (int i = 0; i < 400000; ++i) oldContent += "line " + std::to_string(i) + " with foo and more text after it\n";
+  const std::string path = dir->Path() + "/big.txt";
+  const std::string backup = dir->Path() + "/.big.txt.Trawlex1.tmp";
+  const std::string out = dir->Path() + "/out", err = dir->Path() + "/err";
+  bool left = false;
+  for (int attempt = 0; attempt < 20 && !left; ++attempt) {
+    fs::remove(backup);
+    fs::remove(dir->Path() + "/other.dat");
+    dir->Write("big.txt", oldContent);
+    ASSERT_EQ(link(path.c_str(), (dir->Path() + "/other.dat").c_str()), 0);
+    const pid_t pid = SpawnDriver({"--report", "--replace-all", "BARBAR", "-t", "foo", "-d", dir->Path(), "-p", "*.txt"},
+                                  "/dev/null", "/dev/null");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!PathEntryExists(backup) && std::chrono::steady_clock::now() < deadline && waitpid(pid, nullptr, WNOHANG) == 0)
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    ASSERT_GT(pid, 0);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    left = PathEntryExists(backup);
+  }
+  ASSERT_TRUE(left) << "no kill landed while the file was overwritten";
+  const std::string kept = ReadAll(backup);
+  EXPECT_TRUE(kept == oldContent) << "the copy holds " << kept.size() << " bytes";
+  const std::string before = ReadAll(path);
+  EXPECT_EQ(RunDriver("", {"--report", "--replace-all", "X", "-t", "foo", "-d", dir->Path(), "-p", "*"}, out, err), 2);
+  EXPECT_TRUE(ReadAll(path) == before);
+  EXPECT_EQ(ReadAll(out).find("Trawlex"), std::string::npos) << "the hidden copy was searched";
+  EXPECT_NE(ReadAll(err).find(path + ": An earlier replace was interrupted while it rewrote this file, which may be "
+                                     "incomplete; its old content is kept in " + backup),
+            std::string::npos)
+      << ReadAll(err);
+  EXPECT_NE(ReadAll(err).find("The file was not changed. To restore the old content: cp '" + backup + "' '" + path +
+                              "' && rm '" + backup + "'"),
+            std::string::npos);
+  EXPECT_NE(ReadAll(err).find(dir->Path() + "/other.dat: An earlier replace was interrupted"), std::string::npos);
 }
