@@ -754,6 +754,26 @@ TEST(ReplaceAsUserTest, PermissionsDecideWhatAnUnprivilegedUserMayRewrite) {
   EXPECT_EQ(TempFilesIn(locked), V{});
 }
 
+TEST(ReplaceAsUserTest, AttributesTheUserCannotSeeAreKeptByWritingInPlace) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to set a trusted attribute and to act as another user";
+  const std::string asNobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups";
+  if (std::system((asNobody + " test -x '" + std::string(TRAWLEX_REPLACE_DRIVER) + "' 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "the unprivileged user cannot run the program where it was built";
+  TTempDir dir;
+  ASSERT_EQ(chmod(dir.Path().c_str(), 0777), 0);
+  const std::string path = dir.Write("a.txt", "x foo y");
+  ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);  // the user's own file: a new one could get its owner
+  if (setxattr(path.c_str(), "trusted.origin", "kept", 4, 0) != 0) GTEST_SKIP() << "no trusted attributes here";
+  const ino_t inode = StatOf(path).st_ino;
+  EXPECT_EQ(RunDriver(asNobody, {"--report", "--replace-all", "bar", "-t", "foo", "-d", dir.Path()}, dir / "out", dir / "err"), 0)
+      << ReadAll(dir / "err");
+  EXPECT_EQ(ReadAll(path), "x bar y");
+  char value[16] = {};
+  EXPECT_EQ(getxattr(path.c_str(), "trusted.origin", value, sizeof value), 4);
+  EXPECT_STREQ(value, "kept");
+  EXPECT_EQ(StatOf(path).st_ino, inode);
+}
+
 class HeadlessReplaceTest : public ::testing::Test {
  protected:
   // Runs RunReplaceAll with `args`; fills Out and Err.
