@@ -108,6 +108,9 @@ bool FileExists(const std::string& path);
 // ".." taken as the system takes them (after a link, ".." leads out of its target). False
 // with `error` set when the path cannot be resolved.
 bool ResolvePath(const std::string& path, std::string& result, std::string& error);
+// The same, or `path` unchanged when it cannot be resolved (whoever uses it then meets the
+// reason itself).
+std::string ResolvedPath(const std::string& path);
 // "." and ".." segments resolved on the text alone. False when the path climbs above its
 // root or the result would exceed the platform's path limit.
 bool CanonicalizePath(const std::string& path, std::string& result);

@@ -210,6 +210,11 @@ bool ResolvePath(const std::string& path, std::string& result, std::string& erro
   return true;
 }
 
+std::string ResolvedPath(const std::string& path) {
+  std::string result, error;
+  return ResolvePath(path, result, error) ? result : path;
+}
+
 bool CanonicalizePath(const std::string& path, std::string& result) {
   const bool absolute = !path.empty() && path[0] == '/';
   std::vector<std::string> segs;

@@ -849,6 +849,18 @@ TEST_F(HeadlessReplaceTest, TargetWithALineBreakIsReportedOnItsOwnLineAndReplace
   EXPECT_EQ(ReadAll(a), "a|+f\n");
 }
 
+TEST_F(HeadlessReplaceTest, BaseDirectoryThroughALinkAndDotDotIsTheFolderTheSystemMeans) {
+  Dir.MakeDir("x/real/inner");
+  const std::string meant = Dir.Write("x/real/b/f.txt", "foo");
+  const std::string notMeant = Dir.Write("x/b/f.txt", "foo");
+  ASSERT_EQ(symlink((Dir / "x/real/inner").c_str(), (Dir / "x/a").c_str()), 0);
+  EXPECT_EQ(Run({"--report", "--replace-all", "bar", "-t", "foo", "-d", Dir / "x/a/../b"}), 0) << Err;
+  EXPECT_EQ(ReadAll(meant), "bar");
+  EXPECT_EQ(ReadAll(notMeant), "foo");
+  EXPECT_NE(Out.find("Base directory: " + Dir / "x/real/b\n"), std::string::npos) << Out;
+  EXPECT_NE(Out.find(meant + "\n"), std::string::npos) << Out;
+}
+
 TEST_F(HeadlessReplaceTest, FileWhoseSearchRanOutOfMemoryIsLeftWhole) {
   // One-byte finds everywhere: recording them runs out of memory part way through the file.
   const std::string big = Dir.Write("big.txt", std::string(48 << 20, 'a'));
