@@ -1,6 +1,7 @@
 #include "engine/RangeProcessor.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "engine/Errors.h"
 #include "engine/ScanKernels.h"
@@ -131,17 +132,20 @@ struct TScanState {
 
 }  // namespace
 
-bool IsFindAt(const TSearchParams& params, const unsigned char* data, int32_t size, int32_t pos) {
+TFindRule::TFindRule(const TSearchParams& params)
+    : Params(params), Pattern(params.CaseSensitive() ? params.Target() : UpperAscii(params.Target())) {}
+
+bool TFindRule::IsFindAt(const unsigned char* data, int32_t size, int32_t pos) const {
+  const TSearchParams& params = Params;
   const std::string& target = params.Target();
   if (target.empty() || pos < 0 || static_cast<int64_t>(pos) + static_cast<int64_t>(target.size()) > size) return false;
   const bool caseSensitive = params.CaseSensitive();
-  const std::string pattern = caseSensitive ? target : UpperAscii(target);
   const unsigned char first = caseSensitive ? data[pos] : UpperByte(data[pos]);
-  if (first != static_cast<unsigned char>(pattern[0])) return false;
+  if (first != static_cast<unsigned char>(Pattern[0])) return false;
   TScan scan;
   scan.Data = data;
   scan.Size = size;
-  scan.Pattern = reinterpret_cast<const unsigned char*>(pattern.data());
+  scan.Pattern = reinterpret_cast<const unsigned char*>(Pattern.data());
   scan.N = static_cast<int32_t>(target.size());
   scan.M = static_cast<int32_t>(params.Exclude().size());
   scan.CaseSensitive = caseSensitive;
@@ -198,7 +202,15 @@ int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
 
   TScanState st;
   st.LineStart = first;
+  // Finds of the current line item not yet added to it: one lock per batch, not per find.
+  int32_t pending[1024];
+  size_t pendingCount = 0;
+  auto flushFinds = [&]() {
+    if (pendingCount > 0) st.Line->AddFinds(pending, pendingCount, scan.N);
+    pendingCount = 0;
+  };
   auto createLine = [&](int32_t lineNo, int32_t lineStart) {
+    flushFinds();
     std::string text = bytes.ReadLine(lineStart);
     st.LastCreatedEnd = static_cast<int64_t>(lineStart) + static_cast<int64_t>(text.size());
     st.Line = File->AddLine(lineNo, lineStart, std::move(text));
@@ -223,12 +235,9 @@ int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
       if (OnNewFindLine) OnNewFindLine();
       createLine(lineNo, lineStart);
     }
-    const int32_t col = pos - lineStart + 1;
-    st.Line->AddPosition(col);
-    // The end is left out only when the find ends where the line's text ends. A find that
-    // runs on over the line break keeps its end, so that its whole length stays known.
-    if (static_cast<int64_t>(st.Line->Text.size()) != static_cast<int64_t>(col) + scan.N - 1)
-      st.Line->AddPosition(col + scan.N);
+    // Its whole length (the target's), also when it runs on over the line break.
+    if (pendingCount == std::size(pending)) flushFinds();
+    pending[pendingCount++] = pos - lineStart + 1;
   };
 
   const unsigned char* data = scan.Data;
@@ -306,6 +315,7 @@ int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
     if (linesCounted) countTo(end);
   }
   if (AllLines && (!st.Line || st.Line->LineNo != LineNo) && last > st.LastCreatedEnd) createLine(LineNo, st.LineStart);
+  flushFinds();
   if (last >= Size - 1 && File && linesCounted) File->TotalLines.store(LineNo + 1, std::memory_order_relaxed);
   return st.Count;
 }

@@ -61,14 +61,12 @@ TFindCounts BuildReplaceJobs(const TSearchParams& params, TReplaceJobList& jobs)
     }
     for (int32_t l = 0; l < file->GetLineCount(); ++l) {
       const TSearchLine* line = file->GetLine(l);
-      const int32_t finds = line->GetFindCount();
-      counts.Total += finds;
-      for (int32_t k = 0; k < finds; ++k) {
-        if (!line->GetFindSelected(k)) continue;
+      counts.Total += line->GetFindCount();
+      line->ForEachSelectedFind([&](int32_t offset, int32_t length) {
         if (!job) job = std::make_unique<TReplaceFile>(file);
-        job->AddFind(line->GetFindPos(k), line->GetFindLength(k));
+        job->AddFind(offset, length);
         ++counts.Selected;
-      }
+      });
     }
     if (job) jobs.push_back(std::move(job));
   }
@@ -142,6 +140,7 @@ std::string TReplaceThread::CheckFinds(const TReplaceFile& job, const std::strin
   const TSearchParams* params = job.File->Params ? job.File->Params : Params;
   TRAWLEX_ASSERT(params, "Replace without search parameters");
   const auto targetSize = static_cast<int64_t>(params->Target().size());
+  const TFindRule rule(*params);
   const auto* data = reinterpret_cast<const unsigned char*>(content.data());
   const auto size = static_cast<int32_t>(content.size());
   int64_t previousEnd = 0;
@@ -151,7 +150,7 @@ std::string TReplaceThread::CheckFinds(const TReplaceFile& job, const std::strin
       return "The finds to replace overlap or lie outside the file, so it was not changed";
     // Under every rule the find was made by, not only its own bytes: an edit beside a
     // find can end a whole word or complete the exclude text.
-    if (length != targetSize || !IsFindAt(*params, data, size, static_cast<int32_t>(offset)))
+    if (length != targetSize || !rule.IsFindAt(data, size, static_cast<int32_t>(offset)))
       return Fmt("The file changed since the search: the find at byte %d is no longer the target, so it was not changed",
                  offset);
     previousEnd = offset + length;

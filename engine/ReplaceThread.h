@@ -38,16 +38,22 @@ class TReplaceFile {
 
   TSearchFile* File;  // not owned
 
-  void AddFind(int32_t offset, int32_t length) { Finds.push_back({offset, length}); }
-  int32_t FindCount() const { return static_cast<int32_t>(Finds.size()); }
-  int32_t FindOffset(int32_t i) const { return Finds[static_cast<size_t>(i)].Offset; }
-  int32_t FindLength(int32_t i) const { return Finds[static_cast<size_t>(i)].Length; }
+  void AddFind(int32_t offset, int32_t length) {
+    if (Offsets.empty()) Length = length;
+    if (length != Length && Lengths.empty()) Lengths.assign(Offsets.size(), Length);
+    Offsets.push_back(offset);
+    if (!Lengths.empty()) Lengths.push_back(length);
+  }
+  int32_t FindCount() const { return static_cast<int32_t>(Offsets.size()); }
+  int32_t FindOffset(int32_t i) const { return Offsets[static_cast<size_t>(i)]; }
+  int32_t FindLength(int32_t i) const { return Lengths.empty() ? Length : Lengths[static_cast<size_t>(i)]; }
 
  private:
-  struct TFind {
-    int32_t Offset, Length;
-  };
-  std::vector<TFind> Finds;
+  // Finds of one search all have the target's length: 4 bytes a find. Lengths is filled
+  // only when they differ.
+  std::vector<int32_t> Offsets;
+  int32_t Length = 0;
+  std::vector<int32_t> Lengths;
 };
 
 using TReplaceJobList = std::vector<std::unique_ptr<TReplaceFile>>;

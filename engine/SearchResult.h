@@ -57,8 +57,14 @@ class TSearchLine : public TSearchResult {
   // GetText without the line's own text: " ", the right-aligned line number and ": ".
   std::string GetTextPrefix() const;
 
+  // Appends one value of the position array (start, end, start, ...).
   void AddPosition(int32_t value);
-  std::vector<int32_t> GetPositions() const;  // a snapshot
+  // Appends finds of `length` bytes at the 1-based columns `cols`, in one step (the matcher).
+  void AddFinds(const int32_t* cols, size_t count, int32_t length);
+  std::vector<int32_t> GetPositions() const;  // a snapshot of the position array
+  // Calls `fn(offset, length)` for each selected find in order, under one lock.
+  template <class F>
+  void ForEachSelectedFind(F fn) const;
   int32_t GetLineNumber() const { return LineNo + 1; }
   int32_t GetSegmentCount() const;
   std::string GetSegmentText(int32_t i) const;
@@ -70,7 +76,19 @@ class TSearchLine : public TSearchResult {
 
  private:
   friend class TSearchFile;
-  std::vector<int32_t> Positions;  // guarded by File's lock
+  // The finds, kept small (a line can hold hundreds of millions): each is its start column,
+  // negative when selected, and all have the same length, the target's. The position array
+  // of the finds is derived from these. Only a line given finds of different lengths
+  // through AddPosition also keeps each end. All guarded by File's lock.
+  std::vector<int32_t> Starts;
+  int32_t FindLen = 0;           // the length of every find; 0 while unknown
+  bool LastLengthKnown = false;  // the last find's length was given (not "to the line's end")
+  std::vector<int32_t> Ends;     // column after each find, only for finds of different lengths
+
+  int32_t LengthOf(size_t k) const;      // with the lock held
+  bool LastEndOmitted() const;           // with the lock held
+  std::vector<int32_t> PositionsLocked() const;
+  void SetEnd(size_t k, int32_t end);    // with the lock held
 };
 
 // What the system said of a file when it was opened for a search: which file it was
@@ -126,6 +144,13 @@ class TSearchFile : public TSearchResult {
   std::vector<std::unique_ptr<TSearchLine>> Lines;  // guarded by FLock
   mutable std::mutex FLock;
 };
+
+template <class F>
+void TSearchLine::ForEachSelectedFind(F fn) const {
+  std::lock_guard lock(File->Lock());
+  for (size_t k = 0; k < Starts.size(); ++k)
+    if (Starts[k] < 0) fn(-Starts[k] + LineStart - 1, LengthOf(k));
+}
 
 // The file item of an item: itself, or a line's file; null for anything else.
 TSearchFile* GetOwnerFile(TSearchResult* item);
