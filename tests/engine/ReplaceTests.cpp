@@ -701,6 +701,49 @@ TEST(FileRewriterTest, FileSwappedOrChangedAfterReadingIsNotReplaced) {
 
 // ---- As an unprivileged user, and headless --------------------------------------------------
 
+// Starts the headless replace as a process with its output in files; returns its id.
+pid_t SpawnDriver(const V& args, const std::string& outFile, const std::string& errFile) {
+  std::vector<char*> argv{const_cast<char*>(TRAWLEX_REPLACE_DRIVER)};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = -1;
+  EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+int WaitExit(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The count in "Finished. Replaced N finds", or -1.
+int ReplacedIn(const std::string& report) {
+  const size_t at = report.rfind("Finished. Replaced ");
+  return at == std::string::npos ? -1 : std::atoi(report.c_str() + at + 19);
+}
+
+std::string ReplaceEvery(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
+  return text;
+}
+
+// A folder on a memory file system when there is one: thousands of flushes stay quick.
+std::unique_ptr<TTempDir> FastTempDir() {
+  const char* old = std::getenv("TMPDIR");
+  const std::string saved = old ? old : "";
+  if (access("/dev/shm", W_OK) == 0) setenv("TMPDIR", "/dev/shm", 1);
+  auto dir = std::make_unique<TTempDir>();
+  if (old) setenv("TMPDIR", saved.c_str(), 1);
+  else unsetenv("TMPDIR");
+  return dir;
+}
+
 // Runs the headless replace in its own process; returns its exit status, or -1.
 int RunDriver(const std::string& prefix, const V& args, const std::string& outFile, const std::string& errFile) {
   std::string cmd = "timeout 120 " + prefix + " '" + std::string(TRAWLEX_REPLACE_DRIVER) + "'";
@@ -897,15 +940,8 @@ TEST(ReplaceKillTest, KilledReplaceLeavesTheFileWhollyOldOrWhollyNew) {
   for (int killAt : {-1, 5, 50, -1, 200, -1, 400, 4000}) {
     SCOPED_TRACE(killAt);
     dir.Write("big.txt", oldContent);
-    const char* const argv[] = {TRAWLEX_REPLACE_DRIVER, "--report", "--replace-all", "BARBAR", "-t", "foo", "-d",
-                                dir.Path().c_str(), "-p", "big.txt", nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char* const*>(argv), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = SpawnDriver({"--report", "--replace-all", "BARBAR", "-t", "foo", "-d", dir.Path(), "-p", "big.txt"},
+                                  "/dev/null", "/dev/null");
     bool tempSeen = false;
     if (killAt < 0) {
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -933,52 +969,6 @@ TEST(ReplaceKillTest, KilledReplaceLeavesTheFileWhollyOldOrWhollyNew) {
 
 // ---- Two runs at once -----------------------------------------------------------------------
 
-namespace {
-
-// Starts the headless replace as a process with its output in files; returns its id.
-pid_t SpawnDriver(const V& args, const std::string& outFile, const std::string& errFile) {
-  std::vector<char*> argv{const_cast<char*>(TRAWLEX_REPLACE_DRIVER)};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = -1;
-  EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
-int WaitExit(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// The count in "Finished. Replaced N finds", or -1.
-int ReplacedIn(const std::string& report) {
-  const size_t at = report.rfind("Finished. Replaced ");
-  return at == std::string::npos ? -1 : std::atoi(report.c_str() + at + 19);
-}
-
-std::string ReplaceEvery(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
-  return text;
-}
-
-// A folder on a memory file system when there is one: thousands of flushes stay quick.
-std::unique_ptr<TTempDir> FastTempDir() {
-  const char* old = std::getenv("TMPDIR");
-  const std::string saved = old ? old : "";
-  if (access("/dev/shm", W_OK) == 0) setenv("TMPDIR", "/dev/shm", 1);
-  auto dir = std::make_unique<TTempDir>();
-  if (old) setenv("TMPDIR", saved.c_str(), 1);
-  else unsetenv("TMPDIR");
-  return dir;
-}
-
-}  // namespace
 
 TEST(ReplaceRaceTest, TwoRunsOnOneTreeReplaceEachFileWhollyOnceAndCountExactly) {
   const auto dir = FastTempDir();
