@@ -114,8 +114,15 @@ bool SearchAndReport(const std::vector<std::string>& args, TSearchParams& params
     return false;
   }
 
+  // The folder the system means: after a symbolic link, ".." leads out of the link's target,
+  // not back to the folder that holds the link.
+  std::string baseDir, why;
+  if (!ResolvePath(options.Directory, baseDir, why)) {
+    std::fprintf(err, "%s: %s\n", options.Directory.c_str(), why.c_str());
+    return false;
+  }
   params.SetFilePatterns(options.Patterns);
-  params.BaseDir = options.Directory;
+  params.BaseDir = baseDir;
   params.IncludeSubdirs = options.Subdirs;
   params.SetTarget(options.Target);
   params.SetExclude(options.Exclude);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
 
 #include "engine/Errors.h"
 #include "engine/ScanKernels.h"
@@ -45,6 +46,7 @@ void TRangeProcessor::FileLoaded(TSearchFile* file) {
   // The item shows the size and time of the bytes that were searched.
   const TFileInfo& info = Reader.LoadedInfo();
   file->Size = static_cast<int32_t>(static_cast<uint32_t>(info.Size & 0xFFFFFFFF));
+  file->Identity = {info.Device, info.Inode, info.ChangeNs};
   // The time is given to the item at its first find (StampFileTime): most files have
   // none, and the local-time conversion is not free.
   FileTimeStamped = false;
@@ -228,6 +230,32 @@ struct TScanState {
 
 }  // namespace
 
+TFindRule::TFindRule(const TSearchParams& params)
+    : Params(params), Pattern(params.CaseSensitive() ? params.Target() : UpperAscii(params.Target())) {}
+
+bool TFindRule::IsFindAt(const unsigned char* data, int32_t size, int32_t pos) const {
+  const TSearchParams& params = Params;
+  const std::string& target = params.Target();
+  if (target.empty() || pos < 0 || static_cast<int64_t>(pos) + static_cast<int64_t>(target.size()) > size) return false;
+  const bool caseSensitive = params.CaseSensitive();
+  const unsigned char first = caseSensitive ? data[pos] : UpperByte(data[pos]);
+  if (first != static_cast<unsigned char>(Pattern[0])) return false;
+  TScan scan;
+  scan.Data = data;
+  scan.Size = size;
+  scan.Pattern = reinterpret_cast<const unsigned char*>(Pattern.data());
+  scan.N = static_cast<int32_t>(target.size());
+  scan.M = static_cast<int32_t>(params.Exclude().size());
+  scan.CaseSensitive = caseSensitive;
+  scan.WholeWord = params.WholeWord;
+  scan.HasExclude = params.HasExclude();
+  scan.ExcludePositions = &params.ExcludePositions();
+  scan.Exclude = reinterpret_cast<const unsigned char*>(params.Exclude().data());
+  scan.ExcludeCompare = params.ExcludeCompare();
+  scan.FirstByte = nullptr;
+  return scan.Matches(pos, pos > 0 ? data[pos - 1] : 0);
+}
+
 const TRangeProcessor::TPreparedTarget& TRangeProcessor::Prepare() {
   const std::string& target = Params->Target();
   const bool caseSensitive = Params->CaseSensitive();
@@ -304,25 +332,42 @@ int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
 
   TScanState st;
   st.LineStart = first;
-  auto createLine = [&]() {
-    std::string text = bytes.ReadLine(st.LineStart);
-    st.LastCreatedEnd = static_cast<int64_t>(st.LineStart) + static_cast<int64_t>(text.size());
-    st.Line = File->AddLine(LineNo, st.LineStart, std::move(text));
+  // Finds of the current line item not yet added to it: one lock per batch, not per find.
+  int32_t pending[1024];
+  size_t pendingCount = 0;
+  auto flushFinds = [&]() {
+    if (pendingCount > 0) st.Line->AddFinds(pending, pendingCount, scan.N);
+    pendingCount = 0;
+  };
+  auto createLine = [&](int32_t lineNo, int32_t lineStart) {
+    flushFinds();
+    std::string text = bytes.ReadLine(lineStart);
+    st.LastCreatedEnd = static_cast<int64_t>(lineStart) + static_cast<int64_t>(text.size());
+    st.Line = File->AddLine(lineNo, lineStart, std::move(text));
     if (UpdateLineNoDigits)
-      Params->SetLineNoDigits(std::max(Params->LineNoDigits(), DecimalDigits(static_cast<int64_t>(LineNo) + 1)));
+      Params->SetLineNoDigits(std::max(Params->LineNoDigits(), DecimalDigits(static_cast<int64_t>(lineNo) + 1)));
     if (OnLineCreated) OnLineCreated(st.Line);
   };
   // A find at pos: count it, open its line item when the line has none yet, record columns.
+  // A find belongs to the line it starts on, and a line's break belongs to that line: a
+  // find at the LF of a CR LF belongs to the line the CR ended, although LineNo has
+  // already been counted past it.
   auto recordFind = [&](int32_t pos) {
     ++st.Count;
-    if (!st.Line || st.Line->LineNo < LineNo) {
+    int32_t lineNo = LineNo, lineStart = st.LineStart;
+    if (pos > first && scan.Data[pos] == 10 && scan.Data[pos - 1] == 13) {
+      lineNo = LineNo - 1;
+      lineStart = pos - 1;
+      while (lineStart > first && scan.Data[lineStart - 1] != 13 && scan.Data[lineStart - 1] != 10) --lineStart;
+    }
+    if (!st.Line || st.Line->LineNo != lineNo) {
       StampFileTime();  // before the item can be handed over
       if (OnNewFindLine) OnNewFindLine();
-      createLine();
+      createLine(lineNo, lineStart);
     }
-    const int32_t col = pos - st.LineStart + 1;
-    st.Line->AddPosition(col);
-    if (static_cast<int64_t>(st.Line->Text.size()) >= static_cast<int64_t>(col) + scan.N) st.Line->AddPosition(col + scan.N);
+    // Its whole length (the target's), also when it runs on over the line break.
+    if (pendingCount == std::size(pending)) flushFinds();
+    pending[pendingCount++] = pos - lineStart + 1;
   };
 
   const unsigned char* data = scan.Data;
@@ -333,16 +378,16 @@ int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
     int32_t skip = 0;
     for (int32_t pos = first; pos <= last; ++pos) {
       const unsigned char c = data[pos];
-      if ((c == 13 || c == 10) && !(prev == 13 && c == 10)) {
-        if (AllLines && !st.Line) createLine();
-        ++LineNo;
-        st.Line = nullptr;
-      }
+      // A find starting at a line break is on the line that the break ends.
       if (skip > 0) {
         --skip;
       } else if (scan.FirstByte[c] && scan.Matches(pos, prev)) {
         recordFind(pos);
         skip = scan.N - 1;
+      }
+      if ((c == 13 || c == 10) && !(prev == 13 && c == 10)) {
+        if (AllLines && (!st.Line || st.Line->LineNo != LineNo)) createLine(LineNo, st.LineStart);
+        ++LineNo;
       }
       prev = c;
       if (c == 13 || c == 10) st.LineStart = pos + 1;
@@ -390,8 +435,8 @@ int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
       }
       countTo(c);
       const unsigned char b = *c;
+      recordFind(pos);  // before its own line break is counted: the break ends its line
       if ((b == 13 || b == 10) && !(prev == 13 && b == 10)) ++LineNo;
-      recordFind(pos);
       if (b == 13 || b == 10) st.LineStart = pos + 1;
       counted = c + 1;
       next = c + scan.N;
@@ -399,7 +444,8 @@ int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
     linesCounted = st.Count > 0 || CountLinesWithoutFinds;
     if (linesCounted) countTo(end);
   }
-  if (AllLines && !st.Line && last > st.LastCreatedEnd) createLine();
+  if (AllLines && (!st.Line || st.Line->LineNo != LineNo) && last > st.LastCreatedEnd) createLine(LineNo, st.LineStart);
+  flushFinds();
   if (last >= Size - 1 && File && linesCounted) File->TotalLines.store(LineNo + 1, std::memory_order_relaxed);
   return st.Count;
 }

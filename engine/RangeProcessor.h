@@ -100,6 +100,19 @@ class TRangeProcessor {
 
 int32_t DecimalDigits(int64_t n);
 
+// Whether a find of a search starts at `pos` of `data` (`size` bytes) under every rule it
+// was found by: the target's bytes, the case rule, whole word and the exclude text. The
+// replace checks each find with it again before it writes.
+class TFindRule {
+ public:
+  explicit TFindRule(const TSearchParams& params);
+  bool IsFindAt(const unsigned char* data, int32_t size, int32_t pos) const;
+
+ private:
+  const TSearchParams& Params;
+  std::string Pattern;  // upper-cased when case is ignored
+};
+
 inline bool IsWordByte(unsigned char c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
 }

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "engine/Errors.h"
+#include "engine/RangeProcessor.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
 #include "platform/FileReplace.h"
@@ -16,25 +17,34 @@ namespace {
 // How file times appear in the log.
 constexpr const char* LogTimePattern = "yyyy/mm/dd hh:nn:ss";
 
-// The temporary file of a rewrite; a failed write raises with the system's reason.
-class TRewriterSink : public IByteSink {
+// Where the new content goes: the temporary file of a rewrite, through a large buffer so
+// that a file with millions of finds costs a few writes, not one per piece. A failed
+// write raises with the system's reason.
+class TRewriterSink {
  public:
-  explicit TRewriterSink(TFileRewriter& rewriter) : Rewriter(rewriter) {}
-  void Write(const unsigned char* data, size_t count) override {
-    if (!Rewriter.Write(data, count)) throw ETrawlexError(Rewriter.Error());
+  explicit TRewriterSink(TFileRewriter& rewriter) : Rewriter(rewriter) { Buffer.reserve(Capacity); }
+  void Write(const char* data, size_t count) {
+    if (Buffer.size() + count > Capacity) {
+      Flush();
+      if (count >= Capacity) {
+        Put(data, count);
+        return;
+      }
+    }
+    Buffer.append(data, count);
+  }
+  void Flush() {
+    Put(Buffer.data(), Buffer.size());
+    Buffer.clear();
   }
 
  private:
-  TFileRewriter& Rewriter;
-};
-
-// The new content collected in memory, for a file that is written in place.
-class TMemorySink : public IByteSink {
- public:
-  std::string Bytes;
-  void Write(const unsigned char* data, size_t count) override {
-    Bytes.append(reinterpret_cast<const char*>(data), count);
+  static constexpr size_t Capacity = size_t{4} << 20;
+  void Put(const char* data, size_t count) {
+    if (count > 0 && !Rewriter.Write(data, count)) throw ETrawlexError(Rewriter.Error());
   }
+  TFileRewriter& Rewriter;
+  std::string Buffer;
 };
 
 }  // namespace
@@ -45,16 +55,18 @@ TFindCounts BuildReplaceJobs(const TSearchParams& params, TReplaceJobList& jobs)
   for (int32_t r = 0; r < params.GetResultCount(); ++r) {
     TSearchFile* file = params.GetResult(r);
     std::unique_ptr<TReplaceFile> job;
+    if (file->SearchFailed) {
+      counts.Total += file->GetFindCount();
+      continue;
+    }
     for (int32_t l = 0; l < file->GetLineCount(); ++l) {
       const TSearchLine* line = file->GetLine(l);
-      const int32_t finds = line->GetFindCount();
-      counts.Total += finds;
-      for (int32_t k = 0; k < finds; ++k) {
-        if (!line->GetFindSelected(k)) continue;
+      counts.Total += line->GetFindCount();
+      line->ForEachSelectedFind([&](int32_t offset, int32_t length) {
         if (!job) job = std::make_unique<TReplaceFile>(file);
-        job->AddFind(line->GetFindPos(k), line->GetFindLength(k));
+        job->AddFind(offset, length);
         ++counts.Selected;
-      }
+      });
     }
     if (job) jobs.push_back(std::move(job));
   }
@@ -71,18 +83,49 @@ TReplaceThread::~TReplaceThread() { WaitFor(); }
 
 void TReplaceThread::Execute() {
   if (!Jobs) return;
+  // A copy left beside any name of a file holds it back under all its names, whichever
+  // name comes first.
+  for (const auto& job : *Jobs) {
+    const TFileIdentity& id = job->File->Identity;
+    if (!id.Known()) continue;
+    if (std::string backup = FindLeftBackup(job->File->Name, "Trawlex"); !backup.empty())
+      LeftBackups.emplace(std::make_pair(id.Device, id.Inode), std::move(backup));
+  }
   for (const auto& job : *Jobs) {
     // Later files would only be read and dropped: nothing is handed over after a stop.
     if (Terminated()) break;
     const TOutcome outcome = ReplaceInFile(*job);
     if (outcome == TOutcome::Stopped) break;
-    (outcome == TOutcome::Replaced ? FFilesReplaced : FFilesNotReplaced).fetch_add(1, std::memory_order_relaxed);
+    if (outcome == TOutcome::Replaced) FFilesReplaced.fetch_add(1, std::memory_order_relaxed);
+    if (outcome == TOutcome::NotReplaced) FFilesNotReplaced.fetch_add(1, std::memory_order_relaxed);
   }
+}
+
+std::string TReplaceThread::LeftBackupMessage(const std::string& backup, const std::string& path) const {
+  // Copied back, not moved: the file keeps its inode and with it every other name.
+  return "An earlier replace was interrupted while it rewrote this file, which may be incomplete; its old content is "
+         "kept in " + backup + ". The file was not changed. To restore the old content: cp '" + backup + "' '" + path +
+         "' && rm '" + backup + "'";
 }
 
 TReplaceThread::TOutcome TReplaceThread::ReplaceInFile(const TReplaceFile& job) {
   const std::string& path = job.File->Name;
   SyncMessage(path, OnFileStarted);
+  // Another name (hard or symbolic link) of a file this run has replaced: its finds were
+  // those of the same bytes, already replaced.
+  const TFileIdentity& id = job.File->Identity;
+  if (id.Known()) {
+    const auto done = Replaced.find({id.Device, id.Inode});
+    if (done != Replaced.end()) {
+      Log(path + ": The same file as " + done->second + ", already replaced");
+      return TOutcome::SameAsReplaced;
+    }
+    const auto left = LeftBackups.find({id.Device, id.Inode});
+    if (left != LeftBackups.end()) {
+      Log(path + ": " + LeftBackupMessage(left->second, path));
+      return TOutcome::NotReplaced;
+    }
+  }
   try {
     return RewriteFile(job, path);
   } catch (const std::bad_alloc&) {
@@ -93,19 +136,21 @@ TReplaceThread::TOutcome TReplaceThread::ReplaceInFile(const TReplaceFile& job) 
   return TOutcome::NotReplaced;
 }
 
-std::string TReplaceThread::CheckFinds(const TReplaceFile& job) const {
+std::string TReplaceThread::CheckFinds(const TReplaceFile& job, const std::string& content) const {
   const TSearchParams* params = job.File->Params ? job.File->Params : Params;
   TRAWLEX_ASSERT(params, "Replace without search parameters");
-  const std::string& target = params->Target();
-  const TBytesEqual equal = params->CaseSensitive() ? &BytesEqualExact : &BytesEqualIgnoreCase;
-  const auto* data = Reader.Data();
+  const auto targetSize = static_cast<int64_t>(params->Target().size());
+  const TFindRule rule(*params);
+  const auto* data = reinterpret_cast<const unsigned char*>(content.data());
+  const auto size = static_cast<int32_t>(content.size());
   int64_t previousEnd = 0;
   for (int32_t i = 0; i < job.FindCount(); ++i) {
     const int64_t offset = job.FindOffset(i), length = job.FindLength(i);
-    if (offset < previousEnd || length < 0 || offset + length > Reader.Size())
+    if (offset < previousEnd || length < 0 || offset + length > size)
       return "The finds to replace overlap or lie outside the file, so it was not changed";
-    if (static_cast<size_t>(length) != target.size() ||
-        !equal(data + offset, reinterpret_cast<const unsigned char*>(target.data()), target.size()))
+    // Under every rule the find was made by, not only its own bytes: an edit beside a
+    // find can end a whole word or complete the exclude text.
+    if (length != targetSize || !rule.IsFindAt(data, size, static_cast<int32_t>(offset)))
       return Fmt("The file changed since the search: the find at byte %d is no longer the target, so it was not changed",
                  offset);
     previousEnd = offset + length;
@@ -115,38 +160,55 @@ std::string TReplaceThread::CheckFinds(const TReplaceFile& job) const {
 
 TReplaceThread::TOutcome TReplaceThread::RewriteFile(const TReplaceFile& job, const std::string& path) {
   const TSearchFile& file = *job.File;
-  TFileRewriter rewriter("Trawlex");  // removes its temporary file on every way out
+  TFileRewriter rewriter("Trawlex");  // removes its temporary file and its lock on every way out
+  rewriter.Cancelled = [this] { return Terminated(); };
   auto refuse = [&](const std::string& reason) {
     Log(path + ": " + reason);
     return TOutcome::NotReplaced;
   };
 
-  if (!rewriter.Open(path)) return refuse(rewriter.Error());
-  Reader.Load(rewriter.RealPath());
-  const int32_t size = Reader.Size();
+  // From here on the file is locked: no other replace changes it until it is placed.
+  if (!rewriter.Open(path)) return Terminated() ? TOutcome::Stopped : refuse(rewriter.Error());
+  if (const std::string backup = rewriter.LeftBackup(); !backup.empty())
+    return refuse(LeftBackupMessage(backup, rewriter.RealPath()));
+  std::string content;
+  if (!rewriter.ReadContent(content)) return refuse(rewriter.Error());
+  const auto size = static_cast<int32_t>(content.size());
   if (size != file.Size) {
     Log(path + ":");
     Log(Fmt("Error: size was %d, now %d", file.Size, size));
     return TOutcome::NotReplaced;
   }
-  if (rewriter.Info().LastWrite() != file.FileTime) {
+  const TFileInfo& now = rewriter.Info();
+  if (now.LastWrite() != file.FileTime) {
     Log(path + ":");
     Log(Fmt("Error: time was %s, now %s", FormatDateTime(LogTimePattern, file.FileTime),
-            FormatDateTime(LogTimePattern, rewriter.Info().LastWrite())));
+            FormatDateTime(LogTimePattern, now.LastWrite())));
     return TOutcome::NotReplaced;
   }
-  // The content read must be that of the file examined, and the finds must still be there:
-  // size and a 2-second time miss a quick same-size edit.
-  if (!rewriter.Unchanged()) return refuse(rewriter.Error());
-  if (const std::string why = CheckFinds(job); !why.empty()) return refuse(why);
+  // Size and a 2-second time miss a quick same-size edit, an edit that restored the time,
+  // and another file (or a link to one) put at the path; the identity and the inode's
+  // change time do not.
+  const TFileIdentity& searched = file.Identity;
+  if (searched.Known() && (searched.Device != now.Device || searched.Inode != now.Inode))
+    return refuse("The file was replaced by another file since the search, so it was not changed");
+  if (const std::string why = CheckFinds(job, content); !why.empty()) return refuse(why);
+  if (searched.Known() && searched.ChangeNs != now.ChangeNs)
+    return refuse("The file changed since the search, so it was not changed");
   if (!rewriter.CheckWritable()) return refuse(rewriter.Error());
   if (!rewriter.BeginWrite()) return refuse(rewriter.Error());
 
   const bool inPlace = rewriter.Mode() == TRewriteMode::InPlace;
+  int64_t newSize = size;
+  for (int32_t i = 0; i < job.FindCount(); ++i)
+    newSize += static_cast<int64_t>(ReplaceText.size()) - job.FindLength(i);
+  std::string newContent;  // in place: the whole new content, written in one go
+  if (inPlace) newContent.reserve(static_cast<size_t>(newSize));
   TRewriterSink toTemp(rewriter);
-  TMemorySink toMemory;
-  IByteSink& out = inPlace ? static_cast<IByteSink&>(toMemory) : toTemp;
-  const auto* replacement = reinterpret_cast<const unsigned char*>(ReplaceText.data());
+  auto put = [&](const char* data, size_t count) {
+    if (inPlace) newContent.append(data, count);
+    else toTemp.Write(data, count);
+  };
   int64_t p = 0;
   int32_t written = 0;
   try {
@@ -154,25 +216,27 @@ TReplaceThread::TOutcome TReplaceThread::RewriteFile(const TReplaceFile& job, co
       if (Terminated()) return TOutcome::Stopped;
       const int64_t gap = job.FindOffset(i) - p;
       if (gap > 0) {
-        Reader.WriteRange(p, gap, out);
+        put(content.data() + p, static_cast<size_t>(gap));
         p = job.FindOffset(i);
       }
-      out.Write(replacement, ReplaceText.size());
+      put(ReplaceText.data(), ReplaceText.size());
       ++written;
       p += job.FindLength(i);
     }
-    if (p < size) Reader.WriteRange(p, size - p, out);
+    if (p < size) put(content.data() + p, static_cast<size_t>(size - p));
+    if (!inPlace) toTemp.Flush();
   } catch (const ETrawlexError& e) {
     Log("Write failed for " + path);
     Log(path + ": " + e.what());
     return TOutcome::NotReplaced;
   }
 
-  const std::string_view oldContent(reinterpret_cast<const char*>(Reader.Data()), static_cast<size_t>(size));
-  const bool placed = inPlace ? rewriter.CommitInPlace(oldContent, toMemory.Bytes) : rewriter.Commit();
+  const bool placed = inPlace ? rewriter.CommitInPlace(content, newContent) : rewriter.Commit();
   if (!placed) return refuse(rewriter.Error());
   if (!rewriter.Warning().empty()) Log(path + ": " + rewriter.Warning());
   FReplacedCount.fetch_add(written, std::memory_order_relaxed);
+  Replaced.emplace(std::make_pair(now.Device, now.Inode), path);
+  if (searched.Known()) Replaced.emplace(std::make_pair(searched.Device, searched.Inode), path);
   return TOutcome::Replaced;
 }
 

@@ -2,10 +2,15 @@
 // The replace engine: writes one replacement text in place of the selected finds of a
 // finished search, file by file on a worker thread, and never leaves a file damaged.
 //
-// Before a file is touched its size and time must match what the search recorded, every
-// selected find must still hold the target at its offset, and the file must be writable.
-// The new content is placed atomically (see platform/FileReplace.h); a file that fails any
-// check or any write stays exactly as it was, gets log lines, and the run goes on.
+// A file is locked from the moment it is read for the checks until its new content is in
+// place, so two runs (two windows, a window and a script) never interleave on one file.
+// Under the lock, the file at the path must still be the one the search read (device and
+// inode), with the size, time and inode change time the search recorded, every selected
+// find must still be a find under the search's rules (target, case, whole word, exclude
+// text), and the file must be writable. The new content is placed atomically (see
+// platform/FileReplace.h); a file that fails any check or any write stays exactly as it
+// was, gets log lines, and the run goes on. A file reached under several names is
+// replaced once; a file whose search failed gets no job at all.
 //
 // Threads: the owner fills the job list and starts the worker; the worker only reads the
 // jobs, their result items and ReplaceText until its end notification has run, so the
@@ -13,13 +18,13 @@
 // on the main thread while the worker waits.
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "engine/BaseThread.h"
-#include "engine/CharReader.h"
 
 namespace trawlex {
 
@@ -33,13 +38,22 @@ class TReplaceFile {
 
   TSearchFile* File;  // not owned
 
-  void AddFind(int32_t offset, int32_t length) { Finds.emplace_back(offset, length); }
-  int32_t FindCount() const { return static_cast<int32_t>(Finds.size()); }
-  int32_t FindOffset(int32_t i) const { return Finds.at(static_cast<size_t>(i)).first; }
-  int32_t FindLength(int32_t i) const { return Finds.at(static_cast<size_t>(i)).second; }
+  void AddFind(int32_t offset, int32_t length) {
+    if (Offsets.empty()) Length = length;
+    if (length != Length && Lengths.empty()) Lengths.assign(Offsets.size(), Length);
+    Offsets.push_back(offset);
+    if (!Lengths.empty()) Lengths.push_back(length);
+  }
+  int32_t FindCount() const { return static_cast<int32_t>(Offsets.size()); }
+  int32_t FindOffset(int32_t i) const { return Offsets[static_cast<size_t>(i)]; }
+  int32_t FindLength(int32_t i) const { return Lengths.empty() ? Length : Lengths[static_cast<size_t>(i)]; }
 
  private:
-  std::vector<std::pair<int32_t, int32_t>> Finds;
+  // Finds of one search all have the target's length: 4 bytes a find. Lengths is filled
+  // only when they differ.
+  std::vector<int32_t> Offsets;
+  int32_t Length = 0;
+  std::vector<int32_t> Lengths;
 };
 
 using TReplaceJobList = std::vector<std::unique_ptr<TReplaceFile>>;
@@ -50,7 +64,8 @@ struct TFindCounts {
 };
 
 // The job list of the selected finds: one job per result file with a selected find, in
-// result order; within a file, lines in order and finds in line order.
+// result order; within a file, lines in order and finds in line order. A file whose
+// search failed has finds that may not be all there are: it gets no job.
 TFindCounts BuildReplaceJobs(const TSearchParams& params, TReplaceJobList& jobs);
 
 // The first free temporary name folder + prefix + n + ".tmp", n = 1, 2, ... Nothing is
@@ -73,21 +88,27 @@ class TReplaceThread : public TBaseThread {
   // Finds replaced in files that were actually rewritten. Read it in the end notification.
   int32_t ReplacedCount() const { return FReplacedCount.load(std::memory_order_relaxed); }
   int32_t FilesReplaced() const { return FFilesReplaced.load(std::memory_order_relaxed); }
-  // Files refused by a check or left unchanged after a failure (not those skipped after a stop).
+  // Files refused by a check or left unchanged after a failure (not those skipped after a
+  // stop, nor further names of a file already replaced).
   int32_t FilesNotReplaced() const { return FFilesNotReplaced.load(std::memory_order_relaxed); }
 
  protected:
   void Execute() override;
 
  private:
-  enum class TOutcome { Replaced, NotReplaced, Stopped };
+  enum class TOutcome { Replaced, NotReplaced, SameAsReplaced, Stopped };
   TOutcome ReplaceInFile(const TReplaceFile& job);
   TOutcome RewriteFile(const TReplaceFile& job, const std::string& path);
-  // The reason the finds cannot be applied to the content just read, or empty.
-  std::string CheckFinds(const TReplaceFile& job) const;
+  // The reason the finds cannot be applied to `content`, or empty.
+  std::string CheckFinds(const TReplaceFile& job, const std::string& content) const;
   void Log(const std::string& text) { SyncMessage(text, OnLogLine); }
 
-  TCharReader Reader;
+  // The files replaced in this run, by device and inode, with the name they were replaced under.
+  std::map<std::pair<uint64_t, uint64_t>, std::string> Replaced;
+  // Files (by device and inode) beside one of whose names an interrupted rewrite left a
+  // copy of the old content, with that copy: none of their names is touched.
+  std::map<std::pair<uint64_t, uint64_t>, std::string> LeftBackups;
+  std::string LeftBackupMessage(const std::string& backup, const std::string& path) const;
   std::atomic<int32_t> FReplacedCount{0};
   std::atomic<int32_t> FFilesReplaced{0};
   std::atomic<int32_t> FFilesNotReplaced{0};

@@ -58,24 +58,88 @@ std::string TSearchLine::GetTextPrefix() const {
 
 std::string TSearchLine::GetText() const { return GetTextPrefix() + Text; }
 
+int32_t TSearchLine::LengthOf(size_t k) const {
+  const int32_t start = std::abs(Starts[k]);
+  if (!Ends.empty()) return Ends[k] ? Ends[k] - start : static_cast<int32_t>(Text.size()) - start + 1;
+  if (k + 1 == Starts.size() && !LastLengthKnown) return static_cast<int32_t>(Text.size()) - start + 1;
+  return FindLen;
+}
+
+bool TSearchLine::LastEndOmitted() const {
+  if (Starts.empty()) return false;
+  const size_t last = Starts.size() - 1;
+  if (!Ends.empty() ? Ends[last] == 0 : !LastLengthKnown) return true;
+  // A find that ends where the line's text ends has no end in the array.
+  return std::abs(Starts[last]) + LengthOf(last) - 1 == static_cast<int32_t>(Text.size());
+}
+
+std::vector<int32_t> TSearchLine::PositionsLocked() const {
+  std::vector<int32_t> pos;
+  pos.reserve(Starts.size() * 2);
+  for (size_t k = 0; k < Starts.size(); ++k) {
+    pos.push_back(Starts[k]);
+    pos.push_back(std::abs(Starts[k]) + LengthOf(k));
+  }
+  if (LastEndOmitted()) pos.pop_back();
+  return pos;
+}
+
+void TSearchLine::SetEnd(size_t k, int32_t end) {
+  const int32_t length = std::abs(end) - std::abs(Starts[k]);
+  if (Ends.empty() && (FindLen == 0 || FindLen == length)) {
+    FindLen = length;
+  } else if (Ends.empty()) {
+    // Finds of different lengths: from now on every end is kept.
+    Ends.reserve(Starts.size());
+    for (size_t i = 0; i < k; ++i) Ends.push_back(std::abs(Starts[i]) + FindLen);
+    Ends.push_back(std::abs(end));
+  } else {
+    Ends[k] = std::abs(end);
+  }
+}
+
 void TSearchLine::AddPosition(int32_t value) {
   std::lock_guard lock(File->Lock());
-  Positions.push_back(value);
+  if (Starts.empty() || LastLengthKnown) {
+    Starts.push_back(value);
+    if (!Ends.empty()) Ends.push_back(0);
+    LastLengthKnown = false;
+  } else {
+    SetEnd(Starts.size() - 1, value);
+    LastLengthKnown = true;
+  }
+}
+
+void TSearchLine::AddFinds(const int32_t* cols, size_t count, int32_t length) {
+  if (count == 0) return;
+  std::lock_guard lock(File->Lock());
+  TRAWLEX_ASSERT(Starts.empty() || LastLengthKnown, "AddFinds after an open end");
+  if (Ends.empty() && (FindLen == 0 || FindLen == length)) {
+    FindLen = length;
+    Starts.insert(Starts.end(), cols, cols + count);
+  } else {
+    for (size_t i = 0; i < count; ++i) {
+      Starts.push_back(cols[i]);
+      if (!Ends.empty()) Ends.push_back(0);
+      SetEnd(Starts.size() - 1, cols[i] + length);
+    }
+  }
+  LastLengthKnown = true;
 }
 
 std::vector<int32_t> TSearchLine::GetPositions() const {
   std::lock_guard lock(File->Lock());
-  return Positions;
+  return PositionsLocked();
 }
 
 int32_t TSearchLine::GetFindCount() const {
   std::lock_guard lock(File->Lock());
-  return static_cast<int32_t>((Positions.size() + 1) / 2);
+  return static_cast<int32_t>(Starts.size());
 }
 
 int32_t TSearchLine::GetSegmentCount() const {
   std::lock_guard lock(File->Lock());
-  return static_cast<int32_t>(Positions.size() + 1);
+  return static_cast<int32_t>(Starts.size() * 2 + (LastEndOmitted() ? 0 : 1));
 }
 
 std::string TSearchLine::GetSegmentText(int32_t i) const {
@@ -87,30 +151,27 @@ std::string TSearchLine::GetSegmentText(int32_t i) const {
 
 bool TSearchLine::GetFindSelected(int32_t k) const {
   std::lock_guard lock(File->Lock());
-  TRAWLEX_ASSERT(k >= 0 && static_cast<size_t>(k) * 2 < Positions.size(), "Invalid value in GetFindSelected");
-  return Positions[static_cast<size_t>(k) * 2] < 0;
+  TRAWLEX_ASSERT(k >= 0 && static_cast<size_t>(k) < Starts.size(), "Invalid value in GetFindSelected");
+  return Starts[static_cast<size_t>(k)] < 0;
 }
 
 void TSearchLine::SetFindSelected(int32_t k, bool selected) {
   std::lock_guard lock(File->Lock());
-  TRAWLEX_ASSERT(k >= 0 && static_cast<size_t>(k) * 2 < Positions.size(), "Invalid value in SetFindSelected");
-  int32_t& start = Positions[static_cast<size_t>(k) * 2];
+  TRAWLEX_ASSERT(k >= 0 && static_cast<size_t>(k) < Starts.size(), "Invalid value in SetFindSelected");
+  int32_t& start = Starts[static_cast<size_t>(k)];
   start = selected ? -std::abs(start) : std::abs(start);
 }
 
 int32_t TSearchLine::GetFindPos(int32_t k) const {
   std::lock_guard lock(File->Lock());
-  TRAWLEX_ASSERT(k >= 0 && static_cast<size_t>(k) * 2 < Positions.size(), "Invalid value in GetFindPos");
-  return std::abs(Positions[static_cast<size_t>(k) * 2]) + LineStart - 1;
+  TRAWLEX_ASSERT(k >= 0 && static_cast<size_t>(k) < Starts.size(), "Invalid value in GetFindPos");
+  return std::abs(Starts[static_cast<size_t>(k)]) + LineStart - 1;
 }
 
 int32_t TSearchLine::GetFindLength(int32_t k) const {
   std::lock_guard lock(File->Lock());
-  const size_t s = static_cast<size_t>(k) * 2;
-  TRAWLEX_ASSERT(k >= 0 && s < Positions.size(), "Invalid value in GetFindLength");
-  const int32_t start = std::abs(Positions[s]);
-  if (s + 1 < Positions.size()) return std::abs(Positions[s + 1]) - start;
-  return static_cast<int32_t>(Text.size()) - start + 1;
+  TRAWLEX_ASSERT(k >= 0 && static_cast<size_t>(k) < Starts.size(), "Invalid value in GetFindLength");
+  return LengthOf(static_cast<size_t>(k));
 }
 
 int32_t TSearchLine::GetWidth(IDrawSurface& surface) const {
@@ -170,7 +231,7 @@ TSearchFile::~TSearchFile() = default;
 int32_t TSearchFile::GetFindCount() const {
   std::lock_guard lock(FLock);
   int32_t n = 0;
-  for (const auto& line : Lines) n += static_cast<int32_t>((line->Positions.size() + 1) / 2);
+  for (const auto& line : Lines) n += static_cast<int32_t>(line->Starts.size());
   return n;
 }
 
@@ -268,8 +329,7 @@ int32_t TSearchFile::IndexOfLineNo(int32_t n) const {
 void TSearchFile::SelectAllFinds(bool selected) {
   std::lock_guard lock(FLock);
   for (auto& line : Lines)
-    for (size_t i = 0; i < line->Positions.size(); i += 2)
-      line->Positions[i] = selected ? -std::abs(line->Positions[i]) : std::abs(line->Positions[i]);
+    for (int32_t& start : line->Starts) start = selected ? -std::abs(start) : std::abs(start);
 }
 
 void TSearchFile::CopyFindSelection(const TSearchFile& other) {
@@ -280,7 +340,7 @@ void TSearchFile::CopyFindSelection(const TSearchFile& other) {
     std::lock_guard lock(other.FLock);
     for (const auto& line : other.Lines) {
       std::vector<bool> sel;
-      for (size_t i = 0; i < line->Positions.size(); i += 2) sel.push_back(line->Positions[i] < 0);
+      for (const int32_t start : line->Starts) sel.push_back(start < 0);
       theirs.emplace_back(line->LineNo, std::move(sel));
     }
   }
@@ -289,8 +349,8 @@ void TSearchFile::CopyFindSelection(const TSearchFile& other) {
     // The last entry with this line number, as a backward search finds it.
     auto it = std::find_if(theirs.rbegin(), theirs.rend(), [&](const auto& t) { return t.first == line->LineNo; });
     if (it == theirs.rend()) continue;
-    for (size_t k = 0; k < it->second.size() && k * 2 < line->Positions.size(); ++k) {
-      int32_t& start = line->Positions[k * 2];
+    for (size_t k = 0; k < it->second.size() && k < line->Starts.size(); ++k) {
+      int32_t& start = line->Starts[k];
       start = it->second[k] ? -std::abs(start) : std::abs(start);
     }
   }

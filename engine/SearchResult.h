@@ -57,8 +57,14 @@ class TSearchLine : public TSearchResult {
   // GetText without the line's own text: " ", the right-aligned line number and ": ".
   std::string GetTextPrefix() const;
 
+  // Appends one value of the position array (start, end, start, ...).
   void AddPosition(int32_t value);
-  std::vector<int32_t> GetPositions() const;  // a snapshot
+  // Appends finds of `length` bytes at the 1-based columns `cols`, in one step (the matcher).
+  void AddFinds(const int32_t* cols, size_t count, int32_t length);
+  std::vector<int32_t> GetPositions() const;  // a snapshot of the position array
+  // Calls `fn(offset, length)` for each selected find in order, under one lock.
+  template <class F>
+  void ForEachSelectedFind(F fn) const;
   int32_t GetLineNumber() const { return LineNo + 1; }
   int32_t GetSegmentCount() const;
   std::string GetSegmentText(int32_t i) const;
@@ -70,7 +76,30 @@ class TSearchLine : public TSearchResult {
 
  private:
   friend class TSearchFile;
-  std::vector<int32_t> Positions;  // guarded by File's lock
+  // The finds, kept small (a line can hold hundreds of millions): each is its start column,
+  // negative when selected, and all have the same length, the target's. The position array
+  // of the finds is derived from these. Only a line given finds of different lengths
+  // through AddPosition also keeps each end. All guarded by File's lock.
+  std::vector<int32_t> Starts;
+  int32_t FindLen = 0;           // the length of every find; 0 while unknown
+  bool LastLengthKnown = false;  // the last find's length was given (not "to the line's end")
+  std::vector<int32_t> Ends;     // column after each find, only for finds of different lengths
+
+  int32_t LengthOf(size_t k) const;      // with the lock held
+  bool LastEndOmitted() const;           // with the lock held
+  std::vector<int32_t> PositionsLocked() const;
+  void SetEnd(size_t k, int32_t end);    // with the lock held
+};
+
+// What the system said of a file when it was opened for a search: which file it was
+// (device and inode) and when it last changed in any way (the inode's change time, which
+// no user can set back). The replace holds a file to it.
+struct TFileIdentity {
+  uint64_t Device = 0;
+  uint64_t Inode = 0;
+  int64_t ChangeNs = 0;
+  bool Known() const { return Device != 0 || Inode != 0; }
+  bool SameFile(const TFileIdentity& o) const { return Device == o.Device && Inode == o.Inode; }
 };
 
 class TSearchFile : public TSearchResult {
@@ -83,6 +112,11 @@ class TSearchFile : public TSearchResult {
   int32_t Size = 0;
   TDateTime FileTime = 0;
   std::atomic<int32_t> TotalLines{0};
+  // Set when the file was read for the search, before the item is handed over.
+  TFileIdentity Identity;
+  // The search of this file ended in an error: its finds are incomplete and are shown, but
+  // never replaced.
+  bool SearchFailed = false;
 
   std::string GetTypeName() const override { return "File"; }
   std::string GetText() const override { return Name; }
@@ -110,6 +144,13 @@ class TSearchFile : public TSearchResult {
   std::vector<std::unique_ptr<TSearchLine>> Lines;  // guarded by FLock
   mutable std::mutex FLock;
 };
+
+template <class F>
+void TSearchLine::ForEachSelectedFind(F fn) const {
+  std::lock_guard lock(File->Lock());
+  for (size_t k = 0; k < Starts.size(); ++k)
+    if (Starts[k] < 0) fn(-Starts[k] + LineStart - 1, LengthOf(k));
+}
 
 // The file item of an item: itself, or a line's file; null for anything else.
 TSearchFile* GetOwnerFile(TSearchResult* item);

@@ -124,8 +124,10 @@ void TSearchThread::SearchHere(TSearchFile* file) {
     const int32_t finds = Processor->Process(0, INT32_MAX);
     FTotalFinds.fetch_add(finds, std::memory_order_relaxed);
   } catch (const std::bad_alloc&) {
+    file->SearchFailed = true;
     ReportError(FCurrentFile + ": Out of memory");
   } catch (const std::exception& e) {
+    file->SearchFailed = true;
     ReportError(FCurrentFile + ": " + e.what());
   }
 }
@@ -210,7 +212,10 @@ void TSearchThread::HandOverSearched(TSearchFile* file, const TSearchAhead::TOut
     if (ShowLines) AddItem(line);
   }
   FTotalFinds.fetch_add(outcome.Finds, std::memory_order_relaxed);
-  if (!outcome.Error.empty()) ReportError(FCurrentFile + ": " + outcome.Error);
+  if (!outcome.Error.empty()) {
+    file->SearchFailed = true;
+    ReportError(FCurrentFile + ": " + outcome.Error);
+  }
 }
 
 void TSearchThread::HandleNewFindLine() {

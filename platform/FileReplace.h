@@ -1,20 +1,31 @@
 #pragma once
 // Rewriting an existing file so that a crash, a kill or a power cut never leaves less than
 // the whole old file or the whole new one. The usual way: the new content goes into a
-// temporary file created beside the file, which gets the file's permission bits, owner,
-// group and extended attributes (ACLs included), is flushed to disk and renamed over the
-// file; then the folder is flushed. A symbolic link is followed to the file it names and
-// stays a link.
+// hidden temporary file created beside the file, which gets the file's permission bits,
+// owner, group and extended attributes (ACLs included), is flushed to disk and renamed
+// over the file; then the folder is flushed. A symbolic link is followed to the file it
+// names and stays a link.
 //
 // A file with several hard links, or one whose owner, group or attributes a new file could
 // not get, is written in place instead, so that every name and every attribute stays: a
-// complete copy of the old content is first flushed to disk beside it, then the file is
-// overwritten and flushed, and only then is the copy removed.
+// complete copy of the old content is first flushed to disk beside it (a hidden file named
+// after the file, see BackupPrefix), then the file is overwritten and flushed, and only
+// then is the copy removed. A process that does not see every extended attribute (the
+// trusted.* ones are hidden from all but an administrator) writes in place too, since a
+// new file would silently lose the ones it cannot see.
+//
+// Two rewriters, in one process or in two, never work on one file at once: Open takes an
+// exclusive advisory lock (flock) on the file and holds it until the new content is in
+// place or the rewriter ends, and it checks that the locked file is the one at the path.
+// A program that does not take the lock is not kept out; Commit and CommitInPlace still
+// refuse a file whose size, times or identity moved since Open.
 //
 // Every write, flush, close and rename is checked. Nothing here raises: a step that fails
 // returns false and leaves its reason in Error(), in words fit for the user.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -34,6 +45,14 @@ std::string FirstFreeTempName(const std::string& folder, const std::string& pref
 // Whether anything (file, folder, link, FIFO, ...) exists under `path`; links are not followed.
 bool PathEntryExists(const std::string& path);
 
+// The start of the name of the copy that an in-place rewrite keeps of `path`'s old content
+// until the new content is on disk: the folder, a full stop (a hidden name, which no search
+// lists), the file's name, "." and the temporary prefix; a number and ".tmp" follow.
+std::string BackupPrefix(const std::string& path, const std::string& tempPrefix);
+// A copy of the old content that an interrupted in-place rewrite of the file at `path`
+// (links followed) left beside it, or empty.
+std::string FindLeftBackup(const std::string& path, const std::string& tempPrefix);
+
 class TFileRewriter {
  public:
   explicit TFileRewriter(std::string tempPrefix = "Trawlex");
@@ -42,14 +61,27 @@ class TFileRewriter {
   TFileRewriter(const TFileRewriter&) = delete;
   TFileRewriter& operator=(const TFileRewriter&) = delete;
 
-  // Before the file is read: follows links to the file itself, records its identity,
-  // size, exact time and metadata, and picks the mode. False when it cannot be examined
-  // or is not a regular file.
+  // Asked while Open waits for another program's lock; true gives up the wait.
+  std::function<bool()> Cancelled;
+  // How long Open waits for another program to release its lock on the file.
+  std::chrono::milliseconds LockWait{std::chrono::seconds(60)};
+
+  // Before the file is read: follows links to the file itself, opens it and locks it
+  // (held until the file is placed or the rewriter ends), checks that the locked file is
+  // the one at the path, records its identity, size, exact times and metadata, and picks
+  // the mode. False when it cannot be examined, is not a regular file, or the wait for
+  // the lock ended.
   bool Open(const std::string& path);
-  // The file itself (links resolved); read this one.
+  // The locked file's content, read to its end (a size the system reports is not
+  // trusted). False when it cannot be read or reaches 2 GiB.
+  bool ReadContent(std::string& out);
+  // The file itself (links resolved).
   const std::string& RealPath() const { return FRealPath; }
   const TFileInfo& Info() const { return FInfo; }
   TRewriteMode Mode() const { return FMode; }
+  // A copy of the old content that an interrupted in-place rewrite of this file left
+  // beside it, or empty. Call it after Open.
+  std::string LeftBackup() const;
 
   // The file still is the one Open saw (same device and inode) with the same size and
   // exact modification time. Call it after reading; Commit checks it again.
@@ -83,7 +115,9 @@ class TFileRewriter {
  private:
   bool Fail(const std::string& message);
   bool FailErrno(int errorNumber);
-  bool CreateExclusive(std::string& name, int& fd);
+  bool LockFile(int fd);
+  void Unlock();
+  bool CreateExclusive(const std::string& prefix, std::string& name, int& fd);
   bool CopyMetadataTo(int fd);
   bool SameFileAsOpened();
   void FlushFolder();
@@ -91,6 +125,7 @@ class TFileRewriter {
 
   std::string FPrefix;
   std::string FRealPath, FFolder;
+  int FLockFd = -1;  // the file, open for reading and locked
   TFileInfo FInfo;
   uint32_t FModeBits = 0;  // st_mode & 07777
   uint32_t FUid = 0, FGid = 0;

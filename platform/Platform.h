@@ -71,6 +71,9 @@ bool IsHiddenName(const std::string& name);
 struct TFileInfo {
   int64_t Size = 0;
   int64_t ModifiedNs = 0;   // exact modification time, nanoseconds since the epoch
+  // The inode's change time, nanoseconds since the epoch: any write, any change of the
+  // modification time or of the metadata moves it, and no user can set it back.
+  int64_t ChangeNs = 0;
   uint64_t Device = 0;
   uint64_t Inode = 0;
   bool IsRegular = false;
@@ -129,6 +132,13 @@ int32_t TimeZoneBiasMinutes();
 std::string TempDirectory();
 bool DirectoryExists(const std::string& path);
 bool FileExists(const std::string& path);
+// The absolute path the system means by `path`: symbolic links followed, then "." and
+// ".." taken as the system takes them (after a link, ".." leads out of its target). False
+// with `error` set when the path cannot be resolved.
+bool ResolvePath(const std::string& path, std::string& result, std::string& error);
+// The same, or `path` unchanged when it cannot be resolved (whoever uses it then meets the
+// reason itself).
+std::string ResolvedPath(const std::string& path);
 // "." and ".." segments resolved on the text alone. False when the path climbs above its
 // root or the result would exceed the platform's path limit.
 bool CanonicalizePath(const std::string& path, std::string& result);

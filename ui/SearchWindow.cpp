@@ -867,7 +867,7 @@ void TfmSearch::acSearchExecute() {
 
   auto params = std::make_unique<TSearchParams>();
   params->SetFilePatterns(memPatterns->LinesAdapter().GetLines());
-  params->BaseDir = cbxDirectory->Directory().toStdString();
+  params->BaseDir = ResolvedPath(cbxDirectory->Directory().toStdString());  // as the system means it
   params->IncludeSubdirs = chkSubdirs->isChecked();
   params->SetTarget(cbxTarget->currentText().toStdString());
   params->SetExclude(cbxExclude->currentText().toStdString());

@@ -2,7 +2,10 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/capability.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -10,6 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace trawlex {
@@ -52,10 +56,40 @@ bool InGroup(gid_t gid) {
   return false;
 }
 
+std::string InFolder(const std::string& folder, const std::string& name) {
+  std::string path = folder;
+  if (path.empty() || path.back() != PathDelim) path += PathDelim;
+  return path + name;
+}
+
 std::string TempNameAt(const std::string& folder, const std::string& prefix, uint64_t n) {
-  std::string name = folder;
-  if (name.empty() || name.back() != PathDelim) name += PathDelim;
-  return name + prefix + std::to_string(n) + ".tmp";
+  return InFolder(folder, prefix + std::to_string(n) + ".tmp");
+}
+
+// Largest file the replace reads, as for a search: offsets are 32-bit.
+constexpr int64_t MaxContentSize = int64_t{1} << 31;
+
+void FillInfo(const struct stat& st, TFileInfo& info) {
+  info.Size = st.st_size;
+  info.ModifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  info.ChangeNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  info.Device = st.st_dev;
+  info.Inode = st.st_ino;
+  info.IsRegular = S_ISREG(st.st_mode);
+}
+
+// Whether this process sees every extended attribute of a file: the trusted.* ones are
+// listed only to a process with the administrator capability.
+bool SeesAllAttributes() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+  if (syscall(SYS_capget, &header, data) != 0) return geteuid() == 0;
+  return (data[CAP_SYS_ADMIN / 32].effective & (1u << (CAP_SYS_ADMIN % 32))) != 0;
+}
+
+// Whether the file system of `path` can hold extended attributes at all.
+bool HoldsAttributes(const std::string& path) {
+  return llistxattr(path.c_str(), nullptr, 0) >= 0 || errno != ENOTSUP;
 }
 
 // The names and values of the extended attributes of `path` (links not followed).
@@ -98,6 +132,16 @@ bool PathEntryExists(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
+std::string BackupPrefix(const std::string& path, const std::string& tempPrefix) {
+  const size_t slash = path.rfind(PathDelim);
+  const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  // Room for ".", ".", the prefix, a number and ".tmp" within the longest name allowed.
+  const size_t room = NAME_MAX - tempPrefix.size() - 2 - 20 - 4;
+  if (name.size() > room) name.resize(room);
+  return InFolder(folder, "." + name + "." + tempPrefix);
+}
+
 std::string FirstFreeTempName(const std::string& folder, const std::string& prefix) {
   for (uint64_t n = 1;; ++n) {
     std::string name = TempNameAt(folder, prefix, n);
@@ -107,7 +151,10 @@ std::string FirstFreeTempName(const std::string& folder, const std::string& pref
 
 TFileRewriter::TFileRewriter(std::string tempPrefix) : FPrefix(std::move(tempPrefix)) {}
 
-TFileRewriter::~TFileRewriter() { Abandon(); }
+TFileRewriter::~TFileRewriter() {
+  Abandon();
+  Unlock();
+}
 
 bool TFileRewriter::Fail(const std::string& message) {
   FError = message;
@@ -116,39 +163,131 @@ bool TFileRewriter::Fail(const std::string& message) {
 
 bool TFileRewriter::FailErrno(int errorNumber) { return Fail(SystemErrorText(errorNumber)); }
 
+bool TFileRewriter::LockFile(int fd) {
+  const auto deadline = std::chrono::steady_clock::now() + LockWait;
+  for (auto pause = std::chrono::milliseconds(1);; pause = std::min(pause * 2, std::chrono::milliseconds(50))) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return FailErrno(errno);
+    if (Cancelled && Cancelled()) return Fail("The replace was stopped");
+    if (std::chrono::steady_clock::now() >= deadline)
+      return Fail("Another program keeps the file locked, so it was not changed");
+    std::this_thread::sleep_for(pause);
+  }
+}
+
+void TFileRewriter::Unlock() {
+  if (FLockFd >= 0) ::close(FLockFd);  // closing releases the lock
+  FLockFd = -1;
+}
+
 bool TFileRewriter::Open(const std::string& path) {
   Abandon();
+  Unlock();
   FError.clear();
   FWarning.clear();
-  char real[PATH_MAX];
-  if (!realpath(path.c_str(), real)) return FailErrno(errno);
-  FRealPath = real;
+  struct stat st;
+  // The file at the path may be swapped while the lock is awaited; the lock must be held
+  // on the file that the path names once it is held.
+  for (int attempt = 0;; ++attempt) {
+    char real[PATH_MAX];
+    if (!realpath(path.c_str(), real)) return FailErrno(errno);
+    FRealPath = real;
+    const int fd = ::open(FRealPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0 && errno == ELOOP && attempt < 10) continue;  // a link put there since realpath
+    if (fd < 0) return FailErrno(errno);
+    if (fstat(fd, &st) != 0) {
+      const int e = errno;
+      ::close(fd);
+      return FailErrno(e);
+    }
+    if (!S_ISREG(st.st_mode)) {
+      ::close(fd);
+      return Fail("It is not a regular file");
+    }
+    if (!LockFile(fd)) {
+      ::close(fd);
+      return false;
+    }
+    struct stat now;
+    if (fstat(fd, &st) == 0 && lstat(FRealPath.c_str(), &now) == 0 && now.st_dev == st.st_dev &&
+        now.st_ino == st.st_ino) {
+      FLockFd = fd;
+      break;
+    }
+    ::close(fd);
+    if (attempt == 10) return Fail("The file keeps being replaced by other files, so it was not changed");
+  }
   const size_t slash = FRealPath.rfind('/');
   FFolder = slash == 0 ? "/" : FRealPath.substr(0, slash);
-  struct stat st;
-  if (stat(FRealPath.c_str(), &st) != 0) return FailErrno(errno);
-  if (!S_ISREG(st.st_mode)) return Fail("It is not a regular file");
-  if (!GetFileInfo(FRealPath, FInfo)) return FailErrno(errno);
+  FillInfo(st, FInfo);
   FModeBits = st.st_mode & 07777;
   FUid = st.st_uid;
   FGid = st.st_gid;
   FLinks = st.st_nlink;
-  // A new file can carry the same owner and group only where this process may set them;
-  // otherwise, and for hard links, the file keeps its inode.
+  // A new file can carry the same owner and group only where this process may set them,
+  // and the same attributes only where it sees them all; otherwise, and for hard links,
+  // the file keeps its inode.
   const bool mayChown = geteuid() == 0 || (st.st_uid == geteuid() && InGroup(st.st_gid));
-  FMode = (FLinks > 1 || !mayChown) ? TRewriteMode::InPlace : TRewriteMode::Rename;
+  const bool keepsAttributes = SeesAllAttributes() || !HoldsAttributes(FRealPath);
+  FMode = (FLinks > 1 || !mayChown || !keepsAttributes) ? TRewriteMode::InPlace : TRewriteMode::Rename;
   return true;
 }
 
+bool TFileRewriter::ReadContent(std::string& out) {
+  out.clear();
+  if (FLockFd < 0) return Fail("The file is not open");
+  // The reported size is a first guess only; the read goes on to the end of the file.
+  size_t capacity = static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(FInfo.Size, 0), MaxContentSize)) + 1;
+  out.resize(capacity);
+  size_t done = 0;
+  for (;;) {
+    if (done == out.size()) {
+      if (static_cast<int64_t>(out.size()) >= MaxContentSize) {
+        out.clear();
+        return Fail("The file is 2 GiB or larger, which is more than a replace can handle");
+      }
+      out.resize(static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(out.size()) * 2, MaxContentSize)));
+    }
+    const ssize_t n = ::pread(FLockFd, out.data() + done, out.size() - done, static_cast<off_t>(done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int e = errno;
+      out.clear();
+      return FailErrno(e);
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  out.resize(done);
+  return true;
+}
+
+std::string FindLeftBackup(const std::string& path, const std::string& tempPrefix) {
+  char real[PATH_MAX];
+  const std::string prefix = BackupPrefix(realpath(path.c_str(), real) ? std::string(real) : path, tempPrefix);
+  for (uint64_t n = 1; n <= 16; ++n) {
+    const std::string name = prefix + std::to_string(n) + ".tmp";
+    if (PathEntryExists(name)) return name;
+  }
+  return {};
+}
+
+std::string TFileRewriter::LeftBackup() const { return FRealPath.empty() ? std::string() : FindLeftBackup(FRealPath, FPrefix); }
+
 bool TFileRewriter::SameFileAsOpened() {
-  TFileInfo now;
-  if (!GetFileInfo(FRealPath, now)) {
+  struct stat st;
+  if (lstat(FRealPath.c_str(), &st) != 0) {
     const int e = errno;
     return Fail("The file cannot be examined any more (" + SystemErrorText(e) + "), so it was not changed");
   }
+  TFileInfo now;
+  FillInfo(st, now);
   if (now.Device != FInfo.Device || now.Inode != FInfo.Inode)
     return Fail("The file was replaced by another file since it was read, so it was not changed");
-  if (now.Size != FInfo.Size || now.ModifiedNs != FInfo.ModifiedNs)
+  // A program that does not take the lock may still have written to it.
+  if (FLockFd < 0 || fstat(FLockFd, &st) != 0) return Fail("The file is not open");
+  FillInfo(st, now);
+  if (now.Size != FInfo.Size || now.ModifiedNs != FInfo.ModifiedNs || now.ChangeNs != FInfo.ChangeNs)
     return Fail("The file changed while it was being replaced, so it was not changed");
   return true;
 }
@@ -164,11 +303,11 @@ bool TFileRewriter::CheckWritable() {
   return true;
 }
 
-bool TFileRewriter::CreateExclusive(std::string& name, int& fd) {
+bool TFileRewriter::CreateExclusive(const std::string& prefix, std::string& name, int& fd) {
   // O_EXCL with O_NOFOLLOW: whatever is planted at a name (a link, a FIFO) is skipped,
   // never opened or followed.
   for (uint64_t n = 1; n < 100000000; ++n) {
-    name = TempNameAt(FFolder, FPrefix, n);
+    name = prefix + std::to_string(n) + ".tmp";
     fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0) return true;
     if (errno != EEXIST) {
@@ -203,7 +342,7 @@ bool TFileRewriter::BeginWrite() {
   if (FMode == TRewriteMode::InPlace) return true;
   std::string name;
   int fd = -1;
-  if (!CreateExclusive(name, fd)) return false;
+  if (!CreateExclusive(InFolder(FFolder, "." + FPrefix), name, fd)) return false;
   if (!CopyMetadataTo(fd)) {
     ::close(fd);
     ::unlink(name.c_str());
@@ -269,6 +408,7 @@ bool TFileRewriter::Commit() {
     return false;
   }
   FTempName.clear();
+  Unlock();  // the lock was on the old file, which the path no longer names
   FlushFolder();
   return true;
 }
@@ -276,14 +416,37 @@ bool TFileRewriter::Commit() {
 bool TFileRewriter::CommitInPlace(std::string_view oldContent, std::string_view newContent) {
   if (!SameFileAsOpened()) return false;
 
-  // 1. A whole copy of the old content on disk beside the file.
+  // 1. A whole copy of the old content on disk beside the file. It gets the name that
+  // marks it as this file's old content only once it is complete and flushed, so a copy
+  // under that name is always whole.
   std::string backup;
   int bfd = -1;
-  if (!CreateExclusive(backup, bfd)) return false;
+  if (!CreateExclusive(InFolder(FFolder, "." + FPrefix), backup, bfd)) return false;
   FTempName = backup;
   bool ok = WriteAllAt(bfd, oldContent.data(), oldContent.size(), 0, static_cast<int>(TRewriteFault::BackupWrite));
   if (ok && fsync(bfd) != 0) ok = FailErrno(errno);
   if (::close(bfd) != 0 && ok) ok = FailErrno(errno);
+  if (ok) {
+    const std::string prefix = BackupPrefix(FRealPath, FPrefix);
+    for (uint64_t n = 1;; ++n) {
+      const std::string name = prefix + std::to_string(n) + ".tmp";
+      if (::link(FTempName.c_str(), name.c_str()) == 0) {
+        ::unlink(FTempName.c_str());
+        FTempName = backup = name;
+        break;
+      }
+      // A file system without hard links: a free name is taken by renaming (the file's
+      // lock keeps every other replace of this name out meanwhile).
+      if ((errno == EPERM || errno == ENOTSUP) && !PathEntryExists(name) && ::rename(FTempName.c_str(), name.c_str()) == 0) {
+        FTempName = backup = name;
+        break;
+      }
+      if (errno != EEXIST || n == 1000) {
+        ok = FailErrno(errno);
+        break;
+      }
+    }
+  }
   if (!ok) {
     Abandon();
     return false;
@@ -329,10 +492,11 @@ bool TFileRewriter::CommitInPlace(std::string_view oldContent, std::string_view 
     return false;
   }
 
-  // 3. The copy is no longer needed.
+  // 3. The copy is no longer needed: the new content is on disk.
   ::unlink(backup.c_str());
   FTempName.clear();
   FlushFolder();
+  Unlock();
   return true;
 }
 

@@ -183,6 +183,7 @@ bool IsHiddenName(const std::string& name) { return !name.empty() && name[0] == 
 static void FillInfo(const struct stat& st, TFileInfo& info) {
   info.Size = st.st_size;
   info.ModifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  info.ChangeNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
   info.Device = st.st_dev;
   info.Inode = st.st_ino;
   info.IsRegular = S_ISREG(st.st_mode);
@@ -310,6 +311,26 @@ bool DirectoryExists(const std::string& path) {
 bool FileExists(const std::string& path) {
   struct stat st;
   return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool ResolvePath(const std::string& path, std::string& result, std::string& error) {
+  if (path.empty()) {
+    error = SystemErrorText(ENOENT);
+    return false;
+  }
+  char* real = realpath(path.c_str(), nullptr);
+  if (!real) {
+    error = SystemErrorText(errno);
+    return false;
+  }
+  result = real;
+  std::free(real);
+  return true;
+}
+
+std::string ResolvedPath(const std::string& path) {
+  std::string result, error;
+  return ResolvePath(path, result, error) ? result : path;
 }
 
 bool CanonicalizePath(const std::string& path, std::string& result) {

@@ -50,12 +50,12 @@ struct stat StatOf(const std::string& path) {
   return st;
 }
 
-// Names of temporary files left in a folder.
+// Names of temporary files and copies of old content left in a folder (hidden or not).
 V TempFilesIn(const std::string& dir) {
   V names;
   for (const auto& e : fs::directory_iterator(dir)) {
     const std::string n = e.path().filename().string();
-    if (n.rfind("Trawlex", 0) == 0 && n.size() > 4 && n.substr(n.size() - 4) == ".tmp") names.push_back(n);
+    if (n.find("Trawlex") != std::string::npos && n.size() > 4 && n.substr(n.size() - 4) == ".tmp") names.push_back(n);
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -79,6 +79,8 @@ class ReplaceTest : public ::testing::Test {
     Params->IncludeSubdirs = false;
     Params->SetTarget(target);
     Params->SetCaseSensitive(caseSensitive);
+    Params->WholeWord = WholeWord;
+    Params->SetExclude(Exclude);
     bool ended = false;
     TSearchThread search(Invoker);
     search.SetParams(Params.get());
@@ -131,6 +133,8 @@ class ReplaceTest : public ::testing::Test {
   TQueueInvoker Invoker;
   std::unique_ptr<TSearchParams> Params;
   TReplaceJobList Jobs;
+  bool WholeWord = false;  // rules of the next Search
+  std::string Exclude;
 };
 
 // ---- The job list ---------------------------------------------------------------------------
@@ -253,6 +257,74 @@ TEST_F(ReplaceTest, SameSizeEditWithinTheTimeResolutionIsCaughtByTheContent) {
   EXPECT_EQ(r.Replaced, 0);
 }
 
+struct TEditCase {
+  const char* Name;
+  bool WholeWord;
+  std::string Exclude, Before, After, Why;
+};
+
+TEST_F(ReplaceTest, EditThatKeepsSizeAndRestoresTheTimeIsCaughtByTheRulesOrTheChangeTime) {
+  const std::string changed = "The file changed since the search, so it was not changed";
+  const std::string noFind = "The file changed since the search: the find at byte 0 is no longer the target, so it was "
+                             "not changed";
+  const TEditCase cases[] = {
+      {"no longer a whole word", true, "", "foo bar", "fooxbar", noFind},
+      {"now inside the exclude text", false, "foo!", "foo bar", "foo!bar", noFind},
+      {"edit away from the find", false, "", "foo bar", "foo baz", changed},
+  };
+  for (const TEditCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TTempDir dir;
+    const std::string path = dir.Write("f.txt", c.Before);
+    SetMTime(path, 1600000000, 5000);
+    WholeWord = c.WholeWord;
+    Exclude = c.Exclude;
+    Search("foo", false, "*.txt", dir.Path());
+    SelectAll();
+    dir.Write("f.txt", c.After);
+    SetMTime(path, 1600000000, 5000);  // as a tool that restores the time would
+    const TRunResult r = Replace("BAZ");
+    EXPECT_EQ(r.Log, V{path + ": " + c.Why});
+    EXPECT_EQ(ReadAll(path), c.After);
+    EXPECT_EQ(r.Replaced, 0);
+  }
+}
+
+TEST_F(ReplaceTest, FileSwappedForALinkToAnotherFileWithTheSameContentIsRefused) {
+  const std::string path = Dir.Write("f.txt", "a foo b");
+  const std::string other = Dir.Write("other.dat", "a foo b");
+  SetMTime(path, 1600000000);
+  SetMTime(other, 1600000000);
+  Search("foo");
+  SelectAll();
+  ASSERT_EQ(unlink(path.c_str()), 0);
+  ASSERT_EQ(symlink("other.dat", path.c_str()), 0);
+  const TRunResult r = Replace("bar");
+  EXPECT_EQ(r.Log, V{path + ": The file was replaced by another file since the search, so it was not changed"});
+  EXPECT_EQ(ReadAll(other), "a foo b");
+  EXPECT_EQ(r.FilesNotReplaced, 1);
+}
+
+TEST_F(ReplaceTest, FileUnderSeveralNamesIsReplacedOnceAndItsOtherNamesAreNoFailure) {
+  const std::string path = Dir.Write("a.txt", "x foo y");
+  const std::string hard = Dir / "b.txt";
+  const std::string soft = Dir / "c.txt";
+  ASSERT_EQ(link(path.c_str(), hard.c_str()), 0);
+  ASSERT_EQ(symlink("a.txt", soft.c_str()), 0);
+  const std::string plain = Dir.Write("d.txt", "foo");
+  Search("foo");
+  SelectAll();
+  ASSERT_EQ(Jobs.size(), 4u);
+  const TRunResult r = Replace("bar");
+  EXPECT_EQ(ReadAll(path), "x bar y");
+  EXPECT_EQ(ReadAll(plain), "bar");
+  EXPECT_EQ(r.Log, (V{hard + ": The same file as " + path + ", already replaced",
+                      soft + ": The same file as " + path + ", already replaced"}));
+  EXPECT_EQ(r.Replaced, 2);
+  EXPECT_EQ(r.FilesReplaced, 2);
+  EXPECT_EQ(r.FilesNotReplaced, 0);
+}
+
 TEST_F(ReplaceTest, RefusedFileAddsNothingToTheCountAndTheRunGoesOn) {
   const std::string a = Dir.Write("a.txt", "foo foo");
   const std::string b = Dir.Write("b.txt", "foo foo foo");
@@ -315,20 +387,20 @@ TEST_F(ReplaceTest, TempNameIsTheFirstFreeNumber) {
 TEST_F(ReplaceTest, NamesPlantedAtTheTempNameAreSkippedNotFollowed) {
   alarm(60);  // opening a FIFO would hang: the alarm ends the test instead
   const std::string path = Dir.Write("f.txt", "foo");
-  Dir.Write("Trawlex1.tmp", "keep me");
-  ASSERT_EQ(mkfifo((Dir / "Trawlex2.tmp").c_str(), 0600), 0);
+  Dir.Write(".Trawlex1.tmp", "keep me");
+  ASSERT_EQ(mkfifo((Dir / ".Trawlex2.tmp").c_str(), 0600), 0);
   const std::string victim = Dir.Write("victim", "untouched");
-  ASSERT_EQ(symlink(victim.c_str(), (Dir / "Trawlex3.tmp").c_str()), 0);
+  ASSERT_EQ(symlink(victim.c_str(), (Dir / ".Trawlex3.tmp").c_str()), 0);
   Search("foo");
   SelectAll();
   const TRunResult r = Replace("bar");
   alarm(0);
   EXPECT_EQ(r.Log, V{});
   EXPECT_EQ(ReadAll(path), "bar");
-  EXPECT_EQ(ReadAll(Dir / "Trawlex1.tmp"), "keep me");
-  EXPECT_TRUE(S_ISFIFO(StatOf(Dir / "Trawlex2.tmp").st_mode));
+  EXPECT_EQ(ReadAll(Dir / ".Trawlex1.tmp"), "keep me");
+  EXPECT_TRUE(S_ISFIFO(StatOf(Dir / ".Trawlex2.tmp").st_mode));
   EXPECT_EQ(ReadAll(victim), "untouched");
-  EXPECT_FALSE(PathEntryExists(Dir / "Trawlex4.tmp"));
+  EXPECT_FALSE(PathEntryExists(Dir / ".Trawlex4.tmp"));
 }
 
 // ---- Failed writes --------------------------------------------------------------------------
@@ -541,8 +613,8 @@ TEST_F(ReplaceTest, FailedOverwriteInPlaceRestoresTheOldContentOrKeepsItsCopy) {
     const TRunResult r = Replace("LONGER TEXT");
     ClearRewriteFaults();
     EXPECT_EQ(r.Log, (V{path + ": " + SystemErrorText(EIO) + ". The file may be damaged; its old content is kept in " +
-                        dir / "Trawlex1.tmp"}));
-    EXPECT_EQ(ReadAll(dir / "Trawlex1.tmp"), content);
+                        dir / ".a.txt.Trawlex1.tmp"}));
+    EXPECT_EQ(ReadAll(dir / ".a.txt.Trawlex1.tmp"), content);
     EXPECT_EQ(r.Replaced, 0);
   }
   {
@@ -629,6 +701,49 @@ TEST(FileRewriterTest, FileSwappedOrChangedAfterReadingIsNotReplaced) {
 
 // ---- As an unprivileged user, and headless --------------------------------------------------
 
+// Starts the headless replace as a process with its output in files; returns its id.
+pid_t SpawnDriver(const V& args, const std::string& outFile, const std::string& errFile) {
+  std::vector<char*> argv{const_cast<char*>(TRAWLEX_REPLACE_DRIVER)};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = -1;
+  EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+int WaitExit(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The count in "Finished. Replaced N finds", or -1.
+int ReplacedIn(const std::string& report) {
+  const size_t at = report.rfind("Finished. Replaced ");
+  return at == std::string::npos ? -1 : std::atoi(report.c_str() + at + 19);
+}
+
+std::string ReplaceEvery(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
+  return text;
+}
+
+// A folder on a memory file system when there is one: thousands of flushes stay quick.
+std::unique_ptr<TTempDir> FastTempDir() {
+  const char* old = std::getenv("TMPDIR");
+  const std::string saved = old ? old : "";
+  if (access("/dev/shm", W_OK) == 0) setenv("TMPDIR", "/dev/shm", 1);
+  auto dir = std::make_unique<TTempDir>();
+  if (old) setenv("TMPDIR", saved.c_str(), 1);
+  else unsetenv("TMPDIR");
+  return dir;
+}
+
 // Runs the headless replace in its own process; returns its exit status, or -1.
 int RunDriver(const std::string& prefix, const V& args, const std::string& outFile, const std::string& errFile) {
   std::string cmd = "timeout 120 " + prefix + " '" + std::string(TRAWLEX_REPLACE_DRIVER) + "'";
@@ -680,6 +795,26 @@ TEST(ReplaceAsUserTest, PermissionsDecideWhatAnUnprivilegedUserMayRewrite) {
   EXPECT_NE(ReadAll(out).find("\nFinished. Replaced 1 find\n"), std::string::npos);
   EXPECT_EQ(TempFilesIn(work), V{});
   EXPECT_EQ(TempFilesIn(locked), V{});
+}
+
+TEST(ReplaceAsUserTest, AttributesTheUserCannotSeeAreKeptByWritingInPlace) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to set a trusted attribute and to act as another user";
+  const std::string asNobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups";
+  if (std::system((asNobody + " test -x '" + std::string(TRAWLEX_REPLACE_DRIVER) + "' 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "the unprivileged user cannot run the program where it was built";
+  TTempDir dir;
+  ASSERT_EQ(chmod(dir.Path().c_str(), 0777), 0);
+  const std::string path = dir.Write("a.txt", "x foo y");
+  ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);  // the user's own file: a new one could get its owner
+  if (setxattr(path.c_str(), "trusted.origin", "kept", 4, 0) != 0) GTEST_SKIP() << "no trusted attributes here";
+  const ino_t inode = StatOf(path).st_ino;
+  EXPECT_EQ(RunDriver(asNobody, {"--report", "--replace-all", "bar", "-t", "foo", "-d", dir.Path()}, dir / "out", dir / "err"), 0)
+      << ReadAll(dir / "err");
+  EXPECT_EQ(ReadAll(path), "x bar y");
+  char value[16] = {};
+  EXPECT_EQ(getxattr(path.c_str(), "trusted.origin", value, sizeof value), 4);
+  EXPECT_STREQ(value, "kept");
+  EXPECT_EQ(StatOf(path).st_ino, inode);
 }
 
 class HeadlessReplaceTest : public ::testing::Test {
@@ -745,6 +880,45 @@ TEST_F(HeadlessReplaceTest, RefusedFileAndBadInputGiveStatus2) {
   EXPECT_NE(Out.find("Finished. Replaced 0 finds\n"), std::string::npos);
 }
 
+TEST_F(HeadlessReplaceTest, TargetWithALineBreakIsReportedOnItsOwnLineAndReplacedWhole) {
+  const std::string a = Dir.Write("a.txt", "ab\ncd\r\nef\n");
+  EXPECT_EQ(Run({"--report", "--dry-run", "--replace-all", "", "-t", "\n", "-d", Dir.Path()}), 0);
+  EXPECT_NE(Out.find(a + "\n 1: ab\n 2: cd\n 3: ef\n"), std::string::npos) << Out;
+  EXPECT_EQ(Run({"--report", "--replace-all", "|", "-t", "b\nc", "-d", Dir.Path()}), 0);
+  EXPECT_NE(Out.find(a + "\n 1: ab\n"), std::string::npos) << Out;
+  EXPECT_EQ(ReadAll(a), "a|d\r\nef\n");
+  EXPECT_EQ(Err, "");
+  EXPECT_EQ(Run({"--report", "--replace-all", "+", "-t", "d\r\ne", "-d", Dir.Path()}), 0);
+  EXPECT_EQ(ReadAll(a), "a|+f\n");
+}
+
+TEST_F(HeadlessReplaceTest, BaseDirectoryThroughALinkAndDotDotIsTheFolderTheSystemMeans) {
+  Dir.MakeDir("x/real/inner");
+  const std::string meant = Dir.Write("x/real/b/f.txt", "foo");
+  const std::string notMeant = Dir.Write("x/b/f.txt", "foo");
+  ASSERT_EQ(symlink((Dir / "x/real/inner").c_str(), (Dir / "x/a").c_str()), 0);
+  EXPECT_EQ(Run({"--report", "--replace-all", "bar", "-t", "foo", "-d", Dir / "x/a/../b"}), 0) << Err;
+  EXPECT_EQ(ReadAll(meant), "bar");
+  EXPECT_EQ(ReadAll(notMeant), "foo");
+  EXPECT_NE(Out.find("Base directory: " + Dir / "x/real/b\n"), std::string::npos) << Out;
+  EXPECT_NE(Out.find(meant + "\n"), std::string::npos) << Out;
+}
+
+TEST_F(HeadlessReplaceTest, FileWhoseSearchRanOutOfMemoryIsLeftWhole) {
+  // One-byte finds everywhere: recording them runs out of memory part way through the file.
+  const std::string big = Dir.Write("big.txt", std::string(48 << 20, 'a'));
+  const std::string small = Dir.Write("small.txt", "a");
+  const std::string out = Dir / "out", err = Dir / "err";
+  const int status = RunDriver("sh -c 'ulimit -v 400000; exec \"$0\" \"$@\"'",
+                               {"--report", "--replace-all", "b", "-t", "a", "-d", Dir.Path(), "-p", "*.txt"}, out, err);
+  const std::string errors = ReadAll(err);
+  if (errors.find(big + ": Out of memory") == std::string::npos) GTEST_SKIP() << "the search did not run out of memory: " << errors;
+  EXPECT_EQ(status, 2);
+  EXPECT_EQ(ReadAll(big), std::string(48 << 20, 'a'));
+  EXPECT_EQ(ReadAll(small), "b");
+  EXPECT_NE(ReadAll(out).find("Finished. Replaced 1 find\n"), std::string::npos);
+}
+
 TEST(HeadlessReplaceSwitchTest, ReplaceAllIsOnlyASwitchWhereNoValueIsExpected) {
   EXPECT_TRUE(IsReplaceAllRequest({"--report", "--replace-all", "x", "-t", "a"}));
   EXPECT_FALSE(IsReplaceAllRequest({"--report", "-t", "--replace-all", "-d", "x"}));
@@ -766,24 +940,18 @@ TEST(ReplaceKillTest, KilledReplaceLeavesTheFileWhollyOldOrWhollyNew) {
   for (int killAt : {-1, 5, 50, -1, 200, -1, 400, 4000}) {
     SCOPED_TRACE(killAt);
     dir.Write("big.txt", oldContent);
-    const char* const argv[] = {TRAWLEX_REPLACE_DRIVER, "--report", "--replace-all", "BARBAR", "-t", "foo", "-d",
-                                dir.Path().c_str(), "-p", "big.txt", nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char* const*>(argv), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = SpawnDriver({"--report", "--replace-all", "BARBAR", "-t", "foo", "-d", dir.Path(), "-p", "big.txt"},
+                                  "/dev/null", "/dev/null");
     bool tempSeen = false;
     if (killAt < 0) {
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-      while (!(tempSeen = PathEntryExists(dir / "Trawlex1.tmp")) && std::chrono::steady_clock::now() < deadline &&
+      while (!(tempSeen = PathEntryExists(dir / ".Trawlex1.tmp")) && std::chrono::steady_clock::now() < deadline &&
              waitpid(pid, nullptr, WNOHANG) == 0)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     } else {
       std::this_thread::sleep_for(std::chrono::milliseconds(killAt));
     }
+    ASSERT_GT(pid, 0);
     kill(pid, SIGKILL);
     int status = 0;
     waitpid(pid, &status, 0);
@@ -798,3 +966,93 @@ TEST(ReplaceKillTest, KilledReplaceLeavesTheFileWhollyOldOrWhollyNew) {
 }
 
 }  // namespace
+
+// ---- Two runs at once -----------------------------------------------------------------------
+
+
+TEST(ReplaceRaceTest, TwoRunsOnOneTreeReplaceEachFileWhollyOnceAndCountExactly) {
+  const auto dir = FastTempDir();
+  constexpr int Plain = 1200, Linked = 600, FindsPerFile = 6;
+  std::vector<std::string> contents(Plain + Linked);
+  for (size_t i = 0; i < contents.size(); ++i) {
+    std::string& c = contents[i];
+    for (int k = 0; k < FindsPerFile; ++k) c += "line " + std::to_string(i * 7 + k) + " foo " + std::string(k * 5, '.') + "\n";
+  }
+  auto nameOf = [&](size_t i) { return dir->Path() + "/d" + std::to_string(i % 8) + "/f" + std::to_string(i) + ".txt"; };
+  auto secondName = [&](size_t i) { return dir->Path() + "/d" + std::to_string((i + 3) % 8) + "/g" + std::to_string(i) + ".txt"; };
+  const V runA = {"--report", "--replace-all", "AAAAAAAA", "-t", "foo", "-d", dir->Path(), "-s", "1"};
+  const V runB = {"--report", "--replace-all", "b", "-t", "foo", "-d", dir->Path(), "-s", "1"};
+  const std::string out = dir->Path() + "/../" + fs::path(dir->Path()).filename().string() + ".";
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    for (size_t i = 0; i < contents.size(); ++i) {
+      fs::remove(secondName(i));
+      dir->Write(nameOf(i).substr(dir->Path().size() + 1), contents[i]);
+      if (i >= Plain) ASSERT_EQ(link(nameOf(i).c_str(), secondName(i).c_str()), 0);
+    }
+    const pid_t a = SpawnDriver(runA, out + "a.out", out + "a.err");
+    const pid_t b = SpawnDriver(runB, out + "b.out", out + "b.err");
+    WaitExit(a);
+    WaitExit(b);
+    const std::string reportA = ReadAll(out + "a.out"), reportB = ReadAll(out + "b.out");
+    int inFilesA = 0, inFilesB = 0, broken = 0;
+    for (size_t i = 0; i < contents.size(); ++i) {
+      const std::string now = ReadAll(nameOf(i));
+      if (i >= Plain && ReadAll(secondName(i)) != now) ++broken;
+      if (now == ReplaceEvery(contents[i], "foo", "AAAAAAAA")) inFilesA += FindsPerFile;
+      else if (now == ReplaceEvery(contents[i], "foo", "b")) inFilesB += FindsPerFile;
+      else ++broken;
+    }
+    EXPECT_EQ(broken, 0);
+    EXPECT_EQ(ReplacedIn(reportA), inFilesA) << ReadAll(out + "a.err").substr(0, 2000);
+    EXPECT_EQ(ReplacedIn(reportB), inFilesB) << ReadAll(out + "b.err").substr(0, 2000);
+    EXPECT_EQ(inFilesA + inFilesB, static_cast<int>(contents.size()) * FindsPerFile);
+    V leftovers;
+    for (int d = 0; d < 8; ++d)
+      for (const std::string& t : TempFilesIn(dir->Path() + "/d" + std::to_string(d))) leftovers.push_back(t);
+    EXPECT_EQ(leftovers, V{});
+  }
+  for (const char* f : {"a.out", "a.err", "b.out", "b.err"}) fs::remove(out + f);
+}
+
+// kill -9 while a hard-linked file is overwritten in place: its old content is kept whole
+// in a hidden copy that no search lists, and the next run says where it is and leaves the file.
+TEST(ReplaceKillTest, KilledInPlaceRewriteLeavesAHiddenWholeCopyThatTheNextRunReports) {
+  const auto dir = FastTempDir();
+  std::string oldContent;
+  for (int i = 0; i < 400000; ++i) oldContent += "line " + std::to_string(i) + " with foo and more text after it\n";
+  const std::string path = dir->Path() + "/big.txt";
+  const std::string backup = dir->Path() + "/.big.txt.Trawlex1.tmp";
+  const std::string out = dir->Path() + "/out", err = dir->Path() + "/err";
+  bool left = false;
+  for (int attempt = 0; attempt < 20 && !left; ++attempt) {
+    fs::remove(backup);
+    fs::remove(dir->Path() + "/other.dat");
+    dir->Write("big.txt", oldContent);
+    ASSERT_EQ(link(path.c_str(), (dir->Path() + "/other.dat").c_str()), 0);
+    const pid_t pid = SpawnDriver({"--report", "--replace-all", "BARBAR", "-t", "foo", "-d", dir->Path(), "-p", "*.txt"},
+                                  "/dev/null", "/dev/null");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!PathEntryExists(backup) && std::chrono::steady_clock::now() < deadline && waitpid(pid, nullptr, WNOHANG) == 0)
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    ASSERT_GT(pid, 0);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    left = PathEntryExists(backup);
+  }
+  ASSERT_TRUE(left) << "no kill landed while the file was overwritten";
+  const std::string kept = ReadAll(backup);
+  EXPECT_TRUE(kept == oldContent) << "the copy holds " << kept.size() << " bytes";
+  const std::string before = ReadAll(path);
+  EXPECT_EQ(RunDriver("", {"--report", "--replace-all", "X", "-t", "foo", "-d", dir->Path(), "-p", "*"}, out, err), 2);
+  EXPECT_TRUE(ReadAll(path) == before);
+  EXPECT_EQ(ReadAll(out).find("Trawlex"), std::string::npos) << "the hidden copy was searched";
+  EXPECT_NE(ReadAll(err).find(path + ": An earlier replace was interrupted while it rewrote this file, which may be "
+                                     "incomplete; its old content is kept in " + backup),
+            std::string::npos)
+      << ReadAll(err);
+  EXPECT_NE(ReadAll(err).find("The file was not changed. To restore the old content: cp '" + backup + "' '" + path +
+                              "' && rm '" + backup + "'"),
+            std::string::npos);
+  EXPECT_NE(ReadAll(err).find(dir->Path() + "/other.dat: An earlier replace was interrupted"), std::string::npos);
+}

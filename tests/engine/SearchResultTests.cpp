@@ -39,6 +39,51 @@ TEST(SearchLine, PositionsSegmentsAndFinds) {
   EXPECT_EQ(line->GetFindPos(1), 100 + 8);
 }
 
+struct TArrayCase {
+  const char* Name;
+  std::string Text;
+  std::vector<int32_t> Added, Expected;  // Expected empty: the same as Added
+  std::vector<int32_t> Lengths;
+  V Segments;
+};
+
+TEST(SearchLine, PositionArrayKeepsWhatWasAddedWhateverTheFindsLengths) {
+  const TArrayCase cases[] = {
+      {"open last end", "x foo y foo", {3, 6, 9}, {}, {3, 3}, {"x ", "foo", " y ", "foo"}},
+      {"different lengths", "abcdefgh", {1, 2, 4, 8}, {}, {1, 4}, {"", "a", "bc", "defg", "h"}},
+      {"lengths differ only at the last", "abcdef", {1, 3, 4}, {}, {2, 3}, {"", "ab", "c", "def"}},
+      {"find running over the line break", "ab", {2, 5}, {}, {3}, {"a", "b", ""}},
+      {"end given where the line ends", "foo", {1, 4}, {1}, {3}, {"", "foo"}},
+      {"selected finds", "aa aa", {-1, 3, -4}, {}, {2, 2}, {"", "aa", " ", "aa"}},
+  };
+  for (const TArrayCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TSearchParams params;
+    TSearchFile file(&params);
+    TSearchLine* line = AddLine(file, 0, c.Text, c.Added);
+    EXPECT_EQ(line->GetPositions(), c.Expected.empty() ? c.Added : c.Expected);
+    std::vector<int32_t> lengths;
+    for (int32_t k = 0; k < line->GetFindCount(); ++k) lengths.push_back(line->GetFindLength(k));
+    EXPECT_EQ(lengths, c.Lengths);
+    V segments;
+    for (int32_t i = 0; i < line->GetSegmentCount(); ++i) segments.push_back(line->GetSegmentText(i));
+    EXPECT_EQ(segments, c.Segments);
+  }
+}
+
+TEST(SearchLine, FindsAddedInBatchesKeepTheirLengthAndGiveTheSelectedOnesInOrder) {
+  TSearchParams params;
+  TSearchFile file(&params);
+  TSearchLine* line = file.AddLine(4, 200, "ab");
+  const int32_t cols[] = {1, 2};
+  line->AddFinds(cols, 2, 3);  // the second runs over the line break
+  EXPECT_EQ(line->GetPositions(), (std::vector<int32_t>{1, 4, 2, 5}));
+  line->SetFindSelected(1, true);
+  std::vector<std::pair<int32_t, int32_t>> selected;
+  line->ForEachSelectedFind([&](int32_t offset, int32_t length) { selected.emplace_back(offset, length); });
+  EXPECT_EQ(selected, (std::vector<std::pair<int32_t, int32_t>>{{201, 3}}));
+}
+
 TEST(SearchLine, FindFillingTheWholeLine) {
   TSearchParams params;
   TSearchFile file(&params);
