@@ -36,6 +36,7 @@ void PutUnit(std::string& out, uint32_t unit) {
 
 std::string Utf8ToUtf16Le(std::string_view s) {
   std::string out;
+  out.reserve(2 * s.size() + 2);  // a settings file is mostly ASCII: two bytes a character
   for (size_t i = 0; i < s.size();) {
     uint32_t code;
     const size_t len = Utf8SequenceAt(s, i, code);
@@ -74,9 +75,11 @@ void PutUtf8(std::string& out, uint32_t code) {
   }
 }
 
-// Decodes UTF-16LE up to the first zero unit (the string's end in the registry).
-std::string Utf16LeToUtf8(std::string_view bytes) {
+// Decodes UTF-16LE up to the first zero unit (the string's end in the registry), or, for a
+// whole file, all of it: a stray zero must not cut off the values after it.
+std::string Utf16LeToUtf8(std::string_view bytes, bool toFirstZero = true) {
   std::string out;
+  out.reserve(bytes.size() / 2);
   const size_t units = bytes.size() / 2;
   auto unitAt = [&](size_t k) {
     return static_cast<uint32_t>(static_cast<unsigned char>(bytes[2 * k])) |
@@ -84,7 +87,7 @@ std::string Utf16LeToUtf8(std::string_view bytes) {
   };
   for (size_t k = 0; k < units; ++k) {
     const uint32_t u = unitAt(k);
-    if (u == 0) break;
+    if (u == 0 && toFirstZero) break;
     if (u >= 0xD800 && u <= 0xDBFF && k + 1 < units) {
       const uint32_t low = unitAt(k + 1);
       if (low >= 0xDC00 && low <= 0xDFFF) {
@@ -317,7 +320,9 @@ void TRegDocument::DeleteKey(const std::string& path) {
 
 std::string RegFileText(std::string_view file) {
   if (file.size() >= 2 && static_cast<unsigned char>(file[0]) == 0xFF && static_cast<unsigned char>(file[1]) == 0xFE) {
-    return Utf16LeToUtf8(file.substr(2));
+    std::string text = Utf16LeToUtf8(file.substr(2), false);
+    if (file.size() % 2 != 0) text += file.back();  // a cut-off last character stays visible
+    return text;
   }
   if (file.substr(0, 3) == "\xEF\xBB\xBF") file.remove_prefix(3);
   return std::string(file);
