@@ -101,6 +101,8 @@ TEST_F(Regedit, AFileOfTheStoreImportsAndExportsValueForValue) {
     store.WriteStrings("fmSearch", "cbxTarget.Items", {"", "a \"quoted\" word", "C:\\dir\\", "\\n is no break"});
     store.WriteString("fmSearch", "one line", "Grüße \"∑\" C:\\x\\ \\\\server\ttab");
     store.WriteString("fmSearch", "empty", "");
+    store.WriteString("fmSearch", "controls", "\x01\x1f\x7f end\\");
+    store.WriteString("fmSearch", "name \"q\" \\ ü", "C:\\dir\\");
     store.WriteString("fmSearch", "lone breaks", "\r\n\n\r");
     store.WriteBool("", "Expand tabs", true);
     store.WriteInteger("", "Spaces Per Tab", -7);
