@@ -48,11 +48,11 @@ class TRegDocument {
   // or without a UTF-8 byte-order mark), as written by earlier versions of this program or by
   // a person. Under the "REGEDIT4" header the bytes of hex(1), hex(2) and hex(7) blocks are
   // 8-bit text; under "Windows Registry Editor Version 5.00" they are UTF-16LE in every form.
-  // Keeps every key and value line that parses. False when some lines
-  // did not (a missing header, a broken line, a value of unknown type, a missing continuation
-  // line), with `error` naming them ("line 3: ..."); the values under a key line that did not
-  // parse are dropped with it. A value of a known type whose data does not parse (a dword of
-  // fewer than 8 digits, a bad byte) is no fault of the file: it is kept as RegUnreadable.
+  // Keeps every key and value line that parses. False when some lines did not (a missing
+  // header, a broken line, a value of unknown type, a missing continuation line), with `error`
+  // naming them ("line 3: ..."); the values under a key line that did not parse are dropped
+  // with it. A value of a known type whose data does not parse (a dword of fewer than 8
+  // digits, a bad byte) is no fault of the file: it is kept as RegUnreadable.
   bool Parse(std::string_view text, std::string& error);
 
  private:
