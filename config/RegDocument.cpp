@@ -16,6 +16,8 @@ namespace trawlex {
 namespace {
 
 const char* const kHeader = "Windows Registry Editor Version 5.00";
+// The header of the older export form, whose texts are 8-bit text throughout.
+const char* const kHeader4 = "REGEDIT4";
 const char* const kEol = "\r\n";
 
 bool SameName(std::string_view a, std::string_view b) {
@@ -34,6 +36,7 @@ void PutUnit(std::string& out, uint32_t unit) {
 
 std::string Utf8ToUtf16Le(std::string_view s) {
   std::string out;
+  out.reserve(2 * s.size() + 2);  // a settings file is mostly ASCII: two bytes a character
   for (size_t i = 0; i < s.size();) {
     uint32_t code;
     const size_t len = Utf8SequenceAt(s, i, code);
@@ -72,9 +75,11 @@ void PutUtf8(std::string& out, uint32_t code) {
   }
 }
 
-// Decodes UTF-16LE up to the first zero unit (the string's end in the registry).
-std::string Utf16LeToUtf8(std::string_view bytes) {
+// Decodes UTF-16LE up to the first zero unit (the string's end in the registry), or, for a
+// whole file, all of it: a stray zero must not cut off the values after it.
+std::string Utf16LeToUtf8(std::string_view bytes, bool toFirstZero = true) {
   std::string out;
+  out.reserve(bytes.size() / 2);
   const size_t units = bytes.size() / 2;
   auto unitAt = [&](size_t k) {
     return static_cast<uint32_t>(static_cast<unsigned char>(bytes[2 * k])) |
@@ -82,7 +87,7 @@ std::string Utf16LeToUtf8(std::string_view bytes) {
   };
   for (size_t k = 0; k < units; ++k) {
     const uint32_t u = unitAt(k);
-    if (u == 0) break;
+    if (u == 0 && toFirstZero) break;
     if (u >= 0xD800 && u <= 0xDBFF && k + 1 < units) {
       const uint32_t low = unitAt(k + 1);
       if (low >= 0xDC00 && low <= 0xDFFF) {
@@ -100,12 +105,12 @@ std::string Utf16LeToUtf8(std::string_view bytes) {
   return out;
 }
 
-// Text that can stand between quotes: valid UTF-8 without control characters.
+// Text that can stand between quotes: valid UTF-8 on one line.
 bool QuotableText(std::string_view s) {
   for (size_t i = 0; i < s.size();) {
     uint32_t code;
     const size_t len = Utf8SequenceAt(s, i, code);
-    if (len == 0 || code < 0x20 || code == 0x7F) return false;
+    if (len == 0 || code == '\r' || code == '\n' || code == 0) return false;
     i += len;
   }
   return true;
@@ -227,6 +232,8 @@ bool ParseQuoted(std::string_view s, size_t& pos, std::string& out) {
     }
     if (c == '\\' && i + 1 < s.size() && (s[i + 1] == '\\' || s[i + 1] == '"')) {
       out += s[++i];
+    } else if (c == '\\' && i + 1 < s.size() && (s[i + 1] == 'r' || s[i + 1] == 'n')) {
+      out += s[++i] == 'r' ? '\r' : '\n';  // as regedit exports a line break inside a text
     } else {
       out += c;
     }
@@ -311,7 +318,19 @@ void TRegDocument::DeleteKey(const std::string& path) {
   std::erase_if(FKeys, [&](const TRegKey& k) { return KeyIsAtOrBelow(k.Path, path); });
 }
 
-std::string TRegDocument::Format() const {
+std::string RegFileText(std::string_view file) {
+  if (file.size() >= 2 && static_cast<unsigned char>(file[0]) == 0xFF && static_cast<unsigned char>(file[1]) == 0xFE) {
+    std::string text = Utf16LeToUtf8(file.substr(2), false);
+    if (file.size() % 2 != 0) text += file.back();  // a cut-off last character stays visible
+    return text;
+  }
+  if (file.substr(0, 3) == "\xEF\xBB\xBF") file.remove_prefix(3);
+  return std::string(file);
+}
+
+std::string TRegDocument::Format() const { return "\xFF\xFE" + Utf8ToUtf16Le(FormatText()); }
+
+std::string TRegDocument::FormatText() const {
   std::vector<const TRegKey*> keys;
   for (const auto& k : FKeys) keys.push_back(&k);
   std::stable_sort(keys.begin(), keys.end(), [](const TRegKey* a, const TRegKey* b) { return KeyPathLess(a->Path, b->Path); });
@@ -372,8 +391,8 @@ class TValueIndex {
 };
 
 // The data of a value line after "=" (continuation lines joined) as a typed value; false when
-// it does not parse.
-bool ParseValueData(std::string_view rest, TRegValue& value) {
+// it does not parse. `eightBit`: the bytes of text blocks are 8-bit text, not UTF-16LE.
+bool ParseValueData(std::string_view rest, bool eightBit, TRegValue& value) {
   if (rest.substr(0, 6) == "dword:") {
     // Exactly eight digits, as regedit writes them: a shorter number is a cut-off value.
     const std::string_view digits = rest.substr(6);
@@ -402,7 +421,14 @@ bool ParseValueData(std::string_view rest, TRegValue& value) {
     if (TrimEnd(l).empty()) return false;  // a byte is missing after the last comma
   }
   value.Type = type;
-  value.Data = IsStringType(type) ? Utf16LeToUtf8(bytes) : bytes;
+  if (!eightBit) {
+    value.Data = IsStringType(type) ? Utf16LeToUtf8(bytes) : bytes;
+  } else if (IsStringType(type)) {
+    value.Data = bytes.substr(0, bytes.find('\0'));
+  } else {
+    // A list of texts is kept as the registry holds it, in UTF-16LE.
+    value.Data = type == RegMultiSz ? Utf8ToUtf16Le(bytes) : bytes;
+  }
   return true;
 }
 
@@ -413,7 +439,7 @@ bool TRegDocument::Parse(std::string_view input, std::string& error) {
   error.clear();
   std::string decoded;
   if (input.size() >= 2 && static_cast<unsigned char>(input[0]) == 0xFF && static_cast<unsigned char>(input[1]) == 0xFE) {
-    decoded = Utf16LeToUtf8(input.substr(2));  // as regedit itself saves an export
+    decoded = RegFileText(input);  // as regedit itself saves an export
     input = decoded;
   } else if (input.size() >= 3 && input.substr(0, 3) == "\xEF\xBB\xBF") {
     input.remove_prefix(3);
@@ -436,7 +462,9 @@ bool TRegDocument::Parse(std::string_view input, std::string& error) {
   while (i < lines.size() && TrimEnd(lines[i]).empty()) ++i;
   if (i == lines.size()) return true;  // an empty file holds no settings
   // Without the header the first line is not read; the lines after it still are.
-  if (TrimText(lines[i]) != kHeader) bad(i, "the header line is missing");
+  const std::string header = TrimText(lines[i]);
+  const bool eightBit = header == kHeader4;
+  if (header != kHeader && !eightBit) bad(i, "the header line is missing");
   ++i;
 
   size_t key = SIZE_MAX;      // index of the current key in FKeys
@@ -516,7 +544,7 @@ bool TRegDocument::Parse(std::string_view input, std::string& error) {
       }
       // A value of a known type whose data does not parse stays in the file as it is, and is
       // read as a value of the wrong type.
-      if (!ParseValueData(rest, value)) {
+      if (!ParseValueData(rest, eightBit, value)) {
         value.Type = RegUnreadable;
         value.Data = std::string(rest);
       }

@@ -36,19 +36,32 @@ class TRegDocument {
   void DeleteKey(const std::string& path);
   const std::vector<TRegKey>& Keys() const { return FKeys; }
 
-  // The export text: the header line, then every key (parents before their children) with
-  // its values, lines ended by CR LF.
+  // The settings file as regedit exports it: UTF-16LE with a byte-order mark, holding
+  // FormatText(). Only in UTF-16 does regedit take the UTF-16 bytes of a hex(1) value as they
+  // are; from a file of 8-bit text it would read them as 8-bit text.
   std::string Format() const;
-  // Parses an export, keeping every key and value line that parses. False when some lines
-  // did not (a missing header, a broken line, a value of unknown type, a missing continuation
-  // line), with `error` naming them ("line 3: ..."); the values under a key line that did not
-  // parse are dropped with it. A value of a known type whose data does not parse (a dword of
-  // fewer than 8 digits, a bad byte) is no fault of the file: it is kept as RegUnreadable.
+  // The export text as UTF-8: the header line, then every key (parents before their children)
+  // with its values, lines ended by CR LF. A string without a line break is a quoted text, one
+  // with a line break (or with bytes that are not UTF-8) a hex(1) block of its UTF-16 bytes.
+  std::string FormatText() const;
+  // Parses an export: UTF-16LE with a byte-order mark as regedit saves it, or 8-bit text (with
+  // or without a UTF-8 byte-order mark), as written by earlier versions of this program or by
+  // a person. Under the "REGEDIT4" header the bytes of hex(1), hex(2) and hex(7) blocks are
+  // 8-bit text; under "Windows Registry Editor Version 5.00" they are UTF-16LE in every form.
+  // Keeps every key and value line that parses. False when some lines did not (a missing
+  // header, a broken line, a value of unknown type, a missing continuation line), with `error`
+  // naming them ("line 3: ..."); the values under a key line that did not parse are dropped
+  // with it. A value of a known type whose data does not parse (a dword of fewer than 8
+  // digits, a bad byte) is no fault of the file: it is kept as RegUnreadable.
   bool Parse(std::string_view text, std::string& error);
 
  private:
   std::vector<TRegKey> FKeys;
 };
+
+// The text of a settings file as UTF-8: a UTF-16LE file (byte-order mark FF FE) decoded, a
+// UTF-8 byte-order mark dropped, other text as it is.
+std::string RegFileText(std::string_view file);
 
 // True when `path` equals `root` or lies below it (ASCII letter case ignored).
 bool KeyIsAtOrBelow(const std::string& path, const std::string& root);

@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "config/RegDocument.h"
+
 namespace trawlex::testing {
 
 class TTempDir {
@@ -39,6 +41,9 @@ inline std::string ReadFileBytes(const std::string& path) {
   s << in.rdbuf();
   return s.str();
 }
+
+// A settings file's text as UTF-8, whichever form it is stored in.
+inline std::string ReadSettingsText(const std::string& path) { return RegFileText(ReadFileBytes(path)); }
 
 inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

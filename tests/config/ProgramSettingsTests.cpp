@@ -19,6 +19,7 @@ namespace {
 
 using testing::FinishProcess;
 using testing::ReadFileBytes;
+using testing::ReadSettingsText;
 using testing::StartProcess;
 using testing::TRunResult;
 using testing::TTempDir;
@@ -96,7 +97,7 @@ TEST_F(ProgramSettings, ValuesOfTheWrongTypeAreReportedOnceAndEveryValidValueIsK
   for (const char* name : {"Preferred Editor", "fmSearch.bounds", "dlgSaveResults.FileName", "pnlWildCards.Width"}) {
     EXPECT_EQ(1u, Count(r.Output, std::string("Invalid data type for '") + name + "'")) << r.Output;
   }
-  const std::string after = ReadFileBytes(File);
+  const std::string after = ReadSettingsText(File);
   for (const std::string& line : kept) EXPECT_NE(std::string::npos, after.find(line)) << line << after;
   // The values of the wrong type were replaced by their elements' values, with their own types.
   EXPECT_NE(std::string::npos, after.find("\"Preferred Editor\"=\"\"\r\n")) << after;
@@ -119,7 +120,7 @@ TEST_F(ProgramSettings, BadLinesAreReportedKeptAsideAndTheOtherLinesUsed) {
   }
   ASSERT_EQ(1u, aside.size());
   EXPECT_EQ(original, ReadFileBytes(aside[0]));
-  const std::string after = ReadFileBytes(File);
+  const std::string after = ReadSettingsText(File);
   EXPECT_NE(std::string::npos, after.find("\"Spaces Per Tab\"=dword:00000003\r\n")) << after;
   EXPECT_EQ("kept\r\n", TargetHistory());
 }

@@ -29,7 +29,107 @@ TEST(RegDocument, WritesTheRegistryExportForm) {
       "\"Spaces Per Tab\"=dword:0000000a\r\n"
       "\"b\"=hex:01,00,ff\r\n"
       "\r\n",
-      doc.Format());
+      doc.FormatText());
+}
+
+// UTF-8 to UTF-16LE for the texts of these tests (no code points beyond U+FFFF).
+std::string Utf16(const std::string& utf8) {
+  std::string out;
+  for (size_t i = 0; i < utf8.size();) {
+    const unsigned char c = utf8[i];
+    const int len = c < 0x80 ? 1 : c < 0xE0 ? 2 : 3;
+    uint32_t u = len == 1 ? c : len == 2 ? c & 0x1F : c & 0x0F;
+    for (int k = 1; k < len; ++k) u = (u << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    out += static_cast<char>(u & 0xFF);
+    out += static_cast<char>(u >> 8);
+    i += len;
+  }
+  return out;
+}
+
+TEST(RegDocument, TheFileIsUtf16WithAByteOrderMarkAsRegeditExportsIt) {
+  TRegDocument doc;
+  doc.CreateKey(Key).PutValue(MakeStringValue("n", "Grüße \"∑\" C:\\x\tend"));
+  doc.CreateKey(Key).PutValue(MakeStringValue("lines", "a\r\nb"));
+  const std::string text =
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_CURRENT_USER\\Software\\vantorel\\Trawlex]\r\n"
+      "\"n\"=\"Grüße \\\"∑\\\" C:\\\\x\tend\"\r\n"
+      "\"lines\"=hex(1):61,00,0d,00,0a,00,62,00,00,00\r\n\r\n";
+  EXPECT_EQ(text, doc.FormatText());
+  EXPECT_EQ("\xFF\xFE" + Utf16(text), doc.Format());
+  EXPECT_EQ(text, RegFileText(doc.Format()));
+}
+
+TEST(RegDocument, EveryValueComesBackFromTheFile) {
+  const TRegValue values[] = {
+      MakeStringValue("empty", ""),
+      MakeStringValue("plain", "*.h|*.tcc"),
+      MakeStringValue("letters", "Grüße ∑ \xF0\x9F\x98\x80"),
+      MakeStringValue("escapes", "\"q\" \\ \\\\ \\n \\r \\\""),
+      MakeStringValue("list", "/usr/include/c++/12/bits\r\n*.cpp\r\n"),
+      MakeStringValue("breaks", "\r\n\n\rx\n"),
+      MakeStringValue("controls", "a\tb\x01\x7F"),
+      MakeStringValue("not utf-8", "\xFF\xC3(\xED\xA0\x80"),
+      TRegValue{"expand", RegExpandSz, "%HOME%\\ü"},
+      MakeDwordValue("dword", -2),
+      MakeBinaryValue("binary", "\x00\xFF\x0D\x0A", 4),
+      MakeBinaryValue("empty binary", "", 0),
+      TRegValue{"multi", RegMultiSz, std::string("a\0\0\0", 4)},
+      TRegValue{"unreadable", RegUnreadable, "dword:1"},
+  };
+  TRegDocument doc;
+  for (const auto& v : values) doc.CreateKey(Key + "\\fmSearch").PutValue(v);
+  const std::string file = doc.Format();
+  TRegDocument back;
+  std::string error;
+  ASSERT_TRUE(back.Parse(file, error)) << error;
+  const TRegKey* k = back.FindKey(Key + "\\fmSearch");
+  ASSERT_NE(nullptr, k);
+  for (const auto& v : values) {
+    const TRegValue* got = k->FindValue(v.Name);
+    ASSERT_NE(nullptr, got) << v.Name;
+    EXPECT_EQ(v.Type, got->Type) << v.Name;
+    EXPECT_EQ(v.Data, got->Data) << v.Name;
+  }
+  EXPECT_EQ(file, back.Format());
+}
+
+TEST(RegDocument, ReadsEarlierFilesAndBothRegeditForms) {
+  const std::string k = "[HKEY_CURRENT_USER\\K]\r\n";
+  const std::string v5 = "Windows Registry Editor Version 5.00\r\n\r\n" + k;
+  const struct {
+    std::string file;
+    uint32_t type;
+    std::string data;
+  } cases[] = {
+      // Written by earlier versions: UTF-8 text, texts with line breaks as UTF-16 blocks.
+      {v5 + "\"a\"=hex(1):c4,00,0d,00,0a,00,00,00\r\n", RegSz, "Ä\r\n"},
+      {"\xEF\xBB\xBF" + v5 + "\"a\"=\"Ä\"\r\n", RegSz, "Ä"},
+      // regedit: UTF-16, line breaks inside a quoted text as \r and \n.
+      {"\xFF\xFE" + Utf16(v5 + "\"a\"=\"one\\r\\ntwo\\nÄ\\\\n\"\r\n"), RegSz, "one\r\ntwo\nÄ\\n"},
+      {"\xFF\xFE" + Utf16(v5 + "\"a\"=hex(2):25,00,c4,00,00,00\r\n"), RegExpandSz, "%Ä"},
+      // The older regedit form: texts in blocks are 8-bit text.
+      {"REGEDIT4\r\n\r\n" + k + "\"a\"=hex(2):25,41,25,00\r\n", RegExpandSz, "%A%"},
+      {"REGEDIT4\r\n\r\n" + k + "\"a\"=hex(1):c3,84,0a,00\r\n", RegSz, "Ä\n"},
+      {"REGEDIT4\r\n\r\n" + k + "\"a\"=hex(7):61,00,00\r\n", RegMultiSz, std::string("a\0\0\0\0\0", 6)},
+      {"REGEDIT4\r\n\r\n" + k + "\"a\"=hex:61,00\r\n", RegBinary, std::string("a\0", 2)},
+  };
+  for (const auto& c : cases) {
+    TRegDocument doc;
+    std::string error;
+    ASSERT_TRUE(doc.Parse(c.file, error)) << c.file << ": " << error;
+    if (c.file[0] == '\xFF') {
+      // A stray zero character does not cut off the values after it.
+      ASSERT_TRUE(doc.Parse(c.file.substr(0, 2) + std::string(2, '\0') + c.file.substr(2), error)) << error;
+    }
+    const TRegKey* key = doc.FindKey("HKEY_CURRENT_USER\\K");
+    ASSERT_NE(nullptr, key) << c.file;
+    const TRegValue* v = key->FindValue("a");
+    ASSERT_NE(nullptr, v) << c.file;
+    EXPECT_EQ(c.type, v->Type) << c.file;
+    EXPECT_EQ(c.data, v->Data) << c.file;
+  }
 }
 
 TEST(RegDocument, LongBlocksWrapAndParseBack) {
@@ -37,7 +137,7 @@ TEST(RegDocument, LongBlocksWrapAndParseBack) {
   std::string block;
   for (int i = 0; i < 300; ++i) block += static_cast<char>(i * 7);
   doc.CreateKey(Key).PutValue(MakeBinaryValue("lstResults.Font", block.data(), block.size()));
-  const std::string text = doc.Format();
+  const std::string text = doc.FormatText();
   size_t longest = 0, start = 0;
   for (size_t eol; (eol = text.find("\r\n", start)) != std::string::npos; start = eol + 2) {
     longest = std::max(longest, eol - start);
@@ -45,9 +145,9 @@ TEST(RegDocument, LongBlocksWrapAndParseBack) {
   EXPECT_LE(longest, 80u);
   TRegDocument back;
   std::string error;
-  ASSERT_TRUE(back.Parse(text, error)) << error;
+  ASSERT_TRUE(back.Parse(doc.Format(), error)) << error;
   EXPECT_EQ(block, back.FindKey(Key)->FindValue("lstresults.font")->Data);
-  EXPECT_EQ(text, back.Format());
+  EXPECT_EQ(text, back.FormatText());
 }
 
 TEST(RegDocument, ReadsWhatRegeditAndPeopleWrite) {
@@ -159,7 +259,7 @@ TEST(RegDocument, ValueDataThatDoesNotParseIsKeptAndReadsAsTheWrongType) {
     EXPECT_THROW(ReadStringValue(k->FindValue("a"), "a", ""), ETrawlexError) << data;
     char buf[8];
     EXPECT_THROW(ReadBytesValue(k->FindValue("a"), "a", buf, 8, nullptr), ETrawlexError) << data;
-    EXPECT_EQ(text, doc.Format()) << data;  // written back as it stood
+    EXPECT_EQ(text, doc.FormatText()) << data;  // written back as it stood
   }
 }
 

@@ -19,6 +19,7 @@ namespace {
 
 using testing::Hex;
 using testing::ReadFileBytes;
+using testing::ReadSettingsText;
 using testing::RunProcess;
 using testing::TTempDir;
 using testing::Unhex;
@@ -82,12 +83,32 @@ TEST_F(RegistryConfig, FileIsAReadableExport) {
   store->WriteInteger("", "Spaces Per Tab", 4);
   store->WriteBool("", "Expand tabs", true);
   store->WriteStrings("fmSearch", "cbxTarget.Items", {"foo", "bar"});
-  const std::string text = ReadFileBytes(File);
+  const std::string text = ReadSettingsText(File);
   EXPECT_EQ(0u, text.find("Windows Registry Editor Version 5.00\r\n"));
   EXPECT_NE(std::string::npos, text.find("[HKEY_CURRENT_USER\\Software\\vantorel\\Trawlex]\r\n"
                                          "\"Spaces Per Tab\"=dword:00000004\r\n\"Expand tabs\"=\"1\"\r\n"));
   EXPECT_NE(std::string::npos, text.find("[HKEY_CURRENT_USER\\Software\\vantorel\\Trawlex\\fmSearch]\r\n"
                                          "\"cbxTarget.Items\"=hex(1):"));
+}
+
+TEST_F(RegistryConfig, AnEarlierUtf8FileIsRewrittenAsUtf16AtTheNextSaveKeepingEveryValue) {
+  const std::string root = "[HKEY_CURRENT_USER\\Software\\vantorel\\Trawlex]\r\n";
+  WriteFileBytes(File, "Windows Registry Editor Version 5.00\r\n\r\n" + root +
+                           "\"Preferred Editor\"=\"/usr/bin/vi\"\r\n\"Spaces Per Tab\"=dword:00000003\r\n\r\n" +
+                           "[HKEY_CURRENT_USER\\Software\\vantorel\\Trawlex\\fmSearch]\r\n"
+                           "\"WildCardMemo.History\"=hex(1):2a,00,2e,00,68,00,7c,00,2a,00,2e,00,74,00,63,00,63,00,0d,\\\r\n"
+                           "  00,0a,00,00,00\r\n\"b\"=hex:01,02\r\n\r\n");
+  auto store = Open();
+  EXPECT_EQ("*.h|*.tcc\r\n", store->ReadString("fmSearch", "WildCardMemo.History", ""));
+  store->WriteString("", "Editor Args", "<f>");
+  EXPECT_EQ("\xFF\xFE", ReadFileBytes(File).substr(0, 2));
+  EXPECT_EQ("/usr/bin/vi", store->ReadString("", "Preferred Editor", ""));
+  EXPECT_EQ(3, store->ReadInteger("", "Spaces Per Tab", 0));
+  EXPECT_EQ("*.h|*.tcc\r\n", store->ReadString("fmSearch", "WildCardMemo.History", ""));
+  char b[2] = {};
+  store->ReadBytes("fmSearch", "b", b, 2, nullptr);
+  EXPECT_EQ("0102", Hex(std::string(b, 2)));
+  EXPECT_TRUE(Reports.empty());
 }
 
 TEST_F(RegistryConfig, ValuesRoundTripThroughAnotherProcess) {
@@ -231,7 +252,7 @@ TEST_F(RegistryConfig, WritesGoThroughASymbolicLinkToItsTarget) {
   store->WriteString("", "a", "1");
   store->WriteString("", "b", "2");
   EXPECT_TRUE(std::filesystem::is_symlink(File));
-  EXPECT_NE(std::string::npos, ReadFileBytes(target).find("\"b\"=\"2\""));
+  EXPECT_NE(std::string::npos, ReadSettingsText(target).find("\"b\"=\"2\""));
   EXPECT_EQ("1", Open()->ReadString("", "a", ""));
 }
 
