@@ -34,6 +34,8 @@ class TAction;
 class TActionList;
 class TDirComboBox;
 class TListForm;
+class TfmAbout;
+class TfmInfo;
 class TPainterSurface;
 class TResultList;
 class TSaveDialog;
@@ -132,6 +134,8 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
 
   TfrmSelDir* SelDirDialog = nullptr;
   TListForm* LogWindow = nullptr;
+  TfmInfo* InfoWindow = nullptr;
+  TfmAbout* AboutWindow = nullptr;
 
  protected:
   TfmGeneric* CreateSameClass() override;
