@@ -107,7 +107,8 @@ TfmAbout::TfmAbout(QWidget* owner) : TfmNMDialog(owner) {
   faAppLogo->SetUp();
   central->setFocusPolicy(Qt::StrongFocus);
   central->setFocus();
-  setFixedSize(std::max(294, faAppLogo->width()), faAppLogo->height() + 98);
+  layout->activate();
+  setFixedSize(sizeHint().expandedTo(QSize(294, 0)));
 }
 
 void TfmAbout::SetSiteAddress(const QString& site) {
