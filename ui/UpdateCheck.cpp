@@ -39,6 +39,7 @@ TUpdateCheck::TUpdateCheck(QObject* parent, const QString& siteAddress, std::vec
       FTimeoutMs(timeoutMs) {
   FManager = new QNetworkAccessManager(this);
   FTimer.setSingleShot(true);
+  FTimer.setTimerType(Qt::PreciseTimer);
   connect(&FTimer, &QTimer::timeout, this, [this] {
     if (!FReply) return;
     FAbortReason = QStringLiteral("No answer from %1 within %2 seconds, so the check for updates gave up.")
