@@ -46,7 +46,7 @@ set(CPACK_PACKAGE_VENDOR "Vantorel")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${TRAWLEX_SUMMARY}")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Trawlex finds a piece of text in every file of a directory tree, lists each file and line\n with finds, previews the lines around them and replaces the finds the user selects.\n Files are handled as bytes, so nothing but the selected finds changes.")
+    "Trawlex finds a piece of text in every file of a directory tree, lists each file and line\nwith finds, previews the lines around them and replaces the finds the user selects.\nFiles are handled as bytes, so nothing but the selected finds changes.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)
