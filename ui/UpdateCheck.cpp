@@ -21,9 +21,11 @@ TUpdateAddresses UpdateAddresses(const QString& siteAddress) {
 TUpdateVerdict JudgeVersionFile(const std::vector<int32_t>& own, const QByteArray& body, const QUrl& from) {
   if (body.isEmpty())
     throw ETrawlexError(Fmt("The version file %s is empty.", from.toDisplayString().toStdString()));
-  qsizetype end = 0;
+  // A byte order mark written by some editors marks the encoding; it is not part of the line.
+  const qsizetype start = body.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+  qsizetype end = start;
   while (end < body.size() && body[end] != '\r' && body[end] != '\n') ++end;
-  const QByteArray line = body.left(end);
+  const QByteArray line = body.mid(start, end - start);
   const std::vector<int32_t> latest = ParseVersion(std::string_view(line.constData(), line.size()));
   TUpdateVerdict verdict;
   verdict.Newer = CompareIntArrays(own, latest) < 0;

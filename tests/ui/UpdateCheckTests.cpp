@@ -144,6 +144,9 @@ class TUpdateCheckTests : public QObject {
                                << own + "1.4.0.1\n\nDownload Latest version?" << true;
     QTest::newRow("newer-no") << QByteArray("200 OK") << QByteArray("2.0\rrest") << no << "Confirm"
                               << own + "2.0\n\nDownload Latest version?" << false;
+    QTest::newRow("byte-order-mark-is-not-part-of-the-line")
+        << QByteArray("200 OK") << QByteArray("\xEF\xBB\xBF" "1.5\r\n") << no << "Confirm"
+        << own + "1.5\n\nDownload Latest version?" << false;
     QTest::newRow("older") << QByteArray("200 OK") << QByteArray("1.3.9") << ok << "Information"
                            << own + "1.3.9\n\nNo download needed" << false;
     QTest::newRow("text-after-the-number-stops-parsing")
