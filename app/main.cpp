@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "config/RegistryConfig.h"
+#include "ui/AppIcon.h"
 #include "ui/Application.h"
 #include "ui/SearchWindow.h"
 #include "ui/WindowRoutines.h"
@@ -57,6 +58,9 @@ static void ShowSettingsErrors() {
 // search window has gone (or on Exit, SIGTERM or SIGINT, which close them all).
 static int RunWindows(int argc, char** argv, const std::vector<std::string>& args) {
   TTrawlexApplication app(argc, argv);
+  app.setWindowIcon(AppIcon());
+  // Ties the windows to trawlex.desktop, so a desktop shows the entry's name and icon for them.
+  QGuiApplication::setDesktopFileName(QStringLiteral("trawlex"));
   TApp::SetSearchArguments(args);
   TApp::InstallTitleHandler();
   ShowSettingsErrors();

@@ -26,9 +26,11 @@
 #include "engine/SearchThread.h"
 #include "engine/TextUtils.h"
 #include "platform/Platform.h"
+#include "ui/AboutForm.h"
 #include "ui/Action.h"
 #include "ui/ActionList.h"
 #include "ui/DirComboBox.h"
+#include "ui/InfoForm.h"
 #include "ui/ListForm.h"
 #include "ui/MainThreadInvoker.h"
 #include "ui/PainterSurface.h"
@@ -38,6 +40,7 @@
 #include "ui/SearchRules.h"
 #include "ui/SelDirDialog.h"
 #include "ui/StatusBar.h"
+#include "ui/UpdateCheck.h"
 #include "ui/WildCardMemo.h"
 #include "ui/WindowRoutines.h"
 
@@ -273,8 +276,12 @@ void TfmSearch::CreateActions() {
   acDescending->OnExecute = [this](TAction& a) { acChangeViewExecute(a); };
 
   acCheckForUpdates = add("acCheckForUpdates", "Check For Updates", "Help", {}, "");
+  acCheckForUpdates->SetEnabledRule([this] { return !UpdateCheckRunning(this); });
+  acCheckForUpdates->OnExecute = [this](TAction&) { CheckForUpdates(this); };
   acUsage = add("acUsage", "Usage", "Help", {}, "");
+  acUsage->OnExecute = [this](TAction&) { ShowUsageWindow(InfoWindow, FUsageLines); };
   acAbout = add("acAbout", "About", "Help", {}, "");
+  acAbout->OnExecute = [this](TAction&) { ShowNMDialog(AboutWindow); };
 
   acFont = add("acFont", "Font", "", QKeySequence(Qt::CTRL | Qt::Key_F), "Set font of the result and preview");
   acFindsMemo = add("acFindsMemo", "View finds as memo", "", QKeySequence(Qt::CTRL | Qt::Key_M), "View the list of finds in a separate memo");

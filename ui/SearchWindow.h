@@ -34,6 +34,8 @@ class TAction;
 class TActionList;
 class TDirComboBox;
 class TListForm;
+class TfmAbout;
+class TfmInfo;
 class TPainterSurface;
 class TResultList;
 class TSaveDialog;
@@ -140,6 +142,8 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   TfrmSelDir* SelDirDialog = nullptr;
   TListForm* LogWindow = nullptr;
   QPointer<TfmReplace> ReplaceDialog;  // open while the user replaces in these results
+  TfmInfo* InfoWindow = nullptr;
+  TfmAbout* AboutWindow = nullptr;
 
  protected:
   TfmGeneric* CreateSameClass() override;
