@@ -1,6 +1,7 @@
 #include "ui/TextPrinter.h"
 
 #include <QGuiApplication>
+#include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QScreen>
@@ -25,6 +26,27 @@ QFont PrinterFont(const QFont& font) {
     f.setPointSizeF(font.pixelSize() * 72.0 / dpi);
   }
   return f;
+}
+
+std::unique_ptr<QPrinter>& Chosen() {
+  static std::unique_ptr<QPrinter> printer;  // main thread only
+  return printer;
+}
+
+// A job's own printer with the chosen printer's settings, so one job never changes another's.
+std::unique_ptr<QPrinter> CopyOf(const QPrinter& chosen) {
+  auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+  printer->setOutputFormat(chosen.outputFormat());
+  if (chosen.outputFormat() == QPrinter::PdfFormat) {
+    printer->setOutputFileName(chosen.outputFileName());
+  } else {
+    printer->setPrinterName(chosen.printerName());
+  }
+  printer->setPageLayout(chosen.pageLayout());
+  printer->setColorMode(chosen.colorMode());
+  printer->setCopyCount(chosen.copyCount());
+  printer->setDuplex(chosen.duplex());
+  return printer;
 }
 
 }  // namespace
@@ -71,7 +93,24 @@ std::unique_ptr<QPrinter> PdfPrinter(const QString& path) {
   return printer;
 }
 
+void SetChosenPrinter(std::unique_ptr<QPrinter> printer) { Chosen() = std::move(printer); }
+
+QPrinter* ChosenPrinter() { return Chosen().get(); }
+
+bool ExecutePrinterSetup(QWidget* parent) {
+  auto printer = Chosen() ? CopyOf(*Chosen()) : std::make_unique<QPrinter>(QPrinter::HighResolution);
+  QPrintDialog dialog(printer.get(), parent);
+  dialog.setObjectName(QStringLiteral("dlgPrinterSetup"));
+  dialog.setWindowTitle(QStringLiteral("Setup Printer"));
+  // Choosing the printer only: the range of pages is the whole job.
+  dialog.setOptions(QAbstractPrintDialog::PrintToFile);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  Chosen() = std::move(printer);
+  return true;
+}
+
 std::unique_ptr<QPrinter> ChoosePrinter(const QString& documentName) {
+  if (Chosen()) return CopyOf(*Chosen());
   const QPrinterInfo info = QPrinterInfo::defaultPrinter();
   if (!info.isNull()) return std::make_unique<QPrinter>(info, QPrinter::HighResolution);
   // No printer here: print to a PDF file instead.

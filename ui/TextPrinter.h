@@ -34,9 +34,16 @@ class TTextPrinter {
   bool FOpen = false;
 };
 
-// The printer for a print job: the default printer when the machine has one, else a PDF file
-// that the user names in a save dialog. Null when the user cancels.
+// The printer for a print job: the one chosen with ExecutePrinterSetup, else the default printer
+// when the machine has one, else a PDF file that the user names in a save dialog. Null when the
+// user cancels.
 std::unique_ptr<QPrinter> ChoosePrinter(const QString& documentName);
+// The printer setup dialog (on a machine without printers it offers a PDF file). The printer
+// chosen there serves every later print job of the program; true when the user chose one.
+bool ExecutePrinterSetup(QWidget* parent);
+// The printer later print jobs use instead of the default one; null forgets the choice.
+void SetChosenPrinter(std::unique_ptr<QPrinter> printer);
+QPrinter* ChosenPrinter();
 // A printer that writes the PDF file `path`.
 std::unique_ptr<QPrinter> PdfPrinter(const QString& path);
 
