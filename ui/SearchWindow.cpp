@@ -171,6 +171,7 @@ TfmSearch::TfmSearch(QWidget* owner)
   CreateActions();
   CreateLayout();
   CreateMenus();
+  ConnectOutputActions();
   CreateSettings();
 
   ApplyResultsFont();
