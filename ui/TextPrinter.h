@@ -1,7 +1,9 @@
 #pragma once
 // A text print job: every written line is one printed line, in the font and style given for it;
 // a line that does not fit on the page goes to the next one. The job prints on the printer it is
-// given: the default printer, or a PDF file where the machine has none (ChoosePrinter).
+// given: the default printer, or a PDF file where the machine has none (ChoosePrinter). A PDF
+// file is written beside its place and put there only when the job is complete, so a failed
+// job leaves an older file of that name as it was.
 #include <QFont>
 #include <QPainter>
 #include <QString>
@@ -28,8 +30,11 @@ class TTextPrinter {
   void EndDoc();
 
  private:
+  void DropPartFile();
+
   QPrinter& FPrinter;
   QPainter FPainter;
+  QString FPdfTarget;  // where a PDF job's file goes once complete; empty for a printer
   int FY = 0;
   bool FOpen = false;
 };

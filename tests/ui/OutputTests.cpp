@@ -196,7 +196,7 @@ class TOutputTests : public QObject {
     Write(path, "OLD REPORT\r\n");
     Write(mnt.filePath("filler"), QByteArray(12 * 1024, 'x'));
     // Enough finds that the report does not fit in what is left.
-    Write(Tree.Dir.filePath("big.txt"), QByteArray("foo line\n").repeated(2000));
+    Write(Tree.Dir.filePath("big.txt"), QByteArray("foo line\n").repeated(600));
     Search();
     QVERIFY_THROWS_EXCEPTION(std::exception, W->WriteResults(path));
     QString title;
@@ -208,6 +208,20 @@ class TOutputTests : public QObject {
     QTRY_COMPARE(title, QStringLiteral("Error"));
     QCOMPARE(Read(path), QByteArray("OLD REPORT\r\n"));
     QCOMPARE(QDir(mnt.path()).entryList(QDir::Files).size(), 2);  // no temporary file left
+
+    // The same for a print to a PDF file.
+    QFile::remove(path);
+    const QString pdf = Write(mnt.filePath("print.pdf"), "OLD PDF");
+    SetChosenPrinter(PdfPrinter(pdf));
+    title.clear();
+    AnswerMessageBox(QMessageBox::Ok, &title);
+    QVERIFY(ActivateWindow(W));
+    W->cbxTarget->setFocus();
+    PressKey(Qt::Key_P, Qt::ControlModifier);
+    SetChosenPrinter(nullptr);
+    QTRY_COMPARE(title, QStringLiteral("Error"));
+    QCOMPARE(Read(pdf), QByteArray("OLD PDF"));
+    QCOMPARE(QDir(mnt.path()).entryList(QDir::Files), (QStringList{"filler", "print.pdf"}));
   }
 
   void PrintedReportReadsBackWithItsStyles() {
