@@ -76,9 +76,10 @@ TfmMemoViewer::TfmMemoViewer(QWidget* owner) : TfmGeneric(owner) {
   Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   StatusBar1 = new TStatusBar(central);
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-  StatusBar1->AddPanel(32).SetText(QStringLiteral("Lines"));
+  // The labels' design widths are those of a smaller font: they take what their texts need.
+  SetPanelText(StatusBar1->AddPanel(32), QStringLiteral("Lines"));
   StatusBar1->AddPanel(48, Qt::AlignRight);
-  StatusBar1->AddPanel(34).SetText(QStringLiteral("Bytes"));
+  SetPanelText(StatusBar1->AddPanel(34), QStringLiteral("Bytes"));
   StatusBar1->AddPanel(52, Qt::AlignRight);
   StatusBar1->AddPanel(50);
   layout->addWidget(bar);
@@ -116,8 +117,8 @@ qint64 TfmMemoViewer::ByteCount() const {
 }
 
 void TfmMemoViewer::MemoChange() {
-  SetPanelText(StatusBar1->Panel(1), QString::number(Lines().size()));
-  SetPanelText(StatusBar1->Panel(3), QString::number(ByteCount()));
+  StatusBar1->Panel(1).SetText(QString::number(Lines().size()));
+  StatusBar1->Panel(3).SetText(QString::number(ByteCount()));
 }
 
 void TfmMemoViewer::DeleteCaretLine() {

@@ -262,6 +262,7 @@ class TOutputTests : public QObject {
     const QStringList all{Tree.A, "  3: int foo = 1;", " 12: \treturn foo;", Tree.B, "  1: foo foo"};
     QCOMPARE(memo->Lines(), all);
     const auto bytes = [](const QStringList& l) { return QString::number(l.join("\r\n").toUtf8().size() + 2); };
+    SaveShot(memo, "finds-memo");
     QCOMPARE(memo->StatusBar1->Panel(1).Text(), QStringLiteral("5"));
     QCOMPARE(memo->StatusBar1->Panel(3).Text(), bytes(all));
 
@@ -339,10 +340,19 @@ class TOutputTests : public QObject {
     QCOMPARE(viewers[0]->ListBox1->count(), 4);
     QCOMPARE(viewers[0]->ListBox1->currentItem()->text(), QStringLiteral("foo l4"));
     QCOMPARE(viewers[0]->StatusBar->Panel(0).Text(), QStringLiteral("Line: 4"));
+    SaveShot(viewers[0], "whole-file-viewer");
     QCOMPARE(viewers[1]->StatusBar->Panel(0).Text(), QStringLiteral("Line: 1"));
     // A line past the end selects nothing.
     viewers[1]->SelectLine(99);
     QCOMPARE(viewers[1]->StatusBar->Panel(0).Text(), QStringLiteral("Line: 0"));
+    // A file gone since the search: an error box, and no empty viewer.
+    QFile::remove(Tree.Dir.filePath("mixed.txt"));
+    ClickRow(4);
+    QString text;
+    AnswerMessageBox(QMessageBox::Ok, nullptr, &text);
+    W->acViewWholeFile->Execute();
+    QTRY_VERIFY(text.startsWith("Cannot open file " + Tree.Dir.filePath("mixed.txt")));
+    QCOMPARE(Windows<TfmViewText>().size(), 2);
     QPointer<TfmViewText> kept(viewers[0]);
     W->close();
     FlushDeletes();
@@ -421,6 +431,7 @@ class TOutputTests : public QObject {
     QVERIFY(ed->edtArguments->palette().color(QPalette::Base) != QColor(192, 192, 192));
     ed->edtExecutable->setText("/no/such/editor");
     QCOMPARE(ed->edtExecutable->palette().color(QPalette::Text), QColor(255, 0, 0));
+    SaveShot(ed, "preferred-editor");
     QCOMPARE(ed->lblExample->text(), QStringLiteral("editor --line 123 \"c:\\site\\index.php\"\"c:\\site\\index.php\""));
     W->acOpenInPreferredEditor->Update();
     QVERIFY(!W->acOpenInPreferredEditor->isEnabled());
