@@ -175,6 +175,7 @@ TfmSearch::TfmSearch(QWidget* owner)
   CreateActions();
   CreateLayout();
   CreateMenus();
+  ConnectOutputActions();
   CreateSettings();
 
   ApplyResultsFont();

@@ -20,6 +20,7 @@
 #include "ui/QtConfigAdapters.h"
 
 class QActionGroup;
+class QPrinter;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -145,6 +146,27 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   TfmInfo* InfoWindow = nullptr;
   TfmAbout* AboutWindow = nullptr;
 
+  // ---- Results out of the window: report, print, memo, copy, open, editor, viewer ----
+  // (SearchWindowOutput.cpp)
+  // One line of the results report and how it prints.
+  struct TReportLine {
+    enum class TKind { Header, File, Line };
+    std::string Text;  // bytes as they are
+    TKind Kind;
+  };
+  // The report: "Time: ", the description, panels 1 and 2, then every entry of lstResults in
+  // the order and with the filter shown.
+  std::vector<TReportLine> ReportLines() const;
+  // Writes the report to a file, each line followed by CR LF, replacing the file as a whole
+  // (an old file stays as it was when the write fails, which raises).
+  void WriteResults(const QString& fileName);
+  // Prints the report in the results font: header italic, file items bold, lines regular.
+  void WriteResults(QPrinter& printer);
+  // The list the context menu was last opened on, else lstResults.
+  TResultList* ActiveList() const;
+  // Path and 0-based line of the entry selected in lstResults; false without one.
+  bool GetSelectedLocation(QString& path, int32_t& lineNo) const;
+
  protected:
   TfmGeneric* CreateSameClass() override;
   void Created() override;
@@ -189,6 +211,22 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   void DrawResultItem(QPainter& painter, int row, const QRect& rect, bool selected);
   void DrawMessagePanel(QPainter& painter, int index, const QRect& rect);
   void StartCommandLineSearch();
+
+  // Output actions (SearchWindowOutput.cpp)
+  void ConnectOutputActions();
+  void acSaveExecute();
+  void acPrintExecute();
+  void acSetupPrinterExecute();
+  void acFindsMemoExecute();
+  void acCopyLineToClipboardExecute();
+  void acSelectAllFindsExecute(TAction& sender);
+  void acOpenExecute();
+  void acExploreExecute();
+  void acViewWholeFileExecute();
+  void acSetPreferredEditorExecute();
+  void acOpenInPreferredEditorExecute();
+  // Panel 6 reports a program the window could not start.
+  void ReportStartFailure(const QString& text);
 
   std::unique_ptr<TSearchParams> SearchParams;
   TSearchThread* SearchThread = nullptr;  // not owned: it frees itself when it ends

@@ -1,11 +1,15 @@
 #include "ui/TextPrinter.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QGuiApplication>
+#include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QScreen>
 
 #include "engine/Errors.h"
+#include "platform/DurableFile.h"
 #include "ui/SaveDialog.h"
 #include "ui/WindowRoutines.h"
 
@@ -27,20 +31,55 @@ QFont PrinterFont(const QFont& font) {
   return f;
 }
 
+std::unique_ptr<QPrinter>& Chosen() {
+  static std::unique_ptr<QPrinter> printer;  // main thread only
+  return printer;
+}
+
+// A job's own printer with the chosen printer's settings, so one job never changes another's.
+std::unique_ptr<QPrinter> CopyOf(const QPrinter& chosen) {
+  auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+  printer->setOutputFormat(chosen.outputFormat());
+  if (chosen.outputFormat() == QPrinter::PdfFormat) {
+    printer->setOutputFileName(chosen.outputFileName());
+  } else {
+    printer->setPrinterName(chosen.printerName());
+  }
+  printer->setPageLayout(chosen.pageLayout());
+  printer->setColorMode(chosen.colorMode());
+  printer->setCopyCount(chosen.copyCount());
+  printer->setDuplex(chosen.duplex());
+  return printer;
+}
+
 }  // namespace
 
 TTextPrinter::TTextPrinter(QPrinter& printer, const QString& title) : FPrinter(printer) {
   FPrinter.setDocName(title);
+  if (FPrinter.outputFormat() == QPrinter::PdfFormat && !FPrinter.outputFileName().isEmpty()) {
+    FPdfTarget = FPrinter.outputFileName();
+    FPrinter.setOutputFileName(FPdfTarget + QStringLiteral(".%1.part").arg(QCoreApplication::applicationPid()));
+  }
   if (!FPainter.begin(&FPrinter)) {
+    DropPartFile();
     throw ETrawlexError(Fmt("The printer %s cannot be opened", FPrinter.outputFileName().isEmpty()
                                                                     ? FPrinter.printerName().toStdString()
-                                                                    : FPrinter.outputFileName().toStdString()));
+                                                                    : FPdfTarget.toStdString()));
   }
   FOpen = true;
 }
 
 TTextPrinter::~TTextPrinter() {
-  if (FOpen) FPainter.end();
+  if (FOpen) {
+    FPainter.end();
+    DropPartFile();
+  }
+}
+
+void TTextPrinter::DropPartFile() {
+  if (FPdfTarget.isEmpty()) return;
+  QFile::remove(FPrinter.outputFileName());
+  FPrinter.setOutputFileName(FPdfTarget);
 }
 
 void TTextPrinter::PrintLine(const QString& text, const QFont& font) {
@@ -60,8 +99,24 @@ void TTextPrinter::EndDoc() {
   if (!FOpen) return;
   FOpen = false;
   if (!FPainter.end() || FPrinter.printerState() == QPrinter::Error) {
+    DropPartFile();
     throw ETrawlexError("The print job could not be completed");
   }
+  if (FPdfTarget.isEmpty()) return;
+  // The finished file takes the target's place in one step.
+  QFile part(FPrinter.outputFileName());
+  const bool read = part.open(QIODevice::ReadOnly);
+  const QByteArray bytes = read ? part.readAll() : QByteArray();
+  part.close();
+  std::string error = read ? std::string() : part.errorString().toStdString();
+  // The PDF writer does not report failed writes (a full disk leaves a short or empty file):
+  // a complete PDF file ends with its end-of-file marker.
+  const bool complete = read && bytes.trimmed().endsWith("%%EOF");
+  if (read && !complete) error = "the file was not written completely (is the disk full?)";
+  const bool ok = complete && ReplaceFileContent(QFile::encodeName(FPdfTarget).toStdString(),
+                                             std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())), error);
+  DropPartFile();
+  if (!ok) throw ETrawlexError(Fmt("Cannot write %s: %s", FPdfTarget.toStdString(), error));
 }
 
 std::unique_ptr<QPrinter> PdfPrinter(const QString& path) {
@@ -71,7 +126,24 @@ std::unique_ptr<QPrinter> PdfPrinter(const QString& path) {
   return printer;
 }
 
+void SetChosenPrinter(std::unique_ptr<QPrinter> printer) { Chosen() = std::move(printer); }
+
+QPrinter* ChosenPrinter() { return Chosen().get(); }
+
+bool ExecutePrinterSetup(QWidget* parent) {
+  auto printer = Chosen() ? CopyOf(*Chosen()) : std::make_unique<QPrinter>(QPrinter::HighResolution);
+  QPrintDialog dialog(printer.get(), parent);
+  dialog.setObjectName(QStringLiteral("dlgPrinterSetup"));
+  dialog.setWindowTitle(QStringLiteral("Setup Printer"));
+  // Choosing the printer only: the range of pages is the whole job.
+  dialog.setOptions(QAbstractPrintDialog::PrintToFile);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  Chosen() = std::move(printer);
+  return true;
+}
+
 std::unique_ptr<QPrinter> ChoosePrinter(const QString& documentName) {
+  if (Chosen()) return CopyOf(*Chosen());
   const QPrinterInfo info = QPrinterInfo::defaultPrinter();
   if (!info.isNull()) return std::make_unique<QPrinter>(info, QPrinter::HighResolution);
   // No printer here: print to a PDF file instead.

@@ -1,7 +1,9 @@
 #pragma once
 // A text print job: every written line is one printed line, in the font and style given for it;
 // a line that does not fit on the page goes to the next one. The job prints on the printer it is
-// given: the default printer, or a PDF file where the machine has none (ChoosePrinter).
+// given: the default printer, or a PDF file where the machine has none (ChoosePrinter). A PDF
+// file is written beside its place and put there only when the job is complete, so a failed
+// job leaves an older file of that name as it was.
 #include <QFont>
 #include <QPainter>
 #include <QString>
@@ -28,15 +30,25 @@ class TTextPrinter {
   void EndDoc();
 
  private:
+  void DropPartFile();
+
   QPrinter& FPrinter;
   QPainter FPainter;
+  QString FPdfTarget;  // where a PDF job's file goes once complete; empty for a printer
   int FY = 0;
   bool FOpen = false;
 };
 
-// The printer for a print job: the default printer when the machine has one, else a PDF file
-// that the user names in a save dialog. Null when the user cancels.
+// The printer for a print job: the one chosen with ExecutePrinterSetup, else the default printer
+// when the machine has one, else a PDF file that the user names in a save dialog. Null when the
+// user cancels.
 std::unique_ptr<QPrinter> ChoosePrinter(const QString& documentName);
+// The printer setup dialog (on a machine without printers it offers a PDF file). The printer
+// chosen there serves every later print job of the program; true when the user chose one.
+bool ExecutePrinterSetup(QWidget* parent);
+// The printer later print jobs use instead of the default one; null forgets the choice.
+void SetChosenPrinter(std::unique_ptr<QPrinter> printer);
+QPrinter* ChosenPrinter();
 // A printer that writes the PDF file `path`.
 std::unique_ptr<QPrinter> PdfPrinter(const QString& path);
 

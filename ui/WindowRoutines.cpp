@@ -2,9 +2,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDesktopServices>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,44 +19,11 @@
 
 namespace trawlex {
 
-// ---- Desktop services ------------------------------------------------------------------
-
 namespace {
-
-class TDesktopShell : public IShellServices {
- public:
-  bool OpenUrl(const QUrl& url) override { return QDesktopServices::openUrl(url); }
-
-  bool StartDetached(const QString& program, const QStringList& arguments) override {
-    return QProcess::startDetached(program, arguments);
-  }
-
-  bool ShowItems(const QList<QUrl>& items) override {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) return false;
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    QStringList uris;
-    for (const QUrl& u : items) uris << u.toString(QUrl::FullyEncoded);
-    call << uris << QString();
-    const QDBusMessage reply = bus.call(call, QDBus::Block, 5000);
-    return reply.type() == QDBusMessage::ReplyMessage;
-  }
-};
-
-IShellServices* InstalledShell = nullptr;
 
 QWidget* DialogParent() { return QApplication::activeWindow(); }
 
 }  // namespace
-
-IShellServices& ShellServices() {
-  static TDesktopShell desktop;
-  return InstalledShell ? *InstalledShell : desktop;
-}
-
-void SetShellServices(IShellServices* services) { InstalledShell = services; }
 
 // ---- Menus, labels, edits ----------------------------------------------------------------
 
@@ -206,10 +170,14 @@ bool ShellOpen(const QString& file, const QString& parameters) {
   return ShellServices().StartDetached(file, QProcess::splitCommand(parameters));
 }
 
-bool ExploreSelect(const QString& path) {
+void ExploreSelect(const QString& path, std::function<void(bool)> done) {
   const QFileInfo info(path);
-  if (ShellServices().ShowItems({QUrl::fromLocalFile(info.absoluteFilePath())})) return true;
-  return ShellServices().OpenUrl(QUrl::fromLocalFile(info.absolutePath()));
+  const QUrl folder = QUrl::fromLocalFile(info.absolutePath());
+  ShellServices().ShowItems({QUrl::fromLocalFile(info.absoluteFilePath())}, [folder, done](bool shown) {
+    // Without a file manager that selects items, the folder itself opens.
+    const bool ok = shown || ShellServices().OpenUrl(folder);
+    if (done) done(ok);
+  });
 }
 
 namespace {

@@ -66,8 +66,9 @@ bool ExecuteSaveDialog(TSaveDialog& dialog);
 // with them (split as a shell would split them). True when the desktop accepted the request.
 bool ShellOpen(const QString& file, const QString& parameters = {});
 // Shows `path` selected in the file manager where one answers the request, else opens its
-// folder. True when the desktop accepted one of the two.
-bool ExploreSelect(const QString& path);
+// folder. Returns at once; `done` runs when the desktop has answered, with false when it took
+// neither request.
+void ExploreSelect(const QString& path, std::function<void(bool)> done = {});
 
 // The application-wide wait cursor on or off. Calls nest: each "on" is ended by one "off", and
 // the cursor goes back when the last busy section has ended.

@@ -1,0 +1,261 @@
+// The search window's output actions: the results report to a file or the printer, the finds
+// memo, copying a line, selecting all finds, and the programs and windows a result opens in.
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPrinter>
+#include <set>
+
+#include "engine/Errors.h"
+#include "engine/Report.h"
+#include "engine/SearchParams.h"
+#include "platform/DurableFile.h"
+#include "ui/Action.h"
+#include "ui/DirComboBox.h"
+#include "ui/MemoViewer.h"
+#include "ui/PainterSurface.h"
+#include "ui/PreferredEditor.h"
+#include "ui/ResultList.h"
+#include "ui/SaveDialog.h"
+#include "ui/SearchWindow.h"
+#include "ui/ShellServices.h"
+#include "ui/StatusBar.h"
+#include "ui/TextPrinter.h"
+#include "ui/ViewText.h"
+#include "ui/WildCardMemo.h"
+#include "ui/WindowRoutines.h"
+
+namespace trawlex {
+
+namespace {
+
+QString PathText(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
+
+bool FieldHasSelection(QObject* field) {
+  if (auto* combo = qobject_cast<QComboBox*>(field)) field = combo->lineEdit();
+  if (auto* edit = qobject_cast<QLineEdit*>(field)) return edit->hasSelectedText();
+  if (auto* memo = qobject_cast<QPlainTextEdit*>(field)) return memo->textCursor().hasSelection();
+  return false;
+}
+
+// Lets the window's Ctrl+A, Ctrl+U and Ctrl+C reach their actions while an input field has the
+// focus, as long as the action is enabled. Ctrl+C stays the field's own while text is selected
+// in it: whoever selected text there means to copy that text.
+class TShortcutPrecedence : public QObject {
+ public:
+  TShortcutPrecedence(QObject* parent, std::vector<TAction*> actions, TAction* copy)
+      : QObject(parent), FActions(std::move(actions)), FCopy(copy) {}
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::ShortcutOverride) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const QKeySequence pressed(key->keyCombination());
+    for (TAction* a : FActions) {
+      if (a->shortcut() != pressed) continue;
+      if (a == FCopy && FieldHasSelection(watched)) return false;
+      a->Update();
+      if (!a->isEnabled()) return false;
+      event->ignore();  // not the field's: the shortcut map runs the window's action
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  std::vector<TAction*> FActions;
+  TAction* FCopy;
+};
+
+}  // namespace
+
+void TfmSearch::ConnectOutputActions() {
+  acSave->OnExecute = [this](TAction&) { acSaveExecute(); };
+  acPrint->OnExecute = [this](TAction&) { acPrintExecute(); };
+  acSetupPrinter->OnExecute = [this](TAction&) { acSetupPrinterExecute(); };
+  acFindsMemo->OnExecute = [this](TAction&) { acFindsMemoExecute(); };
+  acCopyLineToClipboard->OnExecute = [this](TAction&) { acCopyLineToClipboardExecute(); };
+  acSelectAllFinds->OnExecute = [this](TAction& a) { acSelectAllFindsExecute(a); };
+  acDeselectAllFinds->OnExecute = [this](TAction& a) { acSelectAllFindsExecute(a); };
+  acOpen->OnExecute = [this](TAction&) { acOpenExecute(); };
+  acExplore->OnExecute = [this](TAction&) { acExploreExecute(); };
+  acViewWholeFile->OnExecute = [this](TAction&) { acViewWholeFileExecute(); };
+  acSetPreferredEditor->OnExecute = [this](TAction&) { acSetPreferredEditorExecute(); };
+  acOpenInPreferredEditor->OnExecute = [this](TAction&) { acOpenInPreferredEditorExecute(); };
+
+  auto* precedence = new TShortcutPrecedence(
+      this, {acSelectAllFinds, acDeselectAllFinds, acCopyLineToClipboard}, acCopyLineToClipboard);
+  for (QComboBox* combo : {static_cast<QComboBox*>(cbxTarget), static_cast<QComboBox*>(cbxExclude),
+                           static_cast<QComboBox*>(cbxDirectory)}) {
+    combo->installEventFilter(precedence);
+    if (combo->lineEdit()) combo->lineEdit()->installEventFilter(precedence);
+  }
+  memPatterns->installEventFilter(precedence);
+}
+
+// ---- the report --------------------------------------------------------------------------
+
+std::vector<TfmSearch::TReportLine> TfmSearch::ReportLines() const {
+  std::vector<TReportLine> lines;
+  if (!SearchParams) return lines;
+  const QByteArray found = StatusBar1->Panel(1).Text().toUtf8();
+  const QByteArray finds = StatusBar1->Panel(2).Text().toUtf8();
+  for (std::string& text : ReportHeaderLines(*SearchParams, found.toStdString(), finds.toStdString()))
+    lines.push_back({std::move(text), TReportLine::TKind::Header});
+  const TItemList& items = lstResults->Items();
+  for (int row = 0; row < lstResults->Count(); ++row) {
+    const TSearchResult* item = items[static_cast<size_t>(row)].Item;
+    if (!item) continue;
+    const bool file = dynamic_cast<const TSearchFile*>(item) != nullptr;
+    lines.push_back({item->GetText(), file ? TReportLine::TKind::File : TReportLine::TKind::Line});
+  }
+  return lines;
+}
+
+void TfmSearch::WriteResults(const QString& fileName) {
+  std::string content;
+  for (const TReportLine& line : ReportLines()) {
+    content += line.Text;
+    content += "\r\n";
+  }
+  std::string error;
+  if (!ReplaceFileContent(QFile::encodeName(fileName).toStdString(), content, error)) {
+    throw ETrawlexError(Fmt("Cannot save results to %s: %s", fileName.toStdString(), error));
+  }
+}
+
+void TfmSearch::WriteResults(QPrinter& printer) {
+  TTextPrinter job(printer, QStringLiteral("Trawlex results"));
+  QFont font = FResultsFont;
+  for (const TReportLine& line : ReportLines()) {
+    font.setItalic(line.Kind == TReportLine::TKind::Header);
+    font.setBold(line.Kind == TReportLine::TKind::File);
+    job.PrintLine(DisplayText(line.Text), font);
+  }
+  job.EndDoc();
+}
+
+void TfmSearch::acSaveExecute() {
+  if (!ExecuteSaveDialog(*dlgSaveResults)) return;
+  TBusyCursor busy;
+  WriteResults(dlgSaveResults->FileName());
+}
+
+void TfmSearch::acPrintExecute() {
+  std::unique_ptr<QPrinter> printer = ChoosePrinter(QStringLiteral("search"));
+  if (!printer) return;
+  TBusyCursor busy;
+  WriteResults(*printer);
+}
+
+void TfmSearch::acSetupPrinterExecute() { ExecutePrinterSetup(this); }
+
+void TfmSearch::acFindsMemoExecute() {
+  if (SearchParams) ShowFindsMemo(this, *SearchParams, FResultsFont, dlgSaveResults);
+}
+
+// ---- the selection -----------------------------------------------------------------------
+
+TResultList* TfmSearch::ActiveList() const {
+  auto* list = qobject_cast<TResultList*>(FActiveList);
+  return list ? list : lstResults;
+}
+
+bool TfmSearch::GetSelectedLocation(QString& path, int32_t& lineNo) const {
+  std::string bytes;
+  if (!GetItemLocation(lstResults->ItemAt(lstResults->ItemIndex()), bytes, lineNo)) return false;
+  path = PathText(bytes);
+  return true;
+}
+
+void TfmSearch::acCopyLineToClipboardExecute() {
+  TResultList* list = ActiveList();
+  TSearchResult* item = list->ItemAt(list->ItemIndex());
+  std::string text;
+  if (const auto* line = dynamic_cast<const TSearchLine*>(item)) {
+    text = line->Text;
+  } else if (const auto* file = dynamic_cast<const TSearchFile*>(item)) {
+    text = file->Name;
+  }
+  QApplication::clipboard()->setText(DisplayText(text));
+}
+
+void TfmSearch::acSelectAllFindsExecute(TAction& sender) {
+  if (!SearchParams) return;
+  TBusyCursor busy;
+  const bool select = &sender == acSelectAllFinds;
+  std::set<const TSearchFile*> results;
+  for (int32_t i = SearchParams->GetResultCount() - 1; i >= 0; --i) {
+    TSearchFile* file = SearchParams->GetResult(i);
+    file->SelectAllFinds(select);
+    results.insert(file);
+  }
+  SetSelectedFindCount(select ? FTotalFindCount : 0);
+  // The preview follows: its file item is its own copy of the file, not one of the results.
+  std::set<TSearchFile*> previewed;
+  for (const TListEntry& entry : lstPreview->Items()) {
+    TSearchFile* file = entry.Item ? GetOwnerFile(entry.Item) : nullptr;
+    if (file && !results.count(file) && previewed.insert(file).second) file->SelectAllFinds(select);
+  }
+  lstPreview->viewport()->update();
+  lstResults->viewport()->update();
+}
+
+// ---- programs and windows a result opens in ----------------------------------------------
+
+void TfmSearch::ReportStartFailure(const QString& text) {
+  SetStatusMessage(text);
+  StatusBar1->update();
+}
+
+void TfmSearch::acOpenExecute() {
+  QString path;
+  int32_t line = 0;
+  if (!GetSelectedLocation(path, line)) return;
+  if (!ShellOpen(path)) ReportStartFailure(QStringLiteral("No application opens ") + path);
+}
+
+void TfmSearch::acExploreExecute() {
+  QString path;
+  int32_t line = 0;
+  if (!GetSelectedLocation(path, line)) return;
+  QPointer<TfmSearch> self(this);
+  ExploreSelect(path, [self, path](bool ok) {
+    if (!ok && self) self->ReportStartFailure(QStringLiteral("No file manager shows ") + path);
+  });
+}
+
+void TfmSearch::acViewWholeFileExecute() {
+  QString path;
+  int32_t line = 0;
+  if (!GetSelectedLocation(path, line)) return;
+  ShowFileViewer(this, path, line + 1, &FResultsFont);
+}
+
+void TfmSearch::acSetPreferredEditorExecute() { ShowNMDialog(this, TfmPreferredEditor::Instance()); }
+
+void TfmSearch::acOpenInPreferredEditorExecute() {
+  TAppSettings* settings = TApp::Settings();
+  if (!settings) return;
+  TResultList* list = ActiveList();
+  TSearchResult* item = list->ItemAt(list->ItemIndex());
+  int line = 1;
+  const TSearchFile* file = nullptr;
+  if (const auto* l = dynamic_cast<const TSearchLine*>(item)) {
+    file = l->File;
+    line = l->GetLineNumber();
+  } else {
+    file = dynamic_cast<const TSearchFile*>(item);
+  }
+  if (!file) return;
+  const QString editor = QString::fromStdString(settings->PreferredEditor->Value);
+  const QStringList args =
+      EditorArguments(QString::fromStdString(settings->EditorArgs->Value), line, PathText(file->Name));
+  if (!ShellServices().StartDetached(editor, args)) ReportStartFailure(QStringLiteral("Cannot start ") + editor);
+}
+
+}  // namespace trawlex
