@@ -31,7 +31,7 @@ class TRecordingShell : public IShellServices {
     return true;
   }
   bool StartDetached(const QString&, const QStringList&) override { return false; }
-  bool ShowItems(const QList<QUrl>&) override { return false; }
+  void ShowItems(const QList<QUrl>&, std::function<void(bool)> done) override { done(false); }
   QStringList Opened;
 };
 
