@@ -15,6 +15,7 @@
 #include "engine/Errors.h"
 #include "engine/TextUtils.h"
 #include "platform/DateTime.h"
+#include "platform/DurableFile.h"
 #include "platform/FileReplace.h"
 #include "platform/Platform.h"
 
@@ -126,6 +127,19 @@ bool FlushToDisk(std::FILE* f) {
   return _commit(_fileno(f)) == 0;
 #else
   return fsync(fileno(f)) == 0;
+#endif
+}
+
+// Creates `path` for writing, only when nothing is there yet, readable by its owner only.
+std::FILE* CreatePrivate(const std::string& path) {
+#ifdef _WIN32
+  return std::fopen(path.c_str(), "wbx");
+#else
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return nullptr;
+  std::FILE* f = fdopen(fd, "wb");
+  if (!f) ::close(fd);
+  return f;
 #endif
 }
 
@@ -298,10 +312,11 @@ TUndoJournalWriter::~TUndoJournalWriter() {
 }
 
 bool TUndoJournalWriter::Create(const std::string& folder, const TJournalRun& run) {
-  std::error_code ec;
-  fs::create_directories(folder, ec);
-  if (ec) {
-    FError = "The undo folder " + folder + " cannot be made (" + ec.message() + ")";
+  // The journals hold the old content of the user's files: the folders made here and the
+  // journal files are the user's alone.
+  std::string error;
+  if (!ForceDirectories(folder, error)) {
+    FError = "The undo folder " + folder + " cannot be made (" + error + ")";
     return false;
   }
   const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -310,7 +325,7 @@ bool TUndoJournalWriter::Create(const std::string& folder, const TJournalRun& ru
     char stamp[48];
     std::snprintf(stamp, sizeof stamp, "%020lld-%03d", static_cast<long long>(now), n);
     const std::string name = folder + "/" + stamp + JournalExtension;
-    File = std::fopen(name.c_str(), "wbx");
+    File = CreatePrivate(name);
     if (File) FPath = name;
     else if (errno != EEXIST) break;
   }
