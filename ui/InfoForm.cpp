@@ -104,8 +104,8 @@ void TfmInfo::keyPressEvent(QKeyEvent* event) {
   }
 }
 
-void ShowUsageWindow(TfmInfo*& ref, const std::vector<std::string>& usageLines) {
-  if (!ShowNMDialog(ref)) return;
+void ShowUsageWindow(QWidget* owner, TfmInfo*& ref, const std::vector<std::string>& usageLines) {
+  if (!ShowNMDialog(owner, ref)) return;
   ref->SetFixedFont(QStringLiteral("Courier New"));
   ref->setWindowTitle(QStringLiteral("Usage"));
   ref->SetTitle(QStringLiteral("Command line options for Trawlex"));

@@ -38,6 +38,6 @@ class TfmInfo : public TfmNMDialog {
 
 // Opens the search window's usage window through `ref`; only a window created by this call is
 // filled (caption, heading, `usageLines` and the two closing hints).
-void ShowUsageWindow(TfmInfo*& ref, const std::vector<std::string>& usageLines);
+void ShowUsageWindow(QWidget* owner, TfmInfo*& ref, const std::vector<std::string>& usageLines);
 
 }  // namespace trawlex

@@ -279,9 +279,9 @@ void TfmSearch::CreateActions() {
   acCheckForUpdates->SetEnabledRule([this] { return !UpdateCheckRunning(this); });
   acCheckForUpdates->OnExecute = [this](TAction&) { CheckForUpdates(this); };
   acUsage = add("acUsage", "Usage", "Help", {}, "");
-  acUsage->OnExecute = [this](TAction&) { ShowUsageWindow(InfoWindow, FUsageLines); };
+  acUsage->OnExecute = [this](TAction&) { ShowUsageWindow(this, InfoWindow, FUsageLines); };
   acAbout = add("acAbout", "About", "Help", {}, "");
-  acAbout->OnExecute = [this](TAction&) { ShowNMDialog(AboutWindow); };
+  acAbout->OnExecute = [this](TAction&) { ShowNMDialog(this, AboutWindow); };
 
   acFont = add("acFont", "Font", "", QKeySequence(Qt::CTRL | Qt::Key_F), "Set font of the result and preview");
   acFindsMemo = add("acFindsMemo", "View finds as memo", "", QKeySequence(Qt::CTRL | Qt::Key_M), "View the list of finds in a separate memo");

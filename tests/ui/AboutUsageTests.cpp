@@ -191,7 +191,7 @@ class TAboutUsageTests : public QObject {
 
   void ALongLineWidensTheInfoWindow() {
     TfmInfo* info = nullptr;
-    ShowNMDialog(info, false);
+    ShowNMDialog(nullptr, info, false);
     const int before = info->width();
     const QString line = QStringLiteral("  -x <") + QString(300, QLatin1Char('x')) + QLatin1Char('>');
     info->AddInfoLine(line);
