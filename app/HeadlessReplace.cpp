@@ -5,7 +5,7 @@
 
 #include "app/CommandLine.h"
 #include "app/Headless.h"
-#include "app/HeadlessUndo.h"
+#include "config/UndoSettings.h"
 #include "engine/ChangeSet.h"
 #include "engine/Errors.h"
 #include "engine/ReplaceThread.h"

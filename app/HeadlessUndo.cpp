@@ -2,30 +2,11 @@
 
 #include "app/CommandLine.h"
 #include "app/Headless.h"
-#include "config/RegistryConfig.h"
+#include "config/UndoSettings.h"
 #include "engine/TextUtils.h"
 #include "engine/UndoJournal.h"
 
 namespace trawlex {
-
-bool IsUndoRequest(const std::vector<std::string>& args) {
-  const TProgramOptions o = ReadProgramOptions(args, false);
-  return o.UndoLast || o.UndoList;
-}
-
-TUndoLimits UndoLimitsFromSettings() {
-  TUndoLimits limits;
-  try {
-    TRegistryConfig store(SettingsRootKey());
-    const int32_t runs = store.ReadInteger("", "Undo Runs", limits.Runs);
-    const int32_t mib = store.ReadInteger("", "Undo Size MiB", static_cast<int32_t>(limits.Bytes >> 20));
-    if (runs > 0) limits.Runs = runs;
-    if (mib > 0) limits.Bytes = int64_t{mib} << 20;
-  } catch (const std::exception&) {
-    // Settings that cannot be read leave the defaults.
-  }
-  return limits;
-}
 
 int RunUndo(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   const TProgramOptions request = ReadProgramOptions(args, true);

@@ -449,29 +449,41 @@ bool ReadJournal(const std::string& path, TJournalRun& run, std::vector<TJournal
   return read;
 }
 
+bool ReadJournalInfo(const std::string& path, TJournalInfo& info) {
+  info = {};
+  info.Path = path;
+  std::error_code ec;
+  info.Bytes = static_cast<int64_t>(fs::file_size(path, ec));
+  if (ec) return false;
+  bool hasRun = false;
+  std::string error;
+  ForEachRecord(
+      path,
+      [&](char type, const std::string& payload) {
+        if (type == RunRecord) hasRun = ParseRun(payload, info.Run);
+        if (type == FileRecord) ++info.Files;
+        if (type == EndRecord) info.Ended = true;
+        return true;
+      },
+      [](char type) { return type == FileRecord; }, error);
+  return hasRun;
+}
+
+std::vector<std::string> JournalPaths(const std::string& folder) {
+  std::vector<std::string> paths;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    if (it->path().extension() == JournalExtension && it->is_regular_file(ec)) paths.push_back(it->path().string());
+  std::sort(paths.begin(), paths.end(), std::greater<>());
+  return paths;
+}
+
 std::vector<TJournalInfo> ListJournals(const std::string& folder) {
   std::vector<TJournalInfo> list;
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    const fs::path& p = it->path();
-    if (p.extension() != JournalExtension || !it->is_regular_file(ec)) continue;
+  for (const std::string& path : JournalPaths(folder)) {
     TJournalInfo info;
-    info.Path = p.string();
-    info.Bytes = static_cast<int64_t>(it->file_size(ec));
-    bool hasRun = false;
-    std::string error;
-    ForEachRecord(
-        info.Path,
-        [&](char type, const std::string& payload) {
-          if (type == RunRecord) hasRun = ParseRun(payload, info.Run);
-          if (type == FileRecord) ++info.Files;
-          if (type == EndRecord) info.Ended = true;
-          return true;
-        },
-        [](char type) { return type == FileRecord; }, error);
-    if (hasRun) list.push_back(std::move(info));
+    if (ReadJournalInfo(path, info)) list.push_back(std::move(info));
   }
-  std::sort(list.begin(), list.end(), [](const TJournalInfo& a, const TJournalInfo& b) { return a.Path > b.Path; });
   return list;
 }
 

@@ -112,6 +112,10 @@ class TUndoJournalWriter {
 
 // The journals in `folder`, newest first.
 std::vector<TJournalInfo> ListJournals(const std::string& folder);
+// The paths of the journal files in `folder`, newest first, without reading them.
+std::vector<std::string> JournalPaths(const std::string& folder);
+// The run, the number of files and whether the run ended; false when it is no journal.
+bool ReadJournalInfo(const std::string& path, TJournalInfo& info);
 // Reads every whole record of a journal; a torn end is not an error.
 bool ReadJournal(const std::string& path, TJournalRun& run, std::vector<TJournalEntry>& entries, std::string& error);
 // The content a packed (compressed) text stands for; false when it is damaged.
