@@ -35,10 +35,12 @@ int RunUndo(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
   }
   const TJournalInfo& last = journals.front();
   std::fprintf(out, "Undo: %s\n", DescribeRun(last).c_str());
-  const TUndoOutcome outcome =
-      UndoJournal(last.Path, folder, [&](const std::string& line) { std::fprintf(err, "%s\n", line.c_str()); });
+  // The undo keeps a journal of its own, so that it can be undone too, unless --no-undo.
+  const TUndoOutcome outcome = UndoJournal(last.Path, request.NoUndo ? std::string() : folder,
+                                           [&](const std::string& line) { std::fprintf(err, "%s\n", line.c_str()); });
   if (!outcome.Error.empty()) {
-    std::fprintf(err, "%s\n", outcome.Error.c_str());
+    std::fprintf(err, "%s; nothing was restored. To restore without a way to undo the undo, add --no-undo\n",
+                 outcome.Error.c_str());
     return ExitError;
   }
   PruneJournals(folder, UndoLimitsFromSettings());

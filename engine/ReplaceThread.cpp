@@ -158,7 +158,11 @@ TReplaceThread::TOutcome TReplaceThread::ReplaceInFile(const TReplaceFile& job) 
     }
     const auto left = LeftBackups.find({id.Device, id.Inode});
     if (left != LeftBackups.end()) {
-      Log(path + ": " + RecoverLeftBackup(left->second, path));
+      // Recovered (or not) once, under the first of the file's names; the others say the same.
+      auto said = LeftBackupOutcomes.find(left->first);
+      if (said == LeftBackupOutcomes.end())
+        said = LeftBackupOutcomes.emplace(left->first, RecoverLeftBackup(left->second, path)).first;
+      Log(path + ": " + said->second);
       return TOutcome::NotReplaced;
     }
   }

@@ -115,6 +115,8 @@ class TReplaceThread : public TBaseThread {
   // Files (by device and inode) beside one of whose names an interrupted rewrite left a
   // copy of the old content, with that copy: none of their names is touched.
   std::map<std::pair<uint64_t, uint64_t>, std::string> LeftBackups;
+  // What became of each of those copies (the log text), once the first name was reached.
+  std::map<std::pair<uint64_t, uint64_t>, std::string> LeftBackupOutcomes;
   std::string LeftBackupMessage(const std::string& backup, const std::string& path) const;
   // Copies the old content kept in `backup` back over the file at `path` when a journal
   // shows it is safe; the log line that says what happened.

@@ -340,7 +340,8 @@ bool TUndoJournalWriter::Create(const std::string& folder, const TJournalRun& ru
   PutText(payload, run.Replacement);
   PutText(payload, run.Directory);
   if (std::fwrite(Magic, 1, sizeof Magic, File) != sizeof Magic || !WriteRecord(RunRecord, payload, true)) {
-    std::fclose(File);
+    if (FError.empty()) FError = "The undo journal " + FPath + " cannot be written (" + SystemErrorText(errno) + ")";
+    if (File) std::fclose(File);  // a failed record has closed it already
     File = nullptr;
     std::remove(FPath.c_str());
     return false;

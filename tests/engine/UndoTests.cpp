@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,12 +12,15 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <thread>
 
 #include "app/HeadlessReplace.h"
 #include "app/HeadlessUndo.h"
 #include "engine/UndoJournal.h"
 #include "platform/FileReplace.h"
+#include "platform/Platform.h"
 #include "support/TestSupport.h"
 
 using namespace trawlex;
@@ -254,6 +258,32 @@ TEST_F(UndoTest, CopyLeftByAnInterruptedInPlaceRewriteIsCopiedBackWhenTheJournal
     EXPECT_EQ(ReadAll(Dir / "h2.dat"), ReadAll(file));
     fs::remove(backup);
   }
+}
+
+// The journal's disk fills up: the file whose old content cannot be kept is not changed, and
+// what the journal holds can still be undone.
+TEST_F(UndoTest, FullJournalDiskLeavesTheFileWhoseOldContentDoesNotFitUnchanged) {
+  const std::string state = Dir / "small";
+  fs::create_directories(state);
+  if (mount("tmpfs", state.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
+  const std::unique_ptr<const char, std::function<void(const char*)>> unmount(state.c_str(),
+                                                                              [](const char* p) { umount2(p, MNT_DETACH); });
+  setenv("XDG_STATE_HOME", state.c_str(), 1);
+  std::string noise = "foo";  // does not compress
+  for (uint32_t x = 1; noise.size() < 200000;) noise += static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+  const std::string small = Dir.Write("tree/a.txt", "a foo"), big = Dir.Write("tree/b.bin", noise);
+  EXPECT_EQ(Replace("foo", "bar"), 2);
+  EXPECT_EQ(ReadAll(small), "a bar");
+  EXPECT_EQ(ReadAll(big), noise);
+  EXPECT_NE(Err.find(big + ": Its old content could not be kept for undo (The undo journal "), std::string::npos) << Err;
+  EXPECT_NE(Err.find(SystemErrorText(ENOSPC) + ")), so it was not changed"), std::string::npos) << Err;
+  // No room for the undo's own journal either: it says so, and goes on only without one.
+  EXPECT_EQ(Undo(), 2);
+  EXPECT_NE(Err.find("; nothing was restored. To restore without a way to undo the undo, add --no-undo"), std::string::npos)
+      << Err;
+  EXPECT_EQ(ReadAll(small), "a bar");
+  EXPECT_EQ(Run(RunUndo, {"--undo-last", "--no-undo"}), 0) << Err;
+  EXPECT_EQ(ReadAll(small), "a foo");
 }
 
 // kill -9 in the middle of a run over many files: the journal undoes exactly the files that
