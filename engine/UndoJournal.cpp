@@ -171,6 +171,9 @@ bool ForEachRecord(const std::string& path, const std::function<bool(char, const
     error = "It is not an undo journal";
     return false;
   }
+  std::error_code ec;
+  const uint64_t fileSize = fs::file_size(path, ec);
+  uint64_t at = sizeof Magic;
   std::string payload;
   for (;;) {
     unsigned char head[9];
@@ -178,9 +181,10 @@ bool ForEachRecord(const std::string& path, const std::function<bool(char, const
     const char type = static_cast<char>(head[0]);
     uint64_t length = 0;
     for (int i = 0; i < 8; ++i) length |= static_cast<uint64_t>(head[1 + i]) << (8 * i);
-    if (length > (uint64_t{1} << 40)) break;
+    // A record cut short by a crash ends the journal.
+    if (ec || length > fileSize || at + sizeof head + length + 4 > fileSize) break;
+    at += sizeof head + length + 4;
     if (skipPayload && skipPayload(type)) {
-      // A torn record at the end is noticed by the size.
       if (std::fseek(f, static_cast<long>(length) + 4, SEEK_CUR) != 0) break;
       payload.clear();
       if (!onRecord(type, payload)) break;

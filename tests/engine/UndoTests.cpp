@@ -325,6 +325,9 @@ TEST(UndoKillTest, JournalOfAKilledRunRestoresExactlyTheFilesItRewrote) {
   const std::vector<TJournalInfo> journals = ListJournals(DefaultUndoFolder());
   ASSERT_EQ(journals.size(), 1u);
   EXPECT_FALSE(journals[0].Ended);
+  // Files whose record was written: those rewritten, and at most the one the kill interrupted.
+  EXPECT_GE(journals[0].Files, rewritten);
+  EXPECT_LE(journals[0].Files, rewritten + 1);
   EXPECT_NE(DescribeRun(journals[0]).find(", interrupted"), std::string::npos);
   V log;
   const TUndoOutcome outcome = UndoJournal(journals[0].Path, "", [&](const std::string& line) { log.push_back(line); });
