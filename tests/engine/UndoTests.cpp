@@ -33,6 +33,32 @@ extern char** environ;
 
 namespace {
 
+// The headless replace as a process of its own, output dropped.
+pid_t SpawnReplace(const V& args) {
+  std::vector<char*> argv{const_cast<char*>(TRAWLEX_REPLACE_DRIVER)};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+// Waits up to a minute for `ready` while the process runs, then kills it; true when killed.
+bool KillWhen(pid_t pid, const std::function<bool()>& ready) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!ready() && std::chrono::steady_clock::now() < deadline && waitpid(pid, nullptr, WNOHANG) == 0)
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFSIGNALED(status);
+}
+
 std::string Slurp(std::FILE* f) {
   std::string s;
   std::rewind(f);
@@ -297,26 +323,10 @@ TEST(UndoKillTest, JournalOfAKilledRunRestoresExactlyTheFilesItRewrote) {
   const int files = 400;
   for (int i = 0; i < files; ++i) dir.Write("tree/f" + std::to_string(1000 + i) + ".txt", body);
   const std::string tree = dir / "tree";
-  std::vector<char*> argv{const_cast<char*>(TRAWLEX_REPLACE_DRIVER)};
-  const V args{"--report", "--replace-all", "BAR", "-t", "foo", "-d", tree, "-p", "*.txt"};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
+  const pid_t pid = SpawnReplace({"--report", "--replace-all", "BAR", "-t", "foo", "-d", tree, "-p", "*.txt"});
+  ASSERT_GT(pid, 0);
   // Killed once the run is under way, well before its end.
-  const std::string probe = tree + "/f1005.txt";
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (ReadAll(probe) == body && std::chrono::steady_clock::now() < deadline && waitpid(pid, nullptr, WNOHANG) == 0)
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
-  kill(pid, SIGKILL);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before the kill";
+  ASSERT_TRUE(KillWhen(pid, [&] { return ReadAll(tree + "/f1005.txt") != body; })) << "the run ended before the kill";
   int rewritten = 0;
   for (int i = 0; i < files; ++i) rewritten += ReadAll(tree + "/f" + std::to_string(1000 + i) + ".txt") != body;
   ASSERT_GT(rewritten, 0);
@@ -335,6 +345,36 @@ TEST(UndoKillTest, JournalOfAKilledRunRestoresExactlyTheFilesItRewrote) {
   EXPECT_EQ(outcome.Restored, rewritten);
   EXPECT_EQ(outcome.Refused, 0) << (log.empty() ? "" : log[0]);
   for (int i = 0; i < files; ++i) EXPECT_EQ(ReadAll(tree + "/f" + std::to_string(1000 + i) + ".txt"), body) << i;
+}
+
+// kill -9 while a hard-linked file is overwritten in place: the next replace finds the copy
+// of the old content, sees in the journal that the file is only old and new bytes, and
+// copies the old content back.
+TEST(UndoKillTest, KilledInPlaceRewriteIsCopiedBackByTheNextRun) {
+  TTempDir dir;
+  setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+  std::string old;
+  for (int i = 0; i < 300000; ++i) old += "line " + std::to_string(i) + " with foo\n";
+  const std::string tree = dir / "tree", path = tree + "/big.txt", backup = tree + "/.big.txt.Trawlex1.tmp";
+  bool left = false;
+  for (int attempt = 0; attempt < 20 && !left; ++attempt) {
+    fs::remove_all(tree);
+    dir.Write("tree/big.txt", old);
+    ASSERT_EQ(link(path.c_str(), (dir / "other.dat").c_str()), 0);
+    const pid_t pid = SpawnReplace({"--report", "--replace-all", "BARBAR", "-t", "foo", "-d", tree, "-p", "*.txt"});
+    ASSERT_GT(pid, 0);
+    left = KillWhen(pid, [&] { return PathEntryExists(backup); }) && PathEntryExists(backup);
+    if (!left) fs::remove(dir / "other.dat");
+  }
+  ASSERT_TRUE(left) << "no kill landed while the file was overwritten";
+  const pid_t again = SpawnReplace({"--report", "--replace-all", "X", "-t", "line", "-d", tree, "-p", "*.txt"});
+  int status = 0;
+  waitpid(again, &status, 0);
+  EXPECT_EQ(WEXITSTATUS(status), 2);  // the file is not replaced in that run
+  EXPECT_TRUE(ReadAll(path) == old);
+  EXPECT_FALSE(PathEntryExists(backup));
+  EXPECT_EQ(fs::hard_link_count(path), 2u);
 }
 
 }  // namespace
