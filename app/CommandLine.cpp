@@ -39,7 +39,7 @@ bool LooksLikeOption(const std::string& a) {
   std::string name;
   for (size_t i = a.find_first_not_of('-'); i < a.size(); ++i)
     name += a[i] == '_' ? '-' : LowerChar(a[i]);
-  for (const char* option : {"report", "replace-all", "dry-run", "dryrun", "diff", "help", "version"})
+  for (const char* option : {"report", "replace-all", "dry-run", "dryrun", "diff", "help", "version", "undo-last", "undo-list", "no-undo"})
     if (name == option || name.rfind(std::string(option) + "=", 0) == 0) return true;
   return false;
 }
@@ -74,6 +74,12 @@ TProgramOptions ReadProgramOptions(const std::vector<std::string>& args, bool st
       o.DryRun = true;
     } else if (a == "--diff") {
       o.Diff = true;
+    } else if (a == "--undo-last") {
+      o.UndoLast = true;
+    } else if (a == "--undo-list") {
+      o.UndoList = true;
+    } else if (a == "--no-undo") {
+      o.NoUndo = true;
     } else if (a == ReplaceAllOption) {
       o.ReplaceAll = true;
       if (i + 1 >= args.size()) {
@@ -102,7 +108,7 @@ TProgramOptions ReadProgramOptions(const std::vector<std::string>& args, bool st
 
 std::string HeadlessUsageLine(const std::string& programName) {
   return "Usage: " + programName +
-         " --report [--replace-all=TEXT [--dry-run]] -t TARGET -d DIRECTORY [-p PATTERNS] [-e EXCLUDE] [-s 0|1] [-c 0|1] "
+         " --report [--replace-all=TEXT [--dry-run | --no-undo]] -t TARGET -d DIRECTORY [-p PATTERNS] [-e EXCLUDE] [-s 0|1] [-c 0|1] "
          "[-w 0|1]";
 }
 
@@ -146,6 +152,9 @@ std::vector<std::string> UsageLines(const std::string& programName) {
   lines.push_back("             search as above, then replace every find with TEXT");
   lines.push_back("             (--dry-run: only tell how many finds would be replaced;");
   lines.push_back("              --diff: print the changes as a patch instead, change nothing)");
+  lines.push_back("             (the old content is kept for --undo-last; --no-undo: keep nothing)");
+  lines.push_back("  --undo-last  restore the files of the last replace (a file changed since is left alone)");
+  lines.push_back("  --undo-list  list the replaces that can be undone, newest first");
   lines.push_back("  --help     show this text");
   lines.push_back("  --version  show the version");
   return lines;

@@ -26,6 +26,9 @@ struct TProgramOptions {
   bool HasReplaceText = false;
   bool DryRun = false;
   bool Diff = false;  // print the change set of the replace instead of replacing
+  bool UndoLast = false;  // restore the files of the newest undo journal
+  bool UndoList = false;  // list the undo journals kept
+  bool NoUndo = false;    // replace without keeping the old content
   std::string ReplaceText;
   std::vector<std::string> SearchArgs;  // the arguments without the program's own options
   // Set only when read strictly: the first argument the program cannot take, in words.

@@ -1,15 +1,18 @@
 #include "app/HeadlessReplace.h"
 
 #include <cerrno>
+#include <chrono>
 
 #include "app/CommandLine.h"
 #include "app/Headless.h"
+#include "config/UndoSettings.h"
 #include "engine/ChangeSet.h"
 #include "engine/Errors.h"
 #include "engine/ReplaceThread.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchThread.h"
 #include "engine/TextUtils.h"
+#include "engine/UndoJournal.h"
 #include "platform/Platform.h"
 
 namespace trawlex {
@@ -86,6 +89,28 @@ int RunReplaceAll(const std::vector<std::string>& args, std::FILE* out, std::FIL
     return totalFinds > 0 ? ExitFinds : ExitNoFinds;
   }
 
+  // The old content of every file is kept for --undo-last, unless --no-undo says otherwise.
+  TUndoJournalWriter journal;
+  const TUndoLimits limits = UndoLimitsFromSettings();
+  const std::string undoFolder = DefaultUndoFolder();
+  if (!request.NoUndo && !jobs.empty()) {
+    int64_t oldBytes = 0;
+    for (const auto& job : jobs) oldBytes += job->File->Size;
+    if (const std::string problem = UndoSpaceProblem(oldBytes, limits); !problem.empty()) {
+      std::fprintf(err, "%s; nothing was replaced. To replace without a way to undo, add --no-undo\n", problem.c_str());
+      return ExitError;
+    }
+    TJournalRun run;
+    run.Time = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    run.Target = params.Target();
+    run.Replacement = request.ReplaceText;
+    run.Directory = params.BaseDir;
+    if (!journal.Create(undoFolder, run)) {
+      std::fprintf(err, "%s; nothing was replaced. To replace without a way to undo, add --no-undo\n", journal.Error().c_str());
+      return ExitError;
+    }
+  }
+
   int32_t replaced = 0;
   bool hadReplaceError = false;
   {
@@ -94,6 +119,7 @@ int RunReplaceAll(const std::vector<std::string>& args, std::FILE* out, std::FIL
     replace.Params = &params;
     replace.Jobs = &jobs;
     replace.ReplaceText = request.ReplaceText;
+    if (!journal.Path().empty()) replace.Journal = &journal;
     replace.OnLogLine = [&](const std::string& text) { std::fprintf(err, "%s\n", text.c_str()); };
     replace.OnTerminate = [&](TBaseThread&) { done = true; };
     replace.Start();
@@ -104,6 +130,13 @@ int RunReplaceAll(const std::vector<std::string>& args, std::FILE* out, std::FIL
     }
     replaced = replace.ReplacedCount();
     hadReplaceError = hadReplaceError || replace.FilesNotReplaced() > 0;
+  }
+  if (!journal.Path().empty()) {
+    if (!journal.Finish()) {
+      std::fprintf(err, "%s\n", journal.Error().c_str());
+      hadReplaceError = true;
+    }
+    PruneJournals(undoFolder, limits, journal.Path());
   }
   const std::string finished = "Finished. Replaced " + CountText(replaced, "find") + "\n";
   if (std::fputs(finished.c_str(), out) == EOF || std::fflush(out) != 0) {

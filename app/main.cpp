@@ -9,6 +9,7 @@
 #include "app/CommandLine.h"
 #include "app/Headless.h"
 #include "app/HeadlessReplace.h"
+#include "app/HeadlessUndo.h"
 #include "platform/Platform.h"
 
 #ifdef TRAWLEX_WITH_WINDOWS
@@ -117,6 +118,7 @@ int main(int argc, char** argv) {
   // A report can run to millions of lines: standard output goes out in large blocks.
   static char outputBuffer[1 << 20];
   std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+  if (options.UndoLast || options.UndoList) return RunUndo(args, stdout, stderr);
   if (!args.empty() && args[0] == "--report" && IsReplaceAllRequest(args)) return RunReplaceAll(args, stdout, stderr);
   if (!args.empty() && args[0] == "--report") return RunReport(args, stdout, stderr);
 #ifdef TRAWLEX_WITH_WINDOWS

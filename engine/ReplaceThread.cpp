@@ -1,5 +1,9 @@
 #include "engine/ReplaceThread.h"
 
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <new>
 #include <string_view>
 
@@ -7,6 +11,7 @@
 #include "engine/RangeProcessor.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
+#include "engine/UndoJournal.h"
 #include "platform/FileReplace.h"
 #include "platform/Platform.h"
 
@@ -108,6 +113,37 @@ std::string TReplaceThread::LeftBackupMessage(const std::string& backup, const s
          "' && rm '" + backup + "'";
 }
 
+std::string TReplaceThread::RecoverLeftBackup(const std::string& backup, const std::string& path) {
+  if (!Journal) return LeftBackupMessage(backup, path);
+  std::string kept;
+  {
+    std::ifstream in(backup, std::ios::binary);
+    if (!in) return LeftBackupMessage(backup, path);
+    kept.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad()) return LeftBackupMessage(backup, path);
+  }
+  const std::string folder = std::filesystem::path(Journal->Path()).parent_path().string();
+  TJournalEntry entry;
+  if (!FindJournalEntry(folder, backup, Sha256(kept), entry)) return LeftBackupMessage(backup, path);
+  TFileRewriter rewriter("Trawlex");
+  rewriter.Cancelled = [this] { return Terminated(); };
+  std::string current;
+  if (!rewriter.Open(entry.Path) || !rewriter.ReadContent(current) ||
+      !InterruptedRewriteRecoverable(entry, kept, current))
+    return LeftBackupMessage(backup, path);
+  const bool complete = static_cast<int64_t>(current.size()) == entry.NewSize && Sha256(current) == entry.NewHash;
+  if (!complete && current != kept) {
+    if (!rewriter.CheckWritable() || !rewriter.CommitInPlace(current, kept))
+      return LeftBackupMessage(backup, path) + " (" + rewriter.Error() + ")";
+  }
+  std::remove(backup.c_str());
+  if (complete)
+    return "An earlier replace was interrupted after it had rewritten this file; the copy of the old content it left in " +
+           backup + " was removed (the undo journal keeps it). The file was not changed: search again to replace in it";
+  return "An earlier replace was interrupted while it rewrote this file; its old content was copied back from " + backup +
+         ". The file was not replaced: search again to replace in it";
+}
+
 TReplaceThread::TOutcome TReplaceThread::ReplaceInFile(const TReplaceFile& job) {
   const std::string& path = job.File->Name;
   SyncMessage(path, OnFileStarted);
@@ -122,7 +158,11 @@ TReplaceThread::TOutcome TReplaceThread::ReplaceInFile(const TReplaceFile& job) 
     }
     const auto left = LeftBackups.find({id.Device, id.Inode});
     if (left != LeftBackups.end()) {
-      Log(path + ": " + LeftBackupMessage(left->second, path));
+      // Recovered (or not) once, under the first of the file's names; the others say the same.
+      auto said = LeftBackupOutcomes.find(left->first);
+      if (said == LeftBackupOutcomes.end())
+        said = LeftBackupOutcomes.emplace(left->first, RecoverLeftBackup(left->second, path)).first;
+      Log(path + ": " + said->second);
       return TOutcome::NotReplaced;
     }
   }
@@ -205,7 +245,9 @@ TReplaceThread::TOutcome TReplaceThread::RewriteFile(const TReplaceFile& job, co
   std::string newContent;  // in place: the whole new content, written in one go
   if (inPlace) newContent.reserve(static_cast<size_t>(newSize));
   TRewriterSink toTemp(rewriter);
+  TSha256 newHash;
   auto put = [&](const char* data, size_t count) {
+    if (Journal) newHash.Update(data, count);
     if (inPlace) newContent.append(data, count);
     else toTemp.Write(data, count);
   };
@@ -231,8 +273,16 @@ TReplaceThread::TOutcome TReplaceThread::RewriteFile(const TReplaceFile& job, co
     return TOutcome::NotReplaced;
   }
 
+  // The old content reaches the journal on disk before the file changes.
+  int32_t entry = -1;
+  if (Journal) {
+    entry = Journal->AddFile(rewriter.RealPath(), inPlace, content, newSize, newHash.Final(), newContent);
+    if (entry < 0) return refuse("Its old content could not be kept for undo (" + Journal->Error() + "), so it was not changed");
+  }
   const bool placed = inPlace ? rewriter.CommitInPlace(content, newContent) : rewriter.Commit();
   if (!placed) return refuse(rewriter.Error());
+  if (TFileInfo placedInfo; Journal && GetFileInfo(rewriter.RealPath(), placedInfo))
+    Journal->MarkPlaced(entry, placedInfo.ModifiedNs);
   if (!rewriter.Warning().empty()) Log(path + ": " + rewriter.Warning());
   FReplacedCount.fetch_add(written, std::memory_order_relaxed);
   Replaced.emplace(std::make_pair(now.Device, now.Inode), path);

@@ -30,6 +30,7 @@ namespace trawlex {
 
 class TSearchFile;
 class TSearchParams;
+class TUndoJournalWriter;
 
 // One file to change: its result item and the selected finds in it, offsets ascending.
 class TReplaceFile {
@@ -84,6 +85,12 @@ class TReplaceThread : public TBaseThread {
   std::string ReplaceText;  // written verbatim, may be empty
   TTextHandler OnLogLine;
   TTextHandler OnFileStarted;
+  // When set, every file's old content goes there (flushed to disk) before the file is
+  // changed, and a file whose journal record cannot be written is not changed. The owner
+  // creates it before Start and finishes it after the end notification. A copy of a
+  // file's old content that an interrupted in-place rewrite left beside it is copied back
+  // when the journals in the same folder show that this is safe.
+  TUndoJournalWriter* Journal = nullptr;  // not owned
 
   // Finds replaced in files that were actually rewritten. Read it in the end notification.
   int32_t ReplacedCount() const { return FReplacedCount.load(std::memory_order_relaxed); }
@@ -108,7 +115,12 @@ class TReplaceThread : public TBaseThread {
   // Files (by device and inode) beside one of whose names an interrupted rewrite left a
   // copy of the old content, with that copy: none of their names is touched.
   std::map<std::pair<uint64_t, uint64_t>, std::string> LeftBackups;
+  // What became of each of those copies (the log text), once the first name was reached.
+  std::map<std::pair<uint64_t, uint64_t>, std::string> LeftBackupOutcomes;
   std::string LeftBackupMessage(const std::string& backup, const std::string& path) const;
+  // Copies the old content kept in `backup` back over the file at `path` when a journal
+  // shows it is safe; the log line that says what happened.
+  std::string RecoverLeftBackup(const std::string& backup, const std::string& path);
   std::atomic<int32_t> FReplacedCount{0};
   std::atomic<int32_t> FFilesReplaced{0};
   std::atomic<int32_t> FFilesNotReplaced{0};

@@ -19,9 +19,11 @@
 #include "engine/ChangeSet.h"
 #include "engine/ReplaceThread.h"
 #include "engine/SearchParams.h"
+#include "engine/UndoJournal.h"
 #include "ui/ChangesWindow.h"
 #include "ui/MainThreadInvoker.h"
 #include "ui/PainterSurface.h"
+#include "ui/UndoReplace.h"
 #include "ui/WindowRoutines.h"
 
 namespace trawlex {
@@ -225,13 +227,15 @@ void TfmReplace::UpdateButtons() {
 
 void TfmReplace::btnReplaceClick() {
   if (!ReplaceEnabled({FPlan.Counts.Selected, FReplaceStarted, Running()}) || !FParams) return;
+  const std::string text = cbxReplace->currentText().toStdString();
+  if (!OpenReplaceJournal(*FParams, FPlan.Jobs, text, FJournal)) return;
   FReplaceStarted = true;
   UpdateButtons();
-  const std::string text = cbxReplace->currentText().toStdString();
   auto* worker = new TReplaceThread(TQtMainThreadInvoker::Instance());
   worker->Params = FParams;
   worker->Jobs = &FPlan.Jobs;
   worker->ReplaceText = text;
+  worker->Journal = FJournal.get();
   worker->OnLogLine = [this](const std::string& line) { AddLogLine(line); };
   worker->OnFileStarted = [this](const std::string& path) { ShowFileName(path); };
   worker->FreeOnTerminate = true;
@@ -273,6 +277,7 @@ void TfmReplace::ReplaceThreadDone(TReplaceThread& worker) {
   std::string finished = FinishedText(worker.ReplacedCount());
   if (!worker.FatalError().empty()) AddLogLine(worker.FatalError());
   lblFileName->setText(QString::fromStdString(finished));
+  CloseReplaceJournal(FJournal, [this](const std::string& line) { AddLogLine(line); });
   FWorker = nullptr;
   UpdateButtons();
 }

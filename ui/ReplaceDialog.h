@@ -27,6 +27,7 @@ class QPushButton;
 namespace trawlex {
 
 class TReplaceThread;
+class TUndoJournalWriter;
 class TSearchParams;
 class TStringsCfgElem;
 
@@ -78,6 +79,7 @@ class TfmReplace : public TfmGeneric {
   TSearchParams* FParams = nullptr;  // not owned
   TReplaceThread* FWorker = nullptr;  // not owned: it frees itself after its end notification
   TReplacePlan FPlan;
+  std::unique_ptr<TUndoJournalWriter> FJournal;  // the run's undo journal, until its end notification
   bool FReplaceStarted = false;
   int FCollapsedHeight = 0;
   TComboItems FHistoryItems;

@@ -35,6 +35,7 @@
 #include "ui/MainThreadInvoker.h"
 #include "ui/PainterSurface.h"
 #include "ui/ReplaceDialog.h"
+#include "ui/UndoReplace.h"
 #include "ui/ResultList.h"
 #include "ui/SaveDialog.h"
 #include "ui/SearchRules.h"
@@ -242,6 +243,11 @@ void TfmSearch::CreateActions() {
   acReplace = add("acReplace", "Replace...", "Edit", {}, "Replace selected finds with new text");
   acReplace->SetEnabledRule([this] { return !Running() && FSelectedFindCount > 0; });
   acReplace->OnExecute = [this](TAction&) { acReplaceExecute(); };
+  acUndoReplace = add("acUndoReplace", "Undo last replace", "Edit", {}, "Restore the files of the last replace");
+  acUndoReplace->OnUpdate = [this](TAction& a) { UpdateUndoReplaceAction(a, !Running() && !ReplaceDialog); };
+  acUndoReplace->OnExecute = [this](TAction&) {
+    if (UndoLastReplace() && SearchParams) acSearch->Execute();
+  };
   acSetPreferredEditor = add("acSetPreferredEditor", "Set preferred editor...", "Edit", {}, "");
   acOpenInPreferredEditor = add("acOpenInPreferredEditor", "Open in preferred editor", "Edit", {}, "");
   acOpenInPreferredEditor->SetEnabledRule([activeSelected] {

@@ -133,7 +133,7 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
           *acOpen = nullptr, *acViewWholeFile = nullptr, *acCopyLineToClipboard = nullptr,
           *acNewSearch = nullptr, *acExit = nullptr, *acAbout = nullptr, *acUsage = nullptr,
           *acCheckForUpdates = nullptr, *acSelectAllFinds = nullptr, *acDeselectAllFinds = nullptr,
-          *acReplace = nullptr, *acExplore = nullptr, *acSetPreferredEditor = nullptr,
+          *acReplace = nullptr, *acUndoReplace = nullptr, *acExplore = nullptr, *acSetPreferredEditor = nullptr,
           *acOpenInPreferredEditor = nullptr, *acHideResultLines = nullptr, *acShowCanonical = nullptr,
           *acShowCaptions = nullptr, *acSortSeparator = nullptr, *acDescending = nullptr,
           *acTabDisplayPrefs = nullptr, *acViewLog = nullptr;

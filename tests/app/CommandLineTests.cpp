@@ -109,6 +109,9 @@ TEST(ProgramOptions, TheWindowSkipsWhatTheHeadlessModeRefuses) {
       {{"--dryrun", "-t", "a"}, false, false, "Unknown option --dryrun"},
       {{"-x", "y", "-t", "a"}, false, false, ""},  // an unknown letter stays skipped
       {{"-t", "a", "-REPORT"}, false, false, "Unknown option -REPORT"},
+      {{"--undo-last"}, false, false, ""},
+      {{"--no-undo", "-t", "a"}, false, false, ""},
+      {{"-undo-list"}, false, false, "Unknown option -undo-list"},
   };
   for (const auto& c : cases) {
     const TProgramOptions window = ReadProgramOptions(c.Args, false);

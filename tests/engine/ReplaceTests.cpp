@@ -764,6 +764,9 @@ TEST(ReplaceAsUserTest, PermissionsDecideWhatAnUnprivilegedUserMayRewrite) {
   ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
   const std::string work = dir.MakeDir("w");
   ASSERT_EQ(chmod(work.c_str(), 0777), 0);
+  const std::string state = dir.MakeDir("state");  // the user's own undo journals
+  ASSERT_EQ(chmod(state.c_str(), 0777), 0);
+  const std::string asNobodyWithState = asNobody + " env XDG_STATE_HOME='" + state + "'";
   const std::string rootsFile = dir.Write("w/a.txt", "foo");  // root's, 0644
   ASSERT_EQ(chmod(rootsFile.c_str(), 0644), 0);
   const std::string sharedGroup = dir.Write("w/b.txt", "foo");  // nobody's, group root, 0664
@@ -776,7 +779,7 @@ TEST(ReplaceAsUserTest, PermissionsDecideWhatAnUnprivilegedUserMayRewrite) {
   ASSERT_EQ(chown(inLocked.c_str(), 65534, 65534), 0);
   const std::string out = dir / "out", err = dir / "err";
 
-  const int status = RunDriver(asNobody, {"--report", "--replace-all", "bar", "-t", "foo", "-d", work, "-p", "*.txt"},
+  const int status = RunDriver(asNobodyWithState, {"--report", "--replace-all", "bar", "-t", "foo", "-d", work, "-p", "*.txt"},
                                out, err);
   EXPECT_EQ(status, 2);
   EXPECT_EQ(ReadAll(rootsFile), "foo");
@@ -808,7 +811,11 @@ TEST(ReplaceAsUserTest, AttributesTheUserCannotSeeAreKeptByWritingInPlace) {
   ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);  // the user's own file: a new one could get its owner
   if (setxattr(path.c_str(), "trusted.origin", "kept", 4, 0) != 0) GTEST_SKIP() << "no trusted attributes here";
   const ino_t inode = StatOf(path).st_ino;
-  EXPECT_EQ(RunDriver(asNobody, {"--report", "--replace-all", "bar", "-t", "foo", "-d", dir.Path()}, dir / "out", dir / "err"), 0)
+  const std::string state = dir.MakeDir(".state");  // the user's own undo journals, out of the search
+  ASSERT_EQ(chmod(state.c_str(), 0777), 0);
+  EXPECT_EQ(RunDriver(asNobody + " env XDG_STATE_HOME='" + state + "'",
+                      {"--report", "--replace-all", "bar", "-t", "foo", "-d", dir.Path()}, dir / "out", dir / "err"),
+            0)
       << ReadAll(dir / "err");
   EXPECT_EQ(ReadAll(path), "x bar y");
   char value[16] = {};
@@ -1030,8 +1037,10 @@ TEST(ReplaceKillTest, KilledInPlaceRewriteLeavesAHiddenWholeCopyThatTheNextRunRe
     fs::remove(dir->Path() + "/other.dat");
     dir->Write("big.txt", oldContent);
     ASSERT_EQ(link(path.c_str(), (dir->Path() + "/other.dat").c_str()), 0);
-    const pid_t pid = SpawnDriver({"--report", "--replace-all", "BARBAR", "-t", "foo", "-d", dir->Path(), "-p", "*.txt"},
-                                  "/dev/null", "/dev/null");
+    // Without a journal, nothing shows that copying the old content back is safe.
+    const pid_t pid = SpawnDriver(
+        {"--report", "--replace-all", "BARBAR", "--no-undo", "-t", "foo", "-d", dir->Path(), "-p", "*.txt"}, "/dev/null",
+        "/dev/null");
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!PathEntryExists(backup) && std::chrono::steady_clock::now() < deadline && waitpid(pid, nullptr, WNOHANG) == 0)
       std::this_thread::sleep_for(std::chrono::microseconds(100));

@@ -165,6 +165,45 @@ class TReplaceDialogTests : public QObject {
     QCOMPARE(w->TotalFindCount(), 4);
   }
 
+  // "Undo last replace" in the Edit menu names the newest run and restores its files; the
+  // window then searches again.
+  void UndoLastReplaceNamesTheRunAndRestoresItsFiles() {
+    TfmSearch* w = SearchSevenFinds();
+    const QByteArray a = ReadFile(FTree.filePath("a.txt")), b = ReadFile(FTree.filePath("b.txt"));
+    SelectThree(w);
+    QVERIFY(w->acReplace->Execute());
+    auto* d = qobject_cast<TfmReplace*>(QApplication::activeModalWidget());
+    QVERIFY(d);
+    d->activateWindow();
+    QTRY_COMPARE(QApplication::activeWindow(), d);
+    PressKey(Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("B&R"));
+    ClickAt(d->btnReplace);
+    QTRY_COMPARE(d->lblFileName->text(), QStringLiteral("Finished. Replaced 3 finds"));
+    PressKey(Qt::Key_Escape);
+    FlushDeletes();
+    QTRY_VERIFY(!w->Running());
+    QCOMPARE(ReadFile(FTree.filePath("a.txt")), QByteArray("foo B&R\nB&R\n"));
+
+    w->acUndoReplace->Update();
+    QVERIFY(w->acUndoReplace->isEnabled());
+    QVERIFY2(w->acUndoReplace->text().startsWith(QStringLiteral("Undo last replace (foo \u2192 B&&R, 2 files, ")),
+             qPrintable(w->acUndoReplace->text()));
+    QString question, result;
+    WhenModal<QMessageBox>([&](QMessageBox* box) {
+      question = box->text();
+      AnswerMessageBox(QMessageBox::Ok, nullptr, &result);
+      box->button(QMessageBox::Yes)->click();
+    });
+    QVERIFY(w->acUndoReplace->Execute());
+    QVERIFY2(question.contains(QStringLiteral("replace 'foo' with 'B&R' in 2 files")), qPrintable(question));
+    QCOMPARE(result, QStringLiteral("Restored 2 files"));
+    QCOMPARE(ReadFile(FTree.filePath("a.txt")), a);
+    QCOMPARE(ReadFile(FTree.filePath("b.txt")), b);
+    QTRY_VERIFY(!w->Running());
+    QCOMPARE(w->TotalFindCount(), 7);
+  }
+
   void HistoryKeepsUsedTextsMostRecentFirst() {
     TfmSearch* w = nullptr;
     for (const char* text : {"one", "two", "One"}) {

@@ -481,7 +481,7 @@ class TSearchWindowTests : public QObject {
     TfmSearch* w = NewSearchWindow();
     QCOMPARE(MenuEntries(w->File1), (QStringList{"Save results...", "Setup Printer", "Print results",
                                                  "Open new Search window", "Exit"}));
-    QCOMPARE(MenuEntries(w->Edit1), (QStringList{"Select All Finds", "Deselect All Finds", "Replace...",
+    QCOMPARE(MenuEntries(w->Edit1), (QStringList{"Select All Finds", "Deselect All Finds", "Replace...", "Undo last replace",
                                                  "Set preferred editor...", "Open in preferred editor",
                                                  "Set prefs for tab-character..."}));
     QCOMPARE(MenuEntries(w->View1),

@@ -1,0 +1,380 @@
+// Undo of a replace: the journal gives back the exact old bytes, refuses files changed since,
+// survives kill -9, copies back what an interrupted in-place rewrite left, and is pruned.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "app/HeadlessReplace.h"
+#include "app/HeadlessUndo.h"
+#include "engine/UndoJournal.h"
+#include "platform/FileReplace.h"
+#include "platform/Platform.h"
+#include "support/TestSupport.h"
+
+using namespace trawlex;
+using trawlex::test::ReadAll;
+using trawlex::test::TTempDir;
+using V = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+extern char** environ;
+
+namespace {
+
+// The headless replace as a process of its own, output dropped.
+pid_t SpawnReplace(const V& args) {
+  std::vector<char*> argv{const_cast<char*>(TRAWLEX_REPLACE_DRIVER)};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+// Waits up to a minute for `ready` while the process runs, then kills it; true when killed.
+bool KillWhen(pid_t pid, const std::function<bool()>& ready) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!ready() && std::chrono::steady_clock::now() < deadline && waitpid(pid, nullptr, WNOHANG) == 0)
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFSIGNALED(status);
+}
+
+std::string Slurp(std::FILE* f) {
+  std::string s;
+  std::rewind(f);
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
+  std::fclose(f);
+  return s;
+}
+
+class UndoTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("XDG_STATE_HOME", (Dir / "state").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (Dir / "config").c_str(), 1);
+    Tree = Dir.MakeDir("tree");
+  }
+  int Run(int (*fn)(const V&, std::FILE*, std::FILE*), const V& args) {
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    const int status = fn(args, out, err);
+    Out = Slurp(out);
+    Err = Slurp(err);
+    return status;
+  }
+  int Replace(const std::string& target, const std::string& text, const V& more = {}) {
+    V args{"--report", "--replace-all", text, "-t", target, "-d", Tree, "-p", "*"};
+    args.insert(args.end(), more.begin(), more.end());
+    return Run(RunReplaceAll, args);
+  }
+  int Undo() { return Run(RunUndo, {"--undo-last"}); }
+  V List() {
+    Run(RunUndo, {"--undo-list"});
+    V lines;
+    for (size_t at = 0, nl; (nl = Out.find('\n', at)) != std::string::npos; at = nl + 1) lines.push_back(Out.substr(at, nl - at));
+    return lines;
+  }
+
+  TTempDir Dir;
+  std::string Tree, Out, Err;
+};
+
+TEST(Sha256Test, KnownDigests) {
+  const std::pair<std::string, std::string> table[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+  };
+  for (const auto& [text, hex] : table) {
+    EXPECT_EQ(DigestHex(Sha256(text)), hex) << text.size();
+    TSha256 pieces;  // fed unevenly across block edges
+    for (size_t at = 0, step = 1; at < text.size(); at += step, step = step * 3 % 97 + 1)
+      pieces.Update(text.data() + at, std::min(step, text.size() - at));
+    EXPECT_EQ(DigestHex(pieces.Final()), hex);
+  }
+}
+
+TEST_F(UndoTest, UndoGivesBackEveryByteOfEveryKindOfFileAndCanItselfBeUndone) {
+  const std::string crlf = "foo\r\nline foo\r\n\r\nfoo", nul = std::string("a\0foo\0\0b foo\n", 14), big = [] {
+    std::string s;
+    for (int i = 0; i < 50000; ++i) s += "row " + std::to_string(i) + " foo\n";
+    return s;
+  }();
+  const std::string a = Dir.Write("tree/crlf.txt", crlf), b = Dir.Write("tree/nul.bin", nul);
+  const std::string c = Dir.Write("tree/big.txt", big), target = Dir.Write("outside/t.txt", "foo at the target\n");
+  const std::string hard = Dir.Write("tree/hard.txt", "hard foo");
+  ASSERT_EQ(link(hard.c_str(), (Tree + "/hard2.txt").c_str()), 0);
+  ASSERT_EQ(symlink(target.c_str(), (Tree + "/link.txt").c_str()), 0);
+  struct stat st;
+  ASSERT_EQ(stat(hard.c_str(), &st), 0);
+  const ino_t hardInode = st.st_ino;
+
+  ASSERT_EQ(Replace("foo", "LONGER TEXT"), 0) << Err;
+  ASSERT_NE(ReadAll(a), crlf);
+  ASSERT_EQ(ReadAll(hard), "hard LONGER TEXT");
+  ASSERT_EQ(Undo(), 0) << Err;
+  EXPECT_NE(Out.find("Finished. Restored 5 files"), std::string::npos) << Out;
+  EXPECT_EQ(ReadAll(a), crlf);
+  EXPECT_EQ(ReadAll(b), nul);
+  EXPECT_EQ(ReadAll(c), big);
+  EXPECT_EQ(ReadAll(target), "foo at the target\n");
+  EXPECT_EQ(ReadAll(Tree + "/hard2.txt"), "hard foo");
+  EXPECT_TRUE(fs::is_symlink(Tree + "/link.txt"));
+  ASSERT_EQ(stat(hard.c_str(), &st), 0);
+  EXPECT_EQ(st.st_ino, hardInode);
+  EXPECT_EQ(st.st_nlink, 2u);
+  for (const auto& e : fs::directory_iterator(Tree)) EXPECT_EQ(e.path().filename().string().find(".Trawlex"), std::string::npos);
+
+  // The undo is a run of its own: undoing it gives the replaced content again.
+  ASSERT_EQ(Undo(), 0) << Err;
+  EXPECT_EQ(ReadAll(a), "LONGER TEXT\r\nline LONGER TEXT\r\n\r\nLONGER TEXT");
+  const V list = List();
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_NE(list[0].find("undo of the replace of 'foo' with 'LONGER TEXT' in 5 files"), std::string::npos) << list[0];
+  EXPECT_NE(list[2].find("replace 'foo' with 'LONGER TEXT' in 5 files (" + Tree + ")"), std::string::npos) << list[2];
+  // The journals hold the user's file contents: the user's alone.
+  ASSERT_EQ(stat(DefaultUndoFolder().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 077, 0u);
+}
+
+TEST_F(UndoTest, FilesChangedSinceAreRefusedWithTheirReasonAndTheOthersRestored) {
+  const std::string edited = Dir.Write("tree/edited.txt", "foo 1"), gone = Dir.Write("tree/gone.txt", "foo 2");
+  const std::string swapped = Dir.Write("tree/swapped.txt", "foo 3"), kept = Dir.Write("tree/kept.txt", "foo 4");
+  const std::string sameSize = Dir.Write("tree/samesize.txt", "foo 5");
+  const std::string other = Dir.Write("other.txt", "X 3");
+  ASSERT_EQ(Replace("foo", "X"), 0) << Err;
+  Dir.Write("tree/edited.txt", "X 1 and an edit");
+  Dir.Write("tree/samesize.txt", "Y 5");
+  fs::remove(gone);
+  fs::remove(swapped);
+  ASSERT_EQ(symlink(other.c_str(), swapped.c_str()), 0);  // the same bytes, another file
+
+  EXPECT_EQ(Undo(), 2);
+  EXPECT_EQ(ReadAll(kept), "foo 4");
+  EXPECT_EQ(ReadAll(edited), "X 1 and an edit");
+  EXPECT_EQ(ReadAll(sameSize), "Y 5");
+  EXPECT_EQ(ReadAll(other), "X 3");
+  EXPECT_NE(Err.find(edited + ": The file changed since the replace, so it was not restored"), std::string::npos) << Err;
+  EXPECT_NE(Err.find(sameSize + ": The file changed since the replace, so it was not restored"), std::string::npos);
+  EXPECT_NE(Err.find(gone + ": The file no longer exists, so it was not restored"), std::string::npos);
+  EXPECT_NE(Err.find(swapped + ": The path now leads to another file (" + other + "), so it was not restored"),
+            std::string::npos);
+  EXPECT_NE(Out.find("Finished. Restored 1 file, refused 4 files"), std::string::npos) << Out;
+}
+
+TEST_F(UndoTest, NothingToUndoAndBadSwitchesAreClearErrors) {
+  EXPECT_EQ(Undo(), 1);
+  EXPECT_EQ(Err, "There is no replace to undo\n");
+  EXPECT_EQ(Run(RunUndo, {"--undo-last", "--undo-list"}), 2);
+  EXPECT_EQ(Run(RunUndo, {"--undo-last", "-t", "x"}), 2);
+  EXPECT_EQ(Run(RunUndo, {"--undo-lats"}), 2);
+}
+
+TEST_F(UndoTest, PruningKeepsTheNewestRunsWithinCountAndSize) {
+  const std::string file = Dir.Write("tree/a.txt", "0");
+  for (int i = 0; i < 24; ++i) ASSERT_EQ(Replace(std::to_string(i), std::to_string(i + 1)), 0) << Err;
+  V list = List();
+  ASSERT_EQ(list.size(), 20u);
+  EXPECT_NE(list.front().find("replace '23' with '24'"), std::string::npos) << list.front();
+  EXPECT_NE(list.back().find("replace '4' with '5'"), std::string::npos) << list.back();
+
+  // By size: room for three journals of this size, the newest stay.
+  const std::string folder = DefaultUndoFolder();
+  const std::vector<TJournalInfo> before = ListJournals(folder);
+  PruneJournals(folder, {100, before[0].Bytes + before[1].Bytes + before[2].Bytes});
+  const std::vector<TJournalInfo> after = ListJournals(folder);
+  ASSERT_EQ(after.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) EXPECT_EQ(after[i].Path, before[i].Path);
+}
+
+TEST_F(UndoTest, ReplaceWhoseOldContentWouldNotFitIsRefusedUnlessNoUndo) {
+  fs::create_directories(Dir / "config/vantorel");
+  Dir.Write("config/vantorel/Trawlex.reg",
+            "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\vantorel\\Trawlex]\r\n"
+            "\"Undo Size MiB\"=dword:00000001\r\n\r\n");
+  const std::string big = std::string(3 << 19, 'x') + "foo";
+  const std::string file = Dir.Write("tree/big.txt", big);
+  EXPECT_EQ(Replace("foo", "bar"), 2);
+  EXPECT_NE(Err.find("The old content of the files (2 MiB) would not fit the space kept for undo (1 MiB); nothing was "
+                     "replaced. To replace without a way to undo, add --no-undo"),
+            std::string::npos)
+      << Err;
+  EXPECT_EQ(ReadAll(file), big);
+  EXPECT_EQ(Replace("foo", "bar", {"--no-undo"}), 0) << Err;
+  EXPECT_EQ(ReadAll(file).substr(big.size() - 3), "bar");
+  EXPECT_TRUE(List().empty());
+}
+
+TEST_F(UndoTest, JournalCutShortKeepsEveryWholeRecordBeforeTheCut) {
+  for (int i = 0; i < 4; ++i) Dir.Write("tree/f" + std::to_string(i) + ".txt", "foo " + std::to_string(i));
+  ASSERT_EQ(Replace("foo", "bar"), 0);
+  const std::string journal = ListJournals(DefaultUndoFolder()).at(0).Path;
+  const auto size = fs::file_size(journal);
+  size_t previous = 4;
+  for (uintmax_t cut : {size - 1, size * 3 / 4, size / 2, size / 4, uintmax_t{30}}) {
+    fs::resize_file(journal, cut);
+    TJournalRun run;
+    std::vector<TJournalEntry> entries;
+    std::string error;
+    // Without its run record a journal names no run: it cannot be used.
+    EXPECT_EQ(ReadJournal(journal, run, entries, error), cut > 30) << cut;
+    EXPECT_LE(entries.size(), previous);
+    previous = entries.size();
+  }
+  EXPECT_EQ(previous, 0u);
+}
+
+// An in-place rewrite (a hard-linked file) cut short: the copy of the old content it left is
+// copied back when the journal shows the file is only the old and the new content mixed.
+TEST_F(UndoTest, CopyLeftByAnInterruptedInPlaceRewriteIsCopiedBackWhenTheJournalShowsItIsSafe) {
+  const std::string oldContent = "aaa foo bbb foo ccc foo ddd", file = Dir.Write("tree/h.txt", oldContent);
+  ASSERT_EQ(link(file.c_str(), (Dir / "h2.dat").c_str()), 0);
+  ASSERT_EQ(Replace("foo", "QUUX"), 0) << Err;
+  const std::string newContent = ReadAll(file);
+  const std::string backup = Tree + "/.h.txt.Trawlex1.tmp";
+  struct TCase {
+    const char* Name;
+    std::string Now;
+    bool Recovered;
+  } cases[] = {
+      {"half-written", newContent.substr(0, 12) + oldContent.substr(12), true},
+      {"written, not yet cut", newContent + "x", false},  // not a mix of the two
+      {"complete", newContent, true},
+      {"edited since", "someone else's ccc", false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Dir.Write("tree/.h.txt.Trawlex1.tmp", oldContent);
+    Dir.Write("tree/h.txt", c.Now);
+    EXPECT_EQ(Replace("ccc", "Z"), 2);
+    EXPECT_EQ(PathEntryExists(backup), !c.Recovered) << Err;
+    if (!c.Recovered) {
+      EXPECT_EQ(ReadAll(file), c.Now);
+      EXPECT_NE(Err.find("its old content is kept in " + backup), std::string::npos) << Err;
+    } else if (c.Now == newContent) {
+      EXPECT_EQ(ReadAll(file), newContent);
+      EXPECT_NE(Err.find("interrupted after it had rewritten this file"), std::string::npos) << Err;
+    } else {
+      EXPECT_EQ(ReadAll(file), oldContent);
+      EXPECT_NE(Err.find("its old content was copied back from " + backup), std::string::npos) << Err;
+    }
+    EXPECT_EQ(ReadAll(Dir / "h2.dat"), ReadAll(file));
+    fs::remove(backup);
+  }
+}
+
+// The journal's disk fills up: the file whose old content cannot be kept is not changed, and
+// what the journal holds can still be undone.
+TEST_F(UndoTest, FullJournalDiskLeavesTheFileWhoseOldContentDoesNotFitUnchanged) {
+  const std::string state = Dir / "small";
+  fs::create_directories(state);
+  if (mount("tmpfs", state.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
+  const std::unique_ptr<const char, std::function<void(const char*)>> unmount(state.c_str(),
+                                                                              [](const char* p) { umount2(p, MNT_DETACH); });
+  setenv("XDG_STATE_HOME", state.c_str(), 1);
+  std::string noise = "foo";  // does not compress
+  for (uint32_t x = 1; noise.size() < 200000;) noise += static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+  const std::string small = Dir.Write("tree/a.txt", "a foo"), big = Dir.Write("tree/b.bin", noise);
+  EXPECT_EQ(Replace("foo", "bar"), 2);
+  EXPECT_EQ(ReadAll(small), "a bar");
+  EXPECT_EQ(ReadAll(big), noise);
+  EXPECT_NE(Err.find(big + ": Its old content could not be kept for undo (The undo journal "), std::string::npos) << Err;
+  EXPECT_NE(Err.find(SystemErrorText(ENOSPC) + ")), so it was not changed"), std::string::npos) << Err;
+  // No room for the undo's own journal either: it says so, and goes on only without one.
+  EXPECT_EQ(Undo(), 2);
+  EXPECT_NE(Err.find("; nothing was restored. To restore without a way to undo the undo, add --no-undo"), std::string::npos)
+      << Err;
+  EXPECT_EQ(ReadAll(small), "a bar");
+  EXPECT_EQ(Run(RunUndo, {"--undo-last", "--no-undo"}), 0) << Err;
+  EXPECT_EQ(ReadAll(small), "a foo");
+}
+
+// kill -9 in the middle of a run over many files: the journal undoes exactly the files that
+// were rewritten, and the files the run never reached are no refusal.
+TEST(UndoKillTest, JournalOfAKilledRunRestoresExactlyTheFilesItRewrote) {
+  TTempDir dir;
+  setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+  std::string body;
+  for (int i = 0; i < 2000; ++i) body += "line " + std::to_string(i) + " foo\r\n";
+  const int files = 400;
+  for (int i = 0; i < files; ++i) dir.Write("tree/f" + std::to_string(1000 + i) + ".txt", body);
+  const std::string tree = dir / "tree";
+  const pid_t pid = SpawnReplace({"--report", "--replace-all", "BAR", "-t", "foo", "-d", tree, "-p", "*.txt"});
+  ASSERT_GT(pid, 0);
+  // Killed once the run is under way, well before its end.
+  ASSERT_TRUE(KillWhen(pid, [&] { return ReadAll(tree + "/f1005.txt") != body; })) << "the run ended before the kill";
+  int rewritten = 0;
+  for (int i = 0; i < files; ++i) rewritten += ReadAll(tree + "/f" + std::to_string(1000 + i) + ".txt") != body;
+  ASSERT_GT(rewritten, 0);
+  ASSERT_LT(rewritten, files) << "the kill came too late";
+
+  const std::vector<TJournalInfo> journals = ListJournals(DefaultUndoFolder());
+  ASSERT_EQ(journals.size(), 1u);
+  EXPECT_FALSE(journals[0].Ended);
+  // Files whose record was written: those rewritten, and at most the one the kill interrupted.
+  EXPECT_GE(journals[0].Files, rewritten);
+  EXPECT_LE(journals[0].Files, rewritten + 1);
+  EXPECT_NE(DescribeRun(journals[0]).find(", interrupted"), std::string::npos);
+  V log;
+  const TUndoOutcome outcome = UndoJournal(journals[0].Path, "", [&](const std::string& line) { log.push_back(line); });
+  EXPECT_TRUE(outcome.Error.empty()) << outcome.Error;
+  EXPECT_EQ(outcome.Restored, rewritten);
+  EXPECT_EQ(outcome.Refused, 0) << (log.empty() ? "" : log[0]);
+  for (int i = 0; i < files; ++i) EXPECT_EQ(ReadAll(tree + "/f" + std::to_string(1000 + i) + ".txt"), body) << i;
+}
+
+// kill -9 while a hard-linked file is overwritten in place: the next replace finds the copy
+// of the old content, sees in the journal that the file is only old and new bytes, and
+// copies the old content back.
+TEST(UndoKillTest, KilledInPlaceRewriteIsCopiedBackByTheNextRun) {
+  TTempDir dir;
+  setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+  std::string old;
+  for (int i = 0; i < 300000; ++i) old += "line " + std::to_string(i) + " with foo\n";
+  const std::string tree = dir / "tree", path = tree + "/big.txt", backup = tree + "/.big.txt.Trawlex1.tmp";
+  bool left = false;
+  for (int attempt = 0; attempt < 20 && !left; ++attempt) {
+    fs::remove_all(tree);
+    dir.Write("tree/big.txt", old);
+    ASSERT_EQ(link(path.c_str(), (dir / "other.dat").c_str()), 0);
+    const pid_t pid = SpawnReplace({"--report", "--replace-all", "BARBAR", "-t", "foo", "-d", tree, "-p", "*.txt"});
+    ASSERT_GT(pid, 0);
+    left = KillWhen(pid, [&] { return PathEntryExists(backup); }) && PathEntryExists(backup);
+    if (!left) fs::remove(dir / "other.dat");
+  }
+  ASSERT_TRUE(left) << "no kill landed while the file was overwritten";
+  const pid_t again = SpawnReplace({"--report", "--replace-all", "X", "-t", "line", "-d", tree, "-p", "*.txt"});
+  int status = 0;
+  waitpid(again, &status, 0);
+  EXPECT_EQ(WEXITSTATUS(status), 2);  // the file is not replaced in that run
+  EXPECT_TRUE(ReadAll(path) == old);
+  EXPECT_FALSE(PathEntryExists(backup));
+  EXPECT_EQ(fs::hard_link_count(path), 2u);
+}
+
+}  // namespace
