@@ -355,7 +355,9 @@ bool TFileRewriter::Commit() {
   const std::wstring target = WidePath(FRealPath), temp = WidePath(FTempName);
   if (!ReplaceFileW(target.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
     // Where the system cannot replace so, the temporary file takes the file's attributes
-    // and is moved over it.
+    // and is moved over it; a file still open here cannot be moved over, so the lock goes
+    // first (the file was checked unchanged just now).
+    Unlock();
     SetFileAttributesW(temp.c_str(), FModeBits & ~(FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
     if (!MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       Fail(ErrorText(GetLastError()));
