@@ -111,7 +111,9 @@ TEST(Win32Paths, CanonicalFormsOfDrivesAndShares) {
     std::string out;
     const bool ok = CanonicalizePath(c.In, out);
     EXPECT_EQ(ok, c.Out != nullptr) << c.In;
-    if (ok && c.Out) EXPECT_EQ(out, c.Out) << c.In;
+    if (ok && c.Out) {
+      EXPECT_EQ(out, c.Out) << c.In;
+    }
   }
   TTempDir dir;
   dir.MakeDir("sub");
