@@ -79,7 +79,7 @@ std::string RealPathOf(const std::string& path, DWORD& code) {
     code = GetLastError();
     return {};
   }
-  std::string real = FinalPath(h);
+  std::string real = FinalPathOf(h, path);
   code = GetLastError();
   CloseHandle(h);
   return real;

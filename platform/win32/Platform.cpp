@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <io.h>
 #include <shellapi.h>
+#include <winternl.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -23,12 +24,16 @@ namespace {
 // directory search of this system does when asked for plain files and folders only.
 constexpr DWORD SkippedAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
-TEntryKind KindOf(const WIN32_FIND_DATAW& fd) {
-  const bool reparse = (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+TEntryKind KindOf(DWORD attributes) {
+  const bool reparse = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY)
     return reparse ? TEntryKind::Other : TEntryKind::Directory;  // a link to a folder is never entered
-  if (fd.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) return TEntryKind::Other;
+  if (attributes & FILE_ATTRIBUTE_DEVICE) return TEntryKind::Other;
   return TEntryKind::File;
+}
+
+bool IsDotOrDotDot(const wchar_t* name, size_t length) {
+  return (length == 1 && name[0] == L'.') || (length == 2 && name[0] == L'.' && name[1] == L'.');
 }
 
 // Lists `dir` with FindFirstFileW; false with `code` set when it cannot be read.
@@ -44,10 +49,8 @@ bool ListPath(const std::string& dir, std::vector<TDirName>& out, DWORD& code) {
     return code == ERROR_FILE_NOT_FOUND;
   }
   do {
-    const wchar_t* name = fd.cFileName;
-    if (name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0))) continue;
-    if (fd.dwFileAttributes & SkippedAttributes) continue;
-    out.push_back({Narrow(name), KindOf(fd)});
+    if (IsDotOrDotDot(fd.cFileName, wcslen(fd.cFileName)) || (fd.dwFileAttributes & SkippedAttributes)) continue;
+    out.push_back({Narrow(fd.cFileName), KindOf(fd.dwFileAttributes)});
   } while (FindNextFileW(h, &fd));
   code = GetLastError();
   FindClose(h);
@@ -129,6 +132,29 @@ bool TDirHandle::OpenChild(const TDirHandle& parent, const std::string& name, st
     error = ErrorText(ERROR_INVALID_HANDLE);
     return false;
   }
+  if (name != "..") {
+    // Opened relative to the parent's handle, as a path of any length allows; a link is
+    // opened as itself and refused by Adopt.
+    std::wstring wide = Widen(name);
+    UNICODE_STRING uname;
+    uname.Buffer = wide.data();
+    uname.Length = uname.MaximumLength = static_cast<USHORT>(wide.size() * sizeof(wchar_t));
+    OBJECT_ATTRIBUTES oa;
+    InitializeObjectAttributes(&oa, &uname, OBJ_CASE_INSENSITIVE, FdToHandle(parent.Fd), nullptr);
+    IO_STATUS_BLOCK io;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    const NTSTATUS status =
+        NtCreateFile(&h, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &oa, &io, nullptr, 0,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                     FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT,
+                     nullptr, 0);
+    if (status < 0) {
+      SetLastError(RtlNtStatusToDosError(status));
+      h = INVALID_HANDLE_VALUE;
+    }
+    return Adopt(HandleToFd(h), error);
+  }
+  // The folder above has no name relative to this one: it is found through this one's path.
   const std::string base = FinalPath(FdToHandle(parent.Fd));
   if (base.empty()) {
     error = ErrorText(GetLastError());
@@ -142,9 +168,22 @@ bool TDirHandle::List(std::vector<TDirName>& out, std::string& error) const {
     error = ErrorText(ERROR_INVALID_HANDLE);
     return false;
   }
-  const std::string path = FinalPath(FdToHandle(Fd));
-  DWORD code = path.empty() ? GetLastError() : 0;
-  if (path.empty() || !ListPath(path, out, code)) {
+  // Read through the handle itself, from the first entry on, whatever the path's length.
+  alignas(8) static thread_local char buffer[64 * 1024];
+  FILE_INFO_BY_HANDLE_CLASS what = FileFullDirectoryRestartInfo;
+  while (GetFileInformationByHandleEx(FdToHandle(Fd), what, buffer, sizeof buffer)) {
+    what = FileFullDirectoryInfo;
+    for (const char* p = buffer;;) {
+      const auto* e = reinterpret_cast<const FILE_FULL_DIR_INFO*>(p);
+      const size_t length = e->FileNameLength / sizeof(wchar_t);
+      if (!IsDotOrDotDot(e->FileName, length) && !(e->FileAttributes & SkippedAttributes))
+        out.push_back({Narrow(std::wstring(e->FileName, length)), KindOf(e->FileAttributes)});
+      if (e->NextEntryOffset == 0) break;
+      p += e->NextEntryOffset;
+    }
+  }
+  const DWORD code = GetLastError();
+  if (code != ERROR_NO_MORE_FILES && code != ERROR_FILE_NOT_FOUND) {
     error = ErrorText(code);
     return false;
   }
@@ -331,7 +370,7 @@ bool ResolvePath(const std::string& path, std::string& result, std::string& erro
     error = ErrorText(GetLastError());
     return false;
   }
-  std::string final = FinalPath(h);
+  std::string final = FinalPathOf(h, path);
   const DWORD code = GetLastError();
   CloseHandle(h);
   if (final.empty()) {
@@ -417,16 +456,17 @@ static std::vector<std::string>& Arguments() {
 }
 
 void SetProcessArguments(int argc, const char* const* argv) {
-  // The narrow arguments are in the ANSI code page, which cannot hold every name; the wide
-  // command line can.
+  // The process's own narrow arguments are in the ANSI code page, which cannot hold every
+  // name; its wide command line can. Other argument lists are taken as given (UTF-8).
   int n = 0;
-  if (wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &n)) {
+  wchar_t** wide = argv == __argv ? CommandLineToArgvW(GetCommandLineW(), &n) : nullptr;
+  if (wide && n == argc) {
     Arguments().clear();
     for (int k = 0; k < n; ++k) Arguments().push_back(Narrow(wide[k]));
-    LocalFree(wide);
-    if (n == argc) return;
+  } else {
+    Arguments().assign(argv, argv + argc);
   }
-  Arguments().assign(argv, argv + argc);
+  if (wide) LocalFree(wide);
 }
 
 std::vector<std::string> ParamList() {

@@ -115,13 +115,30 @@ std::string FinalPath(HANDLE h) {
   std::wstring buffer(MAX_PATH, L'\0');
   for (;;) {
     const DWORD n = GetFinalPathNameByHandleW(h, buffer.data(), static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (n == 0) return {};
+    if (n == 0) {
+      // Some systems answer a short buffer with an error instead of the size it needs.
+      if (GetLastError() != ERROR_MORE_DATA || buffer.size() >= 32768) return {};
+      buffer.resize(buffer.size() * 4);
+      continue;
+    }
     if (n < buffer.size()) {
       buffer.resize(n);
       return PlainPath(buffer);
     }
     buffer.resize(n + 1);
   }
+}
+
+std::string FinalPathOf(HANDLE h, const std::string& path) {
+  std::string final = FinalPath(h);
+  if (!final.empty() || GetLastError() != ERROR_MORE_DATA) return final;
+  const std::wstring wide = WidePath(path);
+  DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return {};
+  std::wstring full(n, L'\0');
+  n = GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
+  full.resize(n);
+  return PlainPath(full);
 }
 
 }  // namespace trawlex::win32

@@ -47,5 +47,8 @@ bool QueryHandle(HANDLE h, THandleInfo& info);
 
 // The final path of an open file or folder, in its usual form; empty when unknown.
 std::string FinalPath(HANDLE h);
+// The same for the file opened as `path`; where the system cannot tell the final path of a
+// long one (ERROR_MORE_DATA whatever the buffer), the full form of `path` itself.
+std::string FinalPathOf(HANDLE h, const std::string& path);
 
 }  // namespace trawlex::win32

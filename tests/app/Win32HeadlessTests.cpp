@@ -93,3 +93,17 @@ TEST(Win32Headless, ReportThenReplaceAllOnATreeWithWideNamesAndHiddenFiles) {
   EXPECT_EQ(missing.Out, "No directory specified\r\n");
   EXPECT_NE(missing.Status, 0u);
 }
+
+TEST(Win32Headless, FilesBeyondTheClassicPathLimitAreSearchedAndReplaced) {
+  TTempDir dir;
+  std::string deep;
+  for (int i = 0; i < 12; ++i) deep += "a_folder_with_a_fairly_long_name_" + std::to_string(i) + "/";
+  const std::string file = dir.Write(deep + "deep.txt", "deep foo\n");
+  ASSERT_GT(file.size(), 300u);
+  const TRun report = RunTrawlex({"--report", "-t", "foo", "-d", dir.Path()});
+  EXPECT_EQ(report.Status, 0u) << report.Out;
+  EXPECT_NE(report.Out.find(file + "\r\n 1: deep foo\r\n"), std::string::npos) << report.Out;
+  const TRun replace = RunTrawlex({"--report", "--replace-all=bar", "-t", "foo", "-d", dir.Path()});
+  EXPECT_EQ(replace.Status, 0u) << replace.Out;
+  EXPECT_EQ(ReadAll(file), "deep bar\n");
+}
