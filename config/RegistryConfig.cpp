@@ -62,7 +62,7 @@ TRegistryConfig::TRegistryConfig(const std::string& keyPath) : TRegistryConfig(k
 #endif
 
 TRegistryConfig::TRegistryConfig(const std::string& keyPath, const std::string& filePath)
-    : TDocumentConfig(keyPath), FFilePath(filePath), FLockPath(filePath.empty() ? std::string() : filePath + ".lock") {}
+    : TDocumentConfig(keyPath), FFilePath(filePath), FLockPath(filePath + ".lock") {}
 
 IConfigPtr TRegistryConfig::OpenSubConfig(const std::string& name) {
   return std::make_shared<TRegistryConfig>(KeyPath() + "\\" + name, FFilePath);
