@@ -1,5 +1,8 @@
 #pragma once
-// The program's settings store. On this platform the registry keys of the store live in one
+// The program's settings store. On Windows a store made from a key path alone is the registry
+// of the current user itself (config/win32/RegistryStore.h): every read reads the key as it is
+// now, every write reads, changes and writes it back under a lock that all processes share.
+// Elsewhere, and for a store given a file, the registry keys of the store live in one
 // text file per store key, in the form of a registry export, at
 // $XDG_CONFIG_HOME/<maker>/<product>.reg (~/.config when the variable is unset); keys below
 // the store key (the sections, and stores opened with OpenSubConfig) are kept in the same file.
@@ -32,7 +35,8 @@ std::string SettingsFileFor(const std::string& keyPath);
 
 class TRegistryConfig : public TDocumentConfig {
  public:
-  // The store on `keyPath` in the settings file SettingsFileFor(keyPath).
+  // The store on `keyPath` in the settings file SettingsFileFor(keyPath); on Windows, in the
+  // registry (FilePath() is then empty).
   explicit TRegistryConfig(const std::string& keyPath);
   // The store on `keyPath` kept in the file `filePath`.
   TRegistryConfig(const std::string& keyPath, const std::string& filePath);

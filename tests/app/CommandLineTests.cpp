@@ -75,10 +75,14 @@ TEST(SearchSwitches, ValidationInOrderOfPrecedence) {
 }
 
 TEST(SearchSwitches, TrailingDelimiterIsDroppedExceptForTheRoot) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX paths; the program's delimiter here is the backslash";
+#else
   EXPECT_EQ(DirectoryWithoutTrailingDelimiter("/src/"), "/src");
   EXPECT_EQ(DirectoryWithoutTrailingDelimiter("/src//"), "/src");
   EXPECT_EQ(DirectoryWithoutTrailingDelimiter("/"), "/");
   EXPECT_EQ(DirectoryWithoutTrailingDelimiter("//"), "/");
+#endif
 }
 
 TEST(Usage, SwitchLinesWithLabelsHintsAndDefaults) {

@@ -2,9 +2,15 @@
 // Helpers of the settings tests: a private temporary folder, hex text, and running a helper
 // process under a time limit.
 #include <fcntl.h>
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#else
+#include <random>
+
+#include "platform/Platform.h"
+#endif
 
 #include <chrono>
 #include <cstdlib>
@@ -21,6 +27,17 @@ namespace trawlex::testing {
 
 class TTempDir {
  public:
+#ifdef _WIN32
+  TTempDir() {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && Path.empty(); ++attempt) {
+      const std::string name = TempDirectory() + "trawlex-config-" + std::to_string(random());
+      std::error_code ec;
+      if (std::filesystem::create_directory(std::filesystem::path(std::u8string(name.begin(), name.end())), ec)) Path = name;
+    }
+  }
+  std::string operator/(const std::string& name) const { return Path + "\\" + name; }
+#else
   TTempDir() {
     const char* base = std::getenv("TMPDIR");
     std::string tmpl = std::string(base && *base ? base : "/tmp") + "/trawlex-config-XXXXXX";
@@ -32,6 +49,7 @@ class TTempDir {
     std::filesystem::remove_all(Path, ec);
   }
   std::string operator/(const std::string& name) const { return Path + "/" + name; }
+#endif
   std::string Path;
 };
 
@@ -66,6 +84,7 @@ inline std::string Unhex(const std::string& hex) {
   return out;
 }
 
+#ifndef _WIN32
 struct TRunResult {
   int ExitCode = -1;  // -1: killed or timed out
   std::string Output;
@@ -131,5 +150,6 @@ inline TRunResult RunProcess(const std::vector<std::string>& argv, int timeoutSe
   if (pid < 0) return {};
   return FinishProcess(pid, fd, timeoutSec);
 }
+#endif
 
 }  // namespace trawlex::testing

@@ -2,6 +2,9 @@
 
 #include "engine/Errors.h"
 #include "engine/TextUtils.h"
+#ifdef _WIN32
+#include "support/TestSupport.h"  // setenv
+#endif
 
 using namespace trawlex;
 
@@ -104,25 +107,37 @@ TEST(Spaces, NothingForZeroOrLess) {
 }
 
 TEST(PathJoin, AddsOneDelimiter) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX paths; see Win32Platform tests";
+#else
   EXPECT_EQ(PathJoin("/a", "b"), "/a/b");
   EXPECT_EQ(PathJoin("/a/", "b"), "/a/b");
   EXPECT_EQ(PathJoin("/", "b"), "/b");
+#endif
 }
 
 TEST(CanonicalPath, ResolvesDotSegmentsOrKeepsThePath) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX paths; see Win32Platform tests";
+#else
   EXPECT_EQ(CanonicalPath("/a/./b/../c"), "/a/c");
   EXPECT_EQ(CanonicalPath("/a//b"), "/a/b");
   EXPECT_EQ(CanonicalPath("/.."), "/..");  // above the root: kept as given
   EXPECT_EQ(CanonicalPath("/"), "/");
   EXPECT_EQ(CanonicalPath("/a/b/"), "/a/b/");
+#endif
 }
 
 TEST(VolumeInfo, NeedsARootAndNamesTheFileSystem) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the root here is a drive; see Win32Platform tests";
+#else
   std::string fs, label;
   EXPECT_FALSE(VolumeInfo("relative", fs, label));
   ASSERT_TRUE(VolumeInfo("/", fs, label));
   EXPECT_FALSE(fs.empty());
   EXPECT_LE(fs.size(), 20u);
+#endif
 }
 
 TEST(TimeZoneText, ShowsSignedHours) {

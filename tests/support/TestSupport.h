@@ -12,6 +12,14 @@
 #include "engine/BaseThread.h"
 #include "engine/DrawSurface.h"
 
+#ifdef _WIN32
+#include <cstdlib>
+#include <ctime>
+// The environment calls of the tests, as this system spells them.
+inline int setenv(const char* name, const char* value, int) { return _putenv_s(name, value); }
+inline int unsetenv(const char* name) { return _putenv_s(name, ""); }
+#endif
+
 namespace trawlex::test {
 
 // A fresh folder under $TMPDIR, removed with everything in it at the end of the test.
@@ -23,13 +31,20 @@ class TTempDir {
   // Writes `bytes` to the relative path `name`, creating folders on the way; returns the full path.
   std::string Write(const std::string& name, const std::string& bytes) const;
   std::string MakeDir(const std::string& name) const;
-  std::string operator/(const std::string& name) const { return FPath + "/" + name; }
+  // The full path of the relative path `name` ("/" between its parts; the system's
+  // delimiter in the result).
+  std::string operator/(const std::string& name) const;
 
  private:
   std::string FPath;
 };
 
 std::string ReadAll(const std::string& path);
+// The system's message for a file that does not exist, as errors quote it.
+std::string NoSuchFileText();
+// `text` with the system's path delimiter written as "/", so that expected paths read alike
+// on every system.
+std::string Slashed(std::string text);
 
 // The main thread of a test: workers queue calls, the test's thread runs them.
 class TQueueInvoker : public IMainThreadInvoker {

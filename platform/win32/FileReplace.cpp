@@ -1,0 +1,465 @@
+#include "platform/FileReplace.h"
+
+#include <windows.h>
+
+#include <array>
+#include <cerrno>
+#include <mutex>
+#include <thread>
+
+#include "platform/win32/Win32Util.h"
+
+// Here the file is locked through a byte range far beyond its content (LockFileEx), so that
+// rewriters take turns without keeping readers out, and a new content is put in place with
+// ReplaceFileW, which keeps the file's attributes, security and creation time (MoveFileExW
+// with write-through where the system cannot replace that way). A file with several hard
+// links is written in place, so that every name keeps the new content.
+
+namespace trawlex {
+
+using namespace win32;
+
+namespace {
+
+struct TFaultSetting {
+  bool Active = false;
+  int Error = 0;
+  int64_t AfterBytes = 0;
+};
+std::mutex FaultLock;
+std::array<TFaultSetting, 8> Faults;  // guarded by FaultLock, indexed by TRewriteFault
+
+TFaultSetting FaultFor(TRewriteFault step) {
+  std::lock_guard lock(FaultLock);
+  return Faults[static_cast<size_t>(step)];
+}
+
+bool Faulted(TRewriteFault step) {
+  const TFaultSetting f = FaultFor(step);
+  if (!f.Active) return false;
+  errno = f.Error;
+  return true;
+}
+
+constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr DWORD LockOffsetHigh = 0x7FFFFFFE;
+
+std::string InFolder(const std::string& folder, const std::string& name) {
+  std::string path = folder;
+  if (path.empty() || (path.back() != '\\' && path.back() != '/')) path += PathDelim;
+  return path + name;
+}
+
+constexpr int64_t MaxContentSize = int64_t{1} << 31;
+constexpr size_t NameMax = 255;
+
+void FillInfo(const THandleInfo& h, TFileInfo& info) {
+  info.Size = static_cast<int64_t>(h.Size);
+  info.ModifiedNs = h.WriteNs;
+  info.ChangeNs = h.ChangeNs;
+  info.Device = h.Volume;
+  info.Inode = h.Index;
+  info.IsRegular = !(h.Attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+}
+
+// The identity of whatever the path names now (a link itself, not its target).
+bool IdentityAt(const std::string& path, THandleInfo& info) {
+  const HANDLE h = CreateFileW(WidePath(path).c_str(), FILE_READ_ATTRIBUTES, ShareAll, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool ok = QueryHandle(h, info);
+  CloseHandle(h);
+  return ok;
+}
+
+std::string RealPathOf(const std::string& path, DWORD& code) {
+  const HANDLE h = CreateFileW(WidePath(path).c_str(), FILE_READ_ATTRIBUTES, ShareAll, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    code = GetLastError();
+    return {};
+  }
+  std::string real = FinalPathOf(h, path);
+  code = GetLastError();
+  CloseHandle(h);
+  return real;
+}
+
+}  // namespace
+
+void InjectRewriteFault(TRewriteFault step, int errorNumber, int64_t afterBytes) {
+  std::lock_guard lock(FaultLock);
+  Faults[static_cast<size_t>(step)] = {step != TRewriteFault::None, errorNumber, afterBytes};
+}
+
+void ClearRewriteFaults() {
+  std::lock_guard lock(FaultLock);
+  Faults = {};
+}
+
+bool PathEntryExists(const std::string& path) {
+  return GetFileAttributesW(WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES ||
+         (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND);
+}
+
+std::string BackupPrefix(const std::string& path, const std::string& tempPrefix) {
+  const size_t slash = path.find_last_of("\\/");
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 || (slash == 2 && path[1] == ':') ? slash + 1 : slash);
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const size_t room = NameMax - tempPrefix.size() - 2 - 20 - 4;
+  if (name.size() > room) name.resize(room);
+  return InFolder(folder, "." + name + "." + tempPrefix);
+}
+
+std::string FirstFreeTempName(const std::string& folder, const std::string& prefix) {
+  for (uint64_t n = 1;; ++n) {
+    std::string name = InFolder(folder, prefix + std::to_string(n) + ".tmp");
+    if (!PathEntryExists(name)) return name;
+  }
+}
+
+TFileRewriter::TFileRewriter(std::string tempPrefix) : FPrefix(std::move(tempPrefix)) {}
+
+TFileRewriter::~TFileRewriter() {
+  Abandon();
+  Unlock();
+}
+
+bool TFileRewriter::Fail(const std::string& message) {
+  FError = message;
+  return false;
+}
+
+bool TFileRewriter::FailErrno(int errorNumber) { return Fail(SystemErrorText(errorNumber)); }
+
+bool TFileRewriter::LockFile(int fd) {
+  const auto deadline = std::chrono::steady_clock::now() + LockWait;
+  for (auto pause = std::chrono::milliseconds(1);; pause = std::min(pause * 2, std::chrono::milliseconds(50))) {
+    OVERLAPPED ov{};
+    ov.OffsetHigh = LockOffsetHigh;
+    if (LockFileEx(FdToHandle(fd), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &ov)) return true;
+    const DWORD code = GetLastError();
+    if (code != ERROR_LOCK_VIOLATION && code != ERROR_IO_PENDING) return Fail(ErrorText(code));
+    if (Cancelled && Cancelled()) return Fail("The replace was stopped");
+    if (std::chrono::steady_clock::now() >= deadline)
+      return Fail("Another program keeps the file locked, so it was not changed");
+    std::this_thread::sleep_for(pause);
+  }
+}
+
+void TFileRewriter::Unlock() {
+  if (FLockFd >= 0) CloseHandle(FdToHandle(FLockFd));  // closing releases the lock
+  FLockFd = -1;
+}
+
+bool TFileRewriter::Open(const std::string& path) {
+  Abandon();
+  Unlock();
+  FError.clear();
+  FWarning.clear();
+  THandleInfo hi;
+  for (int attempt = 0;; ++attempt) {
+    DWORD code = 0;
+    FRealPath = RealPathOf(path, code);
+    if (FRealPath.empty()) return Fail(ErrorText(code));
+    // Sharing delete lets the new content be renamed over the file while it is held.
+    const HANDLE h = CreateFileW(WidePath(FRealPath).c_str(), GENERIC_READ, ShareAll, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return Fail(ErrorText(GetLastError()));
+    if (GetFileType(h) != FILE_TYPE_DISK || !QueryHandle(h, hi) ||
+        (hi.Attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+      CloseHandle(h);
+      if (hi.Attributes & FILE_ATTRIBUTE_REPARSE_POINT && attempt < 10) continue;  // a link put there meanwhile
+      return Fail("It is not a regular file");
+    }
+    if (!LockFile(HandleToFd(h))) {
+      CloseHandle(h);
+      return false;
+    }
+    THandleInfo now;
+    if (QueryHandle(h, hi) && IdentityAt(FRealPath, now) && now.Volume == hi.Volume && now.Index == hi.Index) {
+      FLockFd = HandleToFd(h);
+      break;
+    }
+    CloseHandle(h);
+    if (attempt == 10) return Fail("The file keeps being replaced by other files, so it was not changed");
+  }
+  const size_t slash = FRealPath.find_last_of("\\/");
+  FFolder = (slash == 2 && FRealPath[1] == ':') ? FRealPath.substr(0, 3) : FRealPath.substr(0, slash);
+  FillInfo(hi, FInfo);
+  FModeBits = hi.Attributes;
+  FUid = FGid = 0;
+  FLinks = hi.Links;
+  FMode = FLinks > 1 ? TRewriteMode::InPlace : TRewriteMode::Rename;
+  return true;
+}
+
+bool TFileRewriter::ReadContent(std::string& out) {
+  out.clear();
+  if (FLockFd < 0) return Fail("The file is not open");
+  std::string error;
+  size_t capacity = static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(FInfo.Size, 0), MaxContentSize)) + 1;
+  out.resize(capacity);
+  size_t done = 0;
+  for (;;) {
+    if (done == out.size()) {
+      if (static_cast<int64_t>(out.size()) >= MaxContentSize) {
+        out.clear();
+        return Fail("The file is 2 GiB or larger, which is more than a replace can handle");
+      }
+      out.resize(static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(out.size()) * 2, MaxContentSize)));
+    }
+    OVERLAPPED ov{};
+    ov.Offset = static_cast<DWORD>(done);
+    ov.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(done) >> 32);
+    DWORD got = 0;
+    if (!ReadFile(FdToHandle(FLockFd), out.data() + done, static_cast<DWORD>(out.size() - done), &got, &ov)) {
+      const DWORD code = GetLastError();
+      if (code == ERROR_HANDLE_EOF) break;
+      out.clear();
+      return Fail(ErrorText(code));
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  out.resize(done);
+  return true;
+}
+
+std::string FindLeftBackup(const std::string& path, const std::string& tempPrefix) {
+  DWORD code = 0;
+  std::string real = RealPathOf(path, code);
+  const std::string prefix = BackupPrefix(real.empty() ? path : real, tempPrefix);
+  for (uint64_t n = 1; n <= 16; ++n) {
+    const std::string name = prefix + std::to_string(n) + ".tmp";
+    if (PathEntryExists(name)) return name;
+  }
+  return {};
+}
+
+std::string TFileRewriter::LeftBackup() const { return FRealPath.empty() ? std::string() : FindLeftBackup(FRealPath, FPrefix); }
+
+bool TFileRewriter::SameFileAsOpened() {
+  THandleInfo now;
+  if (!IdentityAt(FRealPath, now))
+    return Fail("The file cannot be examined any more (" + ErrorText(GetLastError()) + "), so it was not changed");
+  if (now.Volume != FInfo.Device || now.Index != FInfo.Inode)
+    return Fail("The file was replaced by another file since it was read, so it was not changed");
+  if (FLockFd < 0 || !QueryHandle(FdToHandle(FLockFd), now)) return Fail("The file is not open");
+  if (static_cast<int64_t>(now.Size) != FInfo.Size || now.WriteNs != FInfo.ModifiedNs || now.ChangeNs != FInfo.ChangeNs)
+    return Fail("The file changed while it was being replaced, so it was not changed");
+  return true;
+}
+
+bool TFileRewriter::Unchanged() { return SameFileAsOpened(); }
+
+bool TFileRewriter::CheckWritable() {
+  if (FModeBits & FILE_ATTRIBUTE_READONLY) return Fail("The file is read-only, so it was not changed");
+  const HANDLE h = CreateFileW(WidePath(FRealPath).c_str(), GENERIC_WRITE, ShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE)
+    return Fail("The file cannot be written (" + ErrorText(GetLastError()) + "), so it was not changed");
+  CloseHandle(h);
+  return true;
+}
+
+bool TFileRewriter::CreateExclusive(const std::string& prefix, std::string& name, int& fd) {
+  for (uint64_t n = 1; n < 100000000; ++n) {
+    name = prefix + std::to_string(n) + ".tmp";
+    const HANDLE h = CreateFileW(WidePath(name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr,
+                                 CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      fd = HandleToFd(h);
+      return true;
+    }
+    const DWORD code = GetLastError();
+    if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
+      name.clear();
+      return Fail("Cannot create a temporary file in its folder (" + ErrorText(code) + ")");
+    }
+  }
+  name.clear();
+  return Fail("Cannot create a temporary file in its folder (no free name)");
+}
+
+// The attributes, security and times go over with ReplaceFileW at the commit; nothing to do
+// before.
+bool TFileRewriter::CopyMetadataTo(int) { return true; }
+
+bool TFileRewriter::BeginWrite() {
+  FError.clear();
+  if (FMode == TRewriteMode::InPlace) return true;
+  std::string name;
+  int fd = -1;
+  if (!CreateExclusive(InFolder(FFolder, "." + FPrefix), name, fd)) return false;
+  FTempName = name;
+  FTempFd = fd;
+  FWritten = 0;
+  return true;
+}
+
+bool TFileRewriter::WriteAllAt(int fd, const char* data, size_t count, int64_t offset, int faultStep) {
+  size_t limit = count;
+  const TFaultSetting fault = FaultFor(static_cast<TRewriteFault>(faultStep));
+  if (fault.Active) {
+    const int64_t room = fault.AfterBytes - offset;
+    if (room < static_cast<int64_t>(count)) limit = room > 0 ? static_cast<size_t>(room) : 0;
+  }
+  size_t done = 0;
+  while (done < limit) {
+    OVERLAPPED ov{};
+    const uint64_t at = static_cast<uint64_t>(offset) + done;
+    ov.Offset = static_cast<DWORD>(at);
+    ov.OffsetHigh = static_cast<DWORD>(at >> 32);
+    DWORD wrote = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(limit - done, 1u << 30));
+    if (!WriteFile(FdToHandle(fd), data + done, chunk, &wrote, &ov)) return Fail(ErrorText(GetLastError()));
+    if (wrote == 0) return Fail("The file system accepted fewer bytes than were written");
+    done += wrote;
+  }
+  if (limit < count) return FailErrno(fault.Error);
+  return true;
+}
+
+bool TFileRewriter::Write(const void* data, size_t count) {
+  if (FTempFd < 0) return Fail("No temporary file is open");
+  if (!WriteAllAt(FTempFd, static_cast<const char*>(data), count, FWritten, static_cast<int>(TRewriteFault::Write)))
+    return false;
+  FWritten += static_cast<int64_t>(count);
+  return true;
+}
+
+bool TFileRewriter::Commit() {
+  if (FTempFd < 0) return Fail("No temporary file is open");
+  const HANDLE h = FdToHandle(FTempFd);
+  if (Faulted(TRewriteFault::Flush) ? true : !FlushFileBuffers(h)) {
+    Fail(FaultFor(TRewriteFault::Flush).Active ? SystemErrorText(errno) : ErrorText(GetLastError()));
+    Abandon();
+    return false;
+  }
+  FTempFd = -1;
+  const bool closeFault = Faulted(TRewriteFault::Close);
+  if (!CloseHandle(h) || closeFault) {
+    Fail(closeFault ? SystemErrorText(errno) : ErrorText(GetLastError()));
+    Abandon();
+    return false;
+  }
+  if (!SameFileAsOpened()) {
+    Abandon();
+    return false;
+  }
+  if (Faulted(TRewriteFault::Rename)) {
+    FailErrno(errno);
+    Abandon();
+    return false;
+  }
+  const std::wstring target = WidePath(FRealPath), temp = WidePath(FTempName);
+  if (!ReplaceFileW(target.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+    // Where the system cannot replace so, the temporary file takes the file's attributes
+    // and is moved over it; a file still open here cannot be moved over, so the lock goes
+    // first (the file was checked unchanged just now).
+    Unlock();
+    SetFileAttributesW(temp.c_str(), FModeBits & ~(FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+    if (!MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      Fail(ErrorText(GetLastError()));
+      Abandon();
+      return false;
+    }
+  }
+  FTempName.clear();
+  Unlock();  // the lock was on the old file, which the path no longer names
+  return true;
+}
+
+bool TFileRewriter::CommitInPlace(std::string_view oldContent, std::string_view newContent) {
+  if (!SameFileAsOpened()) return false;
+
+  // 1. A whole copy of the old content beside the file, named as the file's copy only once
+  // it is complete and flushed.
+  std::string backup;
+  int bfd = -1;
+  if (!CreateExclusive(InFolder(FFolder, "." + FPrefix), backup, bfd)) return false;
+  FTempName = backup;
+  bool ok = WriteAllAt(bfd, oldContent.data(), oldContent.size(), 0, static_cast<int>(TRewriteFault::BackupWrite));
+  if (ok && !FlushFileBuffers(FdToHandle(bfd))) ok = Fail(ErrorText(GetLastError()));
+  if (!CloseHandle(FdToHandle(bfd)) && ok) ok = Fail(ErrorText(GetLastError()));
+  if (ok) {
+    const std::string prefix = BackupPrefix(FRealPath, FPrefix);
+    for (uint64_t n = 1;; ++n) {
+      const std::string name = prefix + std::to_string(n) + ".tmp";
+      if (MoveFileExW(WidePath(FTempName).c_str(), WidePath(name).c_str(), MOVEFILE_WRITE_THROUGH)) {
+        FTempName = backup = name;
+        break;
+      }
+      const DWORD code = GetLastError();
+      if ((code != ERROR_ALREADY_EXISTS && code != ERROR_FILE_EXISTS) || n == 1000) {
+        ok = Fail(ErrorText(code));
+        break;
+      }
+    }
+  }
+  if (!ok) {
+    Abandon();
+    return false;
+  }
+
+  // 2. The file itself, overwritten.
+  const HANDLE h = CreateFileW(WidePath(FRealPath).c_str(), GENERIC_WRITE, ShareAll, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    Fail(ErrorText(GetLastError()));
+    Abandon();
+    return false;
+  }
+  THandleInfo now;
+  if (!QueryHandle(h, now) || now.Volume != FInfo.Device || now.Index != FInfo.Inode) {
+    CloseHandle(h);
+    Fail("The file was replaced by another file since it was read, so it was not changed");
+    Abandon();
+    return false;
+  }
+  const int fd = HandleToFd(h);
+  auto writeWhole = [&](std::string_view bytes, TRewriteFault step) {
+    if (!WriteAllAt(fd, bytes.data(), bytes.size(), 0, static_cast<int>(step))) return false;
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(bytes.size());
+    if (!SetFilePointerEx(h, end, nullptr, FILE_BEGIN) || !SetEndOfFile(h)) return Fail(ErrorText(GetLastError()));
+    if (!FlushFileBuffers(h)) return Fail(ErrorText(GetLastError()));
+    return true;
+  };
+  if (!writeWhole(newContent, TRewriteFault::Overwrite)) {
+    const std::string reason = FError;
+    if (writeWhole(oldContent, TRewriteFault::Restore)) {
+      CloseHandle(h);
+      Fail(reason);
+      Abandon();
+      return false;
+    }
+    CloseHandle(h);
+    Fail(reason + ". The file may be damaged; its old content is kept in " + backup);
+    FTempName.clear();  // the only whole copy: keep it
+    return false;
+  }
+  if (!CloseHandle(h)) {
+    Fail(ErrorText(GetLastError()) + ". The file may be damaged; its old content is kept in " + backup);
+    FTempName.clear();
+    return false;
+  }
+
+  // 3. The copy is no longer needed: the new content is on disk.
+  DeleteFileW(WidePath(backup).c_str());
+  FTempName.clear();
+  Unlock();
+  return true;
+}
+
+// Renames here are written through (MOVEFILE_WRITE_THROUGH); a folder has nothing more to flush.
+void TFileRewriter::FlushFolder() {}
+
+void TFileRewriter::Abandon() {
+  if (FTempFd >= 0) CloseHandle(FdToHandle(FTempFd));
+  FTempFd = -1;
+  if (!FTempName.empty()) DeleteFileW(WidePath(FTempName).c_str());
+  FTempName.clear();
+}
+
+}  // namespace trawlex
