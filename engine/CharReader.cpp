@@ -162,6 +162,60 @@ void TCharReader::LoadFromBytes(std::string_view bytes, const std::string& fileN
   FInfo.Size = FSize;
 }
 
+void TCharReader::OpenBlocks(const std::string& fileName) {
+  FileName = fileName;
+  FSize = 0;  // the whole-file view is empty while a window is in use
+  FWindowStart = 0;
+  FWindowSize = 0;
+  std::string error;
+  if (!FBlockFile.Open(fileName, error)) throw ETrawlexError(Fmt("Cannot open file \"%s\". %s", fileName, error));
+  if (FBlockFile.Size() >= MaxFileSize) {
+    FBlockFile.Close();
+    throw ETrawlexError("The file is 2 GiB or larger, which is more than a search can read");
+  }
+  FBlockFile.AdviseSequential();
+  FInfo = FBlockFile.Info();
+}
+
+bool TCharReader::NextBlock(int64_t keepFrom, size_t block) {
+  const int64_t end = WindowEnd();
+  const int64_t size = FBlockFile.Size();
+  if (end >= size) return false;
+  keepFrom = std::clamp(keepFrom, FWindowStart, end);
+  const auto keep = static_cast<size_t>(end - keepFrom);
+  const size_t add = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(block), size - end));
+  const size_t need = keep + add + Padding;
+  unsigned char* from = FData.get() + (keepFrom - FWindowStart);
+  if (need > FCapacity) {
+    // A line longer than the window: grow geometrically, keeping the bytes still needed.
+    std::unique_ptr<unsigned char[]> grown;
+    size_t cap = std::max(need, FCapacity * 2);
+    try {
+      grown.reset(new unsigned char[cap]);
+    } catch (const std::bad_alloc&) {
+      FWindowSize = 0;
+      throw ETrawlexError("Out of memory");
+    }
+    if (keep) std::memcpy(grown.get(), from, keep);
+    FData = std::move(grown);
+    FCapacity = cap;
+  } else if (keep && from != FData.get()) {
+    std::memmove(FData.get(), from, keep);
+  }
+  FWindowStart = keepFrom;
+  unsigned char* data = FData.get();
+  std::string error;
+  const int64_t got = FBlockFile.ReadFull(data + keep, add, error);
+  if (got < 0) {
+    FWindowSize = 0;
+    throw ETrawlexError(Fmt("Cannot read file \"%s\". %s", FileName, error));
+  }
+  // A file that shrank while being read keeps zero bytes where nothing arrived.
+  std::memset(data + keep + got, 0, add - static_cast<size_t>(got) + Padding);
+  FWindowSize = keep + add;
+  return true;
+}
+
 std::string_view TCharReader::TempPtr(int64_t start, int64_t length) const {
   const int64_t last = start + length - 1;
   if (!IsValidPos(start) || !IsValidPos(last) || length < 0)

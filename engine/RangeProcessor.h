@@ -62,6 +62,12 @@ class TRangeProcessor {
   void SetBytes(std::string_view bytes, const std::string& path = {});
   // Scans first..last (clamped to the data); returns the number of finds starting there.
   int32_t Process(int32_t first, int32_t last);
+  // Searches the whole file of the item, as SetFile and then Process over all of it do. A
+  // file larger than `wholeMax` bytes is not held whole: it is read `block` bytes at a
+  // time (more where a line is longer) and each part searched as it arrives, with the same
+  // finds, lines and counts. Returns the number of finds.
+  int32_t SearchFile(TSearchFile* file, int64_t wholeMax, size_t block = DefaultBlockSize);
+  static constexpr size_t DefaultBlockSize = size_t{1} << 20;
 
   // Line navigation over the loaded data; an invalid position reads as byte 0.
   bool IsLineBreak(int32_t p) const;
@@ -90,6 +96,7 @@ class TRangeProcessor {
   };
   const TPreparedTarget& Prepare();
 
+  int32_t Scan(int32_t first, int32_t last, size_t block);
   void BeginFile(TSearchFile* file);
   void FileLoaded(TSearchFile* file);
 
