@@ -473,8 +473,9 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
       const int32_t candidatesEnd = static_cast<int32_t>(std::min<int64_t>(fitEnd, segEnd));
       while (next < candidatesEnd) {
         const unsigned char* c;
-        if (st.Count > 0 || CountLinesWithoutFinds) {
-          // Every line gets counted: count while looking for the next candidate.
+        if (st.Count > 0 || CountLinesWithoutFinds || blocks) {
+          // Every line gets counted (a block scan counts each window before it moves on):
+          // count while looking for the next candidate.
           countTo(next);
           TBreakCount breaks;
           c = FindCandidateCountingBreaks(filter, data + next, data + candidatesEnd, next > first && data[next - 1] == 13,
