@@ -15,8 +15,12 @@ using namespace trawlex;
 namespace {
 
 struct TCase {
+  TCase(std::string target, std::string exclude = "", bool caseSensitive = true, bool wholeWord = false,
+        bool countLines = false)
+      : Target(std::move(target)), Exclude(std::move(exclude)), CaseSensitive(caseSensitive), WholeWord(wholeWord),
+        CountLines(countLines) {}
   std::string Target, Exclude;
-  bool CaseSensitive = true, WholeWord = false, CountLines = false;
+  bool CaseSensitive, WholeWord, CountLines;
 };
 
 // Everything a search leaves: finds, each line item, the counts, the file's size.
@@ -88,8 +92,7 @@ TEST(BlockScan, RandomTextsAndLinesLongerThanABlock) {
     std::string text(static_cast<size_t>(rng() % 700), ' ');
     for (char& ch : text) ch = letters[rng() % letters.size()];
     if (round % 5 == 0) text.insert(text.size() / 2, std::string(400, 'a'));  // a line of several blocks
-    TCase c;
-    c.Target = std::string(1 + rng() % 3, ' ');
+    TCase c(std::string(1 + rng() % 3, ' '));
     for (char& ch : c.Target) ch = letters[rng() % letters.size()];
     if (round % 3 == 1) c.Exclude = "b" + c.Target + "a";
     c.CaseSensitive = rng() % 2;
