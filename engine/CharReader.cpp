@@ -173,7 +173,6 @@ void TCharReader::OpenBlocks(const std::string& fileName) {
     FBlockFile.Close();
     throw ETrawlexError("The file is 2 GiB or larger, which is more than a search can read");
   }
-  FBlockFile.AdviseSequential();
   FInfo = FBlockFile.Info();
 }
 

@@ -110,9 +110,6 @@ class TReadOnlyFile {
   // The same at a given offset, without moving the file position; several threads may
   // read different parts of one file at once.
   int64_t ReadFullAt(void* buffer, size_t count, int64_t offset, std::string& error);
-  // Tells the system the file will be read once from start to end, so that it reads
-  // further ahead (only a hint: nothing fails without it).
-  void AdviseSequential();
   void Close();
 
  private:

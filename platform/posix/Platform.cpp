@@ -264,10 +264,6 @@ int64_t TReadOnlyFile::ReadFullAt(void* buffer, size_t count, int64_t offset, st
   });
 }
 
-void TReadOnlyFile::AdviseSequential() {
-  if (Fd >= 0) ::posix_fadvise(Fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-}
-
 void TReadOnlyFile::Close() {
   if (Fd >= 0) ::close(Fd);
   Fd = -1;
