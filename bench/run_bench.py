@@ -60,8 +60,12 @@ def main():
     ap.add_argument("--only", help="run only the rows whose name contains this text")
     ap.add_argument("--out")
     a = ap.parse_args()
+    t = os.path.abspath(a.trawlex)
+    if a.matcher:
+        a.matcher = os.path.abspath(a.matcher)
+    if a.out:
+        a.out = os.path.abspath(a.out)
     os.chdir(a.corpus)
-    t = a.trawlex
     rg = ["rg", "--no-ignore", "-n", "-j2"]
     cases = []
     for where in ("tree", "big"):
