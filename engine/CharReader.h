@@ -43,9 +43,6 @@ class TCharReader {
   void Load(const std::string& fileName);
   // Like Load, but a file larger than `maxSize` is left unread (false; content unchanged).
   bool LoadIfNotLarger(const std::string& fileName, int64_t maxSize);
-  // Like Load; a file of `splitSize` bytes or more is read by `readers` threads at once,
-  // each taking its own part.
-  void LoadSplit(const std::string& fileName, int readers, int64_t splitSize);
   // What the system said of the file at the last successful load (size, times, identity).
   const TFileInfo& LoadedInfo() const { return FInfo; }
   // Uses the given bytes as the content, as if a file held them. Out of memory, it fails
@@ -84,7 +81,6 @@ class TCharReader {
 
  private:
   unsigned char* Reserve(size_t size);
-  bool LoadImpl(const std::string& fileName, int64_t maxSize, int readers, int64_t splitSize);
   bool LoadToEnd(TReadOnlyFile& file, const std::string& fileName);
 
   std::unique_ptr<unsigned char[]> FData;

@@ -14,30 +14,21 @@ namespace trawlex {
 
 void TRangeProcessor::SetFileName(const std::string& path) {
   FileName = path;
-  Shared = nullptr;
   Reader.Load(path);
   Size = Reader.Size();
   LineNo = 0;
   FileTimeStamped = true;  // no item to stamp
 }
 
-void TRangeProcessor::SetFile(TSearchFile* file, int readers, int64_t splitSize) {
+void TRangeProcessor::SetFile(TSearchFile* file) {
   BeginFile(file);
-  Reader.LoadSplit(file->Name, readers, splitSize);
+  Reader.Load(file->Name);
   FileLoaded(file);
-}
-
-bool TRangeProcessor::SetFileIfNotLarger(TSearchFile* file, int64_t maxSize) {
-  BeginFile(file);
-  if (!Reader.LoadIfNotLarger(file->Name, maxSize)) return false;
-  FileLoaded(file);
-  return true;
 }
 
 void TRangeProcessor::BeginFile(TSearchFile* file) {
   File = file;
   FileName = file->Name;
-  Shared = nullptr;
 }
 
 void TRangeProcessor::FileLoaded(TSearchFile* file) {
@@ -53,21 +44,13 @@ void TRangeProcessor::FileLoaded(TSearchFile* file) {
 }
 
 void TRangeProcessor::StampFileTime() {
-  if (FileTimeStamped || !File || Shared) return;
+  if (FileTimeStamped || !File) return;
   File->FileTime = Reader.LoadedInfo().LastWrite();
   FileTimeStamped = true;
 }
 
-void TRangeProcessor::ShareBytesOf(const TRangeProcessor& other) {
-  Shared = &other.Bytes();
-  FileName = other.FileName;
-  Size = Shared->Size();
-  LineNo = 0;
-}
-
 void TRangeProcessor::SetBytes(std::string_view bytes, const std::string& path) {
   FileName = path;
-  Shared = nullptr;
   Reader.LoadFromBytes(bytes, path);
   Size = Reader.Size();
   LineNo = 0;

@@ -44,20 +44,15 @@ class TRangeProcessor {
   int32_t Size = 0;
   TSearchFile* File = nullptr;
 
-  const TCharReader& Bytes() const { return Shared ? *Shared : Reader; }
+  const TCharReader& Bytes() const { return Reader; }
 
   void SetFileName(const std::string& path);
   // Loads the file of the item and gives the item the size and last-write time of what
   // was read.
-  void SetFile(TSearchFile* file, int readers = 1, int64_t splitSize = 0);
-  // Like SetFile, but leaves a file larger than `maxSize` unread and answers false.
-  bool SetFileIfNotLarger(TSearchFile* file, int64_t maxSize);
+  void SetFile(TSearchFile* file);
   // Gives the file item the last-write time of the loaded file, once per load (searching
   // does it at the file's first find).
   void StampFileTime();
-  // Scans the bytes another processor has loaded (which must outlive the scans) instead of
-  // loading a file: two processors can then search two parts of one large file at once.
-  void ShareBytesOf(const TRangeProcessor& other);
   // Loads bytes held in memory instead of a file (the preview and tests use it).
   void SetBytes(std::string_view bytes, const std::string& path = {});
   // Scans first..last (clamped to the data); returns the number of finds starting there.
@@ -100,7 +95,6 @@ class TRangeProcessor {
   void BeginFile(TSearchFile* file);
   void FileLoaded(TSearchFile* file);
 
-  const TCharReader* Shared = nullptr;
   bool FileTimeStamped = true;
   TPreparedTarget Prepared;
 };
