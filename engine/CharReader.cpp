@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include <system_error>
-#include <thread>
-#include <vector>
 
 #include "engine/Errors.h"
 #include "engine/ScanKernels.h"
@@ -34,14 +31,6 @@ unsigned char* TCharReader::Reserve(size_t size) {
 void TCharReader::Load(const std::string& fileName) { LoadIfNotLarger(fileName, MaxFileSize); }
 
 bool TCharReader::LoadIfNotLarger(const std::string& fileName, int64_t maxSize) {
-  return LoadImpl(fileName, maxSize, 1, 0);
-}
-
-void TCharReader::LoadSplit(const std::string& fileName, int readers, int64_t splitSize) {
-  LoadImpl(fileName, MaxFileSize, readers, splitSize);
-}
-
-bool TCharReader::LoadImpl(const std::string& fileName, int64_t maxSize, int readers, int64_t splitSize) {
   FileName = fileName;
   TReadOnlyFile file;
   std::string error;
@@ -58,48 +47,7 @@ bool TCharReader::LoadImpl(const std::string& fileName, int64_t maxSize, int rea
     FSize = 0;
     throw ETrawlexError("Out of memory");
   }
-  int64_t got;
-  if (readers > 1 && file.Size() >= splitSize) {
-    // Each thread reads one part; a short part (the file shrank) ends what was delivered.
-    const size_t part = (size + static_cast<size_t>(readers) - 1) / static_cast<size_t>(readers);
-    std::vector<int64_t> gotParts(static_cast<size_t>(readers), 0);
-    std::vector<std::string> errors(static_cast<size_t>(readers));
-    std::vector<std::thread> threads;
-    auto readPart = [&](int k) {
-      const size_t from = part * static_cast<size_t>(k);
-      const size_t count = from < size ? std::min(part, size - from) : 0;
-      gotParts[static_cast<size_t>(k)] =
-          count ? file.ReadFullAt(data + from, count, static_cast<int64_t>(from), errors[static_cast<size_t>(k)]) : 0;
-    };
-    int started = 1;
-    try {
-      for (; started < readers; ++started) threads.emplace_back(readPart, started);
-    } catch (const std::system_error&) {
-      // No thread to be had: this one reads the parts that have none.
-    }
-    for (int k = started; k < readers; ++k) readPart(k);
-    readPart(0);
-    for (auto& t : threads) t.join();
-    got = 0;
-    for (int k = 0; k < readers; ++k) {
-      const auto idx = static_cast<size_t>(k);
-      if (gotParts[idx] < 0) {
-        error = errors[idx];
-        got = -1;
-        break;
-      }
-      const size_t from = part * idx;
-      const size_t count = from < size ? std::min(part, size - from) : 0;
-      if (static_cast<size_t>(gotParts[idx]) < count) {
-        // Nothing after a gap is trusted: the file changed while it was read.
-        got = static_cast<int64_t>(from) + gotParts[idx];
-        break;
-      }
-      got = static_cast<int64_t>(from + count);
-    }
-  } else {
-    got = file.ReadFull(data, size, error);
-  }
+  const int64_t got = file.ReadFull(data, size, error);
   if (got < 0) {
     FSize = 0;
     throw ETrawlexError(Fmt("Cannot read file \"%s\". %s", fileName, error));
@@ -160,6 +108,59 @@ void TCharReader::LoadFromBytes(std::string_view bytes, const std::string& fileN
   FSize = static_cast<int32_t>(bytes.size());
   FInfo = TFileInfo{};
   FInfo.Size = FSize;
+}
+
+void TCharReader::OpenBlocks(const std::string& fileName) {
+  FileName = fileName;
+  FSize = 0;  // the whole-file view is empty while a window is in use
+  FWindowStart = 0;
+  FWindowSize = 0;
+  std::string error;
+  if (!FBlockFile.Open(fileName, error)) throw ETrawlexError(Fmt("Cannot open file \"%s\". %s", fileName, error));
+  if (FBlockFile.Size() >= MaxFileSize) {
+    FBlockFile.Close();
+    throw ETrawlexError("The file is 2 GiB or larger, which is more than a search can read");
+  }
+  FInfo = FBlockFile.Info();
+}
+
+bool TCharReader::NextBlock(int64_t keepFrom, size_t block) {
+  const int64_t end = WindowEnd();
+  const int64_t size = FBlockFile.Size();
+  if (end >= size) return false;
+  keepFrom = std::clamp(keepFrom, FWindowStart, end);
+  const auto keep = static_cast<size_t>(end - keepFrom);
+  const size_t add = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(block), size - end));
+  const size_t need = keep + add + Padding;
+  unsigned char* from = FData.get() + (keepFrom - FWindowStart);
+  if (need > FCapacity) {
+    // A line longer than the window: grow geometrically, keeping the bytes still needed.
+    std::unique_ptr<unsigned char[]> grown;
+    size_t cap = std::max(need, FCapacity * 2);
+    try {
+      grown.reset(new unsigned char[cap]);
+    } catch (const std::bad_alloc&) {
+      FWindowSize = 0;
+      throw ETrawlexError("Out of memory");
+    }
+    if (keep) std::memcpy(grown.get(), from, keep);
+    FData = std::move(grown);
+    FCapacity = cap;
+  } else if (keep && from != FData.get()) {
+    std::memmove(FData.get(), from, keep);
+  }
+  FWindowStart = keepFrom;
+  unsigned char* data = FData.get();
+  std::string error;
+  const int64_t got = FBlockFile.ReadFull(data + keep, add, error);
+  if (got < 0) {
+    FWindowSize = 0;
+    throw ETrawlexError(Fmt("Cannot read file \"%s\". %s", FileName, error));
+  }
+  // A file that shrank while being read keeps zero bytes where nothing arrived.
+  std::memset(data + keep + got, 0, add - static_cast<size_t>(got) + Padding);
+  FWindowSize = keep + add;
+  return true;
 }
 
 std::string_view TCharReader::TempPtr(int64_t start, int64_t length) const {

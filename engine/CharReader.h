@@ -1,6 +1,7 @@
 #pragma once
-// Random access to the bytes of one file, read whole into memory in one step. Bytes are
-// bytes: no character set, no byte-order mark, a zero byte is ordinary.
+// Random access to the bytes of one file, read whole into memory in one step, or a moving
+// window over a large file read a block at a time. Bytes are bytes: no character set, no
+// byte-order mark, a zero byte is ordinary.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -42,9 +43,6 @@ class TCharReader {
   void Load(const std::string& fileName);
   // Like Load, but a file larger than `maxSize` is left unread (false; content unchanged).
   bool LoadIfNotLarger(const std::string& fileName, int64_t maxSize);
-  // Like Load; a file of `splitSize` bytes or more is read by `readers` threads at once,
-  // each taking its own part.
-  void LoadSplit(const std::string& fileName, int readers, int64_t splitSize);
   // What the system said of the file at the last successful load (size, times, identity).
   const TFileInfo& LoadedInfo() const { return FInfo; }
   // Uses the given bytes as the content, as if a file held them. Out of memory, it fails
@@ -60,15 +58,39 @@ class TCharReader {
   std::string ReadLine(int64_t start) const;
   void WriteRange(int64_t start, int64_t length, IByteSink& out) const;
 
+  // Reading a large file a block at a time, so that it is never held whole: the reader
+  // keeps a window of the file, which each NextBlock moves on. Positions stay the file's.
+  // Opens the file as Load does (with the same errors) and reads nothing yet; the file's
+  // size, times and identity are those of the open.
+  void OpenBlocks(const std::string& fileName);
+  // Drops the bytes before `keepFrom` (at most the window's end) and appends up to `block`
+  // bytes more, up to the size the file had when it was opened; false when the window
+  // already reached it. A file that shrank while read gives zero bytes where nothing
+  // arrived, as Load does. Fails with "Cannot read file "%s". %s" or "Out of memory".
+  bool NextBlock(int64_t keepFrom, size_t block);
+  // The first position of the window and the one after its last byte; Padding zero bytes
+  // follow the window.
+  int64_t WindowStart() const { return FWindowStart; }
+  int64_t WindowEnd() const { return FWindowStart + FWindowSize; }
+  // The window's bytes at their file positions: WindowBase()[p] is the byte at p, for p
+  // from WindowStart() to WindowEnd() + Padding - 1.
+  const unsigned char* WindowBase() const { return FData.get() - FWindowStart; }
+  // The size the file had when it was opened for blocks.
+  int64_t BlockFileSize() const { return FBlockFile.Size(); }
+  void CloseBlocks() { FBlockFile.Close(); }
+
  private:
   unsigned char* Reserve(size_t size);
-  bool LoadImpl(const std::string& fileName, int64_t maxSize, int readers, int64_t splitSize);
   bool LoadToEnd(TReadOnlyFile& file, const std::string& fileName);
 
   std::unique_ptr<unsigned char[]> FData;
   TFileInfo FInfo;
   size_t FCapacity = 0;
   int32_t FSize = 0;
+  TReadOnlyFile FBlockFile;
+  int64_t FWindowStart = 0;
+  size_t FWindowSize = 0;
+  int64_t FBlockRead = 0;  // bytes of the file read into windows so far
 };
 
 }  // namespace trawlex

@@ -14,30 +14,21 @@ namespace trawlex {
 
 void TRangeProcessor::SetFileName(const std::string& path) {
   FileName = path;
-  Shared = nullptr;
   Reader.Load(path);
   Size = Reader.Size();
   LineNo = 0;
   FileTimeStamped = true;  // no item to stamp
 }
 
-void TRangeProcessor::SetFile(TSearchFile* file, int readers, int64_t splitSize) {
+void TRangeProcessor::SetFile(TSearchFile* file) {
   BeginFile(file);
-  Reader.LoadSplit(file->Name, readers, splitSize);
+  Reader.Load(file->Name);
   FileLoaded(file);
-}
-
-bool TRangeProcessor::SetFileIfNotLarger(TSearchFile* file, int64_t maxSize) {
-  BeginFile(file);
-  if (!Reader.LoadIfNotLarger(file->Name, maxSize)) return false;
-  FileLoaded(file);
-  return true;
 }
 
 void TRangeProcessor::BeginFile(TSearchFile* file) {
   File = file;
   FileName = file->Name;
-  Shared = nullptr;
 }
 
 void TRangeProcessor::FileLoaded(TSearchFile* file) {
@@ -53,21 +44,13 @@ void TRangeProcessor::FileLoaded(TSearchFile* file) {
 }
 
 void TRangeProcessor::StampFileTime() {
-  if (FileTimeStamped || !File || Shared) return;
+  if (FileTimeStamped || !File) return;
   File->FileTime = Reader.LoadedInfo().LastWrite();
   FileTimeStamped = true;
 }
 
-void TRangeProcessor::ShareBytesOf(const TRangeProcessor& other) {
-  Shared = &other.Bytes();
-  FileName = other.FileName;
-  Size = Shared->Size();
-  LineNo = 0;
-}
-
 void TRangeProcessor::SetBytes(std::string_view bytes, const std::string& path) {
   FileName = path;
-  Shared = nullptr;
   Reader.LoadFromBytes(bytes, path);
   Size = Reader.Size();
   LineNo = 0;
@@ -278,15 +261,39 @@ const TRangeProcessor::TPreparedTarget& TRangeProcessor::Prepare() {
   return p;
 }
 
+int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t block) {
+  BeginFile(file);
+  // The reference loops want the whole file.
+  const bool whole = AllLines || ByteByByte ? (Reader.Load(file->Name), true) : Reader.LoadIfNotLarger(file->Name, wholeMax);
+  if (whole) {
+    FileLoaded(file);
+    return Process(0, INT32_MAX);
+  }
+  Reader.OpenBlocks(file->Name);
+  struct TClose {
+    TCharReader& R;
+    ~TClose() { R.CloseBlocks(); }
+  } close{Reader};
+  FileLoaded(file);
+  Size = static_cast<int32_t>(Reader.BlockFileSize());
+  return Scan(0, Size - 1, std::max<size_t>(block, 1));
+}
+
 int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
-  first = std::max(first, 0);
-  last = std::min(last, Size - 1);
+  return Scan(std::max(first, 0), std::min(last, Size - 1), 0);
+}
+
+int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
+  // With a block size, the file open in the reader is read and scanned a window at a
+  // time: positions stay the file's, and each window ends after a line break, so a line
+  // with a find is always whole in it.
+  const bool blocks = block > 0;
 
   const std::string& target = Params->Target();
   if (target.empty()) throw ETrawlexError("The search target is empty");
   TScan scan;
   const TCharReader& bytes = Bytes();
-  scan.Data = bytes.Data();
+  scan.Data = blocks ? nullptr : bytes.Data();
   scan.Size = Size;
   scan.CaseSensitive = Params->CaseSensitive();
   scan.WholeWord = Params->WholeWord;
@@ -339,9 +346,15 @@ int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
     if (pendingCount > 0) st.Line->AddFinds(pending, pendingCount, scan.N);
     pendingCount = 0;
   };
+  // Where the bytes in memory end: the window's end, or the data's.
+  int64_t dataEnd = blocks ? 0 : bytes.Size();
   auto createLine = [&](int32_t lineNo, int32_t lineStart) {
     flushFinds();
-    std::string text = bytes.ReadLine(lineStart);
+    std::string text;
+    if (lineStart >= 0 && lineStart < dataEnd) {
+      const unsigned char* b = scan.Data + lineStart;
+      text.assign(reinterpret_cast<const char*>(b), static_cast<size_t>(FindLineBreak(b, scan.Data + dataEnd) - b));
+    }
     st.LastCreatedEnd = static_cast<int64_t>(lineStart) + static_cast<int64_t>(text.size());
     st.Line = File->AddLine(lineNo, lineStart, std::move(text));
     if (UpdateLineNoDigits)
@@ -370,10 +383,10 @@ int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
     pending[pendingCount++] = pos - lineStart + 1;
   };
 
-  const unsigned char* data = scan.Data;
   bool linesCounted = true;
-  if (AllLines || ByteByByte) {
+  if (!blocks && (AllLines || ByteByByte)) {
     // The plain loop: every byte once, in order.
+    const unsigned char* data = scan.Data;
     unsigned char prev = 0;
     int32_t skip = 0;
     for (int32_t pos = first; pos <= last; ++pos) {
@@ -394,55 +407,90 @@ int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
     }
   } else if (first <= last) {
     // The same rules, jumping from candidate to candidate: the stretches in between hold
-    // no find start, so only their line breaks are counted.
+    // no find start, so only their line breaks are counted. Positions, not pointers: the
+    // window of a block scan moves in memory.
     const TCandidateFilter& filter = prepared.Filter;
-    const unsigned char* const begin = data + first;
-    const unsigned char* const end = data + last + 1;
+    const unsigned char* data = scan.Data;
     // Candidates stop where the target no longer fits in the data; the filter reads that
     // far past each one.
-    const unsigned char* const candidatesEnd =
-        data + std::max<int64_t>(first, std::min<int64_t>(int64_t{last} + 1, int64_t{Size} - scan.N + 1));
+    const int32_t fitEnd = static_cast<int32_t>(
+        std::max<int64_t>(first, std::min<int64_t>(int64_t{last} + 1, int64_t{Size} - scan.N + 1)));
     // Line breaks before `counted` are in LineNo. They are counted only when a find needs
-    // its line, so a file without finds is never counted at all when nobody wants its lines.
-    const unsigned char* counted = begin;
-    auto countTo = [&](const unsigned char* to) {
+    // its line, so a file without finds is never counted at all when nobody wants its
+    // lines (a block scan counts each window before it is dropped).
+    int32_t counted = first;
+    auto countTo = [&](int32_t to) {
       if (to <= counted) return;
-      const TBreakCount breaks = CountLineBreaks(counted, to, counted > begin && counted[-1] == 13);
+      const TBreakCount breaks = CountLineBreaks(data + counted, data + to, counted > first && data[counted - 1] == 13);
       LineNo += breaks.Breaks;
       if (breaks.LastBreak) st.LineStart = static_cast<int32_t>(breaks.LastBreak - data) + 1;
       counted = to;
     };
-    const unsigned char* next = begin;  // the next position where a find may start
-    while (next < candidatesEnd) {
-      const unsigned char* c;
-      if (st.Count > 0 || CountLinesWithoutFinds) {
-        // Every line gets counted: count while looking for the next candidate.
-        countTo(next);
-        TBreakCount breaks;
-        c = FindCandidateCountingBreaks(filter, next, candidatesEnd, next > begin && next[-1] == 13, breaks);
-        LineNo += breaks.Breaks;
-        if (breaks.LastBreak) st.LineStart = static_cast<int32_t>(breaks.LastBreak - data) + 1;
-        counted = c;
-      } else {
-        c = FindCandidate(filter, next, candidatesEnd);
+    int32_t next = first;  // the next position where a find may start
+    // Bytes a check reads past a candidate (target, the byte after it, exclude text, the
+    // filter's reach), and before it (the exclude text, the byte before).
+    const int64_t ahead = int64_t{scan.N} + scan.M + 64;
+    const int64_t behind = int64_t{scan.M} + 64;
+    int64_t segEnd = int64_t{last} + 1;  // the end of the stretch scanned with these bytes
+    int64_t breakSearched = first;       // the window is known to hold no break before this
+    for (;;) {
+      if (blocks) {
+        // Move the window on until it holds a line break far enough from its end, or the
+        // file's end: the stretch to scan ends after that break.
+        Reader.NextBlock(std::max<int64_t>(0, std::min(counted, next) - behind), block);
+        scan.Data = data = Reader.WindowBase();
+        dataEnd = Reader.WindowEnd();
+        if (dataEnd >= int64_t{last} + 1) {
+          segEnd = int64_t{last} + 1;
+        } else {
+          int64_t p = dataEnd - ahead;
+          const int64_t stop = std::max<int64_t>({breakSearched, counted, Reader.WindowStart()});
+          while (p > stop && data[p - 1] != 13 && data[p - 1] != 10) --p;
+          breakSearched = std::max(stop, dataEnd - ahead);
+          if (p <= stop) continue;  // no break yet: read more into the window
+          // A CR LF pair stays in one stretch, so that the next begins a line.
+          if (data[p - 1] == 13 && data[p] == 10) ++p;
+          segEnd = p;
+        }
       }
-      if (c >= candidatesEnd) break;
-      const auto pos = static_cast<int32_t>(c - data);
-      const unsigned char prev = c > begin ? c[-1] : 0;
-      if (!scan.FirstByte[*c] || !scan.Matches(pos, prev)) {
-        next = c + 1;
-        continue;
+      const int32_t candidatesEnd = static_cast<int32_t>(std::min<int64_t>(fitEnd, segEnd));
+      while (next < candidatesEnd) {
+        const unsigned char* c;
+        if (st.Count > 0 || CountLinesWithoutFinds || blocks) {
+          // Every line gets counted (a block scan counts each window before it moves on):
+          // count while looking for the next candidate.
+          countTo(next);
+          TBreakCount breaks;
+          c = FindCandidateCountingBreaks(filter, data + next, data + candidatesEnd, next > first && data[next - 1] == 13,
+                                          breaks);
+          LineNo += breaks.Breaks;
+          if (breaks.LastBreak) st.LineStart = static_cast<int32_t>(breaks.LastBreak - data) + 1;
+          counted = static_cast<int32_t>(c - data);
+        } else {
+          c = FindCandidate(filter, data + next, data + candidatesEnd);
+        }
+        if (c >= data + candidatesEnd) break;
+        const auto pos = static_cast<int32_t>(c - data);
+        const unsigned char prev = pos > first ? c[-1] : 0;
+        if (!scan.FirstByte[*c] || !scan.Matches(pos, prev)) {
+          next = pos + 1;
+          continue;
+        }
+        countTo(pos);
+        const unsigned char b = *c;
+        recordFind(pos);  // before its own line break is counted: the break ends its line
+        if ((b == 13 || b == 10) && !(prev == 13 && b == 10)) ++LineNo;
+        if (b == 13 || b == 10) st.LineStart = pos + 1;
+        counted = pos + 1;
+        next = pos + scan.N;
       }
-      countTo(c);
-      const unsigned char b = *c;
-      recordFind(pos);  // before its own line break is counted: the break ends its line
-      if ((b == 13 || b == 10) && !(prev == 13 && b == 10)) ++LineNo;
-      if (b == 13 || b == 10) st.LineStart = pos + 1;
-      counted = c + 1;
-      next = c + scan.N;
+      if (!blocks) break;
+      next = std::max(next, candidatesEnd);
+      countTo(static_cast<int32_t>(segEnd));  // these bytes are about to be dropped
+      if (segEnd >= int64_t{last} + 1) break;
     }
     linesCounted = st.Count > 0 || CountLinesWithoutFinds;
-    if (linesCounted) countTo(end);
+    if (linesCounted) countTo(last + 1);
   }
   if (AllLines && (!st.Line || st.Line->LineNo != LineNo) && last > st.LastCreatedEnd) createLine(LineNo, st.LineStart);
   flushFinds();

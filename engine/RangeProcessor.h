@@ -44,24 +44,25 @@ class TRangeProcessor {
   int32_t Size = 0;
   TSearchFile* File = nullptr;
 
-  const TCharReader& Bytes() const { return Shared ? *Shared : Reader; }
+  const TCharReader& Bytes() const { return Reader; }
 
   void SetFileName(const std::string& path);
   // Loads the file of the item and gives the item the size and last-write time of what
   // was read.
-  void SetFile(TSearchFile* file, int readers = 1, int64_t splitSize = 0);
-  // Like SetFile, but leaves a file larger than `maxSize` unread and answers false.
-  bool SetFileIfNotLarger(TSearchFile* file, int64_t maxSize);
+  void SetFile(TSearchFile* file);
   // Gives the file item the last-write time of the loaded file, once per load (searching
   // does it at the file's first find).
   void StampFileTime();
-  // Scans the bytes another processor has loaded (which must outlive the scans) instead of
-  // loading a file: two processors can then search two parts of one large file at once.
-  void ShareBytesOf(const TRangeProcessor& other);
   // Loads bytes held in memory instead of a file (the preview and tests use it).
   void SetBytes(std::string_view bytes, const std::string& path = {});
   // Scans first..last (clamped to the data); returns the number of finds starting there.
   int32_t Process(int32_t first, int32_t last);
+  // Searches the whole file of the item, as SetFile and then Process over all of it do. A
+  // file larger than `wholeMax` bytes is not held whole: it is read `block` bytes at a
+  // time (more where a line is longer) and each part searched as it arrives, with the same
+  // finds, lines and counts. Returns the number of finds.
+  int32_t SearchFile(TSearchFile* file, int64_t wholeMax, size_t block = DefaultBlockSize);
+  static constexpr size_t DefaultBlockSize = size_t{1} << 20;
 
   // Line navigation over the loaded data; an invalid position reads as byte 0.
   bool IsLineBreak(int32_t p) const;
@@ -90,10 +91,10 @@ class TRangeProcessor {
   };
   const TPreparedTarget& Prepare();
 
+  int32_t Scan(int32_t first, int32_t last, size_t block);
   void BeginFile(TSearchFile* file);
   void FileLoaded(TSearchFile* file);
 
-  const TCharReader* Shared = nullptr;
   bool FileTimeStamped = true;
   TPreparedTarget Prepared;
 };

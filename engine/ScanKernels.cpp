@@ -84,6 +84,31 @@ TRAWLEX_AVX2 static const unsigned char* FindCandidateCountingAvx2(const TCandid
   return p;
 }
 
+// Line breaks 64 bytes at a time; the rest, fewer than 64 bytes, is left to the caller.
+TRAWLEX_AVX2 static const unsigned char* CountLineBreaksAvx2(const unsigned char* p, const unsigned char* end,
+                                                             bool& prevIsCR, TBreakCount& count) {
+  const __m256i lf = _mm256_set1_epi8(10);
+  const __m256i cr = _mm256_set1_epi8(13);
+  uint64_t carry = prevIsCR ? 1u : 0u;
+  while (end - p >= 64) {
+    const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    const uint64_t mlf = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v0, lf))) |
+                         uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v1, lf)))} << 32;
+    const uint64_t mcr = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v0, cr))) |
+                         uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v1, cr)))} << 32;
+    if (mlf | mcr) {
+      const uint64_t afterCR = (mcr << 1) | carry;
+      count.Breaks += __builtin_popcountll(mcr | (mlf & ~afterCR));
+      count.LastBreak = p + (63 - __builtin_clzll(mlf | mcr));
+    }
+    carry = mcr >> 63;
+    p += 64;
+  }
+  prevIsCR = carry != 0;
+  return p;
+}
+
 static std::atomic<bool> gWideKernels{true};
 
 static bool HasAvx2() {
@@ -264,6 +289,9 @@ const unsigned char* FindLineBreak(const unsigned char* p, const unsigned char* 
 
 TBreakCount CountLineBreaks(const unsigned char* p, const unsigned char* end, bool prevIsCR) {
   TBreakCount r;
+#if defined(TRAWLEX_HAVE_AVX2_KERNELS)
+  if (HasAvx2()) p = CountLineBreaksAvx2(p, end, prevIsCR, r);
+#endif
 #if defined(__SSE2__)
   const __m128i lf = _mm_set1_epi8(10);
   const __m128i cr = _mm_set1_epi8(13);

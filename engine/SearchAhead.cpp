@@ -99,7 +99,6 @@ bool TSearchAhead::Take(size_t i, TOutcome& outcome) {
       continue;
     }
     std::unique_lock lock(Lock);
-    // A helper that finds the file too large hands it back (Free); otherwise it is Done.
     WorkerWaitsFor = slot;
     WorkerWake.wait(lock, [&] { return slot->State.load(std::memory_order_acquire) != Taken; });
     WorkerWaitsFor = nullptr;
@@ -112,12 +111,7 @@ bool TSearchAhead::Take(size_t i, TOutcome& outcome) {
 void TSearchAhead::SearchSlot(TRangeProcessor& processor, TSlot& slot) {
   TOutcome outcome;
   try {
-    if (!processor.SetFileIfNotLarger(slot.File, MaxFileSize)) {
-      // Left to the worker, so that only one large file is in memory at a time.
-      Publish(slot, Free);
-      return;
-    }
-    outcome.Finds = processor.Process(0, INT32_MAX);
+    outcome.Finds = processor.SearchFile(slot.File, MaxFileSize);
   } catch (const std::bad_alloc&) {
     outcome.Error = "Out of memory";
   } catch (const std::exception& e) {

@@ -6,8 +6,8 @@
 // Helpers start while the tree is still being read: each candidate is added as the scan
 // finds it, and helpers search those in the order found. Once the scan is done the list
 // is sealed in path order; from then on helpers take files in that order, at most
-// `window` ahead of the one being handed over. Files above `maxFileSize` are left to the
-// worker, so that at most one large file is in memory at a time.
+// `window` ahead of the one being handed over. Files above `maxFileSize` are read and
+// searched a block at a time, so that no thread holds a large file whole.
 //
 // Each candidate has a slot: free, taken (being searched) or done. The worker takes its
 // file's slot if no helper did and searches it itself; while a helper is still at it, the

@@ -110,18 +110,8 @@ void TSearchThread::CandidateAdded(TSearchResult& item) {
 void TSearchThread::CandidatesEnding() { Ahead.reset(); }
 
 void TSearchThread::SearchHere(TSearchFile* file) {
-  const bool parallel = SearchAheadThreads > 0;
-  const int64_t large = SearchAheadMaxFileSize;
   try {
-    // A large file is read by two threads at once and, when it can be cut at a line
-    // break, searched in two halves at once.
-    Processor->SetFile(file, parallel ? 2 : 1, large);
-    TSearchAhead::TOutcome outcome;
-    if (parallel && Processor->Size >= large && SearchInHalves(file, outcome)) {
-      HandOverSearched(file, outcome);
-      return;
-    }
-    const int32_t finds = Processor->Process(0, INT32_MAX);
+    const int32_t finds = Processor->SearchFile(file, SearchAheadMaxFileSize);
     FTotalFinds.fetch_add(finds, std::memory_order_relaxed);
   } catch (const std::bad_alloc&) {
     file->SearchFailed = true;
@@ -130,71 +120,6 @@ void TSearchThread::SearchHere(TSearchFile* file) {
     file->SearchFailed = true;
     ReportError(FCurrentFile + ": " + e.what());
   }
-}
-
-bool TSearchThread::SearchInHalves(TSearchFile* file, TSearchAhead::TOutcome& outcome) {
-  // A target with a line break in it could run across the cut; search such a file whole.
-  const std::string& target = FSearchParams->Target();
-  if (target.find_first_of("\r\n") != std::string::npos) return false;
-  const int32_t size = Processor->Size;
-  const unsigned char* data = Processor->Bytes().Data();
-  const auto* lf = static_cast<const unsigned char*>(std::memchr(data + size / 2, '\n', static_cast<size_t>(size - size / 2)));
-  if (!lf || lf - data + 1 >= size) return false;
-  const auto cut = static_cast<int32_t>(lf - data + 1);  // the first byte of a line
-
-  // The second half: its own processor over the same bytes, line numbers from 0.
-  TSearchFile tail(FSearchParams);
-  TRangeProcessor second(FSearchParams);
-  second.ShareBytesOf(*Processor);
-  second.File = &tail;
-  second.UpdateLineNoDigits = false;
-  int32_t secondFinds = 0;
-  std::exception_ptr secondError;
-  std::thread helper;
-  try {
-    helper = std::thread([&] {
-      try {
-        secondFinds = second.Process(cut, INT32_MAX);
-      } catch (...) {
-        secondError = std::current_exception();
-      }
-    });
-  } catch (const std::system_error&) {
-    return false;  // no thread to be had: the file is searched whole, on this one
-  }
-
-  // The first half: the worker's processor, with the hand-overs held back for the replay.
-  struct TQuiet {
-    TRangeProcessor& P;
-    decltype(P.OnNewFindLine) NewFindLine = std::move(P.OnNewFindLine);
-    decltype(P.OnLineCreated) LineCreated = std::move(P.OnLineCreated);
-    ~TQuiet() {
-      P.OnNewFindLine = std::move(NewFindLine);
-      P.OnLineCreated = std::move(LineCreated);
-      P.UpdateLineNoDigits = true;
-      P.CountLinesWithoutFinds = false;
-    }
-  } quiet{*Processor};
-  Processor->OnNewFindLine = nullptr;
-  Processor->OnLineCreated = nullptr;
-  Processor->UpdateLineNoDigits = false;
-  Processor->CountLinesWithoutFinds = true;  // the second half's line numbers start after these
-  int32_t firstFinds = 0;
-  try {
-    firstFinds = Processor->Process(0, cut - 1);
-  } catch (...) {
-    helper.join();
-    throw;
-  }
-  helper.join();
-  if (secondError) std::rethrow_exception(secondError);
-
-  Processor->StampFileTime();  // the finds may all lie in the second half
-  const int32_t linesBefore = Processor->LineNo;
-  file->AdoptLines(tail, linesBefore);
-  file->TotalLines.store(linesBefore + second.LineNo + 1, std::memory_order_relaxed);
-  outcome.Finds = firstFinds + secondFinds;
-  return true;
 }
 
 void TSearchThread::HandOverSearched(TSearchFile* file, const TSearchAhead::TOutcome& outcome) {

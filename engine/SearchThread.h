@@ -30,7 +30,7 @@ class TSearchThread : public TDirScanThread {
 
   bool ShowLines = true;
   // Helper threads that read and match files ahead of the hand-overs (0: none), and the
-  // largest file they take; larger ones are searched by the worker itself, one at a time.
+  // largest file read whole; larger ones are read and searched a block at a time.
   int SearchAheadThreads = DefaultSearchAheadThreads();
   int32_t SearchAheadMaxFileSize = 16 << 20;
   std::function<void(int32_t width)> OnItemAdded;
@@ -59,7 +59,6 @@ class TSearchThread : public TDirScanThread {
   void AddItem(TSearchResult* item);
   void HandOverSearched(TSearchFile* file, const TSearchAhead::TOutcome& outcome);
   void SearchHere(TSearchFile* file);
-  bool SearchInHalves(TSearchFile* file, TSearchAhead::TOutcome& outcome);
 
   TSearchResult* PendingItem = nullptr;
   TSearchParams* FSearchParams = nullptr;

@@ -7,7 +7,9 @@
 #include <unistd.h>
 #endif
 
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "engine/Errors.h"
@@ -393,8 +395,8 @@ TEST(SearchThread, WindowDrawsItemsWhileTheWorkerFillsThem) {
 }
 
 TEST(SearchThread, HelpersSearchingAheadChangeNothingTheWindowSees) {
-  // Files of every kind: with and without finds, many lines, a large one the worker keeps
-  // for itself, one that cannot be read, nested folders.
+  // Files of every kind: with and without finds, many lines, large ones read in blocks,
+  // one that cannot be read, nested folders.
   TTempDir dir;
   for (int i = 0; i < 60; ++i) {
     const std::string name = "d" + std::to_string(i % 4) + "/f" + std::to_string(i) + ".txt";
@@ -407,7 +409,7 @@ TEST(SearchThread, HelpersSearchingAheadChangeNothingTheWindowSees) {
   auto trace = [&](int helpers, bool showLines) {
     TSearchRun run(dir.Path());
     run.Thread->SearchAheadThreads = helpers;
-    run.Thread->SearchAheadMaxFileSize = 100000;  // large.txt is left to the worker
+    run.Thread->SearchAheadMaxFileSize = 100000;  // the large files are read in blocks
     run.Thread->ShowLines = showLines;
     V events;
     run.Thread->OnStatus = [&](const std::string& s) { events.push_back("status " + s + " " + run.CounterText()); };
@@ -439,6 +441,37 @@ TEST(SearchThread, HelpersSearchingAheadChangeNothingTheWindowSees) {
     EXPECT_EQ(trace(1, showLines), alone);
     EXPECT_EQ(trace(3, showLines), alone);
   }
+}
+
+TEST(SearchThread, LargeFilesAreNeverHeldWhole) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers' own memory hides the search's";
+#else
+  // Two files of 48 MiB, searched by the worker and a helper at once: the peak memory
+  // grows by their blocks and the results, not by the files.
+  TTempDir dir;
+  std::string chunk;
+  while (chunk.size() < (size_t{1} << 20)) chunk += "a line of text without the target in it\n";
+  chunk += "foo\n";
+  for (const char* name : {"a.txt", "b.txt"}) {
+    const int fd = open((dir / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    for (int i = 0; i < 48; ++i) ASSERT_EQ(write(fd, chunk.data(), chunk.size()), static_cast<ssize_t>(chunk.size()));
+    close(fd);
+  }
+  auto kb = [](const char* field) {
+    const std::string status = trawlex::test::ReadAll("/proc/self/status");
+    return std::stol(status.substr(status.find(field) + std::strlen(field)));
+  };
+  TSearchRun run(dir.Path());
+  run.Thread->SearchAheadThreads = 1;
+  std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from here
+  const long before = kb("VmRSS:");
+  run.Run();
+  EXPECT_EQ(run.Thread->TotalFinds(), 96);
+  EXPECT_EQ(run.Params.GetResult(1)->GetLine(47)->LineNo, 47 * 26216 + 26215);
+  EXPECT_LT(kb("VmHWM:") - before, 24 << 10) << "KiB";
+#endif
 }
 
 TEST(SearchProgressText, FoundAndSearchingTexts) {
