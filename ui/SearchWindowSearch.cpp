@@ -1,0 +1,183 @@
+// The search window's running search: starting the worker, its progress, its errors and its end.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPointer>
+#include <QStatusBar>
+#include <QToolButton>
+
+#include "config/RegistryConfig.h"
+#include "engine/SearchThread.h"
+#include "engine/TextUtils.h"
+#include "ui/Action.h"
+#include "ui/DirComboBox.h"
+#include "ui/ListForm.h"
+#include "ui/MainThreadInvoker.h"
+#include "ui/ResultList.h"
+#include "ui/SearchRules.h"
+#include "ui/SearchWindowParts.h"
+#include "ui/SelDirDialog.h"
+#include "ui/StatusBar.h"
+#include "ui/WildCardMemo.h"
+#include "ui/WindowRoutines.h"
+
+namespace trawlex {
+
+void TfmSearch::StartCommandLineSearch() { acSearch->Execute(); }
+// ---- searching ---------------------------------------------------------------------------
+
+void TfmSearch::acSearchUpdate(TAction& a) {
+  if (Running()) {
+    a.setEnabled(false);
+    return;
+  }
+  const QString problem = GetSearchProblem();
+  const bool wasShown = FProblemShown;
+  if (!problem.isEmpty()) SetStatusMessage(problem);
+  FProblemShown = !problem.isEmpty();
+  if (wasShown && !FProblemShown) SetStatusMessage(QString());
+  if (wasShown != FProblemShown) StatusBar1->update();
+  a.setEnabled(problem.isEmpty());
+}
+
+void TfmSearch::acSearchExecute() {
+  FErrorLog.clear();
+  if (LogWindow) delete LogWindow;
+  ShowOnSearchButton(acTerminate);
+  ClearResults();
+  SortByNameAction->Execute();
+  acDescending->setChecked(false);
+
+  auto params = std::make_unique<TSearchParams>();
+  params->SetFilePatterns(memPatterns->LinesAdapter().GetLines());
+  params->BaseDir = cbxDirectory->Directory().toStdString();
+  params->IncludeSubdirs = chkSubdirs->isChecked();
+  params->SetTarget(cbxTarget->currentText().toStdString());
+  params->SetExclude(cbxExclude->currentText().toStdString());
+  params->WholeWord = chkWholeWord->isChecked();
+  params->SetCaseSensitive(chkCaseSenstv->isChecked());
+  if (!FMeasure) FMeasure = std::make_unique<TPainterSurface>(FResultsFont, palette());
+  FMeasure->SetFont(FResultsFont);
+  params->SetCanvas(FMeasure.get());
+  params->ListItems = &lstResults->Items();
+  params->SortKey = static_cast<uint8_t>(SortTable[FSortOrder].Key);
+  params->Descending = false;
+  SearchParams = std::move(params);
+
+  FRun = std::make_shared<TRun>(TRun{this, nullptr, nullptr});
+  auto run = FRun;
+  auto* thread = new TSearchThread(TQtMainThreadInvoker::Instance());
+  thread->SetParams(SearchParams.get());
+  thread->OnItemAdded = [run](int32_t width) {
+    if (run->Window) run->Window->GrowResultsWidth(width);
+  };
+  thread->ShowLines = !acHideResultLines->isChecked();
+  thread->OnStatus = [run](const std::string& text) {
+    if (run->Window) run->Window->ShowProgress(text);
+  };
+  thread->OnError = [run](const std::string& text) {
+    if (run->Window) run->Window->AddLogLine(text);
+  };
+  thread->OnTerminate = [run](TBaseThread& t) {
+    TApp::WorkerEnded();
+    if (run->Window) run->Window->SearchThreadTerminated(t);
+  };
+  thread->FreeOnTerminate = true;
+  SearchThread = thread;
+  TApp::WorkerStarted();
+  thread->Start();
+
+  PushComboHistory(cbxTarget, HistoryLimit);
+  PushComboHistory(cbxExclude, HistoryLimit);
+  cbxDirectory->RecordDirectory();
+  memPatterns->AddToHistory();
+
+  FHasSearched = true;
+  FLastTarget = cbxTarget->currentText();
+  try {
+    CfgList()->SaveAll();
+    if (!FFromCommandLine) FSearchCfgList->SaveAll();
+  } catch (const std::exception& e) {
+    ReportError(QString::fromUtf8(e.what()));
+  }
+  TApp::UpdateWindowMenus();
+  SetCaption(QStringLiteral("Trawlex: ") + FLastTarget);
+}
+
+void TfmSearch::ShowOnSearchButton(TAction* action) {
+  // A tool button with more actions than its default one shows a menu arrow: swap, never add.
+  for (QAction* a : btnSearch->actions()) {
+    if (a != action) btnSearch->removeAction(a);
+  }
+  btnSearch->setDefaultAction(action);
+}
+
+void TfmSearch::acTerminateExecute() {
+  SetStatusMessage(QStringLiteral("Terminated by user"));
+  if (SearchThread) SearchThread->Terminate();
+  ShowOnSearchButton(acSearch);
+}
+
+void TfmSearch::DirectoryApplied(const QString& directory) {
+  cbxDirectory->SetDirectory(directory);
+  if (SearchThread) {
+    FRestartPending = true;
+    SearchThread->Terminate();
+    ShowOnSearchButton(acSearch);
+  } else {
+    acSearch->Execute();
+  }
+}
+
+void TfmSearch::acDirExecute() {
+  ShowNMDialog(this, SelDirDialog);
+  SelDirDialog->SetDirectory(cbxDirectory->Directory());
+  QPointer<TfmSearch> self(this);
+  SelDirDialog->OnDirectoryChosen = [self](TfrmSelDir& dialog) {
+    if (self) RunHandler([&] { self->DirectoryApplied(dialog.GetDirectory()); });
+  };
+}
+
+void TfmSearch::ShowProgress(const std::string& text) {
+  if (!SearchThread) return;
+  SetPanelNumber(*StatusBar1, 2, SearchThread->TotalFinds());
+  SetPanelText(*StatusBar1, 1,
+               QString::fromStdString(SearchProgressText(SearchThread->FilesWithFinds(), SearchThread->FilesSearched(),
+                                                         SearchThread->FilesFound())));
+  SetStatusMessage(DisplayText(text));
+}
+
+void TfmSearch::AddLogLine(const std::string& text) {
+  const QString line = DisplayText(text);
+  FErrorLog << line;
+  if (LogWindow) LogWindow->AddLine(line);
+  acViewLog->setVisible(true);
+}
+
+void TfmSearch::GrowResultsWidth(int32_t width) {
+  lstResults->SyncCount();
+  if (width > lstResults->HorizontalExtent()) lstResults->SetHorizontalExtent(width);
+}
+
+void TfmSearch::SearchThreadTerminated(TBaseThread& thread) {
+  auto& search = static_cast<TSearchThread&>(thread);
+  ShowOnSearchButton(acSearch);
+  FTotalFindCount = search.TotalFinds();
+  SetPanelNumber(*StatusBar1, 2, FTotalFindCount);
+  SearchThread = nullptr;
+  if (!search.FatalError().empty()) {
+    // A search that failed as a whole says so instead of looking finished.
+    const std::string message = "Search failed: " + search.FatalError();
+    AddLogLine(message);
+    SetStatusMessage(DisplayText(message));
+  }
+  lstResults->SyncCount();
+  lstResults->viewport()->update();
+  if (FRestartPending) {
+    FRestartPending = false;
+    acSearch->Execute();
+  } else {
+    lstResults->SetHorizontalExtent(LargestItemWidth());
+  }
+}
+
+}  // namespace trawlex
