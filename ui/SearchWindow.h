@@ -192,6 +192,7 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   std::unique_ptr<TBaseCfgList> FSearchCfgList;
   QActionGroup* FSortGroup = nullptr;
   int FSortOrder = 0;
+  int FStartLineNoWidth = 0;  // the line-number width when the search started
   int FTotalFindCount = 0;
   int FSelectedFindCount = 0;
   bool FProblemShown = false;

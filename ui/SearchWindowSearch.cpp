@@ -58,6 +58,7 @@ void TfmSearch::acSearchExecute() {
   if (!FMeasure) FMeasure = std::make_unique<TPainterSurface>(FResultsFont, palette());
   FMeasure->SetFont(FResultsFont);
   params->SetCanvas(FMeasure.get());
+  FStartLineNoWidth = params->LineNoWidth();
   params->ListItems = &lstResults->Items();
   params->SortKey = static_cast<uint8_t>(SortTable[FSortOrder].Key);
   params->Descending = false;
@@ -71,6 +72,9 @@ void TfmSearch::acSearchExecute() {
     if (run->Window) run->Window->GrowResultsWidth(width);
   };
   thread->ShowLines = !acHideResultLines->isChecked();
+  // Items, texts and counters reach the window in batches, a few each frame: one hand-over
+  // per item would leave the window waiting on the worker's every find.
+  thread->HandOverInterval = std::chrono::milliseconds(25);
   thread->OnStatus = [run](const std::string& text) {
     if (run->Window) run->Window->ShowProgress(text);
   };
@@ -175,8 +179,10 @@ void TfmSearch::SearchThreadTerminated(TBaseThread& thread) {
   if (FRestartPending) {
     FRestartPending = false;
     acSearch->Execute();
-  } else {
-    lstResults->SetHorizontalExtent(LargestItemWidth());
+  } else if (SearchParams) {
+    // Lines measured before the line numbers grew a digit are now that much wider; measuring
+    // every item again would keep a window of a million lines waiting for seconds.
+    lstResults->SetHorizontalExtent(lstResults->HorizontalExtent() + SearchParams->LineNoWidth() - FStartLineNoWidth);
   }
 }
 

@@ -308,7 +308,7 @@ class TSearchWindowTests : public QObject {
 
   void ProgressTextsDuringASearch() {
     TTree tree;
-    tree.Fill(400, 5);
+    tree.Fill(4000, 5);  // enough to last several hand-overs
     TfmSearch* w = NewSearchWindow();
     SetInputs(w, QStringLiteral("needle"), tree.Path());
     QStringList panel1, panel6;
@@ -321,22 +321,22 @@ class TSearchWindowTests : public QObject {
     QVERIFY(w->acSearch->Execute());
     WAIT_SEARCH_END(w);
     poll.stop();
-    const QRegularExpression searching(QStringLiteral("^Searching 400 Found in (\\d+) of (\\d+) files?$"));
+    const QRegularExpression searching(QStringLiteral("^Searching 4000 Found in (\\d+) of (\\d+) files?$"));
     QVERIFY2(std::any_of(panel1.begin(), panel1.end(), [&](const QString& t) { return searching.match(t).hasMatch(); }),
              qPrintable(panel1.join(QLatin1Char('|')).left(400)));
     QVERIFY(std::any_of(panel6.begin(), panel6.end(), [](const QString& t) { return t.endsWith(QStringLiteral(".txt")); }));
-    QCOMPARE(PanelText(w, 1), QStringLiteral("Found in 400 of 400 files"));
-    QCOMPARE(PanelText(w, 2), QStringLiteral("Finds: 2000"));
-    QCOMPARE(w->lstResults->Count(), 400 * 6);
+    QCOMPARE(PanelText(w, 1), QStringLiteral("Found in 4000 of 4000 files"));
+    QCOMPARE(PanelText(w, 2), QStringLiteral("Finds: 20000"));
+    QCOMPARE(w->lstResults->Count(), 4000 * 6);
   }
 
   void TerminateKeepsWhatWasFound() {
     TTree tree;
-    tree.Fill(300, 20);
+    tree.Fill(5000, 20);
     TfmSearch* w = NewSearchWindow();
     SetInputs(w, QStringLiteral("needle"), tree.Path());
     QVERIFY(w->acSearch->Execute());
-    RunLoop(20);
+    QTRY_VERIFY(w->lstResults->Count() > 0);
     QVERIFY(w->acTerminate->Execute());
     QCOMPARE(w->btnSearch->defaultAction(), w->acSearch);
     w->ActionList1->UpdateAll();
@@ -345,16 +345,16 @@ class TSearchWindowTests : public QObject {
     WAIT_SEARCH_END(w);
     QCOMPARE(w->StatusMessage(), QStringLiteral("Terminated by user"));
     QCOMPARE(PanelText(w, 2), QStringLiteral("Finds: %1").arg(w->TotalFindCount()));
-    QVERIFY(w->TotalFindCount() < 300 * 20);
+    QVERIFY(w->TotalFindCount() < 5000 * 20);
     w->ActionList1->UpdateAll();
     QVERIFY(w->acSearch->isEnabled());
   }
 
   void StaysResponsiveWhileManyLinesArrive() {
-    // 100,000 line items: the window keeps handling its events between hand-overs, and
+    // 400,000 line items: the window keeps handling its events between hand-overs, and
     // Terminate ends the search without waiting for the rest.
     TTree tree;
-    tree.Fill(100, 1000);
+    tree.Fill(200, 2000);
     TfmSearch* w = NewSearchWindow();
     SetInputs(w, QStringLiteral("needle"), tree.Path());
     QElapsedTimer clock;
@@ -379,7 +379,7 @@ class TSearchWindowTests : public QObject {
     timer.stop();
     qInfo("longest pause of the event loop %lld ms; stopped %lld ms after Terminate", worstGap,
           static_cast<long long>(stop.elapsed()));
-    QVERIFY(w->lstResults->Count() < 100 * 1001);
+    QVERIFY(w->lstResults->Count() < 200 * 2001);
     QCOMPARE(w->StatusMessage(), QStringLiteral("Terminated by user"));
   }
 
