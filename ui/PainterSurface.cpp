@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <climits>
 
+#include "engine/TabSettings.h"
+
 #include <QPainter>
 
 #include "engine/TextUtils.h"
@@ -99,18 +101,23 @@ int32_t TPainterSurface::TextWidthBound(std::string_view text) {
     QFont styled = FFont;
     styled.setBold(true);
     styled.setItalic(true);
-    int32_t widest = 0, tab = 0, ascii[128] = {};
+    int32_t widest = 0, tab = 0, space = 0, ascii[128] = {};
     for (const QFont& f : {FFont, styled}) {
       const QFontMetrics m(f);
       widest = std::max({widest, m.maxWidth(), m.horizontalAdvance(QChar(0xFFFD)), m.horizontalAdvance(QChar(0x2400)),
                          (m.horizontalAdvance(QChar(0x4E2D)) + 1) / 2});
       tab = std::max(tab, m.horizontalAdvance(QStringLiteral("\t")));
+      space = std::max(space, m.horizontalAdvance(QLatin1Char(' ')));
       for (int c = 32; c < 127; ++c) ascii[c] = std::max(ascii[c], m.horizontalAdvance(QChar(c)));
     }
     for (int b = 0; b < 256; ++b) FByteWidthBound[b] = widest + 1;
     for (int c = 32; c < 127; ++c) FByteWidthBound[c] = ascii[c] + 1;
     FByteWidthBound['\t'] = tab + 1;
+    FSpaceWidth = space + 1;
   }
+  // A tab may also be drawn as spaces.
+  const TTabSettings tabs = GetTabSettings();
+  FByteWidthBound['\t'] = std::max(FByteWidthBound['\t'], (tabs.ExpandTabs ? tabs.SpacesPerTab : 0) * FSpaceWidth);
   int64_t bound = 0;
   for (const char c : text) bound += FByteWidthBound[static_cast<unsigned char>(c)];
   return static_cast<int32_t>(std::min<int64_t>(bound, INT32_MAX));

@@ -57,6 +57,7 @@ class TPainterSurface : public IDrawSurface {
   QColor FColor;
   TFontStyles FStyle = 0;
   int32_t FByteWidthBound[256] = {-1};  // for the base font; [0] is -1 until measured
+  int32_t FSpaceWidth = 0;
 };
 
 }  // namespace trawlex

@@ -149,7 +149,8 @@ void TResultList::mousePressEvent(QMouseEvent* event) {
 }
 
 void TResultList::mouseDoubleClickEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton && RowAt(event->position().toPoint()) >= 0) emit DoubleClicked();
+  const QPoint pos = event->position().toPoint();
+  if (event->button() == Qt::LeftButton && RowAt(pos) >= 0) emit DoubleClicked(pos);
 }
 
 }  // namespace trawlex

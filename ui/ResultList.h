@@ -46,7 +46,8 @@ class TResultList : public QAbstractScrollArea {
 
  signals:
   void SelectionChanged();
-  void DoubleClicked();
+  // A double-click on an entry, at this point of the viewport.
+  void DoubleClicked(const QPoint& viewportPos);
 
  protected:
   void paintEvent(QPaintEvent* event) override;

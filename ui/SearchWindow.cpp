@@ -89,6 +89,7 @@ TfmSearch::TfmSearch(QWidget* owner)
   CreateSettings();
 
   ApplyResultsFont();
+  SetSortOrder(0);  // no sort action is checked yet; the sort panel stays hidden
   ClearResults();
   ExcludeDataChange();
   cbxExclude->lineEdit()->deselect();
@@ -156,6 +157,7 @@ void TfmSearch::CreateActions() {
     return s && s->PreferredEditor->Exists && activeSelected();
   });
   acTabDisplayPrefs = add("acTabDisplayPrefs", "Set prefs for tab-character...", "Edit", {}, "");
+  acTabDisplayPrefs->OnExecute = [this](TAction&) { acTabDisplayPrefsExecute(); };
 
   acViewLog = add("acViewLog", "View Log", "View", {}, "");
   acViewLog->setIcon(MakeIcon(TGlyph::Log));
@@ -188,6 +190,7 @@ void TfmSearch::CreateActions() {
   acAbout = add("acAbout", "About", "Help", {}, "");
 
   acFont = add("acFont", "Font", "", QKeySequence(Qt::CTRL | Qt::Key_F), "Set font of the result and preview");
+  acFont->OnExecute = [this](TAction&) { acFontExecute(); };
   acFindsMemo = add("acFindsMemo", "View finds as memo", "", QKeySequence(Qt::CTRL | Qt::Key_M), "View the list of finds in a separate memo");
   acFindsMemo->SetEnabledRule(notRunningWithResults);
   acSelectDirectory = add("acSelectDirectory", "Select Directory", "", QKeySequence(Qt::CTRL | Qt::Key_D), "Select directory to search");
@@ -379,55 +382,7 @@ void TfmSearch::CreateLayout() {
   pnlTop->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
   mainLayout->addWidget(pnlTop);
 
-  // Results and preview.
-  splListboxes = new QSplitter(Qt::Vertical, central);
-  splListboxes->setObjectName(QStringLiteral("splListboxes"));
-  splListboxes->setChildrenCollapsible(false);
-  splListboxes->setToolTip(QStringLiteral("Hide or resize preview"));
-  lstResults = new TResultList(splListboxes);
-  lstResults->setObjectName(QStringLiteral("lstResults"));
-  lstResults->setMinimumHeight(30);
-  lstResults->OnDrawItem = [this](QPainter& p, int row, const QRect& r, bool sel) {
-    RunHandler([&] { DrawResultItem(p, row, r, sel); });
-  };
-  pnlPreview = new QWidget(splListboxes);
-  pnlPreview->setObjectName(QStringLiteral("pnlPreview"));
-  auto* preview = new QVBoxLayout(pnlPreview);
-  preview->setContentsMargins(0, 0, 0, 0);
-  preview->setSpacing(0);
-  auto* panel1 = new QHBoxLayout;
-  panel1->setContentsMargins(2, 0, 2, 0);
-  lblPreviewFile = new QLabel(pnlPreview);
-  lblPreviewFile->setObjectName(QStringLiteral("lblPreviewFile"));
-  lblPreviewFile->setToolTip(QStringLiteral("Preview file"));
-  QFont bold = lblPreviewFile->font();
-  bold.setBold(true);
-  lblPreviewFile->setFont(bold);
-  lblLineCount = new QLabel(pnlPreview);
-  lblLineCount->setObjectName(QStringLiteral("lblLineCount"));
-  panel1->addWidget(lblPreviewFile);
-  panel1->addWidget(lblLineCount, 1);
-  preview->addLayout(panel1);
-  lstPreview = new TResultList(pnlPreview);
-  lstPreview->setObjectName(QStringLiteral("lstPreview"));
-  lstPreview->setMinimumHeight(2);
-  lstPreview->OnDrawItem = [this](QPainter& p, int row, const QRect& r, bool sel) {
-    TSearchResult* item = lstPreview->ItemAt(row);
-    if (!item) return;
-    RunHandler([&] {
-      FDraw->SetPalette(lstPreview->palette());
-      FDraw->Begin(&p);
-      item->Draw(*FDraw, ToTRect(r), sel ? (odSelected | odFocused) : 0);
-      FDraw->End();
-    });
-  };
-  preview->addWidget(lstPreview, 1);
-  splListboxes->addWidget(lstResults);
-  splListboxes->addWidget(pnlPreview);
-  splListboxes->setStretchFactor(0, 1);
-  splListboxes->setStretchFactor(1, 0);
-  pnlPreview->resize(pnlPreview->width(), 56);
-  mainLayout->addWidget(splListboxes, 1);
+  CreateResultsArea(central, mainLayout);
 
   StatusBar1 = new TStatusBar(central);
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -463,8 +418,6 @@ void TfmSearch::CreateLayout() {
   connect(cbxExclude, &QComboBox::editTextChanged, this, exclude);
   connect(chkCaseSenstv, &QCheckBox::toggled, this, exclude);
   connect(memPatterns, &QPlainTextEdit::textChanged, this, [this] { RunHandler([this] { memWildcardsChange(); }); });
-  connect(lstResults, &TResultList::SelectionChanged, this,
-          [this] { RunHandler([this] { ShowResult(lstResults->ItemIndex()); }); });
   for (TResultList* list : {lstResults, lstPreview}) {
     list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint& pos) {
@@ -582,7 +535,7 @@ TfmSearch::~TfmSearch() {
     }
   }
   lstResults->Clear();
-  lstPreview->Clear();
+  ClearPreview();
   SearchParams.reset();
   FSearchCfgList.reset();
   TApp::WindowDestroyed(this);
@@ -622,6 +575,21 @@ void TfmSearch::ExcludeDataChange() {
 void TfmSearch::memWildcardsChange() { lbWildCardCt->setText(QString::number(memPatterns->LineCount())); }
 
 bool TfmSearch::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == lstPreview) {
+    if (event->type() == QEvent::KeyPress) {
+      const auto* key = static_cast<QKeyEvent*>(event);
+      RunHandler([&] { PreviewKeyPressed(key->key(), key->modifiers()); });
+    }
+    return TfmGeneric::eventFilter(watched, event);
+  }
+  if (watched == lblPreviewFile) {
+    if (event->type() == QEvent::MouseButtonDblClick && FPreviewFile) {
+      const QString path = DisplayText(FPreviewFile->Name);
+      RunHandler([&] { ShellOpen(path); });
+      return true;
+    }
+    return TfmGeneric::eventFilter(watched, event);
+  }
   if (event->type() == QEvent::KeyPress) {
     const auto* key = static_cast<QKeyEvent*>(event);
     if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {

@@ -27,6 +27,7 @@ class QMenu;
 class QSplitter;
 class QToolBar;
 class QToolButton;
+class QVBoxLayout;
 
 namespace trawlex {
 
@@ -37,7 +38,9 @@ class TListForm;
 class TPainterSurface;
 class TResultList;
 class TSaveDialog;
+class TSearchFile;
 class TSearchParams;
+class TSearchResult;
 class TSearchThread;
 class TStatusBar;
 class TWildCardMemo;
@@ -81,6 +84,16 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   int TotalFindCount() const { return FTotalFindCount; }
   int SelectedFindCount() const { return FSelectedFindCount; }
   const QFont& ResultsFont() const;
+
+  // The preview: the file it shows (null when empty) and the line it was built around.
+  TSearchFile* PreviewFile() const { return FPreviewFile.get(); }
+  int32_t PreviewLine() const { return FPreviewLine; }
+  // (height of lstPreview - 4) div its entry height.
+  int VisiblePreviewLines() const;
+  // Rebuilds the preview for the current line, height and font, keeping its selected line.
+  void RerunPreview();
+  // Redraws both lists (after a change of the tab display).
+  void RepaintLists();
 
   // The label and hint of a switch, as this window's controls give them.
   std::pair<std::string, std::string> GetSwitchLabel(const TBaseCfgElem& element) const;
@@ -151,6 +164,7 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
 
   void CreateActions();
   void CreateLayout();
+  void CreateResultsArea(QWidget* central, QVBoxLayout* mainLayout);
   void CreateMenus();
   void CreateSettings();
 
@@ -174,6 +188,16 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   void SetSortOrder(int index);
   void FillResults(bool sort);
   void ShowResult(int row);
+  void ShowFindCount(TSearchResult* item);
+  void ShowPreview(TSearchResult* item, bool keepSelection);
+  void ScrollPreview(bool forward, bool page);
+  void FillPreview(int32_t lineNo);
+  void ClearPreview();
+  void ToggleFindAtMouse(TResultList* list, const QPoint& viewportPos);
+  void ListDoubleClicked(TResultList* list, const QPoint& viewportPos);
+  bool PreviewKeyPressed(int key, Qt::KeyboardModifiers modifiers);
+  void acFontExecute();
+  void acTabDisplayPrefsExecute();
   void ExcludeDataChange();
   void memWildcardsChange();
   void ApplyResultsFont();
@@ -193,6 +217,8 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   QActionGroup* FSortGroup = nullptr;
   int FSortOrder = 0;
   int FStartLineNoWidth = 0;  // the line-number width when the search started
+  std::unique_ptr<TSearchFile> FPreviewFile;
+  int32_t FPreviewLine = 0;
   int FTotalFindCount = 0;
   int FSelectedFindCount = 0;
   bool FProblemShown = false;

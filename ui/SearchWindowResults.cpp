@@ -2,6 +2,8 @@
 // the selected result, sorting and the "Show only filenames" view.
 #include <QFontMetrics>
 #include <QLabel>
+#include <QSplitter>
+#include <QVBoxLayout>
 #include <QPainter>
 #include <QSignalBlocker>
 #include <algorithm>
@@ -18,6 +20,73 @@
 
 namespace trawlex {
 
+// ---- creation ----------------------------------------------------------------------------
+
+void TfmSearch::CreateResultsArea(QWidget* central, QVBoxLayout* mainLayout) {
+  splListboxes = new QSplitter(Qt::Vertical, central);
+  splListboxes->setObjectName(QStringLiteral("splListboxes"));
+  splListboxes->setChildrenCollapsible(false);
+  splListboxes->setToolTip(QStringLiteral("Hide or resize preview"));
+  lstResults = new TResultList(splListboxes);
+  lstResults->setObjectName(QStringLiteral("lstResults"));
+  lstResults->setMinimumHeight(30);
+  lstResults->OnDrawItem = [this](QPainter& p, int row, const QRect& r, bool sel) {
+    RunHandler([&] { DrawResultItem(p, row, r, sel); });
+  };
+  pnlPreview = new QWidget(splListboxes);
+  pnlPreview->setObjectName(QStringLiteral("pnlPreview"));
+  auto* preview = new QVBoxLayout(pnlPreview);
+  preview->setContentsMargins(0, 0, 0, 0);
+  preview->setSpacing(0);
+  auto* strip = new QWidget(pnlPreview);
+  strip->setObjectName(QStringLiteral("Panel1"));
+  auto* panel1 = new QHBoxLayout(strip);
+  panel1->setContentsMargins(2, 0, 2, 0);
+  lblPreviewFile = new QLabel(strip);
+  lblPreviewFile->setObjectName(QStringLiteral("lblPreviewFile"));
+  lblPreviewFile->setToolTip(QStringLiteral("Preview file"));
+  QFont bold = lblPreviewFile->font();
+  bold.setBold(true);
+  lblPreviewFile->setFont(bold);
+  lblLineCount = new QLabel(strip);
+  lblLineCount->setObjectName(QStringLiteral("lblLineCount"));
+  panel1->addWidget(lblPreviewFile);
+  panel1->addWidget(lblLineCount, 1);
+  strip->setFixedHeight(std::max(13, QFontMetrics(bold).height()));
+  preview->addWidget(strip);
+  lstPreview = new TResultList(pnlPreview);
+  lstPreview->setObjectName(QStringLiteral("lstPreview"));
+  lstPreview->setMinimumHeight(2);
+  lstPreview->OnDrawItem = [this](QPainter& p, int row, const QRect& r, bool sel) {
+    TSearchResult* item = lstPreview->ItemAt(row);
+    if (!item) return;
+    RunHandler([&] {
+      FDraw->SetPalette(lstPreview->palette());
+      FDraw->Begin(&p);
+      item->Draw(*FDraw, ToTRect(r), sel ? (odSelected | odFocused) : 0);
+      FDraw->End();
+    });
+  };
+  preview->addWidget(lstPreview, 1);
+  splListboxes->addWidget(lstResults);
+  splListboxes->addWidget(pnlPreview);
+  splListboxes->setStretchFactor(0, 1);
+  splListboxes->setStretchFactor(1, 0);
+  pnlPreview->resize(pnlPreview->width(), 56);
+  mainLayout->addWidget(splListboxes, 1);
+
+  connect(lstResults, &TResultList::SelectionChanged, this,
+          [this] { RunHandler([this] { ShowResult(lstResults->ItemIndex()); }); });
+  for (TResultList* list : {lstResults, lstPreview}) {
+    connect(list, &TResultList::DoubleClicked, this,
+            [this, list](const QPoint& pos) { RunHandler([&] { ListDoubleClicked(list, pos); }); });
+  }
+  connect(splListboxes, &QSplitter::splitterMoved, this, [this] { RunHandler([this] { RerunPreview(); }); });
+  lstPreview->installEventFilter(this);
+  lblPreviewFile->installEventFilter(this);
+
+}
+
 // ---- status and results ------------------------------------------------------------------
 
 void TfmSearch::SetStatusMessage(const QString& text) { StatusBar1->Panel(MessagePanel).SetText(text); }
@@ -31,7 +100,7 @@ QString TfmSearch::GetSearchProblem() const {
 void TfmSearch::ClearResults() {
   lstResults->Clear();
   lstResults->SetHorizontalExtent(0);
-  lstPreview->Clear();
+  ClearPreview();  // its file refers to the parameters
   SearchParams.reset();
   SetPanelRightText(*StatusBar1, 4, QString());
   FTotalFindCount = 0;
@@ -102,6 +171,11 @@ void TfmSearch::ShowResult(int row) {
   lblPreviewFile->setText(DisplayText(file->Name));
   lblLineCount->setText(QStringLiteral(" (") + QString::fromStdString(CountText(file->TotalLines.load(), "line")) +
                         QLatin1Char(')'));
+  ShowFindCount(item);
+  ShowPreview(item, false);
+}
+
+void TfmSearch::ShowFindCount(TSearchResult* item) {
   SetPanelText(*StatusBar1, 4,
                QString::fromStdString(Fmt("%s in %s: %d", "Finds", item->GetTypeName(), item->GetFindCount())));
 }
