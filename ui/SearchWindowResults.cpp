@@ -75,6 +75,15 @@ void TfmSearch::CreateResultsArea(QWidget* central, QVBoxLayout* mainLayout) {
   pnlPreview->resize(pnlPreview->width(), 56);
   mainLayout->addWidget(splListboxes, 1);
 
+  for (TResultList* list : {lstResults, lstPreview}) {
+    list->OnItemText = [list](int row) {
+      TSearchResult* item = list->ItemAt(row);
+      if (auto* line = dynamic_cast<TSearchLine*>(item))
+        return QString::number(line->GetLineNumber()) + QStringLiteral(": ") + DisplayText(line->Text);
+      if (auto* file = dynamic_cast<TSearchFile*>(item)) return DisplayText(file->Name);
+      return QString();
+    };
+  }
   connect(lstResults, &TResultList::SelectionChanged, this,
           [this] { RunHandler([this] { ShowResult(lstResults->ItemIndex()); }); });
   for (TResultList* list : {lstResults, lstPreview}) {

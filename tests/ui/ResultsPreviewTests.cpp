@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QSpinBox>
+#include <QAccessible>
 #include <QSplitter>
 #include <QtTest>
 
@@ -227,6 +228,27 @@ class TResultsPreviewTests : public QObject {
     QCOMPARE(W->lstResults->Count(), lines);
     QCOMPARE(static_cast<TSearchFile*>(W->lstResults->ItemAt(W->lstResults->ItemIndex()))->Name,
              FDir.filePath(QStringLiteral("b.txt")).toStdString());
+  }
+
+  void ListsTellAssistiveToolsTheirEntries() {
+    Write(QStringLiteral("a.txt"), TenLines());
+    Search();
+    ClickRow(W->lstResults, 2);
+    for (TResultList* list : {W->lstResults, W->lstPreview}) {
+      QAccessibleInterface* a = QAccessible::queryAccessibleInterface(list);
+      QVERIFY(a);
+      QCOMPARE(a->role(), QAccessible::List);
+      QCOMPARE(a->childCount(), list->Count());
+    }
+    QAccessibleInterface* results = QAccessible::queryAccessibleInterface(W->lstResults);
+    QCOMPARE(results->child(0)->text(QAccessible::Name), FDir.filePath(QStringLiteral("a.txt")));
+    QAccessibleInterface* entry = results->child(2);
+    QCOMPARE(entry->role(), QAccessible::ListItem);
+    QCOMPARE(entry->text(QAccessible::Name), QStringLiteral("6: xx needle yy"));
+    QVERIFY(entry->state().selected && !results->child(1)->state().selected);
+    QCOMPARE(results->indexOfChild(entry), 2);
+    QCOMPARE(QAccessible::queryAccessibleInterface(W->lstPreview)->child(0)->text(QAccessible::Name),
+             QStringLiteral("5: line 4"));
   }
 
   void TabDisplayWindowChangesTheSettingAtOnce() {
