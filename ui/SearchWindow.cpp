@@ -257,7 +257,11 @@ void TfmSearch::CreateLayout() {
   btnSearch->setMinimumWidth(64);
   btnSearch->setFocusPolicy(Qt::NoFocus);  // as the tool bar's other buttons
   btnSearch->setAutoRaise(true);
-  connect(tbrMainButtons, &QToolBar::toolButtonStyleChanged, btnSearch, &QToolButton::setToolButtonStyle);
+  connect(tbrMainButtons, &QToolBar::toolButtonStyleChanged, btnSearch, [this](Qt::ToolButtonStyle style) {
+    btnSearch->setToolButtonStyle(style);
+    FitSearchButton();
+  });
+  FitSearchButton();
   tbrMainButtons->addWidget(btnSearch);
   tbrMainButtons->addSeparator();
   tbrMainButtons->addAction(acSave);
@@ -628,6 +632,21 @@ std::pair<std::string, std::string> TfmSearch::GetSwitchLabel(const TBaseCfgElem
 }
 
 // ---- view --------------------------------------------------------------------------------
+
+void TfmSearch::FitSearchButton() {
+  // One width for Search and Terminate, so that the buttons beside it stay where they are.
+  QAction* shown = btnSearch->defaultAction();
+  int width = 64;
+  for (TAction* a : {acSearch, acTerminate}) {
+    btnSearch->setDefaultAction(a);
+    width = std::max(width, btnSearch->sizeHint().width());
+  }
+  for (QAction* a : btnSearch->actions()) {
+    if (a != shown) btnSearch->removeAction(a);
+  }
+  btnSearch->setDefaultAction(shown);
+  btnSearch->setFixedWidth(width);
+}
 
 void TfmSearch::acShowCaptionsExecute() {
   const bool captions = tbrMainButtons->toolButtonStyle() == Qt::ToolButtonIconOnly;

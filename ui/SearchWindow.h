@@ -173,6 +173,7 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   void acSearchExecute();
   void acTerminateExecute();
   void ShowOnSearchButton(TAction* action);
+  void FitSearchButton();
   void acDirExecute();
   void acShowCaptionsExecute();
   void acViewLogExecute();

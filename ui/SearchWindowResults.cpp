@@ -76,6 +76,14 @@ void TfmSearch::CreateResultsArea(QWidget* central, QVBoxLayout* mainLayout) {
   mainLayout->addWidget(splListboxes, 1);
 
   for (TResultList* list : {lstResults, lstPreview}) {
+    // A deep selection colour, against which the find colours of a selected line stay readable
+    // (the desktop's lighter ones leave a find on the selected line barely visible).
+    QPalette pal = list->palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+      pal.setColor(group, QPalette::Highlight, QColor(0, 0, 128));
+      pal.setColor(group, QPalette::HighlightedText, QColor(255, 255, 255));
+    }
+    list->setPalette(pal);
     list->OnItemText = [list](int row) {
       TSearchResult* item = list->ItemAt(row);
       if (auto* line = dynamic_cast<TSearchLine*>(item))

@@ -335,8 +335,12 @@ class TSearchWindowTests : public QObject {
     tree.Fill(5000, 20);
     TfmSearch* w = NewSearchWindow();
     SetInputs(w, QStringLiteral("needle"), tree.Path());
+    const QRect button = w->btnSearch->geometry();
     QVERIFY(w->acSearch->Execute());
     QTRY_VERIFY(w->lstResults->Count() > 0);
+    QCOMPARE(w->btnSearch->defaultAction(), w->acTerminate);
+    RunLoop(10);
+    QCOMPARE(w->btnSearch->geometry(), button);  // the tool bar does not shift when the captions swap
     QVERIFY(w->acTerminate->Execute());
     QCOMPARE(w->btnSearch->defaultAction(), w->acSearch);
     w->ActionList1->UpdateAll();
