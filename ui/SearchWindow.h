@@ -218,6 +218,9 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   QActionGroup* FSortGroup = nullptr;
   int FSortOrder = 0;
   int FStartLineNoWidth = 0;  // the line-number width when the search started
+  int FProgressFinds = 0;  // the counter panels' values, shown after the current batch
+  QString FProgressText;
+  bool FProgressQueued = false;
   std::unique_ptr<TSearchFile> FPreviewFile;
   int32_t FPreviewLine = 0;
   int FTotalFindCount = 0;

@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QPointer>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolButton>
 
 #include "config/RegistryConfig.h"
@@ -143,10 +144,19 @@ void TfmSearch::acDirExecute() {
 
 void TfmSearch::ShowProgress(const std::string& text) {
   if (!SearchThread) return;
-  SetPanelNumber(*StatusBar1, 2, SearchThread->TotalFinds());
-  SetPanelText(*StatusBar1, 1,
-               QString::fromStdString(SearchProgressText(SearchThread->FilesWithFinds(), SearchThread->FilesSearched(),
-                                                         SearchThread->FilesFound())));
+  // A batch of hand-overs brings a status text per file; the counter panels, which measure
+  // their texts, follow once the batch is through, with the counters as they then stood.
+  FProgressFinds = SearchThread->TotalFinds();
+  FProgressText = QString::fromStdString(
+      SearchProgressText(SearchThread->FilesWithFinds(), SearchThread->FilesSearched(), SearchThread->FilesFound()));
+  if (!FProgressQueued) {
+    FProgressQueued = true;
+    QTimer::singleShot(0, this, [this] {
+      FProgressQueued = false;
+      SetPanelNumber(*StatusBar1, 2, FProgressFinds);
+      SetPanelText(*StatusBar1, 1, FProgressText);
+    });
+  }
   SetStatusMessage(DisplayText(text));
 }
 
