@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFontDialog>
 #include <QLabel>
 #include <QSpinBox>
 #include <QAccessible>
@@ -11,6 +12,7 @@
 #include <QtTest>
 
 #include "UiTestUtil.h"
+#include "config/RegistryConfig.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
 #include "engine/TabSettings.h"
@@ -19,6 +21,7 @@
 #include "ui/Application.h"
 #include "ui/DirComboBox.h"
 #include "ui/ResultList.h"
+#include "ui/ShellServices.h"
 #include "ui/SearchWindow.h"
 #include "ui/StatusBar.h"
 #include "ui/TabDisplayDialog.h"
@@ -61,6 +64,18 @@ QString PreviewLines(TfmSearch* w) {
 
 QString Panel(TfmSearch* w, int i) { return w->StatusBar1->Panel(i).Text(); }
 
+// Records what would go to the desktop.
+class TRecordingShell : public IShellServices {
+ public:
+  bool OpenUrl(const QUrl& url) override {
+    Calls << url.toLocalFile();
+    return true;
+  }
+  bool StartDetached(const QString&, const QStringList&) override { return true; }
+  bool ShowItems(const QList<QUrl>&) override { return true; }
+  QStringList Calls;
+};
+
 }  // namespace
 
 class TResultsPreviewTests : public QObject {
@@ -95,6 +110,10 @@ class TResultsPreviewTests : public QObject {
   }
 
  private slots:
+  void init() {
+    // Each test starts from the design settings (the font, say, is kept in them).
+    QFile::remove(QString::fromStdString(SettingsFileFor(SettingsRootKey())));
+  }
   void cleanup() {
     TApp::Exit();
     QVERIFY(TApp::WaitForWorkers(30000));
@@ -228,6 +247,34 @@ class TResultsPreviewTests : public QObject {
     QCOMPARE(W->lstResults->Count(), lines);
     QCOMPARE(static_cast<TSearchFile*>(W->lstResults->ItemAt(W->lstResults->ItemIndex()))->Name,
              FDir.filePath(QStringLiteral("b.txt")).toStdString());
+  }
+
+  void FontChangeRebuildsPreviewAndLabelOpensTheFile() {
+    Write(QStringLiteral("a.txt"), TenLines());
+    Search();
+    ClickRow(W->lstResults, 2);
+    ClickRow(W->lstPreview, 2);  // the preview's own selection is kept
+    QFont big = W->ResultsFont();
+    big.setPixelSize(QFontMetrics(W->ResultsFont()).height() * 2);
+    const int extent = W->lstResults->HorizontalExtent();
+    WhenModal<QFontDialog>([big](QFontDialog* d) {
+      d->setCurrentFont(big);
+      d->accept();
+    });
+    PressKey(Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(W->lstResults->ItemHeight() > big.pixelSize() / 2 + 2);  // the chosen, larger font
+    QCOMPARE(W->lstResults->ItemHeight(), QFontMetrics(W->ResultsFont()).height());
+    QCOMPARE(W->lstPreview->ItemHeight(), QFontMetrics(W->ResultsFont()).height());
+    QVERIFY(W->lstResults->HorizontalExtent() > extent);
+    QCOMPARE(W->lstPreview->Count(), W->VisiblePreviewLines());
+    // Around the same line (5); a taller font leaves room for fewer lines in the same height.
+    QCOMPARE(W->VisiblePreviewLines(), 1);
+    QCOMPARE(PreviewLines(W), QStringLiteral("5*"));
+    TRecordingShell shell;
+    SetShellServices(&shell);
+    DoubleClickAt(W->lblPreviewFile, W->lblPreviewFile->rect().center());
+    SetShellServices(nullptr);
+    QCOMPARE(shell.Calls, QStringList{FDir.filePath(QStringLiteral("a.txt"))});
   }
 
   void ListsTellAssistiveToolsTheirEntries() {
