@@ -114,12 +114,9 @@ void TfmSearch::CreateActions() {
     addAction(a);  // shortcuts belong to the whole window
     return a;
   };
-  const auto notRunningWithResults = [this] { return !Running() && lstResults->Count() > 0; };
-  const auto selected = [this] { return lstResults->ItemIndex() >= 0; };
-  const auto activeSelected = [this] {
-    auto* list = qobject_cast<TResultList*>(FActiveList ? FActiveList : lstResults);
-    return list && list->ItemIndex() >= 0;
-  };
+  const auto notRunningWithResults = [this] { return CanOutput(State()); };
+  const auto selected = [this] { return State().ResultSelected; };
+  const auto activeSelected = [this] { return State().ActiveSelected; };
 
   acSearch = add("acSearch", "Search", "", Qt::Key_F3, "Search directory for target");
   acSearch->setIcon(MakeIcon(TGlyph::Search));
@@ -127,7 +124,7 @@ void TfmSearch::CreateActions() {
   acSearch->OnExecute = [this](TAction&) { acSearchExecute(); };
   acTerminate = add("acTerminate", "Terminate", "", QKeySequence(Qt::CTRL | Qt::Key_T), "Terminate search");
   acTerminate->setIcon(MakeIcon(TGlyph::Stop));
-  acTerminate->SetEnabledRule([this] { return SearchThread && !SearchThread->Terminated(); });
+  acTerminate->SetEnabledRule([this] { return CanTerminate(State()); });
   acTerminate->OnExecute = [this](TAction&) { acTerminateExecute(); };
 
   acSave = add("acSave", "Save results...", "File", QKeySequence(Qt::CTRL | Qt::Key_S), "Save current results to file");
@@ -149,13 +146,10 @@ void TfmSearch::CreateActions() {
   acDeselectAllFinds = add("acDeselectAllFinds", "Deselect All Finds", "Edit", QKeySequence(Qt::CTRL | Qt::Key_U), "Deselect All Finds");
   acDeselectAllFinds->SetEnabledRule(notRunningWithResults);
   acReplace = add("acReplace", "Replace...", "Edit", {}, "Replace selected finds with new text");
-  acReplace->SetEnabledRule([this] { return !Running() && FSelectedFindCount > 0; });
+  acReplace->SetEnabledRule([this] { return CanReplace(State()); });
   acSetPreferredEditor = add("acSetPreferredEditor", "Set preferred editor...", "Edit", {}, "");
   acOpenInPreferredEditor = add("acOpenInPreferredEditor", "Open in preferred editor", "Edit", {}, "");
-  acOpenInPreferredEditor->SetEnabledRule([activeSelected] {
-    TAppSettings* s = TApp::Settings();
-    return s && s->PreferredEditor->Exists && activeSelected();
-  });
+  acOpenInPreferredEditor->SetEnabledRule([this] { return CanOpenInEditor(State()); });
   acTabDisplayPrefs = add("acTabDisplayPrefs", "Set prefs for tab-character...", "Edit", {}, "");
   acTabDisplayPrefs->OnExecute = [this](TAction&) { acTabDisplayPrefsExecute(); };
 
@@ -165,7 +159,7 @@ void TfmSearch::CreateActions() {
   acViewLog->OnExecute = [this](TAction&) { acViewLogExecute(); };
   acHideResultLines = add("acHideResultLines", "Show only filenames", "View", {}, "");
   acHideResultLines->setCheckable(true);
-  acHideResultLines->SetEnabledRule([this] { return !Running(); });
+  acHideResultLines->SetEnabledRule([this] { return CanChangeView(State()); });
   acHideResultLines->OnExecute = [this](TAction& a) { acChangeViewExecute(a); };
   acShowCanonical = add("acShowCanonical", "Show canonical form of directory name", "View", {}, "");
   acShowCanonical->OnExecute = [this](TAction&) { cbxDirectory->CanonicalizeDirectory(); };
@@ -182,7 +176,7 @@ void TfmSearch::CreateActions() {
   acSortSeparator->setText(QString());
   acDescending = add("acDescending", "Sort in descending order", "View", {}, "");
   acDescending->setCheckable(true);
-  acDescending->SetEnabledRule([this] { return !Running(); });
+  acDescending->SetEnabledRule([this] { return CanChangeView(State()); });
   acDescending->OnExecute = [this](TAction& a) { acChangeViewExecute(a); };
 
   acCheckForUpdates = add("acCheckForUpdates", "Check For Updates", "Help", {}, "");
@@ -213,7 +207,7 @@ void TfmSearch::CreateActions() {
                      "View", QKeySequence(Qt::SHIFT | (Qt::Key_F1 + i)), "");
     a->setCheckable(true);
     FSortGroup->addAction(a);
-    a->SetEnabledRule([this, i] { return !Running() && FSortOrder != i; });
+    a->SetEnabledRule([this, i] { return CanSort(State(), i); });
     a->OnExecute = [this](TAction& action) { SortActionExecute(action); };
     SortActions.push_back(a);
   }
@@ -632,6 +626,21 @@ std::pair<std::string, std::string> TfmSearch::GetSwitchLabel(const TBaseCfgElem
 }
 
 // ---- view --------------------------------------------------------------------------------
+
+TWindowState TfmSearch::State() const {
+  TWindowState s;
+  s.Running = Running();
+  s.Stopping = SearchThread && SearchThread->Terminated();
+  s.ResultCount = lstResults->Count();
+  s.ResultSelected = lstResults->ItemIndex() >= 0;
+  auto* active = qobject_cast<TResultList*>(FActiveList ? FActiveList : lstResults);
+  s.ActiveSelected = active && active->ItemIndex() >= 0;
+  s.SelectedFinds = FSelectedFindCount;
+  s.SortOrder = FSortOrder;
+  TAppSettings* settings = TApp::Settings();
+  s.EditorExists = settings && settings->PreferredEditor->Exists;
+  return s;
+}
 
 void TfmSearch::FitSearchButton() {
   // One width for Search and Terminate, so that the buttons beside it stay where they are.

@@ -18,6 +18,7 @@
 #include "ui/Application.h"
 #include "ui/FormBase.h"
 #include "ui/QtConfigAdapters.h"
+#include "ui/SearchRules.h"
 
 class QActionGroup;
 class QCheckBox;
@@ -84,6 +85,8 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   int TotalFindCount() const { return FTotalFindCount; }
   int SelectedFindCount() const { return FSelectedFindCount; }
   const QFont& ResultsFont() const;
+  // What the enabled rules of the actions look at.
+  TWindowState State() const;
 
   // The preview: the file it shows (null when empty) and the line it was built around.
   TSearchFile* PreviewFile() const { return FPreviewFile.get(); }

@@ -202,7 +202,7 @@ void TfmSearch::SetSortOrder(int index) {
   FSortOrder = index;
   if (SearchParams) SearchParams->SortKey = static_cast<uint8_t>(SortTable[index].Key);
   TStatusPanel& panel = StatusBar1->Panel(5);
-  if (SortTable[index].Key == 0) {
+  if (!SortPanelShown(SortTable[index].Key)) {
     panel.SetText(QString());
     panel.SetWidth(0);
   } else {

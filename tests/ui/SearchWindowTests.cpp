@@ -31,6 +31,8 @@
 using namespace trawlex;
 using namespace trawlex::uitest;
 
+Q_DECLARE_METATYPE(trawlex::TWindowState)
+
 namespace {
 
 // A directory tree of files for the searches.
@@ -138,6 +140,37 @@ class TSearchWindowTests : public QObject {
     QFETCH(bool, caseSensitive);
     QFETCH(QColor, colour);
     QCOMPARE(ExcludeColor(target.toStdString(), exclude.toStdString(), caseSensitive), colour);
+  }
+
+  void ActionRules_data() {
+    QTest::addColumn<TWindowState>("state");
+    QTest::addColumn<QString>("enabled");  // output terminate replace view sort0 sort2 editor
+    auto st = [](bool running, bool stopping, int results, int finds, int order, bool editor, bool active) {
+      TWindowState s;
+      s.Running = running;
+      s.Stopping = stopping;
+      s.ResultCount = results;
+      s.SelectedFinds = finds;
+      s.SortOrder = order;
+      s.EditorExists = editor;
+      s.ActiveSelected = active;
+      return s;
+    };
+    QTest::newRow("idle, empty") << st(false, false, 0, 0, 0, false, false) << "---V-S-";
+    QTest::newRow("results, none selected") << st(false, false, 5, 0, 0, true, false) << "O--V-S-";
+    QTest::newRow("finds selected, by size") << st(false, false, 5, 2, 1, true, true) << "O-RVsSE";
+    QTest::newRow("running") << st(true, false, 5, 2, 1, true, true) << "-T----E";
+    QTest::newRow("stopping") << st(true, true, 5, 2, 1, false, true) << "-------";
+  }
+  void ActionRules() {
+    QFETCH(TWindowState, state);
+    QFETCH(QString, enabled);
+    const QString got = QString(CanOutput(state) ? "O" : "-") + (CanTerminate(state) ? "T" : "-") +
+                        (CanReplace(state) ? "R" : "-") + (CanChangeView(state) ? "V" : "-") +
+                        (CanSort(state, 0) ? "s" : "-") + (CanSort(state, 2) ? "S" : "-") +
+                        (CanOpenInEditor(state) ? "E" : "-");
+    QCOMPARE(got, enabled);
+    QVERIFY(!SortPanelShown(0) && SortPanelShown(1) && SortPanelShown(3));
   }
 
   void WindowNames_data() {
@@ -507,13 +540,14 @@ class TSearchWindowTests : public QObject {
   }
 
   void TitleWhileAnySearchRuns() {
-    TTree tree;
+    TTree tree, large;
     tree.Fill(200, 10);
+    large.Fill(2000, 50);  // still searching when the first search has ended
     TfmSearch* a = NewSearchWindow();
     TfmSearch* b = NewSearchWindow();
     TfmSearch* idle = NewSearchWindow();
     SetInputs(a, QStringLiteral("needle"), tree.Path());
-    SetInputs(b, QStringLiteral("needle"), tree.Path());
+    SetInputs(b, QStringLiteral("needle"), large.Path());
     QCOMPARE(TApp::Title(), QStringLiteral("Trawlex"));
     QCOMPARE(idle->windowTitle(), QStringLiteral("Trawlex"));
     QVERIFY(a->acSearch->Execute());
@@ -570,11 +604,11 @@ class TSearchWindowTests : public QObject {
 
   void CloseDuringASearch() {
     TTree tree;
-    tree.Fill(300, 50);
+    tree.Fill(3000, 50);
     TfmSearch* w = NewSearchWindow();
     SetInputs(w, QStringLiteral("needle"), tree.Path());
     QVERIFY(w->acSearch->Execute());
-    RunLoop(30);
+    QTRY_VERIFY(w->lstResults->Count() > 0);
     QVERIFY(w->Running());
     QVERIFY(w->close());  // destroys the window; the worker is only told to stop
     FlushDeletes();
