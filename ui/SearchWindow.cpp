@@ -573,19 +573,8 @@ void TfmSearch::ExcludeDataChange() {
 void TfmSearch::memWildcardsChange() { lbWildCardCt->setText(QString::number(memPatterns->LineCount())); }
 
 bool TfmSearch::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == lstPreview) {
-    if (event->type() == QEvent::KeyPress) {
-      const auto* key = static_cast<QKeyEvent*>(event);
-      RunHandler([&] { PreviewKeyPressed(key->key(), key->modifiers()); });
-    }
-    return TfmGeneric::eventFilter(watched, event);
-  }
-  if (watched == lblPreviewFile) {
-    if (event->type() == QEvent::MouseButtonDblClick && FPreviewFile) {
-      const QString path = DisplayText(FPreviewFile->Name);
-      RunHandler([&] { ShellOpen(path); });
-      return true;
-    }
+  if (watched == lstPreview || watched == lblPreviewFile) {
+    if (PreviewEvent(watched, event)) return true;
     return TfmGeneric::eventFilter(watched, event);
   }
   if (event->type() == QEvent::KeyPress) {
@@ -626,36 +615,6 @@ std::pair<std::string, std::string> TfmSearch::GetSwitchLabel(const TBaseCfgElem
 }
 
 // ---- view --------------------------------------------------------------------------------
-
-TWindowState TfmSearch::State() const {
-  TWindowState s;
-  s.Running = Running();
-  s.Stopping = SearchThread && SearchThread->Terminated();
-  s.ResultCount = lstResults->Count();
-  s.ResultSelected = lstResults->ItemIndex() >= 0;
-  auto* active = qobject_cast<TResultList*>(FActiveList ? FActiveList : lstResults);
-  s.ActiveSelected = active && active->ItemIndex() >= 0;
-  s.SelectedFinds = FSelectedFindCount;
-  s.SortOrder = FSortOrder;
-  TAppSettings* settings = TApp::Settings();
-  s.EditorExists = settings && settings->PreferredEditor->Exists;
-  return s;
-}
-
-void TfmSearch::FitSearchButton() {
-  // One width for Search and Terminate, so that the buttons beside it stay where they are.
-  QAction* shown = btnSearch->defaultAction();
-  int width = 64;
-  for (TAction* a : {acSearch, acTerminate}) {
-    btnSearch->setDefaultAction(a);
-    width = std::max(width, btnSearch->sizeHint().width());
-  }
-  for (QAction* a : btnSearch->actions()) {
-    if (a != shown) btnSearch->removeAction(a);
-  }
-  btnSearch->setDefaultAction(shown);
-  btnSearch->setFixedWidth(width);
-}
 
 void TfmSearch::acShowCaptionsExecute() {
   const bool captions = tbrMainButtons->toolButtonStyle() == Qt::ToolButtonIconOnly;

@@ -199,6 +199,8 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   void ClearPreview();
   void ToggleFindAtMouse(TResultList* list, const QPoint& viewportPos);
   void ListDoubleClicked(TResultList* list, const QPoint& viewportPos);
+  // Keys of the preview list and double-clicks on its file name; true when handled.
+  bool PreviewEvent(QObject* watched, QEvent* event);
   bool PreviewKeyPressed(int key, Qt::KeyboardModifiers modifiers);
   void acFontExecute();
   void acTabDisplayPrefsExecute();

@@ -2,6 +2,7 @@
 // with the finds marked and the same find selection; scrolling past either end of the preview;
 // toggling a find by double-click in either list; the results font.
 #include <QFontDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
 #include <QScrollBar>
@@ -107,6 +108,18 @@ void TfmSearch::RerunPreview() {
   const int32_t j = FPreviewFile->IndexOfLineNo(FPreviewLine);
   if (j < 0 || j >= FPreviewFile->GetLineCount()) return;
   ShowPreview(FPreviewFile->GetLine(j), true);
+}
+
+bool TfmSearch::PreviewEvent(QObject* watched, QEvent* event) {
+  if (watched == lstPreview && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    RunHandler([&] { PreviewKeyPressed(key->key(), key->modifiers()); });
+  } else if (watched == lblPreviewFile && event->type() == QEvent::MouseButtonDblClick && FPreviewFile) {
+    const QString path = DisplayText(FPreviewFile->Name);
+    RunHandler([&] { ShellOpen(path); });
+    return true;
+  }
+  return false;
 }
 
 bool TfmSearch::PreviewKeyPressed(int key, Qt::KeyboardModifiers modifiers) {

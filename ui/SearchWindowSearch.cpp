@@ -9,6 +9,7 @@
 #include "config/RegistryConfig.h"
 #include "engine/SearchThread.h"
 #include "engine/TextUtils.h"
+#include "ui/Application.h"
 #include "ui/Action.h"
 #include "ui/DirComboBox.h"
 #include "ui/ListForm.h"
@@ -114,6 +115,36 @@ void TfmSearch::ShowOnSearchButton(TAction* action) {
     if (a != action) btnSearch->removeAction(a);
   }
   btnSearch->setDefaultAction(action);
+}
+
+TWindowState TfmSearch::State() const {
+  TWindowState s;
+  s.Running = Running();
+  s.Stopping = SearchThread && SearchThread->Terminated();
+  s.ResultCount = lstResults->Count();
+  s.ResultSelected = lstResults->ItemIndex() >= 0;
+  auto* active = qobject_cast<TResultList*>(FActiveList ? FActiveList : lstResults);
+  s.ActiveSelected = active && active->ItemIndex() >= 0;
+  s.SelectedFinds = FSelectedFindCount;
+  s.SortOrder = FSortOrder;
+  TAppSettings* settings = TApp::Settings();
+  s.EditorExists = settings && settings->PreferredEditor->Exists;
+  return s;
+}
+
+void TfmSearch::FitSearchButton() {
+  // One width for Search and Terminate, so that the buttons beside it stay where they are.
+  QAction* shown = btnSearch->defaultAction();
+  int width = 64;
+  for (TAction* a : {acSearch, acTerminate}) {
+    btnSearch->setDefaultAction(a);
+    width = std::max(width, btnSearch->sizeHint().width());
+  }
+  for (QAction* a : btnSearch->actions()) {
+    if (a != shown) btnSearch->removeAction(a);
+  }
+  btnSearch->setDefaultAction(shown);
+  btnSearch->setFixedWidth(width);
 }
 
 void TfmSearch::acTerminateExecute() {
