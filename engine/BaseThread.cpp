@@ -16,12 +16,21 @@ void TBaseThread::WaitFor() {
 void TBaseThread::Run() {
   try {
     Execute();
+    FlushHandOvers();
   } catch (const std::bad_alloc&) {
     FFatalError = "Out of memory";
   } catch (const std::exception& e) {
     FFatalError = e.what();
   } catch (...) {
     FFatalError = "Unknown error";
+  }
+  if (!FQueue.empty()) {
+    // What was found before a failure still reaches the window, ahead of the end notification.
+    try {
+      FlushHandOvers();
+    } catch (...) {
+      FQueue.clear();
+    }
   }
   // The last touch of the worker: after this the main thread may delete the object,
   // whose destructor then joins this (finishing) thread.
@@ -35,8 +44,54 @@ void TBaseThread::DoTerminate() {
   if (OnTerminate) OnTerminate(*this);
 }
 
+void TBaseThread::Synchronize(const std::function<void()>& fn) {
+  FlushHandOvers();
+  Invoker.InvokeAndWait(fn);
+}
+
+void TBaseThread::QueueHandOver(std::function<void()> fn, int units) {
+  if (HandOverInterval.count() <= 0) {
+    Synchronize(fn);
+    return;
+  }
+  FQueue.push_back(std::move(fn));
+  GrowQueued(units);
+}
+
+void TBaseThread::GrowQueued(int units) {
+  FQueuedUnits += units;
+  FlushIfDue();
+}
+
+void TBaseThread::FlushIfDue() {
+  if (FQueuedUnits >= HandOverLimit || std::chrono::steady_clock::now() - FLastFlush >= HandOverInterval)
+    FlushHandOvers();
+}
+
+void TBaseThread::FlushHandOvers() {
+  if (FQueue.empty()) return;
+  std::vector<std::function<void()>> batch;
+  batch.swap(FQueue);
+  FQueuedUnits = 0;
+  if (!Terminated()) {
+    Invoker.InvokeAndWait([this, &batch] {
+      for (const auto& fn : batch) {
+        if (Terminated()) break;  // a stop request made by one of them ends the flow there
+        fn();
+      }
+    });
+  }
+  FLastFlush = std::chrono::steady_clock::now();
+}
+
 void TBaseThread::SyncMessage(const std::string& text, const TTextHandler& handler) {
   if (Terminated()) return;
+  if (HandOverInterval.count() > 0) {
+    QueueHandOver([this, text, &handler] {
+      if (!Terminated() && handler) handler(text);
+    });
+    return;
+  }
   SyncText = text;
   SyncHandler = handler;
   Synchronize([this] {

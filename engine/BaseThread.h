@@ -2,9 +2,11 @@
 // A worker thread that hands text and calls to the main (window) thread and waits for
 // them, honours a stop request, and ends with a notification run on the main thread.
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace trawlex {
 
@@ -44,10 +46,29 @@ class TBaseThread {
   // Blocks until the worker has left Execute (not for the end notification).
   void WaitFor();
 
+  // Hand-overs in batches: with a positive interval, text hand-overs (and what a derived worker
+  // queues) are collected and run on the main thread together, in the order they were made,
+  // once `HandOverInterval` has passed since the last batch or `HandOverLimit` units are
+  // waiting. A quiet worker's first hand-over still goes at once, and every direct
+  // Synchronize, the end of the run and a stop request keep the order and end the flow as
+  // single hand-overs do. Set before Start.
+  std::chrono::milliseconds HandOverInterval{0};
+  int HandOverLimit = 4096;
+
  protected:
   virtual void Execute() = 0;
-  // Runs `fn` on the main thread while the worker waits.
-  void Synchronize(const std::function<void()>& fn) { Invoker.InvokeAndWait(fn); }
+  // Runs `fn` on the main thread while the worker waits, after every queued hand-over.
+  void Synchronize(const std::function<void()>& fn);
+  // Queues `fn` for the next batch (runs it at once when batches are off); `units` counts it
+  // against HandOverLimit.
+  void QueueHandOver(std::function<void()> fn, int units = 1);
+  // Counts more units against the hand-over queued last (a batch that grows in place).
+  void GrowQueued(int units);
+  // How many hand-overs are queued: a derived worker that grows its last one checks that
+  // nothing was queued after it.
+  size_t QueuedHandOvers() const { return FQueue.size(); }
+  // Runs every queued hand-over on the main thread and waits.
+  void FlushHandOvers();
   // Hands `text` to `handler` on the main thread and waits; dropped after a stop request.
   void SyncMessage(const std::string& text, const TTextHandler& handler);
   virtual void DoTerminate();
@@ -58,7 +79,12 @@ class TBaseThread {
  private:
   void Run();
 
+  void FlushIfDue();
+
   IMainThreadInvoker& Invoker;
+  std::vector<std::function<void()>> FQueue;  // worker only
+  int FQueuedUnits = 0;
+  std::chrono::steady_clock::time_point FLastFlush{};
   std::atomic<bool> FTerminated{false};
   std::string FFatalError;  // written by the worker before the end notification is posted
   std::thread Thread;

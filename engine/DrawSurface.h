@@ -47,6 +47,9 @@ class IDrawSurface {
   virtual TFontStyles GetFontStyle() const = 0;
   virtual void SetFontStyle(TFontStyles style) = 0;
   virtual int32_t TextWidth(std::string_view text) = 0;
+  // At least TextWidth (text), found without measuring where the surface can: lets a caller that
+  // looks for the widest of many texts skip those that cannot be.
+  virtual int32_t TextWidthBound(std::string_view text) { return TextWidth(text); }
   // Draws text with its top-left corner at (x, y).
   virtual void TextOut(int32_t x, int32_t y, std::string_view text) = 0;
 };

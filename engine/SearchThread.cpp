@@ -110,6 +110,8 @@ void TSearchThread::CandidateAdded(TSearchResult& item) {
 void TSearchThread::CandidatesEnding() { Ahead.reset(); }
 
 void TSearchThread::SearchHere(TSearchFile* file) {
+  // A file that takes a while shows its name while it is searched, not after.
+  if (file->Size >= (1 << 20)) FlushHandOvers();
   try {
     const int32_t finds = Processor->SearchFile(file, SearchAheadMaxFileSize);
     FTotalFinds.fetch_add(finds, std::memory_order_relaxed);
@@ -155,16 +157,49 @@ void TSearchThread::HandleLineCreated(TSearchLine* line) {
 }
 
 void TSearchThread::AddItem(TSearchResult* item) {
-  PendingItem = item;
   if (Terminated()) return;
-  Synchronize([this] {
-    if (Terminated()) return;  // stopped while this call waited on the main thread
-    if (FSearchParams->ListItems) FSearchParams->ListItems->push_back({std::string(), PendingItem});
-    if (OnItemAdded) {
-      IDrawSurface* canvas = FSearchParams->Canvas();
-      OnItemAdded(canvas ? PendingItem->GetWidth(*canvas) : 0);
+  if (HandOverInterval.count() > 0) {
+    // Items in a row travel together: the open run grows until anything else is queued.
+    if (!FOpenRun || QueuedHandOvers() != FOpenRunSlot) {
+      FOpenRun = std::make_shared<std::vector<TSearchResult*>>();
+      FOpenRun->push_back(item);
+      auto run = FOpenRun;
+      FOpenRunSlot = QueuedHandOvers() + 1;
+      QueueHandOver([this, run] { HandOverItems(*run); });
+    } else {
+      FOpenRun->push_back(item);
+      GrowQueued(1);
     }
-  });
+    return;
+  }
+  PendingItem = item;
+  Synchronize([this] { HandOverItems({PendingItem}); });
+}
+
+void TSearchThread::HandOverItems(const std::vector<TSearchResult*>& items) {
+  if (Terminated()) return;  // stopped while this call waited on the main thread
+  if (FSearchParams->ListItems) {
+    for (TSearchResult* item : items) FSearchParams->ListItems->push_back({std::string(), item});
+  }
+  if (!OnItemAdded) return;
+  IDrawSurface* canvas = FSearchParams->Canvas();
+  if (!canvas) {
+    OnItemAdded(0);
+  } else if (items.size() == 1) {
+    OnItemAdded(items[0]->GetWidth(*canvas));
+  } else {
+    // Measuring is the costly part of a batch: only a text long enough to be wider than the
+    // widest so far is measured.
+    const int32_t lineNoWidth = FSearchParams->LineNoWidth();
+    for (TSearchResult* item : items) {
+      const auto* line = dynamic_cast<const TSearchLine*>(item);
+      const int64_t bound = line ? int64_t{canvas->TextWidthBound(line->Text)} + lineNoWidth
+                                 : int64_t{canvas->TextWidthBound(static_cast<const TSearchFile*>(item)->Name)} + 2;
+      if (bound <= FWidestHandedOver) continue;
+      FWidestHandedOver = std::max(FWidestHandedOver, item->GetWidth(*canvas));
+    }
+    OnItemAdded(FWidestHandedOver);
+  }
 }
 
 }  // namespace trawlex

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/DirScanThread.h"
 #include "engine/RangeProcessor.h"
@@ -33,6 +34,8 @@ class TSearchThread : public TDirScanThread {
   // largest file read whole; larger ones are read and searched a block at a time.
   int SearchAheadThreads = DefaultSearchAheadThreads();
   int32_t SearchAheadMaxFileSize = 16 << 20;
+  // After items reached the shown list: the width of the widest of them. One call per item,
+  // or one per batch when hand-overs are batched (HandOverInterval).
   std::function<void(int32_t width)> OnItemAdded;
 
   int32_t FilesWithFinds() const { return FFilesWithFinds.load(std::memory_order_relaxed); }
@@ -57,10 +60,14 @@ class TSearchThread : public TDirScanThread {
   void HandleNewFindLine();
   void HandleLineCreated(TSearchLine* line);
   void AddItem(TSearchResult* item);
+  void HandOverItems(const std::vector<TSearchResult*>& items);
   void HandOverSearched(TSearchFile* file, const TSearchAhead::TOutcome& outcome);
   void SearchHere(TSearchFile* file);
 
   TSearchResult* PendingItem = nullptr;
+  std::shared_ptr<std::vector<TSearchResult*>> FOpenRun;  // the items of the batch's last hand-over
+  size_t FOpenRunSlot = 0;
+  int32_t FWidestHandedOver = 0;  // main thread: the widest item a batch handed over
   TSearchParams* FSearchParams = nullptr;
   std::string FCurrentFile;
   std::unique_ptr<TRangeProcessor> Processor;

@@ -1,5 +1,10 @@
 #include "ui/PainterSurface.h"
 
+#include <algorithm>
+#include <climits>
+
+#include "engine/TabSettings.h"
+
 #include <QPainter>
 
 #include "engine/TextUtils.h"
@@ -54,6 +59,7 @@ void TPainterSurface::Begin(QPainter* painter) {
 
 void TPainterSurface::SetFont(const QFont& font) {
   FFont = font;
+  FByteWidthBound[0] = -1;
   ApplyFont();
 }
 
@@ -86,6 +92,35 @@ void TPainterSurface::SetFontStyle(TFontStyles style) {
 
 int32_t TPainterSurface::TextWidth(std::string_view text) {
   return FMetrics.horizontalAdvance(DisplayText(text));
+}
+
+int32_t TPainterSurface::TextWidthBound(std::string_view text) {
+  if (FByteWidthBound[0] < 0) {
+    // The widest glyph of the font in every style and of the characters that stand in for
+    // bytes that are not text; a character of another script takes at least 2 bytes.
+    QFont styled = FFont;
+    styled.setBold(true);
+    styled.setItalic(true);
+    int32_t widest = 0, tab = 0, space = 0, ascii[128] = {};
+    for (const QFont& f : {FFont, styled}) {
+      const QFontMetrics m(f);
+      widest = std::max({widest, m.maxWidth(), m.horizontalAdvance(QChar(0xFFFD)), m.horizontalAdvance(QChar(0x2400)),
+                         (m.horizontalAdvance(QChar(0x4E2D)) + 1) / 2});
+      tab = std::max(tab, m.horizontalAdvance(QStringLiteral("\t")));
+      space = std::max(space, m.horizontalAdvance(QLatin1Char(' ')));
+      for (int c = 32; c < 127; ++c) ascii[c] = std::max(ascii[c], m.horizontalAdvance(QChar(c)));
+    }
+    for (int b = 0; b < 256; ++b) FByteWidthBound[b] = widest + 1;
+    for (int c = 32; c < 127; ++c) FByteWidthBound[c] = ascii[c] + 1;
+    FByteWidthBound['\t'] = tab + 1;
+    FSpaceWidth = space + 1;
+  }
+  // A tab may also be drawn as spaces.
+  const TTabSettings tabs = GetTabSettings();
+  FByteWidthBound['\t'] = std::max(FByteWidthBound['\t'], (tabs.ExpandTabs ? tabs.SpacesPerTab : 0) * FSpaceWidth);
+  int64_t bound = 0;
+  for (const char c : text) bound += FByteWidthBound[static_cast<unsigned char>(c)];
+  return static_cast<int32_t>(std::min<int64_t>(bound, INT32_MAX));
 }
 
 void TPainterSurface::TextOut(int32_t x, int32_t y, std::string_view text) {

@@ -8,6 +8,7 @@
 #include <QFontMetrics>
 #include <QPalette>
 #include <QString>
+#include <cstdint>
 #include <string_view>
 
 #include "engine/DrawSurface.h"
@@ -41,6 +42,9 @@ class TPainterSurface : public IDrawSurface {
   TFontStyles GetFontStyle() const override { return FStyle; }
   void SetFontStyle(TFontStyles style) override;
   int32_t TextWidth(std::string_view text) override;
+  // The sum of each byte's widest advance in any style: a printable ASCII character its own
+  // (and a pixel for rounding), a tab its stop, any other byte the font's widest glyph.
+  int32_t TextWidthBound(std::string_view text) override;
   void TextOut(int32_t x, int32_t y, std::string_view text) override;
 
  private:
@@ -52,6 +56,8 @@ class TPainterSurface : public IDrawSurface {
   QPainter* FPainter = nullptr;
   QColor FColor;
   TFontStyles FStyle = 0;
+  int32_t FByteWidthBound[256] = {-1};  // for the base font; [0] is -1 until measured
+  int32_t FSpaceWidth = 0;
 };
 
 }  // namespace trawlex

@@ -1,5 +1,6 @@
 #include "ui/ResultList.h"
 
+#include <QAccessible>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -9,6 +10,7 @@
 namespace trawlex {
 
 TResultList::TResultList(QWidget* parent) : QAbstractScrollArea(parent) {
+  InstallResultListAccessibility();
   setFocusPolicy(Qt::StrongFocus);
   viewport()->setBackgroundRole(QPalette::Base);
   viewport()->setAutoFillBackground(true);
@@ -27,6 +29,7 @@ void TResultList::SyncCount() {
 }
 
 void TResultList::Clear() {
+  ForgetResultListEntries(this);
   FItems.clear();
   FCount = 0;
   const bool hadSelection = FItemIndex >= 0;
@@ -60,6 +63,12 @@ void TResultList::SetItemIndex(int row) {
   FItemIndex = row;
   if (row >= 0) EnsureVisible(row);
   viewport()->update();
+  if (row >= 0 && QAccessible::isActive()) {
+    // A screen reader follows the selection and reads the entry.
+    QAccessibleEvent focus(this, QAccessible::Focus);
+    focus.setChild(row);
+    QAccessible::updateAccessibility(&focus);
+  }
   emit SelectionChanged();
 }
 
@@ -149,7 +158,8 @@ void TResultList::mousePressEvent(QMouseEvent* event) {
 }
 
 void TResultList::mouseDoubleClickEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton && RowAt(event->position().toPoint()) >= 0) emit DoubleClicked();
+  const QPoint pos = event->position().toPoint();
+  if (event->button() == Qt::LeftButton && RowAt(pos) >= 0) emit DoubleClicked(pos);
 }
 
 }  // namespace trawlex

@@ -11,6 +11,12 @@
 
 namespace trawlex {
 
+class TResultList;
+// Makes result lists known to assistive tools (once per application); called by every list.
+void InstallResultListAccessibility();
+// Drops the interfaces of a list's entries when they changed as a whole.
+void ForgetResultListEntries(TResultList* list);
+
 class TResultList : public QAbstractScrollArea {
   Q_OBJECT
  public:
@@ -42,11 +48,16 @@ class TResultList : public QAbstractScrollArea {
   // position), whether it is selected.
   std::function<void(QPainter&, int, const QRect&, bool)> OnDrawItem;
 
+  // The text of entry `row` as assistive tools read it (empty without OnItemText).
+  QString ItemText(int row) const { return OnItemText && row >= 0 && row < FCount ? OnItemText(row) : QString(); }
+  std::function<QString(int)> OnItemText;
+
   QSize sizeHint() const override { return QSize(200, 100); }
 
  signals:
   void SelectionChanged();
-  void DoubleClicked();
+  // A double-click on an entry, at this point of the viewport.
+  void DoubleClicked(const QPoint& viewportPos);
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -28,4 +28,12 @@ QString WindowMenuCaption(bool hasSearched, const QString& lastTarget, const QSt
   return hasSearched ? QStringLiteral("Search for ") + lastTarget : windowCaption;
 }
 
+bool CanOutput(const TWindowState& s) { return !s.Running && s.ResultCount > 0; }
+bool CanTerminate(const TWindowState& s) { return s.Running && !s.Stopping; }
+bool CanReplace(const TWindowState& s) { return !s.Running && s.SelectedFinds > 0; }
+bool CanChangeView(const TWindowState& s) { return !s.Running; }
+bool CanSort(const TWindowState& s, int order) { return !s.Running && s.SortOrder != order; }
+bool CanOpenInEditor(const TWindowState& s) { return s.EditorExists && s.ActiveSelected; }
+bool SortPanelShown(int sortKey) { return sortKey != 0; }
+
 }  // namespace trawlex

@@ -1,6 +1,7 @@
 #pragma once
 // The rules of the search window that need no window: the validation message, the exclude
-// colour, the name a new search window takes and the texts of its Window menu entry.
+// colour, the name a new search window takes, the texts of its Window menu entry, and which of
+// its actions are enabled.
 #include <QColor>
 #include <QString>
 #include <QStringList>
@@ -22,5 +23,29 @@ QString FirstFreeSearchWindowName(const QStringList& namesInUse);
 // A search window's entry in the Window menus: "Search for " and the target of its latest
 // search, or its caption while it has not searched.
 QString WindowMenuCaption(bool hasSearched, const QString& lastTarget, const QString& windowCaption);
+
+// What the enabled rules of the window's actions look at.
+struct TWindowState {
+  bool Running = false;     // a search runs
+  bool Stopping = false;    // and has been asked to stop
+  int ResultCount = 0;      // entries in the results list
+  bool ResultSelected = false;
+  bool ActiveSelected = false;  // an entry of the list last right-clicked (else the results)
+  int SelectedFinds = 0;
+  int SortOrder = 0;            // index into the sort descriptor table
+  bool EditorExists = false;    // the preferred editor names an existing program
+};
+
+// Save, print, the finds memo, select and deselect all finds: results and no search running.
+bool CanOutput(const TWindowState& s);
+bool CanTerminate(const TWindowState& s);
+bool CanReplace(const TWindowState& s);
+// "Show only filenames" and "Sort in descending order".
+bool CanChangeView(const TWindowState& s);
+// The sort action of table entry `order`: not while running, not the current order.
+bool CanSort(const TWindowState& s, int order);
+bool CanOpenInEditor(const TWindowState& s);
+// Status panel 5 shows the sort name except for "Full name" (key 0).
+bool SortPanelShown(int sortKey);
 
 }  // namespace trawlex

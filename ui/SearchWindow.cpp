@@ -44,85 +44,11 @@
 #include "ui/UpdateCheck.h"
 #include "ui/WildCardMemo.h"
 #include "ui/WindowRoutines.h"
+#include "ui/SearchWindowParts.h"
 
 namespace trawlex {
 
 namespace {
-
-constexpr int HistoryLimit = 20;
-constexpr int MessagePanel = 6;
-
-struct TSortDescriptor {
-  const char* Name;
-  int Key;
-};
-constexpr TSortDescriptor SortTable[] = {{"Full name", 0}, {"Size", 1}, {"Time", 2}, {"Finds", 3}};
-
-enum class TGlyph { Search, Stop, Save, Print, PrinterSetup, Log, Folder };
-
-// The tool bar pictures, drawn here so that they look the same on every desktop.
-QIcon MakeIcon(TGlyph glyph) {
-  QPixmap pm(32, 32);
-  pm.fill(Qt::transparent);
-  QPainter p(&pm);
-  p.setRenderHint(QPainter::Antialiasing);
-  const QColor ink(40, 60, 90);
-  p.setPen(QPen(ink, 2));
-  switch (glyph) {
-    case TGlyph::Search:
-      p.setBrush(QColor(200, 225, 255));
-      p.drawEllipse(QRectF(5, 5, 15, 15));
-      p.setPen(QPen(ink, 4, Qt::SolidLine, Qt::RoundCap));
-      p.drawLine(QPointF(18, 18), QPointF(27, 27));
-      break;
-    case TGlyph::Stop:
-      p.setPen(QPen(QColor(120, 0, 0), 2));
-      p.setBrush(QColor(210, 40, 40));
-      p.drawRoundedRect(QRectF(6, 6, 20, 20), 3, 3);
-      break;
-    case TGlyph::Save:
-      p.setBrush(QColor(90, 120, 180));
-      p.drawRoundedRect(QRectF(5, 5, 22, 22), 2, 2);
-      p.setBrush(Qt::white);
-      p.drawRect(QRectF(9, 5, 14, 8));
-      p.setBrush(QColor(220, 220, 220));
-      p.drawRect(QRectF(9, 17, 14, 10));
-      break;
-    case TGlyph::Print:
-    case TGlyph::PrinterSetup:
-      p.setBrush(Qt::white);
-      p.drawRect(QRectF(9, 4, 14, 10));
-      p.setBrush(QColor(150, 150, 160));
-      p.drawRoundedRect(QRectF(4, 12, 24, 11), 2, 2);
-      p.setBrush(Qt::white);
-      p.drawRect(QRectF(9, 20, 14, 8));
-      if (glyph == TGlyph::PrinterSetup) {
-        p.setPen(QPen(QColor(0, 120, 0), 3, Qt::SolidLine, Qt::RoundCap));
-        p.drawLine(QPointF(20, 27), QPointF(29, 18));
-      }
-      break;
-    case TGlyph::Log:
-      p.setBrush(Qt::white);
-      p.drawRect(QRectF(7, 4, 18, 24));
-      p.setPen(QPen(QColor(200, 40, 40), 2));
-      for (int y = 10; y <= 22; y += 4) p.drawLine(QPointF(10, y), QPointF(22, y));
-      break;
-    case TGlyph::Folder: {
-      p.setBrush(QColor(240, 200, 90));
-      QPainterPath path;
-      path.moveTo(3, 8);
-      path.lineTo(12, 8);
-      path.lineTo(15, 11);
-      path.lineTo(29, 11);
-      path.lineTo(29, 26);
-      path.lineTo(3, 26);
-      path.closeSubpath();
-      p.drawPath(path);
-      break;
-    }
-  }
-  return QIcon(pm);
-}
 
 QStringList LiveSearchWindowNames() {
   QStringList names;
@@ -132,18 +58,7 @@ QStringList LiveSearchWindowNames() {
   return names;
 }
 
-TRect ToTRect(const QRect& r) { return TRect{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}; }
-
 }  // namespace
-
-// What one started search shares with its worker. The worker's notifications reach the window
-// through it while Window is set; a window that closes first clears Window and hands over what
-// the worker still reads, which then lives until the worker has ended.
-struct TfmSearch::TRun {
-  TfmSearch* Window;
-  std::unique_ptr<TPainterSurface> OrphanMeasure;  // declared first: released last
-  std::unique_ptr<TSearchParams> OrphanParams;
-};
 
 // The font and the line lists the window's settings elements are bound to. The form base saves
 // the list after this window's own members are gone, so these live in a child object, which
@@ -180,6 +95,7 @@ TfmSearch::TfmSearch(QWidget* owner)
   CreateSettings();
 
   ApplyResultsFont();
+  SetSortOrder(0);  // no sort action is checked yet; the sort panel stays hidden
   ClearResults();
   ExcludeDataChange();
   cbxExclude->lineEdit()->deselect();
@@ -195,8 +111,6 @@ void TfmSearch::Created() {
 
 TfmGeneric* TfmSearch::CreateSameClass() { return CreateUnbound<TfmSearch>(nullptr); }
 
-void TfmSearch::StartCommandLineSearch() { acSearch->Execute(); }
-
 void TfmSearch::CreateActions() {
   ActionList1 = new TActionList(this);
   auto add = [this](const char* name, const char* caption, const char* category, const QKeySequence& key,
@@ -206,12 +120,9 @@ void TfmSearch::CreateActions() {
     addAction(a);  // shortcuts belong to the whole window
     return a;
   };
-  const auto notRunningWithResults = [this] { return !Running() && lstResults->Count() > 0; };
-  const auto selected = [this] { return lstResults->ItemIndex() >= 0; };
-  const auto activeSelected = [this] {
-    auto* list = qobject_cast<TResultList*>(FActiveList ? FActiveList : lstResults);
-    return list && list->ItemIndex() >= 0;
-  };
+  const auto notRunningWithResults = [this] { return CanOutput(State()); };
+  const auto selected = [this] { return State().ResultSelected; };
+  const auto activeSelected = [this] { return State().ActiveSelected; };
 
   acSearch = add("acSearch", "Search", "", Qt::Key_F3, "Search directory for target");
   acSearch->setIcon(MakeIcon(TGlyph::Search));
@@ -219,7 +130,7 @@ void TfmSearch::CreateActions() {
   acSearch->OnExecute = [this](TAction&) { acSearchExecute(); };
   acTerminate = add("acTerminate", "Terminate", "", QKeySequence(Qt::CTRL | Qt::Key_T), "Terminate search");
   acTerminate->setIcon(MakeIcon(TGlyph::Stop));
-  acTerminate->SetEnabledRule([this] { return SearchThread && !SearchThread->Terminated(); });
+  acTerminate->SetEnabledRule([this] { return CanTerminate(State()); });
   acTerminate->OnExecute = [this](TAction&) { acTerminateExecute(); };
 
   acSave = add("acSave", "Save results...", "File", QKeySequence(Qt::CTRL | Qt::Key_S), "Save current results to file");
@@ -241,7 +152,7 @@ void TfmSearch::CreateActions() {
   acDeselectAllFinds = add("acDeselectAllFinds", "Deselect All Finds", "Edit", QKeySequence(Qt::CTRL | Qt::Key_U), "Deselect All Finds");
   acDeselectAllFinds->SetEnabledRule(notRunningWithResults);
   acReplace = add("acReplace", "Replace...", "Edit", {}, "Replace selected finds with new text");
-  acReplace->SetEnabledRule([this] { return !Running() && FSelectedFindCount > 0; });
+  acReplace->SetEnabledRule([this] { return CanReplace(State()); });
   acReplace->OnExecute = [this](TAction&) { acReplaceExecute(); };
   acUndoReplace = add("acUndoReplace", "Undo last replace", "Edit", {}, "Restore the files of the last replace");
   acUndoReplace->OnUpdate = [this](TAction& a) { UpdateUndoReplaceAction(a, !Running() && !ReplaceDialog); };
@@ -250,11 +161,9 @@ void TfmSearch::CreateActions() {
   };
   acSetPreferredEditor = add("acSetPreferredEditor", "Set preferred editor...", "Edit", {}, "");
   acOpenInPreferredEditor = add("acOpenInPreferredEditor", "Open in preferred editor", "Edit", {}, "");
-  acOpenInPreferredEditor->SetEnabledRule([activeSelected] {
-    TAppSettings* s = TApp::Settings();
-    return s && s->PreferredEditor->Exists && activeSelected();
-  });
+  acOpenInPreferredEditor->SetEnabledRule([this] { return CanOpenInEditor(State()); });
   acTabDisplayPrefs = add("acTabDisplayPrefs", "Set prefs for tab-character...", "Edit", {}, "");
+  acTabDisplayPrefs->OnExecute = [this](TAction&) { acTabDisplayPrefsExecute(); };
 
   acViewLog = add("acViewLog", "View Log", "View", {}, "");
   acViewLog->setIcon(MakeIcon(TGlyph::Log));
@@ -262,7 +171,7 @@ void TfmSearch::CreateActions() {
   acViewLog->OnExecute = [this](TAction&) { acViewLogExecute(); };
   acHideResultLines = add("acHideResultLines", "Show only filenames", "View", {}, "");
   acHideResultLines->setCheckable(true);
-  acHideResultLines->SetEnabledRule([this] { return !Running(); });
+  acHideResultLines->SetEnabledRule([this] { return CanChangeView(State()); });
   acHideResultLines->OnExecute = [this](TAction& a) { acChangeViewExecute(a); };
   acShowCanonical = add("acShowCanonical", "Show canonical form of directory name", "View", {}, "");
   acShowCanonical->OnExecute = [this](TAction&) { cbxDirectory->CanonicalizeDirectory(); };
@@ -279,7 +188,7 @@ void TfmSearch::CreateActions() {
   acSortSeparator->setText(QString());
   acDescending = add("acDescending", "Sort in descending order", "View", {}, "");
   acDescending->setCheckable(true);
-  acDescending->SetEnabledRule([this] { return !Running(); });
+  acDescending->SetEnabledRule([this] { return CanChangeView(State()); });
   acDescending->OnExecute = [this](TAction& a) { acChangeViewExecute(a); };
 
   acCheckForUpdates = add("acCheckForUpdates", "Check For Updates", "Help", {}, "");
@@ -291,6 +200,7 @@ void TfmSearch::CreateActions() {
   acAbout->OnExecute = [this](TAction&) { ShowNMDialog(this, AboutWindow); };
 
   acFont = add("acFont", "Font", "", QKeySequence(Qt::CTRL | Qt::Key_F), "Set font of the result and preview");
+  acFont->OnExecute = [this](TAction&) { acFontExecute(); };
   acFindsMemo = add("acFindsMemo", "View finds as memo", "", QKeySequence(Qt::CTRL | Qt::Key_M), "View the list of finds in a separate memo");
   acFindsMemo->SetEnabledRule(notRunningWithResults);
   acSelectDirectory = add("acSelectDirectory", "Select Directory", "", QKeySequence(Qt::CTRL | Qt::Key_D), "Select directory to search");
@@ -313,7 +223,7 @@ void TfmSearch::CreateActions() {
                      "View", QKeySequence(Qt::SHIFT | (Qt::Key_F1 + i)), "");
     a->setCheckable(true);
     FSortGroup->addAction(a);
-    a->SetEnabledRule([this, i] { return !Running() && FSortOrder != i; });
+    a->SetEnabledRule([this, i] { return CanSort(State(), i); });
     a->OnExecute = [this](TAction& action) { SortActionExecute(action); };
     SortActions.push_back(a);
   }
@@ -357,7 +267,11 @@ void TfmSearch::CreateLayout() {
   btnSearch->setMinimumWidth(64);
   btnSearch->setFocusPolicy(Qt::NoFocus);  // as the tool bar's other buttons
   btnSearch->setAutoRaise(true);
-  connect(tbrMainButtons, &QToolBar::toolButtonStyleChanged, btnSearch, &QToolButton::setToolButtonStyle);
+  connect(tbrMainButtons, &QToolBar::toolButtonStyleChanged, btnSearch, [this](Qt::ToolButtonStyle style) {
+    btnSearch->setToolButtonStyle(style);
+    FitSearchButton();
+  });
+  FitSearchButton();
   tbrMainButtons->addWidget(btnSearch);
   tbrMainButtons->addSeparator();
   tbrMainButtons->addAction(acSave);
@@ -482,55 +396,7 @@ void TfmSearch::CreateLayout() {
   pnlTop->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
   mainLayout->addWidget(pnlTop);
 
-  // Results and preview.
-  splListboxes = new QSplitter(Qt::Vertical, central);
-  splListboxes->setObjectName(QStringLiteral("splListboxes"));
-  splListboxes->setChildrenCollapsible(false);
-  splListboxes->setToolTip(QStringLiteral("Hide or resize preview"));
-  lstResults = new TResultList(splListboxes);
-  lstResults->setObjectName(QStringLiteral("lstResults"));
-  lstResults->setMinimumHeight(30);
-  lstResults->OnDrawItem = [this](QPainter& p, int row, const QRect& r, bool sel) {
-    RunHandler([&] { DrawResultItem(p, row, r, sel); });
-  };
-  pnlPreview = new QWidget(splListboxes);
-  pnlPreview->setObjectName(QStringLiteral("pnlPreview"));
-  auto* preview = new QVBoxLayout(pnlPreview);
-  preview->setContentsMargins(0, 0, 0, 0);
-  preview->setSpacing(0);
-  auto* panel1 = new QHBoxLayout;
-  panel1->setContentsMargins(2, 0, 2, 0);
-  lblPreviewFile = new QLabel(pnlPreview);
-  lblPreviewFile->setObjectName(QStringLiteral("lblPreviewFile"));
-  lblPreviewFile->setToolTip(QStringLiteral("Preview file"));
-  QFont bold = lblPreviewFile->font();
-  bold.setBold(true);
-  lblPreviewFile->setFont(bold);
-  lblLineCount = new QLabel(pnlPreview);
-  lblLineCount->setObjectName(QStringLiteral("lblLineCount"));
-  panel1->addWidget(lblPreviewFile);
-  panel1->addWidget(lblLineCount, 1);
-  preview->addLayout(panel1);
-  lstPreview = new TResultList(pnlPreview);
-  lstPreview->setObjectName(QStringLiteral("lstPreview"));
-  lstPreview->setMinimumHeight(2);
-  lstPreview->OnDrawItem = [this](QPainter& p, int row, const QRect& r, bool sel) {
-    TSearchResult* item = lstPreview->ItemAt(row);
-    if (!item) return;
-    RunHandler([&] {
-      FDraw->SetPalette(lstPreview->palette());
-      FDraw->Begin(&p);
-      item->Draw(*FDraw, ToTRect(r), sel ? (odSelected | odFocused) : 0);
-      FDraw->End();
-    });
-  };
-  preview->addWidget(lstPreview, 1);
-  splListboxes->addWidget(lstResults);
-  splListboxes->addWidget(pnlPreview);
-  splListboxes->setStretchFactor(0, 1);
-  splListboxes->setStretchFactor(1, 0);
-  pnlPreview->resize(pnlPreview->width(), 56);
-  mainLayout->addWidget(splListboxes, 1);
+  CreateResultsArea(central, mainLayout);
 
   StatusBar1 = new TStatusBar(central);
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -566,8 +432,6 @@ void TfmSearch::CreateLayout() {
   connect(cbxExclude, &QComboBox::editTextChanged, this, exclude);
   connect(chkCaseSenstv, &QCheckBox::toggled, this, exclude);
   connect(memPatterns, &QPlainTextEdit::textChanged, this, [this] { RunHandler([this] { memWildcardsChange(); }); });
-  connect(lstResults, &TResultList::SelectionChanged, this,
-          [this] { RunHandler([this] { ShowResult(lstResults->ItemIndex()); }); });
   for (TResultList* list : {lstResults, lstPreview}) {
     list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint& pos) {
@@ -690,7 +554,7 @@ TfmSearch::~TfmSearch() {
     }
   }
   lstResults->Clear();
-  lstPreview->Clear();
+  ClearPreview();
   SearchParams.reset();
   FSearchCfgList.reset();
   TApp::WindowDestroyed(this);
@@ -717,94 +581,6 @@ void TfmSearch::Activate() {
   activateWindow();
 }
 
-// ---- status and results ------------------------------------------------------------------
-
-void TfmSearch::SetStatusMessage(const QString& text) { StatusBar1->Panel(MessagePanel).SetText(text); }
-
-QString TfmSearch::StatusMessage() const { return StatusBar1->Panel(MessagePanel).Text(); }
-
-QString TfmSearch::GetSearchProblem() const {
-  return SearchProblem(cbxTarget->currentText(), cbxDirectory->Exists(), memPatterns->LineCount());
-}
-
-void TfmSearch::ClearResults() {
-  lstResults->Clear();
-  lstResults->SetHorizontalExtent(0);
-  lstPreview->Clear();
-  SearchParams.reset();
-  SetPanelRightText(*StatusBar1, 4, QString());
-  FTotalFindCount = 0;
-  SetPanelNumber(*StatusBar1, 2, 0);
-  SetSelectedFindCount(0);
-  lblPreviewFile->clear();
-  lblLineCount->clear();
-}
-
-void TfmSearch::SetSelectedFindCount(int n) {
-  FSelectedFindCount = n;
-  SetPanelNumber(*StatusBar1, 3, n);
-}
-
-void TfmSearch::DrawResultItem(QPainter& painter, int row, const QRect& rect, bool selected) {
-  TSearchResult* item = lstResults->ItemAt(row);
-  if (!item) return;
-  FDraw->SetPalette(lstResults->palette());
-  FDraw->Begin(&painter);
-  // The entry reaches from the scrolled left edge to the visible right edge, where file items
-  // show their size, time or finds.
-  QRect r = rect;
-  r.setRight(lstResults->viewport()->width() - 1);
-  item->Draw(*FDraw, ToTRect(r), selected ? (odSelected | odFocused) : 0);
-  FDraw->End();
-}
-
-void TfmSearch::DrawMessagePanel(QPainter& painter, int index, const QRect& rect) {
-  if (index != MessagePanel) return;
-  painter.setFont(StatusBar1->font());
-  painter.fillRect(rect, StatusBar1->palette().color(QPalette::Window));
-  painter.setPen(FProblemShown ? QColor(255, 0, 0) : StatusBar1->palette().color(QPalette::WindowText));
-  const QString text = StatusMessage();
-  const QFontMetrics fm(StatusBar1->font());
-  const int w = rect.width();
-  const int t = fm.horizontalAdvance(text);
-  // A text longer than the panel shows its end (a long path keeps its file name in view).
-  const int x = t < w ? rect.left() + 1 : rect.left() + w - t + 1;
-  painter.drawText(QRect(x, rect.top(), std::max(t, w) + 2, rect.height()), Qt::AlignLeft | Qt::AlignVCenter, text);
-}
-
-void TfmSearch::ApplyResultsFont() {
-  if (!lstResults) return;
-  lstResults->setFont(FResultsFont);
-  lstPreview->setFont(FResultsFont);
-  if (FMeasure) FMeasure->SetFont(FResultsFont);
-  FDraw->SetFont(FResultsFont);
-  lstResults->SetItemHeight(QFontMetrics(FResultsFont).height());
-  lstPreview->SetItemHeight(QFontMetrics(FResultsFont).height());
-}
-
-int TfmSearch::LargestItemWidth() {
-  int width = 0;
-  for (int i = 0; i < lstResults->Count(); ++i) {
-    if (TSearchResult* item = lstResults->ItemAt(i)) width = std::max(width, static_cast<int>(item->GetWidth(*FDraw)));
-  }
-  return width;
-}
-
-void TfmSearch::ShowResult(int row) {
-  TSearchResult* item = lstResults->ItemAt(row);
-  TSearchFile* file = item ? GetOwnerFile(item) : nullptr;
-  if (!file) {
-    lblPreviewFile->clear();
-    lblLineCount->clear();
-    return;
-  }
-  lblPreviewFile->setText(DisplayText(file->Name));
-  lblLineCount->setText(QStringLiteral(" (") + QString::fromStdString(CountText(file->TotalLines.load(), "line")) +
-                        QLatin1Char(')'));
-  SetPanelText(*StatusBar1, 4,
-               QString::fromStdString(Fmt("%s in %s: %d", "Finds", item->GetTypeName(), item->GetFindCount())));
-}
-
 // ---- inputs ------------------------------------------------------------------------------
 
 void TfmSearch::ExcludeDataChange() {
@@ -818,6 +594,10 @@ void TfmSearch::ExcludeDataChange() {
 void TfmSearch::memWildcardsChange() { lbWildCardCt->setText(QString::number(memPatterns->LineCount())); }
 
 bool TfmSearch::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == lstPreview || watched == lblPreviewFile) {
+    if (PreviewEvent(watched, event)) return true;
+    return TfmGeneric::eventFilter(watched, event);
+  }
   if (event->type() == QEvent::KeyPress) {
     const auto* key = static_cast<QKeyEvent*>(event);
     if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
@@ -855,213 +635,7 @@ std::pair<std::string, std::string> TfmSearch::GetSwitchLabel(const TBaseCfgElem
   return {text, hint.toStdString()};
 }
 
-// ---- searching ---------------------------------------------------------------------------
-
-void TfmSearch::acSearchUpdate(TAction& a) {
-  if (Running()) {
-    a.setEnabled(false);
-    return;
-  }
-  const QString problem = GetSearchProblem();
-  const bool wasShown = FProblemShown;
-  if (!problem.isEmpty()) SetStatusMessage(problem);
-  FProblemShown = !problem.isEmpty();
-  if (wasShown && !FProblemShown) SetStatusMessage(QString());
-  if (wasShown != FProblemShown) StatusBar1->update();
-  a.setEnabled(problem.isEmpty());
-}
-
-void TfmSearch::acSearchExecute() {
-  FErrorLog.clear();
-  if (LogWindow) delete LogWindow;
-  ShowOnSearchButton(acTerminate);
-  ClearResults();
-  SortByNameAction->Execute();
-  acDescending->setChecked(false);
-
-  auto params = std::make_unique<TSearchParams>();
-  params->SetFilePatterns(memPatterns->LinesAdapter().GetLines());
-  params->BaseDir = ResolvedPath(cbxDirectory->Directory().toStdString());  // as the system means it
-  params->IncludeSubdirs = chkSubdirs->isChecked();
-  params->SetTarget(cbxTarget->currentText().toStdString());
-  params->SetExclude(cbxExclude->currentText().toStdString());
-  params->WholeWord = chkWholeWord->isChecked();
-  params->SetCaseSensitive(chkCaseSenstv->isChecked());
-  if (!FMeasure) FMeasure = std::make_unique<TPainterSurface>(FResultsFont, palette());
-  FMeasure->SetFont(FResultsFont);
-  params->SetCanvas(FMeasure.get());
-  params->ListItems = &lstResults->Items();
-  params->SortKey = static_cast<uint8_t>(SortTable[FSortOrder].Key);
-  params->Descending = false;
-  SearchParams = std::move(params);
-
-  FRun = std::make_shared<TRun>(TRun{this, nullptr, nullptr});
-  auto run = FRun;
-  auto* thread = new TSearchThread(TQtMainThreadInvoker::Instance());
-  thread->SetParams(SearchParams.get());
-  thread->OnItemAdded = [run](int32_t width) {
-    if (run->Window) run->Window->GrowResultsWidth(width);
-  };
-  thread->ShowLines = !acHideResultLines->isChecked();
-  thread->OnStatus = [run](const std::string& text) {
-    if (run->Window) run->Window->ShowProgress(text);
-  };
-  thread->OnError = [run](const std::string& text) {
-    if (run->Window) run->Window->AddLogLine(text);
-  };
-  thread->OnTerminate = [run](TBaseThread& t) {
-    TApp::WorkerEnded();
-    if (run->Window) run->Window->SearchThreadTerminated(t);
-  };
-  thread->FreeOnTerminate = true;
-  SearchThread = thread;
-  TApp::WorkerStarted();
-  thread->Start();
-
-  PushComboHistory(cbxTarget, HistoryLimit);
-  PushComboHistory(cbxExclude, HistoryLimit);
-  cbxDirectory->RecordDirectory();
-  memPatterns->AddToHistory();
-
-  FHasSearched = true;
-  FLastTarget = cbxTarget->currentText();
-  try {
-    CfgList()->SaveAll();
-    if (!FFromCommandLine) FSearchCfgList->SaveAll();
-  } catch (const std::exception& e) {
-    ReportError(QString::fromUtf8(e.what()));
-  }
-  TApp::UpdateWindowMenus();
-  SetCaption(QStringLiteral("Trawlex: ") + FLastTarget);
-}
-
-void TfmSearch::ShowOnSearchButton(TAction* action) {
-  // A tool button with more actions than its default one shows a menu arrow: swap, never add.
-  for (QAction* a : btnSearch->actions()) {
-    if (a != action) btnSearch->removeAction(a);
-  }
-  btnSearch->setDefaultAction(action);
-}
-
-void TfmSearch::acTerminateExecute() {
-  SetStatusMessage(QStringLiteral("Terminated by user"));
-  if (SearchThread) SearchThread->Terminate();
-  ShowOnSearchButton(acSearch);
-}
-
-void TfmSearch::DirectoryApplied(const QString& directory) {
-  cbxDirectory->SetDirectory(directory);
-  if (SearchThread) {
-    FRestartPending = true;
-    SearchThread->Terminate();
-    ShowOnSearchButton(acSearch);
-  } else {
-    acSearch->Execute();
-  }
-}
-
-void TfmSearch::acDirExecute() {
-  ShowNMDialog(this, SelDirDialog);
-  SelDirDialog->SetDirectory(cbxDirectory->Directory());
-  QPointer<TfmSearch> self(this);
-  SelDirDialog->OnDirectoryChosen = [self](TfrmSelDir& dialog) {
-    if (self) RunHandler([&] { self->DirectoryApplied(dialog.GetDirectory()); });
-  };
-}
-
-void TfmSearch::ShowProgress(const std::string& text) {
-  if (!SearchThread) return;
-  SetPanelNumber(*StatusBar1, 2, SearchThread->TotalFinds());
-  SetPanelText(*StatusBar1, 1,
-               QString::fromStdString(SearchProgressText(SearchThread->FilesWithFinds(), SearchThread->FilesSearched(),
-                                                         SearchThread->FilesFound())));
-  SetStatusMessage(DisplayText(text));
-}
-
-void TfmSearch::AddLogLine(const std::string& text) {
-  const QString line = DisplayText(text);
-  FErrorLog << line;
-  if (LogWindow) LogWindow->AddLine(line);
-  acViewLog->setVisible(true);
-}
-
-void TfmSearch::GrowResultsWidth(int32_t width) {
-  lstResults->SyncCount();
-  if (width > lstResults->HorizontalExtent()) lstResults->SetHorizontalExtent(width);
-}
-
-void TfmSearch::SearchThreadTerminated(TBaseThread& thread) {
-  auto& search = static_cast<TSearchThread&>(thread);
-  ShowOnSearchButton(acSearch);
-  FTotalFindCount = search.TotalFinds();
-  SetPanelNumber(*StatusBar1, 2, FTotalFindCount);
-  SearchThread = nullptr;
-  if (!search.FatalError().empty()) {
-    // A search that failed as a whole says so instead of looking finished.
-    const std::string message = "Search failed: " + search.FatalError();
-    AddLogLine(message);
-    SetStatusMessage(DisplayText(message));
-  }
-  lstResults->SyncCount();
-  lstResults->viewport()->update();
-  if (FRestartPending) {
-    FRestartPending = false;
-    acSearch->Execute();
-  } else {
-    lstResults->SetHorizontalExtent(LargestItemWidth());
-  }
-}
-
 // ---- view --------------------------------------------------------------------------------
-
-void TfmSearch::SetSortOrder(int index) {
-  FSortOrder = index;
-  if (SearchParams) SearchParams->SortKey = static_cast<uint8_t>(SortTable[index].Key);
-  TStatusPanel& panel = StatusBar1->Panel(5);
-  if (SortTable[index].Key == 0) {
-    panel.SetText(QString());
-    panel.SetWidth(0);
-  } else {
-    SetPanelText(panel, QString::fromLatin1(SortTable[index].Name));
-  }
-}
-
-void TfmSearch::SortActionExecute(TAction& a) {
-  const int index = static_cast<int>(std::find(SortActions.begin(), SortActions.end(), &a) - SortActions.begin());
-  a.setChecked(true);
-  SetSortOrder(index);
-  FillResults(true);
-}
-
-void TfmSearch::acChangeViewExecute(TAction& a) {
-  // A checkable action has already changed its mark when it runs from a menu or button; the
-  // rule runs the same either way: the mark as it now stands decides.
-  FillResults(&a == acDescending);
-}
-
-void TfmSearch::FillResults(bool sort) {
-  if (!SearchParams) return;
-  TBusyCursor busy;
-  SearchParams->Descending = acDescending->isChecked();
-  TSearchResult* selected = lstResults->ItemAt(lstResults->ItemIndex());
-  TSearchFile* keep = selected ? GetOwnerFile(selected) : nullptr;
-  if (sort) SearchParams->SortResults(CompareForSortKey(SortTable[FSortOrder].Key));
-  const QSignalBlocker quiet(lstResults);
-  lstResults->Clear();
-  TItemList& items = lstResults->Items();
-  const bool lines = !acHideResultLines->isChecked();
-  int keepRow = -1;
-  for (int32_t i = 0; i < SearchParams->GetResultCount(); ++i) {
-    TSearchFile* file = SearchParams->GetResult(i);
-    if (file == keep) keepRow = static_cast<int>(items.size());
-    items.push_back({std::string(), file});
-    if (!lines) continue;
-    for (int32_t k = 0; k < file->GetLineCount(); ++k) items.push_back({std::string(), file->GetLine(k)});
-  }
-  lstResults->SyncCount();
-  lstResults->SetItemIndex(keepRow);
-  lstResults->viewport()->update();
-}
 
 void TfmSearch::acShowCaptionsExecute() {
   const bool captions = tbrMainButtons->toolButtonStyle() == Qt::ToolButtonIconOnly;

@@ -18,6 +18,7 @@
 #include "ui/Application.h"
 #include "ui/FormBase.h"
 #include "ui/QtConfigAdapters.h"
+#include "ui/SearchRules.h"
 
 class QActionGroup;
 class QPrinter;
@@ -28,6 +29,7 @@ class QMenu;
 class QSplitter;
 class QToolBar;
 class QToolButton;
+class QVBoxLayout;
 
 namespace trawlex {
 
@@ -40,7 +42,9 @@ class TfmInfo;
 class TPainterSurface;
 class TResultList;
 class TSaveDialog;
+class TSearchFile;
 class TSearchParams;
+class TSearchResult;
 class TSearchThread;
 class TStatusBar;
 class TWildCardMemo;
@@ -85,6 +89,18 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   int TotalFindCount() const { return FTotalFindCount; }
   int SelectedFindCount() const { return FSelectedFindCount; }
   const QFont& ResultsFont() const;
+  // What the enabled rules of the actions look at.
+  TWindowState State() const;
+
+  // The preview: the file it shows (null when empty) and the line it was built around.
+  TSearchFile* PreviewFile() const { return FPreviewFile.get(); }
+  int32_t PreviewLine() const { return FPreviewLine; }
+  // (height of lstPreview - 4) div its entry height.
+  int VisiblePreviewLines() const;
+  // Rebuilds the preview for the current line, height and font, keeping its selected line.
+  void RerunPreview();
+  // Redraws both lists (after a change of the tab display).
+  void RepaintLists();
 
   // The label and hint of a switch, as this window's controls give them.
   std::pair<std::string, std::string> GetSwitchLabel(const TBaseCfgElem& element) const;
@@ -179,6 +195,7 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
 
   void CreateActions();
   void CreateLayout();
+  void CreateResultsArea(QWidget* central, QVBoxLayout* mainLayout);
   void CreateMenus();
   void CreateSettings();
 
@@ -187,6 +204,7 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   void acSearchExecute();
   void acTerminateExecute();
   void ShowOnSearchButton(TAction* action);
+  void FitSearchButton();
   void acDirExecute();
   void acShowCaptionsExecute();
   void acViewLogExecute();
@@ -204,6 +222,18 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   void SetSortOrder(int index);
   void FillResults(bool sort);
   void ShowResult(int row);
+  void ShowFindCount(TSearchResult* item);
+  void ShowPreview(TSearchResult* item, bool keepSelection);
+  void ScrollPreview(bool forward, bool page);
+  void FillPreview(int32_t lineNo);
+  void ClearPreview();
+  void ToggleFindAtMouse(TResultList* list, const QPoint& viewportPos);
+  void ListDoubleClicked(TResultList* list, const QPoint& viewportPos);
+  // Keys of the preview list and double-clicks on its file name; true when handled.
+  bool PreviewEvent(QObject* watched, QEvent* event);
+  bool PreviewKeyPressed(int key, Qt::KeyboardModifiers modifiers);
+  void acFontExecute();
+  void acTabDisplayPrefsExecute();
   void ExcludeDataChange();
   void memWildcardsChange();
   void ApplyResultsFont();
@@ -238,6 +268,12 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   std::unique_ptr<TBaseCfgList> FSearchCfgList;
   QActionGroup* FSortGroup = nullptr;
   int FSortOrder = 0;
+  int FStartLineNoWidth = 0;  // the line-number width when the search started
+  int FProgressFinds = 0;  // the counter panels' values, shown after the current batch
+  QString FProgressText;
+  bool FProgressQueued = false;
+  std::unique_ptr<TSearchFile> FPreviewFile;
+  int32_t FPreviewLine = 0;
   int FTotalFindCount = 0;
   int FSelectedFindCount = 0;
   bool FProblemShown = false;

@@ -474,6 +474,58 @@ TEST(SearchThread, LargeFilesAreNeverHeldWhole) {
 #endif
 }
 
+TEST(SearchThread, BatchedHandOversShowTheSameItemsTextsAndErrorsInOrder) {
+  TTempDir dir;
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "d" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".txt";
+    dir.Write(name, i % 4 ? Lines({1, 3, i % 9 + 1}, i * 5 + 10) : "nothing here\n");
+  }
+  const std::string huge = dir.Write("d1/huge.txt", "foo");  // an error line among the items
+  ASSERT_EQ(truncate(huge.c_str(), int64_t{1} << 31), 0);
+  struct TSeen {
+    V Shown, Status, Errors, Results;
+    int32_t Widest = 0;
+    size_t ItemCalls = 0;
+  };
+  auto search = [&](std::chrono::milliseconds interval, int limit) {
+    TSearchRun run(dir.Path());
+    run.Thread->HandOverInterval = interval;
+    run.Thread->HandOverLimit = limit;
+    run.Run();
+    TSeen seen{run.ShownItems(dir.Path()), run.StatusLines(dir.Path()), run.Errors, run.ResultNames(dir.Path())};
+    for (int32_t w : run.Widths) seen.Widest = std::max(seen.Widest, w);
+    seen.ItemCalls = run.Widths.size();
+    return seen;
+  };
+  const TSeen single = search(std::chrono::milliseconds(0), 1);
+  ASSERT_GT(single.Shown.size(), 100u);
+  ASSERT_EQ(single.Errors.size(), 1u);
+  // Flushed by count (an odd number, so runs of items are cut anywhere) and by time.
+  for (auto [interval, limit] : {std::pair{std::chrono::milliseconds(3600000), 7}, {std::chrono::milliseconds(1), 4096}}) {
+    const TSeen batched = search(interval, limit);
+    EXPECT_EQ(batched.Shown, single.Shown);
+    EXPECT_EQ(batched.Status, single.Status);
+    EXPECT_EQ(batched.Errors, single.Errors);
+    EXPECT_EQ(batched.Results, single.Results);
+    EXPECT_EQ(batched.Widest, single.Widest);
+    EXPECT_LT(batched.ItemCalls, single.ItemCalls);
+  }
+}
+
+TEST(SearchThread, BatchedHandOversEndAtAStopMadeInsideABatch) {
+  TTempDir dir;
+  for (const char* name : {"1.txt", "2.txt", "3.txt", "4.txt", "5.txt"}) dir.Write(name, Lines({2, 4}));
+  TSearchRun run(dir.Path());
+  run.Thread->HandOverInterval = std::chrono::milliseconds(3600000);  // one batch at the end
+  run.OnStatusHook = [&](const std::string& s) {
+    if (s == dir / "3.txt") run.Thread->Terminate();
+  };
+  run.Run();
+  EXPECT_EQ(run.StatusLines(dir.Path()).back(), "<base>/3.txt");
+  EXPECT_EQ(run.ShownItems(dir.Path()), (V{"F 1.txt", "L 1", "L 3", "F 2.txt", "L 1", "L 3"}));
+  EXPECT_TRUE(run.Ended);
+}
+
 TEST(SearchProgressText, FoundAndSearchingTexts) {
   EXPECT_EQ(SearchProgressText(0, 0, 0), "Found in 0 of 0 files");
   EXPECT_EQ(SearchProgressText(1, 1, 1), "Found in 1 of 1 file");

@@ -21,7 +21,7 @@ class TCloseDuringSearchTests : public QObject {
     TApp::InstallTitleHandler();
     QByteArray text;
     for (int i = 0; i < 30; ++i) text += "one needle, two needles\n";
-    for (int i = 0; i < 600; ++i) {
+    for (int i = 0; i < 4000; ++i) {  // enough to outlast the longest wait below
       const QString path = FTree.filePath(QStringLiteral("d%1/f%2.txt").arg(i % 7).arg(i));
       QDir().mkpath(QFileInfo(path).path());
       QFile f(path);

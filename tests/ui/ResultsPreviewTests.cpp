@@ -1,0 +1,329 @@
+// The lower half of the search window as a user meets it: selecting a result fills the preview,
+// the preview scrolls past its ends, a double-click toggles a find in both lists, the sort
+// actions and "Show only filenames" re-list the results, and the tab display window.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QFontDialog>
+#include <QLabel>
+#include <QSpinBox>
+#include <QAccessible>
+#include <QSplitter>
+#include <QtTest>
+
+#include "UiTestUtil.h"
+#include "config/RegistryConfig.h"
+#include "engine/SearchParams.h"
+#include "engine/SearchResult.h"
+#include "engine/TabSettings.h"
+#include "ui/Action.h"
+#include "ui/ActionList.h"
+#include "ui/Application.h"
+#include "ui/DirComboBox.h"
+#include "ui/ResultList.h"
+#include "ui/ShellServices.h"
+#include "ui/SearchWindow.h"
+#include "ui/StatusBar.h"
+#include "ui/TabDisplayDialog.h"
+#include "ui/WildCardMemo.h"
+
+using namespace trawlex;
+using namespace trawlex::uitest;
+
+namespace {
+
+// Ten lines and the empty rest after the last line break (11 lines as the program counts
+// them), "needle" on lines 0, 5 and 9 (0-based), at column 4 of "xx needle yy".
+QByteArray TenLines() {
+  QByteArray text;
+  for (int i = 0; i < 10; ++i) text += (i == 0 || i == 5 || i == 9) ? "xx needle yy\n" : QByteArray("line ") + QByteArray::number(i) + "\n";
+  return text;
+}
+
+QPoint RowPoint(TResultList* list, int row, int x = 20) {
+  return QPoint(x, (row - list->TopRow()) * list->ItemHeight() + list->ItemHeight() / 2);
+}
+
+void ClickRow(TResultList* list, int row) {
+  QWidget* window = list->window();
+  QTest::mouseClick(window->windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                    list->viewport()->mapTo(window, RowPoint(list, row)));
+}
+
+void DoubleClickRow(TResultList* list, int row, int x) { DoubleClickAt(list->viewport(), RowPoint(list, row, x)); }
+
+// The 0-based line numbers the preview shows, and which of them is selected ("*").
+QString PreviewLines(TfmSearch* w) {
+  QStringList l;
+  for (int i = 0; i < w->lstPreview->Count(); ++i) {
+    auto* line = static_cast<TSearchLine*>(w->lstPreview->ItemAt(i));
+    l << QString::number(line->LineNo) + (i == w->lstPreview->ItemIndex() ? QStringLiteral("*") : QString());
+  }
+  return l.join(QLatin1Char(' '));
+}
+
+QString Panel(TfmSearch* w, int i) { return w->StatusBar1->Panel(i).Text(); }
+
+// Records what would go to the desktop.
+class TRecordingShell : public IShellServices {
+ public:
+  bool OpenUrl(const QUrl& url) override {
+    Calls << url.toLocalFile();
+    return true;
+  }
+  bool StartDetached(const QString&, const QStringList&) override { return true; }
+  bool ShowItems(const QList<QUrl>&) override { return true; }
+  QStringList Calls;
+};
+
+}  // namespace
+
+class TResultsPreviewTests : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir FDir;
+  TfmSearch* W = nullptr;
+
+  QString Write(const QString& name, const QByteArray& content) {
+    QFile f(FDir.filePath(name));
+    f.open(QIODevice::WriteOnly);
+    f.write(content);
+    return f.fileName();
+  }
+
+  // A window that has searched FDir for "needle", its preview sized for `lines` lines.
+  void Search(int lines = 3) {
+    W = TfmGeneric::CreateUnbound<TfmSearch>(nullptr);
+    W->resize(600, 500);
+    QVERIFY(ActivateWindow(W));
+    W->cbxTarget->setEditText(QStringLiteral("needle"));
+    W->cbxDirectory->SetDirectory(FDir.path());
+    W->memPatterns->setPlainText(QStringLiteral("*.txt"));
+    QVERIFY(W->acSearch->Execute());
+    QTRY_VERIFY_WITH_TIMEOUT(!W->Running(), 30000);
+    const int h = W->lstResults->ItemHeight();
+    const int strip = W->pnlPreview->height() - W->lstPreview->height();
+    const QList<int> sizes = W->splListboxes->sizes();
+    const int panel = lines * h + 4 + strip;
+    W->splListboxes->setSizes({sizes[0] + sizes[1] - panel, panel});
+    QCOMPARE(W->VisiblePreviewLines(), lines);
+  }
+
+ private slots:
+  void init() {
+    // Each test starts from the design settings (the font, say, is kept in them).
+    QFile::remove(QString::fromStdString(SettingsFileFor(SettingsRootKey())));
+  }
+  void cleanup() {
+    TApp::Exit();
+    QVERIFY(TApp::WaitForWorkers(30000));
+    FlushDeletes();
+  }
+
+  void PreviewAroundTheSelectedResult_data() {
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("lines");
+    QTest::addColumn<QString>("panel4");
+    // Entries: file, line 0, line 5, line 9.
+    QTest::newRow("file item: from the first line") << 0 << "0* 1 2" << "Finds in File: 3";
+    QTest::newRow("line 0: all after it") << 1 << "0* 1 2" << "Finds in Line: 1";
+    QTest::newRow("middle: one each side") << 2 << "4 5* 6" << "Finds in Line: 1";
+    QTest::newRow("last line: all before it") << 3 << "7 8 9*" << "Finds in Line: 1";
+  }
+  void PreviewAroundTheSelectedResult() {
+    QFETCH(int, row);
+    QFETCH(QString, lines);
+    QFETCH(QString, panel4);
+    Write(QStringLiteral("a.txt"), TenLines());
+    Search();
+    ClickRow(W->lstResults, row);
+    QCOMPARE(W->lstResults->ItemIndex(), row);
+    QCOMPARE(PreviewLines(W), lines);
+    QCOMPARE(W->lblPreviewFile->text(), FDir.filePath(QStringLiteral("a.txt")));
+    QCOMPARE(W->lblLineCount->text(), QStringLiteral(" (11 lines)"));
+    QCOMPARE(Panel(W, 4), panel4);
+    // The panel shows whole lines.
+    QCOMPARE(W->pnlPreview->height(),
+             3 * W->lstPreview->ItemHeight() + (W->pnlPreview->height() - W->lstPreview->height()) + 4);
+    SaveShot(W, QStringLiteral("preview-") + QString::number(row));
+  }
+
+  void PreviewScrollsPastItsEnds() {
+    Write(QStringLiteral("a.txt"), TenLines());
+    Search();
+    ClickRow(W->lstResults, 2);  // line 5: 4 5* 6
+    ClickRow(W->lstPreview, 2);  // the user moves to the preview's last line
+    QCOMPARE(PreviewLines(W), QStringLiteral("4 5 6*"));
+    PressKey(Qt::Key_Down);
+    QCOMPARE(PreviewLines(W), QStringLiteral("5 6 7*"));
+    PressKey(Qt::Key_PageDown);  // a page less one line
+    QCOMPARE(PreviewLines(W), QStringLiteral("7 8 9*"));
+    PressKey(Qt::Key_Down);  // the file's last line: nothing changes
+    QCOMPARE(PreviewLines(W), QStringLiteral("7 8 9*"));
+    PressKey(Qt::Key_Home);
+    PressKey(Qt::Key_PageUp);
+    QCOMPARE(PreviewLines(W), QStringLiteral("5* 6 7"));
+    for (int i = 0; i < 6; ++i) PressKey(Qt::Key_Up);
+    QCOMPARE(PreviewLines(W), QStringLiteral("0* 1 2"));
+    QCOMPARE(W->lstResults->Count(), 4);  // the results are untouched
+  }
+
+  void DoubleClickTogglesAFindInBothLists() {
+    Write(QStringLiteral("a.txt"), TenLines());
+    Search();
+    ClickRow(W->lstResults, 2);  // line 5
+    const int before = W->SelectedFindCount();
+    auto* result = static_cast<TSearchLine*>(W->lstResults->ItemAt(2));
+    const QFontMetrics fm(W->ResultsFont());
+    const int findX = W->Params()->LineNoWidth() + fm.horizontalAdvance(QStringLiteral("xx ")) + 3;
+    // Beside a find (the line number, the text after it) nothing changes.
+    DoubleClickRow(W->lstPreview, 1, 2);
+    DoubleClickRow(W->lstPreview, 1, findX + fm.horizontalAdvance(QStringLiteral("needle yy")));
+    QCOMPARE(W->SelectedFindCount(), before);
+    const bool was = result->GetFindSelected(0);
+    DoubleClickRow(W->lstPreview, 1, findX);
+    auto* shown = static_cast<TSearchLine*>(W->lstPreview->ItemAt(1));
+    QCOMPARE(shown->GetFindSelected(0), !was);
+    QCOMPARE(result->GetFindSelected(0), !was);
+    QCOMPARE(W->SelectedFindCount(), before + (was ? -1 : 1));
+    QCOMPARE(Panel(W, 3), QStringLiteral("Selected: %1").arg(W->SelectedFindCount()));
+    // And back, from the results list this time.
+    DoubleClickRow(W->lstResults, 2, findX);
+    QCOMPARE(result->GetFindSelected(0), was);
+    QCOMPARE(static_cast<TSearchLine*>(W->lstPreview->ItemAt(1))->GetFindSelected(0), was);
+    QCOMPARE(W->SelectedFindCount(), before);
+  }
+
+  void PreviewOfADeletedFileShowsTheErrorAndLeavesTheResults() {
+    Write(QStringLiteral("a.txt"), TenLines());
+    const QString gone = Write(QStringLiteral("b.txt"), TenLines());
+    Search();
+    QCOMPARE(W->lstResults->Count(), 8);
+    QFile::remove(gone);
+    QString text;
+    AnswerMessageBox(QMessageBox::Ok, nullptr, &text);
+    ClickRow(W->lstResults, 4);  // b.txt
+    QTRY_VERIFY(!text.isEmpty());
+    QVERIFY2(text.contains(QStringLiteral("b.txt")), qPrintable(text));
+    QCOMPARE(W->lstPreview->Count(), 0);
+    QVERIFY(!W->PreviewFile());
+    QCOMPARE(W->lstResults->Count(), 8);
+    W->splListboxes->setSizes({200, 120});  // a later splitter move shows no further error
+    W->RerunPreview();
+    ClickRow(W->lstResults, 1);
+    QCOMPARE(W->lstPreview->Count(), W->VisiblePreviewLines());
+  }
+
+  void SortingAndFilenamesKeepTheSelectedFile() {
+    Write(QStringLiteral("a.txt"), TenLines());                                // 3 finds, larger
+    Write(QStringLiteral("b.txt"), "needle\n");                               // 1 find, smallest
+    Write(QStringLiteral("c.txt"), "needle\nneedle needle\n" + QByteArray(30, 'z'));  // 3 finds
+    Search();
+    auto names = [&] {
+      QStringList l;
+      for (int i = 0; i < W->lstResults->Count(); ++i)
+        if (auto* f = dynamic_cast<TSearchFile*>(W->lstResults->ItemAt(i))) l << QFileInfo(QString::fromStdString(f->Name)).fileName();
+      return l.join(QLatin1Char(' '));
+    };
+    QCOMPARE(names(), QStringLiteral("a.txt b.txt c.txt"));
+    QCOMPARE(W->StatusBar1->Panel(5).Width(), 0);  // "Full name" shows no panel
+    ClickRow(W->lstResults, 4);  // b.txt
+    PressKey(Qt::Key_F2, Qt::ShiftModifier);  // Sort by Size
+    QCOMPARE(names(), QStringLiteral("b.txt c.txt a.txt"));
+    QCOMPARE(Panel(W, 5), QStringLiteral("Size"));
+    QVERIFY(W->SortActions[1]->isChecked() && !W->SortActions[0]->isChecked());
+    W->ActionList1->UpdateAll();
+    QVERIFY(!W->SortActions[1]->isEnabled());  // the current order
+    W->acDescending->trigger();
+    QCOMPARE(names(), QStringLiteral("a.txt c.txt b.txt"));
+    QCOMPARE(static_cast<TSearchFile*>(W->lstResults->ItemAt(W->lstResults->ItemIndex()))->Name,
+             FDir.filePath(QStringLiteral("b.txt")).toStdString());
+    const int lines = W->lstResults->Count();
+    W->acHideResultLines->trigger();  // only file items, same order
+    QCOMPARE(W->lstResults->Count(), 3);
+    QCOMPARE(names(), QStringLiteral("a.txt c.txt b.txt"));
+    QCOMPARE(W->lstResults->ItemIndex(), 2);
+    W->acHideResultLines->trigger();
+    QCOMPARE(W->lstResults->Count(), lines);
+    QCOMPARE(static_cast<TSearchFile*>(W->lstResults->ItemAt(W->lstResults->ItemIndex()))->Name,
+             FDir.filePath(QStringLiteral("b.txt")).toStdString());
+  }
+
+  void FontChangeRebuildsPreviewAndLabelOpensTheFile() {
+    Write(QStringLiteral("a.txt"), TenLines());
+    Search();
+    ClickRow(W->lstResults, 2);
+    ClickRow(W->lstPreview, 2);  // the preview's own selection is kept
+    QFont big = W->ResultsFont();
+    big.setPixelSize(QFontMetrics(W->ResultsFont()).height() * 2);
+    const int extent = W->lstResults->HorizontalExtent();
+    WhenModal<QFontDialog>([big](QFontDialog* d) {
+      d->setCurrentFont(big);
+      d->accept();
+    });
+    PressKey(Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(W->lstResults->ItemHeight() > big.pixelSize() / 2 + 2);  // the chosen, larger font
+    QCOMPARE(W->lstResults->ItemHeight(), QFontMetrics(W->ResultsFont()).height());
+    QCOMPARE(W->lstPreview->ItemHeight(), QFontMetrics(W->ResultsFont()).height());
+    QVERIFY(W->lstResults->HorizontalExtent() > extent);
+    QCOMPARE(W->lstPreview->Count(), W->VisiblePreviewLines());
+    // Around the same line (5); a taller font leaves room for fewer lines in the same height.
+    QCOMPARE(W->VisiblePreviewLines(), 1);
+    QCOMPARE(PreviewLines(W), QStringLiteral("5*"));
+    TRecordingShell shell;
+    SetShellServices(&shell);
+    DoubleClickAt(W->lblPreviewFile, W->lblPreviewFile->rect().center());
+    SetShellServices(nullptr);
+    QCOMPARE(shell.Calls, QStringList{FDir.filePath(QStringLiteral("a.txt"))});
+  }
+
+  void ListsTellAssistiveToolsTheirEntries() {
+    Write(QStringLiteral("a.txt"), TenLines());
+    Search();
+    ClickRow(W->lstResults, 2);
+    for (TResultList* list : {W->lstResults, W->lstPreview}) {
+      QAccessibleInterface* a = QAccessible::queryAccessibleInterface(list);
+      QVERIFY(a);
+      QCOMPARE(a->role(), QAccessible::List);
+      QCOMPARE(a->childCount(), list->Count());
+    }
+    QAccessibleInterface* results = QAccessible::queryAccessibleInterface(W->lstResults);
+    QCOMPARE(results->child(0)->text(QAccessible::Name), FDir.filePath(QStringLiteral("a.txt")));
+    QAccessibleInterface* entry = results->child(2);
+    QCOMPARE(entry->role(), QAccessible::ListItem);
+    QCOMPARE(entry->text(QAccessible::Name), QStringLiteral("6: xx needle yy"));
+    QVERIFY(entry->state().selected && !results->child(1)->state().selected);
+    QCOMPARE(results->indexOfChild(entry), 2);
+    QCOMPARE(QAccessible::queryAccessibleInterface(W->lstPreview)->child(0)->text(QAccessible::Name),
+             QStringLiteral("5: line 4"));
+  }
+
+  void TabDisplayWindowChangesTheSettingAtOnce() {
+    Write(QStringLiteral("a.txt"), TenLines());
+    Search();
+    W->acTabDisplayPrefs->trigger();
+    QVERIFY(TabDisplayDialog);
+    TfmTabDisplay* d = TabDisplayDialog;
+    W->acTabDisplayPrefs->trigger();  // one for the whole application
+    QCOMPARE(TabDisplayDialog, d);
+    QCOMPARE(d->windowTitle(), QStringLiteral("Tab display options"));
+    d->chkExpandTabs->setChecked(true);
+    d->chkExpandTabs->click();
+    QVERIFY(!GetTabSettings().ExpandTabs);
+    QVERIFY(!d->lblSpaces->isEnabled() && !d->spnSpacesPerTab->isEnabled());
+    d->chkExpandTabs->click();
+    d->spnSpacesPerTab->setValue(8);
+    QCOMPARE(GetTabSettings().SpacesPerTab, 8);
+    d->spnSpacesPerTab->setValue(0);
+    QCOMPARE(d->spnSpacesPerTab->value(), 1);
+    d->spnSpacesPerTab->setValue(1000);
+    QCOMPARE(d->spnSpacesPerTab->value(), 100);
+    d->close();
+    FlushDeletes();
+    QVERIFY(!TabDisplayDialog);
+    SetTabSettings(true, 4);
+  }
+};
+
+QTEST_MAIN(TResultsPreviewTests)
+#include "ResultsPreviewTests.moc"
