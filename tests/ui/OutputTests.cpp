@@ -347,7 +347,10 @@ class TOutputTests : public QObject {
     QCOMPARE(viewers[1]->StatusBar->Panel(0).Text(), QStringLiteral("Line: 0"));
     // A file gone since the search: an error box, and no empty viewer.
     QFile::remove(Tree.Dir.filePath("mixed.txt"));
+    QString previewText;
+    AnswerMessageBox(QMessageBox::Ok, nullptr, &previewText);  // the preview cannot read it either
     ClickRow(4);
+    QTRY_VERIFY(!previewText.isEmpty());
     QString text;
     AnswerMessageBox(QMessageBox::Ok, nullptr, &text);
     W->acViewWholeFile->Execute();

@@ -72,7 +72,7 @@ class TRecordingShell : public IShellServices {
     return true;
   }
   bool StartDetached(const QString&, const QStringList&) override { return true; }
-  bool ShowItems(const QList<QUrl>&) override { return true; }
+  void ShowItems(const QList<QUrl>&, std::function<void(bool)> done) override { done(true); }
   QStringList Calls;
 };
 
