@@ -19,6 +19,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Unicode API names (CreateFileW for CreateFile), Windows 7 and later, no min/max macros.
 add_compile_definitions(UNICODE _UNICODE _WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# zlib (libz-mingw-w64-dev) linked in as well, not as a DLL the programs would need.
+set(ZLIB_USE_STATIC_LIBS ON)
 # This compiler warns about overlapping copies inside its own string header that cannot happen.
 set(CMAKE_CXX_FLAGS_INIT "-Wno-restrict")
 
