@@ -188,19 +188,10 @@ void TfmSearch::acSelectAllFindsExecute(TAction& sender) {
   if (!SearchParams) return;
   TBusyCursor busy;
   const bool select = &sender == acSelectAllFinds;
-  std::set<const TSearchFile*> results;
-  for (int32_t i = SearchParams->GetResultCount() - 1; i >= 0; --i) {
-    TSearchFile* file = SearchParams->GetResult(i);
-    file->SelectAllFinds(select);
-    results.insert(file);
-  }
+  for (int32_t i = SearchParams->GetResultCount() - 1; i >= 0; --i) SearchParams->GetResult(i)->SelectAllFinds(select);
   SetSelectedFindCount(select ? FTotalFindCount : 0);
   // The preview follows: its file item is its own copy of the file, not one of the results.
-  std::set<TSearchFile*> previewed;
-  for (const TListEntry& entry : lstPreview->Items()) {
-    TSearchFile* file = entry.Item ? GetOwnerFile(entry.Item) : nullptr;
-    if (file && !results.count(file) && previewed.insert(file).second) file->SelectAllFinds(select);
-  }
+  if (FPreviewFile) FPreviewFile->SelectAllFinds(select);
   lstPreview->viewport()->update();
   lstResults->viewport()->update();
 }

@@ -192,6 +192,12 @@ class TResultsPreviewTests : public QObject {
     QCOMPARE(result->GetFindSelected(0), was);
     QCOMPARE(static_cast<TSearchLine*>(W->lstPreview->ItemAt(1))->GetFindSelected(0), was);
     QCOMPARE(W->SelectedFindCount(), before);
+    // Select All and Deselect All reach the preview too.
+    for (const auto& [key, selected] : {std::pair{Qt::Key_A, true}, {Qt::Key_U, false}}) {
+      PressKey(key, Qt::ControlModifier);
+      QCOMPARE(static_cast<TSearchLine*>(W->lstPreview->ItemAt(1))->GetFindSelected(0), selected);
+      QCOMPARE(result->GetFindSelected(0), selected);
+    }
   }
 
   void PreviewOfADeletedFileShowsTheErrorAndLeavesTheResults() {
