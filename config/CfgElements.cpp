@@ -14,16 +14,9 @@ namespace trawlex {
 
 namespace {
 
-void PutInt32(uint8_t* p, int32_t v) {
-  const uint32_t u = static_cast<uint32_t>(v);
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(u >> (8 * i));
-}
+void PutInt32(uint8_t* p, int32_t v) { PutLittleEndian(p, static_cast<uint32_t>(v), 4); }
 
-int32_t GetInt32(const uint8_t* p) {
-  uint32_t u = 0;
-  for (int i = 3; i >= 0; --i) u = (u << 8) | p[i];
-  return static_cast<int32_t>(u);
-}
+int32_t GetInt32(const uint8_t* p) { return static_cast<int32_t>(static_cast<uint32_t>(GetLittleEndian(p, 4))); }
 
 bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 

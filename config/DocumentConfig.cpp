@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "config/RegValue.h"
 #include "engine/Errors.h"
 #include "engine/TextUtils.h"
 
@@ -35,7 +36,7 @@ std::string DoubleBytes(double value) {
   uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);
   std::string out(8, '\0');
-  for (int i = 0; i < 8; ++i) out[i] = static_cast<char>((bits >> (8 * i)) & 0xFF);
+  PutLittleEndian(out.data(), bits, 8);
   return out;
 }
 

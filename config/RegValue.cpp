@@ -16,6 +16,18 @@ namespace {
 
 }  // namespace
 
+void PutLittleEndian(void* out, uint64_t value, size_t size) {
+  auto* p = static_cast<unsigned char*>(out);
+  for (size_t i = 0; i < size; ++i) p[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+uint64_t GetLittleEndian(const void* in, size_t size) {
+  const auto* p = static_cast<const unsigned char*>(in);
+  uint64_t value = 0;
+  for (size_t i = size; i > 0; --i) value = (value << 8) | p[i - 1];
+  return value;
+}
+
 bool IsStringType(uint32_t type) { return type == RegSz || type == RegExpandSz; }
 
 TRegValue MakeStringValue(const std::string& name, const std::string& text) {
@@ -24,9 +36,8 @@ TRegValue MakeStringValue(const std::string& name, const std::string& text) {
 }
 
 TRegValue MakeDwordValue(const std::string& name, int32_t value) {
-  const uint32_t u = static_cast<uint32_t>(value);
   std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((u >> (8 * i)) & 0xFF);
+  PutLittleEndian(bytes.data(), static_cast<uint32_t>(value), 4);
   return {name, RegDword, bytes};
 }
 
@@ -46,16 +57,13 @@ int32_t ReadIntegerValue(const TRegValue* value, const std::string& ident, int32
   if (!value) return def;
   if (IsStringType(value->Type)) return ParseInt32(value->Data).value_or(def);
   if (value->Type != RegDword || value->Data.size() != 4) RaiseInvalidType(ident);
-  uint32_t u = 0;
-  for (int i = 3; i >= 0; --i) u = (u << 8) | static_cast<unsigned char>(value->Data[i]);
-  return static_cast<int32_t>(u);
+  return static_cast<int32_t>(static_cast<uint32_t>(GetLittleEndian(value->Data.data(), 4)));
 }
 
 double ReadFloatValue(const TRegValue* value, const std::string& ident, double def) {
   if (!value) return def;
   if (value->Type != RegBinary || value->Data.size() != sizeof(double)) RaiseInvalidType(ident);
-  uint64_t bits = 0;
-  for (int i = 7; i >= 0; --i) bits = (bits << 8) | static_cast<unsigned char>(value->Data[i]);
+  const uint64_t bits = GetLittleEndian(value->Data.data(), sizeof(double));
   double out;
   std::memcpy(&out, &bits, sizeof out);
   return out;

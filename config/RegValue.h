@@ -48,6 +48,11 @@ void ReadBytesValue(const TRegValue* value, const std::string& ident, void* buff
 // The value WriteInteger stores over `existing`: a string stays a string holding the number.
 TRegValue IntegerValueOver(const TRegValue* existing, const std::string& ident, int32_t value);
 
+// Numbers as the registry and the stored byte blocks hold them: the low `size` bytes of
+// `value`, least significant first.
+void PutLittleEndian(void* out, uint64_t value, size_t size);
+uint64_t GetLittleEndian(const void* in, size_t size);
+
 // A signed 32-bit decimal integer, optionally signed and surrounded by blanks.
 std::optional<int32_t> ParseInt32(const std::string& text);
 

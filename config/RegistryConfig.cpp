@@ -22,11 +22,6 @@ namespace {
 std::mutex UseLock;
 std::map<std::string, bool> NoReads;   // present: no writes; true: no reads either
 
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of(PathDelim);
-  return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
-}
-
 std::string UserConfigFolder() {
   // Only an absolute XDG_CONFIG_HOME counts; a relative one is to be ignored.
   const char* xdg = std::getenv("XDG_CONFIG_HOME");

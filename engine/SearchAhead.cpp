@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "engine/Errors.h"
 #include "engine/RangeProcessor.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
@@ -48,7 +49,10 @@ void TSearchAhead::Seal(const std::vector<size_t>& addedOrder) {
   // the lock; the helpers keep searching meanwhile.
   std::vector<TSlot*> order;
   order.reserve(addedOrder.size());
-  for (const size_t i : addedOrder) order.push_back(&Found.at(i));
+  for (const size_t i : addedOrder) {
+    TRAWLEX_ASSERT(i < Found.size(), "Invalid value in Seal");
+    order.push_back(&Found[i]);
+  }
   {
     std::lock_guard lock(Lock);
     Order = std::move(order);

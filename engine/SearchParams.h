@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/DrawSurface.h"
+#include "engine/Errors.h"
 #include "engine/SearchResult.h"
 #include "platform/DateTime.h"
 
@@ -79,7 +80,10 @@ class TSearchParams : public TDirScanParams {
   void UpdateExcludePositions();
 
   int32_t GetResultCount() const { return static_cast<int32_t>(Results.size()); }
-  TSearchFile* GetResult(int32_t index) const { return Results.at(static_cast<size_t>(index)).get(); }
+  TSearchFile* GetResult(int32_t index) const {
+    TRAWLEX_ASSERT(index >= 0 && static_cast<size_t>(index) < Results.size(), "Invalid value in GetResult");
+    return Results[static_cast<size_t>(index)].get();
+  }
   void AddResult(std::unique_ptr<TSearchFile> file) { Results.push_back(std::move(file)); }
   void SortResults(TFileCompare compare);
 

@@ -130,6 +130,9 @@ int32_t TimeZoneBiasMinutes();
 
 // $TMPDIR when set and not empty, else /tmp; always with a trailing delimiter.
 std::string TempDirectory();
+// The folder part of `path`: "." when it has none, the root with its delimiter ("/", "C:\\")
+// when the path names an entry of a root.
+std::string FolderOf(const std::string& path);
 bool DirectoryExists(const std::string& path);
 bool FileExists(const std::string& path);
 // The absolute path the system means by `path`: symbolic links followed, then "." and

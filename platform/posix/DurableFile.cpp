@@ -16,13 +16,6 @@ namespace trawlex {
 
 namespace {
 
-std::string DirOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 std::string NameOf(const std::string& path) {
   const size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -84,7 +77,7 @@ bool ResolveLinks(const std::string& path, std::string& result, std::string& err
       }
       target.resize(target.size() * 2);
     }
-    current = (!target.empty() && target[0] == '/') ? target : DirOf(current) + "/" + target;
+    current = (!target.empty() && target[0] == '/') ? target : FolderOf(current) + "/" + target;
   }
   error = SystemErrorText(ELOOP);
   return false;
@@ -95,7 +88,7 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, std::
   warning.clear();
   std::string target;
   if (!ResolveLinks(path, target, error)) return false;
-  const std::string dir = DirOf(target);
+  const std::string dir = FolderOf(target);
 
   struct stat old;
   const bool hadOld = ::stat(target.c_str(), &old) == 0;
@@ -201,7 +194,7 @@ bool ForceDirectories(const std::string& dir, std::string& error) {
   if (DirectoryExists(dir)) return true;
   std::string trimmed = dir;
   while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
-  const std::string parent = DirOf(trimmed);
+  const std::string parent = FolderOf(trimmed);
   if (parent != trimmed && !DirectoryExists(parent) && !ForceDirectories(parent, error)) return false;
   if (::mkdir(trimmed.c_str(), 0700) != 0 && errno != EEXIST) {
     error = SystemErrorText(errno);

@@ -134,7 +134,7 @@ bool PathEntryExists(const std::string& path) {
 
 std::string BackupPrefix(const std::string& path, const std::string& tempPrefix) {
   const size_t slash = path.rfind(PathDelim);
-  const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const std::string folder = FolderOf(path);
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   // Room for ".", ".", the prefix, a number and ".tmp" within the longest name allowed.
   const size_t room = NAME_MAX - tempPrefix.size() - 2 - 20 - 4;
@@ -217,8 +217,7 @@ bool TFileRewriter::Open(const std::string& path) {
     ::close(fd);
     if (attempt == 10) return Fail("The file keeps being replaced by other files, so it was not changed");
   }
-  const size_t slash = FRealPath.rfind('/');
-  FFolder = slash == 0 ? "/" : FRealPath.substr(0, slash);
+  FFolder = FolderOf(FRealPath);
   FillInfo(st, FInfo);
   FModeBits = st.st_mode & 07777;
   FUid = st.st_uid;

@@ -303,6 +303,12 @@ std::string TempDirectory() {
   return dir;
 }
 
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return path.substr(0, slash == 0 ? 1 : slash);
+}
+
 bool DirectoryExists(const std::string& path) {
   struct stat st;
   return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -17,13 +17,6 @@ namespace {
 
 constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-std::string DirOf(const std::string& path) {
-  const size_t slash = path.find_last_of("\\/");
-  if (slash == std::string::npos) return ".";
-  if (slash == 0 || (slash == 2 && path[1] == ':')) return path.substr(0, slash + 1);
-  return path.substr(0, slash);
-}
-
 std::string NameOf(const std::string& path) {
   const size_t slash = path.find_last_of("\\/");
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -87,7 +80,7 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, std::
   warning.clear();
   std::string target;
   if (!ResolveLinks(path, target, error)) return false;
-  const std::string dir = DirOf(target);
+  const std::string dir = FolderOf(target);
   const std::wstring wideTarget = WidePath(target);
   const DWORD old = GetFileAttributesW(wideTarget.c_str());
   if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -207,7 +200,7 @@ bool ForceDirectories(const std::string& dir, std::string& error) {
   if (DirectoryExists(dir)) return true;
   std::string trimmed = dir;
   while (trimmed.size() > 1 && (trimmed.back() == '\\' || trimmed.back() == '/')) trimmed.pop_back();
-  const std::string parent = DirOf(trimmed);
+  const std::string parent = FolderOf(trimmed);
   if (parent != trimmed && parent != "." && !DirectoryExists(parent) && !ForceDirectories(parent, error)) return false;
   if (!CreateDirectoryW(WidePath(trimmed).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
     error = ErrorText(GetLastError());

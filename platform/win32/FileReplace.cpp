@@ -104,7 +104,7 @@ bool PathEntryExists(const std::string& path) {
 
 std::string BackupPrefix(const std::string& path, const std::string& tempPrefix) {
   const size_t slash = path.find_last_of("\\/");
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 || (slash == 2 && path[1] == ':') ? slash + 1 : slash);
+  const std::string folder = FolderOf(path);
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   const size_t room = NameMax - tempPrefix.size() - 2 - 20 - 4;
   if (name.size() > room) name.resize(room);
@@ -184,8 +184,7 @@ bool TFileRewriter::Open(const std::string& path) {
     CloseHandle(h);
     if (attempt == 10) return Fail("The file keeps being replaced by other files, so it was not changed");
   }
-  const size_t slash = FRealPath.find_last_of("\\/");
-  FFolder = (slash == 2 && FRealPath[1] == ':') ? FRealPath.substr(0, 3) : FRealPath.substr(0, slash);
+  FFolder = FolderOf(FRealPath);
   FillInfo(hi, FInfo);
   FModeBits = hi.Attributes;
   FUid = FGid = 0;

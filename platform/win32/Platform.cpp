@@ -346,6 +346,13 @@ std::string TempDirectory() {
   return dir;
 }
 
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of("\\/");
+  if (slash == std::string::npos) return ".";
+  if (slash == 0 || (slash == 2 && path[1] == ':')) return path.substr(0, slash + 1);
+  return path.substr(0, slash);
+}
+
 bool DirectoryExists(const std::string& path) {
   if (path.empty()) return false;
   const DWORD a = GetFileAttributesW(WidePath(path).c_str());

@@ -11,7 +11,7 @@ namespace {
 struct TOptions {
   bool CaseSensitive = false;
   bool WholeWord = false;
-  std::string Exclude;
+  const char* Exclude = "";
 };
 
 struct TOutcome {
@@ -69,12 +69,12 @@ TEST(TargetMatching, Rules) {
   const TMatchCase cases[] = {
       {"no overlap, leftmost wins", "aaaa", "aa", {}, 2, {"0:1,3,3"}},
       {"case-insensitive", "Foo foo FOO", "foo", {}, 3, {"0:1,4,5,8,9"}},
-      {"case-sensitive", "Foo foo FOO", "foo", {true}, 1, {"0:5,8"}},
-      {"whole word: underscore is a word byte", "foo_bar foo bar.foo", "foo", {false, true}, 2, {"0:9,12,17"}},
-      {"whole word end condition", "a-xb", "-x", {false, true}, 0, {}},
-      {"no start condition for a non-word first byte", "a-x b", "-x", {false, true}, 1, {"0:2,4"}},
-      {"whole word at file start and end", "int", "int", {false, true}, 1, {"0:1"}},
-      {"whole word inside a word", "print", "int", {false, true}, 0, {}},
+      {"case-sensitive", "Foo foo FOO", "foo", {true, false, ""}, 1, {"0:5,8"}},
+      {"whole word: underscore is a word byte", "foo_bar foo bar.foo", "foo", {false, true, ""}, 2, {"0:9,12,17"}},
+      {"whole word end condition", "a-xb", "-x", {false, true, ""}, 0, {}},
+      {"no start condition for a non-word first byte", "a-x b", "-x", {false, true, ""}, 1, {"0:2,4"}},
+      {"whole word at file start and end", "int", "int", {false, true, ""}, 1, {"0:1"}},
+      {"whole word inside a word", "print", "int", {false, true, ""}, 0, {}},
       {"exclude drops the find inside it", "concatenate the cat", "cat", {false, false, "concatenate"}, 1, {"0:17"}},
       {"exclude ending at the last byte", "the concatenate", "cat", {false, false, "concatenate"}, 0, {}},
       {"dropped candidate sets no skip", "xaaa", "aa", {false, false, "xaa"}, 1, {"0:3"}},

@@ -967,7 +967,9 @@ TEST(ReplaceKillTest, KilledReplaceLeavesTheFileWhollyOldOrWhollyNew) {
     const V temps = TempFilesIn(dir.Path());
     if (tempSeen && WIFSIGNALED(status) && !temps.empty()) ++killedWhileWriting;
     for (const std::string& t : temps) fs::remove(dir / t);
-    if (WIFEXITED(status)) EXPECT_EQ(now, newContent);
+    if (WIFEXITED(status)) {
+      EXPECT_EQ(now, newContent);
+    }
   }
   EXPECT_GT(killedWhileWriting, 0);
 }
@@ -995,7 +997,9 @@ TEST(ReplaceRaceTest, TwoRunsOnOneTreeReplaceEachFileWhollyOnceAndCountExactly) 
     for (size_t i = 0; i < contents.size(); ++i) {
       fs::remove(secondName(i));
       dir->Write(nameOf(i).substr(dir->Path().size() + 1), contents[i]);
-      if (i >= Plain) ASSERT_EQ(link(nameOf(i).c_str(), secondName(i).c_str()), 0);
+      if (i >= Plain) {
+        ASSERT_EQ(link(nameOf(i).c_str(), secondName(i).c_str()), 0);
+      }
     }
     const pid_t a = SpawnDriver(runA, out + "a.out", out + "a.err");
     const pid_t b = SpawnDriver(runB, out + "b.out", out + "b.err");

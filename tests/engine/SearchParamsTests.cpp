@@ -110,3 +110,10 @@ TEST(SearchParams, StartsEmptyWithTheTimeOfCreation) {
   EXPECT_EQ(p.SortKey, 0);
   EXPECT_GT(p.SearchTime, 40000.0);  // after 2009
 }
+
+TEST(SearchParams, AResultOutsideTheListRaisesTheProgramsError) {
+  TSearchParams p;
+  p.AddResult(std::make_unique<TSearchFile>(&p));
+  EXPECT_NE(p.GetResult(0), nullptr);
+  for (const int32_t index : {-1, 1, INT32_MAX}) EXPECT_THROW(p.GetResult(index), EAssertionFailed) << index;
+}

@@ -344,8 +344,11 @@ TEST(DrawLine, LastLineOfTheFileIsUnderlined) {
   last->Draw(s1, {0, 0, 100, 16}, 0);
   other->Draw(s2, {0, 0, 100, 16}, 0);
   EXPECT_EQ(s1.Trace()[2], "style U");
-  for (const auto& call : s1.Calls)
-    if (call.Op == "text") EXPECT_TRUE(call.Style & fsUnderline) << call.Text;
+  for (const auto& call : s1.Calls) {
+    if (call.Op == "text") {
+      EXPECT_TRUE(call.Style & fsUnderline) << call.Text;
+    }
+  }
   for (const auto& t : s2.Trace()) EXPECT_NE(t, "style U");
 }
 

@@ -191,6 +191,8 @@ TEST(Utf8SequenceAt, ValidSequencesAndEveryKindOfInvalidByte) {
     uint32_t code = 0;
     const size_t n = Utf8SequenceAt(c.Bytes, 0, code);
     EXPECT_EQ(n, c.Length) << c.Bytes;
-    if (n) EXPECT_EQ(code, c.Code) << c.Bytes;
+    if (n) {
+      EXPECT_EQ(code, c.Code) << c.Bytes;
+    }
   }
 }

@@ -68,6 +68,18 @@ TEST(FileTimes, LocalTimeRoundedDownToTwoSeconds) {
 #endif
 }
 
+TEST(FolderOf, ParentFolderOrRoot) {
+#ifdef _WIN32
+  GTEST_SKIP() << "paths with drive letters and backslashes here; see Win32Platform tests";
+#else
+  const struct {
+    const char* In;
+    const char* Out;
+  } cases[] = {{"/a/b.txt", "/a"}, {"/b.txt", "/"}, {"b.txt", "."}, {"a/b/", "a/b"}, {"/", "/"}};
+  for (const auto& c : cases) EXPECT_EQ(FolderOf(c.In), c.Out) << c.In;
+#endif
+}
+
 TEST(CanonicalizePath, TextOnlyResolution) {
 #ifdef _WIN32
   GTEST_SKIP() << "paths with drive letters and backslashes here; see Win32Platform tests";

@@ -97,6 +97,15 @@ TEST(Win32FileTimes, LastWriteIsLocalAndRoundedDownToTwoSeconds) {
   EXPECT_EQ((std::vector<int>{p.Year, p.Month, p.Day, p.Hour, p.Minute, p.Second, p.MilliSecond}), want);
 }
 
+TEST(Win32Paths, FolderOfKeepsTheRootsDelimiter) {
+  const struct {
+    const char* In;
+    const char* Out;
+  } cases[] = {{"C:\\a\\b.txt", "C:\\a"}, {"C:\\b.txt", "C:\\"}, {"C:/b.txt", "C:/"},
+               {"\\b.txt", "\\"},        {"b.txt", "."},         {"\\\\srv\\share\\b.txt", "\\\\srv\\share"}};
+  for (const auto& c : cases) EXPECT_EQ(FolderOf(c.In), c.Out) << c.In;
+}
+
 TEST(Win32Paths, CanonicalFormsOfDrivesAndShares) {
   const struct {
     std::string In;

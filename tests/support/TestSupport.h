@@ -85,12 +85,12 @@ class TRecordingSurface : public IDrawSurface {
   TFontStyles Style = 0;
   int32_t WidthCalls = 0;
 
-  void FillRect(const TRect& r, TColor c) override { Calls.push_back({"fill", r, c}); }
-  void SetFontColor(TColor c) override { Calls.push_back({"color", {}, c}); }
+  void FillRect(const TRect& r, TColor c) override { Calls.push_back({"fill", r, c, 0, 0, 0, {}}); }
+  void SetFontColor(TColor c) override { Calls.push_back({"color", {}, c, 0, 0, 0, {}}); }
   TFontStyles GetFontStyle() const override { return Style; }
   void SetFontStyle(TFontStyles s) override {
     Style = s;
-    Calls.push_back({"style", {}, {}, s});
+    Calls.push_back({"style", {}, {}, s, 0, 0, {}});
   }
   int32_t TextWidth(std::string_view text) override {
     ++WidthCalls;

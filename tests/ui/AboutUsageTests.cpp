@@ -24,17 +24,6 @@ using namespace trawlex::uitest;
 
 namespace {
 
-class TRecordingShell : public IShellServices {
- public:
-  bool OpenUrl(const QUrl& url) override {
-    Opened << url.toString();
-    return true;
-  }
-  bool StartDetached(const QString&, const QStringList&) override { return false; }
-  void ShowItems(const QList<QUrl>&, std::function<void(bool)> done) override { done(false); }
-  QStringList Opened;
-};
-
 // A click at `pos` of `window`, delivered where a person's click would land.
 void ClickAt(QWidget* window, QPoint pos) {
   QWidget* target = window->childAt(pos);
@@ -121,11 +110,11 @@ class TAboutUsageTests : public QObject {
     about->SetSiteAddress(QStringLiteral("http://127.0.0.1:9/"));
     QCOMPARE(about->lblDevweb->cursor().shape(), Qt::PointingHandCursor);
     ClickAt(about, about->lblDevweb->geometry().center());
-    QCOMPARE(shell.Opened, QStringList{QStringLiteral("http://127.0.0.1:9/")});
+    QCOMPARE(shell.Calls, QStringList{QStringLiteral("open http://127.0.0.1:9/")});
     // Without an address there is nothing to open.
     about->SetSiteAddress(QString());
     ClickAt(about, about->lblDevweb->geometry().center());
-    QCOMPARE(shell.Opened.size(), 1);
+    QCOMPARE(shell.Calls.size(), 1);
   }
 
   void EnterOrEscapeClosesAboutButNotTheReleaseOfAnotherWindowsKey_data() {

@@ -78,24 +78,6 @@ struct TTree {
   }
 };
 
-class TRecordingShell : public IShellServices {
- public:
-  bool OpenUrl(const QUrl& url) override {
-    Calls << "open " + url.toLocalFile();
-    return Works;
-  }
-  bool StartDetached(const QString& program, const QStringList& arguments) override {
-    Calls << "start " + program + "|" + arguments.join('|');
-    return Works;
-  }
-  void ShowItems(const QList<QUrl>& items, std::function<void(bool)> done) override {
-    Calls << "show " + items.first().toLocalFile();
-    done(false);
-  }
-  QStringList Calls;
-  bool Works = true;
-};
-
 template <class T>
 QList<T*> Windows() {
   QList<T*> list;
@@ -449,7 +431,8 @@ class TOutputTests : public QObject {
     ClickRow(1);
     W->acOpen->Execute();
     W->acExplore->Execute();
-    QCOMPARE(shell.Calls, (QStringList{"open " + Tree.A, "show " + Tree.A, "open " + Tree.Dir.path()}));
+    const auto url = [](const QString& path) { return QUrl::fromLocalFile(path).toString(); };
+    QCOMPARE(shell.Calls, (QStringList{"open " + url(Tree.A), "show " + url(Tree.A), "open " + url(Tree.Dir.path())}));
     shell.Works = false;
     W->acOpen->Execute();
     QCOMPARE(W->StatusMessage(), "No application opens " + Tree.A);

@@ -65,17 +65,6 @@ QString PreviewLines(TfmSearch* w) {
 QString Panel(TfmSearch* w, int i) { return w->StatusBar1->Panel(i).Text(); }
 
 // Records what would go to the desktop.
-class TRecordingShell : public IShellServices {
- public:
-  bool OpenUrl(const QUrl& url) override {
-    Calls << url.toLocalFile();
-    return true;
-  }
-  bool StartDetached(const QString&, const QStringList&) override { return true; }
-  void ShowItems(const QList<QUrl>&, std::function<void(bool)> done) override { done(true); }
-  QStringList Calls;
-};
-
 }  // namespace
 
 class TResultsPreviewTests : public QObject {
@@ -280,7 +269,7 @@ class TResultsPreviewTests : public QObject {
     SetShellServices(&shell);
     DoubleClickAt(W->lblPreviewFile, W->lblPreviewFile->rect().center());
     SetShellServices(nullptr);
-    QCOMPARE(shell.Calls, QStringList{FDir.filePath(QStringLiteral("a.txt"))});
+    QCOMPARE(shell.Calls, QStringList{"open " + QUrl::fromLocalFile(FDir.filePath(QStringLiteral("a.txt"))).toString()});
   }
 
   void ListsTellAssistiveToolsTheirEntries() {

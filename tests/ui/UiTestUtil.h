@@ -1,6 +1,6 @@
 #pragma once
 // Helpers of the window tests: a private settings file, answering the next modal dialog,
-// letting deferred deletions run, and saving a picture of a window.
+// letting deferred deletions run, desktop requests recorded, and saving a picture of a window.
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
@@ -17,6 +17,7 @@
 
 #include "config/CfgElements.h"
 #include "config/RegistryConfig.h"
+#include "ui/ShellServices.h"
 
 namespace trawlex::uitest {
 
@@ -35,6 +36,28 @@ class TTestStore {
  private:
   QTemporaryDir FDir;
   std::string FPath;
+};
+
+// Desktop services that only record what was asked of them, each call as "open <url>",
+// "start <program> <argument>|<argument>..." or "show <first item's url>". Works is what
+// opening and starting answer; FileManager whether a file manager showed the items.
+class TRecordingShell : public IShellServices {
+ public:
+  bool OpenUrl(const QUrl& url) override {
+    Calls << QStringLiteral("open ") + url.toString();
+    return Works;
+  }
+  bool StartDetached(const QString& program, const QStringList& arguments) override {
+    Calls << QStringLiteral("start ") + program + QLatin1Char(' ') + arguments.join(QLatin1Char('|'));
+    return Works;
+  }
+  void ShowItems(const QList<QUrl>& items, std::function<void(bool)> done) override {
+    Calls << QStringLiteral("show ") + items.first().toString();
+    done(FileManager);
+  }
+  QStringList Calls;
+  bool Works = true;
+  bool FileManager = false;
 };
 
 // Runs every deferred deletion (closing a window schedules its destruction).

@@ -24,17 +24,6 @@ using namespace trawlex::uitest;
 
 namespace {
 
-class TRecordingShell : public IShellServices {
- public:
-  bool OpenUrl(const QUrl& url) override {
-    Opened << url.toString();
-    return true;
-  }
-  bool StartDetached(const QString&, const QStringList&) override { return false; }
-  void ShowItems(const QList<QUrl>&, std::function<void(bool)> done) override { done(false); }
-  QStringList Opened;
-};
-
 // Answers every request with one status and body, or never answers at all.
 class TVersionServer : public QObject {
  public:
@@ -186,7 +175,7 @@ class TUpdateCheckTests : public QObject {
     QCOMPARE(shownTitle, title);
     QCOMPARE(shownText, text.replace(QStringLiteral("%1"), server.Site()));
     QCOMPARE(server.Paths, QList<QByteArray>{"/trawlexversion.txt"});
-    QCOMPARE(shell.Opened, opened ? QStringList{server.Site() + "download.php?item=trawlexsetup.zip"} : QStringList{});
+    QCOMPARE(shell.Calls, opened ? QStringList{"open " + server.Site() + "download.php?item=trawlexsetup.zip"} : QStringList{});
     QVERIFY(!QApplication::overrideCursor());
   }
 

@@ -32,24 +32,6 @@ QStringList Items(const QComboBox& c) {
   return l;
 }
 
-class TRecordingShell : public IShellServices {
- public:
-  bool OpenUrl(const QUrl& url) override {
-    Calls << QStringLiteral("open ") + url.toString();
-    return true;
-  }
-  bool StartDetached(const QString& program, const QStringList& arguments) override {
-    Calls << QStringLiteral("start ") + program + QLatin1Char(' ') + arguments.join(QLatin1Char('|'));
-    return true;
-  }
-  void ShowItems(const QList<QUrl>& items, std::function<void(bool)> done) override {
-    Calls << QStringLiteral("show ") + items.first().toString();
-    done(FileManager);
-  }
-  QStringList Calls;
-  bool FileManager = false;
-};
-
 }  // namespace
 
 class WindowRoutineTests : public QObject {
