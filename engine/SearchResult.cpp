@@ -301,21 +301,6 @@ void TSearchFile::SortLines() {
   std::stable_sort(Lines.begin(), Lines.end(), [](const auto& a, const auto& b) { return a->LineNo < b->LineNo; });
 }
 
-void TSearchFile::AdoptLines(TSearchFile& other, int32_t lineOffset) {
-  if (&other == this) return;
-  std::vector<std::unique_ptr<TSearchLine>> moved;
-  {
-    std::lock_guard lock(other.FLock);
-    moved.swap(other.Lines);
-  }
-  std::lock_guard lock(FLock);
-  for (auto& line : moved) {
-    line->File = this;
-    line->LineNo += lineOffset;
-    Lines.push_back(std::move(line));
-  }
-}
-
 int32_t TSearchFile::IndexOfLineNo(int32_t n) const {
   std::lock_guard lock(FLock);
   const auto count = static_cast<int32_t>(Lines.size());

@@ -134,9 +134,6 @@ class TSearchFile : public TSearchResult {
   TSearchLine* AddLine(int32_t lineNo, int32_t lineStart, std::string text);
   void DeleteLine(int32_t index);
   void SortLines();
-  // Moves every line item of `other` to the end of this item's lines, adding `lineOffset`
-  // to their line numbers (a part of the file searched on its own).
-  void AdoptLines(TSearchFile& other, int32_t lineOffset);
   int32_t IndexOfLineNo(int32_t n) const;
   void SelectAllFinds(bool selected);
   void CopyFindSelection(const TSearchFile& other);
