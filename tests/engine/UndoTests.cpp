@@ -354,8 +354,11 @@ TEST(UndoKillTest, KilledInPlaceRewriteIsCopiedBackByTheNextRun) {
   TTempDir dir;
   setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
   setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-  std::string old;
-  for (int i = 0; i < 300000; ++i) old += "line " + std::to_string(i) + " with foo\n";
+  std::string old, replaced;
+  for (int i = 0; i < 300000; ++i) {
+    old += "line " + std::to_string(i) + " with foo\n";
+    replaced += "line " + std::to_string(i) + " with BARBAR\n";
+  }
   const std::string tree = dir / "tree", path = tree + "/big.txt", backup = tree + "/.big.txt.Trawlex1.tmp";
   bool left = false;
   for (int attempt = 0; attempt < 20 && !left; ++attempt) {
@@ -370,9 +373,6 @@ TEST(UndoKillTest, KilledInPlaceRewriteIsCopiedBackByTheNextRun) {
   ASSERT_TRUE(left) << "no kill landed while the file was overwritten";
   // A kill between the end of the overwrite and the removal of the copy leaves the file
   // whole and new: it stays so. Anything short of that is put back to the old content.
-  std::string replaced = old;
-  for (size_t at = replaced.find("foo"); at != std::string::npos; at = replaced.find("foo", at + 6))
-    replaced.replace(at, 3, "BARBAR");
   const bool finished = ReadAll(path) == replaced;
   const pid_t again = SpawnReplace({"--report", "--replace-all", "X", "-t", "line", "-d", tree, "-p", "*.txt"});
   int status = 0;
