@@ -1,9 +1,9 @@
 #include "app/CommandLine.h"
 
+#include "base/Errors.h"
+#include "base/TextUtils.h"
 #include "config/CommandLine.h"
 #include "config/SearchInputs.h"
-#include "engine/Errors.h"
-#include "engine/TextUtils.h"
 #include "platform/Platform.h"
 
 namespace trawlex {

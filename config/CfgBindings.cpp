@@ -1,6 +1,6 @@
 #include "config/CfgBindings.h"
 
-#include "engine/TextUtils.h"
+#include "base/TextUtils.h"
 
 namespace trawlex {
 

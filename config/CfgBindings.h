@@ -9,9 +9,9 @@
 #include <mutex>
 #include <string>
 
+#include "base/Errors.h"
+#include "base/FontStyles.h"
 #include "config/Config.h"
-#include "engine/DrawSurface.h"
-#include "engine/Errors.h"
 
 namespace trawlex {
 

@@ -4,10 +4,10 @@
 #include <clocale>
 #include <cstring>
 
+#include "base/Errors.h"
+#include "base/TextUtils.h"
 #include "config/RegValue.h"
 #include "config/SettingsErrors.h"
-#include "engine/Errors.h"
-#include "engine/TextUtils.h"
 #include "platform/Platform.h"
 
 namespace trawlex {

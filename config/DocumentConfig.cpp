@@ -2,9 +2,9 @@
 
 #include <cstring>
 
+#include "base/Errors.h"
+#include "base/TextUtils.h"
 #include "config/RegValue.h"
-#include "engine/Errors.h"
-#include "engine/TextUtils.h"
 
 namespace trawlex {
 

@@ -9,10 +9,10 @@
 #include <new>
 #include <system_error>
 
-#include "engine/Errors.h"
+#include "base/Errors.h"
+#include "base/TextUtils.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
-#include "engine/TextUtils.h"
 
 namespace trawlex {
 

@@ -6,7 +6,7 @@
 #include <QPointer>
 #include <QSocketNotifier>
 
-#include "engine/Errors.h"
+#include "base/Errors.h"
 #include "engine/SearchThread.h"
 #include "engine/TabSettings.h"
 #include "ui/FormBase.h"

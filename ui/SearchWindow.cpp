@@ -18,13 +18,13 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "base/Errors.h"
+#include "base/TextUtils.h"
 #include "config/CommandLine.h"
 #include "config/RegistryConfig.h"
 #include "config/SearchInputs.h"
-#include "engine/Errors.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchThread.h"
-#include "engine/TextUtils.h"
 #include "platform/Platform.h"
 #include "ui/AboutForm.h"
 #include "ui/Action.h"
@@ -35,16 +35,16 @@
 #include "ui/MainThreadInvoker.h"
 #include "ui/PainterSurface.h"
 #include "ui/ReplaceDialog.h"
-#include "ui/UndoReplace.h"
 #include "ui/ResultList.h"
 #include "ui/SaveDialog.h"
 #include "ui/SearchRules.h"
+#include "ui/SearchWindowParts.h"
 #include "ui/SelDirDialog.h"
 #include "ui/StatusBar.h"
+#include "ui/UndoReplace.h"
 #include "ui/UpdateCheck.h"
 #include "ui/WildCardMemo.h"
 #include "ui/WindowRoutines.h"
-#include "ui/SearchWindowParts.h"
 
 namespace trawlex {
 

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <limits>
 
+#include "base/Errors.h"
 #include "config/CfgElements.h"
+#include "config/ConfigTestUtil.h"
 #include "config/MemoryConfig.h"
 #include "config/SettingsErrors.h"
-#include "config/ConfigTestUtil.h"
-#include "engine/Errors.h"
 
 namespace trawlex {
 namespace {

@@ -5,9 +5,9 @@
 
 #include <thread>
 
+#include "base/Errors.h"
 #include "config/ConfigTestUtil.h"
 #include "config/RegistryConfig.h"
-#include "engine/Errors.h"
 
 using namespace trawlex;
 using trawlex::testing::Hex;

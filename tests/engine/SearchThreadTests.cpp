@@ -12,7 +12,7 @@
 #include <fstream>
 #include <thread>
 
-#include "engine/Errors.h"
+#include "base/Errors.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
 #include "engine/SearchThread.h"

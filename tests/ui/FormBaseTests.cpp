@@ -10,8 +10,8 @@
 #include <QToolBar>
 #include <cstring>
 
+#include "base/Errors.h"
 #include "config/SettingsErrors.h"
-#include "engine/Errors.h"
 #include "ui/DirComboBox.h"
 #include "ui/FormBase.h"
 #include "ui/QtConfigAdapters.h"
