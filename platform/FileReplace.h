@@ -140,7 +140,8 @@ class TFileRewriter {
 // ---- Test seam ------------------------------------------------------------------------
 // Makes one step of the next rewrites fail with `errorNumber`, as a full disk or an I/O
 // error would. Write and Overwrite fail once `afterBytes` bytes have gone to that file (a
-// short write first when the limit falls inside a write). Process-wide; tests only.
+// short write first when the limit falls inside a write). Process-wide; defined only in the
+// test copy of the rewriter (trawlex_rewrite_faults), so the shipped program never checks.
 enum class TRewriteFault : uint8_t {
   None,
   Write,        // writing the temporary file

@@ -9,39 +9,18 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <cstdlib>
-#include <mutex>
 #include <thread>
 #include <vector>
 
+#include "platform/RewriteFaults.h"
+
 namespace trawlex {
 
+using namespace rewrite_faults;
+
 namespace {
-
-// ---- Injected faults (tests only) ----
-
-struct TFaultSetting {
-  bool Active = false;
-  int Error = 0;
-  int64_t AfterBytes = 0;
-};
-std::mutex FaultLock;
-std::array<TFaultSetting, 8> Faults;  // guarded by FaultLock, indexed by TRewriteFault
-
-TFaultSetting FaultFor(TRewriteFault step) {
-  std::lock_guard lock(FaultLock);
-  return Faults[static_cast<size_t>(step)];
-}
-
-// Fails a step without a byte count when its fault is set: sets errno and says so.
-bool Faulted(TRewriteFault step) {
-  const TFaultSetting f = FaultFor(step);
-  if (!f.Active) return false;
-  errno = f.Error;
-  return true;
-}
 
 const char* const AclAccess = "system.posix_acl_access";
 
@@ -116,16 +95,6 @@ bool ReadAttributes(const std::string& path, std::vector<std::pair<std::string, 
 }
 
 }  // namespace
-
-void InjectRewriteFault(TRewriteFault step, int errorNumber, int64_t afterBytes) {
-  std::lock_guard lock(FaultLock);
-  Faults[static_cast<size_t>(step)] = {step != TRewriteFault::None, errorNumber, afterBytes};
-}
-
-void ClearRewriteFaults() {
-  std::lock_guard lock(FaultLock);
-  Faults = {};
-}
 
 bool PathEntryExists(const std::string& path) {
   struct stat st;

@@ -2,11 +2,10 @@
 
 #include <windows.h>
 
-#include <array>
 #include <cerrno>
-#include <mutex>
 #include <thread>
 
+#include "platform/RewriteFaults.h"
 #include "platform/win32/Win32Util.h"
 
 // Here the file is locked through a byte range far beyond its content (LockFileEx), so that
@@ -17,29 +16,10 @@
 
 namespace trawlex {
 
+using namespace rewrite_faults;
 using namespace win32;
 
 namespace {
-
-struct TFaultSetting {
-  bool Active = false;
-  int Error = 0;
-  int64_t AfterBytes = 0;
-};
-std::mutex FaultLock;
-std::array<TFaultSetting, 8> Faults;  // guarded by FaultLock, indexed by TRewriteFault
-
-TFaultSetting FaultFor(TRewriteFault step) {
-  std::lock_guard lock(FaultLock);
-  return Faults[static_cast<size_t>(step)];
-}
-
-bool Faulted(TRewriteFault step) {
-  const TFaultSetting f = FaultFor(step);
-  if (!f.Active) return false;
-  errno = f.Error;
-  return true;
-}
 
 constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD LockOffsetHigh = 0x7FFFFFFE;
@@ -86,16 +66,6 @@ std::string RealPathOf(const std::string& path, DWORD& code) {
 }
 
 }  // namespace
-
-void InjectRewriteFault(TRewriteFault step, int errorNumber, int64_t afterBytes) {
-  std::lock_guard lock(FaultLock);
-  Faults[static_cast<size_t>(step)] = {step != TRewriteFault::None, errorNumber, afterBytes};
-}
-
-void ClearRewriteFaults() {
-  std::lock_guard lock(FaultLock);
-  Faults = {};
-}
 
 bool PathEntryExists(const std::string& path) {
   return GetFileAttributesW(WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES ||
