@@ -71,6 +71,7 @@ void TfmSearch::acSearchExecute() {
   auto run = FRun;
   auto* thread = new TSearchThread(TQtMainThreadInvoker::Instance());
   thread->SetParams(SearchParams.get());
+  thread->RunningSearches = &TApp::RunningSearches();
   thread->OnItemAdded = [run](int32_t width) {
     if (run->Window) run->Window->GrowResultsWidth(width);
   };
