@@ -13,6 +13,23 @@
 
 namespace trawlex {
 
+// What the search window shows for an input: the caption of its label or box ("&" marks the
+// access key; empty: the control has none) and its hint. The usage text names the switches by
+// the same words.
+struct TInputText {
+  const char* Caption;
+  const char* Hint;
+};
+namespace InputText {
+inline constexpr TInputText Target{"&Target", "Find this text"};
+inline constexpr TInputText Directory{"", ""};
+inline constexpr TInputText Patterns{"", "List of filename patterns, using wildcards"};
+inline constexpr TInputText Exclude{"Exclude", "Exclude finds where target is part of this"};
+inline constexpr TInputText Subdirs{"Subdirs", "Search subdirectories recursively"};
+inline constexpr TInputText CaseSensitive{"Case sensitive", "Only include if case in file matches target"};
+inline constexpr TInputText WholeWord{"Whole word", "Include whole words only"};
+}  // namespace InputText
+
 struct TSearchInputControls {
   ICfgComponent* Target;     // published "Text"
   ICfgComponent* Directory;  // published "Directory"
