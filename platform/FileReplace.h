@@ -116,6 +116,9 @@ class TFileRewriter {
   bool Fail(const std::string& message);
   bool FailErrno(int errorNumber);
   bool LockFile(int fd);
+  enum class TLockTry : uint8_t { Held, Busy, Failed };
+  // One try at the exclusive lock; Failed with FError set on anything but another holder.
+  TLockTry TryLock(int fd);
   void Unlock();
   bool CreateExclusive(const std::string& prefix, std::string& name, int& fd);
   bool CopyMetadataTo(int fd);

@@ -13,8 +13,11 @@ namespace trawlex {
 
 #ifdef _WIN32
 constexpr char PathDelim = '\\';
+// Every byte that ends a folder's name in a path.
+constexpr const char* PathDelims = "\\/";
 #else
 constexpr char PathDelim = '/';
+constexpr const char* PathDelims = "/";
 #endif
 
 // ---- Directory listing -------------------------------------------------------------

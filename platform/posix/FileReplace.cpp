@@ -14,11 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "platform/FileReplaceParts.h"
 #include "platform/RewriteFaults.h"
 
 namespace trawlex {
 
 using namespace rewrite_faults;
+using namespace rewrite_parts;
 
 namespace {
 
@@ -33,16 +35,6 @@ bool InGroup(gid_t gid) {
   for (int i = 0; i < got; ++i)
     if (groups[static_cast<size_t>(i)] == gid) return true;
   return false;
-}
-
-std::string InFolder(const std::string& folder, const std::string& name) {
-  std::string path = folder;
-  if (path.empty() || path.back() != PathDelim) path += PathDelim;
-  return path + name;
-}
-
-std::string TempNameAt(const std::string& folder, const std::string& prefix, uint64_t n) {
-  return InFolder(folder, prefix + std::to_string(n) + ".tmp");
 }
 
 // Largest file the replace reads, as for a search: offsets are 32-bit.
@@ -101,47 +93,11 @@ bool PathEntryExists(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
-std::string BackupPrefix(const std::string& path, const std::string& tempPrefix) {
-  const size_t slash = path.rfind(PathDelim);
-  const std::string folder = FolderOf(path);
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  // Room for ".", ".", the prefix, a number and ".tmp" within the longest name allowed.
-  const size_t room = NAME_MAX - tempPrefix.size() - 2 - 20 - 4;
-  if (name.size() > room) name.resize(room);
-  return InFolder(folder, "." + name + "." + tempPrefix);
-}
-
-std::string FirstFreeTempName(const std::string& folder, const std::string& prefix) {
-  for (uint64_t n = 1;; ++n) {
-    std::string name = TempNameAt(folder, prefix, n);
-    if (!PathEntryExists(name)) return name;
-  }
-}
-
-TFileRewriter::TFileRewriter(std::string tempPrefix) : FPrefix(std::move(tempPrefix)) {}
-
-TFileRewriter::~TFileRewriter() {
-  Abandon();
-  Unlock();
-}
-
-bool TFileRewriter::Fail(const std::string& message) {
-  FError = message;
-  return false;
-}
-
-bool TFileRewriter::FailErrno(int errorNumber) { return Fail(SystemErrorText(errorNumber)); }
-
-bool TFileRewriter::LockFile(int fd) {
-  const auto deadline = std::chrono::steady_clock::now() + LockWait;
-  for (auto pause = std::chrono::milliseconds(1);; pause = std::min(pause * 2, std::chrono::milliseconds(50))) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-    if (errno != EWOULDBLOCK && errno != EINTR) return FailErrno(errno);
-    if (Cancelled && Cancelled()) return Fail("The replace was stopped");
-    if (std::chrono::steady_clock::now() >= deadline)
-      return Fail("Another program keeps the file locked, so it was not changed");
-    std::this_thread::sleep_for(pause);
-  }
+TFileRewriter::TLockTry TFileRewriter::TryLock(int fd) {
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) return TLockTry::Held;
+  if (errno == EWOULDBLOCK || errno == EINTR) return TLockTry::Busy;
+  FailErrno(errno);
+  return TLockTry::Failed;
 }
 
 void TFileRewriter::Unlock() {

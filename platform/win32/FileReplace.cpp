@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <thread>
 
+#include "platform/FileReplaceParts.h"
 #include "platform/RewriteFaults.h"
 #include "platform/win32/Win32Util.h"
 
@@ -17,6 +18,7 @@
 namespace trawlex {
 
 using namespace rewrite_faults;
+using namespace rewrite_parts;
 using namespace win32;
 
 namespace {
@@ -24,14 +26,7 @@ namespace {
 constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD LockOffsetHigh = 0x7FFFFFFE;
 
-std::string InFolder(const std::string& folder, const std::string& name) {
-  std::string path = folder;
-  if (path.empty() || (path.back() != '\\' && path.back() != '/')) path += PathDelim;
-  return path + name;
-}
-
 constexpr int64_t MaxContentSize = int64_t{1} << 31;
-constexpr size_t NameMax = 255;
 
 void FillInfo(const THandleInfo& h, TFileInfo& info) {
   info.Size = static_cast<int64_t>(h.Size);
@@ -72,49 +67,14 @@ bool PathEntryExists(const std::string& path) {
          (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND);
 }
 
-std::string BackupPrefix(const std::string& path, const std::string& tempPrefix) {
-  const size_t slash = path.find_last_of("\\/");
-  const std::string folder = FolderOf(path);
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  const size_t room = NameMax - tempPrefix.size() - 2 - 20 - 4;
-  if (name.size() > room) name.resize(room);
-  return InFolder(folder, "." + name + "." + tempPrefix);
-}
-
-std::string FirstFreeTempName(const std::string& folder, const std::string& prefix) {
-  for (uint64_t n = 1;; ++n) {
-    std::string name = InFolder(folder, prefix + std::to_string(n) + ".tmp");
-    if (!PathEntryExists(name)) return name;
-  }
-}
-
-TFileRewriter::TFileRewriter(std::string tempPrefix) : FPrefix(std::move(tempPrefix)) {}
-
-TFileRewriter::~TFileRewriter() {
-  Abandon();
-  Unlock();
-}
-
-bool TFileRewriter::Fail(const std::string& message) {
-  FError = message;
-  return false;
-}
-
-bool TFileRewriter::FailErrno(int errorNumber) { return Fail(SystemErrorText(errorNumber)); }
-
-bool TFileRewriter::LockFile(int fd) {
-  const auto deadline = std::chrono::steady_clock::now() + LockWait;
-  for (auto pause = std::chrono::milliseconds(1);; pause = std::min(pause * 2, std::chrono::milliseconds(50))) {
-    OVERLAPPED ov{};
-    ov.OffsetHigh = LockOffsetHigh;
-    if (LockFileEx(FdToHandle(fd), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &ov)) return true;
-    const DWORD code = GetLastError();
-    if (code != ERROR_LOCK_VIOLATION && code != ERROR_IO_PENDING) return Fail(ErrorText(code));
-    if (Cancelled && Cancelled()) return Fail("The replace was stopped");
-    if (std::chrono::steady_clock::now() >= deadline)
-      return Fail("Another program keeps the file locked, so it was not changed");
-    std::this_thread::sleep_for(pause);
-  }
+TFileRewriter::TLockTry TFileRewriter::TryLock(int fd) {
+  OVERLAPPED ov{};
+  ov.OffsetHigh = LockOffsetHigh;
+  if (LockFileEx(FdToHandle(fd), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &ov)) return TLockTry::Held;
+  const DWORD code = GetLastError();
+  if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) return TLockTry::Busy;
+  Fail(ErrorText(code));
+  return TLockTry::Failed;
 }
 
 void TFileRewriter::Unlock() {

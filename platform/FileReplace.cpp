@@ -1,0 +1,69 @@
+// The parts of the file rewriter that do not depend on the operating system; posix/ and
+// win32/ hold the rest.
+#include "platform/FileReplace.h"
+
+#include <string_view>
+#include <thread>
+
+#include "platform/FileReplaceParts.h"
+#include "platform/Platform.h"
+
+namespace trawlex {
+
+using namespace rewrite_parts;
+
+std::string rewrite_parts::InFolder(const std::string& folder, const std::string& name) {
+  std::string path = folder;
+  if (path.empty() || std::string_view(PathDelims).find(path.back()) == std::string_view::npos) path += PathDelim;
+  return path + name;
+}
+
+std::string rewrite_parts::TempNameAt(const std::string& folder, const std::string& prefix, uint64_t n) {
+  return InFolder(folder, prefix + std::to_string(n) + ".tmp");
+}
+
+std::string BackupPrefix(const std::string& path, const std::string& tempPrefix) {
+  const size_t slash = path.find_last_of(PathDelims);
+  const std::string folder = FolderOf(path);
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  // Room for ".", ".", the prefix, a number and ".tmp" within the longest name allowed.
+  const size_t room = NameMax - tempPrefix.size() - 2 - 20 - 4;
+  if (name.size() > room) name.resize(room);
+  return InFolder(folder, "." + name + "." + tempPrefix);
+}
+
+std::string FirstFreeTempName(const std::string& folder, const std::string& prefix) {
+  for (uint64_t n = 1;; ++n) {
+    std::string name = TempNameAt(folder, prefix, n);
+    if (!PathEntryExists(name)) return name;
+  }
+}
+
+TFileRewriter::TFileRewriter(std::string tempPrefix) : FPrefix(std::move(tempPrefix)) {}
+
+TFileRewriter::~TFileRewriter() {
+  Abandon();
+  Unlock();
+}
+
+bool TFileRewriter::Fail(const std::string& message) {
+  FError = message;
+  return false;
+}
+
+bool TFileRewriter::FailErrno(int errorNumber) { return Fail(SystemErrorText(errorNumber)); }
+
+bool TFileRewriter::LockFile(int fd) {
+  const auto deadline = std::chrono::steady_clock::now() + LockWait;
+  for (auto pause = std::chrono::milliseconds(1);; pause = std::min(pause * 2, std::chrono::milliseconds(50))) {
+    const TLockTry got = TryLock(fd);
+    if (got == TLockTry::Held) return true;
+    if (got == TLockTry::Failed) return false;
+    if (Cancelled && Cancelled()) return Fail("The replace was stopped");
+    if (std::chrono::steady_clock::now() >= deadline)
+      return Fail("Another program keeps the file locked, so it was not changed");
+    std::this_thread::sleep_for(pause);
+  }
+}
+
+}  // namespace trawlex
