@@ -2,6 +2,7 @@
 // win32/ hold the rest.
 #include "platform/FileReplace.h"
 
+#include <atomic>
 #include <string_view>
 #include <thread>
 
@@ -11,6 +12,17 @@
 namespace trawlex {
 
 using namespace rewrite_parts;
+
+std::string rewrite_parts::FileNameOf(const std::string& path) {
+  const size_t slash = path.find_last_of(PathDelims);
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string rewrite_parts::DurableTempName(const std::string& target, uint64_t processId) {
+  static std::atomic<uint32_t> counter{0};
+  return InFolder(FolderOf(target), "." + FileNameOf(target) + ".tmp-" + std::to_string(processId) + "-" +
+                                        std::to_string(counter.fetch_add(1)));
+}
 
 std::string rewrite_parts::InFolder(const std::string& folder, const std::string& name) {
   std::string path = folder;
@@ -23,9 +35,8 @@ std::string rewrite_parts::TempNameAt(const std::string& folder, const std::stri
 }
 
 std::string BackupPrefix(const std::string& path, const std::string& tempPrefix) {
-  const size_t slash = path.find_last_of(PathDelims);
   const std::string folder = FolderOf(path);
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string name = FileNameOf(path);
   // Room for ".", ".", the prefix, a number and ".tmp" within the longest name allowed.
   const size_t room = NameMax - tempPrefix.size() - 2 - 20 - 4;
   if (name.size() > room) name.resize(room);
@@ -64,6 +75,14 @@ bool TFileRewriter::LockFile(int fd) {
       return Fail("Another program keeps the file locked, so it was not changed");
     std::this_thread::sleep_for(pause);
   }
+}
+
+bool TFileRewriter::Write(const void* data, size_t count) {
+  if (FTempFd < 0) return Fail("No temporary file is open");
+  if (!WriteAllAt(FTempFd, static_cast<const char*>(data), count, FWritten, static_cast<int>(TRewriteFault::Write)))
+    return false;
+  FWritten += static_cast<int64_t>(count);
+  return true;
 }
 
 }  // namespace trawlex

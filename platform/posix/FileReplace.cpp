@@ -280,12 +280,8 @@ bool TFileRewriter::BeginWrite() {
 }
 
 bool TFileRewriter::WriteAllAt(int fd, const char* data, size_t count, int64_t offset, int faultStep) {
-  size_t limit = count;
   const TFaultSetting fault = FaultFor(static_cast<TRewriteFault>(faultStep));
-  if (fault.Active) {
-    const int64_t room = fault.AfterBytes - offset;
-    if (room < static_cast<int64_t>(count)) limit = room > 0 ? static_cast<size_t>(room) : 0;
-  }
+  const size_t limit = BytesBeforeFault(fault, offset, count);
   size_t done = 0;
   while (done < limit) {
     const ssize_t n = ::pwrite(fd, data + done, limit - done, offset + static_cast<int64_t>(done));
@@ -297,14 +293,6 @@ bool TFileRewriter::WriteAllAt(int fd, const char* data, size_t count, int64_t o
     done += static_cast<size_t>(n);
   }
   if (limit < count) return FailErrno(fault.Error);
-  return true;
-}
-
-bool TFileRewriter::Write(const void* data, size_t count) {
-  if (FTempFd < 0) return Fail("No temporary file is open");
-  if (!WriteAllAt(FTempFd, static_cast<const char*>(data), count, FWritten, static_cast<int>(TRewriteFault::Write)))
-    return false;
-  FWritten += static_cast<int64_t>(count);
   return true;
 }
 
