@@ -61,7 +61,9 @@ class TDirHandle {
   void Close();
 
  private:
+  // Takes `fd` as this folder's handle once the system has checked it is one.
   bool Adopt(int fd, std::string& error);
+  void Take(int fd, uint64_t device, uint64_t inode);
   int Fd = -1;
   uint64_t Device = 0, Inode = 0;
 };

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/FileReplaceParts.h"
+#include "platform/posix/StatInfo.h"
 #include "platform/RewriteFaults.h"
 
 namespace trawlex {
@@ -39,15 +40,6 @@ bool InGroup(gid_t gid) {
 
 // Largest file the replace reads, as for a search: offsets are 32-bit.
 constexpr int64_t MaxContentSize = int64_t{1} << 31;
-
-void FillInfo(const struct stat& st, TFileInfo& info) {
-  info.Size = st.st_size;
-  info.ModifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  info.ChangeNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
-  info.Device = st.st_dev;
-  info.Inode = st.st_ino;
-  info.IsRegular = S_ISREG(st.st_mode);
-}
 
 // Whether this process sees every extended attribute of a file: the trusted.* ones are
 // listed only to a process with the administrator capability.

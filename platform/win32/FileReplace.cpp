@@ -28,15 +28,6 @@ constexpr DWORD LockOffsetHigh = 0x7FFFFFFE;
 
 constexpr int64_t MaxContentSize = int64_t{1} << 31;
 
-void FillInfo(const THandleInfo& h, TFileInfo& info) {
-  info.Size = static_cast<int64_t>(h.Size);
-  info.ModifiedNs = h.WriteNs;
-  info.ChangeNs = h.ChangeNs;
-  info.Device = h.Volume;
-  info.Inode = h.Index;
-  info.IsRegular = !(h.Attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
-}
-
 // The identity of whatever the path names now (a link itself, not its target).
 bool IdentityAt(const std::string& path, THandleInfo& info) {
   const HANDLE h = CreateFileW(WidePath(path).c_str(), FILE_READ_ATTRIBUTES, ShareAll, nullptr, OPEN_EXISTING,
