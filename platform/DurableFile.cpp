@@ -2,10 +2,34 @@
 // system; posix/ and win32/ hold the rest.
 #include "platform/DurableFile.h"
 
+#include <cerrno>
 #include <chrono>
+#include <string_view>
 #include <thread>
 
+#include "platform/FileReplaceParts.h"
+#include "platform/Platform.h"
+
 namespace trawlex {
+
+bool ForceDirectories(const std::string& dir, std::string& error) {
+  if (dir.empty()) {
+    error = SystemErrorText(ENOENT);
+    return false;
+  }
+  if (DirectoryExists(dir)) return true;
+  std::string trimmed = dir;
+  while (trimmed.size() > 1 && std::string_view(PathDelims).find(trimmed.back()) != std::string_view::npos)
+    trimmed.pop_back();
+  const std::string parent = FolderOf(trimmed);
+  if (parent != trimmed && parent != "." && !DirectoryExists(parent) && !ForceDirectories(parent, error)) return false;
+  if (!rewrite_parts::MakeOneDirectory(trimmed, error)) return false;
+  if (!DirectoryExists(trimmed)) {
+    error = SystemErrorText(ENOTDIR);
+    return false;
+  }
+  return true;
+}
 
 TFileLock::~TFileLock() { Release(); }
 

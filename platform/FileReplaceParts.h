@@ -18,5 +18,8 @@ std::string TempNameAt(const std::string& folder, const std::string& prefix, uin
 // A fresh name for the temporary file beside `target` that a durable write fills: hidden,
 // with the process id and a count that differs at every call.
 std::string DurableTempName(const std::string& target, uint64_t processId);
+// Creates the folder `path` (mode 0700 where modes exist) in a parent that exists; true when
+// it was made or was there already, else false with `error` set.
+bool MakeOneDirectory(const std::string& path, std::string& error);
 
 }  // namespace trawlex::rewrite_parts

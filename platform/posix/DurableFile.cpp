@@ -177,22 +177,9 @@ bool LockFileUsable(const std::string& lockPath, std::string& reason) {
   return true;
 }
 
-bool ForceDirectories(const std::string& dir, std::string& error) {
-  if (dir.empty()) {
-    error = SystemErrorText(ENOENT);
-    return false;
-  }
-  if (DirectoryExists(dir)) return true;
-  std::string trimmed = dir;
-  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
-  const std::string parent = FolderOf(trimmed);
-  if (parent != trimmed && !DirectoryExists(parent) && !ForceDirectories(parent, error)) return false;
-  if (::mkdir(trimmed.c_str(), 0700) != 0 && errno != EEXIST) {
+bool rewrite_parts::MakeOneDirectory(const std::string& path, std::string& error) {
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
     error = SystemErrorText(errno);
-    return false;
-  }
-  if (!DirectoryExists(trimmed)) {
-    error = SystemErrorText(ENOTDIR);
     return false;
   }
   return true;

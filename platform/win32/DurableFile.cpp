@@ -178,22 +178,9 @@ bool LockFileUsable(const std::string& lockPath, std::string& reason) {
   return true;
 }
 
-bool ForceDirectories(const std::string& dir, std::string& error) {
-  if (dir.empty()) {
-    error = SystemErrorText(ENOENT);
-    return false;
-  }
-  if (DirectoryExists(dir)) return true;
-  std::string trimmed = dir;
-  while (trimmed.size() > 1 && (trimmed.back() == '\\' || trimmed.back() == '/')) trimmed.pop_back();
-  const std::string parent = FolderOf(trimmed);
-  if (parent != trimmed && parent != "." && !DirectoryExists(parent) && !ForceDirectories(parent, error)) return false;
-  if (!CreateDirectoryW(WidePath(trimmed).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+bool rewrite_parts::MakeOneDirectory(const std::string& path, std::string& error) {
+  if (!CreateDirectoryW(WidePath(path).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
     error = ErrorText(GetLastError());
-    return false;
-  }
-  if (!DirectoryExists(trimmed)) {
-    error = SystemErrorText(ENOTDIR);
     return false;
   }
   return true;
