@@ -85,4 +85,32 @@ bool TFileRewriter::Write(const void* data, size_t count) {
   return true;
 }
 
+
+bool TFileRewriter::OverwriteKeepingCopy(std::string_view oldContent, std::string_view newContent,
+                                         const std::string& backup,
+                                         const std::function<bool(std::string_view bytes, int faultStep)>& writeWhole,
+                                         const std::function<std::string()>& closeFile) {
+  const std::string damaged = ". The file may be damaged; its old content is kept in " + backup;
+  if (!writeWhole(newContent, static_cast<int>(TRewriteFault::Overwrite))) {
+    const std::string reason = FError;
+    if (writeWhole(oldContent, static_cast<int>(TRewriteFault::Restore))) {
+      closeFile();
+      Fail(reason);
+      Abandon();
+      return false;
+    }
+    closeFile();
+    Fail(reason + damaged);
+    FTempName.clear();  // the only whole copy: keep it
+    return false;
+  }
+  const std::string closeError = closeFile();
+  if (!closeError.empty()) {
+    Fail(closeError + damaged);
+    FTempName.clear();
+    return false;
+  }
+  return true;
+}
+
 }  // namespace trawlex

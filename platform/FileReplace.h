@@ -125,6 +125,14 @@ class TFileRewriter {
   bool SameFileAsOpened();
   void FlushFolder();
   bool WriteAllAt(int fd, const char* data, size_t count, int64_t offset, int faultStep);
+  // The overwrite of an in-place commit, on the file open for writing: the new content over
+  // the old, or the old content back when that fails. `writeWhole` writes (fault step as for
+  // WriteAllAt), cuts and flushes; `closeFile` closes the file and answers the system's
+  // complaint, if any. False with FError set; where the file may be damaged, the copy
+  // `backup` is kept and named in the error.
+  bool OverwriteKeepingCopy(std::string_view oldContent, std::string_view newContent, const std::string& backup,
+                            const std::function<bool(std::string_view bytes, int faultStep)>& writeWhole,
+                            const std::function<std::string()>& closeFile);
 
   std::string FPrefix;
   std::string FRealPath, FFolder;

@@ -371,30 +371,14 @@ bool TFileRewriter::CommitInPlace(std::string_view oldContent, std::string_view 
     Abandon();
     return false;
   }
-  auto writeWhole = [&](std::string_view bytes, TRewriteFault step) {
-    if (!WriteAllAt(fd, bytes.data(), bytes.size(), 0, static_cast<int>(step))) return false;
+  auto writeWhole = [&](std::string_view bytes, int step) {
+    if (!WriteAllAt(fd, bytes.data(), bytes.size(), 0, step)) return false;
     if (ftruncate(fd, static_cast<off_t>(bytes.size())) != 0) return FailErrno(errno);
     if (fsync(fd) != 0) return FailErrno(errno);
     return true;
   };
-  if (!writeWhole(newContent, TRewriteFault::Overwrite)) {
-    const std::string reason = FError;
-    if (writeWhole(oldContent, TRewriteFault::Restore)) {
-      ::close(fd);
-      Fail(reason);
-      Abandon();
-      return false;
-    }
-    ::close(fd);
-    Fail(reason + ". The file may be damaged; its old content is kept in " + backup);
-    FTempName.clear();  // the only whole copy: keep it
-    return false;
-  }
-  if (::close(fd) != 0) {
-    Fail(SystemErrorText(errno) + ". The file may be damaged; its old content is kept in " + backup);
-    FTempName.clear();
-    return false;
-  }
+  auto closeFile = [fd] { return ::close(fd) != 0 ? SystemErrorText(errno) : std::string(); };
+  if (!OverwriteKeepingCopy(oldContent, newContent, backup, writeWhole, closeFile)) return false;
 
   // 3. The copy is no longer needed: the new content is on disk.
   ::unlink(backup.c_str());

@@ -326,32 +326,16 @@ bool TFileRewriter::CommitInPlace(std::string_view oldContent, std::string_view 
     return false;
   }
   const int fd = HandleToFd(h);
-  auto writeWhole = [&](std::string_view bytes, TRewriteFault step) {
-    if (!WriteAllAt(fd, bytes.data(), bytes.size(), 0, static_cast<int>(step))) return false;
+  auto writeWhole = [&](std::string_view bytes, int step) {
+    if (!WriteAllAt(fd, bytes.data(), bytes.size(), 0, step)) return false;
     LARGE_INTEGER end;
     end.QuadPart = static_cast<LONGLONG>(bytes.size());
     if (!SetFilePointerEx(h, end, nullptr, FILE_BEGIN) || !SetEndOfFile(h)) return Fail(ErrorText(GetLastError()));
     if (!FlushFileBuffers(h)) return Fail(ErrorText(GetLastError()));
     return true;
   };
-  if (!writeWhole(newContent, TRewriteFault::Overwrite)) {
-    const std::string reason = FError;
-    if (writeWhole(oldContent, TRewriteFault::Restore)) {
-      CloseHandle(h);
-      Fail(reason);
-      Abandon();
-      return false;
-    }
-    CloseHandle(h);
-    Fail(reason + ". The file may be damaged; its old content is kept in " + backup);
-    FTempName.clear();  // the only whole copy: keep it
-    return false;
-  }
-  if (!CloseHandle(h)) {
-    Fail(ErrorText(GetLastError()) + ". The file may be damaged; its old content is kept in " + backup);
-    FTempName.clear();
-    return false;
-  }
+  auto closeFile = [h] { return CloseHandle(h) ? std::string() : ErrorText(GetLastError()); };
+  if (!OverwriteKeepingCopy(oldContent, newContent, backup, writeWhole, closeFile)) return false;
 
   // 3. The copy is no longer needed: the new content is on disk.
   DeleteFileW(WidePath(backup).c_str());
