@@ -4,11 +4,6 @@
 
 namespace trawlex {
 
-TPropRegistry& TPropRegistry::Global() {
-  static TPropRegistry registry;
-  return registry;
-}
-
 void TPropRegistry::RegisterClass(const std::string& className, const std::string& parentClassName) {
   std::lock_guard<std::mutex> g(FLock);
   FClasses[className].Parent = parentClassName;

@@ -49,6 +49,7 @@ class TTextInput : public ICfgComponent {
   explicit TTextInput(std::string name);
   std::string ComponentName() const override { return FName; }
   std::string ComponentClassName() const override { return "TTextInput"; }
+  const TPropRegistry& Properties() const override;
   std::string Text() const { return FText; }
   void SetText(const std::string& text) { FText = text; }
 
@@ -62,6 +63,7 @@ class TCheckInput : public ICfgComponent {
   TCheckInput(std::string name, bool checked);
   std::string ComponentName() const override { return FName; }
   std::string ComponentClassName() const override { return "TCheckInput"; }
+  const TPropRegistry& Properties() const override;
   bool Checked() const { return FChecked; }
   void SetChecked(bool checked) { FChecked = checked; }
 
