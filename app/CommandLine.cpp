@@ -1,27 +1,31 @@
 #include "app/CommandLine.h"
 
+#include "base/Errors.h"
+#include "base/TextUtils.h"
 #include "config/CommandLine.h"
 #include "config/SearchInputs.h"
-#include "engine/Errors.h"
-#include "engine/TextUtils.h"
 #include "platform/Platform.h"
 
 namespace trawlex {
 
 namespace {
 
-// What the search window's controls call each switch (their labels and hints).
+// What the search window's controls call each switch (their captions without the access-key
+// mark, and their hints); a control without a caption goes by its element's own label
+// (BuildUsageLines).
 std::pair<std::string, std::string> WindowLabel(const TBaseCfgElem& element) {
+  const TInputText* text = nullptr;
   switch (SwitchLetter(element)) {
-    case 't': return {"Target", "Find this text"};
-    case 'd': return {"Directory", ""};
-    case 'p': return {"Patterns", "List of filename patterns, using wildcards"};
-    case 'e': return {"Exclude", "Exclude finds where target is part of this"};
-    case 's': return {"Subdirs", "Search subdirectories recursively"};
-    case 'c': return {"Case sensitive", "Only include if case in file matches target"};
-    case 'w': return {"Whole word", "Include whole words only"};
+    case 't': text = &InputText::Target; break;
+    case 'd': text = &InputText::Directory; break;
+    case 'p': text = &InputText::Patterns; break;
+    case 'e': text = &InputText::Exclude; break;
+    case 's': text = &InputText::Subdirs; break;
+    case 'c': text = &InputText::CaseSensitive; break;
+    case 'w': text = &InputText::WholeWord; break;
     default: return {};
   }
+  return {ReplaceAll(text->Caption, "&", ""), text->Hint};
 }
 
 const char* const ReplaceAllOption = "--replace-all";

@@ -5,7 +5,8 @@
 #include <chrono>
 
 #include "app/CommandLine.h"
-#include "engine/Errors.h"
+#include "base/Errors.h"
+#include "config/UndoSettings.h"
 #include "engine/Report.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
@@ -96,6 +97,11 @@ int RunReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
   TSearchOutcome outcome;
   if (!SearchAndReport(args, params, invoker, out, err, outcome) || outcome.FileErrors) return ExitError;
   return outcome.TotalFinds > 0 ? ExitFinds : ExitNoFinds;
+}
+
+TUndoLimits UndoLimitsFromSettings() {
+  const TUndoSettings stored = ReadUndoSettings();
+  return UndoLimitsOf(stored.Runs, stored.SizeMiB);
 }
 
 bool SearchAndReport(const std::vector<std::string>& args, TSearchParams& params, THeadlessInvoker& invoker,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/BaseThread.h"
+#include "engine/UndoJournal.h"
 
 namespace trawlex {
 
@@ -52,5 +53,9 @@ bool CheckHeadlessArguments(const std::vector<std::string>& args, std::FILE* err
 // report goes to `out` with "\n" line ends, error lines and input problems to `err`;
 // when `err` is a terminal, one progress line is redrawn there and erased at the end.
 int RunReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+
+// The limits of the kept undo journals: the settings' values, the engine's defaults where
+// the settings have none.
+TUndoLimits UndoLimitsFromSettings();
 
 }  // namespace trawlex

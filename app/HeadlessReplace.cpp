@@ -5,13 +5,12 @@
 
 #include "app/CommandLine.h"
 #include "app/Headless.h"
-#include "config/UndoSettings.h"
+#include "base/Errors.h"
+#include "base/TextUtils.h"
 #include "engine/ChangeSet.h"
-#include "engine/Errors.h"
 #include "engine/ReplaceThread.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchThread.h"
-#include "engine/TextUtils.h"
 #include "engine/UndoJournal.h"
 #include "platform/Platform.h"
 

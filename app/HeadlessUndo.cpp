@@ -2,8 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "app/Headless.h"
-#include "config/UndoSettings.h"
-#include "engine/TextUtils.h"
+#include "base/TextUtils.h"
 #include "engine/UndoJournal.h"
 
 namespace trawlex {

@@ -1,13 +1,8 @@
 #include "config/CfgBindings.h"
 
-#include "engine/TextUtils.h"
+#include "base/TextUtils.h"
 
 namespace trawlex {
-
-TPropRegistry& TPropRegistry::Global() {
-  static TPropRegistry registry;
-  return registry;
-}
 
 void TPropRegistry::RegisterClass(const std::string& className, const std::string& parentClassName) {
   std::lock_guard<std::mutex> g(FLock);

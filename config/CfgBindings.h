@@ -9,9 +9,9 @@
 #include <mutex>
 #include <string>
 
+#include "base/Errors.h"
+#include "base/FontStyles.h"
 #include "config/Config.h"
-#include "engine/DrawSurface.h"
-#include "engine/Errors.h"
 
 namespace trawlex {
 
@@ -22,6 +22,8 @@ enum class TPropKind {
   Variant, Array, Record, Interface, Int64, DynArray
 };
 
+class TPropRegistry;
+
 class ICfgComponent {
  public:
   virtual ~ICfgComponent() = default;
@@ -29,6 +31,8 @@ class ICfgComponent {
   virtual std::string ComponentName() const = 0;
   // The class under which its properties are registered (and reported in messages).
   virtual std::string ComponentClassName() const = 0;
+  // The registry that publishes the properties of the component's class.
+  virtual const TPropRegistry& Properties() const = 0;
 };
 
 // The accessors of one published property. Ordinal accessors serve integer and enumeration
@@ -46,12 +50,12 @@ struct TPropInfo {
   std::function<void(ICfgComponent&, const std::string&)> SetStr;
 };
 
-// The published properties of every component class, each class inheriting those of its
-// parent class. Names are looked up without regard to ASCII letter case.
+// The published properties of a family of component classes, each class inheriting those of
+// its parent class. Names are looked up without regard to ASCII letter case. Each family keeps
+// its own (the window's controls one, the inputs without a window another), and each of its
+// components answers it from Properties().
 class TPropRegistry {
  public:
-  static TPropRegistry& Global();
-
   // Declares a class and its parent (empty: none). A class is declared by its first property too.
   void RegisterClass(const std::string& className, const std::string& parentClassName = "");
   void RegisterProperty(const std::string& className, TPropInfo info);

@@ -4,10 +4,10 @@
 #include <clocale>
 #include <cstring>
 
+#include "base/Errors.h"
+#include "base/TextUtils.h"
 #include "config/RegValue.h"
 #include "config/SettingsErrors.h"
-#include "engine/Errors.h"
-#include "engine/TextUtils.h"
 #include "platform/Platform.h"
 
 namespace trawlex {
@@ -321,7 +321,7 @@ int32_t HistoryLimitOf(const std::string& name) {
 
 TPropCfgElem& TBaseCfgList::AddProp(ICfgComponent& component, const std::string& propName) {
   const std::string name = ComponentCfgName(component) + "." + propName;
-  const TPropInfo* info = TPropRegistry::Global().FindProperty(component.ComponentClassName(), propName);
+  const TPropInfo* info = component.Properties().FindProperty(component.ComponentClassName(), propName);
   if (!info) {
     RaiseAssertion(Fmt("Class %s has no published property %s", component.ComponentClassName(), propName).c_str(),
                    __FILE__, __LINE__);

@@ -1,6 +1,6 @@
 #include "config/CommandLine.h"
 
-#include "engine/TextUtils.h"
+#include "base/TextUtils.h"
 
 namespace trawlex {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/TextUtils.h"
+#include "base/TextUtils.h"
 
 namespace trawlex {
 

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
+#include "base/Errors.h"
+#include "base/TextUtils.h"
 #include "config/RegValue.h"
-#include "engine/Errors.h"
-#include "engine/TextUtils.h"
 
 namespace trawlex {
 
@@ -79,15 +79,21 @@ void TDocumentConfig::CheckWritable(const std::string& section, const std::strin
   if (HasControlChar(ident)) throw ETrawlexError(Fmt("Failed to set data for '%s'", ident));
 }
 
-void TDocumentConfig::PutValue(const std::string& section, TRegValue value) {
+void TDocumentConfig::PutValueOver(const std::string& section, const std::string& ident,
+                                   std::function<TRegValue(const TRegValue* existing)> make) {
   std::string path, shown;
-  CheckWritable(section, value.Name, path, shown);
-  const std::string ident = value.Name;
-  ChangeDocument(shown, ident, [root = FFullPath, path, value = std::move(value)](TRegDocument& doc) {
+  CheckWritable(section, ident, path, shown);
+  ChangeDocument(shown, ident, [root = FFullPath, path, ident, make = std::move(make)](TRegDocument& doc) {
     doc.CreateKey(root);
-    doc.CreateKey(path).PutValue(value);
+    TRegKey& key = doc.CreateKey(path);
+    key.PutValue(make(key.FindValue(ident)));
     return true;
   });
+}
+
+void TDocumentConfig::PutValue(const std::string& section, TRegValue value) {
+  const std::string ident = value.Name;
+  PutValueOver(section, ident, [value = std::move(value)](const TRegValue*) { return value; });
 }
 
 bool TDocumentConfig::ReadBool(const std::string& section, const std::string& ident, bool def) {
@@ -139,15 +145,8 @@ void TDocumentConfig::WriteFloat(const std::string& section, const std::string& 
 }
 
 void TDocumentConfig::WriteInteger(const std::string& section, const std::string& ident, int32_t value) {
-  std::string path, shown;
-  CheckWritable(section, ident, path, shown);
   // The existing value's type decides, so the check and the write are one step.
-  ChangeDocument(shown, ident, [root = FFullPath, path, ident, value](TRegDocument& doc) {
-    doc.CreateKey(root);
-    TRegKey& key = doc.CreateKey(path);
-    key.PutValue(IntegerValueOver(key.FindValue(ident), ident, value));
-    return true;
-  });
+  PutValueOver(section, ident, [ident, value](const TRegValue* existing) { return IntegerValueOver(existing, ident, value); });
 }
 
 void TDocumentConfig::WriteString(const std::string& section, const std::string& ident, const std::string& value) {

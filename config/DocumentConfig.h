@@ -71,6 +71,10 @@ class TDocumentConfig : public IConfig {
  private:
   const TRegValue* FindIn(const TRegDocument& doc, const std::string& section, const std::string& ident) const;
   void PutValue(const std::string& section, TRegValue value);
+  // Checks the section and name (CheckWritable), then stores what `make` gives for the value
+  // named `ident` as it stands (null: none), as one change of the document.
+  void PutValueOver(const std::string& section, const std::string& ident,
+                    std::function<TRegValue(const TRegValue* existing)> make);
   // The key paths of a section for a write: full and as shown in "Failed to create key %s";
   // raises that error when the section cannot be a key, and "Failed to set data" when the
   // value name cannot be written.

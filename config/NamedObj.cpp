@@ -1,7 +1,7 @@
 #include "config/NamedObj.h"
 
-#include "engine/Errors.h"
-#include "engine/TextUtils.h"
+#include "base/Errors.h"
+#include "base/TextUtils.h"
 
 namespace trawlex {
 

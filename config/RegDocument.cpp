@@ -8,8 +8,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "engine/Errors.h"
-#include "engine/TextUtils.h"
+#include "base/Errors.h"
+#include "base/TextUtils.h"
 
 namespace trawlex {
 

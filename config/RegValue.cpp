@@ -3,8 +3,8 @@
 #include <charconv>
 #include <cstring>
 
-#include "engine/Errors.h"
-#include "engine/TextUtils.h"
+#include "base/Errors.h"
+#include "base/TextUtils.h"
 
 namespace trawlex {
 

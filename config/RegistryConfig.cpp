@@ -6,8 +6,8 @@
 #include <map>
 #include <mutex>
 
-#include "engine/Errors.h"
-#include "engine/TextUtils.h"
+#include "base/Errors.h"
+#include "base/TextUtils.h"
 #include "platform/DurableFile.h"
 #include "platform/Platform.h"
 #ifdef _WIN32

@@ -1,7 +1,5 @@
 #include "config/SearchInputs.h"
 
-#include <mutex>
-
 #include "config/MemoryConfig.h"
 
 namespace trawlex {
@@ -16,21 +14,30 @@ void AddSearchInputElements(TBaseCfgList& list, const TSearchInputControls& c) {
   list.AddProp(*c.WholeWord, "Checked");
 }
 
-static void RegisterInputClasses() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    TPropRegistry& r = TPropRegistry::Global();
-    r.RegisterString<TTextInput>("TTextInput", "Text", &TTextInput::Text, &TTextInput::SetText);
-    r.RegisterString<TTextInput>("TTextInput", "Directory", &TTextInput::Text, &TTextInput::SetText);
-    r.RegisterBool<TCheckInput>("TCheckInput", "Checked", &TCheckInput::Checked, &TCheckInput::SetChecked);
-  });
+namespace {
+
+// The properties the inputs without a window publish; fixed once made.
+class TInputProperties : public TPropRegistry {
+ public:
+  TInputProperties() {
+    RegisterString<TTextInput>("TTextInput", "Text", &TTextInput::Text, &TTextInput::SetText);
+    RegisterString<TTextInput>("TTextInput", "Directory", &TTextInput::Text, &TTextInput::SetText);
+    RegisterBool<TCheckInput>("TCheckInput", "Checked", &TCheckInput::Checked, &TCheckInput::SetChecked);
+  }
+};
+
+const TPropRegistry& InputProperties() {
+  static const TInputProperties registry;
+  return registry;
 }
 
-TTextInput::TTextInput(std::string name) : FName(std::move(name)) { RegisterInputClasses(); }
+}  // namespace
 
-TCheckInput::TCheckInput(std::string name, bool checked) : FName(std::move(name)), FChecked(checked) {
-  RegisterInputClasses();
-}
+TTextInput::TTextInput(std::string name) : FName(std::move(name)) {}
+const TPropRegistry& TTextInput::Properties() const { return InputProperties(); }
+
+TCheckInput::TCheckInput(std::string name, bool checked) : FName(std::move(name)), FChecked(checked) {}
+const TPropRegistry& TCheckInput::Properties() const { return InputProperties(); }
 
 TSearchInputs::TSearchInputs() : FList(std::make_unique<TBaseCfgList>(std::make_shared<TMemoryConfig>(), "fmSearch")) {
   AddSearchInputElements(*FList, {&Target, &Directory, &FPatternLines, &Exclude, &Subdirs, &CaseSensitive, &WholeWord});

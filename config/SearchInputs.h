@@ -13,6 +13,23 @@
 
 namespace trawlex {
 
+// What the search window shows for an input: the caption of its label or box ("&" marks the
+// access key; empty: the control has none) and its hint. The usage text names the switches by
+// the same words.
+struct TInputText {
+  const char* Caption;
+  const char* Hint;
+};
+namespace InputText {
+inline constexpr TInputText Target{"&Target", "Find this text"};
+inline constexpr TInputText Directory{"", ""};
+inline constexpr TInputText Patterns{"", "List of filename patterns, using wildcards"};
+inline constexpr TInputText Exclude{"Exclude", "Exclude finds where target is part of this"};
+inline constexpr TInputText Subdirs{"Subdirs", "Search subdirectories recursively"};
+inline constexpr TInputText CaseSensitive{"Case sensitive", "Only include if case in file matches target"};
+inline constexpr TInputText WholeWord{"Whole word", "Include whole words only"};
+}  // namespace InputText
+
 struct TSearchInputControls {
   ICfgComponent* Target;     // published "Text"
   ICfgComponent* Directory;  // published "Directory"
@@ -32,6 +49,7 @@ class TTextInput : public ICfgComponent {
   explicit TTextInput(std::string name);
   std::string ComponentName() const override { return FName; }
   std::string ComponentClassName() const override { return "TTextInput"; }
+  const TPropRegistry& Properties() const override;
   std::string Text() const { return FText; }
   void SetText(const std::string& text) { FText = text; }
 
@@ -45,6 +63,7 @@ class TCheckInput : public ICfgComponent {
   TCheckInput(std::string name, bool checked);
   std::string ComponentName() const override { return FName; }
   std::string ComponentClassName() const override { return "TCheckInput"; }
+  const TPropRegistry& Properties() const override;
   bool Checked() const { return FChecked; }
   void SetChecked(bool checked) { FChecked = checked; }
 

@@ -1,21 +1,22 @@
 #include "config/UndoSettings.h"
 
+#include <algorithm>
+#include <exception>
+
 #include "config/RegistryConfig.h"
 
 namespace trawlex {
 
-TUndoLimits UndoLimitsFromSettings() {
-  TUndoLimits limits;
+TUndoSettings ReadUndoSettings() {
+  TUndoSettings stored;
   try {
     TRegistryConfig store(SettingsRootKey());
-    const int32_t runs = store.ReadInteger("", "Undo Runs", limits.Runs);
-    const int32_t mib = store.ReadInteger("", "Undo Size MiB", static_cast<int32_t>(limits.Bytes >> 20));
-    if (runs > 0) limits.Runs = runs;
-    if (mib > 0) limits.Bytes = int64_t{mib} << 20;
+    stored.Runs = std::max(0, store.ReadInteger("", "Undo Runs", 0));
+    stored.SizeMiB = std::max(0, store.ReadInteger("", "Undo Size MiB", 0));
   } catch (const std::exception&) {
-    // Settings that cannot be read leave the defaults; the store reports its own problems.
+    stored = TUndoSettings{};
   }
-  return limits;
+  return stored;
 }
 
 }  // namespace trawlex

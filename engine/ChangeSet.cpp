@@ -4,11 +4,11 @@
 #include <cstring>
 #include <vector>
 
+#include "base/Errors.h"
+#include "base/TextUtils.h"
 #include "engine/CharReader.h"
-#include "engine/Errors.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
-#include "engine/TextUtils.h"
 #include "platform/Platform.h"
 
 namespace trawlex {

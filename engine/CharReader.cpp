@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "engine/Errors.h"
+#include "base/Errors.h"
 #include "engine/ScanKernels.h"
 #include "platform/Platform.h"
 

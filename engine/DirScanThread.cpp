@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "base/TextUtils.h"
 #include "engine/SearchParams.h"
-#include "engine/TextUtils.h"
 #include "platform/Wildcard.h"
 
 namespace trawlex {

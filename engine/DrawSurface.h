@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "base/FontStyles.h"
+
 namespace trawlex {
 
 struct TColor {
@@ -31,9 +33,6 @@ constexpr TColor GrayText = TColor::System(17);
 struct TRect {
   int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
 };
-
-using TFontStyles = uint8_t;
-constexpr TFontStyles fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8;
 
 // Owner-draw state bits.
 using TDrawState = uint32_t;

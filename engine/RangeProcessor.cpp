@@ -4,11 +4,11 @@
 #include <functional>
 #include <iterator>
 
-#include "engine/Errors.h"
+#include "base/Errors.h"
+#include "base/TextUtils.h"
 #include "engine/ScanKernels.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
-#include "engine/TextUtils.h"
 
 namespace trawlex {
 

@@ -7,7 +7,7 @@
 #include <new>
 #include <string_view>
 
-#include "engine/Errors.h"
+#include "base/Errors.h"
 #include "engine/RangeProcessor.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "engine/Errors.h"
+#include "base/Errors.h"
 #include "engine/RangeProcessor.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"

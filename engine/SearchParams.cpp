@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/TextUtils.h"
+#include "base/TextUtils.h"
 #include "platform/Platform.h"
 
 namespace trawlex {

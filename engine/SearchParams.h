@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Errors.h"
 #include "engine/DrawSurface.h"
-#include "engine/Errors.h"
 #include "engine/SearchResult.h"
 #include "platform/DateTime.h"
 

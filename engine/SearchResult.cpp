@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "engine/Errors.h"
+#include "base/Errors.h"
+#include "base/TextUtils.h"
 #include "engine/SearchParams.h"
 #include "engine/TabSettings.h"
-#include "engine/TextUtils.h"
 
 namespace trawlex {
 

@@ -9,28 +9,20 @@
 #include <new>
 #include <system_error>
 
-#include "engine/Errors.h"
+#include "base/Errors.h"
+#include "base/TextUtils.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
-#include "engine/TextUtils.h"
 
 namespace trawlex {
 
-namespace {
-int32_t gRunning = 0;  // main thread only
-std::function<void(const std::string&)> gTitleHandler;
-
-void IncRunning() {
-  if (gRunning++ == 0 && gTitleHandler) gTitleHandler("Trawlex - Running");
+void TRunningSearches::Started() {
+  if (FCount++ == 0 && OnTitle) OnTitle("Trawlex - Running");
 }
 
-void DecRunning() {
-  if (gRunning-- == 1 && gTitleHandler) gTitleHandler("Trawlex");
+void TRunningSearches::Ended() {
+  if (FCount-- == 1 && OnTitle) OnTitle("Trawlex");
 }
-}  // namespace
-
-int32_t RunningSearchCount() { return gRunning; }
-void SetRunningTitleHandler(std::function<void(const std::string&)> handler) { gTitleHandler = std::move(handler); }
 
 std::string SearchProgressText(int32_t filesWithFinds, int32_t filesSearched, int32_t filesFound) {
   std::string s = "Found in " + std::to_string(filesWithFinds) + " of " + CountText(filesSearched, "file");
@@ -39,6 +31,10 @@ std::string SearchProgressText(int32_t filesWithFinds, int32_t filesSearched, in
 }
 
 TSearchThread::~TSearchThread() { WaitFor(); }
+
+void TSearchThread::CountEnded() {
+  if (RunningSearches) RunningSearches->Ended();
+}
 
 TDirScanThread& TSearchThread::SetParams(TDirScanParams* params) {
   auto* sp = dynamic_cast<TSearchParams*>(params);
@@ -49,7 +45,9 @@ TDirScanThread& TSearchThread::SetParams(TDirScanParams* params) {
 
 void TSearchThread::Execute() {
   const auto start = std::chrono::steady_clock::now();
-  Synchronize(&IncRunning);
+  Synchronize([this] {
+    if (RunningSearches) RunningSearches->Started();
+  });
   try {
     Processor = std::make_unique<TRangeProcessor>(FSearchParams);
     Processor->OnLineCreated = [this](TSearchLine* line) { HandleLineCreated(line); };
@@ -60,11 +58,11 @@ void TSearchThread::Execute() {
     ScanAndProcess(FSearchParams->BaseDir);
   } catch (...) {
     Processor.reset();
-    Synchronize(&DecRunning);
+    Synchronize([this] { CountEnded(); });
     throw;
   }
   Processor.reset();
-  Synchronize(&DecRunning);
+  Synchronize([this] { CountEnded(); });
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
   ReportStatus("FINISHED. Took: " + DurationText(elapsed.count() / SecsPerDay) + "s");
 }

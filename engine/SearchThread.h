@@ -24,10 +24,28 @@ namespace trawlex {
 class TSearchParams;
 class TSearchFile;
 
+// The searches running in the program, counted on the main thread. Its owner, the
+// application, hands it to every search it starts. OnTitle gets "Trawlex - Running" when the
+// first search starts and "Trawlex" when the last ends.
+class TRunningSearches {
+ public:
+  int32_t Count() const { return FCount; }
+  void Started();
+  void Ended();
+  std::function<void(const std::string& title)> OnTitle;
+
+ private:
+  int32_t FCount = 0;
+};
+
 class TSearchThread : public TDirScanThread {
  public:
   using TDirScanThread::TDirScanThread;
   ~TSearchThread() override;
+
+  // Told (on the main thread) when this search starts and when it ends; none when null.
+  // Set before Start.
+  TRunningSearches* RunningSearches = nullptr;
 
   bool ShowLines = true;
   // Helper threads that read and match files ahead of the hand-overs (0: none), and the
@@ -57,6 +75,7 @@ class TSearchThread : public TDirScanThread {
   void CandidatesEnding() override;
 
  private:
+  void CountEnded();
   void HandleNewFindLine();
   void HandleLineCreated(TSearchLine* line);
   void AddItem(TSearchResult* item);
@@ -80,10 +99,5 @@ class TSearchThread : public TDirScanThread {
 // Panel text of a running or finished search: "Found in 3 of 10 files", with
 // "Searching 250 " in front while candidates remain.
 std::string SearchProgressText(int32_t filesWithFinds, int32_t filesSearched, int32_t filesFound);
-
-// The application-wide count of running searches (main thread only). The title handler
-// gets "Trawlex - Running" when the first search starts and "Trawlex" when the last ends.
-int32_t RunningSearchCount();
-void SetRunningTitleHandler(std::function<void(const std::string& title)> handler);
 
 }  // namespace trawlex

@@ -12,8 +12,8 @@
 #include <iterator>
 #include <new>
 
-#include "engine/Errors.h"
-#include "engine/TextUtils.h"
+#include "base/Errors.h"
+#include "base/TextUtils.h"
 #include "platform/DateTime.h"
 #include "platform/DurableFile.h"
 #include "platform/FileReplace.h"
@@ -500,6 +500,13 @@ std::string DescribeRun(const TJournalInfo& info) {
   if (!info.Run.Directory.empty()) text += " (" + info.Run.Directory + ")";
   if (!info.Ended) text += ", interrupted";
   return text;
+}
+
+TUndoLimits UndoLimitsOf(int32_t runs, int32_t sizeMiB) {
+  TUndoLimits limits;
+  if (runs > 0) limits.Runs = runs;
+  if (sizeMiB > 0) limits.Bytes = int64_t{sizeMiB} << 20;
+  return limits;
 }
 
 void PruneJournals(const std::string& folder, const TUndoLimits& limits, const std::string& keep) {

@@ -55,6 +55,8 @@ struct TUndoLimits {
   int32_t Runs = 20;
   int64_t Bytes = int64_t{1} << 30;
 };
+// The limits with `runs` journals and `sizeMiB` MiB where these are positive, the defaults elsewhere.
+TUndoLimits UndoLimitsOf(int32_t runs, int32_t sizeMiB);
 
 struct TJournalRun {
   int64_t Time = 0;  // seconds since the epoch

@@ -73,6 +73,11 @@ class TFileLock {
   bool TimedOut() const { return FTimedOut; }
 
  private:
+  enum class TLockTry : uint8_t { Held, Busy, Failed, Again };
+  // One try: Held (Fd set), Busy (another holder), Failed (`error` set), or Again when the
+  // lock file was replaced meanwhile and the try should be repeated at once.
+  TLockTry TryAcquire(const std::string& lockPath, std::string& error);
+
   int Fd = -1;
   bool FTimedOut = false;
 };

@@ -116,12 +116,23 @@ class TFileRewriter {
   bool Fail(const std::string& message);
   bool FailErrno(int errorNumber);
   bool LockFile(int fd);
+  enum class TLockTry : uint8_t { Held, Busy, Failed };
+  // One try at the exclusive lock; Failed with FError set on anything but another holder.
+  TLockTry TryLock(int fd);
   void Unlock();
   bool CreateExclusive(const std::string& prefix, std::string& name, int& fd);
   bool CopyMetadataTo(int fd);
   bool SameFileAsOpened();
   void FlushFolder();
   bool WriteAllAt(int fd, const char* data, size_t count, int64_t offset, int faultStep);
+  // The overwrite of an in-place commit, on the file open for writing: the new content over
+  // the old, or the old content back when that fails. `writeWhole` writes (fault step as for
+  // WriteAllAt), cuts and flushes; `closeFile` closes the file and answers the system's
+  // complaint, if any. False with FError set; where the file may be damaged, the copy
+  // `backup` is kept and named in the error.
+  bool OverwriteKeepingCopy(std::string_view oldContent, std::string_view newContent, const std::string& backup,
+                            const std::function<bool(std::string_view bytes, int faultStep)>& writeWhole,
+                            const std::function<std::string()>& closeFile);
 
   std::string FPrefix;
   std::string FRealPath, FFolder;
@@ -140,7 +151,8 @@ class TFileRewriter {
 // ---- Test seam ------------------------------------------------------------------------
 // Makes one step of the next rewrites fail with `errorNumber`, as a full disk or an I/O
 // error would. Write and Overwrite fail once `afterBytes` bytes have gone to that file (a
-// short write first when the limit falls inside a write). Process-wide; tests only.
+// short write first when the limit falls inside a write). Process-wide; defined only in the
+// test copy of the rewriter (trawlex_rewrite_faults), so the shipped program never checks.
 enum class TRewriteFault : uint8_t {
   None,
   Write,        // writing the temporary file

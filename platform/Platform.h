@@ -13,8 +13,11 @@ namespace trawlex {
 
 #ifdef _WIN32
 constexpr char PathDelim = '\\';
+// Every byte that ends a folder's name in a path.
+constexpr const char* PathDelims = "\\/";
 #else
 constexpr char PathDelim = '/';
+constexpr const char* PathDelims = "/";
 #endif
 
 // ---- Directory listing -------------------------------------------------------------
@@ -58,7 +61,9 @@ class TDirHandle {
   void Close();
 
  private:
+  // Takes `fd` as this folder's handle once the system has checked it is one.
   bool Adopt(int fd, std::string& error);
+  void Take(int fd, uint64_t device, uint64_t inode);
   int Fd = -1;
   uint64_t Device = 0, Inode = 0;
 };

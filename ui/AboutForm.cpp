@@ -11,7 +11,7 @@
 #include <QVBoxLayout>
 
 #include "TrawlexBuildInfo.h"
-#include "engine/TextUtils.h"
+#include "base/TextUtils.h"
 #include "platform/DateTime.h"
 #include "platform/Platform.h"
 #include "ui/AppIcon.h"

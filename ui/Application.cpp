@@ -6,7 +6,7 @@
 #include <QPointer>
 #include <QSocketNotifier>
 
-#include "engine/Errors.h"
+#include "base/Errors.h"
 #include "engine/SearchThread.h"
 #include "engine/TabSettings.h"
 #include "ui/FormBase.h"
@@ -43,6 +43,7 @@ std::function<void()> gQuit;
 std::vector<std::string> gArguments;
 QString gTitle = QStringLiteral("Trawlex");
 TAppSettings* gSettings = nullptr;
+TRunningSearches gRunningSearches;
 }  // namespace
 
 // ---- TAppSettings ------------------------------------------------------------------------
@@ -114,11 +115,13 @@ QString TApp::WindowTitle(const QString& caption) {
 }
 
 void TApp::InstallTitleHandler() {
-  SetRunningTitleHandler([](const std::string& title) {
+  gRunningSearches.OnTitle = [](const std::string& title) {
     gTitle = QString::fromStdString(title);
     for (TfmGeneric* w : TfmGeneric::Windows()) w->ApplicationTitleChanged();
-  });
+  };
 }
+
+TRunningSearches& TApp::RunningSearches() { return gRunningSearches; }
 
 int TApp::LiveWorkers() { return gLiveWorkers; }
 void TApp::WorkerStarted() { ++gLiveWorkers; }

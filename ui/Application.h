@@ -17,6 +17,7 @@ class QMenu;
 namespace trawlex {
 
 class TfmGeneric;
+class TRunningSearches;
 
 // How a window takes part in the Window menus.
 class IWindowMenuItem {
@@ -76,6 +77,8 @@ class TApp {
   static QString WindowTitle(const QString& caption);
   // Hooks the title to the count of running searches; every window shows a change at once.
   static void InstallTitleHandler();
+  // The program's running searches: every search a window starts is counted here.
+  static TRunningSearches& RunningSearches();
 
   // Workers whose end notification has not run yet (closed windows' included).
   static int LiveWorkers();

@@ -7,7 +7,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 
-#include "engine/TextUtils.h"
+#include "base/TextUtils.h"
 #include "platform/Platform.h"
 #include "ui/WindowRoutines.h"
 

@@ -7,7 +7,7 @@
 #include <QShowEvent>
 #include <algorithm>
 
-#include "engine/Errors.h"
+#include "base/Errors.h"
 #include "ui/QtConfigAdapters.h"
 #include "ui/WindowRoutines.h"
 

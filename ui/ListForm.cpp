@@ -4,7 +4,7 @@
 #include <QPrinter>
 #include <QVBoxLayout>
 
-#include "engine/Errors.h"
+#include "base/Errors.h"
 #include "platform/DurableFile.h"
 #include "ui/ActionList.h"
 #include "ui/ListBox.h"

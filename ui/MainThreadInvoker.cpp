@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QThread>
 
-#include "engine/Errors.h"
+#include "base/Errors.h"
 
 namespace trawlex {
 

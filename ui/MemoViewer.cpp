@@ -10,7 +10,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "engine/Errors.h"
+#include "base/Errors.h"
 #include "engine/SearchParams.h"
 #include "platform/DurableFile.h"
 #include "ui/PainterSurface.h"

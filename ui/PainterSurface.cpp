@@ -7,7 +7,7 @@
 
 #include <QPainter>
 
-#include "engine/TextUtils.h"
+#include "base/TextUtils.h"
 
 namespace trawlex {
 

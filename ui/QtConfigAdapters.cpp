@@ -21,6 +21,13 @@ namespace trawlex {
 
 namespace {
 
+// The properties of the Qt classes whose objects settings are bound to, each class registered
+// at the first binding of one of its objects.
+TPropRegistry& QtProperties() {
+  static TPropRegistry registry;
+  return registry;
+}
+
 template <class Q>
 Q* As(const ICfgComponent& c) {
   auto* q = qobject_cast<Q*>(static_cast<const TQtComponent&>(c).Object());
@@ -34,7 +41,7 @@ void AddInt(const char* cls, const char* name, std::function<int32_t(Q*)> get, s
   TPropInfo p{name, kind};
   p.GetOrd = [get](const ICfgComponent& c) { return get(As<Q>(c)); };
   p.SetOrd = [set](ICfgComponent& c, int32_t v) { set(As<Q>(c), v); };
-  TPropRegistry::Global().RegisterProperty(cls, std::move(p));
+  QtProperties().RegisterProperty(cls, std::move(p));
 }
 
 template <class Q>
@@ -49,11 +56,11 @@ void AddText(const char* cls, const char* name, std::function<QString(Q*)> get, 
   TPropInfo p{name, TPropKind::LString};
   p.GetStr = [get](const ICfgComponent& c) { return get(As<Q>(c)).toStdString(); };
   p.SetStr = [set](ICfgComponent& c, const std::string& v) { set(As<Q>(c), QString::fromStdString(v)); };
-  TPropRegistry::Global().RegisterProperty(cls, std::move(p));
+  QtProperties().RegisterProperty(cls, std::move(p));
 }
 
 void RegisterBuiltIns() {
-  auto& reg = TPropRegistry::Global();
+  auto& reg = QtProperties();
   reg.RegisterClass("QObject", "");
   reg.RegisterClass("QWidget", "QObject");
   AddInt<QWidget>("QWidget", "Width", [](QWidget* w) { return w->width(); },
@@ -146,7 +153,7 @@ void RegisterOwnProperties(const QMetaObject* meta, const std::string& cls) {
     p.SetStr = [key, object](ICfgComponent& c, const std::string& v) {
       object(c)->setProperty(key.constData(), QString::fromStdString(v));
     };
-    TPropRegistry::Global().RegisterProperty(cls, std::move(p));
+    QtProperties().RegisterProperty(cls, std::move(p));
   }
 }
 
@@ -161,7 +168,7 @@ void EnsureRegistered(const QMetaObject* meta) {
     done.insert(m);
     const std::string cls = QtClassName(m);
     if (cls == "QObject") continue;
-    TPropRegistry::Global().RegisterClass(cls, m->superClass() ? QtClassName(m->superClass()) : "");
+    QtProperties().RegisterClass(cls, m->superClass() ? QtClassName(m->superClass()) : "");
     RegisterOwnProperties(m, cls);
   }
 }
@@ -203,6 +210,8 @@ QWidget* TQtComponent::Widget() const { return qobject_cast<QWidget*>(parent());
 std::string TQtComponent::ComponentName() const { return parent()->objectName().toStdString(); }
 
 std::string TQtComponent::ComponentClassName() const { return QtClassName(parent()->metaObject()); }
+
+const TPropRegistry& TQtComponent::Properties() const { return QtProperties(); }
 
 TCfgRect TQtComponent::GetBounds() const {
   const QWidget* w = Widget();

@@ -37,6 +37,7 @@ class TQtComponent : public QObject, public ICfgControl {
 
   std::string ComponentName() const override;
   std::string ComponentClassName() const override;
+  const TPropRegistry& Properties() const override;
 
   // A widget's geometry: for a window, its client area on the screen; Right and Bottom are
   // exclusive (Left + Width, Top + Height).

@@ -1,6 +1,6 @@
 #include "ui/ReplaceRules.h"
 
-#include "engine/TextUtils.h"
+#include "base/TextUtils.h"
 
 namespace trawlex {
 

@@ -18,13 +18,13 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "base/Errors.h"
+#include "base/TextUtils.h"
 #include "config/CommandLine.h"
 #include "config/RegistryConfig.h"
 #include "config/SearchInputs.h"
-#include "engine/Errors.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchThread.h"
-#include "engine/TextUtils.h"
 #include "platform/Platform.h"
 #include "ui/AboutForm.h"
 #include "ui/Action.h"
@@ -35,16 +35,16 @@
 #include "ui/MainThreadInvoker.h"
 #include "ui/PainterSurface.h"
 #include "ui/ReplaceDialog.h"
-#include "ui/UndoReplace.h"
 #include "ui/ResultList.h"
 #include "ui/SaveDialog.h"
 #include "ui/SearchRules.h"
+#include "ui/SearchWindowParts.h"
 #include "ui/SelDirDialog.h"
 #include "ui/StatusBar.h"
+#include "ui/UndoReplace.h"
 #include "ui/UpdateCheck.h"
 #include "ui/WildCardMemo.h"
 #include "ui/WindowRoutines.h"
-#include "ui/SearchWindowParts.h"
 
 namespace trawlex {
 
@@ -308,14 +308,14 @@ void TfmSearch::CreateLayout() {
   pnlTarget->setObjectName(QStringLiteral("pnlTarget"));
   auto* targetRow = new QHBoxLayout(pnlTarget);
   targetRow->setContentsMargins(0, 0, 0, 0);
-  Label1 = new QLabel(QStringLiteral("&Target"), pnlTarget);
+  Label1 = new QLabel(QString::fromUtf8(InputText::Target.Caption), pnlTarget);
   Label1->setObjectName(QStringLiteral("Label1"));
   cbxTarget = new QComboBox(pnlTarget);
   cbxTarget->setObjectName(QStringLiteral("cbxTarget"));
   cbxTarget->setEditable(true);
   cbxTarget->setInsertPolicy(QComboBox::NoInsert);
   cbxTarget->setMaxVisibleItems(20);
-  cbxTarget->setToolTip(QStringLiteral("Find this text"));
+  cbxTarget->setToolTip(QString::fromUtf8(InputText::Target.Hint));
   Label1->setBuddy(cbxTarget);
   targetRow->addWidget(Label1);
   targetRow->addWidget(cbxTarget, 1);
@@ -323,14 +323,14 @@ void TfmSearch::CreateLayout() {
   pnlExclude->setObjectName(QStringLiteral("pnlExclude"));
   auto* excludeRow = new QHBoxLayout(pnlExclude);
   excludeRow->setContentsMargins(0, 0, 0, 0);
-  Label2 = new QLabel(QStringLiteral("Exclude"), pnlExclude);
+  Label2 = new QLabel(QString::fromUtf8(InputText::Exclude.Caption), pnlExclude);
   Label2->setObjectName(QStringLiteral("Label2"));
   cbxExclude = new QComboBox(pnlExclude);
   cbxExclude->setObjectName(QStringLiteral("cbxExclude"));
   cbxExclude->setEditable(true);
   cbxExclude->setInsertPolicy(QComboBox::NoInsert);
   cbxExclude->setMaxVisibleItems(20);
-  cbxExclude->setToolTip(QStringLiteral("Exclude finds where target is part of this"));
+  cbxExclude->setToolTip(QString::fromUtf8(InputText::Exclude.Hint));
   Label2->setBuddy(cbxExclude);
   excludeRow->addWidget(Label2);
   excludeRow->addWidget(cbxExclude, 1);
@@ -343,16 +343,16 @@ void TfmSearch::CreateLayout() {
   pnlOptions->setObjectName(QStringLiteral("pnlOptions"));
   auto* options = new QHBoxLayout(pnlOptions);
   options->setContentsMargins(0, 0, 0, 0);
-  chkSubdirs = new QCheckBox(QStringLiteral("Subdirs"), pnlOptions);
+  chkSubdirs = new QCheckBox(QString::fromUtf8(InputText::Subdirs.Caption), pnlOptions);
   chkSubdirs->setObjectName(QStringLiteral("chkSubdirs"));
   chkSubdirs->setChecked(true);
-  chkSubdirs->setToolTip(QStringLiteral("Search subdirectories recursively"));
-  chkCaseSenstv = new QCheckBox(QStringLiteral("Case sensitive"), pnlOptions);
+  chkSubdirs->setToolTip(QString::fromUtf8(InputText::Subdirs.Hint));
+  chkCaseSenstv = new QCheckBox(QString::fromUtf8(InputText::CaseSensitive.Caption), pnlOptions);
   chkCaseSenstv->setObjectName(QStringLiteral("chkCaseSenstv"));
-  chkCaseSenstv->setToolTip(QStringLiteral("Only include if case in file matches target"));
-  chkWholeWord = new QCheckBox(QStringLiteral("Whole word"), pnlOptions);
+  chkCaseSenstv->setToolTip(QString::fromUtf8(InputText::CaseSensitive.Hint));
+  chkWholeWord = new QCheckBox(QString::fromUtf8(InputText::WholeWord.Caption), pnlOptions);
   chkWholeWord->setObjectName(QStringLiteral("chkWholeWord"));
-  chkWholeWord->setToolTip(QStringLiteral("Include whole words only"));
+  chkWholeWord->setToolTip(QString::fromUtf8(InputText::WholeWord.Hint));
   options->addWidget(chkSubdirs);
   options->addWidget(chkCaseSenstv);
   options->addWidget(chkWholeWord);
@@ -364,7 +364,7 @@ void TfmSearch::CreateLayout() {
   pnlWildCards = new QWidget(splParams);
   pnlWildCards->setObjectName(QStringLiteral("pnlWildCards"));
   pnlWildCards->setMinimumWidth(70);
-  pnlWildCards->setToolTip(QStringLiteral("List of filename patterns, using wildcards"));
+  pnlWildCards->setToolTip(QString::fromUtf8(InputText::Patterns.Hint));
   auto* wild = new QVBoxLayout(pnlWildCards);
   wild->setContentsMargins(2, 2, 2, 2);
   wild->setSpacing(1);

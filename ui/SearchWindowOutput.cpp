@@ -11,7 +11,7 @@
 #include <QPrinter>
 #include <set>
 
-#include "engine/Errors.h"
+#include "base/Errors.h"
 #include "engine/Report.h"
 #include "engine/SearchParams.h"
 #include "platform/DurableFile.h"

@@ -8,7 +8,7 @@
 #include <QSignalBlocker>
 #include <algorithm>
 
-#include "engine/TextUtils.h"
+#include "base/TextUtils.h"
 #include "ui/Action.h"
 #include "ui/DirComboBox.h"
 #include "ui/ResultList.h"

@@ -6,12 +6,12 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "base/TextUtils.h"
 #include "config/RegistryConfig.h"
 #include "engine/SearchThread.h"
-#include "engine/TextUtils.h"
 #include "platform/Platform.h"
-#include "ui/Application.h"
 #include "ui/Action.h"
+#include "ui/Application.h"
 #include "ui/DirComboBox.h"
 #include "ui/ListForm.h"
 #include "ui/MainThreadInvoker.h"
@@ -71,6 +71,7 @@ void TfmSearch::acSearchExecute() {
   auto run = FRun;
   auto* thread = new TSearchThread(TQtMainThreadInvoker::Instance());
   thread->SetParams(SearchParams.get());
+  thread->RunningSearches = &TApp::RunningSearches();
   thread->OnItemAdded = [run](int32_t width) {
     if (run->Window) run->Window->GrowResultsWidth(width);
   };

@@ -4,7 +4,7 @@
 #include <QStyle>
 #include <QStyleOption>
 
-#include "engine/Errors.h"
+#include "base/Errors.h"
 
 namespace trawlex {
 

@@ -8,7 +8,7 @@
 #include <QPrinterInfo>
 #include <QScreen>
 
-#include "engine/Errors.h"
+#include "base/Errors.h"
 #include "platform/DurableFile.h"
 #include "ui/SaveDialog.h"
 #include "ui/WindowRoutines.h"

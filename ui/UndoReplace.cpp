@@ -2,10 +2,10 @@
 
 #include <chrono>
 
+#include "base/TextUtils.h"
 #include "config/UndoSettings.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
-#include "engine/TextUtils.h"
 #include "engine/UndoJournal.h"
 #include "platform/DateTime.h"
 #include "platform/Platform.h"
@@ -19,6 +19,11 @@ namespace {
 
 const char* const PlainCaption = "Undo last replace";
 constexpr int RefusalsShown = 15;
+
+TUndoLimits UndoLimitsFromSettings() {
+  const TUndoSettings stored = ReadUndoSettings();
+  return UndoLimitsOf(stored.Runs, stored.SizeMiB);
+}
 
 // A text of the run as a menu shows it: short, on one line, "&" not taken for a mnemonic.
 QString MenuText(const std::string& bytes) {

@@ -5,8 +5,8 @@
 #include <QNetworkRequest>
 
 #include "TrawlexBuildInfo.h"
-#include "engine/Errors.h"
-#include "engine/TextUtils.h"
+#include "base/Errors.h"
+#include "base/TextUtils.h"
 #include "platform/Platform.h"
 #include "ui/WindowRoutines.h"
 

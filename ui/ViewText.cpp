@@ -5,7 +5,7 @@
 #include <QVBoxLayout>
 #include <memory>
 
-#include "engine/Errors.h"
+#include "base/Errors.h"
 #include "ui/ListBox.h"
 #include "ui/PainterSurface.h"
 #include "ui/StatusBar.h"

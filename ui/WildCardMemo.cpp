@@ -1,7 +1,7 @@
 #include "ui/WildCardMemo.h"
 
-#include "engine/Errors.h"
-#include "engine/TextUtils.h"
+#include "base/Errors.h"
+#include "base/TextUtils.h"
 #include "ui/WindowRoutines.h"
 
 namespace trawlex {

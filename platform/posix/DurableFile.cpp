@@ -6,20 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
 
+#include "platform/FileReplaceParts.h"
 #include "platform/Platform.h"
 
 namespace trawlex {
 
 namespace {
-
-std::string NameOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 bool WriteAll(int fd, std::string_view data, std::string& error) {
   size_t done = 0;
@@ -52,7 +45,6 @@ bool SyncFolder(const std::string& dir, std::string& error) {
   return ok;
 }
 
-std::atomic<uint32_t> TempCounter{0};
 
 }  // namespace
 
@@ -100,8 +92,7 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, std::
   std::string temp;
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = dir + "/." + NameOf(target) + ".tmp-" + std::to_string(::getpid()) + "-" +
-           std::to_string(TempCounter.fetch_add(1));
+    temp = rewrite_parts::DurableTempName(target, static_cast<uint64_t>(::getpid()));
     fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0 && errno != EEXIST) {
       error = SystemErrorText(errno);
@@ -186,22 +177,9 @@ bool LockFileUsable(const std::string& lockPath, std::string& reason) {
   return true;
 }
 
-bool ForceDirectories(const std::string& dir, std::string& error) {
-  if (dir.empty()) {
-    error = SystemErrorText(ENOENT);
-    return false;
-  }
-  if (DirectoryExists(dir)) return true;
-  std::string trimmed = dir;
-  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
-  const std::string parent = FolderOf(trimmed);
-  if (parent != trimmed && !DirectoryExists(parent) && !ForceDirectories(parent, error)) return false;
-  if (::mkdir(trimmed.c_str(), 0700) != 0 && errno != EEXIST) {
+bool rewrite_parts::MakeOneDirectory(const std::string& path, std::string& error) {
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
     error = SystemErrorText(errno);
-    return false;
-  }
-  if (!DirectoryExists(trimmed)) {
-    error = SystemErrorText(ENOTDIR);
     return false;
   }
   return true;
@@ -234,47 +212,33 @@ bool RenameNoReplace(const std::string& from, const std::string& to, std::string
   return true;
 }
 
-TFileLock::~TFileLock() { Release(); }
-
-bool TFileLock::Acquire(const std::string& lockPath, int32_t timeoutMs, std::string& error) {
-  Release();
-  FTimedOut = false;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  auto pause = std::chrono::milliseconds(1);
-  for (;;) {
-    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-      error = SystemErrorText(errno);
-      return false;
-    }
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      // Someone may have removed and re-created the lock file while we waited: the lock is
-      // only good when it sits on the file that the path names now.
-      struct stat mine, named;
-      if (::fstat(fd, &mine) == 0 && ::stat(lockPath.c_str(), &named) == 0 &&
-          mine.st_dev == named.st_dev && mine.st_ino == named.st_ino) {
-        const std::string pid = std::to_string(::getpid()) + "\n";
-        if (::ftruncate(fd, 0) == 0) (void)!::pwrite(fd, pid.data(), pid.size(), 0);
-        Fd = fd;
-        return true;
-      }
-      ::close(fd);
-      continue;
-    }
-    const int cause = errno;
-    ::close(fd);
-    if (cause != EWOULDBLOCK && cause != EINTR) {
-      error = SystemErrorText(cause);
-      return false;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) {
-      FTimedOut = true;
-      error = "Timed out waiting for the lock " + lockPath;
-      return false;
-    }
-    std::this_thread::sleep_for(pause);
-    if (pause < std::chrono::milliseconds(20)) pause *= 2;
+TFileLock::TLockTry TFileLock::TryAcquire(const std::string& lockPath, std::string& error) {
+  const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) {
+    error = SystemErrorText(errno);
+    return TLockTry::Failed;
   }
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    // Someone may have removed and re-created the lock file while we waited: the lock is
+    // only good when it sits on the file that the path names now.
+    struct stat mine, named;
+    if (::fstat(fd, &mine) == 0 && ::stat(lockPath.c_str(), &named) == 0 && mine.st_dev == named.st_dev &&
+        mine.st_ino == named.st_ino) {
+      const std::string pid = std::to_string(::getpid()) + "\n";
+      if (::ftruncate(fd, 0) == 0) (void)!::pwrite(fd, pid.data(), pid.size(), 0);
+      Fd = fd;
+      return TLockTry::Held;
+    }
+    ::close(fd);
+    return TLockTry::Again;
+  }
+  const int cause = errno;
+  ::close(fd);
+  if (cause != EWOULDBLOCK && cause != EINTR) {
+    error = SystemErrorText(cause);
+    return TLockTry::Failed;
+  }
+  return TLockTry::Busy;
 }
 
 void TFileLock::Release() {

@@ -9,39 +9,21 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <cstdlib>
-#include <mutex>
 #include <thread>
 #include <vector>
 
+#include "platform/FileReplaceParts.h"
+#include "platform/posix/StatInfo.h"
+#include "platform/RewriteFaults.h"
+
 namespace trawlex {
 
+using namespace rewrite_faults;
+using namespace rewrite_parts;
+
 namespace {
-
-// ---- Injected faults (tests only) ----
-
-struct TFaultSetting {
-  bool Active = false;
-  int Error = 0;
-  int64_t AfterBytes = 0;
-};
-std::mutex FaultLock;
-std::array<TFaultSetting, 8> Faults;  // guarded by FaultLock, indexed by TRewriteFault
-
-TFaultSetting FaultFor(TRewriteFault step) {
-  std::lock_guard lock(FaultLock);
-  return Faults[static_cast<size_t>(step)];
-}
-
-// Fails a step without a byte count when its fault is set: sets errno and says so.
-bool Faulted(TRewriteFault step) {
-  const TFaultSetting f = FaultFor(step);
-  if (!f.Active) return false;
-  errno = f.Error;
-  return true;
-}
 
 const char* const AclAccess = "system.posix_acl_access";
 
@@ -56,27 +38,8 @@ bool InGroup(gid_t gid) {
   return false;
 }
 
-std::string InFolder(const std::string& folder, const std::string& name) {
-  std::string path = folder;
-  if (path.empty() || path.back() != PathDelim) path += PathDelim;
-  return path + name;
-}
-
-std::string TempNameAt(const std::string& folder, const std::string& prefix, uint64_t n) {
-  return InFolder(folder, prefix + std::to_string(n) + ".tmp");
-}
-
 // Largest file the replace reads, as for a search: offsets are 32-bit.
 constexpr int64_t MaxContentSize = int64_t{1} << 31;
-
-void FillInfo(const struct stat& st, TFileInfo& info) {
-  info.Size = st.st_size;
-  info.ModifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  info.ChangeNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
-  info.Device = st.st_dev;
-  info.Inode = st.st_ino;
-  info.IsRegular = S_ISREG(st.st_mode);
-}
 
 // Whether this process sees every extended attribute of a file: the trusted.* ones are
 // listed only to a process with the administrator capability.
@@ -117,62 +80,16 @@ bool ReadAttributes(const std::string& path, std::vector<std::pair<std::string, 
 
 }  // namespace
 
-void InjectRewriteFault(TRewriteFault step, int errorNumber, int64_t afterBytes) {
-  std::lock_guard lock(FaultLock);
-  Faults[static_cast<size_t>(step)] = {step != TRewriteFault::None, errorNumber, afterBytes};
-}
-
-void ClearRewriteFaults() {
-  std::lock_guard lock(FaultLock);
-  Faults = {};
-}
-
 bool PathEntryExists(const std::string& path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0;
 }
 
-std::string BackupPrefix(const std::string& path, const std::string& tempPrefix) {
-  const size_t slash = path.rfind(PathDelim);
-  const std::string folder = FolderOf(path);
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  // Room for ".", ".", the prefix, a number and ".tmp" within the longest name allowed.
-  const size_t room = NAME_MAX - tempPrefix.size() - 2 - 20 - 4;
-  if (name.size() > room) name.resize(room);
-  return InFolder(folder, "." + name + "." + tempPrefix);
-}
-
-std::string FirstFreeTempName(const std::string& folder, const std::string& prefix) {
-  for (uint64_t n = 1;; ++n) {
-    std::string name = TempNameAt(folder, prefix, n);
-    if (!PathEntryExists(name)) return name;
-  }
-}
-
-TFileRewriter::TFileRewriter(std::string tempPrefix) : FPrefix(std::move(tempPrefix)) {}
-
-TFileRewriter::~TFileRewriter() {
-  Abandon();
-  Unlock();
-}
-
-bool TFileRewriter::Fail(const std::string& message) {
-  FError = message;
-  return false;
-}
-
-bool TFileRewriter::FailErrno(int errorNumber) { return Fail(SystemErrorText(errorNumber)); }
-
-bool TFileRewriter::LockFile(int fd) {
-  const auto deadline = std::chrono::steady_clock::now() + LockWait;
-  for (auto pause = std::chrono::milliseconds(1);; pause = std::min(pause * 2, std::chrono::milliseconds(50))) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-    if (errno != EWOULDBLOCK && errno != EINTR) return FailErrno(errno);
-    if (Cancelled && Cancelled()) return Fail("The replace was stopped");
-    if (std::chrono::steady_clock::now() >= deadline)
-      return Fail("Another program keeps the file locked, so it was not changed");
-    std::this_thread::sleep_for(pause);
-  }
+TFileRewriter::TLockTry TFileRewriter::TryLock(int fd) {
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) return TLockTry::Held;
+  if (errno == EWOULDBLOCK || errno == EINTR) return TLockTry::Busy;
+  FailErrno(errno);
+  return TLockTry::Failed;
 }
 
 void TFileRewriter::Unlock() {
@@ -355,12 +272,8 @@ bool TFileRewriter::BeginWrite() {
 }
 
 bool TFileRewriter::WriteAllAt(int fd, const char* data, size_t count, int64_t offset, int faultStep) {
-  size_t limit = count;
   const TFaultSetting fault = FaultFor(static_cast<TRewriteFault>(faultStep));
-  if (fault.Active) {
-    const int64_t room = fault.AfterBytes - offset;
-    if (room < static_cast<int64_t>(count)) limit = room > 0 ? static_cast<size_t>(room) : 0;
-  }
+  const size_t limit = BytesBeforeFault(fault, offset, count);
   size_t done = 0;
   while (done < limit) {
     const ssize_t n = ::pwrite(fd, data + done, limit - done, offset + static_cast<int64_t>(done));
@@ -372,14 +285,6 @@ bool TFileRewriter::WriteAllAt(int fd, const char* data, size_t count, int64_t o
     done += static_cast<size_t>(n);
   }
   if (limit < count) return FailErrno(fault.Error);
-  return true;
-}
-
-bool TFileRewriter::Write(const void* data, size_t count) {
-  if (FTempFd < 0) return Fail("No temporary file is open");
-  if (!WriteAllAt(FTempFd, static_cast<const char*>(data), count, FWritten, static_cast<int>(TRewriteFault::Write)))
-    return false;
-  FWritten += static_cast<int64_t>(count);
   return true;
 }
 
@@ -466,30 +371,14 @@ bool TFileRewriter::CommitInPlace(std::string_view oldContent, std::string_view 
     Abandon();
     return false;
   }
-  auto writeWhole = [&](std::string_view bytes, TRewriteFault step) {
-    if (!WriteAllAt(fd, bytes.data(), bytes.size(), 0, static_cast<int>(step))) return false;
+  auto writeWhole = [&](std::string_view bytes, int step) {
+    if (!WriteAllAt(fd, bytes.data(), bytes.size(), 0, step)) return false;
     if (ftruncate(fd, static_cast<off_t>(bytes.size())) != 0) return FailErrno(errno);
     if (fsync(fd) != 0) return FailErrno(errno);
     return true;
   };
-  if (!writeWhole(newContent, TRewriteFault::Overwrite)) {
-    const std::string reason = FError;
-    if (writeWhole(oldContent, TRewriteFault::Restore)) {
-      ::close(fd);
-      Fail(reason);
-      Abandon();
-      return false;
-    }
-    ::close(fd);
-    Fail(reason + ". The file may be damaged; its old content is kept in " + backup);
-    FTempName.clear();  // the only whole copy: keep it
-    return false;
-  }
-  if (::close(fd) != 0) {
-    Fail(SystemErrorText(errno) + ". The file may be damaged; its old content is kept in " + backup);
-    FTempName.clear();
-    return false;
-  }
+  auto closeFile = [fd] { return ::close(fd) != 0 ? SystemErrorText(errno) : std::string(); };
+  if (!OverwriteKeepingCopy(oldContent, newContent, backup, writeWhole, closeFile)) return false;
 
   // 3. The copy is no longer needed: the new content is on disk.
   ::unlink(backup.c_str());

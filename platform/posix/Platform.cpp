@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "TrawlexVersion.h"
+#include "platform/posix/StatInfo.h"
 
 namespace trawlex {
 
@@ -106,36 +107,25 @@ static bool ListOpenDirectory(DIR* d, std::vector<TDirName>& out, int& error) {
   return error == 0;
 }
 
-TDirHandle::~TDirHandle() { Close(); }
-
-TDirHandle::TDirHandle(TDirHandle&& other) noexcept
-    : Fd(std::exchange(other.Fd, -1)), Device(other.Device), Inode(other.Inode) {}
-
-TDirHandle& TDirHandle::operator=(TDirHandle&& other) noexcept {
-  if (this != &other) {
-    Close();
-    Fd = std::exchange(other.Fd, -1);
-    Device = other.Device;
-    Inode = other.Inode;
-  }
-  return *this;
-}
-
-bool TDirHandle::Adopt(int fd, std::string& error) {
+// Checks what an open gave: false with `error` set (and `fd` closed) when the open failed or
+// the file cannot be examined; else `st` describes it.
+static bool StatOpened(int fd, struct stat& st, std::string& error) {
   if (fd < 0) {
     error = SystemErrorText(errno);
     return false;
   }
-  struct stat st;
   if (fstat(fd, &st) != 0) {
     error = SystemErrorText(errno);
     ::close(fd);
     return false;
   }
-  Close();
-  Fd = fd;
-  Device = st.st_dev;
-  Inode = st.st_ino;
+  return true;
+}
+
+bool TDirHandle::Adopt(int fd, std::string& error) {
+  struct stat st;
+  if (!StatOpened(fd, st, error)) return false;
+  Take(fd, st.st_dev, st.st_ino);
   return true;
 }
 
@@ -180,7 +170,7 @@ void TDirHandle::Close() {
 
 bool IsHiddenName(const std::string& name) { return !name.empty() && name[0] == '.'; }
 
-static void FillInfo(const struct stat& st, TFileInfo& info) {
+void FillInfo(const struct stat& st, TFileInfo& info) {
   info.Size = st.st_size;
   info.ModifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   info.ChangeNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
@@ -214,16 +204,8 @@ TReadOnlyFile::~TReadOnlyFile() { Close(); }
 bool TReadOnlyFile::Open(const std::string& path, std::string& error) {
   Close();
   const int fd = OpenAnyLength(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    error = SystemErrorText(errno);
-    return false;
-  }
   struct stat st;
-  if (fstat(fd, &st) != 0) {
-    error = SystemErrorText(errno);
-    ::close(fd);
-    return false;
-  }
+  if (!StatOpened(fd, st, error)) return false;
   if (!S_ISREG(st.st_mode)) {
     error = S_ISDIR(st.st_mode) ? "It is a directory" : "It is not a regular file";
     ::close(fd);

@@ -2,10 +2,8 @@
 
 #include <windows.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
 
+#include "platform/FileReplaceParts.h"
 #include "platform/Platform.h"
 #include "platform/win32/Win32Util.h"
 
@@ -16,15 +14,6 @@ using namespace win32;
 namespace {
 
 constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-std::string NameOf(const std::string& path) {
-  const size_t slash = path.find_last_of("\\/");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string InDir(const std::string& dir, const std::string& name) {
-  return (!dir.empty() && (dir.back() == '\\' || dir.back() == '/')) ? dir + name : dir + "\\" + name;
-}
 
 bool WriteAll(HANDLE h, std::string_view data, std::string& error) {
   size_t done = 0;
@@ -44,7 +33,6 @@ bool WriteAll(HANDLE h, std::string_view data, std::string& error) {
   return true;
 }
 
-std::atomic<uint32_t> TempCounter{0};
 
 // A byte far beyond any real content: locking it keeps other lockers out without keeping
 // anyone from reading or writing the file itself.
@@ -80,7 +68,6 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, std::
   warning.clear();
   std::string target;
   if (!ResolveLinks(path, target, error)) return false;
-  const std::string dir = FolderOf(target);
   const std::wstring wideTarget = WidePath(target);
   const DWORD old = GetFileAttributesW(wideTarget.c_str());
   if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -91,8 +78,7 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, std::
   std::wstring temp;
   HANDLE h = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt) {
-    temp = WidePath(InDir(dir, "." + NameOf(target) + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-" +
-                                   std::to_string(TempCounter.fetch_add(1))));
+    temp = WidePath(rewrite_parts::DurableTempName(target, GetCurrentProcessId()));
     h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
     if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
       error = ErrorText(GetLastError());
@@ -192,22 +178,9 @@ bool LockFileUsable(const std::string& lockPath, std::string& reason) {
   return true;
 }
 
-bool ForceDirectories(const std::string& dir, std::string& error) {
-  if (dir.empty()) {
-    error = SystemErrorText(ENOENT);
-    return false;
-  }
-  if (DirectoryExists(dir)) return true;
-  std::string trimmed = dir;
-  while (trimmed.size() > 1 && (trimmed.back() == '\\' || trimmed.back() == '/')) trimmed.pop_back();
-  const std::string parent = FolderOf(trimmed);
-  if (parent != trimmed && parent != "." && !DirectoryExists(parent) && !ForceDirectories(parent, error)) return false;
-  if (!CreateDirectoryW(WidePath(trimmed).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+bool rewrite_parts::MakeOneDirectory(const std::string& path, std::string& error) {
+  if (!CreateDirectoryW(WidePath(path).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
     error = ErrorText(GetLastError());
-    return false;
-  }
-  if (!DirectoryExists(trimmed)) {
-    error = SystemErrorText(ENOTDIR);
     return false;
   }
   return true;
@@ -223,45 +196,30 @@ bool RenameNoReplace(const std::string& from, const std::string& to, std::string
   return true;
 }
 
-TFileLock::~TFileLock() { Release(); }
-
-bool TFileLock::Acquire(const std::string& lockPath, int32_t timeoutMs, std::string& error) {
-  Release();
-  FTimedOut = false;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  auto pause = std::chrono::milliseconds(1);
-  const std::wstring wide = WidePath(lockPath);
-  for (;;) {
-    const HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, ShareAll, nullptr, OPEN_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-      error = ErrorText(GetLastError());
-      return false;
-    }
-    OVERLAPPED ov{};
-    ov.OffsetHigh = LockOffsetHigh;
-    if (LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &ov)) {
-      const std::string pid = std::to_string(GetCurrentProcessId()) + "\r\n";
-      DWORD wrote = 0;
-      SetFilePointer(h, 0, nullptr, FILE_BEGIN);
-      if (SetEndOfFile(h)) WriteFile(h, pid.data(), static_cast<DWORD>(pid.size()), &wrote, nullptr);
-      Fd = HandleToFd(h);
-      return true;
-    }
-    const DWORD code = GetLastError();
-    CloseHandle(h);
-    if (code != ERROR_LOCK_VIOLATION && code != ERROR_IO_PENDING) {
-      error = ErrorText(code);
-      return false;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) {
-      FTimedOut = true;
-      error = "Timed out waiting for the lock " + lockPath;
-      return false;
-    }
-    std::this_thread::sleep_for(pause);
-    if (pause < std::chrono::milliseconds(20)) pause *= 2;
+TFileLock::TLockTry TFileLock::TryAcquire(const std::string& lockPath, std::string& error) {
+  const HANDLE h = CreateFileW(WidePath(lockPath).c_str(), GENERIC_READ | GENERIC_WRITE, ShareAll, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    error = ErrorText(GetLastError());
+    return TLockTry::Failed;
   }
+  OVERLAPPED ov{};
+  ov.OffsetHigh = LockOffsetHigh;
+  if (LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &ov)) {
+    const std::string pid = std::to_string(GetCurrentProcessId()) + "\r\n";
+    DWORD wrote = 0;
+    SetFilePointer(h, 0, nullptr, FILE_BEGIN);
+    if (SetEndOfFile(h)) WriteFile(h, pid.data(), static_cast<DWORD>(pid.size()), &wrote, nullptr);
+    Fd = HandleToFd(h);
+    return TLockTry::Held;
+  }
+  const DWORD code = GetLastError();
+  CloseHandle(h);
+  if (code != ERROR_LOCK_VIOLATION && code != ERROR_IO_PENDING) {
+    error = ErrorText(code);
+    return TLockTry::Failed;
+  }
+  return TLockTry::Busy;
 }
 
 void TFileLock::Release() {

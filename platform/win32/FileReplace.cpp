@@ -2,11 +2,11 @@
 
 #include <windows.h>
 
-#include <array>
 #include <cerrno>
-#include <mutex>
 #include <thread>
 
+#include "platform/FileReplaceParts.h"
+#include "platform/RewriteFaults.h"
 #include "platform/win32/Win32Util.h"
 
 // Here the file is locked through a byte range far beyond its content (LockFileEx), so that
@@ -17,50 +17,16 @@
 
 namespace trawlex {
 
+using namespace rewrite_faults;
+using namespace rewrite_parts;
 using namespace win32;
 
 namespace {
 
-struct TFaultSetting {
-  bool Active = false;
-  int Error = 0;
-  int64_t AfterBytes = 0;
-};
-std::mutex FaultLock;
-std::array<TFaultSetting, 8> Faults;  // guarded by FaultLock, indexed by TRewriteFault
-
-TFaultSetting FaultFor(TRewriteFault step) {
-  std::lock_guard lock(FaultLock);
-  return Faults[static_cast<size_t>(step)];
-}
-
-bool Faulted(TRewriteFault step) {
-  const TFaultSetting f = FaultFor(step);
-  if (!f.Active) return false;
-  errno = f.Error;
-  return true;
-}
-
 constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD LockOffsetHigh = 0x7FFFFFFE;
 
-std::string InFolder(const std::string& folder, const std::string& name) {
-  std::string path = folder;
-  if (path.empty() || (path.back() != '\\' && path.back() != '/')) path += PathDelim;
-  return path + name;
-}
-
 constexpr int64_t MaxContentSize = int64_t{1} << 31;
-constexpr size_t NameMax = 255;
-
-void FillInfo(const THandleInfo& h, TFileInfo& info) {
-  info.Size = static_cast<int64_t>(h.Size);
-  info.ModifiedNs = h.WriteNs;
-  info.ChangeNs = h.ChangeNs;
-  info.Device = h.Volume;
-  info.Inode = h.Index;
-  info.IsRegular = !(h.Attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
-}
 
 // The identity of whatever the path names now (a link itself, not its target).
 bool IdentityAt(const std::string& path, THandleInfo& info) {
@@ -87,64 +53,19 @@ std::string RealPathOf(const std::string& path, DWORD& code) {
 
 }  // namespace
 
-void InjectRewriteFault(TRewriteFault step, int errorNumber, int64_t afterBytes) {
-  std::lock_guard lock(FaultLock);
-  Faults[static_cast<size_t>(step)] = {step != TRewriteFault::None, errorNumber, afterBytes};
-}
-
-void ClearRewriteFaults() {
-  std::lock_guard lock(FaultLock);
-  Faults = {};
-}
-
 bool PathEntryExists(const std::string& path) {
   return GetFileAttributesW(WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES ||
          (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND);
 }
 
-std::string BackupPrefix(const std::string& path, const std::string& tempPrefix) {
-  const size_t slash = path.find_last_of("\\/");
-  const std::string folder = FolderOf(path);
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  const size_t room = NameMax - tempPrefix.size() - 2 - 20 - 4;
-  if (name.size() > room) name.resize(room);
-  return InFolder(folder, "." + name + "." + tempPrefix);
-}
-
-std::string FirstFreeTempName(const std::string& folder, const std::string& prefix) {
-  for (uint64_t n = 1;; ++n) {
-    std::string name = InFolder(folder, prefix + std::to_string(n) + ".tmp");
-    if (!PathEntryExists(name)) return name;
-  }
-}
-
-TFileRewriter::TFileRewriter(std::string tempPrefix) : FPrefix(std::move(tempPrefix)) {}
-
-TFileRewriter::~TFileRewriter() {
-  Abandon();
-  Unlock();
-}
-
-bool TFileRewriter::Fail(const std::string& message) {
-  FError = message;
-  return false;
-}
-
-bool TFileRewriter::FailErrno(int errorNumber) { return Fail(SystemErrorText(errorNumber)); }
-
-bool TFileRewriter::LockFile(int fd) {
-  const auto deadline = std::chrono::steady_clock::now() + LockWait;
-  for (auto pause = std::chrono::milliseconds(1);; pause = std::min(pause * 2, std::chrono::milliseconds(50))) {
-    OVERLAPPED ov{};
-    ov.OffsetHigh = LockOffsetHigh;
-    if (LockFileEx(FdToHandle(fd), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &ov)) return true;
-    const DWORD code = GetLastError();
-    if (code != ERROR_LOCK_VIOLATION && code != ERROR_IO_PENDING) return Fail(ErrorText(code));
-    if (Cancelled && Cancelled()) return Fail("The replace was stopped");
-    if (std::chrono::steady_clock::now() >= deadline)
-      return Fail("Another program keeps the file locked, so it was not changed");
-    std::this_thread::sleep_for(pause);
-  }
+TFileRewriter::TLockTry TFileRewriter::TryLock(int fd) {
+  OVERLAPPED ov{};
+  ov.OffsetHigh = LockOffsetHigh;
+  if (LockFileEx(FdToHandle(fd), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &ov)) return TLockTry::Held;
+  const DWORD code = GetLastError();
+  if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) return TLockTry::Busy;
+  Fail(ErrorText(code));
+  return TLockTry::Failed;
 }
 
 void TFileRewriter::Unlock() {
@@ -297,12 +218,8 @@ bool TFileRewriter::BeginWrite() {
 }
 
 bool TFileRewriter::WriteAllAt(int fd, const char* data, size_t count, int64_t offset, int faultStep) {
-  size_t limit = count;
   const TFaultSetting fault = FaultFor(static_cast<TRewriteFault>(faultStep));
-  if (fault.Active) {
-    const int64_t room = fault.AfterBytes - offset;
-    if (room < static_cast<int64_t>(count)) limit = room > 0 ? static_cast<size_t>(room) : 0;
-  }
+  const size_t limit = BytesBeforeFault(fault, offset, count);
   size_t done = 0;
   while (done < limit) {
     OVERLAPPED ov{};
@@ -316,14 +233,6 @@ bool TFileRewriter::WriteAllAt(int fd, const char* data, size_t count, int64_t o
     done += wrote;
   }
   if (limit < count) return FailErrno(fault.Error);
-  return true;
-}
-
-bool TFileRewriter::Write(const void* data, size_t count) {
-  if (FTempFd < 0) return Fail("No temporary file is open");
-  if (!WriteAllAt(FTempFd, static_cast<const char*>(data), count, FWritten, static_cast<int>(TRewriteFault::Write)))
-    return false;
-  FWritten += static_cast<int64_t>(count);
   return true;
 }
 
@@ -417,32 +326,16 @@ bool TFileRewriter::CommitInPlace(std::string_view oldContent, std::string_view 
     return false;
   }
   const int fd = HandleToFd(h);
-  auto writeWhole = [&](std::string_view bytes, TRewriteFault step) {
-    if (!WriteAllAt(fd, bytes.data(), bytes.size(), 0, static_cast<int>(step))) return false;
+  auto writeWhole = [&](std::string_view bytes, int step) {
+    if (!WriteAllAt(fd, bytes.data(), bytes.size(), 0, step)) return false;
     LARGE_INTEGER end;
     end.QuadPart = static_cast<LONGLONG>(bytes.size());
     if (!SetFilePointerEx(h, end, nullptr, FILE_BEGIN) || !SetEndOfFile(h)) return Fail(ErrorText(GetLastError()));
     if (!FlushFileBuffers(h)) return Fail(ErrorText(GetLastError()));
     return true;
   };
-  if (!writeWhole(newContent, TRewriteFault::Overwrite)) {
-    const std::string reason = FError;
-    if (writeWhole(oldContent, TRewriteFault::Restore)) {
-      CloseHandle(h);
-      Fail(reason);
-      Abandon();
-      return false;
-    }
-    CloseHandle(h);
-    Fail(reason + ". The file may be damaged; its old content is kept in " + backup);
-    FTempName.clear();  // the only whole copy: keep it
-    return false;
-  }
-  if (!CloseHandle(h)) {
-    Fail(ErrorText(GetLastError()) + ". The file may be damaged; its old content is kept in " + backup);
-    FTempName.clear();
-    return false;
-  }
+  auto closeFile = [h] { return CloseHandle(h) ? std::string() : ErrorText(GetLastError()); };
+  if (!OverwriteKeepingCopy(oldContent, newContent, backup, writeWhole, closeFile)) return false;
 
   // 3. The copy is no longer needed: the new content is on disk.
   DeleteFileW(WidePath(backup).c_str());

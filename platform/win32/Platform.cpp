@@ -78,21 +78,6 @@ bool ListDirectory(const std::string& dir, std::vector<TDirName>& out) {
   return false;
 }
 
-TDirHandle::~TDirHandle() { Close(); }
-
-TDirHandle::TDirHandle(TDirHandle&& other) noexcept
-    : Fd(std::exchange(other.Fd, -1)), Device(other.Device), Inode(other.Inode) {}
-
-TDirHandle& TDirHandle::operator=(TDirHandle&& other) noexcept {
-  if (this != &other) {
-    Close();
-    Fd = std::exchange(other.Fd, -1);
-    Device = other.Device;
-    Inode = other.Inode;
-  }
-  return *this;
-}
-
 // Here a folder handle is a handle opened with backup semantics; `fd` carries it.
 bool TDirHandle::Adopt(int fd, std::string& error) {
   const HANDLE h = FdToHandle(fd);
@@ -116,10 +101,7 @@ bool TDirHandle::Adopt(int fd, std::string& error) {
     CloseHandle(h);
     return false;
   }
-  Close();
-  Fd = fd;
-  Device = info.Volume;
-  Inode = info.Index;
+  Take(fd, info.Volume, info.Index);
   return true;
 }
 
@@ -198,15 +180,6 @@ void TDirHandle::Close() {
 // Hidden entries are those with the hidden or system attribute, which the listing already
 // leaves out; the name alone hides nothing here.
 bool IsHiddenName(const std::string&) { return false; }
-
-static void FillInfo(const THandleInfo& h, TFileInfo& info) {
-  info.Size = static_cast<int64_t>(h.Size);
-  info.ModifiedNs = h.WriteNs;
-  info.ChangeNs = h.ChangeNs;
-  info.Device = h.Volume;
-  info.Inode = h.Index;
-  info.IsRegular = !(h.Attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
-}
 
 TDateTime TFileInfo::LastWrite() const {
   int64_t seconds = ModifiedNs / 1000000000;

@@ -141,4 +141,13 @@ std::string FinalPathOf(HANDLE h, const std::string& path) {
   return PlainPath(full);
 }
 
+void FillInfo(const THandleInfo& h, TFileInfo& info) {
+  info.Size = static_cast<int64_t>(h.Size);
+  info.ModifiedNs = h.WriteNs;
+  info.ChangeNs = h.ChangeNs;
+  info.Device = h.Volume;
+  info.Inode = h.Index;
+  info.IsRegular = !(h.Attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+}
+
 }  // namespace trawlex::win32

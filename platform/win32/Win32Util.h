@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Platform.h"
+
 namespace trawlex::win32 {
 
 std::wstring Widen(const std::string& text);
@@ -44,6 +46,8 @@ struct THandleInfo {
   int64_t WriteNs = 0, ChangeNs = 0;
 };
 bool QueryHandle(HANDLE h, THandleInfo& info);
+// Size, times, identity and kind of a file from what QueryHandle gave.
+void FillInfo(const THandleInfo& h, TFileInfo& info);
 
 // The final path of an open file or folder, in its usual form; empty when unknown.
 std::string FinalPath(HANDLE h);

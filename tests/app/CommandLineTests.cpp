@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/CommandLine.h"
-#include "engine/Errors.h"
+#include "base/Errors.h"
 
 using namespace trawlex;
 using V = std::vector<std::string>;

@@ -6,56 +6,22 @@
 #include <cstdlib>
 
 #include "support/TestSupport.h"
+#include "support/Win32TestSupport.h"
 
 using trawlex::test::ReadAll;
+using trawlex::test::RunProgram;
+using trawlex::test::TProgramRun;
+using trawlex::test::W;
+using trawlex::test::WinePath;
 using trawlex::test::TTempDir;
 
 namespace {
 
-std::wstring W(const std::string& s) {
-  std::wstring out(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0)), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), static_cast<int>(out.size()));
-  return out;
-}
-
-struct TRun {
-  DWORD Status = 255;
-  std::string Out;  // standard output and error together
-};
-
 // Runs trawlex.exe with `args` (each quoted), waiting at most a minute.
-TRun RunTrawlex(const std::vector<std::string>& args) {
-  std::string dir = std::getenv("TRAWLEX_TEST_BIN_DIR");
-  if (!dir.empty() && dir[0] == '/') dir = "Z:" + dir;  // the build folder given the POSIX way
-  std::string line = "\"" + dir + "\\trawlex.exe\"";
+TProgramRun RunTrawlex(const std::vector<std::string>& args) {
+  std::string line = "\"" + WinePath(std::getenv("TRAWLEX_TEST_BIN_DIR")) + "\\trawlex.exe\"";
   for (const std::string& a : args) line += " \"" + a + "\"";
-  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-  HANDLE readEnd = nullptr, writeEnd = nullptr;
-  TRun run;
-  if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return run;
-  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdOutput = si.hStdError = writeEnd;
-  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  PROCESS_INFORMATION pi{};
-  std::wstring wide = W(line);
-  for (size_t i = 0; i < W(dir).size() + 1; ++i)
-    if (wide[i] == L'/') wide[i] = L'\\';
-  const bool started = CreateProcessW(nullptr, wide.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
-  CloseHandle(writeEnd);
-  if (started) {
-    char buf[4096];
-    DWORD got = 0;
-    while (ReadFile(readEnd, buf, sizeof buf, &got, nullptr) && got > 0) run.Out.append(buf, got);
-    if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 255);
-    GetExitCodeProcess(pi.hProcess, &run.Status);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-  }
-  CloseHandle(readEnd);
-  return run;
+  return RunProgram(line);
 }
 
 }  // namespace
@@ -71,14 +37,14 @@ TEST(Win32Headless, ReportThenReplaceAllOnATreeWithWideNamesAndHiddenFiles) {
   ASSERT_TRUE(SetFileAttributesW(W(main).c_str(), FILE_ATTRIBUTE_ARCHIVE));
   ASSERT_TRUE(SetFileAttributesW(W(readOnly).c_str(), FILE_ATTRIBUTE_READONLY));
 
-  const TRun report = RunTrawlex({"--report", "-t", "foo", "-d", dir.Path()});
+  const TProgramRun report = RunTrawlex({"--report", "-t", "foo", "-d", dir.Path()});
   EXPECT_EQ(report.Status, 0u) << report.Out;
   for (const std::string& expected : std::vector<std::string>{"Found in 3 of 3 files\r\n", "Finds: 4\r\n", main + "\r\n 2: int foo = 1;\r\n 3: foo\r\n",
                                       wide + "\r\n 1: one foo\r\n", readOnly + "\r\n"})
     EXPECT_NE(report.Out.find(expected), std::string::npos) << expected << "\n" << report.Out;
   EXPECT_EQ(report.Out.find("hidden.c"), std::string::npos) << report.Out;
 
-  const TRun replace = RunTrawlex({"--report", "--replace-all=bar", "-t", "foo", "-d", dir.Path()});
+  const TProgramRun replace = RunTrawlex({"--report", "--replace-all=bar", "-t", "foo", "-d", dir.Path()});
   EXPECT_NE(replace.Out.find(readOnly), std::string::npos) << replace.Out;  // named with its trouble
   EXPECT_EQ(ReadAll(main), "x\r\nint bar = 1;\r\nbar\r\n");
   EXPECT_EQ(ReadAll(wide), "one bar\n");
@@ -87,9 +53,9 @@ TEST(Win32Headless, ReportThenReplaceAllOnATreeWithWideNamesAndHiddenFiles) {
   EXPECT_TRUE(GetFileAttributesW(W(main).c_str()) & FILE_ATTRIBUTE_ARCHIVE);
 
   // Nothing left to find but the read-only file; a missing folder is an error.
-  const TRun again = RunTrawlex({"--report", "-t", "foo", "-d", dir.Path(), "-p", "*.txt"});
+  const TProgramRun again = RunTrawlex({"--report", "-t", "foo", "-d", dir.Path(), "-p", "*.txt"});
   EXPECT_EQ(again.Status, 1u) << again.Out;
-  const TRun missing = RunTrawlex({"--report", "-t", "foo", "-d", dir / "missing"});
+  const TProgramRun missing = RunTrawlex({"--report", "-t", "foo", "-d", dir / "missing"});
   EXPECT_EQ(missing.Out, "No directory specified\r\n");
   EXPECT_NE(missing.Status, 0u);
 }
@@ -100,10 +66,10 @@ TEST(Win32Headless, FilesBeyondTheClassicPathLimitAreSearchedAndReplaced) {
   for (int i = 0; i < 12; ++i) deep += "a_folder_with_a_fairly_long_name_" + std::to_string(i) + "/";
   const std::string file = dir.Write(deep + "deep.txt", "deep foo\n");
   ASSERT_GT(file.size(), 300u);
-  const TRun report = RunTrawlex({"--report", "-t", "foo", "-d", dir.Path()});
+  const TProgramRun report = RunTrawlex({"--report", "-t", "foo", "-d", dir.Path()});
   EXPECT_EQ(report.Status, 0u) << report.Out;
   EXPECT_NE(report.Out.find(file + "\r\n 1: deep foo\r\n"), std::string::npos) << report.Out;
-  const TRun replace = RunTrawlex({"--report", "--replace-all=bar", "-t", "foo", "-d", dir.Path()});
+  const TProgramRun replace = RunTrawlex({"--report", "--replace-all=bar", "-t", "foo", "-d", dir.Path()});
   EXPECT_EQ(replace.Status, 0u) << replace.Out;
   EXPECT_EQ(ReadAll(file), "deep bar\n");
 }

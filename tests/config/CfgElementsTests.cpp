@@ -4,22 +4,25 @@
 #include <cstring>
 #include <limits>
 
+#include "base/Errors.h"
 #include "config/CfgElements.h"
+#include "config/ConfigTestUtil.h"
 #include "config/MemoryConfig.h"
 #include "config/SettingsErrors.h"
-#include "config/ConfigTestUtil.h"
-#include "engine/Errors.h"
 
 namespace trawlex {
 namespace {
 
 // ---- Test components ---------------------------------------------------------------------
 
+const TPropRegistry& FakeProperties();
+
 class TFakeAction : public ICfgComponent {
  public:
   explicit TFakeAction(std::string name) : FName(std::move(name)) {}
   std::string ComponentName() const override { return FName; }
   std::string ComponentClassName() const override { return "TFakeAction"; }
+  const TPropRegistry& Properties() const override { return FakeProperties(); }
 
   bool GetChecked() const { return Checked; }
   void SetChecked(bool v) { Checked = v, ++Assignments; }
@@ -38,19 +41,23 @@ class TFakeAction : public ICfgComponent {
   int Assignments = 0;
 };
 
-void RegisterFakeAction() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  auto& r = TPropRegistry::Global();
-  r.RegisterClass("TFakeComponent");
-  r.RegisterInt<TFakeAction>("TFakeComponent", "Tag", &TFakeAction::GetTag, &TFakeAction::SetTag);
-  r.RegisterClass("TFakeAction", "TFakeComponent");
-  r.RegisterBool<TFakeAction>("TFakeAction", "Checked", &TFakeAction::GetChecked, &TFakeAction::SetChecked);
-  r.RegisterFloat<TFakeAction>("TFakeAction", "Ratio", &TFakeAction::GetRatio, &TFakeAction::SetRatio);
-  r.RegisterString<TFakeAction>("TFakeAction", "Caption", &TFakeAction::GetCaption, &TFakeAction::SetCaption);
-  r.RegisterProperty("TFakeAction", TPropInfo{"Styles", TPropKind::Set});
-  r.RegisterProperty("TFakeAction", TPropInfo{"OnExecute", TPropKind::Method});
+class TFakeProperties : public TPropRegistry {
+ public:
+  TFakeProperties() {
+    RegisterClass("TFakeComponent");
+    RegisterInt<TFakeAction>("TFakeComponent", "Tag", &TFakeAction::GetTag, &TFakeAction::SetTag);
+    RegisterClass("TFakeAction", "TFakeComponent");
+    RegisterBool<TFakeAction>("TFakeAction", "Checked", &TFakeAction::GetChecked, &TFakeAction::SetChecked);
+    RegisterFloat<TFakeAction>("TFakeAction", "Ratio", &TFakeAction::GetRatio, &TFakeAction::SetRatio);
+    RegisterString<TFakeAction>("TFakeAction", "Caption", &TFakeAction::GetCaption, &TFakeAction::SetCaption);
+    RegisterProperty("TFakeAction", TPropInfo{"Styles", TPropKind::Set});
+    RegisterProperty("TFakeAction", TPropInfo{"OnExecute", TPropKind::Method});
+  }
+};
+
+const TPropRegistry& FakeProperties() {
+  static const TFakeProperties registry;
+  return registry;
 }
 
 class TFakeWindow : public ICfgControl {
@@ -58,6 +65,7 @@ class TFakeWindow : public ICfgControl {
   TFakeWindow(std::string name, TCfgRect r) : FName(std::move(name)), Rect(r) {}
   std::string ComponentName() const override { return FName; }
   std::string ComponentClassName() const override { return "TfmFake"; }
+  const TPropRegistry& Properties() const override { return FakeProperties(); }
   TCfgRect GetBounds() const override { return Rect; }
   void SetBounds(const TCfgRect& r) override { Rect = r, Log += "B"; }
   void SetLeft(int32_t v) override { Rect.Right += v - Rect.Left, Rect.Left = v, Log += "L"; }
@@ -88,7 +96,6 @@ class TFakeFont : public ICfgFont {
 
 class CfgElements : public ::testing::Test {
  protected:
-  void SetUp() override { RegisterFakeAction(); }
   std::shared_ptr<TMemoryConfig> Store = std::make_shared<TMemoryConfig>();
   TBaseCfgList List{Store, "fmSearch"};
 };

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "base/Errors.h"
 #include "config/CommandLine.h"
 #include "config/MemoryConfig.h"
 #include "config/SearchInputs.h"
-#include "engine/Errors.h"
 
 using namespace trawlex;
 using V = std::vector<std::string>;

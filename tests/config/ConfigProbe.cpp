@@ -12,9 +12,9 @@
 #include <memory>
 #include <string>
 
-#include "config/RegistryConfig.h"
+#include "base/Errors.h"
 #include "config/ConfigTestUtil.h"
-#include "engine/Errors.h"
+#include "config/RegistryConfig.h"
 
 using namespace trawlex;
 using trawlex::testing::Hex;

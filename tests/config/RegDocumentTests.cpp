@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "base/Errors.h"
 #include "config/RegDocument.h"
-#include "engine/Errors.h"
 
 namespace trawlex {
 namespace {

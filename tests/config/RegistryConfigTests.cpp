@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <limits>
 
-#include "config/RegistryConfig.h"
+#include "base/Errors.h"
 #include "config/ConfigTestUtil.h"
-#include "engine/Errors.h"
+#include "config/RegistryConfig.h"
 #include "platform/DurableFile.h"
 
 namespace trawlex {

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <limits>
 
+#include "base/Errors.h"
+#include "config/ConfigTestUtil.h"
 #include "config/MemoryConfig.h"
 #include "config/RegistryConfig.h"
-#include "config/ConfigTestUtil.h"
-#include "engine/Errors.h"
 #include "platform/DurableFile.h"
 
 namespace trawlex {

@@ -5,60 +5,25 @@
 
 #include <thread>
 
+#include "base/Errors.h"
 #include "config/ConfigTestUtil.h"
 #include "config/RegistryConfig.h"
-#include "engine/Errors.h"
+#include "support/Win32TestSupport.h"
 
 using namespace trawlex;
 using trawlex::testing::Hex;
+using trawlex::test::W;
 
 namespace {
 
-std::wstring W(const std::string& s) {
-  std::wstring out(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0)), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), static_cast<int>(out.size()));
-  return out;
-}
-
 // Runs `command` and answers its output (stdout and stderr), or "" after `timeoutMs`.
-std::string RunProgram(const std::string& command, DWORD timeoutMs = 60000) {
-  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-  HANDLE readEnd = nullptr, writeEnd = nullptr;
-  if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return {};
-  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdOutput = si.hStdError = writeEnd;
-  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  PROCESS_INFORMATION pi{};
-  std::wstring line = W(command);
-  const bool started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
-  CloseHandle(writeEnd);
-  std::string output;
-  if (started) {
-    char buf[4096];
-    DWORD got = 0;
-    while (ReadFile(readEnd, buf, sizeof buf, &got, nullptr) && got > 0) output.append(buf, got);
-    if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0) {
-      TerminateProcess(pi.hProcess, 1);
-      output.clear();
-    }
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-  }
-  CloseHandle(readEnd);
-  return output;
+std::string RunProbe(const std::string& command, DWORD timeoutMs = 60000) {
+  const test::TProgramRun run = test::RunProgram(command, timeoutMs);
+  return run.TimedOut ? std::string() : run.Out;
 }
 
-// The settings probe as this system names it (a build path may be given the POSIX way).
-std::string Probe() {
-  std::string path = CONFIG_PROBE;
-  if (!path.empty() && path[0] == '/') path = "Z:" + path;
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  return "\"" + path + "\" -";
-}
+// The settings probe as this system names it.
+std::string Probe() { return "\"" + test::WinePath(CONFIG_PROBE) + "\" -"; }
 
 class Win32Registry : public ::testing::Test {
  protected:
@@ -142,11 +107,11 @@ TEST_F(Win32Registry, ReadsValuesOthersPutThereByTheReadRules) {
 TEST_F(Win32Registry, AnotherProcessSeesEveryWriteAtOnce) {
   TRegistryConfig store(SettingsRootKey());
   store.WriteString(Section, "Shared", "first");
-  EXPECT_EQ(RunProgram(Probe() + " get str " + Section + " Shared"), "ok " + Hex("first") + "\r\n");
-  EXPECT_EQ(RunProgram(Probe() + " put int " + Section + " FromProbe 41"), "ok \r\n");
+  EXPECT_EQ(RunProbe(Probe() + " get str " + Section + " Shared"), "ok " + Hex("first") + "\r\n");
+  EXPECT_EQ(RunProbe(Probe() + " put int " + Section + " FromProbe 41"), "ok \r\n");
   EXPECT_EQ(store.ReadInteger(Section, "FromProbe", 0), 41);
   // A second process writing many values while this one writes others: none is lost.
-  std::thread other([&] { EXPECT_EQ(RunProgram(Probe() + " many " + Section + " p 40"), "ok \r\n"); });
+  std::thread other([&] { EXPECT_EQ(RunProbe(Probe() + " many " + Section + " p 40"), "ok \r\n"); });
   for (int i = 0; i < 40; ++i) store.WriteInteger(Section, "q" + std::to_string(i), i);
   other.join();
   TStrings names;

@@ -6,8 +6,8 @@
 #include <unistd.h>
 #endif
 
+#include "base/Errors.h"
 #include "engine/CharReader.h"
-#include "engine/Errors.h"
 #include "support/TestSupport.h"
 
 using namespace trawlex;

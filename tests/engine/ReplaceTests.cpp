@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "app/HeadlessReplace.h"
-#include "engine/Errors.h"
+#include "base/Errors.h"
 #include "engine/ReplaceThread.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"

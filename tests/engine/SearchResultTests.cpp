@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/Errors.h"
+#include "base/Errors.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
 #include "engine/TabSettings.h"

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <thread>
 
-#include "engine/Errors.h"
+#include "base/Errors.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
 #include "engine/SearchThread.h"
@@ -348,8 +348,10 @@ TEST(SearchThread, TitleShowsRunningWhileAnySearchRuns) {
   TTempDir dir;
   dir.Write("a.txt", "foo");
   V titles;
-  SetRunningTitleHandler([&](const std::string& t) { titles.push_back(t); });
+  TRunningSearches running;
+  running.OnTitle = [&](const std::string& t) { titles.push_back(t); };
   TSearchRun first(dir.Path()), second(dir.Path());
+  first.Thread->RunningSearches = second.Thread->RunningSearches = &running;
   bool secondStarted = false;
   // The second search starts while the first one is handing over its first line.
   first.OnStatusHook = [&](const std::string&) {
@@ -361,8 +363,7 @@ TEST(SearchThread, TitleShowsRunningWhileAnySearchRuns) {
   first.Thread->Start();
   ASSERT_TRUE(first.Invoker.PumpUntil([&] { return first.Ended; }));
   ASSERT_TRUE(second.Invoker.PumpUntil([&] { return second.Ended; }));
-  SetRunningTitleHandler(nullptr);
-  EXPECT_EQ(RunningSearchCount(), 0);
+  EXPECT_EQ(running.Count(), 0);
   EXPECT_EQ(titles.front(), "Trawlex - Running");
   EXPECT_EQ(titles.back(), "Trawlex");
 }

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "engine/Errors.h"
-#include "engine/TextUtils.h"
+#include "base/Errors.h"
+#include "base/TextUtils.h"
 #ifdef _WIN32
 #include "support/TestSupport.h"  // setenv
 #endif

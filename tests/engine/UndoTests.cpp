@@ -384,3 +384,23 @@ TEST(UndoKillTest, KilledInPlaceRewriteIsCopiedBackByTheNextRun) {
 }
 
 }  // namespace
+
+TEST(UndoLimits, StoredValuesStandOnlyWhenPositive) {
+  const TUndoLimits defaults;
+  const struct {
+    int32_t Runs, SizeMiB;
+    int32_t WantRuns;
+    int64_t WantBytes;
+  } cases[] = {
+      {0, 0, defaults.Runs, defaults.Bytes},
+      {5, 0, 5, defaults.Bytes},
+      {-3, 2, defaults.Runs, int64_t{2} << 20},
+      {7, -1, 7, defaults.Bytes},
+      {1, 4096, 1, int64_t{4096} << 20},  // beyond 32 bits of bytes
+  };
+  for (const auto& c : cases) {
+    const TUndoLimits got = UndoLimitsOf(c.Runs, c.SizeMiB);
+    EXPECT_EQ(got.Runs, c.WantRuns) << c.Runs << " " << c.SizeMiB;
+    EXPECT_EQ(got.Bytes, c.WantBytes) << c.Runs << " " << c.SizeMiB;
+  }
+}

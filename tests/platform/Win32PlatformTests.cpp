@@ -10,17 +10,13 @@
 #include "platform/FileReplace.h"
 #include "platform/Platform.h"
 #include "support/TestSupport.h"
+#include "support/Win32TestSupport.h"
 
 using namespace trawlex;
 using trawlex::test::TTempDir;
+using trawlex::test::W;
 
 namespace {
-
-std::wstring W(const std::string& s) {
-  std::wstring out(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0)), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), static_cast<int>(out.size()));
-  return out;
-}
 
 DWORD Attributes(const std::string& path) { return GetFileAttributesW(W(path).c_str()); }
 

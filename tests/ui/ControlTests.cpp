@@ -12,7 +12,7 @@
 #include <QTemporaryDir>
 #include <QTreeView>
 
-#include "engine/TextUtils.h"
+#include "base/TextUtils.h"
 #include "platform/Platform.h"
 #include "ui/ActionList.h"
 #include "ui/DirComboBox.h"

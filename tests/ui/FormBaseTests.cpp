@@ -10,8 +10,8 @@
 #include <QToolBar>
 #include <cstring>
 
+#include "base/Errors.h"
 #include "config/SettingsErrors.h"
-#include "engine/Errors.h"
 #include "ui/DirComboBox.h"
 #include "ui/FormBase.h"
 #include "ui/QtConfigAdapters.h"
@@ -46,10 +46,7 @@ class FormBaseTests : public QObject {
   Q_OBJECT
  private slots:
   void cleanup() {
-    QList<QPointer<TfmGeneric>> windows;
-    for (TfmGeneric* w : TfmGeneric::Windows()) windows.append(w);
-    for (const QPointer<TfmGeneric>& w : windows) delete w.data();
-    FlushDeletes();
+    DeleteAllWindows();
   }
 
   void FirstOpenIsCentredAndStoresNothingUntilClosed() {

@@ -17,6 +17,7 @@
 
 #include "config/CfgElements.h"
 #include "config/RegistryConfig.h"
+#include "ui/FormBase.h"
 #include "ui/ShellServices.h"
 
 namespace trawlex::uitest {
@@ -65,6 +66,15 @@ inline void FlushDeletes() {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   QCoreApplication::processEvents();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// Deletes every window of the list of windows, one at a time by its own pointer (a window may
+// take others with it), and runs the deletions that follow.
+inline void DeleteAllWindows() {
+  QList<QPointer<TfmGeneric>> windows;
+  for (TfmGeneric* w : TfmGeneric::Windows()) windows.append(w);
+  for (const QPointer<TfmGeneric>& w : windows) delete w.data();
+  FlushDeletes();
 }
 
 // Calls `answer` with the modal widget as soon as one of class W shows (within 5 seconds).

@@ -111,10 +111,7 @@ class TUpdateCheckTests : public QObject {
   Q_OBJECT
  private slots:
   void cleanup() {
-    QList<QPointer<TfmGeneric>> windows;
-    for (TfmGeneric* w : TfmGeneric::Windows()) windows.append(w);
-    for (const QPointer<TfmGeneric>& w : windows) delete w.data();
-    FlushDeletes();
+    DeleteAllWindows();
     SetShellServices(nullptr);
   }
 

@@ -1,4 +1,4 @@
-#include "engine/Errors.h"
+#include "base/Errors.h"
 
 namespace trawlex {
 

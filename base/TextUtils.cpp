@@ -1,4 +1,4 @@
-#include "engine/TextUtils.h"
+#include "base/TextUtils.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,0 +1,31 @@
+// The parts of a folder handle that do not depend on the operating system; posix/ and win32/
+// open, check and close it.
+#include <utility>
+
+#include "platform/Platform.h"
+
+namespace trawlex {
+
+TDirHandle::~TDirHandle() { Close(); }
+
+TDirHandle::TDirHandle(TDirHandle&& other) noexcept
+    : Fd(std::exchange(other.Fd, -1)), Device(other.Device), Inode(other.Inode) {}
+
+TDirHandle& TDirHandle::operator=(TDirHandle&& other) noexcept {
+  if (this != &other) {
+    Close();
+    Fd = std::exchange(other.Fd, -1);
+    Device = other.Device;
+    Inode = other.Inode;
+  }
+  return *this;
+}
+
+void TDirHandle::Take(int fd, uint64_t device, uint64_t inode) {
+  Close();
+  Fd = fd;
+  Device = device;
+  Inode = inode;
+}
+
+}  // namespace trawlex

@@ -1,0 +1,116 @@
+// The parts of the file rewriter that do not depend on the operating system; posix/ and
+// win32/ hold the rest.
+#include "platform/FileReplace.h"
+
+#include <atomic>
+#include <string_view>
+#include <thread>
+
+#include "platform/FileReplaceParts.h"
+#include "platform/Platform.h"
+
+namespace trawlex {
+
+using namespace rewrite_parts;
+
+std::string rewrite_parts::FileNameOf(const std::string& path) {
+  const size_t slash = path.find_last_of(PathDelims);
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string rewrite_parts::DurableTempName(const std::string& target, uint64_t processId) {
+  static std::atomic<uint32_t> counter{0};
+  return InFolder(FolderOf(target), "." + FileNameOf(target) + ".tmp-" + std::to_string(processId) + "-" +
+                                        std::to_string(counter.fetch_add(1)));
+}
+
+std::string rewrite_parts::InFolder(const std::string& folder, const std::string& name) {
+  std::string path = folder;
+  if (path.empty() || std::string_view(PathDelims).find(path.back()) == std::string_view::npos) path += PathDelim;
+  return path + name;
+}
+
+std::string rewrite_parts::TempNameAt(const std::string& folder, const std::string& prefix, uint64_t n) {
+  return InFolder(folder, prefix + std::to_string(n) + ".tmp");
+}
+
+std::string BackupPrefix(const std::string& path, const std::string& tempPrefix) {
+  const std::string folder = FolderOf(path);
+  std::string name = FileNameOf(path);
+  // Room for ".", ".", the prefix, a number and ".tmp" within the longest name allowed.
+  const size_t room = NameMax - tempPrefix.size() - 2 - 20 - 4;
+  if (name.size() > room) name.resize(room);
+  return InFolder(folder, "." + name + "." + tempPrefix);
+}
+
+std::string FirstFreeTempName(const std::string& folder, const std::string& prefix) {
+  for (uint64_t n = 1;; ++n) {
+    std::string name = TempNameAt(folder, prefix, n);
+    if (!PathEntryExists(name)) return name;
+  }
+}
+
+TFileRewriter::TFileRewriter(std::string tempPrefix) : FPrefix(std::move(tempPrefix)) {}
+
+TFileRewriter::~TFileRewriter() {
+  Abandon();
+  Unlock();
+}
+
+bool TFileRewriter::Fail(const std::string& message) {
+  FError = message;
+  return false;
+}
+
+bool TFileRewriter::FailErrno(int errorNumber) { return Fail(SystemErrorText(errorNumber)); }
+
+bool TFileRewriter::LockFile(int fd) {
+  const auto deadline = std::chrono::steady_clock::now() + LockWait;
+  for (auto pause = std::chrono::milliseconds(1);; pause = std::min(pause * 2, std::chrono::milliseconds(50))) {
+    const TLockTry got = TryLock(fd);
+    if (got == TLockTry::Held) return true;
+    if (got == TLockTry::Failed) return false;
+    if (Cancelled && Cancelled()) return Fail("The replace was stopped");
+    if (std::chrono::steady_clock::now() >= deadline)
+      return Fail("Another program keeps the file locked, so it was not changed");
+    std::this_thread::sleep_for(pause);
+  }
+}
+
+bool TFileRewriter::Write(const void* data, size_t count) {
+  if (FTempFd < 0) return Fail("No temporary file is open");
+  if (!WriteAllAt(FTempFd, static_cast<const char*>(data), count, FWritten, static_cast<int>(TRewriteFault::Write)))
+    return false;
+  FWritten += static_cast<int64_t>(count);
+  return true;
+}
+
+
+bool TFileRewriter::OverwriteKeepingCopy(std::string_view oldContent, std::string_view newContent,
+                                         const std::string& backup,
+                                         const std::function<bool(std::string_view bytes, int faultStep)>& writeWhole,
+                                         const std::function<std::string()>& closeFile) {
+  const std::string damaged = ". The file may be damaged; its old content is kept in " + backup;
+  if (!writeWhole(newContent, static_cast<int>(TRewriteFault::Overwrite))) {
+    const std::string reason = FError;
+    if (writeWhole(oldContent, static_cast<int>(TRewriteFault::Restore))) {
+      closeFile();
+      Fail(reason);
+      Abandon();
+      return false;
+    }
+    closeFile();
+    Fail(reason + damaged);
+    FTempName.clear();  // the only whole copy: keep it
+    return false;
+  }
+  const std::string closeError = closeFile();
+  if (!closeError.empty()) {
+    Fail(closeError + damaged);
+    FTempName.clear();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace trawlex
