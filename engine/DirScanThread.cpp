@@ -39,7 +39,7 @@ void TDirScanThread::ScanAndProcess(const std::string& baseDir) {
   // keys are made once instead of at every comparison.
   std::string folded;  // all folded names, one after the other
   size_t total = 0;
-  for (const auto& item : found) total += GetItemName(*item).size();
+  for (const auto& item : found) total += item->Name.size();
   folded.reserve(total);
   struct TKey {
     size_t Begin, Length, Index;
@@ -47,14 +47,14 @@ void TDirScanThread::ScanAndProcess(const std::string& baseDir) {
   std::vector<TKey> keys;
   keys.reserve(found.size());
   for (size_t i = 0; i < found.size(); ++i) {
-    const std::string& name = GetItemName(*found[i]);
+    const std::string& name = found[i]->Name;
     keys.push_back({folded.size(), name.size(), i});
     for (const char c : name) folded += static_cast<char>(UpperByte(static_cast<unsigned char>(c)));
   }
   std::sort(keys.begin(), keys.end(), [&](const TKey& a, const TKey& b) {
     const std::string_view x(folded.data() + a.Begin, a.Length), y(folded.data() + b.Begin, b.Length);
     if (x != y) return x < y;  // compares bytes unsigned
-    return CompareBytes(GetItemName(*found[a.Index]), GetItemName(*found[b.Index])) < 0;
+    return CompareBytes(found[a.Index]->Name, found[b.Index]->Name) < 0;
   });
   TCandidateList sorted;
   sorted.reserve(found.size());
@@ -62,7 +62,7 @@ void TDirScanThread::ScanAndProcess(const std::string& baseDir) {
   FoundOrder.reserve(found.size());
   for (const TKey& k : keys) {
     auto& item = found[k.Index];
-    if (!sorted.empty() && GetItemName(*sorted.back()) == GetItemName(*item)) {
+    if (!sorted.empty() && sorted.back()->Name == item->Name) {
       unused.push_back(std::move(item));
     } else {
       sorted.push_back(std::move(item));

@@ -18,7 +18,7 @@ namespace trawlex {
 
 class TDirScanParams;
 
-using TCandidateList = std::vector<std::unique_ptr<TSearchResult>>;
+using TCandidateList = std::vector<std::unique_ptr<TSearchFile>>;
 
 class TDirScanThread : public TBaseThread {
  public:
@@ -33,12 +33,11 @@ class TDirScanThread : public TBaseThread {
   virtual TDirScanThread& SetParams(TDirScanParams* params);
 
  protected:
-  virtual std::unique_ptr<TSearchResult> CreateItem(const std::string& path, const TFileInfo& entry) = 0;
-  virtual const std::string& GetItemName(const TSearchResult& item) const = 0;
+  virtual std::unique_ptr<TSearchFile> CreateItem(const std::string& path, const TFileInfo& entry) = 0;
   // May take items out of the list (leaving null); what is left is freed afterwards.
   virtual void ProcessFiles(TCandidateList& files) = 0;
   // A candidate has joined the list (which is put in path order once the scan is done).
-  virtual void CandidateAdded(TSearchResult& item) {}
+  virtual void CandidateAdded(TSearchFile& item) {}
   // The candidates are about to be freed, also after a failure: nothing may use them after.
   virtual void CandidatesEnding() {}
 

@@ -5,6 +5,7 @@
 // columns of its finds. Case folding and word bytes are ASCII only.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,8 +24,11 @@ class TRangeProcessor {
 
   TCharReader Reader;
   TSearchParams* Params;
-  std::function<void()> OnNewFindLine;            // a find is about to open a new line item
-  std::function<void(TSearchLine*)> OnLineCreated;  // a line item was created and filled
+  // A find is about to open the first line item of a file that has none.
+  std::function<void()> OnNewFindLine;
+  // A line item was made whole and joined its file. Line items join in batches (one lock
+  // each), in order, and each has all its finds by then.
+  std::function<void(TSearchLine*)> OnLineCreated;
   int32_t LineNo = 0;
   std::string FileName;
   bool AllLines = false;
@@ -97,6 +101,7 @@ class TRangeProcessor {
 
   bool FileTimeStamped = true;
   TPreparedTarget Prepared;
+  std::vector<std::unique_ptr<TSearchLine>> MadeLines;  // made, not yet added to the file
 };
 
 int32_t DecimalDigits(int64_t n);

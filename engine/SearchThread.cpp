@@ -69,7 +69,7 @@ void TSearchThread::Execute() {
   ReportStatus("FINISHED. Took: " + DurationText(elapsed.count() / SecsPerDay) + "s");
 }
 
-std::unique_ptr<TSearchResult> TSearchThread::CreateItem(const std::string& path, const TFileInfo& entry) {
+std::unique_ptr<TSearchFile> TSearchThread::CreateItem(const std::string& path, const TFileInfo& entry) {
   auto file = std::make_unique<TSearchFile>(FSearchParams);
   file->Name = path;
   file->Size = static_cast<int32_t>(static_cast<uint32_t>(entry.Size & 0xFFFFFFFF));
@@ -77,14 +77,10 @@ std::unique_ptr<TSearchResult> TSearchThread::CreateItem(const std::string& path
   return file;
 }
 
-const std::string& TSearchThread::GetItemName(const TSearchResult& item) const {
-  return static_cast<const TSearchFile&>(item).Name;
-}
-
 void TSearchThread::ProcessFiles(TCandidateList& files) {
   if (Ahead) Ahead->Seal(FoundOrder);
   for (size_t i = 0; i < files.size() && !Terminated(); ++i) {
-    auto* file = static_cast<TSearchFile*>(files[i].get());
+    TSearchFile* file = files[i].get();
     FCurrentFile = file->Name;
     FFilesSearched.fetch_add(1, std::memory_order_relaxed);
     ReportStatus(FCurrentFile);
@@ -96,15 +92,15 @@ void TSearchThread::ProcessFiles(TCandidateList& files) {
     }
     if (file->GetLineCount() > 0) {
       // Taken over by the results; the slot stays empty and is skipped when freeing.
-      FSearchParams->AddResult(std::unique_ptr<TSearchFile>(static_cast<TSearchFile*>(files[i].release())));
+      FSearchParams->AddResult(std::move(files[i]));
     } else {
       files[i].reset();  // searched and without finds: nothing needs it any more
     }
   }
 }
 
-void TSearchThread::CandidateAdded(TSearchResult& item) {
-  if (Ahead) Ahead->Add(static_cast<TSearchFile*>(&item));
+void TSearchThread::CandidateAdded(TSearchFile& item) {
+  if (Ahead) Ahead->Add(&item);
 }
 
 void TSearchThread::CandidatesEnding() { Ahead.reset(); }
@@ -127,13 +123,12 @@ void TSearchThread::SearchHere(TSearchFile* file) {
 void TSearchThread::HandOverSearched(TSearchFile* file, const TSearchAhead::TOutcome& outcome) {
   // The same hand-overs, in the same order and with the same counters, as a search of
   // the file right here would have made.
-  const int32_t lines = file->GetLineCount();
-  if (lines > 0) {
+  const std::vector<TSearchLine*> lines = file->LinesSnapshot();
+  if (!lines.empty()) {
     FFilesWithFinds.fetch_add(1, std::memory_order_relaxed);
     AddItem(file);
   }
-  for (int32_t k = 0; k < lines; ++k) {
-    TSearchLine* line = file->GetLine(k);
+  for (TSearchLine* line : lines) {
     FSearchParams->SetLineNoDigits(
         std::max(FSearchParams->LineNoDigits(), DecimalDigits(static_cast<int64_t>(line->LineNo) + 1)));
     if (ShowLines) AddItem(line);
@@ -146,10 +141,9 @@ void TSearchThread::HandOverSearched(TSearchFile* file, const TSearchAhead::TOut
 }
 
 void TSearchThread::HandleNewFindLine() {
-  if (Processor->File->GetLineCount() == 0) {
-    FFilesWithFinds.fetch_add(1, std::memory_order_relaxed);
-    AddItem(Processor->File);
-  }
+  // The file's first line item is about to be made.
+  FFilesWithFinds.fetch_add(1, std::memory_order_relaxed);
+  AddItem(Processor->File);
 }
 
 void TSearchThread::HandleLineCreated(TSearchLine* line) {
@@ -178,9 +172,7 @@ void TSearchThread::AddItem(TSearchResult* item) {
 
 void TSearchThread::HandOverItems(const std::vector<TSearchResult*>& items) {
   if (Terminated()) return;  // stopped while this call waited on the main thread
-  if (FSearchParams->ListItems) {
-    for (TSearchResult* item : items) FSearchParams->ListItems->push_back({std::string(), item});
-  }
+  if (OnItems) OnItems(items);
   if (!OnItemAdded) return;
   IDrawSurface* canvas = FSearchParams->Canvas();
   if (!canvas) {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -34,8 +35,10 @@ class TSearchThread : public TDirScanThread {
   // largest file read whole; larger ones are read and searched a block at a time.
   int SearchAheadThreads = DefaultSearchAheadThreads();
   int32_t SearchAheadMaxFileSize = 16 << 20;
-  // After items reached the shown list: the width of the widest of them. One call per item,
-  // or one per batch when hand-overs are batched (HandOverInterval).
+  // Where the items handed over go (the window's shown list), in order, on the main thread:
+  // one call per item, or one per batch when hand-overs are batched (HandOverInterval).
+  std::function<void(std::span<TSearchResult* const> items)> OnItems;
+  // After items were given to OnItems: the width of the widest of them.
   std::function<void(int32_t width)> OnItemAdded;
 
   int32_t FilesWithFinds() const { return FFilesWithFinds.load(std::memory_order_relaxed); }
@@ -50,10 +53,9 @@ class TSearchThread : public TDirScanThread {
 
  protected:
   void Execute() override;
-  std::unique_ptr<TSearchResult> CreateItem(const std::string& path, const TFileInfo& entry) override;
-  const std::string& GetItemName(const TSearchResult& item) const override;
+  std::unique_ptr<TSearchFile> CreateItem(const std::string& path, const TFileInfo& entry) override;
   void ProcessFiles(TCandidateList& files) override;
-  void CandidateAdded(TSearchResult& item) override;
+  void CandidateAdded(TSearchFile& item) override;
   void CandidatesEnding() override;
 
  private:

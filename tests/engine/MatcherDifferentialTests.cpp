@@ -38,7 +38,7 @@ TResult Scan(const std::string& text, const std::string& target, const std::stri
   TResult r{proc.Process(first, last), file.TotalLines, proc.LineNo, params.LineNoDigits(), {}};
   for (int32_t i = 0; i < file.GetLineCount(); ++i) {
     const TSearchLine* l = file.GetLine(i);
-    std::string s = std::to_string(l->LineNo) + "@" + std::to_string(l->LineStart) + "[" + l->Text + "]";
+    std::string s = std::to_string(l->LineNo) + "@" + std::to_string(l->LineStart) + "[" + std::string(l->Text) + "]";
     for (int32_t p : l->GetPositions()) s += " " + std::to_string(p);
     r.Lines.push_back(s);
   }
