@@ -264,7 +264,7 @@ const TRangeProcessor::TPreparedTarget& TRangeProcessor::Prepare() {
 int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t block) {
   BeginFile(file);
   // The reference loops want the whole file.
-  const bool whole = AllLines || ByteByByte ? (Reader.Load(file->Name), true) : Reader.LoadIfNotLarger(file->Name, wholeMax);
+  const bool whole = Modes.AllLines || Modes.ByteByByte ? (Reader.Load(file->Name), true) : Reader.LoadIfNotLarger(file->Name, wholeMax);
   if (whole) {
     FileLoaded(file);
     return Process(0, INT32_MAX);
@@ -307,7 +307,7 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
   scan.Pattern = reinterpret_cast<const unsigned char*>(prepared.Pattern.data());
   scan.FirstByte = prepared.FirstByte;
   scan.First = first;
-  scan.MayGoLinear = !ByteByByte;
+  scan.MayGoLinear = !Modes.ByteByByte;
   scan.MakeTargetStream = [&] {
     TPreparedTarget& p = Prepared;
     if (p.TargetFailure.empty()) p.TargetFailure = FailureTable(p.Pattern);
@@ -328,7 +328,7 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
     scan.ExcludeStream.Length = scan.M;
     scan.ExcludeStream.Fold = !scan.CaseSensitive;
   };
-  if (AlwaysLinear) {
+  if (Modes.AlwaysLinear) {
     scan.MakeTargetStream();
     scan.TargetLinear = true;
     if (scan.HasExclude) {
@@ -355,13 +355,13 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
     flushFinds();
     if (MadeLines.empty()) return;
     std::vector<TSearchLine*> added;
-    if (OnLineCreated || UpdateLineNoDigits) {
+    if (OnLineCreated || Modes.UpdateLineNoDigits) {
       added.reserve(MadeLines.size());
       for (const auto& line : MadeLines) added.push_back(line.get());
     }
     File->AddLines(MadeLines);
     for (TSearchLine* line : added) {
-      if (UpdateLineNoDigits)
+      if (Modes.UpdateLineNoDigits)
         Params->SetLineNoDigits(std::max(Params->LineNoDigits(), DecimalDigits(static_cast<int64_t>(line->LineNo) + 1)));
       if (OnLineCreated) OnLineCreated(line);
     }
@@ -406,7 +406,7 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
 
   bool linesCounted = true;
   try {
-    if (!blocks && (AllLines || ByteByByte)) {
+    if (!blocks && (Modes.AllLines || Modes.ByteByByte)) {
       // The plain loop: every byte once, in order.
       const unsigned char* data = scan.Data;
       unsigned char prev = 0;
@@ -421,7 +421,7 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
           skip = scan.N - 1;
         }
         if ((c == 13 || c == 10) && !(prev == 13 && c == 10)) {
-          if (AllLines && (!st.Line || st.Line->LineNo != LineNo)) createLine(LineNo, st.LineStart);
+          if (Modes.AllLines && (!st.Line || st.Line->LineNo != LineNo)) createLine(LineNo, st.LineStart);
           ++LineNo;
         }
         prev = c;
@@ -478,7 +478,7 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
         const int32_t candidatesEnd = static_cast<int32_t>(std::min<int64_t>(fitEnd, segEnd));
         while (next < candidatesEnd) {
           const unsigned char* c;
-          if (st.Count > 0 || CountLinesWithoutFinds || blocks) {
+          if (st.Count > 0 || Modes.CountLinesWithoutFinds || blocks) {
             // Every line gets counted (a block scan counts each window before it moves on):
             // count while looking for the next candidate.
             countTo(next);
@@ -512,14 +512,14 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
         addMadeLines();  // the window ends after a line break: its lines are whole
         if (segEnd >= int64_t{last} + 1) break;
       }
-      linesCounted = st.Count > 0 || CountLinesWithoutFinds;
+      linesCounted = st.Count > 0 || Modes.CountLinesWithoutFinds;
       if (linesCounted) countTo(last + 1);
     }
   } catch (...) {
     addMadeLines();  // what was found before the failure stays found
     throw;
   }
-  if (AllLines && (!st.Line || st.Line->LineNo != LineNo) && last > st.LastCreatedEnd) createLine(LineNo, st.LineStart);
+  if (Modes.AllLines && (!st.Line || st.Line->LineNo != LineNo) && last > st.LastCreatedEnd) createLine(LineNo, st.LineStart);
   addMadeLines();
   if (last >= Size - 1 && File && linesCounted) File->TotalLines.store(LineNo + 1, std::memory_order_relaxed);
   return st.Count;

@@ -31,20 +31,25 @@ class TRangeProcessor {
   std::function<void(TSearchLine*)> OnLineCreated;
   int32_t LineNo = 0;
   std::string FileName;
-  bool AllLines = false;
-  // Visit every byte in turn instead of jumping between candidates; the results are the
-  // same, only slower (kept as the reference the fast path is checked against).
-  bool ByteByByte = false;
-  // Check candidates with the linear-time matcher from the start, instead of only once
-  // direct comparisons stop paying (tests use it to cover that path on small inputs).
-  bool AlwaysLinear = false;
-  // Raise the parameters' line-number digits as line items are made. A worker that
-  // searches ahead of the hand-overs turns it off and raises them when it hands over.
-  bool UpdateLineNoDigits = true;
-  // Count the lines of a scan that finds nothing (LineNo and the file's TotalLines). The
-  // search turns it off: a file without finds is dropped, and counting its lines would
-  // cost a second look at every byte.
-  bool CountLinesWithoutFinds = true;
+  // How a scan works: copied and restored whole by code that changes it for a while.
+  struct TModes {
+    // Make a line item of every line, with or without finds (the preview).
+    bool AllLines = false;
+    // Visit every byte in turn instead of jumping between candidates; the results are the
+    // same, only slower (kept as the reference the fast path is checked against).
+    bool ByteByByte = false;
+    // Check candidates with the linear-time matcher from the start, instead of only once
+    // direct comparisons stop paying (tests use it to cover that path on small inputs).
+    bool AlwaysLinear = false;
+    // Raise the parameters' line-number digits as line items are made. A worker that
+    // searches ahead of the hand-overs turns it off and raises them when it hands over.
+    bool UpdateLineNoDigits = true;
+    // Count the lines of a scan that finds nothing (LineNo and the file's TotalLines). The
+    // search turns it off: a file without finds is dropped, and counting its lines would
+    // cost a second look at every byte.
+    bool CountLinesWithoutFinds = true;
+  };
+  TModes Modes;
   int32_t Size = 0;
   TSearchFile* File = nullptr;
 

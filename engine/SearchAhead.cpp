@@ -155,8 +155,8 @@ void TSearchAhead::Publish(TSlot& slot, uint8_t state) {
 
 std::unique_ptr<TRangeProcessor> TSearchAhead::MakeProcessor() const {
   auto processor = std::make_unique<TRangeProcessor>(Params);
-  processor->UpdateLineNoDigits = false;  // raised by the worker as it hands lines over
-  processor->CountLinesWithoutFinds = false;
+  processor->Modes.UpdateLineNoDigits = false;  // raised by the worker as it hands lines over
+  processor->Modes.CountLinesWithoutFinds = false;
   return processor;
 }
 

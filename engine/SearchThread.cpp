@@ -54,7 +54,7 @@ void TSearchThread::Execute() {
     Processor = std::make_unique<TRangeProcessor>(FSearchParams);
     Processor->OnLineCreated = [this](TSearchLine* line) { HandleLineCreated(line); };
     Processor->OnNewFindLine = [this] { HandleNewFindLine(); };
-    Processor->CountLinesWithoutFinds = false;
+    Processor->Modes.CountLinesWithoutFinds = false;
     if (SearchAheadThreads > 0)
       Ahead = std::make_unique<TSearchAhead>(FSearchParams, SearchAheadThreads, SearchAheadMaxFileSize, 1024);
     ScanAndProcess(FSearchParams->BaseDir);

@@ -33,7 +33,7 @@ std::vector<std::string> Search(const std::string& path, const TCase& c, int64_t
   TSearchFile file(&params);
   file.Name = path;
   TRangeProcessor proc(&params);
-  proc.CountLinesWithoutFinds = c.CountLines;
+  proc.Modes.CountLinesWithoutFinds = c.CountLines;
   const int32_t finds = proc.SearchFile(&file, wholeMax, block);
   std::vector<std::string> out{"finds " + std::to_string(finds) + " total " + std::to_string(file.TotalLines) +
                                " size " + std::to_string(file.Size) + " digits " + std::to_string(params.LineNoDigits())};

@@ -30,9 +30,9 @@ TResult Scan(const std::string& text, const std::string& target, const std::stri
   TSearchFile file(&params);
   TRangeProcessor proc(&params);
   proc.File = &file;
-  proc.ByteByByte = byteByByte;
-  proc.AlwaysLinear = alwaysLinear;
-  proc.CountLinesWithoutFinds = countLines;
+  proc.Modes.ByteByByte = byteByByte;
+  proc.Modes.AlwaysLinear = alwaysLinear;
+  proc.Modes.CountLinesWithoutFinds = countLines;
   proc.SetBytes(text, "mem");
   proc.LineNo = startLine;
   TResult r{proc.Process(first, last), file.TotalLines, proc.LineNo, params.LineNoDigits(), {}};

@@ -40,7 +40,7 @@ TOutcome Scan(const std::string& bytes, const std::string& target, const TOption
   TRangeProcessor proc(&params);
   proc.File = &file;
   proc.SetBytes(bytes, "mem");
-  proc.AllLines = allLines;
+  proc.Modes.AllLines = allLines;
   proc.LineNo = startLine;
   TOutcome out;
   out.Count = proc.Process(first, last);
