@@ -37,19 +37,29 @@ void TDirScanThread::ScanAndProcess(const std::string& baseDir) {
   // Each directory contributes its own names once, so the list only needs sorting; the
   // order is the same as inserting every path at its binary-search position. The folded
   // keys are made once instead of at every comparison.
-  std::string folded;  // all folded names, one after the other
+  // The start that every name shares orders nothing and is left out of the keys.
+  size_t common = found.empty() ? 0 : found[0]->Name.size();
+  for (const auto& item : found) {
+    const std::string& name = item->Name;
+    common = static_cast<size_t>(std::mismatch(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(std::min(common, name.size())),
+                                               found[0]->Name.begin())
+                                     .first -
+                                 name.begin());
+  }
+  std::string folded;  // all folded names after the common start, one after the other
   size_t total = 0;
-  for (const auto& item : found) total += item->Name.size();
+  for (const auto& item : found) total += item->Name.size() - common;
   folded.reserve(total);
   struct TKey {
-    size_t Begin, Length, Index;
+    size_t Begin;
+    uint32_t Length, Index;
   };
   std::vector<TKey> keys;
   keys.reserve(found.size());
   for (size_t i = 0; i < found.size(); ++i) {
     const std::string& name = found[i]->Name;
-    keys.push_back({folded.size(), name.size(), i});
-    for (const char c : name) folded += static_cast<char>(UpperByte(static_cast<unsigned char>(c)));
+    keys.push_back({folded.size(), static_cast<uint32_t>(name.size() - common), static_cast<uint32_t>(i)});
+    for (size_t k = common; k < name.size(); ++k) folded += static_cast<char>(UpperByte(static_cast<unsigned char>(name[k])));
   }
   std::sort(keys.begin(), keys.end(), [&](const TKey& a, const TKey& b) {
     const std::string_view x(folded.data() + a.Begin, a.Length), y(folded.data() + b.Begin, b.Length);

@@ -342,7 +342,10 @@ std::unique_ptr<TSearchLine> TSearchFile::NewLine(int32_t lineNo, int32_t lineSt
   auto line = std::make_unique<TSearchLine>(this);
   line->LineNo = lineNo;
   line->LineStart = lineStart;
-  line->Text = Texts.Add(text);
+  if (!text.empty()) {
+    if (!Texts) Texts = std::make_unique<TTextArena>();
+    line->Text = Texts->Add(text);
+  }
   return line;
 }
 

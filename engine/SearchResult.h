@@ -177,7 +177,9 @@ class TSearchFile : public TSearchResult {
  private:
   std::vector<std::unique_ptr<TSearchLine>> Lines;  // guarded by FLock
   mutable std::mutex FLock;
-  TTextArena Texts;  // the lines' texts; written only by the thread that makes lines
+  // The lines' texts, made with the first line: most candidates of a search have none.
+  // Written only by the thread that makes lines.
+  std::unique_ptr<TTextArena> Texts;
 };
 
 template <class F>
