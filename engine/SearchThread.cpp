@@ -69,38 +69,27 @@ void TSearchThread::Execute() {
   ReportStatus("FINISHED. Took: " + DurationText(elapsed.count() / SecsPerDay) + "s");
 }
 
-std::unique_ptr<TSearchFile> TSearchThread::CreateItem(const std::string& path, const TFileInfo& entry) {
-  auto file = std::make_unique<TSearchFile>(FSearchParams);
-  file->Name = path;
-  file->Size = static_cast<int32_t>(static_cast<uint32_t>(entry.Size & 0xFFFFFFFF));
-  file->FileTime = entry.ModifiedNs ? entry.LastWrite() : 0;
-  return file;
-}
-
-void TSearchThread::ProcessFiles(TCandidateList& files) {
+void TSearchThread::ProcessFiles(const TCandidateList& files) {
   if (Ahead) Ahead->Seal(FoundOrder);
   for (size_t i = 0; i < files.size() && !Terminated(); ++i) {
-    TSearchFile* file = files[i].get();
-    FCurrentFile = file->Name;
+    FCurrentFile = files[i];
     FFilesSearched.fetch_add(1, std::memory_order_relaxed);
     ReportStatus(FCurrentFile);
     TSearchAhead::TOutcome outcome;
-    if (Ahead && Ahead->Take(i, outcome)) {
-      HandOverSearched(file, outcome);
+    std::unique_ptr<TSearchFile> file;
+    if (Ahead && Ahead->Take(i, outcome, file)) {
+      HandOverSearched(file.get(), outcome);
     } else {
-      SearchHere(file);
+      file = MakeCandidateFile(FSearchParams, files[i]);
+      SearchHere(file.get());
     }
-    if (file->GetLineCount() > 0) {
-      // Taken over by the results; the slot stays empty and is skipped when freeing.
-      FSearchParams->AddResult(std::move(files[i]));
-    } else {
-      files[i].reset();  // searched and without finds: nothing needs it any more
-    }
+    // Taken over by the results; a file without finds is freed here.
+    if (file && file->GetLineCount() > 0) FSearchParams->AddResult(std::move(file));
   }
 }
 
-void TSearchThread::CandidateAdded(TSearchFile& item) {
-  if (Ahead) Ahead->Add(&item);
+void TSearchThread::CandidateAdded(std::string_view path) {
+  if (Ahead) Ahead->Add(path);
 }
 
 void TSearchThread::CandidatesEnding() { Ahead.reset(); }
@@ -123,7 +112,8 @@ void TSearchThread::SearchHere(TSearchFile* file) {
 void TSearchThread::HandOverSearched(TSearchFile* file, const TSearchAhead::TOutcome& outcome) {
   // The same hand-overs, in the same order and with the same counters, as a search of
   // the file right here would have made.
-  const std::vector<TSearchLine*> lines = file->LinesSnapshot();
+  // `file` is null when the search found nothing in it.
+  const std::vector<TSearchLine*> lines = file ? file->LinesSnapshot() : std::vector<TSearchLine*>();
   if (!lines.empty()) {
     FFilesWithFinds.fetch_add(1, std::memory_order_relaxed);
     AddItem(file);
@@ -135,7 +125,7 @@ void TSearchThread::HandOverSearched(TSearchFile* file, const TSearchAhead::TOut
   }
   FTotalFinds.fetch_add(outcome.Finds, std::memory_order_relaxed);
   if (!outcome.Error.empty()) {
-    file->SearchFailed = true;
+    if (file) file->SearchFailed = true;
     ReportError(FCurrentFile + ": " + outcome.Error);
   }
 }

@@ -53,9 +53,8 @@ class TSearchThread : public TDirScanThread {
 
  protected:
   void Execute() override;
-  std::unique_ptr<TSearchFile> CreateItem(const std::string& path, const TFileInfo& entry) override;
-  void ProcessFiles(TCandidateList& files) override;
-  void CandidateAdded(TSearchFile& item) override;
+  void ProcessFiles(const TCandidateList& files) override;
+  void CandidateAdded(std::string_view path) override;
   void CandidatesEnding() override;
 
  private:
