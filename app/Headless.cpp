@@ -1,6 +1,10 @@
 #include "app/Headless.h"
 
 #include <unistd.h>
+#if defined(__linux__)
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
 
 #include <chrono>
 
@@ -48,7 +52,15 @@ class TProgressLine {
 // The report's lines, gathered into large writes: one per megabyte, not one per line.
 class TReportWriter {
  public:
-  explicit TReportWriter(std::FILE* out) : Out(out) { Buffer.reserve(Chunk + 4096); }
+  explicit TReportWriter(std::FILE* out) : Out(out) {
+    Buffer.reserve(Chunk + 4096);
+#if defined(__linux__)
+    // Into a pipe, a megabyte goes across in one step instead of sixteen: the reader is
+    // woken once per write, not once per 64 KiB. Where the system refuses, nothing changes.
+    struct stat st;
+    if (fstat(fileno(out), &st) == 0 && S_ISFIFO(st.st_mode)) (void)fcntl(fileno(out), F_SETPIPE_SZ, static_cast<int>(Chunk));
+#endif
+  }
   // Where the next line's bytes go; end each line with EndLine.
   std::string& Line() { return Buffer; }
   void EndLine() {
