@@ -1,13 +1,13 @@
 #pragma once
 // Runs one whole search in the background: collects the candidate files, searches each
 // with one matcher, hands every file item (at its first find) and line item (when lines
-// are shown) to the window as soon as it exists, keeps the counters the window shows,
-// and reports progress, errors and the time taken.
+// are shown; once the line is whole) to its owner through OnItems, keeps the counters the
+// window shows, and reports progress, errors and the time taken.
 //
 // Every notification runs on the main thread while the worker waits; at that moment the
 // counters can be read consistently. After a stop request nothing more is handed over
-// except the end notification. The parameters, their items and the shown list must stay
-// alive until the end notification has run.
+// except the end notification. The parameters and their items must stay alive until the
+// end notification has run.
 #include <atomic>
 #include <cstdint>
 #include <functional>
