@@ -1,6 +1,10 @@
 #include "app/Headless.h"
 
 #include <unistd.h>
+#if defined(__linux__)
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
 
 #include <chrono>
 
@@ -46,10 +50,41 @@ class TProgressLine {
   std::chrono::steady_clock::time_point Last{};
 };
 
-bool WriteLine(const std::string& line, std::FILE* out) {
-  std::fwrite(line.data(), 1, line.size(), out);
-  return std::fputc('\n', out) != EOF;
-}
+// The report's lines, gathered into large writes: one per megabyte, not one per line.
+class TReportWriter {
+ public:
+  explicit TReportWriter(std::FILE* out) : Out(out) {
+    Buffer.reserve(Chunk + 4096);
+#if defined(__linux__)
+    // Into a pipe, a megabyte goes across in one step instead of sixteen: the reader is
+    // woken once per write, not once per 64 KiB. Where the system refuses, nothing changes.
+    struct stat st;
+    if (fstat(fileno(out), &st) == 0 && S_ISFIFO(st.st_mode)) (void)fcntl(fileno(out), F_SETPIPE_SZ, static_cast<int>(Chunk));
+#endif
+  }
+  // Where the next line's bytes go; end each line with EndLine.
+  std::string& Line() { return Buffer; }
+  void EndLine() {
+    Buffer += '\n';
+    if (Buffer.size() >= Chunk) Flush();
+  }
+  void WriteLine(std::string_view line) {
+    Buffer += line;
+    EndLine();
+  }
+  // False once a write failed.
+  bool Flush() {
+    if (Ok && !Buffer.empty()) Ok = std::fwrite(Buffer.data(), 1, Buffer.size(), Out) == Buffer.size();
+    Buffer.clear();
+    return Ok;
+  }
+  bool Ok = true;
+
+ private:
+  static constexpr size_t Chunk = size_t{1} << 20;
+  std::FILE* Out;
+  std::string Buffer;
+};
 
 }  // namespace
 
@@ -162,23 +197,22 @@ bool SearchAndReport(const std::vector<std::string>& args, TSearchParams& params
     }
     outcome.TotalFinds = thread.TotalFinds();
 
-    // The report, written as it is made: every result file and all its lines.
-    bool written = true;
+    // The report: the header, then every result file and all its lines, each the item's
+    // GetText.
+    TReportWriter report(out);
     for (const std::string& line : ReportHeaderLines(
              params, SearchProgressText(thread.FilesWithFinds(), thread.FilesSearched(), thread.FilesFound()),
              "Finds: " + std::to_string(thread.TotalFinds())))
-      written = WriteLine(line, out) && written;
-    for (int32_t i = 0; i < params.GetResultCount() && written; ++i) {
+      report.WriteLine(line);
+    for (int32_t i = 0; i < params.GetResultCount() && report.Ok; ++i) {
       const TSearchFile* file = params.GetResult(i);
-      written = WriteLine(file->GetText(), out);
-      for (int32_t k = 0; k < file->GetLineCount() && written; ++k) {
-        // The item's GetText, written in two pieces to spare a copy of a long line.
-        const TSearchLine* line = file->GetLine(k);
-        const std::string prefix = line->GetTextPrefix();
-        std::fwrite(prefix.data(), 1, prefix.size(), out);
-        written = WriteLine(line->Text, out);
+      report.WriteLine(file->GetText());
+      for (const TSearchLine* line : file->LinesSnapshot()) {
+        line->AppendText(report.Line());
+        report.EndLine();
       }
     }
+    const bool written = report.Flush();
     if (std::fflush(out) != 0 || std::ferror(out) || !written) {
       std::fprintf(err, "Cannot write the report: %s\n", SystemErrorText(errno).c_str());
       return false;

@@ -42,8 +42,8 @@ void Scan(benchmark::State& state, const char* target, bool caseSensitive, bool 
   params.WholeWord = wholeWord;
   params.SetTarget(target);
   TRangeProcessor proc(&params);
-  proc.ByteByByte = byteByByte;
-  proc.CountLinesWithoutFinds = false;
+  proc.Modes.ByteByByte = byteByByte;
+  proc.Modes.CountLinesWithoutFinds = false;
   proc.SetBytes(Corpus(), "bench");
   int64_t finds = 0;
   for (auto _ : state) {
@@ -69,7 +69,7 @@ void WorstCase(benchmark::State& state, size_t size, const std::string& target, 
   params.SetTarget(target);
   params.SetExclude(exclude);
   TRangeProcessor proc(&params);
-  proc.CountLinesWithoutFinds = false;
+  proc.Modes.CountLinesWithoutFinds = false;
   proc.SetBytes(text, "bench");
   int64_t finds = 0;
   for (auto _ : state) {

@@ -22,53 +22,63 @@ void TDirScanThread::ReportError(const std::string& text) {
 }
 
 void TDirScanThread::ScanAndProcess(const std::string& baseDir) {
+  TTextArena paths;  // outlives every view of it, the helpers' included
   TCandidateList found;
-  TCandidateList unused;  // duplicates, kept until the end like every other candidate
   struct TEnd {
     TDirScanThread& Thread;
     ~TEnd() {
       Thread.CandidatesEnding();
       Thread.FoundFiles = nullptr;
+      Thread.FoundPaths = nullptr;
     }
   } end{*this};
   FoundFiles = &found;
+  FoundPaths = &paths;
 
   ScanDir(baseDir);
   // Each directory contributes its own names once, so the list only needs sorting; the
   // order is the same as inserting every path at its binary-search position. The folded
   // keys are made once instead of at every comparison.
-  std::string folded;  // all folded names, one after the other
+  // The start that every name shares orders nothing and is left out of the keys.
+  size_t common = found.empty() ? 0 : found[0].size();
+  for (const std::string_view name : found)
+    common = static_cast<size_t>(
+        std::mismatch(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(std::min(common, name.size())), found[0].begin())
+            .first -
+        name.begin());
+  std::string folded;  // all folded names after the common start, one after the other
   size_t total = 0;
-  for (const auto& item : found) total += GetItemName(*item).size();
+  for (const std::string_view name : found) total += name.size() - common;
   folded.reserve(total);
   struct TKey {
-    size_t Begin, Length, Index;
+    size_t Begin;
+    uint32_t Length, Index;
   };
   std::vector<TKey> keys;
   keys.reserve(found.size());
   for (size_t i = 0; i < found.size(); ++i) {
-    const std::string& name = GetItemName(*found[i]);
-    keys.push_back({folded.size(), name.size(), i});
-    for (const char c : name) folded += static_cast<char>(UpperByte(static_cast<unsigned char>(c)));
+    const std::string_view name = found[i];
+    keys.push_back({folded.size(), static_cast<uint32_t>(name.size() - common), static_cast<uint32_t>(i)});
+    for (size_t k = common; k < name.size(); ++k) folded += static_cast<char>(UpperByte(static_cast<unsigned char>(name[k])));
   }
   std::sort(keys.begin(), keys.end(), [&](const TKey& a, const TKey& b) {
     const std::string_view x(folded.data() + a.Begin, a.Length), y(folded.data() + b.Begin, b.Length);
     if (x != y) return x < y;  // compares bytes unsigned
-    return CompareBytes(GetItemName(*found[a.Index]), GetItemName(*found[b.Index])) < 0;
+    return CompareBytes(found[a.Index], found[b.Index]) < 0;
   });
+  std::string().swap(folded);
   TCandidateList sorted;
   sorted.reserve(found.size());
   FoundOrder.clear();
   FoundOrder.reserve(found.size());
   for (const TKey& k : keys) {
-    auto& item = found[k.Index];
-    if (!sorted.empty() && GetItemName(*sorted.back()) == GetItemName(*item)) {
-      unused.push_back(std::move(item));
-    } else {
-      sorted.push_back(std::move(item));
+    const std::string_view name = found[k.Index];
+    if (sorted.empty() || sorted.back() != name) {  // a duplicate is searched once
+      sorted.push_back(name);
       FoundOrder.push_back(k.Index);
     }
   }
+  std::vector<TKey>().swap(keys);
   found = std::move(sorted);
   FFilesFound.store(static_cast<int32_t>(found.size()), std::memory_order_relaxed);
   ReportStatus("Processing files");
@@ -166,10 +176,8 @@ bool TDirScanThread::ReadLevel(TLevel& level) {
       taken[i] = true;
       std::string path = PathJoin(dir, e.Name);
       if (NeedsCanonicalForm(path)) path = CanonicalPath(path);
-      // The listing gives names and kinds only; size and time are those of the file as
-      // it is read (one system call fewer per file, and true to the bytes searched).
-      FoundFiles->push_back(CreateItem(path, TFileInfo{}));
-      CandidateAdded(*FoundFiles->back());
+      FoundFiles->push_back(FoundPaths->Add(path));
+      CandidateAdded(FoundFiles->back());
     }
   }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/BaseThread.h"
@@ -18,7 +19,9 @@ namespace trawlex {
 
 class TDirScanParams;
 
-using TCandidateList = std::vector<std::unique_ptr<TSearchResult>>;
+// The candidates: full paths, views of the paths' arena that lives as long as the list is
+// processed (a file costs its path and a view until it is searched, not a whole item).
+using TCandidateList = std::vector<std::string_view>;
 
 class TDirScanThread : public TBaseThread {
  public:
@@ -33,12 +36,11 @@ class TDirScanThread : public TBaseThread {
   virtual TDirScanThread& SetParams(TDirScanParams* params);
 
  protected:
-  virtual std::unique_ptr<TSearchResult> CreateItem(const std::string& path, const TFileInfo& entry) = 0;
-  virtual const std::string& GetItemName(const TSearchResult& item) const = 0;
-  // May take items out of the list (leaving null); what is left is freed afterwards.
-  virtual void ProcessFiles(TCandidateList& files) = 0;
-  // A candidate has joined the list (which is put in path order once the scan is done).
-  virtual void CandidateAdded(TSearchResult& item) {}
+  // The candidates in path order.
+  virtual void ProcessFiles(const TCandidateList& files) = 0;
+  // A candidate has joined the list (which is put in path order once the scan is done);
+  // the view stays valid until CandidatesEnding.
+  virtual void CandidateAdded(std::string_view path) {}
   // The candidates are about to be freed, also after a failure: nothing may use them after.
   virtual void CandidatesEnding() {}
 
@@ -61,6 +63,7 @@ class TDirScanThread : public TBaseThread {
   void LeaveLevel(std::vector<TLevel>& levels);
 
   TCandidateList* FoundFiles = nullptr;  // exists only during ScanAndProcess
+  TTextArena* FoundPaths = nullptr;      // the same
 };
 
 }  // namespace trawlex

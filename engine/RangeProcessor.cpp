@@ -264,7 +264,7 @@ const TRangeProcessor::TPreparedTarget& TRangeProcessor::Prepare() {
 int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t block) {
   BeginFile(file);
   // The reference loops want the whole file.
-  const bool whole = AllLines || ByteByByte ? (Reader.Load(file->Name), true) : Reader.LoadIfNotLarger(file->Name, wholeMax);
+  const bool whole = Modes.AllLines || Modes.ByteByByte ? (Reader.Load(file->Name), true) : Reader.LoadIfNotLarger(file->Name, wholeMax);
   if (whole) {
     FileLoaded(file);
     return Process(0, INT32_MAX);
@@ -307,7 +307,7 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
   scan.Pattern = reinterpret_cast<const unsigned char*>(prepared.Pattern.data());
   scan.FirstByte = prepared.FirstByte;
   scan.First = first;
-  scan.MayGoLinear = !ByteByByte;
+  scan.MayGoLinear = !Modes.ByteByByte;
   scan.MakeTargetStream = [&] {
     TPreparedTarget& p = Prepared;
     if (p.TargetFailure.empty()) p.TargetFailure = FailureTable(p.Pattern);
@@ -328,7 +328,7 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
     scan.ExcludeStream.Length = scan.M;
     scan.ExcludeStream.Fold = !scan.CaseSensitive;
   };
-  if (AlwaysLinear) {
+  if (Modes.AlwaysLinear) {
     scan.MakeTargetStream();
     scan.TargetLinear = true;
     if (scan.HasExclude) {
@@ -339,27 +339,48 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
 
   TScanState st;
   st.LineStart = first;
-  // Finds of the current line item not yet added to it: one lock per batch, not per find.
+  MadeLines.clear();  // nothing of an earlier scan
+  // Finds of the current line item not yet added to it.
   int32_t pending[1024];
   size_t pendingCount = 0;
   auto flushFinds = [&]() {
-    if (pendingCount > 0) st.Line->AddFinds(pending, pendingCount, scan.N);
+    if (pendingCount > 0) st.Line->AddFindsToNewLine(pending, pendingCount, scan.N);
     pendingCount = 0;
   };
+  // Line items are made whole before they join the file, a batch at a time: one lock per
+  // batch. The current line (the last made) is complete when the next one opens, when a
+  // window of a block scan ends (it ends after a line break) and at the end of the scan.
+  bool fileHasLines = File && File->GetLineCount() > 0;
+  auto addMadeLines = [&]() {
+    flushFinds();
+    if (MadeLines.empty()) return;
+    std::vector<TSearchLine*> added;
+    if (OnLineCreated || Modes.UpdateLineNoDigits) {
+      added.reserve(MadeLines.size());
+      for (const auto& line : MadeLines) added.push_back(line.get());
+    }
+    File->AddLines(MadeLines);
+    for (TSearchLine* line : added) {
+      if (Modes.UpdateLineNoDigits)
+        Params->SetLineNoDigits(std::max(Params->LineNoDigits(), DecimalDigits(static_cast<int64_t>(line->LineNo) + 1)));
+      if (OnLineCreated) OnLineCreated(line);
+    }
+  };
+  constexpr size_t LinesPerBatch = 256;
   // Where the bytes in memory end: the window's end, or the data's.
   int64_t dataEnd = blocks ? 0 : bytes.Size();
   auto createLine = [&](int32_t lineNo, int32_t lineStart) {
+    if (MadeLines.size() >= LinesPerBatch) addMadeLines();
     flushFinds();
-    std::string text;
+    std::string_view text;
     if (lineStart >= 0 && lineStart < dataEnd) {
       const unsigned char* b = scan.Data + lineStart;
-      text.assign(reinterpret_cast<const char*>(b), static_cast<size_t>(FindLineBreak(b, scan.Data + dataEnd) - b));
+      text = std::string_view(reinterpret_cast<const char*>(b), static_cast<size_t>(FindLineBreak(b, scan.Data + dataEnd) - b));
     }
     st.LastCreatedEnd = static_cast<int64_t>(lineStart) + static_cast<int64_t>(text.size());
-    st.Line = File->AddLine(lineNo, lineStart, std::move(text));
-    if (UpdateLineNoDigits)
-      Params->SetLineNoDigits(std::max(Params->LineNoDigits(), DecimalDigits(static_cast<int64_t>(lineNo) + 1)));
-    if (OnLineCreated) OnLineCreated(st.Line);
+    MadeLines.push_back(File->NewLine(lineNo, lineStart, text));
+    st.Line = MadeLines.back().get();
+    fileHasLines = true;
   };
   // A find at pos: count it, open its line item when the line has none yet, record columns.
   // A find belongs to the line it starts on, and a line's break belongs to that line: a
@@ -375,7 +396,7 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
     }
     if (!st.Line || st.Line->LineNo != lineNo) {
       StampFileTime();  // before the item can be handed over
-      if (OnNewFindLine) OnNewFindLine();
+      if (!fileHasLines && OnNewFindLine) OnNewFindLine();
       createLine(lineNo, lineStart);
     }
     // Its whole length (the target's), also when it runs on over the line break.
@@ -384,116 +405,122 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
   };
 
   bool linesCounted = true;
-  if (!blocks && (AllLines || ByteByByte)) {
-    // The plain loop: every byte once, in order.
-    const unsigned char* data = scan.Data;
-    unsigned char prev = 0;
-    int32_t skip = 0;
-    for (int32_t pos = first; pos <= last; ++pos) {
-      const unsigned char c = data[pos];
-      // A find starting at a line break is on the line that the break ends.
-      if (skip > 0) {
-        --skip;
-      } else if (scan.FirstByte[c] && scan.Matches(pos, prev)) {
-        recordFind(pos);
-        skip = scan.N - 1;
+  try {
+    if (!blocks && (Modes.AllLines || Modes.ByteByByte)) {
+      // The plain loop: every byte once, in order.
+      const unsigned char* data = scan.Data;
+      unsigned char prev = 0;
+      int32_t skip = 0;
+      for (int32_t pos = first; pos <= last; ++pos) {
+        const unsigned char c = data[pos];
+        // A find starting at a line break is on the line that the break ends.
+        if (skip > 0) {
+          --skip;
+        } else if (scan.FirstByte[c] && scan.Matches(pos, prev)) {
+          recordFind(pos);
+          skip = scan.N - 1;
+        }
+        if ((c == 13 || c == 10) && !(prev == 13 && c == 10)) {
+          if (Modes.AllLines && (!st.Line || st.Line->LineNo != LineNo)) createLine(LineNo, st.LineStart);
+          ++LineNo;
+        }
+        prev = c;
+        if (c == 13 || c == 10) st.LineStart = pos + 1;
       }
-      if ((c == 13 || c == 10) && !(prev == 13 && c == 10)) {
-        if (AllLines && (!st.Line || st.Line->LineNo != LineNo)) createLine(LineNo, st.LineStart);
-        ++LineNo;
+    } else if (first <= last) {
+      // The same rules, jumping from candidate to candidate: the stretches in between hold
+      // no find start, so only their line breaks are counted. Positions, not pointers: the
+      // window of a block scan moves in memory.
+      const TCandidateFilter& filter = prepared.Filter;
+      const unsigned char* data = scan.Data;
+      // Candidates stop where the target no longer fits in the data; the filter reads that
+      // far past each one.
+      const int32_t fitEnd = static_cast<int32_t>(
+          std::max<int64_t>(first, std::min<int64_t>(int64_t{last} + 1, int64_t{Size} - scan.N + 1)));
+      // Line breaks before `counted` are in LineNo. They are counted only when a find needs
+      // its line, so a file without finds is never counted at all when nobody wants its
+      // lines (a block scan counts each window before it is dropped).
+      int32_t counted = first;
+      auto countTo = [&](int32_t to) {
+        if (to <= counted) return;
+        const TBreakCount breaks = CountLineBreaks(data + counted, data + to, counted > first && data[counted - 1] == 13);
+        LineNo += breaks.Breaks;
+        if (breaks.LastBreak) st.LineStart = static_cast<int32_t>(breaks.LastBreak - data) + 1;
+        counted = to;
+      };
+      int32_t next = first;  // the next position where a find may start
+      // Bytes a check reads past a candidate (target, the byte after it, exclude text, the
+      // filter's reach), and before it (the exclude text, the byte before).
+      const int64_t ahead = int64_t{scan.N} + scan.M + 64;
+      const int64_t behind = int64_t{scan.M} + 64;
+      int64_t segEnd = int64_t{last} + 1;  // the end of the stretch scanned with these bytes
+      int64_t breakSearched = first;       // the window is known to hold no break before this
+      for (;;) {
+        if (blocks) {
+          // Move the window on until it holds a line break far enough from its end, or the
+          // file's end: the stretch to scan ends after that break.
+          Reader.NextBlock(std::max<int64_t>(0, std::min(counted, next) - behind), block);
+          scan.Data = data = Reader.WindowBase();
+          dataEnd = Reader.WindowEnd();
+          if (dataEnd >= int64_t{last} + 1) {
+            segEnd = int64_t{last} + 1;
+          } else {
+            int64_t p = dataEnd - ahead;
+            const int64_t stop = std::max<int64_t>({breakSearched, counted, Reader.WindowStart()});
+            while (p > stop && data[p - 1] != 13 && data[p - 1] != 10) --p;
+            breakSearched = std::max(stop, dataEnd - ahead);
+            if (p <= stop) continue;  // no break yet: read more into the window
+            // A CR LF pair stays in one stretch, so that the next begins a line.
+            if (data[p - 1] == 13 && data[p] == 10) ++p;
+            segEnd = p;
+          }
+        }
+        const int32_t candidatesEnd = static_cast<int32_t>(std::min<int64_t>(fitEnd, segEnd));
+        while (next < candidatesEnd) {
+          const unsigned char* c;
+          if (st.Count > 0 || Modes.CountLinesWithoutFinds || blocks) {
+            // Every line gets counted (a block scan counts each window before it moves on):
+            // count while looking for the next candidate.
+            countTo(next);
+            TBreakCount breaks;
+            c = FindCandidateCountingBreaks(filter, data + next, data + candidatesEnd, next > first && data[next - 1] == 13,
+                                            breaks);
+            LineNo += breaks.Breaks;
+            if (breaks.LastBreak) st.LineStart = static_cast<int32_t>(breaks.LastBreak - data) + 1;
+            counted = static_cast<int32_t>(c - data);
+          } else {
+            c = FindCandidate(filter, data + next, data + candidatesEnd);
+          }
+          if (c >= data + candidatesEnd) break;
+          const auto pos = static_cast<int32_t>(c - data);
+          const unsigned char prev = pos > first ? c[-1] : 0;
+          if (!scan.FirstByte[*c] || !scan.Matches(pos, prev)) {
+            next = pos + 1;
+            continue;
+          }
+          countTo(pos);
+          const unsigned char b = *c;
+          recordFind(pos);  // before its own line break is counted: the break ends its line
+          if ((b == 13 || b == 10) && !(prev == 13 && b == 10)) ++LineNo;
+          if (b == 13 || b == 10) st.LineStart = pos + 1;
+          counted = pos + 1;
+          next = pos + scan.N;
+        }
+        if (!blocks) break;
+        next = std::max(next, candidatesEnd);
+        countTo(static_cast<int32_t>(segEnd));  // these bytes are about to be dropped
+        addMadeLines();  // the window ends after a line break: its lines are whole
+        if (segEnd >= int64_t{last} + 1) break;
       }
-      prev = c;
-      if (c == 13 || c == 10) st.LineStart = pos + 1;
+      linesCounted = st.Count > 0 || Modes.CountLinesWithoutFinds;
+      if (linesCounted) countTo(last + 1);
     }
-  } else if (first <= last) {
-    // The same rules, jumping from candidate to candidate: the stretches in between hold
-    // no find start, so only their line breaks are counted. Positions, not pointers: the
-    // window of a block scan moves in memory.
-    const TCandidateFilter& filter = prepared.Filter;
-    const unsigned char* data = scan.Data;
-    // Candidates stop where the target no longer fits in the data; the filter reads that
-    // far past each one.
-    const int32_t fitEnd = static_cast<int32_t>(
-        std::max<int64_t>(first, std::min<int64_t>(int64_t{last} + 1, int64_t{Size} - scan.N + 1)));
-    // Line breaks before `counted` are in LineNo. They are counted only when a find needs
-    // its line, so a file without finds is never counted at all when nobody wants its
-    // lines (a block scan counts each window before it is dropped).
-    int32_t counted = first;
-    auto countTo = [&](int32_t to) {
-      if (to <= counted) return;
-      const TBreakCount breaks = CountLineBreaks(data + counted, data + to, counted > first && data[counted - 1] == 13);
-      LineNo += breaks.Breaks;
-      if (breaks.LastBreak) st.LineStart = static_cast<int32_t>(breaks.LastBreak - data) + 1;
-      counted = to;
-    };
-    int32_t next = first;  // the next position where a find may start
-    // Bytes a check reads past a candidate (target, the byte after it, exclude text, the
-    // filter's reach), and before it (the exclude text, the byte before).
-    const int64_t ahead = int64_t{scan.N} + scan.M + 64;
-    const int64_t behind = int64_t{scan.M} + 64;
-    int64_t segEnd = int64_t{last} + 1;  // the end of the stretch scanned with these bytes
-    int64_t breakSearched = first;       // the window is known to hold no break before this
-    for (;;) {
-      if (blocks) {
-        // Move the window on until it holds a line break far enough from its end, or the
-        // file's end: the stretch to scan ends after that break.
-        Reader.NextBlock(std::max<int64_t>(0, std::min(counted, next) - behind), block);
-        scan.Data = data = Reader.WindowBase();
-        dataEnd = Reader.WindowEnd();
-        if (dataEnd >= int64_t{last} + 1) {
-          segEnd = int64_t{last} + 1;
-        } else {
-          int64_t p = dataEnd - ahead;
-          const int64_t stop = std::max<int64_t>({breakSearched, counted, Reader.WindowStart()});
-          while (p > stop && data[p - 1] != 13 && data[p - 1] != 10) --p;
-          breakSearched = std::max(stop, dataEnd - ahead);
-          if (p <= stop) continue;  // no break yet: read more into the window
-          // A CR LF pair stays in one stretch, so that the next begins a line.
-          if (data[p - 1] == 13 && data[p] == 10) ++p;
-          segEnd = p;
-        }
-      }
-      const int32_t candidatesEnd = static_cast<int32_t>(std::min<int64_t>(fitEnd, segEnd));
-      while (next < candidatesEnd) {
-        const unsigned char* c;
-        if (st.Count > 0 || CountLinesWithoutFinds || blocks) {
-          // Every line gets counted (a block scan counts each window before it moves on):
-          // count while looking for the next candidate.
-          countTo(next);
-          TBreakCount breaks;
-          c = FindCandidateCountingBreaks(filter, data + next, data + candidatesEnd, next > first && data[next - 1] == 13,
-                                          breaks);
-          LineNo += breaks.Breaks;
-          if (breaks.LastBreak) st.LineStart = static_cast<int32_t>(breaks.LastBreak - data) + 1;
-          counted = static_cast<int32_t>(c - data);
-        } else {
-          c = FindCandidate(filter, data + next, data + candidatesEnd);
-        }
-        if (c >= data + candidatesEnd) break;
-        const auto pos = static_cast<int32_t>(c - data);
-        const unsigned char prev = pos > first ? c[-1] : 0;
-        if (!scan.FirstByte[*c] || !scan.Matches(pos, prev)) {
-          next = pos + 1;
-          continue;
-        }
-        countTo(pos);
-        const unsigned char b = *c;
-        recordFind(pos);  // before its own line break is counted: the break ends its line
-        if ((b == 13 || b == 10) && !(prev == 13 && b == 10)) ++LineNo;
-        if (b == 13 || b == 10) st.LineStart = pos + 1;
-        counted = pos + 1;
-        next = pos + scan.N;
-      }
-      if (!blocks) break;
-      next = std::max(next, candidatesEnd);
-      countTo(static_cast<int32_t>(segEnd));  // these bytes are about to be dropped
-      if (segEnd >= int64_t{last} + 1) break;
-    }
-    linesCounted = st.Count > 0 || CountLinesWithoutFinds;
-    if (linesCounted) countTo(last + 1);
+  } catch (...) {
+    addMadeLines();  // what was found before the failure stays found
+    throw;
   }
-  if (AllLines && (!st.Line || st.Line->LineNo != LineNo) && last > st.LastCreatedEnd) createLine(LineNo, st.LineStart);
-  flushFinds();
+  if (Modes.AllLines && (!st.Line || st.Line->LineNo != LineNo) && last > st.LastCreatedEnd) createLine(LineNo, st.LineStart);
+  addMadeLines();
   if (last >= Size - 1 && File && linesCounted) File->TotalLines.store(LineNo + 1, std::memory_order_relaxed);
   return st.Count;
 }

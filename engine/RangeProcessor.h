@@ -5,6 +5,7 @@
 // columns of its finds. Case folding and word bytes are ASCII only.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,24 +24,32 @@ class TRangeProcessor {
 
   TCharReader Reader;
   TSearchParams* Params;
-  std::function<void()> OnNewFindLine;            // a find is about to open a new line item
-  std::function<void(TSearchLine*)> OnLineCreated;  // a line item was created and filled
+  // A find is about to open the first line item of a file that has none.
+  std::function<void()> OnNewFindLine;
+  // A line item was made whole and joined its file. Line items join in batches (one lock
+  // each), in order, and each has all its finds by then.
+  std::function<void(TSearchLine*)> OnLineCreated;
   int32_t LineNo = 0;
   std::string FileName;
-  bool AllLines = false;
-  // Visit every byte in turn instead of jumping between candidates; the results are the
-  // same, only slower (kept as the reference the fast path is checked against).
-  bool ByteByByte = false;
-  // Check candidates with the linear-time matcher from the start, instead of only once
-  // direct comparisons stop paying (tests use it to cover that path on small inputs).
-  bool AlwaysLinear = false;
-  // Raise the parameters' line-number digits as line items are made. A worker that
-  // searches ahead of the hand-overs turns it off and raises them when it hands over.
-  bool UpdateLineNoDigits = true;
-  // Count the lines of a scan that finds nothing (LineNo and the file's TotalLines). The
-  // search turns it off: a file without finds is dropped, and counting its lines would
-  // cost a second look at every byte.
-  bool CountLinesWithoutFinds = true;
+  // How a scan works: copied and restored whole by code that changes it for a while.
+  struct TModes {
+    // Make a line item of every line, with or without finds (the preview).
+    bool AllLines = false;
+    // Visit every byte in turn instead of jumping between candidates; the results are the
+    // same, only slower (kept as the reference the fast path is checked against).
+    bool ByteByByte = false;
+    // Check candidates with the linear-time matcher from the start, instead of only once
+    // direct comparisons stop paying (tests use it to cover that path on small inputs).
+    bool AlwaysLinear = false;
+    // Raise the parameters' line-number digits as line items are made. A worker that
+    // searches ahead of the hand-overs turns it off and raises them when it hands over.
+    bool UpdateLineNoDigits = true;
+    // Count the lines of a scan that finds nothing (LineNo and the file's TotalLines). The
+    // search turns it off: a file without finds is dropped, and counting its lines would
+    // cost a second look at every byte.
+    bool CountLinesWithoutFinds = true;
+  };
+  TModes Modes;
   int32_t Size = 0;
   TSearchFile* File = nullptr;
 
@@ -97,6 +106,7 @@ class TRangeProcessor {
 
   bool FileTimeStamped = true;
   TPreparedTarget Prepared;
+  std::vector<std::unique_ptr<TSearchLine>> MadeLines;  // made, not yet added to the file
 };
 
 int32_t DecimalDigits(int64_t n);

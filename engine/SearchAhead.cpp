@@ -38,9 +38,15 @@ void TSearchAhead::StopHelpers() {
   Helpers.clear();
 }
 
-void TSearchAhead::Add(TSearchFile* file) {
+std::unique_ptr<TSearchFile> MakeCandidateFile(TSearchParams* params, std::string_view path) {
+  auto file = std::make_unique<TSearchFile>(params);
+  file->Name = path;
+  return file;
+}
+
+void TSearchAhead::Add(std::string_view path) {
   std::lock_guard lock(Lock);
-  Found.emplace_back(file);
+  Found.emplace_back(path);
   if (HelpersWaiting > 0) HelperWake.notify_one();
 }
 
@@ -85,7 +91,7 @@ TSearchAhead::TSlot* TSearchAhead::Claim() {
   }
 }
 
-bool TSearchAhead::Take(size_t i, TOutcome& outcome) {
+bool TSearchAhead::Take(size_t i, TOutcome& outcome, std::unique_ptr<TSearchFile>& file) {
   TSlot* slot;
   {
     std::lock_guard lock(Lock);
@@ -109,18 +115,23 @@ bool TSearchAhead::Take(size_t i, TOutcome& outcome) {
   }
   std::lock_guard lock(Lock);  // pairs with the Publish that made it Done
   outcome = std::move(slot->Outcome);
+  file = std::move(slot->File);
   return true;
 }
 
 void TSearchAhead::SearchSlot(TRangeProcessor& processor, TSlot& slot) {
   TOutcome outcome;
+  std::unique_ptr<TSearchFile> file;
   try {
-    outcome.Finds = processor.SearchFile(slot.File, MaxFileSize);
+    file = MakeCandidateFile(Params, slot.Path);
+    outcome.Finds = processor.SearchFile(file.get(), MaxFileSize);
   } catch (const std::bad_alloc&) {
     outcome.Error = "Out of memory";
   } catch (const std::exception& e) {
     outcome.Error = e.what();
   }
+  if (file && file->GetLineCount() == 0) file.reset();  // nothing needs it any more
+  slot.File = std::move(file);
   slot.Outcome = std::move(outcome);
   Publish(slot, Done);
 }
@@ -155,8 +166,8 @@ void TSearchAhead::Publish(TSlot& slot, uint8_t state) {
 
 std::unique_ptr<TRangeProcessor> TSearchAhead::MakeProcessor() const {
   auto processor = std::make_unique<TRangeProcessor>(Params);
-  processor->UpdateLineNoDigits = false;  // raised by the worker as it hands lines over
-  processor->CountLinesWithoutFinds = false;
+  processor->Modes.UpdateLineNoDigits = false;  // raised by the worker as it hands lines over
+  processor->Modes.CountLinesWithoutFinds = false;
   return processor;
 }
 

@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -43,23 +44,27 @@ class TSearchAhead {
   TSearchAhead(const TSearchAhead&) = delete;
   TSearchAhead& operator=(const TSearchAhead&) = delete;
 
-  // While the tree is read: a new candidate, which a helper may search at once.
-  void Add(TSearchFile* file);
+  // While the tree is read: a new candidate, which a helper may search at once. The path
+  // must stay valid until this object is gone.
+  void Add(std::string_view path);
   // After the scan (no more Add): the order the candidates will be handed over in, as
   // their places in the order they were added.
   void Seal(const std::vector<size_t>& addedOrder);
   // For the file at position i of that order, in turn: true with the outcome when a helper
-  // searched it (waiting for it if needed); false when nobody has taken it, which now
-  // leaves it to the caller.
-  bool Take(size_t i, TOutcome& outcome);
+  // searched it (waiting for it if needed), and its file item when it has finds (else
+  // null); false when nobody has taken it, which now leaves it to the caller.
+  bool Take(size_t i, TOutcome& outcome, std::unique_ptr<TSearchFile>& file);
 
  private:
   enum : uint8_t { Free = 0, Taken = 1, Done = 2 };
   struct TSlot {
-    explicit TSlot(TSearchFile* file) : File(file) {}
-    TSearchFile* File;
+    explicit TSlot(std::string_view path) : Path(path) {}
+    std::string_view Path;
     std::atomic<uint8_t> State{Free};
-    TOutcome Outcome;  // written by whoever took the slot before it turns Done
+    // Written by whoever took the slot before it turns Done: the file item, kept only when
+    // it has finds, and the outcome.
+    std::unique_ptr<TSearchFile> File;
+    TOutcome Outcome;
   };
 
   void Work();
@@ -90,6 +95,10 @@ class TSearchAhead {
   std::unique_ptr<TRangeProcessor> WorkerProcessor;  // for files the worker searches ahead
   std::vector<std::thread> Helpers;
 };
+
+// The item of a candidate file before it is searched: its path; size and time are those of
+// the file as it is read.
+std::unique_ptr<TSearchFile> MakeCandidateFile(TSearchParams* params, std::string_view path);
 
 // How many helpers a search uses: one per core besides the worker, which searches ahead
 // too while it waits; none on a single core.

@@ -55,7 +55,6 @@ class TSearchParams : public TDirScanParams {
   bool WholeWord = false;
   uint8_t SortKey = 0;  // 0 full name, 1 size, 2 time, 3 finds
   bool Descending = false;
-  TItemList* ListItems = nullptr;  // the window's shown list; not owned
   TDateTime SearchTime;
 
   const std::string& Target() const { return FTarget; }

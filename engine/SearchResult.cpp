@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "base/Errors.h"
 #include "base/TextUtils.h"
@@ -12,19 +13,6 @@
 namespace trawlex {
 
 namespace {
-
-// The pieces of a line text that a position array cuts out: even ones plain, odd ones finds.
-struct TSegmentBounds {
-  int32_t Begin, End;  // 0-based byte offsets into Text, End exclusive
-};
-
-TSegmentBounds SegmentBounds(const std::string& text, const std::vector<int32_t>& pos, int32_t i) {
-  const auto len = static_cast<int32_t>(text.size());
-  auto clampCol = [len](int32_t col) { return std::clamp(std::abs(col) - 1, 0, len); };
-  const int32_t begin = i == 0 ? 0 : clampCol(pos[static_cast<size_t>(i - 1)]);
-  const int32_t end = i < static_cast<int32_t>(pos.size()) ? clampCol(pos[static_cast<size_t>(i)]) : len;
-  return {begin, std::max(begin, end)};
-}
 
 std::string ExpandTabs(std::string_view bytes) {
   const TTabSettings tabs = GetTabSettings();
@@ -37,6 +25,16 @@ std::string ExpandTabs(std::string_view bytes) {
     else out += c;
   }
   return out;
+}
+
+// Piece i of a line text as a position array cuts it (even pieces plain, odd ones finds),
+// its tabs expanded as the list shows them.
+std::string SegmentText(std::string_view text, const std::vector<int32_t>& pos, int32_t i) {
+  const auto len = static_cast<int32_t>(text.size());
+  auto clampCol = [len](int32_t col) { return std::clamp(std::abs(col) - 1, 0, len); };
+  const int32_t begin = i == 0 ? 0 : clampCol(pos[static_cast<size_t>(i - 1)]);
+  const int32_t end = std::max(begin, i < static_cast<int32_t>(pos.size()) ? clampCol(pos[static_cast<size_t>(i)]) : len);
+  return ExpandTabs(text.substr(static_cast<size_t>(begin), static_cast<size_t>(end - begin)));
 }
 
 void FillBackground(IDrawSurface& s, const TRect& r, TDrawState state) {
@@ -56,7 +54,33 @@ std::string TSearchLine::GetTextPrefix() const {
   return num;
 }
 
-std::string TSearchLine::GetText() const { return GetTextPrefix() + Text; }
+std::string TSearchLine::GetText() const {
+  std::string text;
+  AppendText(text);
+  return text;
+}
+
+void TSearchLine::AppendText(std::string& out) const {
+  // As GetTextPrefix, without formatting through a string.
+  const int32_t digits = File && File->Params ? File->Params->LineNoDigits() : 1;
+  char num[16];
+  char* end = num + sizeof num;
+  char* p = end;
+  int64_t n = int64_t{LineNo} + 1;
+  const bool negative = n < 0;
+  uint64_t u = negative ? uint64_t(-n) : uint64_t(n);
+  do {
+    *--p = static_cast<char>('0' + u % 10);
+    u /= 10;
+  } while (u);
+  if (negative) *--p = '-';
+  const auto len = static_cast<int32_t>(end - p);
+  out += ' ';
+  if (digits > len) out.append(static_cast<size_t>(digits - len), ' ');
+  out.append(p, static_cast<size_t>(len));
+  out += ": ";
+  out += Text;
+}
 
 int32_t TSearchLine::LengthOf(size_t k) const {
   const int32_t start = std::abs(Starts[k]);
@@ -113,6 +137,14 @@ void TSearchLine::AddPosition(int32_t value) {
 void TSearchLine::AddFinds(const int32_t* cols, size_t count, int32_t length) {
   if (count == 0) return;
   std::lock_guard lock(File->Lock());
+  AppendFinds(cols, count, length);
+}
+
+void TSearchLine::AddFindsToNewLine(const int32_t* cols, size_t count, int32_t length) {
+  if (count > 0) AppendFinds(cols, count, length);
+}
+
+void TSearchLine::AppendFinds(const int32_t* cols, size_t count, int32_t length) {
   TRAWLEX_ASSERT(Starts.empty() || LastLengthKnown, "AddFinds after an open end");
   if (Ends.empty() && (FindLen == 0 || FindLen == length)) {
     FindLen = length;
@@ -145,8 +177,7 @@ int32_t TSearchLine::GetSegmentCount() const {
 std::string TSearchLine::GetSegmentText(int32_t i) const {
   const std::vector<int32_t> pos = GetPositions();
   TRAWLEX_ASSERT(i >= 0 && i <= static_cast<int32_t>(pos.size()), "Invalid value in GetSegmentText");
-  const TSegmentBounds b = SegmentBounds(Text, pos, i);
-  return ExpandTabs(std::string_view(Text).substr(static_cast<size_t>(b.Begin), static_cast<size_t>(b.End - b.Begin)));
+  return SegmentText(Text, pos, i);
 }
 
 bool TSearchLine::GetFindSelected(int32_t k) const {
@@ -201,8 +232,7 @@ void TSearchLine::Draw(IDrawSurface& s, const TRect& rect, TDrawState state) con
     } else {
       s.SetFontColor(plain);
     }
-    const TSegmentBounds b = SegmentBounds(Text, pos, i);
-    const std::string seg = ExpandTabs(std::string_view(Text).substr(static_cast<size_t>(b.Begin), static_cast<size_t>(b.End - b.Begin)));
+    const std::string seg = SegmentText(Text, pos, i);
     s.TextOut(rect.Left + x, rect.Top, seg);
     x += s.TextWidth(seg);
   }
@@ -214,14 +244,38 @@ int32_t TSearchLine::FindAtX(IDrawSurface& surface, int32_t x) const {
   int32_t k = -1;
   for (int32_t i = 0; i <= static_cast<int32_t>(pos.size()); ++i) {
     const int32_t left = a;
-    const TSegmentBounds b = SegmentBounds(Text, pos, i);
-    a += surface.TextWidth(ExpandTabs(std::string_view(Text).substr(static_cast<size_t>(b.Begin), static_cast<size_t>(b.End - b.Begin))));
+    a += surface.TextWidth(SegmentText(Text, pos, i));
     if (i % 2 == 1) {
       ++k;
       if (x < a) return x >= left ? k : -1;
     }
   }
   return -1;
+}
+
+// ---- TTextArena -----------------------------------------------------------------------
+
+std::string_view TTextArena::Add(std::string_view bytes) {
+  if (bytes.empty()) return {};
+  if (bytes.size() > Left) {
+    constexpr size_t MaxBlock = size_t{64} << 10;
+    const size_t size = std::max(bytes.size(), NextBlock);
+    Blocks.push_back(std::make_unique_for_overwrite<char[]>(size));
+    if (size == NextBlock) NextBlock = std::min(NextBlock * 2, MaxBlock);
+    // A piece larger than a block keeps the block being filled, when it has room left.
+    if (size > bytes.size() || Left == 0) {
+      FreeSpace = Blocks.back().get();
+      Left = size;
+    } else {
+      std::memcpy(Blocks.back().get(), bytes.data(), bytes.size());
+      return {Blocks.back().get(), bytes.size()};
+    }
+  }
+  char* at = FreeSpace;
+  std::memcpy(at, bytes.data(), bytes.size());
+  FreeSpace += bytes.size();
+  Left -= bytes.size();
+  return {at, bytes.size()};
 }
 
 // ---- TSearchFile ----------------------------------------------------------------------
@@ -276,15 +330,42 @@ TSearchLine* TSearchFile::AddLine() {
   return raw;
 }
 
-TSearchLine* TSearchFile::AddLine(int32_t lineNo, int32_t lineStart, std::string text) {
-  auto line = std::make_unique<TSearchLine>(this);
-  line->LineNo = lineNo;
-  line->LineStart = lineStart;
-  line->Text = std::move(text);
+TSearchLine* TSearchFile::AddLine(int32_t lineNo, int32_t lineStart, std::string_view text) {
+  auto line = NewLine(lineNo, lineStart, text);
   TSearchLine* raw = line.get();
   std::lock_guard lock(FLock);
   Lines.push_back(std::move(line));
   return raw;
+}
+
+std::unique_ptr<TSearchLine> TSearchFile::NewLine(int32_t lineNo, int32_t lineStart, std::string_view text) {
+  auto line = std::make_unique<TSearchLine>(this);
+  line->LineNo = lineNo;
+  line->LineStart = lineStart;
+  if (!text.empty()) {
+    if (!Texts) Texts = std::make_unique<TTextArena>();
+    line->Text = Texts->Add(text);
+  }
+  return line;
+}
+
+void TSearchFile::AddLines(std::vector<std::unique_ptr<TSearchLine>>& lines) {
+  {
+    std::lock_guard lock(FLock);
+    for (auto& line : lines) {
+      TRAWLEX_ASSERT(line->File == this, "AddLines: a line of another file");
+      Lines.push_back(std::move(line));
+    }
+  }
+  lines.clear();
+}
+
+std::vector<TSearchLine*> TSearchFile::LinesSnapshot() const {
+  std::vector<TSearchLine*> out;
+  std::lock_guard lock(FLock);
+  out.reserve(Lines.size());
+  for (const auto& line : Lines) out.push_back(line.get());
+  return out;
 }
 
 void TSearchFile::DeleteLine(int32_t index) {

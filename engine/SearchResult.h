@@ -8,12 +8,15 @@
 // items; the worker takes it to append, the window's readers take it to copy what they
 // need (a snapshot), then draw without holding it. Every other field of a line item is
 // written before the item is handed over and never changes afterwards during the search.
+// The search makes a line item whole before it joins its file (NewLine, then AddLines):
+// one lock per batch of lines, none per find.
 #include <deque>
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/DrawSurface.h"
@@ -43,12 +46,28 @@ struct TListEntry {
 // doubling kept the window from its events for a tenth of a second).
 using TItemList = std::deque<TListEntry>;
 
+// Bytes kept as long as their owner, copied once each into blocks that never move, so
+// that a view of them stays valid. Blocks start small and double up to 64 KiB (a file with
+// one line item spends little); a longer piece gets a block of its own. One writer.
+class TTextArena {
+ public:
+  std::string_view Add(std::string_view bytes);
+
+ private:
+  std::vector<std::unique_ptr<char[]>> Blocks;
+  char* FreeSpace = nullptr;
+  size_t Left = 0;
+  size_t NextBlock = 256;
+};
+
 class TSearchLine : public TSearchResult {
  public:
   explicit TSearchLine(TSearchFile* file) : File(file) {}
 
   TSearchFile* File;
-  std::string Text;     // the whole line without its line break
+  // The whole line without its line break: a view of the file item's text arena (or of
+  // text that outlives the item).
+  std::string_view Text;
   int32_t LineNo = 0;   // 0-based
   int32_t LineStart = 0;
 
@@ -59,11 +78,16 @@ class TSearchLine : public TSearchResult {
   int32_t GetWidth(IDrawSurface& surface) const override;
   // GetText without the line's own text: " ", the right-aligned line number and ": ".
   std::string GetTextPrefix() const;
+  // Appends GetText to `out` (no allocation once `out` has room).
+  void AppendText(std::string& out) const;
 
   // Appends one value of the position array (start, end, start, ...).
   void AddPosition(int32_t value);
   // Appends finds of `length` bytes at the 1-based columns `cols`, in one step (the matcher).
   void AddFinds(const int32_t* cols, size_t count, int32_t length);
+  // The same for a line item that has not joined its file yet (TSearchFile::NewLine): only
+  // its maker sees it, so no lock is taken.
+  void AddFindsToNewLine(const int32_t* cols, size_t count, int32_t length);
   std::vector<int32_t> GetPositions() const;  // a snapshot of the position array
   // Calls `fn(offset, length)` for each selected find in order, under one lock.
   template <class F>
@@ -92,6 +116,7 @@ class TSearchLine : public TSearchResult {
   bool LastEndOmitted() const;           // with the lock held
   std::vector<int32_t> PositionsLocked() const;
   void SetEnd(size_t k, int32_t end);    // with the lock held
+  void AppendFinds(const int32_t* cols, size_t count, int32_t length);  // with the lock held
 };
 
 // What the system said of a file when it was opened for a search: which file it was
@@ -130,8 +155,17 @@ class TSearchFile : public TSearchResult {
   int32_t GetLineCount() const;
   TSearchLine* GetLine(int32_t index) const;
   TSearchLine* AddLine();
-  // Appends a line item with its fields set, in one step under the lock.
-  TSearchLine* AddLine(int32_t lineNo, int32_t lineStart, std::string text);
+  // Appends a line item with its fields set, in one step under the lock; the text is
+  // copied into the file's arena.
+  TSearchLine* AddLine(int32_t lineNo, int32_t lineStart, std::string_view text);
+  // A line item of this file that has not joined it yet, its text copied into the file's
+  // arena; fill it, then add it with AddLines. Only one thread makes lines of a file.
+  std::unique_ptr<TSearchLine> NewLine(int32_t lineNo, int32_t lineStart, std::string_view text);
+  // Appends the lines made with NewLine, in order, in one step under the lock, and empties
+  // `lines`.
+  void AddLines(std::vector<std::unique_ptr<TSearchLine>>& lines);
+  // The line items as they are now, taken under one lock.
+  std::vector<TSearchLine*> LinesSnapshot() const;
   void DeleteLine(int32_t index);
   void SortLines();
   int32_t IndexOfLineNo(int32_t n) const;
@@ -143,6 +177,9 @@ class TSearchFile : public TSearchResult {
  private:
   std::vector<std::unique_ptr<TSearchLine>> Lines;  // guarded by FLock
   mutable std::mutex FLock;
+  // The lines' texts, made with the first line: most candidates of a search have none.
+  // Written only by the thread that makes lines.
+  std::unique_ptr<TTextArena> Texts;
 };
 
 template <class F>

@@ -52,7 +52,7 @@ void TSearchThread::Execute() {
     Processor = std::make_unique<TRangeProcessor>(FSearchParams);
     Processor->OnLineCreated = [this](TSearchLine* line) { HandleLineCreated(line); };
     Processor->OnNewFindLine = [this] { HandleNewFindLine(); };
-    Processor->CountLinesWithoutFinds = false;
+    Processor->Modes.CountLinesWithoutFinds = false;
     if (SearchAheadThreads > 0)
       Ahead = std::make_unique<TSearchAhead>(FSearchParams, SearchAheadThreads, SearchAheadMaxFileSize, 1024);
     ScanAndProcess(FSearchParams->BaseDir);
@@ -67,42 +67,27 @@ void TSearchThread::Execute() {
   ReportStatus("FINISHED. Took: " + DurationText(elapsed.count() / SecsPerDay) + "s");
 }
 
-std::unique_ptr<TSearchResult> TSearchThread::CreateItem(const std::string& path, const TFileInfo& entry) {
-  auto file = std::make_unique<TSearchFile>(FSearchParams);
-  file->Name = path;
-  file->Size = static_cast<int32_t>(static_cast<uint32_t>(entry.Size & 0xFFFFFFFF));
-  file->FileTime = entry.ModifiedNs ? entry.LastWrite() : 0;
-  return file;
-}
-
-const std::string& TSearchThread::GetItemName(const TSearchResult& item) const {
-  return static_cast<const TSearchFile&>(item).Name;
-}
-
-void TSearchThread::ProcessFiles(TCandidateList& files) {
+void TSearchThread::ProcessFiles(const TCandidateList& files) {
   if (Ahead) Ahead->Seal(FoundOrder);
   for (size_t i = 0; i < files.size() && !Terminated(); ++i) {
-    auto* file = static_cast<TSearchFile*>(files[i].get());
-    FCurrentFile = file->Name;
+    FCurrentFile = files[i];
     FFilesSearched.fetch_add(1, std::memory_order_relaxed);
     ReportStatus(FCurrentFile);
     TSearchAhead::TOutcome outcome;
-    if (Ahead && Ahead->Take(i, outcome)) {
-      HandOverSearched(file, outcome);
+    std::unique_ptr<TSearchFile> file;
+    if (Ahead && Ahead->Take(i, outcome, file)) {
+      HandOverSearched(file.get(), outcome);
     } else {
-      SearchHere(file);
+      file = MakeCandidateFile(FSearchParams, files[i]);
+      SearchHere(file.get());
     }
-    if (file->GetLineCount() > 0) {
-      // Taken over by the results; the slot stays empty and is skipped when freeing.
-      FSearchParams->AddResult(std::unique_ptr<TSearchFile>(static_cast<TSearchFile*>(files[i].release())));
-    } else {
-      files[i].reset();  // searched and without finds: nothing needs it any more
-    }
+    // Taken over by the results; a file without finds is freed here.
+    if (file && file->GetLineCount() > 0) FSearchParams->AddResult(std::move(file));
   }
 }
 
-void TSearchThread::CandidateAdded(TSearchResult& item) {
-  if (Ahead) Ahead->Add(static_cast<TSearchFile*>(&item));
+void TSearchThread::CandidateAdded(std::string_view path) {
+  if (Ahead) Ahead->Add(path);
 }
 
 void TSearchThread::CandidatesEnding() { Ahead.reset(); }
@@ -125,29 +110,28 @@ void TSearchThread::SearchHere(TSearchFile* file) {
 void TSearchThread::HandOverSearched(TSearchFile* file, const TSearchAhead::TOutcome& outcome) {
   // The same hand-overs, in the same order and with the same counters, as a search of
   // the file right here would have made.
-  const int32_t lines = file->GetLineCount();
-  if (lines > 0) {
+  // `file` is null when the search found nothing in it.
+  const std::vector<TSearchLine*> lines = file ? file->LinesSnapshot() : std::vector<TSearchLine*>();
+  if (!lines.empty()) {
     FFilesWithFinds.fetch_add(1, std::memory_order_relaxed);
     AddItem(file);
   }
-  for (int32_t k = 0; k < lines; ++k) {
-    TSearchLine* line = file->GetLine(k);
+  for (TSearchLine* line : lines) {
     FSearchParams->SetLineNoDigits(
         std::max(FSearchParams->LineNoDigits(), DecimalDigits(static_cast<int64_t>(line->LineNo) + 1)));
     if (ShowLines) AddItem(line);
   }
   FTotalFinds.fetch_add(outcome.Finds, std::memory_order_relaxed);
   if (!outcome.Error.empty()) {
-    file->SearchFailed = true;
+    if (file) file->SearchFailed = true;
     ReportError(FCurrentFile + ": " + outcome.Error);
   }
 }
 
 void TSearchThread::HandleNewFindLine() {
-  if (Processor->File->GetLineCount() == 0) {
-    FFilesWithFinds.fetch_add(1, std::memory_order_relaxed);
-    AddItem(Processor->File);
-  }
+  // The file's first line item is about to be made.
+  FFilesWithFinds.fetch_add(1, std::memory_order_relaxed);
+  AddItem(Processor->File);
 }
 
 void TSearchThread::HandleLineCreated(TSearchLine* line) {
@@ -176,9 +160,7 @@ void TSearchThread::AddItem(TSearchResult* item) {
 
 void TSearchThread::HandOverItems(const std::vector<TSearchResult*>& items) {
   if (Terminated()) return;  // stopped while this call waited on the main thread
-  if (FSearchParams->ListItems) {
-    for (TSearchResult* item : items) FSearchParams->ListItems->push_back({std::string(), item});
-  }
+  if (OnItems) OnItems(items);
   if (!OnItemAdded) return;
   IDrawSurface* canvas = FSearchParams->Canvas();
   if (!canvas) {

@@ -1,17 +1,18 @@
 #pragma once
 // Runs one whole search in the background: collects the candidate files, searches each
 // with one matcher, hands every file item (at its first find) and line item (when lines
-// are shown) to the window as soon as it exists, keeps the counters the window shows,
-// and reports progress, errors and the time taken.
+// are shown; once the line is whole) to its owner through OnItems, keeps the counters the
+// window shows, and reports progress, errors and the time taken.
 //
 // Every notification runs on the main thread while the worker waits; at that moment the
 // counters can be read consistently. After a stop request nothing more is handed over
-// except the end notification. The parameters, their items and the shown list must stay
-// alive until the end notification has run.
+// except the end notification. The parameters and their items must stay alive until the
+// end notification has run.
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -52,8 +53,10 @@ class TSearchThread : public TDirScanThread {
   // largest file read whole; larger ones are read and searched a block at a time.
   int SearchAheadThreads = DefaultSearchAheadThreads();
   int32_t SearchAheadMaxFileSize = 16 << 20;
-  // After items reached the shown list: the width of the widest of them. One call per item,
-  // or one per batch when hand-overs are batched (HandOverInterval).
+  // Where the items handed over go (the window's shown list), in order, on the main thread:
+  // one call per item, or one per batch when hand-overs are batched (HandOverInterval).
+  std::function<void(std::span<TSearchResult* const> items)> OnItems;
+  // After items were given to OnItems: the width of the widest of them.
   std::function<void(int32_t width)> OnItemAdded;
 
   int32_t FilesWithFinds() const { return FFilesWithFinds.load(std::memory_order_relaxed); }
@@ -68,10 +71,8 @@ class TSearchThread : public TDirScanThread {
 
  protected:
   void Execute() override;
-  std::unique_ptr<TSearchResult> CreateItem(const std::string& path, const TFileInfo& entry) override;
-  const std::string& GetItemName(const TSearchResult& item) const override;
-  void ProcessFiles(TCandidateList& files) override;
-  void CandidateAdded(TSearchResult& item) override;
+  void ProcessFiles(const TCandidateList& files) override;
+  void CandidateAdded(std::string_view path) override;
   void CandidatesEnding() override;
 
  private:

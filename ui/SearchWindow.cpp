@@ -540,7 +540,6 @@ TfmSearch::~TfmSearch() {
     // The worker ends on its own; what it reads goes with it.
     SearchThread->Terminate();
     FRun->Window = nullptr;
-    SearchParams->ListItems = nullptr;
     FRun->OrphanParams = std::move(SearchParams);
     FRun->OrphanMeasure = std::move(FMeasure);
     SearchThread = nullptr;

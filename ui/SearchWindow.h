@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -217,6 +218,8 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   void ShowProgress(const std::string& text);
   void AddLogLine(const std::string& text);
   void GrowResultsWidth(int32_t width);
+  // The search's items, handed over in order: they join the shown list.
+  void TakeResultItems(std::span<TSearchResult* const> items);
   void SearchThreadTerminated(TBaseThread& thread);
 
   void SetSortOrder(int index);

@@ -84,7 +84,7 @@ void TfmSearch::ShowPreview(TSearchResult* item, bool keepSelection) {
   }
   if (!m.IsLineBreak(a)) a = m.GetLineEnd(a);
   m.LineNo = c;
-  m.AllLines = true;
+  m.Modes.AllLines = true;
   m.Process(d, a);
   FillPreview(t);
   if (TSearchResult* selected = lstResults->ItemAt(lstResults->ItemIndex())) {
@@ -144,7 +144,7 @@ void TfmSearch::ScrollPreview(bool forward, bool page) {
   const int32_t bLineNo = b->LineNo, bStart = b->LineStart;
   TRangeProcessor m(SearchParams.get());
   m.SetFile(FPreviewFile.get());  // read again: it may have changed since
-  m.AllLines = true;
+  m.Modes.AllLines = true;
   const int32_t size = m.Size;
   if (forward) {
     const int32_t from = m.GetNextLineStart(bStart);

@@ -106,6 +106,11 @@ void TfmSearch::CreateResultsArea(QWidget* central, QVBoxLayout* mainLayout) {
 
 // ---- status and results ------------------------------------------------------------------
 
+void TfmSearch::TakeResultItems(std::span<TSearchResult* const> items) {
+  TItemList& shown = lstResults->Items();
+  for (TSearchResult* item : items) shown.push_back({std::string(), item});
+}
+
 void TfmSearch::SetStatusMessage(const QString& text) { StatusBar1->Panel(MessagePanel).SetText(text); }
 
 QString TfmSearch::StatusMessage() const { return StatusBar1->Panel(MessagePanel).Text(); }

@@ -62,7 +62,6 @@ void TfmSearch::acSearchExecute() {
   FMeasure->SetFont(FResultsFont);
   params->SetCanvas(FMeasure.get());
   FStartLineNoWidth = params->LineNoWidth();
-  params->ListItems = &lstResults->Items();
   params->SortKey = static_cast<uint8_t>(SortTable[FSortOrder].Key);
   params->Descending = false;
   SearchParams = std::move(params);
@@ -72,6 +71,9 @@ void TfmSearch::acSearchExecute() {
   auto* thread = new TSearchThread(TQtMainThreadInvoker::Instance());
   thread->SetParams(SearchParams.get());
   thread->RunningSearches = &TApp::RunningSearches();
+  thread->OnItems = [run](std::span<TSearchResult* const> items) {
+    if (run->Window) run->Window->TakeResultItems(items);
+  };
   thread->OnItemAdded = [run](int32_t width) {
     if (run->Window) run->Window->GrowResultsWidth(width);
   };

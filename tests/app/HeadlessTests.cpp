@@ -122,6 +122,61 @@ TEST(Headless, ReportOfASearchWithFinds) {
                                                }));
 }
 
+TEST(Headless, ReportOfManyMegabytesArrivesWholeThroughAPipeOrFailsOnAFullDisk) {
+  // Many lines and one longer than a write: the report crosses several writes and lines
+  // are cut across them; a pipe reader gets every byte, a full disk is an error.
+  TTempDir dir;
+  std::string text, expected;
+  for (int i = 1; i <= 40000; ++i) {
+    const std::string line = i == 20000 ? "foo" + std::string(3 << 20, 'x') : "foo " + std::to_string(i) + std::string(50, 'y');
+    text += line + "\n";
+    expected += " " + std::string(i < 10000 ? 5 - std::to_string(i).size() : 0, ' ') + std::to_string(i) + ": " + line + "\n";
+  }
+  dir.Write("a.txt", text);
+  const V args{"--report", "-t", "foo", "-d", dir.Path(), "-c", "1"};
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fds[1], 1);
+    close(fds[0]);
+    close(fds[1]);
+    std::vector<char*> argv{const_cast<char*>("trawlex")};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(Program().c_str(), argv.data());
+    _exit(127);
+  }
+  close(fds[1]);
+  std::string out;
+  char buffer[4096];  // a slow reader: small reads
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) out.append(buffer, static_cast<size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const std::string head = dir / "a.txt" + "\n";
+  const size_t at = out.find(head);
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_NE(out.find("Finds: 40000\n"), std::string::npos);
+  EXPECT_TRUE(out.compare(at + head.size(), std::string::npos, expected) == 0) << out.size();
+
+  const std::string full = "/dev/full";
+  if (access(full.c_str(), W_OK) != 0) return;
+  const pid_t writer = fork();
+  if (writer == 0) {
+    freopen(full.c_str(), "w", stdout);
+    freopen("/dev/null", "w", stderr);
+    std::vector<char*> argv{const_cast<char*>("trawlex")};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(Program().c_str(), argv.data());
+    _exit(127);
+  }
+  waitpid(writer, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2);
+}
+
 TEST(Headless, ExitStatusTellsFindsNoneOrError) {
   TTempDir dir;
   dir.Write("a.txt", "hello\n");

@@ -33,13 +33,13 @@ std::vector<std::string> Search(const std::string& path, const TCase& c, int64_t
   TSearchFile file(&params);
   file.Name = path;
   TRangeProcessor proc(&params);
-  proc.CountLinesWithoutFinds = c.CountLines;
+  proc.Modes.CountLinesWithoutFinds = c.CountLines;
   const int32_t finds = proc.SearchFile(&file, wholeMax, block);
   std::vector<std::string> out{"finds " + std::to_string(finds) + " total " + std::to_string(file.TotalLines) +
                                " size " + std::to_string(file.Size) + " digits " + std::to_string(params.LineNoDigits())};
   for (int32_t i = 0; i < file.GetLineCount(); ++i) {
     const TSearchLine* l = file.GetLine(i);
-    std::string s = std::to_string(l->LineNo) + "@" + std::to_string(l->LineStart) + "[" + l->Text + "]";
+    std::string s = std::to_string(l->LineNo) + "@" + std::to_string(l->LineStart) + "[" + std::string(l->Text) + "]";
     for (int32_t p : l->GetPositions()) s += " " + std::to_string(p);
     out.push_back(s);
   }

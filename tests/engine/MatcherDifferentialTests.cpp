@@ -30,15 +30,15 @@ TResult Scan(const std::string& text, const std::string& target, const std::stri
   TSearchFile file(&params);
   TRangeProcessor proc(&params);
   proc.File = &file;
-  proc.ByteByByte = byteByByte;
-  proc.AlwaysLinear = alwaysLinear;
-  proc.CountLinesWithoutFinds = countLines;
+  proc.Modes.ByteByByte = byteByByte;
+  proc.Modes.AlwaysLinear = alwaysLinear;
+  proc.Modes.CountLinesWithoutFinds = countLines;
   proc.SetBytes(text, "mem");
   proc.LineNo = startLine;
   TResult r{proc.Process(first, last), file.TotalLines, proc.LineNo, params.LineNoDigits(), {}};
   for (int32_t i = 0; i < file.GetLineCount(); ++i) {
     const TSearchLine* l = file.GetLine(i);
-    std::string s = std::to_string(l->LineNo) + "@" + std::to_string(l->LineStart) + "[" + l->Text + "]";
+    std::string s = std::to_string(l->LineNo) + "@" + std::to_string(l->LineStart) + "[" + std::string(l->Text) + "]";
     for (int32_t p : l->GetPositions()) s += " " + std::to_string(p);
     r.Lines.push_back(s);
   }

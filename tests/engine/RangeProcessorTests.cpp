@@ -40,14 +40,14 @@ TOutcome Scan(const std::string& bytes, const std::string& target, const TOption
   TRangeProcessor proc(&params);
   proc.File = &file;
   proc.SetBytes(bytes, "mem");
-  proc.AllLines = allLines;
+  proc.Modes.AllLines = allLines;
   proc.LineNo = startLine;
   TOutcome out;
   out.Count = proc.Process(first, last);
   out.TotalLines = file.TotalLines;
   for (int32_t i = 0; i < file.GetLineCount(); ++i) {
     out.Lines.push_back(Describe(*file.GetLine(i)));
-    out.Texts.push_back(file.GetLine(i)->Text);
+    out.Texts.emplace_back(file.GetLine(i)->Text);
   }
   return out;
 }
@@ -135,7 +135,9 @@ TEST(TargetMatching, LineItemsHoldTheWholeLineAndItsStart) {
   EXPECT_EQ(line->GetFindLength(0), 2);
 }
 
-TEST(TargetMatching, NotifiesBeforeEachNewLineAndAfterCreation) {
+TEST(TargetMatching, NotifiesBeforeTheFirstLineAndAfterEachLineIsWhole) {
+  // Each line item is announced once it has joined the file with all its finds; the file's
+  // first find is announced before any line exists. 600 lines: more than one batch.
   TSearchParams params;
   params.SetTarget("a");
   TSearchFile file(&params);
@@ -143,10 +145,21 @@ TEST(TargetMatching, NotifiesBeforeEachNewLineAndAfterCreation) {
   proc.File = &file;
   std::vector<std::string> events;
   proc.OnNewFindLine = [&] { events.push_back("new " + std::to_string(file.GetLineCount())); };
-  proc.OnLineCreated = [&](TSearchLine* l) { events.push_back("created " + std::to_string(l->LineNo)); };
-  proc.SetBytes("aa\nb\na", "mem");
+  proc.OnLineCreated = [&](TSearchLine* l) {
+    events.push_back("created " + std::to_string(l->LineNo) + " finds " + std::to_string(l->GetFindCount()) + " in " +
+                     std::to_string(file.IndexOfLineNo(l->LineNo)));
+  };
+  std::string text = "aa\nb\na";
+  for (int i = 0; i < 600; ++i) text += "\nxa";
+  proc.SetBytes(text, "mem");
   proc.Process(0, INT32_MAX);
-  EXPECT_EQ(events, (std::vector<std::string>{"new 0", "created 0", "new 1", "created 2"}));
+  std::vector<std::string> expected{"new 0", "created 0 finds 2 in 0", "created 2 finds 1 in 1"};
+  for (int i = 0; i < 600; ++i) expected.push_back("created " + std::to_string(i + 3) + " finds 1 in " + std::to_string(i + 2));
+  EXPECT_EQ(events, expected);
+  proc.OnNewFindLine = [&] { events.push_back("new again"); };
+  proc.Process(0, 1);  // the file has lines already
+  ASSERT_EQ(events.size(), expected.size() + 1);
+  EXPECT_EQ(events.back().rfind("created ", 0), 0u);
 }
 
 TEST(TargetMatching, LineNumberDigitsGrowWithTheLineNumbers) {

@@ -378,3 +378,20 @@ TEST(ItemWidths, FileAndLine) {
   EXPECT_EQ(line->GetTypeName(), "Line");
   EXPECT_EQ(file.GetText(), "abcdef");
 }
+
+TEST(TextArena, EveryPieceStaysWhereItWasPutAsTheArenaGrows) {
+  // Pieces from empty to larger than a block, in an order that leaves room in a block
+  // when a large one comes; every view must still read its own bytes at the end.
+  TTextArena arena;
+  std::vector<std::pair<std::string, std::string_view>> kept;
+  const size_t sizes[] = {0, 1, 255, 256, 257, 3, 70000, 5, 65536, 9, 200000, 1000};
+  for (int round = 0; round < 40; ++round) {
+    for (size_t n : sizes) {
+      std::string piece(n, static_cast<char>('a' + (round + n) % 26));
+      if (!piece.empty()) piece.front() = static_cast<char>(round);  // tells rounds apart
+      const std::string_view view = arena.Add(piece);
+      kept.emplace_back(std::move(piece), view);
+    }
+  }
+  for (const auto& [piece, view] : kept) ASSERT_EQ(view, piece);
+}

@@ -34,9 +34,11 @@ class TSearchRun {
     Params.SetFilePatterns(patterns);
     Params.IncludeSubdirs = true;
     Params.SetTarget(target);
-    Params.ListItems = &Shown;
     Params.SetCanvas(&Surface);
     Thread = std::make_unique<TSearchThread>(Invoker);
+    Thread->OnItems = [this](std::span<TSearchResult* const> items) {
+      for (TSearchResult* item : items) Shown.push_back({std::string(), item});
+    };
     Thread->SetParams(&Params);
     Thread->OnStatus = [this](const std::string& s) {
       EXPECT_TRUE(Invoker.OnMainThread());
@@ -429,7 +431,7 @@ TEST(SearchThread, HelpersSearchingAheadChangeNothingTheWindowSees) {
                       " time " + std::to_string(f->FileTime) + ":";
       for (int32_t k = 0; k < f->GetLineCount(); ++k) {
         const TSearchLine* l = f->GetLine(k);
-        e += " " + std::to_string(l->LineNo) + "@" + std::to_string(l->LineStart) + "=" + l->Text;
+        e += " " + std::to_string(l->LineNo) + "@" + std::to_string(l->LineStart) + "=" + std::string(l->Text);
         for (int32_t p : l->GetPositions()) e += "," + std::to_string(p);
       }
       events.push_back(e);
