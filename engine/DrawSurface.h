@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "base/FontStyles.h"
+#include "engine/TabSettings.h"
 
 namespace trawlex {
 
@@ -51,6 +52,8 @@ class IDrawSurface {
   virtual int32_t TextWidthBound(std::string_view text) { return TextWidth(text); }
   // Draws text with its top-left corner at (x, y).
   virtual void TextOut(int32_t x, int32_t y, std::string_view text) = 0;
+  // How tabs are shown on this surface.
+  virtual TTabSettings Tabs() const { return {}; }
 };
 
 }  // namespace trawlex

@@ -14,8 +14,7 @@ namespace trawlex {
 
 namespace {
 
-std::string ExpandTabs(std::string_view bytes) {
-  const TTabSettings tabs = GetTabSettings();
+std::string ExpandTabs(std::string_view bytes, TTabSettings tabs) {
   if (!tabs.ExpandTabs || bytes.find('\t') == std::string_view::npos) return std::string(bytes);
   const std::string spaces = Spaces(tabs.SpacesPerTab);
   std::string out;
@@ -29,12 +28,12 @@ std::string ExpandTabs(std::string_view bytes) {
 
 // Piece i of a line text as a position array cuts it (even pieces plain, odd ones finds),
 // its tabs expanded as the list shows them.
-std::string SegmentText(std::string_view text, const std::vector<int32_t>& pos, int32_t i) {
+std::string SegmentText(std::string_view text, const std::vector<int32_t>& pos, int32_t i, TTabSettings tabs) {
   const auto len = static_cast<int32_t>(text.size());
   auto clampCol = [len](int32_t col) { return std::clamp(std::abs(col) - 1, 0, len); };
   const int32_t begin = i == 0 ? 0 : clampCol(pos[static_cast<size_t>(i - 1)]);
   const int32_t end = std::max(begin, i < static_cast<int32_t>(pos.size()) ? clampCol(pos[static_cast<size_t>(i)]) : len);
-  return ExpandTabs(text.substr(static_cast<size_t>(begin), static_cast<size_t>(end - begin)));
+  return ExpandTabs(text.substr(static_cast<size_t>(begin), static_cast<size_t>(end - begin)), tabs);
 }
 
 void FillBackground(IDrawSurface& s, const TRect& r, TDrawState state) {
@@ -174,10 +173,10 @@ int32_t TSearchLine::GetSegmentCount() const {
   return static_cast<int32_t>(Starts.size() * 2 + (LastEndOmitted() ? 0 : 1));
 }
 
-std::string TSearchLine::GetSegmentText(int32_t i) const {
+std::string TSearchLine::GetSegmentText(int32_t i, TTabSettings tabs) const {
   const std::vector<int32_t> pos = GetPositions();
   TRAWLEX_ASSERT(i >= 0 && i <= static_cast<int32_t>(pos.size()), "Invalid value in GetSegmentText");
-  return SegmentText(Text, pos, i);
+  return SegmentText(Text, pos, i, tabs);
 }
 
 bool TSearchLine::GetFindSelected(int32_t k) const {
@@ -225,6 +224,7 @@ void TSearchLine::Draw(IDrawSurface& s, const TRect& rect, TDrawState state) con
 
   int32_t x = lineNoWidth;
   size_t k = 0;
+  const TTabSettings tabs = s.Tabs();
   for (int32_t i = 0; i <= static_cast<int32_t>(pos.size()); ++i) {
     if (i % 2 == 1) {
       s.SetFontColor(pos[k * 2] < 0 ? selectedFind : find);
@@ -232,7 +232,7 @@ void TSearchLine::Draw(IDrawSurface& s, const TRect& rect, TDrawState state) con
     } else {
       s.SetFontColor(plain);
     }
-    const std::string seg = SegmentText(Text, pos, i);
+    const std::string seg = SegmentText(Text, pos, i, tabs);
     s.TextOut(rect.Left + x, rect.Top, seg);
     x += s.TextWidth(seg);
   }
@@ -242,9 +242,10 @@ int32_t TSearchLine::FindAtX(IDrawSurface& surface, int32_t x) const {
   const std::vector<int32_t> pos = GetPositions();
   int32_t a = File->Params->LineNoWidth();
   int32_t k = -1;
+  const TTabSettings tabs = surface.Tabs();
   for (int32_t i = 0; i <= static_cast<int32_t>(pos.size()); ++i) {
     const int32_t left = a;
-    a += surface.TextWidth(SegmentText(Text, pos, i));
+    a += surface.TextWidth(SegmentText(Text, pos, i, tabs));
     if (i % 2 == 1) {
       ++k;
       if (x < a) return x >= left ? k : -1;

@@ -94,7 +94,8 @@ class TSearchLine : public TSearchResult {
   void ForEachSelectedFind(F fn) const;
   int32_t GetLineNumber() const { return LineNo + 1; }
   int32_t GetSegmentCount() const;
-  std::string GetSegmentText(int32_t i) const;
+  // Piece i of the text (even pieces plain, odd ones finds), its tabs shown as `tabs` says.
+  std::string GetSegmentText(int32_t i, TTabSettings tabs = {}) const;
   bool GetFindSelected(int32_t k) const;
   void SetFindSelected(int32_t k, bool selected);
   int32_t GetFindPos(int32_t k) const;

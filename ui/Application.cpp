@@ -44,6 +44,7 @@ std::vector<std::string> gArguments;
 QString gTitle = QStringLiteral("Trawlex");
 TAppSettings* gSettings = nullptr;
 TRunningSearches gRunningSearches;
+TTabDisplay gTabDisplay;
 }  // namespace
 
 // ---- TAppSettings ------------------------------------------------------------------------
@@ -57,7 +58,7 @@ TAppSettings::TAppSettings(IConfigPtr config) : FList(std::make_unique<TBaseCfgL
 
 void TAppSettings::Load() {
   FList->LoadAll();
-  SetTabSettings(ExpandTabs->Value, SpacesPerTab->Value);
+  gTabDisplay.Set({ExpandTabs->Value, SpacesPerTab->Value});
 }
 
 void TAppSettings::Save() { FList->SaveAll(); }
@@ -122,6 +123,8 @@ void TApp::InstallTitleHandler() {
 }
 
 TRunningSearches& TApp::RunningSearches() { return gRunningSearches; }
+
+TTabDisplay& TApp::TabDisplay() { return gTabDisplay; }
 
 int TApp::LiveWorkers() { return gLiveWorkers; }
 void TApp::WorkerStarted() { ++gLiveWorkers; }

@@ -18,6 +18,7 @@ namespace trawlex {
 
 class TfmGeneric;
 class TRunningSearches;
+class TTabDisplay;
 
 // How a window takes part in the Window menus.
 class IWindowMenuItem {
@@ -79,6 +80,8 @@ class TApp {
   static void InstallTitleHandler();
   // The program's running searches: every search a window starts is counted here.
   static TRunningSearches& RunningSearches();
+  // How every window shows tabs in its results and preview.
+  static TTabDisplay& TabDisplay();
 
   // Workers whose end notification has not run yet (closed windows' included).
   static int LiveWorkers();

@@ -46,8 +46,8 @@ QColor ToQColor(TColor color, const QPalette& palette) {
   return palette.color(QPalette::Active, QPalette::Text);
 }
 
-TPainterSurface::TPainterSurface(const QFont& font, const QPalette& palette)
-    : FFont(font), FStyledFont(font), FMetrics(font), FPalette(palette) {
+TPainterSurface::TPainterSurface(const QFont& font, const QPalette& palette, const TTabDisplay* tabs)
+    : FFont(font), FStyledFont(font), FMetrics(font), FPalette(palette), FTabs(tabs) {
   FColor = FPalette.color(QPalette::Active, QPalette::Text);
 }
 
@@ -116,7 +116,7 @@ int32_t TPainterSurface::TextWidthBound(std::string_view text) {
     FSpaceWidth = space + 1;
   }
   // A tab may also be drawn as spaces.
-  const TTabSettings tabs = GetTabSettings();
+  const TTabSettings tabs = Tabs();
   FByteWidthBound['\t'] = std::max(FByteWidthBound['\t'], (tabs.ExpandTabs ? tabs.SpacesPerTab : 0) * FSpaceWidth);
   int64_t bound = 0;
   for (const char c : text) bound += FByteWidthBound[static_cast<unsigned char>(c)];

@@ -27,7 +27,8 @@ QColor ToQColor(TColor color, const QPalette& palette);
 
 class TPainterSurface : public IDrawSurface {
  public:
-  explicit TPainterSurface(const QFont& font, const QPalette& palette = QPalette());
+  // Tabs are shown as `tabs` says (null: the default settings).
+  explicit TPainterSurface(const QFont& font, const QPalette& palette = QPalette(), const TTabDisplay* tabs = nullptr);
 
   // Drawing goes to `painter` (null: measuring only). The painter takes the surface's font.
   void Begin(QPainter* painter);
@@ -46,6 +47,7 @@ class TPainterSurface : public IDrawSurface {
   // (and a pixel for rounding), a tab its stop, any other byte the font's widest glyph.
   int32_t TextWidthBound(std::string_view text) override;
   void TextOut(int32_t x, int32_t y, std::string_view text) override;
+  TTabSettings Tabs() const override { return FTabs ? FTabs->Get() : TTabSettings{}; }
 
  private:
   void ApplyFont();
@@ -54,6 +56,7 @@ class TPainterSurface : public IDrawSurface {
   QFontMetrics FMetrics;
   QPalette FPalette;
   QPainter* FPainter = nullptr;
+  const TTabDisplay* FTabs = nullptr;
   QColor FColor;
   TFontStyles FStyle = 0;
   int32_t FByteWidthBound[256] = {-1};  // for the base font; [0] is -1 until measured

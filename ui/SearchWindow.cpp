@@ -85,8 +85,8 @@ TfmSearch::TfmSearch(QWidget* owner)
   setMinimumHeight(200);
   FSortOrder = 0;
   FResultsFont = QApplication::font();
-  FMeasure = std::make_unique<TPainterSurface>(FResultsFont, palette());
-  FDraw = std::make_unique<TPainterSurface>(FResultsFont, palette());
+  FMeasure = std::make_unique<TPainterSurface>(FResultsFont, palette(), &TApp::TabDisplay());
+  FDraw = std::make_unique<TPainterSurface>(FResultsFont, palette(), &TApp::TabDisplay());
 
   CreateActions();
   CreateLayout();

@@ -58,7 +58,7 @@ void TfmSearch::acSearchExecute() {
   params->SetExclude(cbxExclude->currentText().toStdString());
   params->WholeWord = chkWholeWord->isChecked();
   params->SetCaseSensitive(chkCaseSenstv->isChecked());
-  if (!FMeasure) FMeasure = std::make_unique<TPainterSurface>(FResultsFont, palette());
+  if (!FMeasure) FMeasure = std::make_unique<TPainterSurface>(FResultsFont, palette(), &TApp::TabDisplay());
   FMeasure->SetFont(FResultsFont);
   params->SetCanvas(FMeasure.get());
   FStartLineNoWidth = params->LineNoWidth();

@@ -59,7 +59,7 @@ TfmTabDisplay::TfmTabDisplay(QWidget* owner) : TfmNMDialog(owner) {
     spnSpacesPerTab->setValue(std::clamp(static_cast<int>(s->SpacesPerTab->Value), 1, 100));
     chkExpandTabs->setChecked(s->ExpandTabs->Value);
   } else {
-    const TTabSettings t = GetTabSettings();
+    const TTabSettings t = TApp::TabDisplay().Get();
     spnSpacesPerTab->setValue(std::clamp(static_cast<int>(t.SpacesPerTab), 1, 100));
     chkExpandTabs->setChecked(t.ExpandTabs);
   }
@@ -81,7 +81,7 @@ void TfmTabDisplay::SettingsChanged() {
     s->ExpandTabs->Value = expand;
     s->SpacesPerTab->Value = spaces;
   }
-  SetTabSettings(expand, spaces);
+  TApp::TabDisplay().Set({expand, spaces});
   if (OnSettingsChanged) OnSettingsChanged(*this);
 }
 

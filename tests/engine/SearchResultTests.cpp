@@ -19,10 +19,6 @@ TSearchLine* AddLine(TSearchFile& file, int32_t lineNo, const std::string& text,
   return line;
 }
 
-struct TabsRestorer {
-  ~TabsRestorer() { SetTabSettings(true, 4); }
-};
-
 }  // namespace
 
 TEST(SearchLine, PositionsSegmentsAndFinds) {
@@ -144,19 +140,29 @@ TEST(SearchLine, TextRightAlignsTheLineNumber) {
   }
 }
 
-TEST(SearchLine, TabsExpandForDrawingOnly) {
-  TabsRestorer restore;
+TEST(SearchLine, TabsExpandForDrawingOnlyAsTheSurfaceSays) {
   TSearchParams params;
   TSearchFile file(&params);
   TSearchLine* line = AddLine(file, 0, "a\tb foo", {5});
   TRecordingSurface surface;
-  SetTabSettings(true, 4);
-  EXPECT_EQ(line->GetSegmentText(0), "a    b ");
+  EXPECT_EQ(line->GetSegmentText(0, {true, 4}), "a    b ");
   EXPECT_EQ(line->GetWidth(surface), 7);  // the raw text
-  SetTabSettings(true, 1);
-  EXPECT_EQ(line->GetSegmentText(0), "a b ");
-  SetTabSettings(false, 4);
-  EXPECT_EQ(line->GetSegmentText(0), "a\tb ");
+  EXPECT_EQ(line->GetSegmentText(0, {true, 1}), "a b ");
+  EXPECT_EQ(line->GetSegmentText(0, {false, 4}), "a\tb ");
+  // Drawn on two surfaces with different settings at once: each draws with its own.
+  TRecordingSurface wide, raw;
+  wide.TabSet = {true, 8};
+  raw.TabSet = {false, 8};
+  line->Draw(wide, {0, 0, 100, 10}, 0);
+  line->Draw(raw, {0, 0, 100, 10}, 0);
+  auto texts = [](const TRecordingSurface& s) {
+    V out;
+    for (const auto& c : s.Calls)
+      if (c.Op == "text") out.push_back(c.Text);
+    return out;
+  };
+  EXPECT_EQ(texts(wide), (V{"1: ", "a        b ", "foo"}));
+  EXPECT_EQ(texts(raw), (V{"1: ", "a\tb ", "foo"}));
 }
 
 TEST(SearchFile, IndexOfLineNo) {
@@ -353,10 +359,9 @@ TEST(DrawLine, LastLineOfTheFileIsUnderlined) {
 }
 
 TEST(FindAtX, HitsOnlyTheFindsPixels) {
-  TabsRestorer restore;
-  SetTabSettings(true, 4);
   TSearchParams params;
   TRecordingSurface measure;
+  measure.TabSet = {true, 4};
   params.SetCanvas(&measure);  // line-number column: 3 pixels
   TSearchFile file(&params);
   TSearchLine* line = AddLine(file, 0, "\tfoo bar foo", {2, 5, 10});

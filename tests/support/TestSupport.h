@@ -84,6 +84,7 @@ class TRecordingSurface : public IDrawSurface {
   std::vector<TCall> Calls;
   TFontStyles Style = 0;
   int32_t WidthCalls = 0;
+  TTabSettings TabSet;
 
   void FillRect(const TRect& r, TColor c) override { Calls.push_back({"fill", r, c, 0, 0, 0, {}}); }
   void SetFontColor(TColor c) override { Calls.push_back({"color", {}, c, 0, 0, 0, {}}); }
@@ -99,6 +100,7 @@ class TRecordingSurface : public IDrawSurface {
   void TextOut(int32_t x, int32_t y, std::string_view text) override {
     Calls.push_back({"text", {}, {}, Style, x, y, std::string(text)});
   }
+  TTabSettings Tabs() const override { return TabSet; }
   // A compact trace: "fill W", "color 0000FF", "text 10,0 abc [B]".
   std::vector<std::string> Trace() const;
 };

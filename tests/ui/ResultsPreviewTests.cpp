@@ -304,11 +304,11 @@ class TResultsPreviewTests : public QObject {
     QCOMPARE(d->windowTitle(), QStringLiteral("Tab display options"));
     d->chkExpandTabs->setChecked(true);
     d->chkExpandTabs->click();
-    QVERIFY(!GetTabSettings().ExpandTabs);
+    QVERIFY(!TApp::TabDisplay().Get().ExpandTabs);
     QVERIFY(!d->lblSpaces->isEnabled() && !d->spnSpacesPerTab->isEnabled());
     d->chkExpandTabs->click();
     d->spnSpacesPerTab->setValue(8);
-    QCOMPARE(GetTabSettings().SpacesPerTab, 8);
+    QCOMPARE(TApp::TabDisplay().Get().SpacesPerTab, 8);
     d->spnSpacesPerTab->setValue(0);
     QCOMPARE(d->spnSpacesPerTab->value(), 1);
     d->spnSpacesPerTab->setValue(1000);
@@ -316,7 +316,7 @@ class TResultsPreviewTests : public QObject {
     d->close();
     FlushDeletes();
     QVERIFY(!TabDisplayDialog);
-    SetTabSettings(true, 4);
+    TApp::TabDisplay().Set({true, 4});
   }
 };
 
