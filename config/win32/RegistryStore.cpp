@@ -59,20 +59,33 @@ TRegValue FromRegistry(const std::wstring& name, DWORD type, const std::vector<B
   return v;
 }
 
-bool ReadKey(HKEY key, const std::string& path, TRegDocument& doc, std::string& error) {
-  TRegKey& out = doc.CreateKey(path);
+// The names of a key's values (subkeys: false) or subkeys (true), listed in one pass before
+// any is read, so that an entry another program deletes meanwhile cannot shift the listing
+// past one that stays.
+bool ListNames(HKEY key, bool subkeys, std::vector<std::wstring>& names, std::string& error) {
   for (DWORD i = 0;; ++i) {
-    std::wstring name(16384, L'\0');
+    std::wstring name(subkeys ? 256 : 16384, L'\0');
     DWORD nameLength = static_cast<DWORD>(name.size());
-    DWORD type = 0, size = 0;
-    LSTATUS r = RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, nullptr, &size);
-    if (r == ERROR_NO_MORE_ITEMS) break;
+    const LSTATUS r = subkeys ? RegEnumKeyExW(key, i, name.data(), &nameLength, nullptr, nullptr, nullptr, nullptr)
+                              : RegEnumValueW(key, i, name.data(), &nameLength, nullptr, nullptr, nullptr, nullptr);
+    if (r == ERROR_NO_MORE_ITEMS) return true;
     if (r != ERROR_SUCCESS) {
       error = ErrorText(r);
       return false;
     }
     name.resize(nameLength);
-    std::vector<BYTE> data(size);
+    names.push_back(std::move(name));
+  }
+}
+
+bool ReadKey(HKEY key, const std::string& path, TRegDocument& doc, std::string& error) {
+  TRegKey& out = doc.CreateKey(path);
+  std::vector<std::wstring> values, subkeys;
+  if (!ListNames(key, false, values, error) || !ListNames(key, true, subkeys, error)) return false;
+  for (const std::wstring& name : values) {
+    DWORD type = 0;
+    std::vector<BYTE> data(64);
+    LSTATUS r;
     for (;;) {
       DWORD got = static_cast<DWORD>(data.size());
       r = RegQueryValueExW(key, name.c_str(), nullptr, &type, data.data(), &got);
@@ -90,19 +103,10 @@ bool ReadKey(HKEY key, const std::string& path, TRegDocument& doc, std::string& 
     }
     out.PutValue(FromRegistry(name, type, data));
   }
-  for (DWORD i = 0;; ++i) {
-    std::wstring name(256, L'\0');
-    DWORD nameLength = static_cast<DWORD>(name.size());
-    const LSTATUS r = RegEnumKeyExW(key, i, name.data(), &nameLength, nullptr, nullptr, nullptr, nullptr);
-    if (r == ERROR_NO_MORE_ITEMS) break;
-    if (r != ERROR_SUCCESS) {
-      error = ErrorText(r);
-      return false;
-    }
-    name.resize(nameLength);
+  for (const std::wstring& name : subkeys) {
     HKEY child = nullptr;
     const LSTATUS o = RegOpenKeyExW(key, name.c_str(), 0, KEY_READ, &child);
-    if (o == ERROR_FILE_NOT_FOUND) continue;
+    if (o == ERROR_FILE_NOT_FOUND) continue;  // deleted meanwhile
     if (o != ERROR_SUCCESS) {
       error = ErrorText(o);
       return false;

@@ -8,6 +8,7 @@
 #include "base/Errors.h"
 #include "config/ConfigTestUtil.h"
 #include "config/RegistryConfig.h"
+#include "config/win32/RegistryStore.h"
 #include "support/Win32TestSupport.h"
 
 using namespace trawlex;
@@ -28,7 +29,14 @@ std::string Probe() { return "\"" + test::WinePath(CONFIG_PROBE) + "\" -"; }
 class Win32Registry : public ::testing::Test {
  protected:
   void SetUp() override { Section = ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
-  void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, W(KeyOf(Section)).c_str()); RegDeleteKeyW(HKEY_CURRENT_USER, W(KeyOf(Section)).c_str()); }
+  // Edits of the key outside the store take its lock, as every copy of the program does, so
+  // that tests running at once never change the tree another one is reading.
+  void TearDown() override {
+    TRegistryLock lock;
+    ASSERT_TRUE(lock.Acquire(10000));
+    RegDeleteTreeW(HKEY_CURRENT_USER, W(KeyOf(Section)).c_str());
+    RegDeleteKeyW(HKEY_CURRENT_USER, W(KeyOf(Section)).c_str());
+  }
   static std::string KeyOf(const std::string& section) { return SettingsRootKey() + "\\" + section; }
 
   // The type and bytes the registry holds for a value of the test's section.
@@ -44,6 +52,8 @@ class Win32Registry : public ::testing::Test {
     return {type, data};
   }
   void Plant(const std::string& ident, DWORD type, const std::string& bytes) const {
+    TRegistryLock lock;
+    ASSERT_TRUE(lock.Acquire(10000));
     ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, W(KeyOf(Section)).c_str(), W(ident).c_str(), type, bytes.data(),
                               static_cast<DWORD>(bytes.size())),
               ERROR_SUCCESS);
