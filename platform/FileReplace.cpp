@@ -2,6 +2,7 @@
 // win32/ hold the rest.
 #include "platform/FileReplace.h"
 
+#include <algorithm>
 #include <atomic>
 #include <string_view>
 #include <thread>
@@ -48,6 +49,35 @@ std::string FirstFreeTempName(const std::string& folder, const std::string& pref
     std::string name = TempNameAt(folder, prefix, n);
     if (!PathEntryExists(name)) return name;
   }
+}
+
+// Largest file the replace reads, as for a search: offsets are 32-bit.
+constexpr int64_t MaxContentSize = int64_t{1} << 31;
+
+bool TFileRewriter::ReadContent(std::string& out) {
+  out.clear();
+  if (FLockFd < 0) return Fail("The file is not open");
+  // The reported size is a first guess only; the read goes on to the end of the file.
+  out.resize(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(FInfo.Size, 0), MaxContentSize)) + 1);
+  size_t done = 0;
+  for (;;) {
+    if (done == out.size()) {
+      if (static_cast<int64_t>(out.size()) >= MaxContentSize) {
+        out.clear();
+        return Fail("The file is 2 GiB or larger, which is more than a replace can handle");
+      }
+      out.resize(static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(out.size()) * 2, MaxContentSize)));
+    }
+    const int64_t n = ReadAt(out.data() + done, out.size() - done, done);
+    if (n < 0) {
+      out.clear();
+      return false;
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  out.resize(done);
+  return true;
 }
 
 TFileRewriter::TFileRewriter(std::string tempPrefix) : FPrefix(std::move(tempPrefix)) {}

@@ -116,6 +116,9 @@ class TFileRewriter {
   bool Fail(const std::string& message);
   bool FailErrno(int errorNumber);
   bool LockFile(int fd);
+  // Reads up to `count` bytes at `offset` of the opened file: the count read, 0 at its end,
+  // -1 with FError set on a failure.
+  int64_t ReadAt(char* buffer, size_t count, uint64_t offset);
   enum class TLockTry : uint8_t { Held, Busy, Failed };
   // One try at the exclusive lock; Failed with FError set on anything but another holder.
   TLockTry TryLock(int fd);

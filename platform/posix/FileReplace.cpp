@@ -38,9 +38,6 @@ bool InGroup(gid_t gid) {
   return false;
 }
 
-// Largest file the replace reads, as for a search: offsets are 32-bit.
-constexpr int64_t MaxContentSize = int64_t{1} << 31;
-
 // Whether this process sees every extended attribute of a file: the trusted.* ones are
 // listed only to a process with the administrator capability.
 bool SeesAllAttributes() {
@@ -149,33 +146,15 @@ bool TFileRewriter::Open(const std::string& path) {
   return true;
 }
 
-bool TFileRewriter::ReadContent(std::string& out) {
-  out.clear();
-  if (FLockFd < 0) return Fail("The file is not open");
-  // The reported size is a first guess only; the read goes on to the end of the file.
-  size_t capacity = static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(FInfo.Size, 0), MaxContentSize)) + 1;
-  out.resize(capacity);
-  size_t done = 0;
+int64_t TFileRewriter::ReadAt(char* buffer, size_t count, uint64_t offset) {
   for (;;) {
-    if (done == out.size()) {
-      if (static_cast<int64_t>(out.size()) >= MaxContentSize) {
-        out.clear();
-        return Fail("The file is 2 GiB or larger, which is more than a replace can handle");
-      }
-      out.resize(static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(out.size()) * 2, MaxContentSize)));
+    const ssize_t n = ::pread(FLockFd, buffer, count, static_cast<off_t>(offset));
+    if (n >= 0) return n;
+    if (errno != EINTR) {
+      FailErrno(errno);
+      return -1;
     }
-    const ssize_t n = ::pread(FLockFd, out.data() + done, out.size() - done, static_cast<off_t>(done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int e = errno;
-      out.clear();
-      return FailErrno(e);
-    }
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
   }
-  out.resize(done);
-  return true;
 }
 
 std::string FindLeftBackup(const std::string& path, const std::string& tempPrefix) {

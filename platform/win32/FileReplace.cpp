@@ -26,8 +26,6 @@ namespace {
 constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD LockOffsetHigh = 0x7FFFFFFE;
 
-constexpr int64_t MaxContentSize = int64_t{1} << 31;
-
 // The identity of whatever the path names now (a link itself, not its target).
 bool IdentityAt(const std::string& path, THandleInfo& info) {
   const HANDLE h = CreateFileW(WidePath(path).c_str(), FILE_READ_ATTRIBUTES, ShareAll, nullptr, OPEN_EXISTING,
@@ -114,36 +112,18 @@ bool TFileRewriter::Open(const std::string& path) {
   return true;
 }
 
-bool TFileRewriter::ReadContent(std::string& out) {
-  out.clear();
-  if (FLockFd < 0) return Fail("The file is not open");
-  std::string error;
-  size_t capacity = static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(FInfo.Size, 0), MaxContentSize)) + 1;
-  out.resize(capacity);
-  size_t done = 0;
-  for (;;) {
-    if (done == out.size()) {
-      if (static_cast<int64_t>(out.size()) >= MaxContentSize) {
-        out.clear();
-        return Fail("The file is 2 GiB or larger, which is more than a replace can handle");
-      }
-      out.resize(static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(out.size()) * 2, MaxContentSize)));
-    }
-    OVERLAPPED ov{};
-    ov.Offset = static_cast<DWORD>(done);
-    ov.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(done) >> 32);
-    DWORD got = 0;
-    if (!ReadFile(FdToHandle(FLockFd), out.data() + done, static_cast<DWORD>(out.size() - done), &got, &ov)) {
-      const DWORD code = GetLastError();
-      if (code == ERROR_HANDLE_EOF) break;
-      out.clear();
-      return Fail(ErrorText(code));
-    }
-    if (got == 0) break;
-    done += got;
+int64_t TFileRewriter::ReadAt(char* buffer, size_t count, uint64_t offset) {
+  OVERLAPPED ov{};
+  ov.Offset = static_cast<DWORD>(offset);
+  ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD got = 0;
+  if (!ReadFile(FdToHandle(FLockFd), buffer, static_cast<DWORD>(count), &got, &ov)) {
+    const DWORD code = GetLastError();
+    if (code == ERROR_HANDLE_EOF) return 0;
+    Fail(ErrorText(code));
+    return -1;
   }
-  out.resize(done);
-  return true;
+  return got;
 }
 
 std::string FindLeftBackup(const std::string& path, const std::string& tempPrefix) {
