@@ -138,11 +138,8 @@ class TReplaceDialogTests : public QObject {
   void EmptyReplacementDeletesFindsIsNotKeptAndTheWindowSearchesAgain() {
     TfmSearch* w = SearchSevenFinds();
     SelectThree(w);
-    QVERIFY(w->acReplace->Execute());
-    auto* d = qobject_cast<TfmReplace*>(QApplication::activeModalWidget());
+    auto* d = OpenReplaceDialog(w);
     QVERIFY(d);
-    d->activateWindow();
-    QTRY_COMPARE(QApplication::activeWindow(), d);
     // A text used before, then an empty one.
     d->cbxReplace->addItem(QStringLiteral("earlier"));
     const int historyBefore = d->cbxReplace->count();
@@ -171,11 +168,8 @@ class TReplaceDialogTests : public QObject {
     TfmSearch* w = SearchSevenFinds();
     const QByteArray a = ReadFile(FTree.filePath("a.txt")), b = ReadFile(FTree.filePath("b.txt"));
     SelectThree(w);
-    QVERIFY(w->acReplace->Execute());
-    auto* d = qobject_cast<TfmReplace*>(QApplication::activeModalWidget());
+    auto* d = OpenReplaceDialog(w);
     QVERIFY(d);
-    d->activateWindow();
-    QTRY_COMPARE(QApplication::activeWindow(), d);
     PressKey(Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("B&R"));
     ClickAt(d->btnReplace);
@@ -209,8 +203,7 @@ class TReplaceDialogTests : public QObject {
     for (const char* text : {"one", "two", "One"}) {
       w = SearchSevenFinds(w);
       SelectThree(w);
-      QVERIFY(w->acReplace->Execute());
-      auto* d = qobject_cast<TfmReplace*>(QApplication::activeModalWidget());
+      auto* d = OpenReplaceDialog(w, false);
       QVERIFY(d);
       d->cbxReplace->setEditText(QString::fromLatin1(text));
       ClickAt(d->btnReplace);
@@ -221,8 +214,7 @@ class TReplaceDialogTests : public QObject {
     }
     w = SearchSevenFinds(w);
     SelectThree(w);
-    QVERIFY(w->acReplace->Execute());
-    auto* d = qobject_cast<TfmReplace*>(QApplication::activeModalWidget());
+    auto* d = OpenReplaceDialog(w, false);
     QVERIFY(d);
     // "One" moved "one" to the top instead of joining it; "two" follows.
     QCOMPARE(d->cbxReplace->itemText(0), QStringLiteral("One"));
@@ -296,11 +288,8 @@ class TReplaceDialogTests : public QObject {
     QPointer<TfmSearch> window(w);
     for (int32_t i = 0; i < w->Params()->GetResultCount(); ++i) w->Params()->GetResult(i)->SelectAllFinds(true);
     w->SetSelectedFindCount(w->TotalFindCount());
-    QVERIFY(w->acReplace->Execute());
-    auto* d = qobject_cast<TfmReplace*>(QApplication::activeModalWidget());
+    auto* d = OpenReplaceDialog(w);
     QVERIFY(d);
-    d->activateWindow();
-    QTRY_COMPARE(QApplication::activeWindow(), d);
     bool told = false, runningWhenTold = true;
     auto opener = d->OnDialogDestroyed;
     d->OnDialogDestroyed = [&, opener](TfmReplace& dialog) {
@@ -342,6 +331,16 @@ class TReplaceDialogTests : public QObject {
 
  private:
   // a.txt 3 finds, b.txt 3, c.txt 1: seven finds of "foo".
+  // Chooses Replace... in `w` and returns the dialog it opened, made the active window unless
+  // `activate` is false; null when no dialog opened or it never became active.
+  TfmReplace* OpenReplaceDialog(TfmSearch* w, bool activate = true) {
+    if (!w->acReplace->Execute()) return nullptr;
+    auto* d = qobject_cast<TfmReplace*>(QApplication::activeModalWidget());
+    if (!d || !activate) return d;
+    d->activateWindow();
+    return QTest::qWaitFor([d] { return QApplication::activeWindow() == d; }) ? d : nullptr;
+  }
+
   TfmSearch* SearchSevenFinds(TfmSearch* w = nullptr) {
     WriteFile(FTree.filePath("a.txt"), "foo foo\nfoo\n");
     WriteFile(FTree.filePath("b.txt"), "x foo\nfoo foo\n");
