@@ -25,24 +25,51 @@ static inline int Bits16(unsigned x) {
 // The same two loops 32 bytes at a time, for processors with AVX2 (chosen at run time).
 #define TRAWLEX_AVX2 __attribute__((target("avx2,popcnt,lzcnt,bmi")))
 
-TRAWLEX_AVX2 static const unsigned char* FindCandidateAvx2(const TCandidateFilter& f, const unsigned char* p,
-                                                           const unsigned char* end) {
+// The candidate bytes of the 32 positions from `at` as a byte mask.
+template <bool TwoBytes>
+TRAWLEX_AVX2 static inline __m256i CandidateMaskAvx2(const TCandidateFilter& f, const unsigned char* at, __m256i a1,
+                                                     __m256i a2, __m256i b1, __m256i b2) {
+  const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + f.Offset1));
+  __m256i m = _mm256_or_si256(_mm256_cmpeq_epi8(va, a1), _mm256_cmpeq_epi8(va, a2));
+  if (TwoBytes) {
+    const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + f.Offset2));
+    m = _mm256_and_si256(m, _mm256_or_si256(_mm256_cmpeq_epi8(vb, b1), _mm256_cmpeq_epi8(vb, b2)));
+  }
+  return m;
+}
+
+template <bool TwoBytes>
+TRAWLEX_AVX2 static const unsigned char* FindCandidateAvx2Loop(const TCandidateFilter& f, const unsigned char* p,
+                                                               const unsigned char* end) {
   const __m256i a1 = _mm256_set1_epi8(static_cast<char>(f.First1));
   const __m256i a2 = _mm256_set1_epi8(static_cast<char>(f.First2));
   const __m256i b1 = _mm256_set1_epi8(static_cast<char>(f.Second1));
   const __m256i b2 = _mm256_set1_epi8(static_cast<char>(f.Second2));
-  while (end - p >= 32) {
-    const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + f.Offset1));
-    __m256i m = _mm256_or_si256(_mm256_cmpeq_epi8(va, a1), _mm256_cmpeq_epi8(va, a2));
-    if (f.TwoBytes) {
-      const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + f.Offset2));
-      m = _mm256_and_si256(m, _mm256_or_si256(_mm256_cmpeq_epi8(vb, b1), _mm256_cmpeq_epi8(vb, b2)));
+  const auto candidates = [&](const unsigned char* at) TRAWLEX_AVX2 {
+    return CandidateMaskAvx2<TwoBytes>(f, at, a1, a2, b1, b2);
+  };
+  // Two vectors a step while nothing is found, which is nearly always.
+  while (end - p >= 64) {
+    const __m256i m0 = candidates(p), m1 = candidates(p + 32);
+    const __m256i any = _mm256_or_si256(m0, m1);
+    if (!_mm256_testz_si256(any, any)) {
+      const auto mask0 = static_cast<uint32_t>(_mm256_movemask_epi8(m0));
+      if (mask0) return p + __builtin_ctz(mask0);
+      return p + 32 + __builtin_ctz(static_cast<uint32_t>(_mm256_movemask_epi8(m1)));
     }
-    const auto mask = static_cast<uint32_t>(_mm256_movemask_epi8(m));
+    p += 64;
+  }
+  while (end - p >= 32) {
+    const auto mask = static_cast<uint32_t>(_mm256_movemask_epi8(candidates(p)));
     if (mask) return p + __builtin_ctz(mask);
     p += 32;
   }
   return p;  // the rest, fewer than 32 bytes, is left to the caller's loop
+}
+
+TRAWLEX_AVX2 static const unsigned char* FindCandidateAvx2(const TCandidateFilter& f, const unsigned char* p,
+                                                           const unsigned char* end) {
+  return f.TwoBytes ? FindCandidateAvx2Loop<true>(f, p, end) : FindCandidateAvx2Loop<false>(f, p, end);
 }
 
 TRAWLEX_AVX2 static const unsigned char* FindCandidateCountingAvx2(const TCandidateFilter& f, const unsigned char* p,

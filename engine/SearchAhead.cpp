@@ -44,10 +44,11 @@ std::unique_ptr<TSearchFile> MakeCandidateFile(TSearchParams* params, std::strin
   return file;
 }
 
-void TSearchAhead::Add(std::string_view path) {
+void TSearchAhead::Add(const std::vector<std::string_view>& paths) {
+  if (paths.empty()) return;
   std::lock_guard lock(Lock);
-  Found.emplace_back(path);
-  if (HelpersWaiting > 0) HelperWake.notify_one();
+  for (const std::string_view path : paths) Found.emplace_back(path);
+  if (HelpersWaiting > 0) HelperWake.notify_all();
 }
 
 void TSearchAhead::Seal(const std::vector<size_t>& addedOrder) {

@@ -44,9 +44,9 @@ class TSearchAhead {
   TSearchAhead(const TSearchAhead&) = delete;
   TSearchAhead& operator=(const TSearchAhead&) = delete;
 
-  // While the tree is read: a new candidate, which a helper may search at once. The path
+  // While the tree is read: new candidates, which helpers may search at once. The paths
   // must stay valid until this object is gone.
-  void Add(std::string_view path);
+  void Add(const std::vector<std::string_view>& paths);
   // After the scan (no more Add): the order the candidates will be handed over in, as
   // their places in the order they were added.
   void Seal(const std::vector<size_t>& addedOrder);

@@ -86,8 +86,8 @@ void TSearchThread::ProcessFiles(const TCandidateList& files) {
   }
 }
 
-void TSearchThread::CandidateAdded(std::string_view path) {
-  if (Ahead) Ahead->Add(path);
+void TSearchThread::CandidatesAdded(const std::vector<std::string_view>& paths) {
+  if (Ahead) Ahead->Add(paths);
 }
 
 void TSearchThread::CandidatesEnding() { Ahead.reset(); }

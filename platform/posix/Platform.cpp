@@ -70,36 +70,41 @@ bool ListDirectory(const std::string& dir, std::vector<TDirName>& out) {
   return ListOpenDirectory(d, out, error);
 }
 
+// Adds one entry of the folder open as `dfd` to `out`, unless it is "." or "..": its kind
+// from the listing, or from the entry itself where the listing leaves it open.
+static void AddListedEntry(int dfd, const char* name, unsigned char type, std::vector<TDirName>& out) {
+  if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) return;
+  TEntryKind kind = TEntryKind::Other;
+  switch (type) {
+    case DT_REG: kind = TEntryKind::File; break;
+    case DT_DIR: kind = TEntryKind::Directory; break;
+    case DT_LNK: {
+      struct stat st;
+      if (fstatat(dfd, name, &st, 0) == 0) kind = KindOfStat(st, true);
+      break;
+    }
+    case DT_UNKNOWN: {
+      struct stat st;
+      if (fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISLNK(st.st_mode)) {
+          if (fstatat(dfd, name, &st, 0) == 0) kind = KindOfStat(st, true);
+        } else {
+          kind = KindOfStat(st, false);
+        }
+      }
+      break;
+    }
+    default: break;
+  }
+  out.push_back({name, kind});
+}
+
 // Lists and closes `d`; false with `error` set when reading the entries failed.
 static bool ListOpenDirectory(DIR* d, std::vector<TDirName>& out, int& error) {
   const int dfd = dirfd(d);
   errno = 0;
   while (dirent* e = readdir(d)) {
-    const char* name = e->d_name;
-    if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
-    TEntryKind kind = TEntryKind::Other;
-    switch (e->d_type) {
-      case DT_REG: kind = TEntryKind::File; break;
-      case DT_DIR: kind = TEntryKind::Directory; break;
-      case DT_LNK: {
-        struct stat st;
-        if (fstatat(dfd, name, &st, 0) == 0) kind = KindOfStat(st, true);
-        break;
-      }
-      case DT_UNKNOWN: {
-        struct stat st;
-        if (fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-          if (S_ISLNK(st.st_mode)) {
-            if (fstatat(dfd, name, &st, 0) == 0) kind = KindOfStat(st, true);
-          } else {
-            kind = KindOfStat(st, false);
-          }
-        }
-        break;
-      }
-      default: break;
-    }
-    out.push_back({name, kind});
+    AddListedEntry(dfd, e->d_name, e->d_type, out);
     errno = 0;
   }
   error = errno;  // readdir answers null both at the end and on an error
@@ -142,25 +147,31 @@ bool TDirHandle::OpenChild(const TDirHandle& parent, const std::string& name, st
 }
 
 bool TDirHandle::List(std::vector<TDirName>& out, std::string& error) const {
-  // fdopendir takes the descriptor over, so it gets one of its own; the listing starts at
-  // the first entry whatever an earlier listing left behind.
-  const int fd = IsOpen() ? ::openat(Fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-  if (fd < 0) {
-    error = SystemErrorText(IsOpen() ? errno : EBADF);
+  // The entries are read straight from the folder's own handle, from its first entry
+  // whatever an earlier listing left behind (no second handle, no stream buffer per folder).
+  if (!IsOpen()) {
+    error = SystemErrorText(EBADF);
     return false;
   }
-  DIR* d = fdopendir(fd);
-  if (!d) {
+  if (::lseek(Fd, 0, SEEK_SET) < 0) {
     error = SystemErrorText(errno);
-    ::close(fd);
     return false;
   }
-  int code = 0;
-  if (!ListOpenDirectory(d, out, code)) {
-    error = SystemErrorText(code);
-    return false;
+  alignas(8) char buffer[32768];
+  for (;;) {
+    const ssize_t got = ::getdents64(Fd, buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      error = SystemErrorText(errno);
+      return false;
+    }
+    if (got == 0) return true;
+    for (ssize_t at = 0; at < got;) {
+      const auto* e = reinterpret_cast<const dirent64*>(buffer + at);
+      at += e->d_reclen;
+      AddListedEntry(Fd, e->d_name, e->d_type, out);
+    }
   }
-  return true;
 }
 
 void TDirHandle::Close() {
