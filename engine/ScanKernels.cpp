@@ -25,20 +25,24 @@ static inline int Bits16(unsigned x) {
 // The same two loops 32 bytes at a time, for processors with AVX2 (chosen at run time).
 #define TRAWLEX_AVX2 __attribute__((target("avx2,popcnt,lzcnt,bmi")))
 
-// The candidate bytes of the 32 positions from `at` as a byte mask.
-template <bool TwoBytes>
+// The candidate bytes of the 32 positions from `at` as a byte mask. `BothCases`: a filter
+// byte may stand in two cases (else First2 and Second2 repeat First1 and Second1).
+template <bool TwoBytes, bool BothCases>
 TRAWLEX_AVX2 static inline __m256i CandidateMaskAvx2(const TCandidateFilter& f, const unsigned char* at, __m256i a1,
                                                      __m256i a2, __m256i b1, __m256i b2) {
   const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + f.Offset1));
-  __m256i m = _mm256_or_si256(_mm256_cmpeq_epi8(va, a1), _mm256_cmpeq_epi8(va, a2));
+  __m256i m = _mm256_cmpeq_epi8(va, a1);
+  if (BothCases) m = _mm256_or_si256(m, _mm256_cmpeq_epi8(va, a2));
   if (TwoBytes) {
     const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + f.Offset2));
-    m = _mm256_and_si256(m, _mm256_or_si256(_mm256_cmpeq_epi8(vb, b1), _mm256_cmpeq_epi8(vb, b2)));
+    __m256i mb = _mm256_cmpeq_epi8(vb, b1);
+    if (BothCases) mb = _mm256_or_si256(mb, _mm256_cmpeq_epi8(vb, b2));
+    m = _mm256_and_si256(m, mb);
   }
   return m;
 }
 
-template <bool TwoBytes>
+template <bool TwoBytes, bool BothCases>
 TRAWLEX_AVX2 static const unsigned char* FindCandidateAvx2Loop(const TCandidateFilter& f, const unsigned char* p,
                                                                const unsigned char* end) {
   const __m256i a1 = _mm256_set1_epi8(static_cast<char>(f.First1));
@@ -46,7 +50,7 @@ TRAWLEX_AVX2 static const unsigned char* FindCandidateAvx2Loop(const TCandidateF
   const __m256i b1 = _mm256_set1_epi8(static_cast<char>(f.Second1));
   const __m256i b2 = _mm256_set1_epi8(static_cast<char>(f.Second2));
   const auto candidates = [&](const unsigned char* at) TRAWLEX_AVX2 {
-    return CandidateMaskAvx2<TwoBytes>(f, at, a1, a2, b1, b2);
+    return CandidateMaskAvx2<TwoBytes, BothCases>(f, at, a1, a2, b1, b2);
   };
   // Two vectors a step while nothing is found, which is nearly always.
   while (end - p >= 64) {
@@ -69,7 +73,10 @@ TRAWLEX_AVX2 static const unsigned char* FindCandidateAvx2Loop(const TCandidateF
 
 TRAWLEX_AVX2 static const unsigned char* FindCandidateAvx2(const TCandidateFilter& f, const unsigned char* p,
                                                            const unsigned char* end) {
-  return f.TwoBytes ? FindCandidateAvx2Loop<true>(f, p, end) : FindCandidateAvx2Loop<false>(f, p, end);
+  const bool bothCases = f.First1 != f.First2 || f.Second1 != f.Second2;
+  if (f.TwoBytes)
+    return bothCases ? FindCandidateAvx2Loop<true, true>(f, p, end) : FindCandidateAvx2Loop<true, false>(f, p, end);
+  return bothCases ? FindCandidateAvx2Loop<false, true>(f, p, end) : FindCandidateAvx2Loop<false, false>(f, p, end);
 }
 
 TRAWLEX_AVX2 static const unsigned char* FindCandidateCountingAvx2(const TCandidateFilter& f, const unsigned char* p,

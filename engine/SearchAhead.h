@@ -79,8 +79,8 @@ class TSearchAhead {
   TSearchParams* Params;
   const int32_t MaxFileSize;
   const size_t Window;
-  // Guards everything below but the slots' states, and the moves to Free and Done. Each
-  // side is woken only when the other waits for it, so a file costs no extra switches.
+  // Guards everything below but the slots' states and WorkerWaitsFor, which are atomic.
+  // Each side is woken only when the other waits for it, so a file costs no extra switches.
   std::mutex Lock;
   std::condition_variable HelperWake, WorkerWake;
   std::deque<TSlot> Found;  // in the order the scan found them; growing keeps addresses
@@ -91,7 +91,7 @@ class TSearchAhead {
   size_t Current = 0;    // the position being handed over
   bool Stop = false;
   int HelpersWaiting = 0;
-  const TSlot* WorkerWaitsFor = nullptr;
+  std::atomic<const TSlot*> WorkerWaitsFor{nullptr};
   std::unique_ptr<TRangeProcessor> WorkerProcessor;  // for files the worker searches ahead
   std::vector<std::thread> Helpers;
 };
