@@ -79,9 +79,10 @@ TRAWLEX_AVX2 static const unsigned char* FindCandidateAvx2(const TCandidateFilte
   return bothCases ? FindCandidateAvx2Loop<false, true>(f, p, end) : FindCandidateAvx2Loop<false, false>(f, p, end);
 }
 
-TRAWLEX_AVX2 static const unsigned char* FindCandidateCountingAvx2(const TCandidateFilter& f, const unsigned char* p,
-                                                                   const unsigned char* end, bool& prevIsCR,
-                                                                   TBreakCount& count, bool& found) {
+template <bool TwoBytes, bool BothCases>
+TRAWLEX_AVX2 static const unsigned char* FindCandidateCountingAvx2Loop(const TCandidateFilter& f, const unsigned char* p,
+                                                                       const unsigned char* end, bool& prevIsCR,
+                                                                       TBreakCount& count, bool& found) {
   const __m256i a1 = _mm256_set1_epi8(static_cast<char>(f.First1));
   const __m256i a2 = _mm256_set1_epi8(static_cast<char>(f.First2));
   const __m256i b1 = _mm256_set1_epi8(static_cast<char>(f.Second1));
@@ -92,13 +93,7 @@ TRAWLEX_AVX2 static const unsigned char* FindCandidateCountingAvx2(const TCandid
   found = false;
   while (end - p >= 32) {
     const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + f.Offset1));
-    __m256i m = _mm256_or_si256(_mm256_cmpeq_epi8(va, a1), _mm256_cmpeq_epi8(va, a2));
-    if (f.TwoBytes) {
-      const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + f.Offset2));
-      m = _mm256_and_si256(m, _mm256_or_si256(_mm256_cmpeq_epi8(vb, b1), _mm256_cmpeq_epi8(vb, b2)));
-    }
-    const auto cand = static_cast<uint32_t>(_mm256_movemask_epi8(m));
+    const auto cand = static_cast<uint32_t>(_mm256_movemask_epi8(CandidateMaskAvx2<TwoBytes, BothCases>(f, p, a1, a2, b1, b2)));
     const uint32_t keep = cand ? (uint32_t{1} << __builtin_ctz(cand)) - 1u : 0xFFFFFFFFu;
     const uint32_t mlf = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v0, lf))) & keep;
     const uint32_t mcr = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v0, cr))) & keep;
@@ -116,6 +111,17 @@ TRAWLEX_AVX2 static const unsigned char* FindCandidateCountingAvx2(const TCandid
   }
   prevIsCR = carry != 0;
   return p;
+}
+
+TRAWLEX_AVX2 static const unsigned char* FindCandidateCountingAvx2(const TCandidateFilter& f, const unsigned char* p,
+                                                                   const unsigned char* end, bool& prevIsCR,
+                                                                   TBreakCount& count, bool& found) {
+  const bool bothCases = f.First1 != f.First2 || f.Second1 != f.Second2;
+  if (f.TwoBytes)
+    return bothCases ? FindCandidateCountingAvx2Loop<true, true>(f, p, end, prevIsCR, count, found)
+                     : FindCandidateCountingAvx2Loop<true, false>(f, p, end, prevIsCR, count, found);
+  return bothCases ? FindCandidateCountingAvx2Loop<false, true>(f, p, end, prevIsCR, count, found)
+                   : FindCandidateCountingAvx2Loop<false, false>(f, p, end, prevIsCR, count, found);
 }
 
 // Line breaks 64 bytes at a time; the rest, fewer than 64 bytes, is left to the caller.
