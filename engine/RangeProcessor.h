@@ -61,6 +61,7 @@ class TRangeProcessor {
   void SetFile(TSearchFile* file);
   // Gives the file item the last-write time of the loaded file, once per load (searching
   // does it at the file's first find).
+  void TakeFileInfo(TSearchFile* file);
   void StampFileTime();
   // Loads bytes held in memory instead of a file (the preview and tests use it).
   void SetBytes(std::string_view bytes, const std::string& path = {});

@@ -213,20 +213,48 @@ std::string SystemErrorText(int errorNumber) {
 TReadOnlyFile::~TReadOnlyFile() { Close(); }
 
 bool TReadOnlyFile::Open(const std::string& path, std::string& error) {
+  if (!OpenUnexamined(path, error)) return false;
+  if (Examine(error)) return true;
   Close();
+  return false;
+}
+
+bool TReadOnlyFile::OpenUnexamined(const std::string& path, std::string& error) {
+  Close();
+  FSize = 0;
+  FInfo = TFileInfo{};
+  FExamined = false;
+  // O_NONBLOCK only keeps a FIFO from blocking the open; a regular file's reads ignore it.
   const int fd = OpenAnyLength(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  struct stat st;
-  if (!StatOpened(fd, st, error)) return false;
-  if (!S_ISREG(st.st_mode)) {
-    error = S_ISDIR(st.st_mode) ? "It is a directory" : "It is not a regular file";
-    ::close(fd);
+  if (fd < 0) {
+    error = SystemErrorText(errno);
     return false;
   }
-  // O_NONBLOCK only kept a FIFO from blocking the open; a regular file's reads ignore it.
   Fd = fd;
+  return true;
+}
+
+bool TReadOnlyFile::Examine(std::string& error) {
+  struct stat st;
+  if (Fd < 0 || fstat(Fd, &st) != 0) {
+    error = SystemErrorText(Fd < 0 ? EBADF : errno);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    error = S_ISDIR(st.st_mode) ? "It is a directory" : "It is not a regular file";
+    return false;
+  }
   FSize = st.st_size;
   FillInfo(st, FInfo);
+  FExamined = true;
   return true;
+}
+
+int64_t FileClockNs() {
+  // File times are taken from the coarse clock (or a finer one), never from an earlier one.
+  struct timespec ts;
+  clock_gettime(CLOCK_REALTIME_COARSE, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
 // Reads until `count` bytes or the end of the file, retrying short and interrupted reads.

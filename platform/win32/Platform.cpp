@@ -213,6 +213,7 @@ TReadOnlyFile::~TReadOnlyFile() { Close(); }
 
 bool TReadOnlyFile::Open(const std::string& path, std::string& error) {
   Close();
+  FExamined = false;
   // Share mode 0: nobody else opens the file, for reading or writing, while it is read.
   const HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -234,7 +235,24 @@ bool TReadOnlyFile::Open(const std::string& path, std::string& error) {
   Fd = HandleToFd(h);
   FSize = static_cast<int64_t>(hi.Size);
   FillInfo(hi, FInfo);
+  FExamined = true;
   return true;
+}
+
+// Opening examines the file here in any case.
+bool TReadOnlyFile::OpenUnexamined(const std::string& path, std::string& error) { return Open(path, error); }
+
+bool TReadOnlyFile::Examine(std::string& error) {
+  if (Fd >= 0 && FExamined) return true;
+  error = ErrorText(ERROR_INVALID_HANDLE);
+  return false;
+}
+
+int64_t FileClockNs() {
+  FILETIME ft;
+  GetSystemTimeAsFileTime(&ft);
+  const int64_t ticks = static_cast<int64_t>((static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
+  return (ticks - 116444736000000000LL) * 100;  // 100 ns ticks since 1601
 }
 
 // Reads until `count` bytes or the end of the file; `offset` < 0 reads at the file position.
