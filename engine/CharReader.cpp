@@ -71,7 +71,7 @@ unsigned char* TCharReader::Grow(size_t size, size_t keep) {
   return FData.get();
 }
 
-bool TCharReader::LoadForSearch(const std::string& fileName, int64_t maxSize) {
+bool TCharReader::LoadForSearch(const std::string& fileName, int64_t maxSize, bool shortReadsEnd) {
   EndLoad();
   FileName = fileName;
   FSize = 0;
@@ -104,7 +104,8 @@ bool TCharReader::LoadForSearch(const std::string& fileName, int64_t maxSize) {
     Reserve(std::max<size_t>(FCapacity > Padding ? FCapacity - Padding : 0, size_t{64} << 10));
     for (;;) {
       const size_t room = FCapacity - Padding - got;
-      const int64_t n = FSearchFile.ReadFull(FData.get() + got, room, error);
+      const int64_t n = shortReadsEnd ? FSearchFile.ReadSome(FData.get() + got, room, error)
+                                      : FSearchFile.ReadFull(FData.get() + got, room, error);
       if (n < 0) {
         std::string why;
         if (!FSearchFile.Examine(why)) throw ETrawlexError(Fmt("Cannot open file \"%s\". %s", fileName, why));

@@ -49,8 +49,10 @@ class TCharReader {
   bool LoadIfNotLarger(const std::string& fileName, int64_t maxSize);
   // The same for a search, which drops most files unexamined: the file is read at once and
   // examined only when LoadedInfo is asked for (held open until then, or until EndLoad).
-  // A file larger than `maxSize` leaves the reader empty (false).
-  bool LoadForSearch(const std::string& fileName, int64_t maxSize);
+  // A file larger than `maxSize` leaves the reader empty (false). `shortReadsEnd`: a read
+  // that gives fewer bytes than asked for has reached the end (else reads go on until one
+  // gives nothing).
+  bool LoadForSearch(const std::string& fileName, int64_t maxSize, bool shortReadsEnd = false);
   // What the system said of the file at the last successful load (size, times, identity).
   // After LoadForSearch, the file is examined now; when its change time is so recent that
   // the bytes read might be older than it, they are read again and compared, and a file

@@ -90,6 +90,7 @@ void TDirScanThread::ScanAndProcess(const std::string& baseDir) {
   FoundFiles = &found;
   FoundPaths = &paths;
   FoundOrder.clear();
+  FoundShortReadsEnd.clear();
   WalkOrderHolds = true;
 
   ScanDir(baseDir);
@@ -129,6 +130,7 @@ struct TDirScanThread::TLevel {
   // order, which is sorted once the run is done.
   size_t TiedFrom = SIZE_MAX;
   bool SubdirsDropped = false;  // the folder was lost on the way back: no more subfolders
+  bool ShortReadsEnd = false;   // see TDirHandle::ShortReadsEndFiles
 };
 
 namespace {
@@ -163,6 +165,7 @@ void TDirScanThread::ScanDir(const std::string& baseDir) {
     ReportError(baseDir + ": " + error);
     return;
   }
+  levels.back().ShortReadsEnd = levels.back().Handle.ShortReadsEndFiles();
   if (!ReadLevel(levels.back())) return;
   while (!levels.empty()) {
     if (Terminated()) return;
@@ -191,6 +194,9 @@ void TDirScanThread::ScanDir(const std::string& baseDir) {
       ReportError(child.Path + ": " + error);
       continue;
     }
+    // A folder on the same device is on the same file system; another is asked.
+    child.ShortReadsEnd = child.Handle.DeviceId() == top.Handle.DeviceId() ? top.ShortReadsEnd
+                                                                           : child.Handle.ShortReadsEndFiles();
     levels.push_back(std::move(child));
     if (levels.size() > OpenFolderWindow + 1) levels[levels.size() - 1 - OpenFolderWindow].Handle.Close();
     if (!ReadLevel(levels.back())) return;
@@ -273,6 +279,7 @@ bool TDirScanThread::ReadLevel(TLevel& level) {
   for (size_t k = 0; k < keys.size(); ++k) entries[k] = keys[k].Entry;
 
   std::vector<std::string_view> added;
+  std::vector<bool> shortReadsEnd;
   added.reserve(entries.size());
   level.Steps.reserve(entries.size());
   for (const uint32_t i : entries) {
@@ -293,8 +300,11 @@ bool TDirScanThread::ReadLevel(TLevel& level) {
     level.Steps.push_back({FoundFiles->size(), {}});
     FoundFiles->push_back(FoundPaths->Add(path));
     added.push_back(FoundFiles->back());
+    // A linked file may be on another file system.
+    shortReadsEnd.push_back(level.ShortReadsEnd && !e.ViaLink);
+    FoundShortReadsEnd.push_back(shortReadsEnd.back());
   }
-  CandidatesAdded(added);
+  CandidatesAdded(added, shortReadsEnd);
   return true;
 }
 

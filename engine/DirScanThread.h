@@ -39,8 +39,9 @@ class TDirScanThread : public TBaseThread {
   // The candidates in path order.
   virtual void ProcessFiles(const TCandidateList& files) = 0;
   // Candidates (one folder's) have joined the list, which is put in path order once the
-  // scan is done; the views stay valid until CandidatesEnding.
-  virtual void CandidatesAdded(const std::vector<std::string_view>& paths) {}
+  // scan is done; the views stay valid until CandidatesEnding. `shortReadsEnd` tells for
+  // each whether a short read reaches its end (TDirHandle::ShortReadsEndFiles).
+  virtual void CandidatesAdded(const std::vector<std::string_view>& paths, const std::vector<bool>& shortReadsEnd) {}
   // The candidates are about to be freed, also after a failure: nothing may use them after.
   virtual void CandidatesEnding() {}
 
@@ -52,6 +53,9 @@ class TDirScanThread : public TBaseThread {
   // For each candidate of the sorted list, its place in the order the scan found them
   // (the order of CandidateAdded); valid while ProcessFiles runs.
   std::vector<size_t> FoundOrder;
+  // For each candidate in the order the scan found them: whether a short read of it
+  // reaches its end.
+  std::vector<bool> FoundShortReadsEnd;
 
  private:
   struct TLevel;

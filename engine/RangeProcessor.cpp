@@ -272,7 +272,7 @@ const TRangeProcessor::TPreparedTarget& TRangeProcessor::Prepare() {
 int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t block) {
   BeginFile(file);
   // The reference loops want the whole file.
-  const bool whole = Modes.AllLines || Modes.ByteByByte ? (Reader.Load(file->Name), true) : Reader.LoadForSearch(file->Name, wholeMax);
+  const bool whole = Modes.AllLines || Modes.ByteByByte ? (Reader.Load(file->Name), true) : Reader.LoadForSearch(file->Name, wholeMax, ShortReadsEndFile);
   if (whole) {
     struct TEnd {
       TCharReader& R;

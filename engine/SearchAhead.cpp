@@ -44,10 +44,10 @@ std::unique_ptr<TSearchFile> MakeCandidateFile(TSearchParams* params, std::strin
   return file;
 }
 
-void TSearchAhead::Add(const std::vector<std::string_view>& paths) {
+void TSearchAhead::Add(const std::vector<std::string_view>& paths, const std::vector<bool>& shortReadsEnd) {
   if (paths.empty()) return;
   std::lock_guard lock(Lock);
-  for (const std::string_view path : paths) Found.emplace_back(path);
+  for (size_t i = 0; i < paths.size(); ++i) Found.emplace_back(paths[i], i < shortReadsEnd.size() && shortReadsEnd[i]);
   if (HelpersWaiting > 0) HelperWake.notify_all();
 }
 
@@ -127,6 +127,7 @@ void TSearchAhead::SearchSlot(TRangeProcessor& processor, TSlot& slot) {
   std::unique_ptr<TSearchFile> file;
   try {
     file = MakeCandidateFile(Params, slot.Path);
+    processor.ShortReadsEndFile = slot.ShortReadsEnd;
     outcome.Finds = processor.SearchFile(file.get(), MaxFileSize);
   } catch (const std::bad_alloc&) {
     outcome.Error = "Out of memory";

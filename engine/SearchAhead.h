@@ -44,9 +44,9 @@ class TSearchAhead {
   TSearchAhead(const TSearchAhead&) = delete;
   TSearchAhead& operator=(const TSearchAhead&) = delete;
 
-  // While the tree is read: new candidates, which helpers may search at once. The paths
-  // must stay valid until this object is gone.
-  void Add(const std::vector<std::string_view>& paths);
+  // While the tree is read: new candidates, which helpers may search at once (with whether
+  // a short read of each reaches its end). The paths must stay valid until this object is gone.
+  void Add(const std::vector<std::string_view>& paths, const std::vector<bool>& shortReadsEnd);
   // After the scan (no more Add): the order the candidates will be handed over in, as
   // their places in the order they were added.
   void Seal(const std::vector<size_t>& addedOrder);
@@ -58,8 +58,9 @@ class TSearchAhead {
  private:
   enum : uint8_t { Free = 0, Taken = 1, Done = 2 };
   struct TSlot {
-    explicit TSlot(std::string_view path) : Path(path) {}
+    TSlot(std::string_view path, bool shortReadsEnd) : Path(path), ShortReadsEnd(shortReadsEnd) {}
     std::string_view Path;
+    bool ShortReadsEnd;
     std::atomic<uint8_t> State{Free};
     // Written by whoever took the slot before it turns Done: the file item, kept only when
     // it has finds, and the outcome.

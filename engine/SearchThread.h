@@ -72,7 +72,7 @@ class TSearchThread : public TDirScanThread {
  protected:
   void Execute() override;
   void ProcessFiles(const TCandidateList& files) override;
-  void CandidatesAdded(const std::vector<std::string_view>& paths) override;
+  void CandidatesAdded(const std::vector<std::string_view>& paths, const std::vector<bool>& shortReadsEnd) override;
   void CandidatesEnding() override;
 
  private:

@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -75,11 +76,13 @@ bool ListDirectory(const std::string& dir, std::vector<TDirName>& out) {
 static void AddListedEntry(int dfd, const char* name, unsigned char type, std::vector<TDirName>& out) {
   if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) return;
   TEntryKind kind = TEntryKind::Other;
+  bool viaLink = false;
   switch (type) {
     case DT_REG: kind = TEntryKind::File; break;
     case DT_DIR: kind = TEntryKind::Directory; break;
     case DT_LNK: {
       struct stat st;
+      viaLink = true;
       if (fstatat(dfd, name, &st, 0) == 0) kind = KindOfStat(st, true);
       break;
     }
@@ -87,6 +90,7 @@ static void AddListedEntry(int dfd, const char* name, unsigned char type, std::v
       struct stat st;
       if (fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISLNK(st.st_mode)) {
+          viaLink = true;
           if (fstatat(dfd, name, &st, 0) == 0) kind = KindOfStat(st, true);
         } else {
           kind = KindOfStat(st, false);
@@ -96,7 +100,7 @@ static void AddListedEntry(int dfd, const char* name, unsigned char type, std::v
     }
     default: break;
   }
-  out.push_back({name, kind});
+  out.push_back({name, kind, viaLink});
 }
 
 // Lists and closes `d`; false with `error` set when reading the entries failed.
@@ -171,6 +175,24 @@ bool TDirHandle::List(std::vector<TDirName>& out, std::string& error) const {
       at += e->d_reclen;
       AddListedEntry(Fd, e->d_name, e->d_type, out);
     }
+  }
+}
+
+bool TDirHandle::ShortReadsEndFiles() const {
+  struct statfs fs;
+  if (Fd < 0 || fstatfs(Fd, &fs) != 0) return false;
+  // Each reads a regular file through the page cache, which gives fewer bytes than asked
+  // for only at the file's end.
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0xEF53:      // ext2, ext3, ext4
+    case 0x58465342:  // xfs
+    case 0x9123683E:  // btrfs
+    case 0x01021994:  // tmpfs
+    case 0xF2F52010:  // f2fs
+    case 0x794C7630:  // overlayfs
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -277,6 +299,17 @@ static int64_t ReadLoop(char* p, size_t count, std::string& error, TRead read) {
 int64_t TReadOnlyFile::ReadFull(void* buffer, size_t count, std::string& error) {
   return ReadLoop(static_cast<char*>(buffer), count, error,
                   [this](char* p, size_t n, size_t) { return ::read(Fd, p, n); });
+}
+
+int64_t TReadOnlyFile::ReadSome(void* buffer, size_t count, std::string& error) {
+  for (;;) {
+    const ssize_t n = ::read(Fd, buffer, count);
+    if (n >= 0) return n;
+    if (errno != EINTR) {
+      error = SystemErrorText(errno);
+      return -1;
+    }
+  }
 }
 
 int64_t TReadOnlyFile::ReadFullAt(void* buffer, size_t count, int64_t offset, std::string& error) {

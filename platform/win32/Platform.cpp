@@ -50,7 +50,7 @@ bool ListPath(const std::string& dir, std::vector<TDirName>& out, DWORD& code) {
   }
   do {
     if (IsDotOrDotDot(fd.cFileName, wcslen(fd.cFileName)) || (fd.dwFileAttributes & SkippedAttributes)) continue;
-    out.push_back({Narrow(fd.cFileName), KindOf(fd.dwFileAttributes)});
+    out.push_back({Narrow(fd.cFileName), KindOf(fd.dwFileAttributes), false});
   } while (FindNextFileW(h, &fd));
   code = GetLastError();
   FindClose(h);
@@ -159,7 +159,7 @@ bool TDirHandle::List(std::vector<TDirName>& out, std::string& error) const {
       const auto* e = reinterpret_cast<const FILE_FULL_DIR_INFO*>(p);
       const size_t length = e->FileNameLength / sizeof(wchar_t);
       if (!IsDotOrDotDot(e->FileName, length) && !(e->FileAttributes & SkippedAttributes))
-        out.push_back({Narrow(std::wstring(e->FileName, length)), KindOf(e->FileAttributes)});
+        out.push_back({Narrow(std::wstring(e->FileName, length)), KindOf(e->FileAttributes), false});
       if (e->NextEntryOffset == 0) break;
       p += e->NextEntryOffset;
     }
@@ -238,6 +238,11 @@ bool TReadOnlyFile::Open(const std::string& path, std::string& error) {
   FExamined = true;
   return true;
 }
+
+// Reads here are examined at the open, and always read to the end.
+bool TDirHandle::ShortReadsEndFiles() const { return false; }
+
+int64_t TReadOnlyFile::ReadSome(void* buffer, size_t count, std::string& error) { return ReadFull(buffer, count, error); }
 
 // Opening examines the file here in any case.
 bool TReadOnlyFile::OpenUnexamined(const std::string& path, std::string& error) { return Open(path, error); }

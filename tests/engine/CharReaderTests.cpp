@@ -168,12 +168,13 @@ TEST(CharReader, SearchLoadGivesTheBytesAndWhatTheSystemSaysOfThem) {
       // The bytes read are still the file's: its new change time is theirs.
       {"touched", "abc", [](const std::string& p) { EXPECT_EQ(chmod(p.c_str(), 0600), 0); }, false},
   };
-  for (const TCase& c : cases) {
-    SCOPED_TRACE(c.Name);
+  for (const TCase& c : cases)
+  for (const bool shortReadsEnd : {false, true}) {
+    SCOPED_TRACE(std::string(c.Name) + (shortReadsEnd ? ", short reads end" : ""));
     const std::string path = dir.Write(c.Name, c.Bytes);
     TCharReader eager, lazy;
     eager.Load(path);
-    ASSERT_TRUE(lazy.LoadForSearch(path, int64_t{1} << 30));
+    ASSERT_TRUE(lazy.LoadForSearch(path, int64_t{1} << 30, shortReadsEnd));
     ASSERT_EQ(std::string(reinterpret_cast<const char*>(lazy.Data()), static_cast<size_t>(lazy.Size())), c.Bytes);
     if (c.ChangeAfterRead) c.ChangeAfterRead(path);
     const TFileInfo want = eager.LoadedInfo(), got = lazy.LoadedInfo();
