@@ -31,6 +31,7 @@ unsigned char* TCharReader::Reserve(size_t size) {
 void TCharReader::Load(const std::string& fileName) { LoadIfNotLarger(fileName, MaxFileSize); }
 
 bool TCharReader::LoadIfNotLarger(const std::string& fileName, int64_t maxSize) {
+  EndLoad();
   FileName = fileName;
   TReadOnlyFile file;
   std::string error;
@@ -57,6 +58,125 @@ bool TCharReader::LoadIfNotLarger(const std::string& fileName, int64_t maxSize) 
   FSize = static_cast<int32_t>(size);
   FInfo = file.Info();
   return true;
+}
+
+unsigned char* TCharReader::Grow(size_t size, size_t keep) {
+  const size_t need = size + Padding;
+  if (need <= FCapacity) return FData.get();
+  const size_t cap = std::max(need, FCapacity * 2);
+  std::unique_ptr<unsigned char[]> grown(new unsigned char[cap]);
+  if (keep) std::memcpy(grown.get(), FData.get(), keep);
+  FData = std::move(grown);
+  FCapacity = cap;
+  return FData.get();
+}
+
+bool TCharReader::LoadForSearch(const std::string& fileName, int64_t maxSize, bool shortReadsEnd) {
+  EndLoad();
+  FileName = fileName;
+  FSize = 0;
+  FInfo = TFileInfo{};
+  std::string error;
+  FOpenedAtNs = FileClockNs();
+  if (!FSearchFile.OpenUnexamined(fileName, error))
+    throw ETrawlexError(Fmt("Cannot open file \"%s\". %s", fileName, error));
+  if (FSearchFile.Examined()) {
+    // The system examined the file on opening: nothing to save.
+    FSearchFile.Close();
+    if (!LoadIfNotLarger(fileName, maxSize)) {
+      FSize = 0;
+      return false;
+    }
+    return true;
+  }
+  struct TCloseOnFailure {
+    TReadOnlyFile& File;
+    bool Done = false;
+    ~TCloseOnFailure() {
+      if (!Done) File.Close();
+    }
+  } close{FSearchFile};
+  // Read until the end into what the buffer holds, examining the file only once its
+  // bytes outgrow it (to learn how much more there is) or when none come at all (an empty
+  // file, or no regular file).
+  size_t got = 0;
+  try {
+    Reserve(std::max<size_t>(FCapacity > Padding ? FCapacity - Padding : 0, size_t{64} << 10));
+    for (;;) {
+      const size_t room = FCapacity - Padding - got;
+      const int64_t n = shortReadsEnd ? FSearchFile.ReadSome(FData.get() + got, room, error)
+                                      : FSearchFile.ReadFull(FData.get() + got, room, error);
+      if (n < 0) {
+        std::string why;
+        if (!FSearchFile.Examine(why)) throw ETrawlexError(Fmt("Cannot open file \"%s\". %s", fileName, why));
+        throw ETrawlexError(Fmt("Cannot read file \"%s\". %s", fileName, error));
+      }
+      got += static_cast<size_t>(n);
+      if (static_cast<size_t>(n) < room) break;  // the end of the file
+      if (!FSearchFile.Examined() && !FSearchFile.Examine(error))
+        throw ETrawlexError(Fmt("Cannot open file \"%s\". %s", fileName, error));
+      const int64_t size = std::max<int64_t>(FSearchFile.Size(), static_cast<int64_t>(got));
+      if (size >= MaxFileSize || static_cast<int64_t>(got) >= MaxFileSize)
+        throw ETrawlexError("The file is 2 GiB or larger, which is more than a search can read");
+      if (size > maxSize) return false;
+      // Room for what the file says is left, and for a file that grows while it is read.
+      Grow(std::max<size_t>(static_cast<size_t>(size) + 1, got * 2), got);
+    }
+  } catch (const std::bad_alloc&) {
+    FSize = 0;
+    throw ETrawlexError("Out of memory");
+  }
+  if (got == 0 && !FSearchFile.Examined() && !FSearchFile.Examine(error))
+    throw ETrawlexError(Fmt("Cannot open file \"%s\". %s", fileName, error));
+  std::memset(FData.get() + got, 0, Padding);
+  FSize = static_cast<int32_t>(got);
+  FInfo.Size = FSize;
+  FInfoPending = true;
+  close.Done = true;
+  return true;
+}
+
+bool TCharReader::StillHoldsLoadedBytes() {
+  std::unique_ptr<unsigned char[]> again(new unsigned char[64 << 10]);
+  std::string error;
+  int64_t at = 0;
+  for (;;) {
+    const int64_t n = FSearchFile.ReadFullAt(again.get(), 64 << 10, at, error);
+    if (n < 0) return false;
+    if (n == 0) return at == FSize;
+    if (at + n > FSize || std::memcmp(again.get(), FData.get() + at, static_cast<size_t>(n)) != 0) return false;
+    at += n;
+  }
+}
+
+const TFileInfo& TCharReader::LoadedInfo() {
+  if (!FInfoPending) return FInfo;
+  FInfoPending = false;
+  struct TClose {
+    TReadOnlyFile& File;
+    ~TClose() { File.Close(); }
+  } close{FSearchFile};
+  std::string error;
+  if (!FSearchFile.Examined() && !FSearchFile.Examine(error))
+    throw ETrawlexError(Fmt("Cannot open file \"%s\". %s", FileName, error));
+  TFileInfo info = FSearchFile.Info();
+  // Change times come from a clock that only moves on: a file last changed well before it
+  // was opened cannot have changed while it was read. One changed about then is read
+  // again; if its bytes and change time hold, they are the bytes of that change time.
+  constexpr int64_t Margin = 1000000000;  // a second: ample for the clock's granularity
+  if (info.ChangeNs >= FOpenedAtNs - Margin) {
+    const bool same = StillHoldsLoadedBytes() && FSearchFile.Examine(error) &&
+                      FSearchFile.Info().ChangeNs == info.ChangeNs && FSearchFile.Info().Size == FSize;
+    if (!same) info.ChangeNs = ChangedWhileRead;
+  }
+  info.Size = FSize;
+  FInfo = info;
+  return FInfo;
+}
+
+void TCharReader::EndLoad() {
+  FSearchFile.Close();
+  FInfoPending = false;
 }
 
 bool TCharReader::LoadToEnd(TReadOnlyFile& file, const std::string& fileName) {
@@ -91,6 +211,7 @@ bool TCharReader::LoadToEnd(TReadOnlyFile& file, const std::string& fileName) {
 }
 
 void TCharReader::LoadFromBytes(std::string_view bytes, const std::string& fileName) {
+  EndLoad();
   FileName = fileName;
   if (static_cast<int64_t>(bytes.size()) >= MaxFileSize)
     throw ETrawlexError("The file is 2 GiB or larger, which is more than a search can read");
@@ -111,6 +232,7 @@ void TCharReader::LoadFromBytes(std::string_view bytes, const std::string& fileN
 }
 
 void TCharReader::OpenBlocks(const std::string& fileName) {
+  EndLoad();
   FileName = fileName;
   FSize = 0;  // the whole-file view is empty while a window is in use
   FWindowStart = 0;

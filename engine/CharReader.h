@@ -26,6 +26,10 @@ class TCharReader {
   static constexpr size_t Padding = 64;
   // Files from this size on do not fit the 32-bit sizes and offsets of the results.
   static constexpr int64_t MaxFileSize = int64_t{1} << 31;
+  // The change time LoadedInfo gives a file that changed while it was read.
+  static constexpr int64_t ChangedWhileRead = INT64_MIN;
+  // Whether LoadedInfo would have to examine the file first.
+  bool InfoPending() const { return FInfoPending; }
 
   TCharReader() = default;
   virtual ~TCharReader() = default;
@@ -43,8 +47,20 @@ class TCharReader {
   void Load(const std::string& fileName);
   // Like Load, but a file larger than `maxSize` is left unread (false; content unchanged).
   bool LoadIfNotLarger(const std::string& fileName, int64_t maxSize);
+  // The same for a search, which drops most files unexamined: the file is read at once and
+  // examined only when LoadedInfo is asked for (held open until then, or until EndLoad).
+  // A file larger than `maxSize` leaves the reader empty (false). `shortReadsEnd`: a read
+  // that gives fewer bytes than asked for has reached the end (else reads go on until one
+  // gives nothing).
+  bool LoadForSearch(const std::string& fileName, int64_t maxSize, bool shortReadsEnd = false);
   // What the system said of the file at the last successful load (size, times, identity).
-  const TFileInfo& LoadedInfo() const { return FInfo; }
+  // After LoadForSearch, the file is examined now; when its change time is so recent that
+  // the bytes read might be older than it, they are read again and compared, and a file
+  // that changed since it was read gets a change time no file has (so that a replace
+  // refuses it). Fails as Load does when the file can no longer be examined.
+  const TFileInfo& LoadedInfo();
+  // Closes the file of LoadForSearch; LoadedInfo then gives what is known (the size).
+  void EndLoad();
   // Uses the given bytes as the content, as if a file held them. Out of memory, it fails
   // with "Out of memory" and leaves the reader empty.
   void LoadFromBytes(std::string_view bytes, const std::string& fileName = {});
@@ -81,13 +97,20 @@ class TCharReader {
 
  private:
   unsigned char* Reserve(size_t size);
+  // Makes room for `size` bytes, keeping the first `keep` bytes of the content.
+  unsigned char* Grow(size_t size, size_t keep);
   bool LoadToEnd(TReadOnlyFile& file, const std::string& fileName);
+  // Whether the file open for LoadForSearch still holds exactly the bytes read from it.
+  bool StillHoldsLoadedBytes();
 
   std::unique_ptr<unsigned char[]> FData;
   TFileInfo FInfo;
   size_t FCapacity = 0;
   int32_t FSize = 0;
   TReadOnlyFile FBlockFile;
+  TReadOnlyFile FSearchFile;  // the file of LoadForSearch, until it is examined
+  bool FInfoPending = false;
+  int64_t FOpenedAtNs = 0;
   int64_t FWindowStart = 0;
   size_t FWindowSize = 0;
   int64_t FBlockRead = 0;  // bytes of the file read into windows so far

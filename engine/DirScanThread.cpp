@@ -21,25 +21,12 @@ void TDirScanThread::ReportError(const std::string& text) {
   if (OnError) SyncMessage(text, OnError);
 }
 
-void TDirScanThread::ScanAndProcess(const std::string& baseDir) {
-  TTextArena paths;  // outlives every view of it, the helpers' included
-  TCandidateList found;
-  struct TEnd {
-    TDirScanThread& Thread;
-    ~TEnd() {
-      Thread.CandidatesEnding();
-      Thread.FoundFiles = nullptr;
-      Thread.FoundPaths = nullptr;
-    }
-  } end{*this};
-  FoundFiles = &found;
-  FoundPaths = &paths;
-
-  ScanDir(baseDir);
-  // Each directory contributes its own names once, so the list only needs sorting; the
-  // order is the same as inserting every path at its binary-search position. The folded
-  // keys are made once instead of at every comparison.
-  // The start that every name shares orders nothing and is left out of the keys.
+// Orders `found` by folded path, exact bytes breaking ties, and drops duplicates; fills
+// FoundOrder. The walk already gives this order in nearly every tree (see ScanDir); this
+// sort is for the trees where it cannot.
+void TDirScanThread::SortCandidates(TCandidateList& found) {
+  // The folded keys are made once instead of at every comparison, and the start that
+  // every name shares orders nothing and is left out of them.
   size_t common = found.empty() ? 0 : found[0].size();
   for (const std::string_view name : found)
     common = static_cast<size_t>(
@@ -67,19 +54,50 @@ void TDirScanThread::ScanAndProcess(const std::string& baseDir) {
     return CompareBytes(found[a.Index], found[b.Index]) < 0;
   });
   std::string().swap(folded);
+  FoundOrder.clear();
+  FoundOrder.reserve(keys.size());
+  for (const TKey& k : keys) FoundOrder.push_back(k.Index);
+  std::vector<TKey>().swap(keys);
+  TakeFoundOrder(found);
+}
+
+void TDirScanThread::TakeFoundOrder(TCandidateList& found) {
   TCandidateList sorted;
   sorted.reserve(found.size());
-  FoundOrder.clear();
-  FoundOrder.reserve(found.size());
-  for (const TKey& k : keys) {
-    const std::string_view name = found[k.Index];
+  size_t kept = 0;
+  for (const size_t i : FoundOrder) {
+    const std::string_view name = found[i];
     if (sorted.empty() || sorted.back() != name) {  // a duplicate is searched once
       sorted.push_back(name);
-      FoundOrder.push_back(k.Index);
+      FoundOrder[kept++] = i;
     }
   }
-  std::vector<TKey>().swap(keys);
+  FoundOrder.resize(kept);
   found = std::move(sorted);
+}
+
+void TDirScanThread::ScanAndProcess(const std::string& baseDir) {
+  TTextArena paths;  // outlives every view of it, the helpers' included
+  TCandidateList found;
+  struct TEnd {
+    TDirScanThread& Thread;
+    ~TEnd() {
+      Thread.CandidatesEnding();
+      Thread.FoundFiles = nullptr;
+      Thread.FoundPaths = nullptr;
+    }
+  } end{*this};
+  FoundFiles = &found;
+  FoundPaths = &paths;
+  FoundOrder.clear();
+  FoundShortReadsEnd.clear();
+  WalkOrderHolds = true;
+
+  ScanDir(baseDir);
+  if (WalkOrderHolds && FoundOrder.size() == found.size())
+    TakeFoundOrder(found);
+  else
+    SortCandidates(found);
   FFilesFound.store(static_cast<int32_t>(found.size()), std::memory_order_relaxed);
   ReportStatus("Processing files");
   ProcessFiles(found);
@@ -99,9 +117,41 @@ struct TDirScanThread::TLevel {
   std::string Path;
   std::string Name;  // within the folder above
   TDirHandle Handle;
-  std::vector<std::string> Subdirs;  // still to visit, in listing order
+  // The folder's candidates and subfolders in path order: a candidate by its place in the
+  // found list, a subfolder by its name (Candidate unused).
+  struct TStep {
+    size_t Candidate = 0;
+    std::string Subdir;  // empty for a candidate
+    bool TiedWithPrevious = false;  // a subfolder whose name folds as the one before does
+  };
+  std::vector<TStep> Steps;
   size_t Next = 0;
+  // While the walk is in a run of tied subfolders: where their candidates began in the
+  // order, which is sorted once the run is done.
+  size_t TiedFrom = SIZE_MAX;
+  bool SubdirsDropped = false;  // the folder was lost on the way back: no more subfolders
+  bool ShortReadsEnd = false;   // see TDirHandle::ShortReadsEndFiles
 };
+
+namespace {
+bool FoldedEqual(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (UpperByte(static_cast<unsigned char>(a[i])) != UpperByte(static_cast<unsigned char>(b[i]))) return false;
+  return true;
+}
+
+// Full paths in the order the candidate list takes: folded, exact bytes breaking a tie.
+bool PathBefore(std::string_view a, std::string_view b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char x = UpperByte(static_cast<unsigned char>(a[i])), y = UpperByte(static_cast<unsigned char>(b[i]));
+    if (x != y) return x < y;
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  return CompareBytes(a, b) < 0;
+}
+}  // namespace
 
 void TDirScanThread::ScanDir(const std::string& baseDir) {
   // The walk keeps its own stack instead of recursing, so a deep tree cannot exhaust the
@@ -115,22 +165,38 @@ void TDirScanThread::ScanDir(const std::string& baseDir) {
     ReportError(baseDir + ": " + error);
     return;
   }
+  levels.back().ShortReadsEnd = levels.back().Handle.ShortReadsEndFiles();
   if (!ReadLevel(levels.back())) return;
   while (!levels.empty()) {
     if (Terminated()) return;
     TLevel& top = levels.back();
-    if (top.Next >= top.Subdirs.size()) {
+    if (top.TiedFrom != SIZE_MAX && (top.Next >= top.Steps.size() || !top.Steps[top.Next].TiedWithPrevious)) {
+      std::sort(FoundOrder.begin() + static_cast<std::ptrdiff_t>(top.TiedFrom), FoundOrder.end(),
+                [&](size_t a, size_t b) { return PathBefore((*FoundFiles)[a], (*FoundFiles)[b]); });
+      top.TiedFrom = SIZE_MAX;
+    }
+    // The folder's candidates go into the order until its next subfolder, whose whole
+    // tree comes next.
+    while (top.Next < top.Steps.size() && top.Steps[top.Next].Subdir.empty())
+      FoundOrder.push_back(top.Steps[top.Next++].Candidate);
+    if (top.Next >= top.Steps.size()) {
       LeaveLevel(levels);
       continue;
     }
+    if (top.TiedFrom == SIZE_MAX && top.Next + 1 < top.Steps.size() && top.Steps[top.Next + 1].TiedWithPrevious)
+      top.TiedFrom = FoundOrder.size();
     TLevel child;
-    child.Name = std::move(top.Subdirs[top.Next++]);
+    child.Name = std::move(top.Steps[top.Next++].Subdir);
+    if (top.SubdirsDropped) continue;
     child.Path = PathJoin(top.Path, child.Name);
     ReportStatus("Reading dir " + child.Path);
     if (!child.Handle.OpenChild(top.Handle, child.Name, error)) {
       ReportError(child.Path + ": " + error);
       continue;
     }
+    // A folder on the same device is on the same file system; another is asked.
+    child.ShortReadsEnd = child.Handle.DeviceId() == top.Handle.DeviceId() ? top.ShortReadsEnd
+                                                                           : child.Handle.ShortReadsEndFiles();
     levels.push_back(std::move(child));
     if (levels.size() > OpenFolderWindow + 1) levels[levels.size() - 1 - OpenFolderWindow].Handle.Close();
     if (!ReadLevel(levels.back())) return;
@@ -148,9 +214,13 @@ void TDirScanThread::LeaveLevel(std::vector<TLevel>& levels) {
       const bool opened = done.Handle.IsOpen() && again.OpenChild(done.Handle, "..", error);
       if (opened && again.SameFolder(parent.Handle)) {
         parent.Handle = std::move(again);
-      } else if (parent.Next < parent.Subdirs.size()) {
-        ReportError(parent.Path + ": " + (opened || error.empty() ? "The folder was moved while it was being searched" : error));
-        parent.Subdirs.clear();
+      } else if (!parent.SubdirsDropped) {
+        // Its remaining candidates are still searched, by their paths.
+        bool subdirsLeft = false;
+        for (size_t i = parent.Next; i < parent.Steps.size() && !subdirsLeft; ++i) subdirsLeft = !parent.Steps[i].Subdir.empty();
+        if (subdirsLeft)
+          ReportError(parent.Path + ": " + (opened || error.empty() ? "The folder was moved while it was being searched" : error));
+        parent.SubdirsDropped = true;
       }
     }
   }
@@ -166,24 +236,75 @@ bool TDirScanThread::ReadLevel(TLevel& level) {
     return !Terminated();
   }
 
-  // Entries matching each pattern in turn, each entry taken once (by the first pattern).
+  // Entries matching any pattern (hidden entries and all but regular files left out), and
+  // the subfolders when the search goes into them.
   std::vector<bool> taken(names.size(), false);
+  std::vector<uint32_t> entries;
   for (const std::string& pattern : Params->FilePatterns) {
     for (size_t i = 0; i < names.size(); ++i) {
       const TDirName& e = names[i];
       if (taken[i] || e.Kind != TEntryKind::File || IsHiddenName(e.Name) || !MatchesWildcard(e.Name, pattern)) continue;
       if (Terminated()) return false;
       taken[i] = true;
-      std::string path = PathJoin(dir, e.Name);
-      if (NeedsCanonicalForm(path)) path = CanonicalPath(path);
-      FoundFiles->push_back(FoundPaths->Add(path));
-      CandidateAdded(FoundFiles->back());
+      entries.push_back(static_cast<uint32_t>(i));
     }
   }
-
   if (Params->IncludeSubdirs)
-    for (TDirName& e : names)
-      if (e.Kind == TEntryKind::Directory && e.Name[0] != '.') level.Subdirs.push_back(std::move(e.Name));
+    for (size_t i = 0; i < names.size(); ++i)
+      if (names[i].Kind == TEntryKind::Directory && names[i].Name[0] != '.') entries.push_back(static_cast<uint32_t>(i));
+
+  // In path order, so that the walk visits the tree in the order it is searched: each name
+  // folded, with the delimiter after a folder's name (what follows it in the paths below
+  // it), exact bytes breaking a tie.
+  std::string folded;
+  struct TKey {
+    uint32_t Begin, Length, Entry;
+  };
+  std::vector<TKey> keys;
+  keys.reserve(entries.size());
+  for (const uint32_t i : entries) {
+    const std::string& name = names[i].Name;
+    keys.push_back({static_cast<uint32_t>(folded.size()), static_cast<uint32_t>(name.size()), i});
+    for (const char c : name) folded += static_cast<char>(UpperByte(static_cast<unsigned char>(c)));
+    if (names[i].Kind == TEntryKind::Directory) {
+      folded += PathDelim;
+      ++keys.back().Length;
+    }
+  }
+  std::sort(keys.begin(), keys.end(), [&](const TKey& a, const TKey& b) {
+    const std::string_view x(folded.data() + a.Begin, a.Length), y(folded.data() + b.Begin, b.Length);
+    if (x != y) return x < y;  // compares bytes unsigned
+    return CompareBytes(names[a.Entry].Name, names[b.Entry].Name) < 0;
+  });
+  for (size_t k = 0; k < keys.size(); ++k) entries[k] = keys[k].Entry;
+
+  std::vector<std::string_view> added;
+  std::vector<bool> shortReadsEnd;
+  added.reserve(entries.size());
+  level.Steps.reserve(entries.size());
+  for (const uint32_t i : entries) {
+    TDirName& e = names[i];
+    if (e.Kind == TEntryKind::Directory) {
+      // Folders whose names differ only in case are next to each other; the paths below
+      // them interleave.
+      const bool tied = !level.Steps.empty() && !level.Steps.back().Subdir.empty() &&
+                        FoldedEqual(level.Steps.back().Subdir, e.Name);
+      level.Steps.push_back({0, std::move(e.Name), tied});
+      continue;
+    }
+    std::string path = PathJoin(dir, e.Name);
+    if (NeedsCanonicalForm(path)) {
+      path = CanonicalPath(path);
+      WalkOrderHolds = false;  // the path no longer need sort where its folder does
+    }
+    level.Steps.push_back({FoundFiles->size(), {}});
+    FoundFiles->push_back(FoundPaths->Add(path));
+    added.push_back(FoundFiles->back());
+    // A linked file may be on another file system.
+    shortReadsEnd.push_back(level.ShortReadsEnd && !e.ViaLink);
+    FoundShortReadsEnd.push_back(shortReadsEnd.back());
+  }
+  CandidatesAdded(added, shortReadsEnd);
   return true;
 }
 

@@ -38,9 +38,10 @@ class TDirScanThread : public TBaseThread {
  protected:
   // The candidates in path order.
   virtual void ProcessFiles(const TCandidateList& files) = 0;
-  // A candidate has joined the list (which is put in path order once the scan is done);
-  // the view stays valid until CandidatesEnding.
-  virtual void CandidateAdded(std::string_view path) {}
+  // Candidates (one folder's) have joined the list, which is put in path order once the
+  // scan is done; the views stay valid until CandidatesEnding. `shortReadsEnd` tells for
+  // each whether a short read reaches its end (TDirHandle::ShortReadsEndFiles).
+  virtual void CandidatesAdded(const std::vector<std::string_view>& paths, const std::vector<bool>& shortReadsEnd) {}
   // The candidates are about to be freed, also after a failure: nothing may use them after.
   virtual void CandidatesEnding() {}
 
@@ -52,6 +53,9 @@ class TDirScanThread : public TBaseThread {
   // For each candidate of the sorted list, its place in the order the scan found them
   // (the order of CandidateAdded); valid while ProcessFiles runs.
   std::vector<size_t> FoundOrder;
+  // For each candidate in the order the scan found them: whether a short read of it
+  // reaches its end.
+  std::vector<bool> FoundShortReadsEnd;
 
  private:
   struct TLevel;
@@ -61,9 +65,16 @@ class TDirScanThread : public TBaseThread {
   // Adds the folder's candidates and notes its subfolders; false when a stop was requested.
   bool ReadLevel(TLevel& level);
   void LeaveLevel(std::vector<TLevel>& levels);
+  // Puts `found` in path order (FoundOrder says where each came from); duplicates go.
+  void SortCandidates(TCandidateList& found);
+  // The same, once FoundOrder already holds that order.
+  void TakeFoundOrder(TCandidateList& found);
 
   TCandidateList* FoundFiles = nullptr;  // exists only during ScanAndProcess
   TTextArena* FoundPaths = nullptr;      // the same
+  // Whether the walk's order (FoundOrder as the walk fills it) is path order: false once a
+  // folder holds two subfolders whose names differ only in case, or a path was rewritten.
+  bool WalkOrderHolds = true;
 };
 
 }  // namespace trawlex

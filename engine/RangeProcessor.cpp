@@ -34,17 +34,25 @@ void TRangeProcessor::BeginFile(TSearchFile* file) {
 void TRangeProcessor::FileLoaded(TSearchFile* file) {
   Size = Reader.Size();
   LineNo = 0;
-  // The item shows the size and time of the bytes that were searched.
+  // The item shows the size and time of the bytes that were searched. Its time, and its
+  // identity where the file is still to be examined, are given at its first find
+  // (StampFileTime): most files have none, and neither is free.
+  if (Reader.InfoPending())
+    file->Size = Size;  // a file without finds is dropped unexamined
+  else
+    TakeFileInfo(file);
+  FileTimeStamped = false;
+}
+
+void TRangeProcessor::TakeFileInfo(TSearchFile* file) {
   const TFileInfo& info = Reader.LoadedInfo();
   file->Size = static_cast<int32_t>(static_cast<uint32_t>(info.Size & 0xFFFFFFFF));
   file->Identity = {info.Device, info.Inode, info.ChangeNs};
-  // The time is given to the item at its first find (StampFileTime): most files have
-  // none, and the local-time conversion is not free.
-  FileTimeStamped = false;
 }
 
 void TRangeProcessor::StampFileTime() {
   if (FileTimeStamped || !File) return;
+  if (Reader.InfoPending()) TakeFileInfo(File);
   File->FileTime = Reader.LoadedInfo().LastWrite();
   FileTimeStamped = true;
 }
@@ -264,8 +272,12 @@ const TRangeProcessor::TPreparedTarget& TRangeProcessor::Prepare() {
 int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t block) {
   BeginFile(file);
   // The reference loops want the whole file.
-  const bool whole = Modes.AllLines || Modes.ByteByByte ? (Reader.Load(file->Name), true) : Reader.LoadIfNotLarger(file->Name, wholeMax);
+  const bool whole = Modes.AllLines || Modes.ByteByByte ? (Reader.Load(file->Name), true) : Reader.LoadForSearch(file->Name, wholeMax, ShortReadsEndFile);
   if (whole) {
+    struct TEnd {
+      TCharReader& R;
+      ~TEnd() { R.EndLoad(); }
+    } end{Reader};
     FileLoaded(file);
     return Process(0, INT32_MAX);
   }

@@ -31,6 +31,9 @@ class TRangeProcessor {
   std::function<void(TSearchLine*)> OnLineCreated;
   int32_t LineNo = 0;
   std::string FileName;
+  // Whether a short read of the next file SearchFile reads reaches its end (where not
+  // known, the file is read until a read gives nothing).
+  bool ShortReadsEndFile = false;
   // How a scan works: copied and restored whole by code that changes it for a while.
   struct TModes {
     // Make a line item of every line, with or without finds (the preview).
@@ -61,6 +64,7 @@ class TRangeProcessor {
   void SetFile(TSearchFile* file);
   // Gives the file item the last-write time of the loaded file, once per load (searching
   // does it at the file's first find).
+  void TakeFileInfo(TSearchFile* file);
   void StampFileTime();
   // Loads bytes held in memory instead of a file (the preview and tests use it).
   void SetBytes(std::string_view bytes, const std::string& path = {});

@@ -25,29 +25,64 @@ static inline int Bits16(unsigned x) {
 // The same two loops 32 bytes at a time, for processors with AVX2 (chosen at run time).
 #define TRAWLEX_AVX2 __attribute__((target("avx2,popcnt,lzcnt,bmi")))
 
-TRAWLEX_AVX2 static const unsigned char* FindCandidateAvx2(const TCandidateFilter& f, const unsigned char* p,
-                                                           const unsigned char* end) {
+// The candidate bytes of the 32 positions from `at` as a byte mask. `BothCases`: a filter
+// byte may stand in two cases (else First2 and Second2 repeat First1 and Second1).
+template <bool TwoBytes, bool BothCases>
+TRAWLEX_AVX2 static inline __m256i CandidateMaskAvx2(const TCandidateFilter& f, const unsigned char* at, __m256i a1,
+                                                     __m256i a2, __m256i b1, __m256i b2) {
+  const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + f.Offset1));
+  __m256i m = _mm256_cmpeq_epi8(va, a1);
+  if (BothCases) m = _mm256_or_si256(m, _mm256_cmpeq_epi8(va, a2));
+  if (TwoBytes) {
+    const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + f.Offset2));
+    __m256i mb = _mm256_cmpeq_epi8(vb, b1);
+    if (BothCases) mb = _mm256_or_si256(mb, _mm256_cmpeq_epi8(vb, b2));
+    m = _mm256_and_si256(m, mb);
+  }
+  return m;
+}
+
+template <bool TwoBytes, bool BothCases>
+TRAWLEX_AVX2 static const unsigned char* FindCandidateAvx2Loop(const TCandidateFilter& f, const unsigned char* p,
+                                                               const unsigned char* end) {
   const __m256i a1 = _mm256_set1_epi8(static_cast<char>(f.First1));
   const __m256i a2 = _mm256_set1_epi8(static_cast<char>(f.First2));
   const __m256i b1 = _mm256_set1_epi8(static_cast<char>(f.Second1));
   const __m256i b2 = _mm256_set1_epi8(static_cast<char>(f.Second2));
-  while (end - p >= 32) {
-    const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + f.Offset1));
-    __m256i m = _mm256_or_si256(_mm256_cmpeq_epi8(va, a1), _mm256_cmpeq_epi8(va, a2));
-    if (f.TwoBytes) {
-      const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + f.Offset2));
-      m = _mm256_and_si256(m, _mm256_or_si256(_mm256_cmpeq_epi8(vb, b1), _mm256_cmpeq_epi8(vb, b2)));
+  const auto candidates = [&](const unsigned char* at) TRAWLEX_AVX2 {
+    return CandidateMaskAvx2<TwoBytes, BothCases>(f, at, a1, a2, b1, b2);
+  };
+  // Two vectors a step while nothing is found, which is nearly always.
+  while (end - p >= 64) {
+    const __m256i m0 = candidates(p), m1 = candidates(p + 32);
+    const __m256i any = _mm256_or_si256(m0, m1);
+    if (!_mm256_testz_si256(any, any)) {
+      const auto mask0 = static_cast<uint32_t>(_mm256_movemask_epi8(m0));
+      if (mask0) return p + __builtin_ctz(mask0);
+      return p + 32 + __builtin_ctz(static_cast<uint32_t>(_mm256_movemask_epi8(m1)));
     }
-    const auto mask = static_cast<uint32_t>(_mm256_movemask_epi8(m));
+    p += 64;
+  }
+  while (end - p >= 32) {
+    const auto mask = static_cast<uint32_t>(_mm256_movemask_epi8(candidates(p)));
     if (mask) return p + __builtin_ctz(mask);
     p += 32;
   }
   return p;  // the rest, fewer than 32 bytes, is left to the caller's loop
 }
 
-TRAWLEX_AVX2 static const unsigned char* FindCandidateCountingAvx2(const TCandidateFilter& f, const unsigned char* p,
-                                                                   const unsigned char* end, bool& prevIsCR,
-                                                                   TBreakCount& count, bool& found) {
+TRAWLEX_AVX2 static const unsigned char* FindCandidateAvx2(const TCandidateFilter& f, const unsigned char* p,
+                                                           const unsigned char* end) {
+  const bool bothCases = f.First1 != f.First2 || f.Second1 != f.Second2;
+  if (f.TwoBytes)
+    return bothCases ? FindCandidateAvx2Loop<true, true>(f, p, end) : FindCandidateAvx2Loop<true, false>(f, p, end);
+  return bothCases ? FindCandidateAvx2Loop<false, true>(f, p, end) : FindCandidateAvx2Loop<false, false>(f, p, end);
+}
+
+template <bool TwoBytes, bool BothCases>
+TRAWLEX_AVX2 static const unsigned char* FindCandidateCountingAvx2Loop(const TCandidateFilter& f, const unsigned char* p,
+                                                                       const unsigned char* end, bool& prevIsCR,
+                                                                       TBreakCount& count, bool& found) {
   const __m256i a1 = _mm256_set1_epi8(static_cast<char>(f.First1));
   const __m256i a2 = _mm256_set1_epi8(static_cast<char>(f.First2));
   const __m256i b1 = _mm256_set1_epi8(static_cast<char>(f.Second1));
@@ -58,13 +93,7 @@ TRAWLEX_AVX2 static const unsigned char* FindCandidateCountingAvx2(const TCandid
   found = false;
   while (end - p >= 32) {
     const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + f.Offset1));
-    __m256i m = _mm256_or_si256(_mm256_cmpeq_epi8(va, a1), _mm256_cmpeq_epi8(va, a2));
-    if (f.TwoBytes) {
-      const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + f.Offset2));
-      m = _mm256_and_si256(m, _mm256_or_si256(_mm256_cmpeq_epi8(vb, b1), _mm256_cmpeq_epi8(vb, b2)));
-    }
-    const auto cand = static_cast<uint32_t>(_mm256_movemask_epi8(m));
+    const auto cand = static_cast<uint32_t>(_mm256_movemask_epi8(CandidateMaskAvx2<TwoBytes, BothCases>(f, p, a1, a2, b1, b2)));
     const uint32_t keep = cand ? (uint32_t{1} << __builtin_ctz(cand)) - 1u : 0xFFFFFFFFu;
     const uint32_t mlf = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v0, lf))) & keep;
     const uint32_t mcr = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v0, cr))) & keep;
@@ -82,6 +111,17 @@ TRAWLEX_AVX2 static const unsigned char* FindCandidateCountingAvx2(const TCandid
   }
   prevIsCR = carry != 0;
   return p;
+}
+
+TRAWLEX_AVX2 static const unsigned char* FindCandidateCountingAvx2(const TCandidateFilter& f, const unsigned char* p,
+                                                                   const unsigned char* end, bool& prevIsCR,
+                                                                   TBreakCount& count, bool& found) {
+  const bool bothCases = f.First1 != f.First2 || f.Second1 != f.Second2;
+  if (f.TwoBytes)
+    return bothCases ? FindCandidateCountingAvx2Loop<true, true>(f, p, end, prevIsCR, count, found)
+                     : FindCandidateCountingAvx2Loop<true, false>(f, p, end, prevIsCR, count, found);
+  return bothCases ? FindCandidateCountingAvx2Loop<false, true>(f, p, end, prevIsCR, count, found)
+                   : FindCandidateCountingAvx2Loop<false, false>(f, p, end, prevIsCR, count, found);
 }
 
 // Line breaks 64 bytes at a time; the rest, fewer than 64 bytes, is left to the caller.

@@ -44,10 +44,11 @@ std::unique_ptr<TSearchFile> MakeCandidateFile(TSearchParams* params, std::strin
   return file;
 }
 
-void TSearchAhead::Add(std::string_view path) {
+void TSearchAhead::Add(const std::vector<std::string_view>& paths, const std::vector<bool>& shortReadsEnd) {
+  if (paths.empty()) return;
   std::lock_guard lock(Lock);
-  Found.emplace_back(path);
-  if (HelpersWaiting > 0) HelperWake.notify_one();
+  for (size_t i = 0; i < paths.size(); ++i) Found.emplace_back(paths[i], i < shortReadsEnd.size() && shortReadsEnd[i]);
+  if (HelpersWaiting > 0) HelperWake.notify_all();
 }
 
 void TSearchAhead::Seal(const std::vector<size_t>& addedOrder) {
@@ -108,12 +109,14 @@ bool TSearchAhead::Take(size_t i, TOutcome& outcome, std::unique_ptr<TSearchFile
       SearchSlot(*WorkerProcessor, *other);
       continue;
     }
+    // Publish looks at WorkerWaitsFor after storing the state, and this side at the state
+    // after storing WorkerWaitsFor (both in one total order): one of them sees the other.
     std::unique_lock lock(Lock);
-    WorkerWaitsFor = slot;
-    WorkerWake.wait(lock, [&] { return slot->State.load(std::memory_order_acquire) != Taken; });
-    WorkerWaitsFor = nullptr;
+    WorkerWaitsFor.store(slot);
+    WorkerWake.wait(lock, [&] { return slot->State.load() != Taken; });
+    WorkerWaitsFor.store(nullptr);
   }
-  std::lock_guard lock(Lock);  // pairs with the Publish that made it Done
+  // The outcome was written before the slot turned Done, which this thread has seen.
   outcome = std::move(slot->Outcome);
   file = std::move(slot->File);
   return true;
@@ -124,6 +127,7 @@ void TSearchAhead::SearchSlot(TRangeProcessor& processor, TSlot& slot) {
   std::unique_ptr<TSearchFile> file;
   try {
     file = MakeCandidateFile(Params, slot.Path);
+    processor.ShortReadsEndFile = slot.ShortReadsEnd;
     outcome.Finds = processor.SearchFile(file.get(), MaxFileSize);
   } catch (const std::bad_alloc&) {
     outcome.Error = "Out of memory";
@@ -159,9 +163,12 @@ void TSearchAhead::Work() {
 }
 
 void TSearchAhead::Publish(TSlot& slot, uint8_t state) {
-  std::lock_guard lock(Lock);
-  slot.State.store(state, std::memory_order_release);
-  if (WorkerWaitsFor == &slot) WorkerWake.notify_one();
+  slot.State.store(state);
+  if (WorkerWaitsFor.load() == &slot) {
+    // Under the lock, so that the worker is either still to test the state or asleep.
+    std::lock_guard lock(Lock);
+    WorkerWake.notify_one();
+  }
 }
 
 std::unique_ptr<TRangeProcessor> TSearchAhead::MakeProcessor() const {

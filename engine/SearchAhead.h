@@ -44,9 +44,9 @@ class TSearchAhead {
   TSearchAhead(const TSearchAhead&) = delete;
   TSearchAhead& operator=(const TSearchAhead&) = delete;
 
-  // While the tree is read: a new candidate, which a helper may search at once. The path
-  // must stay valid until this object is gone.
-  void Add(std::string_view path);
+  // While the tree is read: new candidates, which helpers may search at once (with whether
+  // a short read of each reaches its end). The paths must stay valid until this object is gone.
+  void Add(const std::vector<std::string_view>& paths, const std::vector<bool>& shortReadsEnd);
   // After the scan (no more Add): the order the candidates will be handed over in, as
   // their places in the order they were added.
   void Seal(const std::vector<size_t>& addedOrder);
@@ -58,8 +58,9 @@ class TSearchAhead {
  private:
   enum : uint8_t { Free = 0, Taken = 1, Done = 2 };
   struct TSlot {
-    explicit TSlot(std::string_view path) : Path(path) {}
+    TSlot(std::string_view path, bool shortReadsEnd) : Path(path), ShortReadsEnd(shortReadsEnd) {}
     std::string_view Path;
+    bool ShortReadsEnd;
     std::atomic<uint8_t> State{Free};
     // Written by whoever took the slot before it turns Done: the file item, kept only when
     // it has finds, and the outcome.
@@ -79,8 +80,8 @@ class TSearchAhead {
   TSearchParams* Params;
   const int32_t MaxFileSize;
   const size_t Window;
-  // Guards everything below but the slots' states, and the moves to Free and Done. Each
-  // side is woken only when the other waits for it, so a file costs no extra switches.
+  // Guards everything below but the slots' states and WorkerWaitsFor, which are atomic.
+  // Each side is woken only when the other waits for it, so a file costs no extra switches.
   std::mutex Lock;
   std::condition_variable HelperWake, WorkerWake;
   std::deque<TSlot> Found;  // in the order the scan found them; growing keeps addresses
@@ -91,7 +92,7 @@ class TSearchAhead {
   size_t Current = 0;    // the position being handed over
   bool Stop = false;
   int HelpersWaiting = 0;
-  const TSlot* WorkerWaitsFor = nullptr;
+  std::atomic<const TSlot*> WorkerWaitsFor{nullptr};
   std::unique_ptr<TRangeProcessor> WorkerProcessor;  // for files the worker searches ahead
   std::vector<std::thread> Helpers;
 };

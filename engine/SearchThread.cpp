@@ -79,6 +79,7 @@ void TSearchThread::ProcessFiles(const TCandidateList& files) {
       HandOverSearched(file.get(), outcome);
     } else {
       file = MakeCandidateFile(FSearchParams, files[i]);
+      Processor->ShortReadsEndFile = FoundShortReadsEnd[FoundOrder[i]];
       SearchHere(file.get());
     }
     // Taken over by the results; a file without finds is freed here.
@@ -86,8 +87,8 @@ void TSearchThread::ProcessFiles(const TCandidateList& files) {
   }
 }
 
-void TSearchThread::CandidateAdded(std::string_view path) {
-  if (Ahead) Ahead->Add(path);
+void TSearchThread::CandidatesAdded(const std::vector<std::string_view>& paths, const std::vector<bool>& shortReadsEnd) {
+  if (Ahead) Ahead->Add(paths, shortReadsEnd);
 }
 
 void TSearchThread::CandidatesEnding() { Ahead.reset(); }

@@ -72,7 +72,7 @@ class TSearchThread : public TDirScanThread {
  protected:
   void Execute() override;
   void ProcessFiles(const TCandidateList& files) override;
-  void CandidateAdded(std::string_view path) override;
+  void CandidatesAdded(const std::vector<std::string_view>& paths, const std::vector<bool>& shortReadsEnd) override;
   void CandidatesEnding() override;
 
  private:

@@ -31,6 +31,7 @@ enum class TEntryKind : uint8_t {
 struct TDirName {
   std::string Name;
   TEntryKind Kind;
+  bool ViaLink = false;  // the entry is a symbolic link; Kind is what it leads to
 };
 
 // Names in `dir` in the order the OS returns them, without "." and "..". Hidden names
@@ -58,6 +59,11 @@ class TDirHandle {
   bool IsOpen() const { return Fd >= 0; }
   // Whether both name the same folder (device and inode; kept after Close).
   bool SameFolder(const TDirHandle& other) const { return Device == other.Device && Inode == other.Inode; }
+  uint64_t DeviceId() const { return Device; }
+  // Whether a read of a file in this folder that gives fewer bytes than asked for has
+  // reached the file's end: true on the disk file systems known to work so, false where a
+  // file's content is made as it is read (the system's pseudo files) or it is not known.
+  bool ShortReadsEndFiles() const;
   void Close();
 
  private:
@@ -107,11 +113,22 @@ class TReadOnlyFile {
 
   // On failure returns false with `error` set to the system's description of the cause.
   bool Open(const std::string& path, std::string& error);
+  // Opens the file without examining it yet (one call fewer per file for a search that
+  // mostly reads and drops files): Size() and Info() stay empty until Examine. Where the
+  // system examines every open anyway, this is Open.
+  bool OpenUnexamined(const std::string& path, std::string& error);
+  // Examines the open file as Open does: false with `error` set when it cannot be examined
+  // or is not a regular file (the file stays open).
+  bool Examine(std::string& error);
+  bool Examined() const { return FExamined; }
   int64_t Size() const { return FSize; }
   const TFileInfo& Info() const { return FInfo; }
   // Reads up to `count` bytes from the current position, retrying short reads until
   // `count` bytes or the end of the file. Returns the number read, or -1 (error set).
   int64_t ReadFull(void* buffer, size_t count, std::string& error);
+  // One read of up to `count` bytes (retried only when interrupted before any byte came):
+  // the number read, 0 at the end, or -1 (error set).
+  int64_t ReadSome(void* buffer, size_t count, std::string& error);
   // The same at a given offset, without moving the file position; several threads may
   // read different parts of one file at once.
   int64_t ReadFullAt(void* buffer, size_t count, int64_t offset, std::string& error);
@@ -121,7 +138,12 @@ class TReadOnlyFile {
   int Fd = -1;
   int64_t FSize = 0;
   TFileInfo FInfo;
+  bool FExamined = false;
 };
+
+// The clock that stamps files' change times, in nanoseconds since the epoch, read cheaply:
+// a change made after this call gets a change time no earlier than what it returns.
+int64_t FileClockNs();
 
 // ---- Clock, time zone ----------------------------------------------------------------
 

@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -70,36 +71,44 @@ bool ListDirectory(const std::string& dir, std::vector<TDirName>& out) {
   return ListOpenDirectory(d, out, error);
 }
 
+// Adds one entry of the folder open as `dfd` to `out`, unless it is "." or "..": its kind
+// from the listing, or from the entry itself where the listing leaves it open.
+static void AddListedEntry(int dfd, const char* name, unsigned char type, std::vector<TDirName>& out) {
+  if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) return;
+  TEntryKind kind = TEntryKind::Other;
+  bool viaLink = false;
+  switch (type) {
+    case DT_REG: kind = TEntryKind::File; break;
+    case DT_DIR: kind = TEntryKind::Directory; break;
+    case DT_LNK: {
+      struct stat st;
+      viaLink = true;
+      if (fstatat(dfd, name, &st, 0) == 0) kind = KindOfStat(st, true);
+      break;
+    }
+    case DT_UNKNOWN: {
+      struct stat st;
+      if (fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISLNK(st.st_mode)) {
+          viaLink = true;
+          if (fstatat(dfd, name, &st, 0) == 0) kind = KindOfStat(st, true);
+        } else {
+          kind = KindOfStat(st, false);
+        }
+      }
+      break;
+    }
+    default: break;
+  }
+  out.push_back({name, kind, viaLink});
+}
+
 // Lists and closes `d`; false with `error` set when reading the entries failed.
 static bool ListOpenDirectory(DIR* d, std::vector<TDirName>& out, int& error) {
   const int dfd = dirfd(d);
   errno = 0;
   while (dirent* e = readdir(d)) {
-    const char* name = e->d_name;
-    if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
-    TEntryKind kind = TEntryKind::Other;
-    switch (e->d_type) {
-      case DT_REG: kind = TEntryKind::File; break;
-      case DT_DIR: kind = TEntryKind::Directory; break;
-      case DT_LNK: {
-        struct stat st;
-        if (fstatat(dfd, name, &st, 0) == 0) kind = KindOfStat(st, true);
-        break;
-      }
-      case DT_UNKNOWN: {
-        struct stat st;
-        if (fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-          if (S_ISLNK(st.st_mode)) {
-            if (fstatat(dfd, name, &st, 0) == 0) kind = KindOfStat(st, true);
-          } else {
-            kind = KindOfStat(st, false);
-          }
-        }
-        break;
-      }
-      default: break;
-    }
-    out.push_back({name, kind});
+    AddListedEntry(dfd, e->d_name, e->d_type, out);
     errno = 0;
   }
   error = errno;  // readdir answers null both at the end and on an error
@@ -142,25 +151,49 @@ bool TDirHandle::OpenChild(const TDirHandle& parent, const std::string& name, st
 }
 
 bool TDirHandle::List(std::vector<TDirName>& out, std::string& error) const {
-  // fdopendir takes the descriptor over, so it gets one of its own; the listing starts at
-  // the first entry whatever an earlier listing left behind.
-  const int fd = IsOpen() ? ::openat(Fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-  if (fd < 0) {
-    error = SystemErrorText(IsOpen() ? errno : EBADF);
+  // The entries are read straight from the folder's own handle, from its first entry
+  // whatever an earlier listing left behind (no second handle, no stream buffer per folder).
+  if (!IsOpen()) {
+    error = SystemErrorText(EBADF);
     return false;
   }
-  DIR* d = fdopendir(fd);
-  if (!d) {
+  if (::lseek(Fd, 0, SEEK_SET) < 0) {
     error = SystemErrorText(errno);
-    ::close(fd);
     return false;
   }
-  int code = 0;
-  if (!ListOpenDirectory(d, out, code)) {
-    error = SystemErrorText(code);
-    return false;
+  alignas(8) char buffer[32768];
+  for (;;) {
+    const ssize_t got = ::getdents64(Fd, buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      error = SystemErrorText(errno);
+      return false;
+    }
+    if (got == 0) return true;
+    for (ssize_t at = 0; at < got;) {
+      const auto* e = reinterpret_cast<const dirent64*>(buffer + at);
+      at += e->d_reclen;
+      AddListedEntry(Fd, e->d_name, e->d_type, out);
+    }
   }
-  return true;
+}
+
+bool TDirHandle::ShortReadsEndFiles() const {
+  struct statfs fs;
+  if (Fd < 0 || fstatfs(Fd, &fs) != 0) return false;
+  // Each reads a regular file through the page cache, which gives fewer bytes than asked
+  // for only at the file's end.
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0xEF53:      // ext2, ext3, ext4
+    case 0x58465342:  // xfs
+    case 0x9123683E:  // btrfs
+    case 0x01021994:  // tmpfs
+    case 0xF2F52010:  // f2fs
+    case 0x794C7630:  // overlayfs
+      return true;
+    default:
+      return false;
+  }
 }
 
 void TDirHandle::Close() {
@@ -202,20 +235,48 @@ std::string SystemErrorText(int errorNumber) {
 TReadOnlyFile::~TReadOnlyFile() { Close(); }
 
 bool TReadOnlyFile::Open(const std::string& path, std::string& error) {
+  if (!OpenUnexamined(path, error)) return false;
+  if (Examine(error)) return true;
   Close();
+  return false;
+}
+
+bool TReadOnlyFile::OpenUnexamined(const std::string& path, std::string& error) {
+  Close();
+  FSize = 0;
+  FInfo = TFileInfo{};
+  FExamined = false;
+  // O_NONBLOCK only keeps a FIFO from blocking the open; a regular file's reads ignore it.
   const int fd = OpenAnyLength(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  struct stat st;
-  if (!StatOpened(fd, st, error)) return false;
-  if (!S_ISREG(st.st_mode)) {
-    error = S_ISDIR(st.st_mode) ? "It is a directory" : "It is not a regular file";
-    ::close(fd);
+  if (fd < 0) {
+    error = SystemErrorText(errno);
     return false;
   }
-  // O_NONBLOCK only kept a FIFO from blocking the open; a regular file's reads ignore it.
   Fd = fd;
+  return true;
+}
+
+bool TReadOnlyFile::Examine(std::string& error) {
+  struct stat st;
+  if (Fd < 0 || fstat(Fd, &st) != 0) {
+    error = SystemErrorText(Fd < 0 ? EBADF : errno);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    error = S_ISDIR(st.st_mode) ? "It is a directory" : "It is not a regular file";
+    return false;
+  }
   FSize = st.st_size;
   FillInfo(st, FInfo);
+  FExamined = true;
   return true;
+}
+
+int64_t FileClockNs() {
+  // File times are taken from the coarse clock (or a finer one), never from an earlier one.
+  struct timespec ts;
+  clock_gettime(CLOCK_REALTIME_COARSE, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
 // Reads until `count` bytes or the end of the file, retrying short and interrupted reads.
@@ -238,6 +299,17 @@ static int64_t ReadLoop(char* p, size_t count, std::string& error, TRead read) {
 int64_t TReadOnlyFile::ReadFull(void* buffer, size_t count, std::string& error) {
   return ReadLoop(static_cast<char*>(buffer), count, error,
                   [this](char* p, size_t n, size_t) { return ::read(Fd, p, n); });
+}
+
+int64_t TReadOnlyFile::ReadSome(void* buffer, size_t count, std::string& error) {
+  for (;;) {
+    const ssize_t n = ::read(Fd, buffer, count);
+    if (n >= 0) return n;
+    if (errno != EINTR) {
+      error = SystemErrorText(errno);
+      return -1;
+    }
+  }
 }
 
 int64_t TReadOnlyFile::ReadFullAt(void* buffer, size_t count, int64_t offset, std::string& error) {

@@ -50,7 +50,7 @@ bool ListPath(const std::string& dir, std::vector<TDirName>& out, DWORD& code) {
   }
   do {
     if (IsDotOrDotDot(fd.cFileName, wcslen(fd.cFileName)) || (fd.dwFileAttributes & SkippedAttributes)) continue;
-    out.push_back({Narrow(fd.cFileName), KindOf(fd.dwFileAttributes)});
+    out.push_back({Narrow(fd.cFileName), KindOf(fd.dwFileAttributes), false});
   } while (FindNextFileW(h, &fd));
   code = GetLastError();
   FindClose(h);
@@ -159,7 +159,7 @@ bool TDirHandle::List(std::vector<TDirName>& out, std::string& error) const {
       const auto* e = reinterpret_cast<const FILE_FULL_DIR_INFO*>(p);
       const size_t length = e->FileNameLength / sizeof(wchar_t);
       if (!IsDotOrDotDot(e->FileName, length) && !(e->FileAttributes & SkippedAttributes))
-        out.push_back({Narrow(std::wstring(e->FileName, length)), KindOf(e->FileAttributes)});
+        out.push_back({Narrow(std::wstring(e->FileName, length)), KindOf(e->FileAttributes), false});
       if (e->NextEntryOffset == 0) break;
       p += e->NextEntryOffset;
     }
@@ -213,6 +213,7 @@ TReadOnlyFile::~TReadOnlyFile() { Close(); }
 
 bool TReadOnlyFile::Open(const std::string& path, std::string& error) {
   Close();
+  FExamined = false;
   // Share mode 0: nobody else opens the file, for reading or writing, while it is read.
   const HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -234,7 +235,29 @@ bool TReadOnlyFile::Open(const std::string& path, std::string& error) {
   Fd = HandleToFd(h);
   FSize = static_cast<int64_t>(hi.Size);
   FillInfo(hi, FInfo);
+  FExamined = true;
   return true;
+}
+
+// Reads here are examined at the open, and always read to the end.
+bool TDirHandle::ShortReadsEndFiles() const { return false; }
+
+int64_t TReadOnlyFile::ReadSome(void* buffer, size_t count, std::string& error) { return ReadFull(buffer, count, error); }
+
+// Opening examines the file here in any case.
+bool TReadOnlyFile::OpenUnexamined(const std::string& path, std::string& error) { return Open(path, error); }
+
+bool TReadOnlyFile::Examine(std::string& error) {
+  if (Fd >= 0 && FExamined) return true;
+  error = ErrorText(ERROR_INVALID_HANDLE);
+  return false;
+}
+
+int64_t FileClockNs() {
+  FILETIME ft;
+  GetSystemTimeAsFileTime(&ft);
+  const int64_t ticks = static_cast<int64_t>((static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
+  return (ticks - 116444736000000000LL) * 100;  // 100 ns ticks since 1601
 }
 
 // Reads until `count` bytes or the end of the file; `offset` < 0 reads at the file position.

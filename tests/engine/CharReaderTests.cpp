@@ -6,6 +6,11 @@
 #include <unistd.h>
 #endif
 
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <thread>
+
 #include "base/Errors.h"
 #include "engine/CharReader.h"
 #include "support/TestSupport.h"
@@ -139,5 +144,81 @@ TEST(CharReader, OutOfMemoryLeavesTheReaderEmpty) {
   waitpid(pid, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 #endif
+#endif
+}
+
+TEST(CharReader, SearchLoadGivesTheBytesAndWhatTheSystemSaysOfThem) {
+  // A search reads first and examines only a file it keeps: its bytes, size, identity and
+  // times must be what a load that examines first gives, and a file that changes between
+  // the read and the examination must never pass for the bytes read.
+  TTempDir dir;
+  std::string big(300 << 10, 'x');  // more than the first read takes
+  big[(300 << 10) - 1] = 'E';
+  struct TCase {
+    const char* Name;
+    std::string Bytes;
+    std::function<void(const std::string&)> ChangeAfterRead;  // null: left alone
+    bool BytesChange = true;  // by ChangeAfterRead
+  } cases[] = {
+      {"small", "one\ntwo\n", nullptr},
+      {"empty", "", nullptr},
+      {"big", big, nullptr},
+      {"rewritten", "abcdef", [](const std::string& p) { std::ofstream(p, std::ios::binary | std::ios::trunc) << "ABCDEF"; }},
+      {"appended", "abc", [](const std::string& p) { std::ofstream(p, std::ios::binary | std::ios::app) << "d"; }},
+      // The bytes read are still the file's: its new change time is theirs.
+      {"touched", "abc", [](const std::string& p) { EXPECT_EQ(chmod(p.c_str(), 0600), 0); }, false},
+  };
+  for (const TCase& c : cases)
+  for (const bool shortReadsEnd : {false, true}) {
+    SCOPED_TRACE(std::string(c.Name) + (shortReadsEnd ? ", short reads end" : ""));
+    const std::string path = dir.Write(c.Name, c.Bytes);
+    TCharReader eager, lazy;
+    eager.Load(path);
+    ASSERT_TRUE(lazy.LoadForSearch(path, int64_t{1} << 30, shortReadsEnd));
+    ASSERT_EQ(std::string(reinterpret_cast<const char*>(lazy.Data()), static_cast<size_t>(lazy.Size())), c.Bytes);
+    if (c.ChangeAfterRead) c.ChangeAfterRead(path);
+    const TFileInfo want = eager.LoadedInfo(), got = lazy.LoadedInfo();
+    EXPECT_EQ(got.Size, static_cast<int64_t>(c.Bytes.size()));
+    EXPECT_EQ(got.Device, want.Device);
+    EXPECT_EQ(got.Inode, want.Inode);
+#ifdef _WIN32
+    const bool examinedOnOpen = true;  // the system examines every open here
+#else
+    const bool examinedOnOpen = false;
+#endif
+    TFileInfo now;
+    ASSERT_TRUE(GetFileInfo(path, now));
+    if (c.ChangeAfterRead && !examinedOnOpen) {
+      EXPECT_EQ(got.ChangeNs, c.BytesChange ? TCharReader::ChangedWhileRead : now.ChangeNs);
+    } else {
+      EXPECT_EQ(got.ChangeNs, want.ChangeNs);
+      EXPECT_EQ(got.ModifiedNs, want.ModifiedNs);
+    }
+  }
+}
+
+TEST(CharReader, SearchLoadOfAFileChangedLongAgoTrustsItsChangeTime) {
+  TTempDir dir;
+  const std::string path = dir.Write("old.txt", "old bytes");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // older than the margin
+  TCharReader eager, lazy;
+  eager.Load(path);
+  ASSERT_TRUE(lazy.LoadForSearch(path, 100));
+  EXPECT_EQ(lazy.LoadedInfo().ChangeNs, eager.LoadedInfo().ChangeNs);
+  EXPECT_EQ(lazy.LoadedInfo().ModifiedNs, eager.LoadedInfo().ModifiedNs);
+}
+
+TEST(CharReader, SearchLoadRefusesWhatLoadRefuses) {
+  TTempDir dir;
+  const std::string path = dir.Write("big.txt", std::string(200 << 10, 'b'));
+  TCharReader r;
+  EXPECT_FALSE(r.LoadForSearch(path, 100 << 10));
+  EXPECT_EQ(r.Size(), 0);
+  EXPECT_EQ(Message([&] { r.LoadForSearch(dir.Path(), 100); }),
+            "Cannot open file \"" + dir.Path() + "\". It is a directory");
+#ifndef _WIN32
+  EXPECT_EQ(Message([&] { r.LoadForSearch("/dev/null", 100); }), "Cannot open file \"/dev/null\". It is not a regular file");
+  ASSERT_TRUE(r.LoadForSearch("/proc/self/status", 1 << 20));  // its size says 0
+  EXPECT_NE(std::string(r.TempPtr(0, r.Size())).find("\nPid:"), std::string::npos);
 #endif
 }

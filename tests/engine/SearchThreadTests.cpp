@@ -7,12 +7,14 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "base/Errors.h"
+#include "base/TextUtils.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
 #include "engine/SearchThread.h"
@@ -297,6 +299,44 @@ TEST(SearchThread, NamesDifferingOnlyInCaseAreBothSearched) {
   EXPECT_EQ(run.ResultNames(dir.Path()), (V{"README.txt", "readme.txt"}));
   EXPECT_EQ(run.Thread->FilesFound(), 2);
 #endif
+}
+
+TEST(SearchThread, CandidatesComeInPathOrderWhateverTheNamesAndFolders) {
+  // The order is that of the whole paths, folded, exact bytes breaking a tie; the walk
+  // gives it folder by folder, so these are the names where a folder's order and the
+  // paths' order could part: a name that starts another, bytes below and above the
+  // delimiter, and (where names may differ only in case) folders whose paths interleave.
+  V names = {"x.txt",     "x0.txt",   "x-y.txt", "x/a.txt", "x/Z.txt",  "x_/b.txt", "x-/c.txt", "xy/d.txt",
+             "X.txt.d/e", "a/b/c/d",  "a/b.txt", "a!.txt",  "a/b/c.d", "a/b/c/D0", "B.txt",    "b/a.txt"};
+#ifndef _WIN32
+  for (const char* n : {"Pod/a.txt", "pod/b.txt", "Pod/c.txt", "pod/A.txt", "pod/Sub/x", "Pod/sub/y", "Pod/sub/X",
+                        "pod/sub/z", "POD", "pod.txt", "x/A.txt"})
+    names.push_back(n);
+#endif
+  TTempDir dir;
+  for (const std::string& n : names) dir.Write(n, "foo");
+  TSearchRun run(dir.Path());
+  run.Run();
+
+  // Each path as the search writes it, ordered here by the rule itself.
+  std::vector<std::string> expected;
+  for (std::string n : names) {
+    for (char& c : n)
+      if (c == '/') c = PathDelim;
+    expected.push_back(n);
+  }
+  const auto fold = [](std::string s) {
+    for (char& c : s) c = static_cast<char>(UpperByte(static_cast<unsigned char>(c)));
+    return s;
+  };
+  std::sort(expected.begin(), expected.end(), [&](const std::string& a, const std::string& b) {
+    const std::string fa = fold(a), fb = fold(b);
+    return fa != fb ? fa < fb : a < b;
+  });
+  V shown;
+  for (const std::string& n : expected) shown.push_back(test::Slashed(n));
+  EXPECT_EQ(run.ResultNames(dir.Path()), shown);
+  EXPECT_EQ(run.Thread->FilesFound(), static_cast<int32_t>(names.size()));
 }
 
 TEST(SearchThread, TrailingDelimiterGivesTheSamePaths) {

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #ifndef _WIN32
+#include <sys/vfs.h>
 #include <unistd.h>
 #endif
 
 #include <algorithm>
 #include <cstdlib>
+#include <tuple>
 
 #include "platform/DateTime.h"
 #include "platform/Platform.h"
@@ -118,24 +120,55 @@ TEST(ListDirectory, KindsOfEntries) {
   ASSERT_EQ(symlink((dir / "file.txt").c_str(), (dir / "tofile").c_str()), 0);
   ASSERT_EQ(symlink((dir / "sub").c_str(), (dir / "todir").c_str()), 0);
   ASSERT_EQ(symlink((dir / "missing").c_str(), (dir / "dangling").c_str()), 0);
-  std::vector<TDirName> names;
-  ASSERT_TRUE(ListDirectory(dir.Path(), names));
-  std::sort(names.begin(), names.end(), [](const auto& a, const auto& b) { return a.Name < b.Name; });
-  std::vector<std::pair<std::string, TEntryKind>> got;
-  for (const auto& n : names) got.emplace_back(n.Name, n.Kind);
-  EXPECT_EQ(got, (std::vector<std::pair<std::string, TEntryKind>>{
-                     {".hidden", TEntryKind::File},
-                     {"dangling", TEntryKind::Other},
-                     {"fifo", TEntryKind::Other},
-                     {"file.txt", TEntryKind::File},
-                     {"sub", TEntryKind::Directory},
-                     {"todir", TEntryKind::Other},
-                     {"tofile", TEntryKind::File},
-                 }));
+  // By path, and from an open folder handle (listed twice: each listing starts afresh).
+  std::vector<TDirName> byPath, byHandle, again;
+  ASSERT_TRUE(ListDirectory(dir.Path(), byPath));
+  TDirHandle handle;
+  std::string error;
+  ASSERT_TRUE(handle.Open(dir.Path(), error)) << error;
+  ASSERT_TRUE(handle.List(byHandle, error)) << error;
+  ASSERT_TRUE(handle.List(again, error)) << error;
+  for (std::vector<TDirName>* names : {&byPath, &byHandle, &again}) {
+    std::sort(names->begin(), names->end(), [](const auto& a, const auto& b) { return a.Name < b.Name; });
+    std::vector<std::tuple<std::string, TEntryKind, bool>> got;
+    for (const auto& n : *names) got.emplace_back(n.Name, n.Kind, n.ViaLink);
+    EXPECT_EQ(got, (std::vector<std::tuple<std::string, TEntryKind, bool>>{
+                       {".hidden", TEntryKind::File, false},
+                       {"dangling", TEntryKind::Other, true},
+                       {"fifo", TEntryKind::Other, false},
+                       {"file.txt", TEntryKind::File, false},
+                       {"sub", TEntryKind::Directory, false},
+                       {"todir", TEntryKind::Other, true},
+                       {"tofile", TEntryKind::File, true},
+                   }));
+  }
   EXPECT_TRUE(IsHiddenName(".hidden"));
   EXPECT_FALSE(IsHiddenName("a.b"));
   std::vector<TDirName> none;
   EXPECT_FALSE(ListDirectory(dir / "nope", none));
+#endif
+}
+
+TEST(DirHandle, ShortReadsEndFilesOnlyOnDiskFileSystems) {
+#ifdef _WIN32
+  GTEST_SKIP() << "reads here are always read to the end";
+#else
+  // The system's pseudo files are made as they are read: a short read is no end there.
+  for (const char* pseudo : {"/proc", "/sys"}) {
+    TDirHandle handle;
+    std::string error;
+    if (!handle.Open(pseudo, error)) continue;
+    EXPECT_FALSE(handle.ShortReadsEndFiles()) << pseudo;
+  }
+  TTempDir dir;
+  TDirHandle handle;
+  std::string error;
+  ASSERT_TRUE(handle.Open(dir.Path(), error)) << error;
+  struct statfs fs;
+  ASSERT_EQ(statfs(dir.Path().c_str(), &fs), 0);
+  if (fs.f_type == 0xEF53 || fs.f_type == 0x01021994) {  // ext4, tmpfs
+    EXPECT_TRUE(handle.ShortReadsEndFiles());
+  }
 #endif
 }
 
