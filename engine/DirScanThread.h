@@ -73,7 +73,7 @@ class TDirScanThread : public TBaseThread {
   TCandidateList* FoundFiles = nullptr;  // exists only during ScanAndProcess
   TTextArena* FoundPaths = nullptr;      // the same
   // Whether the walk's order (FoundOrder as the walk fills it) is path order: false once a
-  // folder holds two subfolders whose names differ only in case, or a path was rewritten.
+  // path was rewritten to its canonical form, or the walk ended early.
   bool WalkOrderHolds = true;
 };
 
