@@ -331,6 +331,25 @@ TCandidateFilter MakeCandidateFilter(std::string_view pattern, bool caseSensitiv
   return f;
 }
 
+const unsigned char* FindLastLineBreak(const unsigned char* begin, const unsigned char* end) {
+  const unsigned char* p = end;
+#if defined(__SSE2__)
+  const __m128i lf = _mm_set1_epi8(10);
+  const __m128i cr = _mm_set1_epi8(13);
+  while (p - begin >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 16));
+    const unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr))));
+    if (m) return p - 16 + (31 - __builtin_clz(m));
+    p -= 16;
+  }
+#endif
+  while (p > begin) {
+    --p;
+    if (*p == 10 || *p == 13) return p;
+  }
+  return nullptr;
+}
+
 const unsigned char* FindLineBreak(const unsigned char* p, const unsigned char* end) {
 #if defined(__SSE2__)
   const __m128i lf = _mm_set1_epi8(10);
