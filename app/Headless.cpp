@@ -1,12 +1,18 @@
 #include "app/Headless.h"
 
 #include <unistd.h>
+#if !defined(_WIN32)
+#include <sys/uio.h>
+#endif
 #if defined(__linux__)
 #include <fcntl.h>
 #include <sys/stat.h>
 #endif
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <vector>
 
 #include "app/CommandLine.h"
 #include "base/Errors.h"
@@ -64,9 +70,22 @@ class TReportWriter {
   }
   // Where the next line's bytes go; end each line with EndLine.
   std::string& Line() { return Buffer; }
+  // Adds bytes that stay where they are until the report is written (a line's text): a
+  // long one is written from there instead of being copied first.
+  void AddLasting(std::string_view text) {
+#if !defined(_WIN32)
+    if (text.size() >= 256) {
+      CutPiece();
+      Pieces.push_back({0, text.data(), text.size()});
+      Pending += text.size();
+      return;
+    }
+#endif
+    Buffer += text;
+  }
   void EndLine() {
     Buffer += '\n';
-    if (Buffer.size() >= Chunk) Flush();
+    if (Buffer.size() - BufferCut + Pending >= Chunk || Pieces.size() >= 1000) Flush();
   }
   void WriteLine(std::string_view line) {
     Buffer += line;
@@ -74,16 +93,68 @@ class TReportWriter {
   }
   // False once a write failed.
   bool Flush() {
-    if (Ok && !Buffer.empty()) Ok = std::fwrite(Buffer.data(), 1, Buffer.size(), Out) == Buffer.size();
+    CutPiece();
+    if (Ok && !Pieces.empty()) Ok = WritePieces();
+    Pieces.clear();
     Buffer.clear();
+    BufferCut = 0;
+    Pending = 0;
     return Ok;
   }
   bool Ok = true;
 
  private:
+  // A stretch of the report: lasting bytes elsewhere, or else of Buffer, from an offset
+  // (the buffer may still move).
+  struct TPiece {
+    size_t Offset;
+    const char* Lasting;
+    size_t Size;
+    const char* Data(const std::string& buffer) const { return Lasting ? Lasting : buffer.data() + Offset; }
+  };
+  void CutPiece() {
+    if (Buffer.size() == BufferCut) return;
+    Pieces.push_back({BufferCut, nullptr, Buffer.size() - BufferCut});
+    Pending += Buffer.size() - BufferCut;
+    BufferCut = Buffer.size();
+  }
+  bool WritePieces() {
+#if defined(_WIN32)
+    for (const TPiece& piece : Pieces)
+      if (std::fwrite(piece.Data(Buffer), 1, piece.Size, Out) != piece.Size) return false;
+    return true;
+#else
+    if (std::fflush(Out) != 0) return false;
+    std::vector<iovec> io;
+    io.reserve(Pieces.size());
+    for (const TPiece& piece : Pieces) io.push_back({const_cast<char*>(piece.Data(Buffer)), piece.Size});
+    // One gathering write after another, each taking up where the last one stopped.
+    size_t first = 0;
+    while (first < io.size()) {
+      const ssize_t n = writev(fileno(Out), io.data() + first, static_cast<int>(std::min<size_t>(io.size() - first, 1024)));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      for (auto left = static_cast<size_t>(n); left > 0 && first < io.size();) {
+        const size_t take = std::min(left, io[first].iov_len);
+        io[first].iov_base = static_cast<char*>(io[first].iov_base) + take;
+        io[first].iov_len -= take;
+        left -= take;
+        if (io[first].iov_len == 0) ++first;
+      }
+      while (first < io.size() && io[first].iov_len == 0) ++first;
+    }
+    return true;
+#endif
+  }
+
   static constexpr size_t Chunk = size_t{1} << 20;
   std::FILE* Out;
   std::string Buffer;
+  size_t BufferCut = 0;  // Buffer's bytes before this are in Pieces
+  size_t Pending = 0;    // the bytes in Pieces
+  std::vector<TPiece> Pieces;
 };
 
 }  // namespace
@@ -208,7 +279,8 @@ bool SearchAndReport(const std::vector<std::string>& args, TSearchParams& params
       const TSearchFile* file = params.GetResult(i);
       report.WriteLine(file->GetText());
       for (const TSearchLine* line : file->LinesSnapshot()) {
-        line->AppendText(report.Line());
+        line->AppendTextPrefix(report.Line());
+        report.AddLasting(line->Text);
         report.EndLine();
       }
     }

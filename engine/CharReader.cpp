@@ -78,7 +78,7 @@ bool TCharReader::LoadForSearch(const std::string& fileName, int64_t maxSize, bo
   FInfo = TFileInfo{};
   std::string error;
   FOpenedAtNs = FileClockNs();
-  if (!FSearchFile.OpenUnexamined(fileName, error))
+  if (!FSearchFile.OpenUnexamined(fileName, error, &FSearchFolder))
     throw ETrawlexError(Fmt("Cannot open file \"%s\". %s", fileName, error));
   if (FSearchFile.Examined()) {
     // The system examined the file on opening: nothing to save.

@@ -109,6 +109,7 @@ class TCharReader {
   int32_t FSize = 0;
   TReadOnlyFile FBlockFile;
   TReadOnlyFile FSearchFile;  // the file of LoadForSearch, until it is examined
+  TFolderCache FSearchFolder;
   bool FInfoPending = false;
   int64_t FOpenedAtNs = 0;
   int64_t FWindowStart = 0;

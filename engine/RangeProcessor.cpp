@@ -479,7 +479,10 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
           } else {
             int64_t p = dataEnd - ahead;
             const int64_t stop = std::max<int64_t>({breakSearched, counted, Reader.WindowStart()});
-            while (p > stop && data[p - 1] != 13 && data[p - 1] != 10) --p;
+            if (p > stop) {
+              const unsigned char* lastBreak = FindLastLineBreak(data + stop, data + p);
+              p = lastBreak ? lastBreak - data + 1 : stop;
+            }
             breakSearched = std::max(stop, dataEnd - ahead);
             if (p <= stop) continue;  // no break yet: read more into the window
             // A CR LF pair stays in one stretch, so that the next begins a line.

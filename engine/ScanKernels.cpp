@@ -91,6 +91,26 @@ TRAWLEX_AVX2 static const unsigned char* FindCandidateCountingAvx2Loop(const TCa
   const __m256i cr = _mm256_set1_epi8(13);
   uint32_t carry = prevIsCR ? 1u : 0u;
   found = false;
+  // 64 bytes a step while they hold no candidate, which is nearly always.
+  while (end - p >= 64) {
+    const __m256i c0 = CandidateMaskAvx2<TwoBytes, BothCases>(f, p, a1, a2, b1, b2);
+    const __m256i c1 = CandidateMaskAvx2<TwoBytes, BothCases>(f, p + 32, a1, a2, b1, b2);
+    const __m256i any = _mm256_or_si256(c0, c1);
+    if (!_mm256_testz_si256(any, any)) break;  // the step below finds where
+    const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    const uint64_t mlf = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v0, lf))) |
+                         (uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v1, lf)))} << 32);
+    const uint64_t mcr = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v0, cr))) |
+                         (uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v1, cr)))} << 32);
+    if (mlf | mcr) {
+      const uint64_t afterCR = (mcr << 1) | carry;
+      count.Breaks += __builtin_popcountll(mcr | (mlf & ~afterCR));
+      count.LastBreak = p + (63 - __builtin_clzll(mlf | mcr));
+    }
+    carry = static_cast<uint32_t>(mcr >> 63);
+    p += 64;
+  }
   while (end - p >= 32) {
     const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     const auto cand = static_cast<uint32_t>(_mm256_movemask_epi8(CandidateMaskAvx2<TwoBytes, BothCases>(f, p, a1, a2, b1, b2)));
@@ -309,6 +329,25 @@ TCandidateFilter MakeCandidateFilter(std::string_view pattern, bool caseSensitiv
     f.Second1 = f.Second2 = f.First1;
   }
   return f;
+}
+
+const unsigned char* FindLastLineBreak(const unsigned char* begin, const unsigned char* end) {
+  const unsigned char* p = end;
+#if defined(__SSE2__)
+  const __m128i lf = _mm_set1_epi8(10);
+  const __m128i cr = _mm_set1_epi8(13);
+  while (p - begin >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 16));
+    const unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr))));
+    if (m) return p - 16 + (31 - __builtin_clz(m));
+    p -= 16;
+  }
+#endif
+  while (p > begin) {
+    --p;
+    if (*p == 10 || *p == 13) return p;
+  }
+  return nullptr;
 }
 
 const unsigned char* FindLineBreak(const unsigned char* p, const unsigned char* end) {

@@ -47,6 +47,8 @@ const unsigned char* FindCandidateCountingBreaks(const TCandidateFilter& f, cons
 void UseWideScanKernels(bool use);
 
 // The first CR or LF in [begin, end), or end.
+// The last CR or LF in [begin, end), or null when there is none.
+const unsigned char* FindLastLineBreak(const unsigned char* begin, const unsigned char* end);
 const unsigned char* FindLineBreak(const unsigned char* begin, const unsigned char* end);
 
 }  // namespace trawlex

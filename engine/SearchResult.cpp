@@ -60,6 +60,11 @@ std::string TSearchLine::GetText() const {
 }
 
 void TSearchLine::AppendText(std::string& out) const {
+  AppendTextPrefix(out);
+  out += Text;
+}
+
+void TSearchLine::AppendTextPrefix(std::string& out) const {
   // As GetTextPrefix, without formatting through a string.
   const int32_t digits = File && File->Params ? File->Params->LineNoDigits() : 1;
   char num[16];
@@ -78,7 +83,6 @@ void TSearchLine::AppendText(std::string& out) const {
   if (digits > len) out.append(static_cast<size_t>(digits - len), ' ');
   out.append(p, static_cast<size_t>(len));
   out += ": ";
-  out += Text;
 }
 
 int32_t TSearchLine::LengthOf(size_t k) const {

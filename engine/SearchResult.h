@@ -80,6 +80,8 @@ class TSearchLine : public TSearchResult {
   std::string GetTextPrefix() const;
   // Appends GetText to `out` (no allocation once `out` has room).
   void AppendText(std::string& out) const;
+  // The same without the line's own text (GetTextPrefix).
+  void AppendTextPrefix(std::string& out) const;
 
   // Appends one value of the position array (start, end, start, ...).
   void AddPosition(int32_t value);

@@ -104,6 +104,23 @@ std::string SystemErrorText(int errorNumber);
 
 // A regular file opened for reading only. Opening never blocks: a FIFO or device that
 // took the file's place is refused instead of hanging the reader.
+// The folder a search opened its last file from, kept open (without access to its content)
+// so that the next file of the same folder is opened relative to it: the folders on the way
+// are looked up once per folder instead of once per file. One per thread.
+class TFolderCache {
+ public:
+  TFolderCache() = default;
+  ~TFolderCache();
+  TFolderCache(const TFolderCache&) = delete;
+  TFolderCache& operator=(const TFolderCache&) = delete;
+
+ private:
+  friend class TReadOnlyFile;
+  void Close();
+  std::string Path;  // the folder's path as the file's path gives it
+  int Fd = -1;
+};
+
 class TReadOnlyFile {
  public:
   TReadOnlyFile() = default;
@@ -116,7 +133,8 @@ class TReadOnlyFile {
   // Opens the file without examining it yet (one call fewer per file for a search that
   // mostly reads and drops files): Size() and Info() stay empty until Examine. Where the
   // system examines every open anyway, this is Open.
-  bool OpenUnexamined(const std::string& path, std::string& error);
+  // `folders`, when given, keeps the file's folder open for the next file.
+  bool OpenUnexamined(const std::string& path, std::string& error, TFolderCache* folders = nullptr);
   // Examines the open file as Open does: false with `error` set when it cannot be examined
   // or is not a regular file (the file stays open).
   bool Examine(std::string& error);

@@ -241,13 +241,36 @@ bool TReadOnlyFile::Open(const std::string& path, std::string& error) {
   return false;
 }
 
-bool TReadOnlyFile::OpenUnexamined(const std::string& path, std::string& error) {
+TFolderCache::~TFolderCache() { Close(); }
+
+void TFolderCache::Close() {
+  if (Fd >= 0) ::close(Fd);
+  Fd = -1;
+  Path.clear();
+}
+
+bool TReadOnlyFile::OpenUnexamined(const std::string& path, std::string& error, TFolderCache* folders) {
   Close();
   FSize = 0;
   FInfo = TFileInfo{};
   FExamined = false;
   // O_NONBLOCK only keeps a FIFO from blocking the open; a regular file's reads ignore it.
-  const int fd = OpenAnyLength(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  constexpr int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+  int fd = -1;
+  const size_t slash = path.rfind('/');
+  if (folders && path.size() < PATH_MAX && slash != std::string::npos && slash > 0 && slash + 1 < path.size()) {
+    const std::string_view folder(path.data(), slash);
+    if (folders->Fd < 0 || folders->Path != folder) {
+      folders->Close();
+      const std::string name(folder);
+      folders->Fd = ::open(name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      if (folders->Fd >= 0) folders->Path = name;
+    }
+    // Where the folder cannot be opened, the whole path gives the reason.
+    fd = folders->Fd >= 0 ? ::openat(folders->Fd, path.c_str() + slash + 1, flags) : OpenAnyLength(path, flags);
+  } else {
+    fd = OpenAnyLength(path, flags);
+  }
   if (fd < 0) {
     error = SystemErrorText(errno);
     return false;

@@ -244,8 +244,14 @@ bool TDirHandle::ShortReadsEndFiles() const { return false; }
 
 int64_t TReadOnlyFile::ReadSome(void* buffer, size_t count, std::string& error) { return ReadFull(buffer, count, error); }
 
-// Opening examines the file here in any case.
-bool TReadOnlyFile::OpenUnexamined(const std::string& path, std::string& error) { return Open(path, error); }
+TFolderCache::~TFolderCache() = default;
+
+void TFolderCache::Close() {}
+
+// Opening examines the file here in any case; a path is opened whole.
+bool TReadOnlyFile::OpenUnexamined(const std::string& path, std::string& error, TFolderCache*) {
+  return Open(path, error);
+}
 
 bool TReadOnlyFile::Examine(std::string& error) {
   if (Fd >= 0 && FExamined) return true;

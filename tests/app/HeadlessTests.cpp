@@ -124,11 +124,14 @@ TEST(Headless, ReportOfASearchWithFinds) {
 
 TEST(Headless, ReportOfManyMegabytesArrivesWholeThroughAPipeOrFailsOnAFullDisk) {
   // Many lines and one longer than a write: the report crosses several writes and lines
-  // are cut across them; a pipe reader gets every byte, a full disk is an error.
+  // are cut across them; a pipe reader gets every byte, a full disk is an error. Every
+  // third line is long enough to be written from where the search keeps it, so the writes
+  // gather more pieces than one call takes.
   TTempDir dir;
   std::string text, expected;
   for (int i = 1; i <= 40000; ++i) {
-    const std::string line = i == 20000 ? "foo" + std::string(3 << 20, 'x') : "foo " + std::to_string(i) + std::string(50, 'y');
+    const std::string line = i == 20000 ? "foo" + std::string(3 << 20, 'x')
+                             : "foo " + std::to_string(i) + std::string(i % 3 ? 50 : 300, 'y');
     text += line + "\n";
     expected += " " + std::string(i < 10000 ? 5 - std::to_string(i).size() : 0, ' ') + std::to_string(i) + ": " + line + "\n";
   }

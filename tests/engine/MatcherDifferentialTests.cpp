@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <vector>
 
 #include "engine/RangeProcessor.h"
 #include "engine/ScanKernels.h"
@@ -178,4 +179,23 @@ TEST_P(MatcherDifferential, WorstCasesTurnLinearMidScanWithTheSameFinds) {
       ASSERT_EQ(fast, slow) << round << " " << caseSensitive;
     }
   }
+}
+
+TEST(ScanKernels, LastLineBreakIsTheOneABackwardLoopFinds) {
+  // Every length across the vector widths, with a CR, an LF or none at every place.
+  for (size_t size = 0; size <= 70; ++size)
+    for (size_t at = 0; at <= size; ++at)
+      for (const unsigned char brk : {static_cast<unsigned char>(10), static_cast<unsigned char>(13)}) {
+        std::vector<unsigned char> bytes(size, 'x');
+        if (at < size) bytes[at] = brk;
+        if (at >= 3 && size > 0) bytes[at / 3] = 10;  // an earlier one, which must not win
+        const unsigned char* begin = bytes.data();
+        const unsigned char* want = nullptr;
+        for (size_t i = size; i-- > 0;)
+          if (bytes[i] == 10 || bytes[i] == 13) {
+            want = begin + i;
+            break;
+          }
+        ASSERT_EQ(FindLastLineBreak(begin, begin + size), want) << "size " << size << " at " << at;
+      }
 }

@@ -221,3 +221,30 @@ TEST(Process, ArgumentsVersionAndName) {
   EXPECT_EQ(FileVersion("").size(), 4u);
   EXPECT_TRUE(FileVersion("/bin/sh").empty());
 }
+
+TEST(ReadOnlyFile, OpeningThroughTheFolderCacheIsOpeningByPath) {
+  TTempDir dir;
+  dir.Write("a/one.txt", "one");
+  dir.Write("a/two.txt", "two");
+  dir.Write("b/three.txt", "three");
+  dir.MakeDir("a/sub");
+  TFolderCache folders;
+  // In the order a search meets them: the same folder twice, another, back, and failures.
+  for (const char* name : {"a/one.txt", "a/two.txt", "b/three.txt", "a/missing.txt", "a/one.txt", "c/none.txt",
+                           "a/sub", "b/three.txt"}) {
+    SCOPED_TRACE(name);
+    const std::string path = dir / name;
+    TReadOnlyFile byPath, cached;
+    std::string byPathError, cachedError;
+    const bool opened = byPath.OpenUnexamined(path, byPathError);
+    ASSERT_EQ(cached.OpenUnexamined(path, cachedError, &folders), opened);
+    EXPECT_EQ(cachedError, byPathError);
+    if (!opened) continue;
+    std::string a(16, '\0'), b(16, '\0'), e1, e2;
+    const int64_t n = byPath.ReadSome(a.data(), a.size(), e1);
+    EXPECT_EQ(cached.ReadSome(b.data(), b.size(), e2), n);
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(cached.Examine(e2), byPath.Examine(e1));
+    EXPECT_EQ(e2, e1);
+  }
+}
