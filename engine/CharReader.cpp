@@ -39,7 +39,12 @@ bool TCharReader::LoadIfNotLarger(const std::string& fileName, int64_t maxSize) 
   if (file.Size() >= MaxFileSize)
     throw ETrawlexError("The file is 2 GiB or larger, which is more than a search can read");
   if (file.Size() > maxSize) return false;
-  if (file.Size() == 0) return LoadToEnd(file, fileName);
+  if (file.Size() == 0) {
+    // A file that reports no size may still have content (the system's pseudo files).
+    ReadToEnd(file, fileName, MaxFileSize, false);
+    FInfo = file.Info();
+    return true;
+  }
   const auto size = static_cast<size_t>(file.Size());
   unsigned char* data;
   try {
@@ -60,14 +65,18 @@ bool TCharReader::LoadIfNotLarger(const std::string& fileName, int64_t maxSize) 
   return true;
 }
 
-unsigned char* TCharReader::Grow(size_t size, size_t keep) {
+unsigned char* TCharReader::Grow(size_t size, const unsigned char* from, size_t keep) {
   const size_t need = size + Padding;
-  if (need <= FCapacity) return FData.get();
-  const size_t cap = std::max(need, FCapacity * 2);
-  std::unique_ptr<unsigned char[]> grown(new unsigned char[cap]);
-  if (keep) std::memcpy(grown.get(), FData.get(), keep);
-  FData = std::move(grown);
-  FCapacity = cap;
+  if (need > FCapacity) {
+    // Geometrically, so that a long line or a growing file costs few copies.
+    const size_t cap = std::max(need, FCapacity * 2);
+    std::unique_ptr<unsigned char[]> grown(new unsigned char[cap]);
+    if (keep) std::memcpy(grown.get(), from, keep);
+    FData = std::move(grown);
+    FCapacity = cap;
+  } else if (keep && from != FData.get()) {
+    std::memmove(FData.get(), from, keep);
+  }
   return FData.get();
 }
 
@@ -96,43 +105,49 @@ bool TCharReader::LoadForSearch(const std::string& fileName, int64_t maxSize, bo
       if (!Done) File.Close();
     }
   } close{FSearchFile};
-  // Read until the end into what the buffer holds, examining the file only once its
-  // bytes outgrow it (to learn how much more there is) or when none come at all (an empty
-  // file, or no regular file).
+  if (!ReadToEnd(FSearchFile, fileName, maxSize, shortReadsEnd)) return false;
+  FInfo.Size = FSize;
+  FInfoPending = true;
+  close.Done = true;
+  return true;
+}
+
+bool TCharReader::ReadToEnd(TReadOnlyFile& file, const std::string& fileName, int64_t maxSize, bool shortReadsEnd) {
+  FSize = 0;
+  std::string error;
+  // Read until the end into what the buffer holds; a file not examined yet is examined
+  // only once its bytes outgrow the buffer (to learn how much more there is) or when none
+  // come at all (an empty file, or no regular file).
   size_t got = 0;
   try {
     Reserve(std::max<size_t>(FCapacity > Padding ? FCapacity - Padding : 0, size_t{64} << 10));
     for (;;) {
       const size_t room = FCapacity - Padding - got;
-      const int64_t n = shortReadsEnd ? FSearchFile.ReadSome(FData.get() + got, room, error)
-                                      : FSearchFile.ReadFull(FData.get() + got, room, error);
+      const int64_t n = shortReadsEnd ? file.ReadSome(FData.get() + got, room, error)
+                                      : file.ReadFull(FData.get() + got, room, error);
       if (n < 0) {
         std::string why;
-        if (!FSearchFile.Examine(why)) throw ETrawlexError(Fmt("Cannot open file \"%s\". %s", fileName, why));
+        if (!file.Examined() && !file.Examine(why)) throw ETrawlexError(Fmt("Cannot open file \"%s\". %s", fileName, why));
         throw ETrawlexError(Fmt("Cannot read file \"%s\". %s", fileName, error));
       }
       got += static_cast<size_t>(n);
       if (static_cast<size_t>(n) < room) break;  // the end of the file
-      if (!FSearchFile.Examined() && !FSearchFile.Examine(error))
+      if (!file.Examined() && !file.Examine(error))
         throw ETrawlexError(Fmt("Cannot open file \"%s\". %s", fileName, error));
-      const int64_t size = std::max<int64_t>(FSearchFile.Size(), static_cast<int64_t>(got));
+      const int64_t size = std::max<int64_t>(file.Size(), static_cast<int64_t>(got));
       if (size >= MaxFileSize || static_cast<int64_t>(got) >= MaxFileSize)
         throw ETrawlexError("The file is 2 GiB or larger, which is more than a search can read");
       if (size > maxSize) return false;
       // Room for what the file says is left, and for a file that grows while it is read.
-      Grow(std::max<size_t>(static_cast<size_t>(size) + 1, got * 2), got);
+      Grow(std::max<size_t>(static_cast<size_t>(size) + 1, got * 2), FData.get(), got);
     }
   } catch (const std::bad_alloc&) {
-    FSize = 0;
     throw ETrawlexError("Out of memory");
   }
-  if (got == 0 && !FSearchFile.Examined() && !FSearchFile.Examine(error))
+  if (got == 0 && !file.Examined() && !file.Examine(error))
     throw ETrawlexError(Fmt("Cannot open file \"%s\". %s", fileName, error));
   std::memset(FData.get() + got, 0, Padding);
   FSize = static_cast<int32_t>(got);
-  FInfo.Size = FSize;
-  FInfoPending = true;
-  close.Done = true;
   return true;
 }
 
@@ -179,37 +194,6 @@ void TCharReader::EndLoad() {
   FInfoPending = false;
 }
 
-bool TCharReader::LoadToEnd(TReadOnlyFile& file, const std::string& fileName) {
-  // A file that reports no size may still have content (the system's pseudo files): it is
-  // read until the end, a block at a time.
-  std::string content;
-  std::string error;
-  size_t block = 4096;  // most such files are small; an empty file costs one short read
-  try {
-    for (;; block = std::min(block * 2, size_t{16} << 20)) {
-      const size_t had = content.size();
-      if (static_cast<int64_t>(had) >= MaxFileSize) {
-        FSize = 0;
-        throw ETrawlexError("The file is 2 GiB or larger, which is more than a search can read");
-      }
-      content.resize(had + block);
-      const int64_t got = file.ReadFull(content.data() + had, block, error);
-      if (got < 0) {
-        FSize = 0;
-        throw ETrawlexError(Fmt("Cannot read file \"%s\". %s", fileName, error));
-      }
-      content.resize(had + static_cast<size_t>(got));
-      if (static_cast<size_t>(got) < block) break;
-    }
-  } catch (const std::bad_alloc&) {
-    FSize = 0;
-    throw ETrawlexError("Out of memory");
-  }
-  LoadFromBytes(content, fileName);
-  FInfo = file.Info();
-  return true;
-}
-
 void TCharReader::LoadFromBytes(std::string_view bytes, const std::string& fileName) {
   EndLoad();
   FileName = fileName;
@@ -253,23 +237,11 @@ bool TCharReader::NextBlock(int64_t keepFrom, size_t block) {
   keepFrom = std::clamp(keepFrom, FWindowStart, end);
   const auto keep = static_cast<size_t>(end - keepFrom);
   const size_t add = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(block), size - end));
-  const size_t need = keep + add + Padding;
-  unsigned char* from = FData.get() + (keepFrom - FWindowStart);
-  if (need > FCapacity) {
-    // A line longer than the window: grow geometrically, keeping the bytes still needed.
-    std::unique_ptr<unsigned char[]> grown;
-    size_t cap = std::max(need, FCapacity * 2);
-    try {
-      grown.reset(new unsigned char[cap]);
-    } catch (const std::bad_alloc&) {
-      FWindowSize = 0;
-      throw ETrawlexError("Out of memory");
-    }
-    if (keep) std::memcpy(grown.get(), from, keep);
-    FData = std::move(grown);
-    FCapacity = cap;
-  } else if (keep && from != FData.get()) {
-    std::memmove(FData.get(), from, keep);
+  try {
+    Grow(keep + add, FData.get() + (keepFrom - FWindowStart), keep);
+  } catch (const std::bad_alloc&) {
+    FWindowSize = 0;
+    throw ETrawlexError("Out of memory");
   }
   FWindowStart = keepFrom;
   unsigned char* data = FData.get();

@@ -97,9 +97,13 @@ class TCharReader {
 
  private:
   unsigned char* Reserve(size_t size);
-  // Makes room for `size` bytes, keeping the first `keep` bytes of the content.
-  unsigned char* Grow(size_t size, size_t keep);
-  bool LoadToEnd(TReadOnlyFile& file, const std::string& fileName);
+  // Makes room for `size` bytes, with the `keep` bytes at `from` (within the content) moved
+  // to its start.
+  unsigned char* Grow(size_t size, const unsigned char* from, size_t keep);
+  // Reads `file` from where it stands to its end into the content (FSize 0 on a failure);
+  // false, with the content left empty, when it is larger than `maxSize`. Fails with "Cannot
+  // open file", "Cannot read file", the 2 GiB message or "Out of memory".
+  bool ReadToEnd(TReadOnlyFile& file, const std::string& fileName, int64_t maxSize, bool shortReadsEnd);
   // Whether the file open for LoadForSearch still holds exactly the bytes read from it.
   bool StillHoldsLoadedBytes();
 

@@ -281,6 +281,9 @@ bool TDirScanThread::ReadLevel(TLevel& level) {
   std::vector<std::string_view> added;
   std::vector<bool> shortReadsEnd;
   added.reserve(entries.size());
+  // A name holds no delimiter, so only the folder's part, or a name that starts with a
+  // full stop, can give a path that needs its canonical form.
+  const bool folderNeedsCanonical = NeedsCanonicalForm(PathJoin(dir, "x"));
   level.Steps.reserve(entries.size());
   for (const uint32_t i : entries) {
     TDirName& e = names[i];
@@ -293,7 +296,7 @@ bool TDirScanThread::ReadLevel(TLevel& level) {
       continue;
     }
     std::string path = PathJoin(dir, e.Name);
-    if (NeedsCanonicalForm(path)) {
+    if ((folderNeedsCanonical || e.Name[0] == '.') && NeedsCanonicalForm(path)) {
       path = CanonicalPath(path);
       WalkOrderHolds = false;  // the path no longer need sort where its folder does
     }

@@ -269,10 +269,10 @@ const TRangeProcessor::TPreparedTarget& TRangeProcessor::Prepare() {
   return p;
 }
 
-int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t block) {
+int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t block, bool shortReadsEnd) {
   BeginFile(file);
   // The reference loops want the whole file.
-  const bool whole = Modes.AllLines || Modes.ByteByByte ? (Reader.Load(file->Name), true) : Reader.LoadForSearch(file->Name, wholeMax, ShortReadsEndFile);
+  const bool whole = Modes.AllLines || Modes.ByteByByte ? (Reader.Load(file->Name), true) : Reader.LoadForSearch(file->Name, wholeMax, shortReadsEnd);
   if (whole) {
     struct TEnd {
       TCharReader& R;

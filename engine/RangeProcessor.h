@@ -31,9 +31,6 @@ class TRangeProcessor {
   std::function<void(TSearchLine*)> OnLineCreated;
   int32_t LineNo = 0;
   std::string FileName;
-  // Whether a short read of the next file SearchFile reads reaches its end (where not
-  // known, the file is read until a read gives nothing).
-  bool ShortReadsEndFile = false;
   // How a scan works: copied and restored whole by code that changes it for a while.
   struct TModes {
     // Make a line item of every line, with or without finds (the preview).
@@ -74,7 +71,9 @@ class TRangeProcessor {
   // file larger than `wholeMax` bytes is not held whole: it is read `block` bytes at a
   // time (more where a line is longer) and each part searched as it arrives, with the same
   // finds, lines and counts. Returns the number of finds.
-  int32_t SearchFile(TSearchFile* file, int64_t wholeMax, size_t block = DefaultBlockSize);
+  // `shortReadsEnd`: a read of the file that gives fewer bytes than asked for reaches its
+  // end (TDirHandle::ShortReadsEndFiles); else it is read until a read gives nothing.
+  int32_t SearchFile(TSearchFile* file, int64_t wholeMax, size_t block = DefaultBlockSize, bool shortReadsEnd = false);
   static constexpr size_t DefaultBlockSize = size_t{1} << 20;
 
   // Line navigation over the loaded data; an invalid position reads as byte 0.

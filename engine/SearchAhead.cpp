@@ -127,8 +127,7 @@ void TSearchAhead::SearchSlot(TRangeProcessor& processor, TSlot& slot) {
   std::unique_ptr<TSearchFile> file;
   try {
     file = MakeCandidateFile(Params, slot.Path);
-    processor.ShortReadsEndFile = slot.ShortReadsEnd;
-    outcome.Finds = processor.SearchFile(file.get(), MaxFileSize);
+    outcome.Finds = processor.SearchFile(file.get(), MaxFileSize, TRangeProcessor::DefaultBlockSize, slot.ShortReadsEnd);
   } catch (const std::bad_alloc&) {
     outcome.Error = "Out of memory";
   } catch (const std::exception& e) {

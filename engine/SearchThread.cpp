@@ -79,8 +79,7 @@ void TSearchThread::ProcessFiles(const TCandidateList& files) {
       HandOverSearched(file.get(), outcome);
     } else {
       file = MakeCandidateFile(FSearchParams, files[i]);
-      Processor->ShortReadsEndFile = FoundShortReadsEnd[FoundOrder[i]];
-      SearchHere(file.get());
+      SearchHere(file.get(), FoundShortReadsEnd[FoundOrder[i]]);
     }
     // Taken over by the results; a file without finds is freed here.
     if (file && file->GetLineCount() > 0) FSearchParams->AddResult(std::move(file));
@@ -93,11 +92,11 @@ void TSearchThread::CandidatesAdded(const std::vector<std::string_view>& paths, 
 
 void TSearchThread::CandidatesEnding() { Ahead.reset(); }
 
-void TSearchThread::SearchHere(TSearchFile* file) {
+void TSearchThread::SearchHere(TSearchFile* file, bool shortReadsEnd) {
   // A file that takes a while shows its name while it is searched, not after.
   if (file->Size >= (1 << 20)) FlushHandOvers();
   try {
-    const int32_t finds = Processor->SearchFile(file, SearchAheadMaxFileSize);
+    const int32_t finds = Processor->SearchFile(file, SearchAheadMaxFileSize, TRangeProcessor::DefaultBlockSize, shortReadsEnd);
     FTotalFinds.fetch_add(finds, std::memory_order_relaxed);
   } catch (const std::bad_alloc&) {
     file->SearchFailed = true;

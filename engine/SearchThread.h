@@ -82,7 +82,7 @@ class TSearchThread : public TDirScanThread {
   void AddItem(TSearchResult* item);
   void HandOverItems(const std::vector<TSearchResult*>& items);
   void HandOverSearched(TSearchFile* file, const TSearchAhead::TOutcome& outcome);
-  void SearchHere(TSearchFile* file);
+  void SearchHere(TSearchFile* file, bool shortReadsEnd);
 
   TSearchResult* PendingItem = nullptr;
   std::shared_ptr<std::vector<TSearchResult*>> FOpenRun;  // the items of the batch's last hand-over

@@ -21,6 +21,12 @@ TDirHandle& TDirHandle::operator=(TDirHandle&& other) noexcept {
   return *this;
 }
 
+bool ListDirectory(const std::string& dir, std::vector<TDirName>& out) {
+  TDirHandle handle;
+  std::string error;
+  return handle.Open(dir, error) && handle.List(out, error);
+}
+
 void TDirHandle::Take(int fd, uint64_t device, uint64_t inode) {
   Close();
   Fd = fd;

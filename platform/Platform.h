@@ -36,7 +36,7 @@ struct TDirName {
 
 // Names in `dir` in the order the OS returns them, without "." and "..". Hidden names
 // are included; callers filter them with IsHiddenName. False when the directory cannot
-// be opened (missing, access refused).
+// be opened or listed (missing, access refused). (TDirHandle's listing.)
 bool ListDirectory(const std::string& dir, std::vector<TDirName>& out);
 
 // An open folder. Folders below it are opened relative to it, so a walk of any depth

@@ -62,15 +62,6 @@ static int OpenAnyLength(const std::string& path, int flags) {
   return fd;
 }
 
-static bool ListOpenDirectory(DIR* d, std::vector<TDirName>& out, int& error);
-
-bool ListDirectory(const std::string& dir, std::vector<TDirName>& out) {
-  DIR* d = opendir(dir.c_str());
-  if (!d) return false;
-  int error = 0;
-  return ListOpenDirectory(d, out, error);
-}
-
 // Adds one entry of the folder open as `dfd` to `out`, unless it is "." or "..": its kind
 // from the listing, or from the entry itself where the listing leaves it open.
 static void AddListedEntry(int dfd, const char* name, unsigned char type, std::vector<TDirName>& out) {
@@ -101,19 +92,6 @@ static void AddListedEntry(int dfd, const char* name, unsigned char type, std::v
     default: break;
   }
   out.push_back({name, kind, viaLink});
-}
-
-// Lists and closes `d`; false with `error` set when reading the entries failed.
-static bool ListOpenDirectory(DIR* d, std::vector<TDirName>& out, int& error) {
-  const int dfd = dirfd(d);
-  errno = 0;
-  while (dirent* e = readdir(d)) {
-    AddListedEntry(dfd, e->d_name, e->d_type, out);
-    errno = 0;
-  }
-  error = errno;  // readdir answers null both at the end and on an error
-  closedir(d);
-  return error == 0;
 }
 
 // Checks what an open gave: false with `error` set (and `fd` closed) when the open failed or

@@ -37,26 +37,6 @@ bool IsDotOrDotDot(const wchar_t* name, size_t length) {
 }
 
 // Lists `dir` with FindFirstFileW; false with `code` set when it cannot be read.
-bool ListPath(const std::string& dir, std::vector<TDirName>& out, DWORD& code) {
-  std::string pattern = dir;
-  if (pattern.empty() || (pattern.back() != '\\' && pattern.back() != '/')) pattern += '\\';
-  pattern += '*';
-  WIN32_FIND_DATAW fd;
-  const HANDLE h = FindFirstFileExW(WidePath(pattern).c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr, 0);
-  if (h == INVALID_HANDLE_VALUE) {
-    code = GetLastError();
-    // A folder without any entry at all (a drive's root) answers "not found".
-    return code == ERROR_FILE_NOT_FOUND;
-  }
-  do {
-    if (IsDotOrDotDot(fd.cFileName, wcslen(fd.cFileName)) || (fd.dwFileAttributes & SkippedAttributes)) continue;
-    out.push_back({Narrow(fd.cFileName), KindOf(fd.dwFileAttributes), false});
-  } while (FindNextFileW(h, &fd));
-  code = GetLastError();
-  FindClose(h);
-  return code == ERROR_NO_MORE_FILES;
-}
-
 HANDLE OpenFolder(const std::string& path, bool refuseLinks) {
   DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
   if (refuseLinks) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
@@ -70,13 +50,6 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
 }
 
 }  // namespace
-
-bool ListDirectory(const std::string& dir, std::vector<TDirName>& out) {
-  DWORD code = 0;
-  if (ListPath(dir, out, code)) return true;
-  errno = ErrnoOf(code);
-  return false;
-}
 
 // Here a folder handle is a handle opened with backup semantics; `fd` carries it.
 bool TDirHandle::Adopt(int fd, std::string& error) {
