@@ -1,5 +1,7 @@
 #include "app/HeadlessUndo.h"
 
+#include <algorithm>
+
 #include "app/CommandLine.h"
 #include "app/Headless.h"
 #include "base/TextUtils.h"
@@ -22,32 +24,48 @@ int RunUndo(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
     return ExitError;
   }
   const std::string folder = DefaultUndoFolder();
-  const std::vector<TJournalInfo> journals = ListJournals(folder);
+  std::vector<std::string> problems;
+  const std::vector<TJournalInfo> journals = ListJournals(folder, &problems);
+  for (const std::string& line : problems) std::fprintf(err, "%s\n", line.c_str());
+  const auto offered = std::find_if(journals.begin(), journals.end(), [](const TJournalInfo& j) { return j.Offered(); });
   if (request.UndoList) {
-    for (const TJournalInfo& info : journals) std::fprintf(out, "%s\n", DescribeRun(info).c_str());
-    if (journals.empty()) std::fprintf(err, "No replace can be undone\n");
-    return std::fflush(out) == 0 ? (journals.empty() ? ExitNoFinds : ExitFinds) : ExitError;
+    bool damaged = !problems.empty();
+    for (const TJournalInfo& info : journals) {
+      std::fprintf(out, "%s\n", DescribeRun(info).c_str());
+      for (const std::string& line : info.Damage) std::fprintf(err, "%s\n", line.c_str());
+      damaged = damaged || !info.Damage.empty();
+    }
+    if (offered == journals.end()) std::fprintf(err, "No replace can be undone\n");
+    if (std::fflush(out) != 0 || damaged) return ExitError;
+    return offered == journals.end() ? ExitNoFinds : ExitFinds;
   }
-  if (journals.empty()) {
+  if (offered == journals.end()) {
     std::fprintf(err, "There is no replace to undo\n");
-    return ExitNoFinds;
+    return problems.empty() ? ExitNoFinds : ExitError;
   }
-  const TJournalInfo& last = journals.front();
+  const TJournalInfo& last = *offered;
   std::fprintf(out, "Undo: %s\n", DescribeRun(last).c_str());
   // The undo keeps a journal of its own, so that it can be undone too, unless --no-undo.
   const TUndoOutcome outcome = UndoJournal(last.Path, request.NoUndo ? std::string() : folder,
                                            [&](const std::string& line) { std::fprintf(err, "%s\n", line.c_str()); });
   if (!outcome.Error.empty()) {
+    if (outcome.Busy || outcome.AlreadyUndone) {
+      std::fprintf(err, "%s; nothing was restored\n", outcome.Error.c_str());
+      return outcome.Busy ? ExitError : ExitNoFinds;
+    }
     std::fprintf(err, "%s; nothing was restored. To restore without a way to undo the undo, add --no-undo\n",
                  outcome.Error.c_str());
     return ExitError;
   }
+  if (!outcome.Resumed.empty()) std::fprintf(out, "Taken up again: %s\n", outcome.Resumed.c_str());
   PruneJournals(folder, UndoLimitsFromSettings());
   std::string finished = "Finished. Restored " + CountText(outcome.Restored, "file");
   if (outcome.Refused > 0) finished += ", refused " + CountText(outcome.Refused, "file");
+  if (outcome.Damaged > 0) finished += ", the journal is damaged";
   std::fprintf(out, "%s\n", finished.c_str());
   if (std::fflush(out) != 0) return ExitError;
-  return outcome.Refused > 0 ? ExitError : ExitFinds;
+  if (outcome.Refused > 0 || outcome.Damaged > 0 || !problems.empty()) return ExitError;
+  return outcome.Restored > 0 ? ExitFinds : ExitNoFinds;
 }
 
 }  // namespace trawlex

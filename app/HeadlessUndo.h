@@ -8,9 +8,10 @@
 
 namespace trawlex {
 
-// Runs --undo-last or --undo-list. Exit status: 0 when every file was restored (or the
-// list was printed), 1 when there is nothing to undo, 2 when a file was refused or the
-// journal could not be used.
+// Runs --undo-last or --undo-list. Exit status: 0 when files were restored and none refused
+// (or the list was printed), 1 when there is nothing to undo (no run offered, or no file
+// needed restoring), 2 when a file was refused, a journal or the folder was refused or is
+// damaged, or the run is in use by a replace or another undo.
 int RunUndo(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
 
 }  // namespace trawlex

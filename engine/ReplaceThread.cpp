@@ -107,6 +107,18 @@ void TReplaceThread::Execute() {
 }
 
 std::string TReplaceThread::LeftBackupMessage(const std::string& backup, const std::string& path) const {
+  // Only a copy whose content an undo journal recorded is the old content of this file; any
+  // other file may stand under that name.
+  std::string kept;
+  TJournalEntry entry;
+  std::ifstream in(backup, std::ios::binary);
+  if (in) kept.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const std::string folder = Journal ? std::filesystem::path(Journal->Path()).parent_path().string() : DefaultUndoFolder();
+  if (!in || in.bad() || !FindJournalEntry(folder, backup, Sha256(kept), entry))
+    return "The hidden file " + backup + " beside this file is named as the copy of its old content that an "
+           "interrupted replace leaves, but no undo journal recorded such a copy, so it is not a copy the program can "
+           "vouch for. The file was not changed. Compare the two (cmp '" + backup + "' '" + path +
+           "'), and remove the hidden file once it is not needed";
   // Copied back, not moved: the file keeps its inode and with it every other name.
   return "An earlier replace was interrupted while it rewrote this file, which may be incomplete; its old content is "
          "kept in " + backup + ". The file was not changed. To restore the old content: cp '" + backup + "' '" + path +
@@ -276,7 +288,9 @@ TReplaceThread::TOutcome TReplaceThread::RewriteFile(const TReplaceFile& job, co
   // The old content reaches the journal on disk before the file changes.
   int32_t entry = -1;
   if (Journal) {
-    entry = Journal->AddFile(rewriter.RealPath(), inPlace, content, newSize, newHash.Final(), newContent);
+    uint64_t device = 0, inode = 0;
+    rewriter.PlacedIdentity(device, inode);
+    entry = Journal->AddFile(rewriter.RealPath(), path, device, inode, inPlace, content, newSize, newHash.Final(), newContent);
     if (entry < 0) return refuse("Its old content could not be kept for undo (" + Journal->Error() + "), so it was not changed");
   }
   const bool placed = inPlace ? rewriter.CommitInPlace(content, newContent) : rewriter.Commit();

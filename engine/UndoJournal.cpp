@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <new>
+#include <thread>
 
 #include "base/Errors.h"
 #include "base/TextUtils.h"
@@ -19,12 +20,6 @@
 #include "platform/FileReplace.h"
 #include "platform/Platform.h"
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace trawlex {
 
@@ -32,7 +27,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char Magic[8] = {'T', 'R', 'X', 'U', 'N', 'D', 'O', '1'};
+constexpr char Magic[8] = {'T', 'R', 'X', 'U', 'N', 'D', 'O', '2'};
 const char* const JournalExtension = ".trawlex-undo";
 constexpr char RunRecord = 'R', FileRecord = 'F', PlacedRecord = 'P', EndRecord = 'E';
 
@@ -121,92 +116,244 @@ bool Pack(std::string_view content, std::string& out) {
   return true;
 }
 
-bool FlushToDisk(std::FILE* f) {
-  if (std::fflush(f) != 0) return false;
-#ifdef _WIN32
-  return _commit(_fileno(f)) == 0;
-#else
-  return fsync(fileno(f)) == 0;
-#endif
-}
+// ---- The journal's state, after the magic: running, ended or undone ----
 
-// Creates `path` for writing, only when nothing is there yet, readable by its owner only.
-std::FILE* CreatePrivate(const std::string& path) {
-#ifdef _WIN32
-  return std::fopen(path.c_str(), "wbx");
-#else
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return nullptr;
-  std::FILE* f = fdopen(fd, "wb");
-  if (!f) ::close(fd);
-  return f;
-#endif
-}
+constexpr uint8_t StateRunning = 0, StateEnded = 1, StateUndone = 2;
+constexpr size_t StateSize = 1 + 8 + 4;
+constexpr size_t HeaderSize = sizeof Magic + StateSize;
+constexpr size_t HeadSize = 1 + 8 + 4;  // type, length, checksum of both
+// Files of 2 GiB or more are never replaced; zlib packs at most about 1032 bytes into one.
+constexpr int64_t MaxContent = (int64_t{1} << 31) - 1;
+constexpr uint64_t MaxPackRatio = 1032;
 
-void FlushFolderOf(const std::string& path) {
-#ifndef _WIN32
-  const int fd = ::open(fs::path(path).parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    fsync(fd);
-    ::close(fd);
+uint32_t Crc(uint32_t crc, std::string_view bytes) {
+  uLong c = crc;
+  for (size_t done = 0; done < bytes.size();) {  // crc32 takes at most 4 GiB a call
+    const size_t n = std::min<size_t>(bytes.size() - done, size_t{1} << 30);
+    c = crc32(c, reinterpret_cast<const Bytef*>(bytes.data() + done), static_cast<uInt>(n));
+    done += n;
   }
-#else
-  (void)path;
-#endif
+  return static_cast<uint32_t>(c);
 }
 
-// Reads the records of the journal at `path` one by one; `onRecord` gets each whole record,
-// `skipPayload` lets a caller that only counts skip the large ones. False when the file
-// cannot be opened or is no journal.
-bool ForEachRecord(const std::string& path, const std::function<bool(char, const std::string&)>& onRecord,
-                   const std::function<bool(char)>& skipPayload, std::string& error) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) {
+void PutU32(std::string& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xff);
+}
+uint32_t GetU32(const unsigned char* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+uint64_t GetU64(const unsigned char* p) {
+  uint64_t v = 0;
+  for (int i = 0; i < 8; ++i) v |= static_cast<uint64_t>(p[i]) << (8 * i);
+  return v;
+}
+
+std::string StateBlock(uint8_t state, uint64_t endLength) {
+  std::string block(1, static_cast<char>(state));
+  PutU64(block, endLength);
+  PutU32(block, Crc(0, block));
+  return block;
+}
+
+std::string RecordHead(char type, uint64_t length) {
+  std::string head(1, type);
+  PutU64(head, length);
+  PutU32(head, Crc(0, head));
+  return head;
+}
+
+bool ValidSize(int64_t size, size_t packedSize) {
+  return size >= 0 && size <= MaxContent && static_cast<uint64_t>(size) <= packedSize * MaxPackRatio + 64;
+}
+
+std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+// A journal read whole: its run, state, file records and whatever of it cannot be read.
+struct TJournalContent {
+  TJournalRun Run;
+  bool HasRun = false;
+  uint8_t State = StateRunning;
+  uint64_t EndLength = 0;
+  bool EndRecord = false;
+  int32_t Files = 0;         // file records, damaged ones included
+  std::vector<TJournalEntry> Entries;
+  std::vector<std::string> Damage;
+  int64_t WholeEnd = 0;      // where the last whole record ends
+};
+
+bool ParseRun(const std::string& payload, TJournalRun& run) {
+  TReader r(payload);
+  if (!(r.I64(run.Time) && r.Text(run.Kind) && r.Text(run.Target) && r.Text(run.Replacement) && r.Text(run.Directory) &&
+        r.Text(run.RealDirectory) && r.I64(run.TimeNs) && r.Text(run.Undoes)))
+    return false;
+  return run.Kind == "replace" || run.Kind == "undo";
+}
+
+// The reason a file record whose checksum holds is still no valid record, or empty.
+std::string ParseFile(const std::string& payload, TJournalEntry& e) {
+  TReader r(payload);
+  uint8_t inPlace = 0;
+  uint64_t oldSize = 0, pathSum = 0;
+  if (!(r.Text(e.Path) && r.U64(pathSum) && r.Text(e.Name) && r.U64(e.Device) && r.U64(e.Inode) && r.Byte(inPlace) &&
+        r.U64(oldSize) && r.Digest(e.OldHash) && r.I64(e.NewSize) && r.Digest(e.NewHash) && r.Text(e.OldPacked) &&
+        r.Text(e.NewPacked)))
+    return "its fields do not fit its length";
+  e.InPlace = inPlace != 0;
+  e.OldSize = static_cast<int64_t>(std::min<uint64_t>(oldSize, uint64_t{1} << 62));
+  if (!ValidSize(e.OldSize, e.OldPacked.size())) return Fmt("its old size (%d bytes) cannot be right", e.OldSize);
+  if (e.NewSize < 0 || e.NewSize > MaxContent || (e.InPlace && !ValidSize(e.NewSize, e.NewPacked.size())))
+    return Fmt("its new size (%d bytes) cannot be right", e.NewSize);
+  if (e.Path.empty() || e.Name.empty()) return "it names no file";
+  return {};
+}
+
+// The file's own path at the start of a damaged file record, when its own checksum holds.
+std::string PathOfDamaged(const std::string& payload) {
+  TReader r(payload);
+  std::string path;
+  uint64_t sum = 0;
+  if (r.Text(path) && r.U64(sum) && !path.empty() && sum == Crc(0, path)) return path;
+  return {};
+}
+
+// Reads the journal open in `f` from its start. False with `error` set when it is no journal.
+// `keepEntries`: the file records are kept (else only counted).
+bool ReadContent(std::FILE* f, const std::string& path, bool keepEntries, TJournalContent& c, std::string& error) {
+  c = TJournalContent();
+  if (std::fseek(f, 0, SEEK_SET) != 0) {
     error = SystemErrorText(errno);
     return false;
   }
-  char magic[sizeof Magic];
-  if (std::fread(magic, 1, sizeof magic, f) != sizeof magic || std::memcmp(magic, Magic, sizeof Magic) != 0) {
-    std::fclose(f);
+  unsigned char header[HeaderSize];
+  if (std::fread(header, 1, sizeof header, f) != sizeof header || std::memcmp(header, Magic, sizeof Magic) != 0) {
     error = "It is not an undo journal";
     return false;
   }
+  const unsigned char* state = header + sizeof Magic;
+  const bool stateRead = GetU32(state + 9) == Crc(0, std::string_view(reinterpret_cast<const char*>(state), 9));
+  if (stateRead) {
+    c.State = state[0];
+    c.EndLength = GetU64(state + 1);
+  } else {
+    c.Damage.push_back("The undo journal " + path + " is damaged: its state cannot be read");
+  }
   std::error_code ec;
   const uint64_t fileSize = fs::file_size(path, ec);
-  uint64_t at = sizeof Magic;
+  uint64_t at = HeaderSize;
+  c.WholeEnd = static_cast<int64_t>(at);
   std::string payload;
+  uint64_t damagedFrom = 0;  // start of bytes skipped while looking for the next record
+  bool skipping = false;
+  auto damaged = [&](const std::string& what) { c.Damage.push_back("The undo journal " + path + " is damaged: " + what); };
   for (;;) {
-    unsigned char head[9];
-    if (std::fread(head, 1, sizeof head, f) != sizeof head) break;
-    const char type = static_cast<char>(head[0]);
-    uint64_t length = 0;
-    for (int i = 0; i < 8; ++i) length |= static_cast<uint64_t>(head[1 + i]) << (8 * i);
-    // A record cut short by a crash ends the journal.
-    if (ec || length > fileSize || at + sizeof head + length + 4 > fileSize) break;
-    at += sizeof head + length + 4;
-    if (skipPayload && skipPayload(type)) {
-      if (std::fseek(f, static_cast<long>(length) + 4, SEEK_CUR) != 0) break;
-      payload.clear();
-      if (!onRecord(type, payload)) break;
+    if (std::fseek(f, static_cast<long>(at), SEEK_SET) != 0) break;
+    unsigned char head[HeadSize];
+    const size_t got = std::fread(head, 1, sizeof head, f);
+    const bool headRead = got == sizeof head && GetU32(head + 9) == Crc(0, std::string_view(reinterpret_cast<const char*>(head), 9));
+    const uint64_t length = headRead ? GetU64(head + 1) : 0;
+    const bool fits = headRead && length <= fileSize && at + HeadSize + length + 4 <= fileSize;
+    if (got < sizeof head && !skipping) break;  // the end, or a head cut short
+    if (!fits) {
+      if (headRead && !skipping) break;  // a record cut short: the end of what was written
+      // A damaged head: the length cannot be trusted; look for the next record byte by byte.
+      if (!skipping) {
+        skipping = true;
+        damagedFrom = at;
+      }
+      if (got < sizeof head) break;
+      ++at;
       continue;
     }
     payload.resize(static_cast<size_t>(length));
     unsigned char sum[4];
     if (std::fread(payload.data(), 1, payload.size(), f) != payload.size() || std::fread(sum, 1, 4, f) != 4) break;
-    const uint32_t stored = sum[0] | (sum[1] << 8) | (sum[2] << 16) | (static_cast<uint32_t>(sum[3]) << 24);
-    if (stored != Checksum(type, payload)) break;  // a torn or damaged end: the records before it hold
-    if (!onRecord(type, payload)) break;
+    const char type = static_cast<char>(head[0]);
+    const bool whole = GetU32(sum) == Checksum(type, payload);
+    if (skipping) {
+      if (!whole) {
+        ++at;
+        continue;
+      }
+      skipping = false;
+      damaged(Fmt("bytes %d to %d cannot be read; the files whose records they held are not known", damagedFrom, at));
+    }
+    const uint64_t recordAt = at;
+    at += HeadSize + length + 4;
+    c.WholeEnd = static_cast<int64_t>(at);
+    if (type == FileRecord) ++c.Files;
+    if (!whole) {
+      if (type == FileRecord) {
+        const std::string named = PathOfDamaged(payload);
+        damaged(named.empty() ? Fmt("the file record at byte %d cannot be read, nor the file it names", recordAt)
+                              : named + ": its record (at byte " + std::to_string(recordAt) + ") cannot be read");
+      } else {
+        damaged(Fmt("the record at byte %d cannot be read", recordAt));
+      }
+      continue;
+    }
+    if (type == RunRecord) {
+      if (!c.HasRun) c.HasRun = ParseRun(payload, c.Run);
+      if (!c.HasRun) damaged("its run cannot be read");
+    } else if (type == FileRecord) {
+      TJournalEntry e;
+      if (const std::string why = ParseFile(payload, e); !why.empty()) {
+        damaged((e.Path.empty() ? Fmt("the file record at byte %d", recordAt) : e.Path + ": its record") + " is not valid: " + why);
+        continue;
+      }
+      if (keepEntries) c.Entries.push_back(std::move(e));
+    } else if (type == PlacedRecord) {
+      TReader r(payload);
+      uint64_t index = 0;
+      int64_t time = 0;
+      if (!r.U64(index) || !r.I64(time) || index >= c.Entries.size()) {
+        if (keepEntries) damaged(Fmt("the placed record at byte %d names no file record", recordAt));
+        continue;
+      }
+      c.Entries[index].Placed = true;
+      c.Entries[index].NewModifiedNs = time;
+    } else if (type == EndRecord) {
+      TReader r(payload);
+      uint64_t files = 0;
+      c.EndRecord = true;
+      if (!r.U64(files) || files != static_cast<uint64_t>(c.Files))
+        damaged(Fmt("its end says %d files, but it holds %d file records", static_cast<int64_t>(files), c.Files));
+    }
   }
-  std::fclose(f);
+  if (skipping) damaged(Fmt("bytes %d to its end cannot be read; the files whose records they held are not known", damagedFrom));
+  if (c.State != StateRunning && stateRead) {
+    if (c.EndLength > fileSize)
+      damaged(Fmt("it is cut short (it held %d bytes when its run ended, now %d); the files whose records were cut "
+                  "off are not known",
+                  c.EndLength, fileSize));
+    else if (!c.EndRecord && c.EndLength > 0)
+      damaged("its end record is missing");
+  }
+  if (!c.HasRun) {
+    error = c.Damage.empty() ? "The undo journal is damaged: it names no run" : c.Damage.front();
+    return false;
+  }
   return true;
 }
 
-bool ParseRun(const std::string& payload, TJournalRun& run) {
-  TReader r(payload);
-  return r.I64(run.Time) && r.Text(run.Kind) && r.Text(run.Target) && r.Text(run.Replacement) && r.Text(run.Directory);
+// The journal names the program makes: 20 digits, "-", 3 digits, the extension.
+bool JournalName(const std::string& name) {
+  const std::string ext = JournalExtension;
+  if (name.size() != 24 + ext.size() || name.compare(24, std::string::npos, ext) != 0 || name[20] != '-') return false;
+  for (size_t i = 0; i < 24; ++i)
+    if (i != 20 && (name[i] < '0' || name[i] > '9')) return false;
+  return true;
 }
 
-std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+std::string FileNameOfPath(const std::string& path) { return fs::path(path).filename().string(); }
+
+// Whether `path` is `folder` or lies below it (both resolved).
+bool InFolder(const std::string& path, const std::string& folder) {
+  if (folder.empty()) return false;
+  if (path == folder) return true;
+  const bool delimited = std::string_view(PathDelims).find(folder.back()) != std::string_view::npos;
+  const std::string base = delimited ? folder : folder + PathDelim;
+  return path.compare(0, base.size(), base) == 0;
+}
 
 }  // namespace
 
@@ -299,6 +446,8 @@ std::string DefaultUndoFolder() {
 }
 
 bool UnpackContent(const std::string& packed, int64_t size, std::string& out) {
+  // The size comes from a file: nothing is allocated for a size no packed text can stand for.
+  if (!ValidSize(size, packed.size())) return false;
   out.resize(static_cast<size_t>(size));
   uLongf got = static_cast<uLongf>(size);
   // uncompress wants room for at least one byte.
@@ -311,80 +460,113 @@ bool UnpackContent(const std::string& packed, int64_t size, std::string& out) {
 
 // ---- Writing ----
 
-TUndoJournalWriter::~TUndoJournalWriter() {
-  if (File) std::fclose(File);
-}
+TUndoJournalWriter::~TUndoJournalWriter() = default;
 
-bool TUndoJournalWriter::Create(const std::string& folder, const TJournalRun& run) {
-  // The journals hold the old content of the user's files: the folders made here and the
-  // journal files are the user's alone.
-  std::string error;
-  if (!ForceDirectories(folder, error)) {
-    FError = "The undo folder " + folder + " cannot be made (" + error + ")";
+bool TUndoJournalWriter::Create(const std::string& folder, const TJournalRun& given) {
+  // The journals hold the old content of the user's files, and are acted upon: the folder
+  // and the journal files are the user's alone.
+  std::string problem;
+  if (!MakeOwnFolder(folder, problem)) {
+    FError = "The undo folder cannot be used: " + problem;
     return false;
   }
   const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-  // Names sort by time: the newest journal has the greatest name.
-  for (int n = 0; n < 1000 && !File; ++n) {
+  int error = 0;
+  for (int n = 0; n < 1000 && !File.IsOpen(); ++n) {
     char stamp[48];
     std::snprintf(stamp, sizeof stamp, "%020lld-%03d", static_cast<long long>(now), n);
     const std::string name = folder + "/" + stamp + JournalExtension;
-    File = CreatePrivate(name);
-    if (File) FPath = name;
-    else if (errno != EEXIST) break;
+    if (File.Create(name, error)) FPath = name;
+    else if (error != EEXIST) break;
   }
-  if (!File) {
-    FError = "The undo journal cannot be created in " + folder + " (" + SystemErrorText(errno) + ")";
+  if (!File.IsOpen()) {
+    FError = "The undo journal cannot be created in " + folder + " (" + SystemErrorText(error) + ")";
     return false;
   }
+  // Held until the run ends: no undo takes this run while it runs.
+  std::string lockError;
+  if (File.TryLock(lockError) != TOwnFile::TLock::Held) {
+    FError = "The undo journal " + FPath + " cannot be locked (" + lockError + ")";
+    File.Close();
+    std::remove(FPath.c_str());
+    return false;
+  }
+  TJournalRun run = given;
+  run.TimeNs = now;
+  if (run.RealDirectory.empty() && !run.Directory.empty()) run.RealDirectory = ResolvedPath(run.Directory);
   std::string payload;
   PutU64(payload, static_cast<uint64_t>(run.Time));
   PutText(payload, run.Kind);
   PutText(payload, run.Target);
   PutText(payload, run.Replacement);
   PutText(payload, run.Directory);
-  if (std::fwrite(Magic, 1, sizeof Magic, File) != sizeof Magic || !WriteRecord(RunRecord, payload, true)) {
+  PutText(payload, run.RealDirectory);
+  PutU64(payload, static_cast<uint64_t>(run.TimeNs));
+  PutText(payload, run.Undoes);
+  const std::string header = std::string(Magic, sizeof Magic) + StateBlock(StateRunning, 0);
+  if (std::fwrite(header.data(), 1, header.size(), File.Stream()) != header.size() || !WriteRecord(RunRecord, payload, true)) {
     if (FError.empty()) FError = "The undo journal " + FPath + " cannot be written (" + SystemErrorText(errno) + ")";
-    if (File) std::fclose(File);  // a failed record has closed it already
-    File = nullptr;
+    File.Close();
     std::remove(FPath.c_str());
     return false;
   }
-  FlushFolderOf(FPath);
+  FlushFolderEntries(folder);
+  return true;
+}
+
+bool TUndoJournalWriter::Continue(TOwnFile&& file, const std::string& path, int64_t wholeEnd, int32_t files) {
+  File = std::move(file);
+  FPath = path;
+  FFiles = files;
+  // Whatever a kill left after the last whole record goes; the records go on from there.
+  if (!File.Truncate(wholeEnd)) {
+    FError = "The undo journal " + FPath + " cannot be written (" + SystemErrorText(errno) + ")";
+    File.Close();
+    return false;
+  }
   return true;
 }
 
 bool TUndoJournalWriter::WriteRecord(char type, const std::string& payload, bool flush) {
-  if (!File) {
+  if (!File.IsOpen()) {
     if (FError.empty()) FError = "The undo journal is not open";
     return false;
   }
-  std::string head(1, type);
-  PutU64(head, payload.size());
+  const std::string head = RecordHead(type, payload.size());
   const uint32_t sum = Checksum(type, payload);
   const char tail[4] = {static_cast<char>(sum & 0xff), static_cast<char>((sum >> 8) & 0xff),
                         static_cast<char>((sum >> 16) & 0xff), static_cast<char>(sum >> 24)};
-  const bool ok = std::fwrite(head.data(), 1, head.size(), File) == head.size() &&
-                  std::fwrite(payload.data(), 1, payload.size(), File) == payload.size() &&
-                  std::fwrite(tail, 1, 4, File) == 4 && (!flush || FlushToDisk(File));
+  std::FILE* f = File.Stream();
+  const bool ok = std::fwrite(head.data(), 1, head.size(), f) == head.size() &&
+                  std::fwrite(payload.data(), 1, payload.size(), f) == payload.size() && std::fwrite(tail, 1, 4, f) == 4 &&
+                  (!flush || File.FlushToDisk());
   if (!ok) {
     FError = "The undo journal " + FPath + " cannot be written (" + SystemErrorText(errno) + ")";
     // A record that may be half on disk: nothing more goes after it.
-    std::fclose(File);
-    File = nullptr;
+    File.Close();
   }
   return ok;
 }
 
-int32_t TUndoJournalWriter::AddFile(const std::string& path, bool inPlace, std::string_view oldContent, int64_t newSize,
-                                    const TDigest& newHash, std::string_view newContentInPlace) {
+int32_t TUndoJournalWriter::AddFile(const std::string& path, const std::string& name, uint64_t device, uint64_t inode,
+                                    bool inPlace, std::string_view oldContent, int64_t newSize, const TDigest& newHash,
+                                    std::string_view newContentInPlace) {
   std::string oldPacked, newPacked;
   if (!Pack(oldContent, oldPacked) || (inPlace && !Pack(newContentInPlace, newPacked))) {
     FError = "The old content cannot be compressed for the undo journal";
     return -1;
   }
+  // The name as the run reached it, with its folder resolved: an undo checks that it still
+  // leads to the file, in the run's folder.
+  const std::string folder = ResolvedPath(FolderOf(name));
+  const std::string reached = folder + (folder.size() > 0 && folder.back() == PathDelim ? "" : std::string(1, PathDelim)) +
+                              FileNameOfPath(name);
   std::string payload;
   PutText(payload, path);
+  PutU64(payload, Crc(0, path));
+  PutText(payload, reached);
+  PutU64(payload, device);
+  PutU64(payload, inode);
   payload += static_cast<char>(inPlace ? 1 : 0);
   PutU64(payload, oldContent.size());
   PutDigest(payload, Sha256(oldContent));
@@ -404,91 +586,120 @@ void TUndoJournalWriter::MarkPlaced(int32_t index, int64_t modifiedNs) {
   WriteRecord(PlacedRecord, payload, false);
 }
 
+namespace {
+
+// Writes the journal's state in place and flushes it.
+bool WriteState(TOwnFile& file, uint8_t state, uint64_t endLength) {
+  std::FILE* f = file.Stream();
+  const std::string block = StateBlock(state, endLength);
+  const bool ok = std::fflush(f) == 0 && std::fseek(f, sizeof Magic, SEEK_SET) == 0 &&
+                  std::fwrite(block.data(), 1, block.size(), f) == block.size() && file.FlushToDisk();
+  std::fseek(f, 0, SEEK_END);
+  return ok;
+}
+
+}  // namespace
+
 bool TUndoJournalWriter::Finish() {
-  if (!File) return FError.empty();
+  if (!File.IsOpen()) return FError.empty();
   std::string payload;
   PutU64(payload, static_cast<uint64_t>(FFiles));
-  const bool ok = WriteRecord(EndRecord, payload, true);
-  if (File) std::fclose(File);
-  File = nullptr;
-  if (ok && FFiles == 0) std::remove(FPath.c_str());
+  bool ok = WriteRecord(EndRecord, payload, true);
+  if (ok && FFiles == 0) {
+    // A run that changed nothing cannot be undone: no journal stays for it.
+    std::remove(FPath.c_str());
+  } else if (ok) {
+    const int64_t size = File.Size();
+    ok = size > 0 && WriteState(File, StateEnded, static_cast<uint64_t>(size));
+    if (!ok) FError = "The undo journal " + FPath + " cannot be written (" + SystemErrorText(errno) + ")";
+  }
+  File.Close();
   return ok;
 }
 
 // ---- Reading ----
 
-bool ReadJournal(const std::string& path, TJournalRun& run, std::vector<TJournalEntry>& entries, std::string& error) {
-  entries.clear();
-  bool hasRun = false;
-  const bool read = ForEachRecord(
-      path,
-      [&](char type, const std::string& payload) {
-        TReader r(payload);
-        if (type == RunRecord) {
-          hasRun = ParseRun(payload, run);
-        } else if (type == FileRecord) {
-          TJournalEntry e;
-          uint8_t inPlace = 0;
-          uint64_t oldSize = 0;
-          if (!(r.Text(e.Path) && r.Byte(inPlace) && r.U64(oldSize) && r.Digest(e.OldHash) && r.I64(e.NewSize) &&
-                r.Digest(e.NewHash) && r.Text(e.OldPacked) && r.Text(e.NewPacked)))
-            return false;
-          e.InPlace = inPlace != 0;
-          e.OldSize = static_cast<int64_t>(oldSize);
-          entries.push_back(std::move(e));
-        } else if (type == PlacedRecord) {
-          uint64_t index = 0;
-          int64_t time = 0;
-          if (r.U64(index) && r.I64(time) && index < entries.size()) {
-            entries[index].Placed = true;
-            entries[index].NewModifiedNs = time;
-          }
-        }
-        return true;
-      },
-      nullptr, error);
-  if (read && !hasRun) {
-    error = "The undo journal is damaged";
-    return false;
-  }
-  return read;
+namespace {
+
+bool OpenJournal(const std::string& path, bool write, TOwnFile& file, std::string& problem) {
+  if (file.Open(path, write, problem)) return true;
+  problem = "The undo journal " + path + " was not used: " + problem;
+  return false;
 }
 
-bool ReadJournalInfo(const std::string& path, TJournalInfo& info) {
-  info = {};
+void FillInfo(const std::string& path, const TJournalContent& c, TJournalInfo& info) {
   info.Path = path;
+  info.Run = c.Run;
+  info.Files = c.Files;
+  info.Ended = c.State != StateRunning || c.EndRecord;
+  info.Undone = c.State == StateUndone;
+  info.Damage = c.Damage;
   std::error_code ec;
   info.Bytes = static_cast<int64_t>(fs::file_size(path, ec));
-  if (ec) return false;
-  bool hasRun = false;
-  std::string error;
-  ForEachRecord(
-      path,
-      [&](char type, const std::string& payload) {
-        if (type == RunRecord) hasRun = ParseRun(payload, info.Run);
-        if (type == FileRecord) ++info.Files;
-        if (type == EndRecord) info.Ended = true;
-        return true;
-      },
-      [](char type) { return type == FileRecord; }, error);
-  return hasRun;
+}
+
+}  // namespace
+
+bool ReadJournal(const std::string& path, TJournalRun& run, std::vector<TJournalEntry>& entries, std::string& error,
+                 std::vector<std::string>* damage) {
+  entries.clear();
+  TOwnFile file;
+  if (!OpenJournal(path, false, file, error)) return false;
+  TJournalContent c;
+  const bool read = ReadContent(file.Stream(), path, true, c, error);
+  if (damage) *damage = c.Damage;
+  if (!read) return false;
+  run = c.Run;
+  entries = std::move(c.Entries);
+  return true;
+}
+
+bool ReadJournalInfo(const std::string& path, TJournalInfo& info, std::string& problem) {
+  info = {};
+  TOwnFile file;
+  if (!OpenJournal(path, false, file, problem)) return false;
+  TJournalContent c;
+  if (!ReadContent(file.Stream(), path, false, c, problem)) {
+    problem = "The undo journal " + path + " cannot be read (" + problem + ")";
+    return false;
+  }
+  FillInfo(path, c, info);
+  // Its run, or an undo of it, holds the lock while it works.
+  std::string lockError;
+  info.Running = file.TryLock(lockError, true) == TOwnFile::TLock::Busy;
+  return true;
 }
 
 std::vector<std::string> JournalPaths(const std::string& folder) {
   std::vector<std::string> paths;
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-    if (it->path().extension() == JournalExtension && it->is_regular_file(ec)) paths.push_back(it->path().string());
+    if (JournalName(it->path().filename().string())) paths.push_back(it->path().string());
   std::sort(paths.begin(), paths.end(), std::greater<>());
   return paths;
 }
 
-std::vector<TJournalInfo> ListJournals(const std::string& folder) {
+std::vector<TJournalInfo> ListJournals(const std::string& folder, std::vector<std::string>* problems) {
   std::vector<TJournalInfo> list;
+  std::string problem;
+  if (CheckOwnFolder(folder, false, problem) == TOwnCheck::Refused) {
+    if (problems) problems->push_back("The undo folder cannot be used: " + problem);
+    return list;
+  }
   for (const std::string& path : JournalPaths(folder)) {
     TJournalInfo info;
-    if (ReadJournalInfo(path, info)) list.push_back(std::move(info));
+    if (!ReadJournalInfo(path, info, problem)) {
+      if (problems) problems->push_back(problem);
+      continue;
+    }
+    // A run that changed nothing is no run to undo (a journal of one that was killed, or of
+    // an undo killed before it restored a file).
+    if (info.Files > 0 || !info.Damage.empty()) list.push_back(std::move(info));
   }
+  std::stable_sort(list.begin(), list.end(), [](const TJournalInfo& a, const TJournalInfo& b) {
+    if (a.Run.TimeNs != b.Run.TimeNs) return a.Run.TimeNs > b.Run.TimeNs;
+    return a.Path > b.Path;
+  });
   return list;
 }
 
@@ -498,7 +709,10 @@ std::string DescribeRun(const TJournalInfo& info) {
   else text += "replace " + Quoted(info.Run.Target) + " with " + Quoted(info.Run.Replacement);
   text += " in " + CountText(info.Files, "file");
   if (!info.Run.Directory.empty()) text += " (" + info.Run.Directory + ")";
-  if (!info.Ended) text += ", interrupted";
+  if (info.Running) text += ", running";
+  else if (!info.Ended) text += ", interrupted";
+  if (info.Undone) text += ", undone";
+  if (!info.Damage.empty()) text += ", damaged";
   return text;
 }
 
@@ -510,18 +724,32 @@ TUndoLimits UndoLimitsOf(int32_t runs, int32_t sizeMiB) {
 }
 
 void PruneJournals(const std::string& folder, const TUndoLimits& limits, const std::string& keep) {
-  const std::vector<TJournalInfo> list = ListJournals(folder);
+  std::string problem;
+  if (CheckOwnFolder(folder, false, problem) != TOwnCheck::Fine) return;
+  std::vector<std::pair<int64_t, std::string>> byTime;  // every journal the program made, newest first
+  for (const std::string& path : JournalPaths(folder)) {
+    TJournalInfo info;
+    if (ReadJournalInfo(path, info, problem)) byTime.emplace_back(info.Run.TimeNs, path);
+  }
+  std::stable_sort(byTime.begin(), byTime.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
   int32_t kept = 0;
   int64_t bytes = 0;
-  for (const TJournalInfo& info : list) {
-    const bool mine = info.Path == keep;
-    if (mine || (kept < limits.Runs && bytes + info.Bytes <= limits.Bytes)) {
+  for (const auto& [time, path] : byTime) {
+    TJournalInfo info;
+    if (!ReadJournalInfo(path, info, problem)) continue;
+    // A journal whose run (or an undo of it) is at work stays; so does one that changed nothing
+    // only while it runs.
+    if (path == keep || info.Running) {
+      if (info.Files > 0) ++kept, bytes += info.Bytes;
+      continue;
+    }
+    if (info.Files > 0 && kept < limits.Runs && bytes + info.Bytes <= limits.Bytes) {
       ++kept;
       bytes += info.Bytes;
       continue;
     }
     std::error_code ec;
-    fs::remove(info.Path, ec);
+    fs::remove(path, ec);
   }
 }
 
@@ -556,6 +784,7 @@ bool InterruptedRewriteRecoverable(const TJournalEntry& entry, std::string_view 
 
 bool FindJournalEntry(const std::string& folder, const std::string& backupPath, const TDigest& oldHash,
                       TJournalEntry& entry) {
+  // Only journals of the user's own, in a folder of the user's own, vouch for a copy.
   for (const TJournalInfo& info : ListJournals(folder)) {
     TJournalRun run;
     std::vector<TJournalEntry> entries;
@@ -584,18 +813,26 @@ bool ReadWhole(const std::string& path, std::string& out) {
 
 enum class TRestore { Restored, Refused, Unchanged };
 
-// Puts `old` back into the file of `entry`, which must hold what the run wrote.
-TRestore RestoreFile(const TJournalEntry& entry, const std::string& old, TUndoJournalWriter* journal,
-                     const std::function<void(const std::string&)>& log) {
+// Puts `old` back into the file of `entry`, which must hold what the run wrote, be the very
+// file the run wrote, and be reached in `folder` (the run's folder, resolved).
+TRestore RestoreFile(const TJournalEntry& entry, const std::string& old, const std::string& folder,
+                     TUndoJournalWriter* journal, const std::function<void(const std::string&)>& log) {
   const std::string& path = entry.Path;
   auto refuse = [&](const std::string& why) {
     log(path + ": " + why + ", so it was not restored");
     return TRestore::Refused;
   };
-  if (!PathEntryExists(path)) return refuse("The file no longer exists");
+  // The name the run reached the file by must still lie in the run's folder once every link
+  // on the way is followed, and lead to the file itself.
+  const std::string reachedFolder = ResolvedPath(FolderOf(entry.Name));
+  if (!InFolder(reachedFolder, folder) || !InFolder(entry.Name, reachedFolder))
+    return refuse("It lies outside the folder of the run (" + (folder.empty() ? std::string("none recorded") : folder) + ")");
+  if (!PathEntryExists(entry.Name) && !PathEntryExists(path)) return refuse("The file no longer exists");
   TFileRewriter rewriter("Trawlex");
-  if (!rewriter.Open(path)) return refuse(rewriter.Error());
+  if (!rewriter.Open(entry.Name)) return refuse(rewriter.Error());
   if (rewriter.RealPath() != path) return refuse("The path now leads to another file (" + rewriter.RealPath() + ")");
+  if (rewriter.Info().Device != entry.Device || rewriter.Info().Inode != entry.Inode)
+    return refuse("It is no longer the file the replace wrote (another file, or a link to one, took its name)");
   std::string current;
   if (!rewriter.ReadContent(current)) return refuse(rewriter.Error());
   const TDigest currentHash = Sha256(current);
@@ -614,7 +851,10 @@ TRestore RestoreFile(const TJournalEntry& entry, const std::string& old, TUndoJo
   const bool inPlace = rewriter.Mode() == TRewriteMode::InPlace;
   int32_t index = -1;
   if (journal) {
-    index = journal->AddFile(path, inPlace, current, static_cast<int64_t>(old.size()), entry.OldHash, inPlace ? old : "");
+    uint64_t device = 0, inode = 0;
+    rewriter.PlacedIdentity(device, inode);
+    index = journal->AddFile(path, entry.Name, device, inode, inPlace, current, static_cast<int64_t>(old.size()),
+                             entry.OldHash, inPlace ? old : "");
     if (index < 0) return refuse("Its content could not be kept for undo (" + journal->Error() + ")");
   }
   bool placed;
@@ -631,33 +871,98 @@ TRestore RestoreFile(const TJournalEntry& entry, const std::string& old, TUndoJo
   return TRestore::Restored;
 }
 
+// Opens and locks the journal of a run to undo, and reads it under the lock. False with
+// `outcome` telling why.
+bool TakeJournal(const std::string& path, TOwnFile& file, TJournalContent& content, TUndoOutcome& outcome) {
+  if (!OpenJournal(path, true, file, outcome.Error)) return false;
+  std::string error;
+  TOwnFile::TLock lock = TOwnFile::TLock::Busy;
+  // A listing holds a shared lock for a moment; a run or an undo holds it to its end.
+  for (int attempt = 0; attempt < 50 && (lock = file.TryLock(error)) == TOwnFile::TLock::Busy; ++attempt)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const bool read = ReadContent(file.Stream(), path, true, content, error);
+  if (lock == TOwnFile::TLock::Failed) {
+    outcome.Error = "The undo journal " + path + " cannot be locked (" + error + ")";
+    return false;
+  }
+  if (!read) {
+    outcome.Error = "The undo journal " + path + " cannot be read (" + error + ")";
+    return false;
+  }
+  const std::string what = (content.Run.Kind == "undo" ? "undo of the replace of " : "replace of ") +
+                           Quoted(content.Run.Target) + " with " + Quoted(content.Run.Replacement);
+  if (lock == TOwnFile::TLock::Busy) {
+    outcome.Busy = true;
+    outcome.Error = content.State == StateRunning && !content.EndRecord
+                        ? "The " + what + " is still running (its journal " + path + " is in use); undo it once it has ended"
+                        : "Another undo of the " + what + " is running (its journal " + path + " is in use)";
+    return false;
+  }
+  if (content.State == StateUndone) {
+    outcome.AlreadyUndone = true;
+    outcome.Error = "The " + what + " has been undone already";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 TUndoOutcome UndoJournal(const std::string& journalPath, const std::string& undoFolder,
                          const std::function<void(const std::string&)>& log) {
   TUndoOutcome outcome;
-  TJournalRun run;
-  std::vector<TJournalEntry> entries;
-  if (!ReadJournal(journalPath, run, entries, outcome.Error)) {
-    outcome.Error = "The undo journal " + journalPath + " cannot be read (" + outcome.Error + ")";
-    return outcome;
-  }
+  TOwnFile file;
+  TJournalContent content;
+  if (!TakeJournal(journalPath, file, content, outcome)) return outcome;
+
+  // An undo that was interrupted: the run it undid is taken up again, into the same journal,
+  // when that run is still there to undo.
   TUndoJournalWriter journal;
   const bool journalled = !undoFolder.empty();
-  if (journalled) {
+  TOwnFile undoneFile;
+  TJournalContent undone;
+  const bool resume = content.Run.Kind == "undo" && content.State == StateRunning && !content.EndRecord &&
+                      JournalName(content.Run.Undoes);
+  std::string target;
+  if (resume) {
+    target = (fs::path(journalPath).parent_path() / content.Run.Undoes).string();
+    TUndoOutcome taken;
+    if (PathEntryExists(target) && TakeJournal(target, undoneFile, undone, taken)) {
+      TJournalInfo info;
+      FillInfo(target, undone, info);
+      outcome.Resumed = DescribeRun(info);
+      if (!journal.Continue(std::move(file), journalPath, content.WholeEnd, content.Files)) {
+        outcome.Error = journal.Error();
+        return outcome;
+      }
+    } else if (taken.Busy) {
+      outcome = taken;
+      return outcome;
+    }
+  }
+  const bool resuming = !outcome.Resumed.empty();
+  TJournalContent& run = resuming ? undone : content;
+  TOwnFile& runFile = resuming ? undoneFile : file;
+  for (const std::string& line : run.Damage) log(line);
+  outcome.Damaged = static_cast<int32_t>(run.Damage.size());
+
+  if (journalled && !resuming) {
     TJournalRun undo;
     undo.Time = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
     undo.Kind = "undo";
-    undo.Target = run.Target;
-    undo.Replacement = run.Replacement;
-    undo.Directory = run.Directory;
+    undo.Target = run.Run.Target;
+    undo.Replacement = run.Run.Replacement;
+    undo.Directory = run.Run.Directory;
+    undo.RealDirectory = run.Run.RealDirectory;
+    undo.Undoes = FileNameOfPath(journalPath);
     if (!journal.Create(undoFolder, undo)) {
       outcome.Error = journal.Error();
       return outcome;
     }
   }
+  const bool writing = journalled || resuming;
   // Last file first: should a file appear twice, its oldest content is what stays.
-  for (auto e = entries.rbegin(); e != entries.rend(); ++e) {
+  for (auto e = run.Entries.rbegin(); e != run.Entries.rend(); ++e) {
     std::string old;
     TRestore result;
     if (!UnpackContent(e->OldPacked, e->OldSize, old) || Sha256(old) != e->OldHash) {
@@ -665,7 +970,7 @@ TUndoOutcome UndoJournal(const std::string& journalPath, const std::string& undo
       result = TRestore::Refused;
     } else {
       try {
-        result = RestoreFile(*e, old, journalled ? &journal : nullptr, log);
+        result = RestoreFile(*e, old, run.Run.RealDirectory, writing ? &journal : nullptr, log);
       } catch (const std::bad_alloc&) {
         log(e->Path + ": Out of memory, so it was not restored");
         result = TRestore::Refused;
@@ -675,7 +980,10 @@ TUndoOutcome UndoJournal(const std::string& journalPath, const std::string& undo
     if (result == TRestore::Refused) ++outcome.Refused;
     if (result == TRestore::Unchanged) ++outcome.Unchanged;
   }
-  if (journalled && !journal.Finish()) log(journal.Error());
+  if (writing && !journal.Finish()) log(journal.Error());
+  // The run has been undone to its end (what was refused is named): it is not offered again.
+  if (!WriteState(runFile, StateUndone, run.EndLength))
+    log("The undo journal " + (resuming ? target : journalPath) + " cannot be marked as undone (" + SystemErrorText(errno) + ")");
   return outcome;
 }
 

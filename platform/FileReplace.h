@@ -18,7 +18,9 @@
 // exclusive advisory lock (flock) on the file and holds it until the new content is in
 // place or the rewriter ends, and it checks that the locked file is the one at the path.
 // A program that does not take the lock is not kept out; Commit and CommitInPlace still
-// refuse a file whose size, times or identity moved since Open.
+// refuse a file whose size, times or identity moved since Open. A temporary file is locked
+// too while it is written; one that a killed run left in a folder (no run holds its lock)
+// is removed by the next rewrite in that folder.
 //
 // Every write, flush, close and rename is checked. Nothing here raises: a step that fails
 // returns false and leaves its reason in Error(), in words fit for the user.
@@ -107,6 +109,9 @@ class TFileRewriter {
   bool CommitInPlace(std::string_view oldContent, std::string_view newContent);
   // Removes the temporary file, if any; the file stays as it was.
   void Abandon();
+  // The identity (device and inode) the file will have once the new content is in place:
+  // the temporary file's after BeginWrite in rename mode, the file's own in place.
+  bool PlacedIdentity(uint64_t& device, uint64_t& inode) const;
 
   const std::string& Error() const { return FError; }
   // Set after a successful placement when the folder could not be flushed.
@@ -147,6 +152,7 @@ class TFileRewriter {
   TRewriteMode FMode = TRewriteMode::Rename;
   std::string FTempName;
   int FTempFd = -1;
+  int FTempLockFd = -1;  // holds the lock on the temporary file until it is placed or removed
   int64_t FWritten = 0;
   std::string FError, FWarning;
 };

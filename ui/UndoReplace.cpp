@@ -1,6 +1,8 @@
 #include "ui/UndoReplace.h"
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
 
 #include "base/TextUtils.h"
 #include "config/UndoSettings.h"
@@ -33,16 +35,27 @@ QString MenuText(const std::string& bytes) {
   return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
-// The newest journal, read again only when the newest file or its size changed.
+// The newest run that can be undone, read again only when a journal came, went or changed.
 const TJournalInfo* NewestJournal() {
-  static TJournalInfo cached;
-  static bool valid = false;
-  const std::vector<std::string> paths = JournalPaths(DefaultUndoFolder());
-  if (paths.empty()) return nullptr;
-  TFileInfo file;
-  if (!GetFileInfo(paths.front(), file)) return nullptr;
-  if (!valid || cached.Path != paths.front() || cached.Bytes != file.Size) valid = ReadJournalInfo(paths.front(), cached);
-  return valid ? &cached : nullptr;
+  static std::string signature;
+  static std::optional<TJournalInfo> cached;
+  const std::string folder = DefaultUndoFolder();
+  std::string now;
+  for (const std::string& path : JournalPaths(folder)) {
+    TFileInfo file;
+    if (GetFileInfo(path, file)) now += path + ":" + std::to_string(file.Size) + ":" + std::to_string(file.ModifiedNs) + "\n";
+  }
+  if (now != signature || now.empty()) {
+    signature = now;
+    cached.reset();
+    for (const TJournalInfo& info : ListJournals(folder)) {
+      if (info.Offered()) {
+        cached = info;
+        break;
+      }
+    }
+  }
+  return cached ? &*cached : nullptr;
 }
 
 }  // namespace
@@ -89,13 +102,19 @@ void UpdateUndoReplaceAction(TAction& action, bool idle) {
 }
 
 bool UndoLastReplace() {
-  const std::vector<TJournalInfo> journals = ListJournals(DefaultUndoFolder());
-  if (journals.empty()) {
-    ShowInfo(QStringLiteral("There is no replace to undo"));
+  std::vector<std::string> problems;
+  const std::vector<TJournalInfo> journals = ListJournals(DefaultUndoFolder(), &problems);
+  const auto offered = std::find_if(journals.begin(), journals.end(), [](const TJournalInfo& j) { return j.Offered(); });
+  std::string problemText;
+  for (const std::string& line : problems) problemText += line + "\n";
+  if (offered == journals.end()) {
+    if (!problems.empty()) ReportError(DisplayText(problemText + "There is no replace to undo"));
+    else ShowInfo(QStringLiteral("There is no replace to undo"));
     return false;
   }
-  const TJournalInfo& last = journals.front();
-  if (!AskYesNo(QStringLiteral("Restore the files of this run?\n\n") + DisplayText(DescribeRun(last)))) return false;
+  const TJournalInfo& last = *offered;
+  if (!AskYesNo(DisplayText(problemText) + QStringLiteral("Restore the files of this run?\n\n") + DisplayText(DescribeRun(last))))
+    return false;
   std::vector<std::string> refusals;
   TUndoOutcome outcome;
   {
@@ -107,8 +126,11 @@ bool UndoLastReplace() {
     ReportError(DisplayText(outcome.Error));
     return false;
   }
-  std::string text = "Restored " + CountText(outcome.Restored, "file");
-  if (outcome.Refused > 0) text += ", refused " + CountText(outcome.Refused, "file") + ":";
+  std::string text = outcome.Resumed.empty() ? std::string() : "Taken up again: " + outcome.Resumed + "\n";
+  text += "Restored " + CountText(outcome.Restored, "file");
+  if (outcome.Refused > 0) text += ", refused " + CountText(outcome.Refused, "file");
+  if (outcome.Damaged > 0) text += ", the journal is damaged";
+  if (!refusals.empty()) text += ":";
   for (size_t i = 0; i < refusals.size() && i < RefusalsShown; ++i) text += "\n" + refusals[i];
   if (refusals.size() > RefusalsShown) text += "\n... and " + CountText(static_cast<int64_t>(refusals.size() - RefusalsShown), "more line");
   ShowInfo(DisplayText(text));

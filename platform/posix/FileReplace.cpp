@@ -9,8 +9,12 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <cerrno>
 #include <cstdlib>
+#include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -73,6 +77,46 @@ bool ReadAttributes(const std::string& path, std::vector<std::pair<std::string, 
     out.emplace_back(name, value);
   }
   return true;
+}
+
+// The folders whose stale temporary files this process has removed already.
+std::mutex SweptLock;
+std::set<std::string> Swept;
+
+// Whether `name` is a temporary name of the rewriter: prefix, digits, ".tmp".
+bool TempName(const std::string& name, const std::string& prefix) {
+  if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
+      name.compare(name.size() - 4, 4, ".tmp") != 0)
+    return false;
+  for (size_t i = prefix.size(); i < name.size() - 4; ++i)
+    if (name[i] < '0' || name[i] > '9') return false;
+  return true;
+}
+
+// Removes the temporary files a killed rewrite left in `folder` (once per folder and process):
+// those no run holds the lock of. A rewrite that just created one and has not locked it yet
+// sees it gone once it holds the lock, and makes another.
+void RemoveStaleTemps(const std::string& folder, const std::string& prefix) {
+  {
+    std::lock_guard<std::mutex> g(SweptLock);
+    if (!Swept.insert(folder).second) return;
+  }
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  std::vector<std::string> names;
+  while (const dirent* e = ::readdir(dir))
+    if (TempName(e->d_name, prefix)) names.emplace_back(e->d_name);
+  ::closedir(dir);
+  for (const std::string& name : names) {
+    const std::string path = InFolder(folder, name);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st, now;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        lstat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino)
+      ::unlink(path.c_str());
+    ::close(fd);
+  }
 }
 
 }  // namespace
@@ -201,10 +245,24 @@ bool TFileRewriter::CheckWritable() {
 bool TFileRewriter::CreateExclusive(const std::string& prefix, std::string& name, int& fd) {
   // O_EXCL with O_NOFOLLOW: whatever is planted at a name (a link, a FIFO) is skipped,
   // never opened or followed.
+  RemoveStaleTemps(FFolder, FileNameOf(prefix));
   for (uint64_t n = 1; n < 100000000; ++n) {
     name = prefix + std::to_string(n) + ".tmp";
     fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0) return true;
+    if (fd >= 0) {
+      // Locked while it is written (through a second descriptor, which outlives the close
+      // before the rename), so that no other run takes it for one left by a killed run.
+      struct stat st;
+      const int lockFd = ::dup(fd);
+      if (lockFd >= 0 && flock(lockFd, LOCK_EX) == 0 && fstat(lockFd, &st) == 0 && st.st_nlink > 0) {
+        if (FTempLockFd >= 0) ::close(FTempLockFd);
+        FTempLockFd = lockFd;
+        return true;
+      }
+      if (lockFd >= 0) ::close(lockFd);
+      ::close(fd);
+      continue;  // removed as stale before it was locked: another name
+    }
     if (errno != EEXIST) {
       const int e = errno;
       name.clear();
@@ -291,6 +349,7 @@ bool TFileRewriter::Commit() {
     return false;
   }
   FTempName.clear();
+  Abandon();  // nothing left to remove: releases the temporary file's lock
   Unlock();  // the lock was on the old file, which the path no longer names
   FlushFolder();
   return true;
@@ -362,6 +421,7 @@ bool TFileRewriter::CommitInPlace(std::string_view oldContent, std::string_view 
   // 3. The copy is no longer needed: the new content is on disk.
   ::unlink(backup.c_str());
   FTempName.clear();
+  Abandon();  // releases the copy's lock
   FlushFolder();
   Unlock();
   return true;
@@ -382,6 +442,21 @@ void TFileRewriter::Abandon() {
   FTempFd = -1;
   if (!FTempName.empty()) ::unlink(FTempName.c_str());
   FTempName.clear();
+  if (FTempLockFd >= 0) ::close(FTempLockFd);
+  FTempLockFd = -1;
+}
+
+bool TFileRewriter::PlacedIdentity(uint64_t& device, uint64_t& inode) const {
+  struct stat st;
+  if (FMode == TRewriteMode::Rename && FTempFd >= 0) {
+    if (fstat(FTempFd, &st) != 0) return false;
+    device = static_cast<uint64_t>(st.st_dev);
+    inode = static_cast<uint64_t>(st.st_ino);
+    return true;
+  }
+  device = FInfo.Device;
+  inode = FInfo.Inode;
+  return true;
 }
 
 }  // namespace trawlex

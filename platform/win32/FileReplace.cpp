@@ -139,6 +139,19 @@ std::string FindLeftBackup(const std::string& path, const std::string& tempPrefi
 
 std::string TFileRewriter::LeftBackup() const { return FRealPath.empty() ? std::string() : FindLeftBackup(FRealPath, FPrefix); }
 
+bool TFileRewriter::PlacedIdentity(uint64_t& device, uint64_t& inode) const {
+  if (FMode == TRewriteMode::Rename && FTempFd >= 0) {
+    THandleInfo hi;
+    if (!QueryHandle(FdToHandle(FTempFd), hi)) return false;
+    device = hi.Volume;
+    inode = hi.Index;
+    return true;
+  }
+  device = FInfo.Device;
+  inode = FInfo.Inode;
+  return true;
+}
+
 bool TFileRewriter::SameFileAsOpened() {
   THandleInfo now;
   if (!IdentityAt(FRealPath, now))

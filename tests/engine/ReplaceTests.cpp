@@ -397,7 +397,8 @@ TEST_F(ReplaceTest, NamesPlantedAtTheTempNameAreSkippedNotFollowed) {
   alarm(0);
   EXPECT_EQ(r.Log, V{});
   EXPECT_EQ(ReadAll(path), "bar");
-  EXPECT_EQ(ReadAll(Dir / ".Trawlex1.tmp"), "keep me");
+  // A regular file at a temporary name that no run holds is what a killed run leaves: removed.
+  EXPECT_FALSE(PathEntryExists(Dir / ".Trawlex1.tmp"));
   EXPECT_TRUE(S_ISFIFO(StatOf(Dir / ".Trawlex2.tmp").st_mode));
   EXPECT_EQ(ReadAll(victim), "untouched");
   EXPECT_FALSE(PathEntryExists(Dir / ".Trawlex4.tmp"));
@@ -764,8 +765,8 @@ TEST(ReplaceAsUserTest, PermissionsDecideWhatAnUnprivilegedUserMayRewrite) {
   ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
   const std::string work = dir.MakeDir("w");
   ASSERT_EQ(chmod(work.c_str(), 0777), 0);
-  const std::string state = dir.MakeDir("state");  // the user's own undo journals
-  ASSERT_EQ(chmod(state.c_str(), 0777), 0);
+  const std::string state = dir.MakeDir("state");  // a shared place for the user's own undo folder, as /tmp is
+  ASSERT_EQ(chmod(state.c_str(), 01777), 0);
   const std::string asNobodyWithState = asNobody + " env XDG_STATE_HOME='" + state + "'";
   const std::string rootsFile = dir.Write("w/a.txt", "foo");  // root's, 0644
   ASSERT_EQ(chmod(rootsFile.c_str(), 0644), 0);
@@ -806,13 +807,13 @@ TEST(ReplaceAsUserTest, AttributesTheUserCannotSeeAreKeptByWritingInPlace) {
   if (std::system((asNobody + " test -x '" + std::string(TRAWLEX_REPLACE_DRIVER) + "' 2>/dev/null").c_str()) != 0)
     GTEST_SKIP() << "the unprivileged user cannot run the program where it was built";
   TTempDir dir;
-  ASSERT_EQ(chmod(dir.Path().c_str(), 0777), 0);
+  ASSERT_EQ(chmod(dir.Path().c_str(), 01777), 0);
   const std::string path = dir.Write("a.txt", "x foo y");
   ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);  // the user's own file: a new one could get its owner
   if (setxattr(path.c_str(), "trusted.origin", "kept", 4, 0) != 0) GTEST_SKIP() << "no trusted attributes here";
   const ino_t inode = StatOf(path).st_ino;
   const std::string state = dir.MakeDir(".state");  // the user's own undo journals, out of the search
-  ASSERT_EQ(chmod(state.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(state.c_str(), 01777), 0);
   EXPECT_EQ(RunDriver(asNobody + " env XDG_STATE_HOME='" + state + "'",
                       {"--report", "--replace-all", "bar", "-t", "foo", "-d", dir.Path()}, dir / "out", dir / "err"),
             0)
@@ -1063,12 +1064,13 @@ TEST(ReplaceKillTest, KilledInPlaceRewriteLeavesAHiddenWholeCopyThatTheNextRunRe
   EXPECT_EQ(RunDriver("", {"--report", "--replace-all", "X", "-t", "foo", "-d", dir->Path(), "-p", "*"}, out, err), 2);
   EXPECT_TRUE(ReadAll(path) == before);
   EXPECT_EQ(ReadAll(out).find("Trawlex"), std::string::npos) << "the hidden copy was searched";
-  EXPECT_NE(ReadAll(err).find(path + ": An earlier replace was interrupted while it rewrote this file, which may be "
-                                     "incomplete; its old content is kept in " + backup),
+  // No journal recorded the copy (--no-undo): it is named, never offered to be copied back.
+  EXPECT_NE(ReadAll(err).find(path + ": The hidden file " + backup + " beside this file is named as the copy of its old "
+                                     "content that an interrupted replace leaves, but no undo journal recorded such a "
+                                     "copy, so it is not a copy the program can vouch for. The file was not changed. "
+                                     "Compare the two (cmp '" + backup + "' '" + path + "')"),
             std::string::npos)
       << ReadAll(err);
-  EXPECT_NE(ReadAll(err).find("The file was not changed. To restore the old content: cp '" + backup + "' '" + path +
-                              "' && rm '" + backup + "'"),
-            std::string::npos);
-  EXPECT_NE(ReadAll(err).find(dir->Path() + "/other.dat: An earlier replace was interrupted"), std::string::npos);
+  EXPECT_EQ(ReadAll(err).find("cp '"), std::string::npos);
+  EXPECT_NE(ReadAll(err).find(dir->Path() + "/other.dat: The hidden file"), std::string::npos);
 }
