@@ -225,7 +225,12 @@ bool ReadContent(std::FILE* f, const std::string& path, bool keepEntries, TJourn
     return false;
   }
   unsigned char header[HeaderSize];
-  if (std::fread(header, 1, sizeof header, f) != sizeof header || std::memcmp(header, Magic, sizeof Magic) != 0) {
+  const size_t headerRead = std::fread(header, 1, sizeof header, f);
+  if (headerRead < sizeof header && std::memcmp(header, Magic, std::min(headerRead, sizeof Magic)) == 0) {
+    error.clear();  // a run killed as it began: no journal yet
+    return false;
+  }
+  if (headerRead != sizeof header || std::memcmp(header, Magic, sizeof Magic) != 0) {
     error = "It is not an undo journal";
     return false;
   }
@@ -329,7 +334,8 @@ bool ReadContent(std::FILE* f, const std::string& path, bool keepEntries, TJourn
       damaged("its end record is missing");
   }
   if (!c.HasRun) {
-    error = c.Damage.empty() ? "The undo journal is damaged: it names no run" : c.Damage.front();
+    // Without damage, a journal without its run record is one whose run was killed as it began.
+    error = c.Damage.empty() && c.State == StateRunning ? std::string() : c.Damage.empty() ? "it names no run" : c.Damage.front();
     return false;
   }
   return true;
@@ -660,7 +666,7 @@ bool ReadJournalInfo(const std::string& path, TJournalInfo& info, std::string& p
   if (!OpenJournal(path, false, file, problem)) return false;
   TJournalContent c;
   if (!ReadContent(file.Stream(), path, false, c, problem)) {
-    problem = "The undo journal " + path + " cannot be read (" + problem + ")";
+    if (!problem.empty()) problem = "The undo journal " + path + " cannot be read (" + problem + ")";
     return false;
   }
   FillInfo(path, c, info);
@@ -689,7 +695,7 @@ std::vector<TJournalInfo> ListJournals(const std::string& folder, std::vector<st
   for (const std::string& path : JournalPaths(folder)) {
     TJournalInfo info;
     if (!ReadJournalInfo(path, info, problem)) {
-      if (problems) problems->push_back(problem);
+      if (problems && !problem.empty()) problems->push_back(problem);
       continue;
     }
     // A run that changed nothing is no run to undo (a journal of one that was killed, or of
@@ -726,20 +732,27 @@ TUndoLimits UndoLimitsOf(int32_t runs, int32_t sizeMiB) {
 void PruneJournals(const std::string& folder, const TUndoLimits& limits, const std::string& keep) {
   std::string problem;
   if (CheckOwnFolder(folder, false, problem) != TOwnCheck::Fine) return;
-  std::vector<std::pair<int64_t, std::string>> byTime;  // every journal the program made, newest first
+  std::vector<TJournalInfo> list;  // every journal the program made
   for (const std::string& path : JournalPaths(folder)) {
     TJournalInfo info;
-    if (ReadJournalInfo(path, info, problem)) byTime.emplace_back(info.Run.TimeNs, path);
+    if (ReadJournalInfo(path, info, problem)) {
+      list.push_back(std::move(info));
+    } else if (problem.empty() && path != keep) {
+      // The journal of a run killed as it began, unless that run is only beginning.
+      TOwnFile file;
+      std::string error;
+      if (file.Open(path, false, error) && file.TryLock(error) == TOwnFile::TLock::Held) {
+        std::error_code ec;
+        fs::remove(path, ec);
+      }
+    }
   }
-  std::stable_sort(byTime.begin(), byTime.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+  std::stable_sort(list.begin(), list.end(), [](const TJournalInfo& a, const TJournalInfo& b) { return a.Run.TimeNs > b.Run.TimeNs; });
   int32_t kept = 0;
   int64_t bytes = 0;
-  for (const auto& [time, path] : byTime) {
-    TJournalInfo info;
-    if (!ReadJournalInfo(path, info, problem)) continue;
-    // A journal whose run (or an undo of it) is at work stays; so does one that changed nothing
-    // only while it runs.
-    if (path == keep || info.Running) {
+  for (const TJournalInfo& info : list) {
+    // A journal whose run (or an undo of it) is at work stays.
+    if (info.Path == keep || info.Running) {
       if (info.Files > 0) ++kept, bytes += info.Bytes;
       continue;
     }
@@ -749,7 +762,7 @@ void PruneJournals(const std::string& folder, const TUndoLimits& limits, const s
       continue;
     }
     std::error_code ec;
-    fs::remove(path, ec);
+    fs::remove(info.Path, ec);
   }
 }
 
@@ -831,11 +844,13 @@ TRestore RestoreFile(const TJournalEntry& entry, const std::string& old, const s
   TFileRewriter rewriter("Trawlex");
   if (!rewriter.Open(entry.Name)) return refuse(rewriter.Error());
   if (rewriter.RealPath() != path) return refuse("The path now leads to another file (" + rewriter.RealPath() + ")");
-  if (rewriter.Info().Device != entry.Device || rewriter.Info().Inode != entry.Inode)
-    return refuse("It is no longer the file the replace wrote (another file, or a link to one, took its name)");
   std::string current;
   if (!rewriter.ReadContent(current)) return refuse(rewriter.Error());
   const TDigest currentHash = Sha256(current);
+  const bool alreadyOld = static_cast<int64_t>(current.size()) == entry.OldSize && currentHash == entry.OldHash;
+  // Nothing is written into a file that is not the one the run wrote, whatever it holds.
+  if (!alreadyOld && (rewriter.Info().Device != entry.Device || rewriter.Info().Inode != entry.Inode))
+    return refuse("It is no longer the file the replace wrote (another file, or a link to one, took its name)");
   const std::string backup = rewriter.LeftBackup();
   if (!backup.empty()) {
     // A copy left by an in-place rewrite that was interrupted: the file may be half written.
@@ -843,7 +858,7 @@ TRestore RestoreFile(const TJournalEntry& entry, const std::string& old, const s
     if (!ReadWhole(backup, kept) || !InterruptedRewriteRecoverable(entry, kept, current))
       return refuse("An interrupted replace left a copy of its old content in " + backup + ", and the file changed since");
   } else if (static_cast<int64_t>(current.size()) != entry.NewSize || currentHash != entry.NewHash) {
-    if (static_cast<int64_t>(current.size()) == entry.OldSize && currentHash == entry.OldHash) return TRestore::Unchanged;
+    if (alreadyOld) return TRestore::Unchanged;
     return refuse("The file changed since the replace");
   }
   if (!rewriter.CheckWritable()) return refuse(rewriter.Error());

@@ -9,9 +9,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/file.h>
+#include <zlib.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -96,9 +100,99 @@ class UndoTest : public ::testing::Test {
     return lines;
   }
 
+  // A fresh tree and undo folder for one case of a table.
+  void Fresh(const std::string& name) {
+    setenv("XDG_STATE_HOME", (Dir / ("state-" + name)).c_str(), 1);
+    Tree = Dir.MakeDir("tree-" + name);
+  }
+
   TTempDir Dir;
   std::string Tree, Out, Err;
 };
+
+const char* const AsNobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups";
+
+// A journal's records: where each starts, its type and the length of its content.
+struct TRecord {
+  size_t At;
+  char Type;
+  size_t Length;
+};
+constexpr size_t JournalHeader = 21, RecordHead = 13;
+
+uint64_t U64At(const std::string& bytes, size_t at) {
+  uint64_t v = 0;
+  for (int i = 0; i < 8; ++i) v |= static_cast<uint64_t>(static_cast<uint8_t>(bytes[at + i])) << (8 * i);
+  return v;
+}
+
+std::vector<TRecord> FileRecords(const std::string& bytes) {
+  std::vector<TRecord> out;
+  for (size_t at = JournalHeader; at + RecordHead <= bytes.size();) {
+    const uint64_t length = U64At(bytes, at + 1);
+    if (at + RecordHead + length + 4 > bytes.size()) break;
+    if (bytes[at] == 'F') out.push_back({at, bytes[at], static_cast<size_t>(length)});
+    at += RecordHead + length + 4;
+  }
+  return out;
+}
+
+// Gives a record whose content was changed a checksum that holds: a forged record.
+void Reseal(std::string& bytes, const TRecord& r) {
+  uLong c = crc32(0L, reinterpret_cast<const Bytef*>(&r.Type), 1);
+  c = crc32(c, reinterpret_cast<const Bytef*>(bytes.data() + r.At + RecordHead), static_cast<uInt>(r.Length));
+  for (int i = 0; i < 4; ++i) bytes[r.At + RecordHead + r.Length + i] = static_cast<char>((c >> (8 * i)) & 0xff);
+}
+
+// Where the old size of a file record is: after the path, its checksum, the name, device, inode
+// and the way it was written.
+size_t OldSizeAt(const std::string& bytes, const TRecord& r) {
+  const size_t path = r.At + RecordHead;
+  const size_t name = path + 8 + U64At(bytes, path) + 8;
+  return name + 8 + U64At(bytes, name) + 8 + 8 + 1;
+}
+
+// Rewrites a journal in place (it keeps its owner and mode).
+void Overwrite(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Holds the lock a rewrite takes on a file, as another running replace would.
+class THeldLock {
+ public:
+  explicit THeldLock(const std::string& path) : Fd(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    EXPECT_EQ(flock(Fd, LOCK_EX), 0) << path;
+  }
+  ~THeldLock() { Release(); }
+  void Release() {
+    if (Fd >= 0) close(Fd);
+    Fd = -1;
+  }
+
+ private:
+  int Fd;
+};
+
+// Waits up to a minute for `ready` while the process runs; whether it came.
+bool WaitUntil(pid_t pid, const std::function<bool()>& ready) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!ready() && std::chrono::steady_clock::now() < deadline && waitpid(pid, nullptr, WNOHANG) == 0)
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  return ready();
+}
+
+int ExitOf(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The journal of a run of that kind with at least `files` file records, or empty.
+std::string JournalWith(const std::string& kind, int files) {
+  for (const TJournalInfo& info : ListJournals(DefaultUndoFolder()))
+    if (info.Run.Kind == kind && info.Files >= files) return info.Path;
+  return {};
+}
 
 TEST(Sha256Test, KnownDigests) {
   const std::pair<std::string, std::string> table[] = {
@@ -381,6 +475,282 @@ TEST(UndoKillTest, KilledInPlaceRewriteIsCopiedBackByTheNextRun) {
   EXPECT_TRUE(ReadAll(path) == (finished ? replaced : old)) << "finished: " << finished;
   EXPECT_FALSE(PathEntryExists(backup));
   EXPECT_EQ(fs::hard_link_count(path), 2u);
+}
+
+// Journals that another user could have written or swapped, and files that are no longer the
+// ones the run wrote: each is refused and named, and nothing outside the run is written.
+TEST_F(UndoTest, JournalsAndFilesThatAreNotTheRunsOwnAreRefusedAndNamed) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  ASSERT_EQ(chmod(Dir.Path().c_str(), 0755), 0);  // the other user must reach the undo folder
+  std::string a, outside;
+  auto asNobodyWrite = [](const std::string& path, const std::string& bytes) {
+    std::FILE* p = popen((std::string(AsNobody) + " sh -c 'cat > \"" + path + "\"'").c_str(), "w");
+    ASSERT_NE(p, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), p);
+    ASSERT_EQ(pclose(p), 0);
+  };
+  // Opens the run's undo folder to the other user, who puts the run's journal back as its own.
+  auto plantedByNobody = [&](mode_t folderMode) {
+    const std::string folder = DefaultUndoFolder(), journal = ListJournals(folder).at(0).Path;
+    for (std::string f = folder; f.size() > Dir.Path().size(); f = fs::path(f).parent_path().string())
+      ASSERT_EQ(chmod(f.c_str(), f == folder ? 01777 : 0755), 0);
+    const std::string bytes = ReadAll(journal);
+    fs::remove(journal);
+    asNobodyWrite(journal, bytes);
+    ASSERT_EQ(chmod(folder.c_str(), folderMode), 0);
+  };
+  auto forged = [&](const std::string& name, const std::string& reached) {
+    // A journal of the user's own whose record names a file outside the run's folder.
+    TJournalRun run;
+    run.Directory = Tree;
+    TUndoJournalWriter w;
+    ASSERT_TRUE(w.Create(DefaultUndoFolder(), run)) << w.Error();
+    struct stat st;
+    ASSERT_EQ(stat(name.c_str(), &st), 0);
+    ASSERT_GE(w.AddFile(name, reached, st.st_dev, st.st_ino, false, "old", 3, Sha256(ReadAll(name)), ""), 0);
+    ASSERT_TRUE(w.Finish());
+  };
+  struct TCase {
+    const char* Name;
+    std::function<void()> Plant;  // after a replace of "foo" with "bar" in a.txt
+    int Status;
+    std::string Said;             // a part of what the undo says
+    std::string WantA;            // a.txt after the undo
+  } cases[] = {
+      {"a journal of another user in a folder open to all", [&] { plantedByNobody(01777); }, 2,
+       " can be written by other users (mode 1777), so it is not used. Check what is in it, then close it with: chmod 700",
+       "bar"},
+      {"a journal of another user in the user's folder", [&] { plantedByNobody(0700); }, 2,
+       " was not used: it belongs to another user (user id 65534); remove it if you did not put it there", "bar"},
+      {"the undo folder a symbolic link",
+       [&] {
+         const std::string folder = DefaultUndoFolder();
+         fs::rename(folder, folder + "-real");
+         fs::create_directory_symlink(folder + "-real", folder);
+       },
+       2, " is a symbolic link, so it is not used", "bar"},
+      {"a journal that is a symbolic link",
+       [&] {
+         const std::string journal = ListJournals(DefaultUndoFolder()).at(0).Path;
+         fs::rename(journal, Dir / "elsewhere");
+         fs::create_symlink(Dir / "elsewhere", journal);
+       },
+       2, " was not used: it is a symbolic link", "bar"},
+      {"a record of a file outside the run's folder", [&] { forged(outside, outside); }, 2,
+       outside + ": It lies outside the folder of the run", "bar"},
+      {"a record of a file reached through a link to a folder outside",
+       [&] {
+         fs::create_directory_symlink(fs::path(outside).parent_path(), Tree + "/sub");
+         forged(outside, Tree + "/sub/victim.txt");
+       },
+       2, outside + ": It lies outside the folder of the run", "bar"},
+      {"a hard link to another file with the replaced text in its place",
+       [&] {
+         Dir.Write("outside/other.txt", "bar");
+         fs::remove(a);
+         fs::create_hard_link(Dir / "outside/other.txt", a);
+       },
+       2, a + ": It is no longer the file the replace wrote", "bar"},
+      {"a planted name that sorts after every other",
+       [&] {
+         ASSERT_EQ(Replace("bar", "baz"), 0);
+         const std::string folder = DefaultUndoFolder(), older = ListJournals(folder).at(1).Path;
+         fs::copy_file(older, folder + "/99999999999999999999-000.trawlex-undo");
+         fs::copy_file(older, folder + "/zzz.trawlex-undo");
+       },
+       0, "Undo: ", "bar"},  // the newest run by its time: baz goes back to bar
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Fresh(std::to_string(&c - cases));
+    a = Dir.Write("tree-" + std::to_string(&c - cases) + "/a.txt", "foo");
+    outside = Dir.Write("outside/victim.txt", "bar");  // root's, outside every tree
+    if (&c == cases) {
+      // An undo folder the user made open to others is closed by the next replace.
+      fs::create_directories(DefaultUndoFolder());
+      ASSERT_EQ(chmod(DefaultUndoFolder().c_str(), 0755), 0);
+    }
+    ASSERT_EQ(Replace("foo", "bar"), 0) << Err;
+    if (&c == cases) {
+      struct stat st;
+      ASSERT_EQ(stat(DefaultUndoFolder().c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 0777, 0700u);
+    }
+    c.Plant();
+    EXPECT_EQ(Undo(), c.Status) << Out << Err;
+    EXPECT_NE((Out + Err).find(c.Said), std::string::npos) << Out << Err;
+    EXPECT_EQ(ReadAll(a), c.WantA);
+    EXPECT_EQ(ReadAll(outside), "bar");
+  }
+  // A hidden copy that no journal recorded is named, never offered to be copied over the file.
+  Dir.Write("tree-0/.a.txt.Trawlex1.tmp", "anything at all");
+  EXPECT_EQ(Run(RunReplaceAll, {"--report", "--replace-all", "X", "-t", "bar", "-d", Dir / "tree-0", "-p", "*"}), 2);
+  EXPECT_NE(Err.find("so it is not a copy the program can vouch for. The file was not changed. Compare the two (cmp '"),
+            std::string::npos)
+      << Err;
+  EXPECT_EQ(Err.find("cp '"), std::string::npos) << Err;
+}
+
+// Damaged, cut and forged journals: every record that cannot be read is named, the others are
+// restored, and the exit status says so; nothing is allocated for a forged size.
+TEST_F(UndoTest, DamagedJournalsNameWhatCannotBeReadAndRestoreTheRest) {
+  struct TCase {
+    const char* Name;
+    std::function<void(std::string& bytes, const std::vector<TRecord>& files)> Damage;
+    int Status;
+    std::string Said;  // a part of what --undo-last says; "@b" stands for b.txt's path
+    const char* Want;  // the three files after it: "o" old, "n" new
+  } cases[] = {
+      {"a flipped byte in the second file record",
+       [](std::string& bytes, const std::vector<TRecord>& f) { bytes[f[1].At + RecordHead + f[1].Length - 3] ^= 0x40; }, 2,
+       "@b: its record (at byte", "ono"},
+      {"a flipped byte in the length of the second file record",
+       [](std::string& bytes, const std::vector<TRecord>& f) { bytes[f[1].At + 4] ^= 0x01; }, 2,
+       "cannot be read; the files whose records they held are not known", "ono"},
+      {"cut inside the third file record",
+       [](std::string& bytes, const std::vector<TRecord>& f) { bytes.resize(f[2].At + 20); }, 2, "it is cut short", "oon"},
+      {"a forged old size of 2^40",
+       [](std::string& bytes, const std::vector<TRecord>& f) {
+         for (int i = 0; i < 8; ++i) bytes[OldSizeAt(bytes, f[1]) + i] = i == 5 ? 1 : 0;
+         Reseal(bytes, f[1]);
+       },
+       2, "@b: its record is not valid: its old size (1099511627776 bytes) cannot be right", "ono"},
+      {"a forged old size of -1",
+       [](std::string& bytes, const std::vector<TRecord>& f) {
+         for (int i = 0; i < 8; ++i) bytes[OldSizeAt(bytes, f[1]) + i] = '\xff';
+         Reseal(bytes, f[1]);
+       },
+       2, "@b: its record is not valid: its old size", "ono"},
+      {"files that hold their old content already", nullptr, 1, "Finished. Restored 0 files", "ooo"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Fresh(std::to_string(&c - cases));
+    std::string paths[3];
+    for (int i = 0; i < 3; ++i) paths[i] = Dir.Write("tree-" + std::to_string(&c - cases) + "/" + char('a' + i) + ".txt", "foo");
+    ASSERT_EQ(Replace("foo", "bar"), 0) << Err;
+    const std::string journal = ListJournals(DefaultUndoFolder()).at(0).Path;
+    std::string bytes = ReadAll(journal);
+    const std::vector<TRecord> files = FileRecords(bytes);
+    ASSERT_EQ(files.size(), 3u);
+    if (c.Damage) {
+      c.Damage(bytes, files);
+      Overwrite(journal, bytes);
+      const V list = List();
+      ASSERT_EQ(list.size(), 1u);
+      EXPECT_NE(list[0].find(", damaged"), std::string::npos) << list[0];
+    } else {
+      for (const std::string& p : paths) Dir.Write(p.substr(Dir.Path().size() + 1), "foo");
+    }
+    std::string said = c.Said;
+    if (said.rfind("@b", 0) == 0) said = paths[1] + said.substr(2);
+    EXPECT_EQ(Undo(), c.Status) << Out << Err;
+    EXPECT_NE((Out + Err).find(said), std::string::npos) << Out << Err;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(ReadAll(paths[i]), c.Want[i] == 'o' ? "foo" : "bar") << i;
+  }
+  // Undone without a journal of its own, a run is still marked undone and not offered again.
+  Fresh("no-undo");
+  const std::string file = Dir.Write("tree-no-undo/a.txt", "foo");
+  ASSERT_EQ(Replace("foo", "bar"), 0);
+  EXPECT_EQ(Run(RunUndo, {"--undo-last", "--no-undo"}), 0) << Err;
+  EXPECT_EQ(Undo(), 1);
+  EXPECT_EQ(Err, "There is no replace to undo\n");
+  EXPECT_NE(List().at(0).find(", undone"), std::string::npos);
+  EXPECT_EQ(ReadAll(file), "foo");
+}
+
+// Another process at work on the same run: a replace that still runs and a second undo are
+// waited out or refused, never split; an undo killed part way is taken up again; and a
+// temporary file that a killed replace left is removed by the next run in its folder.
+TEST_F(UndoTest, RunsAtWorkAreNeverUndoneTwiceOrInPartsAndKilledOnesAreTakenUp) {
+  auto all = [&](const std::string& text) {
+    for (const char* n : {"/a.txt", "/b.txt", "/c.txt"})
+      if (ReadAll(Tree + n).substr(0, 3) != text) return false;
+    return true;
+  };
+  auto spawnUndo = [] { return SpawnReplace({"--undo-last"}); };
+  struct TCase {
+    const char* Name;
+    bool Replaced;           // the replace ran before the case
+    std::function<void()> Act;
+  } cases[] = {
+      {"an undo while the replace still runs", false,
+       [&] {
+         THeldLock last(Tree + "/c.txt");  // the replace waits there, its journal held
+         const pid_t pid = SpawnReplace({"--report", "--replace-all", "bar", "-t", "foo", "-d", Tree, "-p", "*"});
+         ASSERT_TRUE(WaitUntil(pid, [&] { return !JournalWith("replace", 2).empty() && ReadAll(Tree + "/b.txt") == "bar"; }));
+         EXPECT_EQ(Undo(), 2);
+         EXPECT_NE(Err.find("The replace of 'foo' with 'bar' is still running (its journal "), std::string::npos) << Err;
+         last.Release();
+         EXPECT_EQ(ExitOf(pid), 0);
+         EXPECT_TRUE(all("bar"));
+       }},
+      {"two undos at once", true,
+       [&] {
+         THeldLock last(Tree + "/a.txt");  // the undo restores the last file first
+         const pid_t pid = spawnUndo();
+         ASSERT_TRUE(WaitUntil(pid, [&] { return !JournalWith("undo", 2).empty() && ReadAll(Tree + "/b.txt") == "foo"; }));
+         EXPECT_EQ(Undo(), 2);
+         EXPECT_NE(Err.find("is in use)"), std::string::npos) << Err;
+         last.Release();
+         EXPECT_EQ(ExitOf(pid), 0);
+         EXPECT_TRUE(all("foo"));
+       }},
+      {"an undo killed after it restored two files", true,
+       [&] {
+         THeldLock last(Tree + "/a.txt");
+         const pid_t pid = spawnUndo();
+         ASSERT_TRUE(KillWhen(pid, [&] { return !JournalWith("undo", 2).empty() && ReadAll(Tree + "/b.txt") == "foo"; }));
+         last.Release();
+         EXPECT_EQ(Undo(), 0) << Err;
+         EXPECT_NE(Out.find("Taken up again: "), std::string::npos) << Out;
+         EXPECT_NE(Out.find("Finished. Restored 1 file\n"), std::string::npos) << Out;
+         EXPECT_TRUE(all("foo"));
+       }},
+      {"an undo killed before it restored a file", true,
+       [&] {
+         THeldLock first(Tree + "/c.txt");
+         const pid_t pid = spawnUndo();
+         ASSERT_TRUE(KillWhen(pid, [&] { return JournalPaths(DefaultUndoFolder()).size() == 2; }));
+         first.Release();
+         EXPECT_EQ(Undo(), 0) << Err;
+         EXPECT_NE(Out.find("Finished. Restored 3 files\n"), std::string::npos) << Out;
+         EXPECT_TRUE(all("foo"));
+       }},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Fresh(std::to_string(&c - cases));
+    for (const char* n : {"a", "b", "c"}) Dir.Write("tree-" + std::to_string(&c - cases) + "/" + n + ".txt", "foo");
+    if (c.Replaced) {
+      ASSERT_EQ(Replace("foo", "bar"), 0) << Err;
+    }
+    c.Act();
+    // Whatever the order, the last run is whole: undoing it turns every file over at once.
+    const bool wasOld = all("foo");
+    EXPECT_EQ(Undo(), 0) << Err;
+    EXPECT_TRUE(all(wasOld ? "bar" : "foo")) << Out << Err;
+  }
+
+  // A replace killed while it wrote a file's temporary copy leaves it; the next run in that
+  // folder removes it, but not one another run holds.
+  Fresh("temp");
+  std::string big;
+  for (int i = 0; i < 400000; ++i) big += "line " + std::to_string(i) + " with foo\n";
+  const std::string temp = Tree + "/.Trawlex1.tmp";
+  bool left = false;
+  for (int attempt = 0; attempt < 20 && !left; ++attempt) {
+    Dir.Write("tree-temp/big.txt", big);
+    const pid_t pid = SpawnReplace({"--report", "--replace-all", "BAR", "-t", "foo", "-d", Tree, "-p", "*", "--no-undo"});
+    left = KillWhen(pid, [&] { return PathEntryExists(temp); }) && PathEntryExists(temp);
+  }
+  ASSERT_TRUE(left) << "no kill landed while the temporary file was written";
+  const std::string held = Dir.Write("tree-temp/.Trawlex7.tmp", "another run's");
+  THeldLock running(held);
+  Dir.Write("tree-temp/big.txt", "foo");
+  EXPECT_EQ(Replace("foo", "bar"), 0) << Err;
+  EXPECT_FALSE(PathEntryExists(temp));
+  EXPECT_TRUE(PathEntryExists(held));
 }
 
 }  // namespace
