@@ -241,6 +241,106 @@ size_t Utf8SequenceAt(std::string_view s, size_t i, uint32_t& code) {
   return len;
 }
 
+namespace {
+
+void AppendUtf8(std::string& out, uint32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// The surrogate whose three-byte form starts at s[i], or 0.
+uint32_t SurrogateAt(std::string_view s, size_t i) {
+  if (i + 2 >= s.size() || static_cast<unsigned char>(s[i]) != 0xED) return 0;
+  const unsigned char b1 = static_cast<unsigned char>(s[i + 1]), b2 = static_cast<unsigned char>(s[i + 2]);
+  if (b1 < 0xA0 || b1 > 0xBF || (b2 & 0xC0) != 0x80) return 0;
+  return 0xD000 | ((b1 & 0x3Fu) << 6) | (b2 & 0x3Fu);
+}
+
+bool IsHigh(uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool IsLow(uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+// One line of code units as bytes; `escapes`: a lone U+DC80..U+DCFF as the byte it stands for.
+std::string UnitsToBytes(std::u16string_view units, bool escapes) {
+  std::string out;
+  out.reserve(units.size());
+  for (size_t k = 0; k < units.size(); ++k) {
+    const uint32_t u = units[k];
+    if (IsHigh(u) && k + 1 < units.size() && IsLow(units[k + 1])) {
+      AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[k + 1] - 0xDC00u));
+      ++k;
+    } else if (escapes && u >= 0xDC80 && u <= 0xDCFF) {
+      out += static_cast<char>(u - 0xDC00);
+    } else {
+      AppendUtf8(out, u);  // a lone surrogate in its three-byte form
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::u16string BytesToUtf16(std::string_view s) {
+  std::u16string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) {
+    uint32_t code;
+    const size_t len = Utf8SequenceAt(s, i, code);
+    if (len > 0) {
+      if (code >= 0x10000) {
+        out += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+        out += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+      } else {
+        out += static_cast<char16_t>(code);
+      }
+      i += len;
+      continue;
+    }
+    // A lone surrogate's form stands for it, except a high one whose next unit would be a
+    // low one: the two would be read back as one character.
+    if (const uint32_t u = SurrogateAt(s, i); u != 0) {
+      uint32_t next = 0;
+      const bool lowNext = i + 3 < s.size() && (SurrogateAt(s, i + 3) >= 0xDC00 || Utf8SequenceAt(s, i + 3, next) == 0);
+      if (!IsHigh(u) || !lowNext) {
+        out += static_cast<char16_t>(u);
+        i += 3;
+        continue;
+      }
+    }
+    out += static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(s[i]));
+    ++i;
+  }
+  return out;
+}
+
+std::string Utf16ToBytes(std::u16string_view units) {
+  std::string out;
+  // Line by line: where a line's escaped bytes would be read back as other units, its lone
+  // surrogates all go in their three-byte form, which always comes back.
+  for (size_t start = 0; start < units.size();) {
+    size_t end = units.find(u'\n', start);
+    end = end == std::u16string_view::npos ? units.size() : end + 1;
+    const std::u16string_view line = units.substr(start, end - start);
+    std::string bytes = UnitsToBytes(line, true);
+    if (BytesToUtf16(bytes) != line) bytes = UnitsToBytes(line, false);
+    out += bytes;
+    start = end;
+  }
+  return out;
+}
+
 std::string PathJoin(std::string_view dir, std::string_view name) {
   std::string out(dir);
   if (out.empty() || out.back() != PathDelim) out += PathDelim;

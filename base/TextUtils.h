@@ -50,6 +50,14 @@ TVersion ParseVersion(std::string_view text);
 // `code`, or 0 when the byte there starts none (stray, overlong, surrogate, cut short).
 size_t Utf8SequenceAt(std::string_view s, size_t i, uint32_t& code);
 
+// Text kept as bytes and text kept as UTF-16 code units (the registry's, the windows'), each
+// turned into the other without losing anything: a byte that is not part of valid UTF-8
+// travels as the lone surrogate U+DC00 + byte, and a lone surrogate of the UTF-16 text as
+// its three-byte form (ED A0..BF 80..BF), so that any bytes and any code units come back
+// exactly as they were.
+std::u16string BytesToUtf16(std::string_view bytes);
+std::string Utf16ToBytes(std::u16string_view units);
+
 std::string PathJoin(std::string_view dir, std::string_view name);
 std::string CanonicalPath(const std::string& path);
 // The root of `path` is its beginning up to the later of its first ":" and its first path

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
@@ -25,96 +26,37 @@ bool SameName(std::string_view a, std::string_view b) {
 }
 
 // ---- UTF-8 and UTF-16LE ---------------------------------------------------------------
-// Text is kept as UTF-8 bytes; the registry keeps strings as UTF-16. A byte that is not part
-// of valid UTF-8 travels as the lone surrogate U+DC00 + byte, so that any byte string comes
-// back unchanged.
-
-void PutUnit(std::string& out, uint32_t unit) {
-  out += static_cast<char>(unit & 0xFF);
-  out += static_cast<char>((unit >> 8) & 0xFF);
-}
+// Text is kept as UTF-8 bytes; the registry keeps strings as UTF-16. BytesToUtf16 and
+// Utf16ToBytes carry any bytes and any code units (lone surrogates included) both ways
+// unchanged.
 
 std::string Utf8ToUtf16Le(std::string_view s) {
+  const std::u16string units = BytesToUtf16(s);
   std::string out;
-  out.reserve(2 * s.size() + 2);  // a settings file is mostly ASCII: two bytes a character
-  for (size_t i = 0; i < s.size();) {
-    uint32_t code;
-    const size_t len = Utf8SequenceAt(s, i, code);
-    if (len == 0) {
-      PutUnit(out, 0xDC00 + static_cast<unsigned char>(s[i]));
-      ++i;
-      continue;
-    }
-    if (code >= 0x10000) {
-      code -= 0x10000;
-      PutUnit(out, 0xD800 + (code >> 10));
-      PutUnit(out, 0xDC00 + (code & 0x3FF));
-    } else {
-      PutUnit(out, code);
-    }
-    i += len;
+  out.reserve(2 * units.size());
+  for (const char16_t u : units) {
+    out += static_cast<char>(u & 0xFF);
+    out += static_cast<char>((u >> 8) & 0xFF);
   }
   return out;
-}
-
-void PutUtf8(std::string& out, uint32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
 }
 
 // Decodes UTF-16LE up to the first zero unit (the string's end in the registry), or, for a
 // whole file, all of it: a stray zero must not cut off the values after it.
 std::string Utf16LeToUtf8(std::string_view bytes, bool toFirstZero = true) {
-  std::string out;
-  out.reserve(bytes.size() / 2);
-  const size_t units = bytes.size() / 2;
-  auto unitAt = [&](size_t k) {
-    return static_cast<uint32_t>(static_cast<unsigned char>(bytes[2 * k])) |
-           (static_cast<uint32_t>(static_cast<unsigned char>(bytes[2 * k + 1])) << 8);
-  };
-  for (size_t k = 0; k < units; ++k) {
-    const uint32_t u = unitAt(k);
+  std::u16string units;
+  units.reserve(bytes.size() / 2);
+  for (size_t k = 0; k + 1 < bytes.size(); k += 2) {
+    const char16_t u = static_cast<char16_t>(static_cast<unsigned char>(bytes[k]) | (static_cast<unsigned char>(bytes[k + 1]) << 8));
     if (u == 0 && toFirstZero) break;
-    if (u >= 0xD800 && u <= 0xDBFF && k + 1 < units) {
-      const uint32_t low = unitAt(k + 1);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        PutUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
-        ++k;
-        continue;
-      }
-    }
-    if (u >= 0xDC80 && u <= 0xDCFF) {
-      out += static_cast<char>(u - 0xDC00);  // a byte that was not valid UTF-8
-      continue;
-    }
-    PutUtf8(out, u);
+    units += u;
   }
-  return out;
+  return Utf16ToBytes(units);
 }
 
-// Text that can stand between quotes: valid UTF-8 on one line.
-bool QuotableText(std::string_view s) {
-  for (size_t i = 0; i < s.size();) {
-    uint32_t code;
-    const size_t len = Utf8SequenceAt(s, i, code);
-    if (len == 0 || code == '\r' || code == '\n' || code == 0) return false;
-    i += len;
-  }
-  return true;
-}
+// Text that can stand between quotes: text on one line. Its code units, whatever they are
+// (a lone surrogate of a hand edit, a byte that is not UTF-8), go into the file as they are.
+bool QuotableText(std::string_view s) { return s.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos; }
 
 std::string Quote(std::string_view s) {
   std::string out = "\"";
@@ -253,6 +195,14 @@ std::string_view TrimStart(std::string_view s) {
 
 
 }  // namespace
+
+bool IsRegExportStart(std::string_view start) {
+  if (start.size() % 2 != 0 && start.size() >= 2 && static_cast<unsigned char>(start[0]) == 0xFF) start.remove_suffix(1);
+  const std::string text = RegFileText(start);
+  std::string_view rest = text;
+  while (!rest.empty() && static_cast<unsigned char>(rest.front()) <= 32) rest.remove_prefix(1);
+  return rest.substr(0, std::strlen(kHeader)) == kHeader || rest.substr(0, std::strlen(kHeader4)) == kHeader4;
+}
 
 bool KeyIsAtOrBelow(const std::string& path, const std::string& root) {
   if (path.size() < root.size()) return false;

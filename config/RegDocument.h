@@ -42,7 +42,8 @@ class TRegDocument {
   std::string Format() const;
   // The export text as UTF-8: the header line, then every key (parents before their children)
   // with its values, lines ended by CR LF. A string without a line break is a quoted text, one
-  // with a line break (or with bytes that are not UTF-8) a hex(1) block of its UTF-16 bytes.
+  // with a line break a hex(1) block of its UTF-16 bytes. A value read from a file is written
+  // back with the very code units it had (lone surrogates included).
   std::string FormatText() const;
   // Parses an export: UTF-16LE with a byte-order mark as regedit saves it, or 8-bit text (with
   // or without a UTF-8 byte-order mark), as written by earlier versions of this program or by
@@ -62,6 +63,10 @@ class TRegDocument {
 // The text of a settings file as UTF-8: a UTF-16LE file (byte-order mark FF FE) decoded, a
 // UTF-8 byte-order mark dropped, other text as it is.
 std::string RegFileText(std::string_view file);
+
+// Whether a file that starts with `start` (its first few hundred bytes) is a registry export:
+// its first line that is not blank is one of the headers.
+bool IsRegExportStart(std::string_view start);
 
 // True when `path` equals `root` or lies below it (ASCII letter case ignored).
 bool KeyIsAtOrBelow(const std::string& path, const std::string& root);

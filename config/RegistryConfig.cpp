@@ -112,6 +112,30 @@ TRegistryConfig::TUse TRegistryConfig::CheckUse() const {
                      folder, reason));
     return TUse{false, false};
   }
+  // Through a link only to a settings file of the user's own: anything else (another user's
+  // file, a dotfile, nothing at all) is neither read as settings nor moved aside nor written.
+  if (IsSymbolicLink(FFilePath)) {
+    std::string target, why;
+    if (!ResolveLinks(FFilePath, target, why)) {
+      why = "it cannot be followed (" + why + ")";
+    } else if (!FileExists(target)) {
+      why = "it leads to " + target + ", where there is no file";
+    } else if (!OwnedByThisUser(target)) {
+      why = "it leads to " + target + ", which belongs to another user";
+    } else {
+      TReadOnlyFile file;
+      std::string start(512, '\0'), error;
+      const int64_t got = file.Open(target, error) ? file.ReadFull(start.data(), start.size(), error) : -1;
+      start.resize(got > 0 ? static_cast<size_t>(got) : 0);
+      if (!IsRegExportStart(start)) why = "it leads to " + target + ", which is not a settings file";
+    }
+    if (!why.empty()) {
+      Refuse(true, Fmt("The settings file %s is a symbolic link, and %s. Nothing is read from it or written through "
+                       "it in this run: remove the link, or point it at a settings file.",
+                       FFilePath, why));
+      return TUse{false, false};
+    }
+  }
   switch (ProbeFileUse(FFilePath, reason)) {
     case TFileUse::Missing:
     case TFileUse::ReadWrite:

@@ -13,13 +13,20 @@ namespace trawlex {
 // link loop or an unreadable link.
 bool ResolveLinks(const std::string& path, std::string& result, std::string& error);
 
+// Whether `path` itself is a symbolic link (it is not followed).
+bool IsSymbolicLink(const std::string& path);
+// Whether the file `path` names (links followed) belongs to this user; true where files have
+// no owners to tell.
+bool OwnedByThisUser(const std::string& path);
+
 // Replaces the whole content of `path` with `content`, atomically: the bytes go to a new
 // temporary file beside the target (created exclusively), which is flushed and closed, renamed
 // over the target, and then the folder is flushed. When `path` is a symbolic link, its final
 // target is replaced and the link stays. The permission bits of an existing target are kept.
 // Every write, flush and close is checked; on failure the target is untouched, the temporary
 // file is removed, and false comes back with `error` set. When only the folder flush after the
-// rename fails, the new content is in place: true comes back with `warning` set.
+// rename fails, the new content is in place: true comes back with `warning` set. A new file is
+// readable and writable by its owner only.
 bool ReplaceFileContent(const std::string& path, std::string_view content, std::string& error,
                         std::string& warning);
 // The same for callers that have nowhere to show a warning.

@@ -54,8 +54,8 @@ void AddBool(const char* cls, const char* name, std::function<bool(Q*)> get, std
 template <class Q>
 void AddText(const char* cls, const char* name, std::function<QString(Q*)> get, std::function<void(Q*, const QString&)> set) {
   TPropInfo p{name, TPropKind::LString};
-  p.GetStr = [get](const ICfgComponent& c) { return get(As<Q>(c)).toStdString(); };
-  p.SetStr = [set](ICfgComponent& c, const std::string& v) { set(As<Q>(c), QString::fromStdString(v)); };
+  p.GetStr = [get](const ICfgComponent& c) { return ToStd(get(As<Q>(c))); };
+  p.SetStr = [set](ICfgComponent& c, const std::string& v) { set(As<Q>(c), ToQt(v)); };
   QtProperties().RegisterProperty(cls, std::move(p));
 }
 
@@ -148,10 +148,10 @@ void RegisterOwnProperties(const QMetaObject* meta, const std::string& cls) {
     p.GetFloat = [key, object](const ICfgComponent& c) { return object(c)->property(key.constData()).toDouble(); };
     p.SetFloat = [key, object](ICfgComponent& c, double v) { object(c)->setProperty(key.constData(), v); };
     p.GetStr = [key, object](const ICfgComponent& c) {
-      return object(c)->property(key.constData()).toString().toStdString();
+      return ToStd(object(c)->property(key.constData()).toString());
     };
     p.SetStr = [key, object](ICfgComponent& c, const std::string& v) {
-      object(c)->setProperty(key.constData(), QString::fromStdString(v));
+      object(c)->setProperty(key.constData(), ToQt(v));
     };
     QtProperties().RegisterProperty(cls, std::move(p));
   }
@@ -311,7 +311,7 @@ void TQtFont::SetFaceName(const std::string& value) {
 
 TStrings TComboItems::GetLines() const {
   TStrings lines;
-  for (int i = 0; i < FCombo->count(); ++i) lines.push_back(FCombo->itemText(i).toStdString());
+  for (int i = 0; i < FCombo->count(); ++i) lines.push_back(ToStd(FCombo->itemText(i)));
   return lines;
 }
 
@@ -320,7 +320,7 @@ void TComboItems::SetLines(const TStrings& lines) {
   {
     const QSignalBlocker quiet(FCombo);
     FCombo->clear();
-    for (const std::string& l : lines) FCombo->addItem(QString::fromStdString(l));
+    for (const std::string& l : lines) FCombo->addItem(ToQt(l));
     FCombo->setCurrentIndex(-1);
   }
   // The items are a history; the text in the edit field stays what it was.
@@ -336,13 +336,13 @@ TStrings TPlainTextLines::GetLines() const {
   if (text.isEmpty()) return lines;
   QStringList pieces = text.split(QLatin1Char('\n'));
   if (pieces.size() > 1 && pieces.last().isEmpty()) pieces.removeLast();  // the break ends the last line
-  for (const QString& l : pieces) lines.push_back(l.toStdString());
+  for (const QString& l : pieces) lines.push_back(ToStd(l));
   return lines;
 }
 
 void TPlainTextLines::SetLines(const TStrings& lines) {
   QStringList l;
-  for (const std::string& s : lines) l << QString::fromStdString(s);
+  for (const std::string& s : lines) l << ToQt(s);
   QString text = l.join(QLatin1Char('\n'));
   if (!l.isEmpty() && l.last().isEmpty()) text += QLatin1Char('\n');
   FEdit->setPlainText(text);

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "base/TextUtils.h"
 #include "config/CfgBindings.h"
 
 class QComboBox;
@@ -106,7 +107,14 @@ class TPlainTextLines : public ICfgStrings {
   QPlainTextEdit* FEdit;
 };
 
-inline std::string ToStd(const QString& s) { return s.toStdString(); }
-inline QString ToQt(const std::string& s) { return QString::fromStdString(s); }
+// A window's text as the settings keep it and back, losing nothing (a lone surrogate, a byte
+// that is not UTF-8), so that a value read and written back is the same value.
+inline std::string ToStd(const QString& s) {
+  return Utf16ToBytes(std::u16string_view(reinterpret_cast<const char16_t*>(s.utf16()), static_cast<size_t>(s.size())));
+}
+inline QString ToQt(const std::string& s) {
+  const std::u16string units = BytesToUtf16(s);
+  return QString(reinterpret_cast<const QChar*>(units.data()), static_cast<qsizetype>(units.size()));
+}
 
 }  // namespace trawlex

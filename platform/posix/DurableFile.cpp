@@ -75,6 +75,16 @@ bool ResolveLinks(const std::string& path, std::string& result, std::string& err
   return false;
 }
 
+bool IsSymbolicLink(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool OwnedByThisUser(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && st.st_uid == ::geteuid();
+}
+
 bool ReplaceFileContent(const std::string& path, std::string_view content, std::string& error,
                         std::string& warning) {
   warning.clear();
@@ -93,7 +103,8 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, std::
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     temp = rewrite_parts::DurableTempName(target, static_cast<uint64_t>(::getpid()));
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    // The owner's alone until it gets the old file's permission bits, if any.
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0 && errno != EEXIST) {
       error = SystemErrorText(errno);
       return false;

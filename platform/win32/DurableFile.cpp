@@ -40,6 +40,13 @@ constexpr DWORD LockOffsetHigh = 0x7FFFFFFF;
 
 }  // namespace
 
+bool IsSymbolicLink(const std::string& path) {
+  const DWORD a = GetFileAttributesW(WidePath(path).c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool OwnedByThisUser(const std::string&) { return true; }
+
 bool ResolveLinks(const std::string& path, std::string& result, std::string& error) {
   const DWORD a = GetFileAttributesW(WidePath(path).c_str());
   if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_REPARSE_POINT)) {

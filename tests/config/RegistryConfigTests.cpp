@@ -11,7 +11,10 @@
 
 #include "base/Errors.h"
 #include "config/ConfigTestUtil.h"
+#include "base/TextUtils.h"
 #include "config/RegistryConfig.h"
+#include "config/SettingsErrors.h"
+#include "platform/FileReplace.h"
 #include "platform/DurableFile.h"
 
 namespace trawlex {
@@ -369,6 +372,115 @@ TEST_F(RegistryConfig, AFolderThatCannotBeFlushedAfterTheRenameIsAWarning) {
                                              "(Permission denied)."))
       << r.Output;
   EXPECT_EQ("yes", TRegistryConfig(SettingsRootKey(), file).ReadString("", "kept", ""));
+}
+
+
+// A settings path that is a link leads only to a settings file of the user's own; anything
+// else is neither moved aside nor written, and the error names the link. New files and
+// folders are the owner's alone, and what the file holds comes back exactly.
+TEST(SettingsFileTrust, LinksLeadOnlyToSettingsFilesNewFilesAreTheOwnersAndValuesComeBackExactly) {
+  TTempDir dir;
+  std::vector<std::string> errors;
+  SetSettingsErrorHandler([&](const std::string& m) { errors.push_back(m); });
+  const std::string settings = "\xFF\xFE" + [] {
+    std::string u;
+    for (const char c : std::string("Windows Registry Editor Version 5.00\r\n\r\n")) u += std::string{c, '\0'};
+    return u;
+  }();
+  struct TCase {
+    const char* Name;
+    std::string Target;  // what the link leads to (written as given), "" for nothing
+    bool Foreign;        // the target belongs to another user
+    bool Written;        // the value goes through the link
+  } cases[] = {
+      {"another user's file", "their secret\n", true, false},
+      {"a dotfile of the user's own", "export PATH=/bin\n", false, false},
+      {"nothing", "", false, false},
+      {"a settings file", settings, false, true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    if (c.Foreign && geteuid() != 0) continue;
+    const std::string n = std::to_string(&c - cases), link = dir / ("Trawlex" + n + ".reg"), target = dir / ("target" + n);
+    if (!c.Target.empty()) WriteFileBytes(target, c.Target);
+    if (c.Foreign) {
+      ASSERT_EQ(chown(target.c_str(), 65534, 65534), 0);
+    }
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    errors.clear();
+    TRegistryConfig(SettingsRootKey(), link).WriteString("", "Preferred Editor", "vi");
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_TRUE(AsideFiles(dir.Path).empty());
+    if (c.Written) {
+      EXPECT_EQ(TRegistryConfig(SettingsRootKey(), link).ReadString("", "Preferred Editor", ""), "vi");
+      EXPECT_TRUE(errors.empty()) << errors.front();
+      continue;
+    }
+    EXPECT_EQ(PathEntryExists(target), !c.Target.empty());
+    if (!c.Target.empty()) {
+      EXPECT_EQ(ReadFileBytes(target), c.Target);
+    }
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].rfind("The settings file " + link + " is a symbolic link, and it leads to " + target, 0), 0u)
+        << errors[0];
+  }
+  // A new file in new folders.
+  const std::string fresh = dir / "new/vantorel/Trawlex.reg";
+  TRegistryConfig(SettingsRootKey(), fresh).WriteString("", "Preferred Editor", "vi");
+  struct stat st;
+  ASSERT_EQ(stat(fresh.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(stat((dir / "new/vantorel").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  SetSettingsErrorHandler(nullptr);
+
+  // Lone UTF-16 surrogates written into the file by hand or by another program: values the
+  // program does not change go back with the same code units, and a window that reads and
+  // writes its histories (through the windows' own conversion) again and again never makes
+  // them grow.
+  const std::string file = dir / "Trawlex.reg";
+  auto utf16 = [](const std::u16string& s) {
+    std::string out;
+    for (const char16_t u : s) out += std::string{static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
+    return out;
+  };
+  const std::u16string editor = u"vi \xD800 x\xDFFF";
+  const std::u16string entries[] = {u"a\xDC00" u"b", u"plain", u"\xDBFF", u"\xDCC3\xDCA9"};
+  std::u16string history;
+  for (const auto& e : entries) history += e + u"\r\n";
+  history += u'\0';
+  std::string block;
+  for (const char c : utf16(history)) block += (block.empty() ? "" : ",") + Hex(std::string(1, c));
+  const std::u16string head = u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\vantorel\\Trawlex]\r\n";
+  const std::string editorLine = utf16(u"\"Preferred Editor\"=\"" + editor + u"\"\r\n");
+  WriteFileBytes(file, "\xFF\xFE" + utf16(head) + editorLine + utf16(u"\r\n[HKEY_CURRENT_USER\\Software\\vantorel\\Trawlex\\fmSearch]\r\n") +
+                           utf16(u"\"cbxTarget.Items\"=hex(1):") + [&] {
+                             std::string s;
+                             for (const char c : block) s += std::string{c, '\0'};
+                             return s;
+                           }() + utf16(u"\r\n\r\n"));
+  std::string saved;
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE(round);
+    TRegistryConfig store(SettingsRootKey(), file);
+    TStrings lines;
+    store.ReadStrings("fmSearch", "cbxTarget.Items", lines, {});
+    ASSERT_EQ(lines.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+      EXPECT_TRUE(BytesToUtf16(lines[i]) == entries[i]) << i;
+      lines[i] = Utf16ToBytes(BytesToUtf16(lines[i]));  // through a window's combo box and back
+    }
+    store.MergeStrings("fmSearch", "cbxTarget.Items", lines, 20);
+    const std::string value = store.ReadString("", "Preferred Editor", "");
+    EXPECT_TRUE(BytesToUtf16(value) == editor);
+    store.WriteString("", "Preferred Editor", Utf16ToBytes(BytesToUtf16(value)));
+    const std::string now = ReadFileBytes(file);
+    EXPECT_NE(now.find(editorLine), std::string::npos) << "the quoted value is written with other code units";
+    if (round > 0) {
+      EXPECT_EQ(now, saved);
+    }
+    saved = now;
+  }
 }
 
 }  // namespace
