@@ -116,10 +116,18 @@ TRegistryConfig::TUse TRegistryConfig::CheckUse() const {
   // file, a dotfile, nothing at all) is neither read as settings nor moved aside nor written.
   if (IsSymbolicLink(FFilePath)) {
     std::string target, why;
-    if (!ResolveLinks(FFilePath, target, why)) {
+    std::string unused;
+    const TFileUse targetUse = ResolveLinks(FFilePath, target, why) ? ProbeFileUse(target, unused) : TFileUse::Unusable;
+    if (!why.empty()) {
       why = "it cannot be followed (" + why + ")";
-    } else if (!FileExists(target)) {
-      why = "it leads to " + target + ", where there is no file";
+    } else if (targetUse == TFileUse::Unusable) {
+      // Not a regular file, or not readable: reported below as such.
+    } else if (targetUse == TFileUse::Missing) {
+      // A settings file yet to be made: only under a settings file's name, in a folder of the user's own.
+      const std::string ext = ".reg";
+      if (target.size() <= ext.size() || target.compare(target.size() - ext.size(), ext.size(), ext) != 0 ||
+          !OwnedByThisUser(FolderOf(target)))
+        why = "it leads to " + target + ", where there is no settings file";
     } else if (!OwnedByThisUser(target)) {
       why = "it leads to " + target + ", which belongs to another user";
     } else {

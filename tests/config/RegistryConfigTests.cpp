@@ -395,7 +395,7 @@ TEST(SettingsFileTrust, LinksLeadOnlyToSettingsFilesNewFilesAreTheOwnersAndValue
   } cases[] = {
       {"another user's file", "their secret\n", true, false},
       {"a dotfile of the user's own", "export PATH=/bin\n", false, false},
-      {"nothing", "", false, false},
+      {"nothing, under a name that is no settings file's", "", false, false},
       {"a settings file", settings, false, true},
   };
   for (const TCase& c : cases) {
