@@ -216,6 +216,26 @@ std::string PathOfDamaged(const std::string& payload) {
   return {};
 }
 
+// Where the next record head (a known type, its checksum holding) starts at or after `from`,
+// or `fileSize`: read in blocks, so that a long damaged stretch is passed over quickly.
+uint64_t NextHead(std::FILE* f, uint64_t from, uint64_t fileSize) {
+  std::string block;
+  for (uint64_t at = from; at + HeadSize <= fileSize;) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(fileSize - at, uint64_t{1} << 16));
+    block.resize(want);
+    if (std::fseek(f, static_cast<long>(at), SEEK_SET) != 0 || std::fread(block.data(), 1, want, f) != want) break;
+    for (size_t i = 0; i + HeadSize <= want; ++i) {
+      const char type = block[i];
+      if ((type == RunRecord || type == FileRecord || type == PlacedRecord || type == EndRecord) &&
+          GetU32(reinterpret_cast<const unsigned char*>(block.data()) + i + 9) == Crc(0, std::string_view(block.data() + i, 9)))
+        return at + i;
+    }
+    if (want < HeadSize) break;
+    at += want - HeadSize + 1;
+  }
+  return fileSize;
+}
+
 // Reads the journal open in `f` from its start. False with `error` set when it is no journal.
 // `keepEntries`: the file records are kept (else only counted).
 bool ReadContent(std::FILE* f, const std::string& path, bool keepEntries, TJournalContent& c, std::string& error) {
@@ -266,7 +286,7 @@ bool ReadContent(std::FILE* f, const std::string& path, bool keepEntries, TJourn
         damagedFrom = at;
       }
       if (got < sizeof head) break;
-      ++at;
+      at = NextHead(f, at + 1, fileSize);
       continue;
     }
     payload.resize(static_cast<size_t>(length));
@@ -276,7 +296,7 @@ bool ReadContent(std::FILE* f, const std::string& path, bool keepEntries, TJourn
     const bool whole = GetU32(sum) == Checksum(type, payload);
     if (skipping) {
       if (!whole) {
-        ++at;
+        at = NextHead(f, at + 1, fileSize);
         continue;
       }
       skipping = false;
