@@ -90,8 +90,17 @@ void TPainterSurface::SetFontStyle(TFontStyles style) {
   ApplyFont();
 }
 
+QString ShownText(std::string_view bytes) {
+  QString text = DisplayText(bytes);
+  for (QChar& c : text) {
+    const char16_t u = c.unicode();
+    if ((u < 0x20 && u != '\t') || u == 0x7F) c = QChar(u == 0x7F ? char16_t{0x2421} : char16_t(0x2400 + u));
+  }
+  return text;
+}
+
 int32_t TPainterSurface::TextWidth(std::string_view text) {
-  return FMetrics.horizontalAdvance(DisplayText(text));
+  return FMetrics.horizontalAdvance(ShownText(text));
 }
 
 int32_t TPainterSurface::TextWidthBound(std::string_view text) {
@@ -104,8 +113,9 @@ int32_t TPainterSurface::TextWidthBound(std::string_view text) {
     int32_t widest = 0, tab = 0, space = 0, ascii[128] = {};
     for (const QFont& f : {FFont, styled}) {
       const QFontMetrics m(f);
-      widest = std::max({widest, m.maxWidth(), m.horizontalAdvance(QChar(0xFFFD)), m.horizontalAdvance(QChar(0x2400)),
+      widest = std::max({widest, m.maxWidth(), m.horizontalAdvance(QChar(0xFFFD)),
                          (m.horizontalAdvance(QChar(0x4E2D)) + 1) / 2});
+      for (char16_t picture = 0x2400; picture <= 0x2421; ++picture) widest = std::max(widest, m.horizontalAdvance(QChar(picture)));
       tab = std::max(tab, m.horizontalAdvance(QStringLiteral("\t")));
       space = std::max(space, m.horizontalAdvance(QLatin1Char(' ')));
       for (int c = 32; c < 127; ++c) ascii[c] = std::max(ascii[c], m.horizontalAdvance(QChar(c)));
@@ -126,7 +136,7 @@ int32_t TPainterSurface::TextWidthBound(std::string_view text) {
 void TPainterSurface::TextOut(int32_t x, int32_t y, std::string_view text) {
   if (!FPainter || text.empty()) return;
   FPainter->setPen(FColor);
-  FPainter->drawText(x, y + FMetrics.ascent(), DisplayText(text));
+  FPainter->drawText(x, y + FMetrics.ascent(), ShownText(text));
 }
 
 }  // namespace trawlex

@@ -22,6 +22,11 @@ namespace trawlex {
 // as U+FFFD. A NUL shows as U+2400.
 QString DisplayText(std::string_view bytes);
 
+// DisplayText as the lists draw it: every control byte but the tab (0x01..0x1F, 0x7F) shows as
+// its visible stand-in of the Control Pictures block (U+2401..U+241F, U+2421), as NUL does;
+// drawn as they are, such bytes show nothing and make the text engine warn.
+QString ShownText(std::string_view bytes);
+
 // A drawing colour: RGB as it is, the system colours from the palette.
 QColor ToQColor(TColor color, const QPalette& palette);
 

@@ -57,8 +57,13 @@ TfmPreferredEditor*& TfmPreferredEditor::Instance() {
 }
 
 QString TfmPreferredEditor::ExampleText(const QString& executable, const QString& argsTemplate) {
-  return QFileInfo(executable).fileName() + QLatin1Char(' ') +
-         ExpandEditorArgs(argsTemplate, 123, QStringLiteral("c:\\site\\index.php"));
+  // The example file is a path of this system.
+#ifdef Q_OS_WIN
+  const QString example = QStringLiteral("c:\\site\\index.php");
+#else
+  const QString example = QStringLiteral("/var/www/site/index.php");
+#endif
+  return QFileInfo(executable).fileName() + QLatin1Char(' ') + ExpandEditorArgs(argsTemplate, 123, example);
 }
 
 TfmPreferredEditor::TfmPreferredEditor(QWidget* owner) : TfmNMDialog(owner) {

@@ -9,6 +9,12 @@ class QWidget;
 
 namespace trawlex {
 
+// Whether `folder` lies in /proc, /sys or /dev, where listing or reading may block or never end.
+bool IsPseudoFileSystemFolder(const QString& folder);
+// The folder a save dialog for `fileName` starts in: the file's folder; the home folder when
+// that is missing or a pseudo file system; empty for a name without a folder.
+QString SaveDialogStartFolder(const QString& fileName);
+
 class TSaveDialog : public QObject {
   Q_OBJECT
   Q_PROPERTY(QString FileName READ FileName WRITE SetFileName)
