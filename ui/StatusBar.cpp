@@ -55,7 +55,7 @@ QRect TStatusBar::PanelRect(int index) const {
   // On a row of their own, panels wider together than the bar give way, each in proportion.
   int total = 0;
   for (size_t i = 0; i + 1 < FPanels.size(); ++i) total += FPanels[i]->Width() + PanelGap;
-  const bool squeeze = FTwoRows && total > width() && total > 0;
+  const bool squeeze = Squeezed();
   const auto panelWidth = [&](int i) {
     const int w = FPanels[static_cast<size_t>(i)]->Width();
     return squeeze ? static_cast<int>(static_cast<int64_t>(w) * width() / total) : w;
@@ -64,6 +64,12 @@ QRect TStatusBar::PanelRect(int index) const {
   for (int i = 0; i < index; ++i) x += panelWidth(i) + PanelGap;
   const int w = last ? std::max(FPanels[static_cast<size_t>(index)]->Width(), width() - x) : panelWidth(index);
   return QRect(x, 0, w, FTwoRows ? RowHeight() : height());
+}
+
+bool TStatusBar::Squeezed() const {
+  int total = 0;
+  for (size_t i = 0; i + 1 < FPanels.size(); ++i) total += FPanels[i]->Width() + PanelGap;
+  return FTwoRows && total > width();
 }
 
 void TStatusBar::UpdateRows(bool mayJoin) {
@@ -97,6 +103,7 @@ QSize TStatusBar::minimumSizeHint() const { return QSize(0, RowHeight() * (FTwoR
 void TStatusBar::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.fillRect(rect(), palette().window());
+  const bool squeezed = Squeezed();
   for (int i = 0; i < PanelCount(); ++i) {
     const QRect r = PanelRect(i).adjusted(0, 2, 0, -1);
     if (r.left() >= width()) break;
@@ -111,9 +118,9 @@ void TStatusBar::paintEvent(QPaintEvent*) {
     } else {
       painter.setPen(palette().color(QPalette::WindowText));
       const QRect textRect = inner.adjusted(TextIndent, 0, -TextIndent, 0);
-      const bool fits = fontMetrics().horizontalAdvance(p.Text()) <= textRect.width() + 1;
+      // A panel that gave way shows where its text goes on; otherwise the text is as set.
       painter.drawText(textRect, Qt::AlignVCenter | p.Alignment(),
-                       fits ? p.Text() : fontMetrics().elidedText(p.Text(), Qt::ElideRight, textRect.width()));
+                       squeezed ? fontMetrics().elidedText(p.Text(), Qt::ElideRight, textRect.width()) : p.Text());
     }
     painter.restore();
   }

@@ -69,6 +69,8 @@ class TStatusBar : public QWidget {
  private:
   friend class TStatusPanel;
   int RowHeight() const;
+  // Whether the panels before the last one, on a row of their own, are narrower than set.
+  bool Squeezed() const;
   // Puts the last panel on a row of its own when its text does not fit beside the others;
   // back on one row only when `mayJoin` and the text fits.
   void UpdateRows(bool mayJoin);
