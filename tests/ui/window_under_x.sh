@@ -29,7 +29,8 @@ openbox >"$work/openbox.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break; sleep 0.1; done
 
-export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
+# Settings and runtime folders of its own; no session bus, so nothing waits for one.
+export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus"
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
@@ -53,7 +54,7 @@ wait_window() {
     xdotool search --onlyvisible --name "$1" >/dev/null 2>&1 && return 0
     sleep 0.1
   done
-  fail "no window titled /$1/; windows: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' ',')"
+  fail "no window titled /$1/; windows: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' ','); errors: $(cat "$work/err.log")"
 }
 keys() { xdotool key --clearmodifiers --delay 60 "$@"; sleep 0.3; }
 type_text() { xdotool type --clearmodifiers --delay 40 "$1"; sleep 0.3; }
