@@ -1,6 +1,8 @@
 #include "ui/StatusBar.h"
 
 #include <QPainter>
+#include <algorithm>
+#include <climits>
 #include <QStyle>
 #include <QStyleOption>
 
@@ -52,14 +54,26 @@ int TStatusBar::RowHeight() const { return fontMetrics().height() + 8; }
 QRect TStatusBar::PanelRect(int index) const {
   const bool last = index == PanelCount() - 1;
   if (last && FTwoRows) return QRect(0, RowHeight(), width(), height() - RowHeight());
-  // On a row of their own, panels wider together than the bar give way, each in proportion.
-  int total = 0;
-  for (size_t i = 0; i + 1 < FPanels.size(); ++i) total += FPanels[i]->Width() + PanelGap;
-  const bool squeeze = Squeezed();
-  const auto panelWidth = [&](int i) {
-    const int w = FPanels[static_cast<size_t>(i)]->Width();
-    return squeeze ? static_cast<int>(static_cast<int64_t>(w) * width() / total) : w;
-  };
+  // On a row of their own, panels wider together than the bar give way, the widest first: all
+  // are cut to one width, the largest that lets them fit, so the short ones stay whole.
+  int cap = INT_MAX;
+  if (Squeezed()) {
+    const int count = PanelCount() - 1;
+    const int room = std::max(0, width() - count * PanelGap);
+    int low = 0, high = room;  // the largest cap whose panels fit into room
+    while (low < high) {
+      const int mid = (low + high + 1) / 2;
+      int sum = 0;
+      for (int i = 0; i < count; ++i) sum += std::min(FPanels[static_cast<size_t>(i)]->Width(), mid);
+      if (sum <= room) {
+        low = mid;
+      } else {
+        high = mid - 1;
+      }
+    }
+    cap = low;
+  }
+  const auto panelWidth = [&](int i) { return std::min(FPanels[static_cast<size_t>(i)]->Width(), cap); };
   int x = 0;
   for (int i = 0; i < index; ++i) x += panelWidth(i) + PanelGap;
   const int w = last ? std::max(FPanels[static_cast<size_t>(index)]->Width(), width() - x) : panelWidth(index);
@@ -119,8 +133,9 @@ void TStatusBar::paintEvent(QPaintEvent*) {
       painter.setPen(palette().color(QPalette::WindowText));
       const QRect textRect = inner.adjusted(TextIndent, 0, -TextIndent, 0);
       // A panel that gave way shows where its text goes on; otherwise the text is as set.
+      const bool cut = squeezed && PanelRect(i).width() < p.Width();
       painter.drawText(textRect, Qt::AlignVCenter | p.Alignment(),
-                       squeezed ? fontMetrics().elidedText(p.Text(), Qt::ElideRight, textRect.width()) : p.Text());
+                       cut ? fontMetrics().elidedText(p.Text(), Qt::ElideRight, textRect.width()) : p.Text());
     }
     painter.restore();
   }
