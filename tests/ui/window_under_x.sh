@@ -19,15 +19,29 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# A display of its own (ctest runs tests side by side) and a window manager on it.
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(head -1 "$work/display")"
+# A display of its own (ctest runs tests side by side, other programs may hold the low
+# numbers), and a window manager on it.
+display=""
+for _ in $(seq 20); do
+  n=$((200 + RANDOM % 600))
+  [ -e "/tmp/.X$n-lock" ] && continue
+  Xvfb ":$n" -screen 0 1280x900x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  xvfb=$!
+  for _ in $(seq 50); do [ -S "/tmp/.X11-unix/X$n" ] && break; kill -0 "$xvfb" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$xvfb" 2>/dev/null && [ -S "/tmp/.X11-unix/X$n" ]; then
+    pids+=("$xvfb")
+    display=":$n"
+    break
+  fi
+done
+[ -n "$display" ] || fail "no virtual X server could start: $(cat "$work/xvfb.log")"
+export DISPLAY=$display
 openbox >"$work/openbox.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break; sleep 0.1; done
+# The manager announces itself before it is done starting; a window mapped in between stays
+# unmanaged and unseen.
+sleep 2
 
 # Settings and runtime folders of its own; no session bus, so nothing waits for one.
 export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus"
@@ -54,9 +68,24 @@ wait_window() {
     xdotool search --onlyvisible --name "$1" >/dev/null 2>&1 && return 0
     sleep 0.1
   done
-  fail "no window titled /$1/; windows: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' ','); errors: $(cat "$work/err.log")"
+  fail "no window titled /$1/; windows: $(xdotool search --name . getwindowname %@ 2>/dev/null | tr '\n' ','); visible: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' ','); errors: $(cat "$work/err.log")"
 }
 keys() { xdotool key --clearmodifiers --delay 60 "$@"; sleep 0.3; }
+# Waits for the title of a search that has ended (a running one adds the program's state).
+wait_idle() { wait_window "$1"; sleep 0.5; wait_window "$1"; }
+# Presses KEYS until a window titled REGEX shows (an action is off while a search still runs).
+press_until() {  # REGEX KEYS...
+  local regex=$1
+  shift
+  for _ in $(seq 10); do
+    keys "$@"
+    for _ in $(seq 30); do
+      xdotool search --onlyvisible --name "$regex" >/dev/null 2>&1 && return 0
+      sleep 0.1
+    done
+  done
+  fail "no window titled /$regex/ after the keys $*"
+}
 type_text() { xdotool type --clearmodifiers --delay 40 "$1"; sleep 0.3; }
 wait_content() {  # FILE TEXT
   for _ in $(seq 100); do grep -qF -- "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done
@@ -82,9 +111,8 @@ type_text FOO
 keys shift+Tab ctrl+a
 type_text "$tree/tree"
 keys F3
-wait_window "^Trawlex: FOO$"
-keys ctrl+s
-wait_window "Save"
+wait_idle "^Trawlex: FOO$"
+press_until "Save" ctrl+s
 keys ctrl+a
 type_text "$work/report.txt"
 keys Return
@@ -95,17 +123,29 @@ grep -qxF $'Base directory: '"$tree/tree"$'\r' "$work/report.txt" || fail "repor
 keys alt+t ctrl+a
 type_text int
 keys Return
-wait_window "^Trawlex: int$"
+wait_idle "^Trawlex: int$"
+
+# Windows the search window owns stay above it when it is clicked.
+press_until "^Select Directory$" ctrl+d
+main=$(xdotool search --onlyvisible --name "^Trawlex: int$" | head -1)
+dialog=$(xdotool search --onlyvisible --name "^Select Directory$" | head -1)
+eval "$(xdotool getwindowgeometry --shell "$main")"
+xdotool mousemove $((X + 40)) $((Y + HEIGHT - 80)) click 1  # the results list
+sleep 0.5
+top=$(xprop -root _NET_CLIENT_LIST_STACKING | sed 's/.*, //')
+[ "$((top))" = "$dialog" ] || fail "Select Directory went behind its search window"
+xdotool windowactivate --sync "$dialog"
+keys Escape
+xdotool windowactivate --sync "$main"
 
 # 4. Replace: Escape with the list of "with" open closes only the list; what is typed is written.
 search_and_replace() {  # TARGET REPLACEMENT
   keys alt+t ctrl+a
   type_text "$1"
   keys Return
-  wait_window "^Trawlex: $1$"
+  wait_idle "^Trawlex: $1$"
   keys alt+e Return        # Select All Finds
-  keys alt+e Down Down Return  # Replace...
-  wait_window "^Replace$"
+  press_until "^Replace$" alt+e Down Down Return  # Replace...
   keys ctrl+a
   type_text "$2"
   if [ -n "${3:-}" ]; then  # the history has an entry: its list opens
@@ -124,17 +164,15 @@ wait_content "$tree/tree/c.txt" "quux"
 keys Escape
 
 # 5. A signal while the Font dialog is open: every setting is saved, status 0.
-keys ctrl+f
-wait_window "^Font$"
+press_until "^Font$" ctrl+f
 end_with TERM
 settings | grep -qF '"cbxTarget.Text"="QUUX"' || fail "the last search was not saved: $(settings)"
 settings | grep -qF '"fmSearch.WindowState"' || fail "the window's settings were not saved"
 
 # The Save As dialog (a window started with switches) and Ctrl+C in a terminal.
 start -t foo -d "$tree"
-wait_window "^Trawlex: foo$"
-keys ctrl+s
-wait_window "Save"
+wait_idle "^Trawlex: foo$"
+press_until "Save" ctrl+s
 end_with INT
 
 # The printer setup dialog, from the File menu.
