@@ -28,6 +28,11 @@ class TNameOnlyIconProvider : public QAbstractFileIconProvider {
 
 }  // namespace
 
+void UseNameOnlyIcons(QFileDialog& dialog) {
+  static TNameOnlyIconProvider icons;  // main thread only; outlives every dialog
+  dialog.setIconProvider(&icons);
+}
+
 bool IsPseudoFileSystemFolder(const QString& folder) {
   const QString clean = QDir::cleanPath(QDir::fromNativeSeparators(folder));
   for (const char* root : {"/proc", "/sys", "/dev"}) {
@@ -74,8 +79,7 @@ bool TSaveDialog::Execute(QWidget* parent) {
   const QStringList filters = NameFilters(FFilter);
   if (!filters.isEmpty()) dialog.setNameFilters(filters);
   if (!FDefaultExt.isEmpty()) dialog.setDefaultSuffix(FDefaultExt);
-  TNameOnlyIconProvider icons;
-  dialog.setIconProvider(&icons);
+  UseNameOnlyIcons(dialog);
   if (!FFileName.isEmpty()) {
     const QString folder = SaveDialogStartFolder(FFileName);
     if (!folder.isEmpty()) dialog.setDirectory(folder);

@@ -121,10 +121,11 @@ void TfmSearch::WriteResults(const QString& fileName) {
 void TfmSearch::WriteResults(QPrinter& printer) {
   TTextPrinter job(printer, QStringLiteral("Trawlex results"));
   QFont font = FResultsFont;
+  const bool pictures = FontHasControlPictures(FResultsFont);
   for (const TReportLine& line : ReportLines()) {
     font.setItalic(line.Kind == TReportLine::TKind::Header);
     font.setBold(line.Kind == TReportLine::TKind::File);
-    job.PrintLine(ShownText(line.Text), font);
+    job.PrintLine(ShownText(line.Text, pictures), font);
   }
   job.EndDoc();
 }

@@ -361,8 +361,9 @@ class TWindowInputTests : public QObject {
   }
 
   void ControlBytesShowAsPlaceholdersWithoutWarnings() {
-    QCOMPARE(ShownText(std::string_view("a\x01\tb\x1b\x7f", 6)), QStringLiteral("a\u2401\tb\u241b\u2421"));
-    QCOMPARE(ShownText(std::string_view("\0", 1)), QStringLiteral("\u2400"));
+    const std::string_view bytes("a\x01\tb\x1b\x7f\0", 7);
+    QCOMPARE(ShownText(bytes, true), QStringLiteral("a\u2401\tb\u241b\u2421\u2400"));
+    QCOMPARE(ShownText(bytes, false), QStringLiteral("a^A\tb^[^?^@"));
     QByteArray line = "foo";
     for (char c = 1; c < 32; ++c) line += c == '\n' || c == '\r' ? ' ' : c;
     Write(QStringLiteral("ctl.txt"), line + "\x7f\x80\x9f\n");
