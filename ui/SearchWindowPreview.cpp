@@ -3,6 +3,7 @@
 // toggling a find by double-click in either list; the results font.
 #include <QFontDialog>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
@@ -24,9 +25,16 @@ namespace trawlex {
 
 namespace {
 
-// The font dialog has no switch for its style list: the list, its caption and its edit field,
-// which share one column of the dialog's grid, are hidden.
+// The font dialog has no switch for its style list or its effects, neither of which is taken:
+// the list, its caption and its edit field, which share one column of the dialog's grid, and
+// the effects box are hidden.
 void HideFontStyleChoice(QFontDialog& dialog) {
+  for (QGroupBox* box : dialog.findChildren<QGroupBox*>()) {
+    const QString title = StripAccelerator(box->title());
+    if (title.compare(QStringLiteral("Effects"), Qt::CaseInsensitive) == 0) box->hide();
+    // The sample keeps the height it had beside the effects, so that its text shows.
+    if (title.compare(QStringLiteral("Sample"), Qt::CaseInsensitive) == 0) box->setMinimumHeight(5 * box->fontMetrics().height());
+  }
   for (QLabel* label : dialog.findChildren<QLabel*>()) {
     QWidget* list = label->buddy();
     if (!list || StripAccelerator(label->text()).compare(QStringLiteral("Font style"), Qt::CaseInsensitive) != 0) continue;
@@ -35,8 +43,12 @@ void HideFontStyleChoice(QFontDialog& dialog) {
       if (index < 0) continue;
       int row = 0, column = 0, rowSpan = 0, columnSpan = 0;
       grid->getItemPosition(index, &row, &column, &rowSpan, &columnSpan);
-      for (int r = 0; r < grid->rowCount(); ++r) {
-        if (QLayoutItem* item = grid->itemAtPosition(r, column); item && item->widget()) item->widget()->hide();
+      // Only the pieces of that column down to the list: the sample and the buttons below
+      // span several columns.
+      for (int i = 0; i < grid->count(); ++i) {
+        int r = 0, c = 0, rs = 0, cs = 0;
+        grid->getItemPosition(i, &r, &c, &rs, &cs);
+        if (c == column && cs == 1 && r <= row && grid->itemAt(i)->widget()) grid->itemAt(i)->widget()->hide();
       }
       return;
     }

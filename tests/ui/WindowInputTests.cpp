@@ -8,8 +8,10 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QFontDialog>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -287,16 +289,21 @@ class TWindowInputTests : public QObject {
     QFont chosen(QStringLiteral("DejaVu Sans"), 14);
     chosen.setItalic(true);
     chosen.setBold(true);
-    bool styleShown = true;
+    bool styleShown = true, buttonsShown = false;
     WhenModal<QFontDialog>([&](QFontDialog* d) {
       for (QLabel* l : d->findChildren<QLabel*>())
         if (l->buddy() && StripAccelerator(l->text()) == QStringLiteral("Font style")) styleShown = l->buddy()->isVisible();
+      for (QGroupBox* box : d->findChildren<QGroupBox*>())
+        if (StripAccelerator(box->title()) == QStringLiteral("Effects")) styleShown = styleShown || box->isVisibleTo(d);
+      // What is left to choose with stays: the sample and the buttons.
+      buttonsShown = d->findChild<QDialogButtonBox*>() && d->findChild<QDialogButtonBox*>()->isVisibleTo(d);
       d->setCurrentFont(chosen);
       d->accept();
     });
     ClickRow(W->lstResults, 1);
     PressKey(Qt::Key_F, Qt::ControlModifier);
     QVERIFY(!styleShown);
+    QVERIFY(buttonsShown);
     QCOMPARE(W->ResultsFont().family(), QStringLiteral("DejaVu Sans"));
     QCOMPARE(W->ResultsFont().pointSize(), 14);
     QVERIFY(!W->ResultsFont().italic() && !W->ResultsFont().bold());
