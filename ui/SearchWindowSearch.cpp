@@ -67,7 +67,12 @@ void TfmSearch::acSearchExecute() {
   SearchParams = std::move(params);
 
   FRun = std::make_shared<TRun>(TRun{this, nullptr, nullptr});
+  // The counters start from nothing: the last run's (of a search the folder dialog stopped and
+  // restarted, say) would otherwise stay until the first status and look like this run's.
   FProgressQueued = false;  // an update queued for the last run no longer counts
+  FProgressFinds = 0;
+  FProgressText = QString::fromStdString(SearchProgressText(0, 0, 0));
+  SetPanelText(*StatusBar1, 1, FProgressText);
   auto run = FRun;
   auto* thread = new TSearchThread(TQtMainThreadInvoker::Instance());
   thread->SetParams(SearchParams.get());
