@@ -14,6 +14,7 @@ work=$(mktemp -d)
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done  # nothing writes into $work any more
   [ -n "${TRAWLEX_KEEP_WORK:-}" ] && echo "kept $work" || rm -rf "$work"
 }
 trap cleanup EXIT
