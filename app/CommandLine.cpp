@@ -147,20 +147,12 @@ std::vector<std::string> UsageLines(const std::string& programName) {
   TSearchInputs inputs;  // the design values
   std::vector<std::string> lines = BuildUsageLines(inputs.List(), &WindowLabel, programName);
   lines.push_back("");
+  // Each closing note a paragraph of its own, also in the manual page made from this text.
   lines.push_back("To separate patterns, use \"|\":  -p *.html|*.php");
+  lines.push_back("");
   lines.push_back("For boolean values, use 0 and 1:  -s 1");
   lines.push_back("");
-  lines.push_back("  --report   search without a window and write the results to standard output");
-  lines.push_back("             (exit status 0: finds, 1: no finds, 2: error)");
-  lines.push_back("  --report --replace-all TEXT [--dry-run | --diff]   (or --replace-all=TEXT)");
-  lines.push_back("             search as above, then replace every find with TEXT");
-  lines.push_back("             (--dry-run: only tell how many finds would be replaced;");
-  lines.push_back("              --diff: print the changes as a patch instead, change nothing)");
-  lines.push_back("             (the old content is kept for --undo-last; --no-undo: keep nothing)");
-  lines.push_back("  --undo-last  restore the files of the last replace (a file changed since is left alone)");
-  lines.push_back("  --undo-list  list the replaces that can be undone, newest first");
-  lines.push_back("  --help     show this text");
-  lines.push_back("  --version  show the version");
+  for (std::string& line : ProgramOptionLines()) lines.push_back(std::move(line));
   return lines;
 }
 

@@ -65,10 +65,14 @@ static int RunWindows(int argc, char** argv, const std::vector<std::string>& arg
   TApp::SetSearchArguments(args);
   TApp::InstallTitleHandler();
   ShowSettingsErrors();
-  // From the start: a signal while a box is shown ends the program as Exit does. Leaving every
-  // event loop also ends a box's own loop, and the loop of a run without any window.
+  // From the start: a signal ends the program as Exit does, whatever dialog is open. The
+  // handler only leaves every event loop: a dialog's own loop (Font, Save As, Setup Printer, a
+  // message box) runs inside a window's handler, and the window must not go while that handler
+  // is still on the stack. Once the run loop has returned, the windows close as on Exit, each
+  // saving its settings, and the program-wide settings are saved after them.
+  static bool quitRequested = false;
   InstallTerminationSignals([] {
-    TApp::Exit();
+    quitRequested = true;
     QCoreApplication::exit(0);
   });
   std::unique_ptr<TAppSettings> settings;
@@ -85,7 +89,8 @@ static int RunWindows(int argc, char** argv, const std::vector<std::string>& arg
     ReportError(QString::fromUtf8(e.what()));
     return 1;
   }
-  const int rc = app.exec();
+  // A signal that came while a box was shown before the run loop started has already ended.
+  const int rc = quitRequested ? 0 : app.exec();
   TApp::Exit();
   // Closed windows' workers are stopping; let their end notifications run.
   TApp::WaitForWorkers(30000);

@@ -51,4 +51,19 @@ std::vector<std::string> BuildUsageLines(const TBaseCfgList& list, const TSwitch
   return lines;
 }
 
+std::vector<std::string> ProgramOptionLines() {
+  return {
+      "  --report   search without a window and write the results to standard output",
+      "             (exit status 0: finds, 1: no finds, 2: error)",
+      "  --replace-all TEXT  with --report: replace every find with TEXT (or --replace-all=TEXT)",
+      "  --dry-run  with --replace-all: only tell how many finds would be replaced",
+      "  --diff     with --replace-all: print the changes as a patch and change nothing",
+      "  --no-undo  with --replace-all: keep no copy of the old content for --undo-last",
+      "  --undo-last  restore the files of the last replace (a file changed since is left alone)",
+      "  --undo-list  list the replaces that can be undone, newest first",
+      "  --help     show this text",
+      "  --version  show the version",
+  };
+}
+
 }  // namespace trawlex

@@ -36,4 +36,8 @@ std::string ElementLabel(const TBaseCfgElem& element);
 std::vector<std::string> BuildUsageLines(const TBaseCfgList& list, const TSwitchLabelSource& labels,
                                          const std::string& programName);
 
+// The program's own options (a search without a window, replacing, undoing), as the usage text
+// lists them: one line per option, with its description after it or on indented lines below.
+std::vector<std::string> ProgramOptionLines();
+
 }  // namespace trawlex

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QSyntaxHighlighter>
 #include <QVBoxLayout>
+#include <stdexcept>
 
 #include "platform/DurableFile.h"
 #include "ui/PainterSurface.h"
@@ -111,11 +112,15 @@ bool TfmChanges::SaveAs(const std::string& path, std::string& error) const {
 }
 
 void TfmChanges::btnSaveClick() {
-  if (!ExecuteSaveDialog(*dlgSavePatch)) return;
-  const QString path = dlgSavePatch->FileName();
-  std::string error;
-  if (!SaveAs(path.toStdString(), error))
-    ReportError(QStringLiteral("Cannot save the patch %1: %2").arg(path, QString::fromStdString(error)));
+  try {
+    SaveThroughDialog(*dlgSavePatch, [this](const QString& path) {
+      std::string error;
+      if (!SaveAs(path.toStdString(), error))
+        throw std::runtime_error(QStringLiteral("Cannot save the patch %1: %2").arg(path, QString::fromStdString(error)).toStdString());
+    });
+  } catch (const std::runtime_error& e) {
+    ReportError(QString::fromStdString(e.what()));
+  }
 }
 
 }  // namespace trawlex

@@ -28,8 +28,7 @@ QString DirectoryHint(const QString& path) {
 }
 
 TDirComboBox::TDirComboBox(QWidget* parent) : QComboBox(parent) {
-  setEditable(true);
-  setInsertPolicy(QComboBox::NoInsert);
+  MakeHistoryComboBox(this);
   setMaxVisibleItems(HistoryLimit);
   setAcceptDrops(true);
   lineEdit()->installEventFilter(this);

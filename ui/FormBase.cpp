@@ -184,6 +184,12 @@ TfmGeneric* TfmGeneric::NewWindow() {
 // ---- TfmNMDialog ---------------------------------------------------------------------------
 
 TfmNMDialog::TfmNMDialog(QWidget* owner) : TfmGeneric(owner) {
+  // A window that another one owns stays above its owner, as a dialog does (the window manager
+  // learns the owner from the dialog type), and keeps the buttons of a window.
+  if (owner) {
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                   Qt::WindowCloseButtonHint);
+  }
   setObjectName(QStringLiteral("fmNMDialog"));
   setWindowTitle(QStringLiteral("fmNMDialog"));
   resize(281, 151);

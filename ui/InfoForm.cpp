@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "config/CommandLine.h"
 #include "ui/WindowRoutines.h"
 
 namespace trawlex {
@@ -113,6 +114,9 @@ void ShowUsageWindow(QWidget* owner, TfmInfo*& ref, const std::vector<std::strin
   ref->AppendLine(QString());
   ref->AppendLine(QStringLiteral("To separate patterns, use \"|\":  -p *.html|*.php"));
   ref->AppendLine(QStringLiteral("For boolean values, use 0 and 1:  -s 1"));
+  // The options of a run without a window, replacing and undoing, as --help lists them.
+  ref->AppendLine(QString());
+  for (const std::string& line : ProgramOptionLines()) ref->AddInfoLine(QString::fromStdString(line));
 }
 
 }  // namespace trawlex

@@ -50,6 +50,12 @@ TListBox::TListBox(QWidget* parent) : QListWidget(parent) {
   UpdateLayout();
 }
 
+TListBox::~TListBox() {
+  // The list widget empties its model only after this class is gone: the model's signals must
+  // no longer reach it.
+  disconnect(model(), nullptr, this, nullptr);
+}
+
 int TListBox::LineWidth(int row) const {
   const QListWidgetItem* it = item(row);
   return it ? QFontMetrics(ItemFont(row)).horizontalAdvance(it->text()) + 2 : 0;

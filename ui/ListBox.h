@@ -14,6 +14,7 @@ class TListBox : public QListWidget {
   static constexpr int FontRole = Qt::UserRole + 1;
 
   explicit TListBox(QWidget* parent = nullptr);
+  ~TListBox() override;
 
   int ItemHeight() const { return FItemHeight; }
   void SetItemHeight(int height);

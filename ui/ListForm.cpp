@@ -1,6 +1,8 @@
 #include "ui/ListForm.h"
 
 #include <QMenu>
+#include <QScreen>
+#include <QStyle>
 #include <QPrinter>
 #include <QVBoxLayout>
 
@@ -51,7 +53,7 @@ TListForm::TListForm(QWidget* owner) : TfmNMDialog(owner) {
                             QStringLiteral("Save list lines to file"));
   acSave->SetEnabledRule(hasLines);
   acSave->OnExecute = [this](TAction&) {
-    if (ExecuteSaveDialog(*SaveDialog1)) SaveTo(SaveDialog1->FileName());
+    SaveThroughDialog(*SaveDialog1, [this](const QString& fileName) { SaveTo(fileName); });
   };
   acIncreaseColumns = ActionList1->Add(QStringLiteral("acIncreaseColumns"), QStringLiteral("Increase Columns"));
   acIncreaseColumns->OnExecute = [this](TAction& a) { ChangeColumnsExecute(a); };
@@ -92,6 +94,17 @@ QStringList TListForm::Lines() const {
 }
 
 int TListForm::LineCount() const { return ListBox1->count(); }
+
+void TListForm::WidenForLines() {
+  int widest = 0;
+  for (int row = 0; row < ListBox1->count(); ++row)
+    widest = std::max(widest, QFontMetrics(ListBox1->ItemFont(row)).horizontalAdvance(ListBox1->item(row)->text()));
+  // The list's frame and its vertical scroll bar come on top of the text.
+  const int chrome = 2 * ListBox1->frameWidth() + ListBox1->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 8;
+  int wanted = widest + chrome;
+  if (const QScreen* s = screen()) wanted = std::min(wanted, s->availableGeometry().width() * 9 / 10);
+  if (wanted > width()) resize(wanted, height());
+}
 
 int TListForm::ColumnCount() const { return ListBox1->Columns(); }
 

@@ -30,6 +30,8 @@ class TListForm : public TfmNMDialog {
   void AddLine(const QString& text, const std::optional<QFont>& font = std::nullopt);
   // Replaces the lines by a copy of `lines`.
   void SetLines(const QStringList& lines);
+  // Widens the window (never beyond most of the screen) so that its longest line shows whole.
+  void WidenForLines();
   QStringList Lines() const;
   int LineCount() const;
 

@@ -184,7 +184,7 @@ void TfmMemoViewer::PrintTo(QPrinter& printer) {
 
 void TfmMemoViewer::btnSaveClick() {
   if (!FSaveDialog) return;
-  if (ExecuteSaveDialog(*FSaveDialog)) SaveTo(FSaveDialog->FileName());
+  SaveThroughDialog(*FSaveDialog, [this](const QString& fileName) { SaveTo(fileName); });
 }
 
 void TfmMemoViewer::btnPrintClick() {

@@ -49,6 +49,7 @@ QColor ToQColor(TColor color, const QPalette& palette) {
 TPainterSurface::TPainterSurface(const QFont& font, const QPalette& palette, const TTabDisplay* tabs)
     : FFont(font), FStyledFont(font), FMetrics(font), FPalette(palette), FTabs(tabs) {
   FColor = FPalette.color(QPalette::Active, QPalette::Text);
+  FPictures = FontHasControlPictures(FFont);
 }
 
 void TPainterSurface::Begin(QPainter* painter) {
@@ -59,6 +60,7 @@ void TPainterSurface::Begin(QPainter* painter) {
 
 void TPainterSurface::SetFont(const QFont& font) {
   FFont = font;
+  FPictures = FontHasControlPictures(FFont);
   FByteWidthBound[0] = -1;
   ApplyFont();
 }
@@ -90,8 +92,35 @@ void TPainterSurface::SetFontStyle(TFontStyles style) {
   ApplyFont();
 }
 
+QString ShownText(std::string_view bytes, bool pictures) {
+  const QString text = DisplayText(bytes);
+  QString shown;
+  shown.reserve(text.size());
+  for (const QChar c : text) {
+    const char16_t u = c.unicode();
+    const bool control = (u < 0x20 && u != '\t') || u == 0x7F || u == 0x2400;
+    if (!control) {
+      shown += c;
+      continue;
+    }
+    const char16_t code = u == 0x2400 ? 0 : u;  // DisplayText shows NUL as its picture already
+    if (pictures) {
+      shown += QChar(code == 0x7F ? char16_t{0x2421} : char16_t(0x2400 + code));
+    } else {
+      shown += QLatin1Char('^');
+      shown += QChar(code == 0x7F ? char16_t{'?'} : char16_t('@' + code));
+    }
+  }
+  return shown;
+}
+
+bool FontHasControlPictures(const QFont& font) {
+  const QFontMetrics fm(font);
+  return fm.inFontUcs4(0x2401) && fm.inFontUcs4(0x241B) && fm.inFontUcs4(0x2421);
+}
+
 int32_t TPainterSurface::TextWidth(std::string_view text) {
-  return FMetrics.horizontalAdvance(DisplayText(text));
+  return FMetrics.horizontalAdvance(ShownText(text, FPictures));
 }
 
 int32_t TPainterSurface::TextWidthBound(std::string_view text) {
@@ -104,8 +133,10 @@ int32_t TPainterSurface::TextWidthBound(std::string_view text) {
     int32_t widest = 0, tab = 0, space = 0, ascii[128] = {};
     for (const QFont& f : {FFont, styled}) {
       const QFontMetrics m(f);
-      widest = std::max({widest, m.maxWidth(), m.horizontalAdvance(QChar(0xFFFD)), m.horizontalAdvance(QChar(0x2400)),
+      widest = std::max({widest, m.maxWidth(), m.horizontalAdvance(QChar(0xFFFD)),
                          (m.horizontalAdvance(QChar(0x4E2D)) + 1) / 2});
+      for (char16_t picture = 0x2400; picture <= 0x2421; ++picture) widest = std::max(widest, m.horizontalAdvance(QChar(picture)));
+      widest = std::max(widest, m.horizontalAdvance(QStringLiteral("^W")));  // a control byte without its picture
       tab = std::max(tab, m.horizontalAdvance(QStringLiteral("\t")));
       space = std::max(space, m.horizontalAdvance(QLatin1Char(' ')));
       for (int c = 32; c < 127; ++c) ascii[c] = std::max(ascii[c], m.horizontalAdvance(QChar(c)));
@@ -126,7 +157,7 @@ int32_t TPainterSurface::TextWidthBound(std::string_view text) {
 void TPainterSurface::TextOut(int32_t x, int32_t y, std::string_view text) {
   if (!FPainter || text.empty()) return;
   FPainter->setPen(FColor);
-  FPainter->drawText(x, y + FMetrics.ascent(), DisplayText(text));
+  FPainter->drawText(x, y + FMetrics.ascent(), ShownText(text, FPictures));
 }
 
 }  // namespace trawlex

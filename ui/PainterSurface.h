@@ -22,6 +22,14 @@ namespace trawlex {
 // as U+FFFD. A NUL shows as U+2400.
 QString DisplayText(std::string_view bytes);
 
+// DisplayText as the lists draw it: every control byte but the tab (0x00..0x1F, 0x7F) shows as
+// a visible stand-in: its picture of the Control Pictures block (U+2400..U+241F, U+2421) with
+// `pictures`, else in caret notation (^A, ^[, ^?). Drawn as they are, such bytes show nothing
+// and make the text engine warn.
+QString ShownText(std::string_view bytes, bool pictures = true);
+// Whether `font` draws the Control Pictures (many fonts do not, and show empty boxes instead).
+bool FontHasControlPictures(const QFont& font);
+
 // A drawing colour: RGB as it is, the system colours from the palette.
 QColor ToQColor(TColor color, const QPalette& palette);
 
@@ -61,6 +69,7 @@ class TPainterSurface : public IDrawSurface {
   TFontStyles FStyle = 0;
   int32_t FByteWidthBound[256] = {-1};  // for the base font; [0] is -1 until measured
   int32_t FSpaceWidth = 0;
+  bool FPictures = true;  // control bytes show as their pictures, else in caret notation
 };
 
 }  // namespace trawlex

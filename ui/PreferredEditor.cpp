@@ -12,6 +12,7 @@
 #include <QToolButton>
 
 #include "ui/Application.h"
+#include "ui/SaveDialog.h"
 #include "ui/WindowRoutines.h"
 
 namespace trawlex {
@@ -57,8 +58,13 @@ TfmPreferredEditor*& TfmPreferredEditor::Instance() {
 }
 
 QString TfmPreferredEditor::ExampleText(const QString& executable, const QString& argsTemplate) {
-  return QFileInfo(executable).fileName() + QLatin1Char(' ') +
-         ExpandEditorArgs(argsTemplate, 123, QStringLiteral("c:\\site\\index.php"));
+  // The example file is a path of this system.
+#ifdef Q_OS_WIN
+  const QString example = QStringLiteral("c:\\site\\index.php");
+#else
+  const QString example = QStringLiteral("/var/www/site/index.php");
+#endif
+  return QFileInfo(executable).fileName() + QLatin1Char(' ') + ExpandEditorArgs(argsTemplate, 123, example);
 }
 
 TfmPreferredEditor::TfmPreferredEditor(QWidget* owner) : TfmNMDialog(owner) {
@@ -174,13 +180,17 @@ void TfmPreferredEditor::btnTokenClick(QToolButton* token) {
 void TfmPreferredEditor::btnFindExecutableClick() {
   QFileDialog dialog(this, QStringLiteral("Choose preferred editor"));
   dialog.setObjectName(QStringLiteral("dlgExecutable"));
+  UseNameOnlyIcons(dialog);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
   // Programs here are files with the execute permission, whatever their names.
   dialog.setNameFilters({QStringLiteral("Applications (*)"), QStringLiteral("All files (*)")});
   dialog.setFilter(QDir::AllDirs | QDir::Files | QDir::Executable | QDir::NoDotAndDotDot);
+  // The editor's folder, never one in /proc, /sys or /dev, where listing may block.
   const QFileInfo current(edtExecutable->text());
-  dialog.setDirectory(current.isAbsolute() && current.dir().exists() ? current.absolutePath() : QStringLiteral("/usr/bin"));
+  const QString folder = current.isAbsolute() ? current.absolutePath() : QString();
+  const bool usable = !folder.isEmpty() && QFileInfo(folder).isDir() && !IsPseudoFileSystemFolder(folder);
+  dialog.setDirectory(usable ? folder : QStringLiteral("/usr/bin"));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
   edtExecutable->setText(dialog.selectedFiles().first());
 }

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -110,8 +111,7 @@ TfmReplace::TfmReplace(QWidget* owner) : TfmGeneric(owner), FHistoryItems(nullpt
   Label4 = AddLabel(Panel1, "Label4", QStringLiteral("with"), false);
   cbxReplace = new QComboBox(Panel1);
   cbxReplace->setObjectName(QStringLiteral("cbxReplace"));
-  cbxReplace->setEditable(true);
-  cbxReplace->setInsertPolicy(QComboBox::NoInsert);
+  MakeHistoryComboBox(cbxReplace);
   cbxReplace->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   Label4->setBuddy(cbxReplace);
   grid->addWidget(Label4, 2, 0);
@@ -147,13 +147,6 @@ TfmReplace::TfmReplace(QWidget* owner) : TfmGeneric(owner), FHistoryItems(nullpt
   connect(btnReplace, &QPushButton::clicked, this, [this] { btnReplaceClick(); });
   connect(btnShowChanges, &QPushButton::clicked, this, [this] { btnShowChangesClick(); });
   connect(btnClose, &QPushButton::clicked, this, &QWidget::close);
-  // Escape closes, as the Close button does, wherever the focus is in the dialog.
-  auto* escape = new QAction(this);
-  escape->setShortcut(Qt::Key_Escape);
-  escape->setShortcutContext(Qt::WindowShortcut);
-  connect(escape, &QAction::triggered, this, &QWidget::close);
-  addAction(escape);
-
   FormCreate();
 }
 
@@ -205,6 +198,17 @@ TfmReplace::~TfmReplace() {
 void TfmReplace::closeEvent(QCloseEvent* event) {
   StopAndWait();
   TfmGeneric::closeEvent(event);
+}
+
+void TfmReplace::keyPressEvent(QKeyEvent* event) {
+  // Escape closes, as the Close button does, wherever the focus is in the dialog. It arrives
+  // here only when no control took it: with the history list of "with" open, the list takes
+  // it and closes, and the dialog stays.
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    close();
+    return;
+  }
+  TfmGeneric::keyPressEvent(event);
 }
 
 void TfmReplace::StopAndWait() {

@@ -63,6 +63,7 @@ class TfmReplace : public TfmGeneric {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void FormCreate();

@@ -64,10 +64,15 @@ void TResultList::SetItemIndex(int row) {
   if (row >= 0) EnsureVisible(row);
   viewport()->update();
   if (row >= 0 && QAccessible::isActive()) {
-    // A screen reader follows the selection and reads the entry.
-    QAccessibleEvent focus(this, QAccessible::Focus);
-    focus.setChild(row);
-    QAccessible::updateAccessibility(&focus);
+    // A screen reader follows the focused list's selection and reads its entry; a list without
+    // the focus (the preview following the results) only tells that its selection changed.
+    if (hasFocus()) {
+      SendAccessibleFocus();
+    } else {
+      QAccessibleEvent selection(this, QAccessible::Selection);
+      selection.setChild(row);
+      QAccessible::updateAccessibility(&selection);
+    }
   }
   emit SelectionChanged();
 }
@@ -117,6 +122,24 @@ void TResultList::paintEvent(QPaintEvent* event) {
     if (OnDrawItem) OnDrawItem(painter, row, rect, row == FItemIndex);
     painter.restore();
   }
+}
+
+void TResultList::focusInEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusInEvent(event);
+  viewport()->update();  // the selection takes the focused colour
+  if (FItemIndex >= 0) SendAccessibleFocus();
+}
+
+void TResultList::focusOutEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusOutEvent(event);
+  viewport()->update();
+}
+
+void TResultList::SendAccessibleFocus() {
+  if (!QAccessible::isActive()) return;
+  QAccessibleEvent focus(this, QAccessible::Focus);
+  focus.setChild(FItemIndex);
+  QAccessible::updateAccessibility(&focus);
 }
 
 void TResultList::resizeEvent(QResizeEvent* event) {

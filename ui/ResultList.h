@@ -51,6 +51,11 @@ class TResultList : public QAbstractScrollArea {
   // The text of entry `row` as assistive tools read it (empty without OnItemText).
   QString ItemText(int row) const { return OnItemText && row >= 0 && row < FCount ? OnItemText(row) : QString(); }
   std::function<QString(int)> OnItemText;
+  // The description of entry `row` for assistive tools (empty without OnItemDescription).
+  QString ItemDescription(int row) const {
+    return OnItemDescription && row >= 0 && row < FCount ? OnItemDescription(row) : QString();
+  }
+  std::function<QString(int)> OnItemDescription;
 
   QSize sizeHint() const override { return QSize(200, 100); }
 
@@ -62,12 +67,15 @@ class TResultList : public QAbstractScrollArea {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
   void UpdateScrollBars();
+  void SendAccessibleFocus();
   void EnsureVisible(int row);
   int VisibleRows() const;
 

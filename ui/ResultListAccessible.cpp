@@ -1,5 +1,7 @@
 // What a screen reader learns of a result list: a list whose entries are list items named by
-// their text (a file's path, or a line's number and the line), with the selected one marked.
+// their text (a file's path, or a line's number and the line) and described by what the list's
+// window tells (for a line, its file and the finds marked for replacing), with the selected one
+// marked.
 // Entries get their interface when a tool asks for them, so a list of a million entries costs
 // nothing until then.
 #include <QAccessible>
@@ -26,7 +28,10 @@ class TResultItemAccessible : public QAccessibleInterface {
   int indexOfChild(const QAccessibleInterface*) const override { return -1; }
   QAccessibleInterface* childAt(int, int) const override { return nullptr; }
   QString text(QAccessible::Text t) const override {
-    return isValid() && (t == QAccessible::Name || t == QAccessible::Description) ? FList->ItemText(FRow) : QString();
+    if (!isValid()) return QString();
+    if (t == QAccessible::Name) return FList->ItemText(FRow);
+    if (t == QAccessible::Description) return FList->ItemDescription(FRow);
+    return QString();
   }
   void setText(QAccessible::Text, const QString&) override {}
   QRect rect() const override {

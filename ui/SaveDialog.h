@@ -5,9 +5,19 @@
 #include <QObject>
 #include <QString>
 
+class QFileDialog;
 class QWidget;
 
 namespace trawlex {
+
+// Makes a file dialog tell icons and types from names alone: Qt's own way reads the first bytes
+// of each file shown, which in /proc can block for ever (/proc/kmsg) and hang the program.
+void UseNameOnlyIcons(QFileDialog& dialog);
+// Whether `folder` lies in /proc, /sys or /dev, where listing or reading may block or never end.
+bool IsPseudoFileSystemFolder(const QString& folder);
+// The folder a save dialog for `fileName` starts in: the file's folder; the home folder when
+// that is missing or a pseudo file system; empty for a name without a folder.
+QString SaveDialogStartFolder(const QString& fileName);
 
 class TSaveDialog : public QObject {
   Q_OBJECT

@@ -24,8 +24,15 @@ QString FirstFreeSearchWindowName(const QStringList& namesInUse) {
   }
 }
 
-QString WindowMenuCaption(bool hasSearched, const QString& lastTarget, const QString& windowCaption) {
-  return hasSearched ? QStringLiteral("Search for ") + lastTarget : windowCaption;
+QString WindowMenuCaption(bool hasSearched, const QString& lastTarget, const QString& windowCaption,
+                          const QString& windowName) {
+  if (hasSearched) return QStringLiteral("Search for ") + lastTarget;
+  // Windows that have not searched share their caption: the number of their section tells
+  // them apart (fmSearch is 1, fmSearch_1 is 2, ...).
+  const QString base = QStringLiteral("fmSearch_");
+  bool ok = false;
+  const int index = windowName.startsWith(base) ? windowName.mid(base.size()).toInt(&ok) : 0;
+  return windowCaption + QLatin1Char(' ') + QString::number(ok ? index + 1 : 1);
 }
 
 bool CanOutput(const TWindowState& s) { return !s.Running && s.ResultCount > 0; }

@@ -21,8 +21,9 @@ QColor ExcludeColor(const std::string& target, const std::string& exclude, bool 
 QString FirstFreeSearchWindowName(const QStringList& namesInUse);
 
 // A search window's entry in the Window menus: "Search for " and the target of its latest
-// search, or its caption while it has not searched.
-QString WindowMenuCaption(bool hasSearched, const QString& lastTarget, const QString& windowCaption);
+// search, or, while it has not searched, its caption and the number of its settings section.
+QString WindowMenuCaption(bool hasSearched, const QString& lastTarget, const QString& windowCaption,
+                          const QString& windowName);
 
 // What the enabled rules of the window's actions look at.
 struct TWindowState {

@@ -95,7 +95,7 @@ TfmSearch::TfmSearch(QWidget* owner)
   CreateSettings();
 
   ApplyResultsFont();
-  SetSortOrder(0);  // no sort action is checked yet; the sort panel stays hidden
+  SetSortOrder(0);  // "Sort by Full name" checked; the sort panel stays hidden
   ClearResults();
   ExcludeDataChange();
   cbxExclude->lineEdit()->deselect();
@@ -312,8 +312,7 @@ void TfmSearch::CreateLayout() {
   Label1->setObjectName(QStringLiteral("Label1"));
   cbxTarget = new QComboBox(pnlTarget);
   cbxTarget->setObjectName(QStringLiteral("cbxTarget"));
-  cbxTarget->setEditable(true);
-  cbxTarget->setInsertPolicy(QComboBox::NoInsert);
+  MakeHistoryComboBox(cbxTarget);
   cbxTarget->setMaxVisibleItems(20);
   cbxTarget->setToolTip(QString::fromUtf8(InputText::Target.Hint));
   Label1->setBuddy(cbxTarget);
@@ -327,8 +326,7 @@ void TfmSearch::CreateLayout() {
   Label2->setObjectName(QStringLiteral("Label2"));
   cbxExclude = new QComboBox(pnlExclude);
   cbxExclude->setObjectName(QStringLiteral("cbxExclude"));
-  cbxExclude->setEditable(true);
-  cbxExclude->setInsertPolicy(QComboBox::NoInsert);
+  MakeHistoryComboBox(cbxExclude);
   cbxExclude->setMaxVisibleItems(20);
   cbxExclude->setToolTip(QString::fromUtf8(InputText::Exclude.Hint));
   Label2->setBuddy(cbxExclude);
@@ -565,7 +563,7 @@ TfmSearch::~TfmSearch() {
 
 const QFont& TfmSearch::ResultsFont() const { return FResultsFont; }
 
-QString TfmSearch::GetCaption() const { return WindowMenuCaption(FHasSearched, FLastTarget, FCaption); }
+QString TfmSearch::GetCaption() const { return WindowMenuCaption(FHasSearched, FLastTarget, FCaption, objectName()); }
 
 void TfmSearch::SetCaption(const QString& caption) {
   FCaption = caption;
@@ -652,8 +650,10 @@ void TfmSearch::ReplaceDialogDestroyed(TfmReplace& dialog) {
 }
 
 void TfmSearch::acViewLogExecute() {
-  if (ShowNMDialog(this, LogWindow)) LogWindow->setWindowTitle(QStringLiteral("Error Log"));
+  const bool created = ShowNMDialog(this, LogWindow);
+  if (created) LogWindow->setWindowTitle(QStringLiteral("Error Log"));
   LogWindow->SetLines(FErrorLog);
+  if (created) LogWindow->WidenForLines();
 }
 
 }  // namespace trawlex

@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <memory>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -277,6 +278,8 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   bool FProgressQueued = false;
   std::unique_ptr<TSearchFile> FPreviewFile;
   int32_t FPreviewLine = 0;
+  bool FPreviewEndsWithBreak = false;  // the previewed file's last byte is a line break
+  std::set<std::string> FPreviewFailures;  // files of these results the preview could not read
   int FTotalFindCount = 0;
   int FSelectedFindCount = 0;
   bool FProblemShown = false;

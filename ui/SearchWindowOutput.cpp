@@ -36,28 +36,20 @@ namespace {
 
 QString PathText(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
 
-bool FieldHasSelection(QObject* field) {
-  if (auto* combo = qobject_cast<QComboBox*>(field)) field = combo->lineEdit();
-  if (auto* edit = qobject_cast<QLineEdit*>(field)) return edit->hasSelectedText();
-  if (auto* memo = qobject_cast<QPlainTextEdit*>(field)) return memo->textCursor().hasSelection();
-  return false;
-}
-
-// Lets the window's Ctrl+A, Ctrl+U and Ctrl+C reach their actions while an input field has the
-// focus, as long as the action is enabled. Ctrl+C stays the field's own while text is selected
-// in it: whoever selected text there means to copy that text.
+// Lets the window's Ctrl+U (Deselect All Finds) reach its action while an input field has the
+// focus, as long as the action is enabled. Ctrl+A and Ctrl+C stay the field's own (select its
+// text, copy its selection), as in every editor: taken by the window they made the next keys
+// add to the old text, and so searched or replaced something nobody typed.
 class TShortcutPrecedence : public QObject {
  public:
-  TShortcutPrecedence(QObject* parent, std::vector<TAction*> actions, TAction* copy)
-      : QObject(parent), FActions(std::move(actions)), FCopy(copy) {}
+  TShortcutPrecedence(QObject* parent, std::vector<TAction*> actions) : QObject(parent), FActions(std::move(actions)) {}
 
-  bool eventFilter(QObject* watched, QEvent* event) override {
+  bool eventFilter(QObject*, QEvent* event) override {
     if (event->type() != QEvent::ShortcutOverride) return false;
     const auto* key = static_cast<QKeyEvent*>(event);
     const QKeySequence pressed(key->keyCombination());
     for (TAction* a : FActions) {
       if (a->shortcut() != pressed) continue;
-      if (a == FCopy && FieldHasSelection(watched)) return false;
       a->Update();
       if (!a->isEnabled()) return false;
       event->ignore();  // not the field's: the shortcut map runs the window's action
@@ -68,7 +60,6 @@ class TShortcutPrecedence : public QObject {
 
  private:
   std::vector<TAction*> FActions;
-  TAction* FCopy;
 };
 
 }  // namespace
@@ -87,8 +78,7 @@ void TfmSearch::ConnectOutputActions() {
   acSetPreferredEditor->OnExecute = [this](TAction&) { acSetPreferredEditorExecute(); };
   acOpenInPreferredEditor->OnExecute = [this](TAction&) { acOpenInPreferredEditorExecute(); };
 
-  auto* precedence = new TShortcutPrecedence(
-      this, {acSelectAllFinds, acDeselectAllFinds, acCopyLineToClipboard}, acCopyLineToClipboard);
+  auto* precedence = new TShortcutPrecedence(this, {acDeselectAllFinds});
   for (QComboBox* combo : {static_cast<QComboBox*>(cbxTarget), static_cast<QComboBox*>(cbxExclude),
                            static_cast<QComboBox*>(cbxDirectory)}) {
     combo->installEventFilter(precedence);
@@ -131,18 +121,20 @@ void TfmSearch::WriteResults(const QString& fileName) {
 void TfmSearch::WriteResults(QPrinter& printer) {
   TTextPrinter job(printer, QStringLiteral("Trawlex results"));
   QFont font = FResultsFont;
+  const bool pictures = FontHasControlPictures(FResultsFont);
   for (const TReportLine& line : ReportLines()) {
     font.setItalic(line.Kind == TReportLine::TKind::Header);
     font.setBold(line.Kind == TReportLine::TKind::File);
-    job.PrintLine(DisplayText(line.Text), font);
+    job.PrintLine(ShownText(line.Text, pictures), font);
   }
   job.EndDoc();
 }
 
 void TfmSearch::acSaveExecute() {
-  if (!ExecuteSaveDialog(*dlgSaveResults)) return;
-  TBusyCursor busy;
-  WriteResults(dlgSaveResults->FileName());
+  SaveThroughDialog(*dlgSaveResults, [this](const QString& fileName) {
+    TBusyCursor busy;
+    WriteResults(fileName);
+  });
 }
 
 void TfmSearch::acPrintExecute() {

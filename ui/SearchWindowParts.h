@@ -26,6 +26,10 @@ enum class TGlyph { Search, Stop, Save, Print, PrinterSetup, Log, Folder };
 // The tool bar pictures, drawn here so that they look the same on every desktop.
 QIcon MakeIcon(TGlyph glyph);
 
+// The family and size of `chosen` in an otherwise plain font (regular, upright, no effects),
+// sized in pixels when `previous` was and `chosen` has a pixel size.
+QFont FamilyAndSize(const QFont& chosen, const QFont& previous);
+
 inline TRect ToTRect(const QRect& r) { return TRect{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}; }
 
 // What one started search shares with its worker. The worker's notifications reach the window

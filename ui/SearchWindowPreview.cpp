@@ -2,6 +2,8 @@
 // with the finds marked and the same find selection; scrolling past either end of the preview;
 // toggling a find by double-click in either list; the results font.
 #include <QFontDialog>
+#include <QGridLayout>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
@@ -20,6 +22,52 @@
 #include "ui/WindowRoutines.h"
 
 namespace trawlex {
+
+namespace {
+
+// The font dialog has no switch for its style list or its effects, neither of which is taken:
+// the list, its caption and its edit field, which share one column of the dialog's grid, and
+// the effects box are hidden.
+void HideFontStyleChoice(QFontDialog& dialog) {
+  for (QGroupBox* box : dialog.findChildren<QGroupBox*>()) {
+    const QString title = StripAccelerator(box->title());
+    if (title.compare(QStringLiteral("Effects"), Qt::CaseInsensitive) == 0) box->hide();
+    // The sample keeps the height it had beside the effects, so that its text shows.
+    if (title.compare(QStringLiteral("Sample"), Qt::CaseInsensitive) == 0) box->setMinimumHeight(5 * box->fontMetrics().height());
+  }
+  for (QLabel* label : dialog.findChildren<QLabel*>()) {
+    QWidget* list = label->buddy();
+    if (!list || StripAccelerator(label->text()).compare(QStringLiteral("Font style"), Qt::CaseInsensitive) != 0) continue;
+    for (QGridLayout* grid : dialog.findChildren<QGridLayout*>()) {
+      const int index = grid->indexOf(list);
+      if (index < 0) continue;
+      int row = 0, column = 0, rowSpan = 0, columnSpan = 0;
+      grid->getItemPosition(index, &row, &column, &rowSpan, &columnSpan);
+      // Only the pieces of that column down to the list: the sample and the buttons below
+      // span several columns.
+      for (int i = 0; i < grid->count(); ++i) {
+        int r = 0, c = 0, rs = 0, cs = 0;
+        grid->getItemPosition(i, &r, &c, &rs, &cs);
+        if (c == column && cs == 1 && r <= row && grid->itemAt(i)->widget()) grid->itemAt(i)->widget()->hide();
+      }
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+QFont FamilyAndSize(const QFont& chosen, const QFont& previous) {
+  QFont font(chosen.family());
+  if (previous.pixelSize() > 0 && chosen.pixelSize() > 0) {
+    font.setPixelSize(chosen.pixelSize());
+  } else if (chosen.pointSizeF() > 0) {
+    font.setPointSizeF(chosen.pointSizeF());
+  } else if (chosen.pixelSize() > 0) {
+    font.setPixelSize(chosen.pixelSize());
+  }
+  return font;
+}
 
 int TfmSearch::VisiblePreviewLines() const { return (lstPreview->height() - 4) / lstPreview->ItemHeight(); }
 
@@ -62,6 +110,7 @@ void TfmSearch::ShowPreview(TSearchResult* item, bool keepSelection) {
     throw;
   }
   const int32_t size = m.Size;
+  FPreviewEndsWithBreak = size > 0 && m.IsLineBreak(size - 1);
   // Grow the range one line at a time, forward and backward in turn, forward first. Forward
   // means to the start of a following line; the empty rest after a file's last line break is
   // no line the preview shows, so a range at the end grows backward only.
@@ -97,8 +146,16 @@ void TfmSearch::FillPreview(int32_t lineNo) {
   if (!FPreviewFile) return;
   TItemList& items = lstPreview->Items();
   const int32_t count = FPreviewFile->GetLineCount();
-  for (int32_t k = 0; k < count; ++k) items.push_back({std::string(), FPreviewFile->GetLine(k)});
+  int32_t widest = 0;
+  FDraw->Begin(nullptr);
+  for (int32_t k = 0; k < count; ++k) {
+    items.push_back({std::string(), FPreviewFile->GetLine(k)});
+    widest = std::max(widest, FPreviewFile->GetLine(k)->GetWidth(*FDraw));
+  }
+  FDraw->End();
   lstPreview->SyncCount();
+  // The preview scrolls sideways as far as its longest line, so a find far right can be seen.
+  lstPreview->SetHorizontalExtent(widest);
   lstPreview->SetItemIndex(std::min(count - 1, std::max(0, FPreviewFile->IndexOfLineNo(lineNo))));
   lstPreview->viewport()->update();
 }
@@ -218,10 +275,14 @@ void TfmSearch::ToggleFindAtMouse(TResultList* list, const QPoint& viewportPos) 
 }
 
 void TfmSearch::acFontExecute() {
-  bool ok = false;
-  const QFont font = QFontDialog::getFont(&ok, FResultsFont, this, QStringLiteral("Font"));
-  if (!ok) return;
-  FResultsFont = font;
+  QFontDialog dialog(FResultsFont, this);
+  dialog.setObjectName(QStringLiteral("FontDialog1"));
+  dialog.setWindowTitle(QStringLiteral("Font"));
+  HideFontStyleChoice(dialog);
+  if (dialog.exec() != QDialog::Accepted) return;
+  // Only the family and the size are taken: a style the dialog picks by itself (an oblique
+  // face for a family typed in, say) would turn the lists and the print italic.
+  FResultsFont = FamilyAndSize(dialog.selectedFont(), FResultsFont);
   ApplyResultsFont();
   if (SearchParams) SearchParams->UpdateLineNoWidth();
   lstResults->SetHorizontalExtent(LargestItemWidth());

@@ -20,6 +20,44 @@
 
 namespace trawlex {
 
+namespace {
+
+// A selected entry shows the full highlight only in the list with the focus, which is the one
+// Ctrl+C copies from; in the other list it shows the inactive colour.
+TDrawState SelectionState(const TResultList* list, bool selected) {
+  if (!selected) return 0;
+  return list->hasFocus() ? (odSelected | odFocused) : odSelected;
+}
+
+// What a screen reader adds to an entry's text: for a line, its file and which of its finds are
+// marked for replacing; for a file, its finds and how many of them are marked.
+QString EntryDescription(TSearchResult* item) {
+  if (auto* line = dynamic_cast<TSearchLine*>(item)) {
+    const int32_t n = line->GetFindCount();
+    QStringList marked;
+    for (int32_t k = 0; k < n; ++k) {
+      if (line->GetFindSelected(k)) marked << QString::number(k + 1);
+    }
+    QString text = QStringLiteral("Line %1 of %2; ").arg(line->GetLineNumber()).arg(DisplayText(line->File->Name));
+    if (marked.isEmpty()) return text + QStringLiteral("no find of %1 marked for replacing").arg(n);
+    if (static_cast<int32_t>(marked.size()) == n) return text + QStringLiteral("all %1 finds marked for replacing").arg(n);
+    return text + QStringLiteral("finds %1 of %2 marked for replacing").arg(marked.join(QStringLiteral(", "))).arg(n);
+  }
+  if (auto* file = dynamic_cast<TSearchFile*>(item)) {
+    int32_t marked = 0;
+    for (int32_t i = 0; i < file->GetLineCount(); ++i) {
+      const TSearchLine* line = file->GetLine(i);
+      for (int32_t k = 0; k < line->GetFindCount(); ++k) marked += line->GetFindSelected(k) ? 1 : 0;
+    }
+    return QStringLiteral("File with %1, %2 marked for replacing")
+        .arg(QString::fromStdString(CountText(file->GetFindCount(), "find")))
+        .arg(marked);
+  }
+  return QString();
+}
+
+}  // namespace
+
 // ---- creation ----------------------------------------------------------------------------
 
 void TfmSearch::CreateResultsArea(QWidget* central, QVBoxLayout* mainLayout) {
@@ -29,6 +67,7 @@ void TfmSearch::CreateResultsArea(QWidget* central, QVBoxLayout* mainLayout) {
   splListboxes->setToolTip(QStringLiteral("Hide or resize preview"));
   lstResults = new TResultList(splListboxes);
   lstResults->setObjectName(QStringLiteral("lstResults"));
+  lstResults->setAccessibleName(QStringLiteral("Results"));
   lstResults->setMinimumHeight(30);
   lstResults->OnDrawItem = [this](QPainter& p, int row, const QRect& r, bool sel) {
     RunHandler([&] { DrawResultItem(p, row, r, sel); });
@@ -56,6 +95,7 @@ void TfmSearch::CreateResultsArea(QWidget* central, QVBoxLayout* mainLayout) {
   preview->addWidget(strip);
   lstPreview = new TResultList(pnlPreview);
   lstPreview->setObjectName(QStringLiteral("lstPreview"));
+  lstPreview->setAccessibleName(QStringLiteral("Preview"));
   lstPreview->setMinimumHeight(2);
   lstPreview->OnDrawItem = [this](QPainter& p, int row, const QRect& r, bool sel) {
     TSearchResult* item = lstPreview->ItemAt(row);
@@ -63,7 +103,7 @@ void TfmSearch::CreateResultsArea(QWidget* central, QVBoxLayout* mainLayout) {
     RunHandler([&] {
       FDraw->SetPalette(lstPreview->palette());
       FDraw->Begin(&p);
-      item->Draw(*FDraw, ToTRect(r), sel ? (odSelected | odFocused) : 0);
+      item->Draw(*FDraw, ToTRect(r), SelectionState(lstPreview, sel));
       FDraw->End();
     });
   };
@@ -84,6 +124,7 @@ void TfmSearch::CreateResultsArea(QWidget* central, QVBoxLayout* mainLayout) {
       pal.setColor(group, QPalette::HighlightedText, QColor(255, 255, 255));
     }
     list->setPalette(pal);
+    list->OnItemDescription = [list](int row) { return EntryDescription(list->ItemAt(row)); };
     list->OnItemText = [list](int row) {
       TSearchResult* item = list->ItemAt(row);
       if (auto* line = dynamic_cast<TSearchLine*>(item))
@@ -120,6 +161,8 @@ QString TfmSearch::GetSearchProblem() const {
 }
 
 void TfmSearch::ClearResults() {
+  FPreviewFailures.clear();
+  StatusBar1->ResetRows();
   lstResults->Clear();
   lstResults->SetHorizontalExtent(0);
   ClearPreview();  // its file refers to the parameters
@@ -146,7 +189,7 @@ void TfmSearch::DrawResultItem(QPainter& painter, int row, const QRect& rect, bo
   // show their size, time or finds.
   QRect r = rect;
   r.setRight(lstResults->viewport()->width() - 1);
-  item->Draw(*FDraw, ToTRect(r), selected ? (odSelected | odFocused) : 0);
+  item->Draw(*FDraw, ToTRect(r), SelectionState(lstResults, selected));
   FDraw->End();
 }
 
@@ -157,11 +200,10 @@ void TfmSearch::DrawMessagePanel(QPainter& painter, int index, const QRect& rect
   painter.setPen(FProblemShown ? QColor(255, 0, 0) : StatusBar1->palette().color(QPalette::WindowText));
   const QString text = StatusMessage();
   const QFontMetrics fm(StatusBar1->font());
-  const int w = rect.width();
-  const int t = fm.horizontalAdvance(text);
-  // A text longer than the panel shows its end (a long path keeps its file name in view).
-  const int x = t < w ? rect.left() + 1 : rect.left() + w - t + 1;
-  painter.drawText(QRect(x, rect.top(), std::max(t, w) + 2, rect.height()), Qt::AlignLeft | Qt::AlignVCenter, text);
+  // The bar gives the message a row of its own when the counters leave too little room; a text
+  // longer than even that (a deep path) loses its middle, keeping its start and its file name.
+  const QRect r = rect.adjusted(3, 0, -3, 0);
+  painter.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, fm.elidedText(text, Qt::ElideMiddle, r.width()));
 }
 
 void TfmSearch::ApplyResultsFont() {
@@ -191,10 +233,23 @@ void TfmSearch::ShowResult(int row) {
     return;
   }
   lblPreviewFile->setText(DisplayText(file->Name));
-  lblLineCount->setText(QStringLiteral(" (") + QString::fromStdString(CountText(file->TotalLines.load(), "line")) +
-                        QLatin1Char(')'));
+  const auto showCount = [this](int32_t lines) {
+    lblLineCount->setText(QStringLiteral(" (") + QString::fromStdString(CountText(lines, "line")) + QLatin1Char(')'));
+  };
+  showCount(file->TotalLines.load());
   ShowFindCount(item);
-  ShowPreview(item, false);
+  FPreviewEndsWithBreak = false;
+  try {
+    ShowPreview(item, false);
+  } catch (...) {
+    // A file that cannot be read (deleted since the search, say) is reported once: moving on
+    // through its lines leaves the preview empty without a box per key.
+    if (!FPreviewFailures.insert(file->Name).second) return;
+    throw;
+  }
+  // The count is of the lines the preview can show: the empty rest after a file's closing line
+  // break, which the file's own count includes, is none of them.
+  if (FPreviewEndsWithBreak && file->TotalLines.load() > 1) showCount(file->TotalLines.load() - 1);
 }
 
 void TfmSearch::ShowFindCount(TSearchResult* item) {
@@ -205,6 +260,8 @@ void TfmSearch::ShowFindCount(TSearchResult* item) {
 
 void TfmSearch::SetSortOrder(int index) {
   FSortOrder = index;
+  // The View menu shows the order in force from the start, "Full name" included.
+  if (index >= 0 && index < static_cast<int>(SortActions.size())) SortActions[static_cast<size_t>(index)]->setChecked(true);
   if (SearchParams) SearchParams->SortKey = static_cast<uint8_t>(SortTable[index].Key);
   TStatusPanel& panel = StatusBar1->Panel(5);
   if (!SortPanelShown(SortTable[index].Key)) {
@@ -226,6 +283,8 @@ void TfmSearch::acChangeViewExecute(TAction& a) {
   // A checkable action has already changed its mark when it runs from a menu or button; the
   // rule runs the same either way: the mark as it now stands decides.
   FillResults(&a == acDescending);
+  // The sideways range follows what is listed now: file names only, or the lines too.
+  if (&a == acHideResultLines) lstResults->SetHorizontalExtent(LargestItemWidth());
 }
 
 void TfmSearch::FillResults(bool sort) {

@@ -67,6 +67,12 @@ void TfmSearch::acSearchExecute() {
   SearchParams = std::move(params);
 
   FRun = std::make_shared<TRun>(TRun{this, nullptr, nullptr});
+  // The counters start from nothing: the last run's (of a search the folder dialog stopped and
+  // restarted, say) would otherwise stay until the first status and look like this run's.
+  FProgressQueued = false;  // an update queued for the last run no longer counts
+  FProgressFinds = 0;
+  FProgressText = QString::fromStdString(SearchProgressText(0, 0, 0));
+  SetPanelText(*StatusBar1, 1, FProgressText);
   auto run = FRun;
   auto* thread = new TSearchThread(TQtMainThreadInvoker::Instance());
   thread->SetParams(SearchParams.get());
@@ -186,7 +192,11 @@ void TfmSearch::ShowProgress(const std::string& text) {
       SearchProgressText(SearchThread->FilesWithFinds(), SearchThread->FilesSearched(), SearchThread->FilesFound()));
   if (!FProgressQueued) {
     FProgressQueued = true;
-    QTimer::singleShot(0, this, [this] {
+    // The update belongs to this run: one still queued when the run ends and the next starts
+    // (a folder applied during a search) must not show the old run's counters over the new
+    // run's, which made panel 1 go back from thousands of files to a few.
+    QTimer::singleShot(0, this, [this, run = std::weak_ptr<TRun>(FRun)] {
+      if (run.lock() != FRun) return;
       FProgressQueued = false;
       SetPanelNumber(*StatusBar1, 2, FProgressFinds);
       SetPanelText(*StatusBar1, 1, FProgressText);
@@ -212,6 +222,10 @@ void TfmSearch::SearchThreadTerminated(TBaseThread& thread) {
   ShowOnSearchButton(acSearch);
   FTotalFindCount = search.TotalFinds();
   SetPanelNumber(*StatusBar1, 2, FTotalFindCount);
+  // The file counters as the run ended, whatever update was still on its way.
+  FProgressText = QString::fromStdString(
+      SearchProgressText(search.FilesWithFinds(), search.FilesSearched(), search.FilesFound()));
+  SetPanelText(*StatusBar1, 1, FProgressText);
   SearchThread = nullptr;
   if (!search.FatalError().empty()) {
     // A search that failed as a whole says so instead of looking finished.

@@ -7,6 +7,7 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QScreen>
+#include <algorithm>
 
 #include "base/Errors.h"
 #include "platform/DurableFile.h"
@@ -82,17 +83,47 @@ void TTextPrinter::DropPartFile() {
   FPrinter.setOutputFileName(FPdfTarget);
 }
 
+namespace {
+
+// How many characters from the start of `text` fit into `width` (at least one, and never half
+// of a surrogate pair).
+qsizetype FittingLength(const QFontMetrics& fm, const QString& text, int width) {
+  if (fm.horizontalAdvance(text) <= width) return text.size();
+  qsizetype low = 1, high = text.size();  // text.left(high) does not fit
+  while (high - low > 1) {
+    const qsizetype mid = (low + high) / 2;
+    if (fm.horizontalAdvance(text.left(mid)) <= width) {
+      low = mid;
+    } else {
+      high = mid;
+    }
+  }
+  if (low > 1 && text[low - 1].isHighSurrogate()) --low;
+  if (low == 1 && text.size() > 1 && text[0].isHighSurrogate()) low = 2;
+  return low;
+}
+
+}  // namespace
+
 void TTextPrinter::PrintLine(const QString& text, const QFont& font) {
   FPainter.setFont(PrinterFont(font));
   const QFontMetrics fm(FPainter.font(), FPainter.device());
   const int pageHeight = FPainter.viewport().height();
-  if (FY > 0 && FY + fm.height() > pageHeight) {
-    FPrinter.newPage();
-    FY = 0;
-  }
+  const int pageWidth = std::max(1, FPainter.viewport().width());
   FPainter.setPen(Qt::black);
-  FPainter.drawText(0, FY + fm.ascent(), text);
-  FY += fm.lineSpacing();
+  // A line wider than the page goes on over as many printed lines as it needs: nothing of it
+  // (a find far right, say) is lost at the page's edge.
+  QString rest = text;
+  do {
+    if (FY > 0 && FY + fm.height() > pageHeight) {
+      FPrinter.newPage();
+      FY = 0;
+    }
+    const qsizetype n = FittingLength(fm, rest, pageWidth);
+    FPainter.drawText(0, FY + fm.ascent(), rest.left(n));
+    rest.remove(0, n);
+    FY += fm.lineSpacing();
+  } while (!rest.isEmpty());
 }
 
 void TTextPrinter::EndDoc() {

@@ -1,6 +1,7 @@
 #pragma once
-// A text print job: every written line is one printed line, in the font and style given for it;
-// a line that does not fit on the page goes to the next one. The job prints on the printer it is
+// A text print job: every written line is printed in the font and style given for it, wrapped
+// onto further printed lines where it is wider than the page; a line that does not fit on the
+// page goes to the next one. The job prints on the printer it is
 // given: the default printer, or a PDF file where the machine has none (ChoosePrinter). A PDF
 // file is written beside its place and put there only when the job is complete, so a failed
 // job leaves an older file of that name as it was.
@@ -22,7 +23,7 @@ class TTextPrinter {
   TTextPrinter(const TTextPrinter&) = delete;
   TTextPrinter& operator=(const TTextPrinter&) = delete;
 
-  // Prints `text` as one line in `font`. A font sized in pixels is taken as screen pixels and
+  // Prints `text` as one line in `font`, wrapped where it is wider than the page. A font sized in pixels is taken as screen pixels and
   // scaled to the printer's resolution, so the print looks as large as the screen.
   void PrintLine(const QString& text, const QFont& font);
   // Ends the job; raises when the printer reports a failure. The destructor ends an unfinished

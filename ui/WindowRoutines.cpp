@@ -94,6 +94,15 @@ void WidenFormForText(QWidget* control, const QString& text, int margin) {
   }
 }
 
+void MakeHistoryComboBox(QComboBox* combo) {
+  combo->setEditable(true);
+  combo->setInsertPolicy(QComboBox::NoInsert);
+  // Qt's own completer completes inline and ignores letter case; the box also matches its
+  // text against the items (case-insensitively while that completer is there) when editing
+  // ends, and takes the item's spelling. Without a completer neither happens.
+  combo->setCompleter(nullptr);
+}
+
 void PushComboHistory(QComboBox* combo, int maxCount) {
   const QString text = combo->currentText();
   const int found = text.isEmpty() ? -1 : combo->findText(text, Qt::MatchFixedString);
@@ -156,6 +165,21 @@ bool ExecuteSaveDialog(TSaveDialog& dialog) {
   if (!dialog.Execute()) return false;
   if (QFileInfo::exists(dialog.FileName())) {
     return AskYesNo(QStringLiteral("File ") + dialog.FileName() + QStringLiteral(" already exists. Overwrite?"));
+  }
+  return true;
+}
+
+bool SaveThroughDialog(TSaveDialog& dialog, const std::function<void(const QString&)>& write) {
+  const QString before = dialog.FileName();
+  if (!ExecuteSaveDialog(dialog)) {
+    dialog.SetFileName(before);
+    return false;
+  }
+  try {
+    write(dialog.FileName());
+  } catch (...) {
+    dialog.SetFileName(before);
+    throw;
   }
   return true;
 }

@@ -41,9 +41,14 @@ QString FindLabelText(const QWidget* control);
 // Widens the control's window when `control` is narrower than `text` in its font plus `margin`.
 void WidenFormForText(QWidget* control, const QString& text, int margin);
 
+// Makes `combo` an editable box whose history is offered in its list only: no completion from
+// the history, inline or otherwise, so the text used is the text typed, character for
+// character, unless the user picks an entry of the list.
+void MakeHistoryComboBox(QComboBox* combo);
 // Keeps a combo box's items as a most-recent-first history of its text: the text moves to (or
 // is inserted at) the first place; a reused entry (letter case ignored) is not doubled; a new
-// entry in a full list pushes out the last one. The selection in the edit field is kept.
+// entry in a full list pushes out the last one. The edit field keeps its text, as typed, and
+// its selection.
 void PushComboHistory(QComboBox* combo, int maxCount);
 
 // Runs an event handler of the program's own (a slot, an event or key handler): a failure is
@@ -61,6 +66,9 @@ inline void ReportError(const char* text) { ReportError(QString::fromUtf8(text))
 // Runs the save dialog; false when cancelled. When the chosen file exists the user is asked
 // "File <name> already exists. Overwrite?", and the answer decides.
 bool ExecuteSaveDialog(TSaveDialog& dialog);
+// ExecuteSaveDialog, then `write` with the chosen name. A name the user did not confirm, or
+// whose write failed (raised), is not kept: the next dialog opens where the last save went.
+bool SaveThroughDialog(TSaveDialog& dialog, const std::function<void(const QString&)>& write);
 
 // Opens `file` with its associated application, or, with parameters, starts the program `file`
 // with them (split as a shell would split them). True when the desktop accepted the request.

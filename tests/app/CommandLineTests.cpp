@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/CommandLine.h"
 #include "base/Errors.h"
 
@@ -98,6 +100,23 @@ TEST(Usage, SwitchLinesWithLabelsHintsAndDefaults) {
                                                      "  -c <Case sensitive> -- Only include if case in file matches target (0)",
                                                      "  -w <Whole word> -- Include whole words only (0)",
                                                  }));
+}
+
+// Every option of the program begins a line of its own, as the manual page made from this text
+// needs; the closing notes are paragraphs of their own there too.
+TEST(Usage, EveryOptionOnALineOfItsOwn) {
+  const V lines = UsageLines("trawlex");
+  for (const std::string option : {"--report", "--replace-all", "--dry-run", "--diff", "--no-undo", "--undo-last",
+                                    "--undo-list", "--help", "--version"}) {
+    const auto starts = std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+      return l.rfind("  " + option + " ", 0) == 0 || l == "  " + option;
+    });
+    EXPECT_EQ(starts, 1) << option;
+  }
+  const auto note = std::find(lines.begin(), lines.end(), "To separate patterns, use \"|\":  -p *.html|*.php");
+  ASSERT_NE(note, lines.end());
+  EXPECT_EQ(*(note + 1), "");
+  EXPECT_EQ(*(note + 2), "For boolean values, use 0 and 1:  -s 1");
 }
 
 TEST(ProgramOptions, TheWindowSkipsWhatTheHeadlessModeRefuses) {

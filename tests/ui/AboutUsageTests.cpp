@@ -10,6 +10,7 @@
 #include <QTextBlock>
 
 #include "TrawlexBuildInfo.h"
+#include "config/CommandLine.h"
 #include "platform/Platform.h"
 #include "ui/AboutForm.h"
 #include "ui/Action.h"
@@ -144,7 +145,11 @@ class TAboutUsageTests : public QObject {
     QVERIFY(expected.size() >= 8);
     QVERIFY(expected[1].startsWith(QStringLiteral("  -t <Target> -- Find this text")));
     expected << QString() << QStringLiteral("To separate patterns, use \"|\":  -p *.html|*.php")
-             << QStringLiteral("For boolean values, use 0 and 1:  -s 1");
+             << QStringLiteral("For boolean values, use 0 and 1:  -s 1") << QString();
+    // The options of a run without a window follow, every one of them.
+    for (const std::string& line : ProgramOptionLines()) expected << QString::fromStdString(line);
+    for (const char* option : {"--report", "--replace-all", "--dry-run", "--diff", "--no-undo", "--undo-last", "--undo-list"})
+      QVERIFY2(expected.filter(QStringLiteral("  ") + QLatin1String(option)).size() > 0, option);
     QCOMPARE(MemoLines(info->memInfo), expected);
 
     // Every line and the heading show whole, without scrolling.

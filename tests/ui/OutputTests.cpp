@@ -273,13 +273,14 @@ class TOutputTests : public QObject {
   }
 
   void SelectAllAndCopyWinInAnInputFieldOnlyWhereTheyShould() {
+    // In an input field Ctrl+A and Ctrl+C are the field's, as in any editor: taking them for the
+    // results made the next keys add to the old text. Ctrl+U still deselects every find.
+    W->acSelectAllFinds->Execute();
+    QCOMPARE(Panel(3), QStringLiteral("Selected: 4"));
     W->cbxTarget->setFocus();
     W->cbxTarget->lineEdit()->deselect();
     PressKey(Qt::Key_A, Qt::ControlModifier);
-    QCOMPARE(Panel(3), QStringLiteral("Selected: 4"));
-    QVERIFY(!W->cbxTarget->lineEdit()->hasSelectedText());  // the action took the key
-    W->acReplace->Update();
-    QVERIFY(W->acReplace->isEnabled());
+    QCOMPARE(W->cbxTarget->lineEdit()->selectedText(), QStringLiteral("foo"));
     PressKey(Qt::Key_U, Qt::ControlModifier);
     QCOMPARE(Panel(3), QStringLiteral("Selected: 0"));
     W->acReplace->Update();
@@ -287,24 +288,20 @@ class TOutputTests : public QObject {
 
     // Copy line: the raw line, tab and all, without its number; a file item gives its path.
     ClickRow(2);
-    W->cbxTarget->setFocus();
     PressKey(Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("\treturn foo;"));
     ClickRow(0);
     PressKey(Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QApplication::clipboard()->text(), Tree.A);
-    // Text selected in the field: Ctrl+C copies that text.
+    // In the field Ctrl+C copies the field's text, never the result line.
     W->cbxTarget->setFocus();
-    W->cbxTarget->lineEdit()->selectAll();
+    W->cbxTarget->lineEdit()->setSelection(0, 2);
     PressKey(Qt::Key_C, Qt::ControlModifier);
-    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("foo"));
-
-    // Without results Select All Finds is disabled: Ctrl+A selects the field's text.
-    Search(QStringLiteral("nowhere"));
-    W->cbxTarget->setFocus();
-    W->cbxTarget->lineEdit()->deselect();
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("fo"));
+    // From the results list Ctrl+A selects all finds.
+    ClickRow(1);
     PressKey(Qt::Key_A, Qt::ControlModifier);
-    QCOMPARE(W->cbxTarget->lineEdit()->selectedText(), QStringLiteral("nowhere"));
+    QCOMPARE(Panel(3), QStringLiteral("Selected: 4"));
   }
 
   void ViewerShowsTheLineAndClosesWithItsWindow() {
@@ -402,7 +399,7 @@ class TOutputTests : public QObject {
     W->acSetPreferredEditor->Execute();
     TfmPreferredEditor* ed = TfmPreferredEditor::Instance();
     QVERIFY(ed);
-    QCOMPARE(ed->lblExample->text(), QStringLiteral(" \"c:\\site\\index.php\""));
+    QCOMPARE(ed->lblExample->text(), QStringLiteral(" \"/var/www/site/index.php\""));  // a path of this system
     QVERIFY(ActivateWindow(ed));
     ed->edtArguments->setFocus();
     QTRY_COMPARE(QApplication::focusWidget(), ed->edtArguments);
@@ -417,7 +414,7 @@ class TOutputTests : public QObject {
     ed->edtExecutable->setText("/no/such/editor");
     QCOMPARE(ed->edtExecutable->palette().color(QPalette::Text), QColor(255, 0, 0));
     SaveShot(ed, "preferred-editor");
-    QCOMPARE(ed->lblExample->text(), QStringLiteral("editor --line 123 \"c:\\site\\index.php\"\"c:\\site\\index.php\""));
+    QCOMPARE(ed->lblExample->text(), QStringLiteral("editor --line 123 \"/var/www/site/index.php\"\"/var/www/site/index.php\""));
     W->acOpenInPreferredEditor->Update();
     QVERIFY(!W->acOpenInPreferredEditor->isEnabled());
     ed->edtExecutable->setText("/bin/sh");

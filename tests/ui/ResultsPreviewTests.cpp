@@ -129,7 +129,8 @@ class TResultsPreviewTests : public QObject {
     QCOMPARE(W->lstResults->ItemIndex(), row);
     QCOMPARE(PreviewLines(W), lines);
     QCOMPARE(W->lblPreviewFile->text(), FDir.filePath(QStringLiteral("a.txt")));
-    QCOMPARE(W->lblLineCount->text(), QStringLiteral(" (11 lines)"));
+    // Ten lines and a closing line break: the preview can show ten lines, and says so.
+    QCOMPARE(W->lblLineCount->text(), QStringLiteral(" (10 lines)"));
     QCOMPARE(Panel(W, 4), panel4);
     // The panel shows whole lines.
     QCOMPARE(W->pnlPreview->height(),
