@@ -23,6 +23,8 @@ std::pair<std::string, std::string> WindowLabel(const TBaseCfgElem& element) {
     case 's': text = &InputText::Subdirs; break;
     case 'c': text = &InputText::CaseSensitive; break;
     case 'w': text = &InputText::WholeWord; break;
+    case 'h': text = &InputText::Hidden; break;
+    case 'b': text = &InputText::BinarySkip; break;
     default: return {};
   }
   return {ReplaceAll(text->Caption, "&", ""), text->Hint};
@@ -113,7 +115,7 @@ TProgramOptions ReadProgramOptions(const std::vector<std::string>& args, bool st
 std::string HeadlessUsageLine(const std::string& programName) {
   return "Usage: " + programName +
          " --report [--replace-all=TEXT [--dry-run | --no-undo]] -t TARGET -d DIRECTORY [-p PATTERNS] [-e EXCLUDE] [-s 0|1] [-c 0|1] "
-         "[-w 0|1]";
+         "[-w 0|1] [-h 0|1] [-b 0|1]";
 }
 
 void ApplySearchSwitches(const std::vector<std::string>& args, TSearchOptions& options) {
@@ -126,6 +128,8 @@ void ApplySearchSwitches(const std::vector<std::string>& args, TSearchOptions& o
   options.Subdirs = inputs.Subdirs.Checked();
   options.CaseSensitive = inputs.CaseSensitive.Checked();
   options.WholeWord = inputs.WholeWord.Checked();
+  options.Hidden = inputs.Hidden.Checked();
+  options.SkipBinary = inputs.BinarySkip.Checked();
 }
 
 std::string DirectoryWithoutTrailingDelimiter(const std::string& dir) {

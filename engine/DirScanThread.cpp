@@ -103,8 +103,15 @@ void TDirScanThread::ScanAndProcess(const std::string& baseDir) {
   ProcessFiles(found);
 }
 
+// Whether the path holds an empty, "." or ".." segment (a hidden name such as ".git" is
+// an ordinary segment).
 static bool NeedsCanonicalForm(const std::string& path) {
-  return path.find("/.") != std::string::npos || path.find("//") != std::string::npos;
+  for (size_t at = path.find('/'); at != std::string::npos; at = path.find('/', at + 1)) {
+    const size_t next = path.find('/', at + 1);
+    const std::string_view segment = std::string_view(path).substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
+    if ((segment.empty() && next != std::string::npos) || segment == "." || segment == "..") return true;
+  }
+  return false;
 }
 
 namespace {
@@ -236,14 +243,15 @@ bool TDirScanThread::ReadLevel(TLevel& level) {
     return !Terminated();
   }
 
-  // Entries matching any pattern (hidden entries and all but regular files left out), and
-  // the subfolders when the search goes into them.
+  // Entries matching any pattern (hidden entries unless asked for, and all but regular files
+  // left out), and the subfolders when the search goes into them.
   std::vector<bool> taken(names.size(), false);
   std::vector<uint32_t> entries;
+  const bool hidden = Params->IncludeHidden;
   for (const std::string& pattern : Params->FilePatterns) {
     for (size_t i = 0; i < names.size(); ++i) {
       const TDirName& e = names[i];
-      if (taken[i] || e.Kind != TEntryKind::File || IsHiddenName(e.Name) || !MatchesWildcard(e.Name, pattern)) continue;
+      if (taken[i] || e.Kind != TEntryKind::File || (!hidden && IsHiddenName(e.Name)) || !MatchesWildcard(e.Name, pattern)) continue;
       if (Terminated()) return false;
       taken[i] = true;
       entries.push_back(static_cast<uint32_t>(i));
@@ -251,7 +259,7 @@ bool TDirScanThread::ReadLevel(TLevel& level) {
   }
   if (Params->IncludeSubdirs)
     for (size_t i = 0; i < names.size(); ++i)
-      if (names[i].Kind == TEntryKind::Directory && names[i].Name[0] != '.') entries.push_back(static_cast<uint32_t>(i));
+      if (names[i].Kind == TEntryKind::Directory && (hidden || names[i].Name[0] != '.')) entries.push_back(static_cast<uint32_t>(i));
 
   // In path order, so that the walk visits the tree in the order it is searched: each name
   // folded, with the delimiter after a folder's name (what follows it in the paths below

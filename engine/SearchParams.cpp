@@ -9,11 +9,14 @@
 namespace trawlex {
 
 std::vector<std::string> TDirScanParams::GetDescription() const {
-  return {
+  std::vector<std::string> lines{
       "Base directory: " + BaseDir,
       std::string("Include subdirectories: ") + (IncludeSubdirs ? "Yes" : "No"),
       "File names: " + StringsToText(FilePatterns),
   };
+  // The choices that leave files out or take more in are named only when made.
+  if (IncludeHidden) lines.push_back("Search hidden files: Yes");
+  return lines;
 }
 
 bool BytesEqualExact(const unsigned char* a, const unsigned char* b, size_t n) { return std::memcmp(a, b, n) == 0; }
@@ -97,6 +100,7 @@ std::vector<std::string> TSearchParams::GetDescription() const {
   if (HasExclude()) lines.push_back("Exclude String: " + FExclude);
   lines.push_back(std::string("Whole word: ") + (WholeWord ? "Yes" : "No"));
   lines.push_back(std::string("Case senstive: ") + (FCaseSensitive ? "Yes" : "No"));
+  if (SkipBinary) lines.push_back("Skip binary files: Yes");
   return lines;
 }
 

@@ -31,6 +31,8 @@ class TDirScanParams {
   std::string BaseDir;
   std::vector<std::string> FilePatterns;
   bool IncludeSubdirs = false;
+  // Files and folders whose names begin with a full stop are searched too.
+  bool IncludeHidden = false;
 
   void SetFilePatterns(const std::vector<std::string>& patterns) { FilePatterns = patterns; }
   virtual std::vector<std::string> GetDescription() const;
@@ -53,6 +55,8 @@ class TSearchParams : public TDirScanParams {
   ~TSearchParams() override;
 
   bool WholeWord = false;
+  // A file whose first BinaryProbeSize bytes hold a zero byte is left out (and counted).
+  bool SkipBinary = false;
   uint8_t SortKey = 0;  // 0 full name, 1 size, 2 time, 3 finds
   bool Descending = false;
   TDateTime SearchTime;

@@ -341,8 +341,20 @@ void TfmSearch::CreateLayout() {
 
   auto* pnlOptions = new QWidget(pnlParams);
   pnlOptions->setObjectName(QStringLiteral("pnlOptions"));
-  auto* options = new QHBoxLayout(pnlOptions);
-  options->setContentsMargins(0, 0, 0, 0);
+  // Two rows of choices: how the target matches and what is searched, then what is left out.
+  auto* optionRows = new QVBoxLayout(pnlOptions);
+  optionRows->setContentsMargins(0, 0, 0, 0);
+  optionRows->setSpacing(0);
+  auto* options = new QHBoxLayout;
+  auto* skipOptions = new QHBoxLayout;
+  optionRows->addLayout(options);
+  optionRows->addLayout(skipOptions);
+  const auto makeCheck = [pnlOptions](const char* name, const TInputText& text) {
+    auto* check = new QCheckBox(QString::fromUtf8(text.Caption), pnlOptions);
+    check->setObjectName(QString::fromUtf8(name));
+    check->setToolTip(QString::fromUtf8(text.Hint));
+    return check;
+  };
   chkSubdirs = new QCheckBox(QString::fromUtf8(InputText::Subdirs.Caption), pnlOptions);
   chkSubdirs->setObjectName(QStringLiteral("chkSubdirs"));
   chkSubdirs->setChecked(true);
@@ -355,8 +367,13 @@ void TfmSearch::CreateLayout() {
   chkWholeWord->setToolTip(QString::fromUtf8(InputText::WholeWord.Hint));
   options->addWidget(chkSubdirs);
   options->addWidget(chkCaseSenstv);
+  chkHidden = makeCheck("chkHidden", InputText::Hidden);
+  chkBinarySkip = makeCheck("chkBinarySkip", InputText::BinarySkip);
   options->addWidget(chkWholeWord);
+  options->addWidget(chkHidden);
   options->addStretch(1);
+  skipOptions->addWidget(chkBinarySkip);
+  skipOptions->addStretch(1);
   params->addWidget(pnlOptions);
   params->addStretch(1);
 
@@ -498,10 +515,7 @@ void TfmSearch::CreateSettings() {
   // The usage lines show the design values, before the last search or the switches apply.
   {
     TBaseCfgList usage(std::make_shared<TRegistryConfig>(SettingsRootKey()), objectName().toStdString());
-    AddSearchInputElements(usage, {&TQtComponent::For(cbxTarget), &TQtComponent::For(cbxDirectory),
-                                   &memPatterns->LinesAdapter(), &TQtComponent::For(cbxExclude),
-                                   &TQtComponent::For(chkSubdirs), &TQtComponent::For(chkCaseSenstv),
-                                   &TQtComponent::For(chkWholeWord)});
+    AddSearchInputElements(usage, SearchInputControls(true));
     FUsageLines = BuildUsageLines(
         usage, [this](const TBaseCfgElem& e) { return GetSwitchLabel(e); }, ProgramFileName());
   }
@@ -509,11 +523,7 @@ void TfmSearch::CreateSettings() {
   const std::vector<std::string>& args = TApp::SearchArguments();
   FFromCommandLine = args.size() >= 2;
   FSearchCfgList = std::make_unique<TBaseCfgList>(config, objectName().toStdString());
-  AddSearchInputElements(*FSearchCfgList,
-                         {&TQtComponent::For(cbxTarget), &TQtComponent::For(cbxDirectory),
-                          FFromCommandLine ? &memPatterns->LinesAdapter() : nullptr, &TQtComponent::For(cbxExclude),
-                          &TQtComponent::For(chkSubdirs), &TQtComponent::For(chkCaseSenstv),
-                          &TQtComponent::For(chkWholeWord)});
+  AddSearchInputElements(*FSearchCfgList, SearchInputControls(FFromCommandLine));
   if (FFromCommandLine) {
     try {
       ApplyCommandLine(*FSearchCfgList, args);
@@ -526,6 +536,14 @@ void TfmSearch::CreateSettings() {
     FSearchCfgList->LoadAll();
     memPatterns->UseLastPatterns();
   }
+}
+
+TSearchInputControls TfmSearch::SearchInputControls(bool withPatterns) {
+  return {&TQtComponent::For(cbxTarget),     &TQtComponent::For(cbxDirectory),
+          withPatterns ? &memPatterns->LinesAdapter() : nullptr,
+          &TQtComponent::For(cbxExclude),    &TQtComponent::For(chkSubdirs),
+          &TQtComponent::For(chkCaseSenstv), &TQtComponent::For(chkWholeWord),
+          &TQtComponent::For(chkHidden),     &TQtComponent::For(chkBinarySkip)};
 }
 
 // ---- destruction -------------------------------------------------------------------------

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "config/CfgElements.h"
+#include "config/SearchInputs.h"
 #include "ui/Application.h"
 #include "ui/FormBase.h"
 #include "ui/QtConfigAdapters.h"
@@ -125,6 +126,8 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   QCheckBox* chkSubdirs = nullptr;
   QCheckBox* chkCaseSenstv = nullptr;
   QCheckBox* chkWholeWord = nullptr;
+  QCheckBox* chkHidden = nullptr;
+  QCheckBox* chkBinarySkip = nullptr;
   QWidget* pnlWildCards = nullptr;
   QLabel* lblWildCard = nullptr;
   QLabel* lbWildCardCt = nullptr;
@@ -191,6 +194,8 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  // The controls whose values the last search's settings and the switches keep.
+  TSearchInputControls SearchInputControls(bool withPatterns);
   struct TRun;  // what one started search shares with its worker
   struct TCfgAdapters;  // what the settings elements are bound to
 

@@ -54,6 +54,8 @@ void TfmSearch::acSearchExecute() {
   params->SetFilePatterns(memPatterns->LinesAdapter().GetLines());
   params->BaseDir = ResolvedPath(cbxDirectory->Directory().toStdString());  // as the system means it
   params->IncludeSubdirs = chkSubdirs->isChecked();
+  params->IncludeHidden = chkHidden->isChecked();
+  params->SkipBinary = chkBinarySkip->isChecked();
   params->SetTarget(cbxTarget->currentText().toStdString());
   params->SetExclude(cbxExclude->currentText().toStdString());
   params->WholeWord = chkWholeWord->isChecked();
@@ -183,7 +185,8 @@ void TfmSearch::ShowProgress(const std::string& text) {
   // their texts, follow once the batch is through, with the counters as they then stood.
   FProgressFinds = SearchThread->TotalFinds();
   FProgressText = QString::fromStdString(
-      SearchProgressText(SearchThread->FilesWithFinds(), SearchThread->FilesSearched(), SearchThread->FilesFound()));
+      SearchProgressText(SearchThread->FilesWithFinds(), SearchThread->FilesSearched(), SearchThread->FilesFound(),
+                         SearchThread->BinaryFilesSkipped()));
   if (!FProgressQueued) {
     FProgressQueued = true;
     QTimer::singleShot(0, this, [this] {

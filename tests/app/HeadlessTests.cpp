@@ -327,3 +327,37 @@ TEST(Headless, HelpAndVersionAfterASwitchAreItsValue) {
   }
   EXPECT_EQ(RunTrawlex({"--report", "-t", "x", "--version"}).Out.rfind("Trawlex ", 0), 0u);
 }
+
+TEST(Headless, HiddenAndBinarySwitchesShowInTheHeaderAndDecideTheFiles) {
+  TTempDir dir;
+  dir.Write("a.txt", "foo\n");
+  dir.Write(".h/b.txt", "foo\n");
+  dir.Write("c.bin", std::string("foo\0", 4));
+  struct TCase {
+    V Switches;
+    V Header;  // the lines between "File names" and "Target"; then the lines after "Case senstive"
+    std::string Found;
+    V Files;
+  } cases[] = {
+      {{}, {}, "Found in 2 of 2 files", {"a.txt", "c.bin"}},
+      {{"-h", "1"}, {"Search hidden files: Yes"}, "Found in 3 of 3 files", {".h/b.txt", "a.txt", "c.bin"}},
+      {{"-b", "1", "-h", "0"}, {"Skip binary files: Yes"}, "Found in 1 of 2 files, 1 binary file skipped", {"a.txt"}},
+  };
+  for (const TCase& c : cases) {
+    V args{"--report", "-t", "foo", "-d", dir.Path()};
+    args.insert(args.end(), c.Switches.begin(), c.Switches.end());
+    const TRun run = RunTrawlex(args);
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    const V lines = SplitLines(run.Out);
+    V named, files;
+    std::string found;
+    for (const std::string& l : lines) {
+      if (l.rfind("Search hidden", 0) == 0 || l.rfind("Skip ", 0) == 0) named.push_back(l);
+      if (l.rfind("Found in", 0) == 0) found = l;
+      if (l.rfind(dir.Path() + "/", 0) == 0) files.push_back(l.substr(dir.Path().size() + 1));
+    }
+    EXPECT_EQ(named, c.Header);
+    EXPECT_EQ(found, c.Found);
+    EXPECT_EQ(files, c.Files);
+  }
+}

@@ -339,6 +339,47 @@ class TSearchWindowTests : public QObject {
     SaveShot(w, QStringLiteral("search-window"));
   }
 
+  void HiddenAndBinaryChoicesAreClickedSearchedAndKept() {
+    TTree tree;
+    tree.Write(QStringLiteral("a.txt"), "foo\n");
+    tree.Write(QStringLiteral(".cfg/b.txt"), "foo\n");
+    tree.Write(QStringLiteral("c.bin"), QByteArray("foo\0", 4));
+    struct TCase {
+      bool Hidden, Binary;
+      QString Found;
+      int Items;  // file items and their lines
+    } cases[] = {
+        {false, false, QStringLiteral("Found in 2 of 2 files"), 4},
+        {true, false, QStringLiteral("Found in 3 of 3 files"), 6},
+        {true, true, QStringLiteral("Found in 2 of 3 files, 1 binary file skipped"), 4},
+        {false, true, QStringLiteral("Found in 1 of 2 files, 1 binary file skipped"), 2},
+    };
+    TfmSearch* w = NewSearchWindow();
+    SetInputs(w, QStringLiteral("foo"), tree.Path());
+    QVERIFY(ActivateWindow(w));
+    for (const TCase& c : cases) {
+      if (w->chkHidden->isChecked() != c.Hidden) ClickAt(w->chkHidden);
+      if (w->chkBinarySkip->isChecked() != c.Binary) ClickAt(w->chkBinarySkip);
+      QCOMPARE(w->chkHidden->isChecked(), c.Hidden);
+      QCOMPARE(w->chkBinarySkip->isChecked(), c.Binary);
+      ClickAt(w->cbxTarget);
+      PressKey(Qt::Key_Return);
+      WAIT_SEARCH_END(w);
+      QCOMPARE(PanelText(w, 1), c.Found);
+      QCOMPARE(w->lstResults->Count(), c.Items);
+      const std::vector<std::string> description = w->Params()->GetDescription();
+      QCOMPARE(std::count(description.begin(), description.end(), "Search hidden files: Yes"), c.Hidden ? 1 : 0);
+      QCOMPARE(std::count(description.begin(), description.end(), "Skip binary files: Yes"), c.Binary ? 1 : 0);
+      QCOMPARE(TRegistryConfig(SettingsRootKey()).ReadInteger("fmSearch", "chkHidden.Checked", -1), c.Hidden ? 1 : 0);
+      QCOMPARE(TRegistryConfig(SettingsRootKey()).ReadInteger("fmSearch", "chkBinarySkip.Checked", -1), c.Binary ? 1 : 0);
+    }
+    delete w;
+    // A new window takes the choices of the last search.
+    w = NewSearchWindow();
+    QVERIFY(!w->chkHidden->isChecked());
+    QVERIFY(w->chkBinarySkip->isChecked());
+  }
+
   void ProgressTextsDuringASearch() {
     TTree tree;
     tree.Fill(4000, 5);  // enough to last several hand-overs
@@ -648,7 +689,7 @@ class TSearchWindowTests : public QObject {
     QCOMPARE(w->memPatterns->toPlainText(), QStringLiteral("*.html\n*.php"));
     QVERIFY(!w->chkSubdirs->isChecked());
     QVERIFY(w->chkCaseSenstv->isChecked());
-    QCOMPARE(w->SearchCfgList().Count(), 7);
+    QCOMPARE(w->SearchCfgList().Count(), 9);
     QTRY_VERIFY(w->Params() != nullptr);  // the search starts by itself
     WAIT_SEARCH_END(w);
     QCOMPARE(PanelText(w, 1), QStringLiteral("Found in 2 of 2 files"));
@@ -694,7 +735,9 @@ class TSearchWindowTests : public QObject {
         "  -e <Exclude> -- Exclude finds where target is part of this",
         "  -s <Subdirs> -- Search subdirectories recursively (1)",
         "  -c <Case sensitive> -- Only include if case in file matches target (0)",
-        "  -w <Whole word> -- Include whole words only (0)"};
+        "  -w <Whole word> -- Include whole words only (0)",
+        "  -h <Hidden files> -- Also search files and folders whose names begin with a dot (0)",
+        "  -b <Skip binary> -- Leave out files with a zero byte in their first 64 KiB (0)"};
     QCOMPARE(lines, expected);
   }
 
