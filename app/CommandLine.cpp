@@ -25,6 +25,7 @@ std::pair<std::string, std::string> WindowLabel(const TBaseCfgElem& element) {
     case 'w': text = &InputText::WholeWord; break;
     case 'h': text = &InputText::Hidden; break;
     case 'b': text = &InputText::BinarySkip; break;
+    case 'f': text = &InputText::FolderSkip; break;
     default: return {};
   }
   return {ReplaceAll(text->Caption, "&", ""), text->Hint};
@@ -115,7 +116,7 @@ TProgramOptions ReadProgramOptions(const std::vector<std::string>& args, bool st
 std::string HeadlessUsageLine(const std::string& programName) {
   return "Usage: " + programName +
          " --report [--replace-all=TEXT [--dry-run | --no-undo]] -t TARGET -d DIRECTORY [-p PATTERNS] [-e EXCLUDE] [-s 0|1] [-c 0|1] "
-         "[-w 0|1] [-h 0|1] [-b 0|1]";
+         "[-w 0|1] [-h 0|1] [-b 0|1] [-f FOLDERS]";
 }
 
 void ApplySearchSwitches(const std::vector<std::string>& args, TSearchOptions& options) {
@@ -130,6 +131,7 @@ void ApplySearchSwitches(const std::vector<std::string>& args, TSearchOptions& o
   options.WholeWord = inputs.WholeWord.Checked();
   options.Hidden = inputs.Hidden.Checked();
   options.SkipBinary = inputs.BinarySkip.Checked();
+  options.SkipFolders = inputs.FolderSkip.Text();
 }
 
 std::string DirectoryWithoutTrailingDelimiter(const std::string& dir) {
@@ -153,6 +155,7 @@ std::vector<std::string> UsageLines(const std::string& programName) {
   lines.push_back("");
   lines.push_back("To separate patterns, use \"|\":  -p *.html|*.php");
   lines.push_back("For boolean values, use 0 and 1:  -s 1");
+  lines.push_back("To skip folders, name them or their paths:  -f node_modules|build*|src/gen");
   lines.push_back("");
   lines.push_back("  --report   search without a window and write the results to standard output");
   lines.push_back("             (exit status 0: finds, 1: no finds, 2: error)");

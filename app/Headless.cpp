@@ -238,6 +238,7 @@ bool SearchAndReport(const std::vector<std::string>& args, TSearchParams& params
   params.IncludeSubdirs = options.Subdirs;
   params.IncludeHidden = options.Hidden;
   params.SkipBinary = options.SkipBinary;
+  params.SetSkipFolders(options.SkipFolders);
   params.SetTarget(options.Target);
   params.SetExclude(options.Exclude);
   params.WholeWord = options.WholeWord;

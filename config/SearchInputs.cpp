@@ -14,6 +14,7 @@ void AddSearchInputElements(TBaseCfgList& list, const TSearchInputControls& c) {
   list.AddProp(*c.WholeWord, "Checked");
   list.AddProp(*c.Hidden, "Checked");
   list.AddProp(*c.BinarySkip, "Checked");
+  list.AddProp(*c.FolderSkip, "Text");
 }
 
 namespace {
@@ -43,7 +44,7 @@ const TPropRegistry& TCheckInput::Properties() const { return InputProperties();
 
 TSearchInputs::TSearchInputs() : FList(std::make_unique<TBaseCfgList>(std::make_shared<TMemoryConfig>(), "fmSearch")) {
   AddSearchInputElements(*FList, {&Target, &Directory, &FPatternLines, &Exclude, &Subdirs, &CaseSensitive, &WholeWord, &Hidden,
-                                   &BinarySkip});
+                                   &BinarySkip, &FolderSkip});
 }
 
 }  // namespace trawlex

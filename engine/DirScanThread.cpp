@@ -123,6 +123,7 @@ constexpr size_t OpenFolderWindow = 48;
 struct TDirScanThread::TLevel {
   std::string Path;
   std::string Name;  // within the folder above
+  std::string Rel;   // the path below the base folder, "/" between names ("" for the base)
   TDirHandle Handle;
   // The folder's candidates and subfolders in path order: a candidate by its place in the
   // found list, a subfolder by its name (Candidate unused).
@@ -196,6 +197,7 @@ void TDirScanThread::ScanDir(const std::string& baseDir) {
     child.Name = std::move(top.Steps[top.Next++].Subdir);
     if (top.SubdirsDropped) continue;
     child.Path = PathJoin(top.Path, child.Name);
+    child.Rel = top.Rel.empty() ? child.Name : top.Rel + "/" + child.Name;
     ReportStatus("Reading dir " + child.Path);
     if (!child.Handle.OpenChild(top.Handle, child.Name, error)) {
       ReportError(child.Path + ": " + error);
@@ -258,8 +260,14 @@ bool TDirScanThread::ReadLevel(TLevel& level) {
     }
   }
   if (Params->IncludeSubdirs)
-    for (size_t i = 0; i < names.size(); ++i)
-      if (names[i].Kind == TEntryKind::Directory && (hidden || names[i].Name[0] != '.')) entries.push_back(static_cast<uint32_t>(i));
+    for (size_t i = 0; i < names.size(); ++i) {
+      const TDirName& e = names[i];
+      if (e.Kind != TEntryKind::Directory || (!hidden && e.Name[0] == '.')) continue;
+      // A skipped folder is never opened.
+      if (!Params->SkipFolders.empty() && Params->SkipsFolder(e.Name, level.Rel.empty() ? e.Name : level.Rel + "/" + e.Name))
+        continue;
+      entries.push_back(static_cast<uint32_t>(i));
+    }
 
   // In path order, so that the walk visits the tree in the order it is searched: each name
   // folded, with the delimiter after a folder's name (what follows it in the paths below

@@ -33,6 +33,15 @@ class TDirScanParams {
   bool IncludeSubdirs = false;
   // Files and folders whose names begin with a full stop are searched too.
   bool IncludeHidden = false;
+  // Folders never entered: a pattern (wildcards as the file patterns) is matched against a
+  // folder's name, or, when it holds a "/", against its path below BaseDir ("/" between
+  // names on every system).
+  std::vector<std::string> SkipFolders;
+  // From the text of the input: patterns separated by "|", blanks around each and a "/" at
+  // its end cut off, empty ones dropped. A "/" at the start ties a name to the base folder.
+  void SetSkipFolders(const std::string& text);
+  // Whether a folder named `name`, at `relPath` below BaseDir, is skipped.
+  bool SkipsFolder(const std::string& name, const std::string& relPath) const;
 
   void SetFilePatterns(const std::vector<std::string>& patterns) { FilePatterns = patterns; }
   virtual std::vector<std::string> GetDescription() const;

@@ -113,6 +113,7 @@ void ShowUsageWindow(QWidget* owner, TfmInfo*& ref, const std::vector<std::strin
   ref->AppendLine(QString());
   ref->AppendLine(QStringLiteral("To separate patterns, use \"|\":  -p *.html|*.php"));
   ref->AppendLine(QStringLiteral("For boolean values, use 0 and 1:  -s 1"));
+  ref->AppendLine(QStringLiteral("To skip folders, name them or their paths:  -f node_modules|build*|src/gen"));
 }
 
 }  // namespace trawlex

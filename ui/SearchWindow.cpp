@@ -69,10 +69,11 @@ struct TfmSearch::TCfgAdapters : public QObject {
         FontAdapter(ResultsFont, [window] { window->ApplyResultsFont(); }),
         Target(window->cbxTarget),
         Exclude(window->cbxExclude),
-        Directory(window->cbxDirectory) {}
+        Directory(window->cbxDirectory),
+        FolderSkip(window->cbxFolderSkip) {}
   QFont ResultsFont;
   TQtFont FontAdapter;
-  TComboItems Target, Exclude, Directory;
+  TComboItems Target, Exclude, Directory, FolderSkip;
 };
 
 // ---- creation ----------------------------------------------------------------------------
@@ -372,8 +373,20 @@ void TfmSearch::CreateLayout() {
   options->addWidget(chkWholeWord);
   options->addWidget(chkHidden);
   options->addStretch(1);
+  lblFolderSkip = new QLabel(QString::fromUtf8(InputText::FolderSkip.Caption), pnlOptions);
+  lblFolderSkip->setObjectName(QStringLiteral("lblFolderSkip"));
+  cbxFolderSkip = new QComboBox(pnlOptions);
+  cbxFolderSkip->setObjectName(QStringLiteral("cbxFolderSkip"));
+  cbxFolderSkip->setEditable(true);
+  cbxFolderSkip->setInsertPolicy(QComboBox::NoInsert);
+  cbxFolderSkip->setMaxVisibleItems(20);
+  cbxFolderSkip->setToolTip(QString::fromUtf8(InputText::FolderSkip.Hint));
+  cbxFolderSkip->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  cbxFolderSkip->setMinimumContentsLength(8);
+  lblFolderSkip->setBuddy(cbxFolderSkip);
   skipOptions->addWidget(chkBinarySkip);
-  skipOptions->addStretch(1);
+  skipOptions->addWidget(lblFolderSkip);
+  skipOptions->addWidget(cbxFolderSkip, 1);
   params->addWidget(pnlOptions);
   params->addStretch(1);
 
@@ -439,7 +452,7 @@ void TfmSearch::CreateLayout() {
   // directly, so the filter sits on the combo box; the line edit keeps one too, for the case
   // that it holds the focus itself.
   for (QComboBox* combo : {static_cast<QComboBox*>(cbxTarget), static_cast<QComboBox*>(cbxExclude),
-                           static_cast<QComboBox*>(cbxDirectory)}) {
+                           static_cast<QComboBox*>(cbxDirectory), cbxFolderSkip}) {
     combo->installEventFilter(this);
     if (combo->lineEdit()) combo->lineEdit()->installEventFilter(this);
   }
@@ -493,6 +506,7 @@ void TfmSearch::CreateSettings() {
   FAdapters->Target = TComboItems(cbxTarget);
   FAdapters->Exclude = TComboItems(cbxExclude);
   FAdapters->Directory = TComboItems(cbxDirectory);
+  FAdapters->FolderSkip = TComboItems(cbxFolderSkip);
   list->CreateItem<TFontCfgElem>("lstResults.Font", FAdapters->FontAdapter);
   list->AddStrings(memPatterns->History(), "WildCardMemo.History");
   list->AddStrings(FAdapters->Target, "cbxTarget.Items");
@@ -503,12 +517,15 @@ void TfmSearch::CreateSettings() {
   list->AddProp(TQtComponent::For(dlgSaveResults), "FileName");
   list->AddProp(TQtComponent::For(pnlPreview), "Height");
   list->AddProp(TQtComponent::For(tbrMainButtons), "ShowCaptions");
+  list->AddStrings(FAdapters->FolderSkip, "cbxFolderSkip.Items");
   // Loading a combo box's items must leave its text alone.
   const QString target = cbxTarget->currentText(), exclude = cbxExclude->currentText(), dir = cbxDirectory->currentText();
+  const QString folderSkip = cbxFolderSkip->currentText();
   list->LoadAll();
   cbxTarget->setEditText(target);
   cbxExclude->setEditText(exclude);
   cbxDirectory->setEditText(dir);
+  cbxFolderSkip->setEditText(folderSkip);
   splParams->setSizes({10000, std::max(70, pnlWildCards->width())});
   splListboxes->setSizes({10000, std::max(2, pnlPreview->height())});
 
@@ -543,7 +560,8 @@ TSearchInputControls TfmSearch::SearchInputControls(bool withPatterns) {
           withPatterns ? &memPatterns->LinesAdapter() : nullptr,
           &TQtComponent::For(cbxExclude),    &TQtComponent::For(chkSubdirs),
           &TQtComponent::For(chkCaseSenstv), &TQtComponent::For(chkWholeWord),
-          &TQtComponent::For(chkHidden),     &TQtComponent::For(chkBinarySkip)};
+          &TQtComponent::For(chkHidden),     &TQtComponent::For(chkBinarySkip),
+          &TQtComponent::For(cbxFolderSkip)};
 }
 
 // ---- destruction -------------------------------------------------------------------------

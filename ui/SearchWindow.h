@@ -128,6 +128,8 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   QCheckBox* chkWholeWord = nullptr;
   QCheckBox* chkHidden = nullptr;
   QCheckBox* chkBinarySkip = nullptr;
+  QLabel* lblFolderSkip = nullptr;
+  QComboBox* cbxFolderSkip = nullptr;
   QWidget* pnlWildCards = nullptr;
   QLabel* lblWildCard = nullptr;
   QLabel* lbWildCardCt = nullptr;

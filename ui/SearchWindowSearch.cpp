@@ -56,6 +56,7 @@ void TfmSearch::acSearchExecute() {
   params->IncludeSubdirs = chkSubdirs->isChecked();
   params->IncludeHidden = chkHidden->isChecked();
   params->SkipBinary = chkBinarySkip->isChecked();
+  params->SetSkipFolders(cbxFolderSkip->currentText().toStdString());
   params->SetTarget(cbxTarget->currentText().toStdString());
   params->SetExclude(cbxExclude->currentText().toStdString());
   params->WholeWord = chkWholeWord->isChecked();
@@ -100,6 +101,7 @@ void TfmSearch::acSearchExecute() {
 
   PushComboHistory(cbxTarget, HistoryLimit);
   PushComboHistory(cbxExclude, HistoryLimit);
+  PushComboHistory(cbxFolderSkip, HistoryLimit);
   cbxDirectory->RecordDirectory();
   memPatterns->AddToHistory();
 

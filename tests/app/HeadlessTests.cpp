@@ -342,6 +342,7 @@ TEST(Headless, HiddenAndBinarySwitchesShowInTheHeaderAndDecideTheFiles) {
       {{}, {}, "Found in 2 of 2 files", {"a.txt", "c.bin"}},
       {{"-h", "1"}, {"Search hidden files: Yes"}, "Found in 3 of 3 files", {".h/b.txt", "a.txt", "c.bin"}},
       {{"-b", "1", "-h", "0"}, {"Skip binary files: Yes"}, "Found in 1 of 2 files, 1 binary file skipped", {"a.txt"}},
+      {{"-f", ".h|x", "-h", "1"}, {"Search hidden files: Yes", "Skip folders: .h|x"}, "Found in 2 of 2 files", {"a.txt", "c.bin"}},
   };
   for (const TCase& c : cases) {
     V args{"--report", "-t", "foo", "-d", dir.Path()};

@@ -144,7 +144,8 @@ class TAboutUsageTests : public QObject {
     QVERIFY(expected.size() >= 8);
     QVERIFY(expected[1].startsWith(QStringLiteral("  -t <Target> -- Find this text")));
     expected << QString() << QStringLiteral("To separate patterns, use \"|\":  -p *.html|*.php")
-             << QStringLiteral("For boolean values, use 0 and 1:  -s 1");
+             << QStringLiteral("For boolean values, use 0 and 1:  -s 1")
+             << QStringLiteral("To skip folders, name them or their paths:  -f node_modules|build*|src/gen");
     QCOMPARE(MemoLines(info->memInfo), expected);
 
     // Every line and the heading show whole, without scrolling.

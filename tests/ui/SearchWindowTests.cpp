@@ -380,6 +380,38 @@ class TSearchWindowTests : public QObject {
     QVERIFY(w->chkBinarySkip->isChecked());
   }
 
+  void SkipFoldersIsTypedSearchedAndKeptWithAHistory() {
+    TTree tree;
+    for (const char* f : {"a.txt", "node_modules/m.txt", "src/gen/g.txt", "src/s.txt", "build1/b.txt"})
+      tree.Write(QString::fromUtf8(f), "foo\n");
+    TfmSearch* w = NewSearchWindow();
+    SetInputs(w, QStringLiteral("foo"), tree.Path());
+    QVERIFY(ActivateWindow(w));
+    const struct {
+      QString Typed, Found;
+    } cases[] = {
+        {QStringLiteral("node_modules|build*"), QStringLiteral("Found in 3 of 3 files")},
+        {QStringLiteral("src/gen"), QStringLiteral("Found in 4 of 4 files")},
+    };
+    for (const auto& c : cases) {
+      ClickAt(w->cbxFolderSkip);
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+      QTest::keyClicks(QApplication::focusWidget(), c.Typed);
+      PressKey(Qt::Key_Return);  // Enter in the box starts the search
+      WAIT_SEARCH_END(w);
+      QCOMPARE(PanelText(w, 1), c.Found);
+      const std::vector<std::string> d = w->Params()->GetDescription();
+      QVERIFY(std::find(d.begin(), d.end(), "Skip folders: " + c.Typed.toStdString()) != d.end());
+    }
+    QCOMPARE(w->cbxFolderSkip->itemText(0), QStringLiteral("src/gen"));
+    QCOMPARE(w->cbxFolderSkip->itemText(1), QStringLiteral("node_modules|build*"));
+    delete w;
+    QCOMPARE(StoredValue("fmSearch", "cbxFolderSkip.Text"), std::string("src/gen"));
+    w = NewSearchWindow();
+    QCOMPARE(w->cbxFolderSkip->currentText(), QStringLiteral("src/gen"));
+    QCOMPARE(w->cbxFolderSkip->count(), 2);
+  }
+
   void ProgressTextsDuringASearch() {
     TTree tree;
     tree.Fill(4000, 5);  // enough to last several hand-overs
@@ -689,7 +721,7 @@ class TSearchWindowTests : public QObject {
     QCOMPARE(w->memPatterns->toPlainText(), QStringLiteral("*.html\n*.php"));
     QVERIFY(!w->chkSubdirs->isChecked());
     QVERIFY(w->chkCaseSenstv->isChecked());
-    QCOMPARE(w->SearchCfgList().Count(), 9);
+    QCOMPARE(w->SearchCfgList().Count(), 10);
     QTRY_VERIFY(w->Params() != nullptr);  // the search starts by itself
     WAIT_SEARCH_END(w);
     QCOMPARE(PanelText(w, 1), QStringLiteral("Found in 2 of 2 files"));
@@ -737,7 +769,8 @@ class TSearchWindowTests : public QObject {
         "  -c <Case sensitive> -- Only include if case in file matches target (0)",
         "  -w <Whole word> -- Include whole words only (0)",
         "  -h <Hidden files> -- Also search files and folders whose names begin with a dot (0)",
-        "  -b <Skip binary> -- Leave out files with a zero byte in their first 64 KiB (0)"};
+        "  -b <Skip binary> -- Leave out files with a zero byte in their first 64 KiB (0)",
+        "  -f <Skip folders> -- Folders never searched: names, or paths with a /, separated by |"};
     QCOMPARE(lines, expected);
   }
 
