@@ -26,6 +26,7 @@ std::pair<std::string, std::string> WindowLabel(const TBaseCfgElem& element) {
     case 'h': text = &InputText::Hidden; break;
     case 'b': text = &InputText::BinarySkip; break;
     case 'f': text = &InputText::FolderSkip; break;
+    case 'i': text = &InputText::Ignored; break;
     default: return {};
   }
   return {ReplaceAll(text->Caption, "&", ""), text->Hint};
@@ -116,7 +117,7 @@ TProgramOptions ReadProgramOptions(const std::vector<std::string>& args, bool st
 std::string HeadlessUsageLine(const std::string& programName) {
   return "Usage: " + programName +
          " --report [--replace-all=TEXT [--dry-run | --no-undo]] -t TARGET -d DIRECTORY [-p PATTERNS] [-e EXCLUDE] [-s 0|1] [-c 0|1] "
-         "[-w 0|1] [-h 0|1] [-b 0|1] [-f FOLDERS]";
+         "[-w 0|1] [-h 0|1] [-b 0|1] [-f FOLDERS] [-i 0|1]";
 }
 
 void ApplySearchSwitches(const std::vector<std::string>& args, TSearchOptions& options) {
@@ -132,6 +133,7 @@ void ApplySearchSwitches(const std::vector<std::string>& args, TSearchOptions& o
   options.Hidden = inputs.Hidden.Checked();
   options.SkipBinary = inputs.BinarySkip.Checked();
   options.SkipFolders = inputs.FolderSkip.Text();
+  options.SkipIgnored = inputs.Ignored.Checked();
 }
 
 std::string DirectoryWithoutTrailingDelimiter(const std::string& dir) {

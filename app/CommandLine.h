@@ -1,5 +1,5 @@
 #pragma once
-// The search switches of the command line (-t -d -p -e -s -c -w -h -b -f) as the headless mode
+// The search switches of the command line (-t -d -p -e -s -c -w -h -b -f -i) as the headless mode
 // reads them: through the same configuration elements and parser as the search window.
 #include <string>
 #include <vector>
@@ -17,6 +17,7 @@ struct TSearchOptions {
   bool Hidden = false;
   bool SkipBinary = false;
   std::string SkipFolders;  // patterns separated by "|"
+  bool SkipIgnored = false;
 };
 
 // The program's own options (those written with two dashes) among the arguments, read in

@@ -239,6 +239,7 @@ bool SearchAndReport(const std::vector<std::string>& args, TSearchParams& params
   params.IncludeHidden = options.Hidden;
   params.SkipBinary = options.SkipBinary;
   params.SetSkipFolders(options.SkipFolders);
+  params.SkipIgnored = options.SkipIgnored;
   params.SetTarget(options.Target);
   params.SetExclude(options.Exclude);
   params.WholeWord = options.WholeWord;

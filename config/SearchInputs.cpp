@@ -15,6 +15,7 @@ void AddSearchInputElements(TBaseCfgList& list, const TSearchInputControls& c) {
   list.AddProp(*c.Hidden, "Checked");
   list.AddProp(*c.BinarySkip, "Checked");
   list.AddProp(*c.FolderSkip, "Text");
+  list.AddProp(*c.Ignored, "Checked");
 }
 
 namespace {
@@ -44,7 +45,7 @@ const TPropRegistry& TCheckInput::Properties() const { return InputProperties();
 
 TSearchInputs::TSearchInputs() : FList(std::make_unique<TBaseCfgList>(std::make_shared<TMemoryConfig>(), "fmSearch")) {
   AddSearchInputElements(*FList, {&Target, &Directory, &FPatternLines, &Exclude, &Subdirs, &CaseSensitive, &WholeWord, &Hidden,
-                                   &BinarySkip, &FolderSkip});
+                                   &BinarySkip, &FolderSkip, &Ignored});
 }
 
 }  // namespace trawlex

@@ -2,7 +2,7 @@
 // The inputs of a search as configuration elements, in the order the settings keep them:
 // cbxTarget.Text, cbxDirectory.Directory, memPatterns.Lines (when wanted), cbxExclude.Text,
 // chkSubdirs.Checked, chkCaseSenstv.Checked, chkWholeWord.Checked, chkHidden.Checked,
-// chkBinarySkip.Checked, cbxFolderSkip.Text. The window binds its
+// chkBinarySkip.Checked, cbxFolderSkip.Text, chkIgnored.Checked. The window binds its
 // controls; without a window, plain stand-ins with the same names and properties serve, so
 // the command line is read by one parser either way.
 #include <memory>
@@ -31,6 +31,7 @@ inline constexpr TInputText CaseSensitive{"Case sensitive", "Only include if cas
 inline constexpr TInputText WholeWord{"Whole word", "Include whole words only"};
 inline constexpr TInputText Hidden{"Hidden files", "Also search files and folders whose names begin with a dot"};
 inline constexpr TInputText BinarySkip{"Skip binary", "Leave out files with a zero byte in their first 64 KiB"};
+inline constexpr TInputText Ignored{"Skip ignored", "Leave out what git ignores (.gitignore, .git/info/exclude, your excludes file)"};
 inline constexpr TInputText FolderSkip{"S&kip folders", "Folders never searched: names, or paths with a /, separated by |"};
 }  // namespace InputText
 
@@ -45,6 +46,7 @@ struct TSearchInputControls {
   ICfgComponent* Hidden;      // published "Checked"
   ICfgComponent* BinarySkip;  // published "Checked"
   ICfgComponent* FolderSkip;  // published "Text"
+  ICfgComponent* Ignored;     // published "Checked"
 };
 
 // Adds the elements of the last search's inputs to `list`, in their order.
@@ -89,7 +91,7 @@ class TSearchInputs {
   TTextInput Target{"cbxTarget"}, Directory{"cbxDirectory"}, Exclude{"cbxExclude"}, FolderSkip{"cbxFolderSkip"};
   std::vector<std::string> Patterns{"*.*"};
   TCheckInput Subdirs{"chkSubdirs", true}, CaseSensitive{"chkCaseSenstv", false}, WholeWord{"chkWholeWord", false};
-  TCheckInput Hidden{"chkHidden", false}, BinarySkip{"chkBinarySkip", false};
+  TCheckInput Hidden{"chkHidden", false}, BinarySkip{"chkBinarySkip", false}, Ignored{"chkIgnored", false};
 
  private:
   TStringsRef FPatternLines{Patterns};

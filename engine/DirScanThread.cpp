@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/TextUtils.h"
+#include "engine/GitIgnore.h"
 #include "engine/SearchParams.h"
 #include "platform/Wildcard.h"
 
@@ -124,6 +125,8 @@ struct TDirScanThread::TLevel {
   std::string Path;
   std::string Name;  // within the folder above
   std::string Rel;   // the path below the base folder, "/" between names ("" for the base)
+  // The ignore rules of the folder above until the folder is read, then its own.
+  TIgnoreScope Ignore;
   TDirHandle Handle;
   // The folder's candidates and subfolders in path order: a candidate by its place in the
   // found list, a subfolder by its name (Candidate unused).
@@ -169,6 +172,13 @@ void TDirScanThread::ScanDir(const std::string& baseDir) {
   levels.back().Path = baseDir;
   std::string error;
   ReportStatus("Reading dir " + baseDir);
+  if (Params->SkipIgnored) {
+    bool ignored = false;
+    std::vector<std::string> errors;
+    levels.back().Ignore = IgnoreScopeAbove(baseDir, ignored, errors);
+    for (const std::string& e : errors) ReportError(e);
+    if (ignored) return;  // the searched folder is itself ignored: so is all of it
+  }
   if (!levels.back().Handle.Open(baseDir, error)) {
     ReportError(baseDir + ": " + error);
     return;
@@ -198,6 +208,7 @@ void TDirScanThread::ScanDir(const std::string& baseDir) {
     if (top.SubdirsDropped) continue;
     child.Path = PathJoin(top.Path, child.Name);
     child.Rel = top.Rel.empty() ? child.Name : top.Rel + "/" + child.Name;
+    child.Ignore = top.Ignore;
     ReportStatus("Reading dir " + child.Path);
     if (!child.Handle.OpenChild(top.Handle, child.Name, error)) {
       ReportError(child.Path + ": " + error);
@@ -244,6 +255,13 @@ bool TDirScanThread::ReadLevel(TLevel& level) {
     ReportError(dir + ": " + error);
     return !Terminated();
   }
+  const bool ignoring = Params->SkipIgnored;
+  if (ignoring) {
+    std::vector<std::string> errors;
+    const std::string name = level.Name.empty() ? dir.substr(dir.find_last_of(PathDelims) + 1) : level.Name;
+    level.Ignore = EnterIgnoreFolder(level.Ignore, dir, name, names, errors);
+    for (const std::string& e : errors) ReportError(e);
+  }
 
   // Entries matching any pattern (hidden entries unless asked for, and all but regular files
   // left out), and the subfolders when the search goes into them.
@@ -254,6 +272,10 @@ bool TDirScanThread::ReadLevel(TLevel& level) {
     for (size_t i = 0; i < names.size(); ++i) {
       const TDirName& e = names[i];
       if (taken[i] || e.Kind != TEntryKind::File || (!hidden && IsHiddenName(e.Name)) || !MatchesWildcard(e.Name, pattern)) continue;
+      if (ignoring && IsIgnored(level.Ignore, e.Name, false)) {
+        taken[i] = true;  // not asked again for the next pattern
+        continue;
+      }
       if (Terminated()) return false;
       taken[i] = true;
       entries.push_back(static_cast<uint32_t>(i));
@@ -266,6 +288,8 @@ bool TDirScanThread::ReadLevel(TLevel& level) {
       // A skipped folder is never opened.
       if (!Params->SkipFolders.empty() && Params->SkipsFolder(e.Name, level.Rel.empty() ? e.Name : level.Rel + "/" + e.Name))
         continue;
+      // The repository's own folder is no part of its work tree.
+      if (ignoring && (e.Name == ".git" || IsIgnored(level.Ignore, e.Name, true))) continue;
       entries.push_back(static_cast<uint32_t>(i));
     }
 

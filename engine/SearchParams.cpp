@@ -18,6 +18,7 @@ std::vector<std::string> TDirScanParams::GetDescription() const {
   // The choices that leave files out or take more in are named only when made.
   if (IncludeHidden) lines.push_back("Search hidden files: Yes");
   if (!SkipFolders.empty()) lines.push_back("Skip folders: " + StringsToText(SkipFolders));
+  if (SkipIgnored) lines.push_back("Skip ignored files: Yes");
   return lines;
 }
 

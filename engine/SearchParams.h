@@ -40,6 +40,8 @@ class TDirScanParams {
   // From the text of the input: patterns separated by "|", blanks around each and a "/" at
   // its end cut off, empty ones dropped. A "/" at the start ties a name to the base folder.
   void SetSkipFolders(const std::string& text);
+  // What git ignores in a work tree is left out (GitIgnore.h): its folders are never entered.
+  bool SkipIgnored = false;
   // Whether a folder named `name`, at `relPath` below BaseDir, is skipped.
   bool SkipsFolder(const std::string& name, const std::string& relPath) const;
 

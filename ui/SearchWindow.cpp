@@ -370,6 +370,7 @@ void TfmSearch::CreateLayout() {
   options->addWidget(chkCaseSenstv);
   chkHidden = makeCheck("chkHidden", InputText::Hidden);
   chkBinarySkip = makeCheck("chkBinarySkip", InputText::BinarySkip);
+  chkIgnored = makeCheck("chkIgnored", InputText::Ignored);
   options->addWidget(chkWholeWord);
   options->addWidget(chkHidden);
   options->addStretch(1);
@@ -385,6 +386,7 @@ void TfmSearch::CreateLayout() {
   cbxFolderSkip->setMinimumContentsLength(8);
   lblFolderSkip->setBuddy(cbxFolderSkip);
   skipOptions->addWidget(chkBinarySkip);
+  skipOptions->addWidget(chkIgnored);
   skipOptions->addWidget(lblFolderSkip);
   skipOptions->addWidget(cbxFolderSkip, 1);
   params->addWidget(pnlOptions);
@@ -561,7 +563,7 @@ TSearchInputControls TfmSearch::SearchInputControls(bool withPatterns) {
           &TQtComponent::For(cbxExclude),    &TQtComponent::For(chkSubdirs),
           &TQtComponent::For(chkCaseSenstv), &TQtComponent::For(chkWholeWord),
           &TQtComponent::For(chkHidden),     &TQtComponent::For(chkBinarySkip),
-          &TQtComponent::For(cbxFolderSkip)};
+          &TQtComponent::For(cbxFolderSkip), &TQtComponent::For(chkIgnored)};
 }
 
 // ---- destruction -------------------------------------------------------------------------

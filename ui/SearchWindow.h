@@ -128,6 +128,7 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   QCheckBox* chkWholeWord = nullptr;
   QCheckBox* chkHidden = nullptr;
   QCheckBox* chkBinarySkip = nullptr;
+  QCheckBox* chkIgnored = nullptr;
   QLabel* lblFolderSkip = nullptr;
   QComboBox* cbxFolderSkip = nullptr;
   QWidget* pnlWildCards = nullptr;

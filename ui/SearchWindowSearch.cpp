@@ -57,6 +57,7 @@ void TfmSearch::acSearchExecute() {
   params->IncludeHidden = chkHidden->isChecked();
   params->SkipBinary = chkBinarySkip->isChecked();
   params->SetSkipFolders(cbxFolderSkip->currentText().toStdString());
+  params->SkipIgnored = chkIgnored->isChecked();
   params->SetTarget(cbxTarget->currentText().toStdString());
   params->SetExclude(cbxExclude->currentText().toStdString());
   params->WholeWord = chkWholeWord->isChecked();

@@ -721,7 +721,7 @@ class TSearchWindowTests : public QObject {
     QCOMPARE(w->memPatterns->toPlainText(), QStringLiteral("*.html\n*.php"));
     QVERIFY(!w->chkSubdirs->isChecked());
     QVERIFY(w->chkCaseSenstv->isChecked());
-    QCOMPARE(w->SearchCfgList().Count(), 10);
+    QCOMPARE(w->SearchCfgList().Count(), 11);
     QTRY_VERIFY(w->Params() != nullptr);  // the search starts by itself
     WAIT_SEARCH_END(w);
     QCOMPARE(PanelText(w, 1), QStringLiteral("Found in 2 of 2 files"));
@@ -770,7 +770,8 @@ class TSearchWindowTests : public QObject {
         "  -w <Whole word> -- Include whole words only (0)",
         "  -h <Hidden files> -- Also search files and folders whose names begin with a dot (0)",
         "  -b <Skip binary> -- Leave out files with a zero byte in their first 64 KiB (0)",
-        "  -f <Skip folders> -- Folders never searched: names, or paths with a /, separated by |"};
+        "  -f <Skip folders> -- Folders never searched: names, or paths with a /, separated by |",
+        "  -i <Skip ignored> -- Leave out what git ignores (.gitignore, .git/info/exclude, your excludes file) (0)"};
     QCOMPARE(lines, expected);
   }
 
