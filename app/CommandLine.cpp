@@ -23,6 +23,10 @@ std::pair<std::string, std::string> WindowLabel(const TBaseCfgElem& element) {
     case 's': text = &InputText::Subdirs; break;
     case 'c': text = &InputText::CaseSensitive; break;
     case 'w': text = &InputText::WholeWord; break;
+    case 'h': text = &InputText::Hidden; break;
+    case 'b': text = &InputText::BinarySkip; break;
+    case 'f': text = &InputText::FolderSkip; break;
+    case 'i': text = &InputText::Ignored; break;
     default: return {};
   }
   return {ReplaceAll(text->Caption, "&", ""), text->Hint};
@@ -113,7 +117,7 @@ TProgramOptions ReadProgramOptions(const std::vector<std::string>& args, bool st
 std::string HeadlessUsageLine(const std::string& programName) {
   return "Usage: " + programName +
          " --report [--replace-all=TEXT [--dry-run | --no-undo]] -t TARGET -d DIRECTORY [-p PATTERNS] [-e EXCLUDE] [-s 0|1] [-c 0|1] "
-         "[-w 0|1]";
+         "[-w 0|1] [-h 0|1] [-b 0|1] [-f FOLDERS] [-i 0|1]";
 }
 
 void ApplySearchSwitches(const std::vector<std::string>& args, TSearchOptions& options) {
@@ -126,6 +130,10 @@ void ApplySearchSwitches(const std::vector<std::string>& args, TSearchOptions& o
   options.Subdirs = inputs.Subdirs.Checked();
   options.CaseSensitive = inputs.CaseSensitive.Checked();
   options.WholeWord = inputs.WholeWord.Checked();
+  options.Hidden = inputs.Hidden.Checked();
+  options.SkipBinary = inputs.BinarySkip.Checked();
+  options.SkipFolders = inputs.FolderSkip.Text();
+  options.SkipIgnored = inputs.Ignored.Checked();
 }
 
 std::string DirectoryWithoutTrailingDelimiter(const std::string& dir) {
@@ -151,6 +159,7 @@ std::vector<std::string> UsageLines(const std::string& programName) {
   lines.push_back("To separate patterns, use \"|\":  -p *.html|*.php");
   lines.push_back("");
   lines.push_back("For boolean values, use 0 and 1:  -s 1");
+  lines.push_back("To skip folders, name them or their paths:  -f node_modules|build*|src/gen");
   lines.push_back("");
   for (std::string& line : ProgramOptionLines()) lines.push_back(std::move(line));
   return lines;

@@ -1,5 +1,5 @@
 #pragma once
-// The search switches of the command line (-t -d -p -e -s -c -w) as the headless mode
+// The search switches of the command line (-t -d -p -e -s -c -w -h -b -f -i) as the headless mode
 // reads them: through the same configuration elements and parser as the search window.
 #include <string>
 #include <vector>
@@ -14,6 +14,10 @@ struct TSearchOptions {
   bool Subdirs = true;
   bool CaseSensitive = false;
   bool WholeWord = false;
+  bool Hidden = false;
+  bool SkipBinary = false;
+  std::string SkipFolders;  // patterns separated by "|"
+  bool SkipIgnored = false;
 };
 
 // The program's own options (those written with two dashes) among the arguments, read in
@@ -46,7 +50,8 @@ TProgramOptions ReadProgramOptions(const std::vector<std::string>& args, bool st
 std::string HeadlessUsageLine(const std::string& programName);
 
 // Applies the switches among `args` (the process arguments without the program path).
-// Raises ETrawlexError "'%s' is not a valid integer value" for a bad -s, -c or -w value.
+// Raises ETrawlexError "'%s' is not a valid integer value" for a bad value of a switch
+// that takes 0 or 1.
 void ApplySearchSwitches(const std::vector<std::string>& args, TSearchOptions& options);
 
 // The base directory as the directory box hands it on: without a trailing delimiter,

@@ -236,6 +236,10 @@ bool SearchAndReport(const std::vector<std::string>& args, TSearchParams& params
   params.SetFilePatterns(options.Patterns);
   params.BaseDir = baseDir;
   params.IncludeSubdirs = options.Subdirs;
+  params.IncludeHidden = options.Hidden;
+  params.SkipBinary = options.SkipBinary;
+  params.SetSkipFolders(options.SkipFolders);
+  params.SkipIgnored = options.SkipIgnored;
   params.SetTarget(options.Target);
   params.SetExclude(options.Exclude);
   params.WholeWord = options.WholeWord;
@@ -272,7 +276,8 @@ bool SearchAndReport(const std::vector<std::string>& args, TSearchParams& params
     // GetText.
     TReportWriter report(out);
     for (const std::string& line : ReportHeaderLines(
-             params, SearchProgressText(thread.FilesWithFinds(), thread.FilesSearched(), thread.FilesFound()),
+             params, SearchProgressText(thread.FilesWithFinds(), thread.FilesSearched(), thread.FilesFound(),
+                                        thread.BinaryFilesSkipped()),
              "Finds: " + std::to_string(thread.TotalFinds())))
       report.WriteLine(line);
     for (int32_t i = 0; i < params.GetResultCount() && report.Ok; ++i) {

@@ -1,7 +1,8 @@
 #pragma once
 // The inputs of a search as configuration elements, in the order the settings keep them:
 // cbxTarget.Text, cbxDirectory.Directory, memPatterns.Lines (when wanted), cbxExclude.Text,
-// chkSubdirs.Checked, chkCaseSenstv.Checked, chkWholeWord.Checked. The window binds its
+// chkSubdirs.Checked, chkCaseSenstv.Checked, chkWholeWord.Checked, chkHidden.Checked,
+// chkBinarySkip.Checked, cbxFolderSkip.Text, chkIgnored.Checked. The window binds its
 // controls; without a window, plain stand-ins with the same names and properties serve, so
 // the command line is read by one parser either way.
 #include <memory>
@@ -28,6 +29,10 @@ inline constexpr TInputText Exclude{"Exclude", "Exclude finds where target is pa
 inline constexpr TInputText Subdirs{"Subdirs", "Search subdirectories recursively"};
 inline constexpr TInputText CaseSensitive{"Case sensitive", "Only include if case in file matches target"};
 inline constexpr TInputText WholeWord{"Whole word", "Include whole words only"};
+inline constexpr TInputText Hidden{"Hidden files", "Also search files and folders whose names begin with a dot"};
+inline constexpr TInputText BinarySkip{"Skip binary", "Leave out files with a zero byte in their first 64 KiB"};
+inline constexpr TInputText Ignored{"Skip ignored", "Leave out what git ignores (.gitignore, .git/info/exclude, your excludes file)"};
+inline constexpr TInputText FolderSkip{"S&kip folders", "Folders never searched: names, or paths with a /, separated by |"};
 }  // namespace InputText
 
 struct TSearchInputControls {
@@ -38,6 +43,10 @@ struct TSearchInputControls {
   ICfgComponent* Subdirs;    // published "Checked"
   ICfgComponent* CaseSensitive;
   ICfgComponent* WholeWord;
+  ICfgComponent* Hidden;      // published "Checked"
+  ICfgComponent* BinarySkip;  // published "Checked"
+  ICfgComponent* FolderSkip;  // published "Text"
+  ICfgComponent* Ignored;     // published "Checked"
 };
 
 // Adds the elements of the last search's inputs to `list`, in their order.
@@ -79,9 +88,10 @@ class TSearchInputs {
   TSearchInputs();
   TBaseCfgList& List() { return *FList; }
 
-  TTextInput Target{"cbxTarget"}, Directory{"cbxDirectory"}, Exclude{"cbxExclude"};
+  TTextInput Target{"cbxTarget"}, Directory{"cbxDirectory"}, Exclude{"cbxExclude"}, FolderSkip{"cbxFolderSkip"};
   std::vector<std::string> Patterns{"*.*"};
   TCheckInput Subdirs{"chkSubdirs", true}, CaseSensitive{"chkCaseSenstv", false}, WholeWord{"chkWholeWord", false};
+  TCheckInput Hidden{"chkHidden", false}, BinarySkip{"chkBinarySkip", false}, Ignored{"chkIgnored", false};
 
  private:
   TStringsRef FPatternLines{Patterns};

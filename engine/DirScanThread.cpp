@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/TextUtils.h"
+#include "engine/GitIgnore.h"
 #include "engine/SearchParams.h"
 #include "platform/Wildcard.h"
 
@@ -103,8 +104,15 @@ void TDirScanThread::ScanAndProcess(const std::string& baseDir) {
   ProcessFiles(found);
 }
 
+// Whether the path holds an empty, "." or ".." segment (a hidden name such as ".git" is
+// an ordinary segment).
 static bool NeedsCanonicalForm(const std::string& path) {
-  return path.find("/.") != std::string::npos || path.find("//") != std::string::npos;
+  for (size_t at = path.find('/'); at != std::string::npos; at = path.find('/', at + 1)) {
+    const size_t next = path.find('/', at + 1);
+    const std::string_view segment = std::string_view(path).substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
+    if ((segment.empty() && next != std::string::npos) || segment == "." || segment == "..") return true;
+  }
+  return false;
 }
 
 namespace {
@@ -116,6 +124,9 @@ constexpr size_t OpenFolderWindow = 48;
 struct TDirScanThread::TLevel {
   std::string Path;
   std::string Name;  // within the folder above
+  std::string Rel;   // the path below the base folder, "/" between names ("" for the base)
+  // The ignore rules of the folder above until the folder is read, then its own.
+  TIgnoreScope Ignore;
   TDirHandle Handle;
   // The folder's candidates and subfolders in path order: a candidate by its place in the
   // found list, a subfolder by its name (Candidate unused).
@@ -161,6 +172,13 @@ void TDirScanThread::ScanDir(const std::string& baseDir) {
   levels.back().Path = baseDir;
   std::string error;
   ReportStatus("Reading dir " + baseDir);
+  if (Params->SkipIgnored) {
+    bool ignored = false;
+    std::vector<std::string> errors;
+    levels.back().Ignore = IgnoreScopeAbove(baseDir, ignored, errors);
+    for (const std::string& e : errors) ReportError(e);
+    if (ignored) return;  // the searched folder is itself ignored: so is all of it
+  }
   if (!levels.back().Handle.Open(baseDir, error)) {
     ReportError(baseDir + ": " + error);
     return;
@@ -189,6 +207,8 @@ void TDirScanThread::ScanDir(const std::string& baseDir) {
     child.Name = std::move(top.Steps[top.Next++].Subdir);
     if (top.SubdirsDropped) continue;
     child.Path = PathJoin(top.Path, child.Name);
+    child.Rel = top.Rel.empty() ? child.Name : top.Rel + "/" + child.Name;
+    child.Ignore = top.Ignore;
     ReportStatus("Reading dir " + child.Path);
     if (!child.Handle.OpenChild(top.Handle, child.Name, error)) {
       ReportError(child.Path + ": " + error);
@@ -235,23 +255,43 @@ bool TDirScanThread::ReadLevel(TLevel& level) {
     ReportError(dir + ": " + error);
     return !Terminated();
   }
+  const bool ignoring = Params->SkipIgnored;
+  if (ignoring) {
+    std::vector<std::string> errors;
+    const std::string name = level.Name.empty() ? dir.substr(dir.find_last_of(PathDelims) + 1) : level.Name;
+    level.Ignore = EnterIgnoreFolder(level.Ignore, dir, name, names, errors);
+    for (const std::string& e : errors) ReportError(e);
+  }
 
-  // Entries matching any pattern (hidden entries and all but regular files left out), and
-  // the subfolders when the search goes into them.
+  // Entries matching any pattern (hidden entries unless asked for, and all but regular files
+  // left out), and the subfolders when the search goes into them.
   std::vector<bool> taken(names.size(), false);
   std::vector<uint32_t> entries;
+  const bool hidden = Params->IncludeHidden;
   for (const std::string& pattern : Params->FilePatterns) {
     for (size_t i = 0; i < names.size(); ++i) {
       const TDirName& e = names[i];
-      if (taken[i] || e.Kind != TEntryKind::File || IsHiddenName(e.Name) || !MatchesWildcard(e.Name, pattern)) continue;
+      if (taken[i] || e.Kind != TEntryKind::File || (!hidden && IsHiddenName(e.Name)) || !MatchesWildcard(e.Name, pattern)) continue;
+      if (ignoring && IsIgnored(level.Ignore, e.Name, false)) {
+        taken[i] = true;  // not asked again for the next pattern
+        continue;
+      }
       if (Terminated()) return false;
       taken[i] = true;
       entries.push_back(static_cast<uint32_t>(i));
     }
   }
   if (Params->IncludeSubdirs)
-    for (size_t i = 0; i < names.size(); ++i)
-      if (names[i].Kind == TEntryKind::Directory && names[i].Name[0] != '.') entries.push_back(static_cast<uint32_t>(i));
+    for (size_t i = 0; i < names.size(); ++i) {
+      const TDirName& e = names[i];
+      if (e.Kind != TEntryKind::Directory || (!hidden && e.Name[0] == '.')) continue;
+      // A skipped folder is never opened.
+      if (!Params->SkipFolders.empty() && Params->SkipsFolder(e.Name, level.Rel.empty() ? e.Name : level.Rel + "/" + e.Name))
+        continue;
+      // The repository's own folder is no part of its work tree.
+      if (ignoring && (e.Name == ".git" || IsIgnored(level.Ignore, e.Name, true))) continue;
+      entries.push_back(static_cast<uint32_t>(i));
+    }
 
   // In path order, so that the walk visits the tree in the order it is searched: each name
   // folded, with the delimiter after a folder's name (what follows it in the paths below

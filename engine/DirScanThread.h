@@ -1,7 +1,9 @@
 #pragma once
 // A worker that collects the candidate files of a directory tree: per directory the
-// entries matching each pattern (hidden entries and everything but regular files left
-// out), then its subdirectories depth first. The candidates end up in ascending path
+// entries matching each pattern (hidden entries unless the parameters ask for them, files
+// git ignores when they say so, and everything but regular files left out), then its
+// subdirectories depth first, but for skipped and ignored folders, which are never opened.
+// The candidates end up in ascending path
 // order, compared without regard to ASCII letter case; two names that differ only in
 // case are two files here and both stay, their exact bytes breaking the tie.
 #include <atomic>

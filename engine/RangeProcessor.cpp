@@ -1,6 +1,7 @@
 #include "engine/RangeProcessor.h"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <iterator>
 
@@ -271,6 +272,7 @@ const TRangeProcessor::TPreparedTarget& TRangeProcessor::Prepare() {
 
 int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t block, bool shortReadsEnd) {
   BeginFile(file);
+  SkippedBinary = false;
   // The reference loops want the whole file.
   const bool whole = Modes.AllLines || Modes.ByteByByte ? (Reader.Load(file->Name), true) : Reader.LoadForSearch(file->Name, wholeMax, shortReadsEnd);
   if (whole) {
@@ -279,6 +281,10 @@ int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t 
       ~TEnd() { R.EndLoad(); }
     } end{Reader};
     FileLoaded(file);
+    if (Modes.SkipBinary && Size > 0 && std::memchr(Reader.Data(), 0, std::min<size_t>(static_cast<size_t>(Size), BinaryProbeSize))) {
+      SkippedBinary = true;
+      return 0;
+    }
     return Process(0, INT32_MAX);
   }
   Reader.OpenBlocks(file->Name);
@@ -288,6 +294,14 @@ int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t 
   } close{Reader};
   FileLoaded(file);
   Size = static_cast<int32_t>(Reader.BlockFileSize());
+  if (Modes.SkipBinary) {
+    // The first block read stays in the window, where the scan goes on from.
+    Reader.NextBlock(0, BinaryProbeSize);
+    if (std::memchr(Reader.WindowBase(), 0, static_cast<size_t>(Reader.WindowEnd()))) {
+      SkippedBinary = true;
+      return 0;
+    }
+  }
   return Scan(0, Size - 1, std::max<size_t>(block, 1));
 }
 

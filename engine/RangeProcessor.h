@@ -48,6 +48,8 @@ class TRangeProcessor {
     // search turns it off: a file without finds is dropped, and counting its lines would
     // cost a second look at every byte.
     bool CountLinesWithoutFinds = true;
+    // SearchFile leaves out a file whose first BinaryProbeSize bytes hold a zero byte.
+    bool SkipBinary = false;
   };
   TModes Modes;
   int32_t Size = 0;
@@ -75,6 +77,10 @@ class TRangeProcessor {
   // end (TDirHandle::ShortReadsEndFiles); else it is read until a read gives nothing.
   int32_t SearchFile(TSearchFile* file, int64_t wholeMax, size_t block = DefaultBlockSize, bool shortReadsEnd = false);
   static constexpr size_t DefaultBlockSize = size_t{1} << 20;
+  // How much of a file's start the binary test looks at.
+  static constexpr size_t BinaryProbeSize = size_t{64} << 10;
+  // Whether the last SearchFile left its file out as binary (it then made no line item).
+  bool SkippedBinary = false;
 
   // Line navigation over the loaded data; an invalid position reads as byte 0.
   bool IsLineBreak(int32_t p) const;

@@ -128,6 +128,7 @@ void TSearchAhead::SearchSlot(TRangeProcessor& processor, TSlot& slot) {
   try {
     file = MakeCandidateFile(Params, slot.Path);
     outcome.Finds = processor.SearchFile(file.get(), MaxFileSize, TRangeProcessor::DefaultBlockSize, slot.ShortReadsEnd);
+    outcome.Binary = processor.SkippedBinary;
   } catch (const std::bad_alloc&) {
     outcome.Error = "Out of memory";
   } catch (const std::exception& e) {
@@ -174,6 +175,7 @@ std::unique_ptr<TRangeProcessor> TSearchAhead::MakeProcessor() const {
   auto processor = std::make_unique<TRangeProcessor>(Params);
   processor->Modes.UpdateLineNoDigits = false;  // raised by the worker as it hands lines over
   processor->Modes.CountLinesWithoutFinds = false;
+  processor->Modes.SkipBinary = Params->SkipBinary;
   return processor;
 }
 

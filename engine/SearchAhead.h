@@ -34,6 +34,7 @@ class TSearchAhead {
  public:
   struct TOutcome {
     int32_t Finds = 0;
+    bool Binary = false;  // left out as binary (SkipBinary)
     std::string Error;  // the message of a failed search, without the path
   };
 

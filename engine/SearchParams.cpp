@@ -5,15 +5,46 @@
 
 #include "base/TextUtils.h"
 #include "platform/Platform.h"
+#include "platform/Wildcard.h"
 
 namespace trawlex {
 
 std::vector<std::string> TDirScanParams::GetDescription() const {
-  return {
+  std::vector<std::string> lines{
       "Base directory: " + BaseDir,
       std::string("Include subdirectories: ") + (IncludeSubdirs ? "Yes" : "No"),
       "File names: " + StringsToText(FilePatterns),
   };
+  // The choices that leave files out or take more in are named only when made.
+  if (IncludeHidden) lines.push_back("Search hidden files: Yes");
+  if (!SkipFolders.empty()) lines.push_back("Skip folders: " + StringsToText(SkipFolders));
+  if (SkipIgnored) lines.push_back("Skip ignored files: Yes");
+  return lines;
+}
+
+void TDirScanParams::SetSkipFolders(const std::string& text) {
+  SkipFolders.clear();
+  size_t start = 0;
+  for (;;) {
+    const size_t bar = text.find('|', start);
+    std::string_view piece = std::string_view(text).substr(start, bar == std::string::npos ? std::string::npos : bar - start);
+    while (!piece.empty() && static_cast<unsigned char>(piece.front()) <= ' ') piece.remove_prefix(1);
+    while (!piece.empty() && (static_cast<unsigned char>(piece.back()) <= ' ' || piece.back() == '/')) piece.remove_suffix(1);
+    if (!piece.empty()) SkipFolders.emplace_back(piece);
+    if (bar == std::string::npos) break;
+    start = bar + 1;
+  }
+}
+
+bool TDirScanParams::SkipsFolder(const std::string& name, const std::string& relPath) const {
+  for (const std::string& pattern : SkipFolders) {
+    if (pattern.find('/') == std::string::npos) {
+      if (MatchesWildcard(name, pattern)) return true;
+    } else if (MatchesWildcard(relPath, pattern[0] == '/' ? std::string_view(pattern).substr(1) : pattern)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 bool BytesEqualExact(const unsigned char* a, const unsigned char* b, size_t n) { return std::memcmp(a, b, n) == 0; }
@@ -97,6 +128,7 @@ std::vector<std::string> TSearchParams::GetDescription() const {
   if (HasExclude()) lines.push_back("Exclude String: " + FExclude);
   lines.push_back(std::string("Whole word: ") + (WholeWord ? "Yes" : "No"));
   lines.push_back(std::string("Case senstive: ") + (FCaseSensitive ? "Yes" : "No"));
+  if (SkipBinary) lines.push_back("Skip binary files: Yes");
   return lines;
 }
 

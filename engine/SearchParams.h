@@ -31,6 +31,19 @@ class TDirScanParams {
   std::string BaseDir;
   std::vector<std::string> FilePatterns;
   bool IncludeSubdirs = false;
+  // Files and folders whose names begin with a full stop are searched too.
+  bool IncludeHidden = false;
+  // Folders never entered: a pattern (wildcards as the file patterns) is matched against a
+  // folder's name, or, when it holds a "/", against its path below BaseDir ("/" between
+  // names on every system).
+  std::vector<std::string> SkipFolders;
+  // From the text of the input: patterns separated by "|", blanks around each and a "/" at
+  // its end cut off, empty ones dropped. A "/" at the start ties a name to the base folder.
+  void SetSkipFolders(const std::string& text);
+  // What git ignores in a work tree is left out (GitIgnore.h): its folders are never entered.
+  bool SkipIgnored = false;
+  // Whether a folder named `name`, at `relPath` below BaseDir, is skipped.
+  bool SkipsFolder(const std::string& name, const std::string& relPath) const;
 
   void SetFilePatterns(const std::vector<std::string>& patterns) { FilePatterns = patterns; }
   virtual std::vector<std::string> GetDescription() const;
@@ -53,6 +66,8 @@ class TSearchParams : public TDirScanParams {
   ~TSearchParams() override;
 
   bool WholeWord = false;
+  // A file whose first BinaryProbeSize bytes hold a zero byte is left out (and counted).
+  bool SkipBinary = false;
   uint8_t SortKey = 0;  // 0 full name, 1 size, 2 time, 3 finds
   bool Descending = false;
   TDateTime SearchTime;

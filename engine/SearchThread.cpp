@@ -24,9 +24,10 @@ void TRunningSearches::Ended() {
   if (FCount-- == 1 && OnTitle) OnTitle("Trawlex");
 }
 
-std::string SearchProgressText(int32_t filesWithFinds, int32_t filesSearched, int32_t filesFound) {
+std::string SearchProgressText(int32_t filesWithFinds, int32_t filesSearched, int32_t filesFound, int32_t binarySkipped) {
   std::string s = "Found in " + std::to_string(filesWithFinds) + " of " + CountText(filesSearched, "file");
   if (filesFound > filesSearched) s = "Searching " + std::to_string(filesFound) + " " + s;
+  if (binarySkipped > 0) s += ", " + CountText(binarySkipped, "binary file") + " skipped";
   return s;
 }
 
@@ -53,6 +54,7 @@ void TSearchThread::Execute() {
     Processor->OnLineCreated = [this](TSearchLine* line) { HandleLineCreated(line); };
     Processor->OnNewFindLine = [this] { HandleNewFindLine(); };
     Processor->Modes.CountLinesWithoutFinds = false;
+    Processor->Modes.SkipBinary = FSearchParams->SkipBinary;
     if (SearchAheadThreads > 0)
       Ahead = std::make_unique<TSearchAhead>(FSearchParams, SearchAheadThreads, SearchAheadMaxFileSize, 1024);
     ScanAndProcess(FSearchParams->BaseDir);
@@ -98,6 +100,7 @@ void TSearchThread::SearchHere(TSearchFile* file, bool shortReadsEnd) {
   try {
     const int32_t finds = Processor->SearchFile(file, SearchAheadMaxFileSize, TRangeProcessor::DefaultBlockSize, shortReadsEnd);
     FTotalFinds.fetch_add(finds, std::memory_order_relaxed);
+    if (Processor->SkippedBinary) FBinarySkipped.fetch_add(1, std::memory_order_relaxed);
   } catch (const std::bad_alloc&) {
     file->SearchFailed = true;
     ReportError(FCurrentFile + ": Out of memory");
@@ -122,6 +125,7 @@ void TSearchThread::HandOverSearched(TSearchFile* file, const TSearchAhead::TOut
     if (ShowLines) AddItem(line);
   }
   FTotalFinds.fetch_add(outcome.Finds, std::memory_order_relaxed);
+  if (outcome.Binary) FBinarySkipped.fetch_add(1, std::memory_order_relaxed);
   if (!outcome.Error.empty()) {
     if (file) file->SearchFailed = true;
     ReportError(FCurrentFile + ": " + outcome.Error);

@@ -62,6 +62,8 @@ class TSearchThread : public TDirScanThread {
   int32_t FilesWithFinds() const { return FFilesWithFinds.load(std::memory_order_relaxed); }
   int32_t FilesSearched() const { return FFilesSearched.load(std::memory_order_relaxed); }
   int32_t TotalFinds() const { return FTotalFinds.load(std::memory_order_relaxed); }
+  // Files left out as binary (SkipBinary of the parameters); they count as searched.
+  int32_t BinaryFilesSkipped() const { return FBinarySkipped.load(std::memory_order_relaxed); }
   // The file being searched; read it inside a hand-over.
   const std::string& CurrentFile() const { return FCurrentFile; }
   TSearchParams* SearchParams() const { return FSearchParams; }
@@ -95,10 +97,13 @@ class TSearchThread : public TDirScanThread {
   std::atomic<int32_t> FFilesWithFinds{0};
   std::atomic<int32_t> FFilesSearched{0};
   std::atomic<int32_t> FTotalFinds{0};
+  std::atomic<int32_t> FBinarySkipped{0};
 };
 
 // Panel text of a running or finished search: "Found in 3 of 10 files", with
-// "Searching 250 " in front while candidates remain.
-std::string SearchProgressText(int32_t filesWithFinds, int32_t filesSearched, int32_t filesFound);
+// "Searching 250 " in front while candidates remain and ", 2 binary files skipped" after
+// when any were.
+std::string SearchProgressText(int32_t filesWithFinds, int32_t filesSearched, int32_t filesFound,
+                               int32_t binarySkipped = 0);
 
 }  // namespace trawlex

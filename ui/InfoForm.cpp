@@ -114,6 +114,7 @@ void ShowUsageWindow(QWidget* owner, TfmInfo*& ref, const std::vector<std::strin
   ref->AppendLine(QString());
   ref->AppendLine(QStringLiteral("To separate patterns, use \"|\":  -p *.html|*.php"));
   ref->AppendLine(QStringLiteral("For boolean values, use 0 and 1:  -s 1"));
+  ref->AppendLine(QStringLiteral("To skip folders, name them or their paths:  -f node_modules|build*|src/gen"));
   // The options of a run without a window, replacing and undoing, as --help lists them.
   ref->AppendLine(QString());
   for (const std::string& line : ProgramOptionLines()) ref->AddInfoLine(QString::fromStdString(line));

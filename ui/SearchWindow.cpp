@@ -69,10 +69,11 @@ struct TfmSearch::TCfgAdapters : public QObject {
         FontAdapter(ResultsFont, [window] { window->ApplyResultsFont(); }),
         Target(window->cbxTarget),
         Exclude(window->cbxExclude),
-        Directory(window->cbxDirectory) {}
+        Directory(window->cbxDirectory),
+        FolderSkip(window->cbxFolderSkip) {}
   QFont ResultsFont;
   TQtFont FontAdapter;
-  TComboItems Target, Exclude, Directory;
+  TComboItems Target, Exclude, Directory, FolderSkip;
 };
 
 // ---- creation ----------------------------------------------------------------------------
@@ -339,8 +340,20 @@ void TfmSearch::CreateLayout() {
 
   auto* pnlOptions = new QWidget(pnlParams);
   pnlOptions->setObjectName(QStringLiteral("pnlOptions"));
-  auto* options = new QHBoxLayout(pnlOptions);
-  options->setContentsMargins(0, 0, 0, 0);
+  // Two rows of choices: how the target matches and what is searched, then what is left out.
+  auto* optionRows = new QVBoxLayout(pnlOptions);
+  optionRows->setContentsMargins(0, 0, 0, 0);
+  optionRows->setSpacing(0);
+  auto* options = new QHBoxLayout;
+  auto* skipOptions = new QHBoxLayout;
+  optionRows->addLayout(options);
+  optionRows->addLayout(skipOptions);
+  const auto makeCheck = [pnlOptions](const char* name, const TInputText& text) {
+    auto* check = new QCheckBox(QString::fromUtf8(text.Caption), pnlOptions);
+    check->setObjectName(QString::fromUtf8(name));
+    check->setToolTip(QString::fromUtf8(text.Hint));
+    return check;
+  };
   chkSubdirs = new QCheckBox(QString::fromUtf8(InputText::Subdirs.Caption), pnlOptions);
   chkSubdirs->setObjectName(QStringLiteral("chkSubdirs"));
   chkSubdirs->setChecked(true);
@@ -353,8 +366,27 @@ void TfmSearch::CreateLayout() {
   chkWholeWord->setToolTip(QString::fromUtf8(InputText::WholeWord.Hint));
   options->addWidget(chkSubdirs);
   options->addWidget(chkCaseSenstv);
+  chkHidden = makeCheck("chkHidden", InputText::Hidden);
+  chkBinarySkip = makeCheck("chkBinarySkip", InputText::BinarySkip);
+  chkIgnored = makeCheck("chkIgnored", InputText::Ignored);
   options->addWidget(chkWholeWord);
+  options->addWidget(chkHidden);
   options->addStretch(1);
+  lblFolderSkip = new QLabel(QString::fromUtf8(InputText::FolderSkip.Caption), pnlOptions);
+  lblFolderSkip->setObjectName(QStringLiteral("lblFolderSkip"));
+  cbxFolderSkip = new QComboBox(pnlOptions);
+  cbxFolderSkip->setObjectName(QStringLiteral("cbxFolderSkip"));
+  cbxFolderSkip->setEditable(true);
+  cbxFolderSkip->setInsertPolicy(QComboBox::NoInsert);
+  cbxFolderSkip->setMaxVisibleItems(20);
+  cbxFolderSkip->setToolTip(QString::fromUtf8(InputText::FolderSkip.Hint));
+  cbxFolderSkip->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  cbxFolderSkip->setMinimumContentsLength(8);
+  lblFolderSkip->setBuddy(cbxFolderSkip);
+  skipOptions->addWidget(chkBinarySkip);
+  skipOptions->addWidget(chkIgnored);
+  skipOptions->addWidget(lblFolderSkip);
+  skipOptions->addWidget(cbxFolderSkip, 1);
   params->addWidget(pnlOptions);
   params->addStretch(1);
 
@@ -420,7 +452,7 @@ void TfmSearch::CreateLayout() {
   // directly, so the filter sits on the combo box; the line edit keeps one too, for the case
   // that it holds the focus itself.
   for (QComboBox* combo : {static_cast<QComboBox*>(cbxTarget), static_cast<QComboBox*>(cbxExclude),
-                           static_cast<QComboBox*>(cbxDirectory)}) {
+                           static_cast<QComboBox*>(cbxDirectory), cbxFolderSkip}) {
     combo->installEventFilter(this);
     if (combo->lineEdit()) combo->lineEdit()->installEventFilter(this);
   }
@@ -474,6 +506,7 @@ void TfmSearch::CreateSettings() {
   FAdapters->Target = TComboItems(cbxTarget);
   FAdapters->Exclude = TComboItems(cbxExclude);
   FAdapters->Directory = TComboItems(cbxDirectory);
+  FAdapters->FolderSkip = TComboItems(cbxFolderSkip);
   list->CreateItem<TFontCfgElem>("lstResults.Font", FAdapters->FontAdapter);
   list->AddStrings(memPatterns->History(), "WildCardMemo.History");
   list->AddStrings(FAdapters->Target, "cbxTarget.Items");
@@ -484,22 +517,22 @@ void TfmSearch::CreateSettings() {
   list->AddProp(TQtComponent::For(dlgSaveResults), "FileName");
   list->AddProp(TQtComponent::For(pnlPreview), "Height");
   list->AddProp(TQtComponent::For(tbrMainButtons), "ShowCaptions");
+  list->AddStrings(FAdapters->FolderSkip, "cbxFolderSkip.Items");
   // Loading a combo box's items must leave its text alone.
   const QString target = cbxTarget->currentText(), exclude = cbxExclude->currentText(), dir = cbxDirectory->currentText();
+  const QString folderSkip = cbxFolderSkip->currentText();
   list->LoadAll();
   cbxTarget->setEditText(target);
   cbxExclude->setEditText(exclude);
   cbxDirectory->setEditText(dir);
+  cbxFolderSkip->setEditText(folderSkip);
   splParams->setSizes({10000, std::max(70, pnlWildCards->width())});
   splListboxes->setSizes({10000, std::max(2, pnlPreview->height())});
 
   // The usage lines show the design values, before the last search or the switches apply.
   {
     TBaseCfgList usage(std::make_shared<TRegistryConfig>(SettingsRootKey()), objectName().toStdString());
-    AddSearchInputElements(usage, {&TQtComponent::For(cbxTarget), &TQtComponent::For(cbxDirectory),
-                                   &memPatterns->LinesAdapter(), &TQtComponent::For(cbxExclude),
-                                   &TQtComponent::For(chkSubdirs), &TQtComponent::For(chkCaseSenstv),
-                                   &TQtComponent::For(chkWholeWord)});
+    AddSearchInputElements(usage, SearchInputControls(true));
     FUsageLines = BuildUsageLines(
         usage, [this](const TBaseCfgElem& e) { return GetSwitchLabel(e); }, ProgramFileName());
   }
@@ -507,11 +540,7 @@ void TfmSearch::CreateSettings() {
   const std::vector<std::string>& args = TApp::SearchArguments();
   FFromCommandLine = args.size() >= 2;
   FSearchCfgList = std::make_unique<TBaseCfgList>(config, objectName().toStdString());
-  AddSearchInputElements(*FSearchCfgList,
-                         {&TQtComponent::For(cbxTarget), &TQtComponent::For(cbxDirectory),
-                          FFromCommandLine ? &memPatterns->LinesAdapter() : nullptr, &TQtComponent::For(cbxExclude),
-                          &TQtComponent::For(chkSubdirs), &TQtComponent::For(chkCaseSenstv),
-                          &TQtComponent::For(chkWholeWord)});
+  AddSearchInputElements(*FSearchCfgList, SearchInputControls(FFromCommandLine));
   if (FFromCommandLine) {
     try {
       ApplyCommandLine(*FSearchCfgList, args);
@@ -524,6 +553,15 @@ void TfmSearch::CreateSettings() {
     FSearchCfgList->LoadAll();
     memPatterns->UseLastPatterns();
   }
+}
+
+TSearchInputControls TfmSearch::SearchInputControls(bool withPatterns) {
+  return {&TQtComponent::For(cbxTarget),     &TQtComponent::For(cbxDirectory),
+          withPatterns ? &memPatterns->LinesAdapter() : nullptr,
+          &TQtComponent::For(cbxExclude),    &TQtComponent::For(chkSubdirs),
+          &TQtComponent::For(chkCaseSenstv), &TQtComponent::For(chkWholeWord),
+          &TQtComponent::For(chkHidden),     &TQtComponent::For(chkBinarySkip),
+          &TQtComponent::For(cbxFolderSkip), &TQtComponent::For(chkIgnored)};
 }
 
 // ---- destruction -------------------------------------------------------------------------

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "config/CfgElements.h"
+#include "config/SearchInputs.h"
 #include "ui/Application.h"
 #include "ui/FormBase.h"
 #include "ui/QtConfigAdapters.h"
@@ -126,6 +127,11 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   QCheckBox* chkSubdirs = nullptr;
   QCheckBox* chkCaseSenstv = nullptr;
   QCheckBox* chkWholeWord = nullptr;
+  QCheckBox* chkHidden = nullptr;
+  QCheckBox* chkBinarySkip = nullptr;
+  QCheckBox* chkIgnored = nullptr;
+  QLabel* lblFolderSkip = nullptr;
+  QComboBox* cbxFolderSkip = nullptr;
   QWidget* pnlWildCards = nullptr;
   QLabel* lblWildCard = nullptr;
   QLabel* lbWildCardCt = nullptr;
@@ -192,6 +198,8 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  // The controls whose values the last search's settings and the switches keep.
+  TSearchInputControls SearchInputControls(bool withPatterns);
   struct TRun;  // what one started search shares with its worker
   struct TCfgAdapters;  // what the settings elements are bound to
 

@@ -54,6 +54,10 @@ void TfmSearch::acSearchExecute() {
   params->SetFilePatterns(memPatterns->LinesAdapter().GetLines());
   params->BaseDir = ResolvedPath(cbxDirectory->Directory().toStdString());  // as the system means it
   params->IncludeSubdirs = chkSubdirs->isChecked();
+  params->IncludeHidden = chkHidden->isChecked();
+  params->SkipBinary = chkBinarySkip->isChecked();
+  params->SetSkipFolders(cbxFolderSkip->currentText().toStdString());
+  params->SkipIgnored = chkIgnored->isChecked();
   params->SetTarget(cbxTarget->currentText().toStdString());
   params->SetExclude(cbxExclude->currentText().toStdString());
   params->WholeWord = chkWholeWord->isChecked();
@@ -104,6 +108,7 @@ void TfmSearch::acSearchExecute() {
 
   PushComboHistory(cbxTarget, HistoryLimit);
   PushComboHistory(cbxExclude, HistoryLimit);
+  PushComboHistory(cbxFolderSkip, HistoryLimit);
   cbxDirectory->RecordDirectory();
   memPatterns->AddToHistory();
 
@@ -189,7 +194,8 @@ void TfmSearch::ShowProgress(const std::string& text) {
   // their texts, follow once the batch is through, with the counters as they then stood.
   FProgressFinds = SearchThread->TotalFinds();
   FProgressText = QString::fromStdString(
-      SearchProgressText(SearchThread->FilesWithFinds(), SearchThread->FilesSearched(), SearchThread->FilesFound()));
+      SearchProgressText(SearchThread->FilesWithFinds(), SearchThread->FilesSearched(), SearchThread->FilesFound(),
+                         SearchThread->BinaryFilesSkipped()));
   if (!FProgressQueued) {
     FProgressQueued = true;
     // The update belongs to this run: one still queued when the run ends and the next starts

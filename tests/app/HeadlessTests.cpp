@@ -327,3 +327,66 @@ TEST(Headless, HelpAndVersionAfterASwitchAreItsValue) {
   }
   EXPECT_EQ(RunTrawlex({"--report", "-t", "x", "--version"}).Out.rfind("Trawlex ", 0), 0u);
 }
+
+TEST(Headless, HiddenAndBinarySwitchesShowInTheHeaderAndDecideTheFiles) {
+  TTempDir dir;
+  dir.Write("a.txt", "foo\n");
+  dir.Write(".h/b.txt", "foo\n");
+  dir.Write("c.bin", std::string("foo\0", 4));
+  struct TCase {
+    V Switches;
+    V Header;  // the lines between "File names" and "Target"; then the lines after "Case senstive"
+    std::string Found;
+    V Files;
+  } cases[] = {
+      {{}, {}, "Found in 2 of 2 files", {"a.txt", "c.bin"}},
+      {{"-h", "1"}, {"Search hidden files: Yes"}, "Found in 3 of 3 files", {".h/b.txt", "a.txt", "c.bin"}},
+      {{"-b", "1", "-h", "0"}, {"Skip binary files: Yes"}, "Found in 1 of 2 files, 1 binary file skipped", {"a.txt"}},
+      {{"-f", ".h|x", "-h", "1"}, {"Search hidden files: Yes", "Skip folders: .h|x"}, "Found in 2 of 2 files", {"a.txt", "c.bin"}},
+      {{"-i", "1"}, {"Skip ignored files: Yes"}, "Found in 2 of 2 files", {"a.txt", "c.bin"}},
+  };
+  for (const TCase& c : cases) {
+    V args{"--report", "-t", "foo", "-d", dir.Path()};
+    args.insert(args.end(), c.Switches.begin(), c.Switches.end());
+    const TRun run = RunTrawlex(args);
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    const V lines = SplitLines(run.Out);
+    V named, files;
+    std::string found;
+    for (const std::string& l : lines) {
+      if (l.rfind("Search hidden", 0) == 0 || l.rfind("Skip ", 0) == 0) named.push_back(l);
+      if (l.rfind("Found in", 0) == 0) found = l;
+      if (l.rfind(dir.Path() + "/", 0) == 0) files.push_back(l.substr(dir.Path().size() + 1));
+    }
+    EXPECT_EQ(named, c.Header);
+    EXPECT_EQ(found, c.Found);
+    EXPECT_EQ(files, c.Files);
+  }
+}
+
+TEST(Headless, ReplaceAndDiffSeeOnlyWhatTheSearchListed) {
+  // Every choice that leaves files out: the replace and its change set stay inside the list.
+  TTempDir dir;
+  dir.MakeDir(".git");
+  dir.Write(".gitignore", "*.log\nout/\n");
+  dir.Write("a.txt", "foo\n");
+  dir.Write("b.log", "foo\n");
+  dir.Write("out/c.txt", "foo\n");
+  dir.Write("vendor/d.txt", "foo\n");
+  dir.Write(".e.txt", "foo\n");
+  dir.Write("f.bin", std::string("foo\0", 4));
+  const V search{"--report", "-t", "foo", "-d", dir.Path(), "-i", "1", "-f", "vendor", "-b", "1", "--no-undo"};
+  V diff = search;
+  diff.insert(diff.end(), {"--replace-all", "bar", "--diff"});
+  const TRun shown = RunTrawlex(diff);
+  EXPECT_EQ(shown.Status, 0) << shown.Err;
+  EXPECT_NE(shown.Out.find("+++ b/a.txt"), std::string::npos) << shown.Out;
+  EXPECT_EQ(shown.Out.find("+++ b/", shown.Out.find("+++ b/a.txt") + 1), std::string::npos) << shown.Out;
+  V replace = search;
+  replace.insert(replace.end(), {"--replace-all", "bar"});
+  const TRun run = RunTrawlex(replace);
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(ReadAll(dir / "a.txt"), "bar\n");
+  for (const char* kept : {"b.log", "out/c.txt", "vendor/d.txt", ".e.txt"}) EXPECT_EQ(ReadAll(dir / kept), "foo\n") << kept;
+  EXPECT_EQ(ReadAll(dir / "f.bin"), std::string("foo\0", 4));
+}

@@ -88,6 +88,18 @@ TEST(Description, ExcludeLineOnlyWhenItTakesEffect) {
   EXPECT_EQ(p.GetDescription().size(), 6u);
 }
 
+TEST(Description, ChoicesThatChangeWhatIsSearchedAreNamedWhenMade) {
+  TSearchParams p;
+  p.SetTarget("x");
+  const size_t plain = p.GetDescription().size();
+  p.IncludeHidden = true;
+  p.SkipBinary = true;
+  const auto lines = p.GetDescription();
+  ASSERT_EQ(lines.size(), plain + 2);
+  EXPECT_EQ(lines[3], "Search hidden files: Yes");
+  EXPECT_EQ(lines.back(), "Skip binary files: Yes");
+}
+
 TEST(LineNoWidth, ColonPlusDigitsTimesZeroWidth) {
   trawlex::test::TRecordingSurface surface;  // one pixel per byte
   TSearchParams p;

@@ -574,6 +574,8 @@ TEST(SearchProgressText, FoundAndSearchingTexts) {
   EXPECT_EQ(SearchProgressText(1, 1, 1), "Found in 1 of 1 file");
   EXPECT_EQ(SearchProgressText(3, 10, 250), "Searching 250 Found in 3 of 10 files");
   EXPECT_EQ(SearchProgressText(3, 10, 10), "Found in 3 of 10 files");
+  EXPECT_EQ(SearchProgressText(3, 10, 10, 1), "Found in 3 of 10 files, 1 binary file skipped");
+  EXPECT_EQ(SearchProgressText(3, 10, 250, 2), "Searching 250 Found in 3 of 10 files, 2 binary files skipped");
 }
 
 TEST(SearchThread, HelpersThatCannotAllBeCreatedFailTheSearchInsteadOfEndingTheProcess) {
@@ -603,4 +605,44 @@ TEST(SearchThread, HelpersThatCannotAllBeCreatedFailTheSearchInsteadOfEndingTheP
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 #endif
 #endif
+}
+
+TEST(SearchThread, HiddenAndBinaryChoicesDecideWhatIsSearched) {
+#ifdef _WIN32
+  GTEST_SKIP() << "dot-names as hidden are of POSIX systems (Windows hides by attribute)";
+#endif
+  // Files larger than 2 KiB are searched a block at a time; the binary test sees the same.
+  TTempDir dir;
+  dir.Write("text.txt", "foo");
+  dir.Write(".hidden.txt", "foo");
+  dir.Write(".config/c.txt", "foo");
+  dir.Write("nul.bin", std::string("foo\0bar", 7));
+  dir.Write("late.bin", std::string(70 << 10, 'x') + std::string("\0 foo", 5));  // the zero after 64 KiB
+  dir.Write("big.bin", std::string("\0", 1) + std::string(8 << 10, 'y') + "foo");
+  dir.Write(".hidden.bin", std::string("\0foo", 4));
+  struct TCase {
+    bool Hidden, Binary;
+    int Helpers;
+    V Results;
+    int32_t Skipped;
+  } cases[] = {
+      {false, false, 0, {"big.bin", "late.bin", "nul.bin", "text.txt"}, 0},
+      {false, true, 0, {"late.bin", "text.txt"}, 2},
+      {false, true, 2, {"late.bin", "text.txt"}, 2},
+      {true, false, 1, {".config/c.txt", ".hidden.bin", ".hidden.txt", "big.bin", "late.bin", "nul.bin", "text.txt"}, 0},
+      {true, true, 0, {".config/c.txt", ".hidden.txt", "late.bin", "text.txt"}, 3},
+      {true, true, 2, {".config/c.txt", ".hidden.txt", "late.bin", "text.txt"}, 3},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::to_string(c.Hidden) + std::to_string(c.Binary) + std::to_string(c.Helpers));
+    TSearchRun run(dir.Path());
+    run.Params.IncludeHidden = c.Hidden;
+    run.Params.SkipBinary = c.Binary;
+    run.Thread->SearchAheadThreads = c.Helpers;
+    run.Thread->SearchAheadMaxFileSize = 2048;
+    run.Run();
+    EXPECT_EQ(run.ResultNames(dir.Path()), c.Results);
+    EXPECT_EQ(run.Thread->BinaryFilesSkipped(), c.Skipped);
+    EXPECT_EQ(run.Thread->FilesSearched(), run.Thread->FilesFound());  // a skipped file counts as searched
+  }
 }

@@ -145,7 +145,9 @@ class TAboutUsageTests : public QObject {
     QVERIFY(expected.size() >= 8);
     QVERIFY(expected[1].startsWith(QStringLiteral("  -t <Target> -- Find this text")));
     expected << QString() << QStringLiteral("To separate patterns, use \"|\":  -p *.html|*.php")
-             << QStringLiteral("For boolean values, use 0 and 1:  -s 1") << QString();
+             << QStringLiteral("For boolean values, use 0 and 1:  -s 1")
+             << QStringLiteral("To skip folders, name them or their paths:  -f node_modules|build*|src/gen")
+             << QString();
     // The options of a run without a window follow, every one of them.
     for (const std::string& line : ProgramOptionLines()) expected << QString::fromStdString(line);
     for (const char* option : {"--report", "--replace-all", "--dry-run", "--diff", "--no-undo", "--undo-last", "--undo-list"})

@@ -339,6 +339,79 @@ class TSearchWindowTests : public QObject {
     SaveShot(w, QStringLiteral("search-window"));
   }
 
+  void HiddenAndBinaryChoicesAreClickedSearchedAndKept() {
+    TTree tree;
+    tree.Write(QStringLiteral("a.txt"), "foo\n");
+    tree.Write(QStringLiteral(".cfg/b.txt"), "foo\n");
+    tree.Write(QStringLiteral("c.bin"), QByteArray("foo\0", 4));
+    struct TCase {
+      bool Hidden, Binary;
+      QString Found;
+      int Items;  // file items and their lines
+    } cases[] = {
+        {false, false, QStringLiteral("Found in 2 of 2 files"), 4},
+        {true, false, QStringLiteral("Found in 3 of 3 files"), 6},
+        {true, true, QStringLiteral("Found in 2 of 3 files, 1 binary file skipped"), 4},
+        {false, true, QStringLiteral("Found in 1 of 2 files, 1 binary file skipped"), 2},
+    };
+    TfmSearch* w = NewSearchWindow();
+    SetInputs(w, QStringLiteral("foo"), tree.Path());
+    QVERIFY(ActivateWindow(w));
+    for (const TCase& c : cases) {
+      if (w->chkHidden->isChecked() != c.Hidden) ClickAt(w->chkHidden);
+      if (w->chkBinarySkip->isChecked() != c.Binary) ClickAt(w->chkBinarySkip);
+      QCOMPARE(w->chkHidden->isChecked(), c.Hidden);
+      QCOMPARE(w->chkBinarySkip->isChecked(), c.Binary);
+      ClickAt(w->cbxTarget);
+      PressKey(Qt::Key_Return);
+      WAIT_SEARCH_END(w);
+      QCOMPARE(PanelText(w, 1), c.Found);
+      QCOMPARE(w->lstResults->Count(), c.Items);
+      const std::vector<std::string> description = w->Params()->GetDescription();
+      QCOMPARE(std::count(description.begin(), description.end(), "Search hidden files: Yes"), c.Hidden ? 1 : 0);
+      QCOMPARE(std::count(description.begin(), description.end(), "Skip binary files: Yes"), c.Binary ? 1 : 0);
+      QCOMPARE(TRegistryConfig(SettingsRootKey()).ReadInteger("fmSearch", "chkHidden.Checked", -1), c.Hidden ? 1 : 0);
+      QCOMPARE(TRegistryConfig(SettingsRootKey()).ReadInteger("fmSearch", "chkBinarySkip.Checked", -1), c.Binary ? 1 : 0);
+    }
+    delete w;
+    // A new window takes the choices of the last search.
+    w = NewSearchWindow();
+    QVERIFY(!w->chkHidden->isChecked());
+    QVERIFY(w->chkBinarySkip->isChecked());
+  }
+
+  void SkipFoldersIsTypedSearchedAndKeptWithAHistory() {
+    TTree tree;
+    for (const char* f : {"a.txt", "node_modules/m.txt", "src/gen/g.txt", "src/s.txt", "build1/b.txt"})
+      tree.Write(QString::fromUtf8(f), "foo\n");
+    TfmSearch* w = NewSearchWindow();
+    SetInputs(w, QStringLiteral("foo"), tree.Path());
+    QVERIFY(ActivateWindow(w));
+    const struct {
+      QString Typed, Found;
+    } cases[] = {
+        {QStringLiteral("node_modules|build*"), QStringLiteral("Found in 3 of 3 files")},
+        {QStringLiteral("src/gen"), QStringLiteral("Found in 4 of 4 files")},
+    };
+    for (const auto& c : cases) {
+      ClickAt(w->cbxFolderSkip);
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+      QTest::keyClicks(QApplication::focusWidget(), c.Typed);
+      PressKey(Qt::Key_Return);  // Enter in the box starts the search
+      WAIT_SEARCH_END(w);
+      QCOMPARE(PanelText(w, 1), c.Found);
+      const std::vector<std::string> d = w->Params()->GetDescription();
+      QVERIFY(std::find(d.begin(), d.end(), "Skip folders: " + c.Typed.toStdString()) != d.end());
+    }
+    QCOMPARE(w->cbxFolderSkip->itemText(0), QStringLiteral("src/gen"));
+    QCOMPARE(w->cbxFolderSkip->itemText(1), QStringLiteral("node_modules|build*"));
+    delete w;
+    QCOMPARE(StoredValue("fmSearch", "cbxFolderSkip.Text"), std::string("src/gen"));
+    w = NewSearchWindow();
+    QCOMPARE(w->cbxFolderSkip->currentText(), QStringLiteral("src/gen"));
+    QCOMPARE(w->cbxFolderSkip->count(), 2);
+  }
+
   void ProgressTextsDuringASearch() {
     TTree tree;
     tree.Fill(4000, 5);  // enough to last several hand-overs
@@ -649,7 +722,7 @@ class TSearchWindowTests : public QObject {
     QCOMPARE(w->memPatterns->toPlainText(), QStringLiteral("*.html\n*.php"));
     QVERIFY(!w->chkSubdirs->isChecked());
     QVERIFY(w->chkCaseSenstv->isChecked());
-    QCOMPARE(w->SearchCfgList().Count(), 7);
+    QCOMPARE(w->SearchCfgList().Count(), 11);
     QTRY_VERIFY(w->Params() != nullptr);  // the search starts by itself
     WAIT_SEARCH_END(w);
     QCOMPARE(PanelText(w, 1), QStringLiteral("Found in 2 of 2 files"));
@@ -695,7 +768,11 @@ class TSearchWindowTests : public QObject {
         "  -e <Exclude> -- Exclude finds where target is part of this",
         "  -s <Subdirs> -- Search subdirectories recursively (1)",
         "  -c <Case sensitive> -- Only include if case in file matches target (0)",
-        "  -w <Whole word> -- Include whole words only (0)"};
+        "  -w <Whole word> -- Include whole words only (0)",
+        "  -h <Hidden files> -- Also search files and folders whose names begin with a dot (0)",
+        "  -b <Skip binary> -- Leave out files with a zero byte in their first 64 KiB (0)",
+        "  -f <Skip folders> -- Folders never searched: names, or paths with a /, separated by |",
+        "  -i <Skip ignored> -- Leave out what git ignores (.gitignore, .git/info/exclude, your excludes file) (0)"};
     QCOMPARE(lines, expected);
   }
 

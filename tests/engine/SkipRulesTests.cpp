@@ -1,0 +1,222 @@
+// What a search leaves out of a tree: folders by name or path, and the files a git work
+// tree ignores.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "engine/SearchParams.h"
+#include "engine/SearchThread.h"
+#include "support/TestSupport.h"
+
+using namespace trawlex;
+using trawlex::test::TQueueInvoker;
+using trawlex::test::TTempDir;
+using V = std::vector<std::string>;
+
+namespace {
+
+struct TWalk {
+  V Files;    // relative to the base, "/" between names, sorted
+  V Entered;  // the folders the walk read, the same
+  V Errors;
+};
+
+// Runs a whole search for "x" below `base` and tells which files were candidates.
+TWalk Walk(const std::string& base, const std::function<void(TSearchParams&)>& choose) {
+  TQueueInvoker invoker;
+  TSearchParams params;
+  params.BaseDir = base;
+  params.SetFilePatterns({"*"});
+  params.IncludeSubdirs = true;
+  params.SetTarget("x");
+  choose(params);
+  TWalk walk;
+  bool ended = false;
+  TSearchThread thread(invoker);
+  thread.SetParams(&params);
+  thread.ShowLines = false;
+  auto rel = [&](std::string path) {
+    path = path.size() > base.size() ? path.substr(base.size() + 1) : "";
+    return test::Slashed(path);
+  };
+  thread.OnStatus = [&](const std::string& s) {
+    if (s.rfind("Reading dir ", 0) == 0) walk.Entered.push_back(rel(s.substr(12)));
+  };
+  thread.OnError = [&](const std::string& s) { walk.Errors.push_back(s); };
+  thread.OnTerminate = [&](TBaseThread&) { ended = true; };
+  thread.Start();
+  EXPECT_TRUE(invoker.PumpUntil([&] { return ended; }));
+  thread.WaitFor();
+  for (int32_t i = 0; i < params.GetResultCount(); ++i) walk.Files.push_back(rel(params.GetResult(i)->Name));
+  std::sort(walk.Files.begin(), walk.Files.end());
+  std::sort(walk.Entered.begin(), walk.Entered.end());
+  return walk;
+}
+
+}  // namespace
+
+TEST(SkipFolders, TextBecomesPatterns) {
+  const struct {
+    std::string Text;
+    V Patterns;
+  } cases[] = {
+      {"", {}},
+      {"node_modules|build*|target", {"node_modules", "build*", "target"}},
+      {" a | |b/ ||/src/gen/ ", {"a", "b", "/src/gen"}},
+  };
+  for (const auto& c : cases) {
+    TSearchParams p;
+    p.SetSkipFolders(c.Text);
+    EXPECT_EQ(p.SkipFolders, c.Patterns) << c.Text;
+  }
+  TSearchParams p;
+  p.SetTarget("x");
+  p.SetSkipFolders("node_modules|src/gen");
+  const V lines = p.GetDescription();
+  EXPECT_EQ(lines[3], "Skip folders: node_modules|src/gen");
+}
+
+TEST(SkipFolders, PatternsByNameOrPathAndSkippedFoldersAreNeverRead) {
+  TTempDir dir;
+  for (const char* f : {"a.c", "node_modules/m.js", "src/node_modules/n.js", "src/gen/g.c", "gen/top.c", "build/b.o",
+                        "build-x/y.o", "Build2/z.o", "src/lib/build/deep.o", "src/lib/l.c"})
+    dir.Write(f, "x");
+  const struct {
+    std::string Skip;
+    V Files;
+    V NotEntered;
+  } cases[] = {
+      {"", {"a.c", "Build2/z.o", "build-x/y.o", "build/b.o", "gen/top.c", "node_modules/m.js", "src/gen/g.c",
+            "src/lib/build/deep.o", "src/lib/l.c", "src/node_modules/n.js"}, {}},
+      // A name, in every folder; wildcards and letter case as in the file patterns.
+      {"node_modules|build*", {"a.c", "gen/top.c", "src/gen/g.c", "src/lib/l.c"},
+       {"Build2", "build", "build-x", "node_modules", "src/lib/build", "src/node_modules"}},
+      // With a "/": the path below the searched folder.
+      {"src/gen|/build/", {"a.c", "Build2/z.o", "build-x/y.o", "gen/top.c", "node_modules/m.js", "src/lib/build/deep.o",
+                           "src/lib/l.c", "src/node_modules/n.js"}, {"build", "src/gen"}},
+      {"src/*/build", {"a.c", "Build2/z.o", "build-x/y.o", "build/b.o", "gen/top.c", "node_modules/m.js",
+                       "src/gen/g.c", "src/lib/l.c", "src/node_modules/n.js"}, {"src/lib/build"}},
+      {"src", {"a.c", "Build2/z.o", "build-x/y.o", "build/b.o", "gen/top.c", "node_modules/m.js"}, {"src"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Skip);
+    const TWalk walk = Walk(dir.Path(), [&](TSearchParams& p) { p.SetSkipFolders(c.Skip); });
+    V expected = c.Files;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(walk.Files, expected);
+    for (const std::string& skipped : c.NotEntered)
+      EXPECT_EQ(std::count(walk.Entered.begin(), walk.Entered.end(), skipped), 0) << skipped;
+    EXPECT_TRUE(walk.Errors.empty());
+  }
+}
+
+#ifndef _WIN32  // git's rules are compared with git itself; the walk is the same on every system
+
+namespace {
+
+// Runs git with HOME and XDG_CONFIG_HOME of the test; false when it fails.
+bool Git(const std::string& args) { return std::system(("git " + args + " >/dev/null 2>&1").c_str()) == 0; }
+
+struct TRepoCase {
+  const char* Name;
+  V Files;                                          // each holds "x"
+  std::vector<std::pair<std::string, std::string>> IgnoreFiles;  // path (from the repository's top; "~/" the home folder) and text
+  std::string Base;                                 // the searched folder below the top
+};
+
+}  // namespace
+
+TEST(SkipIgnored, DecidesAsGitCheckIgnoreDoes) {
+  if (!Git("--version")) GTEST_SKIP() << "git is not installed";
+  const TRepoCase cases[] = {
+      {"nested files, negation, anchoring, folders only, escapes",
+       {"a.log", "keep.log", "top.txt", "sub/top.txt", "build/x.c", "sub/build/y.c", "sub2/build", "#hash", "space ",
+        "tab\t", "x.o", "important/y.o", "sub/important/z.o", "sub/a.log", "sub/b.txt", "sub/local/l.c",
+        "sub/deeper/local/m.c", "sub/deeper/n.txt", "!bang", "star*name", ".hidden/h.c", "q/a?b"},
+       {{".gitignore", "# comment\n*.log\n!keep.log\n/top.txt\nbuild/\n\\#hash\nspace\\ \ntab\t\n*.o\n!important/*.o\n\\!bang\nstar\\*name\n  \n"},
+        {"sub/.gitignore", "!a.log\r\n*.txt\n/local\n!deeper/*.txt\n"},
+        {"q/.gitignore", "a\\?b\n"}},
+       ""},
+      {"stars, classes and folders",
+       {"doc/gen/a.c", "doc/a/b/gen/c.c", "docs/gen/d.c", "out/x/y.c", "out.c", "lib/t1.c", "lib/tA.c", "lib/t_.c",
+        "deep/one/foo", "foo", "deep/foo/bar.c", "m/n/o.c", "m/o.c", "z/x.cc", "z/x.c"},
+       {{".gitignore", "doc/**/gen\nout/**\nlib/t[0-9].c\nlib/t[![:digit:]A].c\n**/foo\nm/**/o.c\nz/*.c?\n"}},
+       ""},
+      {"info/exclude and the user's file, by precedence",
+       {"a.tmp", "b.tmp", "c.bak", "keep.bak", "d.user", "e.user", "sub/f.user"},
+       {{".git/info/exclude", "*.tmp\n!keep.bak\n"},
+        {"~/.config/git/ignore", "*.bak\n*.user\n"},
+        {".gitignore", "!a.tmp\n"},
+        {"sub/.gitignore", "!f.user\n"}},
+       ""},
+      {"a folder of the tree searched, and a user file named in the settings",
+       {"sub/a.c", "sub/gen/g.c", "sub/x.y", "sub/k/x.y", "sub/k/z.w", "other/o.c"},
+       {{".gitignore", "sub/gen/\n*.y\n/sub/k/*.y\n"}, {"~/.gitconfig", "[user]\n\tname = t\n[core]\n  excludesFile = \"~/my ignore\" ; set\n"},
+        {"~/my ignore", "*.w\n"}},
+       "sub"},
+  };
+  for (const TRepoCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TTempDir home, root;
+    setenv("HOME", home.Path().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+    const std::string top = root / "repo";
+    ASSERT_TRUE(Git("init -q '" + top + "'"));
+    for (const std::string& f : c.Files) root.Write("repo/" + f, "x");
+    for (const auto& [path, text] : c.IgnoreFiles) {
+      if (path.rfind("~/", 0) == 0) home.Write(path.substr(2), text);
+      else root.Write("repo/" + path, text);
+    }
+    const std::string base = c.Base.empty() ? top : top + "/" + c.Base;
+    // What git ignores among the files of the searched folder.
+    std::string list;
+    for (const std::string& f : c.Files)
+      if (c.Base.empty() || f.rfind(c.Base + "/", 0) == 0) list += f + '\0';
+    const std::string listFile = root / "list", ignoredFile = root / "ignored";
+    root.Write("list", list);
+    std::system(("cd '" + top + "' && git check-ignore --no-index --stdin -z < '" + listFile + "' > '" + ignoredFile + "'").c_str());
+    const std::string ignoredText = test::ReadAll(ignoredFile);
+    V expected;
+    for (size_t start = 0; start < list.size();) {
+      const size_t end = list.find('\0', start);
+      const std::string f = list.substr(start, end - start);
+      start = end + 1;
+      if ((std::string(1, '\0') + ignoredText).find('\0' + f + '\0') == std::string::npos)
+        expected.push_back(c.Base.empty() ? f : f.substr(c.Base.size() + 1));
+    }
+    std::sort(expected.begin(), expected.end());
+    const TWalk walk = Walk(base, [](TSearchParams& p) {
+      p.SkipIgnored = true;
+      p.IncludeHidden = true;
+    });
+    V files;
+    for (const std::string& f : walk.Files)
+      if (f.find(".git") == std::string::npos) files.push_back(f);  // the ignore files themselves
+    EXPECT_EQ(files, expected);
+    EXPECT_TRUE(walk.Errors.empty()) << walk.Errors[0];
+  }
+}
+
+TEST(SkipIgnored, AnIgnoredFolderIsNeverReadAndOutsideAWorkTreeNothingIsIgnored) {
+  TTempDir root;
+  root.Write("plain/.gitignore", "*.c\n");
+  root.Write("plain/a.c", "x");
+  root.MakeDir("repo/.git");
+  root.Write("repo/.gitignore", "node_modules/\ngen\n");
+  root.Write("repo/node_modules/m.c", "x");
+  root.Write("repo/src/gen/g.c", "x");
+  root.Write("repo/src/s.c", "x");
+  root.Write("repo/.git/config", "x");
+  const TWalk plain = Walk(root / "plain", [](TSearchParams& p) { p.SkipIgnored = true; });
+  EXPECT_EQ(plain.Files, (V{"a.c"}));
+  const TWalk repo = Walk(root / "repo", [](TSearchParams& p) {
+    p.SkipIgnored = true;
+    p.IncludeHidden = true;
+  });
+  EXPECT_EQ(repo.Files, (V{"src/s.c"}));  // the repository's own folder is never searched either
+  EXPECT_EQ(repo.Entered, (V{"", "src"}));
+  // Searched from inside an ignored folder: all of it is ignored.
+  EXPECT_TRUE(Walk(root / "repo/src/gen", [](TSearchParams& p) { p.SkipIgnored = true; }).Files.empty());
+}
+#endif
