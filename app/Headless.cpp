@@ -280,7 +280,7 @@ bool SearchAndReport(const std::vector<std::string>& args, TSearchParams& params
       report.WriteLine(file->GetText());
       for (const TSearchLine* line : file->LinesSnapshot()) {
         line->AppendTextPrefix(report.Line());
-        report.AddLasting(line->Text);
+        report.AddLasting(line->Text());
         report.EndLine();
       }
     }

@@ -118,7 +118,7 @@ void TSearchThread::HandOverSearched(TSearchFile* file, const TSearchAhead::TOut
   }
   for (TSearchLine* line : lines) {
     FSearchParams->SetLineNoDigits(
-        std::max(FSearchParams->LineNoDigits(), DecimalDigits(static_cast<int64_t>(line->LineNo) + 1)));
+        std::max(FSearchParams->LineNoDigits(), DecimalDigits(static_cast<int64_t>(line->LineNo()) + 1)));
     if (ShowLines) AddItem(line);
   }
   FTotalFinds.fetch_add(outcome.Finds, std::memory_order_relaxed);
@@ -173,7 +173,7 @@ void TSearchThread::HandOverItems(const std::vector<TSearchResult*>& items) {
     const int32_t lineNoWidth = FSearchParams->LineNoWidth();
     for (TSearchResult* item : items) {
       const auto* line = dynamic_cast<const TSearchLine*>(item);
-      const int64_t bound = line ? int64_t{canvas->TextWidthBound(line->Text)} + lineNoWidth
+      const int64_t bound = line ? int64_t{canvas->TextWidthBound(line->Text())} + lineNoWidth
                                  : int64_t{canvas->TextWidthBound(static_cast<const TSearchFile*>(item)->Name)} + 2;
       if (bound <= FWidestHandedOver) continue;
       FWidestHandedOver = std::max(FWidestHandedOver, item->GetWidth(*canvas));
