@@ -35,6 +35,7 @@ class TSearchAhead {
   struct TOutcome {
     int32_t Finds = 0;
     std::string Error;  // the message of a failed search, without the path
+    bool OutOfMemory = false;  // it failed for want of memory
   };
 
   // Fails (with the helpers it started stopped again) when a helper cannot be created.

@@ -500,6 +500,9 @@ TSearchLine* TSearchFile::AddLines(std::vector<TSearchLine>& lines) {
   TSearchLine* first = block.data();
   std::lock_guard lock(FLock);
   const int32_t before = BlockEnds.empty() ? 0 : BlockEnds.back();
+  // Room first: short of memory, nothing has changed.
+  Blocks.reserve(Blocks.size() + 1);
+  BlockEnds.reserve(BlockEnds.size() + 1);
   Blocks.push_back(std::move(block));
   BlockEnds.push_back(before + static_cast<int32_t>(Blocks.back().size()));
   return first;

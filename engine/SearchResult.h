@@ -222,6 +222,13 @@ class TSearchFile : public TSearchResult {
   TSearchLine* AddLines(std::vector<TSearchLine>& lines);
   // The line items as they are now, taken under one lock.
   std::vector<TSearchLine*> LinesSnapshot() const;
+  // Calls `fn(line)` for each line item in order, under the lock (no copy of the list).
+  template <class F>
+  void ForEachLine(F fn) const {
+    std::lock_guard lock(FLock);
+    for (const auto& block : Blocks)
+      for (const TSearchLine& line : block) fn(line);
+  }
   // These two move the line items: nothing may hold one across them.
   void DeleteLine(int32_t index);
   void SortLines();
