@@ -136,12 +136,14 @@ void TSearchThread::HandOverSearched(TSearchFile* file, const TSearchAhead::TOut
   if (count > 0) {
     FFilesWithFinds.fetch_add(1, std::memory_order_relaxed);
     AddItem(file);
-    // Lines come in order: the last has the most digits.
-    FSearchParams->SetLineNoDigits(
-        std::max(FSearchParams->LineNoDigits(), DecimalDigits(file->GetLine(count - 1)->LineNo() + 1)));
   }
-  if (ShowLines)
-    for (int32_t i = 0; i < count; ++i) AddItem(file->GetLine(i));
+  // Lines come in order: the digits grow line by line as they are shown, else the last
+  // line has the most.
+  for (int32_t i = ShowLines ? 0 : std::max(0, count - 1); i < count; ++i) {
+    TSearchLine* line = file->GetLine(i);
+    FSearchParams->SetLineNoDigits(std::max(FSearchParams->LineNoDigits(), DecimalDigits(line->LineNo() + 1)));
+    if (ShowLines) AddItem(line);
+  }
   FTotalFinds.fetch_add(outcome.Finds, std::memory_order_relaxed);
   if (outcome.OutOfMemory) {
     OutOfMemory(file);
