@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <new>
 #include <vector>
 
 #include "app/CommandLine.h"
@@ -274,22 +275,29 @@ bool SearchAndReport(const std::vector<std::string>& args, TSearchParams& params
 
     // The report: the header, then every result file and all its lines, each the item's
     // GetText.
-    TReportWriter report(out);
-    for (const std::string& line : ReportHeaderLines(
-             params, SearchProgressText(thread.FilesWithFinds(), thread.FilesSearched(), thread.FilesFound(),
-                                        thread.BinaryFilesSkipped()),
-             "Finds: " + std::to_string(thread.TotalFinds())))
-      report.WriteLine(line);
-    for (int32_t i = 0; i < params.GetResultCount() && report.Ok; ++i) {
-      const TSearchFile* file = params.GetResult(i);
-      report.WriteLine(file->GetText());
-      for (const TSearchLine* line : file->LinesSnapshot()) {
-        line->AppendTextPrefix(report.Line());
-        report.AddLasting(line->Text);
-        report.EndLine();
+    bool written = false;
+    try {
+      TReportWriter report(out);
+      for (const std::string& line : ReportHeaderLines(
+               params, SearchProgressText(thread.FilesWithFinds(), thread.FilesSearched(), thread.FilesFound(),
+                                          thread.BinaryFilesSkipped()),
+               "Finds: " + std::to_string(thread.TotalFinds())))
+        report.WriteLine(line);
+      for (int32_t i = 0; i < params.GetResultCount() && report.Ok; ++i) {
+        const TSearchFile* file = params.GetResult(i);
+        report.WriteLine(file->GetText());
+        file->ForEachLine([&](const TSearchLine& line) {
+          line.AppendTextPrefix(report.Line());
+          report.AddLasting(line.Text());
+          report.EndLine();
+        });
       }
+      written = report.Flush();
+    } catch (const std::bad_alloc&) {
+      std::fflush(out);
+      std::fprintf(err, "Out of memory: the report is incomplete\n");
+      return false;
     }
-    const bool written = report.Flush();
     if (std::fflush(out) != 0 || std::ferror(out) || !written) {
       std::fprintf(err, "Cannot write the report: %s\n", SystemErrorText(errno).c_str());
       return false;

@@ -36,6 +36,9 @@ int PrintChangeSet(const TSearchParams& params, const TReplaceJobList& jobs, con
   }
   std::fprintf(err, "Changes: %s in %s would be replaced; nothing was changed\n", CountText(counts.Selected, "find").c_str(),
                CountText(static_cast<int64_t>(jobs.size()), "file").c_str());
+  if (set.Linked > 0)
+    std::fprintf(err, "%s not shown: reached through symbolic links that lead out of the folder\n",
+                 CountText(set.Linked, "file").c_str());
   if (set.NotShown > 0) {
     std::fprintf(err, "%s not shown: changed since the search or unreadable\n", CountText(set.NotShown, "file").c_str());
     return ExitError;

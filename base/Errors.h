@@ -15,6 +15,13 @@ class ETrawlexError : public std::runtime_error {
   explicit ETrawlexError(const std::string& message) : std::runtime_error(message) {}
 };
 
+// The system refused memory: "Out of memory". A search stops at it; everything else
+// reports it as any other error.
+class EOutOfMemory : public ETrawlexError {
+ public:
+  EOutOfMemory() : ETrawlexError("Out of memory") {}
+};
+
 // A programming error: the message names the source file and line.
 class EAssertionFailed : public ETrawlexError {
  public:

@@ -115,6 +115,14 @@ def main():
         rows.append(row)
         print(f"{name:45s} trawlex {row[1]:.3f}s  rg {row[2]:.3f}s  ratio {row[3]:.2f}  peak {mem / 1024:.0f} MiB", flush=True)
 
+    # Peak memory of a search with many finds, whose results the program keeps and rg does not.
+    memory = []
+    if not a.only or a.only in "memory":
+        ours = [t, "--report", "-t", "the", "-d", "tree", "-c", "0"]
+        memory.append(("tree: case-insensitive 'the' (900,000 lines)", peak_kb(ours), peak_kb(rg + ["-i", "-F", "the", "tree"])))
+        for name, x, y in memory:
+            print(f"{name:45s} peak trawlex {x / 1024:.0f} MiB  rg {y / 1024:.0f} MiB", flush=True)
+
     load_after = os.getloadavg()
     for line in skipped:
         print(line)
@@ -146,6 +154,10 @@ def main():
             f.write("| search | trawlex median | rg median | median ratio trawlex/rg | trawlex peak memory |\n|---|---|---|---|---|\n")
             for name, x, y, r, mem in rows:
                 f.write(f"| {name} | {x:.3f} s | {y:.3f} s | {r:.2f} | {mem / 1024:.0f} MiB |\n")
+            if memory:
+                f.write("\n| peak memory | trawlex | rg |\n|---|---|---|\n")
+                for name, x, y in memory:
+                    f.write(f"| {name} | {x / 1024:.0f} MiB | {y / 1024:.0f} MiB |\n")
             for line in skipped:
                 f.write(f"\n{line}\n")
             if matcher:

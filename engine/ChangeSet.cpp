@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <vector>
 
 #include "base/Errors.h"
@@ -87,6 +88,26 @@ std::vector<TBlock> ChangedBlocks(const TLines& lines, std::string_view content,
     }
     block.NewText.append(content.substr(p, blockEnd - p));
   }
+  // A new side that ends inside a line (a replacement took its line break away) would put
+  // "\ No newline at end of file" in the middle of a hunk, which `patch` refuses: the block
+  // takes in the lines after it, and the block that follows when they meet, until its new
+  // side ends with a line break or the file ends.
+  std::vector<TBlock> joined;
+  for (size_t b = 0; b < blocks.size(); ++b) {
+    TBlock block = std::move(blocks[b]);
+    while (!block.NewText.empty() && block.NewText.back() != '\n' && block.Last + 1 < lines.Count()) {
+      if (b + 1 < blocks.size() && blocks[b + 1].First == block.Last + 1) {
+        block.NewText += blocks[b + 1].NewText;
+        block.Last = blocks[b + 1].Last;
+        ++b;
+      } else {
+        ++block.Last;
+        block.NewText += lines.Line(block.Last);
+      }
+    }
+    joined.push_back(std::move(block));
+  }
+  blocks = std::move(joined);
   // A replacement equal to the find (same case) changes nothing there.
   std::erase_if(blocks, [&](const TBlock& block) {
     const size_t start = lines.Start(block.First);
@@ -202,14 +223,70 @@ std::string FileDiff(const std::string& name, std::string_view content, const TR
   return out;
 }
 
+namespace {
+
+// The names a diff of one file goes under: each name a patch tool writes as a regular file
+// of the tree. Both tools write a new file in place of the one they patch, so a file with
+// several hard-linked names in the tree needs a diff under each to end as the replace
+// leaves it; a symbolic link is left alone and the file it names gets the diff, under its
+// own name, when that lies inside the tree.
+struct TDiffNames {
+  std::vector<std::string> Names;  // relative, as in a diff header
+  bool Outside = false;            // the real file lies outside the tree
+};
+
+// The name of the file itself, symbolic links resolved, relative to the tree; empty when it
+// lies outside.
+class TNamer {
+ public:
+  explicit TNamer(const std::string& baseDir) : RealBase(ResolvedPath(baseDir)) {
+    if (!RealBase.empty() && RealBase.back() != PathDelim) RealBase += PathDelim;
+  }
+  std::string RealName(const std::string& path) const {
+    const std::string resolved = ResolvedPath(path);
+    const bool inside = resolved.size() > RealBase.size() && resolved.compare(0, RealBase.size(), RealBase) == 0;
+    return inside ? RelativeName(resolved, RealBase) : std::string();
+  }
+
+ private:
+  std::string RealBase;
+};
+
+TDiffNames DiffNames(const TNamer& namer, const std::vector<const TReplaceFile*>& group) {
+  TDiffNames names;
+  for (const TReplaceFile* job : group) {
+    const std::string real = namer.RealName(job->File->Name);
+    if (!real.empty() && std::find(names.Names.begin(), names.Names.end(), real) == names.Names.end())
+      names.Names.push_back(real);
+  }
+  names.Outside = names.Names.empty();
+  return names;
+}
+
+}  // namespace
+
 TChangeSet BuildChangeSet(const TSearchParams& params, const TReplaceJobList& jobs, const std::string& replaceText) {
   TChangeSet set;
   std::string& out = set.Text;
   TCharReader reader;
+  const TNamer namer(params.BaseDir);
+  // The jobs of one file (by device and inode), in job order: the replace changes the file
+  // under the first of its names and passes over the others.
+  std::map<std::pair<uint64_t, uint64_t>, std::vector<const TReplaceFile*>> groups;
+  for (const auto& job : jobs) {
+    const TFileIdentity& id = job->File->Identity;
+    if (id.Known()) groups[{id.Device, id.Inode}].push_back(job.get());
+  }
   for (const auto& job : jobs) {
     const TSearchFile& file = *job->File;
     const TSearchParams& searched = file.Params ? *file.Params : params;
     const std::string name = RelativeName(file.Name, params.BaseDir);
+    std::vector<const TReplaceFile*> group{job.get()};
+    if (file.Identity.Known()) {
+      auto& same = groups[{file.Identity.Device, file.Identity.Inode}];
+      if (same.front() != job.get()) continue;  // shown with the file's first name
+      group = same;
+    }
     try {
       reader.Load(file.Name);
     } catch (const std::exception& e) {
@@ -226,10 +303,18 @@ TChangeSet BuildChangeSet(const TSearchParams& params, const TReplaceJobList& jo
       out += "Not shown: binary file " + DiffPathName(name) + ", " + CountText(job->FindCount(), "find") +
              " to replace\n";
       ++set.Binary;
+    } else if (const TDiffNames names = DiffNames(namer, group); names.Outside) {
+      out += "Not shown: " + DiffPathName(name) + ", " + CountText(job->FindCount(), "find") +
+             " to replace: a symbolic link to a file outside the searched folder\n";
+      ++set.Linked;
     } else {
-      const std::string diff = FileDiff(name, content, *job, replaceText);
-      out += diff;
-      if (!diff.empty()) ++set.Diffs;
+      bool shown = false;
+      for (const std::string& diffName : names.Names) {
+        const std::string diff = FileDiff(diffName, content, *job, replaceText);
+        out += diff;
+        shown = shown || !diff.empty();
+      }
+      if (shown) ++set.Diffs;
     }
   }
   return set;

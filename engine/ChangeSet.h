@@ -4,7 +4,15 @@
 // diff with three lines of context (paths a/... and b/... relative to the search's base
 // directory), so that `git apply` and `patch -p1` run in that directory accept it. Bytes come
 // out as they are in the file: CR LF, lone CR, bytes that are not UTF-8, NUL bytes, and a
-// missing final line break ("\ No newline at end of file").
+// missing final line break ("\ No newline at end of file", only ever at the end of a hunk: a
+// change whose new text ends inside a line takes in the lines after it until it ends with a
+// line break or the file does, so both sides of every hunk are whole lines).
+//
+// A file reached under several names gets one diff, under the name of the file itself
+// (symbolic links resolved) inside the base directory, and one more under each other
+// hard-linked name the search reached, since both tools write a new file in place of the one
+// they patch while the replace changes every name of the file. A file reached only through
+// symbolic links that lead out of the base directory is named with its number of finds.
 //
 // A file that looks binary (a NUL byte among its first 8000 bytes) is listed by name with its
 // number of finds instead; a file that changed since the search, or cannot be read, gets a
@@ -28,6 +36,7 @@ struct TChangeSet {
   int32_t Diffs = 0;     // files with a diff
   int32_t Binary = 0;    // binary-looking files, named with their finds
   int32_t NotShown = 0;  // files changed since the search or unreadable, named with the reason
+  int32_t Linked = 0;    // files whose real file lies outside the base directory, named with their finds
 };
 
 // The change set of every job; the files are read now and nothing is written.

@@ -51,7 +51,7 @@ bool TCharReader::LoadIfNotLarger(const std::string& fileName, int64_t maxSize) 
     data = Reserve(size);
   } catch (const std::bad_alloc&) {
     FSize = 0;
-    throw ETrawlexError("Out of memory");
+    throw EOutOfMemory();
   }
   const int64_t got = file.ReadFull(data, size, error);
   if (got < 0) {
@@ -142,7 +142,7 @@ bool TCharReader::ReadToEnd(TReadOnlyFile& file, const std::string& fileName, in
       Grow(std::max<size_t>(static_cast<size_t>(size) + 1, got * 2), FData.get(), got);
     }
   } catch (const std::bad_alloc&) {
-    throw ETrawlexError("Out of memory");
+    throw EOutOfMemory();
   }
   if (got == 0 && !file.Examined() && !file.Examine(error))
     throw ETrawlexError(Fmt("Cannot open file \"%s\". %s", fileName, error));
@@ -206,7 +206,7 @@ void TCharReader::LoadFromBytes(std::string_view bytes, const std::string& fileN
     // The buffer is gone: the reader is left empty, never with a size and no bytes.
     FSize = 0;
     FInfo = TFileInfo{};
-    throw ETrawlexError("Out of memory");
+    throw EOutOfMemory();
   }
   if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
   std::memset(data + bytes.size(), 0, Padding);
@@ -241,7 +241,7 @@ bool TCharReader::NextBlock(int64_t keepFrom, size_t block) {
     Grow(keep + add, FData.get() + (keepFrom - FWindowStart), keep);
   } catch (const std::bad_alloc&) {
     FWindowSize = 0;
-    throw ETrawlexError("Out of memory");
+    throw EOutOfMemory();
   }
   FWindowStart = keepFrom;
   unsigned char* data = FData.get();

@@ -47,7 +47,7 @@ void TRangeProcessor::FileLoaded(TSearchFile* file) {
 
 void TRangeProcessor::TakeFileInfo(TSearchFile* file) {
   const TFileInfo& info = Reader.LoadedInfo();
-  file->Size = static_cast<int32_t>(static_cast<uint32_t>(info.Size & 0xFFFFFFFF));
+  file->Size = info.Size;
   file->Identity = {info.Device, info.Inode, info.ChangeNs};
 }
 
@@ -215,7 +215,13 @@ struct TScan {
 // What a scan keeps between bytes.
 struct TScanState {
   int32_t LineStart = 0;
-  TSearchLine* Line = nullptr;  // the current line item
+  TSearchLine* Line = nullptr;  // the current line item while it is being made
+  int64_t LineNo = -1;          // the current line item's number; -1 before the first
+  // The current line before its item is made (at its first batch of finds, or when it is
+  // complete): made whole then, its record in one piece.
+  bool Open = false;
+  int32_t OpenStart = 0;
+  std::string_view OpenText;
   int32_t Count = 0;
   int64_t LastCreatedEnd = -1;
 };
@@ -365,12 +371,20 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
 
   TScanState st;
   st.LineStart = first;
+  constexpr size_t LinesPerBatch = 256;
   MadeLines.clear();  // nothing of an earlier scan
+  MadeLines.reserve(LinesPerBatch);  // never grows: the line being made stays in place
   // Finds of the current line item not yet added to it.
   int32_t pending[1024];
   size_t pendingCount = 0;
   auto flushFinds = [&]() {
-    if (pendingCount > 0) st.Line->AddFindsToNewLine(pending, pendingCount, scan.N);
+    if (st.Open) {
+      MadeLines.push_back(File->MakeLine(st.LineNo, st.OpenStart, st.OpenText, pending, pendingCount, scan.N));
+      st.Line = &MadeLines.back();
+      st.Open = false;
+    } else if (pendingCount > 0) {
+      st.Line->AddFindsToNewLine(pending, pendingCount, scan.N);
+    }
     pendingCount = 0;
   };
   // Line items are made whole before they join the file, a batch at a time: one lock per
@@ -379,33 +393,33 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
   bool fileHasLines = File && File->GetLineCount() > 0;
   auto addMadeLines = [&]() {
     flushFinds();
+    st.Line = nullptr;  // it joins the file now, complete
     if (MadeLines.empty()) return;
-    std::vector<TSearchLine*> added;
-    if (OnLineCreated || Modes.UpdateLineNoDigits) {
-      added.reserve(MadeLines.size());
-      for (const auto& line : MadeLines) added.push_back(line.get());
-    }
-    File->AddLines(MadeLines);
-    for (TSearchLine* line : added) {
+    const size_t count = MadeLines.size();
+    TSearchLine* added = File->AddLines(MadeLines);
+    for (size_t i = 0; i < count; ++i) {
       if (Modes.UpdateLineNoDigits)
-        Params->SetLineNoDigits(std::max(Params->LineNoDigits(), DecimalDigits(static_cast<int64_t>(line->LineNo) + 1)));
-      if (OnLineCreated) OnLineCreated(line);
+        Params->SetLineNoDigits(std::max(Params->LineNoDigits(), DecimalDigits(added[i].LineNo() + 1)));
+      if (OnLineCreated) OnLineCreated(&added[i]);
     }
   };
-  constexpr size_t LinesPerBatch = 256;
   // Where the bytes in memory end: the window's end, or the data's.
   int64_t dataEnd = blocks ? 0 : bytes.Size();
   auto createLine = [&](int32_t lineNo, int32_t lineStart) {
-    if (MadeLines.size() >= LinesPerBatch) addMadeLines();
     flushFinds();
+    if (MadeLines.size() >= LinesPerBatch) addMadeLines();
     std::string_view text;
     if (lineStart >= 0 && lineStart < dataEnd) {
       const unsigned char* b = scan.Data + lineStart;
       text = std::string_view(reinterpret_cast<const char*>(b), static_cast<size_t>(FindLineBreak(b, scan.Data + dataEnd) - b));
     }
     st.LastCreatedEnd = static_cast<int64_t>(lineStart) + static_cast<int64_t>(text.size());
-    MadeLines.push_back(File->NewLine(lineNo, lineStart, text));
-    st.Line = MadeLines.back().get();
+    if (File) File->ShareArena(Arena);
+    st.Open = true;
+    st.OpenStart = lineStart;
+    st.OpenText = text;
+    st.Line = nullptr;
+    st.LineNo = lineNo;
     fileHasLines = true;
   };
   // A find at pos: count it, open its line item when the line has none yet, record columns.
@@ -420,11 +434,12 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
       lineStart = pos - 1;
       while (lineStart > first && scan.Data[lineStart - 1] != 13 && scan.Data[lineStart - 1] != 10) --lineStart;
     }
-    if (!st.Line || st.Line->LineNo != lineNo) {
+    if (st.LineNo != lineNo) {
       StampFileTime();  // before the item can be handed over
       if (!fileHasLines && OnNewFindLine) OnNewFindLine();
       createLine(lineNo, lineStart);
     }
+    TRAWLEX_ASSERT(st.Line || st.Open, "A find on a line that has joined its file");
     // Its whole length (the target's), also when it runs on over the line break.
     if (pendingCount == std::size(pending)) flushFinds();
     pending[pendingCount++] = pos - lineStart + 1;
@@ -447,7 +462,7 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
           skip = scan.N - 1;
         }
         if ((c == 13 || c == 10) && !(prev == 13 && c == 10)) {
-          if (Modes.AllLines && (!st.Line || st.Line->LineNo != LineNo)) createLine(LineNo, st.LineStart);
+          if (Modes.AllLines && st.LineNo != LineNo) createLine(LineNo, st.LineStart);
           ++LineNo;
         }
         prev = c;
@@ -548,7 +563,7 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
     addMadeLines();  // what was found before the failure stays found
     throw;
   }
-  if (Modes.AllLines && (!st.Line || st.Line->LineNo != LineNo) && last > st.LastCreatedEnd) createLine(LineNo, st.LineStart);
+  if (Modes.AllLines && st.LineNo != LineNo && last > st.LastCreatedEnd) createLine(LineNo, st.LineStart);
   addMadeLines();
   if (last >= Size - 1 && File && linesCounted) File->TotalLines.store(LineNo + 1, std::memory_order_relaxed);
   return st.Count;

@@ -11,12 +11,14 @@
 
 #include "engine/CharReader.h"
 #include "engine/ScanKernels.h"
+#include "engine/SearchResult.h"
 
 namespace trawlex {
 
 class TSearchParams;
 class TSearchFile;
 class TSearchLine;
+class TLineArena;
 
 class TRangeProcessor {
  public:
@@ -115,7 +117,9 @@ class TRangeProcessor {
 
   bool FileTimeStamped = true;
   TPreparedTarget Prepared;
-  std::vector<std::unique_ptr<TSearchLine>> MadeLines;  // made, not yet added to the file
+  std::vector<TSearchLine> MadeLines;  // made, not yet added to the file
+  // Where the lines of the files this processor searches keep their texts and finds.
+  std::shared_ptr<TLineArena> Arena = std::make_shared<TLineArena>();
 };
 
 int32_t DecimalDigits(int64_t n);

@@ -131,6 +131,10 @@ void TSearchAhead::SearchSlot(TRangeProcessor& processor, TSlot& slot) {
     outcome.Binary = processor.SkippedBinary;
   } catch (const std::bad_alloc&) {
     outcome.Error = "Out of memory";
+    outcome.OutOfMemory = true;
+  } catch (const EOutOfMemory& e) {
+    outcome.Error = e.what();
+    outcome.OutOfMemory = true;
   } catch (const std::exception& e) {
     outcome.Error = e.what();
   }

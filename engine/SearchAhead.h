@@ -36,6 +36,7 @@ class TSearchAhead {
     int32_t Finds = 0;
     bool Binary = false;  // left out as binary (SkipBinary)
     std::string Error;  // the message of a failed search, without the path
+    bool OutOfMemory = false;  // it failed for want of memory
   };
 
   // Fails (with the helpers it started stopped again) when a helper cannot be created.

@@ -99,6 +99,8 @@ class TSearchParams : public TDirScanParams {
     return Results[static_cast<size_t>(index)].get();
   }
   void AddResult(std::unique_ptr<TSearchFile> file) { Results.push_back(std::move(file)); }
+  // Room for `n` more results, so that adding them cannot run short of memory.
+  void ReserveResults(size_t n) { Results.reserve(Results.size() + n); }
   void SortResults(TFileCompare compare);
 
   std::vector<std::string> GetDescription() const override;

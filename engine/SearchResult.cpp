@@ -46,11 +46,18 @@ void FillBackground(IDrawSurface& s, const TRect& r, TDrawState state) {
 
 // ---- TSearchLine ----------------------------------------------------------------------
 
+static_assert(sizeof(TSearchLine) <= 40, "a line item stays small: a search can make millions");
+
+uint32_t TSearchLine::High(int i) const {
+  uint32_t v;
+  std::memcpy(&v, TextData - 8 + 4 * i, 4);
+  return v;
+}
+
 std::string TSearchLine::GetTextPrefix() const {
-  const int32_t digits = File && File->Params ? File->Params->LineNoDigits() : 1;
-  char num[48];
-  std::snprintf(num, sizeof num, " %*d: ", static_cast<int>(digits), static_cast<int>(LineNo + 1));
-  return num;
+  std::string text;
+  AppendTextPrefix(text);
+  return text;
 }
 
 std::string TSearchLine::GetText() const {
@@ -61,23 +68,19 @@ std::string TSearchLine::GetText() const {
 
 void TSearchLine::AppendText(std::string& out) const {
   AppendTextPrefix(out);
-  out += Text;
+  out += Text();
 }
 
 void TSearchLine::AppendTextPrefix(std::string& out) const {
-  // As GetTextPrefix, without formatting through a string.
   const int32_t digits = File && File->Params ? File->Params->LineNoDigits() : 1;
-  char num[16];
+  char num[24];
   char* end = num + sizeof num;
   char* p = end;
-  int64_t n = int64_t{LineNo} + 1;
-  const bool negative = n < 0;
-  uint64_t u = negative ? uint64_t(-n) : uint64_t(n);
+  uint64_t u = static_cast<uint64_t>(LineNo()) + 1;
   do {
     *--p = static_cast<char>('0' + u % 10);
     u /= 10;
   } while (u);
-  if (negative) *--p = '-';
   const auto len = static_cast<int32_t>(end - p);
   out += ' ';
   if (digits > len) out.append(static_cast<size_t>(digits - len), ' ');
@@ -86,55 +89,84 @@ void TSearchLine::AppendTextPrefix(std::string& out) const {
 }
 
 int32_t TSearchLine::LengthOf(size_t k) const {
-  const int32_t start = std::abs(Starts[k]);
-  if (!Ends.empty()) return Ends[k] ? Ends[k] - start : static_cast<int32_t>(Text.size()) - start + 1;
-  if (k + 1 == Starts.size() && !LastLengthKnown) return static_cast<int32_t>(Text.size()) - start + 1;
-  return FindLen;
+  const int32_t start = std::abs(StartOf(k));
+  const auto toLineEnd = static_cast<int32_t>(TextLen) - start + 1;
+  if (HasEnds) {
+    const int32_t end = Finds()[2 * k + 1];
+    return end ? end - start : toLineEnd;
+  }
+  if (k + 1 == FindCount && LastOpen) return toLineEnd;
+  return File->FindLen;
 }
 
 bool TSearchLine::LastEndOmitted() const {
-  if (Starts.empty()) return false;
-  const size_t last = Starts.size() - 1;
-  if (!Ends.empty() ? Ends[last] == 0 : !LastLengthKnown) return true;
+  if (FindCount == 0) return false;
+  const size_t last = FindCount - 1;
+  if (HasEnds ? Finds()[2 * last + 1] == 0 : bool(LastOpen)) return true;
   // A find that ends where the line's text ends has no end in the array.
-  return std::abs(Starts[last]) + LengthOf(last) - 1 == static_cast<int32_t>(Text.size());
+  return std::abs(StartOf(last)) + LengthOf(last) - 1 == static_cast<int32_t>(TextLen);
 }
 
 std::vector<int32_t> TSearchLine::PositionsLocked() const {
   std::vector<int32_t> pos;
-  pos.reserve(Starts.size() * 2);
-  for (size_t k = 0; k < Starts.size(); ++k) {
-    pos.push_back(Starts[k]);
-    pos.push_back(std::abs(Starts[k]) + LengthOf(k));
+  pos.reserve(size_t{FindCount} * 2);
+  for (size_t k = 0; k < FindCount; ++k) {
+    pos.push_back(StartOf(k));
+    pos.push_back(std::abs(StartOf(k)) + LengthOf(k));
   }
   if (LastEndOmitted()) pos.pop_back();
   return pos;
 }
 
-void TSearchLine::SetEnd(size_t k, int32_t end) {
-  const int32_t length = std::abs(end) - std::abs(Starts[k]);
-  if (Ends.empty() && (FindLen == 0 || FindLen == length)) {
-    FindLen = length;
-  } else if (Ends.empty()) {
-    // Finds of different lengths: from now on every end is kept.
-    Ends.reserve(Starts.size());
-    for (size_t i = 0; i < k; ++i) Ends.push_back(std::abs(Starts[i]) + FindLen);
-    Ends.push_back(std::abs(end));
-  } else {
-    Ends[k] = std::abs(end);
+int32_t* TSearchLine::MakeRoom(size_t more) {
+  const size_t size = RecordSize();
+  const size_t added = more * 4;
+  if (size == 0) {
+    // A line without text or finds has no record yet.
+    char* record = File->Texts().Allocate(added);
+    TextData = record;
+    return reinterpret_cast<int32_t*>(record);
   }
+  char* record = File->Texts().Grow(Record(), size, size + added);
+  TextData = record + HeadSize();
+  return reinterpret_cast<int32_t*>(record + size);
+}
+
+void TSearchLine::ConvertToEnds() {
+  // Every find keeps its end from now on: the array of starts becomes one of pairs.
+  const size_t n = FindCount;
+  std::vector<int32_t> pairs;
+  pairs.reserve(2 * n);
+  for (size_t k = 0; k < n; ++k) {
+    const int32_t start = StartOf(k);
+    pairs.push_back(start);
+    pairs.push_back(k + 1 == n && LastOpen ? 0 : std::abs(start) + File->FindLen);
+  }
+  MakeRoom(n);
+  HasEnds = 1;
+  std::memcpy(Finds(), pairs.data(), pairs.size() * 4);
 }
 
 void TSearchLine::AddPosition(int32_t value) {
   std::lock_guard lock(File->Lock());
-  if (Starts.empty() || LastLengthKnown) {
-    Starts.push_back(value);
-    if (!Ends.empty()) Ends.push_back(0);
-    LastLengthKnown = false;
-  } else {
-    SetEnd(Starts.size() - 1, value);
-    LastLengthKnown = true;
+  if (FindCount == 0 || !LastOpen) {
+    int32_t* at = MakeRoom(HasEnds ? 2 : 1);
+    at[0] = value;
+    if (HasEnds) at[1] = 0;
+    ++FindCount;
+    LastOpen = 1;
+    return;
   }
+  // The end of the last find.
+  const size_t last = FindCount - 1;
+  const int32_t length = std::abs(value) - std::abs(StartOf(last));
+  if (!HasEnds && (File->FindLen == 0 || File->FindLen == length)) {
+    if (File->FindLen == 0) File->FindLen = length;
+  } else {
+    if (!HasEnds) ConvertToEnds();
+    Finds()[2 * last + 1] = std::abs(value);
+  }
+  LastOpen = 0;
 }
 
 void TSearchLine::AddFinds(const int32_t* cols, size_t count, int32_t length) {
@@ -148,18 +180,21 @@ void TSearchLine::AddFindsToNewLine(const int32_t* cols, size_t count, int32_t l
 }
 
 void TSearchLine::AppendFinds(const int32_t* cols, size_t count, int32_t length) {
-  TRAWLEX_ASSERT(Starts.empty() || LastLengthKnown, "AddFinds after an open end");
-  if (Ends.empty() && (FindLen == 0 || FindLen == length)) {
-    FindLen = length;
-    Starts.insert(Starts.end(), cols, cols + count);
+  TRAWLEX_ASSERT(FindCount == 0 || !LastOpen, "AddFinds after an open end");
+  if (size_t{FindCount} + count >= (size_t{1} << 30)) throw ETrawlexError("More than a billion finds on one line");
+  if (!HasEnds && (File->FindLen == 0 || File->FindLen == length)) {
+    if (File->FindLen == 0) File->FindLen = length;  // set once, before any line with finds joins
+    std::memcpy(MakeRoom(count), cols, count * 4);
   } else {
+    if (!HasEnds) ConvertToEnds();
+    int32_t* at = MakeRoom(2 * count);
     for (size_t i = 0; i < count; ++i) {
-      Starts.push_back(cols[i]);
-      if (!Ends.empty()) Ends.push_back(0);
-      SetEnd(Starts.size() - 1, cols[i] + length);
+      at[2 * i] = cols[i];
+      at[2 * i + 1] = cols[i] + length;
     }
   }
-  LastLengthKnown = true;
+  FindCount += static_cast<uint32_t>(count);
+  LastOpen = 0;
 }
 
 std::vector<int32_t> TSearchLine::GetPositions() const {
@@ -169,47 +204,47 @@ std::vector<int32_t> TSearchLine::GetPositions() const {
 
 int32_t TSearchLine::GetFindCount() const {
   std::lock_guard lock(File->Lock());
-  return static_cast<int32_t>(Starts.size());
+  return static_cast<int32_t>(FindCount);
 }
 
 int32_t TSearchLine::GetSegmentCount() const {
   std::lock_guard lock(File->Lock());
-  return static_cast<int32_t>(Starts.size() * 2 + (LastEndOmitted() ? 0 : 1));
+  return static_cast<int32_t>(FindCount * 2 + (LastEndOmitted() ? 0 : 1));
 }
 
 std::string TSearchLine::GetSegmentText(int32_t i, TTabSettings tabs) const {
   const std::vector<int32_t> pos = GetPositions();
   TRAWLEX_ASSERT(i >= 0 && i <= static_cast<int32_t>(pos.size()), "Invalid value in GetSegmentText");
-  return SegmentText(Text, pos, i, tabs);
+  return SegmentText(Text(), pos, i, tabs);
 }
 
 bool TSearchLine::GetFindSelected(int32_t k) const {
   std::lock_guard lock(File->Lock());
-  TRAWLEX_ASSERT(k >= 0 && static_cast<size_t>(k) < Starts.size(), "Invalid value in GetFindSelected");
-  return Starts[static_cast<size_t>(k)] < 0;
+  TRAWLEX_ASSERT(k >= 0 && static_cast<size_t>(k) < FindCount, "Invalid value in GetFindSelected");
+  return StartOf(static_cast<size_t>(k)) < 0;
 }
 
 void TSearchLine::SetFindSelected(int32_t k, bool selected) {
   std::lock_guard lock(File->Lock());
-  TRAWLEX_ASSERT(k >= 0 && static_cast<size_t>(k) < Starts.size(), "Invalid value in SetFindSelected");
-  int32_t& start = Starts[static_cast<size_t>(k)];
+  TRAWLEX_ASSERT(k >= 0 && static_cast<size_t>(k) < FindCount, "Invalid value in SetFindSelected");
+  int32_t& start = StartRef(static_cast<size_t>(k));
   start = selected ? -std::abs(start) : std::abs(start);
 }
 
-int32_t TSearchLine::GetFindPos(int32_t k) const {
+int64_t TSearchLine::GetFindPos(int32_t k) const {
   std::lock_guard lock(File->Lock());
-  TRAWLEX_ASSERT(k >= 0 && static_cast<size_t>(k) < Starts.size(), "Invalid value in GetFindPos");
-  return std::abs(Starts[static_cast<size_t>(k)]) + LineStart - 1;
+  TRAWLEX_ASSERT(k >= 0 && static_cast<size_t>(k) < FindCount, "Invalid value in GetFindPos");
+  return int64_t{std::abs(StartOf(static_cast<size_t>(k)))} + LineStart() - 1;
 }
 
 int32_t TSearchLine::GetFindLength(int32_t k) const {
   std::lock_guard lock(File->Lock());
-  TRAWLEX_ASSERT(k >= 0 && static_cast<size_t>(k) < Starts.size(), "Invalid value in GetFindLength");
+  TRAWLEX_ASSERT(k >= 0 && static_cast<size_t>(k) < FindCount, "Invalid value in GetFindLength");
   return LengthOf(static_cast<size_t>(k));
 }
 
 int32_t TSearchLine::GetWidth(IDrawSurface& surface) const {
-  return surface.TextWidth(Text) + File->Params->LineNoWidth();
+  return surface.TextWidth(Text()) + File->Params->LineNoWidth();
 }
 
 void TSearchLine::Draw(IDrawSurface& s, const TRect& rect, TDrawState state) const {
@@ -221,9 +256,9 @@ void TSearchLine::Draw(IDrawSurface& s, const TRect& rect, TDrawState state) con
   const TColor selectedFind = selected ? ItemColor::SelectedFindOnHighlight : ItemColor::SelectedFind;
 
   s.SetFontColor(SysColor::GrayText);
-  if (File->TotalLines.load(std::memory_order_relaxed) - 1 == LineNo) s.SetFontStyle(s.GetFontStyle() | fsUnderline);
+  if (File->TotalLines.load(std::memory_order_relaxed) - 1 == LineNo()) s.SetFontStyle(s.GetFontStyle() | fsUnderline);
   const int32_t lineNoWidth = File->Params->LineNoWidth();
-  const std::string prefix = std::to_string(LineNo + 1) + ": ";
+  const std::string prefix = std::to_string(LineNo() + 1) + ": ";
   s.TextOut(rect.Left + lineNoWidth - s.TextWidth(prefix), rect.Top, prefix);
 
   int32_t x = lineNoWidth;
@@ -236,7 +271,7 @@ void TSearchLine::Draw(IDrawSurface& s, const TRect& rect, TDrawState state) con
     } else {
       s.SetFontColor(plain);
     }
-    const std::string seg = SegmentText(Text, pos, i, tabs);
+    const std::string seg = SegmentText(Text(), pos, i, tabs);
     s.TextOut(rect.Left + x, rect.Top, seg);
     x += s.TextWidth(seg);
   }
@@ -249,7 +284,7 @@ int32_t TSearchLine::FindAtX(IDrawSurface& surface, int32_t x) const {
   const TTabSettings tabs = surface.Tabs();
   for (int32_t i = 0; i <= static_cast<int32_t>(pos.size()); ++i) {
     const int32_t left = a;
-    a += surface.TextWidth(SegmentText(Text, pos, i, tabs));
+    a += surface.TextWidth(SegmentText(Text(), pos, i, tabs));
     if (i % 2 == 1) {
       ++k;
       if (x < a) return x >= left ? k : -1;
@@ -283,14 +318,100 @@ std::string_view TTextArena::Add(std::string_view bytes) {
   return {at, bytes.size()};
 }
 
+// ---- TLineArena -----------------------------------------------------------------------
+
+namespace {
+constexpr size_t Align4(size_t n) { return (n + 3) & ~size_t{3}; }
+constexpr size_t MaxArenaBlock = size_t{256} << 10;
+constexpr size_t OwnRecordSize = 2048;
+}  // namespace
+
+void TLineArena::NewBlock(size_t size) {
+  Blocks.push_back({std::make_unique_for_overwrite<char[]>(size), size, false});
+  Held += size;
+  FreeSpace = Blocks.back().Bytes.get();
+  Left = size;
+  NextBlock = std::min(NextBlock * 2, MaxArenaBlock);
+}
+
+char* TLineArena::OwnBlock(size_t size) {
+  Blocks.push_back({std::make_unique_for_overwrite<char[]>(size), size, true});
+  Held += size;
+  return Blocks.back().Bytes.get();
+}
+
+char* TLineArena::Allocate(size_t size) {
+  size = Align4(size);
+  if (size > Left) {
+    // A record of some size gets a block of its own and leaves the one being filled as it
+    // is: a block given up for a new one wastes less than such a record.
+    if (size >= OwnRecordSize) return OwnBlock(size);
+    NewBlock(std::max(size, NextBlock));
+  }
+  char* at = FreeSpace;
+  FreeSpace += size;
+  Left -= size;
+  return at;
+}
+
+char* TLineArena::Grow(char* record, size_t size, size_t newSize) {
+  const size_t had = Align4(size), want = Align4(newSize);
+  if (record + had == FreeSpace && want - had <= Left) {
+    FreeSpace += want - had;
+    Left -= want - had;
+    return record;
+  }
+  // A record with a block of its own grows in it, or moves to a larger one and frees it;
+  // room to grow on makes a record that keeps growing (a line with a find on every byte)
+  // move a few times, not once per batch of finds.
+  for (auto block = Blocks.rbegin(); block != Blocks.rend(); ++block) {
+    if (!block->Own || block->Bytes.get() != record) continue;
+    if (want <= block->Size) return record;
+    const size_t grown = want + want / 2;
+    auto bytes = std::make_unique_for_overwrite<char[]>(grown);
+    std::memcpy(bytes.get(), record, size);
+    Held += grown - block->Size;
+    block->Bytes = std::move(bytes);
+    block->Size = grown;
+    return block->Bytes.get();
+  }
+  char* moved = want >= OwnRecordSize ? OwnBlock(want + want / 2) : Allocate(want);
+  std::memcpy(moved, record, size);
+  return moved;
+}
+
+char* TLineArena::Fit(char* record, size_t size) {
+  size = Align4(size);
+  if (size < OwnRecordSize) return record;
+  // Only a record that grew has room to give back, and it is among the last ones made.
+  int looked = 0;
+  for (auto block = Blocks.rbegin(); block != Blocks.rend() && looked < 1024; ++block, ++looked) {
+    if (!block->Own || block->Bytes.get() != record) continue;
+    if (block->Size == size) return record;
+    auto bytes = std::make_unique_for_overwrite<char[]>(size);
+    std::memcpy(bytes.get(), record, size);
+    Held -= block->Size - size;
+    block->Bytes = std::move(bytes);
+    block->Size = size;
+    return block->Bytes.get();
+  }
+  return record;
+}
+
 // ---- TSearchFile ----------------------------------------------------------------------
 
 TSearchFile::~TSearchFile() = default;
 
+TLineArena& TSearchFile::Texts() {
+  if (!Arena) Arena = std::make_shared<TLineArena>();
+  return *Arena;
+}
+
 int32_t TSearchFile::GetFindCount() const {
   std::lock_guard lock(FLock);
   int32_t n = 0;
-  for (const auto& line : Lines) n += static_cast<int32_t>(line->Starts.size());
+  for (const auto& block : Blocks)
+    for (const TSearchLine& line : block) n += static_cast<int32_t>(line.FindCount);
   return n;
 }
 
@@ -317,114 +438,164 @@ void TSearchFile::Draw(IDrawSurface& s, const TRect& rect, TDrawState state) con
 
 int32_t TSearchFile::GetLineCount() const {
   std::lock_guard lock(FLock);
-  return static_cast<int32_t>(Lines.size());
+  return BlockEnds.empty() ? 0 : BlockEnds.back();
 }
 
 TSearchLine* TSearchFile::GetLine(int32_t index) const {
   std::lock_guard lock(FLock);
-  if (index < 0 || static_cast<size_t>(index) >= Lines.size())
+  if (index < 0 || BlockEnds.empty() || index >= BlockEnds.back())
     throw ETrawlexError(Fmt("List index out of bounds (%d)", index));
-  return Lines[static_cast<size_t>(index)].get();
+  const size_t b = static_cast<size_t>(std::upper_bound(BlockEnds.begin(), BlockEnds.end(), index) - BlockEnds.begin());
+  const int32_t first = b == 0 ? 0 : BlockEnds[b - 1];
+  return const_cast<TSearchLine*>(&Blocks[b][static_cast<size_t>(index - first)]);
 }
 
-TSearchLine* TSearchFile::AddLine() {
-  auto line = std::make_unique<TSearchLine>(this);
-  TSearchLine* raw = line.get();
-  std::lock_guard lock(FLock);
-  Lines.push_back(std::move(line));
-  return raw;
+TSearchLine* TSearchFile::AddLine() { return AddLine(0, 0, {}); }
+
+TSearchLine* TSearchFile::AddLine(int64_t lineNo, int64_t lineStart, std::string_view text) {
+  std::vector<TSearchLine> one{MakeLine(lineNo, lineStart, text)};
+  return AddLines(one);
 }
 
-TSearchLine* TSearchFile::AddLine(int32_t lineNo, int32_t lineStart, std::string_view text) {
-  auto line = NewLine(lineNo, lineStart, text);
-  TSearchLine* raw = line.get();
-  std::lock_guard lock(FLock);
-  Lines.push_back(std::move(line));
-  return raw;
-}
-
-std::unique_ptr<TSearchLine> TSearchFile::NewLine(int32_t lineNo, int32_t lineStart, std::string_view text) {
-  auto line = std::make_unique<TSearchLine>(this);
-  line->LineNo = lineNo;
-  line->LineStart = lineStart;
-  if (!text.empty()) {
-    if (!Texts) Texts = std::make_unique<TTextArena>();
-    line->Text = Texts->Add(text);
+TSearchLine TSearchFile::MakeLine(int64_t lineNo, int64_t lineStart, std::string_view text, const int32_t* cols,
+                                  size_t count, int32_t length) {
+  if (text.size() >= (size_t{1} << 31)) throw ETrawlexError("A line with a find is 2 GiB long or longer");
+  TSearchLine line(this);
+  line.Wide = (lineNo >> 32) != 0 || (lineStart >> 32) != 0;
+  line.LineNoLow = static_cast<uint32_t>(lineNo);
+  line.LineStartLow = static_cast<uint32_t>(lineStart);
+  line.TextLen = static_cast<uint32_t>(text.size());
+  // Finds of the file's length go into the record at once; others the long way.
+  const bool findsNow = count > 0 && count < (size_t{1} << 30) && (FindLen == 0 || FindLen == length);
+  const size_t size = line.FindsOffset() + (findsNow ? count * 4 : 0);
+  if (size > 0) {
+    char* record = Texts().Allocate(size);
+    if (line.Wide) {
+      const uint32_t high[2] = {static_cast<uint32_t>(lineNo >> 32), static_cast<uint32_t>(lineStart >> 32)};
+      std::memcpy(record, high, sizeof high);
+    }
+    if (!text.empty()) std::memcpy(record + line.HeadSize(), text.data(), text.size());
+    line.TextData = record + line.HeadSize();
+    if (findsNow) {
+      if (FindLen == 0) FindLen = length;
+      std::memcpy(record + line.FindsOffset(), cols, count * 4);
+      line.FindCount = static_cast<uint32_t>(count);
+    }
   }
+  if (count > 0 && !findsNow) line.AddFindsToNewLine(cols, count, length);
   return line;
 }
 
-void TSearchFile::AddLines(std::vector<std::unique_ptr<TSearchLine>>& lines) {
-  {
-    std::lock_guard lock(FLock);
-    for (auto& line : lines) {
-      TRAWLEX_ASSERT(line->File == this, "AddLines: a line of another file");
-      Lines.push_back(std::move(line));
-    }
+TSearchLine* TSearchFile::AddLines(std::vector<TSearchLine>& lines) {
+  if (lines.empty()) return nullptr;
+  std::vector<TSearchLine> block;
+  block.reserve(lines.size());  // exactly: the block never grows
+  for (TSearchLine& line : lines) {
+    TRAWLEX_ASSERT(line.File == this, "AddLines: a line of another file");
+    // Complete now: a long line that grew gives back its room to grow.
+    if (line.RecordSize() >= 2048) line.TextData = Arena->Fit(line.Record(), line.RecordSize()) + line.HeadSize();
+    block.push_back(line);
   }
   lines.clear();
+  TSearchLine* first = block.data();
+  std::lock_guard lock(FLock);
+  const int32_t before = BlockEnds.empty() ? 0 : BlockEnds.back();
+  // Room first: short of memory, nothing has changed.
+  Blocks.reserve(Blocks.size() + 1);
+  BlockEnds.reserve(BlockEnds.size() + 1);
+  Blocks.push_back(std::move(block));
+  BlockEnds.push_back(before + static_cast<int32_t>(Blocks.back().size()));
+  return first;
 }
 
 std::vector<TSearchLine*> TSearchFile::LinesSnapshot() const {
   std::vector<TSearchLine*> out;
   std::lock_guard lock(FLock);
-  out.reserve(Lines.size());
-  for (const auto& line : Lines) out.push_back(line.get());
+  out.reserve(BlockEnds.empty() ? 0 : static_cast<size_t>(BlockEnds.back()));
+  for (const auto& block : Blocks)
+    for (const TSearchLine& line : block) out.push_back(const_cast<TSearchLine*>(&line));
   return out;
 }
 
+void TSearchFile::ReplaceLines(std::vector<TSearchLine> lines) {
+  Blocks.clear();
+  BlockEnds.clear();
+  if (lines.empty()) return;
+  lines.shrink_to_fit();
+  BlockEnds.push_back(static_cast<int32_t>(lines.size()));
+  Blocks.push_back(std::move(lines));
+}
+
 void TSearchFile::DeleteLine(int32_t index) {
-  std::unique_ptr<TSearchLine> gone;
   std::lock_guard lock(FLock);
-  if (index < 0 || static_cast<size_t>(index) >= Lines.size())
-    throw ETrawlexError(Fmt("List index out of bounds (%d)", index));
-  gone = std::move(Lines[static_cast<size_t>(index)]);
-  Lines.erase(Lines.begin() + index);
+  const int32_t count = BlockEnds.empty() ? 0 : BlockEnds.back();
+  if (index < 0 || index >= count) throw ETrawlexError(Fmt("List index out of bounds (%d)", index));
+  std::vector<TSearchLine> kept;
+  kept.reserve(static_cast<size_t>(count - 1));
+  int32_t i = 0;
+  for (const auto& block : Blocks)
+    for (const TSearchLine& line : block)
+      if (i++ != index) kept.push_back(line);
+  ReplaceLines(std::move(kept));
 }
 
 void TSearchFile::SortLines() {
   std::lock_guard lock(FLock);
-  std::stable_sort(Lines.begin(), Lines.end(), [](const auto& a, const auto& b) { return a->LineNo < b->LineNo; });
+  std::vector<TSearchLine> all;
+  for (const auto& block : Blocks) all.insert(all.end(), block.begin(), block.end());
+  std::stable_sort(all.begin(), all.end(), [](const TSearchLine& a, const TSearchLine& b) { return a.LineNo() < b.LineNo(); });
+  ReplaceLines(std::move(all));
 }
 
-int32_t TSearchFile::IndexOfLineNo(int32_t n) const {
+int32_t TSearchFile::IndexOfLineNo(int64_t n) const {
   std::lock_guard lock(FLock);
-  const auto count = static_cast<int32_t>(Lines.size());
+  const int32_t count = BlockEnds.empty() ? 0 : BlockEnds.back();
   if (count == 0) return 0;
-  if (n > Lines.back()->LineNo) return count;
-  for (int32_t i = count - 1; i >= 0; --i)
-    if (Lines[static_cast<size_t>(i)]->LineNo == n) return i;
+  if (n > Blocks.back().back().LineNo()) return count;
+  int32_t i = count;
+  for (auto block = Blocks.rbegin(); block != Blocks.rend(); ++block)
+    for (auto line = block->rbegin(); line != block->rend(); ++line) {
+      --i;
+      if (line->LineNo() == n) return i;
+    }
   return -1;
 }
 
 void TSearchFile::SelectAllFinds(bool selected) {
   std::lock_guard lock(FLock);
-  for (auto& line : Lines)
-    for (int32_t& start : line->Starts) start = selected ? -std::abs(start) : std::abs(start);
+  for (auto& block : Blocks)
+    for (TSearchLine& line : block)
+      for (size_t k = 0; k < line.FindCount; ++k) {
+        int32_t& start = line.StartRef(k);
+        start = selected ? -std::abs(start) : std::abs(start);
+      }
 }
 
 void TSearchFile::CopyFindSelection(const TSearchFile& other) {
   if (&other == this) return;
   // Never hold both locks: copy the other item's selections first.
-  std::vector<std::pair<int32_t, std::vector<bool>>> theirs;
+  std::vector<std::pair<int64_t, std::vector<bool>>> theirs;
   {
     std::lock_guard lock(other.FLock);
-    for (const auto& line : other.Lines) {
-      std::vector<bool> sel;
-      for (const int32_t start : line->Starts) sel.push_back(start < 0);
-      theirs.emplace_back(line->LineNo, std::move(sel));
-    }
+    for (const auto& block : other.Blocks)
+      for (const TSearchLine& line : block) {
+        std::vector<bool> sel;
+        for (size_t k = 0; k < line.FindCount; ++k) sel.push_back(line.StartOf(k) < 0);
+        theirs.emplace_back(line.LineNo(), std::move(sel));
+      }
   }
   std::lock_guard lock(FLock);
-  for (auto& line : Lines) {
-    // The last entry with this line number, as a backward search finds it.
-    auto it = std::find_if(theirs.rbegin(), theirs.rend(), [&](const auto& t) { return t.first == line->LineNo; });
-    if (it == theirs.rend()) continue;
-    for (size_t k = 0; k < it->second.size() && k < line->Starts.size(); ++k) {
-      int32_t& start = line->Starts[k];
-      start = it->second[k] ? -std::abs(start) : std::abs(start);
+  for (auto& block : Blocks)
+    for (TSearchLine& line : block) {
+      // The last entry with this line number, as a backward search finds it.
+      const int64_t lineNo = line.LineNo();
+      auto it = std::find_if(theirs.rbegin(), theirs.rend(), [&](const auto& t) { return t.first == lineNo; });
+      if (it == theirs.rend()) continue;
+      for (size_t k = 0; k < it->second.size() && k < line.FindCount; ++k) {
+        int32_t& start = line.StartRef(k);
+        start = it->second[k] ? -std::abs(start) : std::abs(start);
+      }
     }
-  }
 }
 
 // ---- Free functions ------------------------------------------------------------------
@@ -440,7 +611,7 @@ bool GetItemLocation(TSearchResult* item, std::string& path, int32_t& lineNo) {
   if (!file) return false;
   path = file->Name;
   auto* line = dynamic_cast<TSearchLine*>(item);
-  lineNo = line ? line->LineNo : 0;
+  lineNo = line ? static_cast<int32_t>(line->LineNo()) : 0;
   return true;
 }
 

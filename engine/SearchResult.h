@@ -37,9 +37,8 @@ class TSearchResult {
   virtual int32_t GetWidth(IDrawSurface& surface) const = 0;
 };
 
-// One entry of a shown list: an (empty) caption and a reference to an item.
+// One entry of a shown list: a reference to an item.
 struct TListEntry {
-  std::string Caption;
   TSearchResult* Item = nullptr;
 };
 // A deque: a list of a million entries grows without moving them all at once (a vector's
@@ -47,8 +46,8 @@ struct TListEntry {
 using TItemList = std::deque<TListEntry>;
 
 // Bytes kept as long as their owner, copied once each into blocks that never move, so
-// that a view of them stays valid. Blocks start small and double up to 64 KiB (a file with
-// one line item spends little); a longer piece gets a block of its own. One writer.
+// that a view of them stays valid. Blocks start small and double up to 64 KiB; a longer
+// piece gets a block of its own. One writer.
 class TTextArena {
  public:
   std::string_view Add(std::string_view bytes);
@@ -60,16 +59,52 @@ class TTextArena {
   size_t NextBlock = 256;
 };
 
+// Where line items keep their texts and finds: records copied once each into blocks that
+// never move, so that a view of them stays valid as long as the arena. One arena serves
+// every file a thread searches (the files share it and the last one frees it), so a file
+// with one short line spends no block of its own. Only one thread at a time adds to it.
+class TLineArena {
+ public:
+  // A record of `size` bytes, 4-byte aligned.
+  char* Allocate(size_t size);
+  // The record at `record` (`size` bytes) made `newSize` bytes long: in place when it is
+  // the last one made and its block has room, else copied to a new record (the old bytes
+  // stay readable as long as the arena unless the record had a block of its own).
+  char* Grow(char* record, size_t size, size_t newSize);
+  // The record at `record`, grown to `size` bytes and complete now, without the room to
+  // grow on it may have been given: moved when it has a block of its own.
+  char* Fit(char* record, size_t size);
+  // Bytes held in blocks.
+  size_t Capacity() const { return Held; }
+
+ private:
+  struct TBlock {
+    std::unique_ptr<char[]> Bytes;
+    size_t Size;
+    bool Own;  // holds one large record, which may grow in it
+  };
+  char* OwnBlock(size_t size);
+  void NewBlock(size_t size);
+  std::vector<TBlock> Blocks;
+  char* FreeSpace = nullptr;
+  size_t Left = 0;
+  size_t NextBlock = 4096;
+  size_t Held = 0;
+};
+
+// A line with finds: 40 bytes beside its record in the file's arena, which holds its text
+// and after it (4-byte aligned) its finds. Line numbers and positions are 64-bit; their
+// upper halves, where a file is large enough to need them, sit in front of the text.
 class TSearchLine : public TSearchResult {
  public:
   explicit TSearchLine(TSearchFile* file) : File(file) {}
 
   TSearchFile* File;
-  // The whole line without its line break: a view of the file item's text arena (or of
-  // text that outlives the item).
-  std::string_view Text;
-  int32_t LineNo = 0;   // 0-based
-  int32_t LineStart = 0;
+
+  // The whole line without its line break.
+  std::string_view Text() const { return {TextData, TextLen}; }
+  int64_t LineNo() const { return Wide ? int64_t{LineNoLow} | int64_t{High(0)} << 32 : int64_t{LineNoLow}; }  // 0-based
+  int64_t LineStart() const { return Wide ? int64_t{LineStartLow} | int64_t{High(1)} << 32 : int64_t{LineStartLow}; }
 
   std::string GetTypeName() const override { return "Line"; }
   std::string GetText() const override;
@@ -83,42 +118,57 @@ class TSearchLine : public TSearchResult {
   // The same without the line's own text (GetTextPrefix).
   void AppendTextPrefix(std::string& out) const;
 
-  // Appends one value of the position array (start, end, start, ...).
+  // Appends one value of the position array (start, end, start, ...). This and AddFinds
+  // may move the line's text: only for lines no other thread looks at.
   void AddPosition(int32_t value);
   // Appends finds of `length` bytes at the 1-based columns `cols`, in one step (the matcher).
   void AddFinds(const int32_t* cols, size_t count, int32_t length);
-  // The same for a line item that has not joined its file yet (TSearchFile::NewLine): only
+  // The same for a line item that has not joined its file yet (TSearchFile::MakeLine): only
   // its maker sees it, so no lock is taken.
   void AddFindsToNewLine(const int32_t* cols, size_t count, int32_t length);
   std::vector<int32_t> GetPositions() const;  // a snapshot of the position array
   // Calls `fn(offset, length)` for each selected find in order, under one lock.
   template <class F>
   void ForEachSelectedFind(F fn) const;
-  int32_t GetLineNumber() const { return LineNo + 1; }
+  int64_t GetLineNumber() const { return LineNo() + 1; }
   int32_t GetSegmentCount() const;
   // Piece i of the text (even pieces plain, odd ones finds), its tabs shown as `tabs` says.
   std::string GetSegmentText(int32_t i, TTabSettings tabs = {}) const;
   bool GetFindSelected(int32_t k) const;
   void SetFindSelected(int32_t k, bool selected);
-  int32_t GetFindPos(int32_t k) const;
+  int64_t GetFindPos(int32_t k) const;
   int32_t GetFindLength(int32_t k) const;
   int32_t FindAtX(IDrawSurface& surface, int32_t x) const;
 
  private:
   friend class TSearchFile;
-  // The finds, kept small (a line can hold hundreds of millions): each is its start column,
-  // negative when selected, and all have the same length, the target's. The position array
-  // of the finds is derived from these. Only a line given finds of different lengths
-  // through AddPosition also keeps each end. All guarded by File's lock.
-  std::vector<int32_t> Starts;
-  int32_t FindLen = 0;           // the length of every find; 0 while unknown
-  bool LastLengthKnown = false;  // the last find's length was given (not "to the line's end")
-  std::vector<int32_t> Ends;     // column after each find, only for finds of different lengths
+  // The finds: each is its start column, negative when selected; all have the length the
+  // file keeps (the target's) but the last when LastOpen (it runs to the line's end). A
+  // line given finds of different lengths through AddPosition keeps each end after its
+  // start instead (HasEnds; an end of 0 runs to the line's end). Guarded by File's lock.
+  const char* TextData = nullptr;
+  uint32_t TextLen : 31 = 0;
+  uint32_t Wide : 1 = 0;  // the upper halves of LineNo and LineStart are in front of the text
+  uint32_t FindCount : 30 = 0;
+  uint32_t HasEnds : 1 = 0;
+  uint32_t LastOpen : 1 = 0;
+  uint32_t LineNoLow = 0;
+  uint32_t LineStartLow = 0;
 
+  uint32_t High(int i) const;
+  size_t HeadSize() const { return Wide ? 8 : 0; }
+  size_t FindsOffset() const { return HeadSize() + ((size_t{TextLen} + 3) & ~size_t{3}); }
+  size_t RecordSize() const { return FindsOffset() + size_t{FindCount} * (HasEnds ? 8 : 4); }
+  char* Record() const { return const_cast<char*>(TextData) - HeadSize(); }
+  int32_t* Finds() const { return reinterpret_cast<int32_t*>(Record() + FindsOffset()); }
+  int32_t StartOf(size_t k) const { return Finds()[HasEnds ? 2 * k : k]; }
+  int32_t& StartRef(size_t k) const { return Finds()[HasEnds ? 2 * k : k]; }
   int32_t LengthOf(size_t k) const;      // with the lock held
   bool LastEndOmitted() const;           // with the lock held
   std::vector<int32_t> PositionsLocked() const;
-  void SetEnd(size_t k, int32_t end);    // with the lock held
+  // Room for `more` values (starts, or start and end pairs) after the finds.
+  int32_t* MakeRoom(size_t more);
+  void ConvertToEnds();                  // with the lock held
   void AppendFinds(const int32_t* cols, size_t count, int32_t length);  // with the lock held
 };
 
@@ -140,9 +190,9 @@ class TSearchFile : public TSearchResult {
 
   TSearchParams* Params;
   std::string Name;
-  int32_t Size = 0;
+  int64_t Size = 0;
   TDateTime FileTime = 0;
-  std::atomic<int32_t> TotalLines{0};
+  std::atomic<int64_t> TotalLines{0};
   // Set when the file was read for the search, before the item is handed over.
   TFileIdentity Identity;
   // The search of this file ended in an error: its finds are incomplete and are shown, but
@@ -160,36 +210,60 @@ class TSearchFile : public TSearchResult {
   TSearchLine* AddLine();
   // Appends a line item with its fields set, in one step under the lock; the text is
   // copied into the file's arena.
-  TSearchLine* AddLine(int32_t lineNo, int32_t lineStart, std::string_view text);
+  TSearchLine* AddLine(int64_t lineNo, int64_t lineStart, std::string_view text);
   // A line item of this file that has not joined it yet, its text copied into the file's
-  // arena; fill it, then add it with AddLines. Only one thread makes lines of a file.
-  std::unique_ptr<TSearchLine> NewLine(int32_t lineNo, int32_t lineStart, std::string_view text);
-  // Appends the lines made with NewLine, in order, in one step under the lock, and empties
-  // `lines`.
-  void AddLines(std::vector<std::unique_ptr<TSearchLine>>& lines);
+  // arena; fill it, then add it with AddLines. Only one thread makes lines of a file, and
+  // no other line of the file is made until this one has all its finds.
+  // With `count` finds of `length` bytes at the columns `cols`, its record is made whole.
+  TSearchLine MakeLine(int64_t lineNo, int64_t lineStart, std::string_view text, const int32_t* cols = nullptr,
+                       size_t count = 0, int32_t length = 0);
+  // Appends the lines made with MakeLine, in order, in one step under the lock, and empties
+  // `lines`; returns the first of them as it is kept now (the others follow it).
+  TSearchLine* AddLines(std::vector<TSearchLine>& lines);
   // The line items as they are now, taken under one lock.
   std::vector<TSearchLine*> LinesSnapshot() const;
+  // Calls `fn(line)` for each line item in order, under the lock (no copy of the list).
+  template <class F>
+  void ForEachLine(F fn) const {
+    std::lock_guard lock(FLock);
+    for (const auto& block : Blocks)
+      for (const TSearchLine& line : block) fn(line);
+  }
+  // These two move the line items: nothing may hold one across them.
   void DeleteLine(int32_t index);
   void SortLines();
-  int32_t IndexOfLineNo(int32_t n) const;
+  int32_t IndexOfLineNo(int64_t n) const;
   void SelectAllFinds(bool selected);
   void CopyFindSelection(const TSearchFile& other);
+  // The arena the lines of this file go to, when it has none yet (a searching thread
+  // shares its own with all the files it searches).
+  void ShareArena(const std::shared_ptr<TLineArena>& arena) {
+    if (!Arena) Arena = arena;
+  }
 
   std::mutex& Lock() const { return FLock; }
+  // The arena of this file's lines (shared with other files), or null.
+  const TLineArena* LineArena() const { return Arena.get(); }
 
  private:
-  std::vector<std::unique_ptr<TSearchLine>> Lines;  // guarded by FLock
+  friend class TSearchLine;
+  TLineArena& Texts();
+  void ReplaceLines(std::vector<TSearchLine> lines);  // with the lock held
+  // The line items in blocks that never move (one per batch added), with the number of
+  // items before the end of each. Guarded by FLock.
+  std::vector<std::vector<TSearchLine>> Blocks;
+  std::vector<int32_t> BlockEnds;
+  int32_t FindLen = 0;  // the length of the finds of every line without ends; 0 while unknown
   mutable std::mutex FLock;
-  // The lines' texts, made with the first line: most candidates of a search have none.
   // Written only by the thread that makes lines.
-  std::unique_ptr<TTextArena> Texts;
+  std::shared_ptr<TLineArena> Arena;
 };
 
 template <class F>
 void TSearchLine::ForEachSelectedFind(F fn) const {
   std::lock_guard lock(File->Lock());
-  for (size_t k = 0; k < Starts.size(); ++k)
-    if (Starts[k] < 0) fn(-Starts[k] + LineStart - 1, LengthOf(k));
+  for (size_t k = 0; k < FindCount; ++k)
+    if (StartOf(k) < 0) fn(int64_t{-StartOf(k)} + LineStart() - 1, LengthOf(k));
 }
 
 // The file item of an item: itself, or a line's file; null for anything else.

@@ -57,7 +57,15 @@ void TSearchThread::Execute() {
     Processor->Modes.SkipBinary = FSearchParams->SkipBinary;
     if (SearchAheadThreads > 0)
       Ahead = std::make_unique<TSearchAhead>(FSearchParams, SearchAheadThreads, SearchAheadMaxFileSize, 1024);
-    ScanAndProcess(FSearchParams->BaseDir);
+    try {
+      ScanAndProcess(FSearchParams->BaseDir);
+    } catch (const std::bad_alloc&) {
+      // Outside a file (the list of candidates, a helper thread): the search ends with what
+      // it found, as at a stop.
+      Ahead.reset();
+      ReportError((FCurrentFile.empty() ? std::string() : FCurrentFile + ": ") + "Out of memory; the search stopped");
+      Terminate();
+    }
   } catch (...) {
     Processor.reset();
     Synchronize([this] { CountEnded(); });
@@ -71,18 +79,29 @@ void TSearchThread::Execute() {
 
 void TSearchThread::ProcessFiles(const TCandidateList& files) {
   if (Ahead) Ahead->Seal(FoundOrder);
+  // A file item the window has been given must never be freed by a failed append.
+  FSearchParams->ReserveResults(files.size());
   for (size_t i = 0; i < files.size() && !Terminated(); ++i) {
     FCurrentFile = files[i];
     FFilesSearched.fetch_add(1, std::memory_order_relaxed);
     ReportStatus(FCurrentFile);
     TSearchAhead::TOutcome outcome;
     std::unique_ptr<TSearchFile> file;
-    if (Ahead && Ahead->Take(i, outcome, file)) {
-      HandOverSearched(file.get(), outcome);
-    } else {
-      file = MakeCandidateFile(FSearchParams, files[i]);
-      SearchHere(file.get(), FoundShortReadsEnd[FoundOrder[i]]);
+    try {
+      if (Ahead && Ahead->Take(i, outcome, file)) {
+        HandOverSearched(file.get(), outcome);
+      } else {
+        file = MakeCandidateFile(FSearchParams, files[i]);
+        SearchHere(file.get(), FoundShortReadsEnd[FoundOrder[i]]);
+      }
+    } catch (const std::bad_alloc&) {
+      OutOfMemory(file.get());
     }
+    if (file && file->SearchFailed && !OnItems && file->GetLineCount() > 0 && LastErrorOutOfMemory) {
+      FFilesWithFinds.fetch_sub(1, std::memory_order_relaxed);
+      file.reset();
+    }
+    LastErrorOutOfMemory = false;
     // Taken over by the results; a file without finds is freed here.
     if (file && file->GetLineCount() > 0) FSearchParams->AddResult(std::move(file));
   }
@@ -102,8 +121,9 @@ void TSearchThread::SearchHere(TSearchFile* file, bool shortReadsEnd) {
     FTotalFinds.fetch_add(finds, std::memory_order_relaxed);
     if (Processor->SkippedBinary) FBinarySkipped.fetch_add(1, std::memory_order_relaxed);
   } catch (const std::bad_alloc&) {
-    file->SearchFailed = true;
-    ReportError(FCurrentFile + ": Out of memory");
+    OutOfMemory(file);
+  } catch (const EOutOfMemory&) {
+    OutOfMemory(file);
   } catch (const std::exception& e) {
     file->SearchFailed = true;
     ReportError(FCurrentFile + ": " + e.what());
@@ -114,22 +134,37 @@ void TSearchThread::HandOverSearched(TSearchFile* file, const TSearchAhead::TOut
   // The same hand-overs, in the same order and with the same counters, as a search of
   // the file right here would have made.
   // `file` is null when the search found nothing in it.
-  const std::vector<TSearchLine*> lines = file ? file->LinesSnapshot() : std::vector<TSearchLine*>();
-  if (!lines.empty()) {
+  // No copy of the line list: a file with millions of lines would need memory for it too.
+  const int32_t count = file ? file->GetLineCount() : 0;
+  if (count > 0) {
     FFilesWithFinds.fetch_add(1, std::memory_order_relaxed);
     AddItem(file);
   }
-  for (TSearchLine* line : lines) {
-    FSearchParams->SetLineNoDigits(
-        std::max(FSearchParams->LineNoDigits(), DecimalDigits(static_cast<int64_t>(line->LineNo) + 1)));
+  // Lines come in order: the digits grow line by line as they are shown, else the last
+  // line has the most.
+  for (int32_t i = ShowLines ? 0 : std::max(0, count - 1); i < count; ++i) {
+    TSearchLine* line = file->GetLine(i);
+    FSearchParams->SetLineNoDigits(std::max(FSearchParams->LineNoDigits(), DecimalDigits(line->LineNo() + 1)));
     if (ShowLines) AddItem(line);
   }
   FTotalFinds.fetch_add(outcome.Finds, std::memory_order_relaxed);
   if (outcome.Binary) FBinarySkipped.fetch_add(1, std::memory_order_relaxed);
-  if (!outcome.Error.empty()) {
+  if (outcome.OutOfMemory) {
+    OutOfMemory(file);
+  } else if (!outcome.Error.empty()) {
     if (file) file->SearchFailed = true;
     ReportError(FCurrentFile + ": " + outcome.Error);
   }
+}
+
+void TSearchThread::OutOfMemory(TSearchFile* file) {
+  // The search goes on without what this file found: where nothing of it has been shown
+  // (no window takes the items) its results are dropped, which gives their memory back;
+  // a window keeps the finds it already shows, as after any error: incomplete, never
+  // replaced.
+  if (file) file->SearchFailed = true;
+  LastErrorOutOfMemory = true;
+  ReportError(FCurrentFile + ": Out of memory");
 }
 
 void TSearchThread::HandleNewFindLine() {
@@ -177,7 +212,7 @@ void TSearchThread::HandOverItems(const std::vector<TSearchResult*>& items) {
     const int32_t lineNoWidth = FSearchParams->LineNoWidth();
     for (TSearchResult* item : items) {
       const auto* line = dynamic_cast<const TSearchLine*>(item);
-      const int64_t bound = line ? int64_t{canvas->TextWidthBound(line->Text)} + lineNoWidth
+      const int64_t bound = line ? int64_t{canvas->TextWidthBound(line->Text())} + lineNoWidth
                                  : int64_t{canvas->TextWidthBound(static_cast<const TSearchFile*>(item)->Name)} + 2;
       if (bound <= FWidestHandedOver) continue;
       FWidestHandedOver = std::max(FWidestHandedOver, item->GetWidth(*canvas));

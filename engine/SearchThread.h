@@ -79,6 +79,7 @@ class TSearchThread : public TDirScanThread {
 
  private:
   void CountEnded();
+  void OutOfMemory(TSearchFile* file);
   void HandleNewFindLine();
   void HandleLineCreated(TSearchLine* line);
   void AddItem(TSearchResult* item);
@@ -87,6 +88,7 @@ class TSearchThread : public TDirScanThread {
   void SearchHere(TSearchFile* file, bool shortReadsEnd);
 
   TSearchResult* PendingItem = nullptr;
+  bool LastErrorOutOfMemory = false;  // the file being handed over ran out of memory
   std::shared_ptr<std::vector<TSearchResult*>> FOpenRun;  // the items of the batch's last hand-over
   size_t FOpenRunSlot = 0;
   int32_t FWidestHandedOver = 0;  // main thread: the widest item a batch handed over

@@ -169,7 +169,7 @@ void TfmSearch::acCopyLineToClipboardExecute() {
   TSearchResult* item = list->ItemAt(list->ItemIndex());
   std::string text;
   if (const auto* line = dynamic_cast<const TSearchLine*>(item)) {
-    text = line->Text;
+    text = line->Text();
   } else if (const auto* file = dynamic_cast<const TSearchFile*>(item)) {
     text = file->Name;
   }

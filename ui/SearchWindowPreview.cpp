@@ -91,11 +91,11 @@ void TfmSearch::ShowPreview(TSearchResult* item, bool keepSelection) {
   std::string path;
   GetItemLocation(item, path, FPreviewLine);
   auto* line = dynamic_cast<TSearchLine*>(item);
-  int32_t a = line ? line->LineStart : 0;
-  int32_t t = line ? line->LineNo : 0;
+  int32_t a = line ? line->LineStart() : 0;
+  int32_t t = line ? line->LineNo() : 0;
   if (keepSelection) {
     auto* shown = dynamic_cast<TSearchLine*>(lstPreview->ItemAt(lstPreview->ItemIndex()));
-    t = shown ? shown->LineNo : -1;
+    t = shown ? shown->LineNo() : -1;
   }
   ClearPreview();
   int32_t c = FPreviewLine;
@@ -149,7 +149,7 @@ void TfmSearch::FillPreview(int32_t lineNo) {
   int32_t widest = 0;
   FDraw->Begin(nullptr);
   for (int32_t k = 0; k < count; ++k) {
-    items.push_back({std::string(), FPreviewFile->GetLine(k)});
+    items.push_back({FPreviewFile->GetLine(k)});
     widest = std::max(widest, FPreviewFile->GetLine(k)->GetWidth(*FDraw));
   }
   FDraw->End();
@@ -198,7 +198,7 @@ void TfmSearch::ScrollPreview(bool forward, bool page) {
     TResultList* List;
     ~TResume() { List->setUpdatesEnabled(true); }
   } resume{lstPreview};
-  const int32_t bLineNo = b->LineNo, bStart = b->LineStart;
+  const int32_t bLineNo = b->LineNo(), bStart = b->LineStart();
   TRangeProcessor m(SearchParams.get());
   m.SetFile(FPreviewFile.get());  // read again: it may have changed since
   m.Modes.AllLines = true;
@@ -265,8 +265,8 @@ void TfmSearch::ToggleFindAtMouse(TResultList* list, const QPoint& viewportPos) 
   TResultList* other = list == lstResults ? lstPreview : lstResults;
   if (TSearchResult* selected = other->ItemAt(other->ItemIndex())) {
     TSearchFile* f = GetOwnerFile(selected);
-    const int32_t j = f ? f->IndexOfLineNo(line->LineNo) : -1;
-    if (f && j >= 0 && j < f->GetLineCount() && f->GetLine(j) != line && f->GetLine(j)->LineNo == line->LineNo) {
+    const int32_t j = f ? f->IndexOfLineNo(line->LineNo()) : -1;
+    if (f && j >= 0 && j < f->GetLineCount() && f->GetLine(j) != line && f->GetLine(j)->LineNo() == line->LineNo()) {
       f->GetLine(j)->SetFindSelected(k, !s);
       other->viewport()->update();
     }

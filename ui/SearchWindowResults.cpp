@@ -128,7 +128,7 @@ void TfmSearch::CreateResultsArea(QWidget* central, QVBoxLayout* mainLayout) {
     list->OnItemText = [list](int row) {
       TSearchResult* item = list->ItemAt(row);
       if (auto* line = dynamic_cast<TSearchLine*>(item))
-        return QString::number(line->GetLineNumber()) + QStringLiteral(": ") + DisplayText(line->Text);
+        return QString::number(line->GetLineNumber()) + QStringLiteral(": ") + DisplayText(line->Text());
       if (auto* file = dynamic_cast<TSearchFile*>(item)) return DisplayText(file->Name);
       return QString();
     };
@@ -149,7 +149,7 @@ void TfmSearch::CreateResultsArea(QWidget* central, QVBoxLayout* mainLayout) {
 
 void TfmSearch::TakeResultItems(std::span<TSearchResult* const> items) {
   TItemList& shown = lstResults->Items();
-  for (TSearchResult* item : items) shown.push_back({std::string(), item});
+  for (TSearchResult* item : items) shown.push_back({item});
 }
 
 void TfmSearch::SetStatusMessage(const QString& text) { StatusBar1->Panel(MessagePanel).SetText(text); }
@@ -302,9 +302,9 @@ void TfmSearch::FillResults(bool sort) {
   for (int32_t i = 0; i < SearchParams->GetResultCount(); ++i) {
     TSearchFile* file = SearchParams->GetResult(i);
     if (file == keep) keepRow = static_cast<int>(items.size());
-    items.push_back({std::string(), file});
+    items.push_back({file});
     if (!lines) continue;
-    for (int32_t k = 0; k < file->GetLineCount(); ++k) items.push_back({std::string(), file->GetLine(k)});
+    for (int32_t k = 0; k < file->GetLineCount(); ++k) items.push_back({file->GetLine(k)});
   }
   lstResults->SyncCount();
   lstResults->SetItemIndex(keepRow);

@@ -2,6 +2,7 @@
 // standard output, errors on standard error, and the exit status.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,11 +28,16 @@ struct TRun {
 
 std::string Program() { return std::string(std::getenv("TRAWLEX_TEST_BIN_DIR")) + "/trawlex"; }
 
-TRun RunTrawlex(const V& args) {
+// With `addressSpace` set, the program runs with that much address space at most.
+TRun RunTrawlex(const V& args, rlim_t addressSpace = 0) {
   TTempDir io;
   const std::string out = io / "out", err = io / "err";
   const pid_t pid = fork();
   if (pid == 0) {
+    if (addressSpace > 0) {
+      const rlimit limit{addressSpace, addressSpace};
+      setrlimit(RLIMIT_AS, &limit);
+    }
     freopen(out.c_str(), "w", stdout);
     freopen(err.c_str(), "w", stderr);
     std::vector<char*> argv{const_cast<char*>("trawlex")};
@@ -211,6 +217,33 @@ TEST(Headless, UnreadableFileGoesToStandardErrorAndExitsTwo) {
   EXPECT_EQ(run.Status, 2);
   EXPECT_EQ(run.Err, huge + ": The file is 2 GiB or larger, which is more than a search can read\n");
   EXPECT_NE(run.Out.find("Found in 1 of 2 files"), std::string::npos);
+}
+
+// Memory running out is an error like any other: named with its file, the search goes on
+// without that file's results, what it found is reported, exit status 2 and no signal,
+// whatever the limit.
+TEST(Headless, OutOfMemoryNamesTheFileReportsTheOthersAndExitsTwo) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's own reservations do not fit under an address-space limit";
+#endif
+  TTempDir dir;
+  dir.Write("a-small.txt", "a small\n");
+  std::string big;
+  for (int i = 0; i < (12 << 20); ++i) big += "a\n";  // 12 million lines, each with a find
+  const std::string bigPath = dir.Write("b-big.txt", big);
+  dir.Write("c-small.txt", "a late\n");
+  for (const rlim_t mib : {200, 350, 500}) {
+    SCOPED_TRACE(mib);
+    const TRun run = RunTrawlex({"--report", "-t", "a", "-d", dir.Path(), "-c", "1"}, rlim_t{mib} << 20);
+    EXPECT_EQ(run.Status, 2) << run.Err;  // -1: ended by a signal
+    EXPECT_EQ(run.Err, bigPath + ": Out of memory\n");
+    const V lines = SplitLines(run.Out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0].rfind("Time: ", 0), 0u);
+    V tail(lines.end() - std::min<size_t>(lines.size(), 4), lines.end());
+    for (std::string& line : tail) line.erase(0, line.find_first_not_of(' '));  // the digits' width varies
+    EXPECT_EQ(tail, (V{dir / "a-small.txt", "1: a small", dir / "c-small.txt", "1: a late"})) << run.Out.substr(0, 500);
+  }
 }
 
 TEST(Headless, HelpVersionAndNoArguments) {

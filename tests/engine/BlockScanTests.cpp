@@ -39,7 +39,7 @@ std::vector<std::string> Search(const std::string& path, const TCase& c, int64_t
                                " size " + std::to_string(file.Size) + " digits " + std::to_string(params.LineNoDigits())};
   for (int32_t i = 0; i < file.GetLineCount(); ++i) {
     const TSearchLine* l = file.GetLine(i);
-    std::string s = std::to_string(l->LineNo) + "@" + std::to_string(l->LineStart) + "[" + std::string(l->Text) + "]";
+    std::string s = std::to_string(l->LineNo()) + "@" + std::to_string(l->LineStart()) + "[" + std::string(l->Text()) + "]";
     for (int32_t p : l->GetPositions()) s += " " + std::to_string(p);
     out.push_back(s);
   }

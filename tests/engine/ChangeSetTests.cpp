@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 
 #include "app/HeadlessReplace.h"
 #include "engine/ChangeSet.h"
@@ -164,6 +165,86 @@ TEST_F(ChangeSetTreeTest, GitApplyAndPatchTurnACopyIntoWhatReplaceWrites) {
     EXPECT_EQ(Contents(viaGit), expected);
     EXPECT_EQ(Contents(viaPatch), expected);
   }
+}
+
+// Random files of every kind of line end, and replacements that take line breaks away and
+// add them: both tools must end with exactly what the replace writes, file for file.
+TEST_F(ChangeSetTreeTest, RandomLineBreakChangesApplyWithBothTools) {
+  if (Shell("git --version >/dev/null 2>&1") != 0 || Shell("patch --version >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "git or patch is missing (scripts/setup installs them)";
+  struct TRound {
+    const char* Target;
+    const char* With;
+  } rounds[] = {{"x\n", "x"}, {"\n", ""}, {"\r\n", ""}, {"x\r", "x"}, {"x", "\n"}, {"x", "y\r\n"},
+                {"\r", "\r\n"}, {"\n", "\r"}, {"x\n", "z\n\n"}, {"x", ""}};
+  const char* pieces[] = {"a", "x", "x", "b c", "\n", "\r", "\r\n", "\n\n"};
+  std::mt19937 random(20261207);
+  int files = 0;
+  for (const TRound& round : rounds) {
+    SCOPED_TRACE(std::string("target ") + round.Target);
+    const std::string viaGit = Work / "git", viaPatch = Work / "patch";
+    Shell("rm -rf '" + viaGit + "' '" + viaPatch + "' '" + Tree.Path() + "'/*");
+    for (int f = 0; f < 40; ++f, ++files) {
+      std::string bytes;
+      for (int n = static_cast<int>(random() % 14); n > 0; --n) bytes += pieces[random() % std::size(pieces)];
+      if (random() % 3 == 0) bytes += round.Target;  // a find at the very end
+      Tree.Write("f" + std::to_string(f) + ".txt", bytes);
+    }
+    Search(round.Target, true);
+    const std::string changes = BuildChangeSet(*Params, Jobs, round.With).Text;
+    const std::string patchFile = Work / "changes.patch";
+    std::ofstream(patchFile, std::ios::binary) << changes;
+    ASSERT_EQ(Shell("cp -a '" + Tree.Path() + "' '" + viaGit + "' && cp -a '" + Tree.Path() + "' '" + viaPatch + "'"), 0);
+    EXPECT_EQ(Shell("cd '" + viaGit + "' && git apply --whitespace=nowarn '" + patchFile + "'"), 0) << changes;
+    EXPECT_EQ(Shell("cd '" + viaPatch + "' && patch -p1 -s --no-backup-if-mismatch -i '" + patchFile + "' >/dev/null"), 0)
+        << changes;
+    ReplaceForReal(round.With);
+    const auto expected = Contents(Tree.Path());
+    EXPECT_EQ(Contents(viaGit), expected) << changes;
+    EXPECT_EQ(Contents(viaPatch), expected) << changes;
+  }
+  EXPECT_EQ(files, 400);
+}
+
+// Symbolic links inside the tree (to a file, to a folder, to a file outside) and hard links:
+// every file once, under names the tools write as regular files.
+TEST_F(ChangeSetTreeTest, LinkedFilesGetOneDiffUnderARegularName) {
+  if (Shell("git --version >/dev/null 2>&1") != 0 || Shell("patch --version >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "git or patch is missing (scripts/setup installs them)";
+  TTempDir outside;
+  const std::string away = outside.Write("away.txt", "foo away\n");
+  Tree.Write("real/curses.txt", "one\nfoo\n");
+  Tree.Write("hard-a.txt", "foo hard\n");
+  fs::create_symlink("real/curses.txt", Tree / "ncurses.txt");
+  fs::create_symlink("real", Tree / "alias");
+  fs::create_symlink(away, Tree / "away-link.txt");
+  fs::create_hard_link(Tree / "hard-a.txt", Tree / "hard-b.txt");
+  Search("foo");
+  ASSERT_EQ(Jobs.size(), 5u);  // away-link, hard-a, hard-b, ncurses, real/curses (the folder once)
+  const TChangeSet set = BuildChangeSet(*Params, Jobs, "bar");
+  EXPECT_EQ(set.Diffs, 2) << set.Text;
+  EXPECT_EQ(set.Linked, 1);
+  for (const char* header : {"+++ b/real/curses.txt\n", "+++ b/hard-a.txt\n", "+++ b/hard-b.txt\n"}) {
+    const size_t at = set.Text.find(header);
+    EXPECT_NE(at, std::string::npos) << header << set.Text;
+    EXPECT_EQ(set.Text.find(header, at + 1), std::string::npos) << header << set.Text;
+  }
+  EXPECT_NE(set.Text.find("Not shown: away-link.txt, 1 find to replace: a symbolic link to a file outside the searched "
+                          "folder\n"),
+            std::string::npos)
+      << set.Text;
+  const std::string viaGit = Work / "git", viaPatch = Work / "patch", patchFile = Work / "changes.patch";
+  std::ofstream(patchFile, std::ios::binary) << set.Text;
+  ASSERT_EQ(Shell("cp -a '" + Tree.Path() + "' '" + viaGit + "' && cp -a '" + Tree.Path() + "' '" + viaPatch + "'"), 0);
+  EXPECT_EQ(Shell("cd '" + viaGit + "' && git apply '" + patchFile + "'"), 0) << set.Text;
+  EXPECT_EQ(Shell("cd '" + viaPatch + "' && patch -p1 -s --no-backup-if-mismatch -i '" + patchFile + "'"), 0);
+  ReplaceForReal("bar");
+  EXPECT_EQ(ReadAll(away), "bar away\n");  // the replace follows the link out; the tools cannot
+  for (const std::string& copy : {viaGit, viaPatch})
+    for (const char* name : {"real/curses.txt", "ncurses.txt", "hard-a.txt", "hard-b.txt"}) {
+      EXPECT_EQ(ReadAll(copy + "/" + name), ReadAll(Tree / name)) << copy << " " << name;
+      EXPECT_EQ(fs::is_symlink(copy + "/" + name), fs::is_symlink(Tree / name)) << copy << " " << name;
+    }
 }
 
 TEST_F(ChangeSetTreeTest, BinaryAndChangedFilesAreNamedInsteadOfDiffed) {

@@ -15,7 +15,9 @@ using namespace trawlex;
 namespace {
 
 struct TResult {
-  int32_t Count, TotalLines, LineNo, Digits;
+  int32_t Count;
+  int64_t TotalLines;
+  int32_t LineNo, Digits;
   std::vector<std::string> Lines;
   bool operator==(const TResult&) const = default;
 };
@@ -39,7 +41,7 @@ TResult Scan(const std::string& text, const std::string& target, const std::stri
   TResult r{proc.Process(first, last), file.TotalLines, proc.LineNo, params.LineNoDigits(), {}};
   for (int32_t i = 0; i < file.GetLineCount(); ++i) {
     const TSearchLine* l = file.GetLine(i);
-    std::string s = std::to_string(l->LineNo) + "@" + std::to_string(l->LineStart) + "[" + std::string(l->Text) + "]";
+    std::string s = std::to_string(l->LineNo()) + "@" + std::to_string(l->LineStart()) + "[" + std::string(l->Text()) + "]";
     for (int32_t p : l->GetPositions()) s += " " + std::to_string(p);
     r.Lines.push_back(s);
   }

@@ -23,7 +23,7 @@ struct TOutcome {
 };
 
 std::string Describe(const TSearchLine& line) {
-  std::string s = std::to_string(line.LineNo) + ":";
+  std::string s = std::to_string(line.LineNo()) + ":";
   const auto pos = line.GetPositions();
   for (size_t i = 0; i < pos.size(); ++i) s += (i ? "," : "") + std::to_string(pos[i]);
   return s;
@@ -47,7 +47,7 @@ TOutcome Scan(const std::string& bytes, const std::string& target, const TOption
   out.TotalLines = file.TotalLines;
   for (int32_t i = 0; i < file.GetLineCount(); ++i) {
     out.Lines.push_back(Describe(*file.GetLine(i)));
-    out.Texts.emplace_back(file.GetLine(i)->Text);
+    out.Texts.emplace_back(file.GetLine(i)->Text());
   }
   return out;
 }
@@ -129,8 +129,8 @@ TEST(TargetMatching, LineItemsHoldTheWholeLineAndItsStart) {
   EXPECT_EQ(proc.Process(0, INT32_MAX), 1);
   ASSERT_EQ(file.GetLineCount(), 1);
   const TSearchLine* line = file.GetLine(0);
-  EXPECT_EQ(line->Text, "xcdy");
-  EXPECT_EQ(line->LineStart, 4);
+  EXPECT_EQ(line->Text(), "xcdy");
+  EXPECT_EQ(line->LineStart(), 4);
   EXPECT_EQ(line->GetFindPos(0), 5);
   EXPECT_EQ(line->GetFindLength(0), 2);
 }
@@ -146,8 +146,8 @@ TEST(TargetMatching, NotifiesBeforeTheFirstLineAndAfterEachLineIsWhole) {
   std::vector<std::string> events;
   proc.OnNewFindLine = [&] { events.push_back("new " + std::to_string(file.GetLineCount())); };
   proc.OnLineCreated = [&](TSearchLine* l) {
-    events.push_back("created " + std::to_string(l->LineNo) + " finds " + std::to_string(l->GetFindCount()) + " in " +
-                     std::to_string(file.IndexOfLineNo(l->LineNo)));
+    events.push_back("created " + std::to_string(l->LineNo()) + " finds " + std::to_string(l->GetFindCount()) + " in " +
+                     std::to_string(file.IndexOfLineNo(l->LineNo())));
   };
   std::string text = "aa\nb\na";
   for (int i = 0; i < 600; ++i) text += "\nxa";

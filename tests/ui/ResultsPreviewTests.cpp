@@ -57,7 +57,7 @@ QString PreviewLines(TfmSearch* w) {
   QStringList l;
   for (int i = 0; i < w->lstPreview->Count(); ++i) {
     auto* line = static_cast<TSearchLine*>(w->lstPreview->ItemAt(i));
-    l << QString::number(line->LineNo) + (i == w->lstPreview->ItemIndex() ? QStringLiteral("*") : QString());
+    l << QString::number(line->LineNo()) + (i == w->lstPreview->ItemIndex() ? QStringLiteral("*") : QString());
   }
   return l.join(QLatin1Char(' '));
 }
