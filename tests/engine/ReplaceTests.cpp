@@ -654,7 +654,7 @@ TEST_F(ReplaceTest, ImmutableFileIsRefused) {
   Search("foo");
   SelectAll();
   const TRunResult r = Replace("bar");
-  std::system(("chattr -i '" + path + "'").c_str());
+  EXPECT_EQ(std::system(("chattr -i '" + path + "'").c_str()), 0);
   EXPECT_EQ(r.Log, (V{path + ": The file cannot be written (" + SystemErrorText(EPERM) + "), so it was not changed"}));
   EXPECT_EQ(ReadAll(path), "foo");
   EXPECT_EQ(r.Replaced, 0);
