@@ -6,6 +6,16 @@ include(GNUInstallDirs)
 set(TRAWLEX_SUMMARY "find a text in every file of a folder tree and replace the finds you select")
 
 install(TARGETS trawlex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A stripped program (cpack -G DEB strips it) also leaves out the compiler's notes, as
+# Debian's own packages do.
+find_program(OBJCOPY NAMES ${CMAKE_OBJCOPY} objcopy)
+if(OBJCOPY)
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      execute_process(COMMAND \"${OBJCOPY}\" --remove-section=.comment --remove-section=.note
+                      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/trawlex\")
+    endif()")
+endif()
 
 if(TRAWLEX_WITH_QT)
   install(FILES ${CMAKE_SOURCE_DIR}/resources/trawlex.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -45,14 +55,17 @@ set(CPACK_PACKAGE_NAME trawlex)
 set(CPACK_PACKAGE_VENDOR "Vantorel")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${TRAWLEX_SUMMARY}")
+# Lines of at most 80 characters, as Debian's description wants them.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Trawlex finds a piece of text in every file of a directory tree, lists each file and line\nwith finds, previews the lines around them and replaces the finds the user selects.\nFiles are handled as bytes, so nothing but the selected finds changes.")
+    "Trawlex finds a piece of text in every file of a directory tree, lists each\nfile and line with finds, previews the lines around them and replaces the\nfinds the user selects. Files are handled as bytes, so nothing but the\nselected finds changes.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Vantorel" CACHE STRING "Maintainer field of the Debian package")
+set(TRAWLEX_DEB_MAINTAINER "Trawlex developers <trawlex@vantorel.example>"
+    CACHE STRING "Maintainer field of the Debian package: a name and an address")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TRAWLEX_DEB_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries the program links come from the binary (dpkg-shlibdeps); Qt's platform plugins
@@ -62,4 +75,20 @@ if(TRAWLEX_WITH_QT)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
+# The package's own documents: its copyright in Debian's machine-readable form, its
+# changelog, compressed as Debian keeps it, and what lintian says of it that does not apply.
+set(TRAWLEX_DEB_VERSION ${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE})
+configure_file(${CMAKE_SOURCE_DIR}/resources/debian/changelog.in ${CMAKE_BINARY_DIR}/debian/changelog.Debian @ONLY)
+if(GZIP)
+  add_custom_command(
+    OUTPUT ${CMAKE_BINARY_DIR}/debian/changelog.Debian.gz
+    COMMAND ${GZIP} -9nkf ${CMAKE_BINARY_DIR}/debian/changelog.Debian
+    DEPENDS ${CMAKE_BINARY_DIR}/debian/changelog.Debian
+    VERBATIM)
+  add_custom_target(trawlex_deb_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/debian/changelog.Debian.gz)
+  install(FILES ${CMAKE_BINARY_DIR}/debian/changelog.Debian.gz DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/trawlex)
+endif()
+install(FILES ${CMAKE_SOURCE_DIR}/resources/debian/copyright DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/trawlex)
+install(FILES ${CMAKE_SOURCE_DIR}/resources/debian/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME trawlex)
 include(CPack)

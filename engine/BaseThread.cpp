@@ -49,13 +49,15 @@ void TBaseThread::Synchronize(const std::function<void()>& fn) {
   Invoker.InvokeAndWait(fn);
 }
 
-void TBaseThread::QueueHandOver(std::function<void()> fn, int units) {
+uint64_t TBaseThread::QueueHandOver(std::function<void()> fn, int units) {
   if (HandOverInterval.count() <= 0) {
     Synchronize(fn);
-    return;
+    return 0;
   }
   FQueue.push_back(std::move(fn));
-  GrowQueued(units);
+  const uint64_t number = ++FHandOversQueued;
+  GrowQueued(units);  // may hand the batch over already
+  return number;
 }
 
 void TBaseThread::GrowQueued(int units) {

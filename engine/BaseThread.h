@@ -3,6 +3,7 @@
 // them, honours a stop request, and ends with a notification run on the main thread.
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <thread>
@@ -60,13 +61,16 @@ class TBaseThread {
   // Runs `fn` on the main thread while the worker waits, after every queued hand-over.
   void Synchronize(const std::function<void()>& fn);
   // Queues `fn` for the next batch (runs it at once when batches are off); `units` counts it
-  // against HandOverLimit.
-  void QueueHandOver(std::function<void()> fn, int units = 1);
+  // against HandOverLimit. Returns the hand-over's number (see LastQueuedHandOver), 0 when
+  // it ran at once.
+  uint64_t QueueHandOver(std::function<void()> fn, int units = 1);
   // Counts more units against the hand-over queued last (a batch that grows in place).
   void GrowQueued(int units);
-  // How many hand-overs are queued: a derived worker that grows its last one checks that
-  // nothing was queued after it.
-  size_t QueuedHandOvers() const { return FQueue.size(); }
+  // The number of the last hand-over still queued, 0 when none is: a derived worker that
+  // grows its last one checks that it is still queued and nothing was queued after it.
+  // Numbers never repeat, so a hand-over already run is never taken for a new one that
+  // happens to stand at the same place in a later batch.
+  uint64_t LastQueuedHandOver() const { return FQueue.empty() ? 0 : FHandOversQueued; }
   // Runs every queued hand-over on the main thread and waits.
   void FlushHandOvers();
   // Hands `text` to `handler` on the main thread and waits; dropped after a stop request.
@@ -84,6 +88,7 @@ class TBaseThread {
   IMainThreadInvoker& Invoker;
   std::vector<std::function<void()>> FQueue;  // worker only
   int FQueuedUnits = 0;
+  uint64_t FHandOversQueued = 0;  // every hand-over ever queued
   std::chrono::steady_clock::time_point FLastFlush{};
   std::atomic<bool> FTerminated{false};
   std::string FFatalError;  // written by the worker before the end notification is posted

@@ -180,13 +180,13 @@ void TSearchThread::HandleLineCreated(TSearchLine* line) {
 void TSearchThread::AddItem(TSearchResult* item) {
   if (Terminated()) return;
   if (HandOverInterval.count() > 0) {
-    // Items in a row travel together: the open run grows until anything else is queued.
-    if (!FOpenRun || QueuedHandOvers() != FOpenRunSlot) {
+    // Items in a row travel together: the open run grows until anything else is queued or
+    // the batch that holds it is handed over.
+    if (!FOpenRun || LastQueuedHandOver() != FOpenRunSlot) {
       FOpenRun = std::make_shared<std::vector<TSearchResult*>>();
       FOpenRun->push_back(item);
       auto run = FOpenRun;
-      FOpenRunSlot = QueuedHandOvers() + 1;
-      QueueHandOver([this, run] { HandOverItems(*run); });
+      FOpenRunSlot = QueueHandOver([this, run] { HandOverItems(*run); });
     } else {
       FOpenRun->push_back(item);
       GrowQueued(1);

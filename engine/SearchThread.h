@@ -90,7 +90,7 @@ class TSearchThread : public TDirScanThread {
   TSearchResult* PendingItem = nullptr;
   bool LastErrorOutOfMemory = false;  // the file being handed over ran out of memory
   std::shared_ptr<std::vector<TSearchResult*>> FOpenRun;  // the items of the batch's last hand-over
-  size_t FOpenRunSlot = 0;
+  uint64_t FOpenRunSlot = 0;  // its LastQueuedHandOver()
   int32_t FWidestHandedOver = 0;  // main thread: the widest item a batch handed over
   TSearchParams* FSearchParams = nullptr;
   std::string FCurrentFile;

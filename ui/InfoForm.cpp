@@ -1,7 +1,7 @@
 #include "ui/InfoForm.h"
 
 #include <QFontDatabase>
-#include <QFontInfo>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -77,12 +77,28 @@ void TfmInfo::AddInfoLine(const QString& line) {
 
 void TfmInfo::AppendLine(const QString& line) { memInfo->appendPlainText(line); }
 
+namespace {
+// Whether `font` gives every character the same width, by what it draws: not every
+// monospaced font says so of itself, and a family asked for by name may be replaced by
+// another of the system's choosing.
+bool DrawsFixedPitch(const QFont& font) {
+  const QFontMetrics fm(font);
+  const int narrow = fm.horizontalAdvance(QLatin1Char('i'));
+  return narrow > 0 && narrow == fm.horizontalAdvance(QLatin1Char('W'));
+}
+}  // namespace
+
 void TfmInfo::SetFixedFont(const QString& family) {
+  // What the system gives for `family` (the family itself or its stand-in, such as a
+  // metric twin), when that is fixed-pitch; else the system's fixed font; else whatever
+  // it gives for a monospaced style.
   QFont font(family);
   font.setStyleHint(QFont::TypeWriter);
-  const QFontInfo found(font);
-  if (found.family().compare(family, Qt::CaseInsensitive) != 0 || !found.fixedPitch())
-    font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  if (!DrawsFixedPitch(font)) font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  if (!DrawsFixedPitch(font)) {
+    font = QFont(QStringLiteral("monospace"));
+    font.setStyleHint(QFont::Monospace);
+  }
   memInfo->setFont(font);
 }
 

@@ -20,7 +20,8 @@ class TfmInfo : public TfmNMDialog {
   void AddInfoLine(const QString& line);
   // Appends a line as it stands, without widening.
   void AppendLine(const QString& line);
-  // The text font: `family` when the system has it, else the system's fixed-pitch font.
+  // The text font: what the system gives for `family` when it is fixed-pitch, else the
+  // system's fixed-pitch font.
   void SetFixedFont(const QString& family);
 
   QLabel* lblTitle = nullptr;

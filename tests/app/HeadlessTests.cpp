@@ -38,8 +38,7 @@ TRun RunTrawlex(const V& args, rlim_t addressSpace = 0) {
       const rlimit limit{addressSpace, addressSpace};
       setrlimit(RLIMIT_AS, &limit);
     }
-    freopen(out.c_str(), "w", stdout);
-    freopen(err.c_str(), "w", stderr);
+    if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(127);
     std::vector<char*> argv{const_cast<char*>("trawlex")};
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -174,8 +173,7 @@ TEST(Headless, ReportOfManyMegabytesArrivesWholeThroughAPipeOrFailsOnAFullDisk) 
   if (access(full.c_str(), W_OK) != 0) return;
   const pid_t writer = fork();
   if (writer == 0) {
-    freopen(full.c_str(), "w", stdout);
-    freopen("/dev/null", "w", stderr);
+    if (!freopen(full.c_str(), "w", stdout) || !freopen("/dev/null", "w", stderr)) _exit(127);
     std::vector<char*> argv{const_cast<char*>("trawlex")};
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);

@@ -3,6 +3,7 @@
 // process under a time limit.
 #include <fcntl.h>
 #ifndef _WIN32
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -142,6 +144,24 @@ inline TRunResult FinishProcess(pid_t pid, int fd, int timeoutSec = 60) {
   close(fd);
   r.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return r;
+}
+
+// Reads a started process's output into `output` until `done(output)` holds: the way to wait
+// for a sign that the process got somewhere. False when the output ends or `timeoutSec`
+// passes first.
+inline bool ReadUntil(int fd, std::string& output, const std::function<bool(const std::string&)>& done,
+                      int timeoutSec = 60) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSec);
+  char buf[4096];
+  while (!done(output)) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd p{fd, POLLIN, 0};
+    if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) return false;
+    output.append(buf, static_cast<size_t>(n));
+  }
+  return true;
 }
 
 inline TRunResult RunProcess(const std::vector<std::string>& argv, int timeoutSec = 60) {

@@ -20,6 +20,7 @@ namespace {
 using testing::FinishProcess;
 using testing::ReadFileBytes;
 using testing::ReadSettingsText;
+using testing::ReadUntil;
 using testing::StartProcess;
 using testing::TRunResult;
 using testing::TTempDir;
@@ -61,6 +62,7 @@ class ProgramSettings : public ::testing::Test {
   struct TRunning {
     pid_t Pid;
     int Fd;
+    std::string Output;  // read while waiting for it to get somewhere
   };
   TRunning Start(std::vector<std::string> args = {}) {
     args.insert(args.begin(), Program());
@@ -68,13 +70,21 @@ class ProgramSettings : public ::testing::Test {
     r.Pid = StartProcess(args, r.Fd);
     return r;
   }
-  // Lets the program start and show what it has to say, then ends it with SIGTERM.
-  TRunResult Terminate(TRunning r, int settleMs = 2500) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(settleMs));
+  // Waits until the program has said each of `said` (what it says of the settings it read),
+  // then ends it with SIGTERM. The program handles the signal from before it reads them.
+  TRunResult Terminate(TRunning r, const std::vector<std::string>& said = {}) {
+    const bool allSaid = ReadUntil(r.Fd, r.Output, [&](const std::string& out) {
+      for (const std::string& text : said)
+        if (out.find(text) == std::string::npos) return false;
+      return true;
+    });
+    EXPECT_TRUE(allSaid) << r.Output;
     kill(r.Pid, SIGTERM);
-    return FinishProcess(r.Pid, r.Fd, 60);
+    TRunResult result = FinishProcess(r.Pid, r.Fd, 60);
+    result.Output.insert(0, r.Output);
+    return result;
   }
-  TRunResult RunAndTerminate() { return Terminate(Start()); }
+  TRunResult RunAndTerminate(const std::vector<std::string>& said) { return Terminate(Start(), said); }
   std::string TargetHistory() { return TRegistryConfig(SettingsRootKey(), File).ReadString("fmSearch", "cbxTarget.Items", ""); }
 
   TTempDir Home;
@@ -92,11 +102,13 @@ TEST_F(ProgramSettings, ValuesOfTheWrongTypeAreReportedOnceAndEveryValidValueIsK
                            Window + "\"fmSearch.bounds\"=dword:00000001\r\n" +
                            "\"dlgSaveResults.FileName\"=dword:00000001\r\n" + "\"pnlWildCards.Width\"=dword:0\r\n" +
                            kept[2] + kept[3] + "\"cbxTarget.Items\"=\"alpha\"\r\n\r\n");
-  const TRunResult r = RunAndTerminate();
+  const std::vector<std::string> names = {"Preferred Editor", "fmSearch.bounds", "dlgSaveResults.FileName",
+                                          "pnlWildCards.Width"};
+  std::vector<std::string> reports;
+  for (const std::string& name : names) reports.push_back("Invalid data type for '" + name + "'");
+  const TRunResult r = RunAndTerminate(reports);
   EXPECT_EQ(0, r.ExitCode) << r.Output;  // a signal during the error box ends as Exit does
-  for (const char* name : {"Preferred Editor", "fmSearch.bounds", "dlgSaveResults.FileName", "pnlWildCards.Width"}) {
-    EXPECT_EQ(1u, Count(r.Output, std::string("Invalid data type for '") + name + "'")) << r.Output;
-  }
+  for (const std::string& report : reports) EXPECT_EQ(1u, Count(r.Output, report)) << r.Output;
   const std::string after = ReadSettingsText(File);
   for (const std::string& line : kept) EXPECT_NE(std::string::npos, after.find(line)) << line << after;
   // The values of the wrong type were replaced by their elements' values, with their own types.
@@ -110,10 +122,11 @@ TEST_F(ProgramSettings, BadLinesAreReportedKeptAsideAndTheOtherLinesUsed) {
   const std::string original = Header + Root + "\"Spaces Per Tab\"=dword:00000003\r\n" + "this is no value line\r\n" +
                                "\r\n" + Window + "\"cbxTarget.Items\"=\"kept\"\r\n" + "\"x\"=\"no end\r\n";
   WriteFileBytes(File, original);
-  const TRunResult r = RunAndTerminate();
+  const std::string report =
+      "has lines that could not be read (line 5: not a key or value line; line 9: the text has no closing quote)";
+  const TRunResult r = RunAndTerminate({report});
   EXPECT_EQ(0, r.ExitCode) << r.Output;
-  EXPECT_EQ(1u, Count(r.Output, "has lines that could not be read (line 5: not a key or value line; line 9: "
-                                "the text has no closing quote)")) << r.Output;
+  EXPECT_EQ(1u, Count(r.Output, report)) << r.Output;
   std::vector<std::string> aside;
   for (const auto& e : std::filesystem::directory_iterator(Home / "config/vantorel")) {
     if (e.path().filename().string().find(".corrupt-") != std::string::npos) aside.push_back(e.path());
@@ -128,9 +141,10 @@ TEST_F(ProgramSettings, BadLinesAreReportedKeptAsideAndTheOtherLinesUsed) {
 TEST_F(ProgramSettings, UnusablePathsAreReportedOnceAndNothingIsReplaced) {
   // A folder where the file should be.
   std::filesystem::create_directory(File);
-  TRunResult r = RunAndTerminate();
+  const std::string unreadable = "The settings file " + File + " cannot be read (Is a directory)";
+  TRunResult r = RunAndTerminate({unreadable});
   EXPECT_EQ(0, r.ExitCode) << r.Output;
-  EXPECT_EQ(1u, Count(r.Output, "The settings file " + File + " cannot be read (Is a directory)")) << r.Output;
+  EXPECT_EQ(1u, Count(r.Output, unreadable)) << r.Output;
   EXPECT_EQ(0u, Count(r.Output, "Failed to")) << r.Output;
   EXPECT_TRUE(std::filesystem::is_directory(File));
   std::filesystem::remove(File);
@@ -139,9 +153,10 @@ TEST_F(ProgramSettings, UnusablePathsAreReportedOnceAndNothingIsReplaced) {
   const std::string readOnly = Header + Root + "\"Spaces Per Tab\"=dword:00000002\r\n\r\n";
   WriteFileBytes(File, readOnly);
   chmod(File.c_str(), 0444);
-  r = RunAndTerminate();
+  const std::string unwritable = "The settings file " + File + " cannot be written";
+  r = RunAndTerminate({unwritable});
   EXPECT_EQ(0, r.ExitCode) << r.Output;
-  EXPECT_EQ(1u, Count(r.Output, "The settings file " + File + " cannot be written")) << r.Output;
+  EXPECT_EQ(1u, Count(r.Output, unwritable)) << r.Output;
   EXPECT_EQ(readOnly, ReadFileBytes(File));
 }
 
@@ -149,17 +164,18 @@ TEST_F(ProgramSettings, TwoRunningCopiesKeepEachOthersHistories) {
   TTempDir tree;
   WriteFileBytes(tree / "a.txt", "alpha beta\n");
   WriteFileBytes(File, Header + Window + "\"cbxTarget.Items\"=\"old\"\r\n\r\n");
-  // The first copy reads the history before the second adds to it, and saves its own at exit.
-  const TRunning idle = Start();
-  std::this_thread::sleep_for(std::chrono::seconds(3));
-  const TRunning searching = Start({"-t", "alpha", "-d", tree.Path});
-  ASSERT_TRUE(WaitFor([&] { return TargetHistory() == "alpha\r\nold\r\n"; }, 30)) << TargetHistory();
-  const TRunResult r1 = Terminate(searching, 0);
-  const TRunResult r2 = Terminate(idle, 0);
+  // The first copy has read the history once a search of its own has saved it; the second
+  // adds to it after that, and the first saves its own at exit.
+  const TRunning first = Start({"-t", "beta", "-d", tree.Path});
+  ASSERT_TRUE(WaitFor([&] { return TargetHistory() == "beta\r\nold\r\n"; }, 60)) << TargetHistory();
+  const TRunning second = Start({"-t", "alpha", "-d", tree.Path});
+  ASSERT_TRUE(WaitFor([&] { return TargetHistory() == "alpha\r\nbeta\r\nold\r\n"; }, 60)) << TargetHistory();
+  const TRunResult r2 = Terminate(second);
+  const TRunResult r1 = Terminate(first);
   EXPECT_EQ(0, r1.ExitCode) << r1.Output;
   EXPECT_EQ(0, r2.ExitCode) << r2.Output;
-  // Saved last by the first copy: its entries first, then the other copy's.
-  EXPECT_EQ("old\r\nalpha\r\n", TargetHistory()) << ReadFileBytes(File);
+  // Saved last by the first copy: its entries first, then the one only the other copy had.
+  EXPECT_EQ("beta\r\nold\r\nalpha\r\n", TargetHistory()) << ReadFileBytes(File);
 }
 
 }  // namespace

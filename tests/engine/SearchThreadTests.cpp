@@ -542,8 +542,12 @@ TEST(SearchThread, BatchedHandOversShowTheSameItemsTextsAndErrorsInOrder) {
   const TSeen single = search(std::chrono::milliseconds(0), 1);
   ASSERT_GT(single.Shown.size(), 100u);
   ASSERT_EQ(single.Errors.size(), 1u);
-  // Flushed by count (an odd number, so runs of items are cut anywhere) and by time.
-  for (auto [interval, limit] : {std::pair{std::chrono::milliseconds(3600000), 7}, {std::chrono::milliseconds(1), 4096}}) {
+  // Flushed by count (small counts hand a batch over right after a run of items opens it, so
+  // the next batch's second hand-over stands where that run stood; an odd number cuts runs
+  // anywhere) and by time.
+  const auto never = std::chrono::milliseconds(3600000);
+  for (auto [interval, limit] : {std::pair{never, 2}, {never, 3}, {never, 7}, {std::chrono::milliseconds(1), 4096}}) {
+    SCOPED_TRACE("limit " + std::to_string(limit));
     const TSeen batched = search(interval, limit);
     EXPECT_EQ(batched.Shown, single.Shown);
     EXPECT_EQ(batched.Status, single.Status);

@@ -12,7 +12,8 @@ trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
-expected=(bin/trawlex share/man/man1/trawlex.1.gz)
+expected=(bin/trawlex share/man/man1/trawlex.1.gz share/doc/trawlex/copyright share/doc/trawlex/changelog.Debian.gz
+          share/lintian/overrides/trawlex)
 sizes=(16 22 24 32 48 64 128 256)
 if [[ $with_qt == ON ]]; then
   expected+=(share/applications/trawlex.desktop share/icons/hicolor/scalable/apps/trawlex.svg)

@@ -25,7 +25,8 @@ if [[ $with_qt == ON ]]; then
 fi
 
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
-for f in ./usr/bin/trawlex ./usr/share/man/man1/trawlex.1.gz; do
+for f in ./usr/bin/trawlex ./usr/share/man/man1/trawlex.1.gz ./usr/share/doc/trawlex/copyright \
+         ./usr/share/doc/trawlex/changelog.Debian.gz; do
   grep -qx "$f" <<<"$contents" || fail "the package lacks $f"
 done
 if [[ $with_qt == ON ]]; then
