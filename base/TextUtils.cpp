@@ -56,8 +56,6 @@ int32_t PosText(std::string_view sub, std::string_view text, int32_t from) {
   return 0;
 }
 
-void AppendInt(std::vector<int32_t>& array, int32_t value) { array.push_back(value); }
-
 int32_t CompareIntArrays(const std::vector<int32_t>& a, const std::vector<int32_t>& b) {
   const size_t n = a.size() < b.size() ? a.size() : b.size();
   for (size_t i = 0; i < n; ++i)

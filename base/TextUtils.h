@@ -26,7 +26,6 @@ int CompareBytes(std::string_view a, std::string_view b);
 bool BinarySearch(int32_t low, int32_t high, int32_t& index, const std::function<int(int32_t)>& compare);
 // 1-based position of `sub` in `text` at or after `from`, ASCII letters folded; 0 if absent.
 int32_t PosText(std::string_view sub, std::string_view text, int32_t from = 1);
-void AppendInt(std::vector<int32_t>& array, int32_t value);
 int32_t CompareIntArrays(const std::vector<int32_t>& a, const std::vector<int32_t>& b);
 std::string Spaces(int32_t n);
 // Leading and trailing bytes of code 32 or less removed.

@@ -16,11 +16,8 @@
 namespace trawlex {
 
 // The kinds a published property can have; only integer, enumeration, floating point and the
-// string kinds can be bound to a configuration element.
-enum class TPropKind {
-  Unknown, Integer, Char, Enumeration, Float, String, Set, Class, Method, WChar, LString, WString,
-  Variant, Array, Record, Interface, Int64, DynArray
-};
+// string kinds can be bound to a configuration element (a set or a method cannot).
+enum class TPropKind { Unknown, Integer, Enumeration, Float, String, Set, Method, LString, WString };
 
 class TPropRegistry;
 

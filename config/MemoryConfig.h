@@ -18,7 +18,6 @@ class TMemoryConfig : public TDocumentConfig {
   IConfigPtr OpenSubConfig(const std::string& name) override;
   // The shared content, for putting values of any type in place.
   TRegDocument& Content() { return *FContent; }
-  const std::shared_ptr<TRegDocument>& SharedContent() const { return FContent; }
   // The number of changes kept so far (writes that changed nothing are not counted).
   int32_t ChangeCount() const { return FChanges; }
 

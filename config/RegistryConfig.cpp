@@ -8,11 +8,9 @@
 
 #include "base/Errors.h"
 #include "base/TextUtils.h"
+#include "config/SystemStore.h"
 #include "platform/DurableFile.h"
 #include "platform/Platform.h"
-#ifdef _WIN32
-#include "config/win32/RegistryStore.h"
-#endif
 
 namespace trawlex {
 
@@ -50,11 +48,7 @@ std::string SettingsFileFor(const std::string& keyPath) {
   return folder + "/" + names[0] + "/" + names[1] + ".reg";
 }
 
-#ifdef _WIN32
-TRegistryConfig::TRegistryConfig(const std::string& keyPath) : TRegistryConfig(keyPath, std::string()) {}
-#else
-TRegistryConfig::TRegistryConfig(const std::string& keyPath) : TRegistryConfig(keyPath, SettingsFileFor(keyPath)) {}
-#endif
+TRegistryConfig::TRegistryConfig(const std::string& keyPath) : TRegistryConfig(keyPath, DefaultSettingsFile(keyPath)) {}
 
 TRegistryConfig::TRegistryConfig(const std::string& keyPath, const std::string& filePath)
     : TDocumentConfig(keyPath), FFilePath(filePath), FLockPath(filePath + ".lock") {}
@@ -193,19 +187,7 @@ bool TRegistryConfig::SetCorruptFileAside(const TRegDocument& doc, const std::st
 
 std::shared_ptr<const TRegDocument> TRegistryConfig::ReadDocument(const std::string& what) {
   auto doc = std::make_shared<TRegDocument>();
-#ifdef _WIN32
-  if (FFilePath.empty()) {
-    // The registry itself. A reading waits for a writer that is halfway (but not forever:
-    // a reading that cannot wait still sees every value whole).
-    TRegistryLock lock;
-    lock.Acquire(LockTimeoutMs);
-    std::string error;
-    if (!ReadRegistryTree(SectionKey(""), *doc, error)) throw ETrawlexError(Fmt("Failed to get data for '%s'", what));
-    return doc;
-  }
-#else
-  (void)what;
-#endif
+  if (FFilePath.empty() && ReadSystemStore(SectionKey(""), what, LockTimeoutMs, *doc)) return doc;
   const TUse use = CheckUse();
   if (!use.Reads) return doc;
   std::string detail;
@@ -241,25 +223,7 @@ std::shared_ptr<const TRegDocument> TRegistryConfig::ReadDocument(const std::str
 }
 
 void TRegistryConfig::ChangeDocument(const std::string& keyPath, const std::string& what, const TChange& change) {
-#ifdef _WIN32
-  if (FFilePath.empty()) {
-    // Read, change and write back under the lock, so that no other writer interleaves.
-    TRegistryLock lock;
-    if (!lock.Acquire(LockTimeoutMs)) throw ETrawlexError(Fmt("Failed to set data for '%s'", what));
-    TRegDocument before;
-    std::string error, failedKey;
-    if (!ReadRegistryTree(SectionKey(""), before, error)) throw ETrawlexError(Fmt("Failed to set data for '%s'", what));
-    TRegDocument after = before;
-    if (!change(after)) return;
-    if (!WriteRegistryChanges(SectionKey(""), before, after, error, failedKey)) {
-      if (!failedKey.empty()) throw ETrawlexError(Fmt("Failed to create key %s", keyPath));
-      throw ETrawlexError(Fmt("Failed to set data for '%s'", what));
-    }
-    return;
-  }
-#else
-  (void)keyPath;
-#endif
+  if (FFilePath.empty() && ChangeSystemStore(SectionKey(""), keyPath, what, LockTimeoutMs, change)) return;
   if (!CheckUse().Writes) return;  // reported once already
   std::string error;
   if (!ForceDirectories(FolderOf(FFilePath), error)) {

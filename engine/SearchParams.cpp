@@ -127,6 +127,8 @@ std::vector<std::string> TSearchParams::GetDescription() const {
   lines.push_back("Target: " + FTarget);
   if (HasExclude()) lines.push_back("Exclude String: " + FExclude);
   lines.push_back(std::string("Whole word: ") + (WholeWord ? "Yes" : "No"));
+  // "senstive" is kept on purpose: saved reports and the headless output carry these lines word
+  // for word, and whatever reads them back (scripts, comparisons of reports) matches them as they are.
   lines.push_back(std::string("Case senstive: ") + (FCaseSensitive ? "Yes" : "No"));
   if (SkipBinary) lines.push_back("Skip binary files: Yes");
   return lines;

@@ -40,28 +40,10 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/Sha256.h"
 #include "platform/OwnFiles.h"
 
 namespace trawlex {
-
-using TDigest = std::array<uint8_t, 32>;
-
-// SHA-256, fed in pieces.
-class TSha256 {
- public:
-  TSha256();
-  void Update(const void* data, size_t count);
-  TDigest Final();
-
- private:
-  void Block(const uint8_t* p);
-  std::array<uint32_t, 8> H;
-  std::array<uint8_t, 64> Buffer{};
-  size_t Filled = 0;
-  uint64_t Total = 0;
-};
-TDigest Sha256(std::string_view data);
-std::string DigestHex(const TDigest& digest);
 
 // $XDG_STATE_HOME/vantorel/Trawlex/undo, or $HOME/.local/state/vantorel/Trawlex/undo.
 std::string DefaultUndoFolder();
