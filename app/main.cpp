@@ -19,7 +19,7 @@
 #include "config/RegistryConfig.h"
 #include "ui/AppIcon.h"
 #include "ui/Application.h"
-#include "ui/SearchWindow.h"
+#include "ui/search/SearchWindow.h"
 #include "ui/WindowRoutines.h"
 #endif
 

@@ -23,8 +23,8 @@
 #include "ui/Action.h"
 #include "ui/ActionList.h"
 #include "ui/Application.h"
-#include "ui/ResultList.h"
-#include "ui/SearchWindow.h"
+#include "ui/lists/ResultList.h"
+#include "ui/search/SearchWindow.h"
 
 using namespace trawlex;
 

@@ -12,10 +12,10 @@
 #include <QSignalBlocker>
 
 #include "ui/ActionList.h"
-#include "ui/ListBox.h"
-#include "ui/SaveDialog.h"
-#include "ui/ShellServices.h"
-#include "ui/StatusBar.h"
+#include "ui/lists/ListBox.h"
+#include "ui/dialogs/SaveDialog.h"
+#include "ui/services/ShellServices.h"
+#include "ui/controls/StatusBar.h"
 
 namespace trawlex {
 

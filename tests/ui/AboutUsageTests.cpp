@@ -12,12 +12,12 @@
 #include "TrawlexBuildInfo.h"
 #include "config/CommandLine.h"
 #include "platform/Platform.h"
-#include "ui/AboutForm.h"
+#include "ui/dialogs/AboutForm.h"
 #include "ui/Action.h"
 #include "ui/Application.h"
-#include "ui/InfoForm.h"
-#include "ui/SearchWindow.h"
-#include "ui/ShellServices.h"
+#include "ui/dialogs/InfoForm.h"
+#include "ui/search/SearchWindow.h"
+#include "ui/services/ShellServices.h"
 #include "ui/UiTestUtil.h"
 
 using namespace trawlex;

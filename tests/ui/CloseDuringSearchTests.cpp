@@ -6,9 +6,9 @@
 #include "UiTestUtil.h"
 #include "ui/Action.h"
 #include "ui/Application.h"
-#include "ui/DirComboBox.h"
-#include "ui/SearchWindow.h"
-#include "ui/WildCardMemo.h"
+#include "ui/controls/DirComboBox.h"
+#include "ui/search/SearchWindow.h"
+#include "ui/controls/WildCardMemo.h"
 
 using namespace trawlex;
 using namespace trawlex::uitest;

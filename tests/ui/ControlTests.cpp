@@ -15,14 +15,14 @@
 #include "base/TextUtils.h"
 #include "platform/Platform.h"
 #include "ui/ActionList.h"
-#include "ui/DirComboBox.h"
-#include "ui/ListBox.h"
-#include "ui/ListForm.h"
-#include "ui/SelDirDialog.h"
-#include "ui/StatusBar.h"
-#include "ui/TextPrinter.h"
+#include "ui/controls/DirComboBox.h"
+#include "ui/lists/ListBox.h"
+#include "ui/dialogs/ListForm.h"
+#include "ui/dialogs/SelDirDialog.h"
+#include "ui/controls/StatusBar.h"
+#include "ui/services/TextPrinter.h"
 #include "ui/UiTestUtil.h"
-#include "ui/WildCardMemo.h"
+#include "ui/controls/WildCardMemo.h"
 
 using namespace trawlex;
 using namespace trawlex::uitest;

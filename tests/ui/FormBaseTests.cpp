@@ -12,10 +12,10 @@
 
 #include "base/Errors.h"
 #include "config/SettingsErrors.h"
-#include "ui/DirComboBox.h"
+#include "ui/controls/DirComboBox.h"
 #include "ui/FormBase.h"
 #include "ui/QtConfigAdapters.h"
-#include "ui/SaveDialog.h"
+#include "ui/dialogs/SaveDialog.h"
 #include "ui/UiTestUtil.h"
 
 using namespace trawlex;

@@ -19,12 +19,12 @@
 #include "engine/SearchResult.h"
 #include "ui/Action.h"
 #include "ui/Application.h"
-#include "ui/ChangesWindow.h"
-#include "ui/DirComboBox.h"
-#include "ui/ReplaceDialog.h"
-#include "ui/ReplaceRules.h"
-#include "ui/SearchWindow.h"
-#include "ui/WildCardMemo.h"
+#include "ui/dialogs/ChangesWindow.h"
+#include "ui/controls/DirComboBox.h"
+#include "ui/dialogs/ReplaceDialog.h"
+#include "ui/dialogs/ReplaceRules.h"
+#include "ui/search/SearchWindow.h"
+#include "ui/controls/WildCardMemo.h"
 
 using namespace trawlex;
 using namespace trawlex::uitest;

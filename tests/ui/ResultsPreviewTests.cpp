@@ -19,13 +19,13 @@
 #include "ui/Action.h"
 #include "ui/ActionList.h"
 #include "ui/Application.h"
-#include "ui/DirComboBox.h"
-#include "ui/ResultList.h"
-#include "ui/ShellServices.h"
-#include "ui/SearchWindow.h"
-#include "ui/StatusBar.h"
-#include "ui/TabDisplayDialog.h"
-#include "ui/WildCardMemo.h"
+#include "ui/controls/DirComboBox.h"
+#include "ui/lists/ResultList.h"
+#include "ui/services/ShellServices.h"
+#include "ui/search/SearchWindow.h"
+#include "ui/controls/StatusBar.h"
+#include "ui/dialogs/TabDisplayDialog.h"
+#include "ui/controls/WildCardMemo.h"
 
 using namespace trawlex;
 using namespace trawlex::uitest;

@@ -19,14 +19,14 @@
 #include "ui/Action.h"
 #include "ui/ActionList.h"
 #include "ui/Application.h"
-#include "ui/DirComboBox.h"
-#include "ui/ListForm.h"
-#include "ui/PainterSurface.h"
-#include "ui/ResultList.h"
-#include "ui/SearchRules.h"
-#include "ui/SearchWindow.h"
-#include "ui/StatusBar.h"
-#include "ui/WildCardMemo.h"
+#include "ui/controls/DirComboBox.h"
+#include "ui/dialogs/ListForm.h"
+#include "ui/lists/PainterSurface.h"
+#include "ui/lists/ResultList.h"
+#include "ui/search/SearchRules.h"
+#include "ui/search/SearchWindow.h"
+#include "ui/controls/StatusBar.h"
+#include "ui/controls/WildCardMemo.h"
 
 using namespace trawlex;
 using namespace trawlex::uitest;

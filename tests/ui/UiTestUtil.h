@@ -18,7 +18,7 @@
 #include "config/CfgElements.h"
 #include "config/RegistryConfig.h"
 #include "ui/FormBase.h"
-#include "ui/ShellServices.h"
+#include "ui/services/ShellServices.h"
 
 namespace trawlex::uitest {
 

@@ -14,10 +14,10 @@
 
 #include "ui/Action.h"
 #include "ui/Application.h"
-#include "ui/SearchWindow.h"
-#include "ui/ShellServices.h"
+#include "ui/search/SearchWindow.h"
+#include "ui/services/ShellServices.h"
 #include "ui/UiTestUtil.h"
-#include "ui/UpdateCheck.h"
+#include "ui/services/UpdateCheck.h"
 
 using namespace trawlex;
 using namespace trawlex::uitest;

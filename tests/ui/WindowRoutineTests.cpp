@@ -14,10 +14,10 @@
 #include <QVBoxLayout>
 
 #include "ui/ActionList.h"
-#include "ui/ListBox.h"
-#include "ui/SaveDialog.h"
-#include "ui/ShellServices.h"
-#include "ui/StatusBar.h"
+#include "ui/lists/ListBox.h"
+#include "ui/dialogs/SaveDialog.h"
+#include "ui/services/ShellServices.h"
+#include "ui/controls/StatusBar.h"
 #include "ui/UiTestUtil.h"
 #include "ui/WindowRoutines.h"
 

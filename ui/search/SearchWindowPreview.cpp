@@ -1,0 +1,306 @@
+// The search window's preview: the lines around the selected result, read afresh from its file
+// with the finds marked and the same find selection; scrolling past either end of the preview;
+// toggling a find by double-click in either list; the results font.
+#include <QFontDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPointer>
+#include <QScrollBar>
+#include <QSplitter>
+#include <algorithm>
+
+#include "engine/RangeProcessor.h"
+#include "engine/SearchParams.h"
+#include "engine/SearchResult.h"
+#include "ui/Action.h"
+#include "ui/lists/ResultList.h"
+#include "ui/search/SearchWindowParts.h"
+#include "ui/controls/StatusBar.h"
+#include "ui/dialogs/TabDisplayDialog.h"
+#include "ui/WindowRoutines.h"
+
+namespace trawlex {
+
+namespace {
+
+// The font dialog has no switch for its style list or its effects, neither of which is taken:
+// the list, its caption and its edit field, which share one column of the dialog's grid, and
+// the effects box are hidden.
+void HideFontStyleChoice(QFontDialog& dialog) {
+  for (QGroupBox* box : dialog.findChildren<QGroupBox*>()) {
+    const QString title = StripAccelerator(box->title());
+    if (title.compare(QStringLiteral("Effects"), Qt::CaseInsensitive) == 0) box->hide();
+    // The sample keeps the height it had beside the effects, so that its text shows.
+    if (title.compare(QStringLiteral("Sample"), Qt::CaseInsensitive) == 0) box->setMinimumHeight(5 * box->fontMetrics().height());
+  }
+  for (QLabel* label : dialog.findChildren<QLabel*>()) {
+    QWidget* list = label->buddy();
+    if (!list || StripAccelerator(label->text()).compare(QStringLiteral("Font style"), Qt::CaseInsensitive) != 0) continue;
+    for (QGridLayout* grid : dialog.findChildren<QGridLayout*>()) {
+      const int index = grid->indexOf(list);
+      if (index < 0) continue;
+      int row = 0, column = 0, rowSpan = 0, columnSpan = 0;
+      grid->getItemPosition(index, &row, &column, &rowSpan, &columnSpan);
+      // Only the pieces of that column down to the list: the sample and the buttons below
+      // span several columns.
+      for (int i = 0; i < grid->count(); ++i) {
+        int r = 0, c = 0, rs = 0, cs = 0;
+        grid->getItemPosition(i, &r, &c, &rs, &cs);
+        if (c == column && cs == 1 && r <= row && grid->itemAt(i)->widget()) grid->itemAt(i)->widget()->hide();
+      }
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+QFont FamilyAndSize(const QFont& chosen, const QFont& previous) {
+  QFont font(chosen.family());
+  if (previous.pixelSize() > 0 && chosen.pixelSize() > 0) {
+    font.setPixelSize(chosen.pixelSize());
+  } else if (chosen.pointSizeF() > 0) {
+    font.setPointSizeF(chosen.pointSizeF());
+  } else if (chosen.pixelSize() > 0) {
+    font.setPixelSize(chosen.pixelSize());
+  }
+  return font;
+}
+
+int TfmSearch::VisiblePreviewLines() const { return (lstPreview->height() - 4) / lstPreview->ItemHeight(); }
+
+void TfmSearch::ClearPreview() {
+  lstPreview->SetHorizontalExtent(0);
+  lstPreview->Clear();
+  FPreviewFile.reset();
+}
+
+void TfmSearch::ShowPreview(TSearchResult* item, bool keepSelection) {
+  lstPreview->SetItemHeight(QFontMetrics(FResultsFont).height());
+  const int n = VisiblePreviewLines();
+  // The preview shows whole lines: its panel takes the height of n of them.
+  const int height = n * lstPreview->ItemHeight() + (pnlPreview->height() - lstPreview->height()) + 4;
+  if (n > 0 && height != pnlPreview->height()) {
+    const QList<int> sizes = splListboxes->sizes();
+    splListboxes->setSizes({sizes[0] + sizes[1] - height, height});
+  }
+  if (n <= 0 || !SearchParams) return;
+
+  std::string path;
+  GetItemLocation(item, path, FPreviewLine);
+  auto* line = dynamic_cast<TSearchLine*>(item);
+  int32_t a = line ? line->LineStart() : 0;
+  int32_t t = line ? line->LineNo() : 0;
+  if (keepSelection) {
+    auto* shown = dynamic_cast<TSearchLine*>(lstPreview->ItemAt(lstPreview->ItemIndex()));
+    t = shown ? shown->LineNo() : -1;
+  }
+  ClearPreview();
+  int32_t c = FPreviewLine;
+  FPreviewFile = std::make_unique<TSearchFile>(SearchParams.get());
+  FPreviewFile->Name = path;
+
+  TRangeProcessor m(SearchParams.get());
+  try {
+    m.SetFile(FPreviewFile.get());
+  } catch (...) {
+    FPreviewFile.reset();  // the file can no longer be read: the preview stays empty
+    throw;
+  }
+  const int32_t size = m.Size;
+  FPreviewEndsWithBreak = size > 0 && m.IsLineBreak(size - 1);
+  // Grow the range one line at a time, forward and backward in turn, forward first. Forward
+  // means to the start of a following line; the empty rest after a file's last line break is
+  // no line the preview shows, so a range at the end grows backward only.
+  int32_t d = a;
+  bool forward = true;
+  for (int i = 1; i < n; forward = !forward) {
+    const int32_t next = a < size - 1 ? m.GetNextLineStart(a) : size;
+    const bool canForward = next < size && m.IsLineBreak(next - 1);
+    if (!canForward && d <= 0) break;
+    if (forward) {
+      if (canForward) {
+        a = next;
+        ++i;
+      }
+    } else if (d > 0) {
+      d = m.GetPrevLineStart(d);
+      ++i;
+      --c;
+    }
+  }
+  if (!m.IsLineBreak(a)) a = m.GetLineEnd(a);
+  m.LineNo = c;
+  m.Modes.AllLines = true;
+  m.Process(d, a);
+  FillPreview(t);
+  if (TSearchResult* selected = lstResults->ItemAt(lstResults->ItemIndex())) {
+    if (TSearchFile* owner = GetOwnerFile(selected)) FPreviewFile->CopyFindSelection(*owner);
+  }
+}
+
+void TfmSearch::FillPreview(int32_t lineNo) {
+  lstPreview->Clear();
+  if (!FPreviewFile) return;
+  TItemList& items = lstPreview->Items();
+  const int32_t count = FPreviewFile->GetLineCount();
+  int32_t widest = 0;
+  FDraw->Begin(nullptr);
+  for (int32_t k = 0; k < count; ++k) {
+    items.push_back({FPreviewFile->GetLine(k)});
+    widest = std::max(widest, FPreviewFile->GetLine(k)->GetWidth(*FDraw));
+  }
+  FDraw->End();
+  lstPreview->SyncCount();
+  // The preview scrolls sideways as far as its longest line, so a find far right can be seen.
+  lstPreview->SetHorizontalExtent(widest);
+  lstPreview->SetItemIndex(std::min(count - 1, std::max(0, FPreviewFile->IndexOfLineNo(lineNo))));
+  lstPreview->viewport()->update();
+}
+
+void TfmSearch::RerunPreview() {
+  if (!FPreviewFile) return;
+  const int32_t j = FPreviewFile->IndexOfLineNo(FPreviewLine);
+  if (j < 0 || j >= FPreviewFile->GetLineCount()) return;
+  ShowPreview(FPreviewFile->GetLine(j), true);
+}
+
+bool TfmSearch::PreviewEvent(QObject* watched, QEvent* event) {
+  if (watched == lstPreview && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    RunHandler([&] { PreviewKeyPressed(key->key(), key->modifiers()); });
+  } else if (watched == lblPreviewFile && event->type() == QEvent::MouseButtonDblClick && FPreviewFile) {
+    const QString path = DisplayText(FPreviewFile->Name);
+    RunHandler([&] { ShellOpen(path); });
+    return true;
+  }
+  return false;
+}
+
+bool TfmSearch::PreviewKeyPressed(int key, Qt::KeyboardModifiers modifiers) {
+  if (modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
+  const int row = lstPreview->ItemIndex();
+  if ((key == Qt::Key_Up || key == Qt::Key_PageUp) && row == 0) ScrollPreview(false, key == Qt::Key_PageUp);
+  if ((key == Qt::Key_Down || key == Qt::Key_PageDown) && row >= 0 && row == lstPreview->Count() - 1)
+    ScrollPreview(true, key == Qt::Key_PageDown);
+  return false;  // the list then handles the key as usual
+}
+
+void TfmSearch::ScrollPreview(bool forward, bool page) {
+  auto* b = dynamic_cast<TSearchLine*>(lstPreview->ItemAt(lstPreview->ItemIndex()));
+  if (!b || !FPreviewFile || !SearchParams) return;
+  const int n = VisiblePreviewLines();
+  const int count = page ? std::max(1, n - 1) : 1;
+  lstPreview->setUpdatesEnabled(false);
+  struct TResume {
+    TResultList* List;
+    ~TResume() { List->setUpdatesEnabled(true); }
+  } resume{lstPreview};
+  const int32_t bLineNo = b->LineNo(), bStart = b->LineStart();
+  TRangeProcessor m(SearchParams.get());
+  m.SetFile(FPreviewFile.get());  // read again: it may have changed since
+  m.Modes.AllLines = true;
+  const int32_t size = m.Size;
+  if (forward) {
+    const int32_t from = m.GetNextLineStart(bStart);
+    if (from >= size) return;  // b is the file's last line
+    int32_t to = from;
+    int i = 1;
+    while (i < count) {
+      const int32_t next = m.GetNextLineStart(to);
+      if (next >= size) break;
+      to = next;
+      ++FPreviewLine;
+      ++i;
+    }
+    to = m.GetLineEnd(to);
+    m.LineNo = bLineNo + 1;
+    lstPreview->Clear();  // the entries refer to lines that are about to go
+    m.Process(from, to);
+    while (FPreviewFile->GetLineCount() > n) FPreviewFile->DeleteLine(0);
+    FillPreview(bLineNo + i);
+  } else {
+    int32_t from = m.GetPrevLineStart(bStart);
+    if (from < 0) return;  // b is the file's first line
+    const int32_t to = m.GetLineEnd(from);
+    int i = 1;
+    while (i < count) {
+      const int32_t prev = m.GetPrevLineStart(from);
+      if (prev < 0) break;
+      from = prev;
+      --FPreviewLine;
+      ++i;
+    }
+    m.LineNo = bLineNo - i;
+    lstPreview->Clear();
+    m.Process(from, to);
+    FPreviewFile->SortLines();
+    while (FPreviewFile->GetLineCount() > n) FPreviewFile->DeleteLine(FPreviewFile->GetLineCount() - 1);
+    FillPreview(bLineNo - i);
+  }
+}
+
+void TfmSearch::ListDoubleClicked(TResultList* list, const QPoint& viewportPos) {
+  if (dynamic_cast<TSearchFile*>(list->ItemAt(list->ItemIndex()))) {
+    acOpen->Execute();
+    return;
+  }
+  ToggleFindAtMouse(list, viewportPos);
+}
+
+void TfmSearch::ToggleFindAtMouse(TResultList* list, const QPoint& viewportPos) {
+  const int x = viewportPos.x() + list->horizontalScrollBar()->value();
+  auto* line = dynamic_cast<TSearchLine*>(list->ItemAt(list->RowAt(viewportPos)));
+  if (!line) return;
+  FDraw->Begin(nullptr);
+  const int32_t k = line->FindAtX(*FDraw, x);
+  FDraw->End();
+  if (k < 0) return;
+  const bool s = line->GetFindSelected(k);
+  line->SetFindSelected(k, !s);
+  SetSelectedFindCount(FSelectedFindCount + (s ? -1 : 1));
+  // The same line in the other list shows the same state.
+  TResultList* other = list == lstResults ? lstPreview : lstResults;
+  if (TSearchResult* selected = other->ItemAt(other->ItemIndex())) {
+    TSearchFile* f = GetOwnerFile(selected);
+    const int32_t j = f ? f->IndexOfLineNo(line->LineNo()) : -1;
+    if (f && j >= 0 && j < f->GetLineCount() && f->GetLine(j) != line && f->GetLine(j)->LineNo() == line->LineNo()) {
+      f->GetLine(j)->SetFindSelected(k, !s);
+      other->viewport()->update();
+    }
+  }
+  list->viewport()->update();
+}
+
+void TfmSearch::acFontExecute() {
+  QFontDialog dialog(FResultsFont, this);
+  dialog.setObjectName(QStringLiteral("FontDialog1"));
+  dialog.setWindowTitle(QStringLiteral("Font"));
+  HideFontStyleChoice(dialog);
+  if (dialog.exec() != QDialog::Accepted) return;
+  // Only the family and the size are taken: a style the dialog picks by itself (an oblique
+  // face for a family typed in, say) would turn the lists and the print italic.
+  FResultsFont = FamilyAndSize(dialog.selectedFont(), FResultsFont);
+  ApplyResultsFont();
+  if (SearchParams) SearchParams->UpdateLineNoWidth();
+  lstResults->SetHorizontalExtent(LargestItemWidth());
+  RerunPreview();
+}
+
+void TfmSearch::acTabDisplayPrefsExecute() {
+  ShowNMDialog(this, TabDisplayDialog);
+  // Only the window that opened the dialog last redraws at once; the others on their next paint.
+  QPointer<TfmSearch> self(this);
+  TabDisplayDialog->OnSettingsChanged = [self](TfmTabDisplay&) {
+    if (self) self->RepaintLists();
+  };
+}
+
+void TfmSearch::RepaintLists() {
+  lstResults->viewport()->update();
+  lstPreview->viewport()->update();
+}
+
+}  // namespace trawlex
