@@ -76,7 +76,10 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 2 && args[0] == "--lines") {
     const std::string dir = TempDirectory() + "trawlex-memory-bench";
-    std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
+    if (std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str()) != 0) {
+      std::fprintf(stderr, "memory_bench: cannot make %s\n", dir.c_str());
+      return 2;
+    }
     {
       std::ofstream out(dir + "/lines.txt", std::ios::binary);
       std::string block;
@@ -85,7 +88,7 @@ int main(int argc, char** argv) {
         out.write(block.data(), static_cast<std::streamsize>(2 * std::min<long>(n, 1 << 15)));
     }
     const int status = Measure({"--report", "-t", "a", "-d", dir, "-c", "1"});
-    std::system(("rm -rf '" + dir + "'").c_str());
+    if (std::system(("rm -rf '" + dir + "'").c_str()) != 0) std::fprintf(stderr, "memory_bench: cannot remove %s\n", dir.c_str());
     return status;
   }
   if (args.size() < 2) {
