@@ -230,7 +230,8 @@ void TfmSearch::SearchThreadTerminated(TBaseThread& thread) {
   SetPanelNumber(*StatusBar1, 2, FTotalFindCount);
   // The file counters as the run ended, whatever update was still on its way.
   FProgressText = QString::fromStdString(
-      SearchProgressText(search.FilesWithFinds(), search.FilesSearched(), search.FilesFound()));
+      SearchProgressText(search.FilesWithFinds(), search.FilesSearched(), search.FilesFound(),
+                         search.BinaryFilesSkipped()));
   SetPanelText(*StatusBar1, 1, FProgressText);
   SearchThread = nullptr;
   if (!search.FatalError().empty()) {
