@@ -36,25 +36,6 @@ TOwnCheck CheckOwnFolder(const std::string& folder, bool, std::string& problem) 
   return TOwnCheck::Fine;
 }
 
-bool MakeOwnFolder(const std::string& folder, std::string& problem) {
-  if (CheckOwnFolder(folder, true, problem) == TOwnCheck::Missing) {
-    std::string error;
-    if (!ForceDirectories(folder, error)) {
-      problem = "The folder " + folder + " cannot be made (" + error + ")";
-      return false;
-    }
-    return CheckOwnFolder(folder, true, problem) == TOwnCheck::Fine;
-  }
-  return problem.empty();
-}
-
-TOwnFile::~TOwnFile() { Close(); }
-
-void TOwnFile::Close() {
-  if (F) std::fclose(F);
-  F = nullptr;
-}
-
 bool TOwnFile::Open(const std::string& path, bool write, std::string& problem) {
   Close();
   const DWORD a = GetFileAttributesW(WidePath(path).c_str());
