@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include <sys/wait.h>
-
 #include "engine/SearchParams.h"
 #include "engine/SearchThread.h"
 #include "support/TestSupport.h"
@@ -114,6 +112,7 @@ TEST(SkipFolders, PatternsByNameOrPathAndSkippedFoldersAreNeverRead) {
 }
 
 #ifndef _WIN32  // git's rules are compared with git itself; the walk is the same on every system
+#include <sys/wait.h>
 
 namespace {
 
