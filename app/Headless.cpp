@@ -1,13 +1,6 @@
 #include "app/Headless.h"
 
 #include <unistd.h>
-#if !defined(_WIN32)
-#include <sys/uio.h>
-#endif
-#if defined(__linux__)
-#include <fcntl.h>
-#include <sys/stat.h>
-#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -62,26 +55,20 @@ class TReportWriter {
  public:
   explicit TReportWriter(std::FILE* out) : Out(out) {
     Buffer.reserve(Chunk + 4096);
-#if defined(__linux__)
-    // Into a pipe, a megabyte goes across in one step instead of sixteen: the reader is
-    // woken once per write, not once per 64 KiB. Where the system refuses, nothing changes.
-    struct stat st;
-    if (fstat(fileno(out), &st) == 0 && S_ISFIFO(st.st_mode)) (void)fcntl(fileno(out), F_SETPIPE_SZ, static_cast<int>(Chunk));
-#endif
+    // Into a pipe, a megabyte goes across in one step instead of sixteen.
+    WidenPipe(out, Chunk);
   }
   // Where the next line's bytes go; end each line with EndLine.
   std::string& Line() { return Buffer; }
   // Adds bytes that stay where they are until the report is written (a line's text): a
   // long one is written from there instead of being copied first.
   void AddLasting(std::string_view text) {
-#if !defined(_WIN32)
     if (text.size() >= 256) {
       CutPiece();
       Pieces.push_back({0, text.data(), text.size()});
       Pending += text.size();
       return;
     }
-#endif
     Buffer += text;
   }
   void EndLine() {
@@ -120,34 +107,10 @@ class TReportWriter {
     BufferCut = Buffer.size();
   }
   bool WritePieces() {
-#if defined(_WIN32)
-    for (const TPiece& piece : Pieces)
-      if (std::fwrite(piece.Data(Buffer), 1, piece.Size, Out) != piece.Size) return false;
-    return true;
-#else
-    if (std::fflush(Out) != 0) return false;
-    std::vector<iovec> io;
-    io.reserve(Pieces.size());
-    for (const TPiece& piece : Pieces) io.push_back({const_cast<char*>(piece.Data(Buffer)), piece.Size});
-    // One gathering write after another, each taking up where the last one stopped.
-    size_t first = 0;
-    while (first < io.size()) {
-      const ssize_t n = writev(fileno(Out), io.data() + first, static_cast<int>(std::min<size_t>(io.size() - first, 1024)));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      for (auto left = static_cast<size_t>(n); left > 0 && first < io.size();) {
-        const size_t take = std::min(left, io[first].iov_len);
-        io[first].iov_base = static_cast<char*>(io[first].iov_base) + take;
-        io[first].iov_len -= take;
-        left -= take;
-        if (io[first].iov_len == 0) ++first;
-      }
-      while (first < io.size() && io[first].iov_len == 0) ++first;
-    }
-    return true;
-#endif
+    std::vector<TByteSpan> spans;
+    spans.reserve(Pieces.size());
+    for (const TPiece& piece : Pieces) spans.push_back({piece.Data(Buffer), piece.Size});
+    return WriteGathered(Out, spans);
   }
 
   static constexpr size_t Chunk = size_t{1} << 20;

@@ -4,6 +4,7 @@
 // One implementation per OS (posix/, win32/); nothing above this layer calls the OS.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -202,11 +203,25 @@ void SetProcessArguments(int argc, const char* const* argv);
 std::vector<std::string> ParamList();
 // The program's file name without its directory.
 std::string ProgramFileName();
-// The four-part version of a program file: this program's compiled-in version for an
-// empty name; other files carry no version resource on this OS and give an empty one.
+// The four-part version resource of a program file, or an empty one where the file has
+// none (on this OS no file carries one). The program's own version is ProgramVersion.
 std::vector<int32_t> FileVersion(const std::string& fileName);
 
 // Columns of the terminal on `fd`, or 0 when it is not a terminal.
 int TerminalColumns(int fd);
+
+// ---- Output ----------------------------------------------------------------------------
+
+// A stretch of bytes that WriteGathered writes.
+struct TByteSpan {
+  const char* Data;
+  size_t Size;
+};
+// Lets a pipe behind `file` take `bytes` in one write where the system allows it, so that
+// its reader is woken once per write; other files, and a refusal, leave things as they are.
+void WidenPipe(std::FILE* file, size_t bytes);
+// Writes `spans` in order after what `file` holds buffered, with as few system calls as
+// the system allows. False once a write failed.
+bool WriteGathered(std::FILE* file, const std::vector<TByteSpan>& spans);
 
 }  // namespace trawlex

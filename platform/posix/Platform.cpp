@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/uio.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -14,10 +15,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <algorithm>
 #include <mutex>
 #include <utility>
 
-#include "TrawlexVersion.h"
 #include "platform/posix/StatInfo.h"
 
 namespace trawlex {
@@ -491,16 +492,49 @@ std::string ProgramFileName() {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::vector<int32_t> FileVersion(const std::string& fileName) {
-  if (!fileName.empty()) return {};
-  return {TRAWLEX_VERSION_MAJOR, TRAWLEX_VERSION_MINOR, TRAWLEX_VERSION_PATCH, TRAWLEX_VERSION_BUILD};
-}
+std::vector<int32_t> FileVersion(const std::string&) { return {}; }
 
 int TerminalColumns(int fd) {
   if (!isatty(fd)) return 0;
   struct winsize ws;
   if (ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
   return 80;
+}
+
+void WidenPipe(std::FILE* file, size_t bytes) {
+#if defined(F_SETPIPE_SZ)
+  struct stat st;
+  if (fstat(fileno(file), &st) == 0 && S_ISFIFO(st.st_mode)) (void)fcntl(fileno(file), F_SETPIPE_SZ, static_cast<int>(bytes));
+#else
+  (void)file;
+  (void)bytes;
+#endif
+}
+
+bool WriteGathered(std::FILE* file, const std::vector<TByteSpan>& spans) {
+  if (std::fflush(file) != 0) return false;
+  std::vector<iovec> io;
+  io.reserve(spans.size());
+  for (const TByteSpan& span : spans) io.push_back({const_cast<char*>(span.Data), span.Size});
+  // One gathering write after another, each taking up where the last one stopped.
+  size_t first = 0;
+  while (first < io.size() && io[first].iov_len == 0) ++first;
+  while (first < io.size()) {
+    const ssize_t n = writev(fileno(file), io.data() + first, static_cast<int>(std::min<size_t>(io.size() - first, 1024)));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    for (auto left = static_cast<size_t>(n); left > 0 && first < io.size();) {
+      const size_t take = std::min(left, io[first].iov_len);
+      io[first].iov_base = static_cast<char*>(io[first].iov_base) + take;
+      io[first].iov_len -= take;
+      left -= take;
+      if (io[first].iov_len == 0) ++first;
+    }
+    while (first < io.size() && io[first].iov_len == 0) ++first;
+  }
+  return true;
 }
 
 }  // namespace trawlex

@@ -11,7 +11,6 @@
 #include <mutex>
 #include <utility>
 
-#include "TrawlexVersion.h"
 #include "platform/win32/Win32Util.h"
 
 namespace trawlex {
@@ -464,8 +463,7 @@ std::string ProgramFileName() {
 }
 
 std::vector<int32_t> FileVersion(const std::string& fileName) {
-  if (fileName.empty())
-    return {TRAWLEX_VERSION_MAJOR, TRAWLEX_VERSION_MINOR, TRAWLEX_VERSION_PATCH, TRAWLEX_VERSION_BUILD};
+  if (fileName.empty()) return {};
   const std::wstring wide = WidePath(fileName);
   DWORD ignored = 0;
   const DWORD size = GetFileVersionInfoSizeW(wide.c_str(), &ignored);
@@ -488,6 +486,14 @@ int TerminalColumns(int fd) {
     if (columns > 0) return columns;
   }
   return 80;
+}
+
+void WidenPipe(std::FILE*, size_t) {}
+
+bool WriteGathered(std::FILE* file, const std::vector<TByteSpan>& spans) {
+  for (const TByteSpan& span : spans)
+    if (std::fwrite(span.Data, 1, span.Size, file) != span.Size) return false;
+  return true;
 }
 
 }  // namespace trawlex

@@ -10,6 +10,7 @@
 #include <QTextBlock>
 
 #include "TrawlexBuildInfo.h"
+#include "base/Version.h"
 #include "config/CommandLine.h"
 #include "platform/Platform.h"
 #include "ui/dialogs/AboutForm.h"
@@ -58,7 +59,7 @@ class TAboutUsageTests : public QObject {
     QCOMPARE(about->faAppLogo->lblAppName->text(), QStringLiteral("Trawlex"));
     QVERIFY(!about->faAppLogo->imgAppIcon->pixmap().isNull());
 
-    const std::vector<int32_t> v = FileVersion(std::string());
+    const std::vector<int32_t> v = ProgramVersion();
     QCOMPARE(about->lblVersion->text(), QStringLiteral("%1.%2.%3  Build %4").arg(v[0]).arg(v[1]).arg(v[2]).arg(v[3]));
 
     // The build time one hour east of universal time, in the locale's form, and the zone.

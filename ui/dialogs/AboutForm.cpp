@@ -12,6 +12,7 @@
 
 #include "TrawlexBuildInfo.h"
 #include "base/TextUtils.h"
+#include "base/Version.h"
 #include "platform/DateTime.h"
 #include "platform/Platform.h"
 #include "ui/AppIcon.h"
@@ -99,7 +100,7 @@ TfmAbout::TfmAbout(QWidget* owner) : TfmNMDialog(owner) {
   layout->addStretch();
   setCentralWidget(central);
 
-  const QString version = AboutVersionText(FileVersion(std::string()));
+  const QString version = AboutVersionText(ProgramVersion());
   if (!version.isEmpty()) lblVersion->setText(version);
   lblBuildDate->setText(BuildDateText(TRAWLEX_BUILD_TIME_UTC));
 

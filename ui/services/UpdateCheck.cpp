@@ -7,6 +7,7 @@
 #include "TrawlexBuildInfo.h"
 #include "base/Errors.h"
 #include "base/TextUtils.h"
+#include "base/Version.h"
 #include "platform/Platform.h"
 #include "ui/WindowRoutines.h"
 
@@ -133,7 +134,7 @@ void CheckForUpdates(QObject* owner, const QString& site, int timeoutMs) {
     ShowInfo(QStringLiteral("This build of Trawlex was given no web site address, so it cannot check for updates."));
     return;
   }
-  auto* check = new TUpdateCheck(owner, site, FileVersion(std::string()), timeoutMs);
+  auto* check = new TUpdateCheck(owner, site, ProgramVersion(), timeoutMs);
   check->setObjectName(QString::fromLatin1(kCheckName));
   QObject::connect(check, &TUpdateCheck::Finished, check, &QObject::deleteLater);
   check->Start();
