@@ -384,68 +384,75 @@ bool ParseValueData(std::string_view rest, bool eightBit, TRegValue& value) {
 
 }  // namespace
 
-bool TRegDocument::Parse(std::string_view input, std::string& error) {
-  FKeys.clear();
-  error.clear();
-  std::string decoded;
-  if (input.size() >= 2 && static_cast<unsigned char>(input[0]) == 0xFF && static_cast<unsigned char>(input[1]) == 0xFE) {
-    decoded = RegFileText(input);  // as regedit itself saves an export
-    input = decoded;
-  } else if (input.size() >= 3 && input.substr(0, 3) == "\xEF\xBB\xBF") {
-    input.remove_prefix(3);
+namespace {
+
+// Reads the lines of an export into keys, one line (or block of continued lines) at a time,
+// listing the first few lines that do not parse.
+class TRegParser {
+ public:
+  TRegParser(std::vector<TRegKey>& keys, std::string& error) : Keys(keys), Error(error) {}
+
+  bool Run(std::string_view input) {
+    std::string decoded;
+    if (input.size() >= 2 && static_cast<unsigned char>(input[0]) == 0xFF && static_cast<unsigned char>(input[1]) == 0xFE) {
+      decoded = RegFileText(input);  // as regedit itself saves an export
+      input = decoded;
+    } else if (input.size() >= 3 && input.substr(0, 3) == "\xEF\xBB\xBF") {
+      input.remove_prefix(3);
+    }
+    Lines = SplitTextLines(input);
+    size_t i = 0;
+    while (i < Lines.size() && TrimEnd(Lines[i]).empty()) ++i;
+    if (i == Lines.size()) return true;  // an empty file holds no settings
+    ReadHeader(i);
+    for (++i; i < Lines.size(); ++i) {
+      const std::string_view line = TrimStart(TrimEnd(Lines[i]));
+      if (line.empty() || line[0] == ';') continue;
+      if (line[0] == '[')
+        KeyLine(i, line);
+      else if (line[0] != '"' && line[0] != '@')
+        Bad(i, "not a key or value line");
+      else
+        ValueLine(i, line);
+    }
+    if (BadLines > MaxListed) Error += Fmt("; %d more", static_cast<int64_t>(BadLines - MaxListed));
+    return BadLines == 0;
   }
-  const auto lines = SplitTextLines(input);
-  constexpr int MaxListed = 5;
-  int badLines = 0;
-  auto bad = [&](size_t index, const std::string& what) {
-    if (++badLines <= MaxListed) {
-      if (!error.empty()) error += "; ";
-      error += Fmt("line %d: %s", static_cast<int64_t>(index + 1), what);
-    }
-  };
 
-  // Lookups by lower-case name while parsing, so that a file of many values parses in linear time.
-  std::unordered_map<std::string, size_t> keyIndex;
-  std::vector<std::unique_ptr<TValueIndex>> valueIndex;  // one per key
+ private:
+  static constexpr int MaxListed = 5;
 
-  size_t i = 0;
-  while (i < lines.size() && TrimEnd(lines[i]).empty()) ++i;
-  if (i == lines.size()) return true;  // an empty file holds no settings
+  void Bad(size_t index, const std::string& what) {
+    if (++BadLines > MaxListed) return;
+    if (!Error.empty()) Error += "; ";
+    Error += Fmt("line %d: %s", static_cast<int64_t>(index + 1), what);
+  }
+
   // Without the header the first line is not read; the lines after it still are.
-  const std::string header = TrimText(lines[i]);
-  const bool eightBit = header == kHeader4;
-  if (header != kHeader && !eightBit) bad(i, "the header line is missing");
-  ++i;
+  void ReadHeader(size_t i) {
+    const std::string header = TrimText(Lines[i]);
+    EightBit = header == kHeader4;
+    if (header != kHeader && !EightBit) Bad(i, "the header line is missing");
+  }
 
-  size_t key = SIZE_MAX;      // index of the current key in FKeys
-  bool keySkipped = false;    // the current key line did not parse: its values are dropped
-  for (; i < lines.size(); ++i) {
+  void KeyLine(size_t i, std::string_view line) {
+    Key = SIZE_MAX;
+    KeySkipped = true;
+    if (line.back() != ']' || line.size() < 3) return Bad(i, "a key line must end with \"]\"");
+    if (line[1] == '-') return Bad(i, "deleting keys is not supported in a settings file");
+    const std::string path(line.substr(1, line.size() - 2));
+    const auto [it, added] = KeyIndex.try_emplace(LowerAscii(path), Keys.size());
+    if (added) {
+      Keys.push_back(TRegKey{path, {}});
+      ValueIndex.push_back(nullptr);
+    }
+    Key = it->second;
+    KeySkipped = false;
+  }
+
+  // A value line starting at Lines[i]; `i` moves past its continuation lines.
+  void ValueLine(size_t& i, std::string_view line) {
     const size_t first = i;
-    const std::string_view line = TrimStart(TrimEnd(lines[i]));
-    if (line.empty() || line[0] == ';') continue;
-    if (line[0] == '[') {
-      key = SIZE_MAX;
-      keySkipped = true;
-      if (line.back() != ']' || line.size() < 3) {
-        bad(i, "a key line must end with \"]\"");
-      } else if (line[1] == '-') {
-        bad(i, "deleting keys is not supported in a settings file");
-      } else {
-        const std::string path(line.substr(1, line.size() - 2));
-        const auto [it, added] = keyIndex.try_emplace(LowerAscii(path), FKeys.size());
-        if (added) {
-          FKeys.push_back(TRegKey{path, {}});
-          valueIndex.push_back(nullptr);
-        }
-        key = it->second;
-        keySkipped = false;
-      }
-      continue;
-    }
-    if (line[0] != '"' && line[0] != '@') {
-      bad(i, "not a key or value line");
-      continue;
-    }
     TRegValue value;
     size_t pos = 0;
     const bool named = line[0] == '@' ? (pos = 1, true) : ParseQuoted(line, pos, value.Name);
@@ -456,59 +463,47 @@ bool TRegDocument::Parse(std::string_view input, std::string& error) {
     std::string joined;
     if (rest.substr(0, 3) == "hex" && rest.back() == '\\') {
       joined = rest;
-      while (!joined.empty() && joined.back() == '\\' && i + 1 < lines.size()) {
+      while (!joined.empty() && joined.back() == '\\' && i + 1 < Lines.size()) {
         joined.pop_back();
-        joined += TrimStart(TrimEnd(lines[++i]));
+        joined += TrimStart(TrimEnd(Lines[++i]));
       }
       rest = joined;
     }
-    if (keySkipped) continue;
-    if (key == SIZE_MAX) {
-      bad(first, "a value before the first key");
-      continue;
-    }
-    if (!named) {
-      bad(first, "the value name has no closing quote");
-      continue;
-    }
-    if (!hasEquals) {
-      bad(first, "\"=\" is missing after the value name");
-      continue;
-    }
+    if (KeySkipped) return;
+    if (Key == SIZE_MAX) return Bad(first, "a value before the first key");
+    if (!named) return Bad(first, "the value name has no closing quote");
+    if (!hasEquals) return Bad(first, "\"=\" is missing after the value name");
+    if (ReadData(first, rest, value)) AddValue(std::move(value));
+  }
 
+  // The data after "=": false, with the line named, where it cannot be kept.
+  bool ReadData(size_t first, std::string_view rest, TRegValue& value) {
     if (!rest.empty() && rest[0] == '"') {
       size_t end = 0;
-      if (!ParseQuoted(rest, end, value.Data)) {
-        bad(first, "the text has no closing quote");
-        continue;
-      }
-      if (!TrimEnd(rest.substr(end)).empty()) {
-        bad(first, "text after the closing quote");
-        continue;
-      }
+      if (!ParseQuoted(rest, end, value.Data)) return Bad(first, "the text has no closing quote"), false;
+      if (!TrimEnd(rest.substr(end)).empty()) return Bad(first, "text after the closing quote"), false;
       value.Type = RegSz;
-    } else if (rest.substr(0, 6) == "dword:" || rest.substr(0, 3) == "hex") {
-      if (!rest.empty() && rest.back() == '\\') {
-        bad(first, "the value ends in a continuation line that is missing");
-        continue;
-      }
+      return true;
+    }
+    if (rest.substr(0, 6) == "dword:" || rest.substr(0, 3) == "hex") {
+      if (!rest.empty() && rest.back() == '\\') return Bad(first, "the value ends in a continuation line that is missing"), false;
       // A value of a known type whose data does not parse stays in the file as it is, and is
       // read as a value of the wrong type.
-      if (!ParseValueData(rest, eightBit, value)) {
+      if (!ParseValueData(rest, EightBit, value)) {
         value.Type = RegUnreadable;
         value.Data = std::string(rest);
       }
-    } else if (rest == "-") {
-      bad(first, "deleting values is not supported in a settings file");
-      continue;
-    } else {
-      bad(first, "a value of unknown type");
-      continue;
+      return true;
     }
-    std::vector<TRegValue>& values = FKeys[key].Values;
-    if (!valueIndex[key]) valueIndex[key] = std::make_unique<TValueIndex>(&FKeys, key);
+    if (rest == "-") return Bad(first, "deleting values is not supported in a settings file"), false;
+    return Bad(first, "a value of unknown type"), false;
+  }
+
+  void AddValue(TRegValue&& value) {
+    std::vector<TRegValue>& values = Keys[Key].Values;
+    if (!ValueIndex[Key]) ValueIndex[Key] = std::make_unique<TValueIndex>(&Keys, Key);
     values.push_back(std::move(value));
-    const size_t found = valueIndex[key]->FindOrAdd(values.size() - 1);
+    const size_t found = ValueIndex[Key]->FindOrAdd(values.size() - 1);
     if (found != values.size() - 1) {
       // A name given twice: the later value wins, in the place of the first.
       values[found].Type = values.back().Type;
@@ -516,8 +511,25 @@ bool TRegDocument::Parse(std::string_view input, std::string& error) {
       values.pop_back();
     }
   }
-  if (badLines > MaxListed) error += Fmt("; %d more", static_cast<int64_t>(badLines - MaxListed));
-  return badLines == 0;
+
+  std::vector<TRegKey>& Keys;
+  std::string& Error;
+  std::vector<std::string_view> Lines;
+  int BadLines = 0;
+  bool EightBit = false;
+  // Lookups by lower-case name while parsing, so that a file of many values parses in linear time.
+  std::unordered_map<std::string, size_t> KeyIndex;
+  std::vector<std::unique_ptr<TValueIndex>> ValueIndex;  // one per key
+  size_t Key = SIZE_MAX;    // index of the current key in Keys
+  bool KeySkipped = false;  // the current key line did not parse: its values are dropped
+};
+
+}  // namespace
+
+bool TRegDocument::Parse(std::string_view input, std::string& error) {
+  FKeys.clear();
+  error.clear();
+  return TRegParser(FKeys, error).Run(input);
 }
 
 }  // namespace trawlex
