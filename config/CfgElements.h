@@ -187,7 +187,6 @@ class TBaseCfgList : public TNamedObjList {
 
   // The store the elements use: during LoadAll and SaveAll, one batch over the list's store.
   IConfig& Config() const { return FActive ? *FActive : *FConfig; }
-  const IConfigPtr& SharedConfig() const { return FConfig; }
   const std::string& Section() const { return FSection; }
 
   TBaseCfgElem& GetElem(int32_t index) const;

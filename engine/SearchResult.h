@@ -180,7 +180,6 @@ struct TFileIdentity {
   uint64_t Inode = 0;
   int64_t ChangeNs = 0;
   bool Known() const { return Device != 0 || Inode != 0; }
-  bool SameFile(const TFileIdentity& o) const { return Device == o.Device && Inode == o.Inode; }
 };
 
 class TSearchFile : public TSearchResult {

@@ -65,7 +65,6 @@ class TSearchThread : public TDirScanThread {
   // Files left out as binary (SkipBinary of the parameters); they count as searched.
   int32_t BinaryFilesSkipped() const { return FBinarySkipped.load(std::memory_order_relaxed); }
   // The file being searched; read it inside a hand-over.
-  const std::string& CurrentFile() const { return FCurrentFile; }
   TSearchParams* SearchParams() const { return FSearchParams; }
 
   // Takes the parameters; anything but search parameters is refused with an error.

@@ -122,7 +122,6 @@ class TUndoJournalWriter {
 
   const std::string& Path() const { return FPath; }
   const std::string& Error() const { return FError; }
-  int32_t FileCount() const { return FFiles; }
 
  private:
   friend TUndoOutcome UndoJournal(const std::string&, const std::string&, const std::function<void(const std::string&)>&);

@@ -126,7 +126,6 @@ TRunningSearches& TApp::RunningSearches() { return gRunningSearches; }
 
 TTabDisplay& TApp::TabDisplay() { return gTabDisplay; }
 
-int TApp::LiveWorkers() { return gLiveWorkers; }
 void TApp::WorkerStarted() { ++gLiveWorkers; }
 void TApp::WorkerEnded() { --gLiveWorkers; }
 

@@ -84,7 +84,6 @@ class TApp {
   static TTabDisplay& TabDisplay();
 
   // Workers whose end notification has not run yet (closed windows' included).
-  static int LiveWorkers();
   static void WorkerStarted();
   static void WorkerEnded();
   // Handles events until every worker has ended, or `timeoutMs` has passed; true when none

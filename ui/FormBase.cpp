@@ -95,7 +95,6 @@ void TfmGeneric::BindOwnerCfgList() {
   if (auto* owner = qobject_cast<TfmGeneric*>(parentWidget())) SetCfgList(owner->CfgList());
 }
 
-std::string TfmGeneric::WindowName() const { return ComponentCfgName(TQtComponent::For(const_cast<TfmGeneric*>(this))); }
 
 std::vector<TfmGeneric*> TfmGeneric::Windows() {
   std::vector<TfmGeneric*> windows;

@@ -52,11 +52,9 @@ class TfmGeneric : public QMainWindow {
 
   // True when the window created its list: it then saves the whole list and destroys it
   // when it goes. Set it before binding the own list.
-  bool OwnsCfgList() const { return FOwnsCfgList; }
   void SetOwnsCfgList(bool owns) { FOwnsCfgList = owns; }
 
   // The window's name in the settings: its object name, or its class name without one.
-  std::string WindowName() const;
 
   // Opens and shows another window of this window's class, owned by the application; when
   // another generic window stands exactly where the new one would appear, the new one moves to

@@ -44,7 +44,6 @@ class TfmReplace : public TfmGeneric {
 
   bool ReplaceStarted() const { return FReplaceStarted; }
   bool Running() const { return FWorker != nullptr; }
-  const TReplacePlan& Plan() const { return FPlan; }
   TfmChanges* ChangesWindow() const { return FChanges; }
 
   // Told as the dialog goes, after its worker has ended; may be empty.

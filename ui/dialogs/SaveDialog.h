@@ -30,7 +30,6 @@ class TSaveDialog : public QObject {
   QString Filter() const { return FFilter; }
   // Pairs of description and patterns, all separated by "|".
   void SetFilter(const QString& filter) { FFilter = filter; }
-  QString DefaultExt() const { return FDefaultExt; }
   void SetDefaultExt(const QString& ext) { FDefaultExt = ext; }
   QString Title() const { return FTitle; }
   void SetTitle(const QString& title) { FTitle = title; }

@@ -97,7 +97,6 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
 
   // The preview: the file it shows (null when empty) and the line it was built around.
   TSearchFile* PreviewFile() const { return FPreviewFile.get(); }
-  int32_t PreviewLine() const { return FPreviewLine; }
   // (height of lstPreview - 4) div its entry height.
   int VisiblePreviewLines() const;
   // Rebuilds the preview for the current line, height and font, keeping its selected line.
