@@ -47,6 +47,67 @@ int PrintChangeSet(const TSearchParams& params, const TReplaceJobList& jobs, con
   return totalFinds > 0 ? ExitFinds : ExitNoFinds;
 }
 
+// Opens the journal that keeps every file's old content for --undo-last, unless the files
+// would not fit the undo's limits; false, with the reason written, when nothing may be replaced.
+bool StartJournal(const TSearchParams& params, const TReplaceJobList& jobs, const std::string& replacement,
+                  const TUndoLimits& limits, const std::string& folder, TUndoJournalWriter& journal, std::FILE* err) {
+  int64_t oldBytes = 0;
+  for (const auto& job : jobs) oldBytes += job->File->Size;
+  std::string problem = UndoSpaceProblem(oldBytes, limits);
+  if (problem.empty()) {
+    TJournalRun run;
+    run.Time = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    run.Target = params.Target();
+    run.Replacement = replacement;
+    run.Directory = params.BaseDir;
+    if (!journal.Create(folder, run)) problem = journal.Error();
+  }
+  if (problem.empty()) return true;
+  std::fprintf(err, "%s; nothing was replaced. To replace without a way to undo, add --no-undo\n", problem.c_str());
+  return false;
+}
+
+struct TReplaceRun {
+  int32_t Replaced = 0;
+  bool Failed = false;  // a file was not replaced, or the replace stopped
+};
+
+// Replaces the selected finds of `jobs` on the replace thread, writing its log to `err`.
+TReplaceRun ReplaceJobs(TSearchParams& params, TReplaceJobList& jobs, const std::string& replacement,
+                        TUndoJournalWriter& journal, THeadlessInvoker& invoker, std::FILE* err) {
+  bool done = false;
+  TReplaceThread replace(invoker);
+  replace.Params = &params;
+  replace.Jobs = &jobs;
+  replace.ReplaceText = replacement;
+  if (!journal.Path().empty()) replace.Journal = &journal;
+  replace.OnLogLine = [&](const std::string& text) { std::fprintf(err, "%s\n", text.c_str()); };
+  replace.OnTerminate = [&](TBaseThread&) { done = true; };
+  replace.Start();
+  invoker.RunUntil(done);
+  TReplaceRun run;
+  if (!replace.FatalError().empty()) {
+    std::fprintf(err, "%s\n", replace.FatalError().c_str());
+    run.Failed = true;
+  }
+  run.Replaced = replace.ReplacedCount();
+  run.Failed = run.Failed || replace.FilesNotReplaced() > 0;
+  return run;
+}
+
+// The request's switches belong together: false, with the reason written, where they do not.
+bool CheckReplaceRequest(const TProgramOptions& request, std::FILE* err) {
+  if (request.Diff && !request.ReplaceAll) {
+    std::fprintf(err, "%s shows what %s TEXT would change: give both\n", DiffSwitch, ReplaceAllSwitch);
+    return false;
+  }
+  if (!request.HasReplaceText) {
+    std::fprintf(err, "%s needs the replacement text as its next argument\n", ReplaceAllSwitch);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool IsReplaceAllRequest(const std::vector<std::string>& args) {
@@ -57,14 +118,7 @@ bool IsReplaceAllRequest(const std::vector<std::string>& args) {
 int RunReplaceAll(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   if (!CheckHeadlessArguments(args, err)) return ExitError;
   const TProgramOptions request = ReadProgramOptions(args, true);
-  if (request.Diff && !request.ReplaceAll) {
-    std::fprintf(err, "%s shows what %s TEXT would change: give both\n", DiffSwitch, ReplaceAllSwitch);
-    return ExitError;
-  }
-  if (!request.HasReplaceText) {
-    std::fprintf(err, "%s needs the replacement text as its next argument\n", ReplaceAllSwitch);
-    return ExitError;
-  }
+  if (!CheckReplaceRequest(request, err)) return ExitError;
   TSearchParams params;
   THeadlessInvoker invoker;
   TSearchOutcome searched;
@@ -91,61 +145,25 @@ int RunReplaceAll(const std::vector<std::string>& args, std::FILE* out, std::FIL
     return totalFinds > 0 ? ExitFinds : ExitNoFinds;
   }
 
-  // The old content of every file is kept for --undo-last, unless --no-undo says otherwise.
   TUndoJournalWriter journal;
   const TUndoLimits limits = UndoLimitsFromSettings();
   const std::string undoFolder = DefaultUndoFolder();
-  if (!request.NoUndo && !jobs.empty()) {
-    int64_t oldBytes = 0;
-    for (const auto& job : jobs) oldBytes += job->File->Size;
-    if (const std::string problem = UndoSpaceProblem(oldBytes, limits); !problem.empty()) {
-      std::fprintf(err, "%s; nothing was replaced. To replace without a way to undo, add --no-undo\n", problem.c_str());
-      return ExitError;
-    }
-    TJournalRun run;
-    run.Time = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-    run.Target = params.Target();
-    run.Replacement = request.ReplaceText;
-    run.Directory = params.BaseDir;
-    if (!journal.Create(undoFolder, run)) {
-      std::fprintf(err, "%s; nothing was replaced. To replace without a way to undo, add --no-undo\n", journal.Error().c_str());
-      return ExitError;
-    }
-  }
-
-  int32_t replaced = 0;
-  bool hadReplaceError = false;
-  {
-    bool done = false;
-    TReplaceThread replace(invoker);
-    replace.Params = &params;
-    replace.Jobs = &jobs;
-    replace.ReplaceText = request.ReplaceText;
-    if (!journal.Path().empty()) replace.Journal = &journal;
-    replace.OnLogLine = [&](const std::string& text) { std::fprintf(err, "%s\n", text.c_str()); };
-    replace.OnTerminate = [&](TBaseThread&) { done = true; };
-    replace.Start();
-    invoker.RunUntil(done);
-    if (!replace.FatalError().empty()) {
-      std::fprintf(err, "%s\n", replace.FatalError().c_str());
-      hadReplaceError = true;
-    }
-    replaced = replace.ReplacedCount();
-    hadReplaceError = hadReplaceError || replace.FilesNotReplaced() > 0;
-  }
+  if (!request.NoUndo && !jobs.empty() && !StartJournal(params, jobs, request.ReplaceText, limits, undoFolder, journal, err))
+    return ExitError;
+  TReplaceRun run = ReplaceJobs(params, jobs, request.ReplaceText, journal, invoker, err);
   if (!journal.Path().empty()) {
     if (!journal.Finish()) {
       std::fprintf(err, "%s\n", journal.Error().c_str());
-      hadReplaceError = true;
+      run.Failed = true;
     }
     PruneJournals(undoFolder, limits, journal.Path());
   }
-  const std::string finished = "Finished. Replaced " + CountText(replaced, "find") + "\n";
+  const std::string finished = "Finished. Replaced " + CountText(run.Replaced, "find") + "\n";
   if (std::fputs(finished.c_str(), out) == EOF || std::fflush(out) != 0) {
     std::fprintf(err, "Cannot write the report: %s\n", SystemErrorText(errno).c_str());
     return ExitError;
   }
-  if (hadFileError || hadReplaceError) return ExitError;
+  if (hadFileError || run.Failed) return ExitError;
   return totalFinds > 0 ? ExitFinds : ExitNoFinds;
 }
 

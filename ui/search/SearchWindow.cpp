@@ -112,115 +112,137 @@ void TfmSearch::Created() {
 
 TfmGeneric* TfmSearch::CreateSameClass() { return CreateUnbound<TfmSearch>(nullptr); }
 
+TAction* TfmSearch::AddAction(const char* name, const char* caption, const char* category, const QKeySequence& key,
+                              const char* hint) {
+  TAction* a = ActionList1->Add(QString::fromLatin1(name), QString::fromUtf8(caption), QString::fromLatin1(category), key,
+                                QString::fromUtf8(hint));
+  addAction(a);  // shortcuts belong to the whole window
+  return a;
+}
+
 void TfmSearch::CreateActions() {
   ActionList1 = new TActionList(this);
-  auto add = [this](const char* name, const char* caption, const char* category, const QKeySequence& key,
-                    const char* hint) {
-    TAction* a = ActionList1->Add(QString::fromLatin1(name), QString::fromUtf8(caption), QString::fromLatin1(category),
-                                  key, QString::fromUtf8(hint));
-    addAction(a);  // shortcuts belong to the whole window
-    return a;
-  };
-  const auto notRunningWithResults = [this] { return CanOutput(State()); };
-  const auto selected = [this] { return State().ResultSelected; };
-  const auto activeSelected = [this] { return State().ActiveSelected; };
-
-  acSearch = add("acSearch", "Search", "", Qt::Key_F3, "Search directory for target");
+  acSearch = AddAction("acSearch", "Search", "", Qt::Key_F3, "Search directory for target");
   acSearch->setIcon(MakeIcon(TGlyph::Search));
   acSearch->OnUpdate = [this](TAction& a) { acSearchUpdate(a); };
   acSearch->OnExecute = [this](TAction&) { acSearchExecute(); };
-  acTerminate = add("acTerminate", "Terminate", "", QKeySequence(Qt::CTRL | Qt::Key_T), "Terminate search");
+  acTerminate = AddAction("acTerminate", "Terminate", "", QKeySequence(Qt::CTRL | Qt::Key_T), "Terminate search");
   acTerminate->setIcon(MakeIcon(TGlyph::Stop));
   acTerminate->SetEnabledRule([this] { return CanTerminate(State()); });
   acTerminate->OnExecute = [this](TAction&) { acTerminateExecute(); };
 
-  acSave = add("acSave", "Save results...", "File", QKeySequence(Qt::CTRL | Qt::Key_S), "Save current results to file");
+  CreateFileActions();
+  CreateEditActions();
+  CreateViewActions();
+  CreateHelpActions();
+  CreateListActions();
+  CreateSortActions();
+}
+
+void TfmSearch::CreateFileActions() {
+  const auto notRunningWithResults = [this] { return CanOutput(State()); };
+  acSave = AddAction("acSave", "Save results...", "File", QKeySequence(Qt::CTRL | Qt::Key_S), "Save current results to file");
   acSave->setIcon(MakeIcon(TGlyph::Save));
   acSave->SetEnabledRule(notRunningWithResults);
-  acSetupPrinter = add("acSetupPrinter", "Setup Printer", "File", {}, "Setup printer");
+  acSetupPrinter = AddAction("acSetupPrinter", "Setup Printer", "File", {}, "Setup printer");
   acSetupPrinter->setIcon(MakeIcon(TGlyph::PrinterSetup));
-  acPrint = add("acPrint", "Print results", "File", QKeySequence(Qt::CTRL | Qt::Key_P), "Send output lines to printer");
+  acPrint = AddAction("acPrint", "Print results", "File", QKeySequence(Qt::CTRL | Qt::Key_P), "Send output lines to printer");
   acPrint->setIcon(MakeIcon(TGlyph::Print));
   acPrint->SetEnabledRule(notRunningWithResults);
-  acNewSearch = add("acNewSearch", "Open new Search window", "File", QKeySequence(Qt::CTRL | Qt::Key_N), "");
+  acNewSearch = AddAction("acNewSearch", "Open new Search window", "File", QKeySequence(Qt::CTRL | Qt::Key_N), "");
   acNewSearch->OnExecute = [this](TAction&) { NewWindow(); };
-  acExit = add("acExit", "Exit", "File", {}, "");
+  acExit = AddAction("acExit", "Exit", "File", {}, "");
   // Queued: the window whose menu ran Exit is among those it destroys.
   acExit->OnExecute = [](TAction&) { QTimer::singleShot(0, qApp, [] { TApp::Exit(); }); };
+}
 
-  acSelectAllFinds = add("acSelectAllFinds", "Select All Finds", "Edit", QKeySequence(Qt::CTRL | Qt::Key_A), "Select All Finds");
+void TfmSearch::CreateEditActions() {
+  const auto notRunningWithResults = [this] { return CanOutput(State()); };
+  acSelectAllFinds = AddAction("acSelectAllFinds", "Select All Finds", "Edit", QKeySequence(Qt::CTRL | Qt::Key_A), "Select All Finds");
   acSelectAllFinds->SetEnabledRule(notRunningWithResults);
-  acDeselectAllFinds = add("acDeselectAllFinds", "Deselect All Finds", "Edit", QKeySequence(Qt::CTRL | Qt::Key_U), "Deselect All Finds");
+  acDeselectAllFinds = AddAction("acDeselectAllFinds", "Deselect All Finds", "Edit", QKeySequence(Qt::CTRL | Qt::Key_U), "Deselect All Finds");
   acDeselectAllFinds->SetEnabledRule(notRunningWithResults);
-  acReplace = add("acReplace", "Replace...", "Edit", {}, "Replace selected finds with new text");
+  acReplace = AddAction("acReplace", "Replace...", "Edit", {}, "Replace selected finds with new text");
   acReplace->SetEnabledRule([this] { return CanReplace(State()); });
   acReplace->OnExecute = [this](TAction&) { acReplaceExecute(); };
-  acUndoReplace = add("acUndoReplace", "Undo last replace", "Edit", {}, "Restore the files of the last replace");
+  acUndoReplace = AddAction("acUndoReplace", "Undo last replace", "Edit", {}, "Restore the files of the last replace");
   acUndoReplace->OnUpdate = [this](TAction& a) { UpdateUndoReplaceAction(a, !Running() && !ReplaceDialog); };
   acUndoReplace->OnExecute = [this](TAction&) {
     if (UndoLastReplace() && SearchParams) acSearch->Execute();
   };
-  acSetPreferredEditor = add("acSetPreferredEditor", "Set preferred editor...", "Edit", {}, "");
-  acOpenInPreferredEditor = add("acOpenInPreferredEditor", "Open in preferred editor", "Edit", {}, "");
+  acSetPreferredEditor = AddAction("acSetPreferredEditor", "Set preferred editor...", "Edit", {}, "");
+  acOpenInPreferredEditor = AddAction("acOpenInPreferredEditor", "Open in preferred editor", "Edit", {}, "");
   acOpenInPreferredEditor->SetEnabledRule([this] { return CanOpenInEditor(State()); });
-  acTabDisplayPrefs = add("acTabDisplayPrefs", "Set prefs for tab-character...", "Edit", {}, "");
+  acTabDisplayPrefs = AddAction("acTabDisplayPrefs", "Set prefs for tab-character...", "Edit", {}, "");
   acTabDisplayPrefs->OnExecute = [this](TAction&) { acTabDisplayPrefsExecute(); };
+}
 
-  acViewLog = add("acViewLog", "View Log", "View", {}, "");
+void TfmSearch::CreateViewActions() {
+  acViewLog = AddAction("acViewLog", "View Log", "View", {}, "");
   acViewLog->setIcon(MakeIcon(TGlyph::Log));
   acViewLog->OnUpdate = [this](TAction& a) { a.setVisible(!FErrorLog.isEmpty()); };
   acViewLog->OnExecute = [this](TAction&) { acViewLogExecute(); };
-  acHideResultLines = add("acHideResultLines", "Show only filenames", "View", {}, "");
+  acHideResultLines = AddAction("acHideResultLines", "Show only filenames", "View", {}, "");
   acHideResultLines->setCheckable(true);
   acHideResultLines->SetEnabledRule([this] { return CanChangeView(State()); });
   acHideResultLines->OnExecute = [this](TAction& a) { acChangeViewExecute(a); };
-  acShowCanonical = add("acShowCanonical", "Show canonical form of directory name", "View", {}, "");
+  acShowCanonical = AddAction("acShowCanonical", "Show canonical form of directory name", "View", {}, "");
   acShowCanonical->OnExecute = [this](TAction&) { cbxDirectory->CanonicalizeDirectory(); };
-  acShowCaptions = add("acShowCaptions", "Show button captions", "View", {}, "");
+  acShowCaptions = AddAction("acShowCaptions", "Show button captions", "View", {}, "");
   acShowCaptions->setCheckable(true);
   acShowCaptions->OnUpdate = [this](TAction& a) {
     a.setChecked(tbrMainButtons->toolButtonStyle() != Qt::ToolButtonIconOnly);
   };
   acShowCaptions->OnExecute = [this](TAction&) { acShowCaptionsExecute(); };
-  acSortSeparator = add("acSortSeparator", "-", "View", {}, "");
+  acSortSeparator = AddAction("acSortSeparator", "-", "View", {}, "");
   acSortSeparator->setSeparator(true);
   // "-" is the separator's caption in the action list only: a separator with a text is drawn
   // as a labelled section, so the menu would show the "-".
   acSortSeparator->setText(QString());
-  acDescending = add("acDescending", "Sort in descending order", "View", {}, "");
+  acDescending = AddAction("acDescending", "Sort in descending order", "View", {}, "");
   acDescending->setCheckable(true);
   acDescending->SetEnabledRule([this] { return CanChangeView(State()); });
   acDescending->OnExecute = [this](TAction& a) { acChangeViewExecute(a); };
+}
 
-  acCheckForUpdates = add("acCheckForUpdates", "Check For Updates", "Help", {}, "");
+void TfmSearch::CreateHelpActions() {
+  acCheckForUpdates = AddAction("acCheckForUpdates", "Check For Updates", "Help", {}, "");
   acCheckForUpdates->SetEnabledRule([this] { return !UpdateCheckRunning(this); });
   acCheckForUpdates->OnExecute = [this](TAction&) { CheckForUpdates(this); };
-  acUsage = add("acUsage", "Usage", "Help", {}, "");
+  acUsage = AddAction("acUsage", "Usage", "Help", {}, "");
   acUsage->OnExecute = [this](TAction&) { ShowUsageWindow(this, InfoWindow, FUsageLines); };
-  acAbout = add("acAbout", "About", "Help", {}, "");
+  acAbout = AddAction("acAbout", "About", "Help", {}, "");
   acAbout->OnExecute = [this](TAction&) { ShowNMDialog(this, AboutWindow); };
+}
 
-  acFont = add("acFont", "Font", "", QKeySequence(Qt::CTRL | Qt::Key_F), "Set font of the result and preview");
+// The actions on the results and the folder, without a menu of their own.
+void TfmSearch::CreateListActions() {
+  const auto notRunningWithResults = [this] { return CanOutput(State()); };
+  const auto selected = [this] { return State().ResultSelected; };
+  const auto activeSelected = [this] { return State().ActiveSelected; };
+  acFont = AddAction("acFont", "Font", "", QKeySequence(Qt::CTRL | Qt::Key_F), "Set font of the result and preview");
   acFont->OnExecute = [this](TAction&) { acFontExecute(); };
-  acFindsMemo = add("acFindsMemo", "View finds as memo", "", QKeySequence(Qt::CTRL | Qt::Key_M), "View the list of finds in a separate memo");
+  acFindsMemo = AddAction("acFindsMemo", "View finds as memo", "", QKeySequence(Qt::CTRL | Qt::Key_M), "View the list of finds in a separate memo");
   acFindsMemo->SetEnabledRule(notRunningWithResults);
-  acSelectDirectory = add("acSelectDirectory", "Select Directory", "", QKeySequence(Qt::CTRL | Qt::Key_D), "Select directory to search");
+  acSelectDirectory = AddAction("acSelectDirectory", "Select Directory", "", QKeySequence(Qt::CTRL | Qt::Key_D), "Select directory to search");
   acSelectDirectory->setIcon(MakeIcon(TGlyph::Folder));
   acSelectDirectory->OnExecute = [this](TAction&) { acDirExecute(); };
-  acOpen = add("acOpen", "Open file in default app", "", QKeySequence(Qt::CTRL | Qt::Key_O), "Open file with associated application");
+  acOpen = AddAction("acOpen", "Open file in default app", "", QKeySequence(Qt::CTRL | Qt::Key_O), "Open file with associated application");
   acOpen->SetEnabledRule(selected);
-  acViewWholeFile = add("acViewWholeFile", "View whole file", "", {}, "View the whole file at the current line");
+  acViewWholeFile = AddAction("acViewWholeFile", "View whole file", "", {}, "View the whole file at the current line");
   acViewWholeFile->SetEnabledRule(selected);
-  acCopyLineToClipboard = add("acCopyLineToClipboard", "Copy line to clipboard", "", QKeySequence(Qt::CTRL | Qt::Key_C), "");
+  acCopyLineToClipboard = AddAction("acCopyLineToClipboard", "Copy line to clipboard", "", QKeySequence(Qt::CTRL | Qt::Key_C), "");
   acCopyLineToClipboard->SetEnabledRule(activeSelected);
-  acExplore = add("acExplore", "Locate file in Explorer", "", {}, "Open Explorer at selected directory");
+  acExplore = AddAction("acExplore", "Locate file in Explorer", "", {}, "Open Explorer at selected directory");
   acExplore->SetEnabledRule(selected);
+}
 
+void TfmSearch::CreateSortActions() {
   // The sort actions come after all the others; one check mark between them.
   FSortGroup = new QActionGroup(this);
   FSortGroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
   for (int i = 0; i < 4; ++i) {
-    TAction* a = add(("acSortBy" + std::to_string(i)).c_str(), (std::string("Sort by ") + SortTable[i].Name).c_str(),
+    TAction* a = AddAction(("acSortBy" + std::to_string(i)).c_str(), (std::string("Sort by ") + SortTable[i].Name).c_str(),
                      "View", QKeySequence(Qt::SHIFT | (Qt::Key_F1 + i)), "");
     a->setCheckable(true);
     FSortGroup->addAction(a);

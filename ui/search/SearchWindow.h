@@ -203,6 +203,13 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   struct TCfgAdapters;  // what the settings elements are bound to
 
   void CreateActions();
+  TAction* AddAction(const char* name, const char* caption, const char* category, const QKeySequence& key, const char* hint);
+  void CreateFileActions();
+  void CreateEditActions();
+  void CreateViewActions();
+  void CreateHelpActions();
+  void CreateListActions();
+  void CreateSortActions();
   void CreateLayout();
   void CreateResultsArea(QWidget* central, QVBoxLayout* mainLayout);
   void CreateMenus();
