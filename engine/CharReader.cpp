@@ -216,6 +216,7 @@ void TCharReader::LoadFromBytes(std::string_view bytes, const std::string& fileN
 }
 
 void TCharReader::ReplaceContent(std::string_view bytes) {
+  if (FInfoPending) LoadedInfo();  // examined while the bytes read are still at hand
   if (static_cast<int64_t>(bytes.size()) >= MaxFileSize)
     throw ETrawlexError("The file is 2 GiB or larger, which is more than a search can read");
   unsigned char* data;

@@ -26,8 +26,10 @@ void TRangeProcessor::SetFileName(const std::string& path) {
 bool TRangeProcessor::DecodeText() {
   std::string text;
   if (!DecodeUtf16Text(Reader.Data(), static_cast<size_t>(Reader.Size()), text)) return false;
+  const bool pending = Reader.InfoPending();
   Reader.ReplaceContent(text);
-  Size = Reader.Size();  // the file item keeps the size of the file
+  if (pending && File) TakeFileInfo(File);  // the file was examined: the item keeps its size
+  Size = Reader.Size();
   return true;
 }
 
