@@ -6,12 +6,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <random>
 #include <sstream>
 
 #include "app/Headless.h"
 #include "app/HeadlessReplace.h"
 #include "app/HeadlessUndo.h"
 #include "engine/CaseFold.h"
+#include "engine/RangeProcessor.h"
+#include "engine/SearchParams.h"
+#include "engine/SearchResult.h"
 #include "engine/TextEncoding.h"
 #include "support/TestSupport.h"
 
@@ -161,6 +165,44 @@ TEST(UnicodeSearchTest, TargetsInSeveralScriptsAgainstUtf8InvalidAndUtf16Files) 
     }
     if (!rg.empty()) rg.pop_back();
     EXPECT_EQ(rg, row.Lines);
+  }
+}
+
+// Folding finds of other lengths than the target's, skipped by no candidate filter and cut
+// by no block edge: the candidate jumps and block reads give what visiting every byte gives.
+TEST(UnicodeSearchTest, FoldedFindsAreTheSameByteByByteWholeAndInBlocks) {
+  TTempDir dir;
+  std::mt19937 rng(32);
+  const V letters{"a", "s", "S", "\xC5\xBF", "k", "\xE2\x84\xAA", "\xC3\xA4", "\xC3\x84", "\xC3\x9F",
+                  "\xE1\xBA\x9E", "\xC3", " ", "_", "\r\n", "\n"};
+  for (int round = 0; round < 200; ++round) {
+    std::string text, target, exclude;
+    for (int i = rng() % 300; i > 0; --i) text += letters[rng() % letters.size()];
+    for (int i = 1 + rng() % 3; i > 0; --i) target += letters[rng() % 10];
+    if (target.find('\xC3') == std::string::npos && target.find('\xC5') == std::string::npos) target += "\xC3\xA4";
+    if (round % 3 == 0) exclude = letters[rng() % 10] + target + letters[rng() % 10];
+    const std::string path = dir.Write("r.txt", text);
+    TSearchParams params;
+    params.SetCaseSensitive(false);
+    params.WholeWord = rng() % 3 == 0;
+    params.SetTarget(target);
+    params.SetExclude(exclude);
+    auto search = [&](bool byteByByte, int64_t wholeMax, size_t block) {
+      TSearchFile file(&params);
+      file.Name = path;
+      TRangeProcessor proc(&params);
+      proc.Modes.ByteByByte = byteByByte;
+      std::string out = std::to_string(proc.SearchFile(&file, wholeMax, block));
+      for (int32_t i = 0; i < file.GetLineCount(); ++i) {
+        out += " |" + std::to_string(file.GetLine(i)->LineNo()) + ":";
+        for (const int32_t p : file.GetLine(i)->GetPositions()) out += " " + std::to_string(p);
+      }
+      return out;
+    };
+    const std::string reference = search(true, INT32_MAX, 0);
+    SCOPED_TRACE(text + " / " + target + " / " + exclude);
+    EXPECT_EQ(search(false, INT32_MAX, 0), reference);
+    for (const size_t block : {1, 7, 64}) EXPECT_EQ(search(false, 0, block), reference) << block;
   }
 }
 
