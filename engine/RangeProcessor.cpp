@@ -229,7 +229,9 @@ struct TScan {
     }
     if (static_cast<int64_t>(pos) + N > Size) return false;
     if (!BodyMatches(pos)) return false;
-    if (WholeWord && EndsWord && WordCharAt(Data, int64_t{pos} + N, Size)) return false;
+    if (WholeWord && EndsWord && int64_t{pos} + N < Size &&
+        (Data[pos + N] < 0x80 ? IsWordByte(Data[pos + N]) : WordCharAt(Data, int64_t{pos} + N, Size)))
+      return false;
     if (HasExclude && Excluded(pos)) return false;
     Len = N;
     return true;
@@ -317,6 +319,16 @@ const TRangeProcessor::TPreparedTarget& TRangeProcessor::Prepare() {
   return p;
 }
 
+namespace {
+
+// Where the text of a file starts: after the byte-order mark of UTF-8, which belongs to no
+// line.
+int32_t TextStart(const unsigned char* data, int64_t size) {
+  return DetectEncoding(data, static_cast<size_t>(size)) == TTextEncoding::Utf8Bom ? 3 : 0;
+}
+
+}  // namespace
+
 int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t block, bool shortReadsEnd) {
   BeginFile(file);
   SkippedBinary = false;
@@ -333,7 +345,7 @@ int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t 
       SkippedBinary = true;
       return 0;
     }
-    return Process(0, INT32_MAX);
+    return Process(TextStart(Reader.Data(), Size), INT32_MAX);
   }
   Reader.OpenBlocks(file->Name);
   struct TClose {
@@ -342,14 +354,17 @@ int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t 
   } close{Reader};
   FileLoaded(file);
   Size = static_cast<int32_t>(Reader.BlockFileSize());
-  if (Size >= 2 && Reader.NextBlock(0, 2) && Reader.WindowEnd() >= 2 &&
-      IsUtf16(DetectEncoding(Reader.WindowBase(), static_cast<size_t>(Size)))) {
-    // Its text is searched whole, decoded.
-    Reader.CloseBlocks();
-    Reader.Load(file->Name);
-    FileLoaded(file);
-    DecodeText();
-    return Process(0, INT32_MAX);
+  int32_t start = 0;
+  if (Size >= 2 && Reader.NextBlock(0, 3) && Reader.WindowEnd() >= std::min<int64_t>(Size, 3)) {
+    start = TextStart(Reader.WindowBase(), Size);
+    if (IsUtf16(DetectEncoding(Reader.WindowBase(), static_cast<size_t>(Size)))) {
+      // Its text is searched whole, decoded.
+      Reader.CloseBlocks();
+      Reader.Load(file->Name);
+      FileLoaded(file);
+      DecodeText();
+      return Process(TextStart(Reader.Data(), Size), INT32_MAX);
+    }
   }
   if (Modes.SkipBinary) {
     // The first block read stays in the window, where the scan goes on from.
@@ -359,7 +374,7 @@ int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t 
       return 0;
     }
   }
-  return Scan(0, Size - 1, std::max<size_t>(block, 1));
+  return Scan(start, Size - 1, std::max<size_t>(block, 1));
 }
 
 int32_t TRangeProcessor::Process(int32_t first, int32_t last) {

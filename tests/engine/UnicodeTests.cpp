@@ -211,6 +211,8 @@ TEST(UnicodeSearchTest, Utf16LinesAreNumberedByTheirBreaksAndReportedInUtf8) {
   dir.Write("le.txt", Utf16("FEFF 61 D A D 62 A 416 D A", true));  // a CRLF CR b LF Ж CRLF
   const std::string report = RunTool(RunReport, {"--report", "-t", "ж", "-d", dir.Path(), "-p", "*.txt"});
   EXPECT_NE(report.find("\n 4: \xD0\x96\n"), std::string::npos) << report;
+  dir.Write("bom8.txt", "\xEF\xBB\xBFJ\xC3\xA4h\n");  // UTF-8 with its mark: the mark is no part of line 1
+  EXPECT_NE(RunTool(RunReport, {"--report", "-t", "jÄ", "-d", dir.Path()}).find("\n 1: J\xC3\xA4h\n"), std::string::npos);
 }
 
 TEST(UnicodeReplaceTest, Utf16FileIsWrittenBackInItsEncodingAndUndoRestoresEveryByte) {
