@@ -1,7 +1,6 @@
 // Text beyond ASCII: simple case folding and word characters in valid UTF-8, bytes that are
 // not UTF-8, and UTF-16 files searched, replaced and restored by undo.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -148,7 +147,7 @@ TEST(UnicodeSearchTest, TargetsInSeveralScriptsAgainstUtf8InvalidAndUtf16Files) 
     std::istringstream in(report);
     for (std::string line; std::getline(in, line);) {
       if (line.rfind("Finds: ", 0) == 0) finds = std::stoi(line.substr(7));
-      else if (finds >= 0 && !line.empty() && line[0] != ' ') file = line.substr(line.rfind('/') + 1);
+      else if (finds >= 0 && !line.empty() && line[0] != ' ') file = line.substr(line.find_last_of("/\\") + 1);
       else if (finds >= 0 && !file.empty() && !line.empty()) ++lines[file.substr(0, file.find('.'))];
     }
     std::string got;
@@ -216,6 +215,9 @@ TEST(UnicodeSearchTest, Utf16LinesAreNumberedByTheirBreaksAndReportedInUtf8) {
 }
 
 TEST(UnicodeReplaceTest, Utf16FileIsWrittenBackInItsEncodingAndUndoRestoresEveryByte) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the undo folder of these tests is a POSIX path";
+#endif
   TTempDir dir;
   setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
   setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
