@@ -274,10 +274,19 @@ bool TFoldTarget::Excluded(const unsigned char* data, int64_t lo, int64_t pos, i
   return false;
 }
 
-const unsigned char* TFoldTarget::FindCandidate(const unsigned char* begin, const unsigned char* end) const {
-  if (Filters.size() == 1) return ::trawlex::FindCandidate(Filters[0], begin, end);
-  const unsigned char* best = end;
-  for (const TCandidateFilter& f : Filters) best = ::trawlex::FindCandidate(f, begin, best);
+int64_t TFoldCandidates::Find(const unsigned char* data, int64_t from, int64_t to) {
+  int64_t best = to;
+  for (size_t i = 0; i < Known.size(); ++i) {
+    TKnown& k = Known[i];
+    if (k.From < 0 || from < k.From || from > (k.Hit >= 0 ? k.Hit : k.Seen))
+      k = TKnown{from, -1, from};  // nothing known from here on
+    if (k.Hit < 0 && k.Seen < best) {
+      const unsigned char* c = FindCandidate(Target.Filters[i], data + k.Seen, data + best);
+      k.Seen = c - data;
+      if (k.Seen < best) k.Hit = k.Seen;
+    }
+    if (k.Hit >= 0 && k.Hit < best) best = k.Hit;
+  }
   return best;
 }
 
@@ -292,6 +301,7 @@ void TFoldTarget::MakeFilters() {
     FirstByte[static_cast<unsigned char>(s[0])] = true;
   }
   std::vector<std::vector<std::string>> groups;
+  std::vector<std::vector<unsigned char>> rest;
   for (const auto& [length, byLead] : byLength) {
     int leads = 0;
     for (const auto& [lead, spellings] : byLead) {
@@ -300,16 +310,20 @@ void TFoldTarget::MakeFilters() {
       ++leads;
     }
   }
-  // The bytes each offset after the first character may hold while lengths stay fixed.
-  std::vector<std::vector<unsigned char>> rest;
+  // The bytes each offset after the first character may hold while lengths stay fixed, and
+  // the first bytes of the first character whose length varies, up to its shortest spelling.
   for (size_t i = 1; i < Target.size(); ++i) {
     const std::vector<std::string> spellings = Spellings(Target[i]);
-    const size_t length = spellings.front().size();
-    if (!std::all_of(spellings.begin(), spellings.end(), [&](const std::string& s) { return s.size() == length; })) break;
-    for (size_t k = 0; k < length; ++k) {
+    size_t shortest = 4, longest = 1;
+    for (const std::string& s : spellings) {
+      shortest = std::min(shortest, s.size());
+      longest = std::max(longest, s.size());
+    }
+    for (size_t k = 0; k < shortest; ++k) {
       rest.emplace_back();
       for (const std::string& s : spellings) rest.back().push_back(static_cast<unsigned char>(s[k]));
     }
+    if (shortest != longest) break;
   }
   for (const std::vector<std::string>& group : groups) {
     const size_t length = group.front().size();

@@ -55,10 +55,6 @@ class TFoldTarget {
   // looking no further back than `lo` and no further on than `end`.
   bool Excluded(const unsigned char* data, int64_t lo, int64_t pos, int32_t length, int64_t end) const;
 
-  // The first position in [begin, end) where a find may start, or end. Reads as far past
-  // each position as FindCandidate does with the filters.
-  const unsigned char* FindCandidate(const unsigned char* begin, const unsigned char* end) const;
-
   int32_t MinLength = 0;  // the fewest bytes a find can have
   int32_t MaxLength = 0;  // the most
   int32_t MaxExcludeLength = 0;
@@ -74,6 +70,25 @@ class TFoldTarget {
   };
   std::vector<TAround> Excludes;
   void MakeFilters();
+};
+
+// Where finds of a fold target may start, for one scan that asks at ever later positions:
+// each filter's last answer is kept, so that no stretch is read twice by one filter.
+class TFoldCandidates {
+ public:
+  explicit TFoldCandidates(const TFoldTarget& target) : Target(target), Known(target.Filters.size()) {}
+  // The first position in [from, to) where a find may start, or `to`; `data[p]` is the byte
+  // at position p. Reads as far past each position as FindCandidate does.
+  int64_t Find(const unsigned char* data, int64_t from, int64_t to);
+
+ private:
+  struct TKnown {
+    int64_t From = -1;  // no candidate in [From, Hit), and Hit is one (or none up to Seen)
+    int64_t Hit = -1;
+    int64_t Seen = -1;
+  };
+  const TFoldTarget& Target;
+  std::vector<TKnown> Known;
 };
 
 }  // namespace trawlex

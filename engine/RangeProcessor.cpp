@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <optional>
 
 #include "base/Errors.h"
 #include "base/TextUtils.h"
@@ -547,6 +548,8 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
       // no find start, so only their line breaks are counted. Positions, not pointers: the
       // window of a block scan moves in memory.
       const TCandidateFilter& filter = prepared.Filter;
+      std::optional<TFoldCandidates> foldCandidates;
+      if (scan.Fold) foldCandidates.emplace(*scan.Fold);
       const unsigned char* data = scan.Data;
       // Candidates stop where the target no longer fits in the data; the filter reads that
       // far past each one.
@@ -599,7 +602,7 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
         while (next < candidatesEnd) {
           const unsigned char* c;
           if (scan.Fold) {
-            c = scan.Fold->FindCandidate(data + next, data + candidatesEnd);  // lines are counted at finds
+            c = data + foldCandidates->Find(data, next, candidatesEnd);  // lines are counted at finds
           } else if (st.Count > 0 || Modes.CountLinesWithoutFinds || blocks) {
             // Every line gets counted (a block scan counts each window before it moves on):
             // count while looking for the next candidate.

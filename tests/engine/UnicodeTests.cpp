@@ -83,7 +83,7 @@ TEST(CaseFoldTest, TargetsMatchTheirSimpleFoldsOnlyInValidUtf8) {
     if (c.Length > 0) {
       std::string padded = c.Text + std::string(64, '\0');
       const auto* p = reinterpret_cast<const unsigned char*>(padded.data());
-      EXPECT_EQ(target.FindCandidate(p, p + 1), p);
+      EXPECT_EQ(TFoldCandidates(target).Find(p, 0, 1), 0);
     }
   }
 }
@@ -121,6 +121,7 @@ TEST(UnicodeSearchTest, TargetsInSeveralScriptsAgainstUtf8InvalidAndUtf16Files) 
     const char* Lines;  // lines with finds per file
     int32_t Finds;
     bool SameAsRg = true;
+    const char* Exclude = "";  // ripgrep has none
   } rows[] = {
       {"ärger", false, false, "bad:1 be:1 bom8:1 le:2 u8:2", 10},
       {"ärger", true, false, "bom8:1 le:1 u8:2", 6},
@@ -135,12 +136,16 @@ TEST(UnicodeSearchTest, TargetsInSeveralScriptsAgainstUtf8InvalidAndUtf16Files) 
       {"\xF0\x9D\x94\xB8", true, false, "be:1", 1},
       // A byte that is not UTF-8 is no word character here; ripgrep takes it for neither.
       {"rger", true, true, "bad:1", 2, false},
+      // The exclude text folds too, before the find and after it.
+      {"ärger", false, false, "bad:1 be:1 bom8:1 le:2 u8:2", 9, false, "ÜBER ÄRGER"},
+      {"ärger", false, false, "bad:1 be:1 bom8:1 le:2 u8:2", 9, false, "\xC3\x84RGERLICH"},
+      {"ärger", false, false, "bad:1 be:1 bom8:1 le:1 u8:2", 9, false, "ωμέγα ÄRGER"},
   };
   const bool haveRg = std::system("rg --version >/dev/null 2>&1") == 0;
   for (const TRow& row : rows) {
     SCOPED_TRACE(std::string(row.Target) + (row.CaseSensitive ? " case" : "") + (row.WholeWord ? " word" : ""));
     const std::string report = RunTool(RunReport, {"--report", "-t", row.Target, "-d", dir.Path(), "-p", "*.txt", "-c",
-                                               row.CaseSensitive ? "1" : "0", "-w", row.WholeWord ? "1" : "0"});
+                                               row.CaseSensitive ? "1" : "0", "-w", row.WholeWord ? "1" : "0", "-e", row.Exclude});
     std::map<std::string, int> lines;
     std::string file;
     int32_t finds = -1;
