@@ -242,15 +242,58 @@ TFoldTarget::TFoldTarget(std::string_view target, std::string_view exclude) : Ta
   MakeFilters();
 }
 
-int32_t TFoldTarget::MatchAt(const unsigned char* data, int64_t pos, int64_t end) const {
+int32_t TFoldTarget::MatchAt(const unsigned char* data, int64_t pos, int64_t end, int64_t* compared) const {
   int64_t q = pos;
   uint32_t u;
-  for (const uint32_t want : Target) {
+  size_t i = 0;
+  for (; i < Target.size(); ++i) {
     const int n = ReadUnit(data + q, data + end, u);
-    if (n == 0 || u != want) return -1;
+    if (n == 0 || u != Target[i]) break;
     q += n;
   }
-  return static_cast<int32_t>(q - pos);
+  if (compared) *compared += static_cast<int64_t>(i) + 1;
+  return i == Target.size() ? static_cast<int32_t>(q - pos) : -1;
+}
+
+TFoldStream::TFoldStream(const TFoldTarget& target)
+    : Target(target), Failure(target.Target.size(), 0), Starts(target.Target.size(), 0) {
+  const std::vector<uint32_t>& p = target.Target;
+  for (size_t i = 1, k = 0; i < p.size(); ++i) {
+    while (k > 0 && p[i] != p[k]) k = static_cast<size_t>(Failure[k - 1]);
+    if (p[i] == p[k]) ++k;
+    Failure[i] = static_cast<int32_t>(k);
+  }
+}
+
+int32_t TFoldStream::MatchAt(const unsigned char* data, int64_t pos, int64_t end) {
+  const std::vector<uint32_t>& p = Target.Target;
+  const auto m = static_cast<int32_t>(p.size());
+  if (m == 0) return -1;
+  if (pos < Asked || pos > Fed) {
+    Fed = pos;
+    State = 0;
+    Units = 0;
+    Found.clear();
+  }
+  Asked = pos;
+  // Every occurrence that starts at pos has ended once the characters fed reach this far.
+  const int64_t until = std::min(end, pos + Target.MaxLength);
+  uint32_t u;
+  while (Fed < until) {
+    const int n = ReadUnit(data + Fed, data + end, u);
+    Starts[static_cast<size_t>(Units % m)] = Fed;
+    while (State > 0 && p[static_cast<size_t>(State)] != u) State = Failure[static_cast<size_t>(State - 1)];
+    if (p[static_cast<size_t>(State)] == u) ++State;
+    ++Units;
+    Fed += n;
+    if (State == m) {
+      Found.emplace_back(Starts[static_cast<size_t>((Units - m) % m)], Fed);
+      State = Failure[static_cast<size_t>(m - 1)];
+    }
+  }
+  while (!Found.empty() && Found.front().first < pos) Found.pop_front();
+  if (Found.empty() || Found.front().first != pos) return -1;
+  return static_cast<int32_t>(Found.front().second - pos);
 }
 
 bool TFoldTarget::Excluded(const unsigned char* data, int64_t lo, int64_t pos, int32_t length, int64_t end) const {

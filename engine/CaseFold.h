@@ -3,6 +3,7 @@
 // and the matcher of a target whose case is ignored beyond ASCII. Bytes that are not
 // valid UTF-8 stay bytes: they fold only A-Z and are word bytes only when ASCII.
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -50,7 +51,8 @@ class TFoldTarget {
   TFoldTarget(std::string_view target, std::string_view exclude);
 
   // The length of the find starting at `pos`, or -1; reads no byte at or past `end`.
-  int32_t MatchAt(const unsigned char* data, int64_t pos, int64_t end) const;
+  // `compared`, when given, grows by the characters compared.
+  int32_t MatchAt(const unsigned char* data, int64_t pos, int64_t end, int64_t* compared = nullptr) const;
   // Whether the find at pos (`length` bytes) lies inside an occurrence of the exclude text,
   // looking no further back than `lo` and no further on than `end`.
   bool Excluded(const unsigned char* data, int64_t lo, int64_t pos, int32_t length, int64_t end) const;
@@ -70,6 +72,28 @@ class TFoldTarget {
   };
   std::vector<TAround> Excludes;
   void MakeFilters();
+  friend class TFoldStream;
+};
+
+// Finds of a fold target by feeding the text's characters once, in order (Knuth-Morris-
+// Pratt over folded characters): linear in the text whatever the target. For a scan whose
+// direct comparisons stop paying (a text of "ä" and a target of many "ä" then an "x").
+class TFoldStream {
+ public:
+  explicit TFoldStream(const TFoldTarget& target);
+  // As TFoldTarget::MatchAt, for positions that only grow from call to call (a smaller
+  // one, or one past what was fed, starts the feeding over there).
+  int32_t MatchAt(const unsigned char* data, int64_t pos, int64_t end);
+
+ private:
+  const TFoldTarget& Target;
+  std::vector<int32_t> Failure;
+  std::vector<int64_t> Starts;  // where each of the last characters fed starts, in a ring
+  int64_t Fed = -1;             // the next position to feed
+  int64_t Asked = -1;
+  int64_t Units = 0;
+  int32_t State = 0;
+  std::deque<std::pair<int64_t, int64_t>> Found;  // occurrences not yet asked about: start, end
 };
 
 // Where finds of a fold target may start, for one scan that asks at ever later positions:

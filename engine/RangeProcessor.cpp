@@ -147,6 +147,8 @@ struct TScan {
   const bool* FirstByte;  // 256 entries
   // Case ignored beyond ASCII: finds are matched by folding, and their lengths vary.
   const TFoldTarget* Fold = nullptr;
+  TFoldStream* FoldStream = nullptr;  // its linear matcher, once direct comparisons stop paying
+  bool FoldLinear = false;
   int32_t Len = 0;  // the length of the last find Matches accepted
   bool StartsWord = false, EndsWord = false;
   int64_t Lo = 0;    // where the range starts: whole word looks no further back
@@ -221,7 +223,13 @@ struct TScan {
   bool Matches(int32_t pos, unsigned char prev) {
     if (WholeWord && StartsWord && (prev < 0x80 ? IsWordByte(prev) : WordCharBefore(Data, Lo, pos))) return false;
     if (Fold) {
-      const int32_t len = Fold->MatchAt(Data, pos, Size);
+      int32_t len;
+      if (FoldLinear) {
+        len = FoldStream->MatchAt(Data, pos, Size);
+      } else {
+        len = Fold->MatchAt(Data, pos, Size, &TargetWork);
+        if (FoldStream && MayGoLinear && OverBudget(TargetWork, pos)) FoldLinear = true;
+      }
       if (len < 0) return false;
       if (WholeWord && EndsWord && WordCharAt(Data, int64_t{pos} + len, Size)) return false;
       if (HasExclude && Fold->Excluded(Data, ExLo, pos, len, Size)) return false;
@@ -406,8 +414,13 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
   scan.Pattern = reinterpret_cast<const unsigned char*>(prepared.Pattern.data());
   scan.FirstByte = prepared.FirstByte;
   scan.First = first;
-  scan.MayGoLinear = !Modes.ByteByByte && !prepared.Fold;
+  scan.MayGoLinear = !Modes.ByteByByte;
   scan.Fold = prepared.Fold.get();
+  std::optional<TFoldStream> foldStream;
+  if (scan.Fold) {
+    scan.FoldStream = &foldStream.emplace(*scan.Fold);
+    scan.FoldLinear = Modes.AlwaysLinear;
+  }
   if (scan.Fold) scan.N = scan.Fold->MinLength;  // where candidates stop; each find has its own length
   scan.Len = scan.N;
   scan.StartsWord = prepared.StartsWord;

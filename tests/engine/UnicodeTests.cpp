@@ -173,7 +173,8 @@ TEST(UnicodeSearchTest, TargetsInSeveralScriptsAgainstUtf8InvalidAndUtf16Files) 
 }
 
 // Folding finds of other lengths than the target's, skipped by no candidate filter and cut
-// by no block edge: the candidate jumps and block reads give what visiting every byte gives.
+// by no block edge: the candidate jumps, block reads and the linear matcher give what
+// visiting every byte gives.
 TEST(UnicodeSearchTest, FoldedFindsAreTheSameByteByByteWholeAndInBlocks) {
   TTempDir dir;
   std::mt19937 rng(32);
@@ -191,11 +192,12 @@ TEST(UnicodeSearchTest, FoldedFindsAreTheSameByteByByteWholeAndInBlocks) {
     params.WholeWord = rng() % 3 == 0;
     params.SetTarget(target);
     params.SetExclude(exclude);
-    auto search = [&](bool byteByByte, int64_t wholeMax, size_t block) {
+    auto search = [&](bool byteByByte, int64_t wholeMax, size_t block, bool linear = false) {
       TSearchFile file(&params);
       file.Name = path;
       TRangeProcessor proc(&params);
       proc.Modes.ByteByByte = byteByByte;
+      proc.Modes.AlwaysLinear = linear;
       std::string out = std::to_string(proc.SearchFile(&file, wholeMax, block));
       for (int32_t i = 0; i < file.GetLineCount(); ++i) {
         out += " |" + std::to_string(file.GetLine(i)->LineNo()) + ":";
@@ -206,7 +208,11 @@ TEST(UnicodeSearchTest, FoldedFindsAreTheSameByteByByteWholeAndInBlocks) {
     const std::string reference = search(true, INT32_MAX, 0);
     SCOPED_TRACE(text + " / " + target + " / " + exclude);
     EXPECT_EQ(search(false, INT32_MAX, 0), reference);
-    for (const size_t block : {1, 7, 64}) EXPECT_EQ(search(false, 0, block), reference) << block;
+    for (const size_t block : {1, 7, 64}) {
+      EXPECT_EQ(search(false, 0, block), reference) << block;
+      EXPECT_EQ(search(false, 0, block, true), reference) << block << " linear";
+    }
+    EXPECT_EQ(search(false, INT32_MAX, 0, true), reference) << "linear";
   }
 }
 
