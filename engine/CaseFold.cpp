@@ -229,6 +229,7 @@ TFoldTarget::TFoldTarget(std::string_view target, std::string_view exclude) : Ta
     MaxLength += hi;
   }
   MaxExcludeLength = 4 * static_cast<int32_t>(exclude.size());
+  Exclude = Units(exclude);
   for (const int32_t q : FoldPositions(target, exclude)) {
     const std::string_view before = exclude.substr(0, static_cast<size_t>(q - 1));
     const auto* at = reinterpret_cast<const unsigned char*>(exclude.data()) + q - 1;
@@ -255,35 +256,35 @@ int32_t TFoldTarget::MatchAt(const unsigned char* data, int64_t pos, int64_t end
   return i == Target.size() ? static_cast<int32_t>(q - pos) : -1;
 }
 
-TFoldStream::TFoldStream(const TFoldTarget& target)
-    : Target(target), Failure(target.Target.size(), 0), Starts(target.Target.size(), 0) {
-  const std::vector<uint32_t>& p = target.Target;
-  for (size_t i = 1, k = 0; i < p.size(); ++i) {
-    while (k > 0 && p[i] != p[k]) k = static_cast<size_t>(Failure[k - 1]);
-    if (p[i] == p[k]) ++k;
+TFoldStream::TFoldStream(const TFoldTarget& target, bool exclude)
+    : Pattern(exclude ? target.Exclude : target.Target),
+      Reach(exclude ? target.MaxExcludeLength : target.MaxLength),
+      Failure(Pattern.size(), 0),
+      Starts(Pattern.size(), 0) {
+  for (size_t i = 1, k = 0; i < Pattern.size(); ++i) {
+    while (k > 0 && Pattern[i] != Pattern[k]) k = static_cast<size_t>(Failure[k - 1]);
+    if (Pattern[i] == Pattern[k]) ++k;
     Failure[i] = static_cast<int32_t>(k);
   }
 }
 
-int32_t TFoldStream::MatchAt(const unsigned char* data, int64_t pos, int64_t end) {
-  const std::vector<uint32_t>& p = Target.Target;
-  const auto m = static_cast<int32_t>(p.size());
-  if (m == 0) return -1;
+void TFoldStream::Feed(const unsigned char* data, int64_t from, int64_t pos, int64_t end) {
+  const auto m = static_cast<int64_t>(Pattern.size());
   if (pos < Asked || pos > Fed) {
-    Fed = pos;
+    Fed = from;
     State = 0;
     Units = 0;
     Found.clear();
   }
   Asked = pos;
-  // Every occurrence that starts at pos has ended once the characters fed reach this far.
-  const int64_t until = std::min(end, pos + Target.MaxLength);
+  // Every occurrence that starts by pos has ended once the characters fed reach this far.
+  const int64_t until = std::min(end, pos + Reach);
   uint32_t u;
   while (Fed < until) {
     const int n = ReadUnit(data + Fed, data + end, u);
     Starts[static_cast<size_t>(Units % m)] = Fed;
-    while (State > 0 && p[static_cast<size_t>(State)] != u) State = Failure[static_cast<size_t>(State - 1)];
-    if (p[static_cast<size_t>(State)] == u) ++State;
+    while (State > 0 && Pattern[static_cast<size_t>(State)] != u) State = Failure[static_cast<size_t>(State - 1)];
+    if (Pattern[static_cast<size_t>(State)] == u) ++State;
     ++Units;
     Fed += n;
     if (State == m) {
@@ -291,13 +292,31 @@ int32_t TFoldStream::MatchAt(const unsigned char* data, int64_t pos, int64_t end
       State = Failure[static_cast<size_t>(m - 1)];
     }
   }
+}
+
+int32_t TFoldStream::MatchAt(const unsigned char* data, int64_t pos, int64_t end) {
+  if (Pattern.empty()) return -1;
+  Feed(data, pos, pos, end);
   while (!Found.empty() && Found.front().first < pos) Found.pop_front();
   if (Found.empty() || Found.front().first != pos) return -1;
   return static_cast<int32_t>(Found.front().second - pos);
 }
 
-bool TFoldTarget::Excluded(const unsigned char* data, int64_t lo, int64_t pos, int32_t length, int64_t end) const {
+bool TFoldStream::Excluded(const unsigned char* data, int64_t lo, int64_t pos, int32_t length, int64_t end) {
+  if (Pattern.empty()) return false;
+  // Feeding may start inside a character: its stray bytes match nothing, and the
+  // characters after them are read as ever.
+  Feed(data, std::max(lo, pos - Reach - 4), pos, end);
+  // Occurrences all have the exclude text's characters, so the latest to start by pos is
+  // the one that reaches furthest.
+  while (Found.size() > 1 && Found[1].first <= pos) Found.pop_front();
+  return !Found.empty() && Found.front().first <= pos && Found.front().second >= pos + length;
+}
+
+bool TFoldTarget::Excluded(const unsigned char* data, int64_t lo, int64_t pos, int32_t length, int64_t end,
+                           int64_t* compared) const {
   uint32_t u;
+  if (compared) *compared += static_cast<int64_t>(Excludes.size()) * static_cast<int64_t>(Exclude.size());
   for (const TAround& around : Excludes) {
     bool equal = true;
     int64_t q = pos + length;

@@ -55,7 +55,8 @@ class TFoldTarget {
   int32_t MatchAt(const unsigned char* data, int64_t pos, int64_t end, int64_t* compared = nullptr) const;
   // Whether the find at pos (`length` bytes) lies inside an occurrence of the exclude text,
   // looking no further back than `lo` and no further on than `end`.
-  bool Excluded(const unsigned char* data, int64_t lo, int64_t pos, int32_t length, int64_t end) const;
+  bool Excluded(const unsigned char* data, int64_t lo, int64_t pos, int32_t length, int64_t end,
+                int64_t* compared = nullptr) const;
 
   int32_t MinLength = 0;  // the fewest bytes a find can have
   int32_t MaxLength = 0;  // the most
@@ -66,7 +67,7 @@ class TFoldTarget {
  private:
   // Folded code points; for the exclude text, per occurrence of the target in it, what
   // must stand before the find (last first) and after it.
-  std::vector<uint32_t> Target;
+  std::vector<uint32_t> Target, Exclude;
   struct TAround {
     std::vector<uint32_t> Before, After;
   };
@@ -80,13 +81,17 @@ class TFoldTarget {
 // direct comparisons stop paying (a text of "ä" and a target of many "ä" then an "x").
 class TFoldStream {
  public:
-  explicit TFoldStream(const TFoldTarget& target);
-  // As TFoldTarget::MatchAt, for positions that only grow from call to call (a smaller
-  // one, or one past what was fed, starts the feeding over there).
+  // Occurrences of the target, or (`exclude`) of the exclude text.
+  TFoldStream(const TFoldTarget& target, bool exclude);
+  // As TFoldTarget::MatchAt and Excluded, for positions that only grow from call to call
+  // (a smaller one, or one past what was fed, starts the feeding over).
   int32_t MatchAt(const unsigned char* data, int64_t pos, int64_t end);
+  bool Excluded(const unsigned char* data, int64_t lo, int64_t pos, int32_t length, int64_t end);
 
  private:
-  const TFoldTarget& Target;
+  void Feed(const unsigned char* data, int64_t from, int64_t pos, int64_t end);
+  const std::vector<uint32_t>& Pattern;
+  int64_t Reach;  // the most bytes an occurrence can have
   std::vector<int32_t> Failure;
   std::vector<int64_t> Starts;  // where each of the last characters fed starts, in a ring
   int64_t Fed = -1;             // the next position to feed

@@ -147,8 +147,9 @@ struct TScan {
   const bool* FirstByte;  // 256 entries
   // Case ignored beyond ASCII: finds are matched by folding, and their lengths vary.
   const TFoldTarget* Fold = nullptr;
-  TFoldStream* FoldStream = nullptr;  // its linear matcher, once direct comparisons stop paying
-  bool FoldLinear = false;
+  // Its linear matchers, once direct comparisons stop paying.
+  TFoldStream *FoldStream = nullptr, *FoldExcludeStream = nullptr;
+  bool FoldLinear = false, FoldExcludeLinear = false;
   int32_t Len = 0;  // the length of the last find Matches accepted
   bool StartsWord = false, EndsWord = false;
   int64_t Lo = 0;    // where the range starts: whole word looks no further back
@@ -232,7 +233,14 @@ struct TScan {
       }
       if (len < 0) return false;
       if (WholeWord && EndsWord && WordCharAt(Data, int64_t{pos} + len, Size)) return false;
-      if (HasExclude && Fold->Excluded(Data, ExLo, pos, len, Size)) return false;
+      if (HasExclude) {
+        if (FoldExcludeLinear) {
+          if (FoldExcludeStream->Excluded(Data, ExLo, pos, len, Size)) return false;
+        } else {
+          if (Fold->Excluded(Data, ExLo, pos, len, Size, &ExcludeWork)) return false;
+          if (FoldExcludeStream && MayGoLinear && OverBudget(ExcludeWork, pos)) FoldExcludeLinear = true;
+        }
+      }
       Len = len;
       return true;
     }
@@ -416,10 +424,11 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
   scan.First = first;
   scan.MayGoLinear = !Modes.ByteByByte;
   scan.Fold = prepared.Fold.get();
-  std::optional<TFoldStream> foldStream;
+  std::optional<TFoldStream> foldStream, foldExcludeStream;
   if (scan.Fold) {
-    scan.FoldStream = &foldStream.emplace(*scan.Fold);
-    scan.FoldLinear = Modes.AlwaysLinear;
+    scan.FoldStream = &foldStream.emplace(*scan.Fold, false);
+    scan.FoldExcludeStream = &foldExcludeStream.emplace(*scan.Fold, true);
+    scan.FoldLinear = scan.FoldExcludeLinear = Modes.AlwaysLinear;
   }
   if (scan.Fold) scan.N = scan.Fold->MinLength;  // where candidates stop; each find has its own length
   scan.Len = scan.N;
