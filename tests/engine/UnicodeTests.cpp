@@ -221,6 +221,18 @@ TEST(UnicodeSearchTest, Utf16LinesAreNumberedByTheirBreaksAndReportedInUtf8) {
   dir.Write("le.txt", Utf16("FEFF 61 D A D 62 A 416 D A", true));  // a CRLF CR b LF Ж CRLF
   const std::string report = RunTool(RunReport, {"--report", "-t", "ж", "-d", dir.Path(), "-p", "*.txt"});
   EXPECT_NE(report.find("\n 4: \xD0\x96\n"), std::string::npos) << report;
+  // Too large to be read whole, it is still read whole to be decoded, never in blocks.
+  TSearchParams params;
+  params.SetTarget("ж");
+  TSearchFile file(&params);
+  file.Name = dir / "le.txt";
+  TRangeProcessor proc(&params);
+  proc.Modes.SkipBinary = true;
+  ASSERT_EQ(proc.SearchFile(&file, 0, 4), 1);
+  ASSERT_EQ(file.GetLineCount(), 1);
+  EXPECT_EQ(file.GetLine(0)->LineNo(), 3);
+  EXPECT_EQ(file.GetLine(0)->Text(), "\xD0\x96");
+  EXPECT_EQ(file.Size, 20);
   dir.Write("bom8.txt", "\xEF\xBB\xBFJ\xC3\xA4h\n");  // UTF-8 with its mark: the mark is no part of line 1
   EXPECT_NE(RunTool(RunReport, {"--report", "-t", "jÄ", "-d", dir.Path()}).find("\n 1: J\xC3\xA4h\n"), std::string::npos);
 }
