@@ -161,6 +161,7 @@ int RunReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
   // The results end with the process: freeing hundreds of thousands of items one by one
   // would only delay the exit. (Kept reachable, so leak checkers stay quiet.)
   static TSearchParams* results = nullptr;
+  delete results;  // a caller that searches several times in one process keeps only the last
   results = new TSearchParams;
   TSearchParams& params = *results;
   THeadlessInvoker invoker;

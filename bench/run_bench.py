@@ -76,6 +76,11 @@ def main():
              rg + ["-i", "-F", "hello world", where]),
             (f"{where}: whole word 'int'", [t, "--report", "-t", "int", "-d", where, "-c", "1", "-w", "1"],
              rg + ["-w", "-F", "int", where]),
+            # Beyond ASCII, case folded by Unicode; 's' has a third spelling of another length (U+017F).
+            (f"{where}: case-insensitive 'größe'", [t, "--report", "-t", "größe", "-d", where, "-c", "0"],
+             rg + ["-i", "-F", "größe", where]),
+            (f"{where}: case-insensitive 'straße'", [t, "--report", "-t", "straße", "-d", where, "-c", "0"],
+             rg + ["-i", "-F", "straße", where]),
         ]
     cases.append(("noise: rg against rg ('return', tree)", rg + ["-F", "return", "tree"], rg + ["-F", "return", "tree"]))
     cases = [(n, o, r, a.pairs, False) for n, o, r in cases]

@@ -8,8 +8,10 @@
 #include "base/Errors.h"
 #include "base/TextUtils.h"
 #include "engine/CharReader.h"
+#include "engine/RangeProcessor.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
+#include "engine/TextEncoding.h"
 #include "platform/Platform.h"
 
 namespace trawlex {
@@ -139,16 +141,15 @@ std::string RelativeName(const std::string& path, const std::string& baseDir) {
 // Whether the finds of `job` still hold the target in `content` (the size and time checks come
 // first; they miss a quick same-size edit).
 bool FindsStillThere(const TSearchParams& params, std::string_view content, const TReplaceFile& job) {
-  const std::string& target = params.Target();
-  const TBytesEqual equal = params.CaseSensitive() ? &BytesEqualExact : &BytesEqualIgnoreCase;
+  const TFindRule rule(params);
+  const auto* data = reinterpret_cast<const unsigned char*>(content.data());
+  const auto size = static_cast<int32_t>(content.size());
   int64_t previousEnd = 0;
   for (int32_t i = 0; i < job.FindCount(); ++i) {
     const int64_t offset = job.FindOffset(i), length = job.FindLength(i);
     if (offset < previousEnd || length < 0 || offset + length > static_cast<int64_t>(content.size())) return false;
-    if (static_cast<size_t>(length) != target.size() ||
-        !equal(reinterpret_cast<const unsigned char*>(content.data() + offset),
-               reinterpret_cast<const unsigned char*>(target.data()), target.size()))
-      return false;
+    int32_t found = -1;
+    if (!rule.IsFindAt(data, size, static_cast<int32_t>(offset), &found) || found != length) return false;
     previousEnd = offset + length;
   }
   return true;
@@ -295,10 +296,18 @@ TChangeSet BuildChangeSet(const TSearchParams& params, const TReplaceJobList& jo
       continue;
     }
     const std::string_view content(reinterpret_cast<const char*>(reader.Data()), static_cast<size_t>(reader.Size()));
+    // The finds of a UTF-16 file lie in its text, decoded.
+    std::string decoded;
+    const bool utf16 = DecodeUtf16Text(content, decoded);
     if (reader.Size() != file.Size || reader.LoadedInfo().LastWrite() != file.FileTime ||
-        !FindsStillThere(searched, content, *job)) {
+        !FindsStillThere(searched, utf16 ? std::string_view(decoded) : content, *job)) {
       out += "Not shown: " + DiffPathName(name) + " changed since the search; search again to see its changes\n";
       ++set.NotShown;
+    } else if (utf16) {
+      // No patch tool applies a diff to UTF-16 bytes: the file is named instead.
+      out += std::string("Not shown: ") + EncodingName(DetectEncoding(content)) + " text file " + DiffPathName(name) +
+             ", " + CountText(job->FindCount(), "find") + " to replace\n";
+      ++set.Encoded;
     } else if (LooksBinary(content)) {
       out += "Not shown: binary file " + DiffPathName(name) + ", " + CountText(job->FindCount(), "find") +
              " to replace\n";

@@ -15,7 +15,8 @@
 // symbolic links that lead out of the base directory is named with its number of finds.
 //
 // A file that looks binary (a NUL byte among its first 8000 bytes) is listed by name with its
-// number of finds instead; a file that changed since the search, or cannot be read, gets a
+// number of finds instead, and so is a UTF-16 file (with its encoding), since neither tool
+// applies a diff to UTF-16 bytes; a file that changed since the search, or cannot be read, gets a
 // line that says so instead of a diff made of stale offsets. These lines never start like a
 // diff header, so both tools pass over them.
 #include <cstdint>
@@ -35,6 +36,7 @@ struct TChangeSet {
   std::string Text;
   int32_t Diffs = 0;     // files with a diff
   int32_t Binary = 0;    // binary-looking files, named with their finds
+  int32_t Encoded = 0;   // UTF-16 files, named with their encoding and finds
   int32_t NotShown = 0;  // files changed since the search or unreadable, named with the reason
   int32_t Linked = 0;    // files whose real file lies outside the base directory, named with their finds
 };

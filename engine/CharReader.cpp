@@ -215,6 +215,22 @@ void TCharReader::LoadFromBytes(std::string_view bytes, const std::string& fileN
   FInfo.Size = FSize;
 }
 
+void TCharReader::ReplaceContent(std::string_view bytes) {
+  if (FInfoPending) LoadedInfo();  // examined while the bytes read are still at hand
+  if (static_cast<int64_t>(bytes.size()) >= MaxFileSize)
+    throw ETrawlexError("The file is 2 GiB or larger, which is more than a search can read");
+  unsigned char* data;
+  try {
+    data = Reserve(bytes.size());
+  } catch (const std::bad_alloc&) {
+    FSize = 0;
+    throw EOutOfMemory();
+  }
+  if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
+  std::memset(data + bytes.size(), 0, Padding);
+  FSize = static_cast<int32_t>(bytes.size());
+}
+
 void TCharReader::OpenBlocks(const std::string& fileName) {
   EndLoad();
   FileName = fileName;

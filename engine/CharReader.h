@@ -64,6 +64,10 @@ class TCharReader {
   // Uses the given bytes as the content, as if a file held them. Out of memory, it fails
   // with "Out of memory" and leaves the reader empty.
   void LoadFromBytes(std::string_view bytes, const std::string& fileName = {});
+  // Puts `bytes` (the file's text, decoded) in place of the content read, keeping what is
+  // known of the file itself (a file of LoadForSearch is examined first). Fails as
+  // LoadFromBytes and LoadedInfo do.
+  void ReplaceContent(std::string_view bytes);
 
   bool IsValidPos(int64_t pos) const { return pos >= 0 && pos < FSize; }
   virtual unsigned char GetChar(int32_t pos) const { return FData[static_cast<size_t>(pos)]; }

@@ -4,12 +4,14 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <optional>
 
 #include "base/Errors.h"
 #include "base/TextUtils.h"
 #include "engine/ScanKernels.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
+#include "engine/TextEncoding.h"
 
 namespace trawlex {
 
@@ -17,14 +19,26 @@ void TRangeProcessor::SetFileName(const std::string& path) {
   FileName = path;
   Reader.Load(path);
   Size = Reader.Size();
+  DecodeText();
   LineNo = 0;
   FileTimeStamped = true;  // no item to stamp
+}
+
+bool TRangeProcessor::DecodeText() {
+  std::string text;
+  if (!DecodeUtf16Text(Reader.Data(), static_cast<size_t>(Reader.Size()), text)) return false;
+  const bool pending = Reader.InfoPending();
+  Reader.ReplaceContent(text);
+  if (pending && File) TakeFileInfo(File);  // the file was examined: the item keeps its size
+  Size = Reader.Size();
+  return true;
 }
 
 void TRangeProcessor::SetFile(TSearchFile* file) {
   BeginFile(file);
   Reader.Load(file->Name);
   FileLoaded(file);
+  DecodeText();
 }
 
 void TRangeProcessor::BeginFile(TSearchFile* file) {
@@ -131,6 +145,15 @@ struct TScan {
   const unsigned char* Exclude;
   TBytesEqual ExcludeCompare;
   const bool* FirstByte;  // 256 entries
+  // Case ignored beyond ASCII: finds are matched by folding, and their lengths vary.
+  const TFoldTarget* Fold = nullptr;
+  // Its linear matchers, once direct comparisons stop paying.
+  TFoldStream *FoldStream = nullptr, *FoldExcludeStream = nullptr;
+  bool FoldLinear = false, FoldExcludeLinear = false;
+  int32_t Len = 0;  // the length of the last find Matches accepted
+  bool StartsWord = false, EndsWord = false;
+  int64_t Lo = 0;    // where the range starts: whole word looks no further back
+  int64_t ExLo = 0;  // the first byte in memory, for the exclude text
 
   // Comparing each candidate directly costs up to the target's length (and the exclude
   // test up to its positions times its length) per position: a file of "a" and a target of
@@ -199,15 +222,35 @@ struct TScan {
   }
 
   bool Matches(int32_t pos, unsigned char prev) {
-    const unsigned char c = Data[pos];
-    if (WholeWord && IsWordByte(c) && IsWordByte(prev)) return false;
+    if (WholeWord && StartsWord && (prev < 0x80 ? IsWordByte(prev) : WordCharBefore(Data, Lo, pos))) return false;
+    if (Fold) {
+      int32_t len;
+      if (FoldLinear) {
+        len = FoldStream->MatchAt(Data, pos, Size);
+      } else {
+        len = Fold->MatchAt(Data, pos, Size, &TargetWork);
+        if (FoldStream && MayGoLinear && OverBudget(TargetWork, pos)) FoldLinear = true;
+      }
+      if (len < 0) return false;
+      if (WholeWord && EndsWord && WordCharAt(Data, int64_t{pos} + len, Size)) return false;
+      if (HasExclude) {
+        if (FoldExcludeLinear) {
+          if (FoldExcludeStream->Excluded(Data, ExLo, pos, len, Size)) return false;
+        } else {
+          if (Fold->Excluded(Data, ExLo, pos, len, Size, &ExcludeWork)) return false;
+          if (FoldExcludeStream && MayGoLinear && OverBudget(ExcludeWork, pos)) FoldExcludeLinear = true;
+        }
+      }
+      Len = len;
+      return true;
+    }
     if (static_cast<int64_t>(pos) + N > Size) return false;
     if (!BodyMatches(pos)) return false;
-    if (WholeWord) {
-      const unsigned char lastByte = N == 1 ? c : (CaseSensitive ? Data[pos + N - 1] : UpperByte(Data[pos + N - 1]));
-      if (IsWordByte(lastByte) && static_cast<int64_t>(pos) + N < Size && IsWordByte(Data[pos + N])) return false;
-    }
+    if (WholeWord && EndsWord && int64_t{pos} + N < Size &&
+        (Data[pos + N] < 0x80 ? IsWordByte(Data[pos + N]) : WordCharAt(Data, int64_t{pos} + N, Size)))
+      return false;
     if (HasExclude && Excluded(pos)) return false;
+    Len = N;
     return true;
   }
 };
@@ -229,15 +272,20 @@ struct TScanState {
 }  // namespace
 
 TFindRule::TFindRule(const TSearchParams& params)
-    : Params(params), Pattern(params.CaseSensitive() ? params.Target() : UpperAscii(params.Target())) {}
+    : Params(params), Pattern(params.CaseSensitive() ? params.Target() : UpperAscii(params.Target())) {
+  const std::string exclude = params.HasExclude() ? params.Exclude() : std::string();
+  if (!params.CaseSensitive() && FoldsBeyondAscii(params.Target(), exclude))
+    Fold = std::make_shared<TFoldTarget>(params.Target(), exclude);
+}
 
-bool TFindRule::IsFindAt(const unsigned char* data, int32_t size, int32_t pos) const {
+bool TFindRule::IsFindAt(const unsigned char* data, int32_t size, int32_t pos, int32_t* length) const {
   const TSearchParams& params = Params;
   const std::string& target = params.Target();
-  if (target.empty() || pos < 0 || static_cast<int64_t>(pos) + static_cast<int64_t>(target.size()) > size) return false;
+  if (target.empty() || pos < 0 || pos >= size) return false;
+  if (!Fold && static_cast<int64_t>(pos) + static_cast<int64_t>(target.size()) > size) return false;
   const bool caseSensitive = params.CaseSensitive();
   const unsigned char first = caseSensitive ? data[pos] : UpperByte(data[pos]);
-  if (first != static_cast<unsigned char>(Pattern[0])) return false;
+  if (!Fold && first != static_cast<unsigned char>(Pattern[0])) return false;
   TScan scan;
   scan.Data = data;
   scan.Size = size;
@@ -251,16 +299,27 @@ bool TFindRule::IsFindAt(const unsigned char* data, int32_t size, int32_t pos) c
   scan.Exclude = reinterpret_cast<const unsigned char*>(params.Exclude().data());
   scan.ExcludeCompare = params.ExcludeCompare();
   scan.FirstByte = nullptr;
-  return scan.Matches(pos, pos > 0 ? data[pos - 1] : 0);
+  scan.Fold = Fold.get();
+  scan.StartsWord = StartsWithWordChar(target);
+  scan.EndsWord = EndsWithWordChar(target);
+  if (!scan.Matches(pos, pos > 0 ? data[pos - 1] : 0)) return false;
+  if (length) *length = scan.Len;
+  return true;
 }
 
 const TRangeProcessor::TPreparedTarget& TRangeProcessor::Prepare() {
   const std::string& target = Params->Target();
   const bool caseSensitive = Params->CaseSensitive();
   TPreparedTarget& p = Prepared;
-  if (p.Valid && p.CaseSensitive == caseSensitive && p.Source == target) return p;
+  const std::string excludeKey = Params->HasExclude() ? Params->Exclude() : std::string();
+  if (p.Valid && p.CaseSensitive == caseSensitive && p.Source == target && p.ExcludeKey == excludeKey) return p;
   p.Source = target;
+  p.ExcludeKey = excludeKey;
   p.CaseSensitive = caseSensitive;
+  p.StartsWord = StartsWithWordChar(target);
+  p.EndsWord = EndsWithWordChar(target);
+  p.Fold.reset();
+  if (!caseSensitive && FoldsBeyondAscii(target, excludeKey)) p.Fold = std::make_shared<TFoldTarget>(target, excludeKey);
   p.Pattern = caseSensitive ? target : UpperAscii(target);
   std::fill(std::begin(p.FirstByte), std::end(p.FirstByte), false);
   const auto t0 = static_cast<unsigned char>(target[0]);
@@ -270,11 +329,22 @@ const TRangeProcessor::TPreparedTarget& TRangeProcessor::Prepare() {
     p.FirstByte[static_cast<unsigned char>(LowerChar(static_cast<char>(t0)))] = true;
   }
   p.Filter = MakeCandidateFilter(p.Pattern, caseSensitive);
+  if (p.Fold) std::copy(std::begin(p.Fold->FirstByte), std::end(p.Fold->FirstByte), std::begin(p.FirstByte));
   p.TargetFailure.clear();  // made again when a scan needs them
   p.ExcludePattern.clear();
   p.Valid = true;
   return p;
 }
+
+namespace {
+
+// Where the text of a file starts: after the byte-order mark of UTF-8, which belongs to no
+// line.
+int32_t TextStart(const unsigned char* data, int64_t size) {
+  return DetectEncoding(data, static_cast<size_t>(size)) == TTextEncoding::Utf8Bom ? 3 : 0;
+}
+
+}  // namespace
 
 int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t block, bool shortReadsEnd) {
   BeginFile(file);
@@ -287,11 +357,12 @@ int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t 
       ~TEnd() { R.EndLoad(); }
     } end{Reader};
     FileLoaded(file);
+    DecodeText();  // a UTF-16 file is text, however many zero bytes it holds
     if (Modes.SkipBinary && Size > 0 && std::memchr(Reader.Data(), 0, std::min<size_t>(static_cast<size_t>(Size), BinaryProbeSize))) {
       SkippedBinary = true;
       return 0;
     }
-    return Process(0, INT32_MAX);
+    return Process(TextStart(Reader.Data(), Size), INT32_MAX);
   }
   Reader.OpenBlocks(file->Name);
   struct TClose {
@@ -300,6 +371,18 @@ int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t 
   } close{Reader};
   FileLoaded(file);
   Size = static_cast<int32_t>(Reader.BlockFileSize());
+  int32_t start = 0;
+  if (Size >= 2 && Reader.NextBlock(0, 3) && Reader.WindowEnd() >= std::min<int64_t>(Size, 3)) {
+    start = TextStart(Reader.WindowBase(), Size);
+    if (IsUtf16(DetectEncoding(Reader.WindowBase(), static_cast<size_t>(Size)))) {
+      // Its text is searched whole, decoded.
+      Reader.CloseBlocks();
+      Reader.Load(file->Name);
+      FileLoaded(file);
+      DecodeText();
+      return Process(TextStart(Reader.Data(), Size), INT32_MAX);
+    }
+  }
   if (Modes.SkipBinary) {
     // The first block read stays in the window, where the scan goes on from.
     Reader.NextBlock(0, BinaryProbeSize);
@@ -308,7 +391,7 @@ int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t 
       return 0;
     }
   }
-  return Scan(0, Size - 1, std::max<size_t>(block, 1));
+  return Scan(start, Size - 1, std::max<size_t>(block, 1));
 }
 
 int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
@@ -340,6 +423,18 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
   scan.FirstByte = prepared.FirstByte;
   scan.First = first;
   scan.MayGoLinear = !Modes.ByteByByte;
+  scan.Fold = prepared.Fold.get();
+  std::optional<TFoldStream> foldStream, foldExcludeStream;
+  if (scan.Fold) {
+    scan.FoldStream = &foldStream.emplace(*scan.Fold, false);
+    scan.FoldExcludeStream = &foldExcludeStream.emplace(*scan.Fold, true);
+    scan.FoldLinear = scan.FoldExcludeLinear = Modes.AlwaysLinear;
+  }
+  if (scan.Fold) scan.N = scan.Fold->MinLength;  // where candidates stop; each find has its own length
+  scan.Len = scan.N;
+  scan.StartsWord = prepared.StartsWord;
+  scan.EndsWord = prepared.EndsWord;
+  scan.Lo = first;
   scan.MakeTargetStream = [&] {
     TPreparedTarget& p = Prepared;
     if (p.TargetFailure.empty()) p.TargetFailure = FailureTable(p.Pattern);
@@ -360,7 +455,7 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
     scan.ExcludeStream.Length = scan.M;
     scan.ExcludeStream.Fold = !scan.CaseSensitive;
   };
-  if (Modes.AlwaysLinear) {
+  if (Modes.AlwaysLinear && !scan.Fold) {
     scan.MakeTargetStream();
     scan.TargetLinear = true;
     if (scan.HasExclude) {
@@ -377,13 +472,14 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
   // Finds of the current line item not yet added to it.
   int32_t pending[1024];
   size_t pendingCount = 0;
+  int32_t pendingLength = scan.N;  // the length of every pending find
   auto flushFinds = [&]() {
     if (st.Open) {
-      MadeLines.push_back(File->MakeLine(st.LineNo, st.OpenStart, st.OpenText, pending, pendingCount, scan.N));
+      MadeLines.push_back(File->MakeLine(st.LineNo, st.OpenStart, st.OpenText, pending, pendingCount, pendingLength));
       st.Line = &MadeLines.back();
       st.Open = false;
     } else if (pendingCount > 0) {
-      st.Line->AddFindsToNewLine(pending, pendingCount, scan.N);
+      st.Line->AddFindsToNewLine(pending, pendingCount, pendingLength);
     }
     pendingCount = 0;
   };
@@ -441,7 +537,8 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
     }
     TRAWLEX_ASSERT(st.Line || st.Open, "A find on a line that has joined its file");
     // Its whole length (the target's), also when it runs on over the line break.
-    if (pendingCount == std::size(pending)) flushFinds();
+    if (pendingCount == std::size(pending) || (pendingCount > 0 && scan.Len != pendingLength)) flushFinds();
+    pendingLength = scan.Len;
     pending[pendingCount++] = pos - lineStart + 1;
   };
 
@@ -459,7 +556,7 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
           --skip;
         } else if (scan.FirstByte[c] && scan.Matches(pos, prev)) {
           recordFind(pos);
-          skip = scan.N - 1;
+          skip = scan.Len - 1;
         }
         if ((c == 13 || c == 10) && !(prev == 13 && c == 10)) {
           if (Modes.AllLines && st.LineNo != LineNo) createLine(LineNo, st.LineStart);
@@ -473,6 +570,8 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
       // no find start, so only their line breaks are counted. Positions, not pointers: the
       // window of a block scan moves in memory.
       const TCandidateFilter& filter = prepared.Filter;
+      std::optional<TFoldCandidates> foldCandidates;
+      if (scan.Fold) foldCandidates.emplace(*scan.Fold);
       const unsigned char* data = scan.Data;
       // Candidates stop where the target no longer fits in the data; the filter reads that
       // far past each one.
@@ -492,8 +591,9 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
       int32_t next = first;  // the next position where a find may start
       // Bytes a check reads past a candidate (target, the byte after it, exclude text, the
       // filter's reach), and before it (the exclude text, the byte before).
-      const int64_t ahead = int64_t{scan.N} + scan.M + 64;
-      const int64_t behind = int64_t{scan.M} + 64;
+      const int64_t ahead = scan.Fold ? int64_t{scan.Fold->MaxLength} + scan.Fold->MaxExcludeLength + 64
+                                      : int64_t{scan.N} + scan.M + 64;
+      const int64_t behind = (scan.Fold ? int64_t{scan.Fold->MaxExcludeLength} : int64_t{scan.M}) + 64;
       int64_t segEnd = int64_t{last} + 1;  // the end of the stretch scanned with these bytes
       int64_t breakSearched = first;       // the window is known to hold no break before this
       for (;;) {
@@ -502,6 +602,7 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
           // file's end: the stretch to scan ends after that break.
           Reader.NextBlock(std::max<int64_t>(0, std::min(counted, next) - behind), block);
           scan.Data = data = Reader.WindowBase();
+          scan.ExLo = Reader.WindowStart();
           dataEnd = Reader.WindowEnd();
           if (dataEnd >= int64_t{last} + 1) {
             segEnd = int64_t{last} + 1;
@@ -522,7 +623,9 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
         const int32_t candidatesEnd = static_cast<int32_t>(std::min<int64_t>(fitEnd, segEnd));
         while (next < candidatesEnd) {
           const unsigned char* c;
-          if (st.Count > 0 || Modes.CountLinesWithoutFinds || blocks) {
+          if (scan.Fold) {
+            c = data + foldCandidates->Find(data, next, candidatesEnd);  // lines are counted at finds
+          } else if (st.Count > 0 || Modes.CountLinesWithoutFinds || blocks) {
             // Every line gets counted (a block scan counts each window before it moves on):
             // count while looking for the next candidate.
             countTo(next);
@@ -548,7 +651,7 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
           if ((b == 13 || b == 10) && !(prev == 13 && b == 10)) ++LineNo;
           if (b == 13 || b == 10) st.LineStart = pos + 1;
           counted = pos + 1;
-          next = pos + scan.N;
+          next = pos + scan.Len;
         }
         if (!blocks) break;
         next = std::max(next, candidatesEnd);

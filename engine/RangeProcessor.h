@@ -2,13 +2,15 @@
 // Finds the target of a search in one file: loads it whole, scans a range of bytes once
 // from left to right, splits it into lines (CR, LF and CR LF each end one line) and
 // records every line with finds as a line item under the file item, with the 1-based
-// columns of its finds. Case folding and word bytes are ASCII only.
+// columns of its finds. Case folding and word characters follow Unicode in valid UTF-8
+// and ASCII elsewhere (CaseFold.h); a UTF-16 file is searched as its text in UTF-8.
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/CaseFold.h"
 #include "engine/CharReader.h"
 #include "engine/ScanKernels.h"
 #include "engine/SearchResult.h"
@@ -98,7 +100,11 @@ class TRangeProcessor {
   // not once per file.
   struct TPreparedTarget {
     std::string Source;
+    std::string ExcludeKey;  // the exclude text when it takes effect
     bool CaseSensitive = false;
+    // Set when case is ignored beyond ASCII: finds are matched by simple folding.
+    std::shared_ptr<const TFoldTarget> Fold;
+    bool StartsWord = false, EndsWord = false;  // the target's first and last character
     bool Valid = false;
     std::string Pattern;
     bool FirstByte[256] = {};
@@ -114,6 +120,8 @@ class TRangeProcessor {
   int32_t Scan(int32_t first, int32_t last, size_t block);
   void BeginFile(TSearchFile* file);
   void FileLoaded(TSearchFile* file);
+  // A UTF-16 file is searched as its text in UTF-8; false for any other file.
+  bool DecodeText();
 
   bool FileTimeStamped = true;
   TPreparedTarget Prepared;
@@ -130,11 +138,13 @@ int32_t DecimalDigits(int64_t n);
 class TFindRule {
  public:
   explicit TFindRule(const TSearchParams& params);
-  bool IsFindAt(const unsigned char* data, int32_t size, int32_t pos) const;
+  // `length`, when given, receives the length of the find (folding may change it).
+  bool IsFindAt(const unsigned char* data, int32_t size, int32_t pos, int32_t* length = nullptr) const;
 
  private:
   const TSearchParams& Params;
   std::string Pattern;  // upper-cased when case is ignored
+  std::shared_ptr<const TFoldTarget> Fold;
 };
 
 inline bool IsWordByte(unsigned char c) {

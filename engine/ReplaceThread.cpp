@@ -11,6 +11,7 @@
 #include "engine/RangeProcessor.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
+#include "engine/TextEncoding.h"
 #include "engine/UndoJournal.h"
 #include "platform/FileReplace.h"
 #include "platform/Platform.h"
@@ -191,7 +192,6 @@ TReplaceThread::TOutcome TReplaceThread::ReplaceInFile(const TReplaceFile& job) 
 std::string TReplaceThread::CheckFinds(const TReplaceFile& job, const std::string& content) const {
   const TSearchParams* params = job.File->Params ? job.File->Params : Params;
   TRAWLEX_ASSERT(params, "Replace without search parameters");
-  const auto targetSize = static_cast<int64_t>(params->Target().size());
   const TFindRule rule(*params);
   const auto* data = reinterpret_cast<const unsigned char*>(content.data());
   const auto size = static_cast<int32_t>(content.size());
@@ -202,7 +202,8 @@ std::string TReplaceThread::CheckFinds(const TReplaceFile& job, const std::strin
       return "The finds to replace overlap or lie outside the file, so it was not changed";
     // Under every rule the find was made by, not only its own bytes: an edit beside a
     // find can end a whole word or complete the exclude text.
-    if (length != targetSize || !rule.IsFindAt(data, size, static_cast<int32_t>(offset)))
+    int32_t found = -1;
+    if (!rule.IsFindAt(data, size, static_cast<int32_t>(offset), &found) || found != length)
       return Fmt("The file changed since the search: the find at byte %d is no longer the target, so it was not changed",
                  offset);
     previousEnd = offset + length;
@@ -244,15 +245,34 @@ TReplaceThread::TOutcome TReplaceThread::RewriteFile(const TReplaceFile& job, co
   const TFileIdentity& searched = file.Identity;
   if (searched.Known() && (searched.Device != now.Device || searched.Inode != now.Inode))
     return refuse("The file was replaced by another file since the search, so it was not changed");
-  if (const std::string why = CheckFinds(job, content); !why.empty()) return refuse(why);
+  // A UTF-16 file's finds lie in its text, decoded; the new text is encoded back whole.
+  const TTextEncoding encoding = DetectEncoding(content);
+  std::string decoded;
+  const bool utf16 = DecodeUtf16Text(content, decoded);
+  if (const std::string why = CheckFinds(job, utf16 ? decoded : content); !why.empty()) return refuse(why);
   if (searched.Known() && searched.ChangeNs != now.ChangeNs)
     return refuse("The file changed since the search, so it was not changed");
   if (!rewriter.CheckWritable()) return refuse(rewriter.Error());
   if (!rewriter.BeginWrite()) return refuse(rewriter.Error());
 
   const bool inPlace = rewriter.Mode() == TRewriteMode::InPlace;
-  int64_t newSize = size;
-  for (int32_t i = 0; i < job.FindCount(); ++i)
+  std::string encoded;  // a UTF-16 file's new content
+  if (utf16) {
+    std::string text;
+    text.reserve(decoded.size());
+    int64_t at = 0;
+    for (int32_t i = 0; i < job.FindCount(); ++i) {
+      text.append(decoded, static_cast<size_t>(at), static_cast<size_t>(job.FindOffset(i) - at));
+      text += ReplaceText;
+      at = job.FindOffset(i) + job.FindLength(i);
+    }
+    text.append(decoded, static_cast<size_t>(at));
+    if (!EncodeUtf16Text(text, encoding, encoded))
+      return refuse(Fmt("The replacement text is not valid UTF-8, so it has no %s form; the file was not changed",
+                        EncodingName(encoding)));
+  }
+  int64_t newSize = utf16 ? static_cast<int64_t>(encoded.size()) : size;
+  for (int32_t i = 0; !utf16 && i < job.FindCount(); ++i)
     newSize += static_cast<int64_t>(ReplaceText.size()) - job.FindLength(i);
   std::string newContent;  // in place: the whole new content, written in one go
   if (inPlace) newContent.reserve(static_cast<size_t>(newSize));
@@ -266,7 +286,12 @@ TReplaceThread::TOutcome TReplaceThread::RewriteFile(const TReplaceFile& job, co
   int64_t p = 0;
   int32_t written = 0;
   try {
-    for (int32_t i = 0; i < job.FindCount(); ++i) {
+    if (utf16) {
+      put(encoded.data(), encoded.size());
+      written = job.FindCount();
+      p = size;
+    }
+    for (int32_t i = 0; !utf16 && i < job.FindCount(); ++i) {
       if (Terminated()) return TOutcome::Stopped;
       const int64_t gap = job.FindOffset(i) - p;
       if (gap > 0) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/TextUtils.h"
+#include "engine/CaseFold.h"
 #include "platform/Platform.h"
 #include "platform/Wildcard.h"
 
@@ -58,7 +59,9 @@ bool BytesEqualIgnoreCase(const unsigned char* a, const unsigned char* b, size_t
 std::vector<int32_t> FindAllPositions(const std::string& target, const std::string& text, bool caseSensitive) {
   std::vector<int32_t> positions;
   // An empty target is no text at all: it occurs nowhere (not at every position).
-  if (target.empty() || target.size() >= text.size()) return positions;
+  if (target.empty()) return positions;
+  if (!caseSensitive && FoldsBeyondAscii(target, text)) return FoldPositions(target, text);
+  if (target.size() >= text.size()) return positions;
   const std::string t = caseSensitive ? target : UpperAscii(target);
   const std::string s = caseSensitive ? text : UpperAscii(text);
   for (size_t p = s.find(t); p != std::string::npos; p = s.find(t, p + 1)) positions.push_back(static_cast<int32_t>(p + 1));

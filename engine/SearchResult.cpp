@@ -144,7 +144,7 @@ void TSearchLine::ConvertToEnds() {
   }
   MakeRoom(n);
   HasEnds = 1;
-  std::memcpy(Finds(), pairs.data(), pairs.size() * 4);
+  if (!pairs.empty()) std::memcpy(Finds(), pairs.data(), pairs.size() * 4);  // a new line has none yet
 }
 
 void TSearchLine::AddPosition(int32_t value) {

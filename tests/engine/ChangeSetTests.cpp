@@ -138,7 +138,7 @@ TEST_F(ChangeSetTreeTest, GitApplyAndPatchTurnACopyIntoWhatReplaceWrites) {
       {"no-eol.txt", "x\ny\nz foo"},
       {"no-eol-context.txt", "foo\n1\n2\nlast"},
       {"ends.txt", "foo middle foo"},
-      {"bytes.txt", "\xff\xfe foo \xc3\x28\nFoo\n"},
+      {"bytes.txt", "\xff\xfd foo \xc3\x28\nFoo\n"},  // (FF FE would begin UTF-16)
       {"late-nul.txt", late},
       {"with space.txt", Lines(1, 30) + "foo\n" + Lines(31, 40) + "foo foo\n"},
       {"sub/dir/deep.txt", "FOO\nfoo\n"},

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "base/Errors.h"
+#include "engine/TextEncoding.h"
 #include "ui/lists/ListBox.h"
 #include "ui/lists/PainterSurface.h"
 #include "ui/controls/StatusBar.h"
@@ -41,10 +42,13 @@ void TfmViewText::LoadFile(const QString& path) {
   if (!file.open(QIODevice::ReadOnly)) {
     throw ETrawlexError(Fmt("Cannot open file %s. %s", path.toStdString(), file.errorString().toStdString()));
   }
-  const QByteArray bytes = file.readAll();
+  QByteArray bytes = file.readAll();
   if (file.error() != QFileDevice::NoError) {
     throw ETrawlexError(Fmt("Cannot read file %s. %s", path.toStdString(), file.errorString().toStdString()));
   }
+  // A UTF-16 file shows its text, line for line as the search numbered it.
+  if (std::string text; DecodeUtf16Text(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())), text))
+    bytes = QByteArray::fromStdString(text);
   setWindowTitle(path);
   QStringList lines;
   qsizetype start = 0;
