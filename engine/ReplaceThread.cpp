@@ -67,7 +67,7 @@ TFindCounts BuildReplaceJobs(const TSearchParams& params, TReplaceJobList& jobs)
     for (int32_t l = 0; l < file->GetLineCount(); ++l) {
       const TSearchLine* line = file->GetLine(l);
       counts.Total += line->GetFindCount();
-      line->ForEachSelectedFind([&](int32_t offset, int32_t length) {
+      line->ForEachSelectedFind([&](int64_t offset, int32_t length) {
         if (!job) job = std::make_unique<TReplaceFile>(file);
         job->AddFind(offset, length);
         ++counts.Selected;

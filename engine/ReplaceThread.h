@@ -39,20 +39,20 @@ class TReplaceFile {
 
   TSearchFile* File;  // not owned
 
-  void AddFind(int32_t offset, int32_t length) {
+  void AddFind(int64_t offset, int32_t length) {
     if (Offsets.empty()) Length = length;
     if (length != Length && Lengths.empty()) Lengths.assign(Offsets.size(), Length);
     Offsets.push_back(offset);
     if (!Lengths.empty()) Lengths.push_back(length);
   }
   int32_t FindCount() const { return static_cast<int32_t>(Offsets.size()); }
-  int32_t FindOffset(int32_t i) const { return Offsets[static_cast<size_t>(i)]; }
+  int64_t FindOffset(int32_t i) const { return Offsets[static_cast<size_t>(i)]; }
   int32_t FindLength(int32_t i) const { return Lengths.empty() ? Length : Lengths[static_cast<size_t>(i)]; }
 
  private:
-  // Finds of one search all have the target's length: 4 bytes a find. Lengths is filled
-  // only when they differ.
-  std::vector<int32_t> Offsets;
+  // Finds of one search all have the target's length. Lengths is filled only when they
+  // differ.
+  std::vector<int64_t> Offsets;
   int32_t Length = 0;
   std::vector<int32_t> Lengths;
 };

@@ -611,7 +611,8 @@ bool GetItemLocation(TSearchResult* item, std::string& path, int32_t& lineNo) {
   if (!file) return false;
   path = file->Name;
   auto* line = dynamic_cast<TSearchLine*>(item);
-  lineNo = line ? static_cast<int32_t>(line->LineNo()) : 0;
+  // The windows take 32-bit line numbers: a line past them is given as the last they take.
+  lineNo = line ? static_cast<int32_t>(std::min<int64_t>(line->LineNo(), INT32_MAX)) : 0;
   return true;
 }
 
