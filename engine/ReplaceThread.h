@@ -31,6 +31,7 @@ namespace trawlex {
 class TSearchFile;
 class TSearchParams;
 class TUndoJournalWriter;
+class TFileRewriter;
 
 // One file to change: its result item and the selected finds in it, offsets ascending.
 class TReplaceFile {
@@ -91,6 +92,9 @@ class TReplaceThread : public TBaseThread {
   // file's old content that an interrupted in-place rewrite left beside it is copied back
   // when the journals in the same folder show that this is safe.
   TUndoJournalWriter* Journal = nullptr;  // not owned
+  // Files of this size or larger are rewritten a piece at a time, never held whole, when
+  // they are written through a new file (as every file of 2 GiB or more must be).
+  int64_t StreamFrom = int64_t{64} << 20;
 
   // Finds replaced in files that were actually rewritten. Read it in the end notification.
   int32_t ReplacedCount() const { return FReplacedCount.load(std::memory_order_relaxed); }
@@ -106,6 +110,9 @@ class TReplaceThread : public TBaseThread {
   enum class TOutcome { Replaced, NotReplaced, SameAsReplaced, Stopped };
   TOutcome ReplaceInFile(const TReplaceFile& job);
   TOutcome RewriteFile(const TReplaceFile& job, const std::string& path);
+  // RewriteFile for a large file, open in `rewriter`: read, checked, written and kept for
+  // undo a piece at a time.
+  TOutcome RewriteInPieces(const TReplaceFile& job, const std::string& path, TFileRewriter& rewriter);
   // The reason the finds cannot be applied to `content`, or empty.
   std::string CheckFinds(const TReplaceFile& job, const std::string& content) const;
   void Log(const std::string& text) { SyncMessage(text, OnLogLine); }
