@@ -118,9 +118,22 @@ std::vector<int32_t> TSearchLine::PositionsLocked() const {
   return pos;
 }
 
+void TSearchLine::Widen() {
+  if (!Narrow) return;
+  const size_t n = ValueCount();
+  std::vector<int32_t> values(n);
+  for (size_t i = 0; i < n; ++i) values[i] = FindValue(i);
+  const size_t size = RecordSize();
+  Narrow = 0;
+  if (n == 0) return;
+  char* record = File->Texts().Grow(Record(), size, RecordSize());
+  TextData = record + HeadSize();
+  std::memcpy(Finds(), values.data(), n * 4);
+}
+
 char* TSearchLine::MakeRoom(size_t more) {
   const size_t size = RecordSize();
-  const size_t added = more * 4;
+  const size_t added = more * ValueSize();
   if (size == 0) {
     // A line without text or finds has no record yet.
     char* record = File->Texts().Allocate(added);
@@ -142,16 +155,20 @@ void TSearchLine::ConvertToEnds() {
     pairs.push_back(start);
     pairs.push_back(k + 1 == n && LastOpen ? 0 : std::abs(start) + File->FindLen);
   }
+  if (!std::all_of(pairs.begin(), pairs.end(), FitsNarrow)) Widen();
   MakeRoom(n);
   HasEnds = 1;
-  std::memcpy(Finds(), pairs.data(), pairs.size() * 4);  // the room made may have moved the record
+  for (size_t i = 0; i < pairs.size(); ++i) SetFindValue(i, pairs[i]);  // the room made may have moved the record
 }
 
 void TSearchLine::AddPosition(int32_t value) {
   std::lock_guard lock(File->Lock());
+  if (!FitsNarrow(value)) Widen();
   if (FindCount == 0 || !LastOpen) {
-    const int32_t pair[2] = {value, 0};
-    std::memcpy(MakeRoom(HasEnds ? 2 : 1), pair, HasEnds ? 8 : 4);
+    const size_t at = ValueCount();
+    MakeRoom(HasEnds ? 2 : 1);
+    SetFindValue(at, value);
+    if (HasEnds) SetFindValue(at + 1, 0);
     ++FindCount;
     LastOpen = 1;
     return;
@@ -163,6 +180,7 @@ void TSearchLine::AddPosition(int32_t value) {
     if (File->FindLen == 0) File->FindLen = length;
   } else {
     if (!HasEnds) ConvertToEnds();
+    if (!FitsNarrow(value)) Widen();
     SetFindValue(2 * last + 1, std::abs(value));
   }
   LastOpen = 0;
@@ -180,16 +198,22 @@ void TSearchLine::AddFindsToNewLine(const int32_t* cols, size_t count, int32_t l
 
 void TSearchLine::AppendFinds(const int32_t* cols, size_t count, int32_t length) {
   TRAWLEX_ASSERT(FindCount == 0 || !LastOpen, "AddFinds after an open end");
-  if (size_t{FindCount} + count >= (size_t{1} << 30)) throw ETrawlexError("More than a billion finds on one line");
-  if (!HasEnds && (File->FindLen == 0 || File->FindLen == length)) {
+  if (size_t{FindCount} + count >= (size_t{1} << 29)) throw ETrawlexError("More than 500 million finds on one line");
+  const bool ends = !(!HasEnds && (File->FindLen == 0 || File->FindLen == length));
+  if (Narrow && !std::all_of(cols, cols + count, [&](int32_t c) { return FitsNarrow(c) && (!ends || FitsNarrow(int64_t{c} + length)); }))
+    Widen();
+  if (!ends) {
     if (File->FindLen == 0) File->FindLen = length;  // set once, before any line with finds joins
-    std::memcpy(MakeRoom(count), cols, count * 4);
+    const size_t at = ValueCount();
+    MakeRoom(count);
+    for (size_t i = 0; i < count; ++i) SetFindValue(at + i, cols[i]);
   } else {
     if (!HasEnds) ConvertToEnds();
-    char* at = MakeRoom(2 * count);
+    const size_t at = ValueCount();
+    MakeRoom(2 * count);
     for (size_t i = 0; i < count; ++i) {
-      const int32_t pair[2] = {cols[i], cols[i] + length};
-      std::memcpy(at + 8 * i, pair, 8);
+      SetFindValue(at + 2 * i, cols[i]);
+      SetFindValue(at + 2 * i + 1, cols[i] + length);
     }
   }
   FindCount += static_cast<uint32_t>(count);
@@ -478,8 +502,10 @@ TSearchLine TSearchFile::MakeLine(int64_t lineNo, int64_t lineStart, std::string
   line.LineStartLow = static_cast<uint32_t>(lineStart);
   line.TextLen = static_cast<uint32_t>(text.size());
   // Finds of the file's length go into the record at once; others the long way.
-  const bool findsNow = count > 0 && count < (size_t{1} << 30) && (FindLen == 0 || FindLen == length);
-  const size_t size = line.FindsOffset() + (findsNow ? count * 4 : 0);
+  const bool findsNow = count > 0 && count < (size_t{1} << 29) && (FindLen == 0 || FindLen == length);
+  // Columns of a short line fit in 2 bytes; a find at a larger one widens them all.
+  line.Narrow = text.size() < 32767 && std::all_of(cols, cols + count, [](int32_t c) { return TSearchLine::FitsNarrow(c); });
+  const size_t size = line.FindsOffset() + (findsNow ? count * line.ValueSize() : 0);
   if (size > 0) {
     char* record = Texts().Allocate(size);
     if (line.Wide) {
@@ -490,7 +516,7 @@ TSearchLine TSearchFile::MakeLine(int64_t lineNo, int64_t lineStart, std::string
     line.TextData = record + line.HeadSize();
     if (findsNow) {
       if (FindLen == 0) FindLen = length;
-      std::memcpy(record + line.FindsOffset(), cols, count * 4);
+      for (size_t i = 0; i < count; ++i) line.SetFindValue(i, cols[i]);
       line.FindCount = static_cast<uint32_t>(count);
     }
   }

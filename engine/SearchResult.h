@@ -98,7 +98,8 @@ class TLineArena {
 };
 
 // A line with finds: 40 bytes (kept in its thread's arena) beside its record in the arena,
-// which holds its text and right after it its finds, 4 bytes each. Line numbers and
+// which holds its text and right after it its finds, 2 bytes each where every column of the
+// line fits in 15 bits (most lines), else 4. Line numbers and
 // positions are 64-bit; their upper halves, where a file is large enough to need them, sit
 // in front of the text.
 class TSearchLine : public TSearchResult {
@@ -155,7 +156,8 @@ class TSearchLine : public TSearchResult {
   const char* TextData = nullptr;
   uint32_t TextLen : 31 = 0;
   uint32_t Wide : 1 = 0;  // the upper halves of LineNo and LineStart are in front of the text
-  uint32_t FindCount : 30 = 0;
+  uint32_t FindCount : 29 = 0;
+  uint32_t Narrow : 1 = 0;  // the finds' values are 2 bytes each
   uint32_t HasEnds : 1 = 0;
   uint32_t LastOpen : 1 = 0;
   uint32_t LineNoLow = 0;
@@ -164,16 +166,34 @@ class TSearchLine : public TSearchResult {
   uint32_t High(int i) const;
   size_t HeadSize() const { return Wide ? 8 : 0; }
   size_t FindsOffset() const { return HeadSize() + size_t{TextLen}; }
-  size_t RecordSize() const { return FindsOffset() + size_t{FindCount} * (HasEnds ? 8 : 4); }
+  size_t ValueSize() const { return Narrow ? 2 : 4; }
+  size_t ValueCount() const { return size_t{FindCount} * (HasEnds ? 2 : 1); }
+  size_t RecordSize() const { return FindsOffset() + ValueCount() * ValueSize(); }
+  static bool FitsNarrow(int64_t v) { return v >= -32767 && v <= 32767; }
   char* Record() const { return const_cast<char*>(TextData) - HeadSize(); }
   // Value i of the finds (starts, or start and end pairs), which are not aligned.
   char* Finds() const { return Record() + FindsOffset(); }
   int32_t FindValue(size_t i) const {
+    if (Narrow) {
+      int16_t v;
+      std::memcpy(&v, Finds() + 2 * i, 2);
+      return v;
+    }
     int32_t v;
     std::memcpy(&v, Finds() + 4 * i, 4);
     return v;
   }
-  void SetFindValue(size_t i, int32_t v) const { std::memcpy(Finds() + 4 * i, &v, 4); }
+  // `v` must fit the record's values (FitsNarrow where they are narrow).
+  void SetFindValue(size_t i, int32_t v) const {
+    if (Narrow) {
+      const auto n = static_cast<int16_t>(v);
+      std::memcpy(Finds() + 2 * i, &n, 2);
+    } else {
+      std::memcpy(Finds() + 4 * i, &v, 4);
+    }
+  }
+  // Makes the values 4 bytes each, for one that does not fit in 2.
+  void Widen();
   int32_t StartOf(size_t k) const { return FindValue(HasEnds ? 2 * k : k); }
   void SetStart(size_t k, int32_t v) const { SetFindValue(HasEnds ? 2 * k : k, v); }
   int32_t LengthOf(size_t k) const;      // with the lock held
