@@ -225,8 +225,11 @@ TReplaceThread::TOutcome TReplaceThread::RewriteFile(const TReplaceFile& job, co
   if (const std::string backup = rewriter.LeftBackup(); !backup.empty())
     return refuse(LeftBackupMessage(backup, rewriter.RealPath()));
   if (rewriter.Info().Size >= StreamFrom &&
-      (rewriter.Mode() == TRewriteMode::Rename || rewriter.Info().Size >= TCharReader::MaxFileSize))
-    return RewriteInPieces(job, path, rewriter);
+      (rewriter.Mode() == TRewriteMode::Rename || rewriter.Info().Size >= TCharReader::MaxFileSize)) {
+    bool wholeAfterAll = false;
+    const TOutcome outcome = RewriteInPieces(job, path, rewriter, wholeAfterAll);
+    if (!wholeAfterAll) return outcome;
+  }
   std::string content;
   if (!rewriter.ReadContent(content)) return refuse(rewriter.Error());
   const auto size = static_cast<int32_t>(content.size());
@@ -309,7 +312,7 @@ TReplaceThread::TOutcome TReplaceThread::RewriteFile(const TReplaceFile& job, co
 }
 
 TReplaceThread::TOutcome TReplaceThread::RewriteInPieces(const TReplaceFile& job, const std::string& path,
-                                                         TFileRewriter& rewriter) {
+                                                         TFileRewriter& rewriter, bool& wholeAfterAll) {
   const TSearchFile& file = *job.File;
   auto refuse = [&](const std::string& reason) {
     Log(path + ": " + reason);
@@ -337,9 +340,13 @@ TReplaceThread::TOutcome TReplaceThread::RewriteInPieces(const TReplaceFile& job
     return refuse("The file changed since the search, so it was not changed");
   if (!rewriter.CheckWritable()) return refuse(rewriter.Error());
   if (!rewriter.BeginWrite()) return refuse(rewriter.Error());
-  if (rewriter.Mode() == TRewriteMode::InPlace)
-    return refuse("It must keep its inode (several names, or attributes a new file cannot get), and a file this "
-                  "large is rewritten only through a new file, so it was not changed");
+  if (rewriter.Mode() == TRewriteMode::InPlace) {
+    // A new file could not get its metadata: below 2 GiB it is rewritten in place, whole.
+    wholeAfterAll = size < TCharReader::MaxFileSize;
+    if (wholeAfterAll) return TOutcome::NotReplaced;
+    return refuse("It must keep its inode (several names, or attributes a new file cannot get), and a file of 2 GiB "
+                  "or more is rewritten only through a new file, so it was not changed");
+  }
 
   const TSearchParams* params = job.File->Params ? job.File->Params : Params;
   TRAWLEX_ASSERT(params, "Replace without search parameters");

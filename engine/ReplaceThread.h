@@ -111,8 +111,10 @@ class TReplaceThread : public TBaseThread {
   TOutcome ReplaceInFile(const TReplaceFile& job);
   TOutcome RewriteFile(const TReplaceFile& job, const std::string& path);
   // RewriteFile for a large file, open in `rewriter`: read, checked, written and kept for
-  // undo a piece at a time.
-  TOutcome RewriteInPieces(const TReplaceFile& job, const std::string& path, TFileRewriter& rewriter);
+  // undo a piece at a time. `wholeAfterAll` is set (nothing written) when the file turns out
+  // to need an in-place rewrite and is small enough to be read whole.
+  TOutcome RewriteInPieces(const TReplaceFile& job, const std::string& path, TFileRewriter& rewriter,
+                           bool& wholeAfterAll);
   // The reason the finds cannot be applied to `content`, or empty.
   std::string CheckFinds(const TReplaceFile& job, const std::string& content) const;
   void Log(const std::string& text) { SyncMessage(text, OnLogLine); }

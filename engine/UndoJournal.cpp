@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <new>
+#include <optional>
 #include <thread>
 
 #include "base/Errors.h"
@@ -930,7 +931,8 @@ TRestore RestoreFileInPieces(const TJournalEntry& entry, std::FILE* from, const 
   if (!InFolder(reachedFolder, folder) || !InFolder(entry.Name, reachedFolder))
     return refuse("It lies outside the folder of the run (" + (folder.empty() ? std::string("none recorded") : folder) + ")");
   if (!PathEntryExists(entry.Name) && !PathEntryExists(path)) return refuse("The file no longer exists");
-  TFileRewriter rewriter("Trawlex");
+  std::optional<TFileRewriter> held(std::in_place, "Trawlex");
+  TFileRewriter& rewriter = *held;
   if (!rewriter.Open(entry.Name)) return refuse(rewriter.Error());
   if (rewriter.RealPath() != path) return refuse("The path now leads to another file (" + rewriter.RealPath() + ")");
   TSha256 hash;
@@ -956,9 +958,22 @@ TRestore RestoreFileInPieces(const TJournalEntry& entry, std::FILE* from, const 
   }
   if (!rewriter.CheckWritable()) return refuse(rewriter.Error());
   if (!rewriter.BeginWrite()) return refuse(rewriter.Error());
-  if (rewriter.Mode() == TRewriteMode::InPlace)
-    return refuse("It must keep its inode (several names, or attributes a new file cannot get), and a file this "
-                  "large is restored only through a new file");
+  if (rewriter.Mode() == TRewriteMode::InPlace) {
+    constexpr int64_t Whole = (int64_t{1} << 31) - 1;
+    if (entry.OldSize > Whole || size > Whole)
+      return refuse("It must keep its inode (several names, or attributes a new file cannot get), and a file of 2 GiB "
+                    "or more is restored only through a new file");
+    // Small enough to be held: restored in place, whole, as a file kept whole would be.
+    std::string old, piece;
+    for (const uint64_t at : entry.Pieces) {
+      if (!ReadPieceRecord(from, at, piece)) return refuse("Its old content in the undo journal is damaged");
+      old += piece;
+    }
+    if (static_cast<int64_t>(old.size()) != entry.OldSize || Sha256(old) != entry.OldHash)
+      return refuse("Its old content in the undo journal is damaged");
+    held.reset();  // its lock goes before RestoreFile takes it again
+    return RestoreFile(entry, old, folder, journal, log);
+  }
   // The old content goes into the new file a piece at a time, checked as it goes; the file
   // is replaced only once all of it matches what the replace read.
   TSha256 oldHash;

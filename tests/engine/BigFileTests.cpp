@@ -238,6 +238,22 @@ TEST(BigFile, DamagedPieceRefusesTheUndoAndLeavesTheFile) {
   EXPECT_EQ(test::ReadAll(path), Replaced(content, "foo", "bar"));
 }
 
+// A file kept in pieces that has gained a second name since must keep its inode: below 2 GiB
+// its undo writes it in place, whole, and both names give the old content back.
+TEST(BigFile, UndoOfAFileKeptInPiecesThatGainedAHardLinkWritesItInPlace) {
+  TTempDir dir;
+  const std::string content = "x foo y\n" + std::string(9 << 20, 'z');
+  const std::string path = dir.Write("t/f.txt", content);
+  EXPECT_EQ(ReplaceAll(dir / "t", "foo", "bar", dir / "undo", 0), V{});
+  ASSERT_EQ(::link(path.c_str(), (dir / "t/other.name").c_str()), 0);
+  V log;
+  const TUndoOutcome undone = UndoJournal(ListJournals(dir / "undo").at(0).Path, "", [&](const std::string& s) { log.push_back(s); });
+  EXPECT_EQ(log, V{});
+  EXPECT_EQ(undone.Restored, 1);
+  EXPECT_EQ(test::ReadAll(path), content);
+  EXPECT_EQ(test::ReadAll(dir / "t/other.name"), content);
+}
+
 // Offsets past 4 GiB reach the job list of a replace whole (they were once cut to 32 bits).
 TEST(BigFile, JobListKeepsOffsetsPastFourGibibytes) {
   TSearchParams params;
