@@ -62,7 +62,7 @@ class TTextArena {
   size_t NextBlock = 256;
 };
 
-// Where line items keep their texts and finds: records copied once each into blocks that
+// Where line items are kept with their texts and finds: each copied once into blocks that
 // never move, so that a view of them stays valid as long as the arena. One arena serves
 // every file a thread searches (the files share it and the last one frees it), so a file
 // with one short line spends no block of its own. Only one thread at a time adds to it.
