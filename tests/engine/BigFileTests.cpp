@@ -109,14 +109,6 @@ TEST(BigFile, SearchPastFourGibibytesListsEveryFindWithItsLine) {
   EXPECT_EQ(thread.TotalFinds(), 6);
   EXPECT_EQ(file.TotalLines, 6);
 
-  // The job list of a replace keeps the offsets past 4 GiB.
-  params.GetResult(0)->SelectAllFinds(true);
-  TReplaceJobList jobs;
-  BuildReplaceJobs(params, jobs);
-  ASSERT_EQ(jobs.size(), 1u);  // only the large file's finds are selected
-  ASSERT_EQ(jobs[0]->FindCount(), 5);
-  EXPECT_EQ(jobs[0]->FindOffset(3), 4 * GiB + 2);
-  EXPECT_EQ(jobs[0]->FindOffset(4), size - 3);
 }
 
 namespace {
@@ -176,11 +168,13 @@ std::string Replaced(std::string s, const std::string& target, const std::string
 }  // namespace
 
 // The piece-by-piece rewrite (made to take small files here) writes exactly what the whole-file
-// one does, keeps the old content in pieces, and the undo gives it back byte for byte.
+// one does, keeps the old content in pieces, and the undo gives it back byte for byte; a file
+// that gained a second name since must keep its inode, and is restored in place, whole.
 TEST(BigFile, ReplaceInPiecesAndItsUndoRoundTripEveryByte) {
   struct TCase {
     const char* Name;
     std::string Content, Target, Text;
+    bool LinkedSince = false;
   };
   const std::string big = std::string(9 << 20, 'x') + "foo";  // more than one piece of the journal
   const TCase cases[] = {
@@ -188,6 +182,7 @@ TEST(BigFile, ReplaceInPiecesAndItsUndoRoundTripEveryByte) {
       {"removed, CR LF kept", "x\r\nfoo\r\nfoo", "foo", ""},
       {"no byte left of the find", "foo", "foo", "bar"},
       {"a find past the first piece", big + "\n" + big, "foo", "f"},
+      {"a hard link made since", "x foo y\n" + big, "foo", "bar", true},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -204,11 +199,17 @@ TEST(BigFile, ReplaceInPiecesAndItsUndoRoundTripEveryByte) {
     ASSERT_TRUE(ReadJournal(runs[0].Path, run, entries, error)) << error;
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].Pieces.size(), (c.Content.size() + TUndoJournalWriter::PieceSize - 1) / TUndoJournalWriter::PieceSize);
+    if (c.LinkedSince) {
+      ASSERT_EQ(::link(path.c_str(), (dir / "t/other.name").c_str()), 0);
+    }
     V undoLog;
     const TUndoOutcome undone = UndoJournal(runs[0].Path, dir / "undo", [&](const std::string& s) { undoLog.push_back(s); });
     EXPECT_EQ(undoLog, V{});
     EXPECT_EQ(undone.Restored, 1);
     EXPECT_EQ(test::ReadAll(path), c.Content);
+    if (c.LinkedSince) {
+      EXPECT_EQ(test::ReadAll(dir / "t/other.name"), c.Content);
+    }
   }
 }
 
@@ -236,22 +237,6 @@ TEST(BigFile, DamagedPieceRefusesTheUndoAndLeavesTheFile) {
   EXPECT_EQ(undone.Restored, 0);
   EXPECT_EQ(log, (V{dir / "t/f.txt" + ": Its old content in the undo journal is damaged, so it was not restored"}));
   EXPECT_EQ(test::ReadAll(path), Replaced(content, "foo", "bar"));
-}
-
-// A file kept in pieces that has gained a second name since must keep its inode: below 2 GiB
-// its undo writes it in place, whole, and both names give the old content back.
-TEST(BigFile, UndoOfAFileKeptInPiecesThatGainedAHardLinkWritesItInPlace) {
-  TTempDir dir;
-  const std::string content = "x foo y\n" + std::string(9 << 20, 'z');
-  const std::string path = dir.Write("t/f.txt", content);
-  EXPECT_EQ(ReplaceAll(dir / "t", "foo", "bar", dir / "undo", 0), V{});
-  ASSERT_EQ(::link(path.c_str(), (dir / "t/other.name").c_str()), 0);
-  V log;
-  const TUndoOutcome undone = UndoJournal(ListJournals(dir / "undo").at(0).Path, "", [&](const std::string& s) { log.push_back(s); });
-  EXPECT_EQ(log, V{});
-  EXPECT_EQ(undone.Restored, 1);
-  EXPECT_EQ(test::ReadAll(path), content);
-  EXPECT_EQ(test::ReadAll(dir / "t/other.name"), content);
 }
 
 // Offsets past 4 GiB reach the job list of a replace whole (they were once cut to 32 bits).
