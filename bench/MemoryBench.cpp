@@ -57,7 +57,7 @@ int Measure(const std::vector<std::string>& args) {
   const double perFile = sizeof(TSearchFile) + 16.0;  // the item and its block's overhead
   std::printf("files with finds   %zu\nline items         %zu\nfinds              %zu\ntext bytes         %zu\n", files,
               lines, finds, text);
-  std::printf("results' heap      %.1f MiB, of which %.1f MiB in %zu arenas of texts and finds\n", held / (1 << 20),
+  std::printf("results' heap      %.1f MiB, of which %.1f MiB in %zu arenas of line items, texts and finds\n", held / (1 << 20),
               static_cast<double>(arenas) / (1 << 20), seen.size());
   if (lines > 0) {
     std::printf("bytes per line item beyond its text, file items' share included:  %.1f\n",

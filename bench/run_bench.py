@@ -55,6 +55,7 @@ def main():
     ap.add_argument("--corpus", required=True)
     ap.add_argument("--pairs", type=int, default=9)
     ap.add_argument("--matcher")
+    ap.add_argument("--memory", help="the memory_bench program: bytes per line item of the results")
     ap.add_argument("--cold-pairs", type=int, default=3)
     ap.add_argument("--million-pairs", type=int, default=3)
     ap.add_argument("--only", help="run only the rows whose name contains this text")
@@ -63,6 +64,8 @@ def main():
     t = os.path.abspath(a.trawlex)
     if a.matcher:
         a.matcher = os.path.abspath(a.matcher)
+    if a.memory:
+        a.memory = os.path.abspath(a.memory)
     if a.out:
         a.out = os.path.abspath(a.out)
     os.chdir(a.corpus)
@@ -127,6 +130,12 @@ def main():
         memory.append(("tree: case-insensitive 'the' (900,000 lines)", peak_kb(ours), peak_kb(rg + ["-i", "-F", "the", "tree"])))
         for name, x, y in memory:
             print(f"{name:45s} peak trawlex {x / 1024:.0f} MiB  rg {y / 1024:.0f} MiB", flush=True)
+    # What the results of that search hold per line item, beyond the line's own text.
+    per_item = ""
+    if a.memory and os.path.exists(a.memory) and (not a.only or a.only in "memory"):
+        out = subprocess.run([a.memory, "tree", "the", "-c", "0"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
+        per_item = "\n".join(out.splitlines())
+        print(per_item, flush=True)
 
     load_after = os.getloadavg()
     for line in skipped:
@@ -163,6 +172,9 @@ def main():
                 f.write("\n| peak memory | trawlex | rg |\n|---|---|---|\n")
                 for name, x, y in memory:
                     f.write(f"| {name} | {x / 1024:.0f} MiB | {y / 1024:.0f} MiB |\n")
+            if per_item:
+                f.write("\nResults in memory of that search (`memory_bench tree the -c 0`: the heap the results hold "
+                        "once it is over, from the C library's allocator):\n\n```\n" + per_item + "\n```\n")
             for line in skipped:
                 f.write(f"\n{line}\n")
             if matcher:

@@ -36,9 +36,10 @@ bool TCharReader::LoadIfNotLarger(const std::string& fileName, int64_t maxSize) 
   TReadOnlyFile file;
   std::string error;
   if (!file.Open(fileName, error)) throw ETrawlexError(Fmt("Cannot open file \"%s\". %s", fileName, error));
+  // Larger files are read a block at a time (OpenBlocks), never whole.
+  if (file.Size() > maxSize && maxSize < MaxFileSize) return false;
   if (file.Size() >= MaxFileSize)
-    throw ETrawlexError("The file is 2 GiB or larger, which is more than a search can read");
-  if (file.Size() > maxSize) return false;
+    throw ETrawlexError("The file is 2 GiB or larger, which is more than can be read whole");
   if (file.Size() == 0) {
     // A file that reports no size may still have content (the system's pseudo files).
     ReadToEnd(file, fileName, MaxFileSize, false);
@@ -135,9 +136,9 @@ bool TCharReader::ReadToEnd(TReadOnlyFile& file, const std::string& fileName, in
       if (!file.Examined() && !file.Examine(error))
         throw ETrawlexError(Fmt("Cannot open file \"%s\". %s", fileName, error));
       const int64_t size = std::max<int64_t>(file.Size(), static_cast<int64_t>(got));
+      if (size > maxSize && maxSize < MaxFileSize) return false;
       if (size >= MaxFileSize || static_cast<int64_t>(got) >= MaxFileSize)
-        throw ETrawlexError("The file is 2 GiB or larger, which is more than a search can read");
-      if (size > maxSize) return false;
+        throw ETrawlexError("The file is 2 GiB or larger, which is more than can be read whole");
       // Room for what the file says is left, and for a file that grows while it is read.
       Grow(std::max<size_t>(static_cast<size_t>(size) + 1, got * 2), FData.get(), got);
     }
@@ -198,7 +199,7 @@ void TCharReader::LoadFromBytes(std::string_view bytes, const std::string& fileN
   EndLoad();
   FileName = fileName;
   if (static_cast<int64_t>(bytes.size()) >= MaxFileSize)
-    throw ETrawlexError("The file is 2 GiB or larger, which is more than a search can read");
+    throw ETrawlexError("The file is 2 GiB or larger, which is more than can be read whole");
   unsigned char* data;
   try {
     data = Reserve(bytes.size());
@@ -239,10 +240,6 @@ void TCharReader::OpenBlocks(const std::string& fileName) {
   FWindowSize = 0;
   std::string error;
   if (!FBlockFile.Open(fileName, error)) throw ETrawlexError(Fmt("Cannot open file \"%s\". %s", fileName, error));
-  if (FBlockFile.Size() >= MaxFileSize) {
-    FBlockFile.Close();
-    throw ETrawlexError("The file is 2 GiB or larger, which is more than a search can read");
-  }
   FInfo = FBlockFile.Info();
 }
 

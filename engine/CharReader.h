@@ -24,7 +24,8 @@ class TCharReader {
  public:
   // Zero bytes kept after the data, so a scan may look a few bytes past the end.
   static constexpr size_t Padding = 64;
-  // Files from this size on do not fit the 32-bit sizes and offsets of the results.
+  // Files from this size on are not read whole (the whole-file view has 32-bit positions);
+  // the block reads take files of any size.
   static constexpr int64_t MaxFileSize = int64_t{1} << 31;
   // The change time LoadedInfo gives a file that changed while it was read.
   static constexpr int64_t ChangedWhileRead = INT64_MIN;

@@ -136,7 +136,7 @@ struct TStreamMatcher {
 // The state of one Process call.
 struct TScan {
   const unsigned char* Data;
-  int32_t Size;
+  int64_t Size;
   const unsigned char* Pattern;  // upper-cased when case-insensitive
   int32_t N;            // target length
   int32_t M;            // exclude length
@@ -160,20 +160,20 @@ struct TScan {
   // many "a" then an "e" would take their product. Once the bytes compared outgrow the
   // bytes scanned, the rest of the scan asks the stream matchers instead, which keeps the
   // whole scan linear in the size of the file and gives the same answers.
-  int32_t First = 0;
+  int64_t First = 0;
   bool MayGoLinear = true;
   bool TargetLinear = false, ExcludeLinear = false;
   int64_t TargetWork = 0, ExcludeWork = 0;
   TStreamMatcher TargetStream, ExcludeStream;
   std::function<void()> MakeTargetStream, MakeExcludeStream;
 
-  bool OverBudget(int64_t work, int32_t pos) const { return work > 4 * (int64_t{pos} - First) + 4096; }
+  bool OverBudget(int64_t work, int64_t pos) const { return work > 4 * (pos - First) + 4096; }
 
-  bool BodyMatches(int32_t pos) {
+  bool BodyMatches(int64_t pos) {
     if (TargetLinear) {
       if (TargetStream.Fed < pos) TargetStream.Restart(pos);
-      TargetStream.FeedTo(Data, int64_t{pos} + N);
-      return TargetStream.LastEnd == int64_t{pos} + N - 1;
+      TargetStream.FeedTo(Data, pos + N);
+      return TargetStream.LastEnd == pos + N - 1;
     }
     int32_t i = 1;
     bool equal = true;
@@ -197,16 +197,16 @@ struct TScan {
   // known to occur at pos, so an exclude occurrence starting anywhere from pos - (M - N)
   // to pos holds it at one of the exclude positions: the linear test only needs the
   // latest occurrence of the exclude text that ends by pos + M - 1.
-  bool Excluded(int32_t pos) {
+  bool Excluded(int64_t pos) {
     if (ExcludeLinear) {
-      const int64_t from = std::max<int64_t>(0, int64_t{pos} - (M - N));
+      const int64_t from = std::max<int64_t>(0, pos - (M - N));
       if (ExcludeStream.Fed < from) ExcludeStream.Restart(from);
-      ExcludeStream.FeedTo(Data, std::min<int64_t>(int64_t{pos} + M, Size));
-      return ExcludeStream.LastEnd >= int64_t{pos} + N - 1;
+      ExcludeStream.FeedTo(Data, std::min<int64_t>(pos + M, Size));
+      return ExcludeStream.LastEnd >= pos + N - 1;
     }
     bool excluded = false;
     for (const int32_t q : *ExcludePositions) {
-      const int64_t s = static_cast<int64_t>(pos) - q + 1;
+      const int64_t s = pos - q + 1;
       if (s < 0 || s + M > Size) continue;
       ExcludeWork += M;
       if (ExcludeCompare(Data + s, Exclude, static_cast<size_t>(M))) {
@@ -221,7 +221,7 @@ struct TScan {
     return excluded;
   }
 
-  bool Matches(int32_t pos, unsigned char prev) {
+  bool Matches(int64_t pos, unsigned char prev) {
     if (WholeWord && StartsWord && (prev < 0x80 ? IsWordByte(prev) : WordCharBefore(Data, Lo, pos))) return false;
     if (Fold) {
       int32_t len;
@@ -257,13 +257,13 @@ struct TScan {
 
 // What a scan keeps between bytes.
 struct TScanState {
-  int32_t LineStart = 0;
+  int64_t LineStart = 0;
   TSearchLine* Line = nullptr;  // the current line item while it is being made
   int64_t LineNo = -1;          // the current line item's number; -1 before the first
   // The current line before its item is made (at its first batch of finds, or when it is
   // complete): made whole then, its record in one piece.
   bool Open = false;
-  int32_t OpenStart = 0;
+  int64_t OpenStart = 0;
   std::string_view OpenText;
   int32_t Count = 0;
   int64_t LastCreatedEnd = -1;
@@ -278,11 +278,11 @@ TFindRule::TFindRule(const TSearchParams& params)
     Fold = std::make_shared<TFoldTarget>(params.Target(), exclude);
 }
 
-bool TFindRule::IsFindAt(const unsigned char* data, int32_t size, int32_t pos, int32_t* length) const {
+bool TFindRule::IsFindAt(const unsigned char* data, int64_t size, int64_t pos, int32_t* length) const {
   const TSearchParams& params = Params;
   const std::string& target = params.Target();
   if (target.empty() || pos < 0 || pos >= size) return false;
-  if (!Fold && static_cast<int64_t>(pos) + static_cast<int64_t>(target.size()) > size) return false;
+  if (!Fold && pos + static_cast<int64_t>(target.size()) > size) return false;
   const bool caseSensitive = params.CaseSensitive();
   const unsigned char first = caseSensitive ? data[pos] : UpperByte(data[pos]);
   if (!Fold && first != static_cast<unsigned char>(Pattern[0])) return false;
@@ -362,7 +362,7 @@ int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t 
       SkippedBinary = true;
       return 0;
     }
-    return Process(TextStart(Reader.Data(), Size), INT32_MAX);
+    return Process(TextStart(Reader.Data(), Size), INT64_MAX);
   }
   Reader.OpenBlocks(file->Name);
   struct TClose {
@@ -370,8 +370,8 @@ int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t 
     ~TClose() { R.CloseBlocks(); }
   } close{Reader};
   FileLoaded(file);
-  Size = static_cast<int32_t>(Reader.BlockFileSize());
-  int32_t start = 0;
+  Size = Reader.BlockFileSize();
+  int64_t start = 0;
   if (Size >= 2 && Reader.NextBlock(0, 3) && Reader.WindowEnd() >= std::min<int64_t>(Size, 3)) {
     start = TextStart(Reader.WindowBase(), Size);
     if (IsUtf16(DetectEncoding(Reader.WindowBase(), static_cast<size_t>(Size)))) {
@@ -380,7 +380,7 @@ int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t 
       Reader.Load(file->Name);
       FileLoaded(file);
       DecodeText();
-      return Process(TextStart(Reader.Data(), Size), INT32_MAX);
+      return Process(TextStart(Reader.Data(), Size), INT64_MAX);
     }
   }
   if (Modes.SkipBinary) {
@@ -394,11 +394,11 @@ int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t 
   return Scan(start, Size - 1, std::max<size_t>(block, 1));
 }
 
-int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
-  return Scan(std::max(first, 0), std::min(last, Size - 1), 0);
+int32_t TRangeProcessor::Process(int64_t first, int64_t last) {
+  return Scan(std::max<int64_t>(first, 0), std::min(last, Size - 1), 0);
 }
 
-int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
+int32_t TRangeProcessor::Scan(int64_t first, int64_t last, size_t block) {
   // With a block size, the file open in the reader is read and scanned a window at a
   // time: positions stay the file's, and each window ends after a line break, so a line
   // with a find is always whole in it.
@@ -501,7 +501,7 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
   };
   // Where the bytes in memory end: the window's end, or the data's.
   int64_t dataEnd = blocks ? 0 : bytes.Size();
-  auto createLine = [&](int32_t lineNo, int32_t lineStart) {
+  auto createLine = [&](int64_t lineNo, int64_t lineStart) {
     flushFinds();
     if (MadeLines.size() >= LinesPerBatch) addMadeLines();
     std::string_view text;
@@ -509,7 +509,7 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
       const unsigned char* b = scan.Data + lineStart;
       text = std::string_view(reinterpret_cast<const char*>(b), static_cast<size_t>(FindLineBreak(b, scan.Data + dataEnd) - b));
     }
-    st.LastCreatedEnd = static_cast<int64_t>(lineStart) + static_cast<int64_t>(text.size());
+    st.LastCreatedEnd = lineStart + static_cast<int64_t>(text.size());
     if (File) File->ShareArena(Arena);
     st.Open = true;
     st.OpenStart = lineStart;
@@ -522,13 +522,18 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
   // A find belongs to the line it starts on, and a line's break belongs to that line: a
   // find at the LF of a CR LF belongs to the line the CR ended, although LineNo has
   // already been counted past it.
-  auto recordFind = [&](int32_t pos) {
+  // Where the piece of a long line that is in memory starts (see LongLinePiece): a find
+  // there is listed with the piece, its line item starting no earlier.
+  int64_t pieceFrom = first;
+  auto recordFind = [&](int64_t pos) {
+    if (st.Count == INT32_MAX) throw ETrawlexError("More than 2 billion finds in one file");
     ++st.Count;
-    int32_t lineNo = LineNo, lineStart = st.LineStart;
+    int64_t lineNo = LineNo, lineStart = std::max(st.LineStart, pieceFrom);
     if (pos > first && scan.Data[pos] == 10 && scan.Data[pos - 1] == 13) {
       lineNo = LineNo - 1;
       lineStart = pos - 1;
-      while (lineStart > first && scan.Data[lineStart - 1] != 13 && scan.Data[lineStart - 1] != 10) --lineStart;
+      const int64_t from = std::max(first, pieceFrom);
+      while (lineStart > from && scan.Data[lineStart - 1] != 13 && scan.Data[lineStart - 1] != 10) --lineStart;
     }
     if (st.LineNo != lineNo) {
       StampFileTime();  // before the item can be handed over
@@ -539,7 +544,8 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
     // Its whole length (the target's), also when it runs on over the line break.
     if (pendingCount == std::size(pending) || (pendingCount > 0 && scan.Len != pendingLength)) flushFinds();
     pendingLength = scan.Len;
-    pending[pendingCount++] = pos - lineStart + 1;
+    if (pos - lineStart >= INT32_MAX) throw ETrawlexError("A line with a find is 2 GiB long or longer");
+    pending[pendingCount++] = static_cast<int32_t>(pos - lineStart + 1);
   };
 
   bool linesCounted = true;
@@ -549,7 +555,7 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
       const unsigned char* data = scan.Data;
       unsigned char prev = 0;
       int32_t skip = 0;
-      for (int32_t pos = first; pos <= last; ++pos) {
+      for (int64_t pos = first; pos <= last; ++pos) {
         const unsigned char c = data[pos];
         // A find starting at a line break is on the line that the break ends.
         if (skip > 0) {
@@ -575,27 +581,27 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
       const unsigned char* data = scan.Data;
       // Candidates stop where the target no longer fits in the data; the filter reads that
       // far past each one.
-      const int32_t fitEnd = static_cast<int32_t>(
-          std::max<int64_t>(first, std::min<int64_t>(int64_t{last} + 1, int64_t{Size} - scan.N + 1)));
+      const int64_t fitEnd = std::max<int64_t>(first, std::min<int64_t>(last + 1, Size - scan.N + 1));
       // Line breaks before `counted` are in LineNo. They are counted only when a find needs
       // its line, so a file without finds is never counted at all when nobody wants its
       // lines (a block scan counts each window before it is dropped).
-      int32_t counted = first;
-      auto countTo = [&](int32_t to) {
+      int64_t counted = first;
+      auto countTo = [&](int64_t to) {
         if (to <= counted) return;
         const TBreakCount breaks = CountLineBreaks(data + counted, data + to, counted > first && data[counted - 1] == 13);
         LineNo += breaks.Breaks;
-        if (breaks.LastBreak) st.LineStart = static_cast<int32_t>(breaks.LastBreak - data) + 1;
+        if (breaks.LastBreak) st.LineStart = (breaks.LastBreak - data) + 1;
         counted = to;
       };
-      int32_t next = first;  // the next position where a find may start
+      int64_t next = first;  // the next position where a find may start
       // Bytes a check reads past a candidate (target, the byte after it, exclude text, the
       // filter's reach), and before it (the exclude text, the byte before).
       const int64_t ahead = scan.Fold ? int64_t{scan.Fold->MaxLength} + scan.Fold->MaxExcludeLength + 64
                                       : int64_t{scan.N} + scan.M + 64;
       const int64_t behind = (scan.Fold ? int64_t{scan.Fold->MaxExcludeLength} : int64_t{scan.M}) + 64;
-      int64_t segEnd = int64_t{last} + 1;  // the end of the stretch scanned with these bytes
+      int64_t segEnd = last + 1;  // the end of the stretch scanned with these bytes
       int64_t breakSearched = first;       // the window is known to hold no break before this
+      bool splitLine = false;              // the stretch ends inside a line
       for (;;) {
         if (blocks) {
           // Move the window on until it holds a line break far enough from its end, or the
@@ -604,8 +610,9 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
           scan.Data = data = Reader.WindowBase();
           scan.ExLo = Reader.WindowStart();
           dataEnd = Reader.WindowEnd();
-          if (dataEnd >= int64_t{last} + 1) {
-            segEnd = int64_t{last} + 1;
+          splitLine = false;
+          if (dataEnd >= last + 1) {
+            segEnd = last + 1;
           } else {
             int64_t p = dataEnd - ahead;
             const int64_t stop = std::max<int64_t>({breakSearched, counted, Reader.WindowStart()});
@@ -614,13 +621,20 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
               p = lastBreak ? lastBreak - data + 1 : stop;
             }
             breakSearched = std::max(stop, dataEnd - ahead);
-            if (p <= stop) continue;  // no break yet: read more into the window
+            if (p <= stop && dataEnd - Reader.WindowStart() > LongLinePiece && dataEnd - ahead > next) {
+              // A line too long to hold: the window ends inside it, and a find in this
+              // stretch is listed with the piece of the line that starts here.
+              p = dataEnd - ahead;
+              splitLine = true;
+            } else if (p <= stop) {
+              continue;  // no break yet: read more into the window
+            }
             // A CR LF pair stays in one stretch, so that the next begins a line.
-            if (data[p - 1] == 13 && data[p] == 10) ++p;
+            if (!splitLine && data[p - 1] == 13 && data[p] == 10) ++p;
             segEnd = p;
           }
         }
-        const int32_t candidatesEnd = static_cast<int32_t>(std::min<int64_t>(fitEnd, segEnd));
+        const int64_t candidatesEnd = std::min<int64_t>(fitEnd, segEnd);
         while (next < candidatesEnd) {
           const unsigned char* c;
           if (scan.Fold) {
@@ -633,13 +647,13 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
             c = FindCandidateCountingBreaks(filter, data + next, data + candidatesEnd, next > first && data[next - 1] == 13,
                                             breaks);
             LineNo += breaks.Breaks;
-            if (breaks.LastBreak) st.LineStart = static_cast<int32_t>(breaks.LastBreak - data) + 1;
-            counted = static_cast<int32_t>(c - data);
+            if (breaks.LastBreak) st.LineStart = (breaks.LastBreak - data) + 1;
+            counted = c - data;
           } else {
             c = FindCandidate(filter, data + next, data + candidatesEnd);
           }
           if (c >= data + candidatesEnd) break;
-          const auto pos = static_cast<int32_t>(c - data);
+          const int64_t pos = c - data;
           const unsigned char prev = pos > first ? c[-1] : 0;
           if (!scan.FirstByte[*c] || !scan.Matches(pos, prev)) {
             next = pos + 1;
@@ -655,9 +669,14 @@ int32_t TRangeProcessor::Scan(int32_t first, int32_t last, size_t block) {
         }
         if (!blocks) break;
         next = std::max(next, candidatesEnd);
-        countTo(static_cast<int32_t>(segEnd));  // these bytes are about to be dropped
+        countTo(segEnd);  // these bytes are about to be dropped
         addMadeLines();  // the window ends after a line break: its lines are whole
-        if (segEnd >= int64_t{last} + 1) break;
+        if (splitLine) {
+          // ... or inside a long line: a find further on in it gets an item of its own.
+          st.LineNo = -1;
+          pieceFrom = segEnd;
+        }
+        if (segEnd >= last + 1) break;
       }
       linesCounted = st.Count > 0 || Modes.CountLinesWithoutFinds;
       if (linesCounted) countTo(last + 1);

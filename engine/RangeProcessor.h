@@ -33,7 +33,7 @@ class TRangeProcessor {
   // A line item was made whole and joined its file. Line items join in batches (one lock
   // each), in order, and each has all its finds by then.
   std::function<void(TSearchLine*)> OnLineCreated;
-  int32_t LineNo = 0;
+  int64_t LineNo = 0;
   std::string FileName;
   // How a scan works: copied and restored whole by code that changes it for a while.
   struct TModes {
@@ -56,7 +56,7 @@ class TRangeProcessor {
     bool SkipBinary = false;
   };
   TModes Modes;
-  int32_t Size = 0;
+  int64_t Size = 0;
   TSearchFile* File = nullptr;
 
   const TCharReader& Bytes() const { return Reader; }
@@ -72,15 +72,19 @@ class TRangeProcessor {
   // Loads bytes held in memory instead of a file (the preview and tests use it).
   void SetBytes(std::string_view bytes, const std::string& path = {});
   // Scans first..last (clamped to the data); returns the number of finds starting there.
-  int32_t Process(int32_t first, int32_t last);
+  int32_t Process(int64_t first, int64_t last);
   // Searches the whole file of the item, as SetFile and then Process over all of it do. A
   // file larger than `wholeMax` bytes is not held whole: it is read `block` bytes at a
   // time (more where a line is longer) and each part searched as it arrives, with the same
-  // finds, lines and counts. Returns the number of finds.
+  // finds, lines and counts. Returns the number of finds. Such a file may be of any size;
+  // a line longer than LongLinePiece is not held whole: a find in it is listed with the
+  // piece of the line around it (its line number, and a text that starts where the piece
+  // does), so that no line costs more memory than that.
   // `shortReadsEnd`: a read of the file that gives fewer bytes than asked for reaches its
   // end (TDirHandle::ShortReadsEndFiles); else it is read until a read gives nothing.
   int32_t SearchFile(TSearchFile* file, int64_t wholeMax, size_t block = DefaultBlockSize, bool shortReadsEnd = false);
   static constexpr size_t DefaultBlockSize = size_t{1} << 20;
+  static constexpr int64_t LongLinePiece = int64_t{16} << 20;
   // How much of a file's start the binary test looks at.
   static constexpr size_t BinaryProbeSize = size_t{64} << 10;
   // Whether the last SearchFile left its file out as binary (it then made no line item).
@@ -117,7 +121,7 @@ class TRangeProcessor {
   };
   const TPreparedTarget& Prepare();
 
-  int32_t Scan(int32_t first, int32_t last, size_t block);
+  int32_t Scan(int64_t first, int64_t last, size_t block);
   void BeginFile(TSearchFile* file);
   void FileLoaded(TSearchFile* file);
   // A UTF-16 file is searched as its text in UTF-8; false for any other file.
@@ -139,7 +143,7 @@ class TFindRule {
  public:
   explicit TFindRule(const TSearchParams& params);
   // `length`, when given, receives the length of the find (folding may change it).
-  bool IsFindAt(const unsigned char* data, int32_t size, int32_t pos, int32_t* length = nullptr) const;
+  bool IsFindAt(const unsigned char* data, int64_t size, int64_t pos, int32_t* length = nullptr) const;
 
  private:
   const TSearchParams& Params;

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "base/Errors.h"
+#include "engine/CharReader.h"
 #include "engine/RangeProcessor.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
@@ -68,7 +69,7 @@ TFindCounts BuildReplaceJobs(const TSearchParams& params, TReplaceJobList& jobs)
     for (int32_t l = 0; l < file->GetLineCount(); ++l) {
       const TSearchLine* line = file->GetLine(l);
       counts.Total += line->GetFindCount();
-      line->ForEachSelectedFind([&](int32_t offset, int32_t length) {
+      line->ForEachSelectedFind([&](int64_t offset, int32_t length) {
         if (!job) job = std::make_unique<TReplaceFile>(file);
         job->AddFind(offset, length);
         ++counts.Selected;
@@ -224,6 +225,12 @@ TReplaceThread::TOutcome TReplaceThread::RewriteFile(const TReplaceFile& job, co
   if (!rewriter.Open(path)) return Terminated() ? TOutcome::Stopped : refuse(rewriter.Error());
   if (const std::string backup = rewriter.LeftBackup(); !backup.empty())
     return refuse(LeftBackupMessage(backup, rewriter.RealPath()));
+  if (rewriter.Info().Size >= StreamFrom &&
+      (rewriter.Mode() == TRewriteMode::Rename || rewriter.Info().Size >= TCharReader::MaxFileSize)) {
+    bool wholeAfterAll = false;
+    const TOutcome outcome = RewriteInPieces(job, path, rewriter, wholeAfterAll);
+    if (!wholeAfterAll) return outcome;
+  }
   std::string content;
   if (!rewriter.ReadContent(content)) return refuse(rewriter.Error());
   const auto size = static_cast<int32_t>(content.size());
@@ -320,6 +327,130 @@ TReplaceThread::TOutcome TReplaceThread::RewriteFile(const TReplaceFile& job, co
   }
   const bool placed = inPlace ? rewriter.CommitInPlace(content, newContent) : rewriter.Commit();
   if (!placed) return refuse(rewriter.Error());
+  if (TFileInfo placedInfo; Journal && GetFileInfo(rewriter.RealPath(), placedInfo))
+    Journal->MarkPlaced(entry, placedInfo.ModifiedNs);
+  if (!rewriter.Warning().empty()) Log(path + ": " + rewriter.Warning());
+  FReplacedCount.fetch_add(written, std::memory_order_relaxed);
+  Replaced.emplace(std::make_pair(now.Device, now.Inode), path);
+  if (searched.Known()) Replaced.emplace(std::make_pair(searched.Device, searched.Inode), path);
+  return TOutcome::Replaced;
+}
+
+TReplaceThread::TOutcome TReplaceThread::RewriteInPieces(const TReplaceFile& job, const std::string& path,
+                                                         TFileRewriter& rewriter, bool& wholeAfterAll) {
+  const TSearchFile& file = *job.File;
+  auto refuse = [&](const std::string& reason) {
+    Log(path + ": " + reason);
+    return TOutcome::NotReplaced;
+  };
+  // The same checks as for a file read whole, on what the system says of the locked file;
+  // the finds are checked as the pieces around them are read, before the file is placed.
+  const TFileInfo& now = rewriter.Info();
+  const int64_t size = now.Size;
+  if (size != file.Size) {
+    Log(path + ":");
+    Log(Fmt("Error: size was %d, now %d", file.Size, size));
+    return TOutcome::NotReplaced;
+  }
+  if (now.LastWrite() != file.FileTime) {
+    Log(path + ":");
+    Log(Fmt("Error: time was %s, now %s", FormatDateTime(LogTimePattern, file.FileTime),
+            FormatDateTime(LogTimePattern, now.LastWrite())));
+    return TOutcome::NotReplaced;
+  }
+  const TFileIdentity& searched = file.Identity;
+  if (searched.Known() && (searched.Device != now.Device || searched.Inode != now.Inode))
+    return refuse("The file was replaced by another file since the search, so it was not changed");
+  if (searched.Known() && searched.ChangeNs != now.ChangeNs)
+    return refuse("The file changed since the search, so it was not changed");
+  if (!rewriter.CheckWritable()) return refuse(rewriter.Error());
+  if (!rewriter.BeginWrite()) return refuse(rewriter.Error());
+  if (rewriter.Mode() == TRewriteMode::InPlace) {
+    // A new file could not get its metadata: below 2 GiB it is rewritten in place, whole.
+    wholeAfterAll = size < TCharReader::MaxFileSize;
+    if (wholeAfterAll) return TOutcome::NotReplaced;
+    return refuse("It must keep its inode (several names, or attributes a new file cannot get), and a file of 2 GiB "
+                  "or more is rewritten only through a new file, so it was not changed");
+  }
+
+  const TSearchParams* params = job.File->Params ? job.File->Params : Params;
+  TRAWLEX_ASSERT(params, "Replace without search parameters");
+  const auto targetSize = static_cast<int64_t>(params->Target().size());
+  const TFindRule rule(*params);
+  // A find is checked with the bytes around it that its rules look at (the exclude text on
+  // either side, the bytes before and after for whole words).
+  const int64_t context = static_cast<int64_t>(params->Exclude().size()) + 1;
+  constexpr size_t Piece = size_t{4} << 20;
+  std::string window;  // bytes of the file from windowStart
+  int64_t windowStart = 0;
+  auto readAt = [&](char* to, size_t count, int64_t offset) {
+    for (size_t got = 0; got < count;) {
+      const int64_t n = rewriter.ReadPiece(to + got, count - got, offset + static_cast<int64_t>(got));
+      if (n < 0) throw ETrawlexError(rewriter.Error());
+      if (n == 0) throw ETrawlexError("The file changed while it was being replaced, so it was not changed");
+      got += static_cast<size_t>(n);
+    }
+  };
+  TRewriterSink toTemp(rewriter);
+  TSha256 newHash;
+  auto put = [&](const char* data, size_t count) {
+    if (Journal) newHash.Update(data, count);
+    toTemp.Write(data, count);
+  };
+  std::string copy(Piece, '\0');
+  auto copyTo = [&](int64_t& p, int64_t to) {
+    while (p < to) {
+      const size_t n = static_cast<size_t>(std::min<int64_t>(to - p, static_cast<int64_t>(Piece)));
+      readAt(copy.data(), n, p);
+      put(copy.data(), n);
+      p += static_cast<int64_t>(n);
+    }
+  };
+  int64_t p = 0, previousEnd = 0, newSize = size;
+  int32_t written = 0;
+  try {
+    for (int32_t i = 0; i < job.FindCount(); ++i) {
+      if (Terminated()) return TOutcome::Stopped;
+      const int64_t offset = job.FindOffset(i), length = job.FindLength(i);
+      if (offset < previousEnd || length < 0 || offset + length > size)
+        return refuse("The finds to replace overlap or lie outside the file, so it was not changed");
+      const int64_t from = std::max<int64_t>(0, offset - context);
+      const int64_t to = std::min(size, offset + length + context);
+      window.resize(static_cast<size_t>(to - from));
+      readAt(window.data(), window.size(), from);
+      windowStart = from;
+      if (length != targetSize ||
+          !rule.IsFindAt(reinterpret_cast<const unsigned char*>(window.data()), to - windowStart, offset - windowStart))
+        return refuse(Fmt("The file changed since the search: the find at byte %d is no longer the target, so it was "
+                          "not changed",
+                          offset));
+      previousEnd = offset + length;
+      copyTo(p, offset);
+      put(ReplaceText.data(), ReplaceText.size());
+      ++written;
+      p += length;
+      newSize += static_cast<int64_t>(ReplaceText.size()) - length;
+    }
+    copyTo(p, size);
+    toTemp.Flush();
+  } catch (const ETrawlexError& e) {
+    Log("Write failed for " + path);
+    Log(path + ": " + e.what());
+    return TOutcome::NotReplaced;
+  }
+  copy = std::string();
+
+  int32_t entry = -1;
+  if (Journal) {
+    uint64_t device = 0, inode = 0;
+    rewriter.PlacedIdentity(device, inode);
+    entry = Journal->AddFileInPieces(
+        rewriter.RealPath(), path, device, inode, size,
+        [&](char* to, size_t count, int64_t offset) { return rewriter.ReadPiece(to, count, offset); }, newSize,
+        newHash.Final());
+    if (entry < 0) return refuse("Its old content could not be kept for undo (" + Journal->Error() + "), so it was not changed");
+  }
+  if (!rewriter.Commit()) return refuse(rewriter.Error());
   if (TFileInfo placedInfo; Journal && GetFileInfo(rewriter.RealPath(), placedInfo))
     Journal->MarkPlaced(entry, placedInfo.ModifiedNs);
   if (!rewriter.Warning().empty()) Log(path + ": " + rewriter.Warning());

@@ -31,6 +31,7 @@ namespace trawlex {
 class TSearchFile;
 class TSearchParams;
 class TUndoJournalWriter;
+class TFileRewriter;
 
 // One file to change: its result item and the selected finds in it, offsets ascending.
 class TReplaceFile {
@@ -39,20 +40,20 @@ class TReplaceFile {
 
   TSearchFile* File;  // not owned
 
-  void AddFind(int32_t offset, int32_t length) {
+  void AddFind(int64_t offset, int32_t length) {
     if (Offsets.empty()) Length = length;
     if (length != Length && Lengths.empty()) Lengths.assign(Offsets.size(), Length);
     Offsets.push_back(offset);
     if (!Lengths.empty()) Lengths.push_back(length);
   }
   int32_t FindCount() const { return static_cast<int32_t>(Offsets.size()); }
-  int32_t FindOffset(int32_t i) const { return Offsets[static_cast<size_t>(i)]; }
+  int64_t FindOffset(int32_t i) const { return Offsets[static_cast<size_t>(i)]; }
   int32_t FindLength(int32_t i) const { return Lengths.empty() ? Length : Lengths[static_cast<size_t>(i)]; }
 
  private:
-  // Finds of one search all have the target's length: 4 bytes a find. Lengths is filled
-  // only when they differ.
-  std::vector<int32_t> Offsets;
+  // Finds of one search all have the target's length. Lengths is filled only when they
+  // differ.
+  std::vector<int64_t> Offsets;
   int32_t Length = 0;
   std::vector<int32_t> Lengths;
 };
@@ -91,6 +92,9 @@ class TReplaceThread : public TBaseThread {
   // file's old content that an interrupted in-place rewrite left beside it is copied back
   // when the journals in the same folder show that this is safe.
   TUndoJournalWriter* Journal = nullptr;  // not owned
+  // Files of this size or larger are rewritten a piece at a time, never held whole, when
+  // they are written through a new file (as every file of 2 GiB or more must be).
+  int64_t StreamFrom = int64_t{64} << 20;
 
   // Finds replaced in files that were actually rewritten. Read it in the end notification.
   int32_t ReplacedCount() const { return FReplacedCount.load(std::memory_order_relaxed); }
@@ -106,6 +110,11 @@ class TReplaceThread : public TBaseThread {
   enum class TOutcome { Replaced, NotReplaced, SameAsReplaced, Stopped };
   TOutcome ReplaceInFile(const TReplaceFile& job);
   TOutcome RewriteFile(const TReplaceFile& job, const std::string& path);
+  // RewriteFile for a large file, open in `rewriter`: read, checked, written and kept for
+  // undo a piece at a time. `wholeAfterAll` is set (nothing written) when the file turns out
+  // to need an in-place rewrite and is small enough to be read whole.
+  TOutcome RewriteInPieces(const TReplaceFile& job, const std::string& path, TFileRewriter& rewriter,
+                           bool& wholeAfterAll);
   // The reason the finds cannot be applied to `content`, or empty.
   std::string CheckFinds(const TReplaceFile& job, const std::string& content) const;
   void Log(const std::string& text) { SyncMessage(text, OnLogLine); }

@@ -25,7 +25,7 @@ TCandidateFilter MakeCandidateFilter(std::string_view pattern, bool caseSensitiv
 const unsigned char* FindCandidate(const TCandidateFilter& f, const unsigned char* begin, const unsigned char* end);
 
 struct TBreakCount {
-  int32_t Breaks = 0;
+  int64_t Breaks = 0;
   const unsigned char* LastBreak = nullptr;  // the last break byte seen, or null
 };
 

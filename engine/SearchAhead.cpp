@@ -14,7 +14,7 @@ int DefaultSearchAheadThreads() {
   return n > 1 ? static_cast<int>(n) - 1 : 0;
 }
 
-TSearchAhead::TSearchAhead(TSearchParams* params, int threads, int32_t maxFileSize, size_t window)
+TSearchAhead::TSearchAhead(TSearchParams* params, int threads, int64_t maxFileSize, size_t window)
     : Params(params), MaxFileSize(maxFileSize), Window(window), WorkerProcessor(MakeProcessor()) {
   try {
     for (int t = 0; t < threads; ++t) Helpers.emplace_back([this] { Work(); });

@@ -40,7 +40,7 @@ class TSearchAhead {
   };
 
   // Fails (with the helpers it started stopped again) when a helper cannot be created.
-  TSearchAhead(TSearchParams* params, int threads, int32_t maxFileSize, size_t window);
+  TSearchAhead(TSearchParams* params, int threads, int64_t maxFileSize, size_t window);
   // Stops the helpers and waits for them; the files may be freed only after this.
   ~TSearchAhead();
   TSearchAhead(const TSearchAhead&) = delete;
@@ -80,7 +80,7 @@ class TSearchAhead {
   std::unique_ptr<TRangeProcessor> MakeProcessor() const;
 
   TSearchParams* Params;
-  const int32_t MaxFileSize;
+  const int64_t MaxFileSize;
   const size_t Window;
   // Guards everything below but the slots' states and WorkerWaitsFor, which are atomic.
   // Each side is woken only when the other waits for it, so a file costs no extra switches.

@@ -92,7 +92,7 @@ int32_t TSearchLine::LengthOf(size_t k) const {
   const int32_t start = std::abs(StartOf(k));
   const auto toLineEnd = static_cast<int32_t>(TextLen) - start + 1;
   if (HasEnds) {
-    const int32_t end = Finds()[2 * k + 1];
+    const int32_t end = FindValue(2 * k + 1);
     return end ? end - start : toLineEnd;
   }
   if (k + 1 == FindCount && LastOpen) return toLineEnd;
@@ -102,7 +102,7 @@ int32_t TSearchLine::LengthOf(size_t k) const {
 bool TSearchLine::LastEndOmitted() const {
   if (FindCount == 0) return false;
   const size_t last = FindCount - 1;
-  if (HasEnds ? Finds()[2 * last + 1] == 0 : bool(LastOpen)) return true;
+  if (HasEnds ? FindValue(2 * last + 1) == 0 : bool(LastOpen)) return true;
   // A find that ends where the line's text ends has no end in the array.
   return std::abs(StartOf(last)) + LengthOf(last) - 1 == static_cast<int32_t>(TextLen);
 }
@@ -118,18 +118,31 @@ std::vector<int32_t> TSearchLine::PositionsLocked() const {
   return pos;
 }
 
-int32_t* TSearchLine::MakeRoom(size_t more) {
+void TSearchLine::Widen() {
+  if (!Narrow) return;
+  const size_t n = ValueCount();
+  std::vector<int32_t> values(n);
+  for (size_t i = 0; i < n; ++i) values[i] = FindValue(i);
   const size_t size = RecordSize();
-  const size_t added = more * 4;
+  Narrow = 0;
+  if (n == 0) return;
+  char* record = File->Texts().Grow(Record(), size, RecordSize());
+  TextData = record + HeadSize();
+  std::memcpy(Finds(), values.data(), n * 4);
+}
+
+char* TSearchLine::MakeRoom(size_t more) {
+  const size_t size = RecordSize();
+  const size_t added = more * ValueSize();
   if (size == 0) {
     // A line without text or finds has no record yet.
     char* record = File->Texts().Allocate(added);
     TextData = record;
-    return reinterpret_cast<int32_t*>(record);
+    return record;
   }
   char* record = File->Texts().Grow(Record(), size, size + added);
   TextData = record + HeadSize();
-  return reinterpret_cast<int32_t*>(record + size);
+  return record + size;
 }
 
 void TSearchLine::ConvertToEnds() {
@@ -142,17 +155,20 @@ void TSearchLine::ConvertToEnds() {
     pairs.push_back(start);
     pairs.push_back(k + 1 == n && LastOpen ? 0 : std::abs(start) + File->FindLen);
   }
+  if (!std::all_of(pairs.begin(), pairs.end(), FitsNarrow)) Widen();
   MakeRoom(n);
   HasEnds = 1;
-  if (!pairs.empty()) std::memcpy(Finds(), pairs.data(), pairs.size() * 4);  // a new line has none yet
+  for (size_t i = 0; i < pairs.size(); ++i) SetFindValue(i, pairs[i]);  // the room made may have moved the record
 }
 
 void TSearchLine::AddPosition(int32_t value) {
   std::lock_guard lock(File->Lock());
+  if (!FitsNarrow(value)) Widen();
   if (FindCount == 0 || !LastOpen) {
-    int32_t* at = MakeRoom(HasEnds ? 2 : 1);
-    at[0] = value;
-    if (HasEnds) at[1] = 0;
+    const size_t at = ValueCount();
+    MakeRoom(HasEnds ? 2 : 1);
+    SetFindValue(at, value);
+    if (HasEnds) SetFindValue(at + 1, 0);
     ++FindCount;
     LastOpen = 1;
     return;
@@ -164,7 +180,8 @@ void TSearchLine::AddPosition(int32_t value) {
     if (File->FindLen == 0) File->FindLen = length;
   } else {
     if (!HasEnds) ConvertToEnds();
-    Finds()[2 * last + 1] = std::abs(value);
+    if (!FitsNarrow(value)) Widen();
+    SetFindValue(2 * last + 1, std::abs(value));
   }
   LastOpen = 0;
 }
@@ -181,16 +198,22 @@ void TSearchLine::AddFindsToNewLine(const int32_t* cols, size_t count, int32_t l
 
 void TSearchLine::AppendFinds(const int32_t* cols, size_t count, int32_t length) {
   TRAWLEX_ASSERT(FindCount == 0 || !LastOpen, "AddFinds after an open end");
-  if (size_t{FindCount} + count >= (size_t{1} << 30)) throw ETrawlexError("More than a billion finds on one line");
-  if (!HasEnds && (File->FindLen == 0 || File->FindLen == length)) {
+  if (size_t{FindCount} + count >= (size_t{1} << 29)) throw ETrawlexError("More than 500 million finds on one line");
+  const bool ends = !(!HasEnds && (File->FindLen == 0 || File->FindLen == length));
+  if (Narrow && !std::all_of(cols, cols + count, [&](int32_t c) { return FitsNarrow(c) && (!ends || FitsNarrow(int64_t{c} + length)); }))
+    Widen();
+  if (!ends) {
     if (File->FindLen == 0) File->FindLen = length;  // set once, before any line with finds joins
-    std::memcpy(MakeRoom(count), cols, count * 4);
+    const size_t at = ValueCount();
+    MakeRoom(count);
+    for (size_t i = 0; i < count; ++i) SetFindValue(at + i, cols[i]);
   } else {
     if (!HasEnds) ConvertToEnds();
-    int32_t* at = MakeRoom(2 * count);
+    const size_t at = ValueCount();
+    MakeRoom(2 * count);
     for (size_t i = 0; i < count; ++i) {
-      at[2 * i] = cols[i];
-      at[2 * i + 1] = cols[i] + length;
+      SetFindValue(at + 2 * i, cols[i]);
+      SetFindValue(at + 2 * i + 1, cols[i] + length);
     }
   }
   FindCount += static_cast<uint32_t>(count);
@@ -227,8 +250,8 @@ bool TSearchLine::GetFindSelected(int32_t k) const {
 void TSearchLine::SetFindSelected(int32_t k, bool selected) {
   std::lock_guard lock(File->Lock());
   TRAWLEX_ASSERT(k >= 0 && static_cast<size_t>(k) < FindCount, "Invalid value in SetFindSelected");
-  int32_t& start = StartRef(static_cast<size_t>(k));
-  start = selected ? -std::abs(start) : std::abs(start);
+  const int32_t start = StartOf(static_cast<size_t>(k));
+  SetStart(static_cast<size_t>(k), selected ? -std::abs(start) : std::abs(start));
 }
 
 int64_t TSearchLine::GetFindPos(int32_t k) const {
@@ -321,7 +344,6 @@ std::string_view TTextArena::Add(std::string_view bytes) {
 // ---- TLineArena -----------------------------------------------------------------------
 
 namespace {
-constexpr size_t Align4(size_t n) { return (n + 3) & ~size_t{3}; }
 constexpr size_t MaxArenaBlock = size_t{256} << 10;
 constexpr size_t OwnRecordSize = 2048;
 }  // namespace
@@ -340,8 +362,24 @@ char* TLineArena::OwnBlock(size_t size) {
   return Blocks.back().Bytes.get();
 }
 
+char* TLineArena::AllocateItems(size_t size) {
+  constexpr size_t Align = alignof(TSearchLine);
+  const size_t skip = FreeSpace ? (Align - reinterpret_cast<uintptr_t>(FreeSpace) % Align) % Align : 0;
+  if (skip + size > Left) {
+    // A fresh block is aligned for anything.
+    if (size >= OwnRecordSize) return OwnBlock(size);
+    NewBlock(std::max(size, NextBlock));
+  } else {
+    FreeSpace += skip;
+    Left -= skip;
+  }
+  char* at = FreeSpace;
+  FreeSpace += size;
+  Left -= size;
+  return at;
+}
+
 char* TLineArena::Allocate(size_t size) {
-  size = Align4(size);
   if (size > Left) {
     // A record of some size gets a block of its own and leaves the one being filled as it
     // is: a block given up for a new one wastes less than such a record.
@@ -355,7 +393,7 @@ char* TLineArena::Allocate(size_t size) {
 }
 
 char* TLineArena::Grow(char* record, size_t size, size_t newSize) {
-  const size_t had = Align4(size), want = Align4(newSize);
+  const size_t had = size, want = newSize;
   if (record + had == FreeSpace && want - had <= Left) {
     FreeSpace += want - had;
     Left -= want - had;
@@ -381,7 +419,6 @@ char* TLineArena::Grow(char* record, size_t size, size_t newSize) {
 }
 
 char* TLineArena::Fit(char* record, size_t size) {
-  size = Align4(size);
   if (size < OwnRecordSize) return record;
   // Only a record that grew has room to give back, and it is among the last ones made.
   int looked = 0;
@@ -410,7 +447,7 @@ TLineArena& TSearchFile::Texts() {
 int32_t TSearchFile::GetFindCount() const {
   std::lock_guard lock(FLock);
   int32_t n = 0;
-  for (const auto& block : Blocks)
+  for (const TLineBlock& block : Blocks)
     for (const TSearchLine& line : block) n += static_cast<int32_t>(line.FindCount);
   return n;
 }
@@ -438,16 +475,15 @@ void TSearchFile::Draw(IDrawSurface& s, const TRect& rect, TDrawState state) con
 
 int32_t TSearchFile::GetLineCount() const {
   std::lock_guard lock(FLock);
-  return BlockEnds.empty() ? 0 : BlockEnds.back();
+  return LineCountLocked();
 }
 
 TSearchLine* TSearchFile::GetLine(int32_t index) const {
   std::lock_guard lock(FLock);
-  if (index < 0 || BlockEnds.empty() || index >= BlockEnds.back())
-    throw ETrawlexError(Fmt("List index out of bounds (%d)", index));
-  const size_t b = static_cast<size_t>(std::upper_bound(BlockEnds.begin(), BlockEnds.end(), index) - BlockEnds.begin());
-  const int32_t first = b == 0 ? 0 : BlockEnds[b - 1];
-  return const_cast<TSearchLine*>(&Blocks[b][static_cast<size_t>(index - first)]);
+  if (index < 0 || index >= LineCountLocked()) throw ETrawlexError(Fmt("List index out of bounds (%d)", index));
+  const TLineBlock* block =
+      std::upper_bound(Blocks.begin(), Blocks.end(), index, [](int32_t i, const TLineBlock& b) { return i < b.End; });
+  return &(*block)[static_cast<size_t>(index - (block->End - block->Count))];
 }
 
 TSearchLine* TSearchFile::AddLine() { return AddLine(0, 0, {}); }
@@ -466,8 +502,10 @@ TSearchLine TSearchFile::MakeLine(int64_t lineNo, int64_t lineStart, std::string
   line.LineStartLow = static_cast<uint32_t>(lineStart);
   line.TextLen = static_cast<uint32_t>(text.size());
   // Finds of the file's length go into the record at once; others the long way.
-  const bool findsNow = count > 0 && count < (size_t{1} << 30) && (FindLen == 0 || FindLen == length);
-  const size_t size = line.FindsOffset() + (findsNow ? count * 4 : 0);
+  const bool findsNow = count > 0 && count < (size_t{1} << 29) && (FindLen == 0 || FindLen == length);
+  // Columns of a short line fit in 2 bytes; a find at a larger one widens them all.
+  line.Narrow = text.size() < 32767 && std::all_of(cols, cols + count, [](int32_t c) { return TSearchLine::FitsNarrow(c); });
+  const size_t size = line.FindsOffset() + (findsNow ? count * line.ValueSize() : 0);
   if (size > 0) {
     char* record = Texts().Allocate(size);
     if (line.Wide) {
@@ -478,7 +516,7 @@ TSearchLine TSearchFile::MakeLine(int64_t lineNo, int64_t lineStart, std::string
     line.TextData = record + line.HeadSize();
     if (findsNow) {
       if (FindLen == 0) FindLen = length;
-      std::memcpy(record + line.FindsOffset(), cols, count * 4);
+      for (size_t i = 0; i < count; ++i) line.SetFindValue(i, cols[i]);
       line.FindCount = static_cast<uint32_t>(count);
     }
   }
@@ -488,52 +526,53 @@ TSearchLine TSearchFile::MakeLine(int64_t lineNo, int64_t lineStart, std::string
 
 TSearchLine* TSearchFile::AddLines(std::vector<TSearchLine>& lines) {
   if (lines.empty()) return nullptr;
-  std::vector<TSearchLine> block;
-  block.reserve(lines.size());  // exactly: the block never grows
+  // The block goes to the arena beside the lines' texts: no allocation of its own, so a
+  // file with one line item costs no more than its 40 bytes for it.
+  auto* first = reinterpret_cast<TSearchLine*>(Texts().AllocateItems(lines.size() * sizeof(TSearchLine)));
+  {
+    std::lock_guard lock(FLock);
+    Blocks.reserve_one();  // room first: short of memory, nothing has changed
+  }
+  TSearchLine* at = first;
   for (TSearchLine& line : lines) {
     TRAWLEX_ASSERT(line.File == this, "AddLines: a line of another file");
     // Complete now: a long line that grew gives back its room to grow.
     if (line.RecordSize() >= 2048) line.TextData = Arena->Fit(line.Record(), line.RecordSize()) + line.HeadSize();
-    block.push_back(line);
+    new (at++) TSearchLine(line);
   }
+  const auto count = static_cast<int32_t>(lines.size());
   lines.clear();
-  TSearchLine* first = block.data();
   std::lock_guard lock(FLock);
-  const int32_t before = BlockEnds.empty() ? 0 : BlockEnds.back();
-  // Room first: short of memory, nothing has changed.
-  Blocks.reserve(Blocks.size() + 1);
-  BlockEnds.reserve(BlockEnds.size() + 1);
-  Blocks.push_back(std::move(block));
-  BlockEnds.push_back(before + static_cast<int32_t>(Blocks.back().size()));
+  Blocks.push_back({first, count, LineCountLocked() + count});
   return first;
 }
 
 std::vector<TSearchLine*> TSearchFile::LinesSnapshot() const {
   std::vector<TSearchLine*> out;
   std::lock_guard lock(FLock);
-  out.reserve(BlockEnds.empty() ? 0 : static_cast<size_t>(BlockEnds.back()));
-  for (const auto& block : Blocks)
+  out.reserve(static_cast<size_t>(LineCountLocked()));
+  for (const TLineBlock& block : Blocks)
     for (const TSearchLine& line : block) out.push_back(const_cast<TSearchLine*>(&line));
   return out;
 }
 
 void TSearchFile::ReplaceLines(std::vector<TSearchLine> lines) {
   Blocks.clear();
-  BlockEnds.clear();
+  Owned.reset();
   if (lines.empty()) return;
   lines.shrink_to_fit();
-  BlockEnds.push_back(static_cast<int32_t>(lines.size()));
-  Blocks.push_back(std::move(lines));
+  Owned = std::make_unique<std::vector<TSearchLine>>(std::move(lines));
+  Blocks.push_back({Owned->data(), static_cast<int32_t>(Owned->size()), static_cast<int32_t>(Owned->size())});
 }
 
 void TSearchFile::DeleteLine(int32_t index) {
   std::lock_guard lock(FLock);
-  const int32_t count = BlockEnds.empty() ? 0 : BlockEnds.back();
+  const int32_t count = LineCountLocked();
   if (index < 0 || index >= count) throw ETrawlexError(Fmt("List index out of bounds (%d)", index));
   std::vector<TSearchLine> kept;
   kept.reserve(static_cast<size_t>(count - 1));
   int32_t i = 0;
-  for (const auto& block : Blocks)
+  for (const TLineBlock& block : Blocks)
     for (const TSearchLine& line : block)
       if (i++ != index) kept.push_back(line);
   ReplaceLines(std::move(kept));
@@ -542,14 +581,14 @@ void TSearchFile::DeleteLine(int32_t index) {
 void TSearchFile::SortLines() {
   std::lock_guard lock(FLock);
   std::vector<TSearchLine> all;
-  for (const auto& block : Blocks) all.insert(all.end(), block.begin(), block.end());
+  for (const TLineBlock& block : Blocks) all.insert(all.end(), block.begin(), block.end());
   std::stable_sort(all.begin(), all.end(), [](const TSearchLine& a, const TSearchLine& b) { return a.LineNo() < b.LineNo(); });
   ReplaceLines(std::move(all));
 }
 
 int32_t TSearchFile::IndexOfLineNo(int64_t n) const {
   std::lock_guard lock(FLock);
-  const int32_t count = BlockEnds.empty() ? 0 : BlockEnds.back();
+  const int32_t count = LineCountLocked();
   if (count == 0) return 0;
   if (n > Blocks.back().back().LineNo()) return count;
   int32_t i = count;
@@ -563,11 +602,11 @@ int32_t TSearchFile::IndexOfLineNo(int64_t n) const {
 
 void TSearchFile::SelectAllFinds(bool selected) {
   std::lock_guard lock(FLock);
-  for (auto& block : Blocks)
+  for (const TLineBlock& block : Blocks)
     for (TSearchLine& line : block)
       for (size_t k = 0; k < line.FindCount; ++k) {
-        int32_t& start = line.StartRef(k);
-        start = selected ? -std::abs(start) : std::abs(start);
+        const int32_t start = line.StartOf(k);
+        line.SetStart(k, selected ? -std::abs(start) : std::abs(start));
       }
 }
 
@@ -577,7 +616,7 @@ void TSearchFile::CopyFindSelection(const TSearchFile& other) {
   std::vector<std::pair<int64_t, std::vector<bool>>> theirs;
   {
     std::lock_guard lock(other.FLock);
-    for (const auto& block : other.Blocks)
+    for (const TLineBlock& block : other.Blocks)
       for (const TSearchLine& line : block) {
         std::vector<bool> sel;
         for (size_t k = 0; k < line.FindCount; ++k) sel.push_back(line.StartOf(k) < 0);
@@ -585,15 +624,15 @@ void TSearchFile::CopyFindSelection(const TSearchFile& other) {
       }
   }
   std::lock_guard lock(FLock);
-  for (auto& block : Blocks)
+  for (const TLineBlock& block : Blocks)
     for (TSearchLine& line : block) {
       // The last entry with this line number, as a backward search finds it.
       const int64_t lineNo = line.LineNo();
       auto it = std::find_if(theirs.rbegin(), theirs.rend(), [&](const auto& t) { return t.first == lineNo; });
       if (it == theirs.rend()) continue;
       for (size_t k = 0; k < it->second.size() && k < line.FindCount; ++k) {
-        int32_t& start = line.StartRef(k);
-        start = it->second[k] ? -std::abs(start) : std::abs(start);
+        const int32_t start = line.StartOf(k);
+        line.SetStart(k, it->second[k] ? -std::abs(start) : std::abs(start));
       }
     }
 }
@@ -611,7 +650,8 @@ bool GetItemLocation(TSearchResult* item, std::string& path, int32_t& lineNo) {
   if (!file) return false;
   path = file->Name;
   auto* line = dynamic_cast<TSearchLine*>(item);
-  lineNo = line ? static_cast<int32_t>(line->LineNo()) : 0;
+  // The windows take 32-bit line numbers: a line past them is given as the last they take.
+  lineNo = line ? static_cast<int32_t>(std::min<int64_t>(line->LineNo(), INT32_MAX)) : 0;
   return true;
 }
 

@@ -10,9 +10,12 @@
 // written before the item is handed over and never changes afterwards during the search.
 // The search makes a line item whole before it joins its file (NewLine, then AddLines):
 // one lock per batch of lines, none per find.
+#include <algorithm>
 #include <deque>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -59,14 +62,16 @@ class TTextArena {
   size_t NextBlock = 256;
 };
 
-// Where line items keep their texts and finds: records copied once each into blocks that
+// Where line items are kept with their texts and finds: each copied once into blocks that
 // never move, so that a view of them stays valid as long as the arena. One arena serves
 // every file a thread searches (the files share it and the last one frees it), so a file
 // with one short line spends no block of its own. Only one thread at a time adds to it.
 class TLineArena {
  public:
-  // A record of `size` bytes, 4-byte aligned.
+  // A record of `size` bytes (not aligned: its reader copies what it takes).
   char* Allocate(size_t size);
+  // Room for `size` bytes of line items, aligned for them.
+  char* AllocateItems(size_t size);
   // The record at `record` (`size` bytes) made `newSize` bytes long: in place when it is
   // the last one made and its block has room, else copied to a new record (the old bytes
   // stay readable as long as the arena unless the record had a block of its own).
@@ -92,9 +97,11 @@ class TLineArena {
   size_t Held = 0;
 };
 
-// A line with finds: 40 bytes beside its record in the file's arena, which holds its text
-// and after it (4-byte aligned) its finds. Line numbers and positions are 64-bit; their
-// upper halves, where a file is large enough to need them, sit in front of the text.
+// A line with finds: 40 bytes (kept in its thread's arena) beside its record in the arena,
+// which holds its text and right after it its finds, 2 bytes each where every column of the
+// line fits in 15 bits (most lines), else 4. Line numbers and
+// positions are 64-bit; their upper halves, where a file is large enough to need them, sit
+// in front of the text.
 class TSearchLine : public TSearchResult {
  public:
   explicit TSearchLine(TSearchFile* file) : File(file) {}
@@ -149,7 +156,8 @@ class TSearchLine : public TSearchResult {
   const char* TextData = nullptr;
   uint32_t TextLen : 31 = 0;
   uint32_t Wide : 1 = 0;  // the upper halves of LineNo and LineStart are in front of the text
-  uint32_t FindCount : 30 = 0;
+  uint32_t FindCount : 29 = 0;
+  uint32_t Narrow : 1 = 0;  // the finds' values are 2 bytes each
   uint32_t HasEnds : 1 = 0;
   uint32_t LastOpen : 1 = 0;
   uint32_t LineNoLow = 0;
@@ -157,17 +165,42 @@ class TSearchLine : public TSearchResult {
 
   uint32_t High(int i) const;
   size_t HeadSize() const { return Wide ? 8 : 0; }
-  size_t FindsOffset() const { return HeadSize() + ((size_t{TextLen} + 3) & ~size_t{3}); }
-  size_t RecordSize() const { return FindsOffset() + size_t{FindCount} * (HasEnds ? 8 : 4); }
+  size_t FindsOffset() const { return HeadSize() + size_t{TextLen}; }
+  size_t ValueSize() const { return Narrow ? 2 : 4; }
+  size_t ValueCount() const { return size_t{FindCount} * (HasEnds ? 2 : 1); }
+  size_t RecordSize() const { return FindsOffset() + ValueCount() * ValueSize(); }
+  static bool FitsNarrow(int64_t v) { return v >= -32767 && v <= 32767; }
   char* Record() const { return const_cast<char*>(TextData) - HeadSize(); }
-  int32_t* Finds() const { return reinterpret_cast<int32_t*>(Record() + FindsOffset()); }
-  int32_t StartOf(size_t k) const { return Finds()[HasEnds ? 2 * k : k]; }
-  int32_t& StartRef(size_t k) const { return Finds()[HasEnds ? 2 * k : k]; }
+  // Value i of the finds (starts, or start and end pairs), which are not aligned.
+  char* Finds() const { return Record() + FindsOffset(); }
+  int32_t FindValue(size_t i) const {
+    if (Narrow) {
+      int16_t v;
+      std::memcpy(&v, Finds() + 2 * i, 2);
+      return v;
+    }
+    int32_t v;
+    std::memcpy(&v, Finds() + 4 * i, 4);
+    return v;
+  }
+  // `v` must fit the record's values (FitsNarrow where they are narrow).
+  void SetFindValue(size_t i, int32_t v) const {
+    if (Narrow) {
+      const auto n = static_cast<int16_t>(v);
+      std::memcpy(Finds() + 2 * i, &n, 2);
+    } else {
+      std::memcpy(Finds() + 4 * i, &v, 4);
+    }
+  }
+  // Makes the values 4 bytes each, for one that does not fit in 2.
+  void Widen();
+  int32_t StartOf(size_t k) const { return FindValue(HasEnds ? 2 * k : k); }
+  void SetStart(size_t k, int32_t v) const { SetFindValue(HasEnds ? 2 * k : k, v); }
   int32_t LengthOf(size_t k) const;      // with the lock held
   bool LastEndOmitted() const;           // with the lock held
   std::vector<int32_t> PositionsLocked() const;
   // Room for `more` values (starts, or start and end pairs) after the finds.
-  int32_t* MakeRoom(size_t more);
+  char* MakeRoom(size_t more);
   void ConvertToEnds();                  // with the lock held
   void AppendFinds(const int32_t* cols, size_t count, int32_t length);  // with the lock held
 };
@@ -175,6 +208,54 @@ class TSearchLine : public TSearchResult {
 // What the system said of a file when it was opened for a search: which file it was
 // (device and inode) and when it last changed in any way (the inode's change time, which
 // no user can set back). The replace holds a file to it.
+// A batch of a file's line items, which never moves, with the number of the file's items up to
+// its end.
+struct TLineBlock {
+  TSearchLine* Items = nullptr;
+  int32_t Count = 0;
+  int32_t End = 0;
+  TSearchLine* begin() const { return Items; }
+  TSearchLine* end() const { return Items + Count; }
+  size_t size() const { return static_cast<size_t>(Count); }
+  TSearchLine& back() const { return Items[Count - 1]; }
+  TSearchLine& operator[](size_t i) const { return Items[i]; }
+  std::reverse_iterator<TSearchLine*> rbegin() const { return std::reverse_iterator<TSearchLine*>(end()); }
+  std::reverse_iterator<TSearchLine*> rend() const { return std::reverse_iterator<TSearchLine*>(begin()); }
+};
+
+// The blocks of a file, the first one held in place: most files have no more.
+class TLineBlocks {
+ public:
+  size_t size() const { return More.empty() ? (First.Count > 0 ? 1 : 0) : More.size(); }
+  bool empty() const { return size() == 0; }
+  const TLineBlock* begin() const { return More.empty() ? &First : More.data(); }
+  const TLineBlock* end() const { return begin() + size(); }
+  std::reverse_iterator<const TLineBlock*> rbegin() const { return std::reverse_iterator<const TLineBlock*>(end()); }
+  std::reverse_iterator<const TLineBlock*> rend() const { return std::reverse_iterator<const TLineBlock*>(begin()); }
+  const TLineBlock& operator[](size_t i) const { return begin()[i]; }
+  const TLineBlock& back() const { return begin()[size() - 1]; }
+  // Room for one more block, so that the next push_back cannot fail.
+  void reserve_one() {
+    if (size() >= 1) More.reserve(std::max<size_t>(2, More.size() + 1));
+  }
+  void push_back(const TLineBlock& block) {
+    if (size() == 0) {
+      First = block;
+      return;
+    }
+    if (More.empty()) More.push_back(First);
+    More.push_back(block);
+  }
+  void clear() {
+    First = {};
+    More = {};
+  }
+
+ private:
+  TLineBlock First;
+  std::vector<TLineBlock> More;
+};
+
 struct TFileIdentity {
   uint64_t Device = 0;
   uint64_t Inode = 0;
@@ -225,7 +306,7 @@ class TSearchFile : public TSearchResult {
   template <class F>
   void ForEachLine(F fn) const {
     std::lock_guard lock(FLock);
-    for (const auto& block : Blocks)
+    for (const TLineBlock& block : Blocks)
       for (const TSearchLine& line : block) fn(line);
   }
   // These two move the line items: nothing may hold one across them.
@@ -248,10 +329,12 @@ class TSearchFile : public TSearchResult {
   friend class TSearchLine;
   TLineArena& Texts();
   void ReplaceLines(std::vector<TSearchLine> lines);  // with the lock held
-  // The line items in blocks that never move (one per batch added), with the number of
-  // items before the end of each. Guarded by FLock.
-  std::vector<std::vector<TSearchLine>> Blocks;
-  std::vector<int32_t> BlockEnds;
+  // The line items in blocks that never move (one per batch added, in the arena). Guarded
+  // by FLock.
+  TLineBlocks Blocks;
+  // The items after DeleteLine or SortLines, which need no arena.
+  std::unique_ptr<std::vector<TSearchLine>> Owned;
+  int32_t LineCountLocked() const { return Blocks.empty() ? 0 : Blocks.back().End; }
   int32_t FindLen = 0;  // the length of the finds of every line without ends; 0 while unknown
   mutable std::mutex FLock;
   // Written only by the thread that makes lines.

@@ -52,7 +52,7 @@ class TSearchThread : public TDirScanThread {
   // Helper threads that read and match files ahead of the hand-overs (0: none), and the
   // largest file read whole; larger ones are read and searched a block at a time.
   int SearchAheadThreads = DefaultSearchAheadThreads();
-  int32_t SearchAheadMaxFileSize = 16 << 20;
+  int64_t SearchAheadMaxFileSize = 16 << 20;
   // Where the items handed over go (the window's shown list), in order, on the main thread:
   // one call per item, or one per batch when hand-overs are batched (HandOverInterval).
   std::function<void(std::span<TSearchResult* const> items)> OnItems;

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <new>
+#include <optional>
 #include <thread>
 
 #include "base/Errors.h"
@@ -29,7 +30,7 @@ namespace {
 
 constexpr char Magic[8] = {'T', 'R', 'X', 'U', 'N', 'D', 'O', '2'};
 const char* const JournalExtension = ".trawlex-undo";
-constexpr char RunRecord = 'R', FileRecord = 'F', PlacedRecord = 'P', EndRecord = 'E';
+constexpr char RunRecord = 'R', FileRecord = 'F', PlacedRecord = 'P', EndRecord = 'E', PieceRecord = 'C';
 
 
 // ---- Record payloads: little-endian numbers, texts with a 64-bit length ----
@@ -77,11 +78,21 @@ class TReader {
     b = static_cast<uint8_t>(Data[Pos++]);
     return true;
   }
+  bool AtEnd() const { return Pos == Data.size(); }
 
  private:
   std::string_view Data;
   size_t Pos = 0;
 };
+
+// Moves to byte `at` of a journal, which may lie past 2 GiB (a long is 32-bit on some systems).
+bool SeekTo(std::FILE* f, uint64_t at) {
+#ifdef _WIN32
+  return _fseeki64(f, static_cast<__int64>(at), SEEK_SET) == 0;
+#else
+  return fseeko(f, static_cast<off_t>(at), SEEK_SET) == 0;
+#endif
+}
 
 uint32_t Checksum(char type, std::string_view payload) {
   uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(&type), 1);
@@ -111,8 +122,10 @@ constexpr uint8_t StateRunning = 0, StateEnded = 1, StateUndone = 2;
 constexpr size_t StateSize = 1 + 8 + 4;
 constexpr size_t HeaderSize = sizeof Magic + StateSize;
 constexpr size_t HeadSize = 1 + 8 + 4;  // type, length, checksum of both
-// Files of 2 GiB or more are never replaced; zlib packs at most about 1032 bytes into one.
+// A content packed whole is below 2 GiB (larger ones go in pieces); zlib packs at most about
+// 1032 bytes into one.
 constexpr int64_t MaxContent = (int64_t{1} << 31) - 1;
+constexpr int64_t MaxFileSize = int64_t{1} << 62;
 constexpr uint64_t MaxPackRatio = 1032;
 
 uint32_t Crc(uint32_t crc, std::string_view bytes) {
@@ -179,19 +192,30 @@ bool ParseRun(const std::string& payload, TJournalRun& run) {
 }
 
 // The reason a file record whose checksum holds is still no valid record, or empty.
-std::string ParseFile(const std::string& payload, TJournalEntry& e) {
+// `pieces`: the number of piece records before it that hold the old content (0: it holds it).
+std::string ParseFile(const std::string& payload, TJournalEntry& e, uint64_t& pieces) {
   TReader r(payload);
   uint8_t inPlace = 0;
   uint64_t oldSize = 0, pathSum = 0;
+  pieces = 0;
   if (!(r.Text(e.Path) && r.U64(pathSum) && r.Text(e.Name) && r.U64(e.Device) && r.U64(e.Inode) && r.Byte(inPlace) &&
         r.U64(oldSize) && r.Digest(e.OldHash) && r.I64(e.NewSize) && r.Digest(e.NewHash) && r.Text(e.OldPacked) &&
-        r.Text(e.NewPacked)))
+        r.Text(e.NewPacked) && (r.AtEnd() || r.U64(pieces))))
     return "its fields do not fit its length";
   e.InPlace = inPlace != 0;
   e.OldSize = static_cast<int64_t>(std::min<uint64_t>(oldSize, uint64_t{1} << 62));
-  if (!ValidSize(e.OldSize, e.OldPacked.size())) return Fmt("its old size (%d bytes) cannot be right", e.OldSize);
-  if (e.NewSize < 0 || e.NewSize > MaxContent || (e.InPlace && !ValidSize(e.NewSize, e.NewPacked.size())))
-    return Fmt("its new size (%d bytes) cannot be right", e.NewSize);
+  if (pieces > 0) {
+    // Pieces of PieceSize bytes, the last one holding at least one byte.
+    const uint64_t size = static_cast<uint64_t>(e.OldSize);
+    if (e.InPlace || !e.OldPacked.empty() || pieces > (uint64_t{1} << 40) ||
+        (size + TUndoJournalWriter::PieceSize - 1) / TUndoJournalWriter::PieceSize != pieces)
+      return Fmt("its old size (%d bytes) cannot be right", e.OldSize);
+    if (e.NewSize < 0 || e.NewSize > MaxFileSize) return Fmt("its new size (%d bytes) cannot be right", e.NewSize);
+  } else {
+    if (!ValidSize(e.OldSize, e.OldPacked.size())) return Fmt("its old size (%d bytes) cannot be right", e.OldSize);
+    if (e.NewSize < 0 || e.NewSize > MaxContent || (e.InPlace && !ValidSize(e.NewSize, e.NewPacked.size())))
+      return Fmt("its new size (%d bytes) cannot be right", e.NewSize);
+  }
   if (e.Path.empty() || e.Name.empty()) return "it names no file";
   return {};
 }
@@ -212,10 +236,10 @@ uint64_t NextHead(std::FILE* f, uint64_t from, uint64_t fileSize) {
   for (uint64_t at = from; at + HeadSize <= fileSize;) {
     const size_t want = static_cast<size_t>(std::min<uint64_t>(fileSize - at, uint64_t{1} << 16));
     block.resize(want);
-    if (std::fseek(f, static_cast<long>(at), SEEK_SET) != 0 || std::fread(block.data(), 1, want, f) != want) break;
+    if (!SeekTo(f, at) || std::fread(block.data(), 1, want, f) != want) break;
     for (size_t i = 0; i + HeadSize <= want; ++i) {
       const char type = block[i];
-      if ((type == RunRecord || type == FileRecord || type == PlacedRecord || type == EndRecord) &&
+      if ((type == RunRecord || type == FileRecord || type == PlacedRecord || type == EndRecord || type == PieceRecord) &&
           GetU32(reinterpret_cast<const unsigned char*>(block.data()) + i + 9) == Crc(0, std::string_view(block.data() + i, 9)))
         return at + i;
     }
@@ -258,9 +282,10 @@ bool ReadContent(std::FILE* f, const std::string& path, bool keepEntries, TJourn
   std::string payload;
   uint64_t damagedFrom = 0;  // start of bytes skipped while looking for the next record
   bool skipping = false;
+  std::vector<uint64_t> pieces;  // piece records since the last file record (UINT64_MAX: damaged)
   auto damaged = [&](const std::string& what) { c.Damage.push_back("The undo journal " + path + " is damaged: " + what); };
   for (;;) {
-    if (std::fseek(f, static_cast<long>(at), SEEK_SET) != 0) break;
+    if (!SeekTo(f, at)) break;
     unsigned char head[HeadSize];
     const size_t got = std::fread(head, 1, sizeof head, f);
     const bool headRead = got == sizeof head && GetU32(head + 9) == Crc(0, std::string_view(reinterpret_cast<const char*>(head), 9));
@@ -295,7 +320,13 @@ bool ReadContent(std::FILE* f, const std::string& path, bool keepEntries, TJourn
     at += HeadSize + length + 4;
     c.WholeEnd = static_cast<int64_t>(at);
     if (type == FileRecord) ++c.Files;
+    if (type == PieceRecord) {
+      // Its file record follows; a run killed before that never changed the file.
+      pieces.push_back(whole ? recordAt : UINT64_MAX);
+      continue;
+    }
     if (!whole) {
+      if (type == FileRecord) pieces.clear();
       if (type == FileRecord) {
         const std::string named = PathOfDamaged(payload);
         damaged(named.empty() ? Fmt("the file record at byte %d cannot be read, nor the file it names", recordAt)
@@ -310,7 +341,12 @@ bool ReadContent(std::FILE* f, const std::string& path, bool keepEntries, TJourn
       if (!c.HasRun) damaged("its run cannot be read");
     } else if (type == FileRecord) {
       TJournalEntry e;
-      if (const std::string why = ParseFile(payload, e); !why.empty()) {
+      uint64_t pieceCount = 0;
+      std::string why = ParseFile(payload, e, pieceCount);
+      if (why.empty() && pieceCount > pieces.size()) why = "pieces of its old content are missing";
+      if (why.empty() && pieceCount > 0) e.Pieces.assign(pieces.end() - static_cast<std::ptrdiff_t>(pieceCount), pieces.end());
+      pieces.clear();
+      if (!why.empty()) {
         damaged((e.Path.empty() ? Fmt("the file record at byte %d", recordAt) : e.Path + ": its record") + " is not valid: " + why);
         continue;
       }
@@ -496,6 +532,48 @@ int32_t TUndoJournalWriter::AddFile(const std::string& path, const std::string& 
     FError = "The old content cannot be compressed for the undo journal";
     return -1;
   }
+  return WriteFileRecord(path, name, device, inode, inPlace, static_cast<int64_t>(oldContent.size()), Sha256(oldContent),
+                         newSize, newHash, oldPacked, newPacked, 0);
+}
+
+int32_t TUndoJournalWriter::AddFileInPieces(const std::string& path, const std::string& name, uint64_t device,
+                                            uint64_t inode, int64_t oldSize, const TPieceReader& read, int64_t newSize,
+                                            const TDigest& newHash) {
+  // The pieces first, the file record that counts them last: a run killed before that
+  // record was on disk had not changed the file, and the pieces before it are passed over.
+  TSha256 oldHash;
+  std::string piece, payload;
+  uint64_t pieces = 0;
+  for (int64_t at = 0; at < oldSize; ++pieces) {
+    const size_t want = static_cast<size_t>(std::min<int64_t>(oldSize - at, static_cast<int64_t>(PieceSize)));
+    piece.resize(want);
+    for (size_t got = 0; got < want;) {
+      const int64_t n = read(piece.data() + got, want - got, at + static_cast<int64_t>(got));
+      if (n <= 0) {
+        FError = "The old content cannot be read for the undo journal";
+        return -1;
+      }
+      got += static_cast<size_t>(n);
+    }
+    oldHash.Update(piece.data(), piece.size());
+    std::string packed;
+    if (!Pack(piece, packed)) {
+      FError = "The old content cannot be compressed for the undo journal";
+      return -1;
+    }
+    payload.clear();
+    PutU64(payload, want);
+    payload += packed;
+    if (!WriteRecord(PieceRecord, payload, false)) return -1;
+    at += static_cast<int64_t>(want);
+  }
+  return WriteFileRecord(path, name, device, inode, false, oldSize, oldHash.Final(), newSize, newHash, {}, {}, pieces);
+}
+
+int32_t TUndoJournalWriter::WriteFileRecord(const std::string& path, const std::string& name, uint64_t device,
+                                            uint64_t inode, bool inPlace, int64_t oldSize, const TDigest& oldHash,
+                                            int64_t newSize, const TDigest& newHash, const std::string& oldPacked,
+                                            const std::string& newPacked, uint64_t pieces) {
   // The name as the run reached it, with its folder resolved: an undo checks that it still
   // leads to the file, in the run's folder.
   const std::string folder = ResolvedPath(FolderOf(name));
@@ -508,12 +586,13 @@ int32_t TUndoJournalWriter::AddFile(const std::string& path, const std::string& 
   PutU64(payload, device);
   PutU64(payload, inode);
   payload += static_cast<char>(inPlace ? 1 : 0);
-  PutU64(payload, oldContent.size());
-  PutDigest(payload, Sha256(oldContent));
+  PutU64(payload, static_cast<uint64_t>(oldSize));
+  PutDigest(payload, oldHash);
   PutU64(payload, static_cast<uint64_t>(newSize));
   PutDigest(payload, newHash);
   PutText(payload, oldPacked);
   PutText(payload, newPacked);
+  if (pieces > 0) PutU64(payload, pieces);
   if (!WriteRecord(FileRecord, payload, true)) return -1;
   return FFiles++;
 }
@@ -820,6 +899,111 @@ TRestore RestoreFile(const TJournalEntry& entry, const std::string& old, const s
   return TRestore::Restored;
 }
 
+// The content of the piece record at `at` of the journal open in `f`; false when it is damaged.
+bool ReadPieceRecord(std::FILE* f, uint64_t at, std::string& out) {
+  unsigned char head[HeadSize];
+  if (at == UINT64_MAX || !SeekTo(f, at) || std::fread(head, 1, sizeof head, f) != sizeof head || head[0] != PieceRecord ||
+      GetU32(head + 9) != Crc(0, std::string_view(reinterpret_cast<const char*>(head), 9)))
+    return false;
+  const uint64_t length = GetU64(head + 1);
+  if (length < 8 || length > 2 * TUndoJournalWriter::PieceSize + 4096) return false;
+  std::string payload(static_cast<size_t>(length), '\0');
+  unsigned char sum[4];
+  if (std::fread(payload.data(), 1, payload.size(), f) != payload.size() || std::fread(sum, 1, 4, f) != 4 ||
+      GetU32(sum) != Checksum(PieceRecord, payload))
+    return false;
+  uint64_t size = 0;
+  TReader r(payload);
+  if (!r.U64(size) || size > TUndoJournalWriter::PieceSize) return false;
+  return UnpackContent(payload.substr(8), static_cast<int64_t>(size), out);
+}
+
+// RestoreFile for a file whose old content the journal keeps in pieces (`from`, the journal):
+// neither the file nor its old content is ever held whole.
+TRestore RestoreFileInPieces(const TJournalEntry& entry, std::FILE* from, const std::string& folder,
+                             TUndoJournalWriter* journal, const std::function<void(const std::string&)>& log) {
+  const std::string& path = entry.Path;
+  auto refuse = [&](const std::string& why) {
+    log(path + ": " + why + ", so it was not restored");
+    return TRestore::Refused;
+  };
+  const std::string reachedFolder = ResolvedPath(FolderOf(entry.Name));
+  if (!InFolder(reachedFolder, folder) || !InFolder(entry.Name, reachedFolder))
+    return refuse("It lies outside the folder of the run (" + (folder.empty() ? std::string("none recorded") : folder) + ")");
+  if (!PathEntryExists(entry.Name) && !PathEntryExists(path)) return refuse("The file no longer exists");
+  std::optional<TFileRewriter> held(std::in_place, "Trawlex");
+  TFileRewriter& rewriter = *held;
+  if (!rewriter.Open(entry.Name)) return refuse(rewriter.Error());
+  if (rewriter.RealPath() != path) return refuse("The path now leads to another file (" + rewriter.RealPath() + ")");
+  TSha256 hash;
+  int64_t size = 0;
+  std::string buffer(TUndoJournalWriter::PieceSize, '\0');
+  for (;;) {
+    const int64_t n = rewriter.ReadPiece(buffer.data(), buffer.size(), size);
+    if (n < 0) return refuse(rewriter.Error());
+    if (n == 0) break;
+    hash.Update(buffer.data(), static_cast<size_t>(n));
+    size += n;
+  }
+  buffer = std::string();
+  const TDigest currentHash = hash.Final();
+  const bool alreadyOld = size == entry.OldSize && currentHash == entry.OldHash;
+  if (!alreadyOld && (rewriter.Info().Device != entry.Device || rewriter.Info().Inode != entry.Inode))
+    return refuse("It is no longer the file the replace wrote (another file, or a link to one, took its name)");
+  if (const std::string backup = rewriter.LeftBackup(); !backup.empty())
+    return refuse("An interrupted replace left a copy of its old content in " + backup + "; compare the two");
+  if (size != entry.NewSize || currentHash != entry.NewHash) {
+    if (alreadyOld) return TRestore::Unchanged;
+    return refuse("The file changed since the replace");
+  }
+  if (!rewriter.CheckWritable()) return refuse(rewriter.Error());
+  if (!rewriter.BeginWrite()) return refuse(rewriter.Error());
+  if (rewriter.Mode() == TRewriteMode::InPlace) {
+    constexpr int64_t Whole = (int64_t{1} << 31) - 1;
+    if (entry.OldSize > Whole || size > Whole)
+      return refuse("It must keep its inode (several names, or attributes a new file cannot get), and a file of 2 GiB "
+                    "or more is restored only through a new file");
+    // Small enough to be held: restored in place, whole, as a file kept whole would be.
+    std::string old, piece;
+    for (const uint64_t at : entry.Pieces) {
+      if (!ReadPieceRecord(from, at, piece)) return refuse("Its old content in the undo journal is damaged");
+      old += piece;
+    }
+    if (static_cast<int64_t>(old.size()) != entry.OldSize || Sha256(old) != entry.OldHash)
+      return refuse("Its old content in the undo journal is damaged");
+    held.reset();  // its lock goes before RestoreFile takes it again
+    return RestoreFile(entry, old, folder, journal, log);
+  }
+  // The old content goes into the new file a piece at a time, checked as it goes; the file
+  // is replaced only once all of it matches what the replace read.
+  TSha256 oldHash;
+  int64_t written = 0;
+  std::string piece;
+  for (const uint64_t at : entry.Pieces) {
+    if (!ReadPieceRecord(from, at, piece)) return refuse("Its old content in the undo journal is damaged");
+    oldHash.Update(piece.data(), piece.size());
+    if (!rewriter.Write(piece.data(), piece.size())) return refuse(rewriter.Error());
+    written += static_cast<int64_t>(piece.size());
+  }
+  if (written != entry.OldSize || oldHash.Final() != entry.OldHash)
+    return refuse("Its old content in the undo journal is damaged");
+  int32_t index = -1;
+  if (journal) {
+    uint64_t device = 0, inode = 0;
+    rewriter.PlacedIdentity(device, inode);
+    index = journal->AddFileInPieces(
+        path, entry.Name, device, inode, size,
+        [&](char* b, size_t count, int64_t offset) { return rewriter.ReadPiece(b, count, offset); }, entry.OldSize,
+        entry.OldHash);
+    if (index < 0) return refuse("Its content could not be kept for undo (" + journal->Error() + ")");
+  }
+  if (!rewriter.Commit()) return refuse(rewriter.Error());
+  if (!rewriter.Warning().empty()) log(path + ": " + rewriter.Warning());
+  TFileInfo info;
+  if (journal && GetFileInfo(path, info)) journal->MarkPlaced(index, info.ModifiedNs);
+  return TRestore::Restored;
+}
+
 // Opens and locks the journal of a run to undo, and reads it under the lock. False with
 // `outcome` telling why.
 bool TakeJournal(const std::string& path, TOwnFile& file, TJournalContent& content, TUndoOutcome& outcome) {
@@ -914,7 +1098,14 @@ TUndoOutcome UndoJournal(const std::string& journalPath, const std::string& undo
   for (auto e = run.Entries.rbegin(); e != run.Entries.rend(); ++e) {
     std::string old;
     TRestore result;
-    if (!UnpackContent(e->OldPacked, e->OldSize, old) || Sha256(old) != e->OldHash) {
+    if (e->InPieces()) {
+      try {
+        result = RestoreFileInPieces(*e, runFile.Stream(), run.Run.RealDirectory, writing ? &journal : nullptr, log);
+      } catch (const std::bad_alloc&) {
+        log(e->Path + ": Out of memory, so it was not restored");
+        result = TRestore::Refused;
+      }
+    } else if (!UnpackContent(e->OldPacked, e->OldSize, old) || Sha256(old) != e->OldHash) {
       log(e->Path + ": Its old content in the undo journal is damaged, so it was not restored");
       result = TRestore::Refused;
     } else {

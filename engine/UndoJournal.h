@@ -18,7 +18,10 @@
 //          record still names its file), the path the run reached it by, how it was written
 //          (renamed or in place), the size and SHA-256 of its old and of its new content, the
 //          identity (device and inode) of the file the run wrote, the old content compressed
-//          (zlib), and for a file written in place the new content as well
+//          (zlib), and for a file written in place the new content as well; a large file's old
+//          content instead goes in pieces, each compressed in a record of its own written
+//          before the file record, which counts them
+//   piece  up to PieceSize bytes of the old content of the next file record, compressed
 //   placed the new content of file record n is in place, with its modification time
 //   end    the run ended, with its number of file records
 // A file record reaches the disk (flushed) before its file is changed, so a crash at any
@@ -75,6 +78,10 @@ struct TJournalEntry {
   int64_t OldSize = 0, NewSize = 0;
   TDigest OldHash{}, NewHash{};
   std::string OldPacked, NewPacked;  // compressed; NewPacked only for a file written in place
+  // Where the piece records of a large file's old content start in the journal, in order
+  // (then OldPacked is empty); a piece that cannot be read is UINT64_MAX.
+  std::vector<uint64_t> Pieces;
+  bool InPieces() const { return !Pieces.empty(); }
   bool Placed = false;
   int64_t NewModifiedNs = 0;
 };
@@ -114,6 +121,13 @@ class TUndoJournalWriter {
   int32_t AddFile(const std::string& path, const std::string& name, uint64_t device, uint64_t inode, bool inPlace,
                   std::string_view oldContent, int64_t newSize, const TDigest& newHash,
                   std::string_view newContentInPlace);
+  // The same for a file too large to hold: its old content (`oldSize` bytes) is read with
+  // `read(buffer, count, offset)` (the count read, 0 at the end, -1 on an error) and kept in
+  // compressed pieces, never whole. Only for a file that is written through a new file.
+  using TPieceReader = std::function<int64_t(char* buffer, size_t count, int64_t offset)>;
+  int32_t AddFileInPieces(const std::string& path, const std::string& name, uint64_t device, uint64_t inode,
+                          int64_t oldSize, const TPieceReader& read, int64_t newSize, const TDigest& newHash);
+  static constexpr size_t PieceSize = size_t{8} << 20;
   // Records that the new content of file `index` is in place (flushed by Finish).
   void MarkPlaced(int32_t index, int64_t modifiedNs);
   // Writes the end record, flushes and closes. A journal without a file record is removed:
@@ -126,6 +140,9 @@ class TUndoJournalWriter {
  private:
   friend TUndoOutcome UndoJournal(const std::string&, const std::string&, const std::function<void(const std::string&)>&);
   bool WriteRecord(char type, const std::string& payload, bool flush);
+  int32_t WriteFileRecord(const std::string& path, const std::string& name, uint64_t device, uint64_t inode,
+                          bool inPlace, int64_t oldSize, const TDigest& oldHash, int64_t newSize, const TDigest& newHash,
+                          const std::string& oldPacked, const std::string& newPacked, uint64_t pieces);
   // Goes on writing the journal open in `file` (locked) after its last whole record.
   bool Continue(TOwnFile&& file, const std::string& path, int64_t wholeEnd, int32_t files);
   TOwnFile File;

@@ -77,6 +77,11 @@ class TFileRewriter {
   // The locked file's content, read to its end (a size the system reports is not
   // trusted). False when it cannot be read or reaches 2 GiB.
   bool ReadContent(std::string& out);
+  // Up to `count` bytes of the locked file at `offset`, for a file too large to read whole:
+  // the number read, 0 at its end, -1 with Error() set.
+  int64_t ReadPiece(char* buffer, size_t count, int64_t offset) {
+    return ReadAt(buffer, count, static_cast<uint64_t>(offset));
+  }
   // The file itself (links resolved).
   const std::string& RealPath() const { return FRealPath; }
   const TFileInfo& Info() const { return FInfo; }

@@ -17,7 +17,8 @@ namespace {
 struct TResult {
   int32_t Count;
   int64_t TotalLines;
-  int32_t LineNo, Digits;
+  int64_t LineNo;
+  int32_t Digits;
   std::vector<std::string> Lines;
   bool operator==(const TResult&) const = default;
 };

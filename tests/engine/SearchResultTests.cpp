@@ -80,6 +80,40 @@ TEST(SearchLine, FindsAddedInBatchesKeepTheirLengthAndGiveTheSelectedOnesInOrder
   EXPECT_EQ(selected, (std::vector<std::pair<int32_t, int32_t>>{{201, 3}}));
 }
 
+// Finds take 2 bytes where every column fits in 15 bits; a column past that, at any step of
+// a line's making, widens them all without changing one value or selection.
+TEST(SearchLine, ColumnsPastFifteenBitsWidenTheFindsAndKeepThem) {
+  struct TCase {
+    const char* Name;
+    size_t TextLength;
+    std::vector<int32_t> MadeWith;        // finds of length 3 given when the line is made
+    std::vector<int32_t> AddedCols;       // then added in a batch of length 3
+    std::vector<int32_t> AddedPositions;  // then added one value at a time
+    std::vector<int32_t> Expected;        // the position array (start, end, ...)
+  };
+  const TCase cases[] = {
+      {"short line stays narrow", 100, {1, 50}, {90}, {}, {-1, 4, -50, 53, -90, 93}},
+      {"made past the limit", 40000, {5, 39990}, {}, {}, {-5, 8, -39990, 39993}},
+      {"a batch past the limit", 40000, {5}, {32766, 39000}, {}, {-5, 8, -32766, 32769, -39000, 39003}},
+      {"an end past the limit", 40000, {5}, {}, {32760, 32790}, {-5, 8, -32760, 32790}},
+      {"ends of other lengths then a wide start", 40000, {5}, {}, {10, 12, 35000}, {-5, 8, -10, 12, -35000}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TSearchParams params;
+    TSearchFile file(&params);
+    const std::string text(c.TextLength, 'x');
+    std::vector<TSearchLine> made{file.MakeLine(2, 70000, text, c.MadeWith.data(), c.MadeWith.size(), 3)};
+    TSearchLine* line = file.AddLines(made);
+    line->AddFinds(c.AddedCols.data(), c.AddedCols.size(), 3);
+    for (int32_t p : c.AddedPositions) line->AddPosition(p);
+    file.SelectAllFinds(true);
+    EXPECT_EQ(line->GetPositions(), c.Expected);
+    EXPECT_EQ(line->Text(), text);
+    EXPECT_EQ(line->GetFindPos(line->GetFindCount() - 1), 70000 + std::abs(c.Expected[c.Expected.size() % 2 ? c.Expected.size() - 1 : c.Expected.size() - 2]) - 1);
+  }
+}
+
 TEST(SearchLine, FindFillingTheWholeLine) {
   TSearchParams params;
   TSearchFile file(&params);
