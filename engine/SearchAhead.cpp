@@ -1,11 +1,13 @@
 #include "engine/SearchAhead.h"
 
+#include <chrono>
 #include <new>
 
 #include "base/Errors.h"
 #include "engine/RangeProcessor.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
+#include "platform/Platform.h"
 
 namespace trawlex {
 
@@ -18,6 +20,7 @@ TSearchAhead::TSearchAhead(TSearchParams* params, int threads, int32_t maxFileSi
     : Params(params), MaxFileSize(maxFileSize), Window(window), WorkerProcessor(MakeProcessor()) {
   try {
     for (int t = 0; t < threads; ++t) Helpers.emplace_back([this] { Work(); });
+    if (threads > 0 && StorageBytesRead() >= 0) AheadThread = std::thread([this] { ReadAhead(); });
   } catch (...) {
     // A helper could not be made (the system is out of threads or memory): those already
     // running are stopped before the error goes on to fail the search.
@@ -34,8 +37,10 @@ void TSearchAhead::StopHelpers() {
     Stop = true;
   }
   HelperWake.notify_all();
+  AheadWake.notify_all();
   for (auto& t : Helpers) t.join();
   Helpers.clear();
+  if (AheadThread.joinable()) AheadThread.join();
 }
 
 std::unique_ptr<TSearchFile> MakeCandidateFile(TSearchParams* params, std::string_view path) {
@@ -177,10 +182,82 @@ void TSearchAhead::Publish(TSlot& slot, uint8_t state) {
 
 std::unique_ptr<TRangeProcessor> TSearchAhead::MakeProcessor() const {
   auto processor = std::make_unique<TRangeProcessor>(Params);
+  processor->Reader.ReadAheadWhen = &FReadsWait;
   processor->Modes.UpdateLineNoDigits = false;  // raised by the worker as it hands lines over
   processor->Modes.CountLinesWithoutFinds = false;
   processor->Modes.SkipBinary = Params->SkipBinary;
   return processor;
+}
+
+TSearchAhead::TSlot* TSearchAhead::NextToAdvise(const std::deque<std::pair<TSlot*, int64_t>>& advised, int64_t bytes) {
+  if (advised.size() >= ReadAheadFiles || bytes >= ReadAheadBytes) return nullptr;
+  for (;;) {
+    TSlot* slot;
+    if (!Sealed) {
+      if (AdviseFound >= Found.size()) return nullptr;
+      slot = &Found[AdviseFound++];
+    } else {
+      // Sealing restarts the count in hand-over order, where the helpers are now.
+      AdviseFound = std::max(AdviseFound, Next);
+      if (AdviseFound >= Order.size()) return nullptr;
+      slot = Order[AdviseFound++];
+    }
+    if (!slot->Advised && slot->State.load(std::memory_order_relaxed) == Free) return slot;
+  }
+}
+
+void TSearchAhead::ReadAhead() {
+  // Active while the process reads from storage: a stretch of files asked for without a
+  // byte read from storage were in the cache already, and it rests until reads wait again.
+  using namespace std::chrono_literals;
+  std::deque<std::pair<TSlot*, int64_t>> advised;  // in the order asked for, with their bytes
+  int64_t bytes = 0;
+  int64_t seen = StorageBytesRead();
+  bool active = false, sealedBefore = false;
+  std::string path;
+  TFolderCache folders;
+  for (;;) {
+    {
+      std::unique_lock lock(Lock);
+      AheadWake.wait_for(lock, 2ms, [&] { return Stop; });
+      if (Stop) return;
+    }
+    const int64_t now = StorageBytesRead();
+    const bool reading = now > seen;
+    seen = now;
+    size_t asked = 0;
+    if (reading) active = true;
+    FReadsWait.store(active, std::memory_order_relaxed);
+    if (!active) continue;
+    for (;;) {
+      TSlot* slot;
+      {
+        std::lock_guard lock(Lock);
+        if (Stop) return;
+        if (Sealed && !sealedBefore) {
+          sealedBefore = true;
+          AdviseFound = 0;
+        }
+        // Files taken by the searching threads no longer count as ahead.
+        while (!advised.empty() && advised.front().first->State.load(std::memory_order_relaxed) != Free) {
+          bytes -= advised.front().second;
+          advised.pop_front();
+        }
+        slot = NextToAdvise(advised, bytes);
+      }
+      if (!slot) break;
+      slot->Advised = true;
+      path.assign(slot->Path);
+      const int64_t size = std::max<int64_t>(AdviseWillRead(path, MaxFileSize, &folders), 0);
+      advised.emplace_back(slot, std::min<int64_t>(size, MaxFileSize));
+      bytes += advised.back().second;
+      ++asked;
+    }
+    if (asked > 0 && !reading && StorageBytesRead() == seen) {
+      active = false;
+      FReadsWait.store(false, std::memory_order_relaxed);
+    }
+  }
 }
 
 }  // namespace trawlex

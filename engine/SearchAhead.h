@@ -12,6 +12,13 @@
 // Each candidate has a slot: free, taken (being searched) or done. The worker takes its
 // file's slot if no helper did and searches it itself; while a helper is still at it, the
 // worker searches a file further on, and it replays the outcome once the helper is done.
+//
+// On a cold cache each of those threads would wait on one read at a time. While the
+// process is seen reading from storage, one more thread asks the system to read the next
+// files into its cache (a bounded number of files and bytes ahead of the searching
+// threads), so that many reads are in flight, and block reads of large files ask for their
+// next blocks early. With the files in the cache it only looks at the read counter now
+// and then.
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -56,6 +63,13 @@ class TSearchAhead {
   // searched it (waiting for it if needed), and its file item when it has finds (else
   // null); false when nobody has taken it, which now leaves it to the caller.
   bool Take(size_t i, TOutcome& outcome, std::unique_ptr<TSearchFile>& file);
+  // True while reads wait on the storage (the read-ahead is at work); a reader of large
+  // files in blocks then asks for its next blocks early.
+  const std::atomic<bool>& ReadsWait() const { return FReadsWait; }
+
+  // How far the read-ahead goes beyond the files being searched.
+  static constexpr size_t ReadAheadFiles = 1024;
+  static constexpr int64_t ReadAheadBytes = int64_t{64} << 20;
 
  private:
   enum : uint8_t { Free = 0, Taken = 1, Done = 2 };
@@ -64,6 +78,7 @@ class TSearchAhead {
     std::string_view Path;
     bool ShortReadsEnd;
     std::atomic<uint8_t> State{Free};
+    bool Advised = false;  // the read-ahead's own
     // Written by whoever took the slot before it turns Done: the file item, kept only when
     // it has finds, and the outcome.
     std::unique_ptr<TSearchFile> File;
@@ -78,6 +93,10 @@ class TSearchAhead {
   void SearchSlot(TRangeProcessor& processor, TSlot& slot);
   void Publish(TSlot& slot, uint8_t state);
   std::unique_ptr<TRangeProcessor> MakeProcessor() const;
+  void ReadAhead();
+  // The next slot the read-ahead asks for, or null when it is far enough ahead or has
+  // reached the end of what was found (with Lock held).
+  TSlot* NextToAdvise(const std::deque<std::pair<TSlot*, int64_t>>& advised, int64_t bytes);
 
   TSearchParams* Params;
   const int32_t MaxFileSize;
@@ -97,6 +116,10 @@ class TSearchAhead {
   std::atomic<const TSlot*> WorkerWaitsFor{nullptr};
   std::unique_ptr<TRangeProcessor> WorkerProcessor;  // for files the worker searches ahead
   std::vector<std::thread> Helpers;
+  size_t AdviseFound = 0;  // the read-ahead's place in Found before sealing, in Order after
+  std::condition_variable AheadWake;
+  std::atomic<bool> FReadsWait{false};
+  std::thread AheadThread;
 };
 
 // The item of a candidate file before it is searched: its path; size and time are those of

@@ -57,6 +57,7 @@ void TSearchThread::Execute() {
     Processor->Modes.SkipBinary = FSearchParams->SkipBinary;
     if (SearchAheadThreads > 0)
       Ahead = std::make_unique<TSearchAhead>(FSearchParams, SearchAheadThreads, SearchAheadMaxFileSize, 1024);
+    if (Ahead) Processor->Reader.ReadAheadWhen = &Ahead->ReadsWait();
     try {
       ScanAndProcess(FSearchParams->BaseDir);
     } catch (const std::bad_alloc&) {
@@ -111,7 +112,10 @@ void TSearchThread::CandidatesAdded(const std::vector<std::string_view>& paths, 
   if (Ahead) Ahead->Add(paths, shortReadsEnd);
 }
 
-void TSearchThread::CandidatesEnding() { Ahead.reset(); }
+void TSearchThread::CandidatesEnding() {
+  if (Processor) Processor->Reader.ReadAheadWhen = nullptr;
+  Ahead.reset();
+}
 
 void TSearchThread::SearchHere(TSearchFile* file, bool shortReadsEnd) {
   // A file that takes a while shows its name while it is searched, not after.
