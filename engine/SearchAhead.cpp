@@ -1,15 +1,26 @@
 #include "engine/SearchAhead.h"
 
+#include <algorithm>
 #include <chrono>
 #include <new>
+#include <system_error>
 
 #include "base/Errors.h"
+#include "base/TextUtils.h"
 #include "engine/RangeProcessor.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
 #include "platform/Platform.h"
 
 namespace trawlex {
+
+namespace {
+bool FoldedLess(const std::string& a, const std::string& b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return UpperByte(static_cast<unsigned char>(x)) < UpperByte(static_cast<unsigned char>(y));
+  });
+}
+}  // namespace
 
 int DefaultSearchAheadThreads() {
   const unsigned n = std::thread::hardware_concurrency();
@@ -38,9 +49,12 @@ void TSearchAhead::StopHelpers() {
   }
   HelperWake.notify_all();
   AheadWake.notify_all();
+  FolderWake.notify_all();
   for (auto& t : Helpers) t.join();
   Helpers.clear();
   if (AheadThread.joinable()) AheadThread.join();
+  for (auto& t : FolderThreads) t.join();
+  FolderThreads.clear();
 }
 
 std::unique_ptr<TSearchFile> MakeCandidateFile(TSearchParams* params, std::string_view path) {
@@ -207,13 +221,14 @@ TSearchAhead::TSlot* TSearchAhead::NextToAdvise(const std::deque<std::pair<TSlot
 }
 
 void TSearchAhead::ReadAhead() {
-  // Active while the process reads from storage: a stretch of files asked for without a
-  // byte read from storage were in the cache already, and it rests until reads wait again.
   using namespace std::chrono_literals;
+  using TClock = std::chrono::steady_clock;
+  constexpr size_t ProbeFiles = 32;
   std::deque<std::pair<TSlot*, int64_t>> advised;  // in the order asked for, with their bytes
   int64_t bytes = 0;
   int64_t seen = StorageBytesRead();
   bool active = false, sealedBefore = false;
+  TClock::time_point restUntil{};
   std::string path;
   TFolderCache folders;
   for (;;) {
@@ -225,38 +240,119 @@ void TSearchAhead::ReadAhead() {
     const int64_t now = StorageBytesRead();
     const bool reading = now > seen;
     seen = now;
-    size_t asked = 0;
-    if (reading) active = true;
-    FReadsWait.store(active, std::memory_order_relaxed);
-    if (!active) continue;
-    for (;;) {
-      TSlot* slot;
+    if (reading && !FoldersGo) {
       {
         std::lock_guard lock(Lock);
-        if (Stop) return;
-        if (Sealed && !sealedBefore) {
-          sealedBefore = true;
-          AdviseFound = 0;
-        }
-        // Files taken by the searching threads no longer count as ahead.
-        while (!advised.empty() && advised.front().first->State.load(std::memory_order_relaxed) != Free) {
-          bytes -= advised.front().second;
-          advised.pop_front();
-        }
-        slot = NextToAdvise(advised, bytes);
+        FoldersGo = true;
       }
-      if (!slot) break;
-      slot->Advised = true;
-      path.assign(slot->Path);
-      const int64_t size = std::max<int64_t>(AdviseWillRead(path, MaxFileSize, &folders), 0);
-      advised.emplace_back(slot, std::min<int64_t>(size, MaxFileSize));
-      bytes += advised.back().second;
-      ++asked;
+      FolderWake.notify_all();
     }
-    if (asked > 0 && !reading && StorageBytesRead() == seen) {
-      active = false;
-      FReadsWait.store(false, std::memory_order_relaxed);
+    if (!active && (!reading || TClock::now() < restUntil)) continue;
+    // Files are asked for a probe at a time: a probe that had this thread read nothing from
+    // storage found its files cached already (only the folders may be cold, or another
+    // program reads), and the read-ahead rests a while.
+    bool paid = true;
+    for (;;) {
+      const int64_t own = StorageBytesRead(true);
+      size_t asked = 0;
+      for (; asked < ProbeFiles; ++asked) {
+        TSlot* slot;
+        {
+          std::lock_guard lock(Lock);
+          if (Stop) return;
+          if (Sealed && !sealedBefore) {
+            sealedBefore = true;
+            AdviseFound = 0;
+          }
+          // Files taken by the searching threads no longer count as ahead.
+          while (!advised.empty() && advised.front().first->State.load(std::memory_order_relaxed) != Free) {
+            bytes -= advised.front().second;
+            advised.pop_front();
+          }
+          slot = NextToAdvise(advised, bytes);
+        }
+        if (!slot) break;
+        slot->Advised = true;
+        path.assign(slot->Path);
+        const int64_t size = std::max<int64_t>(AdviseWillRead(path, MaxFileSize, &folders), 0);
+        advised.emplace_back(slot, std::min<int64_t>(size, MaxFileSize));
+        bytes += advised.back().second;
+      }
+      if (asked == 0) break;
+      if (StorageBytesRead(true) == own) {
+        paid = false;
+        break;
+      }
     }
+    active = paid;
+    if (!paid) restUntil = TClock::now() + 20ms;
+    FReadsWait.store(active, std::memory_order_relaxed);
+  }
+}
+
+void TSearchAhead::ReadFoldersAhead(const std::string& baseDir, const std::atomic<int64_t>* entered) {
+  if (!AheadThread.joinable() || !Params->IncludeSubdirs || Params->SkipIgnored) return;
+  {
+    std::lock_guard lock(Lock);
+    FoldersEntered = entered;
+    FolderStack.push_back({baseDir, {}});
+  }
+  constexpr int Threads = 4;
+  try {
+    for (int t = 0; t < Threads; ++t) FolderThreads.emplace_back([this] { ListFoldersAhead(); });
+  } catch (const std::system_error&) {
+    // Fewer threads list fewer folders at once; the walk needs none of them.
+  }
+}
+
+void TSearchAhead::ListFoldersAhead() {
+  using namespace std::chrono_literals;
+  std::vector<TDirName> names;
+  std::vector<TFolderJob> below;
+  for (;;) {
+    TFolderJob job;
+    {
+      std::unique_lock lock(Lock);
+      for (;;) {
+        if (Stop) return;
+        if (FoldersGo && !FolderStack.empty()) {
+          if (FoldersListed - FoldersEntered->load(std::memory_order_relaxed) < ReadAheadFolders) break;
+          FolderWake.wait_for(lock, 1ms);  // far enough ahead: the walk catches up
+        } else if (FoldersGo && FoldersBusy == 0) {
+          return;  // every folder is listed
+        } else {
+          FolderWake.wait(lock);
+        }
+      }
+      job = std::move(FolderStack.back());
+      FolderStack.pop_back();
+      ++FoldersListed;
+      ++FoldersBusy;
+    }
+    // Listing the folder brings its entries into the cache, where the walk finds them.
+    TDirHandle handle;
+    std::string error;
+    names.clear();
+    below.clear();
+    if (handle.Open(job.Path, error) && handle.List(names, error)) {
+      for (TDirName& e : names) {
+        if (e.Kind != TEntryKind::Directory || (!Params->IncludeHidden && e.Name[0] == '.')) continue;
+        std::string rel = job.Rel.empty() ? e.Name : job.Rel + "/" + e.Name;
+        if (!Params->SkipFolders.empty() && Params->SkipsFolder(e.Name, rel)) continue;
+        below.push_back({PathJoin(job.Path, e.Name), std::move(rel)});
+      }
+      // The last in path order goes on the stack first, so that the first is listed first.
+      std::sort(below.begin(), below.end(), [](const TFolderJob& a, const TFolderJob& b) {
+        return FoldedLess(b.Rel, a.Rel);
+      });
+    }
+    handle.Close();
+    {
+      std::lock_guard lock(Lock);
+      for (TFolderJob& f : below) FolderStack.push_back(std::move(f));
+      --FoldersBusy;
+    }
+    FolderWake.notify_all();
   }
 }
 

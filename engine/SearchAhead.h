@@ -13,11 +13,13 @@
 // file's slot if no helper did and searches it itself; while a helper is still at it, the
 // worker searches a file further on, and it replays the outcome once the helper is done.
 //
-// On a cold cache each of those threads would wait on one read at a time. While the
+// On a cold cache each of those threads would wait on one read at a time. Once the
 // process is seen reading from storage, one more thread asks the system to read the next
 // files into its cache (a bounded number of files and bytes ahead of the searching
 // threads), so that many reads are in flight, and block reads of large files ask for their
-// next blocks early. With the files in the cache it only looks at the read counter now
+// next blocks early; it rests while the files it asks for turn out to be cached already.
+// A few more threads list the folders ahead of the walk, so that the walk finds them in
+// the cache too. With the tree in the cache all of them only look at a read counter now
 // and then.
 #include <atomic>
 #include <condition_variable>
@@ -67,9 +69,16 @@ class TSearchAhead {
   // files in blocks then asks for its next blocks early.
   const std::atomic<bool>& ReadsWait() const { return FReadsWait; }
 
-  // How far the read-ahead goes beyond the files being searched.
+  // Before the scan: the folders below `baseDir` (hidden ones as the parameters say, skipped
+  // ones left out) may be listed ahead of the walk, at most ReadAheadFolders more than
+  // `entered` counts, once the tree is seen to be read from storage. Not for searches that
+  // leave out what ignore files name (those folders the walk itself leaves out).
+  void ReadFoldersAhead(const std::string& baseDir, const std::atomic<int64_t>* entered);
+
+  // How far the read-ahead goes beyond the files being searched and the folders walked.
   static constexpr size_t ReadAheadFiles = 1024;
   static constexpr int64_t ReadAheadBytes = int64_t{64} << 20;
+  static constexpr int64_t ReadAheadFolders = 256;
 
  private:
   enum : uint8_t { Free = 0, Taken = 1, Done = 2 };
@@ -94,6 +103,7 @@ class TSearchAhead {
   void Publish(TSlot& slot, uint8_t state);
   std::unique_ptr<TRangeProcessor> MakeProcessor() const;
   void ReadAhead();
+  void ListFoldersAhead();
   // The next slot the read-ahead asks for, or null when it is far enough ahead or has
   // reached the end of what was found (with Lock held).
   TSlot* NextToAdvise(const std::deque<std::pair<TSlot*, int64_t>>& advised, int64_t bytes);
@@ -120,6 +130,17 @@ class TSearchAhead {
   std::condition_variable AheadWake;
   std::atomic<bool> FReadsWait{false};
   std::thread AheadThread;
+  // The folders still to list ahead of the walk, last in first out (under Lock).
+  struct TFolderJob {
+    std::string Path, Rel;
+  };
+  std::vector<TFolderJob> FolderStack;
+  int64_t FoldersListed = 0;
+  int FoldersBusy = 0;
+  bool FoldersGo = false;  // the tree is read from storage: listing may begin
+  const std::atomic<int64_t>* FoldersEntered = nullptr;
+  std::condition_variable FolderWake;
+  std::vector<std::thread> FolderThreads;
 };
 
 // The item of a candidate file before it is searched: its path; size and time are those of

@@ -57,7 +57,10 @@ void TSearchThread::Execute() {
     Processor->Modes.SkipBinary = FSearchParams->SkipBinary;
     if (SearchAheadThreads > 0)
       Ahead = std::make_unique<TSearchAhead>(FSearchParams, SearchAheadThreads, SearchAheadMaxFileSize, 1024);
-    if (Ahead) Processor->Reader.ReadAheadWhen = &Ahead->ReadsWait();
+    if (Ahead) {
+      Processor->Reader.ReadAheadWhen = &Ahead->ReadsWait();
+      Ahead->ReadFoldersAhead(FSearchParams->BaseDir, &FFoldersEntered);
+    }
     try {
       ScanAndProcess(FSearchParams->BaseDir);
     } catch (const std::bad_alloc&) {

@@ -169,9 +169,9 @@ class TReadOnlyFile {
 // opened or examined, is no regular file, or the system has no such call (a reader of the
 // file meets the reason itself).
 int64_t AdviseWillRead(const std::string& path, int64_t length, TFolderCache* folders = nullptr);
-// The bytes this process has had read from storage so far (reads served from the cache do
-// not count), or -1 where the system does not tell.
-int64_t StorageBytesRead();
+// The bytes this process (or only the calling thread) has had read from storage so far;
+// reads served from the cache do not count. -1 where the system does not tell.
+int64_t StorageBytesRead(bool thisThread = false);
 
 // The clock that stamps files' change times, in nanoseconds since the epoch, read cheaply:
 // a change made after this call gets a change time no earlier than what it returns.

@@ -337,9 +337,9 @@ int64_t AdviseWillRead(const std::string& path, int64_t length, TFolderCache* fo
   return file.Size();
 }
 
-int64_t StorageBytesRead() {
-  // Kept for the whole process; without the kernel's I/O accounting the file is missing.
-  const int fd = ::open("/proc/self/io", O_RDONLY | O_CLOEXEC);
+int64_t StorageBytesRead(bool thisThread) {
+  // Without the kernel's I/O accounting the file is missing.
+  const int fd = ::open(thisThread ? "/proc/thread-self/io" : "/proc/self/io", O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -1;
   char text[512];
   const ssize_t n = ::read(fd, text, sizeof text - 1);

@@ -285,7 +285,7 @@ void TReadOnlyFile::Close() {
 int64_t AdviseWillRead(const std::string&, int64_t, TFolderCache*) { return -1; }
 
 // Not told apart from reads served by the cache here: no read-ahead is started.
-int64_t StorageBytesRead() { return -1; }
+int64_t StorageBytesRead(bool) { return -1; }
 
 static TDateTime FromSystemTime(const SYSTEMTIME& st, bool twoSeconds, bool withMs) {
   TDateTimeParts p;
