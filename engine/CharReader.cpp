@@ -221,7 +221,6 @@ void TCharReader::OpenBlocks(const std::string& fileName) {
   FSize = 0;  // the whole-file view is empty while a window is in use
   FWindowStart = 0;
   FWindowSize = 0;
-  FAdvisedTo = 0;
   std::string error;
   if (!FBlockFile.Open(fileName, error)) throw ETrawlexError(Fmt("Cannot open file \"%s\". %s", fileName, error));
   if (FBlockFile.Size() >= MaxFileSize) {
@@ -247,12 +246,6 @@ bool TCharReader::NextBlock(int64_t keepFrom, size_t block) {
   FWindowStart = keepFrom;
   unsigned char* data = FData.get();
   std::string error;
-  const int64_t next = end + static_cast<int64_t>(add);
-  if (ReadAheadWhen && ReadAheadWhen->load(std::memory_order_relaxed) && next + BlockReadAhead / 2 > FAdvisedTo && next < size) {
-    const int64_t from = std::max(FAdvisedTo, next);
-    FAdvisedTo = std::min(next + BlockReadAhead, size);
-    FBlockFile.AdviseWillRead(from, FAdvisedTo - from);
-  }
   const int64_t got = FBlockFile.ReadFull(data + keep, add, error);
   if (got < 0) {
     FWindowSize = 0;

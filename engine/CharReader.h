@@ -2,7 +2,6 @@
 // Random access to the bytes of one file, read whole into memory in one step, or a moving
 // window over a large file read a block at a time. Bytes are bytes: no character set, no
 // byte-order mark, a zero byte is ordinary.
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -95,10 +94,6 @@ class TCharReader {
   // The size the file had when it was opened for blocks.
   int64_t BlockFileSize() const { return FBlockFile.Size(); }
   void CloseBlocks() { FBlockFile.Close(); }
-  // While this is set and true, NextBlock asks the system for the next BlockReadAhead
-  // bytes early, so the storage reads them while the window is scanned.
-  const std::atomic<bool>* ReadAheadWhen = nullptr;
-  static constexpr int64_t BlockReadAhead = int64_t{32} << 20;
 
  private:
   unsigned char* Reserve(size_t size);
@@ -123,7 +118,6 @@ class TCharReader {
   int64_t FOpenedAtNs = 0;
   int64_t FWindowStart = 0;
   size_t FWindowSize = 0;
-  int64_t FAdvisedTo = 0;  // the end of what NextBlock asked for early
   int64_t FBlockRead = 0;  // bytes of the file read into windows so far
 };
 

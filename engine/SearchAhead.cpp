@@ -27,11 +27,12 @@ int DefaultSearchAheadThreads() {
   return n > 1 ? static_cast<int>(n) - 1 : 0;
 }
 
-TSearchAhead::TSearchAhead(TSearchParams* params, int threads, int32_t maxFileSize, size_t window)
-    : Params(params), MaxFileSize(maxFileSize), Window(window), WorkerProcessor(MakeProcessor()) {
+TSearchAhead::TSearchAhead(TSearchParams* params, int threads, int32_t maxFileSize, size_t window, TReadAhead readAhead)
+    : Params(params), MaxFileSize(maxFileSize), Window(window), ReadAheadMode(readAhead), WorkerProcessor(MakeProcessor()) {
   try {
     for (int t = 0; t < threads; ++t) Helpers.emplace_back([this] { Work(); });
-    if (threads > 0 && StorageBytesRead() >= 0) AheadThread = std::thread([this] { ReadAhead(); });
+    if (threads > 0 && (readAhead == TReadAhead::Always || (readAhead == TReadAhead::WhenReadsWait && StorageBytesRead() >= 0)))
+      AheadThread = std::thread([this] { ReadAhead(); });
   } catch (...) {
     // A helper could not be made (the system is out of threads or memory): those already
     // running are stopped before the error goes on to fail the search.
@@ -196,7 +197,6 @@ void TSearchAhead::Publish(TSlot& slot, uint8_t state) {
 
 std::unique_ptr<TRangeProcessor> TSearchAhead::MakeProcessor() const {
   auto processor = std::make_unique<TRangeProcessor>(Params);
-  processor->Reader.ReadAheadWhen = &FReadsWait;
   processor->Modes.UpdateLineNoDigits = false;  // raised by the worker as it hands lines over
   processor->Modes.CountLinesWithoutFinds = false;
   processor->Modes.SkipBinary = Params->SkipBinary;
@@ -226,8 +226,9 @@ void TSearchAhead::ReadAhead() {
   constexpr size_t ProbeFiles = 32;
   std::deque<std::pair<TSlot*, int64_t>> advised;  // in the order asked for, with their bytes
   int64_t bytes = 0;
+  const bool always = ReadAheadMode == TReadAhead::Always;
   int64_t seen = StorageBytesRead();
-  bool active = false, sealedBefore = false;
+  bool active = always, sealedBefore = false;
   TClock::time_point restUntil{};
   std::string path;
   TFolderCache folders;
@@ -238,7 +239,7 @@ void TSearchAhead::ReadAhead() {
       if (Stop) return;
     }
     const int64_t now = StorageBytesRead();
-    const bool reading = now > seen;
+    const bool reading = always || now > seen;
     seen = now;
     if (reading && !FoldersGo) {
       {
@@ -279,14 +280,13 @@ void TSearchAhead::ReadAhead() {
         bytes += advised.back().second;
       }
       if (asked == 0) break;
-      if (StorageBytesRead(true) == own) {
+      if (!always && StorageBytesRead(true) == own) {
         paid = false;
         break;
       }
     }
     active = paid;
     if (!paid) restUntil = TClock::now() + 20ms;
-    FReadsWait.store(active, std::memory_order_relaxed);
   }
 }
 

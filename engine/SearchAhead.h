@@ -16,8 +16,8 @@
 // On a cold cache each of those threads would wait on one read at a time. Once the
 // process is seen reading from storage, one more thread asks the system to read the next
 // files into its cache (a bounded number of files and bytes ahead of the searching
-// threads), so that many reads are in flight, and block reads of large files ask for their
-// next blocks early; it rests while the files it asks for turn out to be cached already.
+// threads), so that many reads are in flight; it rests while the files it asks for turn
+// out to be cached already.
 // A few more threads list the folders ahead of the walk, so that the walk finds them in
 // the cache too. With the tree in the cache all of them only look at a read counter now
 // and then.
@@ -39,6 +39,10 @@ class TSearchParams;
 class TSearchFile;
 class TRangeProcessor;
 
+// When a search reads ahead of its searching threads: once the process is seen reading
+// from storage (the default), from the start, or never.
+enum class TReadAhead : uint8_t { WhenReadsWait, Always, Never };
+
 class TSearchAhead {
  public:
   struct TOutcome {
@@ -49,7 +53,8 @@ class TSearchAhead {
   };
 
   // Fails (with the helpers it started stopped again) when a helper cannot be created.
-  TSearchAhead(TSearchParams* params, int threads, int32_t maxFileSize, size_t window);
+  TSearchAhead(TSearchParams* params, int threads, int32_t maxFileSize, size_t window,
+               TReadAhead readAhead = TReadAhead::WhenReadsWait);
   // Stops the helpers and waits for them; the files may be freed only after this.
   ~TSearchAhead();
   TSearchAhead(const TSearchAhead&) = delete;
@@ -65,10 +70,6 @@ class TSearchAhead {
   // searched it (waiting for it if needed), and its file item when it has finds (else
   // null); false when nobody has taken it, which now leaves it to the caller.
   bool Take(size_t i, TOutcome& outcome, std::unique_ptr<TSearchFile>& file);
-  // True while reads wait on the storage (the read-ahead is at work); a reader of large
-  // files in blocks then asks for its next blocks early.
-  const std::atomic<bool>& ReadsWait() const { return FReadsWait; }
-
   // Before the scan: the folders below `baseDir` (hidden ones as the parameters say, skipped
   // ones left out) may be listed ahead of the walk, at most ReadAheadFolders more than
   // `entered` counts, once the tree is seen to be read from storage. Not for searches that
@@ -111,6 +112,7 @@ class TSearchAhead {
   TSearchParams* Params;
   const int32_t MaxFileSize;
   const size_t Window;
+  const TReadAhead ReadAheadMode;
   // Guards everything below but the slots' states and WorkerWaitsFor, which are atomic.
   // Each side is woken only when the other waits for it, so a file costs no extra switches.
   std::mutex Lock;
@@ -128,7 +130,6 @@ class TSearchAhead {
   std::vector<std::thread> Helpers;
   size_t AdviseFound = 0;  // the read-ahead's place in Found before sealing, in Order after
   std::condition_variable AheadWake;
-  std::atomic<bool> FReadsWait{false};
   std::thread AheadThread;
   // The folders still to list ahead of the walk, last in first out (under Lock).
   struct TFolderJob {

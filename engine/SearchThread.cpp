@@ -56,11 +56,8 @@ void TSearchThread::Execute() {
     Processor->Modes.CountLinesWithoutFinds = false;
     Processor->Modes.SkipBinary = FSearchParams->SkipBinary;
     if (SearchAheadThreads > 0)
-      Ahead = std::make_unique<TSearchAhead>(FSearchParams, SearchAheadThreads, SearchAheadMaxFileSize, 1024);
-    if (Ahead) {
-      Processor->Reader.ReadAheadWhen = &Ahead->ReadsWait();
-      Ahead->ReadFoldersAhead(FSearchParams->BaseDir, &FFoldersEntered);
-    }
+      Ahead = std::make_unique<TSearchAhead>(FSearchParams, SearchAheadThreads, SearchAheadMaxFileSize, 1024, ReadAhead);
+    if (Ahead) Ahead->ReadFoldersAhead(FSearchParams->BaseDir, &FFoldersEntered);
     try {
       ScanAndProcess(FSearchParams->BaseDir);
     } catch (const std::bad_alloc&) {
@@ -115,10 +112,7 @@ void TSearchThread::CandidatesAdded(const std::vector<std::string_view>& paths, 
   if (Ahead) Ahead->Add(paths, shortReadsEnd);
 }
 
-void TSearchThread::CandidatesEnding() {
-  if (Processor) Processor->Reader.ReadAheadWhen = nullptr;
-  Ahead.reset();
-}
+void TSearchThread::CandidatesEnding() { Ahead.reset(); }
 
 void TSearchThread::SearchHere(TSearchFile* file, bool shortReadsEnd) {
   // A file that takes a while shows its name while it is searched, not after.
