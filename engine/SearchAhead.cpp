@@ -249,12 +249,14 @@ void TSearchAhead::ReadAhead() {
       FolderWake.notify_all();
     }
     if (!active && (!reading || TClock::now() < restUntil)) continue;
-    // Files are asked for a probe at a time: a probe that had this thread read nothing from
-    // storage found its files cached already (only the folders may be cold, or another
-    // program reads), and the read-ahead rests a while.
+    // Files are asked for a probe at a time: a probe that had this thread read from
+    // storage less than a quarter of the bytes it asked for found its files mostly cached
+    // (what it read were folders and file records, or another program reads), and the
+    // read-ahead rests a while.
     bool paid = true;
     for (;;) {
       const int64_t own = StorageBytesRead(true);
+      int64_t probeBytes = 0;
       size_t asked = 0;
       for (; asked < ProbeFiles; ++asked) {
         TSlot* slot;
@@ -278,9 +280,10 @@ void TSearchAhead::ReadAhead() {
         const int64_t size = std::max<int64_t>(AdviseWillRead(path, MaxFileSize, &folders), 0);
         advised.emplace_back(slot, std::min<int64_t>(size, MaxFileSize));
         bytes += advised.back().second;
+        probeBytes += advised.back().second;
       }
       if (asked == 0) break;
-      if (!always && StorageBytesRead(true) == own) {
+      if (!always && (StorageBytesRead(true) - own) * 4 < probeBytes + 1) {
         paid = false;
         break;
       }
