@@ -232,22 +232,19 @@ void TSearchAhead::ReadAhead() {
   TClock::time_point restUntil{};
   std::string path;
   TFolderCache folders;
+  // While nothing is read from storage the counter is looked at less and less often.
+  auto interval = 2ms;
   for (;;) {
     {
       std::unique_lock lock(Lock);
-      AheadWake.wait_for(lock, 2ms, [&] { return Stop; });
+      AheadWake.wait_for(lock, interval, [&] { return Stop; });
       if (Stop) return;
     }
     const int64_t now = StorageBytesRead();
     const bool reading = always || now > seen;
     seen = now;
-    if (reading && !FoldersGo) {
-      {
-        std::lock_guard lock(Lock);
-        FoldersGo = true;
-      }
-      FolderWake.notify_all();
-    }
+    interval = reading || active ? 2ms : std::min<std::chrono::milliseconds>(interval * 2, 16ms);
+    if (reading && !FoldersGo) StartListingFolders();  // FoldersGo changes only on this thread
     if (!active && (!reading || TClock::now() < restUntil)) continue;
     // Files are asked for a probe at a time: a probe that had this thread read from
     // storage less than a quarter of the bytes it asked for found its files mostly cached
@@ -295,10 +292,17 @@ void TSearchAhead::ReadAhead() {
 
 void TSearchAhead::ReadFoldersAhead(const std::string& baseDir, const std::atomic<int64_t>* entered) {
   if (!AheadThread.joinable() || !Params->IncludeSubdirs || Params->SkipIgnored) return;
+  std::lock_guard lock(Lock);
+  FoldersEntered = entered;
+  FolderStack.push_back({baseDir, {}});
+}
+
+void TSearchAhead::StartListingFolders() {
+  // Made only when needed: a search of cached files starts no more threads than before.
   {
     std::lock_guard lock(Lock);
-    FoldersEntered = entered;
-    FolderStack.push_back({baseDir, {}});
+    if (!FoldersEntered) return;  // not asked for (yet)
+    FoldersGo = true;
   }
   constexpr int Threads = 4;
   try {

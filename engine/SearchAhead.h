@@ -104,6 +104,7 @@ class TSearchAhead {
   void Publish(TSlot& slot, uint8_t state);
   std::unique_ptr<TRangeProcessor> MakeProcessor() const;
   void ReadAhead();
+  void StartListingFolders();
   void ListFoldersAhead();
   // The next slot the read-ahead asks for, or null when it is far enough ahead or has
   // reached the end of what was found (with Lock held).
@@ -138,7 +139,7 @@ class TSearchAhead {
   std::vector<TFolderJob> FolderStack;
   int64_t FoldersListed = 0;
   int FoldersBusy = 0;
-  bool FoldersGo = false;  // the tree is read from storage: listing may begin
+  bool FoldersGo = false;  // the tree is read from storage: the listing threads run
   const std::atomic<int64_t>* FoldersEntered = nullptr;
   std::condition_variable FolderWake;
   std::vector<std::thread> FolderThreads;
