@@ -32,7 +32,7 @@ TSearchAhead::TSearchAhead(TSearchParams* params, int threads, int32_t maxFileSi
   try {
     for (int t = 0; t < threads; ++t) Helpers.emplace_back([this] { Work(); });
     if (threads > 0 && (readAhead == TReadAhead::Always || (readAhead == TReadAhead::WhenReadsWait && StorageBytesRead() >= 0)))
-      AheadThread = std::thread([this] { ReadAhead(); });
+      AheadThread = std::thread([this] { ReadAheadGuarded(); });
   } catch (...) {
     // A helper could not be made (the system is out of threads or memory): those already
     // running are stopped before the error goes on to fail the search.
@@ -220,6 +220,14 @@ TSearchAhead::TSlot* TSearchAhead::NextToAdvise(const std::deque<std::pair<TSlot
   }
 }
 
+void TSearchAhead::ReadAheadGuarded() {
+  try {
+    ReadAhead();
+  } catch (const std::exception&) {
+    // Out of memory for a path: reading ahead is only a help, and it ends; the search goes on.
+  }
+}
+
 void TSearchAhead::ReadAhead() {
   using namespace std::chrono_literals;
   using TClock = std::chrono::steady_clock;
@@ -306,7 +314,14 @@ void TSearchAhead::StartListingFolders() {
   }
   constexpr int Threads = 4;
   try {
-    for (int t = 0; t < Threads; ++t) FolderThreads.emplace_back([this] { ListFoldersAhead(); });
+    for (int t = 0; t < Threads; ++t)
+      FolderThreads.emplace_back([this] {
+        try {
+          ListFoldersAhead();
+        } catch (const std::exception&) {
+          // Out of memory for a path: this thread lists no more; the walk needs none of it.
+        }
+      });
   } catch (const std::system_error&) {
     // Fewer threads list fewer folders at once; the walk needs none of them.
   }

@@ -104,6 +104,7 @@ class TSearchAhead {
   void Publish(TSlot& slot, uint8_t state);
   std::unique_ptr<TRangeProcessor> MakeProcessor() const;
   void ReadAhead();
+  void ReadAheadGuarded();
   void StartListingFolders();
   void ListFoldersAhead();
   // The next slot the read-ahead asks for, or null when it is far enough ahead or has
