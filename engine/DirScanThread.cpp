@@ -251,6 +251,7 @@ bool TDirScanThread::ReadLevel(TLevel& level) {
   const std::string& dir = level.Path;
   std::vector<TDirName> names;
   std::string error;
+  FFoldersEntered.fetch_add(1, std::memory_order_relaxed);
   if (!level.Handle.List(names, error)) {
     ReportError(dir + ": " + error);
     return !Terminated();

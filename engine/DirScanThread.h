@@ -52,6 +52,8 @@ class TDirScanThread : public TBaseThread {
   void ScanAndProcess(const std::string& baseDir);
 
   std::atomic<int32_t> FFilesFound{0};
+  // Folders the walk has listed so far.
+  std::atomic<int64_t> FFoldersEntered{0};
   // For each candidate of the sorted list, its place in the order the scan found them
   // (the order of CandidateAdded); valid while ProcessFiles runs.
   std::vector<size_t> FoundOrder;

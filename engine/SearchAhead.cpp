@@ -1,23 +1,38 @@
 #include "engine/SearchAhead.h"
 
+#include <algorithm>
+#include <chrono>
 #include <new>
+#include <system_error>
 
 #include "base/Errors.h"
+#include "base/TextUtils.h"
 #include "engine/RangeProcessor.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
+#include "platform/Platform.h"
 
 namespace trawlex {
+
+namespace {
+bool FoldedLess(const std::string& a, const std::string& b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return UpperByte(static_cast<unsigned char>(x)) < UpperByte(static_cast<unsigned char>(y));
+  });
+}
+}  // namespace
 
 int DefaultSearchAheadThreads() {
   const unsigned n = std::thread::hardware_concurrency();
   return n > 1 ? static_cast<int>(n) - 1 : 0;
 }
 
-TSearchAhead::TSearchAhead(TSearchParams* params, int threads, int64_t maxFileSize, size_t window)
-    : Params(params), MaxFileSize(maxFileSize), Window(window), WorkerProcessor(MakeProcessor()) {
+TSearchAhead::TSearchAhead(TSearchParams* params, int threads, int64_t maxFileSize, size_t window, TReadAhead readAhead)
+    : Params(params), MaxFileSize(maxFileSize), Window(window), ReadAheadMode(readAhead), WorkerProcessor(MakeProcessor()) {
   try {
     for (int t = 0; t < threads; ++t) Helpers.emplace_back([this] { Work(); });
+    if (threads > 0 && (readAhead == TReadAhead::Always || (readAhead == TReadAhead::WhenReadsWait && StorageBytesRead() >= 0)))
+      AheadThread = std::thread([this] { ReadAheadGuarded(); });
   } catch (...) {
     // A helper could not be made (the system is out of threads or memory): those already
     // running are stopped before the error goes on to fail the search.
@@ -34,8 +49,13 @@ void TSearchAhead::StopHelpers() {
     Stop = true;
   }
   HelperWake.notify_all();
+  AheadWake.notify_all();
+  FolderWake.notify_all();
   for (auto& t : Helpers) t.join();
   Helpers.clear();
+  if (AheadThread.joinable()) AheadThread.join();
+  for (auto& t : FolderThreads) t.join();
+  FolderThreads.clear();
 }
 
 std::unique_ptr<TSearchFile> MakeCandidateFile(TSearchParams* params, std::string_view path) {
@@ -181,6 +201,181 @@ std::unique_ptr<TRangeProcessor> TSearchAhead::MakeProcessor() const {
   processor->Modes.CountLinesWithoutFinds = false;
   processor->Modes.SkipBinary = Params->SkipBinary;
   return processor;
+}
+
+TSearchAhead::TSlot* TSearchAhead::NextToAdvise(const std::deque<std::pair<TSlot*, int64_t>>& advised, int64_t bytes) {
+  if (advised.size() >= ReadAheadFiles || bytes >= ReadAheadBytes) return nullptr;
+  for (;;) {
+    TSlot* slot;
+    if (!Sealed) {
+      if (AdviseFound >= Found.size()) return nullptr;
+      slot = &Found[AdviseFound++];
+    } else {
+      // Sealing restarts the count in hand-over order, where the helpers are now.
+      AdviseFound = std::max(AdviseFound, Next);
+      if (AdviseFound >= Order.size()) return nullptr;
+      slot = Order[AdviseFound++];
+    }
+    if (!slot->Advised && slot->State.load(std::memory_order_relaxed) == Free) return slot;
+  }
+}
+
+void TSearchAhead::ReadAheadGuarded() {
+  try {
+    ReadAhead();
+  } catch (const std::exception&) {
+    // Out of memory for a path: reading ahead is only a help, and it ends; the search goes on.
+  }
+}
+
+void TSearchAhead::ReadAhead() {
+  using namespace std::chrono_literals;
+  using TClock = std::chrono::steady_clock;
+  constexpr size_t ProbeFiles = 32;
+  std::deque<std::pair<TSlot*, int64_t>> advised;  // in the order asked for, with their bytes
+  int64_t bytes = 0;
+  const bool always = ReadAheadMode == TReadAhead::Always;
+  int64_t seen = StorageBytesRead();
+  bool active = always, sealedBefore = false;
+  TClock::time_point restUntil{};
+  std::string path;
+  TFolderCache folders;
+  // While nothing is read from storage the counter is looked at less and less often.
+  auto interval = 2ms;
+  for (;;) {
+    {
+      std::unique_lock lock(Lock);
+      AheadWake.wait_for(lock, interval, [&] { return Stop; });
+      if (Stop) return;
+    }
+    const int64_t now = StorageBytesRead();
+    const bool reading = always || now > seen;
+    seen = now;
+    interval = reading || active ? 2ms : std::min<std::chrono::milliseconds>(interval * 2, 16ms);
+    if (reading && !FoldersGo) StartListingFolders();  // FoldersGo changes only on this thread
+    if (!active && (!reading || TClock::now() < restUntil)) continue;
+    // Files are asked for a probe at a time: a probe that had this thread read from
+    // storage less than a quarter of the bytes it asked for found its files mostly cached
+    // (what it read were folders and file records, or another program reads), and the
+    // read-ahead rests a while.
+    bool paid = true;
+    for (;;) {
+      const int64_t own = StorageBytesRead(true);
+      int64_t probeBytes = 0;
+      size_t asked = 0;
+      for (; asked < ProbeFiles; ++asked) {
+        TSlot* slot;
+        {
+          std::lock_guard lock(Lock);
+          if (Stop) return;
+          if (Sealed && !sealedBefore) {
+            sealedBefore = true;
+            AdviseFound = 0;
+          }
+          // Files taken by the searching threads no longer count as ahead.
+          while (!advised.empty() && advised.front().first->State.load(std::memory_order_relaxed) != Free) {
+            bytes -= advised.front().second;
+            advised.pop_front();
+          }
+          slot = NextToAdvise(advised, bytes);
+        }
+        if (!slot) break;
+        slot->Advised = true;
+        path.assign(slot->Path);
+        const int64_t size = std::max<int64_t>(AdviseWillRead(path, MaxFileSize, &folders), 0);
+        advised.emplace_back(slot, std::min<int64_t>(size, MaxFileSize));
+        bytes += advised.back().second;
+        probeBytes += advised.back().second;
+      }
+      if (asked == 0) break;
+      if (!always && (StorageBytesRead(true) - own) * 4 < probeBytes + 1) {
+        paid = false;
+        break;
+      }
+    }
+    active = paid;
+    if (!paid) restUntil = TClock::now() + 20ms;
+  }
+}
+
+void TSearchAhead::ReadFoldersAhead(const std::string& baseDir, const std::atomic<int64_t>* entered) {
+  if (!AheadThread.joinable() || !Params->IncludeSubdirs || Params->SkipIgnored) return;
+  std::lock_guard lock(Lock);
+  FoldersEntered = entered;
+  FolderStack.push_back({baseDir, {}});
+}
+
+void TSearchAhead::StartListingFolders() {
+  // Made only when needed: a search of cached files starts no more threads than before.
+  {
+    std::lock_guard lock(Lock);
+    if (!FoldersEntered) return;  // not asked for (yet)
+    FoldersGo = true;
+  }
+  constexpr int Threads = 4;
+  try {
+    for (int t = 0; t < Threads; ++t)
+      FolderThreads.emplace_back([this] {
+        try {
+          ListFoldersAhead();
+        } catch (const std::exception&) {
+          // Out of memory for a path: this thread lists no more; the walk needs none of it.
+        }
+      });
+  } catch (const std::system_error&) {
+    // Fewer threads list fewer folders at once; the walk needs none of them.
+  }
+}
+
+void TSearchAhead::ListFoldersAhead() {
+  using namespace std::chrono_literals;
+  std::vector<TDirName> names;
+  std::vector<TFolderJob> below;
+  for (;;) {
+    TFolderJob job;
+    {
+      std::unique_lock lock(Lock);
+      for (;;) {
+        if (Stop) return;
+        if (FoldersGo && !FolderStack.empty()) {
+          if (FoldersListed - FoldersEntered->load(std::memory_order_relaxed) < ReadAheadFolders) break;
+          FolderWake.wait_for(lock, 1ms);  // far enough ahead: the walk catches up
+        } else if (FoldersGo && FoldersBusy == 0) {
+          return;  // every folder is listed
+        } else {
+          FolderWake.wait(lock);
+        }
+      }
+      job = std::move(FolderStack.back());
+      FolderStack.pop_back();
+      ++FoldersListed;
+      ++FoldersBusy;
+    }
+    // Listing the folder brings its entries into the cache, where the walk finds them.
+    TDirHandle handle;
+    std::string error;
+    names.clear();
+    below.clear();
+    if (handle.Open(job.Path, error) && handle.List(names, error)) {
+      for (TDirName& e : names) {
+        if (e.Kind != TEntryKind::Directory || (!Params->IncludeHidden && e.Name[0] == '.')) continue;
+        std::string rel = job.Rel.empty() ? e.Name : job.Rel + "/" + e.Name;
+        if (!Params->SkipFolders.empty() && Params->SkipsFolder(e.Name, rel)) continue;
+        below.push_back({PathJoin(job.Path, e.Name), std::move(rel)});
+      }
+      // The last in path order goes on the stack first, so that the first is listed first.
+      std::sort(below.begin(), below.end(), [](const TFolderJob& a, const TFolderJob& b) {
+        return FoldedLess(b.Rel, a.Rel);
+      });
+    }
+    handle.Close();
+    {
+      std::lock_guard lock(Lock);
+      for (TFolderJob& f : below) FolderStack.push_back(std::move(f));
+      --FoldersBusy;
+    }
+    FolderWake.notify_all();
+  }
 }
 
 }  // namespace trawlex

@@ -12,6 +12,15 @@
 // Each candidate has a slot: free, taken (being searched) or done. The worker takes its
 // file's slot if no helper did and searches it itself; while a helper is still at it, the
 // worker searches a file further on, and it replays the outcome once the helper is done.
+//
+// On a cold cache each of those threads would wait on one read at a time. Once the
+// process is seen reading from storage, one more thread asks the system to read the next
+// files into its cache (a bounded number of files and bytes ahead of the searching
+// threads), so that many reads are in flight; it rests while the files it asks for turn
+// out to be cached already.
+// A few more threads list the folders ahead of the walk, so that the walk finds them in
+// the cache too. With the tree in the cache all of them only look at a read counter now
+// and then.
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -30,6 +39,10 @@ class TSearchParams;
 class TSearchFile;
 class TRangeProcessor;
 
+// When a search reads ahead of its searching threads: once the process is seen reading
+// from storage (the default), from the start, or never.
+enum class TReadAhead : uint8_t { WhenReadsWait, Always, Never };
+
 class TSearchAhead {
  public:
   struct TOutcome {
@@ -40,7 +53,8 @@ class TSearchAhead {
   };
 
   // Fails (with the helpers it started stopped again) when a helper cannot be created.
-  TSearchAhead(TSearchParams* params, int threads, int64_t maxFileSize, size_t window);
+  TSearchAhead(TSearchParams* params, int threads, int64_t maxFileSize, size_t window,
+               TReadAhead readAhead = TReadAhead::WhenReadsWait);
   // Stops the helpers and waits for them; the files may be freed only after this.
   ~TSearchAhead();
   TSearchAhead(const TSearchAhead&) = delete;
@@ -56,6 +70,16 @@ class TSearchAhead {
   // searched it (waiting for it if needed), and its file item when it has finds (else
   // null); false when nobody has taken it, which now leaves it to the caller.
   bool Take(size_t i, TOutcome& outcome, std::unique_ptr<TSearchFile>& file);
+  // Before the scan: the folders below `baseDir` (hidden ones as the parameters say, skipped
+  // ones left out) may be listed ahead of the walk, at most ReadAheadFolders more than
+  // `entered` counts, once the tree is seen to be read from storage. Not for searches that
+  // leave out what ignore files name (those folders the walk itself leaves out).
+  void ReadFoldersAhead(const std::string& baseDir, const std::atomic<int64_t>* entered);
+
+  // How far the read-ahead goes beyond the files being searched and the folders walked.
+  static constexpr size_t ReadAheadFiles = 1024;
+  static constexpr int64_t ReadAheadBytes = int64_t{64} << 20;
+  static constexpr int64_t ReadAheadFolders = 256;
 
  private:
   enum : uint8_t { Free = 0, Taken = 1, Done = 2 };
@@ -64,6 +88,7 @@ class TSearchAhead {
     std::string_view Path;
     bool ShortReadsEnd;
     std::atomic<uint8_t> State{Free};
+    bool Advised = false;  // the read-ahead's own
     // Written by whoever took the slot before it turns Done: the file item, kept only when
     // it has finds, and the outcome.
     std::unique_ptr<TSearchFile> File;
@@ -78,10 +103,18 @@ class TSearchAhead {
   void SearchSlot(TRangeProcessor& processor, TSlot& slot);
   void Publish(TSlot& slot, uint8_t state);
   std::unique_ptr<TRangeProcessor> MakeProcessor() const;
+  void ReadAhead();
+  void ReadAheadGuarded();
+  void StartListingFolders();
+  void ListFoldersAhead();
+  // The next slot the read-ahead asks for, or null when it is far enough ahead or has
+  // reached the end of what was found (with Lock held).
+  TSlot* NextToAdvise(const std::deque<std::pair<TSlot*, int64_t>>& advised, int64_t bytes);
 
   TSearchParams* Params;
   const int64_t MaxFileSize;
   const size_t Window;
+  const TReadAhead ReadAheadMode;
   // Guards everything below but the slots' states and WorkerWaitsFor, which are atomic.
   // Each side is woken only when the other waits for it, so a file costs no extra switches.
   std::mutex Lock;
@@ -97,6 +130,20 @@ class TSearchAhead {
   std::atomic<const TSlot*> WorkerWaitsFor{nullptr};
   std::unique_ptr<TRangeProcessor> WorkerProcessor;  // for files the worker searches ahead
   std::vector<std::thread> Helpers;
+  size_t AdviseFound = 0;  // the read-ahead's place in Found before sealing, in Order after
+  std::condition_variable AheadWake;
+  std::thread AheadThread;
+  // The folders still to list ahead of the walk, last in first out (under Lock).
+  struct TFolderJob {
+    std::string Path, Rel;
+  };
+  std::vector<TFolderJob> FolderStack;
+  int64_t FoldersListed = 0;
+  int FoldersBusy = 0;
+  bool FoldersGo = false;  // the tree is read from storage: the listing threads run
+  const std::atomic<int64_t>* FoldersEntered = nullptr;
+  std::condition_variable FolderWake;
+  std::vector<std::thread> FolderThreads;
 };
 
 // The item of a candidate file before it is searched: its path; size and time are those of

@@ -56,7 +56,8 @@ void TSearchThread::Execute() {
     Processor->Modes.CountLinesWithoutFinds = false;
     Processor->Modes.SkipBinary = FSearchParams->SkipBinary;
     if (SearchAheadThreads > 0)
-      Ahead = std::make_unique<TSearchAhead>(FSearchParams, SearchAheadThreads, SearchAheadMaxFileSize, 1024);
+      Ahead = std::make_unique<TSearchAhead>(FSearchParams, SearchAheadThreads, SearchAheadMaxFileSize, 1024, ReadAhead);
+    if (Ahead) Ahead->ReadFoldersAhead(FSearchParams->BaseDir, &FFoldersEntered);
     try {
       ScanAndProcess(FSearchParams->BaseDir);
     } catch (const std::bad_alloc&) {

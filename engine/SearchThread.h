@@ -53,6 +53,8 @@ class TSearchThread : public TDirScanThread {
   // largest file read whole; larger ones are read and searched a block at a time.
   int SearchAheadThreads = DefaultSearchAheadThreads();
   int64_t SearchAheadMaxFileSize = 16 << 20;
+  // When files and folders are read ahead of the search (only where helpers search ahead).
+  TReadAhead ReadAhead = TReadAhead::WhenReadsWait;
   // Where the items handed over go (the window's shown list), in order, on the main thread:
   // one call per item, or one per batch when hand-overs are batched (HandOverInterval).
   std::function<void(std::span<TSearchResult* const> items)> OnItems;

@@ -151,6 +151,9 @@ class TReadOnlyFile {
   // The same at a given offset, without moving the file position; several threads may
   // read different parts of one file at once.
   int64_t ReadFullAt(void* buffer, size_t count, int64_t offset, std::string& error);
+  // Asks the system to start reading these bytes into its cache now, without waiting for
+  // them, so that a later read finds them there (nothing where the system has no such call).
+  void AdviseWillRead(int64_t offset, int64_t length);
   void Close();
 
  private:
@@ -159,6 +162,17 @@ class TReadOnlyFile {
   TFileInfo FInfo;
   bool FExamined = false;
 };
+
+// ---- Reading ahead ---------------------------------------------------------------------
+// Opens the regular file at `path` (as OpenUnexamined does), asks the system to start
+// reading its first `length` bytes into the cache, and closes it again: while one thread
+// waits on a read, the storage serves many. The file's size, or -1 when it could not be
+// opened or examined, is no regular file, or the system has no such call (a reader of the
+// file meets the reason itself).
+int64_t AdviseWillRead(const std::string& path, int64_t length, TFolderCache* folders = nullptr);
+// The bytes this process (or only the calling thread) has had read from storage so far;
+// reads served from the cache do not count. -1 where the system does not tell.
+int64_t StorageBytesRead(bool thisThread = false);
 
 // The clock that stamps files' change times, in nanoseconds since the epoch, read cheaply:
 // a change made after this call gets a change time no earlier than what it returns.

@@ -11,6 +11,7 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -320,9 +321,36 @@ int64_t TReadOnlyFile::ReadFullAt(void* buffer, size_t count, int64_t offset, st
   });
 }
 
+void TReadOnlyFile::AdviseWillRead(int64_t offset, int64_t length) {
+  if (Fd >= 0 && length > 0) ::posix_fadvise(Fd, static_cast<off_t>(offset), static_cast<off_t>(length), POSIX_FADV_WILLNEED);
+}
+
 void TReadOnlyFile::Close() {
   if (Fd >= 0) ::close(Fd);
   Fd = -1;
+}
+
+int64_t AdviseWillRead(const std::string& path, int64_t length, TFolderCache* folders) {
+  TReadOnlyFile file;
+  std::string error;
+  if (!file.OpenUnexamined(path, error, folders) || !file.Examine(error)) return -1;
+  file.AdviseWillRead(0, std::min(file.Size(), length));
+  return file.Size();
+}
+
+int64_t StorageBytesRead(bool thisThread) {
+  // Without the kernel's I/O accounting the file is missing.
+  const int fd = ::open(thisThread ? "/proc/thread-self/io" : "/proc/self/io", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  char text[512];
+  const ssize_t n = ::read(fd, text, sizeof text - 1);
+  ::close(fd);
+  if (n <= 0) return -1;
+  text[n] = 0;
+  static constexpr char key[] = "\nread_bytes: ";
+  const char* at = std::strstr(text, key);
+  if (!at) return -1;
+  return std::strtoll(at + sizeof key - 1, nullptr, 10);
 }
 
 TDateTime UnixTimeToLocal(int64_t unixSeconds, bool twoSeconds) {

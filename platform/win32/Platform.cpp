@@ -273,10 +273,18 @@ int64_t TReadOnlyFile::ReadFullAt(void* buffer, size_t count, int64_t offset, st
   return ReadLoop(FdToHandle(Fd), static_cast<char*>(buffer), count, offset, error);
 }
 
+// The system reads ahead of a sequential reader by itself; nothing is asked for early.
+void TReadOnlyFile::AdviseWillRead(int64_t, int64_t) {}
+
 void TReadOnlyFile::Close() {
   if (Fd >= 0) CloseHandle(FdToHandle(Fd));
   Fd = -1;
 }
+
+int64_t AdviseWillRead(const std::string&, int64_t, TFolderCache*) { return -1; }
+
+// Not told apart from reads served by the cache here: no read-ahead is started.
+int64_t StorageBytesRead(bool) { return -1; }
 
 static TDateTime FromSystemTime(const SYSTEMTIME& st, bool twoSeconds, bool withMs) {
   TDateTimeParts p;

@@ -8,6 +8,7 @@
 #endif
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -428,9 +429,10 @@ TEST(SearchThread, HelpersSearchingAheadChangeNothingTheWindowSees) {
   dir.Write("d3/large-crlf.txt", std::string(70000, 'x') + "\r\n" + std::string(70000, 'y') + "\r\nfoo\r\n");
   const std::string huge = dir.Write("d2/huge.txt", "foo");
   std::filesystem::resize_file(std::filesystem::u8path(huge), uint64_t{1} << 31);  // sparse: no disk used
-  auto trace = [&](int helpers, bool showLines) {
+  auto trace = [&](int helpers, bool showLines, TReadAhead readAhead = TReadAhead::Never) {
     TSearchRun run(dir.Path());
     run.Thread->SearchAheadThreads = helpers;
+    run.Thread->ReadAhead = readAhead;
     run.Thread->SearchAheadMaxFileSize = 100000;  // the large files are read in blocks
     run.Thread->ShowLines = showLines;
     V events;
@@ -462,6 +464,39 @@ TEST(SearchThread, HelpersSearchingAheadChangeNothingTheWindowSees) {
     EXPECT_GT(alone.size(), showLines ? 200u : 100u);
     EXPECT_EQ(trace(1, showLines), alone);
     EXPECT_EQ(trace(3, showLines), alone);
+    EXPECT_EQ(trace(1, showLines, TReadAhead::Always), alone);  // files and folders read ahead
+  }
+}
+
+TEST(SearchThread, StopWithFilesAndFoldersReadAheadEndsAtOnce) {
+  // Many folders and files, read ahead from the start: a stop during the walk or during the
+  // search ends the run within 100 ms, and nothing more is handed over.
+  TTempDir dir;
+  for (int d = 0; d < 60; ++d)
+    for (int f = 0; f < 40; ++f) dir.Write("d" + std::to_string(d) + "/s/f" + std::to_string(f) + ".txt", Lines({1, 3}, 200));
+  const struct {
+    const char* Stop;  // the status line's start
+    int Count;         // stop at its n-th occurrence
+  } cases[] = {{"Reading dir ", 20}, {"Processing files", 1}, {dir.Path().c_str(), 1500}};
+  for (const auto& c : cases) {
+    TSearchRun run(dir.Path());
+    run.Thread->SearchAheadThreads = 1;
+    run.Thread->ReadAhead = TReadAhead::Always;
+    int seen = 0;
+    size_t shownAtStop = 0;
+    std::chrono::steady_clock::time_point stoppedAt;
+    run.OnStatusHook = [&](const std::string& s) {
+      if (s.rfind(c.Stop, 0) == 0 && ++seen == c.Count) {
+        stoppedAt = std::chrono::steady_clock::now();
+        shownAtStop = run.Shown.size();
+        run.Thread->Terminate();
+      }
+    };
+    run.Run();
+    const auto took = std::chrono::steady_clock::now() - stoppedAt;
+    ASSERT_EQ(seen >= c.Count, true) << c.Stop;
+    EXPECT_LT(took, std::chrono::milliseconds(100)) << c.Stop;
+    EXPECT_EQ(run.Shown.size(), shownAtStop) << c.Stop;
   }
 }
 

@@ -1,15 +1,21 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/mman.h>
+#endif
+#ifndef _WIN32
 #include <sys/vfs.h>
 #include <unistd.h>
 #endif
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include "platform/DateTime.h"
 #include "platform/Platform.h"
@@ -284,4 +290,59 @@ TEST(ReadOnlyFile, OpeningThroughTheFolderCacheIsOpeningByPath) {
     const TOutcome byPath = open(nullptr), cached = open(&folders);
     EXPECT_TRUE(cached == byPath) << cached.Error << " / " << byPath.Error;
   }
+}
+
+TEST(ReadAhead, AsksOnlyForRegularFilesAndBringsThemIntoTheCache) {
+#ifdef _WIN32
+  GTEST_SKIP() << "nothing is read ahead here";
+#else
+  TTempDir dir;
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const struct {
+    std::string Path;
+    int64_t Size;  // what AdviseWillRead gives
+  } cases[] = {
+      {dir.Write("a.txt", "hello"), 5}, {dir.Write("empty.txt", ""), 0}, {dir / "fifo", -1},  // never blocks
+      {dir.Path(), -1},                 {dir / "missing.txt", -1},
+  };
+  TFolderCache folders;
+  for (const auto& c : cases) {
+    EXPECT_EQ(AdviseWillRead(c.Path, 1 << 20), c.Size) << c.Path;
+    EXPECT_EQ(AdviseWillRead(c.Path, 1 << 20, &folders), c.Size) << c.Path;
+  }
+
+  // A file pushed out of the cache comes back after the advice alone, read by this thread.
+  const std::string big = dir.Write("big.bin", std::string(size_t{4} << 20, 'x'));
+  const int fd = ::open(big.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(fdatasync(fd), 0);
+  ASSERT_EQ(posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED), 0);
+  void* map = mmap(nullptr, size_t{4} << 20, PROT_READ, MAP_SHARED, fd, 0);
+  ASSERT_NE(map, MAP_FAILED);
+  const size_t pages = (size_t{4} << 20) / static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  std::vector<unsigned char> resident(pages);
+  auto residentPages = [&] {
+    EXPECT_EQ(mincore(map, size_t{4} << 20, resident.data()), 0);
+    return std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return r & 1; });
+  };
+  if (residentPages() > 0) {
+    munmap(map, size_t{4} << 20);
+    ::close(fd);
+    GTEST_SKIP() << "the temporary folder keeps its files in memory";
+  }
+  const int64_t before = StorageBytesRead(), ownBefore = StorageBytesRead(true);
+  ASSERT_GE(before, 0);
+  ASSERT_GE(ownBefore, 0);
+  EXPECT_EQ(AdviseWillRead(big, 2 << 20, &folders), int64_t{4} << 20);
+  EXPECT_GT(StorageBytesRead(true), ownBefore);  // asked for by this thread
+  EXPECT_GE(StorageBytesRead(), StorageBytesRead(true) - ownBefore + before);
+  // The reads run on their own; what was asked for arrives, and not the whole file.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (residentPages() < static_cast<std::ptrdiff_t>(pages / 2) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::yield();
+  EXPECT_GE(residentPages(), static_cast<std::ptrdiff_t>(pages / 2));
+  EXPECT_LT(residentPages(), static_cast<std::ptrdiff_t>(pages));
+  munmap(map, size_t{4} << 20);
+  ::close(fd);
+#endif
 }
