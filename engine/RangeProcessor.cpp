@@ -7,11 +7,15 @@
 
 #include "base/Errors.h"
 #include "base/TextUtils.h"
+#include "engine/RegexMatcher.h"
 #include "engine/ScanKernels.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
 
 namespace trawlex {
+
+TRangeProcessor::TRangeProcessor(TSearchParams* params) : Params(params) {}
+TRangeProcessor::~TRangeProcessor() = default;
 
 void TRangeProcessor::SetFileName(const std::string& path) {
   FileName = path;
@@ -277,6 +281,7 @@ const TRangeProcessor::TPreparedTarget& TRangeProcessor::Prepare() {
 }
 
 int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t block, bool shortReadsEnd) {
+  if (Params->RegExp) return SearchFileRegex(file, shortReadsEnd);
   BeginFile(file);
   SkippedBinary = false;
   // The reference loops want the whole file.
@@ -312,6 +317,7 @@ int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t 
 }
 
 int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
+  if (Params->RegExp) return ScanRegex(std::max(first, 0), std::min(last, Size - 1));
   return Scan(std::max(first, 0), std::min(last, Size - 1), 0);
 }
 

@@ -19,10 +19,14 @@ class TSearchParams;
 class TSearchFile;
 class TSearchLine;
 class TLineArena;
+class TRegexScanner;
+class TRegexSearch;
+struct TRegexFind;
 
 class TRangeProcessor {
  public:
-  explicit TRangeProcessor(TSearchParams* params) : Params(params) {}
+  explicit TRangeProcessor(TSearchParams* params);
+  ~TRangeProcessor();
 
   TCharReader Reader;
   TSearchParams* Params;
@@ -112,6 +116,12 @@ class TRangeProcessor {
   const TPreparedTarget& Prepare();
 
   int32_t Scan(int32_t first, int32_t last, size_t block);
+  // Regular-expression mode (RegexScan.cpp): the whole file is held, and the finds are
+  // made into line items as the literal scan makes its own.
+  int32_t SearchFileRegex(TSearchFile* file, bool shortReadsEnd);
+  int32_t ScanRegex(int32_t first, int32_t last);
+  std::unique_ptr<TRegexScanner> RegexScanner;
+  const TRegexSearch* RegexScannerFor = nullptr;
   void BeginFile(TSearchFile* file);
   void FileLoaded(TSearchFile* file);
 

@@ -9,6 +9,7 @@
 
 #include "base/Errors.h"
 #include "engine/RangeProcessor.h"
+#include "engine/RegexReplace.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
 #include "engine/UndoJournal.h"
@@ -244,7 +245,14 @@ TReplaceThread::TOutcome TReplaceThread::RewriteFile(const TReplaceFile& job, co
   const TFileIdentity& searched = file.Identity;
   if (searched.Known() && (searched.Device != now.Device || searched.Inode != now.Inode))
     return refuse("The file was replaced by another file since the search, so it was not changed");
-  if (const std::string why = CheckFinds(job, content); !why.empty()) return refuse(why);
+  // A regular expression's finds each get their own replacement, made from their captures.
+  std::vector<std::string> expanded;
+  const TSearchParams* params = file.Params ? file.Params : Params;
+  const bool regex = params && params->RegExp;
+  if (const std::string why = regex ? RegexReplacementTexts(*params, ReplaceText, job, content, expanded) : CheckFinds(job, content);
+      !why.empty())
+    return refuse(why);
+  auto replacementOf = [&](int32_t i) -> const std::string& { return regex ? expanded[static_cast<size_t>(i)] : ReplaceText; };
   if (searched.Known() && searched.ChangeNs != now.ChangeNs)
     return refuse("The file changed since the search, so it was not changed");
   if (!rewriter.CheckWritable()) return refuse(rewriter.Error());
@@ -253,7 +261,7 @@ TReplaceThread::TOutcome TReplaceThread::RewriteFile(const TReplaceFile& job, co
   const bool inPlace = rewriter.Mode() == TRewriteMode::InPlace;
   int64_t newSize = size;
   for (int32_t i = 0; i < job.FindCount(); ++i)
-    newSize += static_cast<int64_t>(ReplaceText.size()) - job.FindLength(i);
+    newSize += static_cast<int64_t>(replacementOf(i).size()) - job.FindLength(i);
   std::string newContent;  // in place: the whole new content, written in one go
   if (inPlace) newContent.reserve(static_cast<size_t>(newSize));
   TRewriterSink toTemp(rewriter);
@@ -273,7 +281,7 @@ TReplaceThread::TOutcome TReplaceThread::RewriteFile(const TReplaceFile& job, co
         put(content.data() + p, static_cast<size_t>(gap));
         p = job.FindOffset(i);
       }
-      put(ReplaceText.data(), ReplaceText.size());
+      put(replacementOf(i).data(), replacementOf(i).size());
       ++written;
       p += job.FindLength(i);
     }

@@ -160,7 +160,8 @@ void TSearchLine::AddPosition(int32_t value) {
   // The end of the last find.
   const size_t last = FindCount - 1;
   const int32_t length = std::abs(value) - std::abs(StartOf(last));
-  if (!HasEnds && (File->FindLen == 0 || File->FindLen == length)) {
+  // Finds of no length keep their ends: a length of 0 marks the file's as not known yet.
+  if (!HasEnds && length > 0 && (File->FindLen == 0 || File->FindLen == length)) {
     if (File->FindLen == 0) File->FindLen = length;
   } else {
     if (!HasEnds) ConvertToEnds();
@@ -182,7 +183,7 @@ void TSearchLine::AddFindsToNewLine(const int32_t* cols, size_t count, int32_t l
 void TSearchLine::AppendFinds(const int32_t* cols, size_t count, int32_t length) {
   TRAWLEX_ASSERT(FindCount == 0 || !LastOpen, "AddFinds after an open end");
   if (size_t{FindCount} + count >= (size_t{1} << 30)) throw ETrawlexError("More than a billion finds on one line");
-  if (!HasEnds && (File->FindLen == 0 || File->FindLen == length)) {
+  if (!HasEnds && length > 0 && (File->FindLen == 0 || File->FindLen == length)) {
     if (File->FindLen == 0) File->FindLen = length;  // set once, before any line with finds joins
     std::memcpy(MakeRoom(count), cols, count * 4);
   } else {
@@ -272,6 +273,8 @@ void TSearchLine::Draw(IDrawSurface& s, const TRect& rect, TDrawState state) con
       s.SetFontColor(plain);
     }
     const std::string seg = SegmentText(Text(), pos, i, tabs);
+    // A find of no length (an empty match) is a thin mark where it stands.
+    if (i % 2 == 1 && seg.empty()) s.FillRect({rect.Left + x, rect.Top, rect.Left + x + 2, rect.Bottom}, pos[(k - 1) * 2] < 0 ? selectedFind : find);
     s.TextOut(rect.Left + x, rect.Top, seg);
     x += s.TextWidth(seg);
   }
