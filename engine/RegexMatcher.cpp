@@ -252,19 +252,33 @@ TRegex::TRegex(const std::string& pattern, bool caseSensitive) : FPattern(patter
   int error = 0;
   PCRE2_SIZE offset = 0;
   pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), options, &error, &offset, context);
+  // Anchored matching has a code of its own: the JIT serves only options given when compiling
+  // (asked for at match time, the interpreter would run, which checks the UTF-8 of all the
+  // bytes after the start on each call).
+  pcre2_code* anchored =
+      code ? pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), options | PCRE2_ANCHORED, &error,
+                           &offset, context)
+           : nullptr;
   pcre2_compile_context_free(context);
-  if (!code)
+  if (!code || !anchored) {
+    pcre2_code_free(code);
     throw ETrawlexError("The regular expression is not valid at position " + std::to_string(CharPosition(pattern, offset)) +
                         ": " + LibraryMessage(error));
+  }
   FCode = code;
+  FAnchoredCode = anchored;
   pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);  // without the JIT the interpreter serves
+  pcre2_jit_compile(anchored, PCRE2_JIT_COMPLETE);
   uint32_t captures = 0;
   pcre2_pattern_info(code, PCRE2_INFO_CAPTURECOUNT, &captures);
   FCaptureCount = static_cast<int32_t>(captures);
   Analyse(caseSensitive);
 }
 
-TRegex::~TRegex() { pcre2_code_free(CodeOf(FCode)); }
+TRegex::~TRegex() {
+  pcre2_code_free(CodeOf(FCode));
+  pcre2_code_free(CodeOf(FAnchoredCode));
+}
 
 void TRegex::Analyse(bool caseSensitive) {
   FLineBound = PatternIsLineBound(FPattern);
@@ -308,12 +322,11 @@ TRegexMatcher::~TRegexMatcher() {
 
 bool TRegexMatcher::Find(const unsigned char* data, int64_t size, int64_t from, uint32_t flags, TRegexFind& found) {
   uint32_t options = 0;
-  if (flags & Anchored) options |= PCRE2_ANCHORED;
   if (flags & NotEmptyAtStart) options |= PCRE2_NOTEMPTY_ATSTART;
   if (flags & NotEol) options |= PCRE2_NOTEOL;
   auto* md = static_cast<pcre2_match_data*>(FMatchData);
   static const unsigned char empty = 0;
-  const int rc = pcre2_match(CodeOf(FRegex.FCode), data ? data : &empty, static_cast<PCRE2_SIZE>(size),
+  const int rc = pcre2_match(CodeOf(flags & Anchored ? FRegex.FAnchoredCode : FRegex.FCode), data ? data : &empty, static_cast<PCRE2_SIZE>(size),
                              static_cast<PCRE2_SIZE>(from), options, md, static_cast<pcre2_match_context*>(FContext));
   if (rc == PCRE2_ERROR_NOMATCH) return false;
   if (rc < 0) {

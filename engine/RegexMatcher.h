@@ -49,7 +49,8 @@ class TRegex {
   friend class TRegexMatcher;
   void Analyse(bool caseSensitive);
   std::string FPattern;
-  void* FCode = nullptr;  // pcre2_code
+  void* FCode = nullptr;          // pcre2_code
+  void* FAnchoredCode = nullptr;  // the same, anchored
   int32_t FCaptureCount = 0;
   bool FLineBound = false;
   std::string FRequired;

@@ -469,7 +469,7 @@ TSearchLine TSearchFile::MakeLine(int64_t lineNo, int64_t lineStart, std::string
   line.LineStartLow = static_cast<uint32_t>(lineStart);
   line.TextLen = static_cast<uint32_t>(text.size());
   // Finds of the file's length go into the record at once; others the long way.
-  const bool findsNow = count > 0 && count < (size_t{1} << 30) && (FindLen == 0 || FindLen == length);
+  const bool findsNow = count > 0 && count < (size_t{1} << 30) && length > 0 && (FindLen == 0 || FindLen == length);
   const size_t size = line.FindsOffset() + (findsNow ? count * 4 : 0);
   if (size > 0) {
     char* record = Texts().Allocate(size);
