@@ -346,3 +346,19 @@ TEST(RegexFailures, RunawayStopsOnItsFileAndStaleFindsAreRefused) {
                      "expression, so it was not changed");
   EXPECT_EQ(run.Replaced("key=1 key=2", "v$1"), "v1 v2");
 }
+
+// A find of no length shows as a thin mark in the find colour where it stands, between the
+// text before and after it.
+TEST(RegexSearch, EmptyFindIsDrawnAsAThinMark) {
+  TRegexRun run("ab", "(?<=a)");
+  trawlex::test::TRecordingSurface surface;
+  run.File.GetLine(0)->Draw(surface, {0, 0, 100, 10}, 0);
+  const V trace = surface.Trace();
+  size_t marks = 0;
+  for (const auto& call : surface.Calls)
+    if (call.Op == "fill" && call.Rect.Left == 1 && call.Rect.Right == 3 && call.Rect.Bottom == 10) {
+      EXPECT_EQ(trawlex::test::ColorName(call.Color), trawlex::test::ColorName(ItemColor::Find));
+      ++marks;
+    }
+  EXPECT_EQ(marks, 1u) << ::testing::PrintToString(trace);
+}
