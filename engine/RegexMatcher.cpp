@@ -4,8 +4,10 @@
 #include <atomic>
 #include <cstring>
 
+#ifndef TRAWLEX_NO_PCRE2
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
+#endif
 
 #include "base/Errors.h"
 #include "base/TextUtils.h"
@@ -15,6 +17,7 @@ namespace trawlex {
 
 namespace {
 
+#ifndef TRAWLEX_NO_PCRE2
 // About a second of backtracking on this machine's cores before a file is given up.
 std::atomic<uint32_t> MatchLimit{20'000'000};
 constexpr uint32_t DepthLimit = 1'000'000;
@@ -28,8 +31,10 @@ std::string LibraryMessage(int code) {
   return reinterpret_cast<const char*>(buffer);
 }
 
+#endif
+
 // The position of a byte offset in characters, counted from 1.
-int64_t CharPosition(const std::string& text, size_t offset) {
+[[maybe_unused]] int64_t CharPosition(const std::string& text, size_t offset) {
   int64_t n = 1;
   for (size_t i = 0; i < offset && i < text.size(); ++i)
     if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) ++n;
@@ -240,6 +245,8 @@ TRequiredText RequiredText(const std::string& p, bool caseSensitive) {
 
 }  // namespace
 
+#ifndef TRAWLEX_NO_PCRE2
+
 void TRegex::SetMatchLimit(uint32_t limit) { MatchLimit.store(limit, std::memory_order_relaxed); }
 
 TRegex::TRegex(const std::string& pattern, bool caseSensitive) : FPattern(pattern) {
@@ -278,18 +285,6 @@ TRegex::TRegex(const std::string& pattern, bool caseSensitive) : FPattern(patter
 TRegex::~TRegex() {
   pcre2_code_free(CodeOf(FCode));
   pcre2_code_free(CodeOf(FAnchoredCode));
-}
-
-void TRegex::Analyse(bool caseSensitive) {
-  FLineBound = PatternIsLineBound(FPattern);
-  const TRequiredText required = RequiredText(FPattern, caseSensitive);
-  // The prefilter looks for the text itself: it pays when every match starts with it
-  // (the match is tried there only) or when lines are all a match can see.
-  if (required.AtStart || FLineBound) {
-    FRequired = required.Text;
-    FRequiredCase = !required.Caseless;
-  }
-  FRequiredAtStart = required.AtStart;
 }
 
 int32_t TRegex::GroupNumber(const std::string& name) const {
@@ -349,6 +344,33 @@ bool TRegexMatcher::Group(int32_t i, int64_t& start, int64_t& end) const {
   start = static_cast<int64_t>(v[2 * i]);
   end = static_cast<int64_t>(std::max(v[2 * i], v[2 * i + 1]));
   return true;
+}
+
+#else  // TRAWLEX_NO_PCRE2
+
+void TRegex::SetMatchLimit(uint32_t) {}
+TRegex::TRegex(const std::string& pattern, bool) : FPattern(pattern) {
+  throw ETrawlexError("This build of the program has no regular expressions");
+}
+TRegex::~TRegex() = default;
+int32_t TRegex::GroupNumber(const std::string&) const { return -1; }
+TRegexMatcher::TRegexMatcher(const TRegex& regex) : FRegex(regex) {}
+TRegexMatcher::~TRegexMatcher() = default;
+bool TRegexMatcher::Find(const unsigned char*, int64_t, int64_t, uint32_t, TRegexFind&) { return false; }
+bool TRegexMatcher::Group(int32_t, int64_t&, int64_t&) const { return false; }
+
+#endif
+
+void TRegex::Analyse(bool caseSensitive) {
+  FLineBound = PatternIsLineBound(FPattern);
+  const TRequiredText required = RequiredText(FPattern, caseSensitive);
+  // The prefilter looks for the text itself: it pays when every match starts with it
+  // (the match is tried there only) or when lines are all a match can see.
+  if (required.AtStart || FLineBound) {
+    FRequired = required.Text;
+    FRequiredCase = !required.Caseless;
+  }
+  FRequiredAtStart = required.AtStart;
 }
 
 // ---- TRegexSearch -------------------------------------------------------------------------
