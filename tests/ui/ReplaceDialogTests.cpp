@@ -166,11 +166,8 @@ class TReplaceDialogTests : public QObject {
   // a group the pattern lacks is refused in the log before anything is written.
   void RegexReplacementTakesEachFindsGroup() {
     WriteFile(FTree.filePath("a.txt"), "key=1\r\nkey=22\nnokey\n");
-    auto* w = TfmGeneric::CreateUnbound<TfmSearch>(nullptr);
-    QVERIFY(ActivateWindow(w));
-    ClickAt(w->chkRegExp);
+    TfmSearch* w = Search(QStringLiteral("key=(\\d+)"), FTree.path(), nullptr, true, true);
     QVERIFY(w->chkRegExp->isChecked());
-    Search(QStringLiteral("key=(\\d+)"), FTree.path(), w);
     QCOMPARE(w->TotalFindCount(), 2);
     w->Params()->GetResult(0)->SelectAllFinds(true);
     w->SetSelectedFindCount(2);
@@ -384,9 +381,11 @@ class TReplaceDialogTests : public QObject {
     Select(w->Params(), 1, 1, 0);
     w->SetSelectedFindCount(3);
   }
-  TfmSearch* Search(const QString& target, const QString& dir, TfmSearch* w = nullptr, bool lines = true) {
+  TfmSearch* Search(const QString& target, const QString& dir, TfmSearch* w = nullptr, bool lines = true,
+                    bool regex = false) {
     if (!w) w = TfmGeneric::CreateUnbound<TfmSearch>(nullptr);
     w->show();
+    if (w->chkRegExp->isChecked() != regex) ClickAt(w->chkRegExp);
     w->acHideResultLines->setChecked(!lines);
     w->cbxTarget->setEditText(target);
     w->cbxDirectory->SetDirectory(dir);

@@ -753,7 +753,7 @@ class TSearchWindowTests : public QObject {
     QVERIFY(!w->FromCommandLine());
     SetInputs(w, QStringLiteral("id"), tree.Path());
     QVERIFY(ActivateWindow(w));
-    ClickAt(w->chkRegExp);
+    if (!w->chkRegExp->isChecked()) ClickAt(w->chkRegExp);
     QVERIFY(w->chkRegExp->isChecked());
     ClickAt(w->cbxTarget);
     PressKey(Qt::Key_End);
@@ -776,6 +776,7 @@ class TSearchWindowTests : public QObject {
     QCOMPARE(w->TotalFindCount(), 2);
     delete w;
     QCOMPARE(TRegistryConfig(SettingsRootKey()).ReadInteger("fmSearch", "chkRegExp.Checked", -1), 1);
+    TRegistryConfig(SettingsRootKey()).WriteInteger("fmSearch", "chkRegExp.Checked", 0);  // for the windows after
   }
 
   void OneArgumentIsIgnored() {
