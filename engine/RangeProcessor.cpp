@@ -281,7 +281,7 @@ const TRangeProcessor::TPreparedTarget& TRangeProcessor::Prepare() {
 }
 
 int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t block, bool shortReadsEnd) {
-  if (Params->RegExp) return SearchFileRegex(file, shortReadsEnd);
+  if (Params->RegExp) return SearchFileRegex(file, wholeMax, block, shortReadsEnd);
   BeginFile(file);
   SkippedBinary = false;
   // The reference loops want the whole file.
@@ -317,7 +317,7 @@ int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t 
 }
 
 int32_t TRangeProcessor::Process(int32_t first, int32_t last) {
-  if (Params->RegExp) return ScanRegex(std::max(first, 0), std::min(last, Size - 1));
+  if (Params->RegExp) return ScanRegex(std::max(first, 0), std::min(last, Size - 1), 0);
   return Scan(std::max(first, 0), std::min(last, Size - 1), 0);
 }
 

@@ -116,10 +116,10 @@ class TRangeProcessor {
   const TPreparedTarget& Prepare();
 
   int32_t Scan(int32_t first, int32_t last, size_t block);
-  // Regular-expression mode (RegexScan.cpp): the whole file is held, and the finds are
-  // made into line items as the literal scan makes its own.
-  int32_t SearchFileRegex(TSearchFile* file, bool shortReadsEnd);
-  int32_t ScanRegex(int32_t first, int32_t last);
+  // Regular-expression mode (RegexScan.cpp): the finds are made into line items as the
+  // literal scan makes its own.
+  int32_t SearchFileRegex(TSearchFile* file, int64_t wholeMax, size_t block, bool shortReadsEnd);
+  int32_t ScanRegex(int32_t first, int32_t last, size_t block);
   std::unique_ptr<TRegexScanner> RegexScanner;
   const TRegexSearch* RegexScannerFor = nullptr;
   void BeginFile(TSearchFile* file);

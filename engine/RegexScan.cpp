@@ -1,4 +1,5 @@
-// The range processor in regular-expression mode: the file is held whole, the scanner lists
+// The range processor in regular-expression mode: the file is held whole (or read a block
+// of whole lines at a time where the pattern sees no further than a line), the scanner lists
 // the finds, and they become line items under the same rules as literal finds (a find
 // belongs to the line it starts on, one at the LF of a CR LF to the line the CR ends).
 #include <algorithm>
@@ -13,37 +14,59 @@
 
 namespace trawlex {
 
-int32_t TRangeProcessor::SearchFileRegex(TSearchFile* file, bool shortReadsEnd) {
+int32_t TRangeProcessor::SearchFileRegex(TSearchFile* file, int64_t wholeMax, size_t block, bool shortReadsEnd) {
   BeginFile(file);
   SkippedBinary = false;
-  const bool loaded = Modes.AllLines || Modes.ByteByByte
-                          ? (Reader.Load(file->Name), true)
-                          : Reader.LoadForSearch(file->Name, TCharReader::MaxFileSize - 1, shortReadsEnd);
-  if (!loaded) throw ETrawlexError("The file is too large to search with a regular expression");
-  struct TEnd {
-    TCharReader& R;
-    ~TEnd() { R.EndLoad(); }
-  } end{Reader};
-  FileLoaded(file);
-  if (Modes.SkipBinary && Size > 0 &&
-      std::memchr(Reader.Data(), 0, std::min<size_t>(static_cast<size_t>(Size), BinaryProbeSize))) {
-    SkippedBinary = true;
-    return 0;
+  if (!Params->Regex) throw ETrawlexError("The regular expression was not compiled before the search");
+  // A pattern that sees no further than a line searches a large file a block at a time (each
+  // block ends after a line break); any other needs the file whole.
+  const TRegexSearch& regex = *Params->Regex;
+  const bool lineBound = regex.Target->LineBound() && (!regex.Exclude || regex.Exclude->LineBound());
+  const bool reference = Modes.AllLines || Modes.ByteByByte;
+  const bool whole = reference ? (Reader.Load(file->Name), true)
+                               : Reader.LoadForSearch(file->Name, lineBound ? wholeMax : TCharReader::MaxFileSize - 1, shortReadsEnd);
+  if (whole) {
+    struct TEnd {
+      TCharReader& R;
+      ~TEnd() { R.EndLoad(); }
+    } end{Reader};
+    FileLoaded(file);
+    if (Modes.SkipBinary && Size > 0 &&
+        std::memchr(Reader.Data(), 0, std::min<size_t>(static_cast<size_t>(Size), BinaryProbeSize))) {
+      SkippedBinary = true;
+      return 0;
+    }
+    return ScanRegex(0, Size - 1, 0);
   }
-  return ScanRegex(0, Size - 1);
+  if (!lineBound) throw ETrawlexError("The file is too large to search with a regular expression");
+  Reader.OpenBlocks(file->Name);
+  struct TClose {
+    TCharReader& R;
+    ~TClose() { R.CloseBlocks(); }
+  } close{Reader};
+  FileLoaded(file);
+  Size = static_cast<int32_t>(Reader.BlockFileSize());
+  if (Modes.SkipBinary) {
+    Reader.NextBlock(0, BinaryProbeSize);
+    if (std::memchr(Reader.WindowBase(), 0, static_cast<size_t>(Reader.WindowEnd()))) {
+      SkippedBinary = true;
+      return 0;
+    }
+  }
+  return ScanRegex(0, Size - 1, std::max<size_t>(block, 1));
 }
 
-int32_t TRangeProcessor::ScanRegex(int32_t first, int32_t last) {
+int32_t TRangeProcessor::ScanRegex(int32_t first, int32_t last, size_t block) {
   if (!Params->Regex) throw ETrawlexError("The regular expression was not compiled before the search");
+  const bool blocks = block > 0;
   if (!RegexScanner || RegexScannerFor != Params->Regex.get()) {
     RegexScanner = std::make_unique<TRegexScanner>(*Params->Regex);
     RegexScannerFor = Params->Regex.get();
   }
-  const unsigned char* data = Reader.Data();
+  const unsigned char* data = blocks ? nullptr : Reader.Data();
+  int64_t dataEnd = blocks ? 0 : Size;  // where the bytes in memory end
   std::vector<TRegexFind> finds;
-  // An empty match may stand at the data's very end (after its last line break).
-  if (Size > 0 && first <= last)
-    RegexScanner->FindAll(data, Size, first, last >= Size - 1 ? Size : int64_t{last} + 1, finds);
+  int32_t count = 0;
 
   // Line breaks before `counted` are in LineNo; lineStart is where the line of `counted` starts.
   int64_t counted = first, lineStart = first;
@@ -55,9 +78,9 @@ int32_t TRangeProcessor::ScanRegex(int32_t first, int32_t last) {
     counted = to;
   };
   auto lineText = [&](int64_t start) {
-    if (start >= Size) return std::string_view();
+    if (start >= dataEnd) return std::string_view();
     const unsigned char* b = data + start;
-    return std::string_view(reinterpret_cast<const char*>(b), static_cast<size_t>(FindLineBreak(b, data + Size) - b));
+    return std::string_view(reinterpret_cast<const char*>(b), static_cast<size_t>(FindLineBreak(b, data + dataEnd) - b));
   };
 
   constexpr size_t LinesPerBatch = 256;
@@ -67,9 +90,9 @@ int32_t TRangeProcessor::ScanRegex(int32_t first, int32_t last) {
   int64_t openLineNo = -1;  // the line item being made
   auto addMadeLines = [&] {
     if (MadeLines.empty()) return;
-    const size_t count = MadeLines.size();
+    const size_t made = MadeLines.size();
     TSearchLine* added = File->AddLines(MadeLines);
-    for (size_t i = 0; i < count; ++i) {
+    for (size_t i = 0; i < made; ++i) {
       if (Modes.UpdateLineNoDigits)
         Params->SetLineNoDigits(std::max(Params->LineNoDigits(), DecimalDigits(added[i].LineNo() + 1)));
       if (OnLineCreated) OnLineCreated(&added[i]);
@@ -85,7 +108,38 @@ int32_t TRangeProcessor::ScanRegex(int32_t first, int32_t last) {
     openLineNo = lineNo;
   };
 
+  int64_t segStart = first;
   try {
+   for (;;) {
+    // The stretch of this round: all of first..last, or in a block scan the lines up to the
+    // last line break of the window (a CR LF pair never split).
+    int64_t segEnd = int64_t{last} + 1;
+    int64_t subjectStart = 0;
+    if (blocks) {
+      Reader.NextBlock(std::max<int64_t>(0, segStart - 4), block);
+      data = Reader.WindowBase();
+      dataEnd = Reader.WindowEnd();
+      subjectStart = Reader.WindowStart();
+      if (dataEnd < int64_t{last} + 1) {
+        const unsigned char* lastBreak = FindLastLineBreak(data + segStart, data + dataEnd - 1);
+        if (!lastBreak) {
+          // A line longer than the window: read on until it ends.
+          Reader.NextBlock(std::max<int64_t>(0, segStart - 4), static_cast<size_t>(dataEnd - segStart) + block);
+          continue;
+        }
+        segEnd = lastBreak - data + 1;
+        if (data[segEnd - 1] == 13 && data[segEnd] == 10) ++segEnd;
+      }
+    }
+    finds.clear();
+    // An empty match may stand at the data's very end (after its last line break).
+    if (Size > 0 && segStart < segEnd) {
+      const int64_t to = segEnd >= Size ? Size : segEnd;
+      RegexScanner->FindAll(data + subjectStart, (blocks ? dataEnd : Size) - subjectStart, segStart - subjectStart,
+                            to - subjectStart, finds);
+      for (TRegexFind& f : finds) f.Pos += subjectStart;
+    }
+    count += static_cast<int32_t>(finds.size());
     size_t k = 0;
     // Every line as an item (the preview): the lines up to `to`, each with its finds.
     int64_t nextLine = first;
@@ -116,16 +170,25 @@ int32_t TRangeProcessor::ScanRegex(int32_t first, int32_t last) {
       else
         MadeLines.back().AddFindsToNewLine(&col, 1, length);
     }
-    openLinesTo(INT64_MAX);
+    if (!blocks) {
+      openLinesTo(INT64_MAX);
+      break;
+    }
+    // The window is about to move: its lines are counted and handed on now.
+    countTo(segEnd);
+    addMadeLines();
+    if (segEnd >= int64_t{last} + 1) break;
+    segStart = segEnd;
+   }
   } catch (...) {
     addMadeLines();  // what was found before the failure stays found
     throw;
   }
   addMadeLines();
-  const bool linesCounted = !finds.empty() || Modes.CountLinesWithoutFinds;
+  const bool linesCounted = count > 0 || Modes.CountLinesWithoutFinds || blocks;
   if (linesCounted) countTo(int64_t{last} + 1);
   if (last >= Size - 1 && File && linesCounted) File->TotalLines.store(LineNo + 1, std::memory_order_relaxed);
-  return static_cast<int32_t>(finds.size());
+  return count;
 }
 
 }  // namespace trawlex

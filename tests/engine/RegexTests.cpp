@@ -362,3 +362,43 @@ TEST(RegexSearch, EmptyFindIsDrawnAsAThinMark) {
     }
   EXPECT_EQ(marks, 1u) << ::testing::PrintToString(trace);
 }
+
+// A large file is read a block of whole lines at a time where the pattern sees no further
+// than a line: the finds and lines are those of the file held whole, also for lines longer
+// than a block, CR LF pairs at a block's edge and finds of no length at the end.
+TEST(RegexSearch, BlockScanGivesTheFindsOfTheWholeFile) {
+  std::string text;
+  for (uint32_t i = 0, seed = 3; i < 3000; ++i) {
+    seed = seed * 1103515245 + 12345;
+    const char* pieces[] = {"size_t n;", "\r\n", "\n", "Sherlock Holmes ", "2024-01-05", "xx", " "};
+    text += i % 97 == 0 ? std::string(700, 'q') : std::string(pieces[(seed >> 16) % 7]);
+  }
+  TTempDir dir;
+  const std::string path = dir.Write("big.txt", text + "last_t");
+  for (const char* pattern : {R"(\w+_t\b)", "^", "$", "x*", R"(Sherlock [A-Z]\w+)", "[0-9]{4}", R"(\bq+$)"}) {
+    V lines[2];
+    int32_t counts[2] = {};
+    int64_t totals[2] = {};
+    for (int whole = 0; whole < 2; ++whole) {
+      TSearchParams params;
+      params.RegExp = true;
+      params.SetCaseSensitive(true);
+      params.SetTarget(pattern);
+      params.PrepareRegex();
+      TSearchFile file(&params);
+      file.Name = path;
+      TRangeProcessor proc(&params);
+      counts[whole] = whole ? proc.SearchFile(&file, INT32_MAX) : proc.SearchFile(&file, 100, 256);
+      totals[whole] = file.TotalLines;
+      for (int32_t i = 0; i < file.GetLineCount(); ++i) {
+        const TSearchLine& line = *file.GetLine(i);
+        lines[whole].push_back(std::to_string(line.LineNo()) + ":" + std::string(line.Text()) + ":" +
+                               ::testing::PrintToString(line.GetPositions()));
+      }
+    }
+    EXPECT_GT(counts[1], 0) << pattern;
+    EXPECT_EQ(counts[0], counts[1]) << pattern;
+    EXPECT_EQ(totals[0], totals[1]) << pattern;
+    EXPECT_EQ(lines[0], lines[1]) << pattern;
+  }
+}
