@@ -275,7 +275,7 @@ TRegex::TRegex(const std::string& pattern, bool caseSensitive) : FPattern(patter
   FCode = code;
   FAnchoredCode = anchored;
   pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);  // without the JIT the interpreter serves
-  pcre2_jit_compile(anchored, PCRE2_JIT_COMPLETE);
+  pcre2_jit_compile(anchored, PCRE2_JIT_COMPLETE | PCRE2_JIT_PARTIAL_HARD);
   uint32_t captures = 0;
   pcre2_pattern_info(code, PCRE2_INFO_CAPTURECOUNT, &captures);
   FCaptureCount = static_cast<int32_t>(captures);
@@ -319,11 +319,13 @@ bool TRegexMatcher::Find(const unsigned char* data, int64_t size, int64_t from, 
   uint32_t options = 0;
   if (flags & NotEmptyAtStart) options |= PCRE2_NOTEMPTY_ATSTART;
   if (flags & NotEol) options |= PCRE2_NOTEOL;
+  if (flags & MoreMayFollow) options |= PCRE2_PARTIAL_HARD;
   auto* md = static_cast<pcre2_match_data*>(FMatchData);
   static const unsigned char empty = 0;
   const int rc = pcre2_match(CodeOf(flags & Anchored ? FRegex.FAnchoredCode : FRegex.FCode), data ? data : &empty, static_cast<PCRE2_SIZE>(size),
                              static_cast<PCRE2_SIZE>(from), options, md, static_cast<pcre2_match_context*>(FContext));
   if (rc == PCRE2_ERROR_NOMATCH) return false;
+  if (rc == PCRE2_ERROR_PARTIAL) throw ERegexNeedsMore();
   if (rc < 0) {
     if (rc == PCRE2_ERROR_NOMEMORY) throw EOutOfMemory();
     throw ETrawlexError("The regular expression gave up on this file (" + LibraryMessage(rc) + ")");
@@ -492,7 +494,7 @@ void TRegexScanner::FindAll(const unsigned char* data, int64_t size, int64_t fro
   to = std::min(to, size);
   // A find may start at the data's end (an empty match there), but nowhere else at `to`.
   const int64_t lastStart = to >= size ? size : to - 1;
-  if (required.empty() || to - from < 4096) {
+  if (required.empty() || (to - from < 4096 && !MoreMayFollow)) {
     FindInRange(data, size, size, from, lastStart, false, finds);
     return;
   }
@@ -526,7 +528,11 @@ void TRegexScanner::FindAll(const unsigned char* data, int64_t size, int64_t fro
       const int64_t q = nextOccurrence(pos);
       if (q < 0 || q >= to) break;
       TRegexFind m;
-      if (FTarget.Find(data, size, q, TRegexMatcher::Anchored, m) && Accepted(data, size, m)) {
+      const uint32_t more = MoreMayFollow ? uint32_t{TRegexMatcher::MoreMayFollow} : 0u;
+      const bool matched = FTarget.Find(data, size, q, TRegexMatcher::Anchored | more, m);
+      // The byte after a match decides whole word: it must be in memory too.
+      if (matched && MoreMayFollow && m.Pos + m.Length >= size) throw ERegexNeedsMore();
+      if (matched && Accepted(data, size, m)) {
         finds.push_back(m);
         pos = std::max(m.Pos + m.Length, q + 1);
       } else {

@@ -9,11 +9,18 @@
 // Threads: a TRegex is read-only once made and shared by every thread of a search; each
 // thread matches through a TRegexMatcher (or TRegexScanner) of its own.
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace trawlex {
+
+// A match reached the end of the bytes in memory and the data goes on: read more, try again.
+class ERegexNeedsMore : public std::exception {
+ public:
+  const char* what() const noexcept override { return "A match runs past the bytes read"; }
+};
 
 struct TRegexFind {
   int64_t Pos = 0;
@@ -70,6 +77,7 @@ class TRegexMatcher {
     Anchored = 1,         // only a match that starts at `from`
     NotEmptyAtStart = 2,  // no empty match at `from`
     NotEol = 4,           // the subject's end is not the end of a line
+    MoreMayFollow = 8,    // the subject's end is not the data's: raise ERegexNeedsMore at it
   };
   // The first match in data[0, size) that starts at or after `from`; false when there is
   // none. Raises ETrawlexError when the match runs away.
@@ -109,6 +117,9 @@ class TRegexScanner {
   // at ascending positions. On true, Matcher() holds its captures.
   bool IsFindAt(const unsigned char* data, int64_t size, int64_t pos, int64_t length);
   TRegexMatcher& Matcher() { return FTarget; }
+  // The bytes given to FindAll end before the data does: a find that may run on past them
+  // raises ERegexNeedsMore.
+  bool MoreMayFollow = false;
 
  private:
   bool Accepted(const unsigned char* data, int64_t size, const TRegexFind& f);

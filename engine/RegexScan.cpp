@@ -21,7 +21,10 @@ int32_t TRangeProcessor::SearchFileRegex(TSearchFile* file, int64_t wholeMax, si
   // A pattern that sees no further than a line searches a large file a block at a time (each
   // block ends after a line break); any other needs the file whole.
   const TRegexSearch& regex = *Params->Regex;
-  const bool lineBound = regex.Target->LineBound() && (!regex.Exclude || regex.Exclude->LineBound());
+  // So can one whose matches all start with a required text: a match that runs on past the
+  // block's end has the block read on (ERegexNeedsMore).
+  const bool lineBound = (regex.Target->LineBound() || (regex.Target->RequiredAtStart() && !regex.WholeWord)) &&
+                         (!regex.Exclude || regex.Exclude->LineBound());
   const bool reference = Modes.AllLines || Modes.ByteByByte;
   const bool whole = reference ? (Reader.Load(file->Name), true)
                                : Reader.LoadForSearch(file->Name, lineBound ? wholeMax : TCharReader::MaxFileSize - 1, shortReadsEnd);
@@ -109,6 +112,7 @@ int32_t TRangeProcessor::ScanRegex(int32_t first, int32_t last, size_t block) {
   };
 
   int64_t segStart = first;
+  int64_t findFrom = first;  // a find that ran on over a block's end leaves its bytes to none other
   try {
    for (;;) {
     // The stretch of this round: all of first..last, or in a block scan the lines up to the
@@ -133,11 +137,20 @@ int32_t TRangeProcessor::ScanRegex(int32_t first, int32_t last, size_t block) {
     }
     finds.clear();
     // An empty match may stand at the data's very end (after its last line break).
-    if (Size > 0 && segStart < segEnd) {
+    const int64_t from = std::max(segStart, findFrom);
+    if (Size > 0 && from < segEnd) {
       const int64_t to = segEnd >= Size ? Size : segEnd;
-      RegexScanner->FindAll(data + subjectStart, (blocks ? dataEnd : Size) - subjectStart, segStart - subjectStart,
-                            to - subjectStart, finds);
+      RegexScanner->MoreMayFollow = blocks && dataEnd < Size;
+      try {
+        RegexScanner->FindAll(data + subjectStart, (blocks ? dataEnd : Size) - subjectStart, from - subjectStart,
+                              to - subjectStart, finds);
+      } catch (const ERegexNeedsMore&) {
+        finds.clear();
+        Reader.NextBlock(std::max<int64_t>(0, segStart - 4), static_cast<size_t>(dataEnd - segStart) + block);
+        continue;
+      }
       for (TRegexFind& f : finds) f.Pos += subjectStart;
+      if (!finds.empty()) findFrom = finds.back().Pos + finds.back().Length;
     }
     count += static_cast<int32_t>(finds.size());
     size_t k = 0;

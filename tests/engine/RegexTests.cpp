@@ -364,8 +364,9 @@ TEST(RegexSearch, EmptyFindIsDrawnAsAThinMark) {
 }
 
 // A large file is read a block of whole lines at a time where the pattern sees no further
-// than a line: the finds and lines are those of the file held whole, also for lines longer
-// than a block, CR LF pairs at a block's edge and finds of no length at the end.
+// than a line or its matches start with a required text: the finds and lines are those of
+// the file held whole, also for lines longer than a block, CR LF pairs at a block's edge,
+// finds of no length at the end and matches that run on over a block's end.
 TEST(RegexSearch, BlockScanGivesTheFindsOfTheWholeFile) {
   std::string text;
   for (uint32_t i = 0, seed = 3; i < 3000; ++i) {
@@ -375,7 +376,8 @@ TEST(RegexSearch, BlockScanGivesTheFindsOfTheWholeFile) {
   }
   TTempDir dir;
   const std::string path = dir.Write("big.txt", text + "last_t");
-  for (const char* pattern : {R"(\w+_t\b)", "^", "$", "x*", R"(Sherlock [A-Z]\w+)", "[0-9]{4}", R"(\bq+$)"}) {
+  for (const char* pattern : {R"(\w+_t\b)", "^", "$", "x*", R"(Sherlock [A-Z]\w+)", "[0-9]{4}", R"(\bq+$)",
+                              R"(Sherlock\s+Holmes\s+\S*)", R"(size_t\s+n;\s*)"}) {
     V lines[2];
     int32_t counts[2] = {};
     int64_t totals[2] = {};
