@@ -144,7 +144,7 @@ void TSearchLine::ConvertToEnds() {
   }
   MakeRoom(n);
   HasEnds = 1;
-  std::memcpy(Finds(), pairs.data(), pairs.size() * 4);
+  if (n > 0) std::memcpy(Finds(), pairs.data(), pairs.size() * 4);  // a line's first find may have no length
 }
 
 void TSearchLine::AddPosition(int32_t value) {
