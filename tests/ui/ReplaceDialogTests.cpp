@@ -173,6 +173,7 @@ class TReplaceDialogTests : public QObject {
     w->SetSelectedFindCount(2);
     auto* d = OpenReplaceDialog(w);
     QVERIFY(d);
+    QCOMPARE(d->cbxReplace->currentText(), QStringLiteral("$0"));  // each find as it is
     PressKey(Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("$2"));
     ClickAt(d->btnReplace);

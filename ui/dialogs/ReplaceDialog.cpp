@@ -178,7 +178,8 @@ void TfmReplace::LoadFinds(TSearchParams& params) {
   lblTotalFinds->setText(QString::number(FPlan.Counts.Total));
   lblSelectedFinds->setText(QString::number(FPlan.Counts.Selected));
   UpdateButtons();
-  cbxReplace->setEditText(QString::fromStdString(params.Target()));
+  // What each find is now: the target, or for a regular expression its whole match.
+  cbxReplace->setEditText(params.RegExp ? QStringLiteral("$0") : QString::fromStdString(params.Target()));
   cbxReplace->lineEdit()->selectAll();
 }
 
