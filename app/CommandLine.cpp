@@ -4,6 +4,7 @@
 #include "base/TextUtils.h"
 #include "config/CommandLine.h"
 #include "config/SearchInputs.h"
+#include "engine/RegexMatcher.h"
 #include "platform/Platform.h"
 
 namespace trawlex {
@@ -23,6 +24,7 @@ std::pair<std::string, std::string> WindowLabel(const TBaseCfgElem& element) {
     case 's': text = &InputText::Subdirs; break;
     case 'c': text = &InputText::CaseSensitive; break;
     case 'w': text = &InputText::WholeWord; break;
+    case 'r': text = &InputText::RegExp; break;
     case 'h': text = &InputText::Hidden; break;
     case 'b': text = &InputText::BinarySkip; break;
     case 'f': text = &InputText::FolderSkip; break;
@@ -117,7 +119,7 @@ TProgramOptions ReadProgramOptions(const std::vector<std::string>& args, bool st
 std::string HeadlessUsageLine(const std::string& programName) {
   return "Usage: " + programName +
          " --report [--replace-all=TEXT [--dry-run | --no-undo]] -t TARGET -d DIRECTORY [-p PATTERNS] [-e EXCLUDE] [-s 0|1] [-c 0|1] "
-         "[-w 0|1] [-h 0|1] [-b 0|1] [-f FOLDERS] [-i 0|1]";
+         "[-w 0|1] [-r 0|1] [-h 0|1] [-b 0|1] [-f FOLDERS] [-i 0|1]";
 }
 
 void ApplySearchSwitches(const std::vector<std::string>& args, TSearchOptions& options) {
@@ -130,6 +132,7 @@ void ApplySearchSwitches(const std::vector<std::string>& args, TSearchOptions& o
   options.Subdirs = inputs.Subdirs.Checked();
   options.CaseSensitive = inputs.CaseSensitive.Checked();
   options.WholeWord = inputs.WholeWord.Checked();
+  options.RegExp = inputs.RegExp.Checked();
   options.Hidden = inputs.Hidden.Checked();
   options.SkipBinary = inputs.BinarySkip.Checked();
   options.SkipFolders = inputs.FolderSkip.Text();
@@ -148,6 +151,13 @@ std::string ValidateSearchOptions(const TSearchOptions& options) {
   bool anyPattern = false;
   for (const auto& p : options.Patterns) anyPattern = anyPattern || !p.empty();
   if (!anyPattern) return "No file patterns";
+  if (options.RegExp) {
+    try {
+      TRegexSearch(options.Target, options.Exclude, options.CaseSensitive, options.WholeWord);
+    } catch (const ETrawlexError& e) {
+      return e.what();
+    }
+  }
   return {};
 }
 

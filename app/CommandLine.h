@@ -1,5 +1,5 @@
 #pragma once
-// The search switches of the command line (-t -d -p -e -s -c -w -h -b -f -i) as the headless mode
+// The search switches of the command line (-t -d -p -e -s -c -w -r -h -b -f -i) as the headless mode
 // reads them: through the same configuration elements and parser as the search window.
 #include <string>
 #include <vector>
@@ -14,6 +14,7 @@ struct TSearchOptions {
   bool Subdirs = true;
   bool CaseSensitive = false;
   bool WholeWord = false;
+  bool RegExp = false;
   bool Hidden = false;
   bool SkipBinary = false;
   std::string SkipFolders;  // patterns separated by "|"
@@ -59,7 +60,7 @@ void ApplySearchSwitches(const std::vector<std::string>& args, TSearchOptions& o
 std::string DirectoryWithoutTrailingDelimiter(const std::string& dir);
 
 // The first problem that keeps a search from starting ("No search target", "No directory
-// specified", "No file patterns"), or empty.
+// specified", "No file patterns", a regular expression that does not compile), or empty.
 std::string ValidateSearchOptions(const TSearchOptions& options);
 
 // The usage text: the program name, one line per switch with its label, hint and

@@ -209,6 +209,13 @@ bool SearchAndReport(const std::vector<std::string>& args, TSearchParams& params
   params.SetExclude(options.Exclude);
   params.WholeWord = options.WholeWord;
   params.SetCaseSensitive(options.CaseSensitive);
+  params.RegExp = options.RegExp;
+  try {
+    params.PrepareRegex();
+  } catch (const ETrawlexError& e) {
+    std::fprintf(err, "%s\n", e.what());
+    return false;
+  }
 
   TProgressLine progress(err);
   bool done = false;

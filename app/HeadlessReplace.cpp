@@ -8,6 +8,8 @@
 #include "base/Errors.h"
 #include "base/TextUtils.h"
 #include "engine/ChangeSet.h"
+#include "engine/RegexMatcher.h"
+#include "engine/RegexReplace.h"
 #include "engine/ReplaceThread.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchThread.h"
@@ -115,10 +117,30 @@ bool IsReplaceAllRequest(const std::vector<std::string>& args) {
   return o.ReplaceAll || o.Diff;
 }
 
+// A replacement that names a group the pattern lacks, found before anything is searched or
+// written; empty outside regular-expression mode or when the pattern itself is at fault (the
+// search says so).
+static std::string RegexReplacementProblem(const std::vector<std::string>& searchArgs, const std::string& replaceText) {
+  TSearchOptions options;
+  try {
+    ApplySearchSwitches(searchArgs, options);
+    if (!options.RegExp) return {};
+    const TRegex regex(options.Target, options.CaseSensitive);
+    TRegexReplacement(replaceText, regex);
+  } catch (const ETrawlexError& e) {
+    return options.RegExp && !std::string(e.what()).starts_with("The regular expression is not valid") ? e.what() : "";
+  }
+  return {};
+}
+
 int RunReplaceAll(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   if (!CheckHeadlessArguments(args, err)) return ExitError;
   const TProgramOptions request = ReadProgramOptions(args, true);
   if (!CheckReplaceRequest(request, err)) return ExitError;
+  if (const std::string problem = RegexReplacementProblem(request.SearchArgs, request.ReplaceText); !problem.empty()) {
+    std::fprintf(err, "%s; nothing was replaced\n", problem.c_str());
+    return ExitError;
+  }
   TSearchParams params;
   THeadlessInvoker invoker;
   TSearchOutcome searched;

@@ -85,6 +85,11 @@ def main():
             (f"{where}: case-insensitive 'straße'", [t, "--report", "-t", "straße", "-d", where, "-c", "0"],
              rg + ["-i", "-F", "straße", where]),
         ]
+    # Regular expressions: the same pattern for both (rg without -F), case-sensitive.
+    for where in ("tree", "big"):
+        for pattern in (r"Sherlock [A-Z]\w+", r"\w+_t\b", r"(?i)hello\s+world", r"[0-9]{4}-[0-9]{2}-[0-9]{2}"):
+            cases.append((f"{where}: regex '{pattern}'", [t, "--report", "-r", "1", "-t", pattern, "-d", where, "-c", "1"],
+                          rg + [pattern, where]))
     cases.append(("noise: rg against rg ('return', tree)", rg + ["-F", "return", "tree"], rg + ["-F", "return", "tree"]))
     cases = [(n, o, r, a.pairs, False) for n, o, r in cases]
     skipped = []
@@ -170,7 +175,8 @@ def main():
                     f"at the end {', '.join(f'{x:.1f}' for x in load_after)}.\n\n")
             f.write("Corpus: `../shared/bench/make-corpus.sh` (`tree`: ~70,000 text files, `big`: 4 files of 200 MiB; "
                     "`million`: `tree` 15 times over as hard links, about 1,040,000 files).\n")
-            f.write("Peer: `rg --no-ignore -n -j2 -F` (with `-i` or `-w` where the search is so).\n\n")
+            f.write("Peer: `rg --no-ignore -n -j2 -F` (with `-i` or `-w` where the search is so; without `-F` and with "
+                    "`-r 1` for trawlex in the regex rows).\n\n")
             f.write("| search | trawlex median | rg median | median ratio trawlex/rg | trawlex peak memory |\n|---|---|---|---|---|\n")
             for name, x, y, r, mem in rows:
                 f.write(f"| {name} | {x:.3f} s | {y:.3f} s | {r:.2f} | {mem / 1024:.0f} MiB |\n")

@@ -12,6 +12,7 @@ void AddSearchInputElements(TBaseCfgList& list, const TSearchInputControls& c) {
   list.AddProp(*c.Subdirs, "Checked");
   list.AddProp(*c.CaseSensitive, "Checked");
   list.AddProp(*c.WholeWord, "Checked");
+  list.AddProp(*c.RegExp, "Checked");
   list.AddProp(*c.Hidden, "Checked");
   list.AddProp(*c.BinarySkip, "Checked");
   list.AddProp(*c.FolderSkip, "Text");
@@ -44,7 +45,7 @@ TCheckInput::TCheckInput(std::string name, bool checked) : FName(std::move(name)
 const TPropRegistry& TCheckInput::Properties() const { return InputProperties(); }
 
 TSearchInputs::TSearchInputs() : FList(std::make_unique<TBaseCfgList>(std::make_shared<TMemoryConfig>(), "fmSearch")) {
-  AddSearchInputElements(*FList, {&Target, &Directory, &FPatternLines, &Exclude, &Subdirs, &CaseSensitive, &WholeWord, &Hidden,
+  AddSearchInputElements(*FList, {&Target, &Directory, &FPatternLines, &Exclude, &Subdirs, &CaseSensitive, &WholeWord, &RegExp, &Hidden,
                                    &BinarySkip, &FolderSkip, &Ignored});
 }
 

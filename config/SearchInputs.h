@@ -1,7 +1,7 @@
 #pragma once
 // The inputs of a search as configuration elements, in the order the settings keep them:
 // cbxTarget.Text, cbxDirectory.Directory, memPatterns.Lines (when wanted), cbxExclude.Text,
-// chkSubdirs.Checked, chkCaseSenstv.Checked, chkWholeWord.Checked, chkHidden.Checked,
+// chkSubdirs.Checked, chkCaseSenstv.Checked, chkWholeWord.Checked, chkRegExp.Checked, chkHidden.Checked,
 // chkBinarySkip.Checked, cbxFolderSkip.Text, chkIgnored.Checked. The window binds its
 // controls; without a window, plain stand-ins with the same names and properties serve, so
 // the command line is read by one parser either way.
@@ -29,6 +29,8 @@ inline constexpr TInputText Exclude{"Exclude", "Exclude finds where target is pa
 inline constexpr TInputText Subdirs{"Subdirs", "Search subdirectories recursively"};
 inline constexpr TInputText CaseSensitive{"Case sensitive", "Only include if case in file matches target"};
 inline constexpr TInputText WholeWord{"Whole word", "Include whole words only"};
+inline constexpr TInputText RegExp{"Regular expression",
+                                   "Target and exclude text are regular expressions (Perl syntax); the replacement may hold $1, ${name}"};
 inline constexpr TInputText Hidden{"Hidden files", "Also search files and folders whose names begin with a dot"};
 inline constexpr TInputText BinarySkip{"Skip binary", "Leave out files with a zero byte in their first 64 KiB"};
 inline constexpr TInputText Ignored{"Skip ignored", "Leave out what git ignores (.gitignore, .git/info/exclude, your excludes file)"};
@@ -43,6 +45,7 @@ struct TSearchInputControls {
   ICfgComponent* Subdirs;    // published "Checked"
   ICfgComponent* CaseSensitive;
   ICfgComponent* WholeWord;
+  ICfgComponent* RegExp;      // published "Checked"
   ICfgComponent* Hidden;      // published "Checked"
   ICfgComponent* BinarySkip;  // published "Checked"
   ICfgComponent* FolderSkip;  // published "Text"
@@ -91,6 +94,7 @@ class TSearchInputs {
   TTextInput Target{"cbxTarget"}, Directory{"cbxDirectory"}, Exclude{"cbxExclude"}, FolderSkip{"cbxFolderSkip"};
   std::vector<std::string> Patterns{"*.*"};
   TCheckInput Subdirs{"chkSubdirs", true}, CaseSensitive{"chkCaseSenstv", false}, WholeWord{"chkWholeWord", false};
+  TCheckInput RegExp{"chkRegExp", false};
   TCheckInput Hidden{"chkHidden", false}, BinarySkip{"chkBinarySkip", false}, Ignored{"chkIgnored", false};
 
  private:

@@ -9,6 +9,7 @@
 #include "base/TextUtils.h"
 #include "engine/CharReader.h"
 #include "engine/RangeProcessor.h"
+#include "engine/RegexReplace.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
 #include "engine/TextEncoding.h"
@@ -64,7 +65,7 @@ std::string Range(int32_t start0, int32_t count) {
 }
 
 std::vector<TBlock> ChangedBlocks(const TLines& lines, std::string_view content, const TReplaceFile& job,
-                                  std::string_view replaceText) {
+                                  std::string_view replaceText, const std::vector<std::string>* texts) {
   std::vector<TBlock> blocks;
   std::vector<int32_t> firstFind;  // per block, its first find
   for (int32_t i = 0; i < job.FindCount(); ++i) {
@@ -85,7 +86,7 @@ std::vector<TBlock> ChangedBlocks(const TLines& lines, std::string_view content,
     for (int32_t i = firstFind[b]; i < job.FindCount() && static_cast<size_t>(job.FindOffset(i)) < blockEnd; ++i) {
       const size_t offset = static_cast<size_t>(job.FindOffset(i));
       block.NewText.append(content.substr(p, offset - p));
-      block.NewText.append(replaceText);
+      block.NewText.append(texts ? std::string_view((*texts)[static_cast<size_t>(i)]) : replaceText);
       p = offset + static_cast<size_t>(job.FindLength(i));
     }
     block.NewText.append(content.substr(p, blockEnd - p));
@@ -185,9 +186,9 @@ std::string DiffPathName(const std::string& path) {
 }
 
 std::string FileDiff(const std::string& name, std::string_view content, const TReplaceFile& job,
-                     std::string_view replaceText) {
+                     std::string_view replaceText, const std::vector<std::string>* texts) {
   const TLines lines(content);
-  const std::vector<TBlock> blocks = ChangedBlocks(lines, content, job, replaceText);
+  const std::vector<TBlock> blocks = ChangedBlocks(lines, content, job, replaceText, texts);
   if (blocks.empty()) return {};
   std::string out = "--- " + DiffPathName("a/" + name) + "\n+++ " + DiffPathName("b/" + name) + "\n";
   int32_t delta = 0;  // new line number minus old line number before the current hunk
@@ -299,8 +300,17 @@ TChangeSet BuildChangeSet(const TSearchParams& params, const TReplaceJobList& jo
     // The finds of a UTF-16 file lie in its text, decoded.
     std::string decoded;
     const bool utf16 = DecodeUtf16Text(content, decoded);
-    if (reader.Size() != file.Size || reader.LoadedInfo().LastWrite() != file.FileTime ||
-        !FindsStillThere(searched, utf16 ? std::string_view(decoded) : content, *job)) {
+    const std::string_view searchedText = utf16 ? std::string_view(decoded) : content;
+    // A regular expression's finds each get the replacement made from their captures.
+    std::vector<std::string> texts;
+    std::string regexRefusal;
+    if (searched.RegExp)
+      regexRefusal = RegexReplacementTexts(searched, replaceText, *job, std::string(searchedText), texts);
+    if (!regexRefusal.empty() && reader.Size() == file.Size) {
+      out += "Not shown: " + DiffPathName(name) + ": " + regexRefusal + "\n";
+      ++set.NotShown;
+    } else if (reader.Size() != file.Size || reader.LoadedInfo().LastWrite() != file.FileTime ||
+               (!searched.RegExp && !FindsStillThere(searched, searchedText, *job))) {
       out += "Not shown: " + DiffPathName(name) + " changed since the search; search again to see its changes\n";
       ++set.NotShown;
     } else if (utf16) {
@@ -319,7 +329,7 @@ TChangeSet BuildChangeSet(const TSearchParams& params, const TReplaceJobList& jo
     } else {
       bool shown = false;
       for (const std::string& diffName : names.Names) {
-        const std::string diff = FileDiff(diffName, content, *job, replaceText);
+        const std::string diff = FileDiff(diffName, content, *job, replaceText, searched.RegExp ? &texts : nullptr);
         out += diff;
         shown = shown || !diff.empty();
       }

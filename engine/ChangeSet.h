@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/ReplaceThread.h"
 
@@ -47,8 +48,9 @@ TChangeSet BuildChangeSet(const TSearchParams& params, const TReplaceJobList& jo
 // The diff of one file whose current bytes are `content`, given the finds of `job` (ascending,
 // not overlapping, inside the content). `name` is the path relative to the base directory.
 // Empty when the replacement changes nothing.
+// `texts`, when given, holds each find's own replacement instead (regular-expression mode).
 std::string FileDiff(const std::string& name, std::string_view content, const TReplaceFile& job,
-                     std::string_view replaceText);
+                     std::string_view replaceText, const std::vector<std::string>* texts = nullptr);
 
 // A path as it stands in a diff header: as it is, or in double quotes with C escapes when it
 // holds a blank, a quote, a backslash, a control byte or a byte above 127.

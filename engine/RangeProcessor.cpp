@@ -8,12 +8,16 @@
 
 #include "base/Errors.h"
 #include "base/TextUtils.h"
+#include "engine/RegexMatcher.h"
 #include "engine/ScanKernels.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
 #include "engine/TextEncoding.h"
 
 namespace trawlex {
+
+TRangeProcessor::TRangeProcessor(TSearchParams* params) : Params(params) {}
+TRangeProcessor::~TRangeProcessor() = default;
 
 void TRangeProcessor::SetFileName(const std::string& path) {
   FileName = path;
@@ -347,6 +351,7 @@ int32_t TextStart(const unsigned char* data, int64_t size) {
 }  // namespace
 
 int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t block, bool shortReadsEnd) {
+  if (Params->RegExp) return SearchFileRegex(file, wholeMax, block, shortReadsEnd);
   BeginFile(file);
   SkippedBinary = false;
   // The reference loops want the whole file.
@@ -395,6 +400,7 @@ int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t 
 }
 
 int32_t TRangeProcessor::Process(int64_t first, int64_t last) {
+  if (Params->RegExp) return ScanRegex(std::max<int64_t>(first, 0), std::min(last, Size - 1), 0);
   return Scan(std::max<int64_t>(first, 0), std::min(last, Size - 1), 0);
 }
 

@@ -21,10 +21,14 @@ class TSearchParams;
 class TSearchFile;
 class TSearchLine;
 class TLineArena;
+class TRegexScanner;
+class TRegexSearch;
+struct TRegexFind;
 
 class TRangeProcessor {
  public:
-  explicit TRangeProcessor(TSearchParams* params) : Params(params) {}
+  explicit TRangeProcessor(TSearchParams* params);
+  ~TRangeProcessor();
 
   TCharReader Reader;
   TSearchParams* Params;
@@ -122,6 +126,12 @@ class TRangeProcessor {
   const TPreparedTarget& Prepare();
 
   int32_t Scan(int64_t first, int64_t last, size_t block);
+  // Regular-expression mode (RegexScan.cpp): the finds are made into line items as the
+  // literal scan makes its own.
+  int32_t SearchFileRegex(TSearchFile* file, int64_t wholeMax, size_t block, bool shortReadsEnd);
+  int32_t ScanRegex(int64_t first, int64_t last, size_t block);
+  std::unique_ptr<TRegexScanner> RegexScanner;
+  const TRegexSearch* RegexScannerFor = nullptr;
   void BeginFile(TSearchFile* file);
   void FileLoaded(TSearchFile* file);
   // A UTF-16 file is searched as its text in UTF-8; false for any other file.

@@ -10,6 +10,7 @@
 #include "base/Errors.h"
 #include "engine/CharReader.h"
 #include "engine/RangeProcessor.h"
+#include "engine/RegexReplace.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
 #include "engine/TextEncoding.h"
@@ -225,7 +226,13 @@ TReplaceThread::TOutcome TReplaceThread::RewriteFile(const TReplaceFile& job, co
   if (!rewriter.Open(path)) return Terminated() ? TOutcome::Stopped : refuse(rewriter.Error());
   if (const std::string backup = rewriter.LeftBackup(); !backup.empty())
     return refuse(LeftBackupMessage(backup, rewriter.RealPath()));
-  if (rewriter.Info().Size >= StreamFrom &&
+  // A large file is replaced a piece at a time where its finds are bytes of the file
+  // replaced by the same text. A regular expression's replacements come from the whole
+  // text, and a UTF-16 file is written back from its decoded text: those are read whole.
+  const TSearchParams* jobParams = file.Params ? file.Params : Params;
+  char head[2] = {};
+  if (rewriter.Info().Size >= StreamFrom && !(jobParams && jobParams->RegExp) &&
+      !(rewriter.ReadPiece(head, 2, 0) == 2 && IsUtf16(DetectEncoding(reinterpret_cast<const unsigned char*>(head), 2))) &&
       (rewriter.Mode() == TRewriteMode::Rename || rewriter.Info().Size >= TCharReader::MaxFileSize)) {
     bool wholeAfterAll = false;
     const TOutcome outcome = RewriteInPieces(job, path, rewriter, wholeAfterAll);
@@ -256,7 +263,16 @@ TReplaceThread::TOutcome TReplaceThread::RewriteFile(const TReplaceFile& job, co
   const TTextEncoding encoding = DetectEncoding(content);
   std::string decoded;
   const bool utf16 = DecodeUtf16Text(content, decoded);
-  if (const std::string why = CheckFinds(job, utf16 ? decoded : content); !why.empty()) return refuse(why);
+  const std::string& searchedText = utf16 ? decoded : content;
+  // A regular expression's finds each get their own replacement, made from their captures.
+  std::vector<std::string> expanded;
+  const TSearchParams* params = file.Params ? file.Params : Params;
+  const bool regex = params && params->RegExp;
+  if (const std::string why = regex ? RegexReplacementTexts(*params, ReplaceText, job, searchedText, expanded)
+                                    : CheckFinds(job, searchedText);
+      !why.empty())
+    return refuse(why);
+  auto replacementOf = [&](int32_t i) -> const std::string& { return regex ? expanded[static_cast<size_t>(i)] : ReplaceText; };
   if (searched.Known() && searched.ChangeNs != now.ChangeNs)
     return refuse("The file changed since the search, so it was not changed");
   if (!rewriter.CheckWritable()) return refuse(rewriter.Error());
@@ -270,7 +286,7 @@ TReplaceThread::TOutcome TReplaceThread::RewriteFile(const TReplaceFile& job, co
     int64_t at = 0;
     for (int32_t i = 0; i < job.FindCount(); ++i) {
       text.append(decoded, static_cast<size_t>(at), static_cast<size_t>(job.FindOffset(i) - at));
-      text += ReplaceText;
+      text += replacementOf(i);
       at = job.FindOffset(i) + job.FindLength(i);
     }
     text.append(decoded, static_cast<size_t>(at));
@@ -280,7 +296,7 @@ TReplaceThread::TOutcome TReplaceThread::RewriteFile(const TReplaceFile& job, co
   }
   int64_t newSize = utf16 ? static_cast<int64_t>(encoded.size()) : size;
   for (int32_t i = 0; !utf16 && i < job.FindCount(); ++i)
-    newSize += static_cast<int64_t>(ReplaceText.size()) - job.FindLength(i);
+    newSize += static_cast<int64_t>(replacementOf(i).size()) - job.FindLength(i);
   std::string newContent;  // in place: the whole new content, written in one go
   if (inPlace) newContent.reserve(static_cast<size_t>(newSize));
   TRewriterSink toTemp(rewriter);
@@ -305,7 +321,7 @@ TReplaceThread::TOutcome TReplaceThread::RewriteFile(const TReplaceFile& job, co
         put(content.data() + p, static_cast<size_t>(gap));
         p = job.FindOffset(i);
       }
-      put(ReplaceText.data(), ReplaceText.size());
+      put(replacementOf(i).data(), replacementOf(i).size());
       ++written;
       p += job.FindLength(i);
     }
@@ -375,11 +391,11 @@ TReplaceThread::TOutcome TReplaceThread::RewriteInPieces(const TReplaceFile& job
 
   const TSearchParams* params = job.File->Params ? job.File->Params : Params;
   TRAWLEX_ASSERT(params, "Replace without search parameters");
-  const auto targetSize = static_cast<int64_t>(params->Target().size());
   const TFindRule rule(*params);
   // A find is checked with the bytes around it that its rules look at (the exclude text on
   // either side, the bytes before and after for whole words).
-  const int64_t context = static_cast<int64_t>(params->Exclude().size()) + 1;
+  // Folded, the exclude text may be longer in the file, and a word character takes up to 4 bytes.
+  const int64_t context = 4 * static_cast<int64_t>(params->Exclude().size()) + 4;
   constexpr size_t Piece = size_t{4} << 20;
   std::string window;  // bytes of the file from windowStart
   int64_t windowStart = 0;
@@ -419,8 +435,9 @@ TReplaceThread::TOutcome TReplaceThread::RewriteInPieces(const TReplaceFile& job
       window.resize(static_cast<size_t>(to - from));
       readAt(window.data(), window.size(), from);
       windowStart = from;
-      if (length != targetSize ||
-          !rule.IsFindAt(reinterpret_cast<const unsigned char*>(window.data()), to - windowStart, offset - windowStart))
+      int32_t found = -1;  // case folded beyond ASCII, a find's length may differ from the target's
+      if (!rule.IsFindAt(reinterpret_cast<const unsigned char*>(window.data()), to - windowStart, offset - windowStart, &found) ||
+          found != length)
         return refuse(Fmt("The file changed since the search: the find at byte %d is no longer the target, so it was "
                           "not changed",
                           offset));

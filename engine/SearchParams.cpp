@@ -5,6 +5,7 @@
 
 #include "base/TextUtils.h"
 #include "engine/CaseFold.h"
+#include "engine/RegexMatcher.h"
 #include "platform/Platform.h"
 #include "platform/Wildcard.h"
 
@@ -125,6 +126,10 @@ void TSearchParams::SortResults(TFileCompare compare) {
                    [compare](const auto& a, const auto& b) { return compare(*a, *b) < 0; });
 }
 
+void TSearchParams::PrepareRegex() {
+  Regex = RegExp ? std::make_shared<const TRegexSearch>(FTarget, FExclude, FCaseSensitive, WholeWord) : nullptr;
+}
+
 std::vector<std::string> TSearchParams::GetDescription() const {
   std::vector<std::string> lines = TDirScanParams::GetDescription();
   lines.push_back("Target: " + FTarget);
@@ -134,6 +139,7 @@ std::vector<std::string> TSearchParams::GetDescription() const {
   // for word, and whatever reads them back (scripts, comparisons of reports) matches them as they are.
   lines.push_back(std::string("Case senstive: ") + (FCaseSensitive ? "Yes" : "No"));
   if (SkipBinary) lines.push_back("Skip binary files: Yes");
+  if (RegExp) lines.push_back("Regular expression: Yes");
   return lines;
 }
 

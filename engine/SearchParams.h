@@ -60,12 +60,22 @@ std::vector<int32_t> FindAllPositions(const std::string& target, const std::stri
 // Whether this exclude text would take effect for this target.
 bool ContainsTarget(const std::string& target, const std::string& exclude, bool caseSensitive);
 
+class TRegexSearch;
+
 class TSearchParams : public TDirScanParams {
  public:
   TSearchParams();
   ~TSearchParams() override;
 
   bool WholeWord = false;
+  // The target and the exclude text are regular expressions (RegexMatcher.h).
+  bool RegExp = false;
+  // Compiled from the target, the exclude text, the case rule and whole word by
+  // PrepareRegex, before the search starts; read-only while it runs.
+  std::shared_ptr<const TRegexSearch> Regex;
+  // Raises ETrawlexError, naming the position and the reason, for a pattern that does not
+  // compile. Nothing to do outside regular-expression mode.
+  void PrepareRegex();
   // A file whose first BinaryProbeSize bytes hold a zero byte is left out (and counted).
   bool SkipBinary = false;
   uint8_t SortKey = 0;  // 0 full name, 1 size, 2 time, 3 finds

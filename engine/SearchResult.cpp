@@ -176,7 +176,8 @@ void TSearchLine::AddPosition(int32_t value) {
   // The end of the last find.
   const size_t last = FindCount - 1;
   const int32_t length = std::abs(value) - std::abs(StartOf(last));
-  if (!HasEnds && (File->FindLen == 0 || File->FindLen == length)) {
+  // Finds of no length keep their ends: a length of 0 marks the file's as not known yet.
+  if (!HasEnds && length > 0 && (File->FindLen == 0 || File->FindLen == length)) {
     if (File->FindLen == 0) File->FindLen = length;
   } else {
     if (!HasEnds) ConvertToEnds();
@@ -199,7 +200,7 @@ void TSearchLine::AddFindsToNewLine(const int32_t* cols, size_t count, int32_t l
 void TSearchLine::AppendFinds(const int32_t* cols, size_t count, int32_t length) {
   TRAWLEX_ASSERT(FindCount == 0 || !LastOpen, "AddFinds after an open end");
   if (size_t{FindCount} + count >= (size_t{1} << 29)) throw ETrawlexError("More than 500 million finds on one line");
-  const bool ends = !(!HasEnds && (File->FindLen == 0 || File->FindLen == length));
+  const bool ends = !(!HasEnds && length > 0 && (File->FindLen == 0 || File->FindLen == length));
   if (Narrow && !std::all_of(cols, cols + count, [&](int32_t c) { return FitsNarrow(c) && (!ends || FitsNarrow(int64_t{c} + length)); }))
     Widen();
   if (!ends) {
@@ -295,6 +296,8 @@ void TSearchLine::Draw(IDrawSurface& s, const TRect& rect, TDrawState state) con
       s.SetFontColor(plain);
     }
     const std::string seg = SegmentText(Text(), pos, i, tabs);
+    // A find of no length (an empty match) is a thin mark where it stands.
+    if (i % 2 == 1 && seg.empty()) s.FillRect({rect.Left + x, rect.Top, rect.Left + x + 2, rect.Bottom}, pos[(k - 1) * 2] < 0 ? selectedFind : find);
     s.TextOut(rect.Left + x, rect.Top, seg);
     x += s.TextWidth(seg);
   }
@@ -502,7 +505,7 @@ TSearchLine TSearchFile::MakeLine(int64_t lineNo, int64_t lineStart, std::string
   line.LineStartLow = static_cast<uint32_t>(lineStart);
   line.TextLen = static_cast<uint32_t>(text.size());
   // Finds of the file's length go into the record at once; others the long way.
-  const bool findsNow = count > 0 && count < (size_t{1} << 29) && (FindLen == 0 || FindLen == length);
+  const bool findsNow = count > 0 && count < (size_t{1} << 29) && length > 0 && (FindLen == 0 || FindLen == length);
   // Columns of a short line fit in 2 bytes; a find at a larger one widens them all.
   line.Narrow = text.size() < 32767 && std::all_of(cols, cols + count, [](int32_t c) { return TSearchLine::FitsNarrow(c); });
   const size_t size = line.FindsOffset() + (findsNow ? count * line.ValueSize() : 0);

@@ -131,7 +131,7 @@ TEST(ProgramOptions, TheWindowSkipsWhatTheHeadlessModeRefuses) {
       {{"--version", "-t", "a"}, false, true, ""},
       {{"--dryrun", "-t", "a"}, false, false, "Unknown option --dryrun"},
       {{"-x", "y", "-t", "a"}, false, false, ""},  // an unknown letter stays skipped
-      {{"-t", "a", "-REPORT"}, false, false, "Unknown option -REPORT"},
+      {{"-t", "a", "-REPORT"}, false, false, "Unknown switch -REPORT: the program's own options are written with two dashes"},
       {{"--undo-last"}, false, false, ""},
       {{"--no-undo", "-t", "a"}, false, false, ""},
       {{"-undo-list"}, false, false, "Unknown option -undo-list"},

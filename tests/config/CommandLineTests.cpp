@@ -12,7 +12,7 @@ TEST(CommandLineSwitches, LettersComeFromTheElementNames) {
   TSearchInputs in;
   V letters;
   for (int32_t i = 0; i < in.List().Count(); ++i) letters.push_back(std::string(1, SwitchLetter(in.List().GetElem(i))));
-  EXPECT_EQ(letters, (V{"t", "d", "p", "e", "s", "c", "w", "h", "b", "f", "i"}));
+  EXPECT_EQ(letters, (V{"t", "d", "p", "e", "s", "c", "w", "r", "h", "b", "f", "i"}));
   EXPECT_EQ(ElementLabel(in.List().GetElem(1)), "Directory");
   EXPECT_EQ(ElementLabel(in.List().GetElem(2)), "Patterns");
   EXPECT_EQ(FindSwitch(in.List(), 'W'), &in.List().GetElem(6));
@@ -51,5 +51,5 @@ TEST(CommandLineSwitches, UsageShowsLabelsHintsAndValues) {
       "trawlex");
   EXPECT_EQ(lines, (V{"trawlex", "  -t <Target> -- Find this text (foo)", "  -d <Directory>", "  -p <Patterns> (*.*)",
                       "  -e <Exclude>", "  -s <Subdirs> (1)", "  -c <CaseSenstv> (0)", "  -w <WholeWord> (0)",
-                      "  -h <Hidden> (0)", "  -b <BinarySkip> (0)", "  -f <FolderSkip>", "  -i <Ignored> (0)"}));
+                      "  -r <RegExp> (0)", "  -h <Hidden> (0)", "  -b <BinarySkip> (0)", "  -f <FolderSkip>", "  -i <Ignored> (0)"}));
 }

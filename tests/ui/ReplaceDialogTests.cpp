@@ -162,6 +162,34 @@ class TReplaceDialogTests : public QObject {
     QCOMPARE(w->TotalFindCount(), 4);
   }
 
+  // With "Regular expression" ticked, $1 in "with" gives each find the text of its own group;
+  // a group the pattern lacks is refused in the log before anything is written.
+  void RegexReplacementTakesEachFindsGroup() {
+    WriteFile(FTree.filePath("a.txt"), "key=1\r\nkey=22\nnokey\n");
+    TfmSearch* w = Search(QStringLiteral("key=(\\d+)"), FTree.path(), nullptr, true, true);
+    QVERIFY(w->chkRegExp->isChecked());
+    QCOMPARE(w->TotalFindCount(), 2);
+    w->Params()->GetResult(0)->SelectAllFinds(true);
+    w->SetSelectedFindCount(2);
+    auto* d = OpenReplaceDialog(w);
+    QVERIFY(d);
+    QCOMPARE(d->cbxReplace->currentText(), QStringLiteral("$0"));  // each find as it is
+    PressKey(Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("$2"));
+    ClickAt(d->btnReplace);
+    QTRY_VERIFY(d->lstErrorLog->isVisible());
+    QCOMPARE(d->lstErrorLog->item(0)->text(),
+             QStringLiteral("The replacement names group 2, but the regular expression has 1 group; nothing was replaced"));
+    QCOMPARE(ReadFile(FTree.filePath("a.txt")), QByteArray("key=1\r\nkey=22\nnokey\n"));
+    QVERIFY(d->btnReplace->isEnabled());
+    ClickAt(d->cbxReplace);
+    PressKey(Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("$1=v"));
+    ClickAt(d->btnReplace);
+    QTRY_COMPARE(d->lblFileName->text(), QStringLiteral("Finished. Replaced 2 finds"));
+    QCOMPARE(ReadFile(FTree.filePath("a.txt")), QByteArray("1=v\r\n22=v\nnokey\n"));
+  }
+
   // "Undo last replace" in the Edit menu names the newest run and restores its files; the
   // window then searches again.
   void UndoLastReplaceNamesTheRunAndRestoresItsFiles() {
@@ -354,9 +382,11 @@ class TReplaceDialogTests : public QObject {
     Select(w->Params(), 1, 1, 0);
     w->SetSelectedFindCount(3);
   }
-  TfmSearch* Search(const QString& target, const QString& dir, TfmSearch* w = nullptr, bool lines = true) {
+  TfmSearch* Search(const QString& target, const QString& dir, TfmSearch* w = nullptr, bool lines = true,
+                    bool regex = false) {
     if (!w) w = TfmGeneric::CreateUnbound<TfmSearch>(nullptr);
     w->show();
+    if (w->chkRegExp->isChecked() != regex) ClickAt(w->chkRegExp);
     w->acHideResultLines->setChecked(!lines);
     w->cbxTarget->setEditText(target);
     w->cbxDirectory->SetDirectory(dir);

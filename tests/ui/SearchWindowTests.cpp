@@ -723,7 +723,7 @@ class TSearchWindowTests : public QObject {
     QCOMPARE(w->memPatterns->toPlainText(), QStringLiteral("*.html\n*.php"));
     QVERIFY(!w->chkSubdirs->isChecked());
     QVERIFY(w->chkCaseSenstv->isChecked());
-    QCOMPARE(w->SearchCfgList().Count(), 11);
+    QCOMPARE(w->SearchCfgList().Count(), 12);
     QTRY_VERIFY(w->Params() != nullptr);  // the search starts by itself
     WAIT_SEARCH_END(w);
     QCOMPARE(PanelText(w, 1), QStringLiteral("Found in 2 of 2 files"));
@@ -731,6 +731,53 @@ class TSearchWindowTests : public QObject {
     QCOMPARE(StoredValue("fmSearch", "cbxTarget.Text"), std::string("stored"));
     QCOMPARE(StoredValue("fmSearch", "cbxDirectory.Directory"), tree.Path().toStdString());
     QCOMPARE(TRegistryConfig(SettingsRootKey()).ReadInteger("fmSearch", "chkSubdirs.Checked", -1), 1);
+  }
+
+  // -r 1 ticks "Regular expression" and the search finds by the pattern; a pattern that does
+  // not compile is named, with its position, in the message panel and keeps Search disabled
+  // until a click on the box makes the text a plain target again; the box is kept with the
+  // last search.
+  void RegularExpressionSwitchCheckBoxAndBadPattern() {
+    TTree tree;
+    tree.Write(QStringLiteral("a.txt"), "id42 id7 idx\nnone\n");
+    TApp::SetSearchArguments({"-t", R"(id(\d+))", "-d", tree.Path().toStdString(), "-r", "1", "-c", "1"});
+    TfmSearch* w = NewSearchWindow();
+    QVERIFY(w->chkRegExp->isChecked());
+    QTRY_VERIFY(w->Params() != nullptr);
+    WAIT_SEARCH_END(w);
+    QCOMPARE(w->TotalFindCount(), 2);
+    QVERIFY(w->Params()->GetDescription().back() == "Regular expression: Yes");
+    delete w;
+
+    TApp::SetSearchArguments({});
+    w = NewSearchWindow();
+    QVERIFY(!w->FromCommandLine());
+    SetInputs(w, QStringLiteral("id"), tree.Path());
+    QVERIFY(ActivateWindow(w));
+    if (!w->chkRegExp->isChecked()) ClickAt(w->chkRegExp);
+    QVERIFY(w->chkRegExp->isChecked());
+    ClickAt(w->cbxTarget);
+    PressKey(Qt::Key_End);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("(\\d"));
+    w->ActionList1->UpdateAll();
+    QCOMPARE(w->StatusMessage(), QStringLiteral("The regular expression is not valid at position 6: missing closing parenthesis"));
+    QVERIFY(w->ProblemShown());
+    QVERIFY(!w->acSearch->isEnabled());
+    ClickAt(w->chkRegExp);
+    w->ActionList1->UpdateAll();
+    QVERIFY(!w->ProblemShown());
+    ClickAt(w->chkRegExp);
+    ClickAt(w->cbxTarget);
+    PressKey(Qt::Key_End);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("+)"));
+    w->ActionList1->UpdateAll();
+    QVERIFY(!w->ProblemShown());
+    PressKey(Qt::Key_Return);
+    WAIT_SEARCH_END(w);
+    QCOMPARE(w->TotalFindCount(), 2);
+    delete w;
+    QCOMPARE(TRegistryConfig(SettingsRootKey()).ReadInteger("fmSearch", "chkRegExp.Checked", -1), 1);
+    TRegistryConfig(SettingsRootKey()).WriteInteger("fmSearch", "chkRegExp.Checked", 0);  // for the windows after
   }
 
   void OneArgumentIsIgnored() {
@@ -770,6 +817,8 @@ class TSearchWindowTests : public QObject {
         "  -s <Subdirs> -- Search subdirectories recursively (1)",
         "  -c <Case sensitive> -- Only include if case in file matches target (0)",
         "  -w <Whole word> -- Include whole words only (0)",
+        "  -r <Regular expression> -- Target and exclude text are regular expressions (Perl syntax); the replacement may "
+        "hold $1, ${name} (0)",
         "  -h <Hidden files> -- Also search files and folders whose names begin with a dot (0)",
         "  -b <Skip binary> -- Leave out files with a zero byte in their first 64 KiB (0)",
         "  -f <Skip folders> -- Folders never searched: names, or paths with a /, separated by |",

@@ -18,6 +18,8 @@
 
 #include "config/CfgElements.h"
 #include "engine/ChangeSet.h"
+#include "engine/RegexMatcher.h"
+#include "engine/RegexReplace.h"
 #include "engine/ReplaceThread.h"
 #include "engine/SearchParams.h"
 #include "engine/UndoJournal.h"
@@ -176,7 +178,8 @@ void TfmReplace::LoadFinds(TSearchParams& params) {
   lblTotalFinds->setText(QString::number(FPlan.Counts.Total));
   lblSelectedFinds->setText(QString::number(FPlan.Counts.Selected));
   UpdateButtons();
-  cbxReplace->setEditText(QString::fromStdString(params.Target()));
+  // What each find is now: the target, or for a regular expression its whole match.
+  cbxReplace->setEditText(params.RegExp ? QStringLiteral("$0") : QString::fromStdString(params.Target()));
   cbxReplace->lineEdit()->selectAll();
 }
 
@@ -232,6 +235,7 @@ void TfmReplace::UpdateButtons() {
 void TfmReplace::btnReplaceClick() {
   if (!ReplaceEnabled({FPlan.Counts.Selected, FReplaceStarted, Running()}) || !FParams) return;
   const std::string text = cbxReplace->currentText().toStdString();
+  if (!ReplacementAccepted(text)) return;
   if (!OpenReplaceJournal(*FParams, FPlan.Jobs, text, FJournal)) return;
   FReplaceStarted = true;
   UpdateButtons();
@@ -249,8 +253,19 @@ void TfmReplace::btnReplaceClick() {
   if (KeepInHistory(text)) PushComboHistory(cbxReplace, ReplaceHistoryLimit);
 }
 
+bool TfmReplace::ReplacementAccepted(const std::string& text) {
+  if (!FParams->RegExp || !FParams->Regex) return true;
+  try {
+    TRegexReplacement(text, *FParams->Regex->Target);
+    return true;
+  } catch (const ETrawlexError& e) {
+    AddLogLine(std::string(e.what()) + "; nothing was replaced");
+    return false;
+  }
+}
+
 void TfmReplace::btnShowChangesClick() {
-  if (!FParams) return;
+  if (!FParams || !ReplacementAccepted(cbxReplace->currentText().toStdString())) return;
   std::string changes;
   {
     TBusyCursor busy;

@@ -69,6 +69,8 @@ class TfmReplace : public TfmGeneric {
   void btnReplaceClick();
   void btnShowChangesClick();
   void AddLogLine(const std::string& text);
+  // A replacement that names a group the regular expression lacks is refused, in the log.
+  bool ReplacementAccepted(const std::string& text);
   void ShowFileName(const std::string& text);
   void ReplaceThreadDone(TReplaceThread& worker);
   void UpdateButtons();

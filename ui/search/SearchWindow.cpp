@@ -391,7 +391,9 @@ void TfmSearch::CreateLayout() {
   chkHidden = makeCheck("chkHidden", InputText::Hidden);
   chkBinarySkip = makeCheck("chkBinarySkip", InputText::BinarySkip);
   chkIgnored = makeCheck("chkIgnored", InputText::Ignored);
+  chkRegExp = makeCheck("chkRegExp", InputText::RegExp);
   options->addWidget(chkWholeWord);
+  options->addWidget(chkRegExp);
   options->addWidget(chkHidden);
   options->addStretch(1);
   lblFolderSkip = new QLabel(QString::fromUtf8(InputText::FolderSkip.Caption), pnlOptions);
@@ -483,6 +485,7 @@ void TfmSearch::CreateLayout() {
   connect(cbxTarget, &QComboBox::editTextChanged, this, exclude);
   connect(cbxExclude, &QComboBox::editTextChanged, this, exclude);
   connect(chkCaseSenstv, &QCheckBox::toggled, this, exclude);
+  connect(chkRegExp, &QCheckBox::toggled, this, exclude);
   connect(memPatterns, &QPlainTextEdit::textChanged, this, [this] { RunHandler([this] { memWildcardsChange(); }); });
   for (TResultList* list : {lstResults, lstPreview}) {
     list->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -582,7 +585,7 @@ TSearchInputControls TfmSearch::SearchInputControls(bool withPatterns) {
           withPatterns ? &memPatterns->LinesAdapter() : nullptr,
           &TQtComponent::For(cbxExclude),    &TQtComponent::For(chkSubdirs),
           &TQtComponent::For(chkCaseSenstv), &TQtComponent::For(chkWholeWord),
-          &TQtComponent::For(chkHidden),     &TQtComponent::For(chkBinarySkip),
+          &TQtComponent::For(chkRegExp),     &TQtComponent::For(chkHidden),     &TQtComponent::For(chkBinarySkip),
           &TQtComponent::For(cbxFolderSkip), &TQtComponent::For(chkIgnored)};
 }
 
@@ -641,8 +644,10 @@ void TfmSearch::Activate() {
 // ---- inputs ------------------------------------------------------------------------------
 
 void TfmSearch::ExcludeDataChange() {
-  const QColor color = ExcludeColor(cbxTarget->currentText().toStdString(), cbxExclude->currentText().toStdString(),
-                                    chkCaseSenstv->isChecked());
+  // A pattern to exclude always takes effect.
+  const QColor color = chkRegExp->isChecked() ? QColor(0, 0, 255)
+                                              : ExcludeColor(cbxTarget->currentText().toStdString(),
+                                                             cbxExclude->currentText().toStdString(), chkCaseSenstv->isChecked());
   QPalette pal = cbxExclude->lineEdit()->palette();
   pal.setColor(QPalette::Text, color);
   cbxExclude->lineEdit()->setPalette(pal);

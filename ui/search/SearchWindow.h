@@ -126,6 +126,7 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   QCheckBox* chkSubdirs = nullptr;
   QCheckBox* chkCaseSenstv = nullptr;
   QCheckBox* chkWholeWord = nullptr;
+  QCheckBox* chkRegExp = nullptr;
   QCheckBox* chkHidden = nullptr;
   QCheckBox* chkBinarySkip = nullptr;
   QCheckBox* chkIgnored = nullptr;
@@ -297,6 +298,8 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   int FTotalFindCount = 0;
   int FSelectedFindCount = 0;
   bool FProblemShown = false;
+  // The patterns GetSearchProblem compiled last (target, exclude, case rule) and what it said.
+  mutable QString FRegexKey, FRegexProblem;
   bool FRestartPending = false;
   bool FFromCommandLine = false;
   bool FCommandLineFailed = false;

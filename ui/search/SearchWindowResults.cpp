@@ -1,5 +1,7 @@
 // The search window's results and preview: the results list, the status panels that describe
 // the selected result, sorting and the "Show only filenames" view.
+#include <QCheckBox>
+#include <QComboBox>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QSplitter>
@@ -9,6 +11,7 @@
 #include <algorithm>
 
 #include "base/TextUtils.h"
+#include "engine/RegexMatcher.h"
 #include "ui/Action.h"
 #include "ui/controls/DirComboBox.h"
 #include "ui/lists/ResultList.h"
@@ -157,7 +160,22 @@ void TfmSearch::SetStatusMessage(const QString& text) { StatusBar1->Panel(Messag
 QString TfmSearch::StatusMessage() const { return StatusBar1->Panel(MessagePanel).Text(); }
 
 QString TfmSearch::GetSearchProblem() const {
-  return SearchProblem(cbxTarget->currentText(), cbxDirectory->Exists(), memPatterns->LineCount());
+  const QString problem = SearchProblem(cbxTarget->currentText(), cbxDirectory->Exists(), memPatterns->LineCount());
+  if (!problem.isEmpty() || !chkRegExp->isChecked()) return problem;
+  // The patterns are compiled again only when they or the case rule change (this runs on idle).
+  const QString key = cbxTarget->currentText() + QLatin1Char('\0') + cbxExclude->currentText() + QLatin1Char('\0') +
+                      QLatin1Char(chkCaseSenstv->isChecked() ? '1' : '0');
+  if (key != FRegexKey) {
+    FRegexKey = key;
+    FRegexProblem.clear();
+    try {
+      TRegexSearch(cbxTarget->currentText().toStdString(), cbxExclude->currentText().toStdString(),
+                   chkCaseSenstv->isChecked(), chkWholeWord->isChecked());
+    } catch (const ETrawlexError& e) {
+      FRegexProblem = QString::fromUtf8(e.what());
+    }
+  }
+  return FRegexProblem;
 }
 
 void TfmSearch::ClearResults() {

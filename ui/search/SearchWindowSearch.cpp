@@ -62,6 +62,8 @@ void TfmSearch::acSearchExecute() {
   params->SetExclude(cbxExclude->currentText().toStdString());
   params->WholeWord = chkWholeWord->isChecked();
   params->SetCaseSensitive(chkCaseSenstv->isChecked());
+  params->RegExp = chkRegExp->isChecked();
+  params->PrepareRegex();  // the action is enabled only when the patterns compile
   if (!FMeasure) FMeasure = std::make_unique<TPainterSurface>(FResultsFont, palette(), &TApp::TabDisplay());
   FMeasure->SetFont(FResultsFont);
   params->SetCanvas(FMeasure.get());
