@@ -213,6 +213,43 @@ TEST(BigFile, ReplaceInPiecesAndItsUndoRoundTripEveryByte) {
   }
 }
 
+// From the piece size on, finds that are not the target's bytes are replaced exactly too:
+// folded beyond ASCII (a find longer than the target), a regular expression's replacement
+// made from its captures, a UTF-16 file's finds in its decoded text. Each is undone.
+TEST(BigFile, FoldedRegexAndUtf16FindsReplacedExactlyFromThePieceSizeOn) {
+  const auto utf16 = [](std::string_view ascii) {
+    std::string s = "\xFF\xFE";
+    for (const char c : ascii) s += std::string{c, '\0'};
+    return s;
+  };
+  struct TCase {
+    const char* Name;
+    std::string Content, Target, Text, Expected;
+    std::function<void(TSearchParams&)> Rules;
+  };
+  const TCase cases[] = {
+      {"folded", "x STRA\xE1\xBA\x9E" "E y stra\xC3\x9F" "e\n", "stra\xC3\x9F" "e", "road", "x road y road\n", {}},
+      {"regex", "foo1 foo22\n", "foo([0-9]+)", "n$1", "n1 n22\n",
+       [](TSearchParams& p) {
+         p.RegExp = true;
+         p.SetCaseSensitive(true);
+         p.PrepareRegex();
+       }},
+      {"UTF-16", utf16("a foo b\r\nfoo"), "foo", "bar", utf16("a bar b\r\nbar"), {}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TTempDir dir;
+    const std::string path = dir.Write("t/f.txt", c.Content);
+    EXPECT_EQ(ReplaceAll(dir / "t", c.Target, c.Text, dir / "undo", 0, c.Rules), V{});
+    EXPECT_EQ(test::ReadAll(path), c.Expected);
+    V undoLog;
+    EXPECT_EQ(UndoJournal(ListJournals(dir / "undo").at(0).Path, dir / "undo", [&](const std::string& s) { undoLog.push_back(s); }).Restored, 1);
+    EXPECT_EQ(undoLog, V{});
+    EXPECT_EQ(test::ReadAll(path), c.Content);
+  }
+}
+
 // A piece of the old content that no longer reads back (a flipped byte) refuses the file's
 // undo and leaves the file as the replace wrote it.
 TEST(BigFile, DamagedPieceRefusesTheUndoAndLeavesTheFile) {
