@@ -1,8 +1,10 @@
 #include "ui/lists/PainterSurface.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 
+#include "engine/LongLine.h"
 #include "engine/TabSettings.h"
 
 #include <QPainter>
@@ -10,6 +12,12 @@
 #include "base/TextUtils.h"
 
 namespace trawlex {
+
+namespace {
+std::atomic<uint64_t> Shaped{0};
+}  // namespace
+
+uint64_t TPainterSurface::CharsShaped() { return Shaped.load(std::memory_order_relaxed); }
 
 QString DisplayText(std::string_view bytes) {
   QString out;
@@ -55,7 +63,16 @@ TPainterSurface::TPainterSurface(const QFont& font, const QPalette& palette, con
 void TPainterSurface::Begin(QPainter* painter) {
   FPainter = painter;
   FStyle = 0;
+  FView = TSpan{};
   ApplyFont();
+}
+
+TSpan TPainterSurface::ViewSpan() const {
+  if (FPainter && FPainter->hasClipping()) {
+    const QRect clip = FPainter->clipBoundingRect().toAlignedRect();
+    return {clip.left(), clip.left() + clip.width()};
+  }
+  return FView;
 }
 
 void TPainterSurface::SetFont(const QFont& font) {
@@ -120,10 +137,14 @@ bool FontHasControlPictures(const QFont& font) {
 }
 
 int32_t TPainterSurface::TextWidth(std::string_view text) {
-  return FMetrics.horizontalAdvance(ShownText(text, FPictures));
+  const QString shown = ShownText(text, FPictures);
+  Shaped.fetch_add(static_cast<uint64_t>(shown.size()), std::memory_order_relaxed);
+  return FMetrics.horizontalAdvance(shown);
 }
 
 int32_t TPainterSurface::TextWidthBound(std::string_view text) {
+  // A long line is shown in stretches, reckoned without measuring: cheaper than any bound.
+  if (IsLongLine(text)) return INT32_MAX;
   if (FByteWidthBound[0] < 0) {
     // The widest glyph of the font in every style and of the characters that stand in for
     // bytes that are not text; a character of another script takes at least 2 bytes.
@@ -157,7 +178,9 @@ int32_t TPainterSurface::TextWidthBound(std::string_view text) {
 void TPainterSurface::TextOut(int32_t x, int32_t y, std::string_view text) {
   if (!FPainter || text.empty()) return;
   FPainter->setPen(FColor);
-  FPainter->drawText(x, y + FMetrics.ascent(), ShownText(text, FPictures));
+  const QString shown = ShownText(text, FPictures);
+  Shaped.fetch_add(static_cast<uint64_t>(shown.size()), std::memory_order_relaxed);
+  FPainter->drawText(x, y + FMetrics.ascent(), shown);
 }
 
 }  // namespace trawlex
