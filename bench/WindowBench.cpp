@@ -182,7 +182,13 @@ void PrintFonts() {
   const QStringList families = QFontDatabase::families();
   for (const char* family : {"DejaVu Sans", "DejaVu Sans Mono", "Liberation Sans", "Liberation Mono", "Noto Mono",
                              "Noto Sans", "Nimbus Sans", "Nimbus Mono PS", "Cantarell", "Ubuntu"}) {
-    if (families.contains(QString::fromLatin1(family))) present << QString::fromLatin1(family);
+    // A family may be listed with its foundry: "Nimbus Sans [UKWN]".
+    for (const QString& f : families) {
+      if (f == QLatin1String(family) || f.startsWith(QLatin1String(family) + QLatin1String(" ["))) {
+        present << f;
+        break;
+      }
+    }
   }
   std::printf("desktop families installed: %s (%lld families in all)\n\n", qPrintable(present.join(QStringLiteral(", "))),
               static_cast<long long>(families.size()));

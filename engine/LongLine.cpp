@@ -88,8 +88,8 @@ TLayout MakeLayout(IDrawSurface& s, std::string_view text, const std::vector<int
   l.Finds = FindsOf(text, pos);
   l.Stretches = StretchesAroundFinds(text, pos);
   const auto n = static_cast<int32_t>(Sample.size());
-  l.Cell = std::max(1, (s.TextWidth(Sample) + n - 1) / n);
-  l.Mark = s.TextWidth(CutMark);
+  l.Cell = std::max(1, (s.KnownTextWidth(Sample) + n - 1) / n);
+  l.Mark = s.KnownTextWidth(CutMark);
   return l;
 }
 
@@ -180,13 +180,14 @@ std::pair<int64_t, int64_t> ViewFrom(IDrawSurface& s, int32_t left) {
 
 }  // namespace
 
-std::vector<TStretch> StretchesAroundFinds(std::string_view text, const std::vector<int32_t>& pos, int32_t context) {
+std::vector<TStretch> StretchesAroundFinds(std::string_view text, const std::vector<int32_t>& pos, int32_t before,
+                                           int32_t after) {
   const auto len = static_cast<int32_t>(text.size());
   if (!IsLongLine(text)) return {{0, len}};
   std::vector<TStretch> out;
   for (const TFind& f : FindsOf(text, pos)) {
-    const TStretch s{static_cast<int32_t>(std::max<int64_t>(0, int64_t{f.Begin} - context)),
-                     static_cast<int32_t>(std::min<int64_t>(len, int64_t{f.End} + context))};
+    const TStretch s{static_cast<int32_t>(std::max<int64_t>(0, int64_t{f.Begin} - before)),
+                     static_cast<int32_t>(std::min<int64_t>(len, int64_t{f.End} + after))};
     if (!out.empty() && s.Begin - out.back().End < ShortestCut) {
       out.back().Begin = std::min(out.back().Begin, s.Begin);
       out.back().End = std::max(out.back().End, s.End);
@@ -194,7 +195,7 @@ std::vector<TStretch> StretchesAroundFinds(std::string_view text, const std::vec
       out.push_back(s);
     }
   }
-  if (out.empty()) out.push_back({0, std::min(len, 2 * context)});
+  if (out.empty()) out.push_back({0, std::min(len, before + after)});
   if (out.front().Begin < ShortestCut) out.front().Begin = 0;
   if (len - out.back().End < ShortestCut) out.back().End = len;
   // Whole characters only; a stretch that then meets the next joins it.

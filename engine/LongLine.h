@@ -15,8 +15,9 @@ namespace trawlex {
 
 // Lines longer than this many bytes are shown in stretches; shorter ones whole.
 constexpr int32_t LongLineBytes = 512;
-// Bytes of context on either side of a find.
-constexpr int32_t StretchContext = 160;
+// Bytes of context before and after a find: a line's first find shows without scrolling.
+constexpr int32_t ContextBefore = 48;
+constexpr int32_t ContextAfter = 160;
 // A gap shorter than this many bytes is shown rather than cut.
 constexpr int32_t ShortestCut = 32;
 
@@ -30,12 +31,12 @@ struct TStretch {
 
 // The stretches a list shows of `text` with the finds of the position array `pos` (1-based
 // columns, start and end alternately, the last end left out when the find runs to the line's
-// end; a negative start marks a selected find): each find with `context` bytes on either side,
-// stretches closer than ShortestCut joined, a rest shorter than that at either end kept, and no
-// character of several bytes split. A line without finds shows its start. A line no longer
-// than LongLineBytes is one stretch, all of it.
+// end; a negative start marks a selected find): each find with `before` and `after` bytes
+// around it, stretches closer than ShortestCut joined, a rest shorter than that at either end
+// kept, and no character of several bytes split. A line without finds shows its start. A line
+// no longer than LongLineBytes is one stretch, all of it.
 std::vector<TStretch> StretchesAroundFinds(std::string_view text, const std::vector<int32_t>& pos,
-                                           int32_t context = StretchContext);
+                                           int32_t before = ContextBefore, int32_t after = ContextAfter);
 
 // The colours of a long line's text.
 struct TLineColors {

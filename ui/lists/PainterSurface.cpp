@@ -83,13 +83,26 @@ void TPainterSurface::SetFont(const QFont& font) {
 }
 
 void TPainterSurface::ApplyFont() {
-  FStyledFont = FFont;
-  FStyledFont.setBold(FStyle & fsBold);
-  FStyledFont.setItalic(FStyle & fsItalic);
-  FStyledFont.setUnderline(FStyle & fsUnderline);
-  FStyledFont.setStrikeOut(FStyle & fsStrikeOut);
-  FMetrics = QFontMetrics(FStyledFont);
+  QFont styled = FFont;
+  styled.setBold(FStyle & fsBold);
+  styled.setItalic(FStyle & fsItalic);
+  styled.setUnderline(FStyle & fsUnderline);
+  styled.setStrikeOut(FStyle & fsStrikeOut);
+  // Every item's drawing begins with the plain font: the widths kept stay while it is the same.
+  if (!(styled == FStyledFont) || FKnownWidths.empty()) {
+    FStyledFont = styled;
+    FMetrics = QFontMetrics(FStyledFont);
+    FKnownWidths.clear();
+  }
   if (FPainter) FPainter->setFont(FStyledFont);
+}
+
+int32_t TPainterSurface::KnownTextWidth(std::string_view text) {
+  for (const auto& [known, width] : FKnownWidths)
+    if (known == text) return width;
+  const int32_t width = TextWidth(text);
+  if (FKnownWidths.size() < 8) FKnownWidths.emplace_back(text, width);
+  return width;
 }
 
 void TPainterSurface::FillRect(const TRect& rect, TColor color) {

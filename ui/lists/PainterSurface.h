@@ -9,7 +9,10 @@
 #include <QPalette>
 #include <QString>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "engine/DrawSurface.h"
 
@@ -58,6 +61,7 @@ class TPainterSurface : public IDrawSurface {
   // (and a pixel for rounding), a tab its stop, any other byte the font's widest glyph.
   int32_t TextWidthBound(std::string_view text) override;
   void TextOut(int32_t x, int32_t y, std::string_view text) override;
+  int32_t KnownTextWidth(std::string_view text) override;
   TTabSettings Tabs() const override { return FTabs ? FTabs->Get() : TTabSettings{}; }
   // While drawing, the painter's clip; else the span last set (a list's visible part, in the
   // coordinates of its items, for hit-testing), unbounded when none is.
@@ -81,6 +85,7 @@ class TPainterSurface : public IDrawSurface {
   int32_t FSpaceWidth = 0;
   bool FPictures = true;  // control bytes show as their pictures, else in caret notation
   TSpan FView;
+  std::vector<std::pair<std::string, int32_t>> FKnownWidths;  // in the styled font
 };
 
 }  // namespace trawlex
