@@ -183,9 +183,20 @@ int32_t TPainterSurface::TextWidthBound(std::string_view text) {
   // A tab may also be drawn as spaces.
   const TTabSettings tabs = Tabs();
   FByteWidthBound['\t'] = std::max(FByteWidthBound['\t'], (tabs.ExpandTabs ? tabs.SpacesPerTab : 0) * FSpaceWidth);
-  int64_t bound = 0;
-  for (const char c : text) bound += FByteWidthBound[static_cast<unsigned char>(c)];
-  return static_cast<int32_t>(std::min<int64_t>(bound, INT32_MAX));
+  // Every line a search hands over passes through here: four sums side by side keep the
+  // processor's loads busy.
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  int64_t sum[4] = {0, 0, 0, 0};
+  size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    sum[0] += FByteWidthBound[p[i]];
+    sum[1] += FByteWidthBound[p[i + 1]];
+    sum[2] += FByteWidthBound[p[i + 2]];
+    sum[3] += FByteWidthBound[p[i + 3]];
+  }
+  for (; i < n; ++i) sum[0] += FByteWidthBound[p[i]];
+  return static_cast<int32_t>(std::min<int64_t>(sum[0] + sum[1] + sum[2] + sum[3], INT32_MAX));
 }
 
 void TPainterSurface::TextOut(int32_t x, int32_t y, std::string_view text) {
