@@ -326,7 +326,8 @@ void TfmSearch::FillResults(bool sort) {
     if (file == keep) keepRow = static_cast<int>(items.size());
     items.push_back({file});
     if (!lines) continue;
-    for (int32_t k = 0; k < file->GetLineCount(); ++k) items.push_back({file->GetLine(k)});
+    // One lock per file, not one per line: a million lines are listed again in a blink.
+    file->ForEachLine([&items](const TSearchLine& line) { items.push_back({const_cast<TSearchLine*>(&line)}); });
   }
   lstResults->SyncCount();
   lstResults->SetItemIndex(keepRow);
