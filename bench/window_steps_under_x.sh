@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Times what the user waits for in the real window: the program under a virtual X server with
 # a window manager runs a search given on its command line, then sorts by size, sorts in
-# descending order, turns "Show only filenames" on and off and selects an entry, each from the
+# descending order, turns "Show only filenames" on and off and selects entries, each from the
 # keyboard or the mouse as a user would. A step lasts from the key or click until the program
 # stops using the processor (its CPU time as the system counts it, in ticks of 10 ms).
 # Leaves a picture of the window in $SHOTS (default /tmp) for a person to look at.
@@ -84,3 +84,17 @@ step "select (click)" xdotool mousemove "$list_x" $((list_y + 40)) click 1
 import -window root "$shots/trawlex-window-steps.png"
 step "to the last entry (End)" xdotool key --clearmodifiers End
 step "sort by name (Shift+F1)" xdotool key --clearmodifiers shift+F1
+# The View menu opens on "Show only filenames"; "Sort in descending order" is three below it.
+# Only the key that chooses the entry is timed.
+menu() {
+  xdotool key --clearmodifiers alt+v
+  sleep 0.5
+  for _ in $(seq "$1"); do xdotool key Down; sleep 0.1; done
+  settle 300 >/dev/null
+}
+menu 0
+step "Show only filenames on" xdotool key Return
+menu 0
+step "Show only filenames off" xdotool key Return
+menu 3
+step "Sort in descending order" xdotool key Return
