@@ -1,21 +1,27 @@
 // The search window against the same search without a window: runs one search both ways,
 // alternating, and prints the median times (the window's from the search's start until the
 // window has taken its end), their ratio (window / headless), the longest pause of the
-// window's event loop while the results arrive, and what sorting, "Show only filenames",
-// selecting and scrolling then cost over the whole result list.
+// window's event loop while the results arrive, how long after the search's start the list
+// first painted results, and what sorting, "Show only filenames", selecting and scrolling then
+// cost over the whole result list.
 //
-//   window_bench DIR TARGET [SWITCH VALUE ...] [--runs N]
+//   window_bench DIR [TARGET [SWITCH VALUE ...]] [--runs N]
 //   e.g. window_bench /tmp/perf-corpus/tree the --runs 3
 //
+// Without a target it runs the three standard rows: include -c 1, return -c 1, the -c 0. It
+// prints one table row per search, and first the font the lists draw with and which of the
+// desktop's usual font families are installed (text shaping costs differ between fonts).
 // The window runs on Qt's offscreen platform with settings in a folder of its own.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFontDatabase>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,7 +59,24 @@ struct TWindowRun {
   double LongestPause = 0;  // seconds
   int Items = 0;
   int PauseAt = 0;  // entries in the list when the longest pause ended
+  double FirstShown = -1;  // seconds from the start until the list painted its first entries
   double Sort = 0, Descending = 0, FilenamesOn = 0, FilenamesOff = 0, Select = 0, Scroll = 0;
+};
+
+// Calls `fn` whenever `watched` gets an event of type `type`.
+class TEventWatch : public QObject {
+ public:
+  TEventWatch(QObject* watched, QEvent::Type type, std::function<void()> fn) : FType(type), FFn(std::move(fn)) {
+    watched->installEventFilter(this);
+  }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == FType) FFn();
+    return false;
+  }
+
+ private:
+  QEvent::Type FType;
+  std::function<void()> FFn;
 };
 
 // Milliseconds one step takes, with the painting it causes.
@@ -98,6 +121,10 @@ TWindowRun RunWindow(const std::vector<std::string>& switches) {
     if (started && !w->Running()) loop.quit();
   });
   tick.start(2);
+  // The first results show when the list paints with entries in it.
+  TEventWatch firstPaint(w->lstResults->viewport(), QEvent::Paint, [&] {
+    if (run.FirstShown < 0 && w->lstResults->Count() > 0) run.FirstShown = Seconds(std::chrono::steady_clock::now() - start);
+  });
   loop.exec();
   tick.stop();
   run.Seconds = Seconds(std::chrono::steady_clock::now() - start);
@@ -116,48 +143,93 @@ TWindowRun RunWindow(const std::vector<std::string>& switches) {
   return run;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: window_bench DIR TARGET [SWITCH VALUE ...] [--runs N]\n");
-    return 2;
-  }
-  std::vector<std::string> switches{"-d", argv[1], "-t", argv[2]};
-  int runs = 3;
-  for (int i = 3; i < argc; ++i) {
-    if (std::string(argv[i]) == "--runs" && i + 1 < argc) {
-      runs = std::max(1, std::atoi(argv[++i]));
-    } else {
-      switches.emplace_back(argv[i]);
-    }
-  }
-  QTemporaryDir home;
-  qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  TApp::InstallTitleHandler();
-
-  std::vector<double> headless, window, ratios;
+void RunRow(const std::vector<std::string>& switches, int runs) {
+  std::vector<double> headless, window, ratios, first;
   TWindowRun last;
   double pause = 0;
+  int pauseAt = 0;
   RunHeadless(switches);  // warm-up: the files come from the cache in every timed run
   for (int i = 0; i < runs; ++i) {
     headless.push_back(RunHeadless(switches));
     last = RunWindow(switches);
     window.push_back(last.Seconds);
     ratios.push_back(last.Seconds / headless.back());
-    pause = std::max(pause, last.LongestPause);
-    std::fprintf(stderr, "run %d: headless %.3f s, window %.3f s, %d entries, longest pause %.0f ms (at %d entries)\n",
-                 i + 1, headless.back(), last.Seconds, last.Items, last.LongestPause * 1000, last.PauseAt);
+    first.push_back(last.FirstShown);
+    if (last.LongestPause > pause) {
+      pause = last.LongestPause;
+      pauseAt = last.PauseAt;
+    }
+    std::fprintf(stderr,
+                 "run %d: headless %.3f s, window %.3f s, %d entries, longest pause %.0f ms (at %d entries), "
+                 "first results %.0f ms\n",
+                 i + 1, headless.back(), last.Seconds, last.Items, last.LongestPause * 1000, last.PauseAt,
+                 last.FirstShown * 1000);
   }
-  std::printf("entries: %d\n", last.Items);
-  std::printf("headless median: %.3f s\nwindow median: %.3f s\nmedian ratio window/headless: %.2f\n",
-              Median(headless), Median(window), Median(ratios));
-  std::printf("longest event-loop pause: %.0f ms\n", pause * 1000);
-  std::printf("sort by size: %.0f ms, descending: %.0f ms, filenames only on/off: %.0f/%.0f ms, "
-              "select: %.0f ms, scroll to end: %.0f ms\n",
-              last.Sort, last.Descending, last.FilenamesOn, last.FilenamesOff, last.Select, last.Scroll);
+  std::string name;
+  for (size_t i = 3; i < switches.size(); ++i) name += (name.empty() ? "" : " ") + switches[i];
+  std::printf("| `%s` | %d | %.3f s | %.3f s | %.2f | %.0f ms (at %d) | %.0f ms | %.0f / %.0f / %.0f / %.0f / %.0f ms |\n",
+              name.c_str(), last.Items, Median(headless), Median(window), Median(ratios), pause * 1000, pauseAt,
+              Median(first) * 1000, last.Sort, last.Descending, last.FilenamesOn, last.FilenamesOff, last.Select);
+  std::fflush(stdout);
+}
+
+// The font the lists draw with, and which of the usual desktop families are installed.
+void PrintFonts() {
+  const QFont font = QApplication::font();
+  std::printf("results font: %s %g pt (%s)\n", qPrintable(font.family()), font.pointSizeF(),
+              qPrintable(QFontInfo(font).family()));
+  QStringList present;
+  const QStringList families = QFontDatabase::families();
+  for (const char* family : {"DejaVu Sans", "DejaVu Sans Mono", "Liberation Sans", "Liberation Mono", "Noto Mono",
+                             "Noto Sans", "Nimbus Sans", "Nimbus Mono PS", "Cantarell", "Ubuntu"}) {
+    // A family may be listed with its foundry: "Nimbus Sans [UKWN]".
+    for (const QString& f : families) {
+      if (f == QLatin1String(family) || f.startsWith(QLatin1String(family) + QLatin1String(" ["))) {
+        present << f;
+        break;
+      }
+    }
+  }
+  std::printf("desktop families installed: %s (%lld families in all)\n\n", qPrintable(present.join(QStringLiteral(", "))),
+              static_cast<long long>(families.size()));
+  std::printf("| search | entries | headless median | window median | ratio window/headless | longest event-loop pause "
+              "| first results | sort / descending / filenames on / off / select |\n|---|---|---|---|---|---|---|---|\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: window_bench DIR [TARGET [SWITCH VALUE ...]] [--runs N]\n");
+    return 2;
+  }
+  std::vector<std::string> given;
+  int runs = 3;
+  for (int i = 2; i < argc; ++i) {
+    if (std::string(argv[i]) == "--runs" && i + 1 < argc) {
+      runs = std::max(1, std::atoi(argv[++i]));
+    } else {
+      given.emplace_back(argv[i]);
+    }
+  }
+  std::vector<std::vector<std::string>> rows;
+  if (given.empty()) {
+    rows = {{"-t", "include", "-c", "1"}, {"-t", "return", "-c", "1"}, {"-t", "the", "-c", "0"}};
+  } else {
+    rows.push_back({"-t"});
+    rows.back().insert(rows.back().end(), given.begin(), given.end());
+  }
+  QTemporaryDir home;
+  qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  TApp::InstallTitleHandler();
+  PrintFonts();
+  for (const auto& row : rows) {
+    std::vector<std::string> switches{"-d", argv[1]};
+    switches.insert(switches.end(), row.begin(), row.end());
+    RunRow(switches, runs);
+  }
   TApp::Exit();
   TApp::WaitForWorkers(30000);
   return 0;

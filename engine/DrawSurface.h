@@ -35,6 +35,11 @@ struct TRect {
   int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
 };
 
+// A horizontal stretch of a surface, [Left, Right).
+struct TSpan {
+  int32_t Left = INT32_MIN, Right = INT32_MAX;
+};
+
 // Owner-draw state bits.
 using TDrawState = uint32_t;
 constexpr TDrawState odSelected = 1, odFocused = 16;
@@ -52,6 +57,12 @@ class IDrawSurface {
   virtual int32_t TextWidthBound(std::string_view text) { return TextWidth(text); }
   // Draws text with its top-left corner at (x, y).
   virtual void TextOut(int32_t x, int32_t y, std::string_view text) = 0;
+  // TextWidth of a short text asked for again and again (a sample, a mark): a surface may keep
+  // it while its font stays.
+  virtual int32_t KnownTextWidth(std::string_view text) { return TextWidth(text); }
+  // The part of the surface in view: a long line draws only what falls into it. Unbounded
+  // where the surface cannot tell.
+  virtual TSpan ViewSpan() const { return {}; }
   // How tabs are shown on this surface.
   virtual TTabSettings Tabs() const { return {}; }
 };

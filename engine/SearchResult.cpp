@@ -7,6 +7,7 @@
 
 #include "base/Errors.h"
 #include "base/TextUtils.h"
+#include "engine/LongLine.h"
 #include "engine/SearchParams.h"
 #include "engine/TabSettings.h"
 
@@ -268,6 +269,7 @@ int32_t TSearchLine::GetFindLength(int32_t k) const {
 }
 
 int32_t TSearchLine::GetWidth(IDrawSurface& surface) const {
+  if (IsLongLine(Text())) return LongLineWidth(surface, Text(), GetPositions()) + File->Params->LineNoWidth();
   return surface.TextWidth(Text()) + File->Params->LineNoWidth();
 }
 
@@ -285,6 +287,10 @@ void TSearchLine::Draw(IDrawSurface& s, const TRect& rect, TDrawState state) con
   const std::string prefix = std::to_string(LineNo() + 1) + ": ";
   s.TextOut(rect.Left + lineNoWidth - s.TextWidth(prefix), rect.Top, prefix);
 
+  if (IsLongLine(Text())) {
+    DrawLongLine(s, rect.Left + lineNoWidth, rect.Top, Text(), pos, {plain, find, selectedFind, SysColor::GrayText});
+    return;
+  }
   int32_t x = lineNoWidth;
   size_t k = 0;
   const TTabSettings tabs = s.Tabs();
@@ -306,6 +312,7 @@ void TSearchLine::Draw(IDrawSurface& s, const TRect& rect, TDrawState state) con
 int32_t TSearchLine::FindAtX(IDrawSurface& surface, int32_t x) const {
   const std::vector<int32_t> pos = GetPositions();
   int32_t a = File->Params->LineNoWidth();
+  if (IsLongLine(Text())) return LongLineFindAt(surface, a, Text(), pos, x);
   int32_t k = -1;
   const TTabSettings tabs = surface.Tabs();
   for (int32_t i = 0; i <= static_cast<int32_t>(pos.size()); ++i) {

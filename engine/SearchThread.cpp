@@ -211,8 +211,13 @@ void TSearchThread::HandOverItems(const std::vector<TSearchResult*>& items) {
     // Measuring is the costly part of a batch: only a text long enough to be wider than the
     // widest so far is measured.
     const int32_t lineNoWidth = FSearchParams->LineNoWidth();
+    // The widest a byte can be drawn: a text too short to pass the widest so far is not even
+    // summed up byte by byte.
+    int64_t widestByte = std::max(canvas->TextWidthBound("\xFF"), canvas->TextWidthBound("\t"));
+    for (char c = ' '; c < 127; ++c) widestByte = std::max<int64_t>(widestByte, canvas->TextWidthBound({&c, 1}));
     for (TSearchResult* item : items) {
       const auto* line = dynamic_cast<const TSearchLine*>(item);
+      if (line && static_cast<int64_t>(line->Text().size()) * widestByte + lineNoWidth <= FWidestHandedOver) continue;
       const int64_t bound = line ? int64_t{canvas->TextWidthBound(line->Text())} + lineNoWidth
                                  : int64_t{canvas->TextWidthBound(static_cast<const TSearchFile*>(item)->Name)} + 2;
       if (bound <= FWidestHandedOver) continue;

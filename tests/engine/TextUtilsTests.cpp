@@ -78,6 +78,25 @@ TEST(PosText, FoldsAsciiLettersOnly) {
   EXPECT_EQ(PosText("\xC9", "\xE9"), 0);
 }
 
+TEST(CompareTextAscii, LettersFoldAtAnyPlaceOfLongCommonBeginnings) {
+  struct TCase {
+    const char* A;
+    const char* B;
+    int Sign;
+  } cases[] = {
+      {"/tmp/tree/rust-html/src/a.rs", "/TMP/TREE/rust-html/src/A.RS", 0},  // differ in case only
+      {"/tmp/tree/rust-html/src/a.rs", "/tmp/tree/rust-html/src/b.rs", -1},  // after 24 equal bytes
+      {"/tmp/tree/Zeta", "/tmp/tree/alpha", 1},                              // 'Z' after 'A'
+      {"/tmp/tree/abcdefgh", "/tmp/tree/abcdefgh/x", -1},                    // a prefix sorts first
+      {"12345678ABCDEFGH", "12345678abcdefgI", -1},                          // last of 16 bytes
+      {"\xE9t\xE9", "\xC9T\xC9", 1},                                        // no folding past ASCII
+  };
+  for (const TCase& c : cases) {
+    const int r = CompareTextAscii(c.A, c.B);
+    EXPECT_EQ((r > 0) - (r < 0), c.Sign) << c.A << " / " << c.B;
+  }
+}
+
 TEST(BinarySearch, FindsOrGivesInsertionPoint) {
   const std::vector<int> v{10, 20, 30, 40};
   int32_t index = -5;

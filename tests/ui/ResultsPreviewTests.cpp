@@ -2,12 +2,14 @@
 // the preview scrolls past its ends, a double-click toggles a find in both lists, the sort
 // actions and "Show only filenames" re-list the results, and the tab display window.
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QFile>
 #include <QFontDialog>
 #include <QLabel>
 #include <QSpinBox>
 #include <QAccessible>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QtTest>
 
@@ -20,6 +22,7 @@
 #include "ui/ActionList.h"
 #include "ui/Application.h"
 #include "ui/controls/DirComboBox.h"
+#include "ui/lists/PainterSurface.h"
 #include "ui/lists/ResultList.h"
 #include "ui/services/ShellServices.h"
 #include "ui/search/SearchWindow.h"
@@ -63,6 +66,19 @@ QString PreviewLines(TfmSearch* w) {
 }
 
 QString Panel(TfmSearch* w, int i) { return w->StatusBar1->Panel(i).Text(); }
+
+// Whether the entry at `row` of `list` shows text in the colour of an unselected find.
+bool ShowsAFind(TResultList* list, int row) {
+  const QImage image = list->viewport()->grab().toImage();
+  const int top = (row - list->TopRow()) * list->ItemHeight() * image.height() / list->viewport()->height();
+  for (int y = std::max(0, top); y < std::min(image.height(), top + list->ItemHeight()); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      if (c.blue() >= 230 && c.red() <= 100 && c.green() <= 100) return true;
+    }
+  }
+  return false;
+}
 
 // Records what would go to the desktop.
 }  // namespace
@@ -292,6 +308,35 @@ class TResultsPreviewTests : public QObject {
     QCOMPARE(results->indexOfChild(entry), 2);
     QCOMPARE(QAccessible::queryAccessibleInterface(W->lstPreview)->child(0)->text(QAccessible::Name),
              QStringLiteral("5: line 4"));
+  }
+
+  void ALongLineShowsItsFindsWithoutBeingMeasuredWhole() {
+    // A line of 3 MB (a generated index, say) with finds in its middle and near its end.
+    for (const QString& name : QDir(FDir.path()).entryList(QDir::Files)) QFile::remove(FDir.filePath(name));
+    QByteArray line(3 << 20, 'x');
+    line.replace(1500000, 6, "needle");
+    line.replace(line.size() - 10, 6, "needle");
+    Write(QStringLiteral("long.txt"), "short needle\n" + line + "\nend\n");
+    const uint64_t before = TPainterSurface::CharsShaped();
+    Search(3);
+    ClickRow(W->lstResults, 1);  // the short line; the preview shows the long one below it
+    QCOMPARE(W->lstResults->Count(), 3);
+    QVERIFY(ShowsAFind(W->lstResults, 2));  // the middle find shows without scrolling
+    QVERIFY(ShowsAFind(W->lstPreview, 1));
+    // Sideways, a page per click on the scroll bar, to the end: the last find shows there.
+    QScrollBar* bar = W->lstResults->horizontalScrollBar();
+    const QPoint trough = bar->mapTo(W, QPoint(bar->width() - 3 * bar->height(), bar->height() / 2));
+    for (int i = 0; i < 200 && bar->value() < bar->maximum(); ++i)
+      QTest::mouseClick(W->windowHandle(), Qt::LeftButton, Qt::NoModifier, trough);
+    QCOMPARE(bar->value(), bar->maximum());
+    QVERIFY(bar->maximum() < 20000);  // stretches around the finds, not three million characters
+    QVERIFY(ShowsAFind(W->lstResults, 2));
+    // Searching, listing, previewing and drawing gave the text engine a few screens of text.
+    QVERIFY2(TPainterSurface::CharsShaped() - before < 64 * 1024, qPrintable(QString::number(TPainterSurface::CharsShaped() - before)));
+    // Copying the line takes all of it.
+    PressKey(Qt::Key_Down);
+    PressKey(Qt::Key_C, Qt::ControlModifier);
+    QVERIFY(QApplication::clipboard()->text().endsWith(QString::fromLatin1(line)));
   }
 
   void TabDisplayWindowChangesTheSettingAtOnce() {

@@ -9,7 +9,10 @@
 #include <QPalette>
 #include <QString>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "engine/DrawSurface.h"
 
@@ -40,7 +43,10 @@ class TPainterSurface : public IDrawSurface {
 
   // Drawing goes to `painter` (null: measuring only). The painter takes the surface's font.
   void Begin(QPainter* painter);
-  void End() { FPainter = nullptr; }
+  void End() {
+    FPainter = nullptr;
+    FView = TSpan{};
+  }
 
   void SetFont(const QFont& font);
   const QFont& Font() const { return FFont; }
@@ -55,7 +61,15 @@ class TPainterSurface : public IDrawSurface {
   // (and a pixel for rounding), a tab its stop, any other byte the font's widest glyph.
   int32_t TextWidthBound(std::string_view text) override;
   void TextOut(int32_t x, int32_t y, std::string_view text) override;
+  int32_t KnownTextWidth(std::string_view text) override;
   TTabSettings Tabs() const override { return FTabs ? FTabs->Get() : TTabSettings{}; }
+  // While drawing, the painter's clip; else the span last set (a list's visible part, in the
+  // coordinates of its items, for hit-testing), unbounded when none is.
+  TSpan ViewSpan() const override;
+  void SetViewSpan(TSpan span) { FView = span; }
+
+  // Characters measured or drawn through every surface so far: what the text engine was given.
+  static uint64_t CharsShaped();
 
  private:
   void ApplyFont();
@@ -70,6 +84,8 @@ class TPainterSurface : public IDrawSurface {
   int32_t FByteWidthBound[256] = {-1};  // for the base font; [0] is -1 until measured
   int32_t FSpaceWidth = 0;
   bool FPictures = true;  // control bytes show as their pictures, else in caret notation
+  TSpan FView;
+  std::vector<std::pair<std::string, int32_t>> FKnownWidths;  // in the styled font
 };
 
 }  // namespace trawlex

@@ -166,7 +166,15 @@ void TfmSearch::CreateEditActions() {
   acReplace->SetEnabledRule([this] { return CanReplace(State()); });
   acReplace->OnExecute = [this](TAction&) { acReplaceExecute(); };
   acUndoReplace = AddAction("acUndoReplace", "Undo last replace", "Edit", {}, "Restore the files of the last replace");
-  acUndoReplace->OnUpdate = [this](TAction& a) { UpdateUndoReplaceAction(a, !Running() && !ReplaceDialog); };
+  acUndoReplace->OnUpdate = [this](TAction& a) {
+    // While a search runs the action is off, and the window goes idle after every batch of
+    // results: the undo folder is read again once the search has ended.
+    if (Running()) {
+      a.setEnabled(false);
+      return;
+    }
+    UpdateUndoReplaceAction(a, !ReplaceDialog);
+  };
   acUndoReplace->OnExecute = [this](TAction&) {
     if (UndoLastReplace() && SearchParams) acSearch->Execute();
   };

@@ -291,6 +291,9 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   int FProgressFinds = 0;  // the counter panels' values, shown after the current batch
   QString FProgressText;
   bool FProgressQueued = false;
+  std::string FProgressMessage;  // the last status text of the current batch, shown after it
+  bool FProgressMessagePending = false;
+  int FLinesExtent = -1;  // the sideways extent of the results with their lines, once known
   std::unique_ptr<TSearchFile> FPreviewFile;
   int32_t FPreviewLine = 0;
   bool FPreviewEndsWithBreak = false;  // the previewed file's last byte is a line break

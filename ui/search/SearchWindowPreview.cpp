@@ -255,6 +255,8 @@ void TfmSearch::ToggleFindAtMouse(TResultList* list, const QPoint& viewportPos) 
   auto* line = dynamic_cast<TSearchLine*>(list->ItemAt(list->RowAt(viewportPos)));
   if (!line) return;
   FDraw->Begin(nullptr);
+  // A long line is laid out from the part of it in view, as it was drawn.
+  FDraw->SetViewSpan({list->horizontalScrollBar()->value(), list->horizontalScrollBar()->value() + list->viewport()->width()});
   const int32_t k = line->FindAtX(*FDraw, x);
   FDraw->End();
   if (k < 0) return;
@@ -285,6 +287,7 @@ void TfmSearch::acFontExecute() {
   FResultsFont = FamilyAndSize(dialog.selectedFont(), FResultsFont);
   ApplyResultsFont();
   if (SearchParams) SearchParams->UpdateLineNoWidth();
+  FLinesExtent = -1;  // measured in the old font
   lstResults->SetHorizontalExtent(LargestItemWidth());
   RerunPreview();
 }

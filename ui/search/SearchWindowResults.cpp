@@ -155,7 +155,10 @@ void TfmSearch::TakeResultItems(std::span<TSearchResult* const> items) {
   for (TSearchResult* item : items) shown.push_back({item});
 }
 
-void TfmSearch::SetStatusMessage(const QString& text) { StatusBar1->Panel(MessagePanel).SetText(text); }
+void TfmSearch::SetStatusMessage(const QString& text) {
+  FProgressMessagePending = false;  // a search's status text still to come is older than this
+  StatusBar1->Panel(MessagePanel).SetText(text);
+}
 
 QString TfmSearch::StatusMessage() const { return StatusBar1->Panel(MessagePanel).Text(); }
 
@@ -183,6 +186,7 @@ void TfmSearch::ClearResults() {
   StatusBar1->ResetRows();
   lstResults->Clear();
   lstResults->SetHorizontalExtent(0);
+  FLinesExtent = -1;
   ClearPreview();  // its file refers to the parameters
   SearchParams.reset();
   SetPanelRightText(*StatusBar1, 4, QString());
@@ -236,9 +240,19 @@ void TfmSearch::ApplyResultsFont() {
 
 int TfmSearch::LargestItemWidth() {
   int width = 0;
+  const int32_t lineNoWidth = SearchParams ? SearchParams->LineNoWidth() : 0;
+  FDraw->Begin(nullptr);
   for (int i = 0; i < lstResults->Count(); ++i) {
-    if (TSearchResult* item = lstResults->ItemAt(i)) width = std::max(width, static_cast<int>(item->GetWidth(*FDraw)));
+    TSearchResult* item = lstResults->ItemAt(i);
+    // Only a text that may be wider than the widest so far is measured.
+    const auto* line = dynamic_cast<const TSearchLine*>(item);
+    const auto* file = line ? nullptr : dynamic_cast<const TSearchFile*>(item);
+    const int64_t bound = line   ? int64_t{FDraw->TextWidthBound(line->Text())} + lineNoWidth
+                          : file ? int64_t{FDraw->TextWidthBound(file->Name)} + 2
+                                 : 0;
+    if (bound > width) width = std::max(width, static_cast<int>(item->GetWidth(*FDraw)));
   }
+  FDraw->End();
   return width;
 }
 
@@ -300,9 +314,17 @@ void TfmSearch::SortActionExecute(TAction& a) {
 void TfmSearch::acChangeViewExecute(TAction& a) {
   // A checkable action has already changed its mark when it runs from a menu or button; the
   // rule runs the same either way: the mark as it now stands decides.
+  // The sideways range follows what is listed now: file names only, or the lines too. The
+  // range with the lines is kept, so that listing them again measures nothing.
+  const bool hide = &a == acHideResultLines && a.isChecked();
+  if (hide) FLinesExtent = lstResults->HorizontalExtent();
   FillResults(&a == acDescending);
-  // The sideways range follows what is listed now: file names only, or the lines too.
-  if (&a == acHideResultLines) lstResults->SetHorizontalExtent(LargestItemWidth());
+  if (&a != acHideResultLines) return;
+  if (hide || FLinesExtent < 0) {
+    lstResults->SetHorizontalExtent(LargestItemWidth());
+  } else {
+    lstResults->SetHorizontalExtent(FLinesExtent);
+  }
 }
 
 void TfmSearch::FillResults(bool sort) {
@@ -322,7 +344,8 @@ void TfmSearch::FillResults(bool sort) {
     if (file == keep) keepRow = static_cast<int>(items.size());
     items.push_back({file});
     if (!lines) continue;
-    for (int32_t k = 0; k < file->GetLineCount(); ++k) items.push_back({file->GetLine(k)});
+    // One lock per file, not one per line: a million lines are listed again in a blink.
+    file->ForEachLine([&items](const TSearchLine& line) { items.push_back({const_cast<TSearchLine*>(&line)}); });
   }
   lstResults->SyncCount();
   lstResults->SetItemIndex(keepRow);
