@@ -16,6 +16,7 @@
 #include "UiTestUtil.h"
 #include "config/RegistryConfig.h"
 #include "engine/SearchParams.h"
+#include "engine/SearchThread.h"
 #include "ui/Action.h"
 #include "ui/ActionList.h"
 #include "ui/Application.h"
@@ -633,7 +634,8 @@ class TSearchWindowTests : public QObject {
     QCOMPARE(a->windowTitle(), QStringLiteral("Trawlex: needle \u2014 Trawlex - Running"));
     a->acTerminate->Execute();
     WAIT_SEARCH_END(a);
-    QVERIFY(b->Running() ? TApp::Title() == QStringLiteral("Trawlex - Running") : true);
+    // While b's search is still counted (it may end at any moment), the title keeps the state.
+    if (TApp::RunningSearches().Count() > 0) QCOMPARE(TApp::Title(), QStringLiteral("Trawlex - Running"));
     WAIT_SEARCH_END(b);
     QTRY_COMPARE(TApp::Title(), QStringLiteral("Trawlex"));
     // ... and drops it when the last search has ended: the caption alone.
