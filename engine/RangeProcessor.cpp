@@ -555,6 +555,7 @@ int32_t TRangeProcessor::Scan(int64_t first, int64_t last, size_t block) {
   };
 
   bool linesCounted = true;
+  bool stopped = false;
   try {
     if (!blocks && (Modes.AllLines || Modes.ByteByByte)) {
       // The plain loop: every byte once, in order.
@@ -683,8 +684,12 @@ int32_t TRangeProcessor::Scan(int64_t first, int64_t last, size_t block) {
           pieceFrom = segEnd;
         }
         if (segEnd >= last + 1) break;
+        if (StopRequested && StopRequested()) {
+          stopped = true;  // the bytes after this window were never read: no line total
+          break;
+        }
       }
-      linesCounted = st.Count > 0 || Modes.CountLinesWithoutFinds;
+      linesCounted = !stopped && (st.Count > 0 || Modes.CountLinesWithoutFinds);
       if (linesCounted) countTo(last + 1);
     }
   } catch (...) {

@@ -34,6 +34,9 @@ class TRangeProcessor {
   TSearchParams* Params;
   // A find is about to open the first line item of a file that has none.
   std::function<void()> OnNewFindLine;
+  // Asked between the blocks of a file read a block at a time: true ends its scan there, with
+  // the finds made so far, so that a stop need not wait for the rest of a large file.
+  std::function<bool()> StopRequested;
   // A line item was made whole and joined its file. Line items join in batches (one lock
   // each), in order, and each has all its finds by then.
   std::function<void(TSearchLine*)> OnLineCreated;

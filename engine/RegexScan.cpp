@@ -192,6 +192,10 @@ int32_t TRangeProcessor::ScanRegex(int64_t first, int64_t last, size_t block) {
     countTo(segEnd);
     addMadeLines();
     if (segEnd >= int64_t{last} + 1) break;
+    if (StopRequested && StopRequested()) {
+      addMadeLines();
+      return count;  // the bytes after this window were never read: no line total
+    }
     segStart = segEnd;
    }
   } catch (...) {

@@ -27,8 +27,14 @@ int DefaultSearchAheadThreads() {
   return n > 1 ? static_cast<int>(n) - 1 : 0;
 }
 
-TSearchAhead::TSearchAhead(TSearchParams* params, int threads, int64_t maxFileSize, size_t window, TReadAhead readAhead)
-    : Params(params), MaxFileSize(maxFileSize), Window(window), ReadAheadMode(readAhead), WorkerProcessor(MakeProcessor()) {
+TSearchAhead::TSearchAhead(TSearchParams* params, int threads, int64_t maxFileSize, size_t window, TReadAhead readAhead,
+                           std::function<bool()> stopRequested)
+    : Params(params),
+      MaxFileSize(maxFileSize),
+      Window(window),
+      ReadAheadMode(readAhead),
+      SearchStopRequested(std::move(stopRequested)),
+      WorkerProcessor(MakeProcessor()) {
   try {
     for (int t = 0; t < threads; ++t) Helpers.emplace_back([this] { Work(); });
     if (threads > 0 && (readAhead == TReadAhead::Always || (readAhead == TReadAhead::WhenReadsWait && StorageBytesRead() >= 0)))
@@ -48,6 +54,7 @@ void TSearchAhead::StopHelpers() {
     std::lock_guard lock(Lock);
     Stop = true;
   }
+  Stopping.store(true, std::memory_order_relaxed);
   HelperWake.notify_all();
   AheadWake.notify_all();
   FolderWake.notify_all();
@@ -200,6 +207,7 @@ std::unique_ptr<TRangeProcessor> TSearchAhead::MakeProcessor() const {
   processor->Modes.UpdateLineNoDigits = false;  // raised by the worker as it hands lines over
   processor->Modes.CountLinesWithoutFinds = false;
   processor->Modes.SkipBinary = Params->SkipBinary;
+  processor->StopRequested = [this] { return Stopping.load(std::memory_order_relaxed) || (SearchStopRequested && SearchStopRequested()); };
   return processor;
 }
 

@@ -26,6 +26,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -54,7 +55,7 @@ class TSearchAhead {
 
   // Fails (with the helpers it started stopped again) when a helper cannot be created.
   TSearchAhead(TSearchParams* params, int threads, int64_t maxFileSize, size_t window,
-               TReadAhead readAhead = TReadAhead::WhenReadsWait);
+               TReadAhead readAhead = TReadAhead::WhenReadsWait, std::function<bool()> stopRequested = {});
   // Stops the helpers and waits for them; the files may be freed only after this.
   ~TSearchAhead();
   TSearchAhead(const TSearchAhead&) = delete;
@@ -126,6 +127,9 @@ class TSearchAhead {
   size_t Next = 0;       // after sealing: the next position a helper looks at
   size_t Current = 0;    // the position being handed over
   bool Stop = false;
+  std::atomic<bool> Stopping{false};  // Stop, read by scans between their blocks without Lock
+  // The search's own stop, asked by the same scans.
+  const std::function<bool()> SearchStopRequested;
   int HelpersWaiting = 0;
   std::atomic<const TSlot*> WorkerWaitsFor{nullptr};
   std::unique_ptr<TRangeProcessor> WorkerProcessor;  // for files the worker searches ahead

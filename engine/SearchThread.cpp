@@ -53,10 +53,12 @@ void TSearchThread::Execute() {
     Processor = std::make_unique<TRangeProcessor>(FSearchParams);
     Processor->OnLineCreated = [this](TSearchLine* line) { HandleLineCreated(line); };
     Processor->OnNewFindLine = [this] { HandleNewFindLine(); };
+    Processor->StopRequested = [this] { return Terminated(); };
     Processor->Modes.CountLinesWithoutFinds = false;
     Processor->Modes.SkipBinary = FSearchParams->SkipBinary;
     if (SearchAheadThreads > 0)
-      Ahead = std::make_unique<TSearchAhead>(FSearchParams, SearchAheadThreads, SearchAheadMaxFileSize, 1024, ReadAhead);
+      Ahead = std::make_unique<TSearchAhead>(FSearchParams, SearchAheadThreads, SearchAheadMaxFileSize, 1024, ReadAhead,
+                                             [this] { return Terminated(); });
     if (Ahead) Ahead->ReadFoldersAhead(FSearchParams->BaseDir, &FFoldersEntered);
     try {
       ScanAndProcess(FSearchParams->BaseDir);

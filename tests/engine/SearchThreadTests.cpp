@@ -501,6 +501,30 @@ TEST(SearchThread, StopWithFilesAndFoldersReadAheadEndsAtOnce) {
   }
 }
 
+// A stop while a large file is read a block at a time ends the search within a block, not at
+// the file's end (16 GiB of a sparse file: seconds of reading), by the worker or a helper.
+TEST(SearchThread, StopInsideALargeFileEndsWithinABlock) {
+#ifdef _WIN32
+  GTEST_SKIP() << "sparse files of many gigabytes are a Linux file system's";
+#endif
+  TTempDir dir;
+  const std::string big = dir.Write("big.txt", "foo\n");
+  std::filesystem::resize_file(std::filesystem::u8path(big), uint64_t{16} << 30);
+  for (const int helpers : {0, 1}) {
+    TSearchRun run(dir.Path());
+    run.Thread->SearchAheadThreads = helpers;
+    std::chrono::steady_clock::time_point stoppedAt{};
+    run.OnStatusHook = [&](const std::string& s) {
+      if (s != big) return;
+      stoppedAt = std::chrono::steady_clock::now();
+      run.Thread->Terminate();
+    };
+    run.Run();
+    ASSERT_NE(stoppedAt, std::chrono::steady_clock::time_point{}) << helpers;
+    EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, std::chrono::milliseconds(500)) << helpers;
+  }
+}
+
 TEST(SearchThread, LargeFilesAreNeverHeldWhole) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "the sanitizers' own memory hides the search's";
