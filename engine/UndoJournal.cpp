@@ -85,14 +85,8 @@ class TReader {
   size_t Pos = 0;
 };
 
-// Moves to byte `at` of a journal, which may lie past 2 GiB (a long is 32-bit on some systems).
-bool SeekTo(std::FILE* f, uint64_t at) {
-#ifdef _WIN32
-  return _fseeki64(f, static_cast<__int64>(at), SEEK_SET) == 0;
-#else
-  return fseeko(f, static_cast<off_t>(at), SEEK_SET) == 0;
-#endif
-}
+// Moves to byte `at` of a journal, which may lie past 2 GiB.
+bool SeekTo(std::FILE* f, uint64_t at) { return SeekFile(f, static_cast<int64_t>(at)); }
 
 uint32_t Checksum(char type, std::string_view payload) {
   uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(&type), 1);

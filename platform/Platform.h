@@ -234,6 +234,8 @@ struct TByteSpan {
 // Lets a pipe behind `file` take `bytes` in one write where the system allows it, so that
 // its reader is woken once per write; other files, and a refusal, leave things as they are.
 void WidenPipe(std::FILE* file, size_t bytes);
+// Moves `file` to byte `offset` from its start, also past 2 GiB (where a long has 32 bits).
+bool SeekFile(std::FILE* file, int64_t offset);
 // Writes `spans` in order after what `file` holds buffered, with as few system calls as
 // the system allows. False once a write failed.
 bool WriteGathered(std::FILE* file, const std::vector<TByteSpan>& spans);

@@ -539,6 +539,8 @@ void WidenPipe(std::FILE* file, size_t bytes) {
 #endif
 }
 
+bool SeekFile(std::FILE* file, int64_t offset) { return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0; }
+
 bool WriteGathered(std::FILE* file, const std::vector<TByteSpan>& spans) {
   if (std::fflush(file) != 0) return false;
   std::vector<iovec> io;

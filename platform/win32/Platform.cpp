@@ -498,6 +498,8 @@ int TerminalColumns(int fd) {
 
 void WidenPipe(std::FILE*, size_t) {}
 
+bool SeekFile(std::FILE* file, int64_t offset) { return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0; }
+
 bool WriteGathered(std::FILE* file, const std::vector<TByteSpan>& spans) {
   for (const TByteSpan& span : spans)
     if (std::fwrite(span.Data, 1, span.Size, file) != span.Size) return false;
