@@ -213,6 +213,30 @@ std::string TReplaceThread::CheckFinds(const TReplaceFile& job, const std::strin
   return {};
 }
 
+bool TReplaceThread::SameFileAsSearched(const TSearchFile& file, const TFileInfo& now, int64_t size,
+                                        const std::string& path) {
+  if (size != file.Size) {
+    Log(path + ":");
+    Log(Fmt("Error: size was %d, now %d", file.Size, size));
+    return false;
+  }
+  if (now.LastWrite() != file.FileTime) {
+    Log(path + ":");
+    Log(Fmt("Error: time was %s, now %s", FormatDateTime(LogTimePattern, file.FileTime),
+            FormatDateTime(LogTimePattern, now.LastWrite())));
+    return false;
+  }
+  // Size and a 2-second time miss a quick same-size edit, an edit that restored the time,
+  // and another file (or a link to one) put at the path; the identity (and, once the finds
+  // are checked, the inode's change time) do not.
+  const TFileIdentity& searched = file.Identity;
+  if (searched.Known() && (searched.Device != now.Device || searched.Inode != now.Inode)) {
+    Log(path + ": The file was replaced by another file since the search, so it was not changed");
+    return false;
+  }
+  return true;
+}
+
 TReplaceThread::TOutcome TReplaceThread::RewriteFile(const TReplaceFile& job, const std::string& path) {
   const TSearchFile& file = *job.File;
   TFileRewriter rewriter("Trawlex");  // removes its temporary file and its lock on every way out
@@ -240,25 +264,10 @@ TReplaceThread::TOutcome TReplaceThread::RewriteFile(const TReplaceFile& job, co
   }
   std::string content;
   if (!rewriter.ReadContent(content)) return refuse(rewriter.Error());
-  const auto size = static_cast<int32_t>(content.size());
-  if (size != file.Size) {
-    Log(path + ":");
-    Log(Fmt("Error: size was %d, now %d", file.Size, size));
-    return TOutcome::NotReplaced;
-  }
+  const auto size = static_cast<int64_t>(content.size());
   const TFileInfo& now = rewriter.Info();
-  if (now.LastWrite() != file.FileTime) {
-    Log(path + ":");
-    Log(Fmt("Error: time was %s, now %s", FormatDateTime(LogTimePattern, file.FileTime),
-            FormatDateTime(LogTimePattern, now.LastWrite())));
-    return TOutcome::NotReplaced;
-  }
-  // Size and a 2-second time miss a quick same-size edit, an edit that restored the time,
-  // and another file (or a link to one) put at the path; the identity and the inode's
-  // change time do not.
+  if (!SameFileAsSearched(file, now, size, path)) return TOutcome::NotReplaced;
   const TFileIdentity& searched = file.Identity;
-  if (searched.Known() && (searched.Device != now.Device || searched.Inode != now.Inode))
-    return refuse("The file was replaced by another file since the search, so it was not changed");
   // A UTF-16 file's finds lie in its text, decoded; the new text is encoded back whole.
   const TTextEncoding encoding = DetectEncoding(content);
   std::string decoded;
@@ -363,20 +372,8 @@ TReplaceThread::TOutcome TReplaceThread::RewriteInPieces(const TReplaceFile& job
   // the finds are checked as the pieces around them are read, before the file is placed.
   const TFileInfo& now = rewriter.Info();
   const int64_t size = now.Size;
-  if (size != file.Size) {
-    Log(path + ":");
-    Log(Fmt("Error: size was %d, now %d", file.Size, size));
-    return TOutcome::NotReplaced;
-  }
-  if (now.LastWrite() != file.FileTime) {
-    Log(path + ":");
-    Log(Fmt("Error: time was %s, now %s", FormatDateTime(LogTimePattern, file.FileTime),
-            FormatDateTime(LogTimePattern, now.LastWrite())));
-    return TOutcome::NotReplaced;
-  }
+  if (!SameFileAsSearched(file, now, size, path)) return TOutcome::NotReplaced;
   const TFileIdentity& searched = file.Identity;
-  if (searched.Known() && (searched.Device != now.Device || searched.Inode != now.Inode))
-    return refuse("The file was replaced by another file since the search, so it was not changed");
   if (searched.Known() && searched.ChangeNs != now.ChangeNs)
     return refuse("The file changed since the search, so it was not changed");
   if (!rewriter.CheckWritable()) return refuse(rewriter.Error());

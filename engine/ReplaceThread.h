@@ -32,6 +32,7 @@ class TSearchFile;
 class TSearchParams;
 class TUndoJournalWriter;
 class TFileRewriter;
+struct TFileInfo;
 
 // One file to change: its result item and the selected finds in it, offsets ascending.
 class TReplaceFile {
@@ -110,6 +111,9 @@ class TReplaceThread : public TBaseThread {
   enum class TOutcome { Replaced, NotReplaced, SameAsReplaced, Stopped };
   TOutcome ReplaceInFile(const TReplaceFile& job);
   TOutcome RewriteFile(const TReplaceFile& job, const std::string& path);
+  // The file at `path` (locked, `size` bytes, `now` as the system gives it) is the one the
+  // search read: false, with the reason logged, where its size, time or identity differ.
+  bool SameFileAsSearched(const TSearchFile& file, const TFileInfo& now, int64_t size, const std::string& path);
   // RewriteFile for a large file, open in `rewriter`: read, checked, written and kept for
   // undo a piece at a time. `wholeAfterAll` is set (nothing written) when the file turns out
   // to need an in-place rewrite and is small enough to be read whole.
