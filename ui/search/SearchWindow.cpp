@@ -402,7 +402,6 @@ void TfmSearch::CreateLayout() {
   chkRegExp = makeCheck("chkRegExp", InputText::RegExp);
   options->addWidget(chkWholeWord);
   options->addWidget(chkRegExp);
-  options->addWidget(chkHidden);
   options->addStretch(1);
   lblFolderSkip = new QLabel(QString::fromUtf8(InputText::FolderSkip.Caption), pnlOptions);
   lblFolderSkip->setObjectName(QStringLiteral("lblFolderSkip"));
@@ -415,6 +414,8 @@ void TfmSearch::CreateLayout() {
   cbxFolderSkip->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   cbxFolderSkip->setMinimumContentsLength(8);
   lblFolderSkip->setBuddy(cbxFolderSkip);
+  // Hidden files here: five choices do not fit the first row of the window at its first size.
+  skipOptions->addWidget(chkHidden);
   skipOptions->addWidget(chkBinarySkip);
   skipOptions->addWidget(chkIgnored);
   skipOptions->addWidget(lblFolderSkip);
