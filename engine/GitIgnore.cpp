@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/TextUtils.h"
+#include "engine/GitConfig.h"
 
 namespace trawlex {
 
@@ -37,11 +38,15 @@ bool KnownClass(std::string_view name) {
   return false;
 }
 
-TWild DoWild(const unsigned char* p, const unsigned char* text, bool pathname) {
+// Folding lowers the text's letters and the pattern's plain ones, but (as git does) not a
+// letter after "\\" or inside a class, so "\\Q" and "[Q]" then match neither "q" nor "Q".
+inline unsigned char Fold(unsigned char c, bool fold) { return fold && c >= 'A' && c <= 'Z' ? c + 32 : c; }
+
+TWild DoWild(const unsigned char* p, const unsigned char* text, bool pathname, bool fold) {
   const unsigned char* const pattern = p;
   for (; *p; ++text, ++p) {
-    unsigned char pc = *p;
-    unsigned char tc = *text;
+    unsigned char pc = Fold(*p, fold);
+    unsigned char tc = Fold(*text, fold);
     if (tc == 0 && pc != '*') return AbortAll;
     switch (pc) {
       case '\\':
@@ -61,7 +66,7 @@ TWild DoWild(const unsigned char* p, const unsigned char* text, bool pathname) {
           }
           if ((before < pattern || *before == '/') && (*p == 0 || *p == '/' || (p[0] == '\\' && p[1] == '/'))) {
             // "**/" may match no folder at all: "a/**/b" matches "a/b".
-            if (p[0] == '/' && DoWild(p + 1, text, pathname) == Match) return Match;
+            if (p[0] == '/' && DoWild(p + 1, text, pathname, fold) == Match) return Match;
             matchSlash = true;
           } else {
             matchSlash = !pathname;
@@ -85,20 +90,20 @@ TWild DoWild(const unsigned char* p, const unsigned char* text, bool pathname) {
           if (tc == 0) break;
           if (!IsGlobSpecial(*p)) {
             // The byte after the star must come next: skip to it.
-            const unsigned char want = *p;
-            while ((tc = *text) != 0 && (matchSlash || tc != '/')) {
+            const unsigned char want = Fold(*p, fold);
+            while ((tc = Fold(*text, fold)) != 0 && (matchSlash || tc != '/')) {
               if (tc == want) break;
               ++text;
             }
             if (tc != want) return NoMatch;
           }
-          const TWild matched = DoWild(p, text, pathname);
+          const TWild matched = DoWild(p, text, pathname, fold);
           if (matched != NoMatch) {
             if (!matchSlash || matched != AbortToStarStar) return matched;
           } else if (!matchSlash && tc == '/') {
             return AbortToStarStar;
           }
-          tc = *++text;
+          tc = Fold(*++text, fold);
         }
         return AbortAll;
       }
@@ -121,7 +126,8 @@ TWild DoWild(const unsigned char* p, const unsigned char* text, bool pathname) {
               pc = *++p;
               if (!pc) return AbortAll;
             }
-            if (tc <= pc && tc >= prev) matched = true;
+            if ((tc <= pc && tc >= prev) || (fold && tc >= 'a' && tc <= 'z' && tc - 32 <= pc && tc - 32 >= prev))
+              matched = true;
             pc = 0;  // no range from here on
           } else if (pc == '[' && p[1] == ':') {
             const unsigned char* s = p += 2;
@@ -137,7 +143,7 @@ TWild DoWild(const unsigned char* p, const unsigned char* text, bool pathname) {
             }
             const std::string_view name(reinterpret_cast<const char*>(s), static_cast<size_t>(length));
             if (!KnownClass(name)) return AbortAll;
-            if (ClassHas(name, tc)) matched = true;
+            if (ClassHas(name, tc) || (fold && name == "upper" && std::islower(tc))) matched = true;
             pc = 0;
           } else if (tc == pc) {
             matched = true;
@@ -153,9 +159,9 @@ TWild DoWild(const unsigned char* p, const unsigned char* text, bool pathname) {
 
 }  // namespace
 
-bool GitWildMatch(const char* pattern, const char* text, bool pathname) {
-  return DoWild(reinterpret_cast<const unsigned char*>(pattern), reinterpret_cast<const unsigned char*>(text), pathname) ==
-         Match;
+bool GitWildMatch(const char* pattern, const char* text, bool pathname, bool fold) {
+  return DoWild(reinterpret_cast<const unsigned char*>(pattern), reinterpret_cast<const unsigned char*>(text), pathname,
+                fold) == Match;
 }
 
 // ---- one ignore file ---------------------------------------------------------------------
@@ -210,29 +216,43 @@ void TIgnoreList::Parse(std::string_view text, const std::string& base) {
     if (!p.BaseName && t[0] == '/') t.remove_prefix(1);  // anchored: the base stands in front
     p.Text = t;
     p.Literal = !HasWildcard(t);
+    p.Prefix = p.Literal ? t.size() : t.find_first_of("*?[\\");
     p.EndsWith = !t.empty() && t[0] == '*' && !HasWildcard(t.substr(1));
     if (p.Text.empty() && !p.BaseName) continue;  // "/" alone matches nothing
     Patterns.push_back(std::move(p));
   }
 }
 
-TIgnoreList::TResult TIgnoreList::Match(const std::string& path, std::string_view name, bool isDir) const {
+namespace {
+
+bool SameText(std::string_view a, std::string_view b, bool fold) {
+  return fold ? a.size() == b.size() && CompareTextAscii(a, b) == 0 : a == b;
+}
+
+}  // namespace
+
+TIgnoreList::TResult TIgnoreList::Match(const std::string& path, std::string_view name, bool isDir, bool fold) const {
   for (auto it = Patterns.rbegin(); it != Patterns.rend(); ++it) {
     const TPattern& p = *it;
     if (p.DirOnly && !isDir) continue;
     bool hit;
     if (p.BaseName) {
       if (p.Literal)
-        hit = name == p.Text;
+        hit = SameText(name, p.Text, fold);
       else if (p.EndsWith)
-        hit = name.size() >= p.Text.size() - 1 && name.substr(name.size() - (p.Text.size() - 1)) == std::string_view(p.Text).substr(1);
+        hit = name.size() >= p.Text.size() - 1 &&
+              SameText(name.substr(name.size() - (p.Text.size() - 1)), std::string_view(p.Text).substr(1), fold);
       else
-        hit = GitWildMatch(p.Text.c_str(), std::string(name).c_str(), false);
+        hit = GitWildMatch(p.Text.c_str(), std::string(name).c_str(), false, fold);
     } else {
       // Relative to the folder of the file, which holds the entry.
       if (path.size() <= Base.size() || path.compare(0, Base.size(), Base) != 0) continue;
-      const char* rest = path.c_str() + Base.size();
-      hit = p.Literal ? p.Text == rest : GitWildMatch(p.Text.c_str(), rest, true);
+      const std::string_view rest = std::string_view(path).substr(Base.size());
+      // The part before the first wildcard is compared as text, the rest matched on its own:
+      // so "a**/b" has a "**" of its own that spans folders, as in git.
+      hit = rest.size() >= p.Prefix && SameText(rest.substr(0, p.Prefix), std::string_view(p.Text).substr(0, p.Prefix), fold) &&
+            (p.Literal ? rest.size() == p.Prefix
+                       : GitWildMatch(p.Text.c_str() + p.Prefix, path.c_str() + Base.size() + p.Prefix, true, fold));
     }
     if (hit) return p.Negative ? Included : Ignored;
   }
@@ -243,126 +263,70 @@ TIgnoreList::TResult TIgnoreList::Match(const std::string& path, std::string_vie
 
 namespace {
 
-// 1: read; 0: there is no such file; -1: it cannot be read (`error` says why).
-int ReadSmallFile(const std::string& path, std::string& text, std::string& error) {
-  text.clear();
-  if (!FileExists(path)) return 0;
-  TReadOnlyFile file;
-  if (!file.Open(path, error)) return -1;
-  char buffer[65536];
-  for (;;) {
-    const int64_t got = file.ReadSome(buffer, sizeof buffer, error);
-    if (got < 0) return -1;
-    if (got == 0) return 1;
-    text.append(buffer, static_cast<size_t>(got));
-  }
-}
-
-std::string Env(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? v : "";
-}
-
-std::string LowerAscii(std::string s) {
-  for (char& c : s) c = LowerChar(c);
-  return s;
-}
-
 std::string Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n')) s.remove_suffix(1);
   return std::string(s);
 }
 
-// The value of core.excludesFile in one configuration file, when it sets it.
-bool ConfigExcludesFile(const std::string& text, std::string& value) {
-  bool inCore = false, found = false;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t nl = text.find('\n', start);
-    if (nl == std::string::npos) nl = text.size();
-    std::string line = Trim(std::string_view(text).substr(start, nl - start));
-    start = nl + 1;
-    if (line.empty() || line[0] == '#' || line[0] == ';') continue;
-    if (line[0] == '[') {
-      const size_t close = line.find(']');
-      inCore = close != std::string::npos && LowerAscii(Trim(line.substr(1, close - 1))) == "core";
-      line = close == std::string::npos ? "" : Trim(line.substr(close + 1));  // "[core] key = v"
-      if (line.empty()) continue;
-    }
-    if (!inCore) continue;
-    const size_t eq = line.find('=');
-    if (eq == std::string::npos || LowerAscii(Trim(line.substr(0, eq))) != "excludesfile") continue;
-    // The value: quotes removed, "\" escapes taken, a comment outside quotes cut off.
-    std::string v;
-    bool quoted = false;
-    const std::string raw = Trim(line.substr(eq + 1));
-    for (size_t i = 0; i < raw.size(); ++i) {
-      const char c = raw[i];
-      if (c == '"') {
-        quoted = !quoted;
-      } else if (c == '\\' && i + 1 < raw.size()) {
-        const char e = raw[++i];
-        v += e == 'n' ? '\n' : e == 't' ? '\t' : e;
-      } else if ((c == '#' || c == ';') && !quoted) {
-        break;
-      } else {
-        v += c;
-      }
-    }
-    value = Trim(v);
-    found = true;
-  }
-  return found;
-}
+struct TGitDirs {
+  std::string Own;     // the work tree's own folder: ".git", or a linked work tree's folder in it
+  std::string Common;  // the folder it shares with its other work trees
+};
 
-// The repository's own folder for a work tree's ".git" (a folder, or a file naming it), and
-// the folder it shares with its other work trees.
-std::string CommonGitDir(const std::string& top) {
-  std::string gitDir = PathJoin(top, ".git"), text, error;
-  if (!DirectoryExists(gitDir) && ReadSmallFile(gitDir, text, error) == 1 && text.rfind("gitdir:", 0) == 0) {
-    std::string named = Trim(std::string_view(text).substr(7));
-    if (!named.empty() && named.back() == '\n') named.pop_back();
-    named = Trim(named);
-    gitDir = !named.empty() && named[0] == '/' ? named : PathJoin(top, named);
+TGitDirs FindGitDirs(const std::string& top) {
+  TGitDirs dirs{PathJoin(top, ".git"), {}};
+  std::string text, error;
+  if (!DirectoryExists(dirs.Own) && ReadGitFile(dirs.Own, text, error) == 1 && text.rfind("gitdir:", 0) == 0) {
+    const std::string named = Trim(std::string_view(text).substr(7));
+    dirs.Own = !named.empty() && named[0] == '/' ? named : PathJoin(top, named);
   }
-  if (ReadSmallFile(PathJoin(gitDir, "commondir"), text, error) == 1) {
+  dirs.Common = dirs.Own;
+  if (ReadGitFile(PathJoin(dirs.Own, "commondir"), text, error) == 1) {
     const std::string common = Trim(text.substr(0, text.find('\n')));
-    if (!common.empty()) return common[0] == '/' ? common : PathJoin(gitDir, common);
+    if (!common.empty()) dirs.Common = common[0] == '/' ? common : PathJoin(dirs.Own, common);
   }
-  return gitDir;
+  return dirs;
 }
 
 void ReadIgnoreFile(TIgnoreList& list, const std::string& path, const std::string& base, std::vector<std::string>& errors) {
   std::string text, error;
-  const int read = ReadSmallFile(path, text, error);
+  const int read = ReadGitFile(path, text, error);
   if (read < 0) errors.push_back(path + ": " + error);
   if (read > 0) list.Parse(text, base);
 }
 
 std::shared_ptr<const TIgnoreRepo> LoadRepo(const std::string& top, std::vector<std::string>& errors) {
   auto repo = std::make_shared<TIgnoreRepo>();
-  const std::string common = CommonGitDir(top);
-  ReadIgnoreFile(repo->InfoExclude, PathJoin(PathJoin(common, "info"), "exclude"), "", errors);
+  const TGitDirs dirs = FindGitDirs(top);
+  ReadIgnoreFile(repo->InfoExclude, PathJoin(PathJoin(dirs.Common, "info"), "exclude"), "", errors);
 
-  // core.excludesFile: the last of the system, user and repository settings that sets it.
-  const std::string home = Env("HOME"), xdg = Env("XDG_CONFIG_HOME");
-  const std::string xdgGit = !xdg.empty() ? PathJoin(xdg, "git") : PathJoin(PathJoin(home, ".config"), "git");
-  std::vector<std::string> configs;
-  if (Env("GIT_CONFIG_NOSYSTEM").empty()) configs.push_back(Env("GIT_CONFIG_SYSTEM").empty() ? "/etc/gitconfig" : Env("GIT_CONFIG_SYSTEM"));
-  if (!Env("GIT_CONFIG_GLOBAL").empty()) {
-    configs.push_back(Env("GIT_CONFIG_GLOBAL"));
-  } else {
-    configs.push_back(PathJoin(xdgGit, "config"));
-    if (!home.empty()) configs.push_back(PathJoin(home, ".gitconfig"));
+  // The last setting of each wins. Without core.excludesFile git reads git/ignore in the
+  // user's configuration folder.
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  std::string excludes;
+  if (xdg && *xdg)
+    excludes = PathJoin(PathJoin(xdg, "git"), "ignore");
+  else if (home)
+    excludes = PathJoin(PathJoin(PathJoin(home, ".config"), "git"), "ignore");
+  for (const TGitSetting& s : ReadRepoConfig(dirs.Own, dirs.Common, errors)) {
+    if (s.Key == "core.excludesfile") {
+      const std::optional<std::string> path = s.Value ? ExpandGitPath(*s.Value) : std::nullopt;
+      if (!path) {
+        errors.push_back(s.File + ": core.excludesFile names no file it can be found at: " + s.Value.value_or(""));
+        continue;
+      }
+      // A relative path starts at the work tree's top, where git runs.
+      excludes = path->empty() || IsAbsoluteGitPath(*path) ? *path : PathJoin(top, *path);
+    } else if (s.Key == "core.ignorecase") {
+      const std::optional<bool> on = GitConfigBool(s.Value);
+      if (on)
+        repo->IgnoreCase = *on;
+      else
+        errors.push_back(s.File + ": core.ignoreCase is neither true nor false: " + s.Value.value_or(""));
+    }
   }
-  configs.push_back(PathJoin(common, "config"));
-  std::string excludes = PathJoin(xdgGit, "ignore"), text, error;
-  for (const std::string& config : configs) {
-    std::string value;
-    if (ReadSmallFile(config, text, error) == 1 && ConfigExcludesFile(text, value)) excludes = value;
-  }
-  if (excludes.rfind("~/", 0) == 0) excludes = PathJoin(home, excludes.substr(2));
   if (!excludes.empty()) ReadIgnoreFile(repo->UserExcludes, excludes, "", errors);
   return repo;
 }
@@ -377,14 +341,15 @@ bool HoldsGitEntry(const std::vector<TDirName>& names) {
 
 bool IsIgnored(const TIgnoreScope& scope, std::string_view name, bool isDir) {
   if (!scope) return false;
+  const bool fold = scope->Repo->IgnoreCase;
   std::string path = scope->RelTop.empty() ? std::string(name) : scope->RelTop + "/" + std::string(name);
   for (const TIgnoreFrame* f = scope.get(); f; f = f->Parent.get()) {
     if (f->List.Empty()) continue;
-    const TIgnoreList::TResult r = f->List.Match(path, name, isDir);
+    const TIgnoreList::TResult r = f->List.Match(path, name, isDir, fold);
     if (r != TIgnoreList::NoMatch) return r == TIgnoreList::Ignored;
   }
   for (const TIgnoreList* list : {&scope->Repo->InfoExclude, &scope->Repo->UserExcludes}) {
-    const TIgnoreList::TResult r = list->Match(path, name, isDir);
+    const TIgnoreList::TResult r = list->Match(path, name, isDir, fold);
     if (r != TIgnoreList::NoMatch) return r == TIgnoreList::Ignored;
   }
   return false;

@@ -2,7 +2,9 @@
 // The ignore files of a git work tree, applied the way git decides what it ignores: the
 // .gitignore file of each folder from the repository's top down (a deeper one overrides
 // those above it), then .git/info/exclude, then the user's excludes file (core.excludesFile,
-// by default $XDG_CONFIG_HOME/git/ignore). Within one file the last matching pattern wins;
+// by default $XDG_CONFIG_HOME/git/ignore), with letters in either case when core.ignoreCase
+// is set (both read from git's configuration files: see GitConfig.h). Within one file the
+// last matching pattern wins;
 // "!" re-includes, a trailing "/" matches folders only, a "/" at the start or in the middle
 // anchors the pattern to its file's folder, "**" spans folders, "\" escapes.
 //
@@ -19,8 +21,10 @@ namespace trawlex {
 
 // git's pattern match: "*" and "?" never match "/" when `pathname` is set, "**" between
 // slashes matches any number of folders, "[...]" classes with ranges, "!"/"^" negation and
-// "[:alpha:]" names, "\" takes the next byte literally. Bytes compare exactly.
-bool GitWildMatch(const char* pattern, const char* text, bool pathname);
+// "[:alpha:]" names, "\" takes the next byte literally. Bytes compare exactly, or with
+// `fold` as git's core.ignoreCase has them compare (ASCII letters in either case, with git's
+// own exceptions: a letter after "\" or inside "[...]" is taken as written).
+bool GitWildMatch(const char* pattern, const char* text, bool pathname, bool fold = false);
 
 // The patterns of one ignore file, matched relative to the folder that holds it.
 class TIgnoreList {
@@ -30,7 +34,8 @@ class TIgnoreList {
   void Parse(std::string_view text, const std::string& base);
   bool Empty() const { return Patterns.empty(); }
   // `path`: the entry relative to the repository's top; `name`: its last part.
-  TResult Match(const std::string& path, std::string_view name, bool isDir) const;
+  // `fold`: letters match in either case (core.ignoreCase).
+  TResult Match(const std::string& path, std::string_view name, bool isDir, bool fold) const;
 
  private:
   struct TPattern {
@@ -40,6 +45,7 @@ class TIgnoreList {
     bool BaseName = false;  // no "/": matches the name in any folder below
     bool Literal = false;   // no wildcard at all
     bool EndsWith = false;  // "*" and then no wildcard: a comparison of the name's end
+    size_t Prefix = 0;      // the length of the text before its first wildcard
   };
   std::string Base;
   std::vector<TPattern> Patterns;
@@ -49,6 +55,7 @@ class TIgnoreList {
 struct TIgnoreRepo {
   TIgnoreList InfoExclude;  // .git/info/exclude
   TIgnoreList UserExcludes;  // core.excludesFile
+  bool IgnoreCase = false;   // core.ignoreCase: patterns match letters in either case
 };
 
 // The rules in force in one folder of a walk: its own .gitignore, then those above it.

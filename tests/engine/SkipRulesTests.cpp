@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "engine/GitConfig.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchThread.h"
 #include "support/TestSupport.h"
@@ -111,6 +112,29 @@ TEST(SkipFolders, PatternsByNameOrPathAndSkippedFoldersAreNeverRead) {
   }
 }
 
+TEST(SkipIgnored, GitConfigTextReadAsGitReadsIt) {
+  const struct {
+    std::string Text;
+    V Settings;  // "key=value", or "key" without one
+    int BadLine;
+  } cases[] = {
+      {"[Core]\n\tIgnoreCase\n\tExcludesFile = \" a;b \" # c\n", {"core.ignorecase", "core.excludesfile= a;b "}, 0},
+      {"[a \"Sub.X\"] k = 1 ; c\n[b.C]\nk=x\\\n  y\n", {"a.Sub.X.k=1", "b.c.k=x  y"}, 0},
+      {"\xEF\xBB\xBFk = v\r\n[s]\nv = \"a\\tb\\\\\"", {"k=v", "s.v=a\tb\\"}, 0},
+      {"[s]\nok = 1\nbad = \"open\n", {"s.ok=1"}, 3},
+      {"[s]\n1x = 2\n", {}, 2},
+      {"[s]\nv = \\q\n", {}, 2},
+      {"[s \"x\"\nv = 1\n", {}, 1},
+  };
+  for (const auto& c : cases) {
+    std::vector<TGitSetting> settings;
+    EXPECT_EQ(ParseGitConfig(c.Text, settings), c.BadLine) << c.Text;
+    V got;
+    for (const TGitSetting& s : settings) got.push_back(s.Key + (s.Value ? "=" + *s.Value : ""));
+    EXPECT_EQ(got, c.Settings) << c.Text;
+  }
+}
+
 #ifndef _WIN32  // git's rules are compared with git itself; the walk is the same on every system
 #include <sys/wait.h>
 
@@ -130,6 +154,11 @@ struct TRepoCase {
 
 TEST(SkipIgnored, DecidesAsGitCheckIgnoreDoes) {
   if (!Git("--version")) GTEST_SKIP() << "git is not installed";
+  // core.ignoreCase: git folds the text and the pattern's plain letters, not a letter after
+  // "\" or in a class; "a**/b" has a "**" that spans folders after its literal "a".
+  const V caseFiles = {"Foo.log", "keep.LOG", "a.TXT", "Build/x.c", "bx", "q1", "Q1", "Q2", "xy4", "sub/Deep/d.c",
+                       "Au", "ab/k/b", "ax/y/B", "z/Q3"};
+  const std::string caseRules = "*.LOG\n!KEEP.log\n*.txt\nbuild/\n[A-C]x\n[Q]1\n\\Q2\nx\\Y4\nSUB/De*\n[[:upper:]]u\na**/b\nZ/*q3\n";
   const TRepoCase cases[] = {
       {"nested files, negation, anchoring, folders only, escapes",
        {"a.log", "keep.log", "top.txt", "sub/top.txt", "build/x.c", "sub/build/y.c", "sub2/build", "#hash", "space ",
@@ -156,12 +185,29 @@ TEST(SkipIgnored, DecidesAsGitCheckIgnoreDoes) {
        {{".gitignore", "sub/gen/\n*.y\n/sub/k/*.y\n"}, {"~/.gitconfig", "[user]\n\tname = t\n[core]\n  excludesFile = \"~/my ignore\" ; set\n"},
         {"~/my ignore", "*.w\n"}},
        "sub"},
+      {"core.ignoreCase set in the user's file", caseFiles, {{".gitignore", caseRules}, {"~/.gitconfig", "[core]\n\tignoreCase\n"}}, ""},
+      {"core.ignoreCase: the repository's false over the user's yes", caseFiles,
+       {{".gitignore", caseRules}, {"~/.config/git/config", "[core] ignorecase = yes\n"},
+        {".git/config", "[core]\n\trepositoryformatversion = 0\n\tIgnoreCase = \"0\"\n"}},
+       ""},
+      {"an excludes file and core.ignoreCase named through includes",
+       {"a.ex", "B.EX", "c.c", "sub/d.Ex", "e.never"},
+       {{"~/.gitconfig", "[include]\n\tpath = inc/first.cfg\n[includeIf \"gitdir:repo/\"]\n\tpath = ~/when.cfg\n"
+                         "[includeIf \"gitdir:other/\"]\n\tpath = ~/never.cfg\n"},
+        {"~/inc/first.cfg", "[core]\n\texcludesFile = ~/never.excludes\n[include]\n\tpath = ../second.cfg\n"},
+        {"~/second.cfg", "[core]\n\texcludesFile = \"rules.gitx\"\n"},  // from the work tree's top
+        {"rules.gitx", "*.ex\n"}, {"~/when.cfg", "[core]\n\tignoreCase = true\n"},
+        {"~/never.cfg", "[core]\n\tignoreCase = false\n\texcludesFile = ~/never.excludes\n"},
+        {"~/never.excludes", "*.never\n"}},
+       ""},
   };
   for (const TRepoCase& c : cases) {
     SCOPED_TRACE(c.Name);
     TTempDir home, root;
     setenv("HOME", home.Path().c_str(), 1);
     setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+    setenv("GIT_CONFIG_NOSYSTEM", "1", 1);
+    unsetenv("GIT_CONFIG_GLOBAL");
     const std::string top = root / "repo";
     ASSERT_TRUE(Git("init -q '" + top + "'"));
     for (const std::string& f : c.Files) root.Write("repo/" + f, "x");
@@ -222,5 +268,34 @@ TEST(SkipIgnored, AnIgnoredFolderIsNeverReadAndOutsideAWorkTreeNothingIsIgnored)
   EXPECT_EQ(repo.Entered, (V{"", "src"}));
   // Searched from inside an ignored folder: all of it is ignored.
   EXPECT_TRUE(Walk(root / "repo/src/gen", [](TSearchParams& p) { p.SkipIgnored = true; }).Files.empty());
+}
+
+// A setting git would refuse is told, and the rest of the settings still apply.
+TEST(SkipIgnored, FaultyGitSettingsAreTold) {
+  const struct {
+    std::string Config;
+    std::string Error;
+  } cases[] = {
+      {"[core]\n\tignoreCase = maybe\n", ".gitconfig: core.ignoreCase is neither true nor false: maybe"},
+      {"[core]\n\texcludesFile = ~nobody/x\n", ".gitconfig: core.excludesFile names no file it can be found at: ~nobody/x"},
+      {"[include]\n\tpath = .gitconfig\n", ".gitconfig: includes "},
+      {"[core]\n\texcludesFile = ~/ex\n[core\n", ".gitconfig: line 3 is no git setting"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Config);
+    TTempDir home, root;
+    setenv("HOME", home.Path().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+    home.Write(".gitconfig", c.Config);
+    home.Write("ex", "*.ex\n");
+    root.MakeDir(".git");
+    root.Write("a.ex", "x");
+    root.Write("b.c", "x");
+    const TWalk walk = Walk(root.Path(), [](TSearchParams& p) { p.SkipIgnored = true; });
+    const bool excludes = c.Config.find("~/ex") != std::string::npos;
+    EXPECT_EQ(walk.Files, excludes ? V{"b.c"} : (V{"a.ex", "b.c"}));
+    ASSERT_FALSE(walk.Errors.empty());
+    EXPECT_NE(walk.Errors[0].find(home / c.Error), std::string::npos) << walk.Errors[0];
+  }
 }
 #endif
