@@ -341,6 +341,7 @@ bool HoldsGitEntry(const std::vector<TDirName>& names) {
 
 bool IsIgnored(const TIgnoreScope& scope, std::string_view name, bool isDir) {
   if (!scope) return false;
+  if (name == ".git") return true;  // a linked work tree's or a submodule's link to its repository
   const bool fold = scope->Repo->IgnoreCase;
   std::string path = scope->RelTop.empty() ? std::string(name) : scope->RelTop + "/" + std::string(name);
   for (const TIgnoreFrame* f = scope.get(); f; f = f->Parent.get()) {

@@ -258,14 +258,16 @@ TEST(SkipIgnored, AnIgnoredFolderIsNeverReadAndOutsideAWorkTreeNothingIsIgnored)
   root.Write("repo/src/gen/g.c", "x");
   root.Write("repo/src/s.c", "x");
   root.Write("repo/.git/config", "x");
+  root.Write("repo/linked/.git", "gitdir: x");  // a work tree of its own, linked to its repository
   const TWalk plain = Walk(root / "plain", [](TSearchParams& p) { p.SkipIgnored = true; });
   EXPECT_EQ(plain.Files, (V{"a.c"}));
   const TWalk repo = Walk(root / "repo", [](TSearchParams& p) {
     p.SkipIgnored = true;
     p.IncludeHidden = true;
   });
-  EXPECT_EQ(repo.Files, (V{"src/s.c"}));  // the repository's own folder is never searched either
-  EXPECT_EQ(repo.Entered, (V{"", "src"}));
+  // The repository's own folder is never searched either, nor the link to it from a linked work tree.
+  EXPECT_EQ(repo.Files, (V{"src/s.c"}));
+  EXPECT_EQ(repo.Entered, (V{"", "linked", "src"}));
   // Searched from inside an ignored folder: all of it is ignored.
   EXPECT_TRUE(Walk(root / "repo/src/gen", [](TSearchParams& p) { p.SkipIgnored = true; }).Files.empty());
 }
