@@ -260,6 +260,15 @@ bool GitDirMatches(std::string pattern, bool fold, const std::string& configFile
   return false;
 }
 
+// "onbranch:" of "[includeIf]": whether the branch checked out matches `pattern`.
+bool BranchMatches(std::string pattern, const std::string& gitDir) {
+  std::string head, error;
+  if (ReadGitFile(PathJoin(gitDir, "HEAD"), head, error) != 1 || head.rfind("ref: refs/heads/", 0) != 0) return false;
+  head = head.substr(16, head.find_first_of("\r\n") - 16);
+  if (!pattern.empty() && pattern.back() == '/') pattern += "**";
+  return GitWildMatch(pattern.c_str(), head.c_str(), true);
+}
+
 void ReadConfigFile(TConfigRead& read, const std::string& path, int depth) {
   std::string text, error;
   const int got = ReadGitFile(path, text, error);
@@ -276,6 +285,8 @@ void ReadConfigFile(TConfigRead& read, const std::string& path, int depth) {
         include = GitDirMatches(condition.substr(7), false, path, read.GitDir);
       else if (condition.rfind("gitdir/i:", 0) == 0)
         include = GitDirMatches(condition.substr(9), true, path, read.GitDir);
+      else if (condition.rfind("onbranch:", 0) == 0)
+        include = BranchMatches(condition.substr(9), read.GitDir);
     }
     s.File = path;
     read.Settings.push_back(s);

@@ -4,7 +4,8 @@
 // ($XDG_CONFIG_HOME/git/config, by default ~/.config/git/config, then ~/.gitconfig; or
 // $GIT_CONFIG_GLOBAL alone), the repository's config, and its work tree's config.worktree
 // when extensions.worktreeConfig is set. A later setting overrides an earlier one.
-// "[include] path" and "[includeIf "gitdir:..."] path" read another file at that place.
+// "[include] path" and "[includeIf "gitdir:..."] path" (also "gitdir/i:" and "onbranch:")
+// read another file at that place; "hasconfig:" and unknown conditions are taken as false.
 #include <optional>
 #include <string>
 #include <string_view>

@@ -193,10 +193,11 @@ TEST(SkipIgnored, DecidesAsGitCheckIgnoreDoes) {
       {"an excludes file and core.ignoreCase named through includes",
        {"a.ex", "B.EX", "c.c", "sub/d.Ex", "e.never"},
        {{"~/.gitconfig", "[include]\n\tpath = inc/first.cfg\n[includeIf \"gitdir:repo/\"]\n\tpath = ~/when.cfg\n"
-                         "[includeIf \"gitdir:other/\"]\n\tpath = ~/never.cfg\n"},
+                         "[includeIf \"gitdir:other/\"]\n\tpath = ~/never.cfg\n[includeIf \"onbranch:n*\"]\n\tpath = ~/never.cfg\n"},
         {"~/inc/first.cfg", "[core]\n\texcludesFile = ~/never.excludes\n[include]\n\tpath = ../second.cfg\n"},
         {"~/second.cfg", "[core]\n\texcludesFile = \"rules.gitx\"\n"},  // from the work tree's top
-        {"rules.gitx", "*.ex\n"}, {"~/when.cfg", "[core]\n\tignoreCase = true\n"},
+        {"rules.gitx", "*.ex\n"}, {"~/when.cfg", "[includeIf \"onbranch:*\"]\n\tpath = branch.cfg\n"},
+        {"~/branch.cfg", "[core]\n\tignoreCase = true\n"},
         {"~/never.cfg", "[core]\n\tignoreCase = false\n\texcludesFile = ~/never.excludes\n"},
         {"~/never.excludes", "*.never\n"}},
        ""},
