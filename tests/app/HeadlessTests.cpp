@@ -13,10 +13,11 @@
 #include <cstring>
 #include <fstream>
 
-#include "support/TestSupport.h"
+#include "support/SearchRun.h"
 
 using trawlex::test::ReadAll;
 using trawlex::test::TTempDir;
+using trawlex::test::WriteTree;
 using V = std::vector<std::string>;
 
 namespace {
@@ -103,9 +104,7 @@ TEST(Headless, ReportOfASearchWithFinds) {
   TTempDir dir;
   std::string c;
   for (int i = 1; i <= 12; ++i) c += (i == 3 || i == 12) ? "int foo = 1;\r\n" : "x\r\n";
-  dir.Write("src/main.c", c);
-  dir.Write("src/util.h", "no finds\n");
-  dir.Write("src/notes.txt", "foo\n");
+  WriteTree(dir, {{"src/main.c", c}, {"src/util.h", "no finds\n"}, {"src/notes.txt", "foo\n"}});
   const TRun run = RunTrawlex({"--report", "-t", "foo", "-d", dir / "src", "-p", "*.c|*.h", "-c", "0"});
   EXPECT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(run.Err, "");
@@ -279,8 +278,7 @@ TEST(Headless, TreeDeeperThanThePathLimitIsSearchedToTheBottom) {
   // Folders beside the chain, which the walk comes back up to after the bottom.
   std::string side = "deep";
   for (int i = 0; i < 200; ++i) side += "/d";
-  dir.Write(side.substr(0, 4 + 20) + "/e/g.txt", "needle\n");
-  dir.Write(side + "/e/g.txt", "needle\n");
+  WriteTree(dir, {side.substr(0, 4 + 20) + "/e/g.txt", side + "/e/g.txt"}, "needle\n");
   const TRun run = RunTrawlex({"--report", "-t", "needle", "-d", root});
   CutDeepTree(root);
   EXPECT_EQ(run.Status, 0) << run.Err.substr(0, 500);
@@ -299,9 +297,7 @@ TEST(Headless, FolderThatCannotBeListedIsReportedAsAnError) {
     GTEST_SKIP() << "the unprivileged user cannot run the program where it was built";
   TTempDir dir;
   ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
-  dir.Write("w/a.txt", "foo\n");
-  dir.Write("w/locked/b.txt", "foo\n");
-  dir.Write("w/locked/inner/c.txt", "foo\n");
+  WriteTree(dir, {"w/a.txt", "w/locked/b.txt", "w/locked/inner/c.txt"}, "foo\n");
   ASSERT_EQ(chmod((dir / "w/locked").c_str(), 0700), 0);  // root's: nobody cannot list it
   const std::string out = dir / "out", err = dir / "err";
   const std::string cmd = "timeout 60 " + asNobody + " '" + Program() + "' --report -t foo -d '" + dir / "w" + "' >'" +
@@ -362,9 +358,7 @@ TEST(Headless, HelpAndVersionAfterASwitchAreItsValue) {
 
 TEST(Headless, HiddenAndBinarySwitchesShowInTheHeaderAndDecideTheFiles) {
   TTempDir dir;
-  dir.Write("a.txt", "foo\n");
-  dir.Write(".h/b.txt", "foo\n");
-  dir.Write("c.bin", std::string("foo\0", 4));
+  WriteTree(dir, {{"a.txt", "foo\n"}, {".h/b.txt", "foo\n"}, {"c.bin", std::string("foo\0", 4)}});
   struct TCase {
     V Switches;
     V Header;  // the lines between "File names" and "Target"; then the lines after "Case senstive"
@@ -400,13 +394,8 @@ TEST(Headless, ReplaceAndDiffSeeOnlyWhatTheSearchListed) {
   // Every choice that leaves files out: the replace and its change set stay inside the list.
   TTempDir dir;
   dir.MakeDir(".git");
-  dir.Write(".gitignore", "*.log\nout/\n");
-  dir.Write("a.txt", "foo\n");
-  dir.Write("b.log", "foo\n");
-  dir.Write("out/c.txt", "foo\n");
-  dir.Write("vendor/d.txt", "foo\n");
-  dir.Write(".e.txt", "foo\n");
-  dir.Write("f.bin", std::string("foo\0", 4));
+  WriteTree(dir, {"a.txt", "b.log", "out/c.txt", "vendor/d.txt", ".e.txt"}, "foo\n");
+  WriteTree(dir, {{".gitignore", "*.log\nout/\n"}, {"f.bin", std::string("foo\0", 4)}});
   const V search{"--report", "-t", "foo", "-d", dir.Path(), "-i", "1", "-f", "vendor", "-b", "1", "--no-undo"};
   V diff = search;
   diff.insert(diff.end(), {"--replace-all", "bar", "--diff"});

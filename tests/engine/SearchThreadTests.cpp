@@ -19,97 +19,18 @@
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
 #include "engine/SearchThread.h"
+#include "support/SearchRun.h"
 #include "support/TestSupport.h"
 
 using namespace trawlex;
 using trawlex::test::TQueueInvoker;
 using trawlex::test::TRecordingSurface;
+using trawlex::test::TSearchRun;
+using trawlex::test::WriteTree;
 using trawlex::test::TTempDir;
 using V = std::vector<std::string>;
 
 namespace {
-
-// Runs one search on a real worker and records everything the main thread receives.
-class TSearchRun {
- public:
-  explicit TSearchRun(const std::string& baseDir, const std::string& target = "foo", V patterns = {"*.*"}) {
-    Params.BaseDir = baseDir;
-    Params.SetFilePatterns(patterns);
-    Params.IncludeSubdirs = true;
-    Params.SetTarget(target);
-    Params.SetCanvas(&Surface);
-    Thread = std::make_unique<TSearchThread>(Invoker);
-    Thread->OnItems = [this](std::span<TSearchResult* const> items) {
-      for (TSearchResult* item : items) Shown.push_back({item});
-    };
-    Thread->SetParams(&Params);
-    Thread->OnStatus = [this](const std::string& s) {
-      EXPECT_TRUE(Invoker.OnMainThread());
-      Status.push_back(s);
-      Counters.push_back(CounterText());
-      if (OnStatusHook) OnStatusHook(s);
-    };
-    Thread->OnError = [this](const std::string& s) { Errors.push_back(s); };
-    Thread->OnItemAdded = [this](int32_t w) { Widths.push_back(w); };
-    Thread->OnTerminate = [this](TBaseThread&) {
-      EXPECT_TRUE(Invoker.OnMainThread());
-      Ended = true;
-    };
-  }
-
-  void Run() {
-    Thread->Start();
-    ASSERT_TRUE(Invoker.PumpUntil([this] { return Ended; }));
-    Thread->WaitFor();
-  }
-
-  std::string CounterText() const {
-    return std::to_string(Thread->FilesFound()) + "/" + std::to_string(Thread->FilesSearched()) + "/" +
-           std::to_string(Thread->FilesWithFinds()) + "/" + std::to_string(Thread->TotalFinds());
-  }
-
-  // Shown entries as "F name" or "L lineNo".
-  V ShownItems(const std::string& base) const {
-    V out;
-    for (const auto& e : Shown) {
-      if (auto* f = dynamic_cast<TSearchFile*>(e.Item)) out.push_back("F " + test::Slashed(f->Name.substr(base.size() + 1)));
-      else out.push_back("L " + std::to_string(static_cast<TSearchLine*>(e.Item)->LineNo()));
-    }
-    return out;
-  }
-
-  V ResultNames(const std::string& base) const {
-    V out;
-    for (int32_t i = 0; i < Params.GetResultCount(); ++i) out.push_back(test::Slashed(Params.GetResult(i)->Name.substr(base.size() + 1)));
-    return out;
-  }
-
-  // Status lines with the base directory cut to "<base>" and the time to "<t>".
-  V StatusLines(const std::string& base) const {
-    V out;
-    for (std::string s : Status) {
-      if (const size_t at = s.find(base); at != std::string::npos) s.replace(at, base.size(), "<base>");
-      if (s.rfind("FINISHED. Took: ", 0) == 0) {
-        EXPECT_EQ(s.back(), 's');
-        const std::string num = s.substr(16, s.size() - 17);
-        EXPECT_EQ(num.size() - num.find('.'), 4u) << s;
-        s = "FINISHED. Took: <t>s";
-      }
-      out.push_back(test::Slashed(s));
-    }
-    return out;
-  }
-
-  TQueueInvoker Invoker;
-  TRecordingSurface Surface;
-  TSearchParams Params;
-  TItemList Shown;
-  std::unique_ptr<TSearchThread> Thread;
-  V Status, Errors, Counters;
-  std::vector<int32_t> Widths;
-  std::function<void(const std::string&)> OnStatusHook;
-  bool Ended = false;
-};
 
 std::string Lines(std::initializer_list<int> findLines, int total = 10) {
   std::string text;
@@ -138,8 +59,7 @@ TEST(SearchThread, TreeWithoutMatchingFiles) {
 
 TEST(SearchThread, ItemsInPathOrderFileBeforeItsLines) {
   TTempDir dir;
-  dir.Write("b.txt", Lines({3, 7}));
-  dir.Write("a.txt", Lines({1}));
+  WriteTree(dir, {{"b.txt", Lines({3, 7})}, {"a.txt", Lines({1})}});
   TSearchRun run(dir.Path());
   run.Run();
   EXPECT_EQ(run.ShownItems(dir.Path()), (V{"F a.txt", "L 0", "F b.txt", "L 2", "L 6"}));
@@ -158,8 +78,7 @@ TEST(SearchThread, ItemsInPathOrderFileBeforeItsLines) {
 
 TEST(SearchThread, OnlyFileItemsWhenLinesAreHidden) {
   TTempDir dir;
-  dir.Write("b.txt", Lines({3, 7}));
-  dir.Write("a.txt", Lines({1}));
+  WriteTree(dir, {{"b.txt", Lines({3, 7})}, {"a.txt", Lines({1})}});
   TSearchRun run(dir.Path());
   run.Thread->ShowLines = false;
   run.Run();
@@ -187,7 +106,7 @@ TEST(SearchThread, UnreadableFileGivesOneErrorLineAndTheSearchGoesOn) {
 
 TEST(SearchThread, StopWhileTheThirdOfFiveFilesIsSearched) {
   TTempDir dir;
-  for (const char* name : {"1.txt", "2.txt", "3.txt", "4.txt", "5.txt"}) dir.Write(name, Lines({2, 4}));
+  WriteTree(dir, {"1.txt", "2.txt", "3.txt", "4.txt", "5.txt"}, Lines({2, 4}));
   TSearchRun run(dir.Path());
   run.OnStatusHook = [&](const std::string& s) {
     if (s == dir / "3.txt") run.Thread->Terminate();
@@ -203,9 +122,7 @@ TEST(SearchThread, StopWhileTheThirdOfFiveFilesIsSearched) {
 
 TEST(SearchThread, StopDuringTheScanStillProcessesNothingMore) {
   TTempDir dir;
-  dir.Write("a/x.txt", "foo");
-  dir.Write("b/x.txt", "foo");
-  dir.Write("top.txt", "foo");
+  WriteTree(dir, {"a/x.txt", "b/x.txt", "top.txt"}, "foo");
   TSearchRun run(dir.Path());
   int readingLines = 0;
   run.OnStatusHook = [&](const std::string& s) {
@@ -245,16 +162,8 @@ TEST(SearchThread, CandidatesFollowPatternsHiddenEntriesAndLinks) {
   GTEST_SKIP() << "symbolic links, FIFOs and dot-names as hidden are of POSIX systems; see Win32Platform tests";
 #else
   TTempDir dir;
-  dir.Write("a.txt", "foo");
-  dir.Write("b.txt", "foo");
-  dir.Write("B.log", "foo");
-  dir.Write("xz", "foo");
-  dir.Write("x_y", "foo");
-  dir.Write(".hidden.txt", "foo");
-  dir.Write(".git/config.txt", "foo");
-  dir.Write("sub/.private/p.txt", "foo");
-  dir.Write("sub/s.txt", "foo");
-  dir.Write("other/o.txt", "foo");
+  WriteTree(dir, {"a.txt", "b.txt", "B.log", "xz", "x_y", ".hidden.txt", ".git/config.txt", "sub/.private/p.txt",
+                  "sub/s.txt", "other/o.txt"}, "foo");
   ASSERT_EQ(symlink((dir / "a.txt").c_str(), (dir / "link.txt").c_str()), 0);
   ASSERT_EQ(symlink(dir.Path().c_str(), (dir / "sub/loop").c_str()), 0);     // a link to a directory: never entered
   ASSERT_EQ(symlink((dir / "other").c_str(), (dir / "jump").c_str()), 0);
@@ -272,8 +181,7 @@ TEST(SearchThread, NamesDifferingOnlyInCaseAreBothSearched) {
   GTEST_SKIP() << "names differing only in case are one name on this system";
 #else
   TTempDir dir;
-  dir.Write("readme.txt", "foo");
-  dir.Write("README.txt", "foo");
+  WriteTree(dir, {"readme.txt", "README.txt"}, "foo");
   TSearchRun run(dir.Path());
   run.Run();
   EXPECT_EQ(run.ResultNames(dir.Path()), (V{"README.txt", "readme.txt"}));
@@ -294,7 +202,7 @@ TEST(SearchThread, CandidatesComeInPathOrderWhateverTheNamesAndFolders) {
     names.push_back(n);
 #endif
   TTempDir dir;
-  for (const std::string& n : names) dir.Write(n, "foo");
+  WriteTree(dir, names, "foo");
   TSearchRun run(dir.Path());
   run.Run();
 
@@ -425,8 +333,8 @@ TEST(SearchThread, HelpersSearchingAheadChangeNothingTheWindowSees) {
     const std::string name = "d" + std::to_string(i % 4) + "/f" + std::to_string(i) + ".txt";
     dir.Write(name, i % 3 ? Lines({1, 5, i % 9 + 1}, i * 7 + 10) : "nothing here\n");
   }
-  dir.Write("d1/large.txt", Lines({2, 60001, 60002, 99999}, 120000));  // finds on both sides of its middle
-  dir.Write("d3/large-crlf.txt", std::string(70000, 'x') + "\r\n" + std::string(70000, 'y') + "\r\nfoo\r\n");
+  WriteTree(dir, {{"d1/large.txt", Lines({2, 60001, 60002, 99999}, 120000)},  // finds on both sides of its middle
+                  {"d3/large-crlf.txt", std::string(70000, 'x') + "\r\n" + std::string(70000, 'y') + "\r\nfoo\r\n"}});
 #ifndef _WIN32
   std::filesystem::create_symlink("/proc/self/mem", dir / "d2/huge.txt");  // its reads fail
 #endif
@@ -604,7 +512,7 @@ TEST(SearchThread, BatchedHandOversShowTheSameItemsTextsAndErrorsInOrder) {
 
 TEST(SearchThread, BatchedHandOversEndAtAStopMadeInsideABatch) {
   TTempDir dir;
-  for (const char* name : {"1.txt", "2.txt", "3.txt", "4.txt", "5.txt"}) dir.Write(name, Lines({2, 4}));
+  WriteTree(dir, {"1.txt", "2.txt", "3.txt", "4.txt", "5.txt"}, Lines({2, 4}));
   TSearchRun run(dir.Path());
   run.Thread->HandOverInterval = std::chrono::milliseconds(3600000);  // one batch at the end
   run.OnStatusHook = [&](const std::string& s) {
@@ -660,13 +568,11 @@ TEST(SearchThread, HiddenAndBinaryChoicesDecideWhatIsSearched) {
 #endif
   // Files larger than 2 KiB are searched a block at a time; the binary test sees the same.
   TTempDir dir;
-  dir.Write("text.txt", "foo");
-  dir.Write(".hidden.txt", "foo");
-  dir.Write(".config/c.txt", "foo");
-  dir.Write("nul.bin", std::string("foo\0bar", 7));
-  dir.Write("late.bin", std::string(70 << 10, 'x') + std::string("\0 foo", 5));  // the zero after 64 KiB
-  dir.Write("big.bin", std::string("\0", 1) + std::string(8 << 10, 'y') + "foo");
-  dir.Write(".hidden.bin", std::string("\0foo", 4));
+  WriteTree(dir, {"text.txt", ".hidden.txt", ".config/c.txt"}, "foo");
+  WriteTree(dir, {{"nul.bin", std::string("foo\0bar", 7)},
+                  {"late.bin", std::string(70 << 10, 'x') + std::string("\0 foo", 5)},  // the zero after 64 KiB
+                  {"big.bin", std::string("\0", 1) + std::string(8 << 10, 'y') + "foo"},
+                  {".hidden.bin", std::string("\0foo", 4)}});
   struct TCase {
     bool Hidden, Binary;
     int Helpers;

@@ -7,12 +7,12 @@
 
 #include "engine/GitConfig.h"
 #include "engine/SearchParams.h"
-#include "engine/SearchThread.h"
-#include "support/TestSupport.h"
+#include "support/SearchRun.h"
 
 using namespace trawlex;
-using trawlex::test::TQueueInvoker;
+using trawlex::test::TSearchRun;
 using trawlex::test::TTempDir;
+using trawlex::test::WriteTree;
 using V = std::vector<std::string>;
 
 namespace {
@@ -25,34 +25,13 @@ struct TWalk {
 
 // Runs a whole search for "x" below `base` and tells which files were candidates.
 TWalk Walk(const std::string& base, const std::function<void(TSearchParams&)>& choose) {
-  TQueueInvoker invoker;
-  TSearchParams params;
-  params.BaseDir = base;
-  params.SetFilePatterns({"*"});
-  params.IncludeSubdirs = true;
-  params.SetTarget("x");
-  choose(params);
-  TWalk walk;
-  bool ended = false;
-  TSearchThread thread(invoker);
-  thread.SetParams(&params);
-  thread.ShowLines = false;
-  auto rel = [&](std::string path) {
-    path = path.size() > base.size() ? path.substr(base.size() + 1) : "";
-    return test::Slashed(path);
-  };
-  thread.OnStatus = [&](const std::string& s) {
-    if (s.rfind("Reading dir ", 0) == 0) walk.Entered.push_back(rel(s.substr(12)));
-  };
-  thread.OnError = [&](const std::string& s) { walk.Errors.push_back(s); };
-  thread.OnTerminate = [&](TBaseThread&) { ended = true; };
-  thread.Start();
-  EXPECT_TRUE(invoker.PumpUntil([&] { return ended; }));
-  thread.WaitFor();
-  for (int32_t i = 0; i < params.GetResultCount(); ++i) walk.Files.push_back(rel(params.GetResult(i)->Name));
-  std::sort(walk.Files.begin(), walk.Files.end());
-  std::sort(walk.Entered.begin(), walk.Entered.end());
-  return walk;
+  TSearchRun run(base, "x", {"*"});
+  choose(run.Params);
+  run.Thread->ShowLines = false;
+  run.Run();
+  V files = run.ResultNames(base);
+  std::sort(files.begin(), files.end());
+  return {files, run.FoldersRead(base), run.Errors};
 }
 
 }  // namespace
@@ -80,9 +59,8 @@ TEST(SkipFolders, TextBecomesPatterns) {
 
 TEST(SkipFolders, PatternsByNameOrPathAndSkippedFoldersAreNeverRead) {
   TTempDir dir;
-  for (const char* f : {"a.c", "node_modules/m.js", "src/node_modules/n.js", "src/gen/g.c", "gen/top.c", "build/b.o",
-                        "build-x/y.o", "Build2/z.o", "src/lib/build/deep.o", "src/lib/l.c"})
-    dir.Write(f, "x");
+  WriteTree(dir, {"a.c", "node_modules/m.js", "src/node_modules/n.js", "src/gen/g.c", "gen/top.c", "build/b.o", "build-x/y.o",
+                  "Build2/z.o", "src/lib/build/deep.o", "src/lib/l.c"}, "x");
   const struct {
     std::string Skip;
     V Files;
@@ -251,15 +229,9 @@ TEST(SkipIgnored, DecidesAsGitCheckIgnoreDoes) {
 
 TEST(SkipIgnored, AnIgnoredFolderIsNeverReadAndOutsideAWorkTreeNothingIsIgnored) {
   TTempDir root;
-  root.Write("plain/.gitignore", "*.c\n");
-  root.Write("plain/a.c", "x");
-  root.MakeDir("repo/.git");
-  root.Write("repo/.gitignore", "node_modules/\ngen\n");
-  root.Write("repo/node_modules/m.c", "x");
-  root.Write("repo/src/gen/g.c", "x");
-  root.Write("repo/src/s.c", "x");
-  root.Write("repo/.git/config", "x");
-  root.Write("repo/linked/.git", "gitdir: x");  // a work tree of its own, linked to its repository
+  WriteTree(root, {{"plain/.gitignore", "*.c\n"}, {"repo/.gitignore", "node_modules/\ngen\n"},
+                   {"repo/linked/.git", "gitdir: x"}});  // a work tree of its own, linked to its repository
+  WriteTree(root, {"plain/a.c", "repo/node_modules/m.c", "repo/src/gen/g.c", "repo/src/s.c", "repo/.git/config"}, "x");
   const TWalk plain = Walk(root / "plain", [](TSearchParams& p) { p.SkipIgnored = true; });
   EXPECT_EQ(plain.Files, (V{"a.c"}));
   const TWalk repo = Walk(root / "repo", [](TSearchParams& p) {
@@ -292,8 +264,7 @@ TEST(SkipIgnored, FaultyGitSettingsAreTold) {
     home.Write(".gitconfig", c.Config);
     home.Write("ex", "*.ex\n");
     root.MakeDir(".git");
-    root.Write("a.ex", "x");
-    root.Write("b.c", "x");
+    WriteTree(root, {"a.ex", "b.c"}, "x");
     const TWalk walk = Walk(root.Path(), [](TSearchParams& p) { p.SkipIgnored = true; });
     const bool excludes = c.Config.find("~/ex") != std::string::npos;
     EXPECT_EQ(walk.Files, excludes ? V{"b.c"} : (V{"a.ex", "b.c"}));
