@@ -315,7 +315,8 @@ void ReadConfigFile(TConfigRead& read, const std::string& path, int depth) {
 std::vector<TGitSetting> ReadRepoConfig(const std::string& gitDir, const std::string& commonDir,
                                         std::vector<std::string>& errors) {
   TConfigRead read{gitDir, {}, errors};
-  if (Env("GIT_CONFIG_NOSYSTEM").empty())
+  const char* noSystem = std::getenv("GIT_CONFIG_NOSYSTEM");  // a boolean: "0" and "false" read it
+  if (!noSystem || !GitConfigBool(std::string(noSystem)).value_or(true))
     ReadConfigFile(read, Env("GIT_CONFIG_SYSTEM").empty() ? "/etc/gitconfig" : Env("GIT_CONFIG_SYSTEM"), 0);
   if (!Env("GIT_CONFIG_GLOBAL").empty()) {
     ReadConfigFile(read, Env("GIT_CONFIG_GLOBAL"), 0);
