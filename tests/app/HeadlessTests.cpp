@@ -27,7 +27,10 @@ struct TRun {
   std::string Out, Err;
 };
 
-std::string Program() { return std::string(std::getenv("TRAWLEX_TEST_BIN_DIR")) + "/trawlex"; }
+std::string Program() {
+  const char* dir = std::getenv("TRAWLEX_TEST_BIN_DIR");
+  return std::string(dir ? dir : TRAWLEX_BUILD_DIR) + "/trawlex";
+}
 
 // With `addressSpace` set, the program runs with that much address space at most.
 TRun RunTrawlex(const V& args, rlim_t addressSpace = 0) {

@@ -17,9 +17,14 @@ using trawlex::test::TTempDir;
 
 namespace {
 
+std::string BinDir() {
+  const char* dir = std::getenv("TRAWLEX_TEST_BIN_DIR");
+  return dir ? dir : TRAWLEX_BUILD_DIR;
+}
+
 // Runs trawlex.exe with `args` (each quoted), waiting at most a minute.
 TProgramRun RunTrawlex(const std::vector<std::string>& args) {
-  std::string line = "\"" + WinePath(std::getenv("TRAWLEX_TEST_BIN_DIR")) + "\\trawlex.exe\"";
+  std::string line = "\"" + WinePath(BinDir()) + "\\trawlex.exe\"";
   for (const std::string& a : args) line += " \"" + a + "\"";
   return RunProgram(line);
 }

@@ -30,7 +30,10 @@ const std::string Root = "[HKEY_CURRENT_USER\\Software\\vantorel\\Trawlex]\r\n";
 const std::string Window = "[HKEY_CURRENT_USER\\Software\\vantorel\\Trawlex\\fmSearch]\r\n";
 const std::string Header = "Windows Registry Editor Version 5.00\r\n\r\n";
 
-std::string Program() { return std::string(std::getenv("TRAWLEX_TEST_BIN_DIR")) + "/trawlex"; }
+std::string Program() {
+  const char* dir = std::getenv("TRAWLEX_TEST_BIN_DIR");
+  return std::string(dir ? dir : TRAWLEX_BUILD_DIR) + "/trawlex";
+}
 
 size_t Count(const std::string& text, const std::string& part) {
   size_t n = 0;
