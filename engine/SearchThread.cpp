@@ -53,7 +53,10 @@ void TSearchThread::Execute() {
     Processor = std::make_unique<TRangeProcessor>(FSearchParams);
     Processor->OnLineCreated = [this](TSearchLine* line) { HandleLineCreated(line); };
     Processor->OnNewFindLine = [this] { HandleNewFindLine(); };
-    Processor->StopRequested = [this] { return Terminated(); };
+    Processor->StopRequested = [this] {
+      TSearchAhead::BlockSearched();
+      return Terminated();
+    };
     Processor->Modes.CountLinesWithoutFinds = false;
     Processor->Modes.SkipBinary = FSearchParams->SkipBinary;
     if (SearchAheadThreads > 0)
