@@ -361,6 +361,18 @@ void TSearchAhead::ReadFoldersAhead(const std::string& baseDir, const std::atomi
   FolderStack.push_back({baseDir, {}});
 }
 
+bool TSearchAhead::TakeListing(const std::string& path, std::vector<TDirName>& names) {
+  std::lock_guard lock(Lock);
+  const auto it = Listings.find(path);
+  if (it == Listings.end()) {
+    if (std::find(BeingListed.begin(), BeingListed.end(), path) != BeingListed.end()) ListedByWalk.push_back(path);
+    return false;
+  }
+  names = std::move(it->second);
+  Listings.erase(it);
+  return true;
+}
+
 void TSearchAhead::StartListingFolders() {
   // Made only when needed: a search of cached files starts no more threads than before.
   {
@@ -404,6 +416,7 @@ void TSearchAhead::ListFoldersAhead() {
       }
       job = std::move(FolderStack.back());
       FolderStack.pop_back();
+      BeingListed.push_back(job.Path);
       ++FoldersListed;
       ++FoldersBusy;
     }
@@ -412,7 +425,8 @@ void TSearchAhead::ListFoldersAhead() {
     std::string error;
     names.clear();
     below.clear();
-    if (handle.Open(job.Path, error) && handle.List(names, error)) {
+    const bool listed = handle.Open(job.Path, error) && handle.List(names, error);
+    if (listed) {
       for (TDirName& e : names) {
         if (e.Kind != TEntryKind::Directory || (!Params->IncludeHidden && e.Name[0] == '.')) continue;
         std::string rel = job.Rel.empty() ? e.Name : job.Rel + "/" + e.Name;
@@ -429,6 +443,10 @@ void TSearchAhead::ListFoldersAhead() {
       std::lock_guard lock(Lock);
       for (TFolderJob& f : below) FolderStack.push_back(std::move(f));
       --FoldersBusy;
+      std::erase(BeingListed, job.Path);
+      // The walk lists the first folder itself, before any of this starts.
+      const bool wanted = std::erase(ListedByWalk, job.Path) == 0 && !job.Rel.empty();
+      if (listed && wanted && Listings.size() < 2 * ReadAheadFolders) Listings.emplace(std::move(job.Path), std::move(names));
     }
     FolderWake.notify_all();
   }

@@ -32,7 +32,10 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 #include <vector>
+
+#include "platform/Platform.h"
 
 namespace trawlex {
 
@@ -77,6 +80,9 @@ class TSearchAhead {
   // `entered` counts, once the tree is seen to be read from storage. Not for searches that
   // leave out what ignore files name (those folders the walk itself leaves out).
   void ReadFoldersAhead(const std::string& baseDir, const std::atomic<int64_t>* entered);
+  // The entries of the folder at `path` (as the walk joins it) when a thread listing ahead
+  // has them, which the walk then need not list again.
+  bool TakeListing(const std::string& path, std::vector<TDirName>& names);
 
   // How far the read-ahead goes beyond the files being searched and the folders walked.
   static constexpr size_t ReadAheadFiles = 1024;
@@ -161,6 +167,11 @@ class TSearchAhead {
     std::string Path, Rel;
   };
   std::vector<TFolderJob> FolderStack;
+  // Listings made ahead, until the walk takes them (a bounded number).
+  std::unordered_map<std::string, std::vector<TDirName>> Listings;
+  // The folders being listed ahead now, and those of them the walk has listed itself
+  // meanwhile (whose listings nobody will take).
+  std::vector<std::string> BeingListed, ListedByWalk;
   int64_t FoldersListed = 0;
   int FoldersBusy = 0;
   bool FoldersGo = false;  // the tree is read from storage: the listing threads run

@@ -119,6 +119,10 @@ void TSearchThread::CandidatesAdded(const std::vector<std::string_view>& paths, 
 
 void TSearchThread::CandidatesEnding() { Ahead.reset(); }
 
+bool TSearchThread::ListedAhead(const std::string& dir, std::vector<TDirName>& names) {
+  return Ahead && Ahead->TakeListing(dir, names);
+}
+
 void TSearchThread::SearchHere(TSearchFile* file, bool shortReadsEnd) {
   // A file that takes a while shows its name while it is searched, not after.
   if (file->Size >= (1 << 20)) FlushHandOvers();
