@@ -54,7 +54,10 @@ TSearchAhead::TSearchAhead(TSearchParams* params, int threads, int64_t maxFileSi
   }
 }
 
-TSearchAhead::~TSearchAhead() { StopHelpers(); }
+TSearchAhead::~TSearchAhead() {
+  StopHelpers();
+  tBlocks = nullptr;  // the worker's last file was a slot of this
+}
 
 void TSearchAhead::StopHelpers() {
   {
