@@ -252,7 +252,7 @@ bool TDirScanThread::ReadLevel(TLevel& level) {
   std::vector<TDirName> names;
   std::string error;
   FFoldersEntered.fetch_add(1, std::memory_order_relaxed);
-  if (!level.Handle.List(names, error)) {
+  if (!ListedAhead(dir, names) && !level.Handle.List(names, error)) {
     ReportError(dir + ": " + error);
     return !Terminated();
   }

@@ -46,6 +46,8 @@ class TDirScanThread : public TBaseThread {
   virtual void CandidatesAdded(const std::vector<std::string_view>& paths, const std::vector<bool>& shortReadsEnd) {}
   // The candidates are about to be freed, also after a failure: nothing may use them after.
   virtual void CandidatesEnding() {}
+  // The entries of the folder at `dir` when they were listed already, ahead of the walk.
+  virtual bool ListedAhead(const std::string& dir, std::vector<TDirName>& names) { return false; }
 
   void ReportStatus(const std::string& text);
   void ReportError(const std::string& text);

@@ -15,12 +15,19 @@
 namespace trawlex {
 
 namespace {
+// The blocks counter of the file this thread is searching, when the read-ahead follows it.
+thread_local std::atomic<int64_t>* tBlocks = nullptr;
+
 bool FoldedLess(const std::string& a, const std::string& b) {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
     return UpperByte(static_cast<unsigned char>(x)) < UpperByte(static_cast<unsigned char>(y));
   });
 }
 }  // namespace
+
+void TSearchAhead::BlockSearched() {
+  if (tBlocks) tBlocks->fetch_add(1, std::memory_order_relaxed);
+}
 
 int DefaultSearchAheadThreads() {
   const unsigned n = std::thread::hardware_concurrency();
@@ -47,7 +54,10 @@ TSearchAhead::TSearchAhead(TSearchParams* params, int threads, int64_t maxFileSi
   }
 }
 
-TSearchAhead::~TSearchAhead() { StopHelpers(); }
+TSearchAhead::~TSearchAhead() {
+  StopHelpers();
+  tBlocks = nullptr;  // the worker's last file was a slot of this
+}
 
 void TSearchAhead::StopHelpers() {
   {
@@ -121,6 +131,7 @@ TSearchAhead::TSlot* TSearchAhead::Claim() {
 
 bool TSearchAhead::Take(size_t i, TOutcome& outcome, std::unique_ptr<TSearchFile>& file) {
   TSlot* slot;
+  tBlocks = nullptr;
   {
     std::lock_guard lock(Lock);
     Current = i;
@@ -129,7 +140,10 @@ bool TSearchAhead::Take(size_t i, TOutcome& outcome, std::unique_ptr<TSearchFile
   }
   for (;;) {
     uint8_t expected = Free;
-    if (slot->State.compare_exchange_strong(expected, Taken)) return false;
+    if (slot->State.compare_exchange_strong(expected, Taken)) {
+      tBlocks = &slot->Blocks;  // the caller searches it now
+      return false;
+    }
     if (expected == Done) break;
     // A helper is searching this file: rather than sleep, search a file further on.
     if (TSlot* other = Claim()) {
@@ -152,6 +166,11 @@ bool TSearchAhead::Take(size_t i, TOutcome& outcome, std::unique_ptr<TSearchFile
 void TSearchAhead::SearchSlot(TRangeProcessor& processor, TSlot& slot) {
   TOutcome outcome;
   std::unique_ptr<TSearchFile> file;
+  struct TFollow {
+    std::atomic<int64_t>* Before = tBlocks;
+    ~TFollow() { tBlocks = Before; }
+  } follow;
+  tBlocks = &slot.Blocks;
   try {
     file = MakeCandidateFile(Params, slot.Path);
     outcome.Finds = processor.SearchFile(file.get(), MaxFileSize, TRangeProcessor::DefaultBlockSize, slot.ShortReadsEnd);
@@ -207,7 +226,9 @@ std::unique_ptr<TRangeProcessor> TSearchAhead::MakeProcessor() const {
   processor->Modes.UpdateLineNoDigits = false;  // raised by the worker as it hands lines over
   processor->Modes.CountLinesWithoutFinds = false;
   processor->Modes.SkipBinary = Params->SkipBinary;
-  processor->StopRequested = [this] { return Stopping.load(std::memory_order_relaxed) || (SearchStopRequested && SearchStopRequested()); };
+  processor->StopRequested = [this] {
+    BlockSearched();
+    return Stopping.load(std::memory_order_relaxed) || (SearchStopRequested && SearchStopRequested()); };
   return processor;
 }
 
@@ -248,6 +269,7 @@ void TSearchAhead::ReadAhead() {
   TClock::time_point restUntil{};
   std::string path;
   TFolderCache folders;
+  std::vector<TLargeFile> large;
   // While nothing is read from storage the counter is looked at less and less often.
   auto interval = 2ms;
   for (;;) {
@@ -293,8 +315,15 @@ void TSearchAhead::ReadAhead() {
         const int64_t size = std::max<int64_t>(AdviseWillRead(path, MaxFileSize, &folders), 0);
         advised.emplace_back(slot, std::min<int64_t>(size, MaxFileSize));
         bytes += advised.back().second;
+        if (size > MaxFileSize) {
+          auto file = std::make_unique<TReadOnlyFile>();
+          std::string error;
+          if (file->OpenUnexamined(path, error, &folders) && file->Examine(error))
+            large.push_back({slot, std::move(file), MaxFileSize});
+        }
         probeBytes += advised.back().second;
       }
+      AdviseInLargeFiles(large);
       if (asked == 0) break;
       if (!always && (StorageBytesRead(true) - own) * 4 < probeBytes + 1) {
         paid = false;
@@ -306,11 +335,45 @@ void TSearchAhead::ReadAhead() {
   }
 }
 
+void TSearchAhead::AdviseInLargeFiles(std::vector<TLargeFile>& files) {
+  // A piece at a time to each file in turn, so that all of them are read at once: those
+  // being searched ahead of where they are, the next ones up to where they start. The
+  // disk serves several reads at once faster than the one each searching thread waits on.
+  for (bool more = true; more;) {
+    more = false;
+    for (TLargeFile& f : files) {
+      const uint8_t state = f.Slot->State.load(std::memory_order_relaxed);
+      if (state == Free || f.AdvisedTo >= f.File->Size()) continue;  // the start was asked for already
+      const int64_t at = f.Slot->Blocks.load(std::memory_order_relaxed) * int64_t{TRangeProcessor::DefaultBlockSize};
+      if (f.AdvisedTo - at >= ReadAheadInFile) continue;
+      const int64_t n = std::min(ReadAheadPiece, f.File->Size() - f.AdvisedTo);
+      f.File->AdviseWillRead(f.AdvisedTo, n);
+      f.AdvisedTo += n;
+      more = !Stopping.load(std::memory_order_relaxed);
+    }
+  }
+  std::erase_if(files, [](const TLargeFile& f) {
+    return f.Slot->State.load(std::memory_order_relaxed) == Done || f.AdvisedTo >= f.File->Size();
+  });
+}
+
 void TSearchAhead::ReadFoldersAhead(const std::string& baseDir, const std::atomic<int64_t>* entered) {
   if (!AheadThread.joinable() || !Params->IncludeSubdirs || Params->SkipIgnored) return;
   std::lock_guard lock(Lock);
   FoldersEntered = entered;
   FolderStack.push_back({baseDir, {}});
+}
+
+bool TSearchAhead::TakeListing(const std::string& path, std::vector<TDirName>& names) {
+  std::lock_guard lock(Lock);
+  const auto it = Listings.find(path);
+  if (it == Listings.end()) {
+    if (std::find(BeingListed.begin(), BeingListed.end(), path) != BeingListed.end()) ListedByWalk.push_back(path);
+    return false;
+  }
+  names = std::move(it->second);
+  Listings.erase(it);
+  return true;
 }
 
 void TSearchAhead::StartListingFolders() {
@@ -356,6 +419,7 @@ void TSearchAhead::ListFoldersAhead() {
       }
       job = std::move(FolderStack.back());
       FolderStack.pop_back();
+      BeingListed.push_back(job.Path);
       ++FoldersListed;
       ++FoldersBusy;
     }
@@ -364,7 +428,8 @@ void TSearchAhead::ListFoldersAhead() {
     std::string error;
     names.clear();
     below.clear();
-    if (handle.Open(job.Path, error) && handle.List(names, error)) {
+    const bool listed = handle.Open(job.Path, error) && handle.List(names, error);
+    if (listed) {
       for (TDirName& e : names) {
         if (e.Kind != TEntryKind::Directory || (!Params->IncludeHidden && e.Name[0] == '.')) continue;
         std::string rel = job.Rel.empty() ? e.Name : job.Rel + "/" + e.Name;
@@ -381,6 +446,10 @@ void TSearchAhead::ListFoldersAhead() {
       std::lock_guard lock(Lock);
       for (TFolderJob& f : below) FolderStack.push_back(std::move(f));
       --FoldersBusy;
+      std::erase(BeingListed, job.Path);
+      // The walk lists the first folder itself, before any of this starts.
+      const bool wanted = std::erase(ListedByWalk, job.Path) == 0 && !job.Rel.empty();
+      if (listed && wanted && Listings.size() < 2 * ReadAheadFolders) Listings.emplace(std::move(job.Path), std::move(names));
     }
     FolderWake.notify_all();
   }

@@ -32,13 +32,17 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 #include <vector>
+
+#include "platform/Platform.h"
 
 namespace trawlex {
 
 class TSearchParams;
 class TSearchFile;
 class TRangeProcessor;
+class TReadOnlyFile;
 
 // When a search reads ahead of its searching threads: once the process is seen reading
 // from storage (the default), from the start, or never.
@@ -76,11 +80,22 @@ class TSearchAhead {
   // `entered` counts, once the tree is seen to be read from storage. Not for searches that
   // leave out what ignore files name (those folders the walk itself leaves out).
   void ReadFoldersAhead(const std::string& baseDir, const std::atomic<int64_t>* entered);
+  // The entries of the folder at `path` (as the walk joins it) when a thread listing ahead
+  // has them, which the walk then need not list again.
+  bool TakeListing(const std::string& path, std::vector<TDirName>& names);
 
   // How far the read-ahead goes beyond the files being searched and the folders walked.
   static constexpr size_t ReadAheadFiles = 1024;
   static constexpr int64_t ReadAheadBytes = int64_t{64} << 20;
   static constexpr int64_t ReadAheadFolders = 256;
+  // Within a file above maxFileSize: how far ahead of where it is being searched, asked
+  // for a piece at a time.
+  static constexpr int64_t ReadAheadInFile = int64_t{64} << 20;
+  static constexpr int64_t ReadAheadPiece = int64_t{8} << 20;
+
+  // Called by a search between the blocks of a large file (from its StopRequested): the
+  // read-ahead follows where the file being searched on this thread has got to.
+  static void BlockSearched();
 
  private:
   enum : uint8_t { Free = 0, Taken = 1, Done = 2 };
@@ -90,6 +105,8 @@ class TSearchAhead {
     bool ShortReadsEnd;
     std::atomic<uint8_t> State{Free};
     bool Advised = false;  // the read-ahead's own
+    // Blocks of it searched so far (counted by BlockSearched), for the read-ahead.
+    std::atomic<int64_t> Blocks{0};
     // Written by whoever took the slot before it turns Done: the file item, kept only when
     // it has finds, and the outcome.
     std::unique_ptr<TSearchFile> File;
@@ -111,6 +128,14 @@ class TSearchAhead {
   // The next slot the read-ahead asks for, or null when it is far enough ahead or has
   // reached the end of what was found (with Lock held).
   TSlot* NextToAdvise(const std::deque<std::pair<TSlot*, int64_t>>& advised, int64_t bytes);
+  // A file above MaxFileSize whose start was asked for: the rest is asked for a piece at a
+  // time, ahead of where it is being searched.
+  struct TLargeFile {
+    TSlot* Slot;
+    std::unique_ptr<TReadOnlyFile> File;
+    int64_t AdvisedTo;
+  };
+  void AdviseInLargeFiles(std::vector<TLargeFile>& files);
 
   TSearchParams* Params;
   const int64_t MaxFileSize;
@@ -142,6 +167,11 @@ class TSearchAhead {
     std::string Path, Rel;
   };
   std::vector<TFolderJob> FolderStack;
+  // Listings made ahead, until the walk takes them (a bounded number).
+  std::unordered_map<std::string, std::vector<TDirName>> Listings;
+  // The folders being listed ahead now, and those of them the walk has listed itself
+  // meanwhile (whose listings nobody will take).
+  std::vector<std::string> BeingListed, ListedByWalk;
   int64_t FoldersListed = 0;
   int FoldersBusy = 0;
   bool FoldersGo = false;  // the tree is read from storage: the listing threads run

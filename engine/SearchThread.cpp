@@ -53,7 +53,10 @@ void TSearchThread::Execute() {
     Processor = std::make_unique<TRangeProcessor>(FSearchParams);
     Processor->OnLineCreated = [this](TSearchLine* line) { HandleLineCreated(line); };
     Processor->OnNewFindLine = [this] { HandleNewFindLine(); };
-    Processor->StopRequested = [this] { return Terminated(); };
+    Processor->StopRequested = [this] {
+      TSearchAhead::BlockSearched();
+      return Terminated();
+    };
     Processor->Modes.CountLinesWithoutFinds = false;
     Processor->Modes.SkipBinary = FSearchParams->SkipBinary;
     if (SearchAheadThreads > 0)
@@ -115,6 +118,10 @@ void TSearchThread::CandidatesAdded(const std::vector<std::string_view>& paths, 
 }
 
 void TSearchThread::CandidatesEnding() { Ahead.reset(); }
+
+bool TSearchThread::ListedAhead(const std::string& dir, std::vector<TDirName>& names) {
+  return Ahead && Ahead->TakeListing(dir, names);
+}
 
 void TSearchThread::SearchHere(TSearchFile* file, bool shortReadsEnd) {
   // A file that takes a while shows its name while it is searched, not after.

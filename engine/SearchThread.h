@@ -77,6 +77,7 @@ class TSearchThread : public TDirScanThread {
   void ProcessFiles(const TCandidateList& files) override;
   void CandidatesAdded(const std::vector<std::string_view>& paths, const std::vector<bool>& shortReadsEnd) override;
   void CandidatesEnding() override;
+  bool ListedAhead(const std::string& dir, std::vector<TDirName>& names) override;
 
  private:
   void CountEnded();

@@ -433,6 +433,50 @@ TEST(SearchThread, StopInsideALargeFileEndsWithinABlock) {
   }
 }
 
+// Two files of 96 MiB put out of the cache, so that the read-ahead has reads of them in
+// flight: a stop as the second is reached ends the search within 100 ms.
+TEST(SearchThread, StopWithLargeFilesReadAheadEndsAtOnce) {
+#ifdef _WIN32
+  GTEST_SKIP() << "putting a file out of the cache is a POSIX call";
+#else
+  TTempDir dir;
+  std::string chunk;
+  while (chunk.size() < (size_t{1} << 20)) chunk += "a line of text without the target in it\n";
+  std::vector<std::string> files;
+  for (const char* name : {"a.txt", "b.txt"}) {
+    files.push_back(dir / name);
+    const int fd = open(files.back().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    for (int i = 0; i < 96; ++i) ASSERT_EQ(write(fd, chunk.data(), chunk.size()), static_cast<ssize_t>(chunk.size()));
+    fsync(fd);
+    close(fd);
+  }
+  const struct {
+    int Helpers;
+    TReadAhead ReadAhead;
+  } cases[] = {{1, TReadAhead::Always}, {1, TReadAhead::WhenReadsWait}, {0, TReadAhead::Never}};
+  for (const auto& c : cases) {
+    for (const std::string& f : files) {
+      const int fd = open(f.c_str(), O_RDONLY);
+      posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);  // its pages were written out: dropped
+      close(fd);
+    }
+    TSearchRun run(dir.Path());
+    run.Thread->SearchAheadThreads = c.Helpers;
+    run.Thread->ReadAhead = c.ReadAhead;
+    std::chrono::steady_clock::time_point stoppedAt{};
+    run.OnStatusHook = [&](const std::string& s) {
+      if (s != files[1]) return;
+      stoppedAt = std::chrono::steady_clock::now();
+      run.Thread->Terminate();
+    };
+    run.Run();
+    ASSERT_NE(stoppedAt, std::chrono::steady_clock::time_point{}) << c.Helpers;
+    EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, std::chrono::milliseconds(100)) << c.Helpers;
+  }
+#endif
+}
+
 TEST(SearchThread, LargeFilesAreNeverHeldWhole) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "the sanitizers' own memory hides the search's";
