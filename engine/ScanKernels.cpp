@@ -280,6 +280,43 @@ const unsigned char* FindCandidateCountingBreaks(const TCandidateFilter& f, cons
   return end;
 }
 
+void TBreakTally::Start(const unsigned char* at, bool prevIsCR) {
+  FStart = at;
+  FStartAfterCR = prevIsCR;
+  FNow = {at, 0, nullptr};
+  Marks.clear();
+}
+
+const unsigned char* TBreakTally::FindCandidate(const TCandidateFilter& f, const unsigned char* begin,
+                                                const unsigned char* end) {
+  if (begin < FNow.At) {
+    // Bytes counted already: only looked at.
+    const unsigned char* stop = end < FNow.At ? end : FNow.At;
+    const unsigned char* c = trawlex::FindCandidate(f, begin, stop);
+    if (c < stop || stop == end) return c;
+    begin = stop;
+  }
+  if (begin > FNow.At) {
+    const TBreakCount gap = CountLineBreaks(FNow.At, begin, PrevIsCR(FNow.At));
+    FNow.Breaks += gap.Breaks;
+    if (gap.LastBreak) FNow.LastBreak = gap.LastBreak;
+    FNow.At = begin;
+  }
+  if (begin >= end) return end;
+  TBreakCount breaks;
+  const unsigned char* c = FindCandidateCountingBreaks(f, begin, end, PrevIsCR(begin), breaks);
+  FNow.Breaks += breaks.Breaks;
+  if (breaks.LastBreak) FNow.LastBreak = breaks.LastBreak;
+  FNow.At = c;
+  return c;
+}
+
+void TBreakTally::Mark(const unsigned char* at) {
+  TBreakMark m = FNow;
+  m.At = at;
+  Marks.push_back(m);
+}
+
 // How common a byte is in ordinary text and code (higher: more common).
 static int ByteFrequency(unsigned char c) {
   static const int letters[26] = {// a..z, English letter frequencies

@@ -223,7 +223,16 @@ TEST(RegexSearch, RequiredTextGivesTheFindsOfAFullScan) {
     const auto* data = reinterpret_cast<const unsigned char*>(text.data());
     const auto size = static_cast<int64_t>(text.size());
     std::vector<TRegexFind> fast, full;
-    scanner.FindAll(data, size, 0, size, fast);
+    TBreakTally tally;
+    tally.Start(data, false);
+    scanner.FindAll(data, size, 0, size, fast, &tally);
+    // The breaks it counted on the way are those before each mark and where it stopped.
+    tally.Marks.push_back(tally.Now());
+    for (const TBreakMark& mark : tally.Marks) {
+      const TBreakCount before = CountLineBreaks(data, mark.At, false);
+      EXPECT_EQ(mark.Breaks, before.Breaks) << pattern << " at " << mark.At - data;
+      EXPECT_EQ(mark.LastBreak, before.LastBreak) << pattern << " at " << mark.At - data;
+    }
     TRegexMatcher matcher(*search.Target);
     for (int64_t pos = 0; pos <= size;) {
       TRegexFind m;
@@ -378,10 +387,12 @@ TEST(RegexSearch, BlockScanGivesTheFindsOfTheWholeFile) {
   const std::string path = dir.Write("big.txt", text + "last_t");
   for (const char* pattern : {R"(\w+_t\b)", "^", "$", "x*", R"(Sherlock [A-Z]\w+)", "[0-9]{4}", R"(\bq+$)",
                               R"(Sherlock\s+Holmes\s+\S*)", R"(size_t\s+n;\s*)"}) {
-    V lines[2];
-    int32_t counts[2] = {};
-    int64_t totals[2] = {};
-    for (int whole = 0; whole < 2; ++whole) {
+    // In blocks, whole, and whole byte by byte (lines counted apart from the search for the
+    // required text).
+    V lines[3];
+    int32_t counts[3] = {};
+    int64_t totals[3] = {};
+    for (int whole = 0; whole < 3; ++whole) {
       TSearchParams params;
       params.RegExp = true;
       params.SetCaseSensitive(true);
@@ -390,6 +401,7 @@ TEST(RegexSearch, BlockScanGivesTheFindsOfTheWholeFile) {
       TSearchFile file(&params);
       file.Name = path;
       TRangeProcessor proc(&params);
+      proc.Modes.ByteByByte = whole == 2;
       counts[whole] = whole ? proc.SearchFile(&file, INT32_MAX) : proc.SearchFile(&file, 100, 256);
       totals[whole] = file.TotalLines;
       for (int32_t i = 0; i < file.GetLineCount(); ++i) {
@@ -399,8 +411,10 @@ TEST(RegexSearch, BlockScanGivesTheFindsOfTheWholeFile) {
       }
     }
     EXPECT_GT(counts[1], 0) << pattern;
-    EXPECT_EQ(counts[0], counts[1]) << pattern;
-    EXPECT_EQ(totals[0], totals[1]) << pattern;
-    EXPECT_EQ(lines[0], lines[1]) << pattern;
+    for (int run = 0; run < 2; ++run) {
+      EXPECT_EQ(counts[run], counts[2]) << pattern << " run " << run;
+      EXPECT_EQ(totals[run], totals[2]) << pattern << " run " << run;
+      EXPECT_EQ(lines[run], lines[2]) << pattern << " run " << run;
+    }
   }
 }
