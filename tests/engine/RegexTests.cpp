@@ -357,19 +357,42 @@ TEST(RegexFailures, RunawayStopsOnItsFileAndStaleFindsAreRefused) {
 }
 
 // A find of no length shows as a thin mark in the find colour where it stands, between the
-// text before and after it.
+// text before and after it, in a short line and in a long one drawn in stretches.
 TEST(RegexSearch, EmptyFindIsDrawnAsAThinMark) {
-  TRegexRun run("ab", "(?<=a)");
-  trawlex::test::TRecordingSurface surface;
-  run.File.GetLine(0)->Draw(surface, {0, 0, 100, 10}, 0);
-  const V trace = surface.Trace();
-  size_t marks = 0;
-  for (const auto& call : surface.Calls)
-    if (call.Op == "fill" && call.Rect.Left == 1 && call.Rect.Right == 3 && call.Rect.Bottom == 10) {
-      EXPECT_EQ(trawlex::test::ColorName(call.Color), trawlex::test::ColorName(ItemColor::Find));
-      ++marks;
+  const std::string a(600, 'a'), b(600, 'b');
+  struct TCase {
+    const char* Name;
+    std::string Text, Pattern;
+    V Around;  // per mark: the text drawn before it (its end) and after it (its start)
+  } cases[] = {
+      {"short line", "ab", "(?<=a)", {"a|b"}},
+      {"long line, inside", a + "xy" + b, "(?<=x)", {"x|y"}},
+      {"long line, at its start (after the line number)", a + b, "^", {" |a"}},
+      {"long line, at its end", a + b, "$", {"b|"}},
+      {"long line, two apart", a + "xy" + b + "xy" + a, "(?<=x)(?=y)", {"x|y", "x|y"}},
+  };
+  for (const TCase& c : cases) {
+    TRegexRun run(c.Text, c.Pattern);
+    trawlex::test::TRecordingSurface surface;
+    run.File.GetLine(0)->Draw(surface, {0, 0, 100000, 10}, 0);
+    V around;
+    const trawlex::test::TRecordingSurface::TCall* before = nullptr;
+    for (size_t i = 0; i < surface.Calls.size(); ++i) {
+      const auto& call = surface.Calls[i];
+      if (call.Op == "text") before = &call;
+      if (call.Op != "fill" || call.Rect.Right - call.Rect.Left != 2) continue;
+      EXPECT_EQ(trawlex::test::ColorName(call.Color), trawlex::test::ColorName(ItemColor::Find)) << c.Name;
+      EXPECT_EQ(call.Rect.Top, 0) << c.Name;
+      EXPECT_EQ(call.Rect.Bottom, 10) << c.Name;
+      ASSERT_NE(before, nullptr) << c.Name;
+      EXPECT_EQ(call.Rect.Left, before->X + static_cast<int32_t>(before->Text.size())) << c.Name;
+      std::string after;
+      for (size_t j = i + 1; j < surface.Calls.size() && after.empty(); ++j)
+        if (surface.Calls[j].Op == "text") after = surface.Calls[j].Text.substr(0, 1);
+      around.push_back(before->Text.substr(before->Text.size() - std::min<size_t>(before->Text.size(), 1)) + "|" + after);
     }
-  EXPECT_EQ(marks, 1u) << ::testing::PrintToString(trace);
+    EXPECT_EQ(around, c.Around) << c.Name;
+  }
 }
 
 // A large file is read a block of whole lines at a time where the pattern sees no further
