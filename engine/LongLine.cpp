@@ -147,11 +147,16 @@ void Walk(IDrawSurface& s, const TLayout& l, int64_t v0, int64_t v1, F emit) {
       if (x >= v1) return;
       b = st.Begin;
     }
-    auto f = static_cast<size_t>(
-        std::partition_point(l.Finds.begin(), l.Finds.end(), [b](const TFind& find) { return find.End <= b; }) -
-        l.Finds.begin());
-    while (b < st.End) {
-      while (f < l.Finds.size() && l.Finds[f].End <= b) ++f;
+    // The first find not behind b (a find of no length at b is not).
+    auto f = static_cast<size_t>(std::partition_point(l.Finds.begin(), l.Finds.end(),
+                                                      [b](const TFind& find) {
+                                                        return find.End < b || (find.End == b && find.Begin < b);
+                                                      }) -
+                                 l.Finds.begin());
+    for (;;) {
+      for (; f < l.Finds.size() && l.Finds[f].End <= b; ++f)
+        if (l.Finds[f].Begin == b) emit(TPiece{x, 0, std::string(), static_cast<int32_t>(f)});  // no length
+      if (b >= st.End) break;
       const bool inFind = f < l.Finds.size() && l.Finds[f].Begin <= b;
       int32_t end = std::min(st.End, inFind ? l.Finds[f].End : f < l.Finds.size() ? l.Finds[f].Begin : st.End);
       if (end - b > PieceBytes) {
@@ -214,16 +219,22 @@ int32_t LongLineWidth(IDrawSurface& surface, std::string_view text, const std::v
   return static_cast<int32_t>(std::min<int64_t>(ShownWidth(l) + 4 * int64_t{l.Cell}, INT32_MAX / 4));
 }
 
-void DrawLongLine(IDrawSurface& surface, int32_t left, int32_t top, std::string_view text,
+void DrawLongLine(IDrawSurface& surface, int32_t left, int32_t top, int32_t bottom, std::string_view text,
                   const std::vector<int32_t>& pos, const TLineColors& colors) {
   const TLayout l = MakeLayout(surface, text, pos);
   const auto [v0, v1] = ViewFrom(surface, left);
   Walk(surface, l, v0, v1, [&](const TPiece& p) {
-    surface.SetFontColor(p.Find == -2   ? colors.Cut
+    const TColor color = p.Find == -2   ? colors.Cut
                          : p.Find == -1 ? colors.Plain
                          : l.Finds[static_cast<size_t>(p.Find)].Selected ? colors.SelectedFind
-                                                                          : colors.Find);
-    surface.TextOut(static_cast<int32_t>(std::clamp<int64_t>(left + p.X, INT32_MIN / 2, INT32_MAX / 2)), top, p.Text);
+                                                                          : colors.Find;
+    const auto x = static_cast<int32_t>(std::clamp<int64_t>(left + p.X, INT32_MIN / 2, INT32_MAX / 2));
+    if (p.Find >= 0 && p.Text.empty()) {
+      surface.FillRect({x, top, x + 2, bottom}, color);  // a find of no length: a thin mark
+      return;
+    }
+    surface.SetFontColor(color);
+    surface.TextOut(x, top, p.Text);
   });
 }
 

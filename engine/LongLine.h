@@ -45,8 +45,9 @@ struct TLineColors {
 
 // The width of what a long line shows, from the left edge of its text.
 int32_t LongLineWidth(IDrawSurface& surface, std::string_view text, const std::vector<int32_t>& pos);
-// Draws the part of a long line that is in the surface's view, its text starting at x = left.
-void DrawLongLine(IDrawSurface& surface, int32_t left, int32_t top, std::string_view text,
+// Draws the part of a long line that is in the surface's view, its text starting at x = left,
+// a find of no length as a thin mark from top to bottom.
+void DrawLongLine(IDrawSurface& surface, int32_t left, int32_t top, int32_t bottom, std::string_view text,
                   const std::vector<int32_t>& pos, const TLineColors& colors);
 // The index of the find drawn at x by DrawLongLine (same surface coordinates, the same view),
 // or -1.

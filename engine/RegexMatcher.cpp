@@ -488,7 +488,7 @@ void TRegexScanner::FindInRange(const unsigned char* data, int64_t subjectSize, 
 }
 
 void TRegexScanner::FindAll(const unsigned char* data, int64_t size, int64_t from, int64_t to,
-                            std::vector<TRegexFind>& finds) {
+                            std::vector<TRegexFind>& finds, TBreakTally* tally) {
   const TRegex& regex = *FSearch.Target;
   const std::string& required = regex.Required();
   to = std::min(to, size);
@@ -513,8 +513,15 @@ void TRegexScanner::FindAll(const unsigned char* data, int64_t size, int64_t fro
   // The next occurrence of the required text at or after `q`, or -1.
   auto nextOccurrence = [&](int64_t q) -> int64_t {
     while (q < fitEnd) {
-      const unsigned char* c = FindCandidate(filter, data + q, data + fitEnd);
-      if (c >= data + fitEnd) return -1;
+      const bool counting = tally && q < to;
+      const int64_t end = counting ? std::min(fitEnd, to) : fitEnd;
+      const unsigned char* c =
+          counting ? tally->FindCandidate(filter, data + q, data + end) : FindCandidate(filter, data + q, data + end);
+      if (c >= data + end) {
+        if (end == fitEnd) return -1;
+        q = end;
+        continue;
+      }
       const int64_t at = c - data;
       if (equalAt(at)) return at;
       q = at + 1;
@@ -533,6 +540,7 @@ void TRegexScanner::FindAll(const unsigned char* data, int64_t size, int64_t fro
       // The byte after a match decides whole word: it must be in memory too.
       if (matched && MoreMayFollow && m.Pos + m.Length >= size) throw ERegexNeedsMore();
       if (matched && Accepted(data, size, m)) {
+        if (tally && tally->Now().At == data + q) tally->Mark(data + q);
         finds.push_back(m);
         pos = std::max(m.Pos + m.Length, q + 1);
       } else {
@@ -552,7 +560,10 @@ void TRegexScanner::FindAll(const unsigned char* data, int64_t size, int64_t fro
     int64_t lineEnd = brk - data;  // the break, or the data's end
     if (lineEnd < size) lineEnd += data[lineEnd] == 13 && lineEnd + 1 < size && data[lineEnd + 1] == 10 ? 2 : 1;
     const bool last = lineEnd >= size;
+    const size_t before = finds.size();
     FindInRange(data, last ? size : lineEnd, size, lineStart, last ? lastStart : std::min(lastStart, lineEnd - 1), !last, finds);
+    // The line holds no break before the occurrence, where the count may stand.
+    if (tally && finds.size() > before && tally->Now().At == data + q) tally->Mark(data + lineStart);
     pos = lineEnd;
   }
 }

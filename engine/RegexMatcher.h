@@ -16,6 +16,8 @@
 
 namespace trawlex {
 
+class TBreakTally;
+
 // A match reached the end of the bytes in memory and the data goes on: read more, try again.
 class ERegexNeedsMore : public std::exception {
  public:
@@ -111,8 +113,11 @@ class TRegexScanner {
   ~TRegexScanner();
 
   // Appends every find that starts in [from, to) of data[0, size), in order. Finds do not
-  // overlap; an empty match is a find of length zero.
-  void FindAll(const unsigned char* data, int64_t size, int64_t from, int64_t to, std::vector<TRegexFind>& finds);
+  // overlap; an empty match is a find of length zero. With a tally (started at or before
+  // data + from), the search for the pattern's required text counts the line breaks before
+  // `to` that it passes, and marks the count where a line with finds or a find starts.
+  void FindAll(const unsigned char* data, int64_t size, int64_t from, int64_t to, std::vector<TRegexFind>& finds,
+               TBreakTally* tally = nullptr);
   // Whether a find of `length` bytes starts at `pos` under every rule; asked of one buffer
   // at ascending positions. On true, Matcher() holds its captures.
   bool IsFindAt(const unsigned char* data, int64_t size, int64_t pos, int64_t length);

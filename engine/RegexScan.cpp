@@ -73,8 +73,28 @@ int32_t TRangeProcessor::ScanRegex(int64_t first, int64_t last, size_t block) {
 
   // Line breaks before `counted` are in LineNo; lineStart is where the line of `counted` starts.
   int64_t counted = first, lineStart = first;
+  // Where every line gets counted anyway (a block scan counts each window before it moves
+  // on), the scanner counts the breaks it passes while it looks for the pattern's required
+  // text: the bytes are read once, not twice. The count is taken up at its marks.
+  const bool tallyBreaks = (blocks || Modes.CountLinesWithoutFinds) && !Modes.AllLines && !Modes.ByteByByte;
+  TBreakTally tally;
+  bool tallied = false;  // the tally holds counts of this round's bytes
+  size_t nextMark = 0;
+  int64_t tallyLineNo = 0, tallyLineStart = 0;  // LineNo and lineStart where the tally started
+  auto takeUp = [&](const TBreakMark& m) {
+    const int64_t at = m.At - data;
+    if (at <= counted) return;
+    LineNo = tallyLineNo + m.Breaks;
+    lineStart = m.LastBreak ? m.LastBreak - data + 1 : tallyLineStart;
+    counted = at;
+  };
   auto countTo = [&](int64_t to) {
     if (to <= counted) return;
+    if (tallied) {
+      for (; nextMark < tally.Marks.size() && tally.Marks[nextMark].At - data <= to; ++nextMark) takeUp(tally.Marks[nextMark]);
+      if (tally.Now().At - data <= to) takeUp(tally.Now());
+      if (to <= counted) return;
+    }
     const TBreakCount breaks = CountLineBreaks(data + counted, data + to, counted > first && data[counted - 1] == 13);
     LineNo += breaks.Breaks;
     if (breaks.LastBreak) lineStart = breaks.LastBreak - data + 1;
@@ -115,6 +135,7 @@ int32_t TRangeProcessor::ScanRegex(int64_t first, int64_t last, size_t block) {
   int64_t findFrom = first;  // a find that ran on over a block's end leaves its bytes to none other
   try {
    for (;;) {
+    tallied = false;  // the window may move
     // The stretch of this round: all of first..last, or in a block scan the lines up to the
     // last line break of the window (a CR LF pair never split).
     int64_t segEnd = int64_t{last} + 1;
@@ -141,9 +162,16 @@ int32_t TRangeProcessor::ScanRegex(int64_t first, int64_t last, size_t block) {
     if (Size > 0 && from < segEnd) {
       const int64_t to = segEnd >= Size ? Size : segEnd;
       RegexScanner->MoreMayFollow = blocks && dataEnd < Size;
+      if (tallyBreaks) {
+        tally.Start(data + counted, counted > first && data[counted - 1] == 13);
+        tallyLineNo = LineNo;
+        tallyLineStart = lineStart;
+        nextMark = 0;
+      }
       try {
         RegexScanner->FindAll(data + subjectStart, (blocks ? dataEnd : Size) - subjectStart, from - subjectStart,
-                              to - subjectStart, finds);
+                              to - subjectStart, finds, tallyBreaks ? &tally : nullptr);
+        tallied = tallyBreaks;
       } catch (const ERegexNeedsMore&) {
         finds.clear();
         Reader.NextBlock(std::max<int64_t>(0, segStart - 4), static_cast<size_t>(dataEnd - segStart) + block);

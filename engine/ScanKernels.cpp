@@ -91,6 +91,13 @@ TRAWLEX_AVX2 static const unsigned char* FindCandidateCountingAvx2Loop(const TCa
   const __m256i cr = _mm256_set1_epi8(13);
   uint32_t carry = prevIsCR ? 1u : 0u;
   found = false;
+  // A step without a CR (nearly every one) adds its LFs to byte lanes, at most 2 a lane,
+  // summed every 127 steps and at the end; the last such step with an LF is kept to find
+  // the last break in.
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i lanes = zero, sums = zero;
+  int32_t steps = 0;
+  const unsigned char* lastLFStep = nullptr;
   // 64 bytes a step while they hold no candidate, which is nearly always.
   while (end - p >= 64) {
     const __m256i c0 = CandidateMaskAvx2<TwoBytes, BothCases>(f, p, a1, a2, b1, b2);
@@ -99,17 +106,41 @@ TRAWLEX_AVX2 static const unsigned char* FindCandidateCountingAvx2Loop(const TCa
     if (!_mm256_testz_si256(any, any)) break;  // the step below finds where
     const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    const __m256i l0 = _mm256_cmpeq_epi8(v0, lf), l1 = _mm256_cmpeq_epi8(v1, lf);
+    const __m256i r0 = _mm256_cmpeq_epi8(v0, cr), r1 = _mm256_cmpeq_epi8(v1, cr);
+    const __m256i anyCR = _mm256_or_si256(r0, r1);
+    if (carry == 0 && _mm256_testz_si256(anyCR, anyCR)) {
+      lanes = _mm256_sub_epi8(_mm256_sub_epi8(lanes, l0), l1);
+      const __m256i anyLF = _mm256_or_si256(l0, l1);
+      lastLFStep = _mm256_testz_si256(anyLF, anyLF) ? lastLFStep : p;
+      if (++steps == 127) {
+        sums = _mm256_add_epi64(sums, _mm256_sad_epu8(lanes, zero));
+        lanes = zero;
+        steps = 0;
+      }
+    } else {
+      const uint64_t mlf = static_cast<uint32_t>(_mm256_movemask_epi8(l0)) |
+                           (uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(l1))} << 32);
+      const uint64_t mcr = static_cast<uint32_t>(_mm256_movemask_epi8(r0)) |
+                           (uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(r1))} << 32);
+      if (mlf | mcr) {
+        const uint64_t afterCR = (mcr << 1) | carry;
+        count.Breaks += __builtin_popcountll(mcr | (mlf & ~afterCR));
+        count.LastBreak = p + (63 - __builtin_clzll(mlf | mcr));
+      }
+      carry = static_cast<uint32_t>(mcr >> 63);
+    }
+    p += 64;
+  }
+  sums = _mm256_add_epi64(sums, _mm256_sad_epu8(lanes, zero));
+  count.Breaks += _mm256_extract_epi64(sums, 0) + _mm256_extract_epi64(sums, 1) + _mm256_extract_epi64(sums, 2) +
+                  _mm256_extract_epi64(sums, 3);
+  if (lastLFStep && (!count.LastBreak || lastLFStep > count.LastBreak)) {
+    const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lastLFStep));
+    const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lastLFStep + 32));
     const uint64_t mlf = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v0, lf))) |
                          (uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v1, lf)))} << 32);
-    const uint64_t mcr = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v0, cr))) |
-                         (uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v1, cr)))} << 32);
-    if (mlf | mcr) {
-      const uint64_t afterCR = (mcr << 1) | carry;
-      count.Breaks += __builtin_popcountll(mcr | (mlf & ~afterCR));
-      count.LastBreak = p + (63 - __builtin_clzll(mlf | mcr));
-    }
-    carry = static_cast<uint32_t>(mcr >> 63);
-    p += 64;
+    count.LastBreak = lastLFStep + (63 - __builtin_clzll(mlf));
   }
   while (end - p >= 32) {
     const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
@@ -278,6 +309,43 @@ const unsigned char* FindCandidateCountingBreaks(const TCandidateFilter& f, cons
     prevIsCR = c == 13;
   }
   return end;
+}
+
+void TBreakTally::Start(const unsigned char* at, bool prevIsCR) {
+  FStart = at;
+  FStartAfterCR = prevIsCR;
+  FNow = {at, 0, nullptr};
+  Marks.clear();
+}
+
+const unsigned char* TBreakTally::FindCandidate(const TCandidateFilter& f, const unsigned char* begin,
+                                                const unsigned char* end) {
+  if (begin < FNow.At) {
+    // Bytes counted already: only looked at.
+    const unsigned char* stop = end < FNow.At ? end : FNow.At;
+    const unsigned char* c = trawlex::FindCandidate(f, begin, stop);
+    if (c < stop || stop == end) return c;
+    begin = stop;
+  }
+  if (begin > FNow.At) {
+    const TBreakCount gap = CountLineBreaks(FNow.At, begin, PrevIsCR(FNow.At));
+    FNow.Breaks += gap.Breaks;
+    if (gap.LastBreak) FNow.LastBreak = gap.LastBreak;
+    FNow.At = begin;
+  }
+  if (begin >= end) return end;
+  TBreakCount breaks;
+  const unsigned char* c = FindCandidateCountingBreaks(f, begin, end, PrevIsCR(begin), breaks);
+  FNow.Breaks += breaks.Breaks;
+  if (breaks.LastBreak) FNow.LastBreak = breaks.LastBreak;
+  FNow.At = c;
+  return c;
+}
+
+void TBreakTally::Mark(const unsigned char* at) {
+  TBreakMark m = FNow;
+  m.At = at;
+  Marks.push_back(m);
 }
 
 // How common a byte is in ordinary text and code (higher: more common).

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace trawlex {
 
@@ -41,6 +42,35 @@ TBreakCount CountLineBreaks(const unsigned char* begin, const unsigned char* end
 // counted anyway, this reads each byte once instead of twice.
 const unsigned char* FindCandidateCountingBreaks(const TCandidateFilter& f, const unsigned char* begin,
                                                  const unsigned char* end, bool prevIsCR, TBreakCount& count);
+
+// The line breaks that a forward search for candidates passes, counted in the same pass
+// (FindCandidateCountingBreaks), for a scan that tries a pattern at candidates only and
+// needs every line counted: its owner takes the count up at the marks and where it stands.
+struct TBreakMark {
+  const unsigned char* At = nullptr;         // the breaks before this byte are counted
+  int64_t Breaks = 0;                        // breaks from the tally's start to At
+  const unsigned char* LastBreak = nullptr;  // the last break byte before At, or null
+};
+
+class TBreakTally {
+ public:
+  // Counting starts at `at`; `prevIsCR` says whether the byte before it is a CR.
+  void Start(const unsigned char* at, bool prevIsCR);
+  // The first candidate in [begin, end) (or end), with the breaks before it counted. A
+  // stretch between where the count stands and `begin` is counted too; before it, the
+  // search does not count again.
+  const unsigned char* FindCandidate(const TCandidateFilter& f, const unsigned char* begin, const unsigned char* end);
+  // Keeps the count at `at`: no line break may stand between it and where the count stands.
+  void Mark(const unsigned char* at);
+  const TBreakMark& Now() const { return FNow; }
+  std::vector<TBreakMark> Marks;
+
+ private:
+  bool PrevIsCR(const unsigned char* at) const { return at > FStart ? at[-1] == 13 : FStartAfterCR; }
+  const unsigned char* FStart = nullptr;
+  bool FStartAfterCR = false;
+  TBreakMark FNow;
+};
 
 // Whether the 32-byte kernels may be used where the processor has them (on by default;
 // tests turn them off to check the 16-byte ones on the same machine).

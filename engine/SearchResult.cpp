@@ -288,7 +288,7 @@ void TSearchLine::Draw(IDrawSurface& s, const TRect& rect, TDrawState state) con
   s.TextOut(rect.Left + lineNoWidth - s.TextWidth(prefix), rect.Top, prefix);
 
   if (IsLongLine(Text())) {
-    DrawLongLine(s, rect.Left + lineNoWidth, rect.Top, Text(), pos, {plain, find, selectedFind, SysColor::GrayText});
+    DrawLongLine(s, rect.Left + lineNoWidth, rect.Top, rect.Bottom, Text(), pos, {plain, find, selectedFind, SysColor::GrayText});
     return;
   }
   int32_t x = lineNoWidth;

@@ -40,6 +40,7 @@ TEST(LongLine, StretchesAroundFinds) {
       {"find at the start: nothing cut before", Line({}), {1, 4}, {{0, 163}}},
       {"find running to the end (no end stored)", Line({}), {991}, {{942, 1000}}},
       {"selected find", Line({}), {-501, 504}, {{452, 663}}},
+      {"find of no length: context around where it stands", Line({}), {501, 501}, {{452, 660}}},
       {"finds close together share a stretch", Line({}), {301, 304, 501, 504}, {{252, 663}}},
       {"finds far apart: a cut between", Line({}), {201, 204, 801, 804}, {{152, 363}, {752, 963}}},
       {"a gap shorter than a cut is kept", Line({}), {201, 204, 421, 424}, {{152, 583}}},

@@ -184,6 +184,34 @@ TEST_P(MatcherDifferential, WorstCasesTurnLinearMidScanWithTheSameFinds) {
   }
 }
 
+TEST_P(MatcherDifferential, CountingSearchCountsLikeTheCountAlone) {
+  // Stretches of tens of kilobytes (the wide kernel sums its LF counts every 127 steps of
+  // 64 bytes), with LFs only, CRs now and then, CR LF pairs across steps, nothing but LFs,
+  // or no break at all, and the candidate at the end or nowhere.
+  std::mt19937 rng(31);
+  for (int round = 0; round < 40; ++round) {
+    const int kind = round % 5;
+    std::string text(static_cast<size_t>(9000 + rng() % 30000), kind == 3 ? '\n' : 'y');
+    for (size_t i = 0; i < text.size(); ++i) {
+      const uint32_t r = rng() % 64;
+      if (kind < 3 && r == 0) text[i] = '\n';
+      if (kind == 1 && r == 1 && i % 64 == 63 && i + 1 < text.size()) text.replace(i, 2, "\r\n");
+      if (kind == 2 && r == 2) text[i] = '\r';
+    }
+    if (round % 2) text += "ab";
+    const TCandidateFilter filter = MakeCandidateFilter("ab", true);
+    const auto* begin = reinterpret_cast<const unsigned char*>(text.data()) + round % 5;
+    const auto* end = reinterpret_cast<const unsigned char*>(text.data()) + text.size() - 1;
+    const bool afterCR = round % 3 == 0;
+    TBreakCount counted;
+    const unsigned char* found = FindCandidateCountingBreaks(filter, begin, end, afterCR, counted);
+    ASSERT_EQ(found, FindCandidate(filter, begin, end)) << round;
+    const TBreakCount alone = CountLineBreaks(begin, found, afterCR);
+    EXPECT_EQ(counted.Breaks, alone.Breaks) << round;
+    EXPECT_EQ(counted.LastBreak, alone.LastBreak) << round;
+  }
+}
+
 TEST(ScanKernels, LastLineBreakIsTheOneABackwardLoopFinds) {
   // Every length across the vector widths, with a CR, an LF or none at every place.
   for (size_t size = 0; size <= 70; ++size)

@@ -223,7 +223,16 @@ TEST(RegexSearch, RequiredTextGivesTheFindsOfAFullScan) {
     const auto* data = reinterpret_cast<const unsigned char*>(text.data());
     const auto size = static_cast<int64_t>(text.size());
     std::vector<TRegexFind> fast, full;
-    scanner.FindAll(data, size, 0, size, fast);
+    TBreakTally tally;
+    tally.Start(data, false);
+    scanner.FindAll(data, size, 0, size, fast, &tally);
+    // The breaks it counted on the way are those before each mark and where it stopped.
+    tally.Marks.push_back(tally.Now());
+    for (const TBreakMark& mark : tally.Marks) {
+      const TBreakCount before = CountLineBreaks(data, mark.At, false);
+      EXPECT_EQ(mark.Breaks, before.Breaks) << pattern << " at " << mark.At - data;
+      EXPECT_EQ(mark.LastBreak, before.LastBreak) << pattern << " at " << mark.At - data;
+    }
     TRegexMatcher matcher(*search.Target);
     for (int64_t pos = 0; pos <= size;) {
       TRegexFind m;
@@ -348,19 +357,42 @@ TEST(RegexFailures, RunawayStopsOnItsFileAndStaleFindsAreRefused) {
 }
 
 // A find of no length shows as a thin mark in the find colour where it stands, between the
-// text before and after it.
+// text before and after it, in a short line and in a long one drawn in stretches.
 TEST(RegexSearch, EmptyFindIsDrawnAsAThinMark) {
-  TRegexRun run("ab", "(?<=a)");
-  trawlex::test::TRecordingSurface surface;
-  run.File.GetLine(0)->Draw(surface, {0, 0, 100, 10}, 0);
-  const V trace = surface.Trace();
-  size_t marks = 0;
-  for (const auto& call : surface.Calls)
-    if (call.Op == "fill" && call.Rect.Left == 1 && call.Rect.Right == 3 && call.Rect.Bottom == 10) {
-      EXPECT_EQ(trawlex::test::ColorName(call.Color), trawlex::test::ColorName(ItemColor::Find));
-      ++marks;
+  const std::string a(600, 'a'), b(600, 'b');
+  struct TCase {
+    const char* Name;
+    std::string Text, Pattern;
+    V Around;  // per mark: the text drawn before it (its end) and after it (its start)
+  } cases[] = {
+      {"short line", "ab", "(?<=a)", {"a|b"}},
+      {"long line, inside", a + "xy" + b, "(?<=x)", {"x|y"}},
+      {"long line, at its start (after the line number)", a + b, "^", {" |a"}},
+      {"long line, at its end", a + b, "$", {"b|"}},
+      {"long line, two apart", a + "xy" + b + "xy" + a, "(?<=x)(?=y)", {"x|y", "x|y"}},
+  };
+  for (const TCase& c : cases) {
+    TRegexRun run(c.Text, c.Pattern);
+    trawlex::test::TRecordingSurface surface;
+    run.File.GetLine(0)->Draw(surface, {0, 0, 100000, 10}, 0);
+    V around;
+    const trawlex::test::TRecordingSurface::TCall* before = nullptr;
+    for (size_t i = 0; i < surface.Calls.size(); ++i) {
+      const auto& call = surface.Calls[i];
+      if (call.Op == "text") before = &call;
+      if (call.Op != "fill" || call.Rect.Right - call.Rect.Left != 2) continue;
+      EXPECT_EQ(trawlex::test::ColorName(call.Color), trawlex::test::ColorName(ItemColor::Find)) << c.Name;
+      EXPECT_EQ(call.Rect.Top, 0) << c.Name;
+      EXPECT_EQ(call.Rect.Bottom, 10) << c.Name;
+      ASSERT_NE(before, nullptr) << c.Name;
+      EXPECT_EQ(call.Rect.Left, before->X + static_cast<int32_t>(before->Text.size())) << c.Name;
+      std::string after;
+      for (size_t j = i + 1; j < surface.Calls.size() && after.empty(); ++j)
+        if (surface.Calls[j].Op == "text") after = surface.Calls[j].Text.substr(0, 1);
+      around.push_back(before->Text.substr(before->Text.size() - std::min<size_t>(before->Text.size(), 1)) + "|" + after);
     }
-  EXPECT_EQ(marks, 1u) << ::testing::PrintToString(trace);
+    EXPECT_EQ(around, c.Around) << c.Name;
+  }
 }
 
 // A large file is read a block of whole lines at a time where the pattern sees no further
@@ -378,10 +410,12 @@ TEST(RegexSearch, BlockScanGivesTheFindsOfTheWholeFile) {
   const std::string path = dir.Write("big.txt", text + "last_t");
   for (const char* pattern : {R"(\w+_t\b)", "^", "$", "x*", R"(Sherlock [A-Z]\w+)", "[0-9]{4}", R"(\bq+$)",
                               R"(Sherlock\s+Holmes\s+\S*)", R"(size_t\s+n;\s*)"}) {
-    V lines[2];
-    int32_t counts[2] = {};
-    int64_t totals[2] = {};
-    for (int whole = 0; whole < 2; ++whole) {
+    // In blocks, whole, and whole byte by byte (lines counted apart from the search for the
+    // required text).
+    V lines[3];
+    int32_t counts[3] = {};
+    int64_t totals[3] = {};
+    for (int whole = 0; whole < 3; ++whole) {
       TSearchParams params;
       params.RegExp = true;
       params.SetCaseSensitive(true);
@@ -390,6 +424,7 @@ TEST(RegexSearch, BlockScanGivesTheFindsOfTheWholeFile) {
       TSearchFile file(&params);
       file.Name = path;
       TRangeProcessor proc(&params);
+      proc.Modes.ByteByByte = whole == 2;
       counts[whole] = whole ? proc.SearchFile(&file, INT32_MAX) : proc.SearchFile(&file, 100, 256);
       totals[whole] = file.TotalLines;
       for (int32_t i = 0; i < file.GetLineCount(); ++i) {
@@ -399,8 +434,10 @@ TEST(RegexSearch, BlockScanGivesTheFindsOfTheWholeFile) {
       }
     }
     EXPECT_GT(counts[1], 0) << pattern;
-    EXPECT_EQ(counts[0], counts[1]) << pattern;
-    EXPECT_EQ(totals[0], totals[1]) << pattern;
-    EXPECT_EQ(lines[0], lines[1]) << pattern;
+    for (int run = 0; run < 2; ++run) {
+      EXPECT_EQ(counts[run], counts[2]) << pattern << " run " << run;
+      EXPECT_EQ(totals[run], totals[2]) << pattern << " run " << run;
+      EXPECT_EQ(lines[run], lines[2]) << pattern << " run " << run;
+    }
   }
 }
