@@ -129,6 +129,7 @@ class TRangeProcessor {
   const TPreparedTarget& Prepare();
 
   int32_t Scan(int64_t first, int64_t last, size_t block);
+  class TLiteralScan;  // one Scan call (RangeProcessor.cpp)
   // Regular-expression mode (RegexScan.cpp): the finds are made into line items as the
   // literal scan makes its own.
   int32_t SearchFileRegex(TSearchFile* file, int64_t wholeMax, size_t block, bool shortReadsEnd);
