@@ -351,24 +351,28 @@ int32_t TextStart(const unsigned char* data, int64_t size) {
 }  // namespace
 
 int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t block, bool shortReadsEnd) {
-  if (Params->RegExp) return SearchFileRegex(file, wholeMax, block, shortReadsEnd);
   BeginFile(file);
   SkippedBinary = false;
+  if (Params->RegExp) return SearchFileRegex(file, wholeMax, block, shortReadsEnd);
+  return LoadAndScan(file, {wholeMax, shortReadsEnd, true, nullptr}, block, &TRangeProcessor::Scan);
+}
+
+int32_t TRangeProcessor::LoadAndScan(TSearchFile* file, const TFileLoad& load, size_t block, TScanStep scan) {
   // The reference loops want the whole file.
-  const bool whole = Modes.AllLines || Modes.ByteByByte ? (Reader.Load(file->Name), true) : Reader.LoadForSearch(file->Name, wholeMax, shortReadsEnd);
+  const bool whole = Modes.AllLines || Modes.ByteByByte ? (Reader.Load(file->Name), true)
+                                                        : Reader.LoadForSearch(file->Name, load.WholeMax, load.ShortReadsEnd);
   if (whole) {
     struct TEnd {
       TCharReader& R;
       ~TEnd() { R.EndLoad(); }
     } end{Reader};
     FileLoaded(file);
-    DecodeText();  // a UTF-16 file is text, however many zero bytes it holds
-    if (Modes.SkipBinary && Size > 0 && std::memchr(Reader.Data(), 0, std::min<size_t>(static_cast<size_t>(Size), BinaryProbeSize))) {
-      SkippedBinary = true;
+    if (load.Text) DecodeText();  // a UTF-16 file is text, however many zero bytes it holds
+    if (Modes.SkipBinary && Size > 0 && HoldsZeroByte(Reader.Data(), std::min(static_cast<size_t>(Size), BinaryProbeSize)))
       return 0;
-    }
-    return Process(TextStart(Reader.Data(), Size), INT64_MAX);
+    return (this->*scan)(load.Text ? TextStart(Reader.Data(), Size) : 0, Size - 1, 0);
   }
+  if (load.TooLarge) throw ETrawlexError(load.TooLarge);
   Reader.OpenBlocks(file->Name);
   struct TClose {
     TCharReader& R;
@@ -377,26 +381,29 @@ int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t 
   FileLoaded(file);
   Size = Reader.BlockFileSize();
   int64_t start = 0;
-  if (Size >= 2 && Reader.NextBlock(0, 3) && Reader.WindowEnd() >= std::min<int64_t>(Size, 3)) {
+  if (load.Text && Size >= 2 && Reader.NextBlock(0, 3) && Reader.WindowEnd() >= std::min<int64_t>(Size, 3)) {
     start = TextStart(Reader.WindowBase(), Size);
-    if (IsUtf16(DetectEncoding(Reader.WindowBase(), static_cast<size_t>(Size)))) {
-      // Its text is searched whole, decoded.
-      Reader.CloseBlocks();
-      Reader.Load(file->Name);
-      FileLoaded(file);
-      DecodeText();
-      return Process(TextStart(Reader.Data(), Size), INT64_MAX);
-    }
+    if (IsUtf16(DetectEncoding(Reader.WindowBase(), static_cast<size_t>(Size)))) return ScanDecodedWhole(file, scan);
   }
   if (Modes.SkipBinary) {
-    // The first block read stays in the window, where the scan goes on from.
-    Reader.NextBlock(0, BinaryProbeSize);
-    if (std::memchr(Reader.WindowBase(), 0, static_cast<size_t>(Reader.WindowEnd()))) {
-      SkippedBinary = true;
-      return 0;
-    }
+    Reader.NextBlock(0, BinaryProbeSize);  // it stays in the window, where the scan goes on from
+    if (HoldsZeroByte(Reader.WindowBase(), static_cast<size_t>(Reader.WindowEnd()))) return 0;
   }
-  return Scan(start, Size - 1, std::max<size_t>(block, 1));
+  return (this->*scan)(start, Size - 1, std::max<size_t>(block, 1));
+}
+
+// A UTF-16 file met in a block scan: its text is searched whole, decoded.
+int32_t TRangeProcessor::ScanDecodedWhole(TSearchFile* file, TScanStep scan) {
+  Reader.CloseBlocks();
+  Reader.Load(file->Name);
+  FileLoaded(file);
+  DecodeText();
+  return (this->*scan)(TextStart(Reader.Data(), Size), Size - 1, 0);
+}
+
+bool TRangeProcessor::HoldsZeroByte(const unsigned char* data, size_t size) {
+  SkippedBinary = std::memchr(data, 0, size) != nullptr;
+  return SkippedBinary;
 }
 
 int32_t TRangeProcessor::Process(int64_t first, int64_t last) {

@@ -134,6 +134,22 @@ class TRangeProcessor {
   // literal scan makes its own.
   int32_t SearchFileRegex(TSearchFile* file, int64_t wholeMax, size_t block, bool shortReadsEnd);
   int32_t ScanRegex(int64_t first, int64_t last, size_t block);
+  // How SearchFile loads a file: whole up to WholeMax bytes, else a block at a time (or it
+  // fails with TooLarge when that is set); as text (Text: a UTF-16 file is decoded, the
+  // byte-order mark of UTF-8 belongs to no line) or as bytes.
+  struct TFileLoad {
+    int64_t WholeMax;
+    bool ShortReadsEnd;
+    bool Text;
+    const char* TooLarge;
+  };
+  using TScanStep = int32_t (TRangeProcessor::*)(int64_t first, int64_t last, size_t block);
+  // The steps both kinds of search share: load or open the file, leave a binary one out, and
+  // scan it whole or a block at a time with `scan`.
+  int32_t LoadAndScan(TSearchFile* file, const TFileLoad& load, size_t block, TScanStep scan);
+  int32_t ScanDecodedWhole(TSearchFile* file, TScanStep scan);
+  // Whether the start of a file holds a zero byte: SkippedBinary then tells that it is left out.
+  bool HoldsZeroByte(const unsigned char* data, size_t size);
   std::unique_ptr<TRegexScanner> RegexScanner;
   const TRegexSearch* RegexScannerFor = nullptr;
   void BeginFile(TSearchFile* file);
