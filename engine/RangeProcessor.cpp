@@ -30,7 +30,7 @@ void TRangeProcessor::SetFileName(const std::string& path) {
 
 bool TRangeProcessor::DecodeText() {
   std::string text;
-  if (!DecodeUtf16Text(Reader.Data(), static_cast<size_t>(Reader.Size()), text)) return false;
+  if (!DecodeUtf16Text(Reader.Data(), static_cast<size_t>(Reader.Size()), text, StopRequested)) return false;
   const bool pending = Reader.InfoPending();
   Reader.ReplaceContent(text);
   if (pending && File) TakeFileInfo(File);  // the file was examined: the item keeps its size
@@ -423,6 +423,8 @@ class TRangeProcessor::TLiteralScan {
 
  private:
   static constexpr size_t LinesPerBatch = 256;
+  // How many bytes of data held whole are scanned between two looks at StopRequested.
+  static constexpr int64_t StopCheckBytes = int64_t{2} << 20;
 
   void SetUpMatch();
   void MakeTargetStream();
@@ -669,17 +671,18 @@ void TRangeProcessor::TLiteralScan::ScanCandidates() {
   Counted = Next = BreakSearched = First;
   Ahead = Match.Fold ? int64_t{Match.Fold->MaxLength} + Match.Fold->MaxExcludeLength + 64 : int64_t{Match.N} + Match.M + 64;
   Behind = (Match.Fold ? int64_t{Match.Fold->MaxExcludeLength} : int64_t{Match.M}) + 64;
-  SegEnd = Last + 1;
+  SegEnd = First;
   bool stopped = false;
   for (;;) {
     if (Blocks && !MoveWindow()) continue;
+    // Data held whole is scanned a stretch at a time too, so that a stop is seen.
+    if (!Blocks) SegEnd = std::min(Last + 1, SegEnd + StopCheckBytes);
     const int64_t candidatesEnd = std::min<int64_t>(FitEnd, SegEnd);
     ScanStretch(candidatesEnd);
-    if (!Blocks) break;
-    EndWindow(candidatesEnd);
+    if (Blocks) EndWindow(candidatesEnd);
     if (SegEnd >= Last + 1) break;
-    if (P.StopRequested && P.StopRequested()) {
-      stopped = true;  // the bytes after this window were never read: no line total
+    if (P.StopNow()) {
+      stopped = true;  // the bytes after this stretch were not looked at: no line total
       break;
     }
   }

@@ -34,9 +34,11 @@ class TRangeProcessor {
   TSearchParams* Params;
   // A find is about to open the first line item of a file that has none.
   std::function<void()> OnNewFindLine;
-  // Asked between the blocks of a file read a block at a time: true ends its scan there, with
-  // the finds made so far, so that a stop need not wait for the rest of a large file.
+  // Asked between the blocks of a file read a block at a time, every few MiB of a file held
+  // whole and of its decoding: true ends its scan there, with the finds made so far, so that
+  // a stop need not wait for the rest of a large file.
   std::function<bool()> StopRequested;
+  bool StopNow() const { return StopRequested && StopRequested(); }
   // A line item was made whole and joined its file. Line items join in batches (one lock
   // each), in order, and each has all its finds by then.
   std::function<void(TSearchLine*)> OnLineCreated;

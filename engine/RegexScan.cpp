@@ -23,6 +23,12 @@ int32_t TRangeProcessor::SearchFileRegex(TSearchFile* file, int64_t wholeMax, si
   // block's end has the block read on (ERegexNeedsMore).
   const bool lineBound = (regex.Target->LineBound() || (regex.Target->RequiredAtStart() && !regex.WholeWord)) &&
                          (!regex.Exclude || regex.Exclude->LineBound());
+  // The scanner asks the stop of a search, which may come in the middle of a large file.
+  if (!RegexScanner || RegexScannerFor != Params->Regex.get()) {
+    RegexScanner = std::make_unique<TRegexScanner>(*Params->Regex);
+    RegexScannerFor = Params->Regex.get();
+  }
+  RegexScanner->StopRequested = &StopRequested;
   const TFileLoad load{lineBound ? wholeMax : TCharReader::MaxFileSize - 1, shortReadsEnd, false,
                        lineBound ? nullptr : "The file is too large to search with a regular expression"};
   return LoadAndScan(file, load, block, &TRangeProcessor::ScanRegex);
