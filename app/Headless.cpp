@@ -157,13 +157,12 @@ bool CheckHeadlessArguments(const std::vector<std::string>& args, std::FILE* err
 }
 
 int RunReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  TSearchParams results;
+  return RunReport(args, results, out, err);
+}
+
+int RunReport(const std::vector<std::string>& args, TSearchParams& params, std::FILE* out, std::FILE* err) {
   if (!CheckHeadlessArguments(args, err)) return ExitError;
-  // The results end with the process: freeing hundreds of thousands of items one by one
-  // would only delay the exit. (Kept reachable, so leak checkers stay quiet.)
-  static TSearchParams* results = nullptr;
-  delete results;  // a caller that searches several times in one process keeps only the last
-  results = new TSearchParams;
-  TSearchParams& params = *results;
   THeadlessInvoker invoker;
   TSearchOutcome outcome;
   if (!SearchAndReport(args, params, invoker, out, err, outcome) || outcome.FileErrors) return ExitError;

@@ -52,6 +52,8 @@ bool CheckHeadlessArguments(const std::vector<std::string>& args, std::FILE* err
 // Runs the search the switches among `args` describe; returns the exit status. The
 // report goes to `out` with "\n" line ends, error lines and input problems to `err`;
 // when `err` is a terminal, one progress line is redrawn there and erased at the end.
+// The results are held in `results`, which the caller keeps as long as it likes.
+int RunReport(const std::vector<std::string>& args, TSearchParams& results, std::FILE* out, std::FILE* err);
 int RunReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
 
 // The limits of the kept undo journals: the settings' values, the engine's defaults where

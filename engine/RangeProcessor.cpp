@@ -30,7 +30,7 @@ void TRangeProcessor::SetFileName(const std::string& path) {
 
 bool TRangeProcessor::DecodeText() {
   std::string text;
-  if (!DecodeUtf16Text(Reader.Data(), static_cast<size_t>(Reader.Size()), text)) return false;
+  if (!DecodeUtf16Text(Reader.Data(), static_cast<size_t>(Reader.Size()), text, StopRequested)) return false;
   const bool pending = Reader.InfoPending();
   Reader.ReplaceContent(text);
   if (pending && File) TakeFileInfo(File);  // the file was examined: the item keeps its size
@@ -351,24 +351,28 @@ int32_t TextStart(const unsigned char* data, int64_t size) {
 }  // namespace
 
 int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t block, bool shortReadsEnd) {
-  if (Params->RegExp) return SearchFileRegex(file, wholeMax, block, shortReadsEnd);
   BeginFile(file);
   SkippedBinary = false;
+  if (Params->RegExp) return SearchFileRegex(file, wholeMax, block, shortReadsEnd);
+  return LoadAndScan(file, {wholeMax, shortReadsEnd, true, nullptr}, block, &TRangeProcessor::Scan);
+}
+
+int32_t TRangeProcessor::LoadAndScan(TSearchFile* file, const TFileLoad& load, size_t block, TScanStep scan) {
   // The reference loops want the whole file.
-  const bool whole = Modes.AllLines || Modes.ByteByByte ? (Reader.Load(file->Name), true) : Reader.LoadForSearch(file->Name, wholeMax, shortReadsEnd);
+  const bool whole = Modes.AllLines || Modes.ByteByByte ? (Reader.Load(file->Name), true)
+                                                        : Reader.LoadForSearch(file->Name, load.WholeMax, load.ShortReadsEnd);
   if (whole) {
     struct TEnd {
       TCharReader& R;
       ~TEnd() { R.EndLoad(); }
     } end{Reader};
     FileLoaded(file);
-    DecodeText();  // a UTF-16 file is text, however many zero bytes it holds
-    if (Modes.SkipBinary && Size > 0 && std::memchr(Reader.Data(), 0, std::min<size_t>(static_cast<size_t>(Size), BinaryProbeSize))) {
-      SkippedBinary = true;
+    if (load.Text) DecodeText();  // a UTF-16 file is text, however many zero bytes it holds
+    if (Modes.SkipBinary && Size > 0 && HoldsZeroByte(Reader.Data(), std::min(static_cast<size_t>(Size), BinaryProbeSize)))
       return 0;
-    }
-    return Process(TextStart(Reader.Data(), Size), INT64_MAX);
+    return (this->*scan)(load.Text ? TextStart(Reader.Data(), Size) : 0, Size - 1, 0);
   }
+  if (load.TooLarge) throw ETrawlexError(load.TooLarge);
   Reader.OpenBlocks(file->Name);
   struct TClose {
     TCharReader& R;
@@ -377,26 +381,29 @@ int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t 
   FileLoaded(file);
   Size = Reader.BlockFileSize();
   int64_t start = 0;
-  if (Size >= 2 && Reader.NextBlock(0, 3) && Reader.WindowEnd() >= std::min<int64_t>(Size, 3)) {
+  if (load.Text && Size >= 2 && Reader.NextBlock(0, 3) && Reader.WindowEnd() >= std::min<int64_t>(Size, 3)) {
     start = TextStart(Reader.WindowBase(), Size);
-    if (IsUtf16(DetectEncoding(Reader.WindowBase(), static_cast<size_t>(Size)))) {
-      // Its text is searched whole, decoded.
-      Reader.CloseBlocks();
-      Reader.Load(file->Name);
-      FileLoaded(file);
-      DecodeText();
-      return Process(TextStart(Reader.Data(), Size), INT64_MAX);
-    }
+    if (IsUtf16(DetectEncoding(Reader.WindowBase(), static_cast<size_t>(Size)))) return ScanDecodedWhole(file, scan);
   }
   if (Modes.SkipBinary) {
-    // The first block read stays in the window, where the scan goes on from.
-    Reader.NextBlock(0, BinaryProbeSize);
-    if (std::memchr(Reader.WindowBase(), 0, static_cast<size_t>(Reader.WindowEnd()))) {
-      SkippedBinary = true;
-      return 0;
-    }
+    Reader.NextBlock(0, BinaryProbeSize);  // it stays in the window, where the scan goes on from
+    if (HoldsZeroByte(Reader.WindowBase(), static_cast<size_t>(Reader.WindowEnd()))) return 0;
   }
-  return Scan(start, Size - 1, std::max<size_t>(block, 1));
+  return (this->*scan)(start, Size - 1, std::max<size_t>(block, 1));
+}
+
+// A UTF-16 file met in a block scan: its text is searched whole, decoded.
+int32_t TRangeProcessor::ScanDecodedWhole(TSearchFile* file, TScanStep scan) {
+  Reader.CloseBlocks();
+  Reader.Load(file->Name);
+  FileLoaded(file);
+  DecodeText();
+  return (this->*scan)(TextStart(Reader.Data(), Size), Size - 1, 0);
+}
+
+bool TRangeProcessor::HoldsZeroByte(const unsigned char* data, size_t size) {
+  SkippedBinary = std::memchr(data, 0, size) != nullptr;
+  return SkippedBinary;
 }
 
 int32_t TRangeProcessor::Process(int64_t first, int64_t last) {
@@ -404,302 +411,385 @@ int32_t TRangeProcessor::Process(int64_t first, int64_t last) {
   return Scan(std::max<int64_t>(first, 0), std::min(last, Size - 1), 0);
 }
 
-int32_t TRangeProcessor::Scan(int64_t first, int64_t last, size_t block) {
+// One call of Scan: the matcher, the line items being made and the place in the data. The
+// plain loop visits every byte; the candidate loop jumps between the places where a find
+// may start, over the data in memory or over a file read a window at a time.
+class TRangeProcessor::TLiteralScan {
+ public:
+  TLiteralScan(TRangeProcessor& owner, int64_t first, int64_t last, size_t block);
+  TLiteralScan(const TLiteralScan&) = delete;
+  TLiteralScan& operator=(const TLiteralScan&) = delete;
+  int32_t Run();
+
+ private:
+  static constexpr size_t LinesPerBatch = 256;
+  // How many bytes of data held whole are scanned between two looks at StopRequested.
+  static constexpr int64_t StopCheckBytes = int64_t{2} << 20;
+
+  void SetUpMatch();
+  void MakeTargetStream();
+  void MakeExcludeStream();
+  void FlushFinds();
+  void AddMadeLines();
+  void CreateLine(int64_t lineNo, int64_t lineStart);
+  void RecordFind(int64_t pos);
+  void ScanEveryByte();
+  void ScanCandidates();
+  bool MoveWindow();
+  void ScanStretch(int64_t candidatesEnd);
+  void EndWindow(int64_t candidatesEnd);
+  void CountTo(int64_t to);
+
+  TRangeProcessor& P;
+  const int64_t First, Last;
+  const size_t Block;
   // With a block size, the file open in the reader is read and scanned a window at a
   // time: positions stay the file's, and each window ends after a line break, so a line
   // with a find is always whole in it.
-  const bool blocks = block > 0;
-
-  const std::string& target = Params->Target();
-  if (target.empty()) throw ETrawlexError("The search target is empty");
-  TScan scan;
-  const TCharReader& bytes = Bytes();
-  scan.Data = blocks ? nullptr : bytes.Data();
-  scan.Size = Size;
-  scan.CaseSensitive = Params->CaseSensitive();
-  scan.WholeWord = Params->WholeWord;
-  scan.HasExclude = Params->HasExclude();
-  scan.ExcludePositions = &Params->ExcludePositions();
-  scan.Exclude = reinterpret_cast<const unsigned char*>(Params->Exclude().data());
-  scan.ExcludeCompare = Params->ExcludeCompare();
-  scan.N = static_cast<int32_t>(target.size());
-  scan.M = static_cast<int32_t>(Params->Exclude().size());
-  const TPreparedTarget& prepared = Prepare();
-  scan.Pattern = reinterpret_cast<const unsigned char*>(prepared.Pattern.data());
-  scan.FirstByte = prepared.FirstByte;
-  scan.First = first;
-  scan.MayGoLinear = !Modes.ByteByByte;
-  scan.Fold = prepared.Fold.get();
-  std::optional<TFoldStream> foldStream, foldExcludeStream;
-  if (scan.Fold) {
-    scan.FoldStream = &foldStream.emplace(*scan.Fold, false);
-    scan.FoldExcludeStream = &foldExcludeStream.emplace(*scan.Fold, true);
-    scan.FoldLinear = scan.FoldExcludeLinear = Modes.AlwaysLinear;
-  }
-  if (scan.Fold) scan.N = scan.Fold->MinLength;  // where candidates stop; each find has its own length
-  scan.Len = scan.N;
-  scan.StartsWord = prepared.StartsWord;
-  scan.EndsWord = prepared.EndsWord;
-  scan.Lo = first;
-  scan.MakeTargetStream = [&] {
-    TPreparedTarget& p = Prepared;
-    if (p.TargetFailure.empty()) p.TargetFailure = FailureTable(p.Pattern);
-    scan.TargetStream.Pattern = reinterpret_cast<const unsigned char*>(p.Pattern.data());
-    scan.TargetStream.Failure = p.TargetFailure.data();
-    scan.TargetStream.Length = scan.N;
-    scan.TargetStream.Fold = !scan.CaseSensitive;
-  };
-  scan.MakeExcludeStream = [&] {
-    TPreparedTarget& p = Prepared;
-    if (p.ExcludePattern.empty() || p.ExcludeSource != Params->Exclude()) {
-      p.ExcludeSource = Params->Exclude();
-      p.ExcludePattern = scan.CaseSensitive ? p.ExcludeSource : UpperAscii(p.ExcludeSource);
-      p.ExcludeFailure = FailureTable(p.ExcludePattern);
-    }
-    scan.ExcludeStream.Pattern = reinterpret_cast<const unsigned char*>(p.ExcludePattern.data());
-    scan.ExcludeStream.Failure = p.ExcludeFailure.data();
-    scan.ExcludeStream.Length = scan.M;
-    scan.ExcludeStream.Fold = !scan.CaseSensitive;
-  };
-  if (Modes.AlwaysLinear && !scan.Fold) {
-    scan.MakeTargetStream();
-    scan.TargetLinear = true;
-    if (scan.HasExclude) {
-      scan.MakeExcludeStream();
-      scan.ExcludeLinear = true;
-    }
-  }
-
-  TScanState st;
-  st.LineStart = first;
-  constexpr size_t LinesPerBatch = 256;
-  MadeLines.clear();  // nothing of an earlier scan
-  MadeLines.reserve(LinesPerBatch);  // never grows: the line being made stays in place
-  // Finds of the current line item not yet added to it.
-  int32_t pending[1024];
-  size_t pendingCount = 0;
-  int32_t pendingLength = scan.N;  // the length of every pending find
-  auto flushFinds = [&]() {
-    if (st.Open) {
-      MadeLines.push_back(File->MakeLine(st.LineNo, st.OpenStart, st.OpenText, pending, pendingCount, pendingLength));
-      st.Line = &MadeLines.back();
-      st.Open = false;
-    } else if (pendingCount > 0) {
-      st.Line->AddFindsToNewLine(pending, pendingCount, pendingLength);
-    }
-    pendingCount = 0;
-  };
-  // Line items are made whole before they join the file, a batch at a time: one lock per
-  // batch. The current line (the last made) is complete when the next one opens, when a
-  // window of a block scan ends (it ends after a line break) and at the end of the scan.
-  bool fileHasLines = File && File->GetLineCount() > 0;
-  auto addMadeLines = [&]() {
-    flushFinds();
-    st.Line = nullptr;  // it joins the file now, complete
-    if (MadeLines.empty()) return;
-    const size_t count = MadeLines.size();
-    TSearchLine* added = File->AddLines(MadeLines);
-    for (size_t i = 0; i < count; ++i) {
-      if (Modes.UpdateLineNoDigits)
-        Params->SetLineNoDigits(std::max(Params->LineNoDigits(), DecimalDigits(added[i].LineNo() + 1)));
-      if (OnLineCreated) OnLineCreated(&added[i]);
-    }
-  };
-  // Where the bytes in memory end: the window's end, or the data's.
-  int64_t dataEnd = blocks ? 0 : bytes.Size();
-  auto createLine = [&](int64_t lineNo, int64_t lineStart) {
-    flushFinds();
-    if (MadeLines.size() >= LinesPerBatch) addMadeLines();
-    std::string_view text;
-    if (lineStart >= 0 && lineStart < dataEnd) {
-      const unsigned char* b = scan.Data + lineStart;
-      text = std::string_view(reinterpret_cast<const char*>(b), static_cast<size_t>(FindLineBreak(b, scan.Data + dataEnd) - b));
-    }
-    st.LastCreatedEnd = lineStart + static_cast<int64_t>(text.size());
-    if (File) File->ShareArena(Arena);
-    st.Open = true;
-    st.OpenStart = lineStart;
-    st.OpenText = text;
-    st.Line = nullptr;
-    st.LineNo = lineNo;
-    fileHasLines = true;
-  };
-  // A find at pos: count it, open its line item when the line has none yet, record columns.
-  // A find belongs to the line it starts on, and a line's break belongs to that line: a
-  // find at the LF of a CR LF belongs to the line the CR ended, although LineNo has
-  // already been counted past it.
+  const bool Blocks;
+  const TPreparedTarget& Prepared;
+  TScan Match;
+  std::optional<TFoldStream> FoldStream, FoldExcludeStream;
+  TScanState St;
+  // Finds of the current line item not yet added to it, all of one length.
+  int32_t Pending[1024];
+  size_t PendingCount = 0;
+  int32_t PendingLength = 0;
+  bool FileHasLines = false;
+  int64_t DataEnd = 0;  // where the bytes in memory end: the window's end, or the data's
   // Where the piece of a long line that is in memory starts (see LongLinePiece): a find
   // there is listed with the piece, its line item starting no earlier.
-  int64_t pieceFrom = first;
-  auto recordFind = [&](int64_t pos) {
-    if (st.Count == INT32_MAX) throw ETrawlexError("More than 2 billion finds in one file");
-    ++st.Count;
-    int64_t lineNo = LineNo, lineStart = std::max(st.LineStart, pieceFrom);
-    if (pos > first && scan.Data[pos] == 10 && scan.Data[pos - 1] == 13) {
-      lineNo = LineNo - 1;
-      lineStart = pos - 1;
-      const int64_t from = std::max(first, pieceFrom);
-      while (lineStart > from && scan.Data[lineStart - 1] != 13 && scan.Data[lineStart - 1] != 10) --lineStart;
-    }
-    if (st.LineNo != lineNo) {
-      StampFileTime();  // before the item can be handed over
-      if (!fileHasLines && OnNewFindLine) OnNewFindLine();
-      createLine(lineNo, lineStart);
-    }
-    TRAWLEX_ASSERT(st.Line || st.Open, "A find on a line that has joined its file");
-    // Its whole length (the target's), also when it runs on over the line break.
-    if (pendingCount == std::size(pending) || (pendingCount > 0 && scan.Len != pendingLength)) flushFinds();
-    pendingLength = scan.Len;
-    if (pos - lineStart >= INT32_MAX) throw ETrawlexError("A line with a find is 2 GiB long or longer");
-    pending[pendingCount++] = static_cast<int32_t>(pos - lineStart + 1);
-  };
+  int64_t PieceFrom = 0;
+  bool LinesCounted = true;
 
-  bool linesCounted = true;
-  bool stopped = false;
-  try {
-    if (!blocks && (Modes.AllLines || Modes.ByteByByte)) {
-      // The plain loop: every byte once, in order.
-      const unsigned char* data = scan.Data;
-      unsigned char prev = 0;
-      int32_t skip = 0;
-      for (int64_t pos = first; pos <= last; ++pos) {
-        const unsigned char c = data[pos];
-        // A find starting at a line break is on the line that the break ends.
-        if (skip > 0) {
-          --skip;
-        } else if (scan.FirstByte[c] && scan.Matches(pos, prev)) {
-          recordFind(pos);
-          skip = scan.Len - 1;
-        }
-        if ((c == 13 || c == 10) && !(prev == 13 && c == 10)) {
-          if (Modes.AllLines && st.LineNo != LineNo) createLine(LineNo, st.LineStart);
-          ++LineNo;
-        }
-        prev = c;
-        if (c == 13 || c == 10) st.LineStart = pos + 1;
-      }
-    } else if (first <= last) {
-      // The same rules, jumping from candidate to candidate: the stretches in between hold
-      // no find start, so only their line breaks are counted. Positions, not pointers: the
-      // window of a block scan moves in memory.
-      const TCandidateFilter& filter = prepared.Filter;
-      std::optional<TFoldCandidates> foldCandidates;
-      if (scan.Fold) foldCandidates.emplace(*scan.Fold);
-      const unsigned char* data = scan.Data;
-      // Candidates stop where the target no longer fits in the data; the filter reads that
-      // far past each one.
-      const int64_t fitEnd = std::max<int64_t>(first, std::min<int64_t>(last + 1, Size - scan.N + 1));
-      // Line breaks before `counted` are in LineNo. They are counted only when a find needs
-      // its line, so a file without finds is never counted at all when nobody wants its
-      // lines (a block scan counts each window before it is dropped).
-      int64_t counted = first;
-      auto countTo = [&](int64_t to) {
-        if (to <= counted) return;
-        const TBreakCount breaks = CountLineBreaks(data + counted, data + to, counted > first && data[counted - 1] == 13);
-        LineNo += breaks.Breaks;
-        if (breaks.LastBreak) st.LineStart = (breaks.LastBreak - data) + 1;
-        counted = to;
-      };
-      int64_t next = first;  // the next position where a find may start
-      // Bytes a check reads past a candidate (target, the byte after it, exclude text, the
-      // filter's reach), and before it (the exclude text, the byte before).
-      const int64_t ahead = scan.Fold ? int64_t{scan.Fold->MaxLength} + scan.Fold->MaxExcludeLength + 64
-                                      : int64_t{scan.N} + scan.M + 64;
-      const int64_t behind = (scan.Fold ? int64_t{scan.Fold->MaxExcludeLength} : int64_t{scan.M}) + 64;
-      int64_t segEnd = last + 1;  // the end of the stretch scanned with these bytes
-      int64_t breakSearched = first;       // the window is known to hold no break before this
-      bool splitLine = false;              // the stretch ends inside a line
-      for (;;) {
-        if (blocks) {
-          // Move the window on until it holds a line break far enough from its end, or the
-          // file's end: the stretch to scan ends after that break.
-          Reader.NextBlock(std::max<int64_t>(0, std::min(counted, next) - behind), block);
-          scan.Data = data = Reader.WindowBase();
-          scan.ExLo = Reader.WindowStart();
-          dataEnd = Reader.WindowEnd();
-          splitLine = false;
-          if (dataEnd >= last + 1) {
-            segEnd = last + 1;
-          } else {
-            int64_t p = dataEnd - ahead;
-            const int64_t stop = std::max<int64_t>({breakSearched, counted, Reader.WindowStart()});
-            if (p > stop) {
-              const unsigned char* lastBreak = FindLastLineBreak(data + stop, data + p);
-              p = lastBreak ? lastBreak - data + 1 : stop;
-            }
-            breakSearched = std::max(stop, dataEnd - ahead);
-            if (p <= stop && dataEnd - Reader.WindowStart() > LongLinePiece && dataEnd - ahead > next) {
-              // A line too long to hold: the window ends inside it, and a find in this
-              // stretch is listed with the piece of the line that starts here.
-              p = dataEnd - ahead;
-              splitLine = true;
-            } else if (p <= stop) {
-              continue;  // no break yet: read more into the window
-            }
-            // A CR LF pair stays in one stretch, so that the next begins a line.
-            if (!splitLine && data[p - 1] == 13 && data[p] == 10) ++p;
-            segEnd = p;
-          }
-        }
-        const int64_t candidatesEnd = std::min<int64_t>(fitEnd, segEnd);
-        while (next < candidatesEnd) {
-          const unsigned char* c;
-          if (scan.Fold) {
-            c = data + foldCandidates->Find(data, next, candidatesEnd);  // lines are counted at finds
-          } else if (st.Count > 0 || Modes.CountLinesWithoutFinds || blocks) {
-            // Every line gets counted (a block scan counts each window before it moves on):
-            // count while looking for the next candidate.
-            countTo(next);
-            TBreakCount breaks;
-            c = FindCandidateCountingBreaks(filter, data + next, data + candidatesEnd, next > first && data[next - 1] == 13,
-                                            breaks);
-            LineNo += breaks.Breaks;
-            if (breaks.LastBreak) st.LineStart = (breaks.LastBreak - data) + 1;
-            counted = c - data;
-          } else {
-            c = FindCandidate(filter, data + next, data + candidatesEnd);
-          }
-          if (c >= data + candidatesEnd) break;
-          const int64_t pos = c - data;
-          const unsigned char prev = pos > first ? c[-1] : 0;
-          if (!scan.FirstByte[*c] || !scan.Matches(pos, prev)) {
-            next = pos + 1;
-            continue;
-          }
-          countTo(pos);
-          const unsigned char b = *c;
-          recordFind(pos);  // before its own line break is counted: the break ends its line
-          if ((b == 13 || b == 10) && !(prev == 13 && b == 10)) ++LineNo;
-          if (b == 13 || b == 10) st.LineStart = pos + 1;
-          counted = pos + 1;
-          next = pos + scan.Len;
-        }
-        if (!blocks) break;
-        next = std::max(next, candidatesEnd);
-        countTo(segEnd);  // these bytes are about to be dropped
-        addMadeLines();  // the window ends after a line break: its lines are whole
-        if (splitLine) {
-          // ... or inside a long line: a find further on in it gets an item of its own.
-          st.LineNo = -1;
-          pieceFrom = segEnd;
-        }
-        if (segEnd >= last + 1) break;
-        if (StopRequested && StopRequested()) {
-          stopped = true;  // the bytes after this window were never read: no line total
-          break;
-        }
-      }
-      linesCounted = !stopped && (st.Count > 0 || Modes.CountLinesWithoutFinds);
-      if (linesCounted) countTo(last + 1);
+  // The candidate loop's place.
+  std::optional<TFoldCandidates> FoldCandidates;
+  int64_t FitEnd = 0;   // candidates stop where the target no longer fits in the data
+  int64_t Counted = 0;  // line breaks before it are in LineNo
+  int64_t Next = 0;     // the next position where a find may start
+  // Bytes a check reads past a candidate (target, the byte after it, exclude text, the
+  // filter's reach), and before it (the exclude text, the byte before).
+  int64_t Ahead = 0, Behind = 0;
+  int64_t SegEnd = 0;         // the end of the stretch scanned with these bytes
+  int64_t BreakSearched = 0;  // the window is known to hold no break before this
+  bool SplitLine = false;     // the stretch ends inside a line
+};
+
+TRangeProcessor::TLiteralScan::TLiteralScan(TRangeProcessor& owner, int64_t first, int64_t last, size_t block)
+    : P(owner), First(first), Last(last), Block(block), Blocks(block > 0), Prepared(owner.Prepare()) {
+  SetUpMatch();
+  St.LineStart = first;
+  P.MadeLines.clear();                 // nothing of an earlier scan
+  P.MadeLines.reserve(LinesPerBatch);  // never grows: the line being made stays in place
+  PendingLength = Match.N;
+  FileHasLines = P.File && P.File->GetLineCount() > 0;
+  DataEnd = Blocks ? 0 : P.Bytes().Size();
+  PieceFrom = first;
+}
+
+void TRangeProcessor::TLiteralScan::SetUpMatch() {
+  const TSearchParams& params = *P.Params;
+  TScan& s = Match;
+  s.Data = Blocks ? nullptr : P.Bytes().Data();
+  s.Size = P.Size;
+  s.CaseSensitive = params.CaseSensitive();
+  s.WholeWord = params.WholeWord;
+  s.HasExclude = params.HasExclude();
+  s.ExcludePositions = &params.ExcludePositions();
+  s.Exclude = reinterpret_cast<const unsigned char*>(params.Exclude().data());
+  s.ExcludeCompare = params.ExcludeCompare();
+  s.N = static_cast<int32_t>(params.Target().size());
+  s.M = static_cast<int32_t>(params.Exclude().size());
+  s.Pattern = reinterpret_cast<const unsigned char*>(Prepared.Pattern.data());
+  s.FirstByte = Prepared.FirstByte;
+  s.First = First;
+  s.MayGoLinear = !P.Modes.ByteByByte;
+  s.Fold = Prepared.Fold.get();
+  if (s.Fold) {
+    s.FoldStream = &FoldStream.emplace(*s.Fold, false);
+    s.FoldExcludeStream = &FoldExcludeStream.emplace(*s.Fold, true);
+    s.FoldLinear = s.FoldExcludeLinear = P.Modes.AlwaysLinear;
+    s.N = s.Fold->MinLength;  // where candidates stop; each find has its own length
+  }
+  s.Len = s.N;
+  s.StartsWord = Prepared.StartsWord;
+  s.EndsWord = Prepared.EndsWord;
+  s.Lo = First;
+  s.MakeTargetStream = [this] { MakeTargetStream(); };
+  s.MakeExcludeStream = [this] { MakeExcludeStream(); };
+  if (P.Modes.AlwaysLinear && !s.Fold) {
+    MakeTargetStream();
+    s.TargetLinear = true;
+    if (s.HasExclude) {
+      MakeExcludeStream();
+      s.ExcludeLinear = true;
     }
+  }
+}
+
+void TRangeProcessor::TLiteralScan::MakeTargetStream() {
+  TPreparedTarget& p = P.Prepared;
+  if (p.TargetFailure.empty()) p.TargetFailure = FailureTable(p.Pattern);
+  Match.TargetStream.Pattern = reinterpret_cast<const unsigned char*>(p.Pattern.data());
+  Match.TargetStream.Failure = p.TargetFailure.data();
+  Match.TargetStream.Length = Match.N;
+  Match.TargetStream.Fold = !Match.CaseSensitive;
+}
+
+void TRangeProcessor::TLiteralScan::MakeExcludeStream() {
+  TPreparedTarget& p = P.Prepared;
+  if (p.ExcludePattern.empty() || p.ExcludeSource != P.Params->Exclude()) {
+    p.ExcludeSource = P.Params->Exclude();
+    p.ExcludePattern = Match.CaseSensitive ? p.ExcludeSource : UpperAscii(p.ExcludeSource);
+    p.ExcludeFailure = FailureTable(p.ExcludePattern);
+  }
+  Match.ExcludeStream.Pattern = reinterpret_cast<const unsigned char*>(p.ExcludePattern.data());
+  Match.ExcludeStream.Failure = p.ExcludeFailure.data();
+  Match.ExcludeStream.Length = Match.M;
+  Match.ExcludeStream.Fold = !Match.CaseSensitive;
+}
+
+void TRangeProcessor::TLiteralScan::FlushFinds() {
+  if (St.Open) {
+    P.MadeLines.push_back(P.File->MakeLine(St.LineNo, St.OpenStart, St.OpenText, Pending, PendingCount, PendingLength));
+    St.Line = &P.MadeLines.back();
+    St.Open = false;
+  } else if (PendingCount > 0) {
+    St.Line->AddFindsToNewLine(Pending, PendingCount, PendingLength);
+  }
+  PendingCount = 0;
+}
+
+// Line items are made whole before they join the file, a batch at a time: one lock per
+// batch. The current line (the last made) is complete when the next one opens, when a
+// window of a block scan ends (it ends after a line break) and at the end of the scan.
+void TRangeProcessor::TLiteralScan::AddMadeLines() {
+  FlushFinds();
+  St.Line = nullptr;  // it joins the file now, complete
+  if (P.MadeLines.empty()) return;
+  const size_t count = P.MadeLines.size();
+  TSearchLine* added = P.File->AddLines(P.MadeLines);
+  for (size_t i = 0; i < count; ++i) {
+    if (P.Modes.UpdateLineNoDigits)
+      P.Params->SetLineNoDigits(std::max(P.Params->LineNoDigits(), DecimalDigits(added[i].LineNo() + 1)));
+    if (P.OnLineCreated) P.OnLineCreated(&added[i]);
+  }
+}
+
+void TRangeProcessor::TLiteralScan::CreateLine(int64_t lineNo, int64_t lineStart) {
+  FlushFinds();
+  if (P.MadeLines.size() >= LinesPerBatch) AddMadeLines();
+  std::string_view text;
+  if (lineStart >= 0 && lineStart < DataEnd) {
+    const unsigned char* b = Match.Data + lineStart;
+    text = std::string_view(reinterpret_cast<const char*>(b), static_cast<size_t>(FindLineBreak(b, Match.Data + DataEnd) - b));
+  }
+  St.LastCreatedEnd = lineStart + static_cast<int64_t>(text.size());
+  if (P.File) P.File->ShareArena(P.Arena);
+  St.Open = true;
+  St.OpenStart = lineStart;
+  St.OpenText = text;
+  St.Line = nullptr;
+  St.LineNo = lineNo;
+  FileHasLines = true;
+}
+
+// A find at pos: count it, open its line item when the line has none yet, record columns.
+// A find belongs to the line it starts on, and a line's break belongs to that line: a
+// find at the LF of a CR LF belongs to the line the CR ended, although LineNo has
+// already been counted past it.
+void TRangeProcessor::TLiteralScan::RecordFind(int64_t pos) {
+  if (St.Count == INT32_MAX) throw ETrawlexError("More than 2 billion finds in one file");
+  ++St.Count;
+  const unsigned char* data = Match.Data;
+  int64_t lineNo = P.LineNo, lineStart = std::max(St.LineStart, PieceFrom);
+  if (pos > First && data[pos] == 10 && data[pos - 1] == 13) {
+    lineNo = P.LineNo - 1;
+    lineStart = pos - 1;
+    const int64_t from = std::max(First, PieceFrom);
+    while (lineStart > from && data[lineStart - 1] != 13 && data[lineStart - 1] != 10) --lineStart;
+  }
+  if (St.LineNo != lineNo) {
+    P.StampFileTime();  // before the item can be handed over
+    if (!FileHasLines && P.OnNewFindLine) P.OnNewFindLine();
+    CreateLine(lineNo, lineStart);
+  }
+  TRAWLEX_ASSERT(St.Line || St.Open, "A find on a line that has joined its file");
+  // Its whole length (the target's), also when it runs on over the line break.
+  if (PendingCount == std::size(Pending) || (PendingCount > 0 && Match.Len != PendingLength)) FlushFinds();
+  PendingLength = Match.Len;
+  if (pos - lineStart >= INT32_MAX) throw ETrawlexError("A line with a find is 2 GiB long or longer");
+  Pending[PendingCount++] = static_cast<int32_t>(pos - lineStart + 1);
+}
+
+int32_t TRangeProcessor::TLiteralScan::Run() {
+  try {
+    if (!Blocks && (P.Modes.AllLines || P.Modes.ByteByByte))
+      ScanEveryByte();
+    else if (First <= Last)
+      ScanCandidates();
   } catch (...) {
-    addMadeLines();  // what was found before the failure stays found
+    AddMadeLines();  // what was found before the failure stays found
     throw;
   }
-  if (Modes.AllLines && st.LineNo != LineNo && last > st.LastCreatedEnd) createLine(LineNo, st.LineStart);
-  addMadeLines();
-  if (last >= Size - 1 && File && linesCounted) File->TotalLines.store(LineNo + 1, std::memory_order_relaxed);
-  return st.Count;
+  if (P.Modes.AllLines && St.LineNo != P.LineNo && Last > St.LastCreatedEnd) CreateLine(P.LineNo, St.LineStart);
+  AddMadeLines();
+  if (Last >= P.Size - 1 && P.File && LinesCounted) P.File->TotalLines.store(P.LineNo + 1, std::memory_order_relaxed);
+  return St.Count;
+}
+
+// The plain loop: every byte once, in order.
+void TRangeProcessor::TLiteralScan::ScanEveryByte() {
+  const unsigned char* data = Match.Data;
+  unsigned char prev = 0;
+  int32_t skip = 0;
+  for (int64_t pos = First; pos <= Last; ++pos) {
+    const unsigned char c = data[pos];
+    // A find starting at a line break is on the line that the break ends.
+    if (skip > 0) {
+      --skip;
+    } else if (Match.FirstByte[c] && Match.Matches(pos, prev)) {
+      RecordFind(pos);
+      skip = Match.Len - 1;
+    }
+    if ((c == 13 || c == 10) && !(prev == 13 && c == 10)) {
+      if (P.Modes.AllLines && St.LineNo != P.LineNo) CreateLine(P.LineNo, St.LineStart);
+      ++P.LineNo;
+    }
+    prev = c;
+    if (c == 13 || c == 10) St.LineStart = pos + 1;
+  }
+}
+
+// The same rules, jumping from candidate to candidate: the stretches in between hold no
+// find start, so only their line breaks are counted. Positions, not pointers: the window
+// of a block scan moves in memory.
+void TRangeProcessor::TLiteralScan::ScanCandidates() {
+  if (Match.Fold) FoldCandidates.emplace(*Match.Fold);
+  // The filter reads as far as the target past each candidate.
+  FitEnd = std::max<int64_t>(First, std::min<int64_t>(Last + 1, P.Size - Match.N + 1));
+  Counted = Next = BreakSearched = First;
+  Ahead = Match.Fold ? int64_t{Match.Fold->MaxLength} + Match.Fold->MaxExcludeLength + 64 : int64_t{Match.N} + Match.M + 64;
+  Behind = (Match.Fold ? int64_t{Match.Fold->MaxExcludeLength} : int64_t{Match.M}) + 64;
+  SegEnd = First;
+  bool stopped = false;
+  for (;;) {
+    if (Blocks && !MoveWindow()) continue;
+    // Data held whole is scanned a stretch at a time too, so that a stop is seen.
+    if (!Blocks) SegEnd = std::min(Last + 1, SegEnd + StopCheckBytes);
+    const int64_t candidatesEnd = std::min<int64_t>(FitEnd, SegEnd);
+    ScanStretch(candidatesEnd);
+    if (Blocks) EndWindow(candidatesEnd);
+    if (SegEnd >= Last + 1) break;
+    if (P.StopNow()) {
+      stopped = true;  // the bytes after this stretch were not looked at: no line total
+      break;
+    }
+  }
+  LinesCounted = !stopped && (St.Count > 0 || P.Modes.CountLinesWithoutFinds);
+  if (LinesCounted) CountTo(Last + 1);
+}
+
+// Line breaks before `Counted` are in LineNo. They are counted only when a find needs its
+// line, so a file without finds is never counted at all when nobody wants its lines (a
+// block scan counts each window before it is dropped).
+void TRangeProcessor::TLiteralScan::CountTo(int64_t to) {
+  if (to <= Counted) return;
+  const unsigned char* data = Match.Data;
+  const TBreakCount breaks = CountLineBreaks(data + Counted, data + to, Counted > First && data[Counted - 1] == 13);
+  P.LineNo += breaks.Breaks;
+  if (breaks.LastBreak) St.LineStart = (breaks.LastBreak - data) + 1;
+  Counted = to;
+}
+
+// Moves the window on until it holds a line break far enough from its end, or the file's
+// end: the stretch to scan ends after that break. False when the window needs more bytes.
+bool TRangeProcessor::TLiteralScan::MoveWindow() {
+  TCharReader& reader = P.Reader;
+  reader.NextBlock(std::max<int64_t>(0, std::min(Counted, Next) - Behind), Block);
+  const unsigned char* data = Match.Data = reader.WindowBase();
+  Match.ExLo = reader.WindowStart();
+  DataEnd = reader.WindowEnd();
+  SplitLine = false;
+  if (DataEnd >= Last + 1) {
+    SegEnd = Last + 1;
+    return true;
+  }
+  int64_t p = DataEnd - Ahead;
+  const int64_t stop = std::max<int64_t>({BreakSearched, Counted, reader.WindowStart()});
+  if (p > stop) {
+    const unsigned char* lastBreak = FindLastLineBreak(data + stop, data + p);
+    p = lastBreak ? lastBreak - data + 1 : stop;
+  }
+  BreakSearched = std::max(stop, DataEnd - Ahead);
+  if (p <= stop && DataEnd - reader.WindowStart() > LongLinePiece && DataEnd - Ahead > Next) {
+    // A line too long to hold: the window ends inside it, and a find in this stretch is
+    // listed with the piece of the line that starts here.
+    p = DataEnd - Ahead;
+    SplitLine = true;
+  } else if (p <= stop) {
+    return false;  // no break yet: read more into the window
+  }
+  // A CR LF pair stays in one stretch, so that the next begins a line.
+  if (!SplitLine && data[p - 1] == 13 && data[p] == 10) ++p;
+  SegEnd = p;
+  return true;
+}
+
+// The finds that start before candidatesEnd, from Next on.
+void TRangeProcessor::TLiteralScan::ScanStretch(int64_t candidatesEnd) {
+  const TCandidateFilter& filter = Prepared.Filter;
+  const unsigned char* data = Match.Data;
+  int64_t next = Next;
+  while (next < candidatesEnd) {
+    const unsigned char* c;
+    if (Match.Fold) {
+      c = data + FoldCandidates->Find(data, next, candidatesEnd);  // lines are counted at finds
+    } else if (St.Count > 0 || P.Modes.CountLinesWithoutFinds || Blocks) {
+      // Every line gets counted (a block scan counts each window before it moves on):
+      // count while looking for the next candidate.
+      CountTo(next);
+      TBreakCount breaks;
+      c = FindCandidateCountingBreaks(filter, data + next, data + candidatesEnd, next > First && data[next - 1] == 13, breaks);
+      P.LineNo += breaks.Breaks;
+      if (breaks.LastBreak) St.LineStart = (breaks.LastBreak - data) + 1;
+      Counted = c - data;
+    } else {
+      c = FindCandidate(filter, data + next, data + candidatesEnd);
+    }
+    if (c >= data + candidatesEnd) break;
+    const int64_t pos = c - data;
+    const unsigned char prev = pos > First ? c[-1] : 0;
+    if (!Match.FirstByte[*c] || !Match.Matches(pos, prev)) {
+      next = pos + 1;
+      continue;
+    }
+    CountTo(pos);
+    const unsigned char b = *c;
+    RecordFind(pos);  // before its own line break is counted: the break ends its line
+    if ((b == 13 || b == 10) && !(prev == 13 && b == 10)) ++P.LineNo;
+    if (b == 13 || b == 10) St.LineStart = pos + 1;
+    Counted = pos + 1;
+    next = pos + Match.Len;
+  }
+  Next = next;
+}
+
+// The window is about to move: its lines are counted and join the file.
+void TRangeProcessor::TLiteralScan::EndWindow(int64_t candidatesEnd) {
+  Next = std::max(Next, candidatesEnd);
+  CountTo(SegEnd);  // these bytes are about to be dropped
+  AddMadeLines();   // the window ends after a line break: its lines are whole
+  if (SplitLine) {
+    // ... or inside a long line: a find further on in it gets an item of its own.
+    St.LineNo = -1;
+    PieceFrom = SegEnd;
+  }
+}
+
+int32_t TRangeProcessor::Scan(int64_t first, int64_t last, size_t block) {
+  if (Params->Target().empty()) throw ETrawlexError("The search target is empty");
+  return TLiteralScan(*this, first, last, block).Run();
 }
 
 bool TRangeProcessor::IsLineBreak(int32_t p) const {

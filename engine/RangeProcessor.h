@@ -34,9 +34,11 @@ class TRangeProcessor {
   TSearchParams* Params;
   // A find is about to open the first line item of a file that has none.
   std::function<void()> OnNewFindLine;
-  // Asked between the blocks of a file read a block at a time: true ends its scan there, with
-  // the finds made so far, so that a stop need not wait for the rest of a large file.
+  // Asked between the blocks of a file read a block at a time, every few MiB of a file held
+  // whole and of its decoding: true ends its scan there, with the finds made so far, so that
+  // a stop need not wait for the rest of a large file.
   std::function<bool()> StopRequested;
+  bool StopNow() const { return StopRequested && StopRequested(); }
   // A line item was made whole and joined its file. Line items join in batches (one lock
   // each), in order, and each has all its finds by then.
   std::function<void(TSearchLine*)> OnLineCreated;
@@ -129,10 +131,27 @@ class TRangeProcessor {
   const TPreparedTarget& Prepare();
 
   int32_t Scan(int64_t first, int64_t last, size_t block);
+  class TLiteralScan;  // one Scan call (RangeProcessor.cpp)
   // Regular-expression mode (RegexScan.cpp): the finds are made into line items as the
   // literal scan makes its own.
   int32_t SearchFileRegex(TSearchFile* file, int64_t wholeMax, size_t block, bool shortReadsEnd);
   int32_t ScanRegex(int64_t first, int64_t last, size_t block);
+  // How SearchFile loads a file: whole up to WholeMax bytes, else a block at a time (or it
+  // fails with TooLarge when that is set); as text (Text: a UTF-16 file is decoded, the
+  // byte-order mark of UTF-8 belongs to no line) or as bytes.
+  struct TFileLoad {
+    int64_t WholeMax;
+    bool ShortReadsEnd;
+    bool Text;
+    const char* TooLarge;
+  };
+  using TScanStep = int32_t (TRangeProcessor::*)(int64_t first, int64_t last, size_t block);
+  // The steps both kinds of search share: load or open the file, leave a binary one out, and
+  // scan it whole or a block at a time with `scan`.
+  int32_t LoadAndScan(TSearchFile* file, const TFileLoad& load, size_t block, TScanStep scan);
+  int32_t ScanDecodedWhole(TSearchFile* file, TScanStep scan);
+  // Whether the start of a file holds a zero byte: SkippedBinary then tells that it is left out.
+  bool HoldsZeroByte(const unsigned char* data, size_t size);
   std::unique_ptr<TRegexScanner> RegexScanner;
   const TRegexSearch* RegexScannerFor = nullptr;
   void BeginFile(TSearchFile* file);

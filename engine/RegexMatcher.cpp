@@ -464,7 +464,7 @@ void TRegexScanner::FindInRange(const unsigned char* data, int64_t subjectSize, 
   const uint32_t eol = notEol ? uint32_t{TRegexMatcher::NotEol} : 0u;
   int64_t pos = from;
   bool afterEmpty = false;
-  while (pos <= lastStart) {
+  while (pos <= lastStart && !StopDue(pos)) {
     TRegexFind m;
     if (afterEmpty) {
       afterEmpty = false;
@@ -487,8 +487,17 @@ void TRegexScanner::FindInRange(const unsigned char* data, int64_t subjectSize, 
   }
 }
 
+bool TRegexScanner::StopDue(int64_t pos) {
+  if (FStopped || !StopRequested || !*StopRequested || pos < FNextStopCheck) return FStopped;
+  FNextStopCheck = pos + StopCheckBytes;
+  FStopped = (*StopRequested)();
+  return FStopped;
+}
+
 void TRegexScanner::FindAll(const unsigned char* data, int64_t size, int64_t from, int64_t to,
                             std::vector<TRegexFind>& finds, TBreakTally* tally) {
+  FStopped = false;
+  FNextStopCheck = from + StopCheckBytes;
   const TRegex& regex = *FSearch.Target;
   const std::string& required = regex.Required();
   to = std::min(to, size);
@@ -531,7 +540,7 @@ void TRegexScanner::FindAll(const unsigned char* data, int64_t size, int64_t fro
   int64_t pos = from;
   if (regex.RequiredAtStart()) {
     // Every match starts with the text: try a match at each occurrence only.
-    while (pos < to) {
+    while (pos < to && !StopDue(pos)) {
       const int64_t q = nextOccurrence(pos);
       if (q < 0 || q >= to) break;
       TRegexFind m;
@@ -550,7 +559,7 @@ void TRegexScanner::FindAll(const unsigned char* data, int64_t size, int64_t fro
     return;
   }
   // Lines are all a match can see: search the lines that hold the text.
-  while (pos < to) {
+  while (pos < to && !StopDue(pos)) {
     const int64_t q = nextOccurrence(pos);
     if (q < 0) break;
     int64_t lineStart = q;

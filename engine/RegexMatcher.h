@@ -10,6 +10,7 @@
 // thread matches through a TRegexMatcher (or TRegexScanner) of its own.
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -125,8 +126,16 @@ class TRegexScanner {
   // The bytes given to FindAll end before the data does: a find that may run on past them
   // raises ERegexNeedsMore.
   bool MoreMayFollow = false;
+  // When set, asked every 64 KiB of the bytes FindAll goes through: true ends it there, with
+  // the finds made so far (a stop need not wait for a slow pattern to cross a large file).
+  const std::function<bool()>* StopRequested = nullptr;
 
  private:
+  // Whether FindAll is to end at `pos`: asked of StopRequested once per StopCheckBytes.
+  bool StopDue(int64_t pos);
+  static constexpr int64_t StopCheckBytes = int64_t{64} << 10;
+  int64_t FNextStopCheck = 0;
+  bool FStopped = false;
   bool Accepted(const unsigned char* data, int64_t size, const TRegexFind& f);
   bool Excluded(const unsigned char* data, int64_t size, const TRegexFind& f);
   // Finds starting in [from, lastStart] of a subject data[0, subjectSize) that ends before

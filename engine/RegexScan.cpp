@@ -15,8 +15,6 @@
 namespace trawlex {
 
 int32_t TRangeProcessor::SearchFileRegex(TSearchFile* file, int64_t wholeMax, size_t block, bool shortReadsEnd) {
-  BeginFile(file);
-  SkippedBinary = false;
   if (!Params->Regex) throw ETrawlexError("The regular expression was not compiled before the search");
   // A pattern that sees no further than a line searches a large file a block at a time (each
   // block ends after a line break); any other needs the file whole.
@@ -25,38 +23,15 @@ int32_t TRangeProcessor::SearchFileRegex(TSearchFile* file, int64_t wholeMax, si
   // block's end has the block read on (ERegexNeedsMore).
   const bool lineBound = (regex.Target->LineBound() || (regex.Target->RequiredAtStart() && !regex.WholeWord)) &&
                          (!regex.Exclude || regex.Exclude->LineBound());
-  const bool reference = Modes.AllLines || Modes.ByteByByte;
-  const bool whole = reference ? (Reader.Load(file->Name), true)
-                               : Reader.LoadForSearch(file->Name, lineBound ? wholeMax : TCharReader::MaxFileSize - 1, shortReadsEnd);
-  if (whole) {
-    struct TEnd {
-      TCharReader& R;
-      ~TEnd() { R.EndLoad(); }
-    } end{Reader};
-    FileLoaded(file);
-    if (Modes.SkipBinary && Size > 0 &&
-        std::memchr(Reader.Data(), 0, std::min<size_t>(static_cast<size_t>(Size), BinaryProbeSize))) {
-      SkippedBinary = true;
-      return 0;
-    }
-    return ScanRegex(0, Size - 1, 0);
+  // The scanner asks the stop of a search, which may come in the middle of a large file.
+  if (!RegexScanner || RegexScannerFor != Params->Regex.get()) {
+    RegexScanner = std::make_unique<TRegexScanner>(*Params->Regex);
+    RegexScannerFor = Params->Regex.get();
   }
-  if (!lineBound) throw ETrawlexError("The file is too large to search with a regular expression");
-  Reader.OpenBlocks(file->Name);
-  struct TClose {
-    TCharReader& R;
-    ~TClose() { R.CloseBlocks(); }
-  } close{Reader};
-  FileLoaded(file);
-  Size = Reader.BlockFileSize();
-  if (Modes.SkipBinary) {
-    Reader.NextBlock(0, BinaryProbeSize);
-    if (std::memchr(Reader.WindowBase(), 0, static_cast<size_t>(Reader.WindowEnd()))) {
-      SkippedBinary = true;
-      return 0;
-    }
-  }
-  return ScanRegex(0, Size - 1, std::max<size_t>(block, 1));
+  RegexScanner->StopRequested = &StopRequested;
+  const TFileLoad load{lineBound ? wholeMax : TCharReader::MaxFileSize - 1, shortReadsEnd, false,
+                       lineBound ? nullptr : "The file is too large to search with a regular expression"};
+  return LoadAndScan(file, load, block, &TRangeProcessor::ScanRegex);
 }
 
 int32_t TRangeProcessor::ScanRegex(int64_t first, int64_t last, size_t block) {

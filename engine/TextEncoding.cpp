@@ -40,7 +40,7 @@ void AppendCodePoint(std::string& out, uint32_t cp) {
 
 }  // namespace
 
-bool DecodeUtf16Text(const unsigned char* data, size_t size, std::string& text) {
+bool DecodeUtf16Text(const unsigned char* data, size_t size, std::string& text, const std::function<bool()>& stopRequested) {
   const TTextEncoding e = DetectEncoding(data, size);
   if (!IsUtf16(e)) return false;
   const bool little = e == TTextEncoding::Utf16LE;
@@ -49,7 +49,13 @@ bool DecodeUtf16Text(const unsigned char* data, size_t size, std::string& text) 
   };
   std::string out;
   out.reserve(size / 2 * 3 / 2);
+  constexpr size_t PieceBytes = size_t{2} << 20;
+  size_t pieceEnd = PieceBytes;
   for (size_t i = 2; i < size; i += 2) {
+    if (i >= pieceEnd) {
+      if (stopRequested && stopRequested()) break;
+      pieceEnd = i + PieceBytes;
+    }
     const uint32_t u = unit(i);
     if (u >= 0xD800 && u < 0xDC00 && i + 3 < size) {
       const uint32_t low = unit(i + 2);

@@ -4,6 +4,7 @@
 // mark; the round trip keeps every byte, unpaired surrogates included (they travel as the
 // three bytes UTF-8 would give them, which no valid UTF-8 text holds).
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -22,8 +23,10 @@ inline bool IsUtf16(TTextEncoding e) { return e == TTextEncoding::Utf16LE || e =
 const char* EncodingName(TTextEncoding e);
 
 // The text of a UTF-16 file after its mark, in UTF-8; false (and `text` untouched) when
-// the content is not UTF-16 by DetectEncoding.
-bool DecodeUtf16Text(const unsigned char* data, size_t size, std::string& text);
+// the content is not UTF-16 by DetectEncoding. `stopRequested`, when given, is asked between
+// pieces of a few MiB: true ends the decoding there, `text` then holding the text so far.
+bool DecodeUtf16Text(const unsigned char* data, size_t size, std::string& text,
+                     const std::function<bool()>& stopRequested = {});
 inline bool DecodeUtf16Text(std::string_view content, std::string& text) {
   return DecodeUtf16Text(reinterpret_cast<const unsigned char*>(content.data()), content.size(), text);
 }

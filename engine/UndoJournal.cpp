@@ -912,6 +912,24 @@ bool ReadPieceRecord(std::FILE* f, uint64_t at, std::string& out) {
   return UnpackContent(payload.substr(8), static_cast<int64_t>(size), out);
 }
 
+enum class TPieces { Whole, Damaged, NotTaken };
+
+// Hands the old content kept in the piece records of `entry` to `take` a piece at a time,
+// checked against the size and hash the replace read: Damaged when it does not match or a
+// record is damaged, NotTaken when `take` refused a piece.
+TPieces TakeOldPieces(std::FILE* from, const TJournalEntry& entry, const std::function<bool(const std::string&)>& take) {
+  TSha256 hash;
+  int64_t size = 0;
+  std::string piece;
+  for (const uint64_t at : entry.Pieces) {
+    if (!ReadPieceRecord(from, at, piece)) return TPieces::Damaged;
+    hash.Update(piece.data(), piece.size());
+    if (!take(piece)) return TPieces::NotTaken;
+    size += static_cast<int64_t>(piece.size());
+  }
+  return size == entry.OldSize && hash.Final() == entry.OldHash ? TPieces::Whole : TPieces::Damaged;
+}
+
 // RestoreFile for a file whose old content the journal keeps in pieces (`from`, the journal):
 // neither the file nor its old content is ever held whole.
 TRestore RestoreFileInPieces(const TJournalEntry& entry, std::FILE* from, const std::string& folder,
@@ -958,29 +976,21 @@ TRestore RestoreFileInPieces(const TJournalEntry& entry, std::FILE* from, const 
       return refuse("It must keep its inode (several names, or attributes a new file cannot get), and a file of 2 GiB "
                     "or more is restored only through a new file");
     // Small enough to be held: restored in place, whole, as a file kept whole would be.
-    std::string old, piece;
-    for (const uint64_t at : entry.Pieces) {
-      if (!ReadPieceRecord(from, at, piece)) return refuse("Its old content in the undo journal is damaged");
-      old += piece;
-    }
-    if (static_cast<int64_t>(old.size()) != entry.OldSize || Sha256(old) != entry.OldHash)
+    std::string old;
+    if (TakeOldPieces(from, entry, [&](const std::string& piece) {
+          old += piece;
+          return true;
+        }) != TPieces::Whole)
       return refuse("Its old content in the undo journal is damaged");
     held.reset();  // its lock goes before RestoreFile takes it again
     return RestoreFile(entry, old, folder, journal, log);
   }
   // The old content goes into the new file a piece at a time, checked as it goes; the file
   // is replaced only once all of it matches what the replace read.
-  TSha256 oldHash;
-  int64_t written = 0;
-  std::string piece;
-  for (const uint64_t at : entry.Pieces) {
-    if (!ReadPieceRecord(from, at, piece)) return refuse("Its old content in the undo journal is damaged");
-    oldHash.Update(piece.data(), piece.size());
-    if (!rewriter.Write(piece.data(), piece.size())) return refuse(rewriter.Error());
-    written += static_cast<int64_t>(piece.size());
-  }
-  if (written != entry.OldSize || oldHash.Final() != entry.OldHash)
-    return refuse("Its old content in the undo journal is damaged");
+  const TPieces pieces =
+      TakeOldPieces(from, entry, [&](const std::string& piece) { return rewriter.Write(piece.data(), piece.size()); });
+  if (pieces == TPieces::NotTaken) return refuse(rewriter.Error());
+  if (pieces == TPieces::Damaged) return refuse("Its old content in the undo journal is damaged");
   int32_t index = -1;
   if (journal) {
     uint64_t device = 0, inode = 0;

@@ -409,27 +409,44 @@ TEST(SearchThread, StopWithFilesAndFoldersReadAheadEndsAtOnce) {
   }
 }
 
-// A stop while a large file is read a block at a time ends the search within a block, not at
-// the file's end (16 GiB of a sparse file: seconds of reading), by the worker or a helper.
+// A stop inside a large file ends the search within a block or a few MiB, not at the file's
+// end: 16 GiB of a sparse file read a block at a time (seconds of reading), by the worker or
+// a helper, and 15 MiB held whole under a pattern that takes seconds to cross them.
 TEST(SearchThread, StopInsideALargeFileEndsWithinABlock) {
 #ifdef _WIN32
   GTEST_SKIP() << "sparse files of many gigabytes are a Linux file system's";
 #endif
   TTempDir dir;
-  const std::string big = dir.Write("big.txt", "foo\n");
+  const std::string big = dir.Write("sparse/big.txt", "foo\n");
   std::filesystem::resize_file(std::filesystem::u8path(big), uint64_t{16} << 30);
-  for (const int helpers : {0, 1}) {
-    TSearchRun run(dir.Path());
-    run.Thread->SearchAheadThreads = helpers;
+  std::string line, slow;
+  for (int i = 0; i < 300; ++i) line += "w" + std::to_string(i % 10) + " ";
+  line += "!\n";
+  while (slow.size() < (size_t{15} << 20)) slow += line;
+  const std::string whole = dir.Write("whole/slow.txt", slow);
+  const struct {
+    std::string File;
+    const char* Regex;  // or the literal "foo"
+    int Helpers;
+  } cases[] = {{big, nullptr, 0}, {big, nullptr, 1}, {whole, "\\w+(?=.*!)", 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.File + " helpers " + std::to_string(c.Helpers));
+    TSearchRun run(std::filesystem::path(c.File).parent_path().string());
+    if (c.Regex) {
+      run.Params.RegExp = true;
+      run.Params.SetTarget(c.Regex);
+      run.Params.PrepareRegex();
+    }
+    run.Thread->SearchAheadThreads = c.Helpers;
     std::chrono::steady_clock::time_point stoppedAt{};
     run.OnStatusHook = [&](const std::string& s) {
-      if (s != big) return;
+      if (s != c.File) return;
       stoppedAt = std::chrono::steady_clock::now();
       run.Thread->Terminate();
     };
     run.Run();
-    ASSERT_NE(stoppedAt, std::chrono::steady_clock::time_point{}) << helpers;
-    EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, std::chrono::milliseconds(500)) << helpers;
+    ASSERT_NE(stoppedAt, std::chrono::steady_clock::time_point{});
+    EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, std::chrono::milliseconds(500));
   }
 }
 

@@ -268,7 +268,43 @@ void TfmSearch::CreateLayout() {
   auto* mainLayout = new QVBoxLayout(central);
   mainLayout->setContentsMargins(0, 0, 0, 0);
   mainLayout->setSpacing(0);
+  mainLayout->addWidget(CreateInputArea(central));
+  CreateResultsArea(central, mainLayout);
+  mainLayout->addWidget(CreateStatusBar(central));
 
+  dlgSaveResults = new TSaveDialog(this, QStringLiteral("dlgSaveResults"));
+  dlgSaveResults->SetDefaultExt(QStringLiteral("txt"));
+  dlgSaveResults->SetFileName(QStringLiteral("search.txt"));
+
+  // Handlers.
+  // Enter starts the search. The combo box holds the focus and hands keys to its line edit
+  // directly, so the filter sits on the combo box; the line edit keeps one too, for the case
+  // that it holds the focus itself.
+  for (QComboBox* combo : {static_cast<QComboBox*>(cbxTarget), static_cast<QComboBox*>(cbxExclude),
+                           static_cast<QComboBox*>(cbxDirectory), cbxFolderSkip}) {
+    combo->installEventFilter(this);
+    if (combo->lineEdit()) combo->lineEdit()->installEventFilter(this);
+  }
+  // Every handler runs through RunHandler: a failure is shown from here, not thrown into Qt.
+  const auto exclude = [this] { RunHandler([this] { ExcludeDataChange(); }); };
+  connect(cbxTarget, &QComboBox::editTextChanged, this, exclude);
+  connect(cbxExclude, &QComboBox::editTextChanged, this, exclude);
+  connect(chkCaseSenstv, &QCheckBox::toggled, this, exclude);
+  connect(chkRegExp, &QCheckBox::toggled, this, exclude);
+  connect(memPatterns, &QPlainTextEdit::textChanged, this, [this] { RunHandler([this] { memWildcardsChange(); }); });
+  for (TResultList* list : {lstResults, lstPreview}) {
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint& pos) {
+      RunHandler([&] {
+        FActiveList = list;
+        ActionList1->UpdateAll();
+        popResults->popup(list->mapToGlobal(pos));
+      });
+    });
+  }
+}
+
+QWidget* TfmSearch::CreateInputArea(QWidget* central) {
   pnlTop = new QWidget(central);
   pnlTop->setObjectName(QStringLiteral("pnlTop"));
   auto* topLayout = new QHBoxLayout(pnlTop);
@@ -277,15 +313,33 @@ void TfmSearch::CreateLayout() {
   splParams->setObjectName(QStringLiteral("splParams"));
   splParams->setChildrenCollapsible(false);
   topLayout->addWidget(splParams);
+  CreateParamsPanel();
+  CreatePatternsPanel();
+  splParams->addWidget(pnlParams);
+  splParams->addWidget(pnlWildCards);
+  splParams->setStretchFactor(0, 1);
+  splParams->setStretchFactor(1, 0);
+  pnlWildCards->resize(85, pnlWildCards->height());
+  pnlTop->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+  return pnlTop;
+}
 
-  // Inputs: tool bar, directory row, target and exclude, switches.
+// Inputs: tool bar, directory row, target and exclude, switches.
+void TfmSearch::CreateParamsPanel() {
   pnlParams = new QWidget(splParams);
   pnlParams->setObjectName(QStringLiteral("pnlParams"));
   pnlParams->setMinimumWidth(250);
   auto* params = new QVBoxLayout(pnlParams);
   params->setContentsMargins(2, 0, 2, 2);
   params->setSpacing(2);
+  params->addWidget(CreateMainToolBar());
+  params->addLayout(CreateDirectoryRow());
+  params->addWidget(CreateEditsRow());
+  params->addWidget(CreateOptionsPanel());
+  params->addStretch(1);
+}
 
+QToolBar* TfmSearch::CreateMainToolBar() {
   tbrMainButtons = new QToolBar(pnlParams);
   tbrMainButtons->setObjectName(QStringLiteral("tbrMainButtons"));
   tbrMainButtons->setIconSize(QSize(24, 24));
@@ -314,8 +368,10 @@ void TfmSearch::CreateLayout() {
   tbrMainButtons->widgetForAction(acPrint)->setObjectName(QStringLiteral("ToolButton4"));
   tbrMainButtons->widgetForAction(acSetupPrinter)->setObjectName(QStringLiteral("ToolButton3"));
   tbrMainButtons->widgetForAction(acViewLog)->setObjectName(QStringLiteral("btnViewLog"));
-  params->addWidget(tbrMainButtons);
+  return tbrMainButtons;
+}
 
+QHBoxLayout* TfmSearch::CreateDirectoryRow() {
   auto* dirRow = new QHBoxLayout;
   dirRow->setSpacing(1);
   tbrSelectDirectory = new QToolBar(pnlParams);
@@ -329,8 +385,10 @@ void TfmSearch::CreateLayout() {
   cbxDirectory->setMaxVisibleItems(20);
   dirRow->addWidget(tbrSelectDirectory);
   dirRow->addWidget(cbxDirectory, 1);
-  params->addLayout(dirRow);
+  return dirRow;
+}
 
+QWidget* TfmSearch::CreateEditsRow() {
   auto* pnlEdits = new QWidget(pnlParams);
   pnlEdits->setObjectName(QStringLiteral("pnlEdits"));
   auto* edits = new QHBoxLayout(pnlEdits);
@@ -366,8 +424,10 @@ void TfmSearch::CreateLayout() {
   // The target takes half of the row, the exclude text the rest.
   edits->addWidget(pnlTarget, 1);
   edits->addWidget(pnlExclude, 1);
-  params->addWidget(pnlEdits);
+  return pnlEdits;
+}
 
+QWidget* TfmSearch::CreateOptionsPanel() {
   auto* pnlOptions = new QWidget(pnlParams);
   pnlOptions->setObjectName(QStringLiteral("pnlOptions"));
   // Two rows of choices: how the target matches and what is searched, then what is left out.
@@ -420,10 +480,11 @@ void TfmSearch::CreateLayout() {
   skipOptions->addWidget(chkIgnored);
   skipOptions->addWidget(lblFolderSkip);
   skipOptions->addWidget(cbxFolderSkip, 1);
-  params->addWidget(pnlOptions);
-  params->addStretch(1);
+  return pnlOptions;
+}
 
-  // Patterns.
+// The pattern list beside the inputs.
+void TfmSearch::CreatePatternsPanel() {
   pnlWildCards = new QWidget(splParams);
   pnlWildCards->setObjectName(QStringLiteral("pnlWildCards"));
   pnlWildCards->setMinimumWidth(70);
@@ -451,16 +512,9 @@ void TfmSearch::CreateLayout() {
   // box's own preferred height would otherwise make the whole input area grow.
   memPatterns->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
   wild->addWidget(memPatterns, 1);
-  splParams->addWidget(pnlParams);
-  splParams->addWidget(pnlWildCards);
-  splParams->setStretchFactor(0, 1);
-  splParams->setStretchFactor(1, 0);
-  pnlWildCards->resize(85, pnlWildCards->height());
-  pnlTop->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
-  mainLayout->addWidget(pnlTop);
+}
 
-  CreateResultsArea(central, mainLayout);
-
+TStatusBar* TfmSearch::CreateStatusBar(QWidget* central) {
   StatusBar1 = new TStatusBar(central);
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
   const int widths[] = {10, 100, 40, 55, 70, 50, 50};
@@ -474,38 +528,7 @@ void TfmSearch::CreateLayout() {
   StatusBar1->OnDrawPanel = [this](QPainter& p, int index, const QRect& r) {
     RunHandler([&] { DrawMessagePanel(p, index, r); });
   };
-  mainLayout->addWidget(StatusBar1);
-
-  dlgSaveResults = new TSaveDialog(this, QStringLiteral("dlgSaveResults"));
-  dlgSaveResults->SetDefaultExt(QStringLiteral("txt"));
-  dlgSaveResults->SetFileName(QStringLiteral("search.txt"));
-
-  // Handlers.
-  // Enter starts the search. The combo box holds the focus and hands keys to its line edit
-  // directly, so the filter sits on the combo box; the line edit keeps one too, for the case
-  // that it holds the focus itself.
-  for (QComboBox* combo : {static_cast<QComboBox*>(cbxTarget), static_cast<QComboBox*>(cbxExclude),
-                           static_cast<QComboBox*>(cbxDirectory), cbxFolderSkip}) {
-    combo->installEventFilter(this);
-    if (combo->lineEdit()) combo->lineEdit()->installEventFilter(this);
-  }
-  // Every handler runs through RunHandler: a failure is shown from here, not thrown into Qt.
-  const auto exclude = [this] { RunHandler([this] { ExcludeDataChange(); }); };
-  connect(cbxTarget, &QComboBox::editTextChanged, this, exclude);
-  connect(cbxExclude, &QComboBox::editTextChanged, this, exclude);
-  connect(chkCaseSenstv, &QCheckBox::toggled, this, exclude);
-  connect(chkRegExp, &QCheckBox::toggled, this, exclude);
-  connect(memPatterns, &QPlainTextEdit::textChanged, this, [this] { RunHandler([this] { memWildcardsChange(); }); });
-  for (TResultList* list : {lstResults, lstPreview}) {
-    list->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint& pos) {
-      RunHandler([&] {
-        FActiveList = list;
-        ActionList1->UpdateAll();
-        popResults->popup(list->mapToGlobal(pos));
-      });
-    });
-  }
+  return StatusBar1;
 }
 
 void TfmSearch::CreateMenus() {

@@ -32,6 +32,7 @@ class QMenu;
 class QSplitter;
 class QToolBar;
 class QToolButton;
+class QHBoxLayout;
 class QVBoxLayout;
 
 namespace trawlex {
@@ -212,6 +213,14 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   void CreateListActions();
   void CreateSortActions();
   void CreateLayout();
+  QWidget* CreateInputArea(QWidget* central);
+  void CreateParamsPanel();
+  QToolBar* CreateMainToolBar();
+  QHBoxLayout* CreateDirectoryRow();
+  QWidget* CreateEditsRow();
+  QWidget* CreateOptionsPanel();
+  void CreatePatternsPanel();
+  TStatusBar* CreateStatusBar(QWidget* central);
   void CreateResultsArea(QWidget* central, QVBoxLayout* mainLayout);
   void CreateMenus();
   void CreateSettings();
