@@ -57,7 +57,9 @@ class TBaseThread {
   int HandOverLimit = 4096;
   // Batches handed over without waiting for the main thread to take them; the next one waits
   // for all of them. The items a batch hands over must stay valid until the end notification.
-  int MaxBatchesInFlight = 3;
+  // More than one keeps the main thread's queue from ever running dry when it is the slower:
+  // the toolkit then holds back its timers (a window's timers stood still for 350 ms).
+  int MaxBatchesInFlight = 1;
 
  protected:
   virtual void Execute() = 0;

@@ -250,6 +250,9 @@ void TfmSearch::SearchThreadTerminated(TBaseThread& thread) {
                          search.BinaryFilesSkipped()));
   SetPanelText(*StatusBar1, 1, FProgressText);
   SearchThread = nullptr;
+  // The last batch's status text ("FINISHED ...") may still wait for its update, which the
+  // batch queued behind this notification: it shows now.
+  if (FProgressMessagePending) SetStatusMessage(DisplayText(FProgressMessage));
   if (!search.FatalError().empty()) {
     // A search that failed as a whole says so instead of looking finished.
     const std::string message = "Search failed: " + search.FatalError();
