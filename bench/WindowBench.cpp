@@ -25,6 +25,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
+#include <time.h>
+
 #include "app/Headless.h"
 #include "ui/Action.h"
 #include "ui/ActionList.h"
@@ -38,18 +41,34 @@ namespace {
 
 double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
+// Processor time of the calling thread, and of the whole process, in seconds.
+double ThreadCpu() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+double ProcessCpu() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v.empty() ? 0 : v[v.size() / 2];
 }
 
-double RunHeadless(const std::vector<std::string>& switches) {
+double RunHeadless(const std::vector<std::string>& switches, double* processCpu = nullptr) {
   std::vector<std::string> args{"--report"};
   args.insert(args.end(), switches.begin(), switches.end());
   std::FILE* sink = std::fopen("/dev/null", "w");
+  const double cpu = ProcessCpu();
   const auto start = std::chrono::steady_clock::now();
   RunReport(args, sink, sink);
   const double took = Seconds(std::chrono::steady_clock::now() - start);
+  if (processCpu) *processCpu = ProcessCpu() - cpu;
   std::fclose(sink);
   return took;
 }
@@ -60,6 +79,7 @@ struct TWindowRun {
   int Items = 0;
   int PauseAt = 0;  // entries in the list when the longest pause ended
   double FirstShown = -1;  // seconds from the start until the list painted its first entries
+  double MainCpu = 0, AllCpu = 0;  // processor time of the main thread, of the process (seconds)
   double Sort = 0, Descending = 0, FilenamesOn = 0, FilenamesOff = 0, Select = 0, Scroll = 0;
 };
 
@@ -125,9 +145,12 @@ TWindowRun RunWindow(const std::vector<std::string>& switches) {
   TEventWatch firstPaint(w->lstResults->viewport(), QEvent::Paint, [&] {
     if (run.FirstShown < 0 && w->lstResults->Count() > 0) run.FirstShown = Seconds(std::chrono::steady_clock::now() - start);
   });
+  const double mainCpu = ThreadCpu(), processCpu = ProcessCpu();
   loop.exec();
   tick.stop();
   run.Seconds = Seconds(std::chrono::steady_clock::now() - start);
+  run.MainCpu = ThreadCpu() - mainCpu;
+  run.AllCpu = ProcessCpu() - processCpu;
   run.Items = w->lstResults->Count();
 
   TResultList* list = w->lstResults;
@@ -150,7 +173,8 @@ void RunRow(const std::vector<std::string>& switches, int runs) {
   int pauseAt = 0;
   RunHeadless(switches);  // warm-up: the files come from the cache in every timed run
   for (int i = 0; i < runs; ++i) {
-    headless.push_back(RunHeadless(switches));
+    double headlessCpu = 0;
+    headless.push_back(RunHeadless(switches, &headlessCpu));
     last = RunWindow(switches);
     window.push_back(last.Seconds);
     ratios.push_back(last.Seconds / headless.back());
@@ -161,9 +185,9 @@ void RunRow(const std::vector<std::string>& switches, int runs) {
     }
     std::fprintf(stderr,
                  "run %d: headless %.3f s, window %.3f s, %d entries, longest pause %.0f ms (at %d entries), "
-                 "first results %.0f ms\n",
+                 "first results %.0f ms; processor time headless %.3f s, window %.3f s (main thread %.3f s)\n",
                  i + 1, headless.back(), last.Seconds, last.Items, last.LongestPause * 1000, last.PauseAt,
-                 last.FirstShown * 1000);
+                 last.FirstShown * 1000, headlessCpu, last.AllCpu, last.MainCpu);
   }
   std::string name;
   for (size_t i = 3; i < switches.size(); ++i) name += (name.empty() ? "" : " ") + switches[i];

@@ -1,6 +1,7 @@
 #include "engine/BaseThread.h"
 
 #include <exception>
+#include <memory>
 #include <new>
 
 namespace trawlex {
@@ -72,16 +73,26 @@ void TBaseThread::FlushIfDue() {
 
 void TBaseThread::FlushHandOvers() {
   if (FQueue.empty()) return;
-  std::vector<std::function<void()>> batch;
-  batch.swap(FQueue);
+  auto batch = std::make_shared<std::vector<std::function<void()>>>();
+  batch->swap(FQueue);
   FQueuedUnits = 0;
   if (!Terminated()) {
-    Invoker.InvokeAndWait([this, &batch] {
-      for (const auto& fn : batch) {
+    auto run = [this, batch] {
+      for (const auto& fn : *batch) {
         if (Terminated()) break;  // a stop request made by one of them ends the flow there
         fn();
       }
-    });
+      FBatchesInFlight.fetch_sub(1, std::memory_order_release);
+    };
+    // The worker goes on while the main thread takes the batch; it waits only when the main
+    // thread has fallen that far behind. The calls run in the order they were made either way:
+    // a posted call and a waiting one travel through the same queue, and the end notification
+    // is posted after them.
+    if (FBatchesInFlight.fetch_add(1, std::memory_order_acq_rel) < MaxBatchesInFlight) {
+      Invoker.Post(std::move(run));
+    } else {
+      Invoker.InvokeAndWait(run);
+    }
   }
   FLastFlush = std::chrono::steady_clock::now();
 }

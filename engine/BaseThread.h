@@ -55,6 +55,11 @@ class TBaseThread {
   // single hand-overs do. Set before Start.
   std::chrono::milliseconds HandOverInterval{0};
   int HandOverLimit = 4096;
+  // Batches handed over without waiting for the main thread to take them; the next one waits
+  // for all of them. The items a batch hands over must stay valid until the end notification.
+  // More than one keeps the main thread's queue from ever running dry when it is the slower:
+  // the toolkit then holds back its timers (a window's timers stood still for 350 ms).
+  int MaxBatchesInFlight = 1;
 
  protected:
   virtual void Execute() = 0;
@@ -71,7 +76,8 @@ class TBaseThread {
   // Numbers never repeat, so a hand-over already run is never taken for a new one that
   // happens to stand at the same place in a later batch.
   uint64_t LastQueuedHandOver() const { return FQueue.empty() ? 0 : FHandOversQueued; }
-  // Runs every queued hand-over on the main thread and waits.
+  // Hands every queued hand-over to the main thread, to run there in order (see
+  // MaxBatchesInFlight).
   void FlushHandOvers();
   // Hands `text` to `handler` on the main thread and waits; dropped after a stop request.
   void SyncMessage(const std::string& text, const TTextHandler& handler);
@@ -88,6 +94,7 @@ class TBaseThread {
   IMainThreadInvoker& Invoker;
   std::vector<std::function<void()>> FQueue;  // worker only
   int FQueuedUnits = 0;
+  std::atomic<int> FBatchesInFlight{0};  // posted to the main thread and not yet taken
   uint64_t FHandOversQueued = 0;  // every hand-over ever queued
   std::chrono::steady_clock::time_point FLastFlush{};
   std::atomic<bool> FTerminated{false};

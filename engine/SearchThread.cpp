@@ -222,8 +222,12 @@ void TSearchThread::HandOverItems(const std::vector<TSearchResult*>& items) {
     const int32_t lineNoWidth = FSearchParams->LineNoWidth();
     // The widest a byte can be drawn: a text too short to pass the widest so far is not even
     // summed up byte by byte.
-    int64_t widestByte = std::max(canvas->TextWidthBound("\xFF"), canvas->TextWidthBound("\t"));
-    for (char c = ' '; c < 127; ++c) widestByte = std::max<int64_t>(widestByte, canvas->TextWidthBound({&c, 1}));
+    // A run of items comes for each file; the font stays for the search, the tab width may not.
+    if (FWidestByte < 0) {
+      FWidestByte = canvas->TextWidthBound("\xFF");
+      for (char c = ' '; c < 127; ++c) FWidestByte = std::max<int64_t>(FWidestByte, canvas->TextWidthBound({&c, 1}));
+    }
+    const int64_t widestByte = std::max<int64_t>(FWidestByte, canvas->TextWidthBound("\t"));
     for (TSearchResult* item : items) {
       const auto* line = dynamic_cast<const TSearchLine*>(item);
       if (line && static_cast<int64_t>(line->Text().size()) * widestByte + lineNoWidth <= FWidestHandedOver) continue;

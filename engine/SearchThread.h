@@ -94,6 +94,7 @@ class TSearchThread : public TDirScanThread {
   std::shared_ptr<std::vector<TSearchResult*>> FOpenRun;  // the items of the batch's last hand-over
   uint64_t FOpenRunSlot = 0;  // its LastQueuedHandOver()
   int32_t FWidestHandedOver = 0;  // main thread: the widest item a batch handed over
+  int64_t FWidestByte = -1;  // main thread: the widest any byte but a tab can be drawn
   TSearchParams* FSearchParams = nullptr;
   std::string FCurrentFile;
   std::unique_ptr<TRangeProcessor> Processor;

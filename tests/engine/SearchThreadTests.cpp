@@ -571,6 +571,34 @@ TEST(SearchThread, BatchedHandOversShowTheSameItemsTextsAndErrorsInOrder) {
   }
 }
 
+TEST(SearchThread, ABatchGoesWithoutWaitingUntilTheMainThreadFallsBehind) {
+  TTempDir dir;
+  for (int i = 0; i < 12; ++i) dir.Write("f" + std::to_string(10 + i) + ".txt", Lines({2}));
+  TSearchRun single(dir.Path());
+  single.Run();
+  TSearchRun run(dir.Path());
+  run.Thread->HandOverInterval = std::chrono::milliseconds(3600000);
+  run.Thread->HandOverLimit = 1;  // a batch for every item
+  run.Thread->Start();
+  struct TDrain {  // a failed check still lets the worker end
+    TSearchRun& Run;
+    ~TDrain() { Run.Invoker.PumpUntil([this] { return Run.Ended; }); }
+  } drain{run};
+  ASSERT_TRUE(run.Invoker.PumpOne(std::chrono::seconds(30)));  // the search's start, which waits
+  // No batch is taken yet: the worker posts one and goes on, and the next waits for the main
+  // thread (a worker that waited at every batch queues one call at most).
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (run.Invoker.Pending() < 2u && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  ASSERT_EQ(run.Invoker.Pending(), 2u);
+  // The worker stands still until its waiting batch has run: taking the first leaves it.
+  ASSERT_TRUE(run.Invoker.PumpOne(std::chrono::seconds(5)));
+  EXPECT_EQ(run.Invoker.Pending(), 1u);
+  ASSERT_TRUE(run.Invoker.PumpUntil([&] { return run.Ended; }));
+  run.Thread->WaitFor();
+  EXPECT_EQ(run.ShownItems(dir.Path()), single.ShownItems(dir.Path()));
+  EXPECT_EQ(run.StatusLines(dir.Path()), single.StatusLines(dir.Path()));
+}
+
 TEST(SearchThread, BatchedHandOversEndAtAStopMadeInsideABatch) {
   TTempDir dir;
   WriteTree(dir, {"1.txt", "2.txt", "3.txt", "4.txt", "5.txt"}, Lines({2, 4}));

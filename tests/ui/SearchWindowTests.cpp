@@ -98,6 +98,17 @@ class TFailingObject : public QObject {
   }
 };
 
+// Runs the event loop until the results list holds more than `count` entries: at once, not in
+// the 50 ms steps of QTRY_VERIFY, as the search that a test stops or closes in its middle goes
+// on without waiting for the window.
+bool WaitForEntries(TfmSearch* w, int count) {
+  QElapsedTimer clock;
+  clock.start();
+  while (w->lstResults->Count() <= count && clock.elapsed() < 30000)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+  return w->lstResults->Count() > count;
+}
+
 }  // namespace
 
 #define WAIT_SEARCH_END(w) QTRY_VERIFY_WITH_TIMEOUT(!(w)->Running(), 30000)
@@ -444,7 +455,7 @@ class TSearchWindowTests : public QObject {
     SetInputs(w, QStringLiteral("needle"), tree.Path());
     const QRect button = w->btnSearch->geometry();
     QVERIFY(w->acSearch->Execute());
-    QTRY_VERIFY(w->lstResults->Count() > 0);
+    QVERIFY(WaitForEntries(w, 0));
     QCOMPARE(w->btnSearch->defaultAction(), w->acTerminate);
     RunLoop(10);
     QCOMPARE(w->btnSearch->geometry(), button);  // the tool bar does not shift when the captions swap
@@ -480,7 +491,7 @@ class TSearchWindowTests : public QObject {
     clock.start();
     timer.start(5);
     QVERIFY(w->acSearch->Execute());
-    QTRY_VERIFY_WITH_TIMEOUT(w->lstResults->Count() > 20000, 30000);
+    QVERIFY(WaitForEntries(w, 20000));
     QVERIFY(w->Running());
     QElapsedTimer stop;
     stop.start();
@@ -683,7 +694,7 @@ class TSearchWindowTests : public QObject {
     TfmSearch* w = NewSearchWindow();
     SetInputs(w, QStringLiteral("needle"), tree.Path());
     QVERIFY(w->acSearch->Execute());
-    QTRY_VERIFY(w->lstResults->Count() > 0);
+    QVERIFY(WaitForEntries(w, 0));
     QVERIFY(w->Running());
     QVERIFY(w->close());  // destroys the window; the worker is only told to stop
     FlushDeletes();

@@ -302,6 +302,7 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   bool FProgressQueued = false;
   std::string FProgressMessage;  // the last status text of the current batch, shown after it
   bool FProgressMessagePending = false;
+  bool FResultsSyncQueued = false;  // the list takes the entries handed over when the batch is through
   int FLinesExtent = -1;  // the sideways extent of the results with their lines, once known
   std::unique_ptr<TSearchFile> FPreviewFile;
   int32_t FPreviewLine = 0;
