@@ -411,7 +411,7 @@ TEST(SearchThread, StopWithFilesAndFoldersReadAheadEndsAtOnce) {
 
 // A stop inside a large file ends the search within a block or a few MiB, not at the file's
 // end: 16 GiB of a sparse file read a block at a time (seconds of reading), by the worker or
-// a helper, and 15 MiB held whole under a pattern that takes seconds to cross them.
+// a helper, and 4 MiB held whole under a pattern that takes seconds to cross them.
 TEST(SearchThread, StopInsideALargeFileEndsWithinABlock) {
 #ifdef _WIN32
   GTEST_SKIP() << "sparse files of many gigabytes are a Linux file system's";
@@ -422,7 +422,7 @@ TEST(SearchThread, StopInsideALargeFileEndsWithinABlock) {
   std::string line, slow;
   for (int i = 0; i < 300; ++i) line += "w" + std::to_string(i % 10) + " ";
   line += "!\n";
-  while (slow.size() < (size_t{15} << 20)) slow += line;
+  while (slow.size() < (size_t{4} << 20)) slow += line;
   const std::string whole = dir.Write("whole/slow.txt", slow);
   const struct {
     std::string File;
