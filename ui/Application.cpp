@@ -37,14 +37,6 @@ std::vector<TListedWindow> SearchWindows() {
 }
 
 const QString IdleTitle = QStringLiteral("Trawlex");
-
-int gLiveWorkers = 0;
-std::function<void()> gQuit;
-std::vector<std::string> gArguments;
-QString gTitle = QStringLiteral("Trawlex");
-TAppSettings* gSettings = nullptr;
-TRunningSearches gRunningSearches;
-TTabDisplay gTabDisplay;
 }  // namespace
 
 // ---- TAppSettings ------------------------------------------------------------------------
@@ -56,29 +48,29 @@ TAppSettings::TAppSettings(IConfigPtr config) : FList(std::make_unique<TBaseCfgL
   SpacesPerTab = &FList->CreateItem<TIntVCfgElem>("Spaces Per Tab", 4);
 }
 
-void TAppSettings::Load() {
+void TAppSettings::Load(TTabDisplay& display) {
   FList->LoadAll();
-  gTabDisplay.Set({ExpandTabs->Value, SpacesPerTab->Value});
+  display.Set({ExpandTabs->Value, SpacesPerTab->Value});
 }
 
 void TAppSettings::Save() { FList->SaveAll(); }
 
 // ---- TApp --------------------------------------------------------------------------------
 
-int TApp::SearchWindowCount() { return static_cast<int>(SearchWindows().size()); }
+int TApp::SearchWindowCount() const { return static_cast<int>(SearchWindows().size()); }
 
 void TApp::WindowDestroyed(TfmGeneric* window) {
   if (!TfmGeneric::Unregister(window)) return;
   if (SearchWindows().empty()) {
-    if (gQuit) {
-      gQuit();
+    if (FQuit) {
+      FQuit();
     } else if (QCoreApplication::instance()) {
       QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
     }
   }
 }
 
-void TApp::SetQuitHandler(std::function<void()> handler) { gQuit = std::move(handler); }
+void TApp::SetQuitHandler(std::function<void()> handler) { FQuit = std::move(handler); }
 
 void TApp::Exit() {
   // Closed one at a time, each by its own pointer: a window may take others with it.
@@ -106,38 +98,25 @@ void TApp::UpdateWindowMenus() {
   }
 }
 
-const std::vector<std::string>& TApp::SearchArguments() { return gArguments; }
-void TApp::SetSearchArguments(std::vector<std::string> args) { gArguments = std::move(args); }
-
-QString TApp::Title() { return gTitle; }
-
-QString TApp::WindowTitle(const QString& caption) {
-  return gTitle == IdleTitle ? caption : caption + QStringLiteral(" \u2014 ") + gTitle;
+QString TApp::WindowTitle(const QString& caption) const {
+  return FTitle == IdleTitle ? caption : caption + QStringLiteral(" \u2014 ") + FTitle;
 }
 
 void TApp::InstallTitleHandler() {
-  gRunningSearches.OnTitle = [](const std::string& title) {
-    gTitle = QString::fromStdString(title);
+  FRunningSearches.OnTitle = [this](const std::string& title) {
+    FTitle = QString::fromStdString(title);
     for (TfmGeneric* w : TfmGeneric::Windows()) w->ApplicationTitleChanged();
   };
 }
 
-TRunningSearches& TApp::RunningSearches() { return gRunningSearches; }
-
-TTabDisplay& TApp::TabDisplay() { return gTabDisplay; }
-
-void TApp::WorkerStarted() { ++gLiveWorkers; }
-void TApp::WorkerEnded() { --gLiveWorkers; }
 
 bool TApp::WaitForWorkers(int timeoutMs) {
   QDeadlineTimer deadline(timeoutMs);
-  while (gLiveWorkers > 0 && !deadline.hasExpired())
+  while (FLiveWorkers > 0 && !deadline.hasExpired())
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-  return gLiveWorkers == 0;
+  return FLiveWorkers == 0;
 }
 
-TAppSettings* TApp::Settings() { return gSettings; }
-void TApp::SetSettings(TAppSettings* settings) { gSettings = settings; }
 
 // ---- TTrawlexApplication -----------------------------------------------------------------
 

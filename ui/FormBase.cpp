@@ -31,6 +31,7 @@ QRect ScreenArea(const QWidget* w) {
 // ---- TfmGeneric ----------------------------------------------------------------------------
 
 TfmGeneric::TfmGeneric(QWidget* owner) : QMainWindow(owner) {
+  if (auto* generic = qobject_cast<TfmGeneric*>(owner)) FApp = generic->FApp;
   setAttribute(Qt::WA_DeleteOnClose);
   setObjectName(QStringLiteral("fmGeneric"));
   setWindowTitle(QStringLiteral("fmGeneric"));

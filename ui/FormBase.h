@@ -17,6 +17,8 @@
 
 namespace trawlex {
 
+class TApp;
+
 class TfmGeneric : public QMainWindow {
   Q_OBJECT
  public:
@@ -76,11 +78,17 @@ class TfmGeneric : public QMainWindow {
   // Takes `window` out of the list; false when it was not in it.
   static bool Unregister(TfmGeneric* window);
 
+  // The application this window belongs to: given to a search window at its creation and
+  // passed on to every generic window it owns; null for a window made without one.
+  TApp* App() const { return FApp; }
+
   // The application's state changed ("Trawlex - Running" or back): a window whose title shows
   // it shows it anew.
   virtual void ApplicationTitleChanged() {}
 
  protected:
+  void SetApp(TApp* app) { FApp = app; }
+
   // Runs once the window is fully made and has joined the list of windows.
   virtual void Created() {}
 
@@ -101,6 +109,7 @@ class TfmGeneric : public QMainWindow {
   static void Register(TfmGeneric* window);
   void DropPlacementElements();
 
+  TApp* FApp = nullptr;
   TBaseCfgList* FCfgList = nullptr;
   std::unique_ptr<TBaseCfgElem> FPosElem;
   std::unique_ptr<TBaseCfgElem> FWindowStateElem;
