@@ -27,10 +27,10 @@ struct TListedWindow {
   IWindowMenuItem* Item;  // the same object as Window
 };
 
-// The search windows of the list of windows, in the order they were made.
-std::vector<TListedWindow> SearchWindows() {
+// The search windows of `all`, in the order they were made.
+std::vector<TListedWindow> SearchWindows(const std::vector<TfmGeneric*>& all) {
   std::vector<TListedWindow> windows;
-  for (TfmGeneric* w : TfmGeneric::Windows()) {
+  for (TfmGeneric* w : all) {
     if (auto* item = dynamic_cast<IWindowMenuItem*>(w)) windows.push_back({w, item});
   }
   return windows;
@@ -57,11 +57,32 @@ void TAppSettings::Save() { FList->SaveAll(); }
 
 // ---- TApp --------------------------------------------------------------------------------
 
-int TApp::SearchWindowCount() const { return static_cast<int>(SearchWindows().size()); }
+TApp::TApp() = default;
+TApp::~TApp() = default;
+
+std::vector<TfmGeneric*> TApp::Windows() const {
+  std::vector<TfmGeneric*> windows;
+  for (const QPointer<TfmGeneric>& w : FWindows) {
+    if (w) windows.push_back(w.data());
+  }
+  return windows;
+}
+
+void TApp::Register(TfmGeneric* window) { FWindows.emplace_back(window); }
+
+bool TApp::Unregister(TfmGeneric* window) {
+  const bool listed = std::find(FWindows.begin(), FWindows.end(), window) != FWindows.end();
+  FWindows.erase(std::remove_if(FWindows.begin(), FWindows.end(),
+                                [window](const QPointer<TfmGeneric>& w) { return w.isNull() || w.data() == window; }),
+                 FWindows.end());
+  return listed;
+}
+
+int TApp::SearchWindowCount() const { return static_cast<int>(SearchWindows(Windows()).size()); }
 
 void TApp::WindowDestroyed(TfmGeneric* window) {
-  if (!TfmGeneric::Unregister(window)) return;
-  if (SearchWindows().empty()) {
+  if (!Unregister(window)) return;
+  if (SearchWindows(Windows()).empty()) {
     if (FQuit) {
       FQuit();
     } else if (QCoreApplication::instance()) {
@@ -74,11 +95,11 @@ void TApp::SetQuitHandler(std::function<void()> handler) { FQuit = std::move(han
 
 void TApp::Exit() {
   // Closed one at a time, each by its own pointer: a window may take others with it.
-  for (const TListedWindow& w : SearchWindows()) delete w.Window.data();
+  for (const TListedWindow& w : SearchWindows(Windows())) delete w.Window.data();
 }
 
 void TApp::UpdateWindowMenus() {
-  const std::vector<TListedWindow> items = SearchWindows();
+  const std::vector<TListedWindow> items = SearchWindows(Windows());
   for (const TListedWindow& owner : items) {
     QMenu* menu = owner.Item->GetWindowMenu();
     if (!menu) continue;
@@ -105,7 +126,7 @@ QString TApp::WindowTitle(const QString& caption) const {
 void TApp::InstallTitleHandler() {
   FRunningSearches.OnTitle = [this](const std::string& title) {
     FTitle = QString::fromStdString(title);
-    for (TfmGeneric* w : TfmGeneric::Windows()) w->ApplicationTitleChanged();
+    for (TfmGeneric* w : Windows()) w->ApplicationTitleChanged();
   };
 }
 

@@ -4,6 +4,7 @@
 // while searches run, the program-wide settings, the workers still running, and the
 // application object that shows an error raised by an event handler in a message box.
 #include <QApplication>
+#include <QPointer>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -55,12 +56,22 @@ class TAppSettings {
 // their owner (TfmGeneric::App). It must outlive every window and every worker.
 class TApp {
  public:
-  TApp() = default;
+  TApp();
+  ~TApp();
   TApp(const TApp&) = delete;
   TApp& operator=(const TApp&) = delete;
 
-  // Search windows alive: the windows of the form base's list (the program's only list of
-  // windows) that take part in the Window menus. The program ends when it drops from 1 to 0.
+  // The generic windows of this application alive, in the order they were made (the program's
+  // only list of windows). A window joins it once it is fully made, so a window whose
+  // construction failed never appears in it; it leaves the list when it is destroyed, or
+  // earlier through Unregister.
+  std::vector<TfmGeneric*> Windows() const;
+  void Register(TfmGeneric* window);
+  // Takes `window` out of the list; false when it was not in it.
+  bool Unregister(TfmGeneric* window);
+
+  // Search windows alive: the windows of the list of windows that take part in the Window
+  // menus. The program ends when it drops from 1 to 0.
   int SearchWindowCount() const;
   // A search window leaves the list of windows during its destruction; when it was the last
   // one, the program ends. A window that never joined (its creation failed) changes nothing.
@@ -103,6 +114,8 @@ class TApp {
   void SetSettings(TAppSettings* settings) { FSettings = settings; }
 
  private:
+  // Guarded pointers: an entry can never outlive its window, whatever path destroyed it.
+  std::vector<QPointer<TfmGeneric>> FWindows;
   int FLiveWorkers = 0;
   std::function<void()> FQuit;
   std::vector<std::string> FArguments;

@@ -51,7 +51,7 @@ class TAboutUsageTests : public QObject {
 
  private slots:
   void cleanup() {
-    DeleteAllWindows();
+    DeleteAllWindows(App);
     SetShellServices(nullptr);
   }
 

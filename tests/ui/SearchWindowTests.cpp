@@ -680,7 +680,7 @@ class TSearchWindowTests : public QObject {
     RunLoop(100);
     // The second window opens with its defaults, and the list holds exactly the windows alive.
     int alive = 0;
-    for (TfmGeneric* g : TfmGeneric::Windows()) alive += qobject_cast<TfmSearch*>(g) != nullptr;
+    for (TfmGeneric* g : App.Windows()) alive += qobject_cast<TfmSearch*>(g) != nullptr;
     QCOMPARE(App.SearchWindowCount(), alive);
     QCOMPARE(alive, 2);
     first->cbxTarget->setEditText(QStringLiteral("saved at exit"));

@@ -116,7 +116,7 @@ class TUpdateCheckTests : public QObject {
 
  private slots:
   void cleanup() {
-    DeleteAllWindows();
+    DeleteAllWindows(App);
     SetShellServices(nullptr);
   }
 

@@ -50,9 +50,9 @@ namespace trawlex {
 
 namespace {
 
-QStringList LiveSearchWindowNames() {
+QStringList LiveSearchWindowNames(const TApp& app) {
   QStringList names;
-  for (TfmGeneric* w : TfmGeneric::Windows()) {
+  for (TfmGeneric* w : app.Windows()) {
     if (qobject_cast<TfmSearch*>(w)) names << w->objectName();
   }
   return names;
@@ -79,10 +79,9 @@ struct TfmSearch::TCfgAdapters : public QObject {
 // ---- creation ----------------------------------------------------------------------------
 
 TfmSearch::TfmSearch(QWidget* owner, TApp& app)
-    : TfmGeneric(owner), FAdapters(new TCfgAdapters(this)), FResultsFont(FAdapters->ResultsFont) {
-  SetApp(&app);
+    : TfmGeneric(owner, &app), FAdapters(new TCfgAdapters(this)), FResultsFont(FAdapters->ResultsFont) {
   SetCaption(QStringLiteral("Trawlex"));
-  setObjectName(FirstFreeSearchWindowName(LiveSearchWindowNames()));
+  setObjectName(FirstFreeSearchWindowName(LiveSearchWindowNames(app)));
   resize(563, 448);
   setMinimumHeight(200);
   FSortOrder = 0;
