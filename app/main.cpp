@@ -63,8 +63,10 @@ static int RunWindows(int argc, char** argv, const std::vector<std::string>& arg
   app.setWindowIcon(AppIcon());
   // Ties the windows to trawlex.desktop, so a desktop shows the entry's name and icon for them.
   QGuiApplication::setDesktopFileName(QStringLiteral("trawlex"));
-  TApp::SetSearchArguments(args);
-  TApp::InstallTitleHandler();
+  // The windows' shared state; it outlives every window and every worker.
+  TApp state;
+  state.SetSearchArguments(args);
+  state.InstallTitleHandler();
   ShowSettingsErrors();
   // From the start: a signal ends the program as Exit does, whatever dialog is open. The
   // handler only leaves every event loop: a dialog's own loop (Font, Save As, Setup Printer, a
@@ -79,22 +81,22 @@ static int RunWindows(int argc, char** argv, const std::vector<std::string>& arg
   std::unique_ptr<TAppSettings> settings;
   try {
     settings = std::make_unique<TAppSettings>(std::make_shared<TRegistryConfig>(SettingsRootKey()));
-    settings->Load();
+    settings->Load(state.TabDisplay());
   } catch (const std::exception& e) {
     ReportError(QString::fromUtf8(e.what()));
   }
-  TApp::SetSettings(settings.get());
+  state.SetSettings(settings.get());
   try {
-    TfmGeneric::CreateUnbound<TfmSearch>(nullptr)->show();
+    TfmGeneric::CreateUnbound<TfmSearch>(nullptr, state)->show();
   } catch (const std::exception& e) {
     ReportError(QString::fromUtf8(e.what()));
     return 1;
   }
   // A signal that came while a box was shown before the run loop started has already ended.
   const int rc = quitRequested ? 0 : app.exec();
-  TApp::Exit();
+  state.Exit();
   // Closed windows' workers are stopping; let their end notifications run.
-  TApp::WaitForWorkers(30000);
+  state.WaitForWorkers(30000);
   if (settings) {
     try {
       settings->Save();
@@ -102,7 +104,7 @@ static int RunWindows(int argc, char** argv, const std::vector<std::string>& arg
       std::fprintf(stderr, "trawlex: %s\n", e.what());
     }
   }
-  TApp::SetSettings(nullptr);
+  state.SetSettings(nullptr);
   SetSettingsErrorHandler(nullptr);
   return rc;
 }

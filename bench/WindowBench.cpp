@@ -111,10 +111,10 @@ double Step(TfmSearch* w, F&& f) {
   return static_cast<double>(t.nsecsElapsed()) / 1e6;
 }
 
-TWindowRun RunWindow(const std::vector<std::string>& switches) {
+TWindowRun RunWindow(TApp& application, const std::vector<std::string>& switches) {
   TWindowRun run;
-  TApp::SetSearchArguments(switches);
-  auto* w = TfmGeneric::CreateUnbound<TfmSearch>(nullptr);
+  application.SetSearchArguments(switches);
+  auto* w = TfmGeneric::CreateUnbound<TfmSearch>(nullptr, application);
   w->resize(800, 600);
   w->show();
   // The clock runs from the search's start (the window starts it once its event loop runs).
@@ -166,7 +166,7 @@ TWindowRun RunWindow(const std::vector<std::string>& switches) {
   return run;
 }
 
-void RunRow(const std::vector<std::string>& switches, int runs) {
+void RunRow(TApp& application, const std::vector<std::string>& switches, int runs) {
   std::vector<double> headless, window, ratios, first;
   TWindowRun last;
   double pause = 0;
@@ -175,7 +175,7 @@ void RunRow(const std::vector<std::string>& switches, int runs) {
   for (int i = 0; i < runs; ++i) {
     double headlessCpu = 0;
     headless.push_back(RunHeadless(switches, &headlessCpu));
-    last = RunWindow(switches);
+    last = RunWindow(application, switches);
     window.push_back(last.Seconds);
     ratios.push_back(last.Seconds / headless.back());
     first.push_back(last.FirstShown);
@@ -247,14 +247,15 @@ int main(int argc, char** argv) {
   qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  TApp::InstallTitleHandler();
+  TApp application;
+  application.InstallTitleHandler();
   PrintFonts();
   for (const auto& row : rows) {
     std::vector<std::string> switches{"-d", argv[1]};
     switches.insert(switches.end(), row.begin(), row.end());
-    RunRow(switches, runs);
+    RunRow(application, switches, runs);
   }
-  TApp::Exit();
-  TApp::WaitForWorkers(30000);
+  application.Exit();
+  application.WaitForWorkers(30000);
   return 0;
 }

@@ -27,24 +27,16 @@ struct TListedWindow {
   IWindowMenuItem* Item;  // the same object as Window
 };
 
-// The search windows of the list of windows, in the order they were made.
-std::vector<TListedWindow> SearchWindows() {
+// The search windows of `all`, in the order they were made.
+std::vector<TListedWindow> SearchWindows(const std::vector<TfmGeneric*>& all) {
   std::vector<TListedWindow> windows;
-  for (TfmGeneric* w : TfmGeneric::Windows()) {
+  for (TfmGeneric* w : all) {
     if (auto* item = dynamic_cast<IWindowMenuItem*>(w)) windows.push_back({w, item});
   }
   return windows;
 }
 
 const QString IdleTitle = QStringLiteral("Trawlex");
-
-int gLiveWorkers = 0;
-std::function<void()> gQuit;
-std::vector<std::string> gArguments;
-QString gTitle = QStringLiteral("Trawlex");
-TAppSettings* gSettings = nullptr;
-TRunningSearches gRunningSearches;
-TTabDisplay gTabDisplay;
 }  // namespace
 
 // ---- TAppSettings ------------------------------------------------------------------------
@@ -56,37 +48,58 @@ TAppSettings::TAppSettings(IConfigPtr config) : FList(std::make_unique<TBaseCfgL
   SpacesPerTab = &FList->CreateItem<TIntVCfgElem>("Spaces Per Tab", 4);
 }
 
-void TAppSettings::Load() {
+void TAppSettings::Load(TTabDisplay& display) {
   FList->LoadAll();
-  gTabDisplay.Set({ExpandTabs->Value, SpacesPerTab->Value});
+  display.Set({ExpandTabs->Value, SpacesPerTab->Value});
 }
 
 void TAppSettings::Save() { FList->SaveAll(); }
 
 // ---- TApp --------------------------------------------------------------------------------
 
-int TApp::SearchWindowCount() { return static_cast<int>(SearchWindows().size()); }
+TApp::TApp() = default;
+TApp::~TApp() = default;
+
+std::vector<TfmGeneric*> TApp::Windows() const {
+  std::vector<TfmGeneric*> windows;
+  for (const QPointer<TfmGeneric>& w : FWindows) {
+    if (w) windows.push_back(w.data());
+  }
+  return windows;
+}
+
+void TApp::Register(TfmGeneric* window) { FWindows.emplace_back(window); }
+
+bool TApp::Unregister(TfmGeneric* window) {
+  const bool listed = std::find(FWindows.begin(), FWindows.end(), window) != FWindows.end();
+  FWindows.erase(std::remove_if(FWindows.begin(), FWindows.end(),
+                                [window](const QPointer<TfmGeneric>& w) { return w.isNull() || w.data() == window; }),
+                 FWindows.end());
+  return listed;
+}
+
+int TApp::SearchWindowCount() const { return static_cast<int>(SearchWindows(Windows()).size()); }
 
 void TApp::WindowDestroyed(TfmGeneric* window) {
-  if (!TfmGeneric::Unregister(window)) return;
-  if (SearchWindows().empty()) {
-    if (gQuit) {
-      gQuit();
+  if (!Unregister(window)) return;
+  if (SearchWindows(Windows()).empty()) {
+    if (FQuit) {
+      FQuit();
     } else if (QCoreApplication::instance()) {
       QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
     }
   }
 }
 
-void TApp::SetQuitHandler(std::function<void()> handler) { gQuit = std::move(handler); }
+void TApp::SetQuitHandler(std::function<void()> handler) { FQuit = std::move(handler); }
 
 void TApp::Exit() {
   // Closed one at a time, each by its own pointer: a window may take others with it.
-  for (const TListedWindow& w : SearchWindows()) delete w.Window.data();
+  for (const TListedWindow& w : SearchWindows(Windows())) delete w.Window.data();
 }
 
 void TApp::UpdateWindowMenus() {
-  const std::vector<TListedWindow> items = SearchWindows();
+  const std::vector<TListedWindow> items = SearchWindows(Windows());
   for (const TListedWindow& owner : items) {
     QMenu* menu = owner.Item->GetWindowMenu();
     if (!menu) continue;
@@ -106,38 +119,25 @@ void TApp::UpdateWindowMenus() {
   }
 }
 
-const std::vector<std::string>& TApp::SearchArguments() { return gArguments; }
-void TApp::SetSearchArguments(std::vector<std::string> args) { gArguments = std::move(args); }
-
-QString TApp::Title() { return gTitle; }
-
-QString TApp::WindowTitle(const QString& caption) {
-  return gTitle == IdleTitle ? caption : caption + QStringLiteral(" \u2014 ") + gTitle;
+QString TApp::WindowTitle(const QString& caption) const {
+  return FTitle == IdleTitle ? caption : caption + QStringLiteral(" \u2014 ") + FTitle;
 }
 
 void TApp::InstallTitleHandler() {
-  gRunningSearches.OnTitle = [](const std::string& title) {
-    gTitle = QString::fromStdString(title);
-    for (TfmGeneric* w : TfmGeneric::Windows()) w->ApplicationTitleChanged();
+  FRunningSearches.OnTitle = [this](const std::string& title) {
+    FTitle = QString::fromStdString(title);
+    for (TfmGeneric* w : Windows()) w->ApplicationTitleChanged();
   };
 }
 
-TRunningSearches& TApp::RunningSearches() { return gRunningSearches; }
-
-TTabDisplay& TApp::TabDisplay() { return gTabDisplay; }
-
-void TApp::WorkerStarted() { ++gLiveWorkers; }
-void TApp::WorkerEnded() { --gLiveWorkers; }
 
 bool TApp::WaitForWorkers(int timeoutMs) {
   QDeadlineTimer deadline(timeoutMs);
-  while (gLiveWorkers > 0 && !deadline.hasExpired())
+  while (FLiveWorkers > 0 && !deadline.hasExpired())
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-  return gLiveWorkers == 0;
+  return FLiveWorkers == 0;
 }
 
-TAppSettings* TApp::Settings() { return gSettings; }
-void TApp::SetSettings(TAppSettings* settings) { gSettings = settings; }
 
 // ---- TTrawlexApplication -----------------------------------------------------------------
 

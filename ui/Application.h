@@ -4,6 +4,7 @@
 // while searches run, the program-wide settings, the workers still running, and the
 // application object that shows an error raised by an event handler in a message box.
 #include <QApplication>
+#include <QPointer>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -11,14 +12,14 @@
 #include <vector>
 
 #include "config/CfgElements.h"
+#include "engine/SearchThread.h"
+#include "engine/TabSettings.h"
 
 class QMenu;
 
 namespace trawlex {
 
 class TfmGeneric;
-class TRunningSearches;
-class TTabDisplay;
 
 // How a window takes part in the Window menus.
 class IWindowMenuItem {
@@ -37,7 +38,8 @@ class IWindowMenuItem {
 class TAppSettings {
  public:
   explicit TAppSettings(IConfigPtr config);
-  void Load();
+  // Loads the settings and applies the tab settings to `display`.
+  void Load(TTabDisplay& display);
   void Save();
 
   TFileCfgElem* PreferredEditor = nullptr;
@@ -49,50 +51,78 @@ class TAppSettings {
   std::unique_ptr<TBaseCfgList> FList;
 };
 
+// The application's state, made once by the program (and by each test that opens windows) and
+// handed to every search window at its creation; the dialogs a window opens reach it through
+// their owner (TfmGeneric::App). It must outlive every window and every worker.
 class TApp {
  public:
-  // Search windows alive: the windows of the form base's list (the program's only list of
-  // windows) that take part in the Window menus. The program ends when it drops from 1 to 0.
-  static int SearchWindowCount();
+  TApp();
+  ~TApp();
+  TApp(const TApp&) = delete;
+  TApp& operator=(const TApp&) = delete;
+
+  // The generic windows of this application alive, in the order they were made (the program's
+  // only list of windows). A window joins it once it is fully made, so a window whose
+  // construction failed never appears in it; it leaves the list when it is destroyed, or
+  // earlier through Unregister.
+  std::vector<TfmGeneric*> Windows() const;
+  void Register(TfmGeneric* window);
+  // Takes `window` out of the list; false when it was not in it.
+  bool Unregister(TfmGeneric* window);
+
+  // Search windows alive: the windows of the list of windows that take part in the Window
+  // menus. The program ends when it drops from 1 to 0.
+  int SearchWindowCount() const;
   // A search window leaves the list of windows during its destruction; when it was the last
   // one, the program ends. A window that never joined (its creation failed) changes nothing.
-  static void WindowDestroyed(TfmGeneric* window);
+  void WindowDestroyed(TfmGeneric* window);
 
   // What ending the program means: by default, leaving the application's event loop.
-  static void SetQuitHandler(std::function<void()> handler);
+  void SetQuitHandler(std::function<void()> handler);
   // Closes every search window (each stops its search and saves its settings); the last one
   // to go ends the program.
-  static void Exit();
+  void Exit();
 
   // Rebuilds the Window menu of every search window in the list.
-  static void UpdateWindowMenus();
+  void UpdateWindowMenus();
 
   // The switches every search window applies at its creation (the program's arguments).
-  static const std::vector<std::string>& SearchArguments();
-  static void SetSearchArguments(std::vector<std::string> args);
+  const std::vector<std::string>& SearchArguments() const { return FArguments; }
+  void SetSearchArguments(std::vector<std::string> args) { FArguments = std::move(args); }
 
   // "Trawlex - Running" while any search runs, else "Trawlex".
-  static QString Title();
+  QString Title() const { return FTitle; }
   // The title a search window shows for its caption: the caption alone while no search runs,
   // else the caption followed by the application's title.
-  static QString WindowTitle(const QString& caption);
+  QString WindowTitle(const QString& caption) const;
   // Hooks the title to the count of running searches; every window shows a change at once.
-  static void InstallTitleHandler();
+  void InstallTitleHandler();
   // The program's running searches: every search a window starts is counted here.
-  static TRunningSearches& RunningSearches();
+  TRunningSearches& RunningSearches() { return FRunningSearches; }
   // How every window shows tabs in its results and preview.
-  static TTabDisplay& TabDisplay();
+  TTabDisplay& TabDisplay() { return FTabDisplay; }
 
   // Workers whose end notification has not run yet (closed windows' included).
-  static void WorkerStarted();
-  static void WorkerEnded();
+  void WorkerStarted() { ++FLiveWorkers; }
+  void WorkerEnded() { --FLiveWorkers; }
   // Handles events until every worker has ended, or `timeoutMs` has passed; true when none
   // is left.
-  static bool WaitForWorkers(int timeoutMs);
+  bool WaitForWorkers(int timeoutMs);
 
   // The program-wide settings; null until the program has made them.
-  static TAppSettings* Settings();
-  static void SetSettings(TAppSettings* settings);
+  TAppSettings* Settings() const { return FSettings; }
+  void SetSettings(TAppSettings* settings) { FSettings = settings; }
+
+ private:
+  // Guarded pointers: an entry can never outlive its window, whatever path destroyed it.
+  std::vector<QPointer<TfmGeneric>> FWindows;
+  int FLiveWorkers = 0;
+  std::function<void()> FQuit;
+  std::vector<std::string> FArguments;
+  QString FTitle = QStringLiteral("Trawlex");
+  TAppSettings* FSettings = nullptr;
+  TRunningSearches FRunningSearches;
+  TTabDisplay FTabDisplay;
 };
 
 // The application object of the window mode: an exception raised while an event is handled is

@@ -1,5 +1,7 @@
 #include "ui/FormBase.h"
 
+#include "ui/Application.h"
+
 #include <QGuiApplication>
 #include <QPointer>
 #include <QRandomGenerator>
@@ -15,12 +17,6 @@ namespace trawlex {
 
 namespace {
 
-// Guarded pointers: an entry can never outlive its window, whatever path destroyed it.
-std::vector<QPointer<TfmGeneric>>& LiveWindows() {
-  static std::vector<QPointer<TfmGeneric>> windows;
-  return windows;
-}
-
 QRect ScreenArea(const QWidget* w) {
   const QScreen* screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
   return screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
@@ -30,7 +26,8 @@ QRect ScreenArea(const QWidget* w) {
 
 // ---- TfmGeneric ----------------------------------------------------------------------------
 
-TfmGeneric::TfmGeneric(QWidget* owner) : QMainWindow(owner) {
+TfmGeneric::TfmGeneric(QWidget* owner, TApp* app) : QMainWindow(owner), FApp(app) {
+  if (auto* generic = qobject_cast<TfmGeneric*>(owner); generic && !FApp) FApp = generic->FApp;
   setAttribute(Qt::WA_DeleteOnClose);
   setObjectName(QStringLiteral("fmGeneric"));
   setWindowTitle(QStringLiteral("fmGeneric"));
@@ -38,7 +35,7 @@ TfmGeneric::TfmGeneric(QWidget* owner) : QMainWindow(owner) {
 }
 
 TfmGeneric::~TfmGeneric() {
-  Unregister(this);
+  if (FApp) FApp->Unregister(this);
   try {
     if (FCfgList) {
       // A minimised or maximised window leaves its last normal placement stored.
@@ -96,26 +93,11 @@ void TfmGeneric::BindOwnerCfgList() {
 }
 
 
-std::vector<TfmGeneric*> TfmGeneric::Windows() {
-  std::vector<TfmGeneric*> windows;
-  for (const QPointer<TfmGeneric>& w : LiveWindows()) {
-    if (w) windows.push_back(w.data());
-  }
-  return windows;
+void TfmGeneric::Join() {
+  if (FApp) FApp->Register(this);
 }
 
-void TfmGeneric::Register(TfmGeneric* window) { LiveWindows().emplace_back(window); }
-
-bool TfmGeneric::Unregister(TfmGeneric* window) {
-  auto& live = LiveWindows();
-  const bool listed = std::find(live.begin(), live.end(), window) != live.end();
-  live.erase(std::remove_if(live.begin(), live.end(),
-                            [window](const QPointer<TfmGeneric>& w) { return w.isNull() || w.data() == window; }),
-             live.end());
-  return listed;
-}
-
-TfmGeneric* TfmGeneric::CreateSameClass() { return Create<TfmGeneric>(nullptr); }
+TfmGeneric* TfmGeneric::CreateSameClass() { return Create<TfmGeneric>(nullptr, FApp); }
 
 void TfmGeneric::ApplyDesignPlacement() {
   if (!FCentreOnShow) return;
@@ -166,7 +148,7 @@ TfmGeneric* TfmGeneric::NewWindow() {
   TfmGeneric* window = CreateSameClass();
   window->ApplyDesignPlacement();
   const QPoint at = window->geometry().topLeft();
-  const std::vector<TfmGeneric*> live = Windows();
+  const std::vector<TfmGeneric*> live = FApp ? FApp->Windows() : std::vector<TfmGeneric*>{};
   for (auto it = live.rbegin(); it != live.rend(); ++it) {
     if (*it == window || (*it)->geometry().topLeft() != at) continue;
     const QRect screen = ScreenArea(window);
@@ -182,7 +164,7 @@ TfmGeneric* TfmGeneric::NewWindow() {
 
 // ---- TfmNMDialog ---------------------------------------------------------------------------
 
-TfmNMDialog::TfmNMDialog(QWidget* owner) : TfmGeneric(owner) {
+TfmNMDialog::TfmNMDialog(QWidget* owner, TApp* app) : TfmGeneric(owner, app) {
   // A window that another one owns stays above its owner, as a dialog does (the window manager
   // learns the owner from the dialog type), and keeps the buttons of a window.
   if (owner) {

@@ -17,13 +17,16 @@
 
 namespace trawlex {
 
+class TApp;
+
 class TfmGeneric : public QMainWindow {
   Q_OBJECT
  public:
   // The window construction only; the window stays unbound. Use Create (which binds the
   // owner's list) or CreateUnbound rather than `new`, so that every class's own UseTopLeftOnly
-  // is in force when the placement element is made.
-  explicit TfmGeneric(QWidget* owner = nullptr);
+  // is in force when the placement element is made. The window belongs to `app`, or, without
+  // one, to its owner's application.
+  explicit TfmGeneric(QWidget* owner = nullptr, TApp* app = nullptr);
   ~TfmGeneric() override;
 
   // Constructs a window of class T owned by `owner`, then binds the owner's list. A window
@@ -68,13 +71,9 @@ class TfmGeneric : public QMainWindow {
   // the screen's: the title bar is always on a screen. Every window is kept so when shown.
   void KeepOnScreen();
 
-  // The generic windows alive, in the order they were made. A window joins this list (the
-  // program's only list of windows) once it is fully made, so a window whose construction
-  // failed never appears in it; it leaves the list when it is destroyed, or earlier through
-  // Unregister.
-  static std::vector<TfmGeneric*> Windows();
-  // Takes `window` out of the list; false when it was not in it.
-  static bool Unregister(TfmGeneric* window);
+  // The application this window belongs to: given to a search window at its creation and
+  // passed on to every generic window it owns; null for a window made without one.
+  TApp* App() const { return FApp; }
 
   // The application's state changed ("Trawlex - Running" or back): a window whose title shows
   // it shows it anew.
@@ -93,14 +92,16 @@ class TfmGeneric : public QMainWindow {
  private:
   template <class T>
   static T* Made(std::unique_ptr<T> window) {
-    Register(window.get());
+    static_cast<TfmGeneric*>(window.get())->Join();
     // Should Created fail, the window is destroyed, which takes it out of the list again.
     static_cast<TfmGeneric*>(window.get())->Created();
     return window.release();
   }
-  static void Register(TfmGeneric* window);
+  // Joins the application's list of windows (TApp::Windows), when the window has an application.
+  void Join();
   void DropPlacementElements();
 
+  TApp* FApp = nullptr;
   TBaseCfgList* FCfgList = nullptr;
   std::unique_ptr<TBaseCfgElem> FPosElem;
   std::unique_ptr<TBaseCfgElem> FWindowStateElem;
@@ -113,7 +114,7 @@ class TfmGeneric : public QMainWindow {
 class TfmNMDialog : public TfmGeneric {
   Q_OBJECT
  public:
-  explicit TfmNMDialog(QWidget* owner = nullptr);
+  explicit TfmNMDialog(QWidget* owner = nullptr, TApp* app = nullptr);
   ~TfmNMDialog() override;
 
   bool UseTopLeftOnly() const override { return true; }

@@ -32,8 +32,8 @@ QStringList MemoLines(const QPlainTextEdit* memo) {
   return lines;
 }
 
-TfmSearch* ShownSearchWindow() {
-  auto* w = TfmGeneric::CreateUnbound<TfmSearch>(nullptr);
+TfmSearch* ShownSearchWindow(TApp& app) {
+  auto* w = TfmGeneric::CreateUnbound<TfmSearch>(nullptr, app);
   w->show();
   w->activateWindow();
   QApplication::setActiveWindow(w);
@@ -44,14 +44,19 @@ TfmSearch* ShownSearchWindow() {
 
 class TAboutUsageTests : public QObject {
   Q_OBJECT
+
+ public:
+  // The application every window of these tests belongs to.
+  TApp App;
+
  private slots:
   void cleanup() {
-    DeleteAllWindows();
+    DeleteAllWindows(App);
     SetShellServices(nullptr);
   }
 
   void AboutShowsIconVersionBuildDateAndSite() {
-    QPointer<TfmSearch> w = ShownSearchWindow();
+    QPointer<TfmSearch> w = ShownSearchWindow(App);
     QVERIFY(w->acAbout->Execute());
     QPointer<TfmAbout> about = w->AboutWindow;
     QVERIFY(about && about->isVisible());
@@ -96,7 +101,7 @@ class TAboutUsageTests : public QObject {
   void SiteLinkOpensInTheBrowser() {
     TRecordingShell shell;
     SetShellServices(&shell);
-    QPointer<TfmSearch> w = ShownSearchWindow();
+    QPointer<TfmSearch> w = ShownSearchWindow(App);
     w->acAbout->Execute();
     TfmAbout* about = w->AboutWindow;
     about->SetSiteAddress(QStringLiteral("http://127.0.0.1:9/"));
@@ -117,7 +122,7 @@ class TAboutUsageTests : public QObject {
   }
   void EnterOrEscapeClosesAboutButNotTheReleaseOfAnotherWindowsKey() {
     QFETCH(int, key);
-    QPointer<TfmSearch> w = ShownSearchWindow();
+    QPointer<TfmSearch> w = ShownSearchWindow(App);
     w->acAbout->Execute();
     QPointer<TfmAbout> about = w->AboutWindow;
     QApplication::setActiveWindow(about);
@@ -133,7 +138,7 @@ class TAboutUsageTests : public QObject {
   }
 
   void UsageListsTheOptionsInAFixedFontAndEveryLineFits() {
-    QPointer<TfmSearch> w = ShownSearchWindow();
+    QPointer<TfmSearch> w = ShownSearchWindow(App);
     QVERIFY(w->acUsage->Execute());
     QPointer<TfmInfo> info = w->InfoWindow;
     QVERIFY(info && info->isVisible());

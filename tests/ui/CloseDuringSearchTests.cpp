@@ -15,10 +15,15 @@ using namespace trawlex::uitest;
 
 class TCloseDuringSearchTests : public QObject {
   Q_OBJECT
+
+ public:
+  // The application every window of these tests belongs to.
+  TApp App;
+
  private slots:
   void initTestCase() {
-    TApp::SetQuitHandler([] {});
-    TApp::InstallTitleHandler();
+    App.SetQuitHandler([] {});
+    App.InstallTitleHandler();
     QByteArray text;
     for (int i = 0; i < 30; ++i) text += "one needle, two needles\n";
     for (int i = 0; i < 4000; ++i) {  // enough to outlast the longest wait below
@@ -41,7 +46,7 @@ class TCloseDuringSearchTests : public QObject {
   void ClosedWindowGetsNothingMore() {
     QFETCH(int, runMs);
     QFETCH(bool, showLines);
-    auto* w = TfmGeneric::CreateUnbound<TfmSearch>(nullptr);
+    auto* w = TfmGeneric::CreateUnbound<TfmSearch>(nullptr, App);
     w->show();
     w->cbxTarget->setEditText(QStringLiteral("needle"));
     w->cbxDirectory->SetDirectory(FTree.path());
@@ -54,24 +59,24 @@ class TCloseDuringSearchTests : public QObject {
     w->close();
     FlushDeletes();
     QVERIFY(!gone);
-    QCOMPARE(TApp::SearchWindowCount(), 0);
-    QVERIFY(TApp::WaitForWorkers(30000));
-    QCOMPARE(TApp::Title(), QStringLiteral("Trawlex"));
+    QCOMPARE(App.SearchWindowCount(), 0);
+    QVERIFY(App.WaitForWorkers(30000));
+    QCOMPARE(App.Title(), QStringLiteral("Trawlex"));
   }
 
   void ExitWhileTwoWindowsSearch() {
     TfmSearch* w[2];
     for (auto*& window : w) {
-      window = TfmGeneric::CreateUnbound<TfmSearch>(nullptr);
+      window = TfmGeneric::CreateUnbound<TfmSearch>(nullptr, App);
       window->show();
       window->cbxTarget->setEditText(QStringLiteral("needle"));
       window->cbxDirectory->SetDirectory(FTree.path());
       QVERIFY(window->acSearch->Execute());
     }
     RunLoop(20);
-    TApp::Exit();
-    QCOMPARE(TApp::SearchWindowCount(), 0);
-    QVERIFY(TApp::WaitForWorkers(30000));
+    App.Exit();
+    QCOMPARE(App.SearchWindowCount(), 0);
+    QVERIFY(App.WaitForWorkers(30000));
   }
 
  private:

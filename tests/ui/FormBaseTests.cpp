@@ -32,8 +32,8 @@ std::array<uint8_t, 16> StoredBounds(IConfig& config, const std::string& section
 }
 
 // A window that owns its list, as the search window does.
-TfmGeneric* OwnerWindow(const TTestStore& store) {
-  auto* w = TfmGeneric::CreateUnbound<TfmGeneric>(nullptr);
+TfmGeneric* OwnerWindow(const TTestStore& store, TApp& app) {
+  auto* w = TfmGeneric::CreateUnbound<TfmGeneric>(nullptr, &app);
   w->setObjectName(QStringLiteral("fmSearch"));
   w->SetOwnsCfgList(true);
   w->SetCfgList(store.NewList("fmSearch").release());
@@ -44,14 +44,19 @@ TfmGeneric* OwnerWindow(const TTestStore& store) {
 
 class FormBaseTests : public QObject {
   Q_OBJECT
+
+ public:
+  // The application every window of these tests belongs to.
+  TApp App;
+
  private slots:
   void cleanup() {
-    DeleteAllWindows();
+    DeleteAllWindows(App);
   }
 
   void FirstOpenIsCentredAndStoresNothingUntilClosed() {
     TTestStore store;
-    QPointer<TfmGeneric> w = OwnerWindow(store);
+    QPointer<TfmGeneric> w = OwnerWindow(store, App);
     QCOMPARE(w->size(), QSize(442, 308));
     QCOMPARE(w->windowTitle(), QStringLiteral("fmGeneric"));
     w->show();
@@ -69,7 +74,7 @@ class FormBaseTests : public QObject {
   void StoredBoundsWinOverCentringInTheNextWindow() {
     TTestStore store;
     {
-      TfmGeneric* w = OwnerWindow(store);
+      TfmGeneric* w = OwnerWindow(store, App);
       w->show();
       w->setGeometry(37, 41, 500, 300);
       w->close();
@@ -77,14 +82,14 @@ class FormBaseTests : public QObject {
     }
     const auto b = StoredBounds(*store.Open(), "fmSearch", "fmSearch.bounds");
     QCOMPARE(DecodeBounds(b.data()), (TCfgRect{37, 41, 537, 341}));
-    TfmGeneric* again = OwnerWindow(store);
+    TfmGeneric* again = OwnerWindow(store, App);
     again->show();
     QCOMPARE(again->geometry(), QRect(37, 41, 500, 300));
   }
 
   void DialogKeepsTopLeftOnlyAndSizeStaysDesigned() {
     TTestStore store;
-    TfmGeneric* owner = OwnerWindow(store);
+    TfmGeneric* owner = OwnerWindow(store, App);
     auto* d = TfmGeneric::Create<TfmNMDialog>(owner);
     QCOMPARE(d->CfgList(), owner->CfgList());
     d->show();
@@ -102,7 +107,7 @@ class FormBaseTests : public QObject {
 
   void MaximisedDialogReopensMaximisedWithLastNormalTopLeft() {
     TTestStore store;
-    TfmGeneric* owner = OwnerWindow(store);
+    TfmGeneric* owner = OwnerWindow(store, App);
     auto* d = TfmGeneric::Create<TfmNMDialog>(owner);
     d->show();
     d->setGeometry(15, 25, 281, 151);
@@ -139,19 +144,19 @@ class FormBaseTests : public QObject {
 
   void DestroyingTheOwnerSavesItsDialogsIntoItsListFirst() {
     TTestStore store;
-    TfmGeneric* owner = OwnerWindow(store);
+    TfmGeneric* owner = OwnerWindow(store, App);
     auto* d = TfmGeneric::Create<TfmNMDialog>(owner);
     d->setObjectName(QStringLiteral("dlgChild"));  // only the name given at binding counts
     d->show();
     delete owner;  // the dialog goes with it and saves into the owner's list before it is freed
-    QVERIFY(TfmGeneric::Windows().empty());
+    QVERIFY(App.Windows().empty());
     QVERIFY(store.Open()->ValueExists("fmSearch", "fmNMDialog.TopLeft"));
     QVERIFY(store.Open()->ValueExists("fmSearch", "fmSearch.bounds"));
   }
 
   void StoredValueOfTheWrongTypeIsReportedAndTheWindowStillOpens() {
     TTestStore store;
-    TfmGeneric* owner = OwnerWindow(store);
+    TfmGeneric* owner = OwnerWindow(store, App);
     store.Open()->WriteString("fmSearch", "fmNMDialog.TopLeft", "not a position");
     std::vector<std::string> reports;
     SetSettingsErrorHandler([&](const std::string& m) { reports.push_back(m); });
@@ -167,16 +172,16 @@ class FormBaseTests : public QObject {
 
   void BindingTwiceIsAProgrammingError() {
     TTestStore store;
-    TfmGeneric* owner = OwnerWindow(store);
+    TfmGeneric* owner = OwnerWindow(store, App);
     QVERIFY_THROWS_EXCEPTION(EAssertionFailed, owner->SetCfgList(owner->CfgList()));
   }
 
   void ShowNMDialogKeepsOneDialogPerReference() {
     TTestStore store, otherStore;
-    TfmGeneric* owner = OwnerWindow(store);
+    TfmGeneric* owner = OwnerWindow(store, App);
     owner->show();
     // Another window is the active one when the owner asks for its dialog (or none is).
-    TfmGeneric* other = OwnerWindow(otherStore);
+    TfmGeneric* other = OwnerWindow(otherStore, App);
     QVERIFY(ActivateWindow(other));
     TfmNMDialog* first = nullptr;
     TfmNMDialog* second = nullptr;
@@ -198,7 +203,7 @@ class FormBaseTests : public QObject {
   }
 
   void SetSelfRefWithAnotherVariableIsRefused() {
-    auto* d = TfmGeneric::CreateUnbound<TfmNMDialog>(nullptr);
+    auto* d = TfmGeneric::CreateUnbound<TfmNMDialog>(nullptr, &App);
     TfmNMDialog* other = nullptr;
     try {
       d->SetSelfRef(&other);
@@ -211,7 +216,7 @@ class FormBaseTests : public QObject {
   }
 
   void NewWindowMovesAwayOnlyFromAWindowAtTheSamePlace() {
-    TfmGeneric* first = TfmGeneric::Create<TfmGeneric>(nullptr);
+    TfmGeneric* first = TfmGeneric::Create<TfmGeneric>(nullptr, &App);
     first->show();
     const QPoint centred = first->geometry().topLeft();
     TfmGeneric* second = first->NewWindow();
@@ -244,12 +249,12 @@ class FormBaseTests : public QObject {
     const QRect area = ScreenArea();
     TTestStore store;
     {
-      TfmGeneric* w = OwnerWindow(store);
+      TfmGeneric* w = OwnerWindow(store, App);
       w->setGeometry(stored.translated(area.topLeft()));
       w->close();  // never shown: stored as it was set, as another screen layout left it
       FlushDeletes();
     }
-    TfmGeneric* w = OwnerWindow(store);
+    TfmGeneric* w = OwnerWindow(store, App);
     w->show();
     QCOMPARE(w->size(), stored.size());
     if (placed == 0) QCOMPARE(w->geometry(), stored.translated(area.topLeft()));
@@ -264,7 +269,7 @@ class FormBaseTests : public QObject {
   }
 
   void NewWindowsAtRandomPlacesStayOnTheScreen() {
-    TfmGeneric* first = TfmGeneric::Create<TfmGeneric>(nullptr);
+    TfmGeneric* first = TfmGeneric::Create<TfmGeneric>(nullptr, &App);
     first->resize(ScreenArea().width() / 2, ScreenArea().height() / 2);
     first->show();
     for (int i = 0; i < 25; ++i) {

@@ -90,6 +90,11 @@ QList<T*> Windows() {
 
 class TOutputTests : public QObject {
   Q_OBJECT
+
+ public:
+  // The application every window of these tests belongs to.
+  TApp App;
+
   TTestStore Store;
   std::unique_ptr<TAppSettings> Settings;
   TTree Tree;
@@ -129,19 +134,19 @@ class TOutputTests : public QObject {
  private slots:
   void initTestCase() {
     Settings = std::make_unique<TAppSettings>(Store.Open());
-    TApp::SetSettings(Settings.get());
-    TApp::SetQuitHandler([] {});
+    App.SetSettings(Settings.get());
+    App.SetQuitHandler([] {});
   }
   void init() {
     QFile::remove(QString::fromStdString(SettingsFileFor(SettingsRootKey())));  // no view left from another test
-    W = TfmGeneric::CreateUnbound<TfmSearch>(nullptr);
+    W = TfmGeneric::CreateUnbound<TfmSearch>(nullptr, App);
     QVERIFY(ActivateWindow(W));
     Search();
   }
   void cleanup() {
     SetShellServices(nullptr);
-    TApp::Exit();
-    QVERIFY(TApp::WaitForWorkers(20000));
+    App.Exit();
+    QVERIFY(App.WaitForWorkers(20000));
     FlushDeletes();
   }
 

@@ -66,17 +66,22 @@ void Select(TSearchParams* params, int file, int line, int k) { params->GetResul
 
 class TReplaceDialogTests : public QObject {
   Q_OBJECT
+
+ public:
+  // The application every window of these tests belongs to.
+  TApp App;
+
  private slots:
   void initTestCase() {
-    TApp::SetQuitHandler([] {});
-    TApp::InstallTitleHandler();
-    InstallTerminationSignals([] { TApp::Exit(); });
+    App.SetQuitHandler([] {});
+    App.InstallTitleHandler();
+    InstallTerminationSignals([this] { App.Exit(); });
   }
 
   void cleanup() {
-    TApp::Exit();
+    App.Exit();
     FlushDeletes();
-    QVERIFY(TApp::WaitForWorkers(30000));
+    QVERIFY(App.WaitForWorkers(30000));
   }
 
   // ---- rules without a window ----
@@ -337,7 +342,7 @@ class TReplaceDialogTests : public QObject {
     } else if (how == "close-box") {
       d->close();
     } else if (how == "exit") {
-      TApp::Exit();
+      App.Exit();
     } else {
       std::raise(SIGTERM);
       QTRY_VERIFY(!window);
@@ -384,7 +389,7 @@ class TReplaceDialogTests : public QObject {
   }
   TfmSearch* Search(const QString& target, const QString& dir, TfmSearch* w = nullptr, bool lines = true,
                     bool regex = false) {
-    if (!w) w = TfmGeneric::CreateUnbound<TfmSearch>(nullptr);
+    if (!w) w = TfmGeneric::CreateUnbound<TfmSearch>(nullptr, App);
     w->show();
     if (w->chkRegExp->isChecked() != regex) ClickAt(w->chkRegExp);
     w->acHideResultLines->setChecked(!lines);

@@ -86,6 +86,11 @@ bool ShowsAFind(TResultList* list, int row) {
 class TResultsPreviewTests : public QObject {
   Q_OBJECT
 
+ public:
+  // The application every window of these tests belongs to.
+  TApp App;
+
+
   QTemporaryDir FDir;
   TfmSearch* W = nullptr;
 
@@ -98,7 +103,7 @@ class TResultsPreviewTests : public QObject {
 
   // A window that has searched FDir for "needle", its preview sized for `lines` lines.
   void Search(int lines = 3) {
-    W = TfmGeneric::CreateUnbound<TfmSearch>(nullptr);
+    W = TfmGeneric::CreateUnbound<TfmSearch>(nullptr, App);
     W->resize(600, 500);
     QVERIFY(ActivateWindow(W));
     W->cbxTarget->setEditText(QStringLiteral("needle"));
@@ -120,8 +125,8 @@ class TResultsPreviewTests : public QObject {
     QFile::remove(QString::fromStdString(SettingsFileFor(SettingsRootKey())));
   }
   void cleanup() {
-    TApp::Exit();
-    QVERIFY(TApp::WaitForWorkers(30000));
+    App.Exit();
+    QVERIFY(App.WaitForWorkers(30000));
     FlushDeletes();
   }
 
@@ -350,11 +355,11 @@ class TResultsPreviewTests : public QObject {
     QCOMPARE(d->windowTitle(), QStringLiteral("Tab display options"));
     d->chkExpandTabs->setChecked(true);
     d->chkExpandTabs->click();
-    QVERIFY(!TApp::TabDisplay().Get().ExpandTabs);
+    QVERIFY(!App.TabDisplay().Get().ExpandTabs);
     QVERIFY(!d->lblSpaces->isEnabled() && !d->spnSpacesPerTab->isEnabled());
     d->chkExpandTabs->click();
     d->spnSpacesPerTab->setValue(8);
-    QCOMPARE(TApp::TabDisplay().Get().SpacesPerTab, 8);
+    QCOMPARE(App.TabDisplay().Get().SpacesPerTab, 8);
     d->spnSpacesPerTab->setValue(0);
     QCOMPARE(d->spnSpacesPerTab->value(), 1);
     d->spnSpacesPerTab->setValue(1000);
@@ -362,7 +367,7 @@ class TResultsPreviewTests : public QObject {
     d->close();
     FlushDeletes();
     QVERIFY(!TabDisplayDialog);
-    TApp::TabDisplay().Set({true, 4});
+    App.TabDisplay().Set({true, 4});
   }
 };
 

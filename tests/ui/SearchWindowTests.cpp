@@ -59,8 +59,8 @@ class TTree {
   QTemporaryDir FDir;
 };
 
-TfmSearch* NewSearchWindow() {
-  auto* w = TfmGeneric::CreateUnbound<TfmSearch>(nullptr);
+TfmSearch* NewSearchWindow(TApp& app) {
+  auto* w = TfmGeneric::CreateUnbound<TfmSearch>(nullptr, app);
   w->show();
   return w;
 }
@@ -115,21 +115,26 @@ bool WaitForEntries(TfmSearch* w, int count) {
 
 class TSearchWindowTests : public QObject {
   Q_OBJECT
+
+ public:
+  // The application every window of these tests belongs to.
+  TApp App;
+
  private slots:
   void initTestCase() {
-    TApp::SetQuitHandler([] { ++gQuits; });
-    TApp::InstallTitleHandler();
+    App.SetQuitHandler([] { ++gQuits; });
+    App.InstallTitleHandler();
   }
   void init() {
     QFile::remove(QString::fromStdString(StoreFile()));
-    TApp::SetSearchArguments({});
+    App.SetSearchArguments({});
     gQuits = 0;
   }
   void cleanup() {
-    TApp::Exit();
-    QVERIFY(TApp::WaitForWorkers(30000));
+    App.Exit();
+    QVERIFY(App.WaitForWorkers(30000));
     FlushDeletes();
-    QCOMPARE(TApp::SearchWindowCount(), 0);
+    QCOMPARE(App.SearchWindowCount(), 0);
   }
 
   // ---- rules without a window ----
@@ -239,7 +244,7 @@ class TSearchWindowTests : public QObject {
     TTree tree;
     const QString file = tree.Write(QStringLiteral("a.txt"), "x\n");
     const QString dirs[] = {QString(), tree.Path(), file, tree.Path() + QStringLiteral("/missing")};
-    TfmSearch* w = NewSearchWindow();
+    TfmSearch* w = NewSearchWindow(App);
     SetInputs(w, target, dirs[dir], patterns);
     w->ActionList1->UpdateAll();
     QCOMPARE(w->GetSearchProblem(), problem);
@@ -264,7 +269,7 @@ class TSearchWindowTests : public QObject {
     QFETCH(int, input);
     TTree tree;
     tree.Write(QStringLiteral("a.txt"), "foo\n");
-    TfmSearch* w = NewSearchWindow();
+    TfmSearch* w = NewSearchWindow(App);
     SetInputs(w, QStringLiteral("foo"), tree.Path());
     QWidget* inputs[] = {w->cbxTarget, w->cbxExclude, w->cbxDirectory};
     QVERIFY(ActivateWindow(w));
@@ -277,7 +282,7 @@ class TSearchWindowTests : public QObject {
   }
 
   void PatternTypedWithABreakAtTheEndCountsOneLine() {
-    TfmSearch* w = NewSearchWindow();
+    TfmSearch* w = NewSearchWindow(App);
     QVERIFY(ActivateWindow(w));
     ClickAt(w->memPatterns);
     PressKey(Qt::Key_A, Qt::ControlModifier);  // no results: the key selects the memo's text
@@ -291,7 +296,7 @@ class TSearchWindowTests : public QObject {
   void ProblemClearsOnlyItself() {
     TTree tree;
     tree.Write(QStringLiteral("a.txt"), "foo\n");
-    TfmSearch* w = NewSearchWindow();
+    TfmSearch* w = NewSearchWindow(App);
     SetInputs(w, QString(), tree.Path());
     w->ActionList1->UpdateAll();
     QCOMPARE(w->StatusMessage(), QStringLiteral("No search target"));
@@ -311,7 +316,7 @@ class TSearchWindowTests : public QObject {
     tree.Write(QStringLiteral("b.txt"), "nothing\n");
     tree.Write(QStringLiteral("sub/c.txt"), "xfoo\n");
     tree.Write(QStringLiteral("skip.md"), "foo\n");
-    TfmSearch* w = NewSearchWindow();
+    TfmSearch* w = NewSearchWindow(App);
     SetInputs(w, QStringLiteral("foo"), tree.Path() + QLatin1Char('/'), QStringLiteral("*.txt"));
     w->cbxExclude->setEditText(QStringLiteral("xfoo"));
     QVERIFY(ActivateWindow(w));
@@ -366,7 +371,7 @@ class TSearchWindowTests : public QObject {
         {true, true, QStringLiteral("Found in 2 of 3 files, 1 binary file skipped"), 4},
         {false, true, QStringLiteral("Found in 1 of 2 files, 1 binary file skipped"), 2},
     };
-    TfmSearch* w = NewSearchWindow();
+    TfmSearch* w = NewSearchWindow(App);
     SetInputs(w, QStringLiteral("foo"), tree.Path());
     QVERIFY(ActivateWindow(w));
     for (const TCase& c : cases) {
@@ -387,7 +392,7 @@ class TSearchWindowTests : public QObject {
     }
     delete w;
     // A new window takes the choices of the last search.
-    w = NewSearchWindow();
+    w = NewSearchWindow(App);
     QVERIFY(!w->chkHidden->isChecked());
     QVERIFY(w->chkBinarySkip->isChecked());
   }
@@ -396,7 +401,7 @@ class TSearchWindowTests : public QObject {
     TTree tree;
     for (const char* f : {"a.txt", "node_modules/m.txt", "src/gen/g.txt", "src/s.txt", "build1/b.txt"})
       tree.Write(QString::fromUtf8(f), "foo\n");
-    TfmSearch* w = NewSearchWindow();
+    TfmSearch* w = NewSearchWindow(App);
     SetInputs(w, QStringLiteral("foo"), tree.Path());
     QVERIFY(ActivateWindow(w));
     const struct {
@@ -419,7 +424,7 @@ class TSearchWindowTests : public QObject {
     QCOMPARE(w->cbxFolderSkip->itemText(1), QStringLiteral("node_modules|build*"));
     delete w;
     QCOMPARE(StoredValue("fmSearch", "cbxFolderSkip.Text"), std::string("src/gen"));
-    w = NewSearchWindow();
+    w = NewSearchWindow(App);
     QCOMPARE(w->cbxFolderSkip->currentText(), QStringLiteral("src/gen"));
     QCOMPARE(w->cbxFolderSkip->count(), 2);
   }
@@ -427,7 +432,7 @@ class TSearchWindowTests : public QObject {
   void ProgressTextsDuringASearch() {
     TTree tree;
     tree.Fill(4000, 5);  // enough to last several hand-overs
-    TfmSearch* w = NewSearchWindow();
+    TfmSearch* w = NewSearchWindow(App);
     SetInputs(w, QStringLiteral("needle"), tree.Path());
     QStringList panel1, panel6;
     QTimer poll;
@@ -451,7 +456,7 @@ class TSearchWindowTests : public QObject {
   void TerminateKeepsWhatWasFound() {
     TTree tree;
     tree.Fill(5000, 20);
-    TfmSearch* w = NewSearchWindow();
+    TfmSearch* w = NewSearchWindow(App);
     SetInputs(w, QStringLiteral("needle"), tree.Path());
     const QRect button = w->btnSearch->geometry();
     QVERIFY(w->acSearch->Execute());
@@ -477,7 +482,7 @@ class TSearchWindowTests : public QObject {
     // Terminate ends the search without waiting for the rest.
     TTree tree;
     tree.Fill(200, 2000);
-    TfmSearch* w = NewSearchWindow();
+    TfmSearch* w = NewSearchWindow(App);
     SetInputs(w, QStringLiteral("needle"), tree.Path());
     QElapsedTimer clock;
     qint64 last = 0, worstGap = 0;
@@ -509,7 +514,7 @@ class TSearchWindowTests : public QObject {
     TTree big, small;
     big.Fill(300, 20);
     small.Write(QStringLiteral("one.txt"), "needle\n");
-    TfmSearch* w = NewSearchWindow();
+    TfmSearch* w = NewSearchWindow(App);
     SetInputs(w, QStringLiteral("needle"), big.Path());
     QVERIFY(w->acSearch->Execute());
     w->DirectoryApplied(small.Path());  // while running: stop, then search again
@@ -528,7 +533,7 @@ class TSearchWindowTests : public QObject {
     // A file whose every read fails (the system's view of a process's memory, at offset 0).
     const QString huge = tree.Path() + QStringLiteral("/huge.txt");
     QVERIFY(::symlink("/proc/self/mem", huge.toLocal8Bit().constData()) == 0);
-    TfmSearch* w = NewSearchWindow();
+    TfmSearch* w = NewSearchWindow(App);
     SetInputs(w, QStringLiteral("needle"), tree.Path());
     w->ActionList1->UpdateAll();
     QVERIFY(!w->acViewLog->isVisible());
@@ -551,8 +556,8 @@ class TSearchWindowTests : public QObject {
   void WindowsTakeFirstFreeNameAndOwnSection() {
     TTree tree;
     tree.Write(QStringLiteral("a.txt"), "alpha beta\n");
-    TfmSearch* first = NewSearchWindow();
-    TfmSearch* second = NewSearchWindow();
+    TfmSearch* first = NewSearchWindow(App);
+    TfmSearch* second = NewSearchWindow(App);
     QCOMPARE(first->objectName(), QStringLiteral("fmSearch"));
     QCOMPARE(second->objectName(), QStringLiteral("fmSearch_1"));
     SetInputs(first, QStringLiteral("alpha"), tree.Path());
@@ -565,7 +570,7 @@ class TSearchWindowTests : public QObject {
     QCOMPARE(StoredValue("fmSearch_1", "cbxTarget.Text"), std::string("beta"));
     delete first;
     QCOMPARE(gQuits, 0);  // the other window keeps the program going
-    TfmSearch* third = NewSearchWindow();
+    TfmSearch* third = NewSearchWindow(App);
     QCOMPARE(third->objectName(), QStringLiteral("fmSearch"));
     QCOMPARE(third->cbxTarget->currentText(), QStringLiteral("alpha"));
     QCOMPARE(third->cbxTarget->itemText(0), QStringLiteral("alpha"));
@@ -577,7 +582,7 @@ class TSearchWindowTests : public QObject {
   void WindowMenusListEveryWindow() {
     TTree tree;
     tree.Write(QStringLiteral("a.txt"), "x & y\n");
-    TfmSearch* w[3] = {NewSearchWindow(), NewSearchWindow(), NewSearchWindow()};
+    TfmSearch* w[3] = {NewSearchWindow(App), NewSearchWindow(App), NewSearchWindow(App)};
     SetInputs(w[1], QStringLiteral("x & y"), tree.Path());
     QVERIFY(w[1]->acSearch->Execute());
     WAIT_SEARCH_END(w[1]);
@@ -602,7 +607,7 @@ class TSearchWindowTests : public QObject {
   }
 
   void MenusFollowTheActions() {
-    TfmSearch* w = NewSearchWindow();
+    TfmSearch* w = NewSearchWindow(App);
     QCOMPARE(MenuEntries(w->File1), (QStringList{"Save results...", "Setup Printer", "Print results",
                                                  "Open new Search window", "Exit"}));
     QCOMPARE(MenuEntries(w->Edit1), (QStringList{"Select All Finds", "Deselect All Finds", "Replace...", "Undo last replace",
@@ -623,32 +628,32 @@ class TSearchWindowTests : public QObject {
     QVERIFY(!w->acShowCaptions->isChecked());
     // Open new Search window.
     QVERIFY(w->acNewSearch->Execute());
-    QCOMPARE(TApp::SearchWindowCount(), 2);
+    QCOMPARE(App.SearchWindowCount(), 2);
   }
 
   void TitleWhileAnySearchRuns() {
     TTree tree, large;
     tree.Fill(200, 10);
     large.Fill(2000, 50);  // still searching when the first search has ended
-    TfmSearch* a = NewSearchWindow();
-    TfmSearch* b = NewSearchWindow();
-    TfmSearch* idle = NewSearchWindow();
+    TfmSearch* a = NewSearchWindow(App);
+    TfmSearch* b = NewSearchWindow(App);
+    TfmSearch* idle = NewSearchWindow(App);
     SetInputs(a, QStringLiteral("needle"), tree.Path());
     SetInputs(b, QStringLiteral("needle"), large.Path());
-    QCOMPARE(TApp::Title(), QStringLiteral("Trawlex"));
+    QCOMPARE(App.Title(), QStringLiteral("Trawlex"));
     QCOMPARE(idle->windowTitle(), QStringLiteral("Trawlex"));
     QVERIFY(a->acSearch->Execute());
     QVERIFY(b->acSearch->Execute());
-    QTRY_COMPARE(TApp::Title(), QStringLiteral("Trawlex - Running"));
+    QTRY_COMPARE(App.Title(), QStringLiteral("Trawlex - Running"));
     // Every window shows the state, also one whose title was set before the search began.
     QCOMPARE(idle->windowTitle(), QStringLiteral("Trawlex \u2014 Trawlex - Running"));
     QCOMPARE(a->windowTitle(), QStringLiteral("Trawlex: needle \u2014 Trawlex - Running"));
     a->acTerminate->Execute();
     WAIT_SEARCH_END(a);
     // While b's search is still counted (it may end at any moment), the title keeps the state.
-    if (TApp::RunningSearches().Count() > 0) QCOMPARE(TApp::Title(), QStringLiteral("Trawlex - Running"));
+    if (App.RunningSearches().Count() > 0) QCOMPARE(App.Title(), QStringLiteral("Trawlex - Running"));
     WAIT_SEARCH_END(b);
-    QTRY_COMPARE(TApp::Title(), QStringLiteral("Trawlex"));
+    QTRY_COMPARE(App.Title(), QStringLiteral("Trawlex"));
     // ... and drops it when the last search has ended: the caption alone.
     QCOMPARE(a->windowTitle(), QStringLiteral("Trawlex: needle"));
     QCOMPARE(b->windowTitle(), QStringLiteral("Trawlex: needle"));
@@ -660,7 +665,7 @@ class TSearchWindowTests : public QObject {
     // The first window saves its section; the second window's section holds values of the
     // wrong type, which are reported (on standard error here) and keep their defaults.
     {
-      TfmSearch* w = NewSearchWindow();
+      TfmSearch* w = NewSearchWindow(App);
       w->cbxTarget->setEditText(QStringLiteral("kept"));
       delete w;
     }
@@ -670,20 +675,20 @@ class TSearchWindowTests : public QObject {
                 "\"fmSearch_1.bounds\"=dword:00000001\r\n\"pnlPreview.Height\"=\"tall\"\r\n");
     store.close();
     gQuits = 0;
-    TfmSearch* first = NewSearchWindow();
+    TfmSearch* first = NewSearchWindow(App);
     first->acNewSearch->Execute();
     RunLoop(100);
     // The second window opens with its defaults, and the list holds exactly the windows alive.
     int alive = 0;
-    for (TfmGeneric* g : TfmGeneric::Windows()) alive += qobject_cast<TfmSearch*>(g) != nullptr;
-    QCOMPARE(TApp::SearchWindowCount(), alive);
+    for (TfmGeneric* g : App.Windows()) alive += qobject_cast<TfmSearch*>(g) != nullptr;
+    QCOMPARE(App.SearchWindowCount(), alive);
     QCOMPARE(alive, 2);
     first->cbxTarget->setEditText(QStringLiteral("saved at exit"));
-    TApp::UpdateWindowMenus();
+    App.UpdateWindowMenus();
     QCOMPARE(first->Window1->actions().size(), alive);
-    TApp::Exit();
+    App.Exit();
     FlushDeletes();
-    QCOMPARE(TApp::SearchWindowCount(), 0);
+    QCOMPARE(App.SearchWindowCount(), 0);
     QCOMPARE(gQuits, 1);
     QCOMPARE(StoredValue("fmSearch", "cbxTarget.Text"), std::string("saved at exit"));
   }
@@ -691,27 +696,27 @@ class TSearchWindowTests : public QObject {
   void CloseDuringASearch() {
     TTree tree;
     tree.Fill(3000, 50);
-    TfmSearch* w = NewSearchWindow();
+    TfmSearch* w = NewSearchWindow(App);
     SetInputs(w, QStringLiteral("needle"), tree.Path());
     QVERIFY(w->acSearch->Execute());
     QVERIFY(WaitForEntries(w, 0));
     QVERIFY(w->Running());
     QVERIFY(w->close());  // destroys the window; the worker is only told to stop
     FlushDeletes();
-    QCOMPARE(TApp::SearchWindowCount(), 0);
+    QCOMPARE(App.SearchWindowCount(), 0);
     QCOMPARE(gQuits, 1);
-    QVERIFY(TApp::WaitForWorkers(30000));
-    QCOMPARE(TApp::Title(), QStringLiteral("Trawlex"));
+    QVERIFY(App.WaitForWorkers(30000));
+    QCOMPARE(App.Title(), QStringLiteral("Trawlex"));
     QCOMPARE(StoredValue("fmSearch", "cbxTarget.Text"), std::string("needle"));
   }
 
   void ExitClosesEveryWindowAndSavesEach() {
-    TfmSearch* a = NewSearchWindow();
-    TfmSearch* b = NewSearchWindow();
+    TfmSearch* a = NewSearchWindow(App);
+    TfmSearch* b = NewSearchWindow(App);
     a->cbxTarget->setEditText(QStringLiteral("from a"));
     b->cbxTarget->setEditText(QStringLiteral("from b"));
     QVERIFY(a->acExit->Execute());
-    QTRY_COMPARE(TApp::SearchWindowCount(), 0);
+    QTRY_COMPARE(App.SearchWindowCount(), 0);
     QCOMPARE(gQuits, 1);
     QCOMPARE(StoredValue("fmSearch", "cbxTarget.Text"), std::string("from a"));
     QCOMPARE(StoredValue("fmSearch_1", "cbxTarget.Text"), std::string("from b"));
@@ -724,13 +729,13 @@ class TSearchWindowTests : public QObject {
     tree.Write(QStringLiteral("b.php"), "needle\n");
     tree.Write(QStringLiteral("c.txt"), "needle\n");
     {
-      TfmSearch* w = NewSearchWindow();
+      TfmSearch* w = NewSearchWindow(App);
       SetInputs(w, QStringLiteral("stored"), tree.Path());
       delete w;
     }
-    TApp::SetSearchArguments({"-x", "foo", "-t", "needle", "-d", tree.Path().toStdString(), "-p", "*.html | *.php",
+    App.SetSearchArguments({"-x", "foo", "-t", "needle", "-d", tree.Path().toStdString(), "-p", "*.html | *.php",
                               "-s", "0", "-C", "1"});
-    TfmSearch* w = NewSearchWindow();
+    TfmSearch* w = NewSearchWindow(App);
     QVERIFY(w->FromCommandLine());
     QCOMPARE(w->cbxTarget->currentText(), QStringLiteral("needle"));
     QCOMPARE(w->memPatterns->toPlainText(), QStringLiteral("*.html\n*.php"));
@@ -753,8 +758,8 @@ class TSearchWindowTests : public QObject {
   void RegularExpressionSwitchCheckBoxAndBadPattern() {
     TTree tree;
     tree.Write(QStringLiteral("a.txt"), "id42 id7 idx\nnone\n");
-    TApp::SetSearchArguments({"-t", R"(id(\d+))", "-d", tree.Path().toStdString(), "-r", "1", "-c", "1"});
-    TfmSearch* w = NewSearchWindow();
+    App.SetSearchArguments({"-t", R"(id(\d+))", "-d", tree.Path().toStdString(), "-r", "1", "-c", "1"});
+    TfmSearch* w = NewSearchWindow(App);
     QVERIFY(w->chkRegExp->isChecked());
     QTRY_VERIFY(w->Params() != nullptr);
     WAIT_SEARCH_END(w);
@@ -762,8 +767,8 @@ class TSearchWindowTests : public QObject {
     QVERIFY(w->Params()->GetDescription().back() == "Regular expression: Yes");
     delete w;
 
-    TApp::SetSearchArguments({});
-    w = NewSearchWindow();
+    App.SetSearchArguments({});
+    w = NewSearchWindow(App);
     QVERIFY(!w->FromCommandLine());
     SetInputs(w, QStringLiteral("id"), tree.Path());
     QVERIFY(ActivateWindow(w));
@@ -795,12 +800,12 @@ class TSearchWindowTests : public QObject {
 
   void OneArgumentIsIgnored() {
     {
-      TfmSearch* w = NewSearchWindow();
+      TfmSearch* w = NewSearchWindow(App);
       w->cbxTarget->setEditText(QStringLiteral("stored"));
       delete w;
     }
-    TApp::SetSearchArguments({"/tmp"});
-    TfmSearch* w = NewSearchWindow();
+    App.SetSearchArguments({"/tmp"});
+    TfmSearch* w = NewSearchWindow(App);
     QVERIFY(!w->FromCommandLine());
     QCOMPARE(w->cbxTarget->currentText(), QStringLiteral("stored"));
   }
@@ -808,17 +813,17 @@ class TSearchWindowTests : public QObject {
   void BadSwitchValueIsReportedAndNoSearchStarts() {
     TTree tree;
     tree.Write(QStringLiteral("a.txt"), "needle\n");
-    TApp::SetSearchArguments({"-t", "needle", "-d", tree.Path().toStdString(), "-w", "maybe"});
+    App.SetSearchArguments({"-t", "needle", "-d", tree.Path().toStdString(), "-w", "maybe"});
     QString title, text;
     AnswerMessageBox(QMessageBox::Ok, &title, &text);
-    TfmSearch* w = NewSearchWindow();
+    TfmSearch* w = NewSearchWindow(App);
     QTRY_COMPARE(text, QStringLiteral("'maybe' is not a valid integer value"));
     RunLoop(50);
     QVERIFY(!w->Params());
   }
 
   void UsageLinesFromTheControls() {
-    TfmSearch* w = NewSearchWindow();
+    TfmSearch* w = NewSearchWindow(App);
     std::vector<std::string> lines = w->UsageLines();
     QVERIFY(!lines.empty());
     lines.erase(lines.begin());  // the program's file name

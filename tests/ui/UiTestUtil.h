@@ -17,6 +17,7 @@
 
 #include "config/CfgElements.h"
 #include "config/RegistryConfig.h"
+#include "ui/Application.h"
 #include "ui/FormBase.h"
 #include "ui/services/ShellServices.h"
 
@@ -68,11 +69,11 @@ inline void FlushDeletes() {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-// Deletes every window of the list of windows, one at a time by its own pointer (a window may
-// take others with it), and runs the deletions that follow.
-inline void DeleteAllWindows() {
+// Deletes every window of the application's list of windows, one at a time by its own pointer
+// (a window may take others with it), and runs the deletions that follow.
+inline void DeleteAllWindows(const TApp& app) {
   QList<QPointer<TfmGeneric>> windows;
-  for (TfmGeneric* w : TfmGeneric::Windows()) windows.append(w);
+  for (TfmGeneric* w : app.Windows()) windows.append(w);
   for (const QPointer<TfmGeneric>& w : windows) delete w.data();
   FlushDeletes();
 }

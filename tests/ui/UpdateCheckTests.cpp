@@ -109,9 +109,14 @@ const std::vector<int32_t> kOwn{1, 4, 0, 0};
 
 class TUpdateCheckTests : public QObject {
   Q_OBJECT
+
+ public:
+  // The application every window of these tests belongs to.
+  TApp App;
+
  private slots:
   void cleanup() {
-    DeleteAllWindows();
+    DeleteAllWindows(App);
     SetShellServices(nullptr);
   }
 
@@ -210,7 +215,7 @@ class TUpdateCheckTests : public QObject {
   // request is never sent; after the time limit the error box says so and all is as before.
   void SilentServerNeitherBlocksTheWindowNorWaitsForever() {
     TVersionServer server("200 OK", "9.9", false);
-    QPointer<TfmSearch> w = TfmGeneric::CreateUnbound<TfmSearch>(nullptr);
+    QPointer<TfmSearch> w = TfmGeneric::CreateUnbound<TfmSearch>(nullptr, App);
     w->show();
     QElapsedTimer clock;
     clock.start();
@@ -253,7 +258,7 @@ class TUpdateCheckTests : public QObject {
   }
 
   void BuildWithoutSiteSaysSo() {
-    QPointer<TfmSearch> w = TfmGeneric::CreateUnbound<TfmSearch>(nullptr);
+    QPointer<TfmSearch> w = TfmGeneric::CreateUnbound<TfmSearch>(nullptr, App);
     w->show();
     QString title, text;
     AnswerMessageBox(QMessageBox::Ok, &title, &text);

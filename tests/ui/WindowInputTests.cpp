@@ -90,6 +90,11 @@ class TBoxCounter : public QObject {
 class TWindowInputTests : public QObject {
   Q_OBJECT
 
+ public:
+  // The application every window of these tests belongs to.
+  TApp App;
+
+
   std::unique_ptr<QTemporaryDir> FTree;  // a fresh tree for every test
   TfmSearch* W = nullptr;
   QString Path(const QString& name = {}) const { return name.isEmpty() ? FTree->path() : FTree->filePath(name); }
@@ -112,22 +117,22 @@ class TWindowInputTests : public QObject {
 
  private slots:
   void initTestCase() {
-    TApp::SetQuitHandler([] {});
-    TApp::InstallTitleHandler();
+    App.SetQuitHandler([] {});
+    App.InstallTitleHandler();
   }
   void init() {
     QFile::remove(QString::fromStdString(SettingsFileFor(SettingsRootKey())));
     FTree = std::make_unique<QTemporaryDir>();
     Write(QStringLiteral("a.txt"), "foo fooFOO FOO\nint x\n");
     Write(QStringLiteral("tree/deep/b.txt"), "foo\n");
-    W = TfmGeneric::CreateUnbound<TfmSearch>(nullptr);
+    W = TfmGeneric::CreateUnbound<TfmSearch>(nullptr, App);
     W->resize(563, 448);
     QVERIFY(ActivateWindow(W));
     Search();  // results, so that the window's Ctrl+A and Ctrl+C would have work to do
   }
   void cleanup() {
-    TApp::Exit();
-    QVERIFY(TApp::WaitForWorkers(30000));
+    App.Exit();
+    QVERIFY(App.WaitForWorkers(30000));
     FlushDeletes();
   }
 

@@ -55,11 +55,11 @@ TfmTabDisplay::TfmTabDisplay(QWidget* owner) : TfmNMDialog(owner) {
   connect(btnClose, &QPushButton::clicked, this, &QWidget::close);
 
   // The stored values; a value that differs from the design state runs its change behaviour.
-  if (TAppSettings* s = TApp::Settings()) {
+  if (TAppSettings* s = App() ? App()->Settings() : nullptr) {
     spnSpacesPerTab->setValue(std::clamp(static_cast<int>(s->SpacesPerTab->Value), 1, 100));
     chkExpandTabs->setChecked(s->ExpandTabs->Value);
-  } else {
-    const TTabSettings t = TApp::TabDisplay().Get();
+  } else if (App()) {
+    const TTabSettings t = App()->TabDisplay().Get();
     spnSpacesPerTab->setValue(std::clamp(static_cast<int>(t.SpacesPerTab), 1, 100));
     chkExpandTabs->setChecked(t.ExpandTabs);
   }
@@ -77,11 +77,11 @@ void TfmTabDisplay::spnSpacesPerTabChange() { SettingsChanged(); }
 void TfmTabDisplay::SettingsChanged() {
   const bool expand = chkExpandTabs->isChecked();
   const int spaces = spnSpacesPerTab->value();
-  if (TAppSettings* s = TApp::Settings()) {
+  if (TAppSettings* s = App() ? App()->Settings() : nullptr) {
     s->ExpandTabs->Value = expand;
     s->SpacesPerTab->Value = spaces;
   }
-  TApp::TabDisplay().Set({expand, spaces});
+  if (App()) App()->TabDisplay().Set({expand, spaces});
   if (OnSettingsChanged) OnSettingsChanged(*this);
 }
 

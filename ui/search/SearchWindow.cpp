@@ -50,9 +50,9 @@ namespace trawlex {
 
 namespace {
 
-QStringList LiveSearchWindowNames() {
+QStringList LiveSearchWindowNames(const TApp& app) {
   QStringList names;
-  for (TfmGeneric* w : TfmGeneric::Windows()) {
+  for (TfmGeneric* w : app.Windows()) {
     if (qobject_cast<TfmSearch*>(w)) names << w->objectName();
   }
   return names;
@@ -78,16 +78,16 @@ struct TfmSearch::TCfgAdapters : public QObject {
 
 // ---- creation ----------------------------------------------------------------------------
 
-TfmSearch::TfmSearch(QWidget* owner)
-    : TfmGeneric(owner), FAdapters(new TCfgAdapters(this)), FResultsFont(FAdapters->ResultsFont) {
+TfmSearch::TfmSearch(QWidget* owner, TApp& app)
+    : TfmGeneric(owner, &app), FAdapters(new TCfgAdapters(this)), FResultsFont(FAdapters->ResultsFont) {
   SetCaption(QStringLiteral("Trawlex"));
-  setObjectName(FirstFreeSearchWindowName(LiveSearchWindowNames()));
+  setObjectName(FirstFreeSearchWindowName(LiveSearchWindowNames(app)));
   resize(563, 448);
   setMinimumHeight(200);
   FSortOrder = 0;
   FResultsFont = QApplication::font();
-  FMeasure = std::make_unique<TPainterSurface>(FResultsFont, palette(), &TApp::TabDisplay());
-  FDraw = std::make_unique<TPainterSurface>(FResultsFont, palette(), &TApp::TabDisplay());
+  FMeasure = std::make_unique<TPainterSurface>(FResultsFont, palette(), &App()->TabDisplay());
+  FDraw = std::make_unique<TPainterSurface>(FResultsFont, palette(), &App()->TabDisplay());
 
   CreateActions();
   CreateLayout();
@@ -107,10 +107,10 @@ TfmSearch::TfmSearch(QWidget* owner)
 
 void TfmSearch::Created() {
   // Only now is the window in the list of windows, and so in every Window menu.
-  TApp::UpdateWindowMenus();
+  App()->UpdateWindowMenus();
 }
 
-TfmGeneric* TfmSearch::CreateSameClass() { return CreateUnbound<TfmSearch>(nullptr); }
+TfmGeneric* TfmSearch::CreateSameClass() { return CreateUnbound<TfmSearch>(nullptr, *App()); }
 
 TAction* TfmSearch::AddAction(const char* name, const char* caption, const char* category, const QKeySequence& key,
                               const char* hint) {
@@ -153,7 +153,10 @@ void TfmSearch::CreateFileActions() {
   acNewSearch->OnExecute = [this](TAction&) { NewWindow(); };
   acExit = AddAction("acExit", "Exit", "File", {}, "");
   // Queued: the window whose menu ran Exit is among those it destroys.
-  acExit->OnExecute = [](TAction&) { QTimer::singleShot(0, qApp, [] { TApp::Exit(); }); };
+  acExit->OnExecute = [this](TAction&) {
+    TApp* app = App();
+    QTimer::singleShot(0, qApp, [app] { app->Exit(); });
+  };
 }
 
 void TfmSearch::CreateEditActions() {
@@ -594,7 +597,7 @@ void TfmSearch::CreateSettings() {
         usage, [this](const TBaseCfgElem& e) { return GetSwitchLabel(e); }, ProgramFileName());
   }
 
-  const std::vector<std::string>& args = TApp::SearchArguments();
+  const std::vector<std::string>& args = App()->SearchArguments();
   FFromCommandLine = args.size() >= 2;
   FSearchCfgList = std::make_unique<TBaseCfgList>(config, objectName().toStdString());
   AddSearchInputElements(*FSearchCfgList, SearchInputControls(FFromCommandLine));
@@ -649,8 +652,8 @@ TfmSearch::~TfmSearch() {
   ClearPreview();
   SearchParams.reset();
   FSearchCfgList.reset();
-  TApp::WindowDestroyed(this);
-  TApp::UpdateWindowMenus();
+  App()->WindowDestroyed(this);
+  App()->UpdateWindowMenus();
   // The form base then saves the placement and the settings list.
 }
 
@@ -662,10 +665,10 @@ QString TfmSearch::GetCaption() const { return WindowMenuCaption(FHasSearched, F
 
 void TfmSearch::SetCaption(const QString& caption) {
   FCaption = caption;
-  setWindowTitle(TApp::WindowTitle(FCaption));
+  setWindowTitle(App()->WindowTitle(FCaption));
 }
 
-void TfmSearch::ApplicationTitleChanged() { setWindowTitle(TApp::WindowTitle(FCaption)); }
+void TfmSearch::ApplicationTitleChanged() { setWindowTitle(App()->WindowTitle(FCaption)); }
 
 void TfmSearch::Activate() {
   if (isMinimized()) showNormal();

@@ -61,7 +61,7 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
  public:
   // The whole creation sequence; a window started with switches begins its search as soon as
   // the event loop runs.
-  explicit TfmSearch(QWidget* owner = nullptr);
+  TfmSearch(QWidget* owner, TApp& app);
   ~TfmSearch() override;
 
   // IWindowMenuItem

@@ -222,7 +222,7 @@ void TfmSearch::acViewWholeFileExecute() {
 void TfmSearch::acSetPreferredEditorExecute() { ShowNMDialog(this, TfmPreferredEditor::Instance()); }
 
 void TfmSearch::acOpenInPreferredEditorExecute() {
-  TAppSettings* settings = TApp::Settings();
+  TAppSettings* settings = App()->Settings();
   if (!settings) return;
   TResultList* list = ActiveList();
   TSearchResult* item = list->ItemAt(list->ItemIndex());

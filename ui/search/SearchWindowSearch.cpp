@@ -64,7 +64,7 @@ void TfmSearch::acSearchExecute() {
   params->SetCaseSensitive(chkCaseSenstv->isChecked());
   params->RegExp = chkRegExp->isChecked();
   params->PrepareRegex();  // the action is enabled only when the patterns compile
-  if (!FMeasure) FMeasure = std::make_unique<TPainterSurface>(FResultsFont, palette(), &TApp::TabDisplay());
+  if (!FMeasure) FMeasure = std::make_unique<TPainterSurface>(FResultsFont, palette(), &App()->TabDisplay());
   FMeasure->SetFont(FResultsFont);
   params->SetCanvas(FMeasure.get());
   FStartLineNoWidth = params->LineNoWidth();
@@ -82,7 +82,7 @@ void TfmSearch::acSearchExecute() {
   auto run = FRun;
   auto* thread = new TSearchThread(TQtMainThreadInvoker::Instance());
   thread->SetParams(SearchParams.get());
-  thread->RunningSearches = &TApp::RunningSearches();
+  thread->RunningSearches = &App()->RunningSearches();
   thread->OnItems = [run](std::span<TSearchResult* const> items) {
     if (run->Window) run->Window->TakeResultItems(items);
   };
@@ -99,13 +99,13 @@ void TfmSearch::acSearchExecute() {
   thread->OnError = [run](const std::string& text) {
     if (run->Window) run->Window->AddLogLine(text);
   };
-  thread->OnTerminate = [run](TBaseThread& t) {
-    TApp::WorkerEnded();
+  thread->OnTerminate = [run, app = App()](TBaseThread& t) {
+    app->WorkerEnded();
     if (run->Window) run->Window->SearchThreadTerminated(t);
   };
   thread->FreeOnTerminate = true;
   SearchThread = thread;
-  TApp::WorkerStarted();
+  App()->WorkerStarted();
   thread->Start();
 
   PushComboHistory(cbxTarget, HistoryLimit);
@@ -122,7 +122,7 @@ void TfmSearch::acSearchExecute() {
   } catch (const std::exception& e) {
     ReportError(QString::fromUtf8(e.what()));
   }
-  TApp::UpdateWindowMenus();
+  App()->UpdateWindowMenus();
   SetCaption(QStringLiteral("Trawlex: ") + FLastTarget);
 }
 
@@ -144,7 +144,7 @@ TWindowState TfmSearch::State() const {
   s.ActiveSelected = active && active->ItemIndex() >= 0;
   s.SelectedFinds = FSelectedFindCount;
   s.SortOrder = FSortOrder;
-  TAppSettings* settings = TApp::Settings();
+  TAppSettings* settings = App()->Settings();
   s.EditorExists = settings && settings->PreferredEditor->Exists;
   return s;
 }

@@ -135,7 +135,7 @@ TfmPreferredEditor::TfmPreferredEditor(QWidget* owner) : TfmNMDialog(owner) {
 
   // The path goes in quietly: its colour shows only once it is edited. The template goes in
   // with its change handler, which fills the example and the background.
-  TAppSettings* settings = TApp::Settings();
+  TAppSettings* settings = App() ? App()->Settings() : nullptr;
   SetEditTextQuietly(edtExecutable, settings ? QString::fromStdString(settings->PreferredEditor->Value) : QString());
   edtArguments->setText(settings ? QString::fromStdString(settings->EditorArgs->Value) : FileToken);
   edtArgumentsChange();  // also when the template is empty and so did not change
@@ -145,7 +145,7 @@ TfmPreferredEditor::TfmPreferredEditor(QWidget* owner) : TfmNMDialog(owner) {
 }
 
 void TfmPreferredEditor::edtExecutableChange() {
-  TAppSettings* settings = TApp::Settings();
+  TAppSettings* settings = App() ? App()->Settings() : nullptr;
   bool exists = false;
   if (settings) {
     settings->PreferredEditor->SetAsString(edtExecutable->text().toStdString());
@@ -160,7 +160,7 @@ void TfmPreferredEditor::edtExecutableChange() {
 }
 
 void TfmPreferredEditor::edtArgumentsChange() {
-  if (TAppSettings* settings = TApp::Settings()) settings->EditorArgs->SetAsString(edtArguments->text().toStdString());
+  if (TAppSettings* settings = App() ? App()->Settings() : nullptr) settings->EditorArgs->SetAsString(edtArguments->text().toStdString());
   QPalette pal = edtArguments->palette();
   // Only the token as the buttons write it counts here: a template without it starts the
   // editor without the file, which is allowed but worth a look.
