@@ -496,7 +496,7 @@ class TSearchWindowTests : public QObject {
     clock.start();
     timer.start(5);
     QVERIFY(w->acSearch->Execute());
-    QVERIFY(WaitForEntries(w, 20000));
+    QVERIFY(WaitForEntries(w, 100000));
     QVERIFY(w->Running());
     QElapsedTimer stop;
     stop.start();
