@@ -20,6 +20,7 @@ class QMenu;
 namespace trawlex {
 
 class TfmGeneric;
+class TfmPreferredEditor;
 
 // How a window takes part in the Window menus.
 class IWindowMenuItem {
@@ -113,6 +114,10 @@ class TApp {
   TAppSettings* Settings() const { return FSettings; }
   void SetSettings(TAppSettings* settings) { FSettings = settings; }
 
+  // The one "Preferred Editor" settings window of the application, or null. Its owner (the
+  // search window that opened it) destroys it, which clears this reference.
+  TfmPreferredEditor*& PreferredEditorDialog() { return FPreferredEditorDialog; }
+
  private:
   // Guarded pointers: an entry can never outlive its window, whatever path destroyed it.
   std::vector<QPointer<TfmGeneric>> FWindows;
@@ -121,6 +126,7 @@ class TApp {
   std::vector<std::string> FArguments;
   QString FTitle = QStringLiteral("Trawlex");
   TAppSettings* FSettings = nullptr;
+  TfmPreferredEditor* FPreferredEditorDialog = nullptr;
   TRunningSearches FRunningSearches;
   TTabDisplay FTabDisplay;
 };

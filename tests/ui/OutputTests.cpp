@@ -402,7 +402,7 @@ class TOutputTests : public QObject {
   void EditorWindowMarksItsFields() {
     const auto undo = qScopeGuard([this] { ResetEditor(); });
     W->acSetPreferredEditor->Execute();
-    TfmPreferredEditor* ed = TfmPreferredEditor::Instance();
+    TfmPreferredEditor* ed = App.PreferredEditorDialog();
     QVERIFY(ed);
     QCOMPARE(ed->lblExample->text(), QStringLiteral(" \"/var/www/site/index.php\""));  // a path of this system
     QVERIFY(ActivateWindow(ed));

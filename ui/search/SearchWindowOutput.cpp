@@ -219,7 +219,7 @@ void TfmSearch::acViewWholeFileExecute() {
   ShowFileViewer(this, path, line + 1, &FResultsFont);
 }
 
-void TfmSearch::acSetPreferredEditorExecute() { ShowNMDialog(this, TfmPreferredEditor::Instance()); }
+void TfmSearch::acSetPreferredEditorExecute() { ShowNMDialog(this, App()->PreferredEditorDialog()); }
 
 void TfmSearch::acOpenInPreferredEditorExecute() {
   TAppSettings* settings = App()->Settings();

@@ -52,11 +52,6 @@ QStringList EditorArguments(const QString& argsTemplate, int line, const QString
   return args;
 }
 
-TfmPreferredEditor*& TfmPreferredEditor::Instance() {
-  static TfmPreferredEditor* instance = nullptr;
-  return instance;
-}
-
 QString TfmPreferredEditor::ExampleText(const QString& executable, const QString& argsTemplate) {
   // The example file is a path of this system.
 #ifdef Q_OS_WIN

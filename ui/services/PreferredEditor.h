@@ -34,9 +34,6 @@ class TfmPreferredEditor : public TfmNMDialog {
 
   bool UseTopLeftOnly() const override { return false; }
 
-  // The one settings window of the program, or null.
-  static TfmPreferredEditor*& Instance();
-
   QToolButton* btnFindExecutable = nullptr;
   QLineEdit* edtExecutable = nullptr;
   QLabel* Label2 = nullptr;
