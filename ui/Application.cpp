@@ -10,6 +10,7 @@
 #include "engine/SearchThread.h"
 #include "engine/TabSettings.h"
 #include "ui/FormBase.h"
+#include "ui/services/UndoReplace.h"
 #include "ui/WindowRoutines.h"
 
 #ifdef Q_OS_UNIX
@@ -57,7 +58,7 @@ void TAppSettings::Save() { FList->SaveAll(); }
 
 // ---- TApp --------------------------------------------------------------------------------
 
-TApp::TApp() = default;
+TApp::TApp() : FNewestJournal(std::make_unique<TNewestJournal>()) {}
 TApp::~TApp() = default;
 
 std::vector<TfmGeneric*> TApp::Windows() const {

@@ -21,6 +21,7 @@ namespace trawlex {
 
 class TfmGeneric;
 class TfmPreferredEditor;
+class TNewestJournal;
 
 // How a window takes part in the Window menus.
 class IWindowMenuItem {
@@ -117,6 +118,9 @@ class TApp {
   // The one "Preferred Editor" settings window of the application, or null. Its owner (the
   // search window that opened it) destroys it, which clears this reference.
   TfmPreferredEditor*& PreferredEditorDialog() { return FPreferredEditorDialog; }
+  // The newest run of the undo folder, read again only when it changed; the "Undo last
+  // replace" action of every window asks it.
+  TNewestJournal& NewestJournal() { return *FNewestJournal; }
 
  private:
   // Guarded pointers: an entry can never outlive its window, whatever path destroyed it.
@@ -127,6 +131,7 @@ class TApp {
   QString FTitle = QStringLiteral("Trawlex");
   TAppSettings* FSettings = nullptr;
   TfmPreferredEditor* FPreferredEditorDialog = nullptr;
+  std::unique_ptr<TNewestJournal> FNewestJournal;
   TRunningSearches FRunningSearches;
   TTabDisplay FTabDisplay;
 };

@@ -176,7 +176,7 @@ void TfmSearch::CreateEditActions() {
       a.setEnabled(false);
       return;
     }
-    UpdateUndoReplaceAction(a, !ReplaceDialog);
+    UpdateUndoReplaceAction(a, !ReplaceDialog, App()->NewestJournal());
   };
   acUndoReplace->OnExecute = [this](TAction&) {
     if (UndoLastReplace() && SearchParams) acSearch->Execute();

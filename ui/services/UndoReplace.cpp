@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <optional>
 
 #include "base/TextUtils.h"
 #include "config/UndoSettings.h"
@@ -35,29 +34,6 @@ QString MenuText(const std::string& bytes) {
   return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
-// The newest run that can be undone, read again only when a journal came, went or changed.
-const TJournalInfo* NewestJournal() {
-  static std::string signature;
-  static std::optional<TJournalInfo> cached;
-  const std::string folder = DefaultUndoFolder();
-  std::string now;
-  for (const std::string& path : JournalPaths(folder)) {
-    TFileInfo file;
-    if (GetFileInfo(path, file)) now += path + ":" + std::to_string(file.Size) + ":" + std::to_string(file.ModifiedNs) + "\n";
-  }
-  if (now != signature || now.empty()) {
-    signature = now;
-    cached.reset();
-    for (const TJournalInfo& info : ListJournals(folder)) {
-      if (info.Offered()) {
-        cached = info;
-        break;
-      }
-    }
-  }
-  return cached ? &*cached : nullptr;
-}
-
 }  // namespace
 
 bool OpenReplaceJournal(const TSearchParams& params, const TReplaceJobList& jobs, const std::string& replaceText,
@@ -86,6 +62,29 @@ void CloseReplaceJournal(std::unique_ptr<TUndoJournalWriter>& journal, const std
   journal.reset();
 }
 
+TNewestJournal::TNewestJournal() = default;
+TNewestJournal::~TNewestJournal() = default;
+
+const TJournalInfo* TNewestJournal::Get() {
+  const std::string folder = DefaultUndoFolder();
+  std::string now;
+  for (const std::string& path : JournalPaths(folder)) {
+    TFileInfo file;
+    if (GetFileInfo(path, file)) now += path + ":" + std::to_string(file.Size) + ":" + std::to_string(file.ModifiedNs) + "\n";
+  }
+  if (now != FSignature || now.empty()) {
+    FSignature = now;
+    FCached.reset();
+    for (const TJournalInfo& info : ListJournals(folder)) {
+      if (info.Offered()) {
+        FCached = std::make_unique<TJournalInfo>(info);
+        break;
+      }
+    }
+  }
+  return FCached.get();
+}
+
 QString UndoReplaceCaption(const TJournalInfo* newest) {
   if (!newest) return QString::fromUtf8(PlainCaption);
   const QString time = QString::fromStdString(FormatDateTime("hh:nn", UnixTimeToLocal(newest->Run.Time, false)));
@@ -95,10 +94,10 @@ QString UndoReplaceCaption(const TJournalInfo* newest) {
            QString::fromStdString(CountText(newest->Files, "file")), time);
 }
 
-void UpdateUndoReplaceAction(TAction& action, bool idle) {
-  const TJournalInfo* newest = NewestJournal();
-  action.setText(UndoReplaceCaption(newest));
-  action.setEnabled(idle && newest != nullptr);
+void UpdateUndoReplaceAction(TAction& action, bool idle, TNewestJournal& newest) {
+  const TJournalInfo* info = newest.Get();
+  action.setText(UndoReplaceCaption(info));
+  action.setEnabled(idle && info != nullptr);
 }
 
 bool UndoLastReplace() {

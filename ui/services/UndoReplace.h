@@ -26,10 +26,24 @@ bool OpenReplaceJournal(const TSearchParams& params, const TReplaceJobList& jobs
 // that could not be ended is reported through `log`.
 void CloseReplaceJournal(std::unique_ptr<TUndoJournalWriter>& journal, const std::function<void(const std::string&)>& log);
 
+// The newest run that can be undone, read again only when a journal came, went or changed.
+// The application keeps one for all its windows (TApp::NewestJournal).
+class TNewestJournal {
+ public:
+  TNewestJournal();
+  ~TNewestJournal();
+  // The newest offered run of the undo folder, or null; valid until the next call.
+  const TJournalInfo* Get();
+
+ private:
+  std::string FSignature;
+  std::unique_ptr<TJournalInfo> FCached;
+};
+
 // The caption of the action for the newest journal (none: the plain caption).
 QString UndoReplaceCaption(const TJournalInfo* newest);
 // The update rule of the action: enabled when `idle` and a journal exists.
-void UpdateUndoReplaceAction(TAction& action, bool idle);
+void UpdateUndoReplaceAction(TAction& action, bool idle, TNewestJournal& newest);
 // Asks, restores the files of the newest journal, and shows what was restored and what was
 // refused. True when a file was restored.
 bool UndoLastReplace();
