@@ -10,6 +10,7 @@
 #include "engine/SearchThread.h"
 #include "engine/TabSettings.h"
 #include "ui/FormBase.h"
+#include "ui/services/ShellServices.h"
 #include "ui/services/UndoReplace.h"
 #include "ui/WindowRoutines.h"
 
@@ -60,6 +61,12 @@ void TAppSettings::Save() { FList->SaveAll(); }
 
 TApp::TApp() : FNewestJournal(std::make_unique<TNewestJournal>()) {}
 TApp::~TApp() = default;
+
+IShellServices& TApp::Shell() {
+  if (FInstalledShell) return *FInstalledShell;
+  if (!FDesktopShell) FDesktopShell = MakeDesktopShell();
+  return *FDesktopShell;
+}
 
 std::vector<TfmGeneric*> TApp::Windows() const {
   std::vector<TfmGeneric*> windows;

@@ -22,6 +22,7 @@ namespace trawlex {
 class TfmGeneric;
 class TfmPreferredEditor;
 class TNewestJournal;
+class IShellServices;
 
 // How a window takes part in the Window menus.
 class IWindowMenuItem {
@@ -122,6 +123,11 @@ class TApp {
   // replace" action of every window asks it.
   TNewestJournal& NewestJournal() { return *FNewestJournal; }
 
+  // What the windows ask of the desktop: the desktop's services unless others were installed.
+  IShellServices& Shell();
+  // Installs `services` (not owned; they must outlive their use); null restores the desktop's.
+  void SetShell(IShellServices* services) { FInstalledShell = services; }
+
  private:
   // Guarded pointers: an entry can never outlive its window, whatever path destroyed it.
   std::vector<QPointer<TfmGeneric>> FWindows;
@@ -132,6 +138,8 @@ class TApp {
   TAppSettings* FSettings = nullptr;
   TfmPreferredEditor* FPreferredEditorDialog = nullptr;
   std::unique_ptr<TNewestJournal> FNewestJournal;
+  std::unique_ptr<IShellServices> FDesktopShell;  // made when first asked for
+  IShellServices* FInstalledShell = nullptr;
   TRunningSearches FRunningSearches;
   TTabDisplay FTabDisplay;
 };

@@ -186,20 +186,20 @@ bool SaveThroughDialog(TSaveDialog& dialog, const std::function<void(const QStri
 
 // ---- Desktop -----------------------------------------------------------------------------
 
-bool ShellOpen(const QString& file, const QString& parameters) {
+bool ShellOpen(IShellServices& shell, const QString& file, const QString& parameters) {
   if (parameters.trimmed().isEmpty()) {
     const QUrl url = QUrl::fromUserInput(file, QString(), QUrl::AssumeLocalFile);
-    return url.isValid() && ShellServices().OpenUrl(url);
+    return url.isValid() && shell.OpenUrl(url);
   }
-  return ShellServices().StartDetached(file, QProcess::splitCommand(parameters));
+  return shell.StartDetached(file, QProcess::splitCommand(parameters));
 }
 
-void ExploreSelect(const QString& path, std::function<void(bool)> done) {
+void ExploreSelect(IShellServices& shell, const QString& path, std::function<void(bool)> done) {
   const QFileInfo info(path);
   const QUrl folder = QUrl::fromLocalFile(info.absolutePath());
-  ShellServices().ShowItems({QUrl::fromLocalFile(info.absoluteFilePath())}, [folder, done](bool shown) {
+  shell.ShowItems({QUrl::fromLocalFile(info.absoluteFilePath())}, [&shell, folder, done](bool shown) {
     // Without a file manager that selects items, the folder itself opens.
-    const bool ok = shown || ShellServices().OpenUrl(folder);
+    const bool ok = shown || shell.OpenUrl(folder);
     if (done) done(ok);
   });
 }

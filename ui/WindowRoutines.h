@@ -14,6 +14,7 @@ class QWidget;
 
 namespace trawlex {
 
+class IShellServices;
 class TActionList;
 class TListBox;
 class TSaveDialog;
@@ -71,12 +72,13 @@ bool ExecuteSaveDialog(TSaveDialog& dialog);
 bool SaveThroughDialog(TSaveDialog& dialog, const std::function<void(const QString&)>& write);
 
 // Opens `file` with its associated application, or, with parameters, starts the program `file`
-// with them (split as a shell would split them). True when the desktop accepted the request.
-bool ShellOpen(const QString& file, const QString& parameters = {});
+// with them (split as a shell would split them), through `shell`. True when the desktop
+// accepted the request.
+bool ShellOpen(IShellServices& shell, const QString& file, const QString& parameters = {});
 // Shows `path` selected in the file manager where one answers the request, else opens its
 // folder. Returns at once; `done` runs when the desktop has answered, with false when it took
-// neither request.
-void ExploreSelect(const QString& path, std::function<void(bool)> done = {});
+// neither request. `shell` must outlive the answer (the application's does).
+void ExploreSelect(IShellServices& shell, const QString& path, std::function<void(bool)> done = {});
 
 // The application-wide wait cursor on or off. Calls nest: each "on" is ended by one "off", and
 // the cursor goes back when the last busy section has ended.

@@ -52,7 +52,7 @@ class TAboutUsageTests : public QObject {
  private slots:
   void cleanup() {
     DeleteAllWindows(App);
-    SetShellServices(nullptr);
+    App.SetShell(nullptr);
   }
 
   void AboutShowsIconVersionBuildDateAndSite() {
@@ -100,7 +100,7 @@ class TAboutUsageTests : public QObject {
 
   void SiteLinkOpensInTheBrowser() {
     TRecordingShell shell;
-    SetShellServices(&shell);
+    App.SetShell(&shell);
     QPointer<TfmSearch> w = ShownSearchWindow(App);
     w->acAbout->Execute();
     TfmAbout* about = w->AboutWindow;

@@ -144,7 +144,7 @@ class TOutputTests : public QObject {
     Search();
   }
   void cleanup() {
-    SetShellServices(nullptr);
+    App.SetShell(nullptr);
     App.Exit();
     QVERIFY(App.WaitForWorkers(20000));
     FlushDeletes();
@@ -429,7 +429,7 @@ class TOutputTests : public QObject {
 
   void OpenAndLocateGoToTheDesktopAndReportFailures() {
     TRecordingShell shell;
-    SetShellServices(&shell);
+    App.SetShell(&shell);
     ClickRow(1);
     W->acOpen->Execute();
     W->acExplore->Execute();

@@ -288,9 +288,9 @@ class TResultsPreviewTests : public QObject {
     QCOMPARE(W->VisiblePreviewLines(), 1);
     QCOMPARE(PreviewLines(W), QStringLiteral("5*"));
     TRecordingShell shell;
-    SetShellServices(&shell);
+    App.SetShell(&shell);
     DoubleClickAt(W->lblPreviewFile, W->lblPreviewFile->rect().center());
-    SetShellServices(nullptr);
+    App.SetShell(nullptr);
     QCOMPARE(shell.Calls, QStringList{"open " + QUrl::fromLocalFile(FDir.filePath(QStringLiteral("a.txt"))).toString()});
   }
 

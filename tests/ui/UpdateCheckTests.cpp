@@ -117,7 +117,7 @@ class TUpdateCheckTests : public QObject {
  private slots:
   void cleanup() {
     DeleteAllWindows(App);
-    SetShellServices(nullptr);
+    App.SetShell(nullptr);
   }
 
   void VerdictAndBox_data() {
@@ -165,10 +165,10 @@ class TUpdateCheckTests : public QObject {
     QFETCH(QString, text);
     QFETCH(bool, opened);
     TRecordingShell shell;
-    SetShellServices(&shell);
+    App.SetShell(&shell);
     TVersionServer server(status, body);
     QObject owner;
-    auto* check = new TUpdateCheck(&owner, server.Site(), kOwn);
+    auto* check = new TUpdateCheck(&owner, App.Shell(), server.Site(), kOwn);
     QString shownTitle, shownText;
     AnswerMessageBox(QMessageBox::StandardButton(answer), &shownTitle, &shownText);
     QSignalSpy finished(check, &TUpdateCheck::Finished);
@@ -183,7 +183,7 @@ class TUpdateCheckTests : public QObject {
 
   void RefusedConnectionIsReported() {
     QObject owner;
-    auto* check = new TUpdateCheck(&owner, RefusingSite(), kOwn);
+    auto* check = new TUpdateCheck(&owner, App.Shell(), RefusingSite(), kOwn);
     QString title, text;
     AnswerMessageBox(QMessageBox::Ok, &title, &text);
     QSignalSpy finished(check, &TUpdateCheck::Finished);
@@ -198,7 +198,7 @@ class TUpdateCheckTests : public QObject {
     TTlsVersionServer server("1.4.0.1\n");
     QVERIFY(!server.Ca().isNull());
     QObject owner;
-    auto* check = new TUpdateCheck(&owner, server.Site(), kOwn);
+    auto* check = new TUpdateCheck(&owner, App.Shell(), server.Site(), kOwn);
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
     tls.setCaCertificates({server.Ca()});
     check->SetTlsConfiguration(tls);
@@ -219,7 +219,7 @@ class TUpdateCheckTests : public QObject {
     w->show();
     QElapsedTimer clock;
     clock.start();
-    CheckForUpdates(w, server.Site(), 1500);
+    CheckForUpdates(w, App.Shell(), server.Site(), 1500);
     QVERIFY(clock.elapsed() < 1000);
     QVERIFY(UpdateCheckRunning(w));
     QVERIFY(QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor);
@@ -248,7 +248,7 @@ class TUpdateCheckTests : public QObject {
   void OwnerGoneWhileWaitingLeavesNothingBehind() {
     TVersionServer server("200 OK", "9.9", false);
     auto* owner = new QObject;
-    auto* check = new TUpdateCheck(owner, server.Site(), kOwn, 500);
+    auto* check = new TUpdateCheck(owner, App.Shell(), server.Site(), kOwn, 500);
     check->Start();
     QTRY_COMPARE(server.Connections, 1);
     delete owner;
@@ -262,7 +262,7 @@ class TUpdateCheckTests : public QObject {
     w->show();
     QString title, text;
     AnswerMessageBox(QMessageBox::Ok, &title, &text);
-    CheckForUpdates(w, QString());
+    CheckForUpdates(w, App.Shell(), QString());
     QCOMPARE(title, QStringLiteral("Information"));
     QCOMPARE(text, QStringLiteral("This build of Trawlex was given no web site address, so it cannot check for updates."));
     QVERIFY(!UpdateCheckRunning(w));

@@ -239,16 +239,14 @@ class WindowRoutineTests : public QObject {
 
   void DesktopRequests() {
     TRecordingShell shell;
-    SetShellServices(&shell);
-    QVERIFY(ShellOpen(QStringLiteral("/tmp/a b.txt")));
-    QVERIFY(ShellOpen(QStringLiteral("/usr/bin/editor"), QStringLiteral("\"/tmp/a b.txt\" +12")));
+    QVERIFY(ShellOpen(shell, QStringLiteral("/tmp/a b.txt")));
+    QVERIFY(ShellOpen(shell, QStringLiteral("/usr/bin/editor"), QStringLiteral("\"/tmp/a b.txt\" +12")));
     QList<bool> answers;
     const auto answered = [&answers](bool ok) { answers << ok; };
-    ExploreSelect(QStringLiteral("/tmp/dir/file.txt"), answered);  // no file manager: the folder opens
+    ExploreSelect(shell, QStringLiteral("/tmp/dir/file.txt"), answered);  // no file manager: the folder opens
     shell.FileManager = true;
-    ExploreSelect(QStringLiteral("/tmp/dir/file.txt"), answered);
+    ExploreSelect(shell, QStringLiteral("/tmp/dir/file.txt"), answered);
     QCOMPARE(answers, (QList<bool>{true, true}));
-    SetShellServices(nullptr);
     QCOMPARE(shell.Calls, (QStringList{"open file:///tmp/a b.txt", "start /usr/bin/editor /tmp/a b.txt|+12",
                                        "show file:///tmp/dir/file.txt", "open file:///tmp/dir",
                                        "show file:///tmp/dir/file.txt"}));
@@ -258,7 +256,8 @@ class WindowRoutineTests : public QObject {
     // The tests run without a session bus: the desktop's ShowItems call fails quietly.
     int answers = 0;
     bool shown = true;
-    ShellServices().ShowItems({QUrl::fromLocalFile(QStringLiteral("/tmp"))}, [&](bool ok) {
+    const std::unique_ptr<IShellServices> desktop = MakeDesktopShell();
+    desktop->ShowItems({QUrl::fromLocalFile(QStringLiteral("/tmp"))}, [&](bool ok) {
       ++answers;
       shown = ok;
     });

@@ -16,6 +16,8 @@
 #include "platform/DateTime.h"
 #include "platform/Platform.h"
 #include "ui/AppIcon.h"
+#include "ui/Application.h"
+#include "ui/services/ShellServices.h"
 #include "ui/WindowRoutines.h"
 
 namespace trawlex {
@@ -145,7 +147,11 @@ bool TfmAbout::eventFilter(QObject* watched, QEvent* event) {
 void TfmAbout::lblDevwebClick() {
   lblDevweb->setCursor(Qt::BusyCursor);
   QCoreApplication::processEvents();
-  ShellOpen(lblDevweb->text());
+  if (TApp* app = App()) {
+    ShellOpen(app->Shell(), lblDevweb->text());
+  } else {
+    ShellOpen(*MakeDesktopShell(), lblDevweb->text());
+  }
   lblDevweb->setCursor(Qt::PointingHandCursor);
 }
 

@@ -219,7 +219,7 @@ void TfmSearch::CreateViewActions() {
 void TfmSearch::CreateHelpActions() {
   acCheckForUpdates = AddAction("acCheckForUpdates", "Check For Updates", "Help", {}, "");
   acCheckForUpdates->SetEnabledRule([this] { return !UpdateCheckRunning(this); });
-  acCheckForUpdates->OnExecute = [this](TAction&) { CheckForUpdates(this); };
+  acCheckForUpdates->OnExecute = [this](TAction&) { CheckForUpdates(this, App()->Shell()); };
   acUsage = AddAction("acUsage", "Usage", "Help", {}, "");
   acUsage->OnExecute = [this](TAction&) { ShowUsageWindow(this, InfoWindow, FUsageLines); };
   acAbout = AddAction("acAbout", "About", "Help", {}, "");

@@ -199,7 +199,7 @@ void TfmSearch::acOpenExecute() {
   QString path;
   int32_t line = 0;
   if (!GetSelectedLocation(path, line)) return;
-  if (!ShellOpen(path)) ReportStartFailure(QStringLiteral("No application opens ") + path);
+  if (!ShellOpen(App()->Shell(), path)) ReportStartFailure(QStringLiteral("No application opens ") + path);
 }
 
 void TfmSearch::acExploreExecute() {
@@ -207,7 +207,7 @@ void TfmSearch::acExploreExecute() {
   int32_t line = 0;
   if (!GetSelectedLocation(path, line)) return;
   QPointer<TfmSearch> self(this);
-  ExploreSelect(path, [self, path](bool ok) {
+  ExploreSelect(App()->Shell(), path, [self, path](bool ok) {
     if (!ok && self) self->ReportStartFailure(QStringLiteral("No file manager shows ") + path);
   });
 }
@@ -238,7 +238,7 @@ void TfmSearch::acOpenInPreferredEditorExecute() {
   const QString editor = QString::fromStdString(settings->PreferredEditor->Value);
   const QStringList args =
       EditorArguments(QString::fromStdString(settings->EditorArgs->Value), line, PathText(file->Name));
-  if (!ShellServices().StartDetached(editor, args)) ReportStartFailure(QStringLiteral("Cannot start ") + editor);
+  if (!App()->Shell().StartDetached(editor, args)) ReportStartFailure(QStringLiteral("Cannot start ") + editor);
 }
 
 }  // namespace trawlex

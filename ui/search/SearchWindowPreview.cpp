@@ -173,7 +173,7 @@ bool TfmSearch::PreviewEvent(QObject* watched, QEvent* event) {
     RunHandler([&] { PreviewKeyPressed(key->key(), key->modifiers()); });
   } else if (watched == lblPreviewFile && event->type() == QEvent::MouseButtonDblClick && FPreviewFile) {
     const QString path = DisplayText(FPreviewFile->Name);
-    RunHandler([&] { ShellOpen(path); });
+    RunHandler([&] { ShellOpen(App()->Shell(), path); });
     return true;
   }
   return false;

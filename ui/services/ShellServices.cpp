@@ -40,15 +40,8 @@ class TDesktopShell : public IShellServices {
   }
 };
 
-IShellServices* InstalledShell = nullptr;
-
 }  // namespace
 
-IShellServices& ShellServices() {
-  static TDesktopShell desktop;
-  return InstalledShell ? *InstalledShell : desktop;
-}
-
-void SetShellServices(IShellServices* services) { InstalledShell = services; }
+std::unique_ptr<IShellServices> MakeDesktopShell() { return std::make_unique<TDesktopShell>(); }
 
 }  // namespace trawlex

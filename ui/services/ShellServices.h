@@ -2,13 +2,15 @@
 // What the window routines ask of the desktop: open a URL with its application, start a program
 // detached, ask the file manager to show items. The desktop's answers are not observable in
 // tests (the URL opener returns at once and reports nothing about the program it starts), so
-// the routines reach the desktop through this interface, which a test may replace. No request
-// waits for the program it starts: the window never blocks on the desktop.
+// the routines reach the desktop through this interface, which a test may replace in the
+// application object (TApp::SetShell). No request waits for the program it starts: the window
+// never blocks on the desktop.
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
 #include <functional>
+#include <memory>
 
 namespace trawlex {
 
@@ -24,9 +26,7 @@ class IShellServices {
   virtual void ShowItems(const QList<QUrl>& items, std::function<void(bool shown)> done) = 0;
 };
 
-// The services in use: the desktop's unless a test installed others.
-IShellServices& ShellServices();
-// Installs `services` (not owned); null restores the desktop's.
-void SetShellServices(IShellServices* services);
+// The desktop's services: URLs go to their applications, items to the file manager.
+std::unique_ptr<IShellServices> MakeDesktopShell();
 
 }  // namespace trawlex

@@ -35,8 +35,10 @@ TUpdateVerdict JudgeVersionFile(const std::vector<int32_t>& own, const QByteArra
   return verdict;
 }
 
-TUpdateCheck::TUpdateCheck(QObject* parent, const QString& siteAddress, std::vector<int32_t> ownVersion, int timeoutMs)
+TUpdateCheck::TUpdateCheck(QObject* parent, IShellServices& shell, const QString& siteAddress,
+                           std::vector<int32_t> ownVersion, int timeoutMs)
     : QObject(parent),
+      FShell(shell),
       FAddresses(UpdateAddresses(siteAddress)),
       FOwnVersion(std::move(ownVersion)),
       FTimeoutMs(timeoutMs) {
@@ -109,11 +111,12 @@ void TUpdateCheck::ReplyFinished() {
   // The boxes below run their own event loops, in which this check's owner may go: nothing of
   // the check is used after them but through `self`.
   const QString downloadPage = FAddresses.DownloadPage.toString();
+  IShellServices& shell = FShell;
   QPointer<TUpdateCheck> self(this);
   if (!error.isEmpty()) {
     ReportError(error);
   } else if (verdict.Newer) {
-    if (AskYesNo(verdict.Message + QStringLiteral("Download Latest version?"))) ShellOpen(downloadPage);
+    if (AskYesNo(verdict.Message + QStringLiteral("Download Latest version?"))) ShellOpen(shell, downloadPage);
   } else {
     ShowInfo(verdict.Message + QStringLiteral("No download needed"));
   }
@@ -126,15 +129,17 @@ namespace {
 const char* const kCheckName = "UpdateCheck";
 }
 
-void CheckForUpdates(QObject* owner) { CheckForUpdates(owner, QStringLiteral(TRAWLEX_SITE_ADDRESS)); }
+void CheckForUpdates(QObject* owner, IShellServices& shell) {
+  CheckForUpdates(owner, shell, QStringLiteral(TRAWLEX_SITE_ADDRESS));
+}
 
-void CheckForUpdates(QObject* owner, const QString& site, int timeoutMs) {
+void CheckForUpdates(QObject* owner, IShellServices& shell, const QString& site, int timeoutMs) {
   if (UpdateCheckRunning(owner)) return;
   if (site.isEmpty()) {
     ShowInfo(QStringLiteral("This build of Trawlex was given no web site address, so it cannot check for updates."));
     return;
   }
-  auto* check = new TUpdateCheck(owner, site, ProgramVersion(), timeoutMs);
+  auto* check = new TUpdateCheck(owner, shell, site, ProgramVersion(), timeoutMs);
   check->setObjectName(QString::fromLatin1(kCheckName));
   QObject::connect(check, &TUpdateCheck::Finished, check, &QObject::deleteLater);
   check->Start();

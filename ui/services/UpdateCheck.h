@@ -18,6 +18,8 @@ class QNetworkAccessManager;
 
 namespace trawlex {
 
+class IShellServices;
+
 // The version file and download page under the site address (which ends in "/").
 struct TUpdateAddresses {
   QUrl VersionFile;   // site + "trawlexversion.txt"
@@ -41,7 +43,8 @@ class TUpdateCheck : public QObject {
   // The largest version file taken; a larger answer is not a version file.
   static constexpr qint64 MaxBodyBytes = 64 * 1024;
 
-  TUpdateCheck(QObject* parent, const QString& siteAddress, std::vector<int32_t> ownVersion,
+  // `shell` opens the download page; it must outlive the check (the application's does).
+  TUpdateCheck(QObject* parent, IShellServices& shell, const QString& siteAddress, std::vector<int32_t> ownVersion,
                int timeoutMs = DefaultTimeoutMs);
   // A check still waiting is abandoned without a message; the busy cursor goes off.
   ~TUpdateCheck() override;
@@ -61,6 +64,7 @@ class TUpdateCheck : public QObject {
   void ReplyFinished();
   void ReplyDataArrived();
 
+  IShellServices& FShell;
   TUpdateAddresses FAddresses;
   std::vector<int32_t> FOwnVersion;
   int FTimeoutMs;
@@ -75,9 +79,10 @@ class TUpdateCheck : public QObject {
 // The search window's "Check For Updates": starts a check owned by `owner` against the build's
 // web site, unless one of `owner` is running already; a build without a web site address says
 // so in an information box.
-void CheckForUpdates(QObject* owner);
+void CheckForUpdates(QObject* owner, IShellServices& shell);
 // The same against `siteAddress` (empty: none), giving up after `timeoutMs`.
-void CheckForUpdates(QObject* owner, const QString& siteAddress, int timeoutMs = TUpdateCheck::DefaultTimeoutMs);
+void CheckForUpdates(QObject* owner, IShellServices& shell, const QString& siteAddress,
+                     int timeoutMs = TUpdateCheck::DefaultTimeoutMs);
 // True while a check started by CheckForUpdates for `owner` waits for its answer.
 bool UpdateCheckRunning(const QObject* owner);
 
