@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <QMenu>
 #include <QPointer>
+#include <QPrinter>
 #include <QSocketNotifier>
 
 #include "base/Errors.h"

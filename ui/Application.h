@@ -16,6 +16,7 @@
 #include "engine/TabSettings.h"
 
 class QMenu;
+class QPrinter;
 
 namespace trawlex {
 
@@ -128,6 +129,10 @@ class TApp {
   // Installs `services` (not owned; they must outlive their use); null restores the desktop's.
   void SetShell(IShellServices* services) { FInstalledShell = services; }
 
+  // The printer chosen in the printer setup dialog, which every later print job of the
+  // application copies; null: the default printer.
+  std::unique_ptr<QPrinter>& ChosenPrinter() { return FChosenPrinter; }
+
  private:
   // Guarded pointers: an entry can never outlive its window, whatever path destroyed it.
   std::vector<QPointer<TfmGeneric>> FWindows;
@@ -140,6 +145,7 @@ class TApp {
   std::unique_ptr<TNewestJournal> FNewestJournal;
   std::unique_ptr<IShellServices> FDesktopShell;  // made when first asked for
   IShellServices* FInstalledShell = nullptr;
+  std::unique_ptr<QPrinter> FChosenPrinter;
   TRunningSearches FRunningSearches;
   TTabDisplay FTabDisplay;
 };

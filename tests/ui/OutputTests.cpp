@@ -199,13 +199,13 @@ class TOutputTests : public QObject {
     // The same for a print to a PDF file.
     QFile::remove(path);
     const QString pdf = Write(mnt.filePath("print.pdf"), "OLD PDF");
-    SetChosenPrinter(PdfPrinter(pdf));
+    App.ChosenPrinter() = PdfPrinter(pdf);
     title.clear();
     AnswerMessageBox(QMessageBox::Ok, &title);
     QVERIFY(ActivateWindow(W));
     W->cbxTarget->setFocus();
     PressKey(Qt::Key_P, Qt::ControlModifier);
-    SetChosenPrinter(nullptr);
+    App.ChosenPrinter() = nullptr;
     QTRY_COMPARE(title, QStringLiteral("Error"));
     QCOMPARE(Read(pdf), QByteArray("OLD PDF"));
     QCOMPARE(QDir(mnt.path()).entryList(QDir::Files), (QStringList{"filler", "print.pdf"}));
@@ -214,10 +214,10 @@ class TOutputTests : public QObject {
   void PrintedReportReadsBackWithItsStyles() {
     QTemporaryDir out;
     const QString pdf = out.filePath("print.pdf");
-    SetChosenPrinter(PdfPrinter(pdf));
+    App.ChosenPrinter() = PdfPrinter(pdf);
     W->cbxTarget->setFocus();
     PressKey(Qt::Key_P, Qt::ControlModifier);
-    SetChosenPrinter(nullptr);
+    App.ChosenPrinter() = nullptr;
     QProcess text, fonts;
     text.start("pdftotext", {"-layout", pdf, "-"});
     QVERIFY(text.waitForFinished());
@@ -234,7 +234,7 @@ class TOutputTests : public QObject {
   void SetupPrinterCancelledKeepsTheDefault() {
     WhenModal<QPrintDialog>([](QPrintDialog* d) { d->reject(); });
     W->acSetupPrinter->Execute();
-    QVERIFY(!ChosenPrinter());
+    QVERIFY(!App.ChosenPrinter());
   }
 
   void MemoListsEveryLineWhateverTheViewAndTrims() {

@@ -397,8 +397,8 @@ class TWindowInputTests : public QObject {
     Write(QStringLiteral("long.txt"), QByteArray(600, 'x') + "foo END\n");
     Search();
     const QString pdf = Path(QStringLiteral("print.pdf"));
-    SetChosenPrinter(PdfPrinter(pdf));
-    const auto forget = qScopeGuard([] { SetChosenPrinter(nullptr); });
+    App.ChosenPrinter() = PdfPrinter(pdf);
+    const auto forget = qScopeGuard([this] { App.ChosenPrinter() = nullptr; });
     QVERIFY(W->acPrint->Execute());
     QProcess text;
     text.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});

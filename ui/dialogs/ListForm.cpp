@@ -9,6 +9,7 @@
 #include "base/Errors.h"
 #include "platform/DurableFile.h"
 #include "ui/ActionList.h"
+#include "ui/Application.h"
 #include "ui/lists/ListBox.h"
 #include "ui/dialogs/SaveDialog.h"
 #include "ui/controls/StatusBar.h"
@@ -46,7 +47,7 @@ TListForm::TListForm(QWidget* owner) : TfmNMDialog(owner) {
   acPrint = ActionList1->Add(QStringLiteral("acPrint"), QStringLiteral("Print"));
   acPrint->SetEnabledRule(hasLines);
   acPrint->OnExecute = [this](TAction&) {
-    std::unique_ptr<QPrinter> printer = ChoosePrinter(windowTitle());
+    std::unique_ptr<QPrinter> printer = ChoosePrinter(App() ? App()->ChosenPrinter().get() : nullptr, windowTitle());
     if (printer) PrintTo(*printer);
   };
   acSave = ActionList1->Add(QStringLiteral("acSave"), QStringLiteral("Save..."), {}, {},

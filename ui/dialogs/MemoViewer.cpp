@@ -13,6 +13,7 @@
 #include "base/Errors.h"
 #include "engine/SearchParams.h"
 #include "platform/DurableFile.h"
+#include "ui/Application.h"
 #include "ui/lists/PainterSurface.h"
 #include "ui/dialogs/SaveDialog.h"
 #include "ui/controls/StatusBar.h"
@@ -188,7 +189,7 @@ void TfmMemoViewer::btnSaveClick() {
 }
 
 void TfmMemoViewer::btnPrintClick() {
-  std::unique_ptr<QPrinter> printer = ChoosePrinter(windowTitle());
+  std::unique_ptr<QPrinter> printer = ChoosePrinter(App() ? App()->ChosenPrinter().get() : nullptr, windowTitle());
   if (printer) PrintTo(*printer);
 }
 

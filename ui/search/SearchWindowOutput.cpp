@@ -138,13 +138,13 @@ void TfmSearch::acSaveExecute() {
 }
 
 void TfmSearch::acPrintExecute() {
-  std::unique_ptr<QPrinter> printer = ChoosePrinter(QStringLiteral("search"));
+  std::unique_ptr<QPrinter> printer = ChoosePrinter(App()->ChosenPrinter().get(), QStringLiteral("search"));
   if (!printer) return;
   TBusyCursor busy;
   WriteResults(*printer);
 }
 
-void TfmSearch::acSetupPrinterExecute() { ExecutePrinterSetup(this); }
+void TfmSearch::acSetupPrinterExecute() { ExecutePrinterSetup(this, App()->ChosenPrinter()); }
 
 void TfmSearch::acFindsMemoExecute() {
   if (SearchParams) ShowFindsMemo(this, *SearchParams, FResultsFont, dlgSaveResults);

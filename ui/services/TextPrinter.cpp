@@ -32,11 +32,6 @@ QFont PrinterFont(const QFont& font) {
   return f;
 }
 
-std::unique_ptr<QPrinter>& Chosen() {
-  static std::unique_ptr<QPrinter> printer;  // main thread only
-  return printer;
-}
-
 // A job's own printer with the chosen printer's settings, so one job never changes another's.
 std::unique_ptr<QPrinter> CopyOf(const QPrinter& chosen) {
   auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
@@ -157,24 +152,20 @@ std::unique_ptr<QPrinter> PdfPrinter(const QString& path) {
   return printer;
 }
 
-void SetChosenPrinter(std::unique_ptr<QPrinter> printer) { Chosen() = std::move(printer); }
-
-QPrinter* ChosenPrinter() { return Chosen().get(); }
-
-bool ExecutePrinterSetup(QWidget* parent) {
-  auto printer = Chosen() ? CopyOf(*Chosen()) : std::make_unique<QPrinter>(QPrinter::HighResolution);
+bool ExecutePrinterSetup(QWidget* parent, std::unique_ptr<QPrinter>& chosen) {
+  auto printer = chosen ? CopyOf(*chosen) : std::make_unique<QPrinter>(QPrinter::HighResolution);
   QPrintDialog dialog(printer.get(), parent);
   dialog.setObjectName(QStringLiteral("dlgPrinterSetup"));
   dialog.setWindowTitle(QStringLiteral("Setup Printer"));
   // Choosing the printer only: the range of pages is the whole job.
   dialog.setOptions(QAbstractPrintDialog::PrintToFile);
   if (dialog.exec() != QDialog::Accepted) return false;
-  Chosen() = std::move(printer);
+  chosen = std::move(printer);
   return true;
 }
 
-std::unique_ptr<QPrinter> ChoosePrinter(const QString& documentName) {
-  if (Chosen()) return CopyOf(*Chosen());
+std::unique_ptr<QPrinter> ChoosePrinter(const QPrinter* chosen, const QString& documentName) {
+  if (chosen) return CopyOf(*chosen);
   const QPrinterInfo info = QPrinterInfo::defaultPrinter();
   if (!info.isNull()) return std::make_unique<QPrinter>(info, QPrinter::HighResolution);
   // No printer here: print to a PDF file instead.

@@ -40,16 +40,14 @@ class TTextPrinter {
   bool FOpen = false;
 };
 
-// The printer for a print job: the one chosen with ExecutePrinterSetup, else the default printer
-// when the machine has one, else a PDF file that the user names in a save dialog. Null when the
-// user cancels.
-std::unique_ptr<QPrinter> ChoosePrinter(const QString& documentName);
-// The printer setup dialog (on a machine without printers it offers a PDF file). The printer
-// chosen there serves every later print job of the program; true when the user chose one.
-bool ExecutePrinterSetup(QWidget* parent);
-// The printer later print jobs use instead of the default one; null forgets the choice.
-void SetChosenPrinter(std::unique_ptr<QPrinter> printer);
-QPrinter* ChosenPrinter();
+// The printer for a print job: a copy of `chosen` (the one chosen with ExecutePrinterSetup,
+// kept by the application: TApp::ChosenPrinter), else the default printer when the machine has
+// one, else a PDF file that the user names in a save dialog. Null when the user cancels.
+std::unique_ptr<QPrinter> ChoosePrinter(const QPrinter* chosen, const QString& documentName);
+// The printer setup dialog (on a machine without printers it offers a PDF file), starting from
+// `chosen` where there is one. The printer chosen there goes into `chosen` and serves every
+// later print job of the application; true when the user chose one.
+bool ExecutePrinterSetup(QWidget* parent, std::unique_ptr<QPrinter>& chosen);
 // A printer that writes the PDF file `path`.
 std::unique_ptr<QPrinter> PdfPrinter(const QString& path);
 
