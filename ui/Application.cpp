@@ -11,6 +11,7 @@
 #include "engine/SearchThread.h"
 #include "engine/TabSettings.h"
 #include "ui/FormBase.h"
+#include "ui/MainThreadInvoker.h"
 #include "ui/services/ShellServices.h"
 #include "ui/services/UndoReplace.h"
 #include "ui/WindowRoutines.h"
@@ -62,6 +63,11 @@ void TAppSettings::Save() { FList->SaveAll(); }
 
 TApp::TApp() : FNewestJournal(std::make_unique<TNewestJournal>()) {}
 TApp::~TApp() = default;
+
+TQtMainThreadInvoker& TApp::Invoker() {
+  if (!FInvoker) FInvoker = std::make_unique<TQtMainThreadInvoker>();
+  return *FInvoker;
+}
 
 IShellServices& TApp::Shell() {
   if (FInstalledShell) return *FInstalledShell;

@@ -24,6 +24,7 @@ class TfmGeneric;
 class TfmPreferredEditor;
 class TNewestJournal;
 class IShellServices;
+class TQtMainThreadInvoker;
 
 // How a window takes part in the Window menus.
 class IWindowMenuItem {
@@ -133,7 +134,13 @@ class TApp {
   // application copies; null: the default printer.
   std::unique_ptr<QPrinter>& ChosenPrinter() { return FChosenPrinter; }
 
+  // How the workers of this application reach the main thread; made on first use, which must
+  // be on the main thread. It goes with the application object, after every worker.
+  TQtMainThreadInvoker& Invoker();
+
  private:
+  // Declared first, so it goes last.
+  std::unique_ptr<TQtMainThreadInvoker> FInvoker;
   // Guarded pointers: an entry can never outlive its window, whatever path destroyed it.
   std::vector<QPointer<TfmGeneric>> FWindows;
   int FLiveWorkers = 0;

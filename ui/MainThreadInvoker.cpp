@@ -7,17 +7,10 @@
 
 namespace trawlex {
 
-TQtMainThreadInvoker::TQtMainThreadInvoker() : QObject(QCoreApplication::instance()) {}
-
-TQtMainThreadInvoker& TQtMainThreadInvoker::Instance() {
-  static TQtMainThreadInvoker* invoker = nullptr;
+TQtMainThreadInvoker::TQtMainThreadInvoker() {
   TRAWLEX_ASSERT(QCoreApplication::instance() != nullptr, "The invoker needs the application object");
-  if (!invoker) {
-    invoker = new TQtMainThreadInvoker;
-    // The application object deletes it; a later application (tests) gets a new one.
-    QObject::connect(invoker, &QObject::destroyed, [] { invoker = nullptr; });
-  }
-  return *invoker;
+  TRAWLEX_ASSERT(QThread::currentThread() == QCoreApplication::instance()->thread(),
+                 "The invoker must be made on the main thread");
 }
 
 void TQtMainThreadInvoker::InvokeAndWait(const std::function<void()>& fn) {

@@ -1,7 +1,7 @@
 #pragma once
 // How workers reach the window thread in the program: a blocking queued call for the hand-overs
-// and a queued call for the end notification. One invoker serves the whole application; it
-// lives in the thread that created the application object.
+// and a queued call for the end notification. One invoker serves the whole application: the
+// application object (TApp::Invoker) makes it on the main thread and owns it.
 #include <QObject>
 
 #include "engine/BaseThread.h"
@@ -11,16 +11,12 @@ namespace trawlex {
 class TQtMainThreadInvoker : public QObject, public IMainThreadInvoker {
   Q_OBJECT
  public:
-  // The application's invoker, created on first use (on the main thread) as a child of the
-  // application object.
-  static TQtMainThreadInvoker& Instance();
+  // Lives in the thread that makes it, which must be the main thread.
+  TQtMainThreadInvoker();
 
   // Runs `fn` at once when called on the main thread, else on it while the caller waits.
   void InvokeAndWait(const std::function<void()>& fn) override;
   void Post(std::function<void()> fn) override;
-
- private:
-  TQtMainThreadInvoker();
 };
 
 }  // namespace trawlex

@@ -23,6 +23,7 @@
 #include "engine/ReplaceThread.h"
 #include "engine/SearchParams.h"
 #include "engine/UndoJournal.h"
+#include "ui/Application.h"
 #include "ui/dialogs/ChangesWindow.h"
 #include "ui/MainThreadInvoker.h"
 #include "ui/lists/PainterSurface.h"
@@ -219,7 +220,7 @@ void TfmReplace::StopAndWait() {
   FWorker->Terminate();
   // Only the invoker's calls run here (the worker's hand-over and its end notification), so
   // nothing else of the program happens in the middle of a close.
-  QObject* invoker = &TQtMainThreadInvoker::Instance();
+  QObject* invoker = &App()->Invoker();
   while (FWorker) {
     QCoreApplication::sendPostedEvents(invoker, 0);
     if (FWorker) QThread::msleep(1);
@@ -239,7 +240,7 @@ void TfmReplace::btnReplaceClick() {
   if (!OpenReplaceJournal(*FParams, FPlan.Jobs, text, FJournal)) return;
   FReplaceStarted = true;
   UpdateButtons();
-  auto* worker = new TReplaceThread(TQtMainThreadInvoker::Instance());
+  auto* worker = new TReplaceThread(App()->Invoker());
   worker->Params = FParams;
   worker->Jobs = &FPlan.Jobs;
   worker->ReplaceText = text;

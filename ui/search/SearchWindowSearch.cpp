@@ -80,7 +80,7 @@ void TfmSearch::acSearchExecute() {
   FProgressText = QString::fromStdString(SearchProgressText(0, 0, 0));
   SetPanelText(*StatusBar1, 1, FProgressText);
   auto run = FRun;
-  auto* thread = new TSearchThread(TQtMainThreadInvoker::Instance());
+  auto* thread = new TSearchThread(App()->Invoker());
   thread->SetParams(SearchParams.get());
   thread->RunningSearches = &App()->RunningSearches();
   thread->OnItems = [run](std::span<TSearchResult* const> items) {
