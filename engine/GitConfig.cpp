@@ -201,6 +201,12 @@ std::string Env(const char* name) {
 
 }  // namespace
 
+std::string GitUserFolder() {
+  const std::string xdg = Env("XDG_CONFIG_HOME"), home = Env("HOME");
+  if (!xdg.empty()) return PathJoin(xdg, "git");
+  return home.empty() ? std::string() : PathJoin(PathJoin(home, ".config"), "git");
+}
+
 bool IsAbsoluteGitPath(std::string_view path) {
   if (!path.empty() && (path[0] == '/' || path[0] == PathDelim)) return true;
 #ifdef _WIN32
@@ -321,11 +327,8 @@ std::vector<TGitSetting> ReadRepoConfig(const std::string& gitDir, const std::st
   if (!Env("GIT_CONFIG_GLOBAL").empty()) {
     ReadConfigFile(read, Env("GIT_CONFIG_GLOBAL"), 0);
   } else {
-    const std::string home = Env("HOME"), xdg = Env("XDG_CONFIG_HOME");
-    if (!xdg.empty())
-      ReadConfigFile(read, PathJoin(PathJoin(xdg, "git"), "config"), 0);
-    else if (!home.empty())
-      ReadConfigFile(read, PathJoin(PathJoin(PathJoin(home, ".config"), "git"), "config"), 0);
+    const std::string folder = GitUserFolder(), home = Env("HOME");
+    if (!folder.empty()) ReadConfigFile(read, PathJoin(folder, "config"), 0);
     if (!home.empty()) ReadConfigFile(read, PathJoin(home, ".gitconfig"), 0);
   }
   const size_t repoStart = read.Settings.size();

@@ -37,6 +37,9 @@ std::optional<bool> GitConfigBool(const std::optional<std::string>& value);
 // and the path needs it, or for "~user/...".
 std::optional<std::string> ExpandGitPath(const std::string& path);
 
+// The user's git folder: $XDG_CONFIG_HOME/git, by default ~/.config/git ("" without either).
+std::string GitUserFolder();
+
 // Whether `path` starts at a root (else git takes it from some folder).
 bool IsAbsoluteGitPath(std::string_view path);
 

@@ -303,13 +303,8 @@ std::shared_ptr<const TIgnoreRepo> LoadRepo(const std::string& top, std::vector<
 
   // The last setting of each wins. Without core.excludesFile git reads git/ignore in the
   // user's configuration folder.
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  const char* home = std::getenv("HOME");
-  std::string excludes;
-  if (xdg && *xdg)
-    excludes = PathJoin(PathJoin(xdg, "git"), "ignore");
-  else if (home)
-    excludes = PathJoin(PathJoin(PathJoin(home, ".config"), "git"), "ignore");
+  const std::string folder = GitUserFolder();
+  std::string excludes = folder.empty() ? std::string() : PathJoin(folder, "ignore");
   for (const TGitSetting& s : ReadRepoConfig(dirs.Own, dirs.Common, errors)) {
     if (s.Key == "core.excludesfile") {
       const std::optional<std::string> path = s.Value ? ExpandGitPath(*s.Value) : std::nullopt;
