@@ -15,19 +15,12 @@
 namespace trawlex {
 
 namespace {
-// The blocks counter of the file this thread is searching, when the read-ahead follows it.
-thread_local std::atomic<int64_t>* tBlocks = nullptr;
-
 bool FoldedLess(const std::string& a, const std::string& b) {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
     return UpperByte(static_cast<unsigned char>(x)) < UpperByte(static_cast<unsigned char>(y));
   });
 }
 }  // namespace
-
-void TSearchAhead::BlockSearched() {
-  if (tBlocks) tBlocks->fetch_add(1, std::memory_order_relaxed);
-}
 
 int DefaultSearchAheadThreads() {
   const unsigned n = std::thread::hardware_concurrency();
@@ -54,10 +47,7 @@ TSearchAhead::TSearchAhead(TSearchParams* params, int threads, int64_t maxFileSi
   }
 }
 
-TSearchAhead::~TSearchAhead() {
-  StopHelpers();
-  tBlocks = nullptr;  // the worker's last file was a slot of this
-}
+TSearchAhead::~TSearchAhead() { StopHelpers(); }
 
 void TSearchAhead::StopHelpers() {
   {
@@ -131,7 +121,6 @@ TSearchAhead::TSlot* TSearchAhead::Claim() {
 
 bool TSearchAhead::Take(size_t i, TOutcome& outcome, std::unique_ptr<TSearchFile>& file) {
   TSlot* slot;
-  tBlocks = nullptr;
   {
     std::lock_guard lock(Lock);
     Current = i;
@@ -140,10 +129,7 @@ bool TSearchAhead::Take(size_t i, TOutcome& outcome, std::unique_ptr<TSearchFile
   }
   for (;;) {
     uint8_t expected = Free;
-    if (slot->State.compare_exchange_strong(expected, Taken)) {
-      tBlocks = &slot->Blocks;  // the caller searches it now
-      return false;
-    }
+    if (slot->State.compare_exchange_strong(expected, Taken)) return false;
     if (expected == Done) break;
     // A helper is searching this file: rather than sleep, search a file further on.
     if (TSlot* other = Claim()) {
@@ -166,11 +152,6 @@ bool TSearchAhead::Take(size_t i, TOutcome& outcome, std::unique_ptr<TSearchFile
 void TSearchAhead::SearchSlot(TRangeProcessor& processor, TSlot& slot) {
   TOutcome outcome;
   std::unique_ptr<TSearchFile> file;
-  struct TFollow {
-    std::atomic<int64_t>* Before = tBlocks;
-    ~TFollow() { tBlocks = Before; }
-  } follow;
-  tBlocks = &slot.Blocks;
   try {
     file = MakeCandidateFile(Params, slot.Path);
     outcome.Finds = processor.SearchFile(file.get(), MaxFileSize, TRangeProcessor::DefaultBlockSize, slot.ShortReadsEnd);
@@ -226,9 +207,7 @@ std::unique_ptr<TRangeProcessor> TSearchAhead::MakeProcessor() const {
   processor->Modes.UpdateLineNoDigits = false;  // raised by the worker as it hands lines over
   processor->Modes.CountLinesWithoutFinds = false;
   processor->Modes.SkipBinary = Params->SkipBinary;
-  processor->StopRequested = [this] {
-    BlockSearched();
-    return Stopping.load(std::memory_order_relaxed) || (SearchStopRequested && SearchStopRequested()); };
+  processor->StopRequested = [this] { return Stopping.load(std::memory_order_relaxed) || (SearchStopRequested && SearchStopRequested()); };
   return processor;
 }
 
@@ -269,7 +248,6 @@ void TSearchAhead::ReadAhead() {
   TClock::time_point restUntil{};
   std::string path;
   TFolderCache folders;
-  std::vector<TLargeFile> large;
   // While nothing is read from storage the counter is looked at less and less often.
   auto interval = 2ms;
   for (;;) {
@@ -315,15 +293,8 @@ void TSearchAhead::ReadAhead() {
         const int64_t size = std::max<int64_t>(AdviseWillRead(path, MaxFileSize, &folders), 0);
         advised.emplace_back(slot, std::min<int64_t>(size, MaxFileSize));
         bytes += advised.back().second;
-        if (size > MaxFileSize) {
-          auto file = std::make_unique<TReadOnlyFile>();
-          std::string error;
-          if (file->OpenUnexamined(path, error, &folders) && file->Examine(error))
-            large.push_back({slot, std::move(file), MaxFileSize});
-        }
         probeBytes += advised.back().second;
       }
-      AdviseInLargeFiles(large);
       if (asked == 0) break;
       if (!always && (StorageBytesRead(true) - own) * 4 < probeBytes + 1) {
         paid = false;
@@ -333,28 +304,6 @@ void TSearchAhead::ReadAhead() {
     active = paid;
     if (!paid) restUntil = TClock::now() + 20ms;
   }
-}
-
-void TSearchAhead::AdviseInLargeFiles(std::vector<TLargeFile>& files) {
-  // A piece at a time to each file in turn, so that all of them are read at once: those
-  // being searched ahead of where they are, the next ones up to where they start. The
-  // disk serves several reads at once faster than the one each searching thread waits on.
-  for (bool more = true; more;) {
-    more = false;
-    for (TLargeFile& f : files) {
-      const uint8_t state = f.Slot->State.load(std::memory_order_relaxed);
-      if (state == Free || f.AdvisedTo >= f.File->Size()) continue;  // the start was asked for already
-      const int64_t at = f.Slot->Blocks.load(std::memory_order_relaxed) * int64_t{TRangeProcessor::DefaultBlockSize};
-      if (f.AdvisedTo - at >= ReadAheadInFile) continue;
-      const int64_t n = std::min(ReadAheadPiece, f.File->Size() - f.AdvisedTo);
-      f.File->AdviseWillRead(f.AdvisedTo, n);
-      f.AdvisedTo += n;
-      more = !Stopping.load(std::memory_order_relaxed);
-    }
-  }
-  std::erase_if(files, [](const TLargeFile& f) {
-    return f.Slot->State.load(std::memory_order_relaxed) == Done || f.AdvisedTo >= f.File->Size();
-  });
 }
 
 void TSearchAhead::ReadFoldersAhead(const std::string& baseDir, const std::atomic<int64_t>* entered) {

@@ -42,7 +42,6 @@ namespace trawlex {
 class TSearchParams;
 class TSearchFile;
 class TRangeProcessor;
-class TReadOnlyFile;
 
 // When a search reads ahead of its searching threads: once the process is seen reading
 // from storage (the default), from the start, or never.
@@ -88,14 +87,6 @@ class TSearchAhead {
   static constexpr size_t ReadAheadFiles = 1024;
   static constexpr int64_t ReadAheadBytes = int64_t{64} << 20;
   static constexpr int64_t ReadAheadFolders = 256;
-  // Within a file above maxFileSize: how far ahead of where it is being searched, asked
-  // for a piece at a time.
-  static constexpr int64_t ReadAheadInFile = int64_t{64} << 20;
-  static constexpr int64_t ReadAheadPiece = int64_t{8} << 20;
-
-  // Called by a search between the blocks of a large file (from its StopRequested): the
-  // read-ahead follows where the file being searched on this thread has got to.
-  static void BlockSearched();
 
  private:
   enum : uint8_t { Free = 0, Taken = 1, Done = 2 };
@@ -105,8 +96,6 @@ class TSearchAhead {
     bool ShortReadsEnd;
     std::atomic<uint8_t> State{Free};
     bool Advised = false;  // the read-ahead's own
-    // Blocks of it searched so far (counted by BlockSearched), for the read-ahead.
-    std::atomic<int64_t> Blocks{0};
     // Written by whoever took the slot before it turns Done: the file item, kept only when
     // it has finds, and the outcome.
     std::unique_ptr<TSearchFile> File;
@@ -128,14 +117,6 @@ class TSearchAhead {
   // The next slot the read-ahead asks for, or null when it is far enough ahead or has
   // reached the end of what was found (with Lock held).
   TSlot* NextToAdvise(const std::deque<std::pair<TSlot*, int64_t>>& advised, int64_t bytes);
-  // A file above MaxFileSize whose start was asked for: the rest is asked for a piece at a
-  // time, ahead of where it is being searched.
-  struct TLargeFile {
-    TSlot* Slot;
-    std::unique_ptr<TReadOnlyFile> File;
-    int64_t AdvisedTo;
-  };
-  void AdviseInLargeFiles(std::vector<TLargeFile>& files);
 
   TSearchParams* Params;
   const int64_t MaxFileSize;

@@ -53,10 +53,7 @@ void TSearchThread::Execute() {
     Processor = std::make_unique<TRangeProcessor>(FSearchParams);
     Processor->OnLineCreated = [this](TSearchLine* line) { HandleLineCreated(line); };
     Processor->OnNewFindLine = [this] { HandleNewFindLine(); };
-    Processor->StopRequested = [this] {
-      TSearchAhead::BlockSearched();
-      return Terminated();
-    };
+    Processor->StopRequested = [this] { return Terminated(); };
     Processor->Modes.CountLinesWithoutFinds = false;
     Processor->Modes.SkipBinary = FSearchParams->SkipBinary;
     if (SearchAheadThreads > 0)
