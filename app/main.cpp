@@ -11,6 +11,7 @@
 #include "app/HeadlessReplace.h"
 #include "app/HeadlessUndo.h"
 #include "engine/SearchParams.h"
+#include "base/TextUtils.h"
 #include "platform/Platform.h"
 
 #ifdef TRAWLEX_WITH_WINDOWS
@@ -30,7 +31,7 @@ static void PrintUsage(std::FILE* to) {
   for (const std::string& line : UsageLines(ProgramFileName())) std::fprintf(to, "%s\n", line.c_str());
 }
 
-#ifdef TRAWLEX_WITH_WINDOWS
+#if defined(TRAWLEX_WITH_WINDOWS) || defined(TRAWLEX_WINDOW_PROGRAM)
 static bool HasDisplay() {
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
     const char* value = std::getenv(name);
@@ -38,6 +39,34 @@ static bool HasDisplay() {
   }
   return false;
 }
+#endif
+
+#ifdef TRAWLEX_WINDOW_PROGRAM
+// The windows are a program of their own: Qt and the libraries it brings take 0.1-0.2 s to
+// load from a cold disk, which a search without a window never pays. It sits beside this
+// program in the build folder and in the package's folder of helper programs once installed.
+// Run in place of this one (same process, same arguments), it opens the first search window.
+static int RunWindowProgram(char** argv) {
+  const std::string self = RunningProgramPath();
+  const size_t slash = self.find_last_of(PathDelims);
+  const std::string dir = slash == std::string::npos ? std::string(".") : self.substr(0, slash);
+  std::vector<std::string> places{PathJoin(dir, TRAWLEX_WINDOW_PROGRAM)};
+  places.push_back(PathJoin(PathJoin(dir, TRAWLEX_WINDOW_PROGRAM_DIR), TRAWLEX_WINDOW_PROGRAM));
+  std::vector<std::string> args;
+  for (int i = 0; argv[i]; ++i) args.push_back(argv[i]);
+  for (const std::string& place : places) {
+    if (!FileExists(place)) continue;
+    const std::string error = ReplaceProcess(place, args);
+    std::fprintf(stderr, "trawlex: cannot start the search window (%s): %s\n", place.c_str(), error.c_str());
+    return 1;
+  }
+  std::fprintf(stderr, "trawlex: cannot start the search window: %s is in neither %s nor %s; --report searches without it\n",
+               TRAWLEX_WINDOW_PROGRAM, dir.c_str(), PathJoin(dir, TRAWLEX_WINDOW_PROGRAM_DIR).c_str());
+  return 1;
+}
+#endif
+
+#ifdef TRAWLEX_WITH_WINDOWS
 
 // Settings problems (a file that cannot be used, values of the wrong type) go to standard
 // error at once and into an error box once the run loop runs. The box has no window for its
@@ -137,8 +166,12 @@ int main(int argc, char** argv) {
   if (options.UndoLast || options.UndoList) return RunUndo(args, stdout, stderr);
   if (!args.empty() && args[0] == "--report" && IsReplaceAllRequest(args)) return RunReplaceAll(args, stdout, stderr);
   if (!args.empty() && args[0] == "--report") RunReportToExit(args);
+#if defined(TRAWLEX_WITH_WINDOWS) || defined(TRAWLEX_WINDOW_PROGRAM)
 #ifdef TRAWLEX_WITH_WINDOWS
   if (HasDisplay()) return RunWindows(argc, argv, args);
+#else
+  if (HasDisplay()) return RunWindowProgram(argv);
+#endif
   std::fprintf(stderr, "trawlex: no display (DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are unset), so the search runs without a window (--report)\n");
 #else
   std::fprintf(stderr, "trawlex: built without windows, so the search runs without one (--report)\n");

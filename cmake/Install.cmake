@@ -6,15 +6,23 @@ include(GNUInstallDirs)
 set(TRAWLEX_SUMMARY "find a text in every file of a folder tree and replace the finds you select")
 
 install(TARGETS trawlex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+set(installed_programs ${CMAKE_INSTALL_BINDIR}/trawlex)
+# The search windows' own program, which trawlex runs when there is a display.
+if(TARGET trawlex-window)
+  install(TARGETS trawlex-window RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/trawlex)
+  list(APPEND installed_programs ${CMAKE_INSTALL_LIBEXECDIR}/trawlex/trawlex-window)
+endif()
 # A stripped program (cpack -G DEB strips it) also leaves out the compiler's notes, as
 # Debian's own packages do.
 find_program(OBJCOPY NAMES ${CMAKE_OBJCOPY} objcopy)
 if(OBJCOPY)
-  install(CODE "
-    if(CMAKE_INSTALL_DO_STRIP)
-      execute_process(COMMAND \"${OBJCOPY}\" --remove-section=.comment --remove-section=.note
-                      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/trawlex\")
-    endif()")
+  foreach(program IN LISTS installed_programs)
+    install(CODE "
+      if(CMAKE_INSTALL_DO_STRIP)
+        execute_process(COMMAND \"${OBJCOPY}\" --remove-section=.comment --remove-section=.note
+                        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${program}\")
+      endif()")
+  endforeach()
 endif()
 
 if(TRAWLEX_WITH_QT)

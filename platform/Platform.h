@@ -217,6 +217,13 @@ void SetProcessArguments(int argc, const char* const* argv);
 std::vector<std::string> ParamList();
 // The program's file name without its directory.
 std::string ProgramFileName();
+// The running program's own file, with its full path; empty where the system cannot tell.
+std::string RunningProgramPath();
+// Runs the program `path` in place of this one, given `args` (args[0] is the name it is
+// called by). It returns only when the program cannot be started, with the reason. Where the
+// system cannot replace a process (Windows), the program is started and waited for, and this
+// process ends with its exit code.
+std::string ReplaceProcess(const std::string& path, const std::vector<std::string>& args);
 // The four-part version resource of a program file, or an empty one where the file has
 // none (on this OS no file carries one). The program's own version is ProgramVersion.
 std::vector<int32_t> FileVersion(const std::string& fileName);

@@ -520,6 +520,22 @@ std::string ProgramFileName() {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::string RunningProgramPath() {
+  std::string path(PATH_MAX, '\0');
+  const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
+  if (n <= 0 || static_cast<size_t>(n) >= path.size()) return {};
+  path.resize(static_cast<size_t>(n));
+  return path;
+}
+
+std::string ReplaceProcess(const std::string& path, const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  ::execv(path.c_str(), argv.data());
+  return SystemErrorText(errno);
+}
+
 std::vector<int32_t> FileVersion(const std::string&) { return {}; }
 
 int TerminalColumns(int fd) {

@@ -470,6 +470,50 @@ std::string ProgramFileName() {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::string RunningProgramPath() {
+  std::wstring buffer(32768, L'\0');
+  const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+  if (n == 0 || n >= buffer.size()) return {};
+  buffer.resize(n);
+  return Narrow(buffer);
+}
+
+// One argument quoted so that the C runtime's parsing of the command line gives it back whole:
+// backslashes double only where a quote follows them.
+static std::wstring QuotedArgument(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+  std::wstring out = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    out += c;
+  }
+  out.append(backslashes * 2, L'\\');
+  return out + L"\"";
+}
+
+std::string ReplaceProcess(const std::string& path, const std::vector<std::string>& args) {
+  std::wstring commandLine;
+  for (const std::string& a : args) commandLine += (commandLine.empty() ? L"" : L" ") + QuotedArgument(Widen(a));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(WidePath(path).c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                      &startup, &process))
+    return ErrorText(GetLastError());
+  CloseHandle(process.hThread);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 1;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  ExitProcess(code);
+}
+
 std::vector<int32_t> FileVersion(const std::string& fileName) {
   if (fileName.empty()) return {};
   const std::wstring wide = WidePath(fileName);

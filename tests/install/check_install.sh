@@ -16,7 +16,7 @@ expected=(bin/trawlex share/man/man1/trawlex.1.gz share/doc/trawlex/copyright sh
           share/lintian/overrides/trawlex)
 sizes=(16 22 24 32 48 64 128 256)
 if [[ $with_qt == ON ]]; then
-  expected+=(share/applications/trawlex.desktop share/icons/hicolor/scalable/apps/trawlex.svg)
+  expected+=(libexec/trawlex/trawlex-window share/applications/trawlex.desktop share/icons/hicolor/scalable/apps/trawlex.svg)
   for s in "${sizes[@]}"; do expected+=("share/icons/hicolor/${s}x${s}/apps/trawlex.png"); done
 fi
 want=$(printf '%s\n' "${expected[@]}" | sort)
@@ -27,6 +27,16 @@ got=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort)
 [[ -x $prefix/bin/trawlex ]] || fail "bin/trawlex is not executable"
 [[ $(env -u DISPLAY -u WAYLAND_DISPLAY "$prefix/bin/trawlex" --version) == "Trawlex $version" ]] ||
   fail "the installed program does not answer --version with 'Trawlex $version'"
+# A search without a window never loads Qt; with a display the installed program finds its window
+# program (a platform no Qt has makes that one fail at once, in Qt's words).
+! readelf -d "$prefix/bin/trawlex" | grep -q 'NEEDED.*Qt' || fail "bin/trawlex links Qt"
+if [[ $with_qt == ON ]]; then
+  out=$(QT_QPA_PLATFORM=no-such-platform "$prefix/bin/trawlex" 2>&1) && fail "a window opened on no platform"
+  grep -q 'no-such-platform' <<<"$out" || fail "the installed program did not start its window program: $out"
+  rm "$prefix/libexec/trawlex/trawlex-window"
+  out=$(QT_QPA_PLATFORM=offscreen "$prefix/bin/trawlex" 2>&1) && fail "no window program, yet trawlex succeeded"
+  grep -q 'cannot start the search window: trawlex-window is in neither' <<<"$out" || fail "no window program: $out"
+fi
 
 # The manual page is compressed and covers every option that --help shows.
 page=$prefix/share/man/man1/trawlex.1.gz

@@ -30,7 +30,8 @@ for f in ./usr/bin/trawlex ./usr/share/man/man1/trawlex.1.gz ./usr/share/doc/tra
   grep -qx "$f" <<<"$contents" || fail "the package lacks $f"
 done
 if [[ $with_qt == ON ]]; then
-  for f in ./usr/share/applications/trawlex.desktop ./usr/share/icons/hicolor/48x48/apps/trawlex.png \
+  for f in ./usr/libexec/trawlex/trawlex-window ./usr/share/applications/trawlex.desktop \
+           ./usr/share/icons/hicolor/48x48/apps/trawlex.png \
            ./usr/share/icons/hicolor/scalable/apps/trawlex.svg; do
     grep -qx "$f" <<<"$contents" || fail "the package lacks $f"
   done
