@@ -148,11 +148,11 @@ void THeadlessInvoker::RunUntil(const bool& done) {
   }
 }
 
-bool CheckHeadlessArguments(const std::vector<std::string>& args, std::FILE* err) {
+bool CheckHeadlessArguments(const std::vector<std::string>& args, std::FILE* err, const std::string& programName) {
   const TProgramOptions options = ReadProgramOptions(args, true);
   if (options.Error.empty()) return true;
   std::fprintf(err, "%s\n", options.Error.c_str());
-  if (options.ShowUsageLine) std::fprintf(err, "%s\n", HeadlessUsageLine(ProgramFileName()).c_str());
+  if (options.ShowUsageLine) std::fprintf(err, "%s\n", HeadlessUsageLine(programName).c_str());
   return false;
 }
 
@@ -161,8 +161,9 @@ int RunReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
   return RunReport(args, results, out, err);
 }
 
-int RunReport(const std::vector<std::string>& args, TSearchParams& params, std::FILE* out, std::FILE* err) {
-  if (!CheckHeadlessArguments(args, err)) return ExitError;
+int RunReport(const std::vector<std::string>& args, TSearchParams& params, std::FILE* out, std::FILE* err,
+              const std::string& programName) {
+  if (!CheckHeadlessArguments(args, err, programName)) return ExitError;
   THeadlessInvoker invoker;
   TSearchOutcome outcome;
   if (!SearchAndReport(args, params, invoker, out, err, outcome) || outcome.FileErrors) return ExitError;

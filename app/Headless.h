@@ -46,14 +46,17 @@ bool SearchAndReport(const std::vector<std::string>& args, TSearchParams& params
                      std::FILE* out, std::FILE* err, TSearchOutcome& outcome);
 
 // Checks `args` as the headless mode reads them (an unknown "--" option is an error, so a
-// misspelt option never changes what is done); false after telling `err` why.
-bool CheckHeadlessArguments(const std::vector<std::string>& args, std::FILE* err);
+// misspelt option never changes what is done); false after telling `err` why, with a usage
+// line naming the program `programName` where it helps.
+bool CheckHeadlessArguments(const std::vector<std::string>& args, std::FILE* err, const std::string& programName);
 
 // Runs the search the switches among `args` describe; returns the exit status. The
 // report goes to `out` with "\n" line ends, error lines and input problems to `err`;
 // when `err` is a terminal, one progress line is redrawn there and erased at the end.
-// The results are held in `results`, which the caller keeps as long as it likes.
-int RunReport(const std::vector<std::string>& args, TSearchParams& results, std::FILE* out, std::FILE* err);
+// The results are held in `results`, which the caller keeps as long as it likes. Usage lines
+// name the program `programName`, the name it was called by.
+int RunReport(const std::vector<std::string>& args, TSearchParams& results, std::FILE* out, std::FILE* err,
+              const std::string& programName = "trawlex");
 int RunReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
 
 // The limits of the kept undo journals: the settings' values, the engine's defaults where

@@ -134,7 +134,11 @@ static std::string RegexReplacementProblem(const std::vector<std::string>& searc
 }
 
 int RunReplaceAll(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
-  if (!CheckHeadlessArguments(args, err)) return ExitError;
+  return RunReplaceAll(args, out, err, "trawlex");
+}
+
+int RunReplaceAll(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, const std::string& programName) {
+  if (!CheckHeadlessArguments(args, err, programName)) return ExitError;
   const TProgramOptions request = ReadProgramOptions(args, true);
   if (!CheckReplaceRequest(request, err)) return ExitError;
   if (const std::string problem = RegexReplacementProblem(request.SearchArgs, request.ReplaceText); !problem.empty()) {

@@ -16,6 +16,8 @@ bool IsReplaceAllRequest(const std::vector<std::string>& args);
 // and rewrites the files: log lines go to `err`, "Finished. Replaced N finds" to `out`.
 // Exit status: 2 when the input is bad, a file could not be searched, or a file was
 // refused or failed; otherwise 0 with finds and 1 without.
+// Usage lines name the program `programName` ("trawlex" where none is given).
+int RunReplaceAll(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, const std::string& programName);
 int RunReplaceAll(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
 
 }  // namespace trawlex

@@ -27,8 +27,8 @@
 
 using namespace trawlex;
 
-static void PrintUsage(std::FILE* to) {
-  for (const std::string& line : UsageLines(ProgramFileName())) std::fprintf(to, "%s\n", line.c_str());
+static void PrintUsage(const std::string& programName, std::FILE* to) {
+  for (const std::string& line : UsageLines(programName)) std::fprintf(to, "%s\n", line.c_str());
 }
 
 #if defined(TRAWLEX_WITH_WINDOWS) || defined(TRAWLEX_WINDOW_PROGRAM)
@@ -87,14 +87,15 @@ static void ShowSettingsErrors() {
 
 // The window mode: the first search window, the run loop, and the shut-down once the last
 // search window has gone (or on Exit, SIGTERM or SIGINT, which close them all).
-static int RunWindows(int argc, char** argv, const std::vector<std::string>& args) {
+static int RunWindows(int argc, char** argv, const TProcessArguments& process) {
   TTrawlexApplication app(argc, argv);
   app.setWindowIcon(AppIcon());
   // Ties the windows to trawlex.desktop, so a desktop shows the entry's name and icon for them.
   QGuiApplication::setDesktopFileName(QStringLiteral("trawlex"));
   // The windows' shared state; it outlives every window and every worker.
   TApp state;
-  state.SetSearchArguments(args);
+  state.SetSearchArguments(process.Params);
+  state.SetProgramName(process.ProgramName);
   state.InstallTitleHandler();
   ShowSettingsErrors();
   // From the start: a signal ends the program as Exit does, whatever dialog is open. The
@@ -142,18 +143,18 @@ static int RunWindows(int argc, char** argv, const std::vector<std::string>& arg
 // The report's results end with the process: freeing hundreds of thousands of items one by
 // one would only delay the exit, so the process ends from here, with them still held (and
 // reachable, so leak checkers stay quiet). Standard output is flushed by the exit.
-[[noreturn]] static void RunReportToExit(const std::vector<std::string>& args) {
+[[noreturn]] static void RunReportToExit(const std::vector<std::string>& args, const std::string& programName) {
   TSearchParams results;
-  std::exit(RunReport(args, results, stdout, stderr));
+  std::exit(RunReport(args, results, stdout, stderr, programName));
 }
 
 int main(int argc, char** argv) {
-  SetProcessArguments(argc, argv);
-  const std::vector<std::string> args = ParamList();
+  const TProcessArguments process = ReadProcessArguments(argc, argv);
+  const std::vector<std::string>& args = process.Params;
   // --help and --version count where a switch may stand, never as a switch's value.
   const TProgramOptions options = ReadProgramOptions(args, false);
   if (options.Help) {
-    PrintUsage(stdout);
+    PrintUsage(process.ProgramName, stdout);
     return 0;
   }
   if (options.Version) {
@@ -164,11 +165,11 @@ int main(int argc, char** argv) {
   static char outputBuffer[1 << 20];
   std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
   if (options.UndoLast || options.UndoList) return RunUndo(args, stdout, stderr);
-  if (!args.empty() && args[0] == "--report" && IsReplaceAllRequest(args)) return RunReplaceAll(args, stdout, stderr);
-  if (!args.empty() && args[0] == "--report") RunReportToExit(args);
+  if (!args.empty() && args[0] == "--report" && IsReplaceAllRequest(args)) return RunReplaceAll(args, stdout, stderr, process.ProgramName);
+  if (!args.empty() && args[0] == "--report") RunReportToExit(args, process.ProgramName);
 #if defined(TRAWLEX_WITH_WINDOWS) || defined(TRAWLEX_WINDOW_PROGRAM)
 #ifdef TRAWLEX_WITH_WINDOWS
-  if (HasDisplay()) return RunWindows(argc, argv, args);
+  if (HasDisplay()) return RunWindows(argc, argv, process);
 #else
   if (HasDisplay()) return RunWindowProgram(argv);
 #endif
@@ -179,8 +180,8 @@ int main(int argc, char** argv) {
   std::vector<std::string> headless{"--report"};
   headless.insert(headless.end(), args.begin(), args.end());
   if (args.empty()) {
-    PrintUsage(stderr);
+    PrintUsage(process.ProgramName, stderr);
     return 2;
   }
-  RunReportToExit(headless);
+  RunReportToExit(headless, process.ProgramName);
 }

@@ -211,12 +211,15 @@ bool QueryVolume(const std::string& root, std::string& fileSystem, std::string& 
 
 // ---- Process ---------------------------------------------------------------------------
 
-// Keeps the process arguments for ParamList; main() calls it first.
-void SetProcessArguments(int argc, const char* const* argv);
-// The arguments without the program path, in order.
-std::vector<std::string> ParamList();
-// The program's file name without its directory.
-std::string ProgramFileName();
+// What the program was started with: the name it was called by (its file name without the
+// directory) and the arguments after it, in order, in UTF-8.
+struct TProcessArguments {
+  std::string ProgramName;
+  std::vector<std::string> Params;
+};
+// main()'s argument list read as TProcessArguments. On Windows, the process's own list is
+// read from its wide command line instead, which holds every name.
+TProcessArguments ReadProcessArguments(int argc, const char* const* argv);
 // The running program's own file, with its full path; empty where the system cannot tell.
 std::string RunningProgramPath();
 // Runs the program `path` in place of this one, given `args` (args[0] is the name it is

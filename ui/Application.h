@@ -94,6 +94,9 @@ class TApp {
   // The switches every search window applies at its creation (the program's arguments).
   const std::vector<std::string>& SearchArguments() const { return FArguments; }
   void SetSearchArguments(std::vector<std::string> args) { FArguments = std::move(args); }
+  // The name the program was called by, for the usage lines.
+  const std::string& ProgramName() const { return FProgramName; }
+  void SetProgramName(std::string name) { FProgramName = std::move(name); }
 
   // "Trawlex - Running" while any search runs, else "Trawlex".
   QString Title() const { return FTitle; }
@@ -146,6 +149,7 @@ class TApp {
   int FLiveWorkers = 0;
   std::function<void()> FQuit;
   std::vector<std::string> FArguments;
+  std::string FProgramName = "trawlex";
   QString FTitle = QStringLiteral("Trawlex");
   TAppSettings* FSettings = nullptr;
   TfmPreferredEditor* FPreferredEditorDialog = nullptr;

@@ -499,25 +499,13 @@ bool QueryVolume(const std::string& root, std::string& fileSystem, std::string& 
   return true;
 }
 
-static std::vector<std::string>& Arguments() {
-  static std::vector<std::string> args;
-  return args;
-}
-
-void SetProcessArguments(int argc, const char* const* argv) {
-  Arguments().assign(argv, argv + argc);
-}
-
-std::vector<std::string> ParamList() {
-  const auto& a = Arguments();
-  return a.size() > 1 ? std::vector<std::string>(a.begin() + 1, a.end()) : std::vector<std::string>{};
-}
-
-std::string ProgramFileName() {
-  const auto& a = Arguments();
-  std::string path = a.empty() ? "trawlex" : a[0];
+TProcessArguments ReadProcessArguments(int argc, const char* const* argv) {
+  TProcessArguments result;
+  const std::string path = argc > 0 && argv[0] ? argv[0] : "trawlex";
   const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  result.ProgramName = slash == std::string::npos ? path : path.substr(slash + 1);
+  for (int i = 1; i < argc; ++i) result.Params.emplace_back(argv[i]);
+  return result;
 }
 
 std::string RunningProgramPath() {

@@ -439,35 +439,24 @@ bool QueryVolume(const std::string& root, std::string& fileSystem, std::string& 
   return true;
 }
 
-static std::vector<std::string>& Arguments() {
-  static std::vector<std::string> args;
-  return args;
-}
-
-void SetProcessArguments(int argc, const char* const* argv) {
+TProcessArguments ReadProcessArguments(int argc, const char* const* argv) {
   // The process's own narrow arguments are in the ANSI code page, which cannot hold every
   // name; its wide command line can. Other argument lists are taken as given (UTF-8).
+  std::vector<std::string> all;
   int n = 0;
   wchar_t** wide = argv == __argv ? CommandLineToArgvW(GetCommandLineW(), &n) : nullptr;
   if (wide && n == argc) {
-    Arguments().clear();
-    for (int k = 0; k < n; ++k) Arguments().push_back(Narrow(wide[k]));
+    for (int k = 0; k < n; ++k) all.push_back(Narrow(wide[k]));
   } else {
-    Arguments().assign(argv, argv + argc);
+    all.assign(argv, argv + argc);
   }
   if (wide) LocalFree(wide);
-}
-
-std::vector<std::string> ParamList() {
-  const auto& a = Arguments();
-  return a.size() > 1 ? std::vector<std::string>(a.begin() + 1, a.end()) : std::vector<std::string>{};
-}
-
-std::string ProgramFileName() {
-  const auto& a = Arguments();
-  std::string path = a.empty() ? "trawlex.exe" : a[0];
+  TProcessArguments result;
+  const std::string path = all.empty() ? "trawlex.exe" : all[0];
   const size_t slash = path.find_last_of("\\/:");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  result.ProgramName = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (!all.empty()) result.Params.assign(all.begin() + 1, all.end());
+  return result;
 }
 
 std::string RunningProgramPath() {

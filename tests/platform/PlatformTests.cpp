@@ -223,9 +223,9 @@ TEST(Folders, TempDirectoryAndExistence) {
 
 TEST(Process, ArgumentsVersionAndName) {
   const char* argv[] = {"/usr/bin/trawlex", "-t", "x"};
-  SetProcessArguments(3, argv);
-  EXPECT_EQ(ParamList(), (std::vector<std::string>{"-t", "x"}));
-  EXPECT_EQ(ProgramFileName(), "trawlex");
+  const TProcessArguments read = ReadProcessArguments(3, argv);
+  EXPECT_EQ(read.Params, (std::vector<std::string>{"-t", "x"}));
+  EXPECT_EQ(read.ProgramName, "trawlex");
   EXPECT_TRUE(FileVersion("/bin/sh").empty());
 }
 

@@ -137,11 +137,10 @@ TEST(Win32Paths, CanonicalFormsOfDrivesAndShares) {
 
 TEST(Win32Process, OwnArgumentsFromTheWideCommandLineOthersAsGiven) {
   const char* argv[] = {"C:\\bin\\trawlex.exe", "-t", "\xCE\xA9"};
-  SetProcessArguments(3, argv);
-  EXPECT_EQ(ParamList(), (std::vector<std::string>{"-t", "\xCE\xA9"}));
-  EXPECT_EQ(ProgramFileName(), "trawlex.exe");
-  SetProcessArguments(__argc, __argv);
-  EXPECT_EQ(ProgramFileName(), "win32_platform_tests.exe");
+  const TProcessArguments given = ReadProcessArguments(3, argv);
+  EXPECT_EQ(given.Params, (std::vector<std::string>{"-t", "\xCE\xA9"}));
+  EXPECT_EQ(given.ProgramName, "trawlex.exe");
+  EXPECT_EQ(ReadProcessArguments(__argc, __argv).ProgramName, "win32_platform_tests.exe");
 }
 
 TEST(Win32Replace, WholeFileKeepsAttributesAndRefusesAFolder) {

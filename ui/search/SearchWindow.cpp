@@ -594,7 +594,7 @@ void TfmSearch::CreateSettings() {
     TBaseCfgList usage(std::make_shared<TRegistryConfig>(SettingsRootKey()), objectName().toStdString());
     AddSearchInputElements(usage, SearchInputControls(true));
     FUsageLines = BuildUsageLines(
-        usage, [this](const TBaseCfgElem& e) { return GetSwitchLabel(e); }, ProgramFileName());
+        usage, [this](const TBaseCfgElem& e) { return GetSwitchLabel(e); }, App()->ProgramName());
   }
 
   const std::vector<std::string>& args = App()->SearchArguments();
