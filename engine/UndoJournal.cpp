@@ -88,17 +88,6 @@ class TReader {
 // Moves to byte `at` of a journal, which may lie past 2 GiB.
 bool SeekTo(std::FILE* f, uint64_t at) { return SeekFile(f, static_cast<int64_t>(at)); }
 
-uint32_t Checksum(char type, std::string_view payload) {
-  uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(&type), 1);
-  // crc32 takes at most 4 GiB a call.
-  for (size_t done = 0; done < payload.size();) {
-    const size_t n = std::min<size_t>(payload.size() - done, size_t{1} << 30);
-    crc = crc32(crc, reinterpret_cast<const Bytef*>(payload.data() + done), static_cast<uInt>(n));
-    done += n;
-  }
-  return static_cast<uint32_t>(crc);
-}
-
 bool Pack(std::string_view content, std::string& out) {
   uLongf size = compressBound(static_cast<uLong>(content.size()));
   out.resize(size);
@@ -131,6 +120,9 @@ uint32_t Crc(uint32_t crc, std::string_view bytes) {
   }
   return static_cast<uint32_t>(c);
 }
+
+// A record's checksum: its type, then its payload.
+uint32_t Checksum(char type, std::string_view payload) { return Crc(Crc(0, std::string_view(&type, 1)), payload); }
 
 void PutU32(std::string& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xff);
