@@ -265,78 +265,117 @@ TDiffNames DiffNames(const TNamer& namer, const std::vector<const TReplaceFile*>
   return names;
 }
 
-}  // namespace
+// The jobs of one file (by device and inode), in job order: the replace changes the file
+// under the first of its names and passes over the others.
+using TJobGroups = std::map<std::pair<uint64_t, uint64_t>, std::vector<const TReplaceFile*>>;
 
-TChangeSet BuildChangeSet(const TSearchParams& params, const TReplaceJobList& jobs, const std::string& replaceText) {
-  TChangeSet set;
-  std::string& out = set.Text;
-  TCharReader reader;
-  const TNamer namer(params.BaseDir);
-  // The jobs of one file (by device and inode), in job order: the replace changes the file
-  // under the first of its names and passes over the others.
-  std::map<std::pair<uint64_t, uint64_t>, std::vector<const TReplaceFile*>> groups;
+TJobGroups GroupsByFile(const TReplaceJobList& jobs) {
+  TJobGroups groups;
   for (const auto& job : jobs) {
     const TFileIdentity& id = job->File->Identity;
     if (id.Known()) groups[{id.Device, id.Inode}].push_back(job.get());
   }
+  return groups;
+}
+
+std::string FindsToReplace(const TReplaceFile& job) { return CountText(job.FindCount(), "find") + " to replace"; }
+
+// A change set, one file at a time.
+class TChangeSetBuilder {
+ public:
+  TChangeSetBuilder(const TSearchParams& params, const std::string& replaceText)
+      : Params(params), ReplaceText(replaceText), Namer(params.BaseDir) {}
+
+  // The changes of `job`, under the names of the files of `group` (the jobs of its file), or
+  // the reason they are not shown.
+  void Add(const TReplaceFile& job, const std::vector<const TReplaceFile*>& group);
+
+  TChangeSet Set;
+
+ private:
+  // The diffs of `content` under each name of its file in the tree.
+  void AddDiffs(const TReplaceFile& job, const std::vector<const TReplaceFile*>& group, const std::string& name,
+                std::string_view content, const std::vector<std::string>* texts);
+  // A line of the change set that tells why a file's changes are not shown, counted in `count`.
+  void NotShown(int32_t& count, const std::string& why) {
+    Set.Text += "Not shown: " + why + "\n";
+    ++count;
+  }
+
+  const TSearchParams& Params;
+  const std::string& ReplaceText;
+  TCharReader Reader;
+  const TNamer Namer;
+};
+
+void TChangeSetBuilder::Add(const TReplaceFile& job, const std::vector<const TReplaceFile*>& group) {
+  const TSearchFile& file = *job.File;
+  const TSearchParams& searched = file.Params ? *file.Params : Params;
+  const std::string name = RelativeName(file.Name, Params.BaseDir);
+  try {
+    Reader.Load(file.Name);
+  } catch (const std::exception& e) {
+    NotShown(Set.NotShown, DiffPathName(name) + " cannot be read: " + e.what());
+    return;
+  }
+  const std::string_view content(reinterpret_cast<const char*>(Reader.Data()), static_cast<size_t>(Reader.Size()));
+  // The finds of a UTF-16 file lie in its text, decoded.
+  std::string decoded;
+  const bool utf16 = DecodeUtf16Text(content, decoded);
+  const std::string_view searchedText = utf16 ? std::string_view(decoded) : content;
+  // A regular expression's finds each get the replacement made from their captures.
+  std::vector<std::string> texts;
+  std::string regexRefusal;
+  if (searched.RegExp) regexRefusal = RegexReplacementTexts(searched, ReplaceText, job, std::string(searchedText), texts);
+  if (!regexRefusal.empty() && Reader.Size() == file.Size) {
+    NotShown(Set.NotShown, DiffPathName(name) + ": " + regexRefusal);
+  } else if (Reader.Size() != file.Size || Reader.LoadedInfo().LastWrite() != file.FileTime ||
+             (!searched.RegExp && !FindsStillThere(searched, searchedText, job))) {
+    NotShown(Set.NotShown, DiffPathName(name) + " changed since the search; search again to see its changes");
+  } else if (utf16) {
+    // No patch tool applies a diff to UTF-16 bytes: the file is named instead.
+    NotShown(Set.Encoded, std::string(EncodingName(DetectEncoding(content))) + " text file " + DiffPathName(name) + ", " +
+                              FindsToReplace(job));
+  } else if (LooksBinary(content)) {
+    NotShown(Set.Binary, "binary file " + DiffPathName(name) + ", " + FindsToReplace(job));
+  } else {
+    AddDiffs(job, group, name, content, searched.RegExp ? &texts : nullptr);
+  }
+}
+
+void TChangeSetBuilder::AddDiffs(const TReplaceFile& job, const std::vector<const TReplaceFile*>& group,
+                                 const std::string& name, std::string_view content, const std::vector<std::string>* texts) {
+  const TDiffNames names = DiffNames(Namer, group);
+  if (names.Outside) {
+    NotShown(Set.Linked,
+             DiffPathName(name) + ", " + FindsToReplace(job) + ": a symbolic link to a file outside the searched folder");
+    return;
+  }
+  bool shown = false;
+  for (const std::string& diffName : names.Names) {
+    const std::string diff = FileDiff(diffName, content, job, ReplaceText, texts);
+    Set.Text += diff;
+    shown = shown || !diff.empty();
+  }
+  if (shown) ++Set.Diffs;
+}
+
+}  // namespace
+
+TChangeSet BuildChangeSet(const TSearchParams& params, const TReplaceJobList& jobs, const std::string& replaceText) {
+  TChangeSetBuilder builder(params, replaceText);
+  TJobGroups groups = GroupsByFile(jobs);
   for (const auto& job : jobs) {
-    const TSearchFile& file = *job->File;
-    const TSearchParams& searched = file.Params ? *file.Params : params;
-    const std::string name = RelativeName(file.Name, params.BaseDir);
     std::vector<const TReplaceFile*> group{job.get()};
-    if (file.Identity.Known()) {
-      auto& same = groups[{file.Identity.Device, file.Identity.Inode}];
+    const TFileIdentity& id = job->File->Identity;
+    if (id.Known()) {
+      const std::vector<const TReplaceFile*>& same = groups[{id.Device, id.Inode}];
       if (same.front() != job.get()) continue;  // shown with the file's first name
       group = same;
     }
-    try {
-      reader.Load(file.Name);
-    } catch (const std::exception& e) {
-      out += "Not shown: " + DiffPathName(name) + " cannot be read: " + e.what() + "\n";
-      ++set.NotShown;
-      continue;
-    }
-    const std::string_view content(reinterpret_cast<const char*>(reader.Data()), static_cast<size_t>(reader.Size()));
-    // The finds of a UTF-16 file lie in its text, decoded.
-    std::string decoded;
-    const bool utf16 = DecodeUtf16Text(content, decoded);
-    const std::string_view searchedText = utf16 ? std::string_view(decoded) : content;
-    // A regular expression's finds each get the replacement made from their captures.
-    std::vector<std::string> texts;
-    std::string regexRefusal;
-    if (searched.RegExp)
-      regexRefusal = RegexReplacementTexts(searched, replaceText, *job, std::string(searchedText), texts);
-    if (!regexRefusal.empty() && reader.Size() == file.Size) {
-      out += "Not shown: " + DiffPathName(name) + ": " + regexRefusal + "\n";
-      ++set.NotShown;
-    } else if (reader.Size() != file.Size || reader.LoadedInfo().LastWrite() != file.FileTime ||
-               (!searched.RegExp && !FindsStillThere(searched, searchedText, *job))) {
-      out += "Not shown: " + DiffPathName(name) + " changed since the search; search again to see its changes\n";
-      ++set.NotShown;
-    } else if (utf16) {
-      // No patch tool applies a diff to UTF-16 bytes: the file is named instead.
-      out += std::string("Not shown: ") + EncodingName(DetectEncoding(content)) + " text file " + DiffPathName(name) +
-             ", " + CountText(job->FindCount(), "find") + " to replace\n";
-      ++set.Encoded;
-    } else if (LooksBinary(content)) {
-      out += "Not shown: binary file " + DiffPathName(name) + ", " + CountText(job->FindCount(), "find") +
-             " to replace\n";
-      ++set.Binary;
-    } else if (const TDiffNames names = DiffNames(namer, group); names.Outside) {
-      out += "Not shown: " + DiffPathName(name) + ", " + CountText(job->FindCount(), "find") +
-             " to replace: a symbolic link to a file outside the searched folder\n";
-      ++set.Linked;
-    } else {
-      bool shown = false;
-      for (const std::string& diffName : names.Names) {
-        const std::string diff = FileDiff(diffName, content, *job, replaceText, searched.RegExp ? &texts : nullptr);
-        out += diff;
-        shown = shown || !diff.empty();
-      }
-      if (shown) ++set.Diffs;
-    }
+    builder.Add(*job, group);
   }
-  return set;
+  return std::move(builder.Set);
 }
 
 }  // namespace trawlex

@@ -14,72 +14,104 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
-TRegexReplacement::TRegexReplacement(const std::string& text, const TRegex& regex) {
-  std::string literal;
-  auto addGroup = [&](int32_t group) {
-    if (!literal.empty()) Pieces.push_back({std::move(literal), -1});
-    literal.clear();
-    Pieces.push_back({{}, group});
-  };
-  auto checkGroup = [&](int32_t group, const std::string& written) {
-    if (group > regex.CaptureCount())
-      throw ETrawlexError("The replacement names group " + written + ", but the regular expression has " +
-                          (regex.CaptureCount() == 0 ? std::string("no groups")
-                           : regex.CaptureCount() == 1 ? std::string("1 group")
-                                                       : std::to_string(regex.CaptureCount()) + " groups"));
-    return group;
-  };
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\\' && i + 1 < text.size()) {
-      const char e = text[i + 1];
-      const char* escaped = e == 'n' ? "\n" : e == 'r' ? "\r" : e == 't' ? "\t" : e == '\\' ? "\\" : nullptr;
-      if (escaped) {
-        literal += escaped;
-        ++i;
-        continue;
-      }
-      if (IsDigit(e))
-        throw ETrawlexError(std::string("The replacement holds \\") + e + ": a group is written $" + e + " here");
-      literal += c;
-      continue;
+// Reads a replacement text into its pieces, one character, escape or group reference at a
+// time.
+class TRegexReplacement::TParser {
+ public:
+  TParser(const std::string& text, const TRegex& regex, std::vector<TPiece>& pieces)
+      : Text(text), Regex(regex), Pieces(pieces) {}
+
+  void Parse() {
+    for (At = 0; At < Text.size(); ++At) {
+      const char c = Text[At];
+      if (c == '\\' && At + 1 < Text.size()) Escape();
+      else if (c == '$') Reference();
+      else Literal += c;
     }
-    if (c != '$') {
-      literal += c;
-      continue;
+    if (!Literal.empty()) Pieces.push_back({std::move(Literal), -1});
+  }
+
+ private:
+  bool Next(char c) const { return At + 1 < Text.size() && Text[At + 1] == c; }
+
+  // A backslash at At with a character after it.
+  void Escape() {
+    const char e = Text[At + 1];
+    const char* escaped = e == 'n' ? "\n" : e == 'r' ? "\r" : e == 't' ? "\t" : e == '\\' ? "\\" : nullptr;
+    if (escaped) {
+      Literal += escaped;
+      ++At;
+      return;
     }
-    if (i + 1 < text.size() && text[i + 1] == '$') {
-      literal += '$';
-      ++i;
-    } else if (i + 1 < text.size() && IsDigit(text[i + 1])) {
-      // One or two digits: $1 ... $99.
-      size_t j = i + 1;
-      int32_t group = text[j++] - '0';
-      if (j < text.size() && IsDigit(text[j])) group = group * 10 + (text[j++] - '0');
-      addGroup(checkGroup(group, text.substr(i + 1, j - i - 1)));
-      i = j - 1;
-    } else if (i + 1 < text.size() && text[i + 1] == '{') {
-      const size_t close = text.find('}', i + 2);
-      if (close == std::string::npos)
-        throw ETrawlexError(Fmt("The replacement has \"${\" without its \"}\" at position %d", int64_t(i + 1)));
-      const std::string name = text.substr(i + 2, close - i - 2);
-      bool numeric = !name.empty() && name.size() <= 2;
-      for (const char d : name) numeric = numeric && IsDigit(d);
-      if (numeric) {
-        addGroup(checkGroup(std::stoi(name), name));
-      } else {
-        const int32_t group = name.empty() ? -1 : regex.GroupNumber(name);
-        if (group < 0) throw ETrawlexError("The replacement names the group \"" + name + "\", which the regular expression lacks");
-        addGroup(group);
-      }
-      i = close;
+    if (IsDigit(e)) throw ETrawlexError(std::string("The replacement holds \\") + e + ": a group is written $" + e + " here");
+    Literal += '\\';
+  }
+
+  // A "$" at At: a dollar sign or a reference to a group.
+  void Reference() {
+    if (Next('$')) {
+      Literal += '$';
+      ++At;
+    } else if (At + 1 < Text.size() && IsDigit(Text[At + 1])) {
+      NumberedGroup();
+    } else if (Next('{')) {
+      BracedGroup();
     } else {
       throw ETrawlexError(Fmt("The replacement has a \"$\" at position %d that names no group: write $$ for a dollar sign",
-                              int64_t(i + 1)));
+                              int64_t(At + 1)));
     }
   }
-  if (!literal.empty()) Pieces.push_back({std::move(literal), -1});
-}
+
+  // One or two digits: $1 ... $99.
+  void NumberedGroup() {
+    size_t j = At + 1;
+    int32_t group = Text[j++] - '0';
+    if (j < Text.size() && IsDigit(Text[j])) group = group * 10 + (Text[j++] - '0');
+    AddGroup(CheckGroup(group, Text.substr(At + 1, j - At - 1)));
+    At = j - 1;
+  }
+
+  // ${12} or ${name}.
+  void BracedGroup() {
+    const size_t close = Text.find('}', At + 2);
+    if (close == std::string::npos)
+      throw ETrawlexError(Fmt("The replacement has \"${\" without its \"}\" at position %d", int64_t(At + 1)));
+    const std::string name = Text.substr(At + 2, close - At - 2);
+    bool numeric = !name.empty() && name.size() <= 2;
+    for (const char d : name) numeric = numeric && IsDigit(d);
+    if (numeric) {
+      AddGroup(CheckGroup(std::stoi(name), name));
+    } else {
+      const int32_t group = name.empty() ? -1 : Regex.GroupNumber(name);
+      if (group < 0) throw ETrawlexError("The replacement names the group \"" + name + "\", which the regular expression lacks");
+      AddGroup(group);
+    }
+    At = close;
+  }
+
+  int32_t CheckGroup(int32_t group, const std::string& written) const {
+    if (group > Regex.CaptureCount())
+      throw ETrawlexError("The replacement names group " + written + ", but the regular expression has " +
+                          (Regex.CaptureCount() == 0 ? std::string("no groups")
+                           : Regex.CaptureCount() == 1 ? std::string("1 group")
+                                                       : std::to_string(Regex.CaptureCount()) + " groups"));
+    return group;
+  }
+
+  void AddGroup(int32_t group) {
+    if (!Literal.empty()) Pieces.push_back({std::move(Literal), -1});
+    Literal.clear();
+    Pieces.push_back({{}, group});
+  }
+
+  const std::string& Text;
+  const TRegex& Regex;
+  std::vector<TPiece>& Pieces;
+  std::string Literal;  // the literal text since the last group
+  size_t At = 0;        // the character being read
+};
+
+TRegexReplacement::TRegexReplacement(const std::string& text, const TRegex& regex) { TParser(text, regex, Pieces).Parse(); }
 
 bool TRegexReplacement::Constant() const {
   for (const TPiece& piece : Pieces)

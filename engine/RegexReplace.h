@@ -30,6 +30,7 @@ class TRegexReplacement {
     int32_t Group = -1;
   };
   std::vector<TPiece> Pieces;
+  class TParser;
 };
 
 // The replacement of each find of `job` in `content`, each checked first to be a find

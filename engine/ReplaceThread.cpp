@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <new>
+#include <optional>
 #include <string_view>
 
 #include "base/Errors.h"
@@ -192,7 +194,7 @@ TReplaceThread::TOutcome TReplaceThread::ReplaceInFile(const TReplaceFile& job) 
 }
 
 std::string TReplaceThread::CheckFinds(const TReplaceFile& job, const std::string& content) const {
-  const TSearchParams* params = job.File->Params ? job.File->Params : Params;
+  const TSearchParams* params = ParamsOf(job);
   TRAWLEX_ASSERT(params, "Replace without search parameters");
   const TFindRule rule(*params);
   const auto* data = reinterpret_cast<const unsigned char*>(content.data());
@@ -237,125 +239,208 @@ bool TReplaceThread::SameFileAsSearched(const TSearchFile& file, const TFileInfo
   return true;
 }
 
+// The new content of a file as it is made: hashed for the undo journal when one is kept, and
+// gathered whole (an in-place rewrite, written in one go) or sent to the temporary file.
+class TReplaceThread::TNewContent {
+ public:
+  TNewContent(TFileRewriter& rewriter, bool hashed, bool gathered)
+      : Temp(rewriter), Hashed(hashed), Gathering(gathered) {}
+  void Put(const char* data, size_t count) {
+    if (Hashed) Hash.Update(data, count);
+    if (Gathering) Gathered.append(data, count);
+    else Temp.Write(data, count);
+  }
+  void Finish() {
+    if (!Gathering) Temp.Flush();
+  }
+  TDigest Digest() { return Hash.Final(); }
+  std::string Gathered;
+
+ private:
+  TRewriterSink Temp;
+  TSha256 Hash;
+  bool Hashed, Gathering;
+};
+
+// A file read whole on its way to its new content.
+struct TReplaceThread::TWholeFile {
+  std::string Content;
+  // A UTF-16 file's finds lie in its text, decoded; the new text is encoded back whole.
+  bool Utf16 = false;
+  TTextEncoding Encoding = TTextEncoding::Bytes;
+  std::string Decoded;
+  std::string Encoded;  // a UTF-16 file's new content
+  // A regular expression's finds each get their own replacement, made from their captures.
+  bool Regex = false;
+  std::vector<std::string> Expanded;
+  int64_t NewSize = 0;
+
+  const std::string& SearchedText() const { return Utf16 ? Decoded : Content; }
+  const std::vector<std::string>* Texts() const { return Regex ? &Expanded : nullptr; }
+};
+
+const TSearchParams* TReplaceThread::ParamsOf(const TReplaceFile& job) const {
+  return job.File->Params ? job.File->Params : Params;
+}
+
+const std::string& TReplaceThread::ReplacementOf(const std::vector<std::string>* texts, int32_t i) const {
+  return texts ? (*texts)[static_cast<size_t>(i)] : ReplaceText;
+}
+
+int64_t TReplaceThread::NewSizeOf(const TReplaceFile& job, int64_t size, const std::vector<std::string>* texts) const {
+  for (int32_t i = 0; i < job.FindCount(); ++i)
+    size += static_cast<int64_t>(ReplacementOf(texts, i).size()) - job.FindLength(i);
+  return size;
+}
+
+TReplaceThread::TOutcome TReplaceThread::Refuse(const std::string& path, const std::string& reason) {
+  Log(path + ": " + reason);
+  return TOutcome::NotReplaced;
+}
+
+TReplaceThread::TOutcome TReplaceThread::WriteFailed(const std::string& path, const ETrawlexError& e) {
+  Log("Write failed for " + path);
+  Log(path + ": " + e.what());
+  return TOutcome::NotReplaced;
+}
+
 TReplaceThread::TOutcome TReplaceThread::RewriteFile(const TReplaceFile& job, const std::string& path) {
-  const TSearchFile& file = *job.File;
   TFileRewriter rewriter("Trawlex");  // removes its temporary file and its lock on every way out
   rewriter.Cancelled = [this] { return Terminated(); };
-  auto refuse = [&](const std::string& reason) {
-    Log(path + ": " + reason);
-    return TOutcome::NotReplaced;
-  };
 
   // From here on the file is locked: no other replace changes it until it is placed.
-  if (!rewriter.Open(path)) return Terminated() ? TOutcome::Stopped : refuse(rewriter.Error());
+  if (!rewriter.Open(path)) return Terminated() ? TOutcome::Stopped : Refuse(path, rewriter.Error());
   if (const std::string backup = rewriter.LeftBackup(); !backup.empty())
-    return refuse(LeftBackupMessage(backup, rewriter.RealPath()));
-  // A large file is replaced a piece at a time where its finds are bytes of the file
-  // replaced by the same text. A regular expression's replacements come from the whole
-  // text, and a UTF-16 file is written back from its decoded text: those are read whole.
-  const TSearchParams* jobParams = file.Params ? file.Params : Params;
-  char head[2] = {};
-  if (rewriter.Info().Size >= StreamFrom && !(jobParams && jobParams->RegExp) &&
-      !(rewriter.ReadPiece(head, 2, 0) == 2 && IsUtf16(DetectEncoding(reinterpret_cast<const unsigned char*>(head), 2))) &&
-      (rewriter.Mode() == TRewriteMode::Rename || rewriter.Info().Size >= TCharReader::MaxFileSize)) {
+    return Refuse(path, LeftBackupMessage(backup, rewriter.RealPath()));
+  if (RewritesInPieces(job, rewriter)) {
     bool wholeAfterAll = false;
     const TOutcome outcome = RewriteInPieces(job, path, rewriter, wholeAfterAll);
     if (!wholeAfterAll) return outcome;
   }
-  std::string content;
-  if (!rewriter.ReadContent(content)) return refuse(rewriter.Error());
-  const auto size = static_cast<int64_t>(content.size());
-  const TFileInfo& now = rewriter.Info();
-  if (!SameFileAsSearched(file, now, size, path)) return TOutcome::NotReplaced;
+  return RewriteWhole(job, path, rewriter);
+}
+
+bool TReplaceThread::RewritesInPieces(const TReplaceFile& job, TFileRewriter& rewriter) const {
+  // A large file is replaced a piece at a time where its finds are bytes of the file
+  // replaced by the same text. A regular expression's replacements come from the whole
+  // text, and a UTF-16 file is written back from its decoded text: those are read whole.
+  const TSearchParams* jobParams = ParamsOf(job);
+  char head[2] = {};
+  return rewriter.Info().Size >= StreamFrom && !(jobParams && jobParams->RegExp) &&
+         !(rewriter.ReadPiece(head, 2, 0) == 2 && IsUtf16(DetectEncoding(reinterpret_cast<const unsigned char*>(head), 2))) &&
+         (rewriter.Mode() == TRewriteMode::Rename || rewriter.Info().Size >= TCharReader::MaxFileSize);
+}
+
+bool TReplaceThread::ReadyToWrite(const TSearchFile& file, const std::string& path, TFileRewriter& rewriter) {
   const TFileIdentity& searched = file.Identity;
-  // A UTF-16 file's finds lie in its text, decoded; the new text is encoded back whole.
-  const TTextEncoding encoding = DetectEncoding(content);
-  std::string decoded;
-  const bool utf16 = DecodeUtf16Text(content, decoded);
-  const std::string& searchedText = utf16 ? decoded : content;
-  // A regular expression's finds each get their own replacement, made from their captures.
-  std::vector<std::string> expanded;
-  const TSearchParams* params = file.Params ? file.Params : Params;
-  const bool regex = params && params->RegExp;
-  if (const std::string why = regex ? RegexReplacementTexts(*params, ReplaceText, job, searchedText, expanded)
-                                    : CheckFinds(job, searchedText);
-      !why.empty())
-    return refuse(why);
-  auto replacementOf = [&](int32_t i) -> const std::string& { return regex ? expanded[static_cast<size_t>(i)] : ReplaceText; };
-  if (searched.Known() && searched.ChangeNs != now.ChangeNs)
-    return refuse("The file changed since the search, so it was not changed");
-  if (!rewriter.CheckWritable()) return refuse(rewriter.Error());
-  if (!rewriter.BeginWrite()) return refuse(rewriter.Error());
+  if (searched.Known() && searched.ChangeNs != rewriter.Info().ChangeNs) {
+    Refuse(path, "The file changed since the search, so it was not changed");
+    return false;
+  }
+  if (!rewriter.CheckWritable() || !rewriter.BeginWrite()) {
+    Refuse(path, rewriter.Error());
+    return false;
+  }
+  return true;
+}
+
+TReplaceThread::TOutcome TReplaceThread::RewriteWhole(const TReplaceFile& job, const std::string& path,
+                                                      TFileRewriter& rewriter) {
+  TWholeFile f;
+  if (!rewriter.ReadContent(f.Content)) return Refuse(path, rewriter.Error());
+  const auto size = static_cast<int64_t>(f.Content.size());
+  if (!SameFileAsSearched(*job.File, rewriter.Info(), size, path)) return TOutcome::NotReplaced;
+  if (const std::string why = CheckWholeFinds(job, f); !why.empty()) return Refuse(path, why);
+  if (!ReadyToWrite(*job.File, path, rewriter)) return TOutcome::NotReplaced;
 
   const bool inPlace = rewriter.Mode() == TRewriteMode::InPlace;
-  std::string encoded;  // a UTF-16 file's new content
-  if (utf16) {
-    std::string text;
-    text.reserve(decoded.size());
-    int64_t at = 0;
-    for (int32_t i = 0; i < job.FindCount(); ++i) {
-      text.append(decoded, static_cast<size_t>(at), static_cast<size_t>(job.FindOffset(i) - at));
-      text += replacementOf(i);
-      at = job.FindOffset(i) + job.FindLength(i);
-    }
-    text.append(decoded, static_cast<size_t>(at));
-    if (!EncodeUtf16Text(text, encoding, encoded))
-      return refuse(Fmt("The replacement text is not valid UTF-8, so it has no %s form; the file was not changed",
-                        EncodingName(encoding)));
+  if (const std::string why = f.Utf16 ? EncodeNewText(job, f) : std::string(); !why.empty()) return Refuse(path, why);
+  f.NewSize = f.Utf16 ? static_cast<int64_t>(f.Encoded.size()) : NewSizeOf(job, size, f.Texts());
+  TNewContent out(rewriter, Journal != nullptr, inPlace);
+  if (inPlace) out.Gathered.reserve(static_cast<size_t>(f.NewSize));
+  if (const std::optional<TOutcome> ended = WriteWhole(job, path, f, out)) return *ended;
+  return Place(
+      job, path, rewriter,
+      [&](uint64_t device, uint64_t inode) {
+        return Journal->AddFile(rewriter.RealPath(), path, device, inode, inPlace, f.Content, f.NewSize, out.Digest(),
+                                out.Gathered);
+      },
+      [&] { return inPlace ? rewriter.CommitInPlace(f.Content, out.Gathered) : rewriter.Commit(); });
+}
+
+std::string TReplaceThread::CheckWholeFinds(const TReplaceFile& job, TWholeFile& f) const {
+  f.Encoding = DetectEncoding(f.Content);
+  f.Utf16 = DecodeUtf16Text(f.Content, f.Decoded);
+  const TSearchParams* params = ParamsOf(job);
+  f.Regex = params && params->RegExp;
+  return f.Regex ? RegexReplacementTexts(*params, ReplaceText, job, f.SearchedText(), f.Expanded)
+                 : CheckFinds(job, f.SearchedText());
+}
+
+std::string TReplaceThread::EncodeNewText(const TReplaceFile& job, TWholeFile& f) const {
+  std::string text;
+  text.reserve(f.Decoded.size());
+  int64_t at = 0;
+  for (int32_t i = 0; i < job.FindCount(); ++i) {
+    text.append(f.Decoded, static_cast<size_t>(at), static_cast<size_t>(job.FindOffset(i) - at));
+    text += ReplacementOf(f.Texts(), i);
+    at = job.FindOffset(i) + job.FindLength(i);
   }
-  int64_t newSize = utf16 ? static_cast<int64_t>(encoded.size()) : size;
-  for (int32_t i = 0; !utf16 && i < job.FindCount(); ++i)
-    newSize += static_cast<int64_t>(replacementOf(i).size()) - job.FindLength(i);
-  std::string newContent;  // in place: the whole new content, written in one go
-  if (inPlace) newContent.reserve(static_cast<size_t>(newSize));
-  TRewriterSink toTemp(rewriter);
-  TSha256 newHash;
-  auto put = [&](const char* data, size_t count) {
-    if (Journal) newHash.Update(data, count);
-    if (inPlace) newContent.append(data, count);
-    else toTemp.Write(data, count);
-  };
+  text.append(f.Decoded, static_cast<size_t>(at));
+  if (!EncodeUtf16Text(text, f.Encoding, f.Encoded))
+    return Fmt("The replacement text is not valid UTF-8, so it has no %s form; the file was not changed",
+               EncodingName(f.Encoding));
+  return {};
+}
+
+std::optional<TReplaceThread::TOutcome> TReplaceThread::WriteWhole(const TReplaceFile& job, const std::string& path,
+                                                                   const TWholeFile& f, TNewContent& out) {
+  const auto size = static_cast<int64_t>(f.Content.size());
   int64_t p = 0;
-  int32_t written = 0;
   try {
-    if (utf16) {
-      put(encoded.data(), encoded.size());
-      written = job.FindCount();
+    if (f.Utf16) {
+      out.Put(f.Encoded.data(), f.Encoded.size());
       p = size;
     }
-    for (int32_t i = 0; !utf16 && i < job.FindCount(); ++i) {
+    for (int32_t i = 0; !f.Utf16 && i < job.FindCount(); ++i) {
       if (Terminated()) return TOutcome::Stopped;
       const int64_t gap = job.FindOffset(i) - p;
       if (gap > 0) {
-        put(content.data() + p, static_cast<size_t>(gap));
+        out.Put(f.Content.data() + p, static_cast<size_t>(gap));
         p = job.FindOffset(i);
       }
-      put(replacementOf(i).data(), replacementOf(i).size());
-      ++written;
+      const std::string& replacement = ReplacementOf(f.Texts(), i);
+      out.Put(replacement.data(), replacement.size());
       p += job.FindLength(i);
     }
-    if (p < size) put(content.data() + p, static_cast<size_t>(size - p));
-    if (!inPlace) toTemp.Flush();
+    if (p < size) out.Put(f.Content.data() + p, static_cast<size_t>(size - p));
+    out.Finish();
   } catch (const ETrawlexError& e) {
-    Log("Write failed for " + path);
-    Log(path + ": " + e.what());
-    return TOutcome::NotReplaced;
+    return WriteFailed(path, e);
   }
+  return std::nullopt;
+}
 
+TReplaceThread::TOutcome TReplaceThread::Place(const TReplaceFile& job, const std::string& path, TFileRewriter& rewriter,
+                                               const std::function<int32_t(uint64_t device, uint64_t inode)>& keepOld,
+                                               const std::function<bool()>& commit) {
   // The old content reaches the journal on disk before the file changes.
   int32_t entry = -1;
   if (Journal) {
     uint64_t device = 0, inode = 0;
     rewriter.PlacedIdentity(device, inode);
-    entry = Journal->AddFile(rewriter.RealPath(), path, device, inode, inPlace, content, newSize, newHash.Final(), newContent);
-    if (entry < 0) return refuse("Its old content could not be kept for undo (" + Journal->Error() + "), so it was not changed");
+    entry = keepOld(device, inode);
+    if (entry < 0)
+      return Refuse(path, "Its old content could not be kept for undo (" + Journal->Error() + "), so it was not changed");
   }
-  const bool placed = inPlace ? rewriter.CommitInPlace(content, newContent) : rewriter.Commit();
-  if (!placed) return refuse(rewriter.Error());
+  if (!commit()) return Refuse(path, rewriter.Error());
   if (TFileInfo placedInfo; Journal && GetFileInfo(rewriter.RealPath(), placedInfo))
     Journal->MarkPlaced(entry, placedInfo.ModifiedNs);
   if (!rewriter.Warning().empty()) Log(path + ": " + rewriter.Warning());
-  FReplacedCount.fetch_add(written, std::memory_order_relaxed);
+  // Every find was written: a write that stopped short never reaches the file.
+  FReplacedCount.fetch_add(job.FindCount(), std::memory_order_relaxed);
+  const TFileInfo& now = rewriter.Info();
+  const TFileIdentity& searched = job.File->Identity;
   Replaced.emplace(std::make_pair(now.Device, now.Inode), path);
   if (searched.Known()) Replaced.emplace(std::make_pair(searched.Device, searched.Inode), path);
   return TOutcome::Replaced;
@@ -363,115 +448,113 @@ TReplaceThread::TOutcome TReplaceThread::RewriteFile(const TReplaceFile& job, co
 
 TReplaceThread::TOutcome TReplaceThread::RewriteInPieces(const TReplaceFile& job, const std::string& path,
                                                          TFileRewriter& rewriter, bool& wholeAfterAll) {
-  const TSearchFile& file = *job.File;
-  auto refuse = [&](const std::string& reason) {
-    Log(path + ": " + reason);
-    return TOutcome::NotReplaced;
-  };
   // The same checks as for a file read whole, on what the system says of the locked file;
   // the finds are checked as the pieces around them are read, before the file is placed.
-  const TFileInfo& now = rewriter.Info();
-  const int64_t size = now.Size;
-  if (!SameFileAsSearched(file, now, size, path)) return TOutcome::NotReplaced;
-  const TFileIdentity& searched = file.Identity;
-  if (searched.Known() && searched.ChangeNs != now.ChangeNs)
-    return refuse("The file changed since the search, so it was not changed");
-  if (!rewriter.CheckWritable()) return refuse(rewriter.Error());
-  if (!rewriter.BeginWrite()) return refuse(rewriter.Error());
+  const int64_t size = rewriter.Info().Size;
+  if (!SameFileAsSearched(*job.File, rewriter.Info(), size, path)) return TOutcome::NotReplaced;
+  if (!ReadyToWrite(*job.File, path, rewriter)) return TOutcome::NotReplaced;
   if (rewriter.Mode() == TRewriteMode::InPlace) {
     // A new file could not get its metadata: below 2 GiB it is rewritten in place, whole.
     wholeAfterAll = size < TCharReader::MaxFileSize;
     if (wholeAfterAll) return TOutcome::NotReplaced;
-    return refuse("It must keep its inode (several names, or attributes a new file cannot get), and a file of 2 GiB "
-                  "or more is rewritten only through a new file, so it was not changed");
+    return Refuse(path, "It must keep its inode (several names, or attributes a new file cannot get), and a file of "
+                        "2 GiB or more is rewritten only through a new file, so it was not changed");
+  }
+  TNewContent out(rewriter, Journal != nullptr, false);
+  if (const std::optional<TOutcome> ended = CopyWithReplacements(job, path, rewriter, out)) return *ended;
+  return Place(
+      job, path, rewriter,
+      [&](uint64_t device, uint64_t inode) {
+        return Journal->AddFileInPieces(
+            rewriter.RealPath(), path, device, inode, size,
+            [&](char* to, size_t count, int64_t offset) { return rewriter.ReadPiece(to, count, offset); },
+            NewSizeOf(job, size, nullptr), out.Digest());
+      },
+      [&] { return rewriter.Commit(); });
+}
+
+namespace {
+
+// The bytes of a file open in a rewriter, read a piece at a time for a rewrite in pieces. A
+// read that fails or comes short raises.
+class TFilePieces {
+ public:
+  explicit TFilePieces(TFileRewriter& rewriter) : Rewriter(rewriter) {}
+
+  void ReadAt(char* to, size_t count, int64_t offset) {
+    for (size_t got = 0; got < count;) {
+      const int64_t n = Rewriter.ReadPiece(to + got, count - got, offset + static_cast<int64_t>(got));
+      if (n < 0) throw ETrawlexError(Rewriter.Error());
+      if (n == 0) throw ETrawlexError("The file changed while it was being replaced, so it was not changed");
+      got += static_cast<size_t>(n);
+    }
+  }
+  // Hands bytes `p` to `to` of the file to `put` a piece at a time; `p` ends at `to`.
+  template <typename TPut>
+  void CopyTo(int64_t& p, int64_t to, TPut&& put) {
+    while (p < to) {
+      const size_t n = static_cast<size_t>(std::min<int64_t>(to - p, static_cast<int64_t>(Piece)));
+      ReadAt(Copy.data(), n, p);
+      put(Copy.data(), n);
+      p += static_cast<int64_t>(n);
+    }
+  }
+  // Whether the find at `offset` is still one of `length` bytes under `rule`, checked with
+  // `context` bytes on either side (within the file's `size`).
+  bool FindAt(const TFindRule& rule, int64_t offset, int64_t length, int64_t context, int64_t size) {
+    const int64_t from = std::max<int64_t>(0, offset - context);
+    const int64_t to = std::min(size, offset + length + context);
+    Window.resize(static_cast<size_t>(to - from));
+    ReadAt(Window.data(), Window.size(), from);
+    int32_t found = -1;  // case folded beyond ASCII, a find's length may differ from the target's
+    return rule.IsFindAt(reinterpret_cast<const unsigned char*>(Window.data()), to - from, offset - from, &found) &&
+           found == length;
   }
 
-  const TSearchParams* params = job.File->Params ? job.File->Params : Params;
+ private:
+  static constexpr size_t Piece = size_t{4} << 20;
+  TFileRewriter& Rewriter;
+  std::string Copy = std::string(Piece, '\0');
+  std::string Window;
+};
+
+}  // namespace
+
+std::optional<TReplaceThread::TOutcome> TReplaceThread::CopyWithReplacements(const TReplaceFile& job,
+                                                                             const std::string& path,
+                                                                             TFileRewriter& rewriter, TNewContent& out) {
+  const TSearchParams* params = ParamsOf(job);
   TRAWLEX_ASSERT(params, "Replace without search parameters");
   const TFindRule rule(*params);
   // A find is checked with the bytes around it that its rules look at (the exclude text on
   // either side, the bytes before and after for whole words).
   // Folded, the exclude text may be longer in the file, and a word character takes up to 4 bytes.
   const int64_t context = 4 * static_cast<int64_t>(params->Exclude().size()) + 4;
-  constexpr size_t Piece = size_t{4} << 20;
-  std::string window;  // bytes of the file from windowStart
-  int64_t windowStart = 0;
-  auto readAt = [&](char* to, size_t count, int64_t offset) {
-    for (size_t got = 0; got < count;) {
-      const int64_t n = rewriter.ReadPiece(to + got, count - got, offset + static_cast<int64_t>(got));
-      if (n < 0) throw ETrawlexError(rewriter.Error());
-      if (n == 0) throw ETrawlexError("The file changed while it was being replaced, so it was not changed");
-      got += static_cast<size_t>(n);
-    }
-  };
-  TRewriterSink toTemp(rewriter);
-  TSha256 newHash;
-  auto put = [&](const char* data, size_t count) {
-    if (Journal) newHash.Update(data, count);
-    toTemp.Write(data, count);
-  };
-  std::string copy(Piece, '\0');
-  auto copyTo = [&](int64_t& p, int64_t to) {
-    while (p < to) {
-      const size_t n = static_cast<size_t>(std::min<int64_t>(to - p, static_cast<int64_t>(Piece)));
-      readAt(copy.data(), n, p);
-      put(copy.data(), n);
-      p += static_cast<int64_t>(n);
-    }
-  };
-  int64_t p = 0, previousEnd = 0, newSize = size;
-  int32_t written = 0;
+  const int64_t size = rewriter.Info().Size;
+  TFilePieces file(rewriter);
+  auto put = [&](const char* data, size_t count) { out.Put(data, count); };
+  int64_t p = 0, previousEnd = 0;
   try {
     for (int32_t i = 0; i < job.FindCount(); ++i) {
       if (Terminated()) return TOutcome::Stopped;
       const int64_t offset = job.FindOffset(i), length = job.FindLength(i);
       if (offset < previousEnd || length < 0 || offset + length > size)
-        return refuse("The finds to replace overlap or lie outside the file, so it was not changed");
-      const int64_t from = std::max<int64_t>(0, offset - context);
-      const int64_t to = std::min(size, offset + length + context);
-      window.resize(static_cast<size_t>(to - from));
-      readAt(window.data(), window.size(), from);
-      windowStart = from;
-      int32_t found = -1;  // case folded beyond ASCII, a find's length may differ from the target's
-      if (!rule.IsFindAt(reinterpret_cast<const unsigned char*>(window.data()), to - windowStart, offset - windowStart, &found) ||
-          found != length)
-        return refuse(Fmt("The file changed since the search: the find at byte %d is no longer the target, so it was "
-                          "not changed",
-                          offset));
+        return Refuse(path, "The finds to replace overlap or lie outside the file, so it was not changed");
+      if (!file.FindAt(rule, offset, length, context, size))
+        return Refuse(path, Fmt("The file changed since the search: the find at byte %d is no longer the target, so it "
+                                "was not changed",
+                                offset));
       previousEnd = offset + length;
-      copyTo(p, offset);
+      file.CopyTo(p, offset, put);
       put(ReplaceText.data(), ReplaceText.size());
-      ++written;
       p += length;
-      newSize += static_cast<int64_t>(ReplaceText.size()) - length;
     }
-    copyTo(p, size);
-    toTemp.Flush();
+    file.CopyTo(p, size, put);
+    out.Finish();
   } catch (const ETrawlexError& e) {
-    Log("Write failed for " + path);
-    Log(path + ": " + e.what());
-    return TOutcome::NotReplaced;
+    return WriteFailed(path, e);
   }
-  copy = std::string();
-
-  int32_t entry = -1;
-  if (Journal) {
-    uint64_t device = 0, inode = 0;
-    rewriter.PlacedIdentity(device, inode);
-    entry = Journal->AddFileInPieces(
-        rewriter.RealPath(), path, device, inode, size,
-        [&](char* to, size_t count, int64_t offset) { return rewriter.ReadPiece(to, count, offset); }, newSize,
-        newHash.Final());
-    if (entry < 0) return refuse("Its old content could not be kept for undo (" + Journal->Error() + "), so it was not changed");
-  }
-  if (!rewriter.Commit()) return refuse(rewriter.Error());
-  if (TFileInfo placedInfo; Journal && GetFileInfo(rewriter.RealPath(), placedInfo))
-    Journal->MarkPlaced(entry, placedInfo.ModifiedNs);
-  if (!rewriter.Warning().empty()) Log(path + ": " + rewriter.Warning());
-  FReplacedCount.fetch_add(written, std::memory_order_relaxed);
-  Replaced.emplace(std::make_pair(now.Device, now.Inode), path);
-  if (searched.Known()) Replaced.emplace(std::make_pair(searched.Device, searched.Inode), path);
-  return TOutcome::Replaced;
+  return std::nullopt;
 }
 
 }  // namespace trawlex

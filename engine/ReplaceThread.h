@@ -18,8 +18,10 @@
 // on the main thread while the worker waits.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,6 +30,7 @@
 
 namespace trawlex {
 
+class ETrawlexError;
 class TSearchFile;
 class TSearchParams;
 class TUndoJournalWriter;
@@ -119,6 +122,42 @@ class TReplaceThread : public TBaseThread {
   // to need an in-place rewrite and is small enough to be read whole.
   TOutcome RewriteInPieces(const TReplaceFile& job, const std::string& path, TFileRewriter& rewriter,
                            bool& wholeAfterAll);
+
+  // The steps of a rewrite. Each one that can end it logs why and answers the outcome.
+  class TNewContent;
+  struct TWholeFile;
+  const TSearchParams* ParamsOf(const TReplaceFile& job) const;
+  // The text that replaces find `i`: its own of `texts` (a regular expression's), or ReplaceText.
+  const std::string& ReplacementOf(const std::vector<std::string>* texts, int32_t i) const;
+  // The size of a file of `size` bytes once the finds of `job` are replaced.
+  int64_t NewSizeOf(const TReplaceFile& job, int64_t size, const std::vector<std::string>* texts) const;
+  TOutcome Refuse(const std::string& path, const std::string& reason);
+  TOutcome WriteFailed(const std::string& path, const ETrawlexError& e);
+  // Whether the file open in `rewriter` is read, checked and written a piece at a time.
+  bool RewritesInPieces(const TReplaceFile& job, TFileRewriter& rewriter) const;
+  // The last checks before the new content is written (the inode's change time, write
+  // permission), and the temporary file made; false, with the reason logged, when one fails.
+  bool ReadyToWrite(const TSearchFile& file, const std::string& path, TFileRewriter& rewriter);
+  // RewriteFile for a file read whole.
+  TOutcome RewriteWhole(const TReplaceFile& job, const std::string& path, TFileRewriter& rewriter);
+  // Decodes a UTF-16 file's text and checks the finds in the text searched, making a regular
+  // expression's replacement for each: why they cannot be replaced, or empty.
+  std::string CheckWholeFinds(const TReplaceFile& job, TWholeFile& f) const;
+  // A UTF-16 file's new content, encoded back from its text: why it cannot be, or empty.
+  std::string EncodeNewText(const TReplaceFile& job, TWholeFile& f) const;
+  // The new content of a file read whole, written to `out`; an outcome when that ends the rewrite.
+  std::optional<TOutcome> WriteWhole(const TReplaceFile& job, const std::string& path, const TWholeFile& f,
+                                     TNewContent& out);
+  // The new content of a file rewritten in pieces, written to `out` as each find is checked
+  // on the bytes around it; an outcome when that ends the rewrite.
+  std::optional<TOutcome> CopyWithReplacements(const TReplaceFile& job, const std::string& path, TFileRewriter& rewriter,
+                                               TNewContent& out);
+  // Keeps the old content for undo (`keepOld`, given the identity the file will have: the
+  // journal's entry, negative on a failure), puts the new content in place (`commit`), and
+  // records the file as replaced.
+  TOutcome Place(const TReplaceFile& job, const std::string& path, TFileRewriter& rewriter,
+                 const std::function<int32_t(uint64_t device, uint64_t inode)>& keepOld,
+                 const std::function<bool()>& commit);
   // The reason the finds cannot be applied to `content`, or empty.
   std::string CheckFinds(const TReplaceFile& job, const std::string& content) const;
   void Log(const std::string& text) { SyncMessage(text, OnLogLine); }

@@ -88,17 +88,6 @@ class TReader {
 // Moves to byte `at` of a journal, which may lie past 2 GiB.
 bool SeekTo(std::FILE* f, uint64_t at) { return SeekFile(f, static_cast<int64_t>(at)); }
 
-uint32_t Checksum(char type, std::string_view payload) {
-  uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(&type), 1);
-  // crc32 takes at most 4 GiB a call.
-  for (size_t done = 0; done < payload.size();) {
-    const size_t n = std::min<size_t>(payload.size() - done, size_t{1} << 30);
-    crc = crc32(crc, reinterpret_cast<const Bytef*>(payload.data() + done), static_cast<uInt>(n));
-    done += n;
-  }
-  return static_cast<uint32_t>(crc);
-}
-
 bool Pack(std::string_view content, std::string& out) {
   uLongf size = compressBound(static_cast<uLong>(content.size()));
   out.resize(size);
@@ -131,6 +120,9 @@ uint32_t Crc(uint32_t crc, std::string_view bytes) {
   }
   return static_cast<uint32_t>(c);
 }
+
+// A record's checksum: its type, then its payload.
+uint32_t Checksum(char type, std::string_view payload) { return Crc(Crc(0, std::string_view(&type, 1)), payload); }
 
 void PutU32(std::string& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xff);
@@ -243,16 +235,52 @@ uint64_t NextHead(std::FILE* f, uint64_t from, uint64_t fileSize) {
   return fileSize;
 }
 
-// Reads the journal open in `f` from its start. False with `error` set when it is no journal.
-// `keepEntries`: the file records are kept (else only counted).
-bool ReadContent(std::FILE* f, const std::string& path, bool keepEntries, TJournalContent& c, std::string& error) {
-  c = TJournalContent();
-  if (std::fseek(f, 0, SEEK_SET) != 0) {
+// Reads a journal's records in order into a TJournalContent, passing over stretches that
+// cannot be read and naming them as damage.
+class TContentReader {
+ public:
+  TContentReader(std::FILE* f, const std::string& path, bool keepEntries, TJournalContent& c)
+      : F(f), Path(path), KeepEntries(keepEntries), C(c) {}
+
+  // The magic and the state: false with `error` set when it is no journal (empty for a run
+  // killed as it began).
+  bool ReadHeader(std::string& error);
+  void ReadRecords();
+  // The damage only the end shows: a stretch skipped to the end, a journal cut short.
+  void CheckEnd();
+
+ private:
+  enum class TRead { Record, Skipped, End };
+  // The record at At into Payload: Skipped when At moved on over damage, End at the end of
+  // what can be read.
+  TRead ReadRecord(char& type, bool& whole);
+  void TakeRecord(char type, bool whole, uint64_t recordAt);
+  void TakeDamagedRecord(char type, uint64_t recordAt);
+  void TakeFileRecord(uint64_t recordAt);
+  void TakePlacedRecord(uint64_t recordAt);
+  void TakeEndRecord();
+  void Damaged(const std::string& what) { C.Damage.push_back("The undo journal " + Path + " is damaged: " + what); }
+
+  std::FILE* F;
+  const std::string& Path;
+  bool KeepEntries;  // the file records are kept (else only counted)
+  TJournalContent& C;
+  bool StateRead = false;
+  uint64_t FileSize = 0;
+  uint64_t At = HeaderSize;
+  std::string Payload;
+  bool Skipping = false;         // looking for the next record after a damaged one
+  uint64_t DamagedFrom = 0;      // start of the bytes skipped meanwhile
+  std::vector<uint64_t> Pieces;  // piece records since the last file record (UINT64_MAX: damaged)
+};
+
+bool TContentReader::ReadHeader(std::string& error) {
+  if (std::fseek(F, 0, SEEK_SET) != 0) {
     error = SystemErrorText(errno);
     return false;
   }
   unsigned char header[HeaderSize];
-  const size_t headerRead = std::fread(header, 1, sizeof header, f);
+  const size_t headerRead = std::fread(header, 1, sizeof header, F);
   if (headerRead < sizeof header && std::memcmp(header, Magic, std::min(headerRead, sizeof Magic)) == 0) {
     error.clear();  // a run killed as it began: no journal yet
     return false;
@@ -262,116 +290,153 @@ bool ReadContent(std::FILE* f, const std::string& path, bool keepEntries, TJourn
     return false;
   }
   const unsigned char* state = header + sizeof Magic;
-  const bool stateRead = GetU32(state + 9) == Crc(0, std::string_view(reinterpret_cast<const char*>(state), 9));
-  if (stateRead) {
-    c.State = state[0];
-    c.EndLength = GetU64(state + 1);
+  StateRead = GetU32(state + 9) == Crc(0, std::string_view(reinterpret_cast<const char*>(state), 9));
+  if (StateRead) {
+    C.State = state[0];
+    C.EndLength = GetU64(state + 1);
   } else {
-    c.Damage.push_back("The undo journal " + path + " is damaged: its state cannot be read");
+    Damaged("its state cannot be read");
   }
+  return true;
+}
+
+void TContentReader::ReadRecords() {
   std::error_code ec;
-  const uint64_t fileSize = fs::file_size(path, ec);
-  uint64_t at = HeaderSize;
-  c.WholeEnd = static_cast<int64_t>(at);
-  std::string payload;
-  uint64_t damagedFrom = 0;  // start of bytes skipped while looking for the next record
-  bool skipping = false;
-  std::vector<uint64_t> pieces;  // piece records since the last file record (UINT64_MAX: damaged)
-  auto damaged = [&](const std::string& what) { c.Damage.push_back("The undo journal " + path + " is damaged: " + what); };
+  FileSize = fs::file_size(Path, ec);
+  C.WholeEnd = static_cast<int64_t>(At);
   for (;;) {
-    if (!SeekTo(f, at)) break;
-    unsigned char head[HeadSize];
-    const size_t got = std::fread(head, 1, sizeof head, f);
-    const bool headRead = got == sizeof head && GetU32(head + 9) == Crc(0, std::string_view(reinterpret_cast<const char*>(head), 9));
-    const uint64_t length = headRead ? GetU64(head + 1) : 0;
-    const bool fits = headRead && length <= fileSize && at + HeadSize + length + 4 <= fileSize;
-    if (got < sizeof head && !skipping) break;  // the end, or a head cut short
-    if (!fits) {
-      if (headRead && !skipping) break;  // a record cut short: the end of what was written
-      // A damaged head: the length cannot be trusted; look for the next record byte by byte.
-      if (!skipping) {
-        skipping = true;
-        damagedFrom = at;
-      }
-      if (got < sizeof head) break;
-      at = NextHead(f, at + 1, fileSize);
-      continue;
-    }
-    payload.resize(static_cast<size_t>(length));
-    unsigned char sum[4];
-    if (std::fread(payload.data(), 1, payload.size(), f) != payload.size() || std::fread(sum, 1, 4, f) != 4) break;
-    const char type = static_cast<char>(head[0]);
-    const bool whole = GetU32(sum) == Checksum(type, payload);
-    if (skipping) {
+    char type = 0;
+    bool whole = false;
+    const TRead read = ReadRecord(type, whole);
+    if (read == TRead::End) break;
+    if (read == TRead::Skipped) continue;
+    if (Skipping) {
       if (!whole) {
-        at = NextHead(f, at + 1, fileSize);
+        At = NextHead(F, At + 1, FileSize);
         continue;
       }
-      skipping = false;
-      damaged(Fmt("bytes %d to %d cannot be read; the files whose records they held are not known", damagedFrom, at));
+      Skipping = false;
+      Damaged(Fmt("bytes %d to %d cannot be read; the files whose records they held are not known", DamagedFrom, At));
     }
-    const uint64_t recordAt = at;
-    at += HeadSize + length + 4;
-    c.WholeEnd = static_cast<int64_t>(at);
-    if (type == FileRecord) ++c.Files;
-    if (type == PieceRecord) {
-      // Its file record follows; a run killed before that never changed the file.
-      pieces.push_back(whole ? recordAt : UINT64_MAX);
-      continue;
-    }
-    if (!whole) {
-      if (type == FileRecord) pieces.clear();
-      if (type == FileRecord) {
-        const std::string named = PathOfDamaged(payload);
-        damaged(named.empty() ? Fmt("the file record at byte %d cannot be read, nor the file it names", recordAt)
-                              : named + ": its record (at byte " + std::to_string(recordAt) + ") cannot be read");
-      } else {
-        damaged(Fmt("the record at byte %d cannot be read", recordAt));
-      }
-      continue;
-    }
-    if (type == RunRecord) {
-      if (!c.HasRun) c.HasRun = ParseRun(payload, c.Run);
-      if (!c.HasRun) damaged("its run cannot be read");
-    } else if (type == FileRecord) {
-      TJournalEntry e;
-      uint64_t pieceCount = 0;
-      std::string why = ParseFile(payload, e, pieceCount);
-      if (why.empty() && pieceCount > pieces.size()) why = "pieces of its old content are missing";
-      if (why.empty() && pieceCount > 0) e.Pieces.assign(pieces.end() - static_cast<std::ptrdiff_t>(pieceCount), pieces.end());
-      pieces.clear();
-      if (!why.empty()) {
-        damaged((e.Path.empty() ? Fmt("the file record at byte %d", recordAt) : e.Path + ": its record") + " is not valid: " + why);
-        continue;
-      }
-      if (keepEntries) c.Entries.push_back(std::move(e));
-    } else if (type == PlacedRecord) {
-      TReader r(payload);
-      uint64_t index = 0;
-      int64_t time = 0;
-      if (!r.U64(index) || !r.I64(time) || index >= c.Entries.size()) {
-        if (keepEntries) damaged(Fmt("the placed record at byte %d names no file record", recordAt));
-        continue;
-      }
-      c.Entries[index].Placed = true;
-      c.Entries[index].NewModifiedNs = time;
-    } else if (type == EndRecord) {
-      TReader r(payload);
-      uint64_t files = 0;
-      c.EndRecord = true;
-      if (!r.U64(files) || files != static_cast<uint64_t>(c.Files))
-        damaged(Fmt("its end says %d files, but it holds %d file records", static_cast<int64_t>(files), c.Files));
-    }
+    const uint64_t recordAt = At;
+    At += HeadSize + Payload.size() + 4;
+    C.WholeEnd = static_cast<int64_t>(At);
+    TakeRecord(type, whole, recordAt);
   }
-  if (skipping) damaged(Fmt("bytes %d to its end cannot be read; the files whose records they held are not known", damagedFrom));
-  if (c.State != StateRunning && stateRead) {
-    if (c.EndLength > fileSize)
-      damaged(Fmt("it is cut short (it held %d bytes when its run ended, now %d); the files whose records were cut "
-                  "off are not known",
-                  c.EndLength, fileSize));
-    else if (!c.EndRecord && c.EndLength > 0)
-      damaged("its end record is missing");
+}
+
+TContentReader::TRead TContentReader::ReadRecord(char& type, bool& whole) {
+  if (!SeekTo(F, At)) return TRead::End;
+  unsigned char head[HeadSize];
+  const size_t got = std::fread(head, 1, sizeof head, F);
+  const bool headRead = got == sizeof head && GetU32(head + 9) == Crc(0, std::string_view(reinterpret_cast<const char*>(head), 9));
+  const uint64_t length = headRead ? GetU64(head + 1) : 0;
+  const bool fits = headRead && length <= FileSize && At + HeadSize + length + 4 <= FileSize;
+  if (got < sizeof head && !Skipping) return TRead::End;  // the end, or a head cut short
+  if (!fits) {
+    if (headRead && !Skipping) return TRead::End;  // a record cut short: the end of what was written
+    // A damaged head: the length cannot be trusted; look for the next record byte by byte.
+    if (!Skipping) {
+      Skipping = true;
+      DamagedFrom = At;
+    }
+    if (got < sizeof head) return TRead::End;
+    At = NextHead(F, At + 1, FileSize);
+    return TRead::Skipped;
   }
+  Payload.resize(static_cast<size_t>(length));
+  unsigned char sum[4];
+  if (std::fread(Payload.data(), 1, Payload.size(), F) != Payload.size() || std::fread(sum, 1, 4, F) != 4) return TRead::End;
+  type = static_cast<char>(head[0]);
+  whole = GetU32(sum) == Checksum(type, Payload);
+  return TRead::Record;
+}
+
+void TContentReader::TakeRecord(char type, bool whole, uint64_t recordAt) {
+  if (type == FileRecord) ++C.Files;
+  if (type == PieceRecord) {
+    // Its file record follows; a run killed before that never changed the file.
+    Pieces.push_back(whole ? recordAt : UINT64_MAX);
+    return;
+  }
+  if (!whole) {
+    TakeDamagedRecord(type, recordAt);
+  } else if (type == RunRecord) {
+    if (!C.HasRun) C.HasRun = ParseRun(Payload, C.Run);
+    if (!C.HasRun) Damaged("its run cannot be read");
+  } else if (type == FileRecord) {
+    TakeFileRecord(recordAt);
+  } else if (type == PlacedRecord) {
+    TakePlacedRecord(recordAt);
+  } else if (type == EndRecord) {
+    TakeEndRecord();
+  }
+}
+
+void TContentReader::TakeDamagedRecord(char type, uint64_t recordAt) {
+  if (type != FileRecord) {
+    Damaged(Fmt("the record at byte %d cannot be read", recordAt));
+    return;
+  }
+  Pieces.clear();
+  const std::string named = PathOfDamaged(Payload);
+  Damaged(named.empty() ? Fmt("the file record at byte %d cannot be read, nor the file it names", recordAt)
+                        : named + ": its record (at byte " + std::to_string(recordAt) + ") cannot be read");
+}
+
+void TContentReader::TakeFileRecord(uint64_t recordAt) {
+  TJournalEntry e;
+  uint64_t pieceCount = 0;
+  std::string why = ParseFile(Payload, e, pieceCount);
+  if (why.empty() && pieceCount > Pieces.size()) why = "pieces of its old content are missing";
+  if (why.empty() && pieceCount > 0) e.Pieces.assign(Pieces.end() - static_cast<std::ptrdiff_t>(pieceCount), Pieces.end());
+  Pieces.clear();
+  if (!why.empty()) {
+    Damaged((e.Path.empty() ? Fmt("the file record at byte %d", recordAt) : e.Path + ": its record") + " is not valid: " + why);
+    return;
+  }
+  if (KeepEntries) C.Entries.push_back(std::move(e));
+}
+
+void TContentReader::TakePlacedRecord(uint64_t recordAt) {
+  TReader r(Payload);
+  uint64_t index = 0;
+  int64_t time = 0;
+  if (!r.U64(index) || !r.I64(time) || index >= C.Entries.size()) {
+    if (KeepEntries) Damaged(Fmt("the placed record at byte %d names no file record", recordAt));
+    return;
+  }
+  C.Entries[index].Placed = true;
+  C.Entries[index].NewModifiedNs = time;
+}
+
+void TContentReader::TakeEndRecord() {
+  TReader r(Payload);
+  uint64_t files = 0;
+  C.EndRecord = true;
+  if (!r.U64(files) || files != static_cast<uint64_t>(C.Files))
+    Damaged(Fmt("its end says %d files, but it holds %d file records", static_cast<int64_t>(files), C.Files));
+}
+
+void TContentReader::CheckEnd() {
+  if (Skipping) Damaged(Fmt("bytes %d to its end cannot be read; the files whose records they held are not known", DamagedFrom));
+  if (C.State == StateRunning || !StateRead) return;
+  if (C.EndLength > FileSize)
+    Damaged(Fmt("it is cut short (it held %d bytes when its run ended, now %d); the files whose records were cut "
+                "off are not known",
+                C.EndLength, FileSize));
+  else if (!C.EndRecord && C.EndLength > 0)
+    Damaged("its end record is missing");
+}
+
+// Reads the journal open in `f` from its start. False with `error` set when it is no journal.
+// `keepEntries`: the file records are kept (else only counted).
+bool ReadContent(std::FILE* f, const std::string& path, bool keepEntries, TJournalContent& c, std::string& error) {
+  c = TJournalContent();
+  TContentReader reader(f, path, keepEntries, c);
+  if (!reader.ReadHeader(error)) return false;
+  reader.ReadRecords();
+  reader.CheckEnd();
   if (!c.HasRun) {
     // Without damage, a journal without its run record is one whose run was killed as it began.
     error = c.Damage.empty() && c.State == StateRunning ? std::string() : c.Damage.empty() ? "it names no run" : c.Damage.front();
@@ -833,64 +898,108 @@ bool ReadWhole(const std::string& path, std::string& out) {
 
 enum class TRestore { Restored, Refused, Unchanged };
 
+// A file an undo puts back: its entry in the journal, the folder of the run (resolved), the
+// journal of the undo itself (none when it keeps none) and where its log lines go.
+struct TRestoreJob {
+  const TJournalEntry& Entry;
+  const std::string& Folder;
+  TUndoJournalWriter* Journal;
+  const std::function<void(const std::string&)>& Log;
+
+  TRestore Refuse(const std::string& why) const {
+    Log(Entry.Path + ": " + why + ", so it was not restored");
+    return TRestore::Refused;
+  }
+};
+
+// The steps of a restore; each answers an outcome when it ends the restore.
+
+// Opens the file in `rewriter` where the name the run reached it by still lies in the run's
+// folder once every link on the way is followed, and leads to the file itself.
+std::optional<TRestore> OpenForRestore(const TRestoreJob& job, TFileRewriter& rewriter) {
+  const TJournalEntry& entry = job.Entry;
+  const std::string reachedFolder = ResolvedPath(FolderOf(entry.Name));
+  if (!InFolder(reachedFolder, job.Folder) || !InFolder(entry.Name, reachedFolder))
+    return job.Refuse("It lies outside the folder of the run (" +
+                      (job.Folder.empty() ? std::string("none recorded") : job.Folder) + ")");
+  if (!PathEntryExists(entry.Name) && !PathEntryExists(entry.Path)) return job.Refuse("The file no longer exists");
+  if (!rewriter.Open(entry.Name)) return job.Refuse(rewriter.Error());
+  if (rewriter.RealPath() != entry.Path) return job.Refuse("The path now leads to another file (" + rewriter.RealPath() + ")");
+  return std::nullopt;
+}
+
+// Nothing is written into a file that is not the one the run wrote, whatever it holds.
+std::optional<TRestore> CheckRunsFile(const TRestoreJob& job, const TFileRewriter& rewriter, bool alreadyOld) {
+  if (!alreadyOld && (rewriter.Info().Device != job.Entry.Device || rewriter.Info().Inode != job.Entry.Inode))
+    return job.Refuse("It is no longer the file the replace wrote (another file, or a link to one, took its name)");
+  return std::nullopt;
+}
+
+// The file (`size` bytes, `hash`) must hold what the run wrote.
+std::optional<TRestore> CheckHoldsNew(const TRestoreJob& job, int64_t size, const TDigest& hash, bool alreadyOld) {
+  if (size == job.Entry.NewSize && hash == job.Entry.NewHash) return std::nullopt;
+  if (alreadyOld) return TRestore::Unchanged;
+  return job.Refuse("The file changed since the replace");
+}
+
+std::optional<TRestore> BeginRestore(const TRestoreJob& job, TFileRewriter& rewriter) {
+  if (!rewriter.CheckWritable()) return job.Refuse(rewriter.Error());
+  if (!rewriter.BeginWrite()) return job.Refuse(rewriter.Error());
+  return std::nullopt;
+}
+
+// Keeps the current content in the undo's journal (`keepCurrent`, given the identity the file
+// will have: the journal's entry, negative on a failure), puts the old content in place
+// (`commit`), and removes the copy an interrupted rewrite left (`backup`, when any).
+TRestore PlaceOld(const TRestoreJob& job, TFileRewriter& rewriter, const std::string& backup,
+                  const std::function<int32_t(uint64_t device, uint64_t inode)>& keepCurrent,
+                  const std::function<bool()>& commit) {
+  int32_t index = -1;
+  if (job.Journal) {
+    uint64_t device = 0, inode = 0;
+    rewriter.PlacedIdentity(device, inode);
+    index = keepCurrent(device, inode);
+    if (index < 0) return job.Refuse("Its content could not be kept for undo (" + job.Journal->Error() + ")");
+  }
+  if (!commit()) return job.Refuse(rewriter.Error());
+  if (!backup.empty()) std::remove(backup.c_str());
+  if (!rewriter.Warning().empty()) job.Log(job.Entry.Path + ": " + rewriter.Warning());
+  TFileInfo info;
+  if (job.Journal && GetFileInfo(job.Entry.Path, info)) job.Journal->MarkPlaced(index, info.ModifiedNs);
+  return TRestore::Restored;
+}
+
 // Puts `old` back into the file of `entry`, which must hold what the run wrote, be the very
 // file the run wrote, and be reached in `folder` (the run's folder, resolved).
 TRestore RestoreFile(const TJournalEntry& entry, const std::string& old, const std::string& folder,
                      TUndoJournalWriter* journal, const std::function<void(const std::string&)>& log) {
-  const std::string& path = entry.Path;
-  auto refuse = [&](const std::string& why) {
-    log(path + ": " + why + ", so it was not restored");
-    return TRestore::Refused;
-  };
-  // The name the run reached the file by must still lie in the run's folder once every link
-  // on the way is followed, and lead to the file itself.
-  const std::string reachedFolder = ResolvedPath(FolderOf(entry.Name));
-  if (!InFolder(reachedFolder, folder) || !InFolder(entry.Name, reachedFolder))
-    return refuse("It lies outside the folder of the run (" + (folder.empty() ? std::string("none recorded") : folder) + ")");
-  if (!PathEntryExists(entry.Name) && !PathEntryExists(path)) return refuse("The file no longer exists");
+  const TRestoreJob job{entry, folder, journal, log};
   TFileRewriter rewriter("Trawlex");
-  if (!rewriter.Open(entry.Name)) return refuse(rewriter.Error());
-  if (rewriter.RealPath() != path) return refuse("The path now leads to another file (" + rewriter.RealPath() + ")");
+  if (const std::optional<TRestore> ended = OpenForRestore(job, rewriter)) return *ended;
   std::string current;
-  if (!rewriter.ReadContent(current)) return refuse(rewriter.Error());
+  if (!rewriter.ReadContent(current)) return job.Refuse(rewriter.Error());
   const TDigest currentHash = Sha256(current);
   const bool alreadyOld = static_cast<int64_t>(current.size()) == entry.OldSize && currentHash == entry.OldHash;
-  // Nothing is written into a file that is not the one the run wrote, whatever it holds.
-  if (!alreadyOld && (rewriter.Info().Device != entry.Device || rewriter.Info().Inode != entry.Inode))
-    return refuse("It is no longer the file the replace wrote (another file, or a link to one, took its name)");
+  if (const std::optional<TRestore> ended = CheckRunsFile(job, rewriter, alreadyOld)) return *ended;
   const std::string backup = rewriter.LeftBackup();
   if (!backup.empty()) {
     // A copy left by an in-place rewrite that was interrupted: the file may be half written.
     std::string kept;
     if (!ReadWhole(backup, kept) || !InterruptedRewriteRecoverable(entry, kept, current))
-      return refuse("An interrupted replace left a copy of its old content in " + backup + ", and the file changed since");
-  } else if (static_cast<int64_t>(current.size()) != entry.NewSize || currentHash != entry.NewHash) {
-    if (alreadyOld) return TRestore::Unchanged;
-    return refuse("The file changed since the replace");
+      return job.Refuse("An interrupted replace left a copy of its old content in " + backup + ", and the file changed since");
+  } else if (const std::optional<TRestore> ended =
+                 CheckHoldsNew(job, static_cast<int64_t>(current.size()), currentHash, alreadyOld)) {
+    return *ended;
   }
-  if (!rewriter.CheckWritable()) return refuse(rewriter.Error());
-  if (!rewriter.BeginWrite()) return refuse(rewriter.Error());
+  if (const std::optional<TRestore> ended = BeginRestore(job, rewriter)) return *ended;
   const bool inPlace = rewriter.Mode() == TRewriteMode::InPlace;
-  int32_t index = -1;
-  if (journal) {
-    uint64_t device = 0, inode = 0;
-    rewriter.PlacedIdentity(device, inode);
-    index = journal->AddFile(path, entry.Name, device, inode, inPlace, current, static_cast<int64_t>(old.size()),
-                             entry.OldHash, inPlace ? old : "");
-    if (index < 0) return refuse("Its content could not be kept for undo (" + journal->Error() + ")");
-  }
-  bool placed;
-  if (inPlace) {
-    placed = rewriter.CommitInPlace(current, old);
-  } else {
-    placed = rewriter.Write(old.data(), old.size()) && rewriter.Commit();
-  }
-  if (!placed) return refuse(rewriter.Error());
-  if (!backup.empty()) std::remove(backup.c_str());
-  if (!rewriter.Warning().empty()) log(path + ": " + rewriter.Warning());
-  TFileInfo info;
-  if (journal && GetFileInfo(path, info)) journal->MarkPlaced(index, info.ModifiedNs);
-  return TRestore::Restored;
+  return PlaceOld(
+      job, rewriter, backup,
+      [&](uint64_t device, uint64_t inode) {
+        return journal->AddFile(entry.Path, entry.Name, device, inode, inPlace, current, static_cast<int64_t>(old.size()),
+                                entry.OldHash, inPlace ? old : "");
+      },
+      [&] { return inPlace ? rewriter.CommitInPlace(current, old) : rewriter.Write(old.data(), old.size()) && rewriter.Commit(); });
 }
 
 // The content of the piece record at `at` of the journal open in `f`; false when it is damaged.
@@ -930,82 +1039,89 @@ TPieces TakeOldPieces(std::FILE* from, const TJournalEntry& entry, const std::fu
   return size == entry.OldSize && hash.Final() == entry.OldHash ? TPieces::Whole : TPieces::Damaged;
 }
 
-// RestoreFile for a file whose old content the journal keeps in pieces (`from`, the journal):
-// neither the file nor its old content is ever held whole.
-TRestore RestoreFileInPieces(const TJournalEntry& entry, std::FILE* from, const std::string& folder,
-                             TUndoJournalWriter* journal, const std::function<void(const std::string&)>& log) {
-  const std::string& path = entry.Path;
-  auto refuse = [&](const std::string& why) {
-    log(path + ": " + why + ", so it was not restored");
-    return TRestore::Refused;
-  };
-  const std::string reachedFolder = ResolvedPath(FolderOf(entry.Name));
-  if (!InFolder(reachedFolder, folder) || !InFolder(entry.Name, reachedFolder))
-    return refuse("It lies outside the folder of the run (" + (folder.empty() ? std::string("none recorded") : folder) + ")");
-  if (!PathEntryExists(entry.Name) && !PathEntryExists(path)) return refuse("The file no longer exists");
-  std::optional<TFileRewriter> held(std::in_place, "Trawlex");
-  TFileRewriter& rewriter = *held;
-  if (!rewriter.Open(entry.Name)) return refuse(rewriter.Error());
-  if (rewriter.RealPath() != path) return refuse("The path now leads to another file (" + rewriter.RealPath() + ")");
+// The size and hash of the file open in `rewriter`, read a piece at a time; false with the
+// rewriter's error.
+bool HashFile(TFileRewriter& rewriter, int64_t& size, TDigest& digest) {
   TSha256 hash;
-  int64_t size = 0;
   std::string buffer(TUndoJournalWriter::PieceSize, '\0');
   for (;;) {
     const int64_t n = rewriter.ReadPiece(buffer.data(), buffer.size(), size);
-    if (n < 0) return refuse(rewriter.Error());
+    if (n < 0) return false;
     if (n == 0) break;
     hash.Update(buffer.data(), static_cast<size_t>(n));
     size += n;
   }
-  buffer = std::string();
-  const TDigest currentHash = hash.Final();
+  digest = hash.Final();
+  return true;
+}
+
+// A file whose old content the journal keeps in pieces, that must keep its inode: restored
+// in place, whole, as a file kept whole would be, where it is small enough to be held.
+// `held`, the file open, is closed first.
+TRestore RestoreHeldWhole(const TRestoreJob& job, std::FILE* from, std::optional<TFileRewriter>& held, int64_t size) {
+  constexpr int64_t Whole = (int64_t{1} << 31) - 1;
+  if (job.Entry.OldSize > Whole || size > Whole)
+    return job.Refuse("It must keep its inode (several names, or attributes a new file cannot get), and a file of 2 GiB "
+                      "or more is restored only through a new file");
+  std::string old;
+  if (TakeOldPieces(from, job.Entry, [&](const std::string& piece) {
+        old += piece;
+        return true;
+      }) != TPieces::Whole)
+    return job.Refuse("Its old content in the undo journal is damaged");
+  held.reset();  // its lock goes before RestoreFile takes it again
+  return RestoreFile(job.Entry, old, job.Folder, job.Journal, job.Log);
+}
+
+// RestoreFile for a file whose old content the journal keeps in pieces (`from`, the journal):
+// neither the file nor its old content is ever held whole.
+TRestore RestoreFileInPieces(const TJournalEntry& entry, std::FILE* from, const std::string& folder,
+                             TUndoJournalWriter* journal, const std::function<void(const std::string&)>& log) {
+  const TRestoreJob job{entry, folder, journal, log};
+  std::optional<TFileRewriter> held(std::in_place, "Trawlex");
+  TFileRewriter& rewriter = *held;
+  if (const std::optional<TRestore> ended = OpenForRestore(job, rewriter)) return *ended;
+  int64_t size = 0;
+  TDigest currentHash{};
+  if (!HashFile(rewriter, size, currentHash)) return job.Refuse(rewriter.Error());
   const bool alreadyOld = size == entry.OldSize && currentHash == entry.OldHash;
-  if (!alreadyOld && (rewriter.Info().Device != entry.Device || rewriter.Info().Inode != entry.Inode))
-    return refuse("It is no longer the file the replace wrote (another file, or a link to one, took its name)");
+  if (const std::optional<TRestore> ended = CheckRunsFile(job, rewriter, alreadyOld)) return *ended;
   if (const std::string backup = rewriter.LeftBackup(); !backup.empty())
-    return refuse("An interrupted replace left a copy of its old content in " + backup + "; compare the two");
-  if (size != entry.NewSize || currentHash != entry.NewHash) {
-    if (alreadyOld) return TRestore::Unchanged;
-    return refuse("The file changed since the replace");
-  }
-  if (!rewriter.CheckWritable()) return refuse(rewriter.Error());
-  if (!rewriter.BeginWrite()) return refuse(rewriter.Error());
-  if (rewriter.Mode() == TRewriteMode::InPlace) {
-    constexpr int64_t Whole = (int64_t{1} << 31) - 1;
-    if (entry.OldSize > Whole || size > Whole)
-      return refuse("It must keep its inode (several names, or attributes a new file cannot get), and a file of 2 GiB "
-                    "or more is restored only through a new file");
-    // Small enough to be held: restored in place, whole, as a file kept whole would be.
-    std::string old;
-    if (TakeOldPieces(from, entry, [&](const std::string& piece) {
-          old += piece;
-          return true;
-        }) != TPieces::Whole)
-      return refuse("Its old content in the undo journal is damaged");
-    held.reset();  // its lock goes before RestoreFile takes it again
-    return RestoreFile(entry, old, folder, journal, log);
-  }
+    return job.Refuse("An interrupted replace left a copy of its old content in " + backup + "; compare the two");
+  if (const std::optional<TRestore> ended = CheckHoldsNew(job, size, currentHash, alreadyOld)) return *ended;
+  if (const std::optional<TRestore> ended = BeginRestore(job, rewriter)) return *ended;
+  if (rewriter.Mode() == TRewriteMode::InPlace) return RestoreHeldWhole(job, from, held, size);
   // The old content goes into the new file a piece at a time, checked as it goes; the file
   // is replaced only once all of it matches what the replace read.
   const TPieces pieces =
       TakeOldPieces(from, entry, [&](const std::string& piece) { return rewriter.Write(piece.data(), piece.size()); });
-  if (pieces == TPieces::NotTaken) return refuse(rewriter.Error());
-  if (pieces == TPieces::Damaged) return refuse("Its old content in the undo journal is damaged");
-  int32_t index = -1;
-  if (journal) {
-    uint64_t device = 0, inode = 0;
-    rewriter.PlacedIdentity(device, inode);
-    index = journal->AddFileInPieces(
-        path, entry.Name, device, inode, size,
-        [&](char* b, size_t count, int64_t offset) { return rewriter.ReadPiece(b, count, offset); }, entry.OldSize,
-        entry.OldHash);
-    if (index < 0) return refuse("Its content could not be kept for undo (" + journal->Error() + ")");
+  if (pieces == TPieces::NotTaken) return job.Refuse(rewriter.Error());
+  if (pieces == TPieces::Damaged) return job.Refuse("Its old content in the undo journal is damaged");
+  return PlaceOld(
+      job, rewriter, std::string(),
+      [&](uint64_t device, uint64_t inode) {
+        return journal->AddFileInPieces(
+            entry.Path, entry.Name, device, inode, size,
+            [&](char* b, size_t count, int64_t offset) { return rewriter.ReadPiece(b, count, offset); }, entry.OldSize,
+            entry.OldHash);
+      },
+      [&] { return rewriter.Commit(); });
+}
+
+// Restores one file of the run whose journal is open in `from`.
+TRestore RestoreEntry(const TJournalEntry& e, std::FILE* from, const std::string& folder, TUndoJournalWriter* journal,
+                      const std::function<void(const std::string&)>& log) {
+  std::string old;
+  if (!e.InPieces() && (!UnpackContent(e.OldPacked, e.OldSize, old) || Sha256(old) != e.OldHash)) {
+    log(e.Path + ": Its old content in the undo journal is damaged, so it was not restored");
+    return TRestore::Refused;
   }
-  if (!rewriter.Commit()) return refuse(rewriter.Error());
-  if (!rewriter.Warning().empty()) log(path + ": " + rewriter.Warning());
-  TFileInfo info;
-  if (journal && GetFileInfo(path, info)) journal->MarkPlaced(index, info.ModifiedNs);
-  return TRestore::Restored;
+  try {
+    return e.InPieces() ? RestoreFileInPieces(e, from, folder, journal, log) : RestoreFile(e, old, folder, journal, log);
+  } catch (const std::bad_alloc&) {
+    log(e.Path + ": Out of memory, so it was not restored");
+    return TRestore::Refused;
+  }
 }
 
 // Opens and locks the journal of a run to undo, and reads it under the lock. False with
@@ -1043,91 +1159,89 @@ bool TakeJournal(const std::string& path, TOwnFile& file, TJournalContent& conte
   return true;
 }
 
+// An undo at work: the journal it was given, and when that is the journal of an undo that
+// was interrupted, the journal of the run that undo undid; and the journal the undo keeps.
+// (In this order: the journals' files close in the reverse one.)
+struct TUndoWork {
+  TOwnFile File;
+  TJournalContent Content;
+  TUndoJournalWriter Journal;
+  TOwnFile UndoneFile;
+  TJournalContent Undone;
+  std::string UndonePath;
+};
+
+// An undo that was interrupted: the run it undid is taken up again, into the same journal,
+// when that run is still there to undo. Takes that run's journal, and names the run in
+// `outcome.Resumed`; false, with `outcome` telling why, when another undo of it is at work.
+bool TakeUndoneRun(const std::string& journalPath, TUndoWork& w, TUndoOutcome& outcome) {
+  const TJournalContent& content = w.Content;
+  if (!(content.Run.Kind == "undo" && content.State == StateRunning && !content.EndRecord && JournalName(content.Run.Undoes)))
+    return true;
+  w.UndonePath = (fs::path(journalPath).parent_path() / content.Run.Undoes).string();
+  TUndoOutcome taken;
+  if (PathEntryExists(w.UndonePath) && TakeJournal(w.UndonePath, w.UndoneFile, w.Undone, taken)) {
+    TJournalInfo info;
+    FillInfo(w.UndonePath, w.Undone, info);
+    outcome.Resumed = DescribeRun(info);
+  } else if (taken.Busy) {
+    outcome = taken;
+    return false;
+  }
+  return true;
+}
+
+// Creates the journal of an undo of the run of `undone` (kept in `journalPath`).
+bool CreateUndoJournal(TUndoJournalWriter& journal, const std::string& undoFolder, const TJournalRun& undone,
+                       const std::string& journalPath, TUndoOutcome& outcome) {
+  TJournalRun undo;
+  undo.Time = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+  undo.Kind = "undo";
+  undo.Target = undone.Target;
+  undo.Replacement = undone.Replacement;
+  undo.Directory = undone.Directory;
+  undo.RealDirectory = undone.RealDirectory;
+  undo.Undoes = FileNameOfPath(journalPath);
+  if (!journal.Create(undoFolder, undo)) {
+    outcome.Error = journal.Error();
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 TUndoOutcome UndoJournal(const std::string& journalPath, const std::string& undoFolder,
                          const std::function<void(const std::string&)>& log) {
   TUndoOutcome outcome;
-  TOwnFile file;
-  TJournalContent content;
-  if (!TakeJournal(journalPath, file, content, outcome)) return outcome;
-
-  // An undo that was interrupted: the run it undid is taken up again, into the same journal,
-  // when that run is still there to undo.
-  TUndoJournalWriter journal;
-  const bool journalled = !undoFolder.empty();
-  TOwnFile undoneFile;
-  TJournalContent undone;
-  const bool resume = content.Run.Kind == "undo" && content.State == StateRunning && !content.EndRecord &&
-                      JournalName(content.Run.Undoes);
-  std::string target;
-  if (resume) {
-    target = (fs::path(journalPath).parent_path() / content.Run.Undoes).string();
-    TUndoOutcome taken;
-    if (PathEntryExists(target) && TakeJournal(target, undoneFile, undone, taken)) {
-      TJournalInfo info;
-      FillInfo(target, undone, info);
-      outcome.Resumed = DescribeRun(info);
-      if (!journal.Continue(std::move(file), journalPath, content.WholeEnd, content.Files)) {
-        outcome.Error = journal.Error();
-        return outcome;
-      }
-    } else if (taken.Busy) {
-      outcome = taken;
-      return outcome;
-    }
-  }
+  TUndoWork w;
+  if (!TakeJournal(journalPath, w.File, w.Content, outcome)) return outcome;
+  if (!TakeUndoneRun(journalPath, w, outcome)) return outcome;
   const bool resuming = !outcome.Resumed.empty();
-  TJournalContent& run = resuming ? undone : content;
-  TOwnFile& runFile = resuming ? undoneFile : file;
+  if (resuming && !w.Journal.Continue(std::move(w.File), journalPath, w.Content.WholeEnd, w.Content.Files)) {
+    outcome.Error = w.Journal.Error();
+    return outcome;
+  }
+  TJournalContent& run = resuming ? w.Undone : w.Content;
+  TOwnFile& runFile = resuming ? w.UndoneFile : w.File;
   for (const std::string& line : run.Damage) log(line);
   outcome.Damaged = static_cast<int32_t>(run.Damage.size());
 
-  if (journalled && !resuming) {
-    TJournalRun undo;
-    undo.Time = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-    undo.Kind = "undo";
-    undo.Target = run.Run.Target;
-    undo.Replacement = run.Run.Replacement;
-    undo.Directory = run.Run.Directory;
-    undo.RealDirectory = run.Run.RealDirectory;
-    undo.Undoes = FileNameOfPath(journalPath);
-    if (!journal.Create(undoFolder, undo)) {
-      outcome.Error = journal.Error();
-      return outcome;
-    }
-  }
+  const bool journalled = !undoFolder.empty();
+  if (journalled && !resuming && !CreateUndoJournal(w.Journal, undoFolder, run.Run, journalPath, outcome)) return outcome;
   const bool writing = journalled || resuming;
   // Last file first: should a file appear twice, its oldest content is what stays.
   for (auto e = run.Entries.rbegin(); e != run.Entries.rend(); ++e) {
-    std::string old;
-    TRestore result;
-    if (e->InPieces()) {
-      try {
-        result = RestoreFileInPieces(*e, runFile.Stream(), run.Run.RealDirectory, writing ? &journal : nullptr, log);
-      } catch (const std::bad_alloc&) {
-        log(e->Path + ": Out of memory, so it was not restored");
-        result = TRestore::Refused;
-      }
-    } else if (!UnpackContent(e->OldPacked, e->OldSize, old) || Sha256(old) != e->OldHash) {
-      log(e->Path + ": Its old content in the undo journal is damaged, so it was not restored");
-      result = TRestore::Refused;
-    } else {
-      try {
-        result = RestoreFile(*e, old, run.Run.RealDirectory, writing ? &journal : nullptr, log);
-      } catch (const std::bad_alloc&) {
-        log(e->Path + ": Out of memory, so it was not restored");
-        result = TRestore::Refused;
-      }
-    }
+    const TRestore result = RestoreEntry(*e, runFile.Stream(), run.Run.RealDirectory, writing ? &w.Journal : nullptr, log);
     if (result == TRestore::Restored) ++outcome.Restored;
     if (result == TRestore::Refused) ++outcome.Refused;
     if (result == TRestore::Unchanged) ++outcome.Unchanged;
   }
-  if (writing && !journal.Finish()) log(journal.Error());
+  if (writing && !w.Journal.Finish()) log(w.Journal.Error());
   // The run has been undone to its end (what was refused is named): it is not offered again.
   if (!WriteState(runFile, StateUndone, run.EndLength))
-    log("The undo journal " + (resuming ? target : journalPath) + " cannot be marked as undone (" + SystemErrorText(errno) + ")");
+    log("The undo journal " + (resuming ? w.UndonePath : journalPath) + " cannot be marked as undone (" +
+        SystemErrorText(errno) + ")");
   return outcome;
 }
 

@@ -116,6 +116,48 @@ bool TFileRewriter::Write(const void* data, size_t count) {
 }
 
 
+bool TFileRewriter::CommitInPlace(std::string_view oldContent, std::string_view newContent) {
+  if (!SameFileAsOpened()) return false;
+  // 1. A whole copy of the old content on disk beside the file.
+  std::string backup;
+  if (!KeepCopyOfOld(oldContent, backup)) return false;
+  // 2. The file itself, overwritten.
+  if (!OverwriteInPlace(oldContent, newContent, backup)) return false;
+  // 3. The copy is no longer needed: the new content is on disk.
+  DropCopyOfOld(backup);
+  return true;
+}
+
+bool TFileRewriter::KeepCopyOfOld(std::string_view oldContent, std::string& backup) {
+  // The copy gets the name that marks it as this file's old content only once it is
+  // complete and flushed, so a copy under that name is always whole.
+  int bfd = -1;
+  if (!CreateExclusive(InFolder(FFolder, "." + FPrefix), backup, bfd)) return false;
+  FTempName = backup;
+  const bool written =
+      WriteAllAt(bfd, oldContent.data(), oldContent.size(), 0, static_cast<int>(TRewriteFault::BackupWrite));
+  if (!FlushAndClose(bfd, written) || !NameCopyOfOld(backup)) {
+    Abandon();
+    return false;
+  }
+  FlushFolder();
+  return true;
+}
+
+bool TFileRewriter::NameCopyOfOld(std::string& backup) {
+  const std::string prefix = BackupPrefix(FRealPath, FPrefix);
+  for (uint64_t n = 1;; ++n) {
+    const std::string name = prefix + std::to_string(n) + ".tmp";
+    std::string error;
+    const TNameTry named = TryNameCopy(name, error);
+    if (named == TNameTry::Taken) {
+      FTempName = backup = name;
+      return true;
+    }
+    if (named == TNameTry::Failed || n == 1000) return Fail(error);
+  }
+}
+
 bool TFileRewriter::OverwriteKeepingCopy(std::string_view oldContent, std::string_view newContent,
                                          const std::string& backup,
                                          const std::function<bool(std::string_view bytes, int faultStep)>& writeWhole,

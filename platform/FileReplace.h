@@ -138,6 +138,24 @@ class TFileRewriter {
   bool SameFileAsOpened();
   void FlushFolder();
   bool WriteAllAt(int fd, const char* data, size_t count, int64_t offset, int faultStep);
+  // The steps of CommitInPlace. KeepCopyOfOld: `oldContent` written to a new file beside the
+  // file, flushed, and only then named as this file's copy (`backup`); false with FError set
+  // and nothing left behind.
+  bool KeepCopyOfOld(std::string_view oldContent, std::string& backup);
+  // Flushes (when `ok`) and closes `fd`: false with FError set when this or an earlier step
+  // (`ok` false) failed.
+  bool FlushAndClose(int fd, bool ok);
+  // Gives the complete copy (FTempName) the first free name BackupPrefix makes.
+  bool NameCopyOfOld(std::string& backup);
+  enum class TNameTry : uint8_t { Taken, InUse, Failed };
+  // One try at giving the copy the name `name`; `error` holds the system's words when it
+  // was not taken.
+  TNameTry TryNameCopy(const std::string& name, std::string& error);
+  // Opens the file for writing, checks that it is still the one Open saw, and overwrites it
+  // (see OverwriteKeepingCopy).
+  bool OverwriteInPlace(std::string_view oldContent, std::string_view newContent, const std::string& backup);
+  // Removes the copy once the new content is on disk, and releases the file.
+  void DropCopyOfOld(const std::string& backup);
   // The overwrite of an in-place commit, on the file open for writing: the new content over
   // the old, or the old content back when that fails. `writeWhole` writes (fault step as for
   // WriteAllAt), cuts and flushes; `closeFile` closes the file and answers the system's

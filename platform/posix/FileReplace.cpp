@@ -355,47 +355,28 @@ bool TFileRewriter::Commit() {
   return true;
 }
 
-bool TFileRewriter::CommitInPlace(std::string_view oldContent, std::string_view newContent) {
-  if (!SameFileAsOpened()) return false;
+bool TFileRewriter::FlushAndClose(int fd, bool ok) {
+  if (ok && fsync(fd) != 0) ok = FailErrno(errno);
+  if (::close(fd) != 0 && ok) ok = FailErrno(errno);
+  return ok;
+}
 
-  // 1. A whole copy of the old content on disk beside the file. It gets the name that
-  // marks it as this file's old content only once it is complete and flushed, so a copy
-  // under that name is always whole.
-  std::string backup;
-  int bfd = -1;
-  if (!CreateExclusive(InFolder(FFolder, "." + FPrefix), backup, bfd)) return false;
-  FTempName = backup;
-  bool ok = WriteAllAt(bfd, oldContent.data(), oldContent.size(), 0, static_cast<int>(TRewriteFault::BackupWrite));
-  if (ok && fsync(bfd) != 0) ok = FailErrno(errno);
-  if (::close(bfd) != 0 && ok) ok = FailErrno(errno);
-  if (ok) {
-    const std::string prefix = BackupPrefix(FRealPath, FPrefix);
-    for (uint64_t n = 1;; ++n) {
-      const std::string name = prefix + std::to_string(n) + ".tmp";
-      if (::link(FTempName.c_str(), name.c_str()) == 0) {
-        ::unlink(FTempName.c_str());
-        FTempName = backup = name;
-        break;
-      }
-      // A file system without hard links: a free name is taken by renaming (the file's
-      // lock keeps every other replace of this name out meanwhile).
-      if ((errno == EPERM || errno == ENOTSUP) && !PathEntryExists(name) && ::rename(FTempName.c_str(), name.c_str()) == 0) {
-        FTempName = backup = name;
-        break;
-      }
-      if (errno != EEXIST || n == 1000) {
-        ok = FailErrno(errno);
-        break;
-      }
-    }
+TFileRewriter::TNameTry TFileRewriter::TryNameCopy(const std::string& name, std::string& error) {
+  if (::link(FTempName.c_str(), name.c_str()) == 0) {
+    ::unlink(FTempName.c_str());
+    return TNameTry::Taken;
   }
-  if (!ok) {
-    Abandon();
-    return false;
-  }
-  FlushFolder();
+  // A file system without hard links: a free name is taken by renaming (the file's lock
+  // keeps every other replace of this name out meanwhile).
+  if ((errno == EPERM || errno == ENOTSUP) && !PathEntryExists(name) && ::rename(FTempName.c_str(), name.c_str()) == 0)
+    return TNameTry::Taken;
+  const int e = errno;
+  error = SystemErrorText(e);
+  return e == EEXIST ? TNameTry::InUse : TNameTry::Failed;
+}
 
-  // 2. The file itself, overwritten; O_NONBLOCK so that a FIFO swapped in cannot hang us.
+bool TFileRewriter::OverwriteInPlace(std::string_view oldContent, std::string_view newContent, const std::string& backup) {
+  // O_NONBLOCK so that a FIFO swapped in cannot hang us.
   const int fd = ::open(FRealPath.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     FailErrno(errno);
@@ -416,15 +397,15 @@ bool TFileRewriter::CommitInPlace(std::string_view oldContent, std::string_view 
     return true;
   };
   auto closeFile = [fd] { return ::close(fd) != 0 ? SystemErrorText(errno) : std::string(); };
-  if (!OverwriteKeepingCopy(oldContent, newContent, backup, writeWhole, closeFile)) return false;
+  return OverwriteKeepingCopy(oldContent, newContent, backup, writeWhole, closeFile);
+}
 
-  // 3. The copy is no longer needed: the new content is on disk.
+void TFileRewriter::DropCopyOfOld(const std::string& backup) {
   ::unlink(backup.c_str());
   FTempName.clear();
   Abandon();  // releases the copy's lock
   FlushFolder();
   Unlock();
-  return true;
 }
 
 void TFileRewriter::FlushFolder() {

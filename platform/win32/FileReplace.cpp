@@ -271,39 +271,20 @@ bool TFileRewriter::Commit() {
   return true;
 }
 
-bool TFileRewriter::CommitInPlace(std::string_view oldContent, std::string_view newContent) {
-  if (!SameFileAsOpened()) return false;
+bool TFileRewriter::FlushAndClose(int fd, bool ok) {
+  if (ok && !FlushFileBuffers(FdToHandle(fd))) ok = Fail(ErrorText(GetLastError()));
+  if (!CloseHandle(FdToHandle(fd)) && ok) ok = Fail(ErrorText(GetLastError()));
+  return ok;
+}
 
-  // 1. A whole copy of the old content beside the file, named as the file's copy only once
-  // it is complete and flushed.
-  std::string backup;
-  int bfd = -1;
-  if (!CreateExclusive(InFolder(FFolder, "." + FPrefix), backup, bfd)) return false;
-  FTempName = backup;
-  bool ok = WriteAllAt(bfd, oldContent.data(), oldContent.size(), 0, static_cast<int>(TRewriteFault::BackupWrite));
-  if (ok && !FlushFileBuffers(FdToHandle(bfd))) ok = Fail(ErrorText(GetLastError()));
-  if (!CloseHandle(FdToHandle(bfd)) && ok) ok = Fail(ErrorText(GetLastError()));
-  if (ok) {
-    const std::string prefix = BackupPrefix(FRealPath, FPrefix);
-    for (uint64_t n = 1;; ++n) {
-      const std::string name = prefix + std::to_string(n) + ".tmp";
-      if (MoveFileExW(WidePath(FTempName).c_str(), WidePath(name).c_str(), MOVEFILE_WRITE_THROUGH)) {
-        FTempName = backup = name;
-        break;
-      }
-      const DWORD code = GetLastError();
-      if ((code != ERROR_ALREADY_EXISTS && code != ERROR_FILE_EXISTS) || n == 1000) {
-        ok = Fail(ErrorText(code));
-        break;
-      }
-    }
-  }
-  if (!ok) {
-    Abandon();
-    return false;
-  }
+TFileRewriter::TNameTry TFileRewriter::TryNameCopy(const std::string& name, std::string& error) {
+  if (MoveFileExW(WidePath(FTempName).c_str(), WidePath(name).c_str(), MOVEFILE_WRITE_THROUGH)) return TNameTry::Taken;
+  const DWORD code = GetLastError();
+  error = ErrorText(code);
+  return code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS ? TNameTry::InUse : TNameTry::Failed;
+}
 
-  // 2. The file itself, overwritten.
+bool TFileRewriter::OverwriteInPlace(std::string_view oldContent, std::string_view newContent, const std::string& backup) {
   const HANDLE h = CreateFileW(WidePath(FRealPath).c_str(), GENERIC_WRITE, ShareAll, nullptr, OPEN_EXISTING,
                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
@@ -328,13 +309,13 @@ bool TFileRewriter::CommitInPlace(std::string_view oldContent, std::string_view 
     return true;
   };
   auto closeFile = [h] { return CloseHandle(h) ? std::string() : ErrorText(GetLastError()); };
-  if (!OverwriteKeepingCopy(oldContent, newContent, backup, writeWhole, closeFile)) return false;
+  return OverwriteKeepingCopy(oldContent, newContent, backup, writeWhole, closeFile);
+}
 
-  // 3. The copy is no longer needed: the new content is on disk.
+void TFileRewriter::DropCopyOfOld(const std::string& backup) {
   DeleteFileW(WidePath(backup).c_str());
   FTempName.clear();
   Unlock();
-  return true;
 }
 
 // Renames here are written through (MOVEFILE_WRITE_THROUGH); a folder has nothing more to flush.

@@ -324,6 +324,29 @@ TEST(RegexFailures, RefusedInWords) {
   }
 }
 
+// Each form of the replacement text ends where the next one begins; a refusal is given by
+// the start of its message.
+TEST(RegexFailures, ReplacementFormsEndWhereTheNextBegins) {
+  const struct {
+    const char* Replacement;
+    std::string Expected;
+  } cases[] = {
+      {"$10$1x", "jax"},  // two digits at most
+      {"${1}0${10}", "a0j"},
+      {"$$1\\t\\q\\", "$1\t\\q\\"},  // an unknown escape and a last backslash stand for themselves
+      {"${1", "The replacement has \"${\" without its \"}\" at position 1"},
+      {"${}", "The replacement names the group \"\", which the regular expression lacks"},
+      {"${11}", "The replacement names group 11, but the regular expression has 10 groups"},
+  };
+  const std::string text = "abcdefghij";
+  TRegexRun run(text, "(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)", {true, false, ""});
+  for (const auto& c : cases) {
+    std::string refusal;
+    const std::string replaced = run.Replaced(text, c.Replacement, &refusal);
+    EXPECT_EQ(refusal.empty() ? replaced : refusal.substr(0, c.Expected.size()), c.Expected) << c.Replacement;
+  }
+}
+
 // A pattern that runs away on a file stops on it with the library's reason; the next file
 // is searched as usual, and a file that changed under a find is not replaced.
 TEST(RegexFailures, RunawayStopsOnItsFileAndStaleFindsAreRefused) {
