@@ -222,6 +222,10 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   void CreatePatternsPanel();
   TStatusBar* CreateStatusBar(QWidget* central);
   void CreateResultsArea(QWidget* central, QVBoxLayout* mainLayout);
+  void CreateResultsList();
+  void CreatePreviewPanel();
+  QWidget* CreatePreviewHead();
+  void ConnectResultLists();
   void CreateMenus();
   void CreateSettings();
 
