@@ -232,6 +232,11 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   // Actions
   void acSearchUpdate(TAction& a);
   void acSearchExecute();
+  void ClearLastSearch();
+  std::unique_ptr<TSearchParams> ParamsFromInputs();
+  void ResetProgressPanels();
+  void StartSearchWorker();
+  void RememberSearch();
   void acTerminateExecute();
   void ShowOnSearchButton(TAction* action);
   void FitSearchButton();
