@@ -261,6 +261,8 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   void ShowResult(int row);
   void ShowFindCount(TSearchResult* item);
   void ShowPreview(TSearchResult* item, bool keepSelection);
+  int FitPreviewToWholeLines();
+  void ReadPreviewFile(const std::string& path, int32_t lineStart, int lines);
   void ScrollPreview(bool forward, bool page);
   void FillPreview(int32_t lineNo);
   void ClearPreview();
