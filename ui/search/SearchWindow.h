@@ -228,6 +228,10 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   void ConnectResultLists();
   void CreateMenus();
   void CreateSettings();
+  void BindWindowSettings(const IConfigPtr& config);
+  void LoadWindowSettings();
+  std::vector<std::string> DesignUsageLines();
+  void LoadSearchInputs(const IConfigPtr& config);
 
   // Actions
   void acSearchUpdate(TAction& a);
