@@ -175,9 +175,11 @@ TUndoLimits UndoLimitsFromSettings() {
   return UndoLimitsOf(stored.Runs, stored.SizeMiB);
 }
 
-bool SearchAndReport(const std::vector<std::string>& args, TSearchParams& params, THeadlessInvoker& invoker,
-                     std::FILE* out, std::FILE* err, TSearchOutcome& outcome) {
-  TSearchOptions options;
+namespace {
+
+// The switches as search options; false, with the reason on `err`, where they do not make a
+// search.
+bool ReadSearchOptions(const std::vector<std::string>& args, TSearchOptions& options, std::FILE* err) {
   try {
     ApplySearchSwitches(args, options);
   } catch (const ETrawlexError& e) {
@@ -190,14 +192,10 @@ bool SearchAndReport(const std::vector<std::string>& args, TSearchParams& params
     std::fprintf(err, "%s\n", problem.c_str());
     return false;
   }
+  return true;
+}
 
-  // The folder the system means: after a symbolic link, ".." leads out of the link's target,
-  // not back to the folder that holds the link.
-  std::string baseDir, why;
-  if (!ResolvePath(options.Directory, baseDir, why)) {
-    std::fprintf(err, "%s: %s\n", options.Directory.c_str(), why.c_str());
-    return false;
-  }
+void SetSearchParams(const TSearchOptions& options, const std::string& baseDir, TSearchParams& params) {
   params.SetFilePatterns(options.Patterns);
   params.BaseDir = baseDir;
   params.IncludeSubdirs = options.Subdirs;
@@ -210,71 +208,109 @@ bool SearchAndReport(const std::vector<std::string>& args, TSearchParams& params
   params.WholeWord = options.WholeWord;
   params.SetCaseSensitive(options.CaseSensitive);
   params.RegExp = options.RegExp;
+}
+
+// Reads the switches into `params`, ready to search; false, with the reason on `err`, where
+// they do not make a search.
+bool PrepareSearch(const std::vector<std::string>& args, TSearchParams& params, std::FILE* err) {
+  TSearchOptions options;
+  if (!ReadSearchOptions(args, options, err)) return false;
+  // The folder the system means: after a symbolic link, ".." leads out of the link's target,
+  // not back to the folder that holds the link.
+  std::string baseDir, why;
+  if (!ResolvePath(options.Directory, baseDir, why)) {
+    std::fprintf(err, "%s: %s\n", options.Directory.c_str(), why.c_str());
+    return false;
+  }
+  SetSearchParams(options, baseDir, params);
   try {
     params.PrepareRegex();
   } catch (const ETrawlexError& e) {
     std::fprintf(err, "%s\n", e.what());
     return false;
   }
+  return true;
+}
 
+// Runs the search on a worker until it ends, with a progress line on a terminal and every
+// error line on `err`. False when the search failed as a whole; else `foundText` holds the
+// file counters as the search ended.
+bool RunSearch(TSearchParams& params, THeadlessInvoker& invoker, std::FILE* err, TSearchOutcome& outcome,
+               std::string& foundText) {
   TProgressLine progress(err);
   bool done = false;
-  {
-    TSearchThread thread(invoker);
-    thread.SetParams(&params);
-    thread.ShowLines = false;
-    if (progress.Active()) {
-      thread.OnStatus = [&](const std::string& text) {
-        progress.Show(SearchProgressText(thread.FilesWithFinds(), thread.FilesSearched(), thread.FilesFound()) + " " +
-                      text);
-      };
-    }
-    thread.OnError = [&](const std::string& text) {
-      progress.Erase();
-      std::fprintf(err, "%s\n", text.c_str());
-      outcome.FileErrors = true;
+  TSearchThread thread(invoker);
+  thread.SetParams(&params);
+  thread.ShowLines = false;
+  if (progress.Active()) {
+    thread.OnStatus = [&](const std::string& text) {
+      progress.Show(SearchProgressText(thread.FilesWithFinds(), thread.FilesSearched(), thread.FilesFound()) + " " +
+                    text);
     };
-    thread.OnTerminate = [&](TBaseThread&) { done = true; };
-    thread.Start();
-    invoker.RunUntil(done);
-    progress.Erase();
-    if (!thread.FatalError().empty()) {
-      std::fprintf(err, "%s\n", thread.FatalError().c_str());
-      return false;
-    }
-    outcome.TotalFinds = thread.TotalFinds();
-
-    // The report: the header, then every result file and all its lines, each the item's
-    // GetText.
-    bool written = false;
-    try {
-      TReportWriter report(out);
-      for (const std::string& line : ReportHeaderLines(
-               params, SearchProgressText(thread.FilesWithFinds(), thread.FilesSearched(), thread.FilesFound(),
-                                          thread.BinaryFilesSkipped()),
-               "Finds: " + std::to_string(thread.TotalFinds())))
-        report.WriteLine(line);
-      for (int32_t i = 0; i < params.GetResultCount() && report.Ok; ++i) {
-        const TSearchFile* file = params.GetResult(i);
-        report.WriteLine(file->GetText());
-        file->ForEachLine([&](const TSearchLine& line) {
-          line.AppendTextPrefix(report.Line());
-          report.AddLasting(line.Text());
-          report.EndLine();
-        });
-      }
-      written = report.Flush();
-    } catch (const std::bad_alloc&) {
-      std::fflush(out);
-      std::fprintf(err, "Out of memory: the report is incomplete\n");
-      return false;
-    }
-    if (std::fflush(out) != 0 || std::ferror(out) || !written) {
-      std::fprintf(err, "Cannot write the report: %s\n", SystemErrorText(errno).c_str());
-      return false;
-    }
-    return true;
   }
+  thread.OnError = [&](const std::string& text) {
+    progress.Erase();
+    std::fprintf(err, "%s\n", text.c_str());
+    outcome.FileErrors = true;
+  };
+  thread.OnTerminate = [&](TBaseThread&) { done = true; };
+  thread.Start();
+  invoker.RunUntil(done);
+  progress.Erase();
+  if (!thread.FatalError().empty()) {
+    std::fprintf(err, "%s\n", thread.FatalError().c_str());
+    return false;
+  }
+  outcome.TotalFinds = thread.TotalFinds();
+  foundText = SearchProgressText(thread.FilesWithFinds(), thread.FilesSearched(), thread.FilesFound(),
+                                 thread.BinaryFilesSkipped());
+  return true;
+}
+
+// The header, then every result file and all its lines, each the item's GetText.
+void WriteReportLines(TReportWriter& report, const TSearchParams& params, const std::string& foundText,
+                      int32_t totalFinds) {
+  for (const std::string& line : ReportHeaderLines(params, foundText, "Finds: " + std::to_string(totalFinds)))
+    report.WriteLine(line);
+  for (int32_t i = 0; i < params.GetResultCount() && report.Ok; ++i) {
+    const TSearchFile* file = params.GetResult(i);
+    report.WriteLine(file->GetText());
+    file->ForEachLine([&](const TSearchLine& line) {
+      line.AppendTextPrefix(report.Line());
+      report.AddLasting(line.Text());
+      report.EndLine();
+    });
+  }
+}
+
+// Writes the report to `out`; false, with the reason on `err`, when it could not be written
+// whole.
+bool WriteReport(const TSearchParams& params, const std::string& foundText, int32_t totalFinds, std::FILE* out,
+                 std::FILE* err) {
+  bool written = false;
+  try {
+    TReportWriter report(out);
+    WriteReportLines(report, params, foundText, totalFinds);
+    written = report.Flush();
+  } catch (const std::bad_alloc&) {
+    std::fflush(out);
+    std::fprintf(err, "Out of memory: the report is incomplete\n");
+    return false;
+  }
+  if (std::fflush(out) != 0 || std::ferror(out) || !written) {
+    std::fprintf(err, "Cannot write the report: %s\n", SystemErrorText(errno).c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool SearchAndReport(const std::vector<std::string>& args, TSearchParams& params, THeadlessInvoker& invoker,
+                     std::FILE* out, std::FILE* err, TSearchOutcome& outcome) {
+  std::string foundText;
+  if (!PrepareSearch(args, params, err) || !RunSearch(params, invoker, err, outcome, foundText)) return false;
+  return WriteReport(params, foundText, outcome.TotalFinds, out, err);
 }
 
 }  // namespace trawlex

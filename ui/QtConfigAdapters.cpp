@@ -21,13 +21,6 @@ namespace trawlex {
 
 namespace {
 
-// The properties of the Qt classes whose objects settings are bound to, each class registered
-// at the first binding of one of its objects.
-TPropRegistry& QtProperties() {
-  static TPropRegistry registry;
-  return registry;
-}
-
 template <class Q>
 Q* As(const ICfgComponent& c) {
   auto* q = qobject_cast<Q*>(static_cast<const TQtComponent&>(c).Object());
@@ -36,63 +29,64 @@ Q* As(const ICfgComponent& c) {
 }
 
 template <class Q>
-void AddInt(const char* cls, const char* name, std::function<int32_t(Q*)> get, std::function<void(Q*, int32_t)> set,
-            TPropKind kind = TPropKind::Integer) {
+void AddInt(TPropRegistry& reg, const char* cls, const char* name, std::function<int32_t(Q*)> get,
+            std::function<void(Q*, int32_t)> set, TPropKind kind = TPropKind::Integer) {
   TPropInfo p{name, kind};
   p.GetOrd = [get](const ICfgComponent& c) { return get(As<Q>(c)); };
   p.SetOrd = [set](ICfgComponent& c, int32_t v) { set(As<Q>(c), v); };
-  QtProperties().RegisterProperty(cls, std::move(p));
+  reg.RegisterProperty(cls, std::move(p));
 }
 
 template <class Q>
-void AddBool(const char* cls, const char* name, std::function<bool(Q*)> get, std::function<void(Q*, bool)> set) {
+void AddBool(TPropRegistry& reg, const char* cls, const char* name, std::function<bool(Q*)> get,
+             std::function<void(Q*, bool)> set) {
   AddInt<Q>(
-      cls, name, [get](Q* q) { return get(q) ? 1 : 0; }, [set](Q* q, int32_t v) { set(q, v != 0); },
+      reg, cls, name, [get](Q* q) { return get(q) ? 1 : 0; }, [set](Q* q, int32_t v) { set(q, v != 0); },
       TPropKind::Enumeration);
 }
 
 template <class Q>
-void AddText(const char* cls, const char* name, std::function<QString(Q*)> get, std::function<void(Q*, const QString&)> set) {
+void AddText(TPropRegistry& reg, const char* cls, const char* name, std::function<QString(Q*)> get,
+             std::function<void(Q*, const QString&)> set) {
   TPropInfo p{name, TPropKind::LString};
   p.GetStr = [get](const ICfgComponent& c) { return ToStd(get(As<Q>(c))); };
   p.SetStr = [set](ICfgComponent& c, const std::string& v) { set(As<Q>(c), ToQt(v)); };
-  QtProperties().RegisterProperty(cls, std::move(p));
+  reg.RegisterProperty(cls, std::move(p));
 }
 
-void RegisterBuiltIns() {
-  auto& reg = QtProperties();
+void RegisterBuiltIns(TPropRegistry& reg) {
   reg.RegisterClass("QObject", "");
   reg.RegisterClass("QWidget", "QObject");
-  AddInt<QWidget>("QWidget", "Width", [](QWidget* w) { return w->width(); },
+  AddInt<QWidget>(reg, "QWidget", "Width", [](QWidget* w) { return w->width(); },
                   [](QWidget* w, int32_t v) { w->resize(v, w->height()); });
-  AddInt<QWidget>("QWidget", "Height", [](QWidget* w) { return w->height(); },
+  AddInt<QWidget>(reg, "QWidget", "Height", [](QWidget* w) { return w->height(); },
                   [](QWidget* w, int32_t v) { w->resize(w->width(), v); });
-  AddInt<QWidget>("QWidget", "Left", [](QWidget* w) { return w->geometry().x(); },
+  AddInt<QWidget>(reg, "QWidget", "Left", [](QWidget* w) { return w->geometry().x(); },
                   [](QWidget* w, int32_t v) { w->setGeometry(v, w->geometry().y(), w->width(), w->height()); });
-  AddInt<QWidget>("QWidget", "Top", [](QWidget* w) { return w->geometry().y(); },
+  AddInt<QWidget>(reg, "QWidget", "Top", [](QWidget* w) { return w->geometry().y(); },
                   [](QWidget* w, int32_t v) { w->setGeometry(w->geometry().x(), v, w->width(), w->height()); });
-  AddBool<QWidget>("QWidget", "Visible", [](QWidget* w) { return w->isVisible(); },
+  AddBool<QWidget>(reg, "QWidget", "Visible", [](QWidget* w) { return w->isVisible(); },
                    [](QWidget* w, bool v) { w->setVisible(v); });
-  AddBool<QWidget>("QWidget", "Enabled", [](QWidget* w) { return w->isEnabled(); },
+  AddBool<QWidget>(reg, "QWidget", "Enabled", [](QWidget* w) { return w->isEnabled(); },
                    [](QWidget* w, bool v) { w->setEnabled(v); });
-  AddText<QWidget>("QWidget", "Hint", [](QWidget* w) { return w->toolTip(); },
+  AddText<QWidget>(reg, "QWidget", "Hint", [](QWidget* w) { return w->toolTip(); },
                    [](QWidget* w, const QString& v) { w->setToolTip(v); });
-  AddInt<QWidget>("QWidget", "WindowState", [](QWidget* w) { return WindowStateNumber(w); },
+  AddInt<QWidget>(reg, "QWidget", "WindowState", [](QWidget* w) { return WindowStateNumber(w); },
                   [](QWidget* w, int32_t v) { SetWindowStateNumber(w, v); }, TPropKind::Enumeration);
 
-  AddBool<QAbstractButton>("QAbstractButton", "Checked", [](QAbstractButton* b) { return b->isChecked(); },
+  AddBool<QAbstractButton>(reg, "QAbstractButton", "Checked", [](QAbstractButton* b) { return b->isChecked(); },
                            [](QAbstractButton* b, bool v) { b->setChecked(v); });
-  AddText<QAbstractButton>("QAbstractButton", "Text", [](QAbstractButton* b) { return b->text(); },
+  AddText<QAbstractButton>(reg, "QAbstractButton", "Text", [](QAbstractButton* b) { return b->text(); },
                            [](QAbstractButton* b, const QString& v) { b->setText(v); });
-  AddBool<QAction>("QAction", "Checked", [](QAction* a) { return a->isChecked(); },
+  AddBool<QAction>(reg, "QAction", "Checked", [](QAction* a) { return a->isChecked(); },
                    [](QAction* a, bool v) { a->setChecked(v); });
-  AddBool<QAction>("QAction", "Enabled", [](QAction* a) { return a->isEnabled(); },
+  AddBool<QAction>(reg, "QAction", "Enabled", [](QAction* a) { return a->isEnabled(); },
                    [](QAction* a, bool v) { a->setEnabled(v); });
-  AddBool<QAction>("QAction", "Visible", [](QAction* a) { return a->isVisible(); },
+  AddBool<QAction>(reg, "QAction", "Visible", [](QAction* a) { return a->isVisible(); },
                    [](QAction* a, bool v) { a->setVisible(v); });
-  AddText<QLineEdit>("QLineEdit", "Text", [](QLineEdit* e) { return e->text(); },
+  AddText<QLineEdit>(reg, "QLineEdit", "Text", [](QLineEdit* e) { return e->text(); },
                      [](QLineEdit* e, const QString& v) { e->setText(v); });
-  AddText<QComboBox>("QComboBox", "Text", [](QComboBox* c) { return c->currentText(); },
+  AddText<QComboBox>(reg, "QComboBox", "Text", [](QComboBox* c) { return c->currentText(); },
                      [](QComboBox* c, const QString& v) {
                        if (c->isEditable()) {
                          c->setEditText(v);
@@ -100,21 +94,21 @@ void RegisterBuiltIns() {
                          c->setCurrentIndex(c->findText(v));
                        }
                      });
-  AddText<QLabel>("QLabel", "Text", [](QLabel* l) { return l->text(); },
+  AddText<QLabel>(reg, "QLabel", "Text", [](QLabel* l) { return l->text(); },
                   [](QLabel* l, const QString& v) { l->setText(v); });
-  AddText<QPlainTextEdit>("QPlainTextEdit", "Text", [](QPlainTextEdit* e) { return e->toPlainText(); },
+  AddText<QPlainTextEdit>(reg, "QPlainTextEdit", "Text", [](QPlainTextEdit* e) { return e->toPlainText(); },
                           [](QPlainTextEdit* e, const QString& v) { e->setPlainText(v); });
-  AddBool<QToolBar>("QToolBar", "ShowCaptions",
+  AddBool<QToolBar>(reg, "QToolBar", "ShowCaptions",
                     [](QToolBar* t) { return t->toolButtonStyle() != Qt::ToolButtonIconOnly; },
                     [](QToolBar* t, bool v) {
                       t->setToolButtonStyle(v ? Qt::ToolButtonTextUnderIcon : Qt::ToolButtonIconOnly);
                     });
-  AddInt<QSpinBox>("QSpinBox", "Value", [](QSpinBox* s) { return s->value(); },
+  AddInt<QSpinBox>(reg, "QSpinBox", "Value", [](QSpinBox* s) { return s->value(); },
                    [](QSpinBox* s, int32_t v) { s->setValue(v); });
 }
 
 // Our own published properties: a Q_PROPERTY whose name starts with an upper-case letter.
-void RegisterOwnProperties(const QMetaObject* meta, const std::string& cls) {
+void RegisterOwnProperties(TPropRegistry& reg, const QMetaObject* meta, const std::string& cls) {
   for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i) {
     const QMetaProperty prop = meta->property(i);
     const QString name = QString::fromLatin1(prop.name());
@@ -153,25 +147,45 @@ void RegisterOwnProperties(const QMetaObject* meta, const std::string& cls) {
     p.SetStr = [key, object](ICfgComponent& c, const std::string& v) {
       object(c)->setProperty(key.constData(), ToQt(v));
     };
-    QtProperties().RegisterProperty(cls, std::move(p));
+    reg.RegisterProperty(cls, std::move(p));
   }
 }
 
-// Declares `meta` and its ancestors in the property registry, once per class.
-void EnsureRegistered(const QMetaObject* meta) {
-  static std::mutex lock;
-  static std::set<const QMetaObject*> done;
-  static std::once_flag builtIns;
-  std::call_once(builtIns, RegisterBuiltIns);
-  std::lock_guard<std::mutex> g(lock);
-  for (const QMetaObject* m = meta; m && !done.count(m); m = m->superClass()) {
-    done.insert(m);
-    const std::string cls = QtClassName(m);
-    if (cls == "QObject") continue;
-    QtProperties().RegisterClass(cls, m->superClass() ? QtClassName(m->superClass()) : "");
-    RegisterOwnProperties(m, cls);
+// The properties of the Qt classes whose objects settings are bound to, each class registered
+// at the first binding of one of its objects.
+//
+// One for the whole process on purpose, like the Qt meta-objects it is read from: it holds no
+// application state, only facts about classes (which properties a class publishes and how to
+// read and write them) that are the same for every application object, window and test, and
+// an entry never changes once made. Owned by TApp it would hand every adapter a pointer to the
+// same facts. Classes join under FLock; lookups run where the bound objects live, on the main
+// thread.
+class TQtProperties {
+ public:
+  static TQtProperties& Instance() {
+    static TQtProperties cache;  // made once, safely, by the first thread to get here
+    return cache;
   }
-}
+  const TPropRegistry& Registry() const { return FRegistry; }
+
+  // Declares `meta` and its ancestors, once per class.
+  void EnsureRegistered(const QMetaObject* meta) {
+    std::lock_guard<std::mutex> g(FLock);
+    for (const QMetaObject* m = meta; m && !FRegistered.count(m); m = m->superClass()) {
+      FRegistered.insert(m);
+      const std::string cls = QtClassName(m);
+      if (cls == "QObject") continue;
+      FRegistry.RegisterClass(cls, m->superClass() ? QtClassName(m->superClass()) : "");
+      RegisterOwnProperties(FRegistry, m, cls);
+    }
+  }
+
+ private:
+  TQtProperties() { RegisterBuiltIns(FRegistry); }
+  std::mutex FLock;
+  std::set<const QMetaObject*> FRegistered;  // guarded by FLock
+  TPropRegistry FRegistry;                   // added to under FLock
+};
 
 }  // namespace
 
@@ -200,7 +214,7 @@ TQtComponent::TQtComponent(QObject* object) : QObject(object) {}
 
 TQtComponent& TQtComponent::For(QObject* object) {
   TRAWLEX_ASSERT(object != nullptr, "No object to bind settings to");
-  EnsureRegistered(object->metaObject());
+  TQtProperties::Instance().EnsureRegistered(object->metaObject());
   if (auto* a = object->findChild<TQtComponent*>(QString(), Qt::FindDirectChildrenOnly)) return *a;
   return *new TQtComponent(object);
 }
@@ -211,7 +225,7 @@ std::string TQtComponent::ComponentName() const { return parent()->objectName().
 
 std::string TQtComponent::ComponentClassName() const { return QtClassName(parent()->metaObject()); }
 
-const TPropRegistry& TQtComponent::Properties() const { return QtProperties(); }
+const TPropRegistry& TQtComponent::Properties() const { return TQtProperties::Instance().Registry(); }
 
 TCfgRect TQtComponent::GetBounds() const {
   const QWidget* w = Widget();

@@ -83,13 +83,37 @@ TfmReplace::TfmReplace(QWidget* owner) : TfmGeneric(owner), FHistoryItems(nullpt
   auto* layout = new QVBoxLayout(central);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
+  layout->addWidget(CreatePanel(central));
+  layout->addWidget(CreateErrorLog(central), 1);
 
+  connect(btnReplace, &QPushButton::clicked, this, [this] { btnReplaceClick(); });
+  connect(btnShowChanges, &QPushButton::clicked, this, [this] { btnShowChangesClick(); });
+  connect(btnClose, &QPushButton::clicked, this, &QWidget::close);
+  FormCreate();
+}
+
+// The panel of fixed height: the counts, the target, the replacement, the file being processed
+// and the buttons, a row each.
+QWidget* TfmReplace::CreatePanel(QWidget* central) {
   Panel1 = new QWidget(central);
   Panel1->setObjectName(QStringLiteral("Panel1"));
   Panel1->setFixedHeight(PanelHeight);
   auto* grid = new QGridLayout(Panel1);
   grid->setContentsMargins(8, 6, 8, 6);
   grid->setVerticalSpacing(4);
+  grid->addLayout(CreateCountsRow(), 0, 0, 1, 2);
+  grid->addLayout(CreateTargetRow(), 1, 0, 1, 2);
+  CreateReplacementBox();
+  grid->addWidget(Label4, 2, 0);
+  grid->addWidget(cbxReplace, 2, 1);
+  lblFileName = AddLabel(Panel1, "lblFileName", QString(), false, Qt::ElideMiddle);
+  grid->addWidget(lblFileName, 3, 0, 1, 2);
+  grid->addLayout(CreateButtonsRow(), 4, 0, 1, 2);
+  grid->setColumnStretch(1, 1);
+  return Panel1;
+}
+
+QHBoxLayout* TfmReplace::CreateCountsRow() {
   Label1 = AddLabel(Panel1, "Label1", QStringLiteral("Total finds:"), false);
   lblTotalFinds = AddLabel(Panel1, "lblTotalFinds", QString(), true);
   Label3 = AddLabel(Panel1, "Label3", QStringLiteral("Selected finds:"), false);
@@ -101,28 +125,30 @@ TfmReplace::TfmReplace(QWidget* owner) : TfmGeneric(owner), FHistoryItems(nullpt
   counts->addWidget(Label3);
   counts->addWidget(lblSelectedFinds);
   counts->addStretch();
-  grid->addLayout(counts, 0, 0, 1, 2);
+  return counts;
+}
 
+QHBoxLayout* TfmReplace::CreateTargetRow() {
   Label2 = AddLabel(Panel1, "Label2", QStringLiteral("Replace selected instances of "), false);
   lblTarget = AddLabel(Panel1, "lblTarget", QString(), true, Qt::ElideRight);
   auto* target = new QHBoxLayout;
   target->setSpacing(0);
   target->addWidget(Label2);
   target->addWidget(lblTarget, 1);
-  grid->addLayout(target, 1, 0, 1, 2);
+  return target;
+}
 
+// "with" and the replacement with its history.
+void TfmReplace::CreateReplacementBox() {
   Label4 = AddLabel(Panel1, "Label4", QStringLiteral("with"), false);
   cbxReplace = new QComboBox(Panel1);
   cbxReplace->setObjectName(QStringLiteral("cbxReplace"));
   MakeHistoryComboBox(cbxReplace);
   cbxReplace->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   Label4->setBuddy(cbxReplace);
-  grid->addWidget(Label4, 2, 0);
-  grid->addWidget(cbxReplace, 2, 1);
+}
 
-  lblFileName = AddLabel(Panel1, "lblFileName", QString(), false, Qt::ElideMiddle);
-  grid->addWidget(lblFileName, 3, 0, 1, 2);
-
+QHBoxLayout* TfmReplace::CreateButtonsRow() {
   btnShowChanges = new QPushButton(QStringLiteral("Show changes"), Panel1);
   btnShowChanges->setObjectName(QStringLiteral("btnShowChanges"));
   btnShowChanges->setToolTip(QStringLiteral("Show what the replacement would change in each file, before anything is written"));
@@ -136,21 +162,17 @@ TfmReplace::TfmReplace(QWidget* owner) : TfmGeneric(owner), FHistoryItems(nullpt
   buttons->addStretch();
   buttons->addWidget(btnReplace);
   buttons->addWidget(btnClose);
-  grid->addLayout(buttons, 4, 0, 1, 2);
-  grid->setColumnStretch(1, 1);
-  layout->addWidget(Panel1);
+  return buttons;
+}
 
+// Below the panel, shown with its first line.
+QListWidget* TfmReplace::CreateErrorLog(QWidget* central) {
   lstErrorLog = new QListWidget(central);
   lstErrorLog->setObjectName(QStringLiteral("lstErrorLog"));
   // The log takes the height the window gives it, never more: its own wish is ignored.
   lstErrorLog->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
   lstErrorLog->hide();
-  layout->addWidget(lstErrorLog, 1);
-
-  connect(btnReplace, &QPushButton::clicked, this, [this] { btnReplaceClick(); });
-  connect(btnShowChanges, &QPushButton::clicked, this, [this] { btnShowChangesClick(); });
-  connect(btnClose, &QPushButton::clicked, this, &QWidget::close);
-  FormCreate();
+  return lstErrorLog;
 }
 
 void TfmReplace::FormCreate() {

@@ -20,6 +20,7 @@
 #include "ui/dialogs/ReplaceRules.h"
 
 class QComboBox;
+class QHBoxLayout;
 class QLabel;
 class QListWidget;
 class QPushButton;
@@ -65,6 +66,12 @@ class TfmReplace : public TfmGeneric {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  QWidget* CreatePanel(QWidget* central);
+  QHBoxLayout* CreateCountsRow();
+  QHBoxLayout* CreateTargetRow();
+  void CreateReplacementBox();
+  QHBoxLayout* CreateButtonsRow();
+  QListWidget* CreateErrorLog(QWidget* central);
   void FormCreate();
   void btnReplaceClick();
   void btnShowChangesClick();

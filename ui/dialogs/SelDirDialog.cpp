@@ -39,12 +39,27 @@ TfrmSelDir::TfrmSelDir(QWidget* owner) : TfmNMDialog(owner) {
   auto* layout = new QVBoxLayout(central);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
+  CreateFolderModel();
+  layout->addWidget(CreateFolderTree(central), 1);
+  KeepSelectedFolderInView();
+  layout->addWidget(CreateButtons(central));
+  setCentralWidget(central);
+  setMinimumWidth(pnlButtons->minimumSizeHint().width());
 
+  SetDirectory(QDir::homePath());
+  ShellTreeView->setFocus();
+}
+
+// Every folder from the root, read only.
+void TfrmSelDir::CreateFolderModel() {
   FModel = new QFileSystemModel(this);
   FModel->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
   FModel->setReadOnly(true);
   FModel->setRootPath(QStringLiteral("/"));
+}
 
+// The folders by name alone, one selected at a time; a double click applies it.
+QTreeView* TfrmSelDir::CreateFolderTree(QWidget* central) {
   ShellTreeView = new QTreeView(central);
   ShellTreeView->setObjectName(QStringLiteral("ShellTreeView"));
   ShellTreeView->setModel(FModel);
@@ -61,8 +76,12 @@ TfrmSelDir::TfrmSelDir(QWidget* owner) : TfmNMDialog(owner) {
   pal.setColor(QPalette::Inactive, QPalette::HighlightedText, pal.color(QPalette::Active, QPalette::HighlightedText));
   ShellTreeView->setPalette(pal);
   connect(ShellTreeView, &QTreeView::doubleClicked, this, [this] { RunHandler([this] { btnApplyClick(ShellTreeView); }); });
-  // The model lists and sorts folders in the background: each folder listed or sorted on the
-  // way to the selected one moves it, so it is scrolled into view again once the model is done.
+  return ShellTreeView;
+}
+
+// The model lists and sorts folders in the background: each folder listed or sorted on the
+// way to the selected one moves it, so it is scrolled into view again once the model is done.
+void TfrmSelDir::KeepSelectedFolderInView() {
   FScrollTimer = new QTimer(this);
   FScrollTimer->setSingleShot(true);
   FScrollTimer->setInterval(0);
@@ -73,7 +92,10 @@ TfrmSelDir::TfrmSelDir(QWidget* owner) : TfmNMDialog(owner) {
   connect(FModel, &QFileSystemModel::directoryLoaded, this, rescroll);
   connect(FModel, &QAbstractItemModel::rowsInserted, this, rescroll);
   connect(FModel, &QAbstractItemModel::layoutChanged, this, rescroll);
+}
 
+// OK, Apply and Cancel at the right.
+QWidget* TfrmSelDir::CreateButtons(QWidget* central) {
   pnlButtons = new QWidget(central);
   pnlButtons->setObjectName(QStringLiteral("pnlButtons"));
   pnlButtons->setMinimumWidth(190);
@@ -94,14 +116,7 @@ TfrmSelDir::TfrmSelDir(QWidget* owner) : TfmNMDialog(owner) {
   connect(btnOK, &QPushButton::clicked, this, [this] { RunHandler([this] { btnApplyClick(btnOK); }); });
   connect(btnApply, &QPushButton::clicked, this, [this] { RunHandler([this] { btnApplyClick(btnApply); }); });
   connect(btnCancel, &QPushButton::clicked, this, &QWidget::close);
-
-  layout->addWidget(ShellTreeView, 1);
-  layout->addWidget(pnlButtons);
-  setCentralWidget(central);
-  setMinimumWidth(pnlButtons->minimumSizeHint().width());
-
-  SetDirectory(QDir::homePath());
-  ShellTreeView->setFocus();
+  return pnlButtons;
 }
 
 QString TfrmSelDir::GetDirectory() const {

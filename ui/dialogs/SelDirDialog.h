@@ -39,6 +39,10 @@ class TfrmSelDir : public TfmNMDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
+  void CreateFolderModel();
+  QTreeView* CreateFolderTree(QWidget* central);
+  void KeepSelectedFolderInView();
+  QWidget* CreateButtons(QWidget* central);
   void btnApplyClick(QObject* sender);
   void ScrollToSelected();
   QFileSystemModel* FModel = nullptr;

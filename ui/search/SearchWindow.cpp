@@ -554,7 +554,16 @@ void TfmSearch::CreateMenus() {
 }
 
 void TfmSearch::CreateSettings() {
-  auto config = std::make_shared<TRegistryConfig>(SettingsRootKey());
+  const IConfigPtr config = std::make_shared<TRegistryConfig>(SettingsRootKey());
+  BindWindowSettings(config);
+  LoadWindowSettings();
+  FUsageLines = DesignUsageLines();
+  LoadSearchInputs(config);
+}
+
+// The window's own settings: the results font, the histories and the sizes and choices of
+// its parts, in its section of the store.
+void TfmSearch::BindWindowSettings(const IConfigPtr& config) {
   SetOwnsCfgList(true);
   auto* list = new TBaseCfgList(config, objectName().toStdString());
   try {
@@ -578,25 +587,29 @@ void TfmSearch::CreateSettings() {
   list->AddProp(TQtComponent::For(pnlPreview), "Height");
   list->AddProp(TQtComponent::For(tbrMainButtons), "ShowCaptions");
   list->AddStrings(FAdapters->FolderSkip, "cbxFolderSkip.Items");
+}
+
+void TfmSearch::LoadWindowSettings() {
   // Loading a combo box's items must leave its text alone.
-  const QString target = cbxTarget->currentText(), exclude = cbxExclude->currentText(), dir = cbxDirectory->currentText();
-  const QString folderSkip = cbxFolderSkip->currentText();
-  list->LoadAll();
-  cbxTarget->setEditText(target);
-  cbxExclude->setEditText(exclude);
-  cbxDirectory->setEditText(dir);
-  cbxFolderSkip->setEditText(folderSkip);
+  QComboBox* const combos[] = {cbxTarget, cbxExclude, cbxDirectory, cbxFolderSkip};
+  QStringList texts;
+  for (QComboBox* combo : combos) texts << combo->currentText();
+  CfgList()->LoadAll();
+  for (int i = 0; i < texts.size(); ++i) combos[i]->setEditText(texts[i]);
   splParams->setSizes({10000, std::max(70, pnlWildCards->width())});
   splListboxes->setSizes({10000, std::max(2, pnlPreview->height())});
+}
 
-  // The usage lines show the design values, before the last search or the switches apply.
-  {
-    TBaseCfgList usage(std::make_shared<TRegistryConfig>(SettingsRootKey()), objectName().toStdString());
-    AddSearchInputElements(usage, SearchInputControls(true));
-    FUsageLines = BuildUsageLines(
-        usage, [this](const TBaseCfgElem& e) { return GetSwitchLabel(e); }, App()->ProgramName());
-  }
+// The usage lines show the design values, before the last search or the switches apply.
+std::vector<std::string> TfmSearch::DesignUsageLines() {
+  TBaseCfgList usage(std::make_shared<TRegistryConfig>(SettingsRootKey()), objectName().toStdString());
+  AddSearchInputElements(usage, SearchInputControls(true));
+  return BuildUsageLines(
+      usage, [this](const TBaseCfgElem& e) { return GetSwitchLabel(e); }, App()->ProgramName());
+}
 
+// The inputs of the last search, or those the program's switches give.
+void TfmSearch::LoadSearchInputs(const IConfigPtr& config) {
   const std::vector<std::string>& args = App()->SearchArguments();
   FFromCommandLine = args.size() >= 2;
   FSearchCfgList = std::make_unique<TBaseCfgList>(config, objectName().toStdString());

@@ -222,12 +222,25 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   void CreatePatternsPanel();
   TStatusBar* CreateStatusBar(QWidget* central);
   void CreateResultsArea(QWidget* central, QVBoxLayout* mainLayout);
+  void CreateResultsList();
+  void CreatePreviewPanel();
+  QWidget* CreatePreviewHead();
+  void ConnectResultLists();
   void CreateMenus();
   void CreateSettings();
+  void BindWindowSettings(const IConfigPtr& config);
+  void LoadWindowSettings();
+  std::vector<std::string> DesignUsageLines();
+  void LoadSearchInputs(const IConfigPtr& config);
 
   // Actions
   void acSearchUpdate(TAction& a);
   void acSearchExecute();
+  void ClearLastSearch();
+  std::unique_ptr<TSearchParams> ParamsFromInputs();
+  void ResetProgressPanels();
+  void StartSearchWorker();
+  void RememberSearch();
   void acTerminateExecute();
   void ShowOnSearchButton(TAction* action);
   void FitSearchButton();
@@ -252,6 +265,8 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   void ShowResult(int row);
   void ShowFindCount(TSearchResult* item);
   void ShowPreview(TSearchResult* item, bool keepSelection);
+  int FitPreviewToWholeLines();
+  void ReadPreviewFile(const std::string& path, int32_t lineStart, int lines);
   void ScrollPreview(bool forward, bool page);
   void FillPreview(int32_t lineNo);
   void ClearPreview();

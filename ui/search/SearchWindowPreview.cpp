@@ -55,6 +55,39 @@ void HideFontStyleChoice(QFontDialog& dialog) {
   }
 }
 
+// A stretch of whole lines of a file: from the start of its first line to the end of its last,
+// and the number of its first line.
+struct TPreviewRange {
+  int32_t Start, End, FirstLineNo;
+};
+
+// Up to `lines` lines around the line that starts at `lineStart` (line `lineNo`). The range
+// grows one line at a time, forward and backward in turn, forward first. Forward means to the
+// start of a following line; the empty rest after a file's last line break is no line the
+// preview shows, so a range at the end grows backward only.
+TPreviewRange PreviewRange(const TRangeProcessor& m, int32_t lineStart, int32_t lineNo, int lines) {
+  const int32_t size = m.Size;
+  int32_t end = lineStart, start = lineStart, firstLineNo = lineNo;
+  bool forward = true;
+  for (int i = 1; i < lines; forward = !forward) {
+    const int32_t next = end < size - 1 ? m.GetNextLineStart(end) : size;
+    const bool canForward = next < size && m.IsLineBreak(next - 1);
+    if (!canForward && start <= 0) break;
+    if (forward) {
+      if (canForward) {
+        end = next;
+        ++i;
+      }
+    } else if (start > 0) {
+      start = m.GetPrevLineStart(start);
+      ++i;
+      --firstLineNo;
+    }
+  }
+  if (!m.IsLineBreak(end)) end = m.GetLineEnd(end);
+  return {start, end, firstLineNo};
+}
+
 }  // namespace
 
 QFont FamilyAndSize(const QFont& chosen, const QFont& previous) {
@@ -78,30 +111,44 @@ void TfmSearch::ClearPreview() {
 }
 
 void TfmSearch::ShowPreview(TSearchResult* item, bool keepSelection) {
+  const int n = FitPreviewToWholeLines();
+  if (n <= 0 || !SearchParams) return;
+  std::string path;
+  GetItemLocation(item, path, FPreviewLine);
+  // Read before the preview is cleared: `item` may be one of the preview's own lines.
+  auto* line = dynamic_cast<TSearchLine*>(item);
+  const int32_t lineStart = line ? line->LineStart() : 0;
+  int32_t selectLineNo = line ? line->LineNo() : 0;
+  if (keepSelection) {
+    auto* shown = dynamic_cast<TSearchLine*>(lstPreview->ItemAt(lstPreview->ItemIndex()));
+    selectLineNo = shown ? shown->LineNo() : -1;
+  }
+  ClearPreview();
+  ReadPreviewFile(path, lineStart, n);
+  FillPreview(selectLineNo);
+  if (TSearchResult* selected = lstResults->ItemAt(lstResults->ItemIndex())) {
+    if (TSearchFile* owner = GetOwnerFile(selected)) FPreviewFile->CopyFindSelection(*owner);
+  }
+}
+
+// The preview shows whole lines: its panel takes the height of as many as fit, which this
+// returns.
+int TfmSearch::FitPreviewToWholeLines() {
   lstPreview->SetItemHeight(QFontMetrics(FResultsFont).height());
   const int n = VisiblePreviewLines();
-  // The preview shows whole lines: its panel takes the height of n of them.
   const int height = n * lstPreview->ItemHeight() + (pnlPreview->height() - lstPreview->height()) + 4;
   if (n > 0 && height != pnlPreview->height()) {
     const QList<int> sizes = splListboxes->sizes();
     splListboxes->setSizes({sizes[0] + sizes[1] - height, height});
   }
-  if (n <= 0 || !SearchParams) return;
+  return n;
+}
 
-  std::string path;
-  GetItemLocation(item, path, FPreviewLine);
-  auto* line = dynamic_cast<TSearchLine*>(item);
-  int32_t a = line ? line->LineStart() : 0;
-  int32_t t = line ? line->LineNo() : 0;
-  if (keepSelection) {
-    auto* shown = dynamic_cast<TSearchLine*>(lstPreview->ItemAt(lstPreview->ItemIndex()));
-    t = shown ? shown->LineNo() : -1;
-  }
-  ClearPreview();
-  int32_t c = FPreviewLine;
+// FPreviewFile becomes `lines` lines of `path` around the line that starts at `lineStart`
+// (line FPreviewLine), read afresh with their finds.
+void TfmSearch::ReadPreviewFile(const std::string& path, int32_t lineStart, int lines) {
   FPreviewFile = std::make_unique<TSearchFile>(SearchParams.get());
   FPreviewFile->Name = path;
-
   TRangeProcessor m(SearchParams.get());
   try {
     m.SetFile(FPreviewFile.get());
@@ -111,34 +158,10 @@ void TfmSearch::ShowPreview(TSearchResult* item, bool keepSelection) {
   }
   const int32_t size = m.Size;
   FPreviewEndsWithBreak = size > 0 && m.IsLineBreak(size - 1);
-  // Grow the range one line at a time, forward and backward in turn, forward first. Forward
-  // means to the start of a following line; the empty rest after a file's last line break is
-  // no line the preview shows, so a range at the end grows backward only.
-  int32_t d = a;
-  bool forward = true;
-  for (int i = 1; i < n; forward = !forward) {
-    const int32_t next = a < size - 1 ? m.GetNextLineStart(a) : size;
-    const bool canForward = next < size && m.IsLineBreak(next - 1);
-    if (!canForward && d <= 0) break;
-    if (forward) {
-      if (canForward) {
-        a = next;
-        ++i;
-      }
-    } else if (d > 0) {
-      d = m.GetPrevLineStart(d);
-      ++i;
-      --c;
-    }
-  }
-  if (!m.IsLineBreak(a)) a = m.GetLineEnd(a);
-  m.LineNo = c;
+  const TPreviewRange range = PreviewRange(m, lineStart, FPreviewLine, lines);
+  m.LineNo = range.FirstLineNo;
   m.Modes.AllLines = true;
-  m.Process(d, a);
-  FillPreview(t);
-  if (TSearchResult* selected = lstResults->ItemAt(lstResults->ItemIndex())) {
-    if (TSearchFile* owner = GetOwnerFile(selected)) FPreviewFile->CopyFindSelection(*owner);
-  }
+  m.Process(range.Start, range.End);
 }
 
 void TfmSearch::FillPreview(int32_t lineNo) {

@@ -59,15 +59,55 @@ QString EntryDescription(TSearchResult* item) {
   return QString();
 }
 
+// A deep selection colour, against which the find colours of a selected line stay readable
+// (the desktop's lighter ones leave a find on the selected line barely visible).
+void UseDeepSelectionColour(TResultList* list) {
+  QPalette pal = list->palette();
+  for (auto group : {QPalette::Active, QPalette::Inactive}) {
+    pal.setColor(group, QPalette::Highlight, QColor(0, 0, 128));
+    pal.setColor(group, QPalette::HighlightedText, QColor(255, 255, 255));
+  }
+  list->setPalette(pal);
+}
+
+// What assistive tools read of an entry: its text and what EntryDescription adds.
+void DescribeEntries(TResultList* list) {
+  list->OnItemDescription = [list](int row) { return EntryDescription(list->ItemAt(row)); };
+  list->OnItemText = [list](int row) {
+    TSearchResult* item = list->ItemAt(row);
+    if (auto* line = dynamic_cast<TSearchLine*>(item))
+      return QString::number(line->GetLineNumber()) + QStringLiteral(": ") + DisplayText(line->Text());
+    if (auto* file = dynamic_cast<TSearchFile*>(item)) return DisplayText(file->Name);
+    return QString();
+  };
+}
+
 }  // namespace
 
 // ---- creation ----------------------------------------------------------------------------
 
+// The results above the preview, split by a bar the user moves.
 void TfmSearch::CreateResultsArea(QWidget* central, QVBoxLayout* mainLayout) {
   splListboxes = new QSplitter(Qt::Vertical, central);
   splListboxes->setObjectName(QStringLiteral("splListboxes"));
   splListboxes->setChildrenCollapsible(false);
   splListboxes->setToolTip(QStringLiteral("Hide or resize preview"));
+  CreateResultsList();
+  CreatePreviewPanel();
+  splListboxes->addWidget(lstResults);
+  splListboxes->addWidget(pnlPreview);
+  splListboxes->setStretchFactor(0, 1);
+  splListboxes->setStretchFactor(1, 0);
+  pnlPreview->resize(pnlPreview->width(), 56);
+  mainLayout->addWidget(splListboxes, 1);
+  for (TResultList* list : {lstResults, lstPreview}) {
+    UseDeepSelectionColour(list);
+    DescribeEntries(list);
+  }
+  ConnectResultLists();
+}
+
+void TfmSearch::CreateResultsList() {
   lstResults = new TResultList(splListboxes);
   lstResults->setObjectName(QStringLiteral("lstResults"));
   lstResults->setAccessibleName(QStringLiteral("Results"));
@@ -75,27 +115,16 @@ void TfmSearch::CreateResultsArea(QWidget* central, QVBoxLayout* mainLayout) {
   lstResults->OnDrawItem = [this](QPainter& p, int row, const QRect& r, bool sel) {
     RunHandler([&] { DrawResultItem(p, row, r, sel); });
   };
+}
+
+// The preview: its head, then the lines around the selected result.
+void TfmSearch::CreatePreviewPanel() {
   pnlPreview = new QWidget(splListboxes);
   pnlPreview->setObjectName(QStringLiteral("pnlPreview"));
   auto* preview = new QVBoxLayout(pnlPreview);
   preview->setContentsMargins(0, 0, 0, 0);
   preview->setSpacing(0);
-  auto* strip = new QWidget(pnlPreview);
-  strip->setObjectName(QStringLiteral("Panel1"));
-  auto* panel1 = new QHBoxLayout(strip);
-  panel1->setContentsMargins(2, 0, 2, 0);
-  lblPreviewFile = new QLabel(strip);
-  lblPreviewFile->setObjectName(QStringLiteral("lblPreviewFile"));
-  lblPreviewFile->setToolTip(QStringLiteral("Preview file"));
-  QFont bold = lblPreviewFile->font();
-  bold.setBold(true);
-  lblPreviewFile->setFont(bold);
-  lblLineCount = new QLabel(strip);
-  lblLineCount->setObjectName(QStringLiteral("lblLineCount"));
-  panel1->addWidget(lblPreviewFile);
-  panel1->addWidget(lblLineCount, 1);
-  strip->setFixedHeight(std::max(13, QFontMetrics(bold).height()));
-  preview->addWidget(strip);
+  preview->addWidget(CreatePreviewHead());
   lstPreview = new TResultList(pnlPreview);
   lstPreview->setObjectName(QStringLiteral("lstPreview"));
   lstPreview->setAccessibleName(QStringLiteral("Preview"));
@@ -111,31 +140,29 @@ void TfmSearch::CreateResultsArea(QWidget* central, QVBoxLayout* mainLayout) {
     });
   };
   preview->addWidget(lstPreview, 1);
-  splListboxes->addWidget(lstResults);
-  splListboxes->addWidget(pnlPreview);
-  splListboxes->setStretchFactor(0, 1);
-  splListboxes->setStretchFactor(1, 0);
-  pnlPreview->resize(pnlPreview->width(), 56);
-  mainLayout->addWidget(splListboxes, 1);
+}
 
-  for (TResultList* list : {lstResults, lstPreview}) {
-    // A deep selection colour, against which the find colours of a selected line stay readable
-    // (the desktop's lighter ones leave a find on the selected line barely visible).
-    QPalette pal = list->palette();
-    for (auto group : {QPalette::Active, QPalette::Inactive}) {
-      pal.setColor(group, QPalette::Highlight, QColor(0, 0, 128));
-      pal.setColor(group, QPalette::HighlightedText, QColor(255, 255, 255));
-    }
-    list->setPalette(pal);
-    list->OnItemDescription = [list](int row) { return EntryDescription(list->ItemAt(row)); };
-    list->OnItemText = [list](int row) {
-      TSearchResult* item = list->ItemAt(row);
-      if (auto* line = dynamic_cast<TSearchLine*>(item))
-        return QString::number(line->GetLineNumber()) + QStringLiteral(": ") + DisplayText(line->Text());
-      if (auto* file = dynamic_cast<TSearchFile*>(item)) return DisplayText(file->Name);
-      return QString();
-    };
-  }
+// The preview's head: the file's name in bold and its count of lines.
+QWidget* TfmSearch::CreatePreviewHead() {
+  auto* strip = new QWidget(pnlPreview);
+  strip->setObjectName(QStringLiteral("Panel1"));
+  auto* panel1 = new QHBoxLayout(strip);
+  panel1->setContentsMargins(2, 0, 2, 0);
+  lblPreviewFile = new QLabel(strip);
+  lblPreviewFile->setObjectName(QStringLiteral("lblPreviewFile"));
+  lblPreviewFile->setToolTip(QStringLiteral("Preview file"));
+  QFont bold = lblPreviewFile->font();
+  bold.setBold(true);
+  lblPreviewFile->setFont(bold);
+  lblLineCount = new QLabel(strip);
+  lblLineCount->setObjectName(QStringLiteral("lblLineCount"));
+  panel1->addWidget(lblPreviewFile);
+  panel1->addWidget(lblLineCount, 1);
+  strip->setFixedHeight(std::max(13, QFontMetrics(bold).height()));
+  return strip;
+}
+
+void TfmSearch::ConnectResultLists() {
   connect(lstResults, &TResultList::SelectionChanged, this,
           [this] { RunHandler([this] { ShowResult(lstResults->ItemIndex()); }); });
   for (TResultList* list : {lstResults, lstPreview}) {
@@ -145,7 +172,6 @@ void TfmSearch::CreateResultsArea(QWidget* central, QVBoxLayout* mainLayout) {
   connect(splListboxes, &QSplitter::splitterMoved, this, [this] { RunHandler([this] { RerunPreview(); }); });
   lstPreview->installEventFilter(this);
   lblPreviewFile->installEventFilter(this);
-
 }
 
 // ---- status and results ------------------------------------------------------------------

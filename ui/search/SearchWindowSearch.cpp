@@ -43,13 +43,25 @@ void TfmSearch::acSearchUpdate(TAction& a) {
 }
 
 void TfmSearch::acSearchExecute() {
+  ClearLastSearch();
+  SearchParams = ParamsFromInputs();
+  ResetProgressPanels();
+  StartSearchWorker();
+  RememberSearch();
+}
+
+// The last search's results, log and sort order go.
+void TfmSearch::ClearLastSearch() {
   FErrorLog.clear();
   if (LogWindow) delete LogWindow;
   ShowOnSearchButton(acTerminate);
   ClearResults();
   SortByNameAction->Execute();
   acDescending->setChecked(false);
+}
 
+// The search the inputs describe, measured on the results font.
+std::unique_ptr<TSearchParams> TfmSearch::ParamsFromInputs() {
   auto params = std::make_unique<TSearchParams>();
   params->SetFilePatterns(memPatterns->LinesAdapter().GetLines());
   params->BaseDir = ResolvedPath(cbxDirectory->Directory().toStdString());  // as the system means it
@@ -70,15 +82,21 @@ void TfmSearch::acSearchExecute() {
   FStartLineNoWidth = params->LineNoWidth();
   params->SortKey = static_cast<uint8_t>(SortTable[FSortOrder].Key);
   params->Descending = false;
-  SearchParams = std::move(params);
+  return params;
+}
 
-  FRun = std::make_shared<TRun>(TRun{this, nullptr, nullptr});
-  // The counters start from nothing: the last run's (of a search the folder dialog stopped and
-  // restarted, say) would otherwise stay until the first status and look like this run's.
+// The counters start from nothing: the last run's (of a search the folder dialog stopped and
+// restarted, say) would otherwise stay until the first status and look like this run's.
+void TfmSearch::ResetProgressPanels() {
   FProgressQueued = false;  // an update queued for the last run no longer counts
   FProgressFinds = 0;
   FProgressText = QString::fromStdString(SearchProgressText(0, 0, 0));
   SetPanelText(*StatusBar1, 1, FProgressText);
+}
+
+// A worker for SearchParams, whose notifications reach this window through a new run.
+void TfmSearch::StartSearchWorker() {
+  FRun = std::make_shared<TRun>(TRun{this, nullptr, nullptr});
   auto run = FRun;
   auto* thread = new TSearchThread(App()->Invoker());
   thread->SetParams(SearchParams.get());
@@ -107,7 +125,11 @@ void TfmSearch::acSearchExecute() {
   SearchThread = thread;
   App()->WorkerStarted();
   thread->Start();
+}
 
+// The inputs join their histories and, with the last search, the settings; the caption
+// names the target.
+void TfmSearch::RememberSearch() {
   PushComboHistory(cbxTarget, HistoryLimit);
   PushComboHistory(cbxExclude, HistoryLimit);
   PushComboHistory(cbxFolderSkip, HistoryLimit);

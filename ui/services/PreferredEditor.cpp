@@ -68,7 +68,23 @@ TfmPreferredEditor::TfmPreferredEditor(QWidget* owner) : TfmNMDialog(owner) {
   resize(384, 219);
 
   auto* central = new QWidget(this);
-  auto* grid = new QGridLayout(central);
+  CreateEditorFields(central);
+  CreateTokenButtons(central);
+  CreateExample(central);
+  btnClose = new QPushButton(QStringLiteral("Close"), central);
+  btnClose->setObjectName(QStringLiteral("btnClose"));
+  btnClose->setShortcut(Qt::Key_Escape);  // the cancel button
+  LayOutControls(central);
+  setCentralWidget(central);
+  ConnectControls();
+  ShowSettings();
+  edtArguments->setFocus();
+}
+
+TAppSettings* TfmPreferredEditor::Settings() const { return App() ? App()->Settings() : nullptr; }
+
+// The editor's path, behind the button that finds it, and the argument template.
+void TfmPreferredEditor::CreateEditorFields(QWidget* central) {
   btnFindExecutable = new QToolButton(central);
   btnFindExecutable->setObjectName(QStringLiteral("btnFindExecutable"));
   btnFindExecutable->setText(QStringLiteral("Executable"));
@@ -80,9 +96,14 @@ TfmPreferredEditor::TfmPreferredEditor(QWidget* owner) : TfmNMDialog(owner) {
   edtArguments = new QLineEdit(central);
   edtArguments->setObjectName(QStringLiteral("edtArguments"));
   Label2->setBuddy(edtArguments);
-  const auto token = [central](const char* name) {
+}
+
+// Flat buttons that write their token into the template.
+void TfmPreferredEditor::CreateTokenButtons(QWidget* central) {
+  const auto token = [central](const char* name, const QString& text) {
     auto* b = new QToolButton(central);
     b->setObjectName(QString::fromLatin1(name));
+    b->setText(text);
     b->setAutoRaise(true);  // flat
     b->setStyleSheet(QStringLiteral("color: rgb(0, 0, 255);"));
     b->setFocusPolicy(Qt::NoFocus);  // the caret stays in the argument field
@@ -90,10 +111,13 @@ TfmPreferredEditor::TfmPreferredEditor(QWidget* owner) : TfmNMDialog(owner) {
   };
   Label1 = new QLabel(QStringLiteral("File name token:"), central);
   Label1->setObjectName(QStringLiteral("Label1"));
-  btnFileNameToken = token("btnFileNameToken");
+  btnFileNameToken = token("btnFileNameToken", FileToken);
   Label3 = new QLabel(QStringLiteral("Line number token:"), central);
   Label3->setObjectName(QStringLiteral("Label3"));
-  btnLineNumberToken = token("btnLineNumberToken");
+  btnLineNumberToken = token("btnLineNumberToken", LineToken);
+}
+
+void TfmPreferredEditor::CreateExample(QWidget* central) {
   Label4 = new QLabel(QStringLiteral("Example:"), central);
   Label4->setObjectName(QStringLiteral("Label4"));
   lblExample = new QLabel(central);
@@ -101,10 +125,10 @@ TfmPreferredEditor::TfmPreferredEditor(QWidget* owner) : TfmNMDialog(owner) {
   lblExample->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   lblExample->setStyleSheet(QStringLiteral("color: rgb(0, 0, 255);"));
   lblExample->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  btnClose = new QPushButton(QStringLiteral("Close"), central);
-  btnClose->setObjectName(QStringLiteral("btnClose"));
-  btnClose->setShortcut(Qt::Key_Escape);  // the cancel button
+}
 
+void TfmPreferredEditor::LayOutControls(QWidget* central) {
+  auto* grid = new QGridLayout(central);
   grid->addWidget(btnFindExecutable, 0, 0);
   grid->addWidget(edtExecutable, 0, 1, 1, 3);
   grid->addWidget(Label2, 1, 0);
@@ -118,8 +142,9 @@ TfmPreferredEditor::TfmPreferredEditor(QWidget* owner) : TfmNMDialog(owner) {
   grid->addWidget(btnClose, 4, 3, Qt::AlignRight);
   grid->setColumnStretch(1, 1);
   grid->setRowStretch(4, 1);
-  setCentralWidget(central);
+}
 
+void TfmPreferredEditor::ConnectControls() {
   connect(edtExecutable, &QLineEdit::textChanged, this, [this] { RunHandler([this] { edtExecutableChange(); }); });
   connect(edtArguments, &QLineEdit::textChanged, this, [this] { RunHandler([this] { edtArgumentsChange(); }); });
   connect(btnFileNameToken, &QToolButton::clicked, this, [this] { RunHandler([this] { btnTokenClick(btnFileNameToken); }); });
@@ -127,20 +152,19 @@ TfmPreferredEditor::TfmPreferredEditor(QWidget* owner) : TfmNMDialog(owner) {
           [this] { RunHandler([this] { btnTokenClick(btnLineNumberToken); }); });
   connect(btnFindExecutable, &QToolButton::clicked, this, [this] { RunHandler([this] { btnFindExecutableClick(); }); });
   connect(btnClose, &QPushButton::clicked, this, &QWidget::close);
+}
 
-  // The path goes in quietly: its colour shows only once it is edited. The template goes in
-  // with its change handler, which fills the example and the background.
-  TAppSettings* settings = App() ? App()->Settings() : nullptr;
+// The path goes in quietly: its colour shows only once it is edited. The template goes in
+// with its change handler, which fills the example and the background.
+void TfmPreferredEditor::ShowSettings() {
+  TAppSettings* settings = Settings();
   SetEditTextQuietly(edtExecutable, settings ? QString::fromStdString(settings->PreferredEditor->Value) : QString());
   edtArguments->setText(settings ? QString::fromStdString(settings->EditorArgs->Value) : FileToken);
   edtArgumentsChange();  // also when the template is empty and so did not change
-  btnFileNameToken->setText(FileToken);
-  btnLineNumberToken->setText(LineToken);
-  edtArguments->setFocus();
 }
 
 void TfmPreferredEditor::edtExecutableChange() {
-  TAppSettings* settings = App() ? App()->Settings() : nullptr;
+  TAppSettings* settings = Settings();
   bool exists = false;
   if (settings) {
     settings->PreferredEditor->SetAsString(edtExecutable->text().toStdString());
@@ -155,7 +179,7 @@ void TfmPreferredEditor::edtExecutableChange() {
 }
 
 void TfmPreferredEditor::edtArgumentsChange() {
-  if (TAppSettings* settings = App() ? App()->Settings() : nullptr) settings->EditorArgs->SetAsString(edtArguments->text().toStdString());
+  if (TAppSettings* settings = Settings()) settings->EditorArgs->SetAsString(edtArguments->text().toStdString());
   QPalette pal = edtArguments->palette();
   // Only the token as the buttons write it counts here: a template without it starts the
   // editor without the file, which is allowed but worth a look.

@@ -15,6 +15,8 @@ class QToolButton;
 
 namespace trawlex {
 
+class TAppSettings;
+
 // The template as one text: every "<n>" (any capitalisation) becomes the line number, then
 // every "<f>" the path in double quotes. Tokens are replaced in one pass from the left, so a
 // token inside the path is never replaced. This is the text the settings window shows.
@@ -51,6 +53,14 @@ class TfmPreferredEditor : public TfmNMDialog {
   static QString ExampleText(const QString& executable, const QString& argsTemplate);
 
  private:
+  // The program-wide settings the window changes; null where the program has none.
+  TAppSettings* Settings() const;
+  void CreateEditorFields(QWidget* central);
+  void CreateTokenButtons(QWidget* central);
+  void CreateExample(QWidget* central);
+  void LayOutControls(QWidget* central);
+  void ConnectControls();
+  void ShowSettings();
   void edtExecutableChange();
   void edtArgumentsChange();
   void btnTokenClick(QToolButton* token);
