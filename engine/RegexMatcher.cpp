@@ -160,87 +160,140 @@ struct TRequiredText {
   bool AtStart = false;  // every match starts with it
 };
 
+// One atom of a pattern: where it ends, and its bytes when it is one plain character.
+struct TAtom {
+  size_t End = 0;
+  std::string Literal;
+};
+
+// The escape at p[i] == '\\'; false when the reading does not follow it.
+bool ReadEscape(const std::string& p, size_t i, TAtom& atom) {
+  if (i + 1 >= p.size()) return false;
+  const auto e = static_cast<unsigned char>(p[i + 1]);
+  atom.End = i + 2;
+  if (e == 'Q' || e == 'E') return false;
+  if (!IsAsciiAlnum(e) && e < 0x80) {
+    atom.Literal.assign(1, static_cast<char>(e));
+  } else if (atom.End < p.size() && (p[atom.End] == '{' || p[atom.End] == '<' || p[atom.End] == '\'')) {
+    const char close = p[atom.End] == '{' ? '}' : p[atom.End] == '<' ? '>' : '\'';
+    const size_t end = p.find(close, atom.End);
+    if (end == std::string::npos) return false;
+    atom.End = end + 1;
+  } else if (e == 'x' || e == 'c') {
+    return false;  // a character by its code: not followed
+  }
+  return true;
+}
+
+// The atom at p[i]; false at an alternative, at the end of an enclosing group and at anything
+// the reading does not follow.
+bool ReadAtom(const std::string& p, size_t i, TAtom& atom) {
+  const auto c = static_cast<unsigned char>(p[i]);
+  atom.End = i;
+  atom.Literal.clear();
+  switch (c) {
+    case '|':
+    case ')':
+    case '*':
+    case '+':
+    case '?':
+      return false;
+    case '(':
+      if (i + 2 < p.size() && p[i + 1] == '?' && (IsAsciiAlnum(static_cast<unsigned char>(p[i + 2])) || p[i + 2] == '-' || p[i + 2] == '^')) {
+        // Options set for the rest of the pattern (or a named group, a subroutine call...).
+        const size_t close = p.find_first_of(":)", i);
+        if (close == std::string::npos || p[close] == ')') return false;
+      }
+      return SkipGroup(p, atom.End);
+    case '[':
+      return SkipClass(p, atom.End);
+    case '\\':
+      return ReadEscape(p, i, atom);
+    case '.':
+    case '^':
+    case '$':
+      atom.End = i + 1;
+      return true;
+    case '{':
+      atom.Literal = "{";
+      atom.End = i + 1;
+      return true;
+    default:
+      atom.End = std::min(p.size(), i + Utf8Length(c));
+      atom.Literal = p.substr(i, atom.End - i);
+      return true;
+  }
+}
+
+// Whether the atom p[i, end) takes no width: an anchor, a word boundary or a lookaround.
+bool TakesNoWidth(const std::string& p, size_t i, size_t end) {
+  const char c = p[i];
+  if (c == '^' || (c == '\\' && end == i + 2 && std::strchr("bBAGK", p[i + 1]))) return true;
+  return c == '(' && i + 2 < p.size() && p[i + 1] == '?' &&
+         (p[i + 2] == '=' || p[i + 2] == '!' || (p[i + 2] == '<' && i + 3 < p.size() && (p[i + 3] == '=' || p[i + 3] == '!')));
+}
+
+// The runs of plain characters in the atoms of a pattern's top level, read in order, and
+// the longest of them.
+class TRunReader {
+ public:
+  explicit TRunReader(bool caseless) : Caseless(caseless) {}
+  // An atom repeated at least `low` times; `quantified` when it has a quantifier.
+  void Take(const std::string& literal, size_t low, bool quantified, bool noWidth);
+  TRequiredText Longest() {
+    Flush();
+    return Best;
+  }
+
+ private:
+  void Flush() {
+    if (Run.size() > Best.Text.size()) Best = {Run, Caseless, RunAtStart};
+    Run.clear();
+  }
+  const bool Caseless;
+  TRequiredText Best;
+  std::string Run;
+  bool RunAtStart = false;   // the run is the first thing every match holds
+  bool WidthBefore = false;  // something that takes width comes before the current point
+};
+
+void TRunReader::Take(const std::string& literal, size_t low, bool quantified, bool noWidth) {
+  bool usable = !literal.empty();
+  if (usable && Caseless) {
+    const auto b = static_cast<unsigned char>(literal[0]);
+    usable = b < 0x80 && b != 'k' && b != 'K' && b != 's' && b != 'S';
+  }
+  if (usable && low > 0) {
+    if (Run.empty()) RunAtStart = !WidthBefore;
+    Run += literal;
+    if (quantified) Flush();
+  } else {
+    Flush();
+  }
+  if (!noWidth) WidthBefore = true;
+}
+
 // A run of plain characters that every match of `p` holds, read from the pattern's top
 // level: the longest such run, or nothing when the pattern has alternatives there or
 // anything the reading does not follow. Under case folding only ASCII letters whose cases
 // are all ASCII take part (not k and s: the Kelvin sign and the long s fold to them).
 TRequiredText RequiredText(const std::string& p, bool caseSensitive) {
-  TRequiredText best;
   bool caseless = !caseSensitive;
   size_t i = 0;
   if (p.rfind("(?i)", 0) == 0) {
     caseless = true;
     i = 4;
   }
-  std::string run;
-  bool runAtStart = false;   // the run is the first thing every match holds
-  bool widthBefore = false;  // something that takes width comes before the current point
-  auto flush = [&] {
-    if (run.size() > best.Text.size()) best = {run, caseless, runAtStart};
-    run.clear();
-  };
+  TRunReader runs(caseless);
+  TAtom atom;
   while (i < p.size()) {
-    const auto c = static_cast<unsigned char>(p[i]);
-    if (c == '|' || c == ')') return {};
-    size_t atomEnd = i;
-    std::string literal;  // the atom's bytes when it is one plain character
-    if (c == '(') {
-      if (i + 2 < p.size() && p[i + 1] == '?' && (IsAsciiAlnum(static_cast<unsigned char>(p[i + 2])) || p[i + 2] == '-' || p[i + 2] == '^')) {
-        // Options set for the rest of the pattern (or a named group, a subroutine call...).
-        const size_t close = p.find_first_of(":)", i);
-        if (close == std::string::npos || p[close] == ')') return {};
-      }
-      if (!SkipGroup(p, atomEnd)) return {};
-    } else if (c == '[') {
-      if (!SkipClass(p, atomEnd)) return {};
-    } else if (c == '\\') {
-      if (i + 1 >= p.size()) return {};
-      const auto e = static_cast<unsigned char>(p[i + 1]);
-      atomEnd = i + 2;
-      if (e == 'Q' || e == 'E') return {};
-      if (!IsAsciiAlnum(e) && e < 0x80) {
-        literal.assign(1, static_cast<char>(e));
-      } else if (atomEnd < p.size() && (p[atomEnd] == '{' || p[atomEnd] == '<' || p[atomEnd] == '\'')) {
-        const char close = p[atomEnd] == '{' ? '}' : p[atomEnd] == '<' ? '>' : '\'';
-        const size_t end = p.find(close, atomEnd);
-        if (end == std::string::npos) return {};
-        atomEnd = end + 1;
-      } else if (e == 'x' || e == 'c') {
-        return {};  // a character by its code: not followed
-      }
-    } else if (c == '.' || c == '^' || c == '$') {
-      atomEnd = i + 1;
-    } else if (c == '*' || c == '+' || c == '?' || c == '{') {
-      if (c != '{') return {};
-      literal = "{";
-      atomEnd = i + 1;
-    } else {
-      atomEnd = std::min(p.size(), i + Utf8Length(c));
-      literal = p.substr(i, atomEnd - i);
-    }
-    const bool zeroWidth = c == '^' || (c == '\\' && atomEnd == i + 2 && std::strchr("bBAGK", p[i + 1]));
-    const bool lookaround = c == '(' && i + 2 < p.size() && p[i + 1] == '?' &&
-                            (p[i + 2] == '=' || p[i + 2] == '!' || (p[i + 2] == '<' && i + 3 < p.size() && (p[i + 3] == '=' || p[i + 3] == '!')));
-    size_t next = atomEnd;
+    if (!ReadAtom(p, i, atom)) return {};
+    size_t next = atom.End;
     const size_t low = SkipQuantifier(p, next);
-    const bool quantified = next != atomEnd;
-    bool usable = !literal.empty();
-    if (usable && caseless) {
-      const auto b = static_cast<unsigned char>(literal[0]);
-      usable = b < 0x80 && b != 'k' && b != 'K' && b != 's' && b != 'S';
-    }
-    if (usable && low > 0) {
-      if (run.empty()) runAtStart = !widthBefore;
-      run += literal;
-      if (quantified) flush();
-    } else {
-      flush();
-    }
-    if (!zeroWidth && !lookaround) widthBefore = true;
+    runs.Take(atom.Literal, low, next != atom.End, TakesNoWidth(p, i, atom.End));
     i = next;
   }
-  flush();
-  return best;
+  return runs.Longest();
 }
 
 }  // namespace
