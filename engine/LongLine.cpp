@@ -132,7 +132,8 @@ TWalkStart WalkStart(const TLayout& l, int64_t v0) {
     }
     const int64_t width = int64_t{st.End - st.Begin} * l.Cell;
     if (w.X + width > v0) {
-      w.Byte = std::max(st.Begin, CharStart(l.Text, st.Begin + static_cast<int32_t>(std::max<int64_t>(0, v0 - w.X) / l.Cell)));
+      const auto cells = static_cast<int32_t>(std::max<int64_t>(0, v0 - w.X) / l.Cell);
+      w.Byte = std::max(st.Begin, CharStart(l.Text, st.Begin + cells));
       w.X += int64_t{w.Byte - st.Begin} * l.Cell;
       break;
     }

@@ -660,8 +660,8 @@ void TRegexScanner::FindInLinesWithOccurrences(TRequiredRun& run, int64_t pos) {
     if (lineEnd < size) lineEnd += data[lineEnd] == 13 && lineEnd + 1 < size && data[lineEnd + 1] == 10 ? 2 : 1;
     const bool last = lineEnd >= size;
     const size_t before = run.Finds.size();
-    FindInRange(data, last ? size : lineEnd, size, lineStart, last ? run.LastStart : std::min(run.LastStart, lineEnd - 1),
-                !last, run.Finds);
+    const int64_t lastInLine = last ? run.LastStart : std::min(run.LastStart, lineEnd - 1);
+    FindInRange(data, last ? size : lineEnd, size, lineStart, lastInLine, !last, run.Finds);
     // The line holds no break before the occurrence, where the count may stand.
     if (run.Tally && run.Finds.size() > before && run.Tally->Now().At == data + q) run.Tally->Mark(data + lineStart);
     pos = lineEnd;

@@ -281,7 +281,8 @@ std::string_view TRangeProcessor::TRegexScan::LineText(int64_t start) const {
 void TRangeProcessor::TRegexScan::CountTo(int64_t to) {
   if (to <= Counted) return;
   if (Tallied) {
-    for (; NextMark < Tally.Marks.size() && Tally.Marks[NextMark].At - Data <= to; ++NextMark) TakeUp(Tally.Marks[NextMark]);
+    for (; NextMark < Tally.Marks.size() && Tally.Marks[NextMark].At - Data <= to; ++NextMark)
+      TakeUp(Tally.Marks[NextMark]);
     if (Tally.Now().At - Data <= to) TakeUp(Tally.Now());
     if (to <= Counted) return;
   }
