@@ -28,6 +28,32 @@ std::string UserConfigFolder() {
   return std::string(home && home[0] ? home : ".") + "/.config";
 }
 
+// Why the settings file `link`, a symbolic link, is not followed (in words that follow "and
+// "), or nothing when it leads to a settings file of the user's own, or to where one of
+// theirs is yet to be made. A target that is no regular file or cannot be read is not
+// refused here: it is reported as the settings file itself.
+std::string LinkRefusal(const std::string& link) {
+  std::string target, why, unused;
+  const TFileUse targetUse = ResolveLinks(link, target, why) ? ProbeFileUse(target, unused) : TFileUse::Unusable;
+  if (!why.empty()) return "it cannot be followed (" + why + ")";
+  if (targetUse == TFileUse::Unusable) return {};
+  if (targetUse == TFileUse::Missing) {
+    // A settings file yet to be made: only under a settings file's name, in a folder of the user's own.
+    const std::string ext = ".reg";
+    if (target.size() <= ext.size() || target.compare(target.size() - ext.size(), ext.size(), ext) != 0 ||
+        !OwnedByThisUser(FolderOf(target)))
+      return "it leads to " + target + ", where there is no settings file";
+    return {};
+  }
+  if (!OwnedByThisUser(target)) return "it leads to " + target + ", which belongs to another user";
+  TReadOnlyFile file;
+  std::string start(512, '\0'), error;
+  const int64_t got = file.Open(target, error) ? file.ReadFull(start.data(), start.size(), error) : -1;
+  start.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  if (!IsRegExportStart(start)) return "it leads to " + target + ", which is not a settings file";
+  return {};
+}
+
 }  // namespace
 
 std::string SettingsRootKey() { return "Software\\vantorel\\Trawlex"; }
@@ -96,48 +122,38 @@ TRegistryConfig::TUse TRegistryConfig::CheckUse() const {
     const auto it = NoReads.find(FFilePath);
     if (it != NoReads.end()) return TUse{!it->second, false};
   }
+  if (!FolderUsable() || !LinkUsable()) return TUse{false, false};
+  return FileAndLockUse();
+}
+
+// Whether the settings folder is one or is yet to be made; reported when not.
+bool TRegistryConfig::FolderUsable() const {
   std::string reason;
   const std::string folder = FolderOf(FFilePath);
   const TFileUse folderUse = ProbeFileUse(folder, reason);
   if (folderUse == TFileUse::ReadWrite || folderUse == TFileUse::ReadOnly) reason = SystemErrorText(ENOTDIR);
-  if (folderUse != TFileUse::Missing && !DirectoryExists(folder)) {
-    Refuse(true, Fmt("The settings folder %s cannot be used (%s). The settings start from their defaults and "
-                     "are not saved in this run.",
-                     folder, reason));
-    return TUse{false, false};
-  }
-  // Through a link only to a settings file of the user's own: anything else (another user's
-  // file, a dotfile, nothing at all) is neither read as settings nor moved aside nor written.
-  if (IsSymbolicLink(FFilePath)) {
-    std::string target, why;
-    std::string unused;
-    const TFileUse targetUse = ResolveLinks(FFilePath, target, why) ? ProbeFileUse(target, unused) : TFileUse::Unusable;
-    if (!why.empty()) {
-      why = "it cannot be followed (" + why + ")";
-    } else if (targetUse == TFileUse::Unusable) {
-      // Not a regular file, or not readable: reported below as such.
-    } else if (targetUse == TFileUse::Missing) {
-      // A settings file yet to be made: only under a settings file's name, in a folder of the user's own.
-      const std::string ext = ".reg";
-      if (target.size() <= ext.size() || target.compare(target.size() - ext.size(), ext.size(), ext) != 0 ||
-          !OwnedByThisUser(FolderOf(target)))
-        why = "it leads to " + target + ", where there is no settings file";
-    } else if (!OwnedByThisUser(target)) {
-      why = "it leads to " + target + ", which belongs to another user";
-    } else {
-      TReadOnlyFile file;
-      std::string start(512, '\0'), error;
-      const int64_t got = file.Open(target, error) ? file.ReadFull(start.data(), start.size(), error) : -1;
-      start.resize(got > 0 ? static_cast<size_t>(got) : 0);
-      if (!IsRegExportStart(start)) why = "it leads to " + target + ", which is not a settings file";
-    }
-    if (!why.empty()) {
-      Refuse(true, Fmt("The settings file %s is a symbolic link, and %s. Nothing is read from it or written through "
-                       "it in this run: remove the link, or point it at a settings file.",
-                       FFilePath, why));
-      return TUse{false, false};
-    }
-  }
+  if (folderUse == TFileUse::Missing || DirectoryExists(folder)) return true;
+  Refuse(true, Fmt("The settings folder %s cannot be used (%s). The settings start from their defaults and "
+                   "are not saved in this run.",
+                   folder, reason));
+  return false;
+}
+
+// Through a link only to a settings file of the user's own: anything else (another user's
+// file, a dotfile, nothing at all) is neither read as settings nor moved aside nor written.
+bool TRegistryConfig::LinkUsable() const {
+  if (!IsSymbolicLink(FFilePath)) return true;
+  const std::string why = LinkRefusal(FFilePath);
+  if (why.empty()) return true;
+  Refuse(true, Fmt("The settings file %s is a symbolic link, and %s. Nothing is read from it or written through "
+                   "it in this run: remove the link, or point it at a settings file.",
+                   FFilePath, why));
+  return false;
+}
+
+// Whether the settings file and its lock file can be read and written; reported when not.
+TRegistryConfig::TUse TRegistryConfig::FileAndLockUse() const {
+  std::string reason;
   switch (ProbeFileUse(FFilePath, reason)) {
     case TFileUse::Missing:
     case TFileUse::ReadWrite:

@@ -65,6 +65,9 @@ class TRegistryConfig : public TDocumentConfig {
     bool Reads = true, Writes = true;
   };
   TUse CheckUse() const;
+  bool FolderUsable() const;
+  bool LinkUsable() const;
+  TUse FileAndLockUse() const;
   // Takes reads (and writes) away from the file for the rest of the run and reports why.
   void Refuse(bool reads, const std::string& message) const;
   void RefuseUnreadable(const std::string& reason) const;

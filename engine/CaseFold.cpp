@@ -352,76 +352,96 @@ int64_t TFoldCandidates::Find(const unsigned char* data, int64_t from, int64_t t
   return best;
 }
 
-void TFoldTarget::MakeFilters() {
-  if (Target.empty()) return;
-  // The spellings of the first character, grouped so that each group has one length and
-  // at most two first bytes: a filter per group. After it, the characters whose spellings
-  // all have one length keep fixed offsets, so their bytes can serve a filter too.
-  std::map<size_t, std::map<unsigned char, std::vector<std::string>>> byLength;
-  for (const std::string& s : Spellings(Target[0])) {
-    byLength[s.size()][static_cast<unsigned char>(s[0])].push_back(s);
-    FirstByte[static_cast<unsigned char>(s[0])] = true;
+namespace {
+
+using TByteSets = std::vector<std::vector<unsigned char>>;
+
+// The bytes the spellings hold at each of their first `count` offsets: a set an offset.
+void AddByteSets(const std::vector<std::string>& spellings, size_t count, TByteSets& sets) {
+  for (size_t k = 0; k < count; ++k) {
+    sets.emplace_back();
+    for (const std::string& s : spellings) sets.back().push_back(static_cast<unsigned char>(s[k]));
   }
+}
+
+// The spellings of a character grouped so that each group has one length and at most two
+// first bytes.
+std::vector<std::vector<std::string>> GroupsForFilters(const std::vector<std::string>& spellings) {
+  std::map<size_t, std::map<unsigned char, std::vector<std::string>>> byLength;
+  for (const std::string& s : spellings) byLength[s.size()][static_cast<unsigned char>(s[0])].push_back(s);
   std::vector<std::vector<std::string>> groups;
-  std::vector<std::vector<unsigned char>> rest;
   for (const auto& [length, byLead] : byLength) {
     int leads = 0;
-    for (const auto& [lead, spellings] : byLead) {
+    for (const auto& [lead, group] : byLead) {
       if (leads % 2 == 0) groups.emplace_back();
-      groups.back().insert(groups.back().end(), spellings.begin(), spellings.end());
+      groups.back().insert(groups.back().end(), group.begin(), group.end());
       ++leads;
     }
   }
-  // The bytes each offset after the first character may hold while lengths stay fixed, and
-  // the first bytes of the first character whose length varies, up to its shortest spelling.
-  for (size_t i = 1; i < Target.size(); ++i) {
-    const std::vector<std::string> spellings = Spellings(Target[i]);
+  return groups;
+}
+
+// The bytes each offset after the first character may hold while lengths stay fixed, and
+// the first bytes of the first character whose length varies, up to its shortest spelling.
+TByteSets BytesAfterFirst(const std::vector<uint32_t>& target) {
+  TByteSets rest;
+  for (size_t i = 1; i < target.size(); ++i) {
+    const std::vector<std::string> spellings = Spellings(target[i]);
     size_t shortest = 4, longest = 1;
     for (const std::string& s : spellings) {
       shortest = std::min(shortest, s.size());
       longest = std::max(longest, s.size());
     }
-    for (size_t k = 0; k < shortest; ++k) {
-      rest.emplace_back();
-      for (const std::string& s : spellings) rest.back().push_back(static_cast<unsigned char>(s[k]));
-    }
+    AddByteSets(spellings, shortest, rest);
     if (shortest != longest) break;
   }
-  for (const std::vector<std::string>& group : groups) {
-    const size_t length = group.front().size();
-    std::vector<std::vector<unsigned char>> sets;
-    for (size_t k = 0; k < length; ++k) {
-      sets.emplace_back();
-      for (const std::string& s : group) sets.back().push_back(static_cast<unsigned char>(s[k]));
-    }
+  return rest;
+}
+
+// A filter on the rarest offsets (one or two) whose sets hold two distinct bytes at most.
+TCandidateFilter FilterOfSets(TByteSets& sets) {
+  std::vector<std::pair<int, size_t>> usable;
+  for (size_t o = 0; o < sets.size(); ++o) {
+    std::sort(sets[o].begin(), sets[o].end());
+    sets[o].erase(std::unique(sets[o].begin(), sets[o].end()), sets[o].end());
+    if (sets[o].size() > 2) continue;
+    int score = 0;
+    for (const unsigned char b : sets[o]) score = std::max(score, Commonness(b));
+    usable.emplace_back(score, o);
+  }
+  std::stable_sort(usable.begin(), usable.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  TCandidateFilter f{};
+  const std::vector<unsigned char>& one = sets[usable[0].second];
+  f.Offset1 = static_cast<int32_t>(usable[0].second);
+  f.First1 = one[0];
+  f.First2 = one.back();
+  f.TwoBytes = usable.size() > 1;
+  f.Offset2 = 0;
+  f.Second1 = f.Second2 = 0;
+  if (f.TwoBytes) {
+    const std::vector<unsigned char>& two = sets[usable[1].second];
+    f.Offset2 = static_cast<int32_t>(usable[1].second);
+    f.Second1 = two[0];
+    f.Second2 = two.back();
+  }
+  return f;
+}
+
+}  // namespace
+
+void TFoldTarget::MakeFilters() {
+  if (Target.empty()) return;
+  // The spellings of the first character, grouped: a filter per group. After it, the
+  // characters whose spellings all have one length keep fixed offsets, so their bytes can
+  // serve a filter too.
+  const std::vector<std::string> first = Spellings(Target[0]);
+  for (const std::string& s : first) FirstByte[static_cast<unsigned char>(s[0])] = true;
+  const TByteSets rest = BytesAfterFirst(Target);
+  for (const std::vector<std::string>& group : GroupsForFilters(first)) {
+    TByteSets sets;
+    AddByteSets(group, group.front().size(), sets);
     sets.insert(sets.end(), rest.begin(), rest.end());
-    // Usable offsets (two distinct bytes at most), rarest first.
-    std::vector<std::pair<int, size_t>> usable;
-    for (size_t o = 0; o < sets.size(); ++o) {
-      std::sort(sets[o].begin(), sets[o].end());
-      sets[o].erase(std::unique(sets[o].begin(), sets[o].end()), sets[o].end());
-      if (sets[o].size() > 2) continue;
-      int score = 0;
-      for (const unsigned char b : sets[o]) score = std::max(score, Commonness(b));
-      usable.emplace_back(score, o);
-    }
-    std::stable_sort(usable.begin(), usable.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    TCandidateFilter f{};
-    const std::vector<unsigned char>& one = sets[usable[0].second];
-    f.Offset1 = static_cast<int32_t>(usable[0].second);
-    f.First1 = one[0];
-    f.First2 = one.back();
-    f.TwoBytes = usable.size() > 1;
-    f.Offset2 = 0;
-    f.Second1 = f.Second2 = 0;
-    if (f.TwoBytes) {
-      const std::vector<unsigned char>& two = sets[usable[1].second];
-      f.Offset2 = static_cast<int32_t>(usable[1].second);
-      f.Second1 = two[0];
-      f.Second2 = two.back();
-    }
-    Filters.push_back(f);
+    Filters.push_back(FilterOfSets(sets));
   }
 }
 

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "base/TextUtils.h"
 #include "engine/GitConfig.h"
@@ -42,11 +43,100 @@ bool KnownClass(std::string_view name) {
 // letter after "\\" or inside a class, so "\\Q" and "[Q]" then match neither "q" nor "Q".
 inline unsigned char Fold(unsigned char c, bool fold) { return fold && c >= 'A' && c <= 'Z' ? c + 32 : c; }
 
-TWild DoWild(const unsigned char* p, const unsigned char* text, bool pathname, bool fold) {
+// One bracket expression "[...]" of a pattern against one byte of the text.
+class TBracket {
+ public:
+  // `p` is at the "[", `tc` the text's byte (lowered when folding).
+  TBracket(const unsigned char* p, unsigned char tc, bool fold) : P(p), Tc(tc), Folding(fold) {}
+  // Match when the byte is in the set (End() is then at its "]"), NoMatch when not or when it
+  // is a "/" of a path, AbortAll when the expression does not end or names no known class.
+  TWild Compare(bool pathname);
+  const unsigned char* End() const { return P; }
+
+ private:
+  bool Range(unsigned char low);
+  bool NamedClass();
+  const unsigned char* P;
+  unsigned char Pc = 0;  // the pattern's byte at P; 0 when no range may end at it
+  const unsigned char Tc;
+  const bool Folding;
+  bool Matched = false;
+};
+
+TWild TBracket::Compare(bool pathname) {
+  Pc = *++P;
+  if (Pc == '^') Pc = '!';
+  const bool negated = Pc == '!';
+  if (negated) Pc = *++P;
+  unsigned char prev = 0;
+  do {
+    if (!Pc) return AbortAll;
+    if (Pc == '\\') {
+      Pc = *++P;
+      if (!Pc) return AbortAll;
+      if (Tc == Pc) Matched = true;
+    } else if (Pc == '-' && prev && P[1] && P[1] != ']') {
+      if (!Range(prev)) return AbortAll;
+    } else if (Pc == '[' && P[1] == ':') {
+      if (!NamedClass()) return AbortAll;
+    } else if (Tc == Pc) {
+      Matched = true;
+    }
+  } while (prev = Pc, (Pc = *++P) != ']');
+  return Matched == negated || (pathname && Tc == '/') ? NoMatch : Match;
+}
+
+// A range from `low` to the byte after the "-" at P; false when the pattern ends in it.
+bool TBracket::Range(unsigned char low) {
+  Pc = *++P;
+  if (Pc == '\\') {
+    Pc = *++P;
+    if (!Pc) return false;
+  }
+  if ((Tc <= Pc && Tc >= low) || (Folding && Tc >= 'a' && Tc <= 'z' && Tc - 32 <= Pc && Tc - 32 >= low)) Matched = true;
+  Pc = 0;  // no range from here on
+  return true;
+}
+
+// A "[:name:]" at P; without its ":]" the "[" is a plain one. False when the expression does
+// not end or the name is unknown.
+bool TBracket::NamedClass() {
+  const unsigned char* s = P += 2;
+  while ((Pc = *P) && Pc != ']') ++P;
+  if (!Pc) return false;
+  const std::ptrdiff_t length = P - s - 1;
+  if (length < 0 || P[-1] != ':') {
+    P = s - 2;
+    Pc = '[';
+    if (Tc == Pc) Matched = true;
+    return true;
+  }
+  const std::string_view name(reinterpret_cast<const char*>(s), static_cast<size_t>(length));
+  if (!KnownClass(name)) return false;
+  if (ClassHas(name, Tc) || (Folding && name == "upper" && std::islower(Tc))) Matched = true;
+  Pc = 0;
+  return true;
+}
+
+// git's wildmatch of a pattern against a text. A star tries the rest of the pattern at each
+// place it may reach, each try a Compare of its own.
+class TWildMatch {
+ public:
+  TWildMatch(bool pathname, bool fold) : Pathname(pathname), Folding(fold) {}
+  TWild Compare(const unsigned char* p, const unsigned char* text) const;
+
+ private:
+  std::optional<TWild> Star(const unsigned char* pattern, const unsigned char*& p, const unsigned char*& text) const;
+  bool SkipStars(const unsigned char* pattern, const unsigned char*& p) const;
+  TWild TryAfterStar(const unsigned char* p, const unsigned char* text, bool matchSlash) const;
+  const bool Pathname, Folding;
+};
+
+TWild TWildMatch::Compare(const unsigned char* p, const unsigned char* text) const {
   const unsigned char* const pattern = p;
   for (; *p; ++text, ++p) {
-    unsigned char pc = Fold(*p, fold);
-    unsigned char tc = Fold(*text, fold);
+    unsigned char pc = Fold(*p, Folding);
+    const unsigned char tc = Fold(*text, Folding);
     if (tc == 0 && pc != '*') return AbortAll;
     switch (pc) {
       case '\\':
@@ -56,100 +146,16 @@ TWild DoWild(const unsigned char* p, const unsigned char* text, bool pathname, b
         if (tc != pc) return NoMatch;
         continue;
       case '?':
-        if (pathname && tc == '/') return NoMatch;
+        if (Pathname && tc == '/') return NoMatch;
         continue;
-      case '*': {
-        bool matchSlash;
-        if (*++p == '*') {
-          const unsigned char* before = p - 2;
-          while (*++p == '*') {
-          }
-          if ((before < pattern || *before == '/') && (*p == 0 || *p == '/' || (p[0] == '\\' && p[1] == '/'))) {
-            // "**/" may match no folder at all: "a/**/b" matches "a/b".
-            if (p[0] == '/' && DoWild(p + 1, text, pathname, fold) == Match) return Match;
-            matchSlash = true;
-          } else {
-            matchSlash = !pathname;
-          }
-        } else {
-          matchSlash = !pathname;
-        }
-        if (*p == 0) {
-          // A trailing "**" matches everything, a trailing "*" the rest of one name.
-          if (!matchSlash && std::strchr(reinterpret_cast<const char*>(text), '/')) return NoMatch;
-          return Match;
-        }
-        if (!matchSlash && *p == '/') {
-          // One "*" before a "/" takes the rest of this name.
-          const char* slash = std::strchr(reinterpret_cast<const char*>(text), '/');
-          if (!slash) return NoMatch;
-          text = reinterpret_cast<const unsigned char*>(slash);
-          break;  // the slash is matched by the loop
-        }
-        for (;;) {
-          if (tc == 0) break;
-          if (!IsGlobSpecial(*p)) {
-            // The byte after the star must come next: skip to it.
-            const unsigned char want = Fold(*p, fold);
-            while ((tc = Fold(*text, fold)) != 0 && (matchSlash || tc != '/')) {
-              if (tc == want) break;
-              ++text;
-            }
-            if (tc != want) return NoMatch;
-          }
-          const TWild matched = DoWild(p, text, pathname, fold);
-          if (matched != NoMatch) {
-            if (!matchSlash || matched != AbortToStarStar) return matched;
-          } else if (!matchSlash && tc == '/') {
-            return AbortToStarStar;
-          }
-          tc = Fold(*++text, fold);
-        }
-        return AbortAll;
-      }
+      case '*':
+        if (const std::optional<TWild> verdict = Star(pattern, p, text)) return *verdict;
+        continue;
       case '[': {
-        pc = *++p;
-        if (pc == '^') pc = '!';
-        const bool negated = pc == '!';
-        if (negated) pc = *++p;
-        unsigned char prev = 0;
-        bool matched = false;
-        do {
-          if (!pc) return AbortAll;
-          if (pc == '\\') {
-            pc = *++p;
-            if (!pc) return AbortAll;
-            if (tc == pc) matched = true;
-          } else if (pc == '-' && prev && p[1] && p[1] != ']') {
-            pc = *++p;
-            if (pc == '\\') {
-              pc = *++p;
-              if (!pc) return AbortAll;
-            }
-            if ((tc <= pc && tc >= prev) || (fold && tc >= 'a' && tc <= 'z' && tc - 32 <= pc && tc - 32 >= prev))
-              matched = true;
-            pc = 0;  // no range from here on
-          } else if (pc == '[' && p[1] == ':') {
-            const unsigned char* s = p += 2;
-            while ((pc = *p) && pc != ']') ++p;
-            if (!pc) return AbortAll;
-            const std::ptrdiff_t length = p - s - 1;
-            if (length < 0 || p[-1] != ':') {
-              // No ":]": a plain "[" in the class.
-              p = s - 2;
-              pc = '[';
-              if (tc == pc) matched = true;
-              continue;
-            }
-            const std::string_view name(reinterpret_cast<const char*>(s), static_cast<size_t>(length));
-            if (!KnownClass(name)) return AbortAll;
-            if (ClassHas(name, tc) || (fold && name == "upper" && std::islower(tc))) matched = true;
-            pc = 0;
-          } else if (tc == pc) {
-            matched = true;
-          }
-        } while (prev = pc, (pc = *++p) != ']');
-        if (matched == negated || (pathname && tc == '/')) return NoMatch;
+        TBracket bracket(p, tc, Folding);
+        const TWild verdict = bracket.Compare(Pathname);
+        if (verdict != Match) return verdict;
+        p = bracket.End();
         continue;
       }
     }
@@ -157,11 +163,69 @@ TWild DoWild(const unsigned char* p, const unsigned char* text, bool pathname, b
   return *text ? NoMatch : Match;
 }
 
+// The star at p (of the pattern that starts at `pattern`) against the text from `text` on:
+// the verdict, or none when the match goes on at p and text (both at a "/").
+std::optional<TWild> TWildMatch::Star(const unsigned char* pattern, const unsigned char*& p,
+                                      const unsigned char*& text) const {
+  const bool folders = SkipStars(pattern, p);
+  // "**/" may match no folder at all: "a/**/b" matches "a/b".
+  if (folders && p[0] == '/' && Compare(p + 1, text) == Match) return Match;
+  const bool matchSlash = folders || !Pathname;
+  if (*p == 0) {
+    // A trailing "**" matches everything, a trailing "*" the rest of one name.
+    if (!matchSlash && std::strchr(reinterpret_cast<const char*>(text), '/')) return NoMatch;
+    return Match;
+  }
+  if (!matchSlash && *p == '/') {
+    // One "*" before a "/" takes the rest of this name.
+    const char* slash = std::strchr(reinterpret_cast<const char*>(text), '/');
+    if (!slash) return NoMatch;
+    text = reinterpret_cast<const unsigned char*>(slash);
+    return std::nullopt;  // the slash is matched by the loop
+  }
+  return TryAfterStar(p, text, matchSlash);
+}
+
+// Moves p from a "*" past the stars that follow it; true for a "**" that is a whole name
+// ("**", "**/", "/**", "/**/"), which matches any number of folders.
+bool TWildMatch::SkipStars(const unsigned char* pattern, const unsigned char*& p) const {
+  if (*++p != '*') return false;
+  const unsigned char* before = p - 2;
+  while (*++p == '*') {
+  }
+  return (before < pattern || *before == '/') && (*p == 0 || *p == '/' || (p[0] == '\\' && p[1] == '/'));
+}
+
+// The rest of the pattern (at p) tried at each place of the text a star may take it to.
+TWild TWildMatch::TryAfterStar(const unsigned char* p, const unsigned char* text, bool matchSlash) const {
+  unsigned char tc = Fold(*text, Folding);
+  for (;;) {
+    if (tc == 0) break;
+    if (!IsGlobSpecial(*p)) {
+      // The byte after the star must come next: skip to it.
+      const unsigned char want = Fold(*p, Folding);
+      while ((tc = Fold(*text, Folding)) != 0 && (matchSlash || tc != '/')) {
+        if (tc == want) break;
+        ++text;
+      }
+      if (tc != want) return NoMatch;
+    }
+    const TWild matched = Compare(p, text);
+    if (matched != NoMatch) {
+      if (!matchSlash || matched != AbortToStarStar) return matched;
+    } else if (!matchSlash && tc == '/') {
+      return AbortToStarStar;
+    }
+    tc = Fold(*++text, Folding);
+  }
+  return AbortAll;
+}
+
 }  // namespace
 
 bool GitWildMatch(const char* pattern, const char* text, bool pathname, bool fold) {
-  return DoWild(reinterpret_cast<const unsigned char*>(pattern), reinterpret_cast<const unsigned char*>(text), pathname,
-                fold) == Match;
+  return TWildMatch(pathname, fold).Compare(reinterpret_cast<const unsigned char*>(pattern),
+                                            reinterpret_cast<const unsigned char*>(text)) == Match;
 }
 
 // ---- one ignore file ---------------------------------------------------------------------

@@ -109,34 +109,50 @@ struct TPiece {
   int32_t Find;
 };
 
+// Where a walk from `v0` on starts: at X, in stretch Stretch at byte Byte, or at the cut
+// mark before that stretch (Mark).
+struct TWalkStart {
+  int64_t X = 0;
+  size_t Stretch = 0;
+  int32_t Byte = 0;
+  bool Mark = false;
+};
+
+TWalkStart WalkStart(const TLayout& l, int64_t v0) {
+  TWalkStart w;
+  for (; w.Stretch < l.Stretches.size(); ++w.Stretch) {
+    const TStretch& st = l.Stretches[w.Stretch];
+    if (l.CutBefore(w.Stretch)) {
+      if (w.X + l.Mark > v0) {
+        w.Mark = true;
+        w.Byte = st.Begin;
+        break;
+      }
+      w.X += l.Mark;
+    }
+    const int64_t width = int64_t{st.End - st.Begin} * l.Cell;
+    if (w.X + width > v0) {
+      const auto cells = static_cast<int32_t>(std::max<int64_t>(0, v0 - w.X) / l.Cell);
+      w.Byte = std::max(st.Begin, CharStart(l.Text, st.Begin + cells));
+      w.X += int64_t{w.Byte - st.Begin} * l.Cell;
+      break;
+    }
+    w.X += width;
+  }
+  return w;
+}
+
 // Calls `emit` with the pieces of the line from the one at `v0` (from the text's left edge) on,
 // until one reaches `v1`. Where a piece lies depends only on v0: the first piece starts where
 // the average widths put it, the rest follow it at their measured widths.
 template <class F>
 void Walk(IDrawSurface& s, const TLayout& l, int64_t v0, int64_t v1, F emit) {
   const std::string_view text = l.Text;
-  int64_t x = 0;
-  size_t si = 0;
-  int32_t b = 0;
-  bool mark = false;  // the walk starts at the cut mark before stretch si
-  for (; si < l.Stretches.size(); ++si) {
-    const TStretch& st = l.Stretches[si];
-    if (l.CutBefore(si)) {
-      if (x + l.Mark > v0) {
-        mark = true;
-        b = st.Begin;
-        break;
-      }
-      x += l.Mark;
-    }
-    const int64_t w = int64_t{st.End - st.Begin} * l.Cell;
-    if (x + w > v0) {
-      b = std::max(st.Begin, CharStart(text, st.Begin + static_cast<int32_t>(std::max<int64_t>(0, v0 - x) / l.Cell)));
-      x += int64_t{b - st.Begin} * l.Cell;
-      break;
-    }
-    x += w;
-  }
+  const TWalkStart start = WalkStart(l, v0);
+  int64_t x = start.X;
+  size_t si = start.Stretch;
+  int32_t b = start.Byte;
+  bool mark = start.Mark;
   int64_t budget = MostBytesDrawn;
   const TTabSettings tabs = s.Tabs();
   for (; si < l.Stretches.size(); ++si, mark = true) {

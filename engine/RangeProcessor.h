@@ -136,6 +136,9 @@ class TRangeProcessor {
   // literal scan makes its own.
   int32_t SearchFileRegex(TSearchFile* file, int64_t wholeMax, size_t block, bool shortReadsEnd);
   int32_t ScanRegex(int64_t first, int64_t last, size_t block);
+  class TRegexScan;  // one ScanRegex call (RegexScan.cpp)
+  // The scanner of the parameters' expression, made again when the expression changes.
+  TRegexScanner& ScannerOfParams();
   // How SearchFile loads a file: whole up to WholeMax bytes, else a block at a time (or it
   // fails with TooLarge when that is set); as text (Text: a UTF-16 file is decoded, the
   // byte-order mark of UTF-8 belongs to no line) or as bytes.

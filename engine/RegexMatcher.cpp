@@ -160,87 +160,140 @@ struct TRequiredText {
   bool AtStart = false;  // every match starts with it
 };
 
+// One atom of a pattern: where it ends, and its bytes when it is one plain character.
+struct TAtom {
+  size_t End = 0;
+  std::string Literal;
+};
+
+// The escape at p[i] == '\\'; false when the reading does not follow it.
+bool ReadEscape(const std::string& p, size_t i, TAtom& atom) {
+  if (i + 1 >= p.size()) return false;
+  const auto e = static_cast<unsigned char>(p[i + 1]);
+  atom.End = i + 2;
+  if (e == 'Q' || e == 'E') return false;
+  if (!IsAsciiAlnum(e) && e < 0x80) {
+    atom.Literal.assign(1, static_cast<char>(e));
+  } else if (atom.End < p.size() && (p[atom.End] == '{' || p[atom.End] == '<' || p[atom.End] == '\'')) {
+    const char close = p[atom.End] == '{' ? '}' : p[atom.End] == '<' ? '>' : '\'';
+    const size_t end = p.find(close, atom.End);
+    if (end == std::string::npos) return false;
+    atom.End = end + 1;
+  } else if (e == 'x' || e == 'c') {
+    return false;  // a character by its code: not followed
+  }
+  return true;
+}
+
+// The atom at p[i]; false at an alternative, at the end of an enclosing group and at anything
+// the reading does not follow.
+bool ReadAtom(const std::string& p, size_t i, TAtom& atom) {
+  const auto c = static_cast<unsigned char>(p[i]);
+  atom.End = i;
+  atom.Literal.clear();
+  switch (c) {
+    case '|':
+    case ')':
+    case '*':
+    case '+':
+    case '?':
+      return false;
+    case '(':
+      if (i + 2 < p.size() && p[i + 1] == '?' && (IsAsciiAlnum(static_cast<unsigned char>(p[i + 2])) || p[i + 2] == '-' || p[i + 2] == '^')) {
+        // Options set for the rest of the pattern (or a named group, a subroutine call...).
+        const size_t close = p.find_first_of(":)", i);
+        if (close == std::string::npos || p[close] == ')') return false;
+      }
+      return SkipGroup(p, atom.End);
+    case '[':
+      return SkipClass(p, atom.End);
+    case '\\':
+      return ReadEscape(p, i, atom);
+    case '.':
+    case '^':
+    case '$':
+      atom.End = i + 1;
+      return true;
+    case '{':
+      atom.Literal = "{";
+      atom.End = i + 1;
+      return true;
+    default:
+      atom.End = std::min(p.size(), i + Utf8Length(c));
+      atom.Literal = p.substr(i, atom.End - i);
+      return true;
+  }
+}
+
+// Whether the atom p[i, end) takes no width: an anchor, a word boundary or a lookaround.
+bool TakesNoWidth(const std::string& p, size_t i, size_t end) {
+  const char c = p[i];
+  if (c == '^' || (c == '\\' && end == i + 2 && std::strchr("bBAGK", p[i + 1]))) return true;
+  return c == '(' && i + 2 < p.size() && p[i + 1] == '?' &&
+         (p[i + 2] == '=' || p[i + 2] == '!' || (p[i + 2] == '<' && i + 3 < p.size() && (p[i + 3] == '=' || p[i + 3] == '!')));
+}
+
+// The runs of plain characters in the atoms of a pattern's top level, read in order, and
+// the longest of them.
+class TRunReader {
+ public:
+  explicit TRunReader(bool caseless) : Caseless(caseless) {}
+  // An atom repeated at least `low` times; `quantified` when it has a quantifier.
+  void Take(const std::string& literal, size_t low, bool quantified, bool noWidth);
+  TRequiredText Longest() {
+    Flush();
+    return Best;
+  }
+
+ private:
+  void Flush() {
+    if (Run.size() > Best.Text.size()) Best = {Run, Caseless, RunAtStart};
+    Run.clear();
+  }
+  const bool Caseless;
+  TRequiredText Best;
+  std::string Run;
+  bool RunAtStart = false;   // the run is the first thing every match holds
+  bool WidthBefore = false;  // something that takes width comes before the current point
+};
+
+void TRunReader::Take(const std::string& literal, size_t low, bool quantified, bool noWidth) {
+  bool usable = !literal.empty();
+  if (usable && Caseless) {
+    const auto b = static_cast<unsigned char>(literal[0]);
+    usable = b < 0x80 && b != 'k' && b != 'K' && b != 's' && b != 'S';
+  }
+  if (usable && low > 0) {
+    if (Run.empty()) RunAtStart = !WidthBefore;
+    Run += literal;
+    if (quantified) Flush();
+  } else {
+    Flush();
+  }
+  if (!noWidth) WidthBefore = true;
+}
+
 // A run of plain characters that every match of `p` holds, read from the pattern's top
 // level: the longest such run, or nothing when the pattern has alternatives there or
 // anything the reading does not follow. Under case folding only ASCII letters whose cases
 // are all ASCII take part (not k and s: the Kelvin sign and the long s fold to them).
 TRequiredText RequiredText(const std::string& p, bool caseSensitive) {
-  TRequiredText best;
   bool caseless = !caseSensitive;
   size_t i = 0;
   if (p.rfind("(?i)", 0) == 0) {
     caseless = true;
     i = 4;
   }
-  std::string run;
-  bool runAtStart = false;   // the run is the first thing every match holds
-  bool widthBefore = false;  // something that takes width comes before the current point
-  auto flush = [&] {
-    if (run.size() > best.Text.size()) best = {run, caseless, runAtStart};
-    run.clear();
-  };
+  TRunReader runs(caseless);
+  TAtom atom;
   while (i < p.size()) {
-    const auto c = static_cast<unsigned char>(p[i]);
-    if (c == '|' || c == ')') return {};
-    size_t atomEnd = i;
-    std::string literal;  // the atom's bytes when it is one plain character
-    if (c == '(') {
-      if (i + 2 < p.size() && p[i + 1] == '?' && (IsAsciiAlnum(static_cast<unsigned char>(p[i + 2])) || p[i + 2] == '-' || p[i + 2] == '^')) {
-        // Options set for the rest of the pattern (or a named group, a subroutine call...).
-        const size_t close = p.find_first_of(":)", i);
-        if (close == std::string::npos || p[close] == ')') return {};
-      }
-      if (!SkipGroup(p, atomEnd)) return {};
-    } else if (c == '[') {
-      if (!SkipClass(p, atomEnd)) return {};
-    } else if (c == '\\') {
-      if (i + 1 >= p.size()) return {};
-      const auto e = static_cast<unsigned char>(p[i + 1]);
-      atomEnd = i + 2;
-      if (e == 'Q' || e == 'E') return {};
-      if (!IsAsciiAlnum(e) && e < 0x80) {
-        literal.assign(1, static_cast<char>(e));
-      } else if (atomEnd < p.size() && (p[atomEnd] == '{' || p[atomEnd] == '<' || p[atomEnd] == '\'')) {
-        const char close = p[atomEnd] == '{' ? '}' : p[atomEnd] == '<' ? '>' : '\'';
-        const size_t end = p.find(close, atomEnd);
-        if (end == std::string::npos) return {};
-        atomEnd = end + 1;
-      } else if (e == 'x' || e == 'c') {
-        return {};  // a character by its code: not followed
-      }
-    } else if (c == '.' || c == '^' || c == '$') {
-      atomEnd = i + 1;
-    } else if (c == '*' || c == '+' || c == '?' || c == '{') {
-      if (c != '{') return {};
-      literal = "{";
-      atomEnd = i + 1;
-    } else {
-      atomEnd = std::min(p.size(), i + Utf8Length(c));
-      literal = p.substr(i, atomEnd - i);
-    }
-    const bool zeroWidth = c == '^' || (c == '\\' && atomEnd == i + 2 && std::strchr("bBAGK", p[i + 1]));
-    const bool lookaround = c == '(' && i + 2 < p.size() && p[i + 1] == '?' &&
-                            (p[i + 2] == '=' || p[i + 2] == '!' || (p[i + 2] == '<' && i + 3 < p.size() && (p[i + 3] == '=' || p[i + 3] == '!')));
-    size_t next = atomEnd;
+    if (!ReadAtom(p, i, atom)) return {};
+    size_t next = atom.End;
     const size_t low = SkipQuantifier(p, next);
-    const bool quantified = next != atomEnd;
-    bool usable = !literal.empty();
-    if (usable && caseless) {
-      const auto b = static_cast<unsigned char>(literal[0]);
-      usable = b < 0x80 && b != 'k' && b != 'K' && b != 's' && b != 'S';
-    }
-    if (usable && low > 0) {
-      if (run.empty()) runAtStart = !widthBefore;
-      run += literal;
-      if (quantified) flush();
-    } else {
-      flush();
-    }
-    if (!zeroWidth && !lookaround) widthBefore = true;
+    runs.Take(atom.Literal, low, next != atom.End, TakesNoWidth(p, i, atom.End));
     i = next;
   }
-  flush();
-  return best;
+  return runs.Longest();
 }
 
 }  // namespace
@@ -494,85 +547,123 @@ bool TRegexScanner::StopDue(int64_t pos) {
   return FStopped;
 }
 
+// One FindAll over a pattern whose matches all hold a required text: the occurrences of the
+// text are looked for first (counting the line breaks passed before `To` into the tally).
+struct TRegexScanner::TRequiredRun {
+  TRequiredRun(const TRegex& regex, const unsigned char* data, int64_t size, int64_t to, int64_t lastStart,
+               std::vector<TRegexFind>& finds, TBreakTally* tally)
+      : Data(data),
+        Size(size),
+        To(to),
+        LastStart(lastStart),
+        Finds(finds),
+        Tally(tally),
+        N(static_cast<int64_t>(regex.Required().size())),
+        CaseSensitive(regex.RequiredCase()),
+        Pattern(CaseSensitive ? regex.Required() : UpperAscii(regex.Required())),
+        Filter(MakeCandidateFilter(Pattern, CaseSensitive)),
+        FitEnd(size - N + 1) {}
+  // The next occurrence of the required text at or after `q`, or -1.
+  int64_t NextOccurrence(int64_t q);
+  bool EqualAt(int64_t q) const;
+
+  const unsigned char* const Data;
+  const int64_t Size, To, LastStart;
+  std::vector<TRegexFind>& Finds;
+  TBreakTally* const Tally;
+  const int64_t N;  // the text's length
+  const bool CaseSensitive;
+  const std::string Pattern;  // the text as compared (upper-cased when case is ignored)
+  const TCandidateFilter Filter;
+  const int64_t FitEnd;  // candidates stop where the text no longer fits
+};
+
+int64_t TRegexScanner::TRequiredRun::NextOccurrence(int64_t q) {
+  while (q < FitEnd) {
+    const bool counting = Tally && q < To;
+    const int64_t end = counting ? std::min(FitEnd, To) : FitEnd;
+    const unsigned char* c =
+        counting ? Tally->FindCandidate(Filter, Data + q, Data + end) : FindCandidate(Filter, Data + q, Data + end);
+    if (c >= Data + end) {
+      if (end == FitEnd) return -1;
+      q = end;
+      continue;
+    }
+    const int64_t at = c - Data;
+    if (EqualAt(at)) return at;
+    q = at + 1;
+  }
+  return -1;
+}
+
+bool TRegexScanner::TRequiredRun::EqualAt(int64_t q) const {
+  const auto* lit = reinterpret_cast<const unsigned char*>(Pattern.data());
+  if (CaseSensitive) return std::memcmp(Data + q, lit, static_cast<size_t>(N)) == 0;
+  for (int64_t k = 0; k < N; ++k)
+    if (UpperByte(Data[q + k]) != lit[k]) return false;
+  return true;
+}
+
 void TRegexScanner::FindAll(const unsigned char* data, int64_t size, int64_t from, int64_t to,
                             std::vector<TRegexFind>& finds, TBreakTally* tally) {
   FStopped = false;
   FNextStopCheck = from + StopCheckBytes;
   const TRegex& regex = *FSearch.Target;
-  const std::string& required = regex.Required();
   to = std::min(to, size);
   // A find may start at the data's end (an empty match there), but nowhere else at `to`.
   const int64_t lastStart = to >= size ? size : to - 1;
-  if (required.empty() || (to - from < 4096 && !MoreMayFollow)) {
+  if (regex.Required().empty() || (to - from < 4096 && !MoreMayFollow)) {
     FindInRange(data, size, size, from, lastStart, false, finds);
     return;
   }
-  const auto n = static_cast<int64_t>(required.size());
-  const bool caseSensitive = regex.RequiredCase();
-  const std::string pattern = caseSensitive ? required : UpperAscii(required);
-  const TCandidateFilter filter = MakeCandidateFilter(pattern, caseSensitive);
-  const auto* lit = reinterpret_cast<const unsigned char*>(pattern.data());
-  auto equalAt = [&](int64_t q) {
-    if (caseSensitive) return std::memcmp(data + q, lit, static_cast<size_t>(n)) == 0;
-    for (int64_t k = 0; k < n; ++k)
-      if (UpperByte(data[q + k]) != lit[k]) return false;
-    return true;
-  };
-  const int64_t fitEnd = size - n + 1;  // candidates stop where the text no longer fits
-  // The next occurrence of the required text at or after `q`, or -1.
-  auto nextOccurrence = [&](int64_t q) -> int64_t {
-    while (q < fitEnd) {
-      const bool counting = tally && q < to;
-      const int64_t end = counting ? std::min(fitEnd, to) : fitEnd;
-      const unsigned char* c =
-          counting ? tally->FindCandidate(filter, data + q, data + end) : FindCandidate(filter, data + q, data + end);
-      if (c >= data + end) {
-        if (end == fitEnd) return -1;
-        q = end;
-        continue;
-      }
-      const int64_t at = c - data;
-      if (equalAt(at)) return at;
-      q = at + 1;
+  TRequiredRun run(regex, data, size, to, lastStart, finds, tally);
+  if (regex.RequiredAtStart())
+    FindAtEachOccurrence(run, from);
+  else
+    FindInLinesWithOccurrences(run, from);
+}
+
+// Every match starts with the text: a match is tried at each occurrence only.
+void TRegexScanner::FindAtEachOccurrence(TRequiredRun& run, int64_t pos) {
+  const unsigned char* data = run.Data;
+  const int64_t size = run.Size;
+  while (pos < run.To && !StopDue(pos)) {
+    const int64_t q = run.NextOccurrence(pos);
+    if (q < 0 || q >= run.To) break;
+    TRegexFind m;
+    const uint32_t more = MoreMayFollow ? uint32_t{TRegexMatcher::MoreMayFollow} : 0u;
+    const bool matched = FTarget.Find(data, size, q, TRegexMatcher::Anchored | more, m);
+    // The byte after a match decides whole word: it must be in memory too.
+    if (matched && MoreMayFollow && m.Pos + m.Length >= size) throw ERegexNeedsMore();
+    if (matched && Accepted(data, size, m)) {
+      if (run.Tally && run.Tally->Now().At == data + q) run.Tally->Mark(data + q);
+      run.Finds.push_back(m);
+      pos = std::max(m.Pos + m.Length, q + 1);
+    } else {
+      pos = q + 1;
     }
-    return -1;
-  };
-  int64_t pos = from;
-  if (regex.RequiredAtStart()) {
-    // Every match starts with the text: try a match at each occurrence only.
-    while (pos < to && !StopDue(pos)) {
-      const int64_t q = nextOccurrence(pos);
-      if (q < 0 || q >= to) break;
-      TRegexFind m;
-      const uint32_t more = MoreMayFollow ? uint32_t{TRegexMatcher::MoreMayFollow} : 0u;
-      const bool matched = FTarget.Find(data, size, q, TRegexMatcher::Anchored | more, m);
-      // The byte after a match decides whole word: it must be in memory too.
-      if (matched && MoreMayFollow && m.Pos + m.Length >= size) throw ERegexNeedsMore();
-      if (matched && Accepted(data, size, m)) {
-        if (tally && tally->Now().At == data + q) tally->Mark(data + q);
-        finds.push_back(m);
-        pos = std::max(m.Pos + m.Length, q + 1);
-      } else {
-        pos = q + 1;
-      }
-    }
-    return;
   }
-  // Lines are all a match can see: search the lines that hold the text.
-  while (pos < to && !StopDue(pos)) {
-    const int64_t q = nextOccurrence(pos);
+}
+
+// Lines are all a match can see: only the lines that hold the text are searched.
+void TRegexScanner::FindInLinesWithOccurrences(TRequiredRun& run, int64_t pos) {
+  const unsigned char* data = run.Data;
+  const int64_t size = run.Size;
+  while (pos < run.To && !StopDue(pos)) {
+    const int64_t q = run.NextOccurrence(pos);
     if (q < 0) break;
     int64_t lineStart = q;
     while (lineStart > pos && data[lineStart - 1] != 10 && data[lineStart - 1] != 13) --lineStart;
-    if (lineStart >= to) break;
-    const unsigned char* brk = FindLineBreak(data + q + n, data + size);
+    if (lineStart >= run.To) break;
+    const unsigned char* brk = FindLineBreak(data + q + run.N, data + size);
     int64_t lineEnd = brk - data;  // the break, or the data's end
     if (lineEnd < size) lineEnd += data[lineEnd] == 13 && lineEnd + 1 < size && data[lineEnd + 1] == 10 ? 2 : 1;
     const bool last = lineEnd >= size;
-    const size_t before = finds.size();
-    FindInRange(data, last ? size : lineEnd, size, lineStart, last ? lastStart : std::min(lastStart, lineEnd - 1), !last, finds);
+    const size_t before = run.Finds.size();
+    const int64_t lastInLine = last ? run.LastStart : std::min(run.LastStart, lineEnd - 1);
+    FindInRange(data, last ? size : lineEnd, size, lineStart, lastInLine, !last, run.Finds);
     // The line holds no break before the occurrence, where the count may stand.
-    if (tally && finds.size() > before && tally->Now().At == data + q) tally->Mark(data + lineStart);
+    if (run.Tally && run.Finds.size() > before && run.Tally->Now().At == data + q) run.Tally->Mark(data + lineStart);
     pos = lineEnd;
   }
 }

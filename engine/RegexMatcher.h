@@ -142,6 +142,11 @@ class TRegexScanner {
   // the data's (size) when notEol.
   void FindInRange(const unsigned char* data, int64_t subjectSize, int64_t size, int64_t from, int64_t lastStart,
                    bool notEol, std::vector<TRegexFind>& finds);
+  // FindAll where every match holds a required text: at its occurrences only, or in the
+  // lines that hold one.
+  struct TRequiredRun;
+  void FindAtEachOccurrence(TRequiredRun& run, int64_t from);
+  void FindInLinesWithOccurrences(TRequiredRun& run, int64_t from);
   const TRegexSearch& FSearch;
   TRegexMatcher FTarget;
   std::unique_ptr<TRegexMatcher> FExclude;

@@ -14,8 +14,18 @@
 
 namespace trawlex {
 
-int32_t TRangeProcessor::SearchFileRegex(TSearchFile* file, int64_t wholeMax, size_t block, bool shortReadsEnd) {
+TRegexScanner& TRangeProcessor::ScannerOfParams() {
   if (!Params->Regex) throw ETrawlexError("The regular expression was not compiled before the search");
+  if (!RegexScanner || RegexScannerFor != Params->Regex.get()) {
+    RegexScanner = std::make_unique<TRegexScanner>(*Params->Regex);
+    RegexScannerFor = Params->Regex.get();
+  }
+  return *RegexScanner;
+}
+
+int32_t TRangeProcessor::SearchFileRegex(TSearchFile* file, int64_t wholeMax, size_t block, bool shortReadsEnd) {
+  // The scanner asks the stop of a search, which may come in the middle of a large file.
+  ScannerOfParams().StopRequested = &StopRequested;
   // A pattern that sees no further than a line searches a large file a block at a time (each
   // block ends after a line break); any other needs the file whole.
   const TRegexSearch& regex = *Params->Regex;
@@ -23,193 +33,275 @@ int32_t TRangeProcessor::SearchFileRegex(TSearchFile* file, int64_t wholeMax, si
   // block's end has the block read on (ERegexNeedsMore).
   const bool lineBound = (regex.Target->LineBound() || (regex.Target->RequiredAtStart() && !regex.WholeWord)) &&
                          (!regex.Exclude || regex.Exclude->LineBound());
-  // The scanner asks the stop of a search, which may come in the middle of a large file.
-  if (!RegexScanner || RegexScannerFor != Params->Regex.get()) {
-    RegexScanner = std::make_unique<TRegexScanner>(*Params->Regex);
-    RegexScannerFor = Params->Regex.get();
-  }
-  RegexScanner->StopRequested = &StopRequested;
   const TFileLoad load{lineBound ? wholeMax : TCharReader::MaxFileSize - 1, shortReadsEnd, false,
                        lineBound ? nullptr : "The file is too large to search with a regular expression"};
   return LoadAndScan(file, load, block, &TRangeProcessor::ScanRegex);
 }
 
-int32_t TRangeProcessor::ScanRegex(int64_t first, int64_t last, size_t block) {
-  if (!Params->Regex) throw ETrawlexError("The regular expression was not compiled before the search");
-  const bool blocks = block > 0;
-  if (!RegexScanner || RegexScannerFor != Params->Regex.get()) {
-    RegexScanner = std::make_unique<TRegexScanner>(*Params->Regex);
-    RegexScannerFor = Params->Regex.get();
-  }
-  const unsigned char* data = blocks ? nullptr : Reader.Data();
-  int64_t dataEnd = blocks ? 0 : Size;  // where the bytes in memory end
-  std::vector<TRegexFind> finds;
-  int32_t count = 0;
+// One call of ScanRegex: the stretch of data being searched, where the line count stands
+// and the line items being made. Data held whole is one stretch; a block scan moves a
+// window over the file, a stretch of whole lines at a time (positions stay the file's).
+class TRangeProcessor::TRegexScan {
+ public:
+  TRegexScan(TRangeProcessor& owner, int64_t first, int64_t last, size_t block);
+  TRegexScan(const TRegexScan&) = delete;
+  TRegexScan& operator=(const TRegexScan&) = delete;
+  int32_t Run();
 
-  // Line breaks before `counted` are in LineNo; lineStart is where the line of `counted` starts.
-  int64_t counted = first, lineStart = first;
+ private:
+  static constexpr size_t LinesPerBatch = 256;
+
+  bool ScanStretches();
+  bool MoveWindow();
+  void ReadOn();
+  bool FindInStretch();
+  void StartTally();
+  void ListFinds();
+  void ListFind(const TRegexFind& f);
+  void OpenLinesTo(int64_t to);
+  void OpenLine(int64_t lineNo, int64_t start, const int32_t* col, int32_t length);
+  void AddMadeLines();
+  std::string_view LineText(int64_t start) const;
+  void CountTo(int64_t to);
+  void TakeUp(const TBreakMark& m);
+
+  TRangeProcessor& P;
+  TRegexScanner& Scanner;
+  const int64_t First, Last;
+  const size_t Block;
+  const bool Blocks;
+  const unsigned char* Data;
+  int64_t DataEnd;  // where the bytes in memory end
+  std::vector<TRegexFind> Finds;
+  int32_t Count = 0;
+
+  // The stretch of this round: all of First..Last, or in a block scan the lines up to the
+  // last line break of the window (a CR LF pair never split).
+  int64_t SegStart, SegEnd = 0;
+  int64_t SubjectStart = 0;  // where the bytes handed to the scanner start
+  int64_t FindFrom;          // a find that ran on over a block's end leaves its bytes to none other
+
+  // Line breaks before `Counted` are in LineNo; LineStart is where the line of `Counted` starts.
+  int64_t Counted, LineStart;
   // Where every line gets counted anyway (a block scan counts each window before it moves
   // on), the scanner counts the breaks it passes while it looks for the pattern's required
   // text: the bytes are read once, not twice. The count is taken up at its marks.
-  const bool tallyBreaks = (blocks || Modes.CountLinesWithoutFinds) && !Modes.AllLines && !Modes.ByteByByte;
-  TBreakTally tally;
-  bool tallied = false;  // the tally holds counts of this round's bytes
-  size_t nextMark = 0;
-  int64_t tallyLineNo = 0, tallyLineStart = 0;  // LineNo and lineStart where the tally started
-  auto takeUp = [&](const TBreakMark& m) {
-    const int64_t at = m.At - data;
-    if (at <= counted) return;
-    LineNo = tallyLineNo + m.Breaks;
-    lineStart = m.LastBreak ? m.LastBreak - data + 1 : tallyLineStart;
-    counted = at;
-  };
-  auto countTo = [&](int64_t to) {
-    if (to <= counted) return;
-    if (tallied) {
-      for (; nextMark < tally.Marks.size() && tally.Marks[nextMark].At - data <= to; ++nextMark) takeUp(tally.Marks[nextMark]);
-      if (tally.Now().At - data <= to) takeUp(tally.Now());
-      if (to <= counted) return;
-    }
-    const TBreakCount breaks = CountLineBreaks(data + counted, data + to, counted > first && data[counted - 1] == 13);
-    LineNo += breaks.Breaks;
-    if (breaks.LastBreak) lineStart = breaks.LastBreak - data + 1;
-    counted = to;
-  };
-  auto lineText = [&](int64_t start) {
-    if (start >= dataEnd) return std::string_view();
-    const unsigned char* b = data + start;
-    return std::string_view(reinterpret_cast<const char*>(b), static_cast<size_t>(FindLineBreak(b, data + dataEnd) - b));
-  };
+  const bool TallyBreaks;
+  TBreakTally Tally;
+  bool Tallied = false;  // the tally holds counts of this round's bytes
+  size_t NextMark = 0;
+  int64_t TallyLineNo = 0, TallyLineStart = 0;  // LineNo and LineStart where the tally started
 
-  constexpr size_t LinesPerBatch = 256;
-  MadeLines.clear();
-  MadeLines.reserve(LinesPerBatch);
-  bool fileHasLines = File && File->GetLineCount() > 0;
-  int64_t openLineNo = -1;  // the line item being made
-  auto addMadeLines = [&] {
-    if (MadeLines.empty()) return;
-    const size_t made = MadeLines.size();
-    TSearchLine* added = File->AddLines(MadeLines);
-    for (size_t i = 0; i < made; ++i) {
-      if (Modes.UpdateLineNoDigits)
-        Params->SetLineNoDigits(std::max(Params->LineNoDigits(), DecimalDigits(added[i].LineNo() + 1)));
-      if (OnLineCreated) OnLineCreated(&added[i]);
-    }
-  };
-  auto openLine = [&](int64_t lineNo, int64_t start, const int32_t* col, int32_t length) {
-    if (MadeLines.size() >= LinesPerBatch) addMadeLines();
-    StampFileTime();  // before the item can be handed over
-    if (!fileHasLines && OnNewFindLine) OnNewFindLine();
-    fileHasLines = true;
-    if (File) File->ShareArena(Arena);
-    MadeLines.push_back(File->MakeLine(lineNo, start, lineText(start), col, col ? 1 : 0, length));
-    openLineNo = lineNo;
-  };
+  bool FileHasLines;
+  int64_t OpenLineNo = -1;  // the line item being made
+  int64_t NextLine = 0;     // every line as an item (the preview): the next line to open
+};
 
-  int64_t segStart = first;
-  int64_t findFrom = first;  // a find that ran on over a block's end leaves its bytes to none other
+TRangeProcessor::TRegexScan::TRegexScan(TRangeProcessor& owner, int64_t first, int64_t last, size_t block)
+    : P(owner),
+      Scanner(owner.ScannerOfParams()),
+      First(first),
+      Last(last),
+      Block(block),
+      Blocks(block > 0),
+      Data(Blocks ? nullptr : owner.Reader.Data()),
+      DataEnd(Blocks ? 0 : owner.Size),
+      SegStart(first),
+      FindFrom(first),
+      Counted(first),
+      LineStart(first),
+      TallyBreaks((Blocks || owner.Modes.CountLinesWithoutFinds) && !owner.Modes.AllLines && !owner.Modes.ByteByByte),
+      FileHasLines(owner.File && owner.File->GetLineCount() > 0) {
+  P.MadeLines.clear();
+  P.MadeLines.reserve(LinesPerBatch);
+}
+
+int32_t TRangeProcessor::TRegexScan::Run() {
+  bool complete = false;
   try {
-   for (;;) {
-    tallied = false;  // the window may move
-    // The stretch of this round: all of first..last, or in a block scan the lines up to the
-    // last line break of the window (a CR LF pair never split).
-    int64_t segEnd = int64_t{last} + 1;
-    int64_t subjectStart = 0;
-    if (blocks) {
-      Reader.NextBlock(std::max<int64_t>(0, segStart - 4), block);
-      data = Reader.WindowBase();
-      dataEnd = Reader.WindowEnd();
-      subjectStart = Reader.WindowStart();
-      if (dataEnd < int64_t{last} + 1) {
-        const unsigned char* lastBreak = FindLastLineBreak(data + segStart, data + dataEnd - 1);
-        if (!lastBreak) {
-          // A line longer than the window: read on until it ends.
-          Reader.NextBlock(std::max<int64_t>(0, segStart - 4), static_cast<size_t>(dataEnd - segStart) + block);
-          continue;
-        }
-        segEnd = lastBreak - data + 1;
-        if (data[segEnd - 1] == 13 && data[segEnd] == 10) ++segEnd;
-      }
-    }
-    finds.clear();
-    // An empty match may stand at the data's very end (after its last line break).
-    const int64_t from = std::max(segStart, findFrom);
-    if (Size > 0 && from < segEnd) {
-      const int64_t to = segEnd >= Size ? Size : segEnd;
-      RegexScanner->MoreMayFollow = blocks && dataEnd < Size;
-      if (tallyBreaks) {
-        tally.Start(data + counted, counted > first && data[counted - 1] == 13);
-        tallyLineNo = LineNo;
-        tallyLineStart = lineStart;
-        nextMark = 0;
-      }
-      try {
-        RegexScanner->FindAll(data + subjectStart, (blocks ? dataEnd : Size) - subjectStart, from - subjectStart,
-                              to - subjectStart, finds, tallyBreaks ? &tally : nullptr);
-        tallied = tallyBreaks;
-      } catch (const ERegexNeedsMore&) {
-        finds.clear();
-        Reader.NextBlock(std::max<int64_t>(0, segStart - 4), static_cast<size_t>(dataEnd - segStart) + block);
-        continue;
-      }
-      for (TRegexFind& f : finds) f.Pos += subjectStart;
-      if (!finds.empty()) findFrom = finds.back().Pos + finds.back().Length;
-    }
-    count += static_cast<int32_t>(finds.size());
-    size_t k = 0;
-    // Every line as an item (the preview): the lines up to `to`, each with its finds.
-    int64_t nextLine = first;
-    auto openLinesTo = [&](int64_t to) {
-      while (Modes.AllLines && nextLine < to && nextLine <= last) {
-        countTo(nextLine);
-        if (openLineNo != LineNo) openLine(LineNo, lineStart, nullptr, 0);
-        const unsigned char* brk = FindLineBreak(data + nextLine, data + Size);
-        nextLine = brk - data;
-        if (nextLine < Size) nextLine += data[nextLine] == 13 && nextLine + 1 < Size && data[nextLine + 1] == 10 ? 2 : 1;
-        else nextLine = INT64_MAX;
-      }
-    };
-    for (; k < finds.size(); ++k) {
-      const TRegexFind& f = finds[k];
-      openLinesTo(f.Pos + 1);
-      countTo(f.Pos);
-      int64_t lineNo = LineNo, start = lineStart;
-      if (f.Pos > first && data[f.Pos] == 10 && data[f.Pos - 1] == 13) {
-        lineNo = LineNo - 1;
-        start = f.Pos - 1;
-        while (start > first && data[start - 1] != 13 && data[start - 1] != 10) --start;
-      }
-      if (f.Pos - start >= INT32_MAX) throw ETrawlexError("A line with a find is 2 GiB long or longer");
-      const auto col = static_cast<int32_t>(f.Pos - start + 1);
-      const auto length = static_cast<int32_t>(std::min<int64_t>(f.Length, INT32_MAX));
-      if (lineNo != openLineNo)
-        openLine(lineNo, start, &col, length);
-      else
-        MadeLines.back().AddFindsToNewLine(&col, 1, length);
-    }
-    if (!blocks) {
-      openLinesTo(INT64_MAX);
-      break;
-    }
-    // The window is about to move: its lines are counted and handed on now.
-    countTo(segEnd);
-    addMadeLines();
-    if (segEnd >= int64_t{last} + 1) break;
-    if (StopRequested && StopRequested()) {
-      addMadeLines();
-      return count;  // the bytes after this window were never read: no line total
-    }
-    segStart = segEnd;
-   }
+    complete = ScanStretches();
   } catch (...) {
-    addMadeLines();  // what was found before the failure stays found
+    AddMadeLines();  // what was found before the failure stays found
     throw;
   }
-  addMadeLines();
-  const bool linesCounted = count > 0 || Modes.CountLinesWithoutFinds || blocks;
-  if (linesCounted) countTo(int64_t{last} + 1);
-  if (last >= Size - 1 && File && linesCounted) File->TotalLines.store(LineNo + 1, std::memory_order_relaxed);
-  return count;
+  AddMadeLines();
+  if (!complete) return Count;  // the bytes after this window were never read: no line total
+  const bool linesCounted = Count > 0 || P.Modes.CountLinesWithoutFinds || Blocks;
+  if (linesCounted) CountTo(Last + 1);
+  if (Last >= P.Size - 1 && P.File && linesCounted) P.File->TotalLines.store(P.LineNo + 1, std::memory_order_relaxed);
+  return Count;
+}
+
+// Searches stretch after stretch; false when a stop ended the scan before the last.
+bool TRangeProcessor::TRegexScan::ScanStretches() {
+  for (;;) {
+    Tallied = false;  // the window may move
+    if (!MoveWindow() || !FindInStretch()) continue;
+    ListFinds();
+    if (!Blocks) {
+      OpenLinesTo(INT64_MAX);
+      return true;
+    }
+    // The window is about to move: its lines are counted and handed on now.
+    CountTo(SegEnd);
+    AddMadeLines();
+    if (SegEnd >= Last + 1) return true;
+    if (P.StopNow()) return false;
+    SegStart = SegEnd;
+  }
+}
+
+// Sets the stretch of this round; in a block scan, moves the window to it. False when its
+// first line runs on past the window: more was read, and the round starts over.
+bool TRangeProcessor::TRegexScan::MoveWindow() {
+  SegEnd = Last + 1;
+  SubjectStart = 0;
+  if (!Blocks) return true;
+  TCharReader& reader = P.Reader;
+  reader.NextBlock(std::max<int64_t>(0, SegStart - 4), Block);
+  Data = reader.WindowBase();
+  DataEnd = reader.WindowEnd();
+  SubjectStart = reader.WindowStart();
+  if (DataEnd >= Last + 1) return true;
+  const unsigned char* lastBreak = FindLastLineBreak(Data + SegStart, Data + DataEnd - 1);
+  if (!lastBreak) {
+    ReadOn();  // a line longer than the window: read on until it ends
+    return false;
+  }
+  SegEnd = lastBreak - Data + 1;
+  if (Data[SegEnd - 1] == 13 && Data[SegEnd] == 10) ++SegEnd;
+  return true;
+}
+
+// Reads a block more into the window.
+void TRangeProcessor::TRegexScan::ReadOn() {
+  P.Reader.NextBlock(std::max<int64_t>(0, SegStart - 4), static_cast<size_t>(DataEnd - SegStart) + Block);
+}
+
+// Lists the finds of the stretch in Finds, at their positions in the file. False when one
+// may run on past the window: more was read, and the round starts over.
+bool TRangeProcessor::TRegexScan::FindInStretch() {
+  Finds.clear();
+  // An empty match may stand at the data's very end (after its last line break).
+  const int64_t from = std::max(SegStart, FindFrom);
+  if (P.Size <= 0 || from >= SegEnd) return true;
+  const int64_t to = SegEnd >= P.Size ? P.Size : SegEnd;
+  Scanner.MoreMayFollow = Blocks && DataEnd < P.Size;
+  if (TallyBreaks) StartTally();
+  try {
+    Scanner.FindAll(Data + SubjectStart, (Blocks ? DataEnd : P.Size) - SubjectStart, from - SubjectStart,
+                    to - SubjectStart, Finds, TallyBreaks ? &Tally : nullptr);
+    Tallied = TallyBreaks;
+  } catch (const ERegexNeedsMore&) {
+    Finds.clear();
+    ReadOn();
+    return false;
+  }
+  for (TRegexFind& f : Finds) f.Pos += SubjectStart;
+  if (!Finds.empty()) FindFrom = Finds.back().Pos + Finds.back().Length;
+  return true;
+}
+
+void TRangeProcessor::TRegexScan::StartTally() {
+  Tally.Start(Data + Counted, Counted > First && Data[Counted - 1] == 13);
+  TallyLineNo = P.LineNo;
+  TallyLineStart = LineStart;
+  NextMark = 0;
+}
+
+void TRangeProcessor::TRegexScan::ListFinds() {
+  Count += static_cast<int32_t>(Finds.size());
+  NextLine = First;
+  for (const TRegexFind& f : Finds) ListFind(f);
+}
+
+// A find goes to the line item of its line, opened when the line has none yet.
+void TRangeProcessor::TRegexScan::ListFind(const TRegexFind& f) {
+  OpenLinesTo(f.Pos + 1);
+  CountTo(f.Pos);
+  int64_t lineNo = P.LineNo, start = LineStart;
+  if (f.Pos > First && Data[f.Pos] == 10 && Data[f.Pos - 1] == 13) {
+    lineNo = P.LineNo - 1;
+    start = f.Pos - 1;
+    while (start > First && Data[start - 1] != 13 && Data[start - 1] != 10) --start;
+  }
+  if (f.Pos - start >= INT32_MAX) throw ETrawlexError("A line with a find is 2 GiB long or longer");
+  const auto col = static_cast<int32_t>(f.Pos - start + 1);
+  const auto length = static_cast<int32_t>(std::min<int64_t>(f.Length, INT32_MAX));
+  if (lineNo != OpenLineNo)
+    OpenLine(lineNo, start, &col, length);
+  else
+    P.MadeLines.back().AddFindsToNewLine(&col, 1, length);
+}
+
+// Every line as an item (the preview): opens the items of the lines up to `to`.
+void TRangeProcessor::TRegexScan::OpenLinesTo(int64_t to) {
+  const unsigned char* data = Data;
+  const int64_t size = P.Size;
+  while (P.Modes.AllLines && NextLine < to && NextLine <= Last) {
+    CountTo(NextLine);
+    if (OpenLineNo != P.LineNo) OpenLine(P.LineNo, LineStart, nullptr, 0);
+    const unsigned char* brk = FindLineBreak(data + NextLine, data + size);
+    NextLine = brk - data;
+    if (NextLine < size) NextLine += data[NextLine] == 13 && NextLine + 1 < size && data[NextLine + 1] == 10 ? 2 : 1;
+    else NextLine = INT64_MAX;
+  }
+}
+
+void TRangeProcessor::TRegexScan::OpenLine(int64_t lineNo, int64_t start, const int32_t* col, int32_t length) {
+  if (P.MadeLines.size() >= LinesPerBatch) AddMadeLines();
+  P.StampFileTime();  // before the item can be handed over
+  if (!FileHasLines && P.OnNewFindLine) P.OnNewFindLine();
+  FileHasLines = true;
+  if (P.File) P.File->ShareArena(P.Arena);
+  P.MadeLines.push_back(P.File->MakeLine(lineNo, start, LineText(start), col, col ? 1 : 0, length));
+  OpenLineNo = lineNo;
+}
+
+// Line items join the file a batch at a time (one lock per batch), complete.
+void TRangeProcessor::TRegexScan::AddMadeLines() {
+  if (P.MadeLines.empty()) return;
+  const size_t made = P.MadeLines.size();
+  TSearchLine* added = P.File->AddLines(P.MadeLines);
+  for (size_t i = 0; i < made; ++i) {
+    if (P.Modes.UpdateLineNoDigits)
+      P.Params->SetLineNoDigits(std::max(P.Params->LineNoDigits(), DecimalDigits(added[i].LineNo() + 1)));
+    if (P.OnLineCreated) P.OnLineCreated(&added[i]);
+  }
+}
+
+std::string_view TRangeProcessor::TRegexScan::LineText(int64_t start) const {
+  if (start >= DataEnd) return {};
+  const unsigned char* b = Data + start;
+  return {reinterpret_cast<const char*>(b), static_cast<size_t>(FindLineBreak(b, Data + DataEnd) - b)};
+}
+
+// Counts the line breaks up to `to`: taken up from the tally's marks as far as they go,
+// the rest counted here.
+void TRangeProcessor::TRegexScan::CountTo(int64_t to) {
+  if (to <= Counted) return;
+  if (Tallied) {
+    for (; NextMark < Tally.Marks.size() && Tally.Marks[NextMark].At - Data <= to; ++NextMark)
+      TakeUp(Tally.Marks[NextMark]);
+    if (Tally.Now().At - Data <= to) TakeUp(Tally.Now());
+    if (to <= Counted) return;
+  }
+  const TBreakCount breaks = CountLineBreaks(Data + Counted, Data + to, Counted > First && Data[Counted - 1] == 13);
+  P.LineNo += breaks.Breaks;
+  if (breaks.LastBreak) LineStart = breaks.LastBreak - Data + 1;
+  Counted = to;
+}
+
+void TRangeProcessor::TRegexScan::TakeUp(const TBreakMark& m) {
+  const int64_t at = m.At - Data;
+  if (at <= Counted) return;
+  P.LineNo = TallyLineNo + m.Breaks;
+  LineStart = m.LastBreak ? m.LastBreak - Data + 1 : TallyLineStart;
+  Counted = at;
+}
+
+int32_t TRangeProcessor::ScanRegex(int64_t first, int64_t last, size_t block) {
+  return TRegexScan(*this, first, last, block).Run();
 }
 
 }  // namespace trawlex
