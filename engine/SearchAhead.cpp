@@ -84,7 +84,7 @@ void TSearchAhead::Settle(const std::vector<size_t>& addedOrder, size_t count) {
   TRAWLEX_ASSERT(count <= addedOrder.size(), "Invalid value in Settle");
   std::lock_guard lock(Lock);
   if (Order.size() >= count) return;
-  Order.reserve(std::max(count, Order.size() * 2));
+  if (count > Order.capacity()) Order.reserve(std::max(count, Order.capacity() * 2));
   for (size_t k = Order.size(); k < count; ++k) {
     TRAWLEX_ASSERT(addedOrder[k] < Found.size(), "Invalid value in Settle");
     Order.push_back(&Found[addedOrder[k]]);
@@ -162,6 +162,20 @@ bool TSearchAhead::Take(size_t i, TOutcome& outcome, std::unique_ptr<TSearchFile
     WorkerWake.wait(lock, [&] { return slot->State.load() != Taken; });
     WorkerWaitsFor.store(nullptr);
   }
+  // The outcome was written before the slot turned Done, which this thread has seen.
+  outcome = std::move(slot->Outcome);
+  file = std::move(slot->File);
+  return true;
+}
+
+bool TSearchAhead::TakeDone(size_t i, TOutcome& outcome, std::unique_ptr<TSearchFile>& file) {
+  TSlot* slot;
+  {
+    std::lock_guard lock(Lock);
+    TRAWLEX_ASSERT(i < Order.size(), "Invalid value in TakeDone");
+    slot = Order[i];
+  }
+  if (slot->State.load() != Done) return false;
   // The outcome was written before the slot turned Done, which this thread has seen.
   outcome = std::move(slot->Outcome);
   file = std::move(slot->File);

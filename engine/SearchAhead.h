@@ -77,6 +77,9 @@ class TSearchAhead {
   // outcome when a helper searched it (waiting for it if needed), and its file item when it
   // has finds (else null); false when nobody has taken it, which now leaves it to the caller.
   bool Take(size_t i, TOutcome& outcome, std::unique_ptr<TSearchFile>& file);
+  // The same for a settled file while the tree is still read, but only when a helper has
+  // searched it already: false (leaving it as it is) when not, without waiting.
+  bool TakeDone(size_t i, TOutcome& outcome, std::unique_ptr<TSearchFile>& file);
   // Before the scan: the folders below `baseDir` (hidden ones as the parameters say, skipped
   // ones left out) may be listed ahead of the walk, at most ReadAheadFolders more than
   // `entered` counts, once the tree is seen to be read from storage. Not for searches that

@@ -94,18 +94,27 @@ void TSearchThread::CandidatesSettled(size_t count) {
   const size_t end = count - WalkLead;
   if (Ahead) Ahead->Settle(FoundOrder, end);
   FSearchParams->ReserveResults(end - FHandedOver);
-  for (; FHandedOver < end && !Terminated(); ++FHandedOver) ProcessFile(FHandedOver, SettledCandidate(FHandedOver));
+  // Helpers search in the order found while the walk goes on; the worker hands over what
+  // they have done and walks on. Without them it searches the files itself.
+  for (; FHandedOver < end && !Terminated(); ++FHandedOver) {
+    TSearchAhead::TOutcome outcome;
+    std::unique_ptr<TSearchFile> file;
+    if (Ahead && !Ahead->TakeDone(FHandedOver, outcome, file)) break;
+    ProcessFile(FHandedOver, SettledCandidate(FHandedOver), Ahead ? &outcome : nullptr, std::move(file));
+  }
   FCurrentFile.clear();  // an error of the walk's own is no file's
 }
 
-void TSearchThread::ProcessFile(size_t i, std::string_view path) {
+void TSearchThread::ProcessFile(size_t i, std::string_view path, TSearchAhead::TOutcome* taken,
+                                std::unique_ptr<TSearchFile> file) {
   FCurrentFile = path;
   FFilesSearched.fetch_add(1, std::memory_order_relaxed);
   ReportStatus(FCurrentFile);
   TSearchAhead::TOutcome outcome;
-  std::unique_ptr<TSearchFile> file;
   try {
-    if (Ahead && Ahead->Take(i, outcome, file)) {
+    if (taken) {
+      HandOverSearched(file.get(), *taken);
+    } else if (Ahead && Ahead->Take(i, outcome, file)) {
       HandOverSearched(file.get(), outcome);
     } else {
       file = MakeCandidateFile(FSearchParams, path);

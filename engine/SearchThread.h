@@ -56,9 +56,9 @@ class TSearchThread : public TDirScanThread {
   // When files and folders are read ahead of the search (only where helpers search ahead).
   TReadAhead ReadAhead = TReadAhead::WhenReadsWait;
   // While the tree is still read, the worker hands over the files whose place in the order is
-  // known, all but this many: those the helpers search meanwhile, so that they have files to
-  // search while the worker reads folders. The same with or without helpers, so that they
-  // change nothing the window sees.
+  // known but the last this many: without helpers it searches them itself; with helpers
+  // (which search in the order found meanwhile) it hands over those they have done and reads
+  // on, never waiting for them. The items and texts are the same either way.
   size_t WalkLead = 256;
   // Where the items handed over go (the window's shown list), in order, on the main thread:
   // one call per item, or one per batch when hand-overs are batched (HandOverInterval).
@@ -94,8 +94,10 @@ class TSearchThread : public TDirScanThread {
   void HandOverItems(const std::vector<TSearchResult*>& items);
   void HandOverSearched(TSearchFile* file, const TSearchAhead::TOutcome& outcome);
   void SearchHere(TSearchFile* file, bool shortReadsEnd);
-  // Searches (or takes from a helper) and hands over the file at place `i` of the order.
-  void ProcessFile(size_t i, std::string_view path);
+  // Searches (or takes from a helper) and hands over the file at place `i` of the order;
+  // with `taken`, its outcome and item were taken from a helper already.
+  void ProcessFile(size_t i, std::string_view path, TSearchAhead::TOutcome* taken = nullptr,
+                   std::unique_ptr<TSearchFile> file = nullptr);
 
   TSearchResult* PendingItem = nullptr;
   bool LastErrorOutOfMemory = false;  // the file being handed over ran out of memory
