@@ -173,6 +173,7 @@ bool TSearchAhead::TakeDone(size_t i, TOutcome& outcome, std::unique_ptr<TSearch
   {
     std::lock_guard lock(Lock);
     TRAWLEX_ASSERT(i < Order.size(), "Invalid value in TakeDone");
+    Current = i;  // where the helpers go on from once the order is sealed
     slot = Order[i];
   }
   if (slot->State.load() != Done) return false;
