@@ -77,6 +77,8 @@ void TDirScanThread::TakeFoundOrder(TCandidateList& found) {
   found = std::move(sorted);
 }
 
+static bool NeedsCanonicalForm(const std::string& path);
+
 void TDirScanThread::ScanAndProcess(const std::string& baseDir) {
   TTextArena paths;  // outlives every view of it, the helpers' included
   TCandidateList found;
@@ -92,7 +94,10 @@ void TDirScanThread::ScanAndProcess(const std::string& baseDir) {
   FoundPaths = &paths;
   FoundOrder.clear();
   FoundShortReadsEnd.clear();
-  WalkOrderHolds = true;
+  // Paths below a base folder that needs its canonical form are all rewritten, and their
+  // order is known only once they are sorted.
+  WalkOrderHolds = !NeedsCanonicalForm(PathJoin(baseDir, "x"));
+  Settled = 0;
 
   ScanDir(baseDir);
   if (WalkOrderHolds && FoundOrder.size() == found.size())
@@ -206,6 +211,8 @@ void TDirScanThread::ScanDir(const std::string& baseDir) {
     TLevel child;
     child.Name = std::move(top.Steps[top.Next++].Subdir);
     if (top.SubdirsDropped) continue;
+    Settle(levels);
+    if (Terminated()) return;
     child.Path = PathJoin(top.Path, child.Name);
     child.Rel = top.Rel.empty() ? child.Name : top.Rel + "/" + child.Name;
     child.Ignore = top.Ignore;
@@ -221,6 +228,24 @@ void TDirScanThread::ScanDir(const std::string& baseDir) {
     if (levels.size() > OpenFolderWindow + 1) levels[levels.size() - 1 - OpenFolderWindow].Handle.Close();
     if (!ReadLevel(levels.back())) return;
   }
+}
+
+// The walk visits the candidates in path order (see ReadLevel) but where a run of tied
+// folders is still open: its candidates are sorted once the run is done, and those before
+// it stay where they are. A path met twice would be searched once, so the order is known
+// only up to it (a listing names each entry once: it does not happen while the order holds).
+void TDirScanThread::Settle(const std::vector<TLevel>& levels) {
+  if (!WalkOrderHolds) return;
+  size_t known = FoundOrder.size();
+  for (const TLevel& level : levels) known = std::min(known, level.TiedFrom);  // the outermost is the lowest
+  const size_t before = Settled;
+  for (; Settled < known; ++Settled) {
+    if (Settled > 0 && SettledCandidate(Settled) == SettledCandidate(Settled - 1)) {
+      WalkOrderHolds = false;  // sorted at the end, which keeps the settled ones first
+      break;
+    }
+  }
+  if (Settled > before) CandidatesSettled(Settled);
 }
 
 void TDirScanThread::LeaveLevel(std::vector<TLevel>& levels) {
@@ -348,6 +373,7 @@ bool TDirScanThread::ReadLevel(TLevel& level) {
     shortReadsEnd.push_back(level.ShortReadsEnd && !e.ViaLink);
     FoundShortReadsEnd.push_back(shortReadsEnd.back());
   }
+  FFilesFound.store(static_cast<int32_t>(FoundFiles->size()), std::memory_order_relaxed);
   CandidatesAdded(added, shortReadsEnd);
   return true;
 }

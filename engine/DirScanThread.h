@@ -32,7 +32,7 @@ class TDirScanThread : public TBaseThread {
   TDirScanParams* Params = nullptr;
   TTextHandler OnStatus;
   TTextHandler OnError;
-  // Candidates collected; set when the scan ends, 0 before.
+  // Candidates collected so far; final once the scan has ended.
   int32_t FilesFound() const { return FFilesFound.load(std::memory_order_relaxed); }
 
   virtual TDirScanThread& SetParams(TDirScanParams* params);
@@ -48,6 +48,12 @@ class TDirScanThread : public TBaseThread {
   virtual void CandidatesEnding() {}
   // The entries of the folder at `dir` when they were listed already, ahead of the walk.
   virtual bool ListedAhead(const std::string& dir, std::vector<TDirName>& names) { return false; }
+  // While the walk goes on (before each folder it reads): the first `count` entries of
+  // FoundOrder are in their final places, so ProcessFiles gets these candidates first, in
+  // this order (SettledCandidate gives their paths). The count only grows.
+  virtual void CandidatesSettled(size_t count) {}
+  // The path of the candidate at FoundOrder[i], i below the settled count, during the walk.
+  std::string_view SettledCandidate(size_t i) const { return (*FoundFiles)[FoundOrder[i]]; }
 
   void ReportStatus(const std::string& text);
   void ReportError(const std::string& text);
@@ -71,6 +77,8 @@ class TDirScanThread : public TBaseThread {
   // Adds the folder's candidates and notes its subfolders; false when a stop was requested.
   bool ReadLevel(TLevel& level);
   void LeaveLevel(std::vector<TLevel>& levels);
+  // Tells CandidatesSettled how far FoundOrder is final now.
+  void Settle(const std::vector<TLevel>& levels);
   // Puts `found` in path order (FoundOrder says where each came from); duplicates go.
   void SortCandidates(TCandidateList& found);
   // The same, once FoundOrder already holds that order.
@@ -81,6 +89,8 @@ class TDirScanThread : public TBaseThread {
   // Whether the walk's order (FoundOrder as the walk fills it) is path order: false once a
   // path was rewritten to its canonical form, or the walk ended early.
   bool WalkOrderHolds = true;
+  // The first entries of FoundOrder known to be final (see Settle).
+  size_t Settled = 0;
 };
 
 }  // namespace trawlex

@@ -78,14 +78,32 @@ void TSearchAhead::Add(const std::vector<std::string_view>& paths, const std::ve
   if (HelpersWaiting > 0) HelperWake.notify_all();
 }
 
+void TSearchAhead::Settle(const std::vector<size_t>& addedOrder, size_t count) {
+  // Only this thread changes Found, so it reads it without the lock; the helpers read
+  // Order only once it is sealed, but the worker's Take reads it under the lock.
+  TRAWLEX_ASSERT(count <= addedOrder.size(), "Invalid value in Settle");
+  std::lock_guard lock(Lock);
+  if (Order.size() >= count) return;
+  if (count > Order.capacity()) Order.reserve(std::max(count, Order.capacity() * 2));
+  for (size_t k = Order.size(); k < count; ++k) {
+    TRAWLEX_ASSERT(addedOrder[k] < Found.size(), "Invalid value in Settle");
+    Order.push_back(&Found[addedOrder[k]]);
+  }
+}
+
 void TSearchAhead::Seal(const std::vector<size_t>& addedOrder) {
   // Found no longer grows and only this thread ever changed it, so it is read without
-  // the lock; the helpers keep searching meanwhile.
+  // the lock; the helpers keep searching meanwhile. The settled start stays as it is.
   std::vector<TSlot*> order;
+  {
+    std::lock_guard lock(Lock);
+    order.swap(Order);
+  }
+  TRAWLEX_ASSERT(order.size() <= addedOrder.size(), "Invalid value in Seal");
   order.reserve(addedOrder.size());
-  for (const size_t i : addedOrder) {
-    TRAWLEX_ASSERT(i < Found.size(), "Invalid value in Seal");
-    order.push_back(&Found[i]);
+  for (size_t k = order.size(); k < addedOrder.size(); ++k) {
+    TRAWLEX_ASSERT(addedOrder[k] < Found.size(), "Invalid value in Seal");
+    order.push_back(&Found[addedOrder[k]]);
   }
   {
     std::lock_guard lock(Lock);
@@ -123,9 +141,10 @@ bool TSearchAhead::Take(size_t i, TOutcome& outcome, std::unique_ptr<TSearchFile
   TSlot* slot;
   {
     std::lock_guard lock(Lock);
+    TRAWLEX_ASSERT(i < Order.size(), "Invalid value in Take");
     Current = i;
     slot = Order[i];
-    if (HelpersWaiting > 0 && Next < Current + Window / 2) HelperWake.notify_all();
+    if (Sealed && HelpersWaiting > 0 && Next < Current + Window / 2) HelperWake.notify_all();
   }
   for (;;) {
     uint8_t expected = Free;
@@ -143,6 +162,21 @@ bool TSearchAhead::Take(size_t i, TOutcome& outcome, std::unique_ptr<TSearchFile
     WorkerWake.wait(lock, [&] { return slot->State.load() != Taken; });
     WorkerWaitsFor.store(nullptr);
   }
+  // The outcome was written before the slot turned Done, which this thread has seen.
+  outcome = std::move(slot->Outcome);
+  file = std::move(slot->File);
+  return true;
+}
+
+bool TSearchAhead::TakeDone(size_t i, TOutcome& outcome, std::unique_ptr<TSearchFile>& file) {
+  TSlot* slot;
+  {
+    std::lock_guard lock(Lock);
+    TRAWLEX_ASSERT(i < Order.size(), "Invalid value in TakeDone");
+    Current = i;  // where the helpers go on from once the order is sealed
+    slot = Order[i];
+  }
+  if (slot->State.load() != Done) return false;
   // The outcome was written before the slot turned Done, which this thread has seen.
   outcome = std::move(slot->Outcome);
   file = std::move(slot->File);

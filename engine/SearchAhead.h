@@ -67,13 +67,19 @@ class TSearchAhead {
   // While the tree is read: new candidates, which helpers may search at once (with whether
   // a short read of each reaches its end). The paths must stay valid until this object is gone.
   void Add(const std::vector<std::string_view>& paths, const std::vector<bool>& shortReadsEnd);
-  // After the scan (no more Add): the order the candidates will be handed over in, as
-  // their places in the order they were added.
+  // While the tree is read: the first `count` of the order the candidates will be handed
+  // over in are known (as their places in the order they were added); Take may hand
+  // those over already. The helpers still search in the order found.
+  void Settle(const std::vector<size_t>& addedOrder, size_t count);
+  // After the scan (no more Add): the whole order, which begins with the settled ones.
   void Seal(const std::vector<size_t>& addedOrder);
-  // For the file at position i of that order, in turn: true with the outcome when a helper
-  // searched it (waiting for it if needed), and its file item when it has finds (else
-  // null); false when nobody has taken it, which now leaves it to the caller.
+  // For the file at position i of that order, in turn (settled or sealed): true with the
+  // outcome when a helper searched it (waiting for it if needed), and its file item when it
+  // has finds (else null); false when nobody has taken it, which now leaves it to the caller.
   bool Take(size_t i, TOutcome& outcome, std::unique_ptr<TSearchFile>& file);
+  // The same for a settled file while the tree is still read, but only when a helper has
+  // searched it already: false (leaving it as it is) when not, without waiting.
+  bool TakeDone(size_t i, TOutcome& outcome, std::unique_ptr<TSearchFile>& file);
   // Before the scan: the folders below `baseDir` (hidden ones as the parameters say, skipped
   // ones left out) may be listed ahead of the walk, at most ReadAheadFolders more than
   // `entered` counts, once the tree is seen to be read from storage. Not for searches that
@@ -127,7 +133,7 @@ class TSearchAhead {
   std::mutex Lock;
   std::condition_variable HelperWake, WorkerWake;
   std::deque<TSlot> Found;  // in the order the scan found them; growing keeps addresses
-  std::vector<TSlot*> Order;                   // in hand-over order, once sealed
+  std::vector<TSlot*> Order;                   // in hand-over order: settled so far, all once sealed
   bool Sealed = false;
   size_t NextFound = 0;  // before sealing: the next found slot a helper looks at
   size_t Next = 0;       // after sealing: the next position a helper looks at

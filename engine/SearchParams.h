@@ -7,6 +7,7 @@
 // line-number digits; LineNoDigits/LineNoWidth are atomics and the widths they are built
 // from are measured on the main thread and cached, so the worker never touches the
 // window's surface.
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -109,8 +110,12 @@ class TSearchParams : public TDirScanParams {
     return Results[static_cast<size_t>(index)].get();
   }
   void AddResult(std::unique_ptr<TSearchFile> file) { Results.push_back(std::move(file)); }
-  // Room for `n` more results, so that adding them cannot run short of memory.
-  void ReserveResults(size_t n) { Results.reserve(Results.size() + n); }
+  // Room for `n` more results, so that adding them cannot run short of memory. Asked for a
+  // little at a time, the room grows by half at least, not by a copy of all each time.
+  void ReserveResults(size_t n) {
+    if (Results.capacity() - Results.size() >= n) return;
+    Results.reserve(std::max(Results.size() + n, Results.capacity() + Results.capacity() / 2));
+  }
   void SortResults(TFileCompare compare);
 
   std::vector<std::string> GetDescription() const override;

@@ -81,33 +81,55 @@ void TSearchThread::Execute() {
 }
 
 void TSearchThread::ProcessFiles(const TCandidateList& files) {
+  // The order begins with the files handed over during the walk, if any.
   if (Ahead) Ahead->Seal(FoundOrder);
+  const size_t from = std::min(FHandedOver, files.size());
   // A file item the window has been given must never be freed by a failed append.
-  FSearchParams->ReserveResults(files.size());
-  for (size_t i = 0; i < files.size() && !Terminated(); ++i) {
-    FCurrentFile = files[i];
-    FFilesSearched.fetch_add(1, std::memory_order_relaxed);
-    ReportStatus(FCurrentFile);
+  FSearchParams->ReserveResults(files.size() - from);
+  for (size_t i = from; i < files.size() && !Terminated(); ++i) ProcessFile(i, files[i]);
+}
+
+void TSearchThread::CandidatesSettled(size_t count) {
+  if (count <= FHandedOver + WalkLead) return;
+  const size_t end = count - WalkLead;
+  if (Ahead) Ahead->Settle(FoundOrder, end);
+  FSearchParams->ReserveResults(end - FHandedOver);
+  // Helpers search in the order found while the walk goes on; the worker hands over what
+  // they have done and walks on. Without them it searches the files itself.
+  for (; FHandedOver < end && !Terminated(); ++FHandedOver) {
     TSearchAhead::TOutcome outcome;
     std::unique_ptr<TSearchFile> file;
-    try {
-      if (Ahead && Ahead->Take(i, outcome, file)) {
-        HandOverSearched(file.get(), outcome);
-      } else {
-        file = MakeCandidateFile(FSearchParams, files[i]);
-        SearchHere(file.get(), FoundShortReadsEnd[FoundOrder[i]]);
-      }
-    } catch (const std::bad_alloc&) {
-      OutOfMemory(file.get());
-    }
-    if (file && file->SearchFailed && !OnItems && file->GetLineCount() > 0 && LastErrorOutOfMemory) {
-      FFilesWithFinds.fetch_sub(1, std::memory_order_relaxed);
-      file.reset();
-    }
-    LastErrorOutOfMemory = false;
-    // Taken over by the results; a file without finds is freed here.
-    if (file && file->GetLineCount() > 0) FSearchParams->AddResult(std::move(file));
+    if (Ahead && !Ahead->TakeDone(FHandedOver, outcome, file)) break;
+    ProcessFile(FHandedOver, SettledCandidate(FHandedOver), Ahead ? &outcome : nullptr, std::move(file));
   }
+  FCurrentFile.clear();  // an error of the walk's own is no file's
+}
+
+void TSearchThread::ProcessFile(size_t i, std::string_view path, TSearchAhead::TOutcome* taken,
+                                std::unique_ptr<TSearchFile> file) {
+  FCurrentFile = path;
+  FFilesSearched.fetch_add(1, std::memory_order_relaxed);
+  ReportStatus(FCurrentFile);
+  TSearchAhead::TOutcome outcome;
+  try {
+    if (taken) {
+      HandOverSearched(file.get(), *taken);
+    } else if (Ahead && Ahead->Take(i, outcome, file)) {
+      HandOverSearched(file.get(), outcome);
+    } else {
+      file = MakeCandidateFile(FSearchParams, path);
+      SearchHere(file.get(), FoundShortReadsEnd[FoundOrder[i]]);
+    }
+  } catch (const std::bad_alloc&) {
+    OutOfMemory(file.get());
+  }
+  if (file && file->SearchFailed && !OnItems && file->GetLineCount() > 0 && LastErrorOutOfMemory) {
+    FFilesWithFinds.fetch_sub(1, std::memory_order_relaxed);
+    file.reset();
+  }
+  LastErrorOutOfMemory = false;
+  // Taken over by the results; a file without finds is freed here.
+  if (file && file->GetLineCount() > 0) FSearchParams->AddResult(std::move(file));
 }
 
 void TSearchThread::CandidatesAdded(const std::vector<std::string_view>& paths, const std::vector<bool>& shortReadsEnd) {

@@ -55,6 +55,11 @@ class TSearchThread : public TDirScanThread {
   int64_t SearchAheadMaxFileSize = 16 << 20;
   // When files and folders are read ahead of the search (only where helpers search ahead).
   TReadAhead ReadAhead = TReadAhead::WhenReadsWait;
+  // While the tree is still read, the worker hands over the files whose place in the order is
+  // known but the last this many: without helpers it searches them itself; with helpers
+  // (which search in the order found meanwhile) it hands over those they have done and reads
+  // on, never waiting for them. The items and texts are the same either way.
+  size_t WalkLead = 256;
   // Where the items handed over go (the window's shown list), in order, on the main thread:
   // one call per item, or one per batch when hand-overs are batched (HandOverInterval).
   std::function<void(std::span<TSearchResult* const> items)> OnItems;
@@ -76,6 +81,7 @@ class TSearchThread : public TDirScanThread {
   void Execute() override;
   void ProcessFiles(const TCandidateList& files) override;
   void CandidatesAdded(const std::vector<std::string_view>& paths, const std::vector<bool>& shortReadsEnd) override;
+  void CandidatesSettled(size_t count) override;
   void CandidatesEnding() override;
   bool ListedAhead(const std::string& dir, std::vector<TDirName>& names) override;
 
@@ -88,6 +94,10 @@ class TSearchThread : public TDirScanThread {
   void HandOverItems(const std::vector<TSearchResult*>& items);
   void HandOverSearched(TSearchFile* file, const TSearchAhead::TOutcome& outcome);
   void SearchHere(TSearchFile* file, bool shortReadsEnd);
+  // Searches (or takes from a helper) and hands over the file at place `i` of the order;
+  // with `taken`, its outcome and item were taken from a helper already.
+  void ProcessFile(size_t i, std::string_view path, TSearchAhead::TOutcome* taken = nullptr,
+                   std::unique_ptr<TSearchFile> file = nullptr);
 
   TSearchResult* PendingItem = nullptr;
   bool LastErrorOutOfMemory = false;  // the file being handed over ran out of memory
@@ -97,6 +107,7 @@ class TSearchThread : public TDirScanThread {
   int64_t FWidestByte = -1;  // main thread: the widest any byte but a tab can be drawn
   TSearchParams* FSearchParams = nullptr;
   std::string FCurrentFile;
+  size_t FHandedOver = 0;  // the first files of the order, handed over while the tree was read
   std::unique_ptr<TRangeProcessor> Processor;
   std::unique_ptr<TSearchAhead> Ahead;  // helpers searching ahead; only while the candidates live
   std::atomic<int32_t> FFilesWithFinds{0};

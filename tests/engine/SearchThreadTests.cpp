@@ -136,6 +136,75 @@ TEST(SearchThread, StopDuringTheScanStillProcessesNothingMore) {
   EXPECT_TRUE(run.Ended);
 }
 
+TEST(SearchThread, FilesHandedOverDuringTheWalkKeepTheOrderOfAWholeWalkFirst) {
+  // Names ending in "/" are empty folders. `Handed` counts the files handed over before the
+  // walk ended (at "Processing files", or at the stop) by a worker without helpers and with
+  // no lead kept back.
+  struct TCase {
+    const char* Name;
+    V Files;
+    int StopAtReading;  // stop at the n-th "Reading dir" (0: never)
+    size_t Handed;
+  } cases[] = {
+      {"nested folders", {"a.txt", "b/c.txt", "b/d/e.txt", "b/f.txt", "g/h.txt", "i.txt"}, 0, 4},
+      {"bytes around the delimiter",
+       {"x.txt", "x0.txt", "x-y.txt", "x/a.txt", "x_/b.txt", "x-/c.txt", "xy/d.txt", "a!.txt", "a/b.txt", "B.txt", "b/a.txt"},
+       0, 10},
+      {"empty folders", {"a.txt", "e1/", "e2/sub/", "f/g.txt"}, 0, 1},
+      {"stop during the walk", {"a.txt", "b/c.txt", "b/d/e.txt", "b/f.txt", "g/h.txt", "i.txt"}, 3, 2},
+#ifndef _WIN32
+      // Folders whose names differ only in case: their files interleave, and are known in
+      // order only after the last of them.
+      {"folders tied by case", {"Pod/a.txt", "pod/b.txt", "Pod/c.txt", "pod/A.txt", "q.txt", "z/x.txt"}, 0, 5},
+      {"a tie further down", {"x/Pod/a", "x/pod/b", "x/q/c", "y/d"}, 0, 3},
+#endif
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TTempDir dir;
+    for (const std::string& f : c.Files) f.back() == '/' ? (void)dir.MakeDir(f) : (void)dir.Write(f, Lines({1, 3}, 3));
+    struct TSeen {
+      V Shown, Results;
+      std::string Counters;
+      size_t Handed = SIZE_MAX;
+    };
+    auto search = [&](size_t lead, int helpers, int stopAt) {
+      TSearchRun run(dir.Path());
+      run.Thread->WalkLead = lead;
+      run.Thread->SearchAheadThreads = helpers;
+      TSeen seen;
+      int reading = 0;
+      run.OnStatusHook = [&](const std::string& s) {
+        if (s.rfind("Reading dir ", 0) == 0 && ++reading == stopAt) run.Thread->Terminate();
+        if (s == "Processing files") seen.Handed = static_cast<size_t>(run.Params.GetResultCount());
+      };
+      run.Run();
+      seen = {run.ShownItems(dir.Path()), run.ResultNames(dir.Path()), run.CounterText(),
+              seen.Handed == SIZE_MAX ? static_cast<size_t>(run.Params.GetResultCount()) : seen.Handed};
+      return seen;
+    };
+    const TSeen whole = search(SIZE_MAX, 0, 0);  // every file handed over after the walk
+    ASSERT_EQ(whole.Results.size(), std::count_if(c.Files.begin(), c.Files.end(), [](auto& f) { return f.back() != '/'; }));
+    const TSeen alone = search(0, 0, c.StopAtReading);
+    EXPECT_EQ(alone.Handed, c.Handed);
+    if (c.StopAtReading == 0) {
+      EXPECT_EQ(alone.Shown, whole.Shown);
+      EXPECT_EQ(alone.Results, whole.Results);
+      EXPECT_EQ(alone.Counters, whole.Counters);
+    } else {  // what was shown begins the whole search's list
+      ASSERT_LE(alone.Shown.size(), whole.Shown.size());
+      EXPECT_TRUE(std::equal(alone.Shown.begin(), alone.Shown.end(), whole.Shown.begin()));
+    }
+    // With a helper, as much is handed over during the walk as it has searched by then.
+    if (c.StopAtReading == 0) {
+      const TSeen helped = search(0, 1, 0);
+      EXPECT_EQ(helped.Shown, whole.Shown);
+      EXPECT_EQ(helped.Counters, whole.Counters);
+      EXPECT_LE(helped.Handed, c.Handed);
+    }
+  }
+}
+
 TEST(SearchThread, HandOverQueuedBeforeAStopIsDropped) {
   // The worker has queued a status line and waits; the window then asks it to stop
   // before it gets to that call: the line must not reach the window.
