@@ -79,6 +79,7 @@ void TRangeProcessor::StampFileTime() {
 void TRangeProcessor::SetBytes(std::string_view bytes, const std::string& path) {
   FileName = path;
   Reader.LoadFromBytes(bytes, path);
+  NewRegexSubject();
   Size = Reader.Size();
   LineNo = 0;
   FileTimeStamped = true;  // bytes from memory have no file time
@@ -358,6 +359,7 @@ int32_t TRangeProcessor::SearchFile(TSearchFile* file, int64_t wholeMax, size_t 
 }
 
 int32_t TRangeProcessor::LoadAndScan(TSearchFile* file, const TFileLoad& load, size_t block, TScanStep scan) {
+  NewRegexSubject();
   // The reference loops want the whole file.
   const bool whole = Modes.AllLines || Modes.ByteByByte ? (Reader.Load(file->Name), true)
                                                         : Reader.LoadForSearch(file->Name, load.WholeMax, load.ShortReadsEnd);

@@ -139,6 +139,8 @@ class TRangeProcessor {
   class TRegexScan;  // one ScanRegex call (RegexScan.cpp)
   // The scanner of the parameters' expression, made again when the expression changes.
   TRegexScanner& ScannerOfParams();
+  // Tells the regex scanner, if there is one, that other bytes follow (see NewSubject).
+  void NewRegexSubject();
   // How SearchFile loads a file: whole up to WholeMax bytes, else a block at a time (or it
   // fails with TooLarge when that is set); as text (Text: a UTF-16 file is decoded, the
   // byte-order mark of UTF-8 belongs to no line) or as bytes.

@@ -123,6 +123,10 @@ class TRegexScanner {
   // at ascending positions. On true, Matcher() holds its captures.
   bool IsFindAt(const unsigned char* data, int64_t size, int64_t pos, int64_t length);
   TRegexMatcher& Matcher() { return FTarget; }
+  // Other bytes are to be searched from now on (another file, or the window of a block scan
+  // moved): what the exclude pattern matched in the bytes before is forgotten. Calls on the
+  // same bytes at ascending positions keep it, so a file is searched for the exclude once.
+  void NewSubject() { FExcludeData = nullptr; }
   // The bytes given to FindAll end before the data does: a find that may run on past them
   // raises ERegexNeedsMore.
   bool MoreMayFollow = false;

@@ -134,6 +134,7 @@ void TRegexReplacement::Expand(const TRegexMatcher& matcher, const unsigned char
 std::string ExpandRegexReplacements(TRegexScanner& scanner, const TRegexReplacement& replacement, const TReplaceFile& job,
                                     const std::string& content, std::vector<std::string>& texts) {
   texts.assign(static_cast<size_t>(job.FindCount()), std::string());
+  scanner.NewSubject();
   const auto* data = reinterpret_cast<const unsigned char*>(content.data());
   const auto size = static_cast<int64_t>(content.size());
   int64_t previousEnd = 0;

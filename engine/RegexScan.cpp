@@ -23,6 +23,10 @@ TRegexScanner& TRangeProcessor::ScannerOfParams() {
   return *RegexScanner;
 }
 
+void TRangeProcessor::NewRegexSubject() {
+  if (RegexScanner) RegexScanner->NewSubject();
+}
+
 int32_t TRangeProcessor::SearchFileRegex(TSearchFile* file, int64_t wholeMax, size_t block, bool shortReadsEnd) {
   // The scanner asks the stop of a search, which may come in the middle of a large file.
   ScannerOfParams().StopRequested = &StopRequested;
@@ -162,6 +166,7 @@ bool TRangeProcessor::TRegexScan::MoveWindow() {
   Data = reader.WindowBase();
   DataEnd = reader.WindowEnd();
   SubjectStart = reader.WindowStart();
+  Scanner.NewSubject();
   if (DataEnd >= Last + 1) return true;
   const unsigned char* lastBreak = FindLastLineBreak(Data + SegStart, Data + DataEnd - 1);
   if (!lastBreak) {

@@ -286,6 +286,41 @@ TEST(RegexSearch, LineItemsAndReplacements) {
   }
 }
 
+// One scanner searches file after file (and a replace checks file after file): what the
+// exclude pattern matched in one file's bytes never decides a find in the next, even where
+// the next file's bytes land at the same address.
+TEST(RegexSearch, ExcludeMatchesOfOneFileNeverCountInTheNext) {
+  struct TCase {
+    const char* Name;
+    std::string Before, Text, Pattern, Exclude;
+  } const cases[] = {
+      {"no exclude match before, one now", "b", "a\nbc", "a|b", "bc"},
+      {"an exclude match before where a find is now", "zzzbc", "zzzbz", "b", "bc"},
+      {"a longer file before", "b\nqqqqqqqq", "b\nbc\nb", "b", "bc"},
+  };
+  for (const TCase& c : cases) {
+    TSearchParams params;
+    params.RegExp = true;
+    params.SetTarget(c.Pattern);
+    params.SetExclude(c.Exclude);
+    params.PrepareRegex();
+    TRangeProcessor proc(&params);
+    V seen;
+    for (const std::string* text : {&c.Before, &c.Text}) {
+      TSearchFile file(&params);
+      proc.File = &file;
+      proc.SetBytes(*text, "mem");
+      proc.Process(0, INT32_MAX);
+      seen.clear();
+      for (int32_t i = 0; i < file.GetLineCount(); ++i) seen.push_back(std::to_string(file.GetLine(i)->LineNo()));
+    }
+    TRegexRun alone(c.Text, c.Pattern, {true, false, c.Exclude.c_str()});
+    V expected;
+    for (const std::string& line : alone.Lines()) expected.push_back(line.substr(0, line.find(':')));
+    EXPECT_EQ(seen, expected) << c.Name;
+  }
+}
+
 // An empty match of the preview (every line an item) is a find of no length on its line.
 TEST(RegexSearch, PreviewKeepsEveryLineWithItsFinds) {
   TRegexRun run("one\ntwo\nthree", "(?<=t)", {}, true);
@@ -431,8 +466,12 @@ TEST(RegexSearch, BlockScanGivesTheFindsOfTheWholeFile) {
   }
   TTempDir dir;
   const std::string path = dir.Write("big.txt", text + "last_t");
-  for (const char* pattern : {R"(\w+_t\b)", "^", "$", "x*", R"(Sherlock [A-Z]\w+)", "[0-9]{4}", R"(\bq+$)",
-                              R"(Sherlock\s+Holmes\s+\S*)", R"(size_t\s+n;\s*)"}) {
+  // Each pattern alone and with a line-bound exclude pattern, which a block scan looks for
+  // again in each window.
+  for (const auto& [pattern, exclude] : std::vector<std::pair<const char*, const char*>>{
+           {R"(\w+_t\b)", ""}, {"^", ""}, {"$", ""}, {"x*", ""}, {R"(Sherlock [A-Z]\w+)", ""}, {"[0-9]{4}", ""},
+           {R"(\bq+$)", ""}, {R"(Sherlock\s+Holmes\s+\S*)", ""}, {R"(size_t\s+n;\s*)", ""},
+           {R"(Sherlock|[0-9]{4}|n;)", R"(Holmes 2024|^size_t n;$|xx[0-9]+)"}, {R"(q|x)", R"(^q+$|xxxx)"}}) {
     // In blocks, whole, and whole byte by byte (lines counted apart from the search for the
     // required text).
     V lines[3];
@@ -443,6 +482,7 @@ TEST(RegexSearch, BlockScanGivesTheFindsOfTheWholeFile) {
       params.RegExp = true;
       params.SetCaseSensitive(true);
       params.SetTarget(pattern);
+      params.SetExclude(exclude);
       params.PrepareRegex();
       TSearchFile file(&params);
       file.Name = path;
