@@ -273,26 +273,36 @@ void TDirScanThread::LeaveLevel(std::vector<TLevel>& levels) {
 }
 
 bool TDirScanThread::ReadLevel(TLevel& level) {
-  const std::string& dir = level.Path;
   std::vector<TDirName> names;
   std::string error;
   FFoldersEntered.fetch_add(1, std::memory_order_relaxed);
-  if (!ListedAhead(dir, names) && !level.Handle.List(names, error)) {
-    ReportError(dir + ": " + error);
+  if (!ListedAhead(level.Path, names) && !level.Handle.List(names, error)) {
+    ReportError(level.Path + ": " + error);
     return !Terminated();
   }
-  const bool ignoring = Params->SkipIgnored;
-  if (ignoring) {
-    std::vector<std::string> errors;
-    const std::string name = level.Name.empty() ? dir.substr(dir.find_last_of(PathDelims) + 1) : level.Name;
-    level.Ignore = EnterIgnoreFolder(level.Ignore, dir, name, names, errors);
-    for (const std::string& e : errors) ReportError(e);
-  }
-
-  // Entries matching any pattern (hidden entries unless asked for, and all but regular files
-  // left out), and the subfolders when the search goes into them.
-  std::vector<bool> taken(names.size(), false);
+  if (Params->SkipIgnored) EnterIgnoreScope(level, names);
   std::vector<uint32_t> entries;
+  if (!PickFiles(level, names, entries)) return false;
+  if (Params->IncludeSubdirs) PickSubdirs(level, names, entries);
+  SortInPathOrder(names, entries);
+  AddSteps(level, names, entries);
+  return true;
+}
+
+void TDirScanThread::EnterIgnoreScope(TLevel& level, const std::vector<TDirName>& names) {
+  const std::string& dir = level.Path;
+  std::vector<std::string> errors;
+  const std::string name = level.Name.empty() ? dir.substr(dir.find_last_of(PathDelims) + 1) : level.Name;
+  level.Ignore = EnterIgnoreFolder(level.Ignore, dir, name, names, errors);
+  for (const std::string& e : errors) ReportError(e);
+}
+
+// Entries matching any pattern, hidden entries unless asked for, and all but regular files
+// left out.
+bool TDirScanThread::PickFiles(const TLevel& level, const std::vector<TDirName>& names,
+                               std::vector<uint32_t>& entries) {
+  std::vector<bool> taken(names.size(), false);
+  const bool ignoring = Params->SkipIgnored;
   const bool hidden = Params->IncludeHidden;
   for (const std::string& pattern : Params->FilePatterns) {
     for (size_t i = 0; i < names.size(); ++i) {
@@ -307,21 +317,30 @@ bool TDirScanThread::ReadLevel(TLevel& level) {
       entries.push_back(static_cast<uint32_t>(i));
     }
   }
-  if (Params->IncludeSubdirs)
-    for (size_t i = 0; i < names.size(); ++i) {
-      const TDirName& e = names[i];
-      if (e.Kind != TEntryKind::Directory || (!hidden && e.Name[0] == '.')) continue;
-      // A skipped folder is never opened.
-      if (!Params->SkipFolders.empty() && Params->SkipsFolder(e.Name, level.Rel.empty() ? e.Name : level.Rel + "/" + e.Name))
-        continue;
-      // The repository's own folder is no part of its work tree.
-      if (ignoring && (e.Name == ".git" || IsIgnored(level.Ignore, e.Name, true))) continue;
-      entries.push_back(static_cast<uint32_t>(i));
-    }
+  return true;
+}
 
-  // In path order, so that the walk visits the tree in the order it is searched: each name
-  // folded, with the delimiter after a folder's name (what follows it in the paths below
-  // it), exact bytes breaking a tie.
+// The subfolders the search goes into.
+void TDirScanThread::PickSubdirs(const TLevel& level, const std::vector<TDirName>& names,
+                                 std::vector<uint32_t>& entries) {
+  const bool ignoring = Params->SkipIgnored;
+  const bool hidden = Params->IncludeHidden;
+  for (size_t i = 0; i < names.size(); ++i) {
+    const TDirName& e = names[i];
+    if (e.Kind != TEntryKind::Directory || (!hidden && e.Name[0] == '.')) continue;
+    // A skipped folder is never opened.
+    if (!Params->SkipFolders.empty() && Params->SkipsFolder(e.Name, level.Rel.empty() ? e.Name : level.Rel + "/" + e.Name))
+      continue;
+    // The repository's own folder is no part of its work tree.
+    if (ignoring && (e.Name == ".git" || IsIgnored(level.Ignore, e.Name, true))) continue;
+    entries.push_back(static_cast<uint32_t>(i));
+  }
+}
+
+// In path order, so that the walk visits the tree in the order it is searched: each name
+// folded, with the delimiter after a folder's name (what follows it in the paths below
+// it), exact bytes breaking a tie.
+void TDirScanThread::SortInPathOrder(const std::vector<TDirName>& names, std::vector<uint32_t>& entries) {
   std::string folded;
   struct TKey {
     uint32_t Begin, Length, Entry;
@@ -343,7 +362,12 @@ bool TDirScanThread::ReadLevel(TLevel& level) {
     return CompareBytes(names[a.Entry].Name, names[b.Entry].Name) < 0;
   });
   for (size_t k = 0; k < keys.size(); ++k) entries[k] = keys[k].Entry;
+}
 
+// The folder's steps in the order of `entries`: its subfolders by name, its files joined
+// to the candidates.
+void TDirScanThread::AddSteps(TLevel& level, std::vector<TDirName>& names, const std::vector<uint32_t>& entries) {
+  const std::string& dir = level.Path;
   std::vector<std::string_view> added;
   std::vector<bool> shortReadsEnd;
   added.reserve(entries.size());
@@ -375,7 +399,6 @@ bool TDirScanThread::ReadLevel(TLevel& level) {
   }
   FFilesFound.store(static_cast<int32_t>(FoundFiles->size()), std::memory_order_relaxed);
   CandidatesAdded(added, shortReadsEnd);
-  return true;
 }
 
 }  // namespace trawlex

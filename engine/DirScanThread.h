@@ -76,6 +76,15 @@ class TDirScanThread : public TBaseThread {
   void ScanDir(const std::string& baseDir);
   // Adds the folder's candidates and notes its subfolders; false when a stop was requested.
   bool ReadLevel(TLevel& level);
+  // ReadLevel's steps. Takes the ignore files among the folder's entries into its rules.
+  void EnterIgnoreScope(TLevel& level, const std::vector<TDirName>& names);
+  // Note in `entries` the candidates among `names`; false when a stop was requested.
+  bool PickFiles(const TLevel& level, const std::vector<TDirName>& names, std::vector<uint32_t>& entries);
+  // The same for the subfolders the walk goes into.
+  void PickSubdirs(const TLevel& level, const std::vector<TDirName>& names, std::vector<uint32_t>& entries);
+  static void SortInPathOrder(const std::vector<TDirName>& names, std::vector<uint32_t>& entries);
+  // Makes the folder's steps of the chosen entries (their names moved out of `names`).
+  void AddSteps(TLevel& level, std::vector<TDirName>& names, const std::vector<uint32_t>& entries);
   void LeaveLevel(std::vector<TLevel>& levels);
   // Tells CandidatesSettled how far FoundOrder is final now.
   void Settle(const std::vector<TLevel>& levels);

@@ -273,15 +273,11 @@ void TSearchAhead::ReadAheadGuarded() {
 void TSearchAhead::ReadAhead() {
   using namespace std::chrono_literals;
   using TClock = std::chrono::steady_clock;
-  constexpr size_t ProbeFiles = 32;
-  std::deque<std::pair<TSlot*, int64_t>> advised;  // in the order asked for, with their bytes
-  int64_t bytes = 0;
+  TAdvising advising;
   const bool always = ReadAheadMode == TReadAhead::Always;
   int64_t seen = StorageBytesRead();
-  bool active = always, sealedBefore = false;
+  bool active = always;
   TClock::time_point restUntil{};
-  std::string path;
-  TFolderCache folders;
   // While nothing is read from storage the counter is looked at less and less often.
   auto interval = 2ms;
   for (;;) {
@@ -296,48 +292,57 @@ void TSearchAhead::ReadAhead() {
     interval = reading || active ? 2ms : std::min<std::chrono::milliseconds>(interval * 2, 16ms);
     if (reading && !FoldersGo) StartListingFolders();  // FoldersGo changes only on this thread
     if (!active && (!reading || TClock::now() < restUntil)) continue;
-    // Files are asked for a probe at a time: a probe that had this thread read from
-    // storage less than a quarter of the bytes it asked for found its files mostly cached
-    // (what it read were folders and file records, or another program reads), and the
-    // read-ahead rests a while.
     bool paid = true;
-    for (;;) {
-      const int64_t own = StorageBytesRead(true);
-      int64_t probeBytes = 0;
-      size_t asked = 0;
-      for (; asked < ProbeFiles; ++asked) {
-        TSlot* slot;
-        {
-          std::lock_guard lock(Lock);
-          if (Stop) return;
-          if (Sealed && !sealedBefore) {
-            sealedBefore = true;
-            AdviseFound = 0;
-          }
-          // Files taken by the searching threads no longer count as ahead.
-          while (!advised.empty() && advised.front().first->State.load(std::memory_order_relaxed) != Free) {
-            bytes -= advised.front().second;
-            advised.pop_front();
-          }
-          slot = NextToAdvise(advised, bytes);
-        }
-        if (!slot) break;
-        slot->Advised = true;
-        path.assign(slot->Path);
-        const int64_t size = std::max<int64_t>(AdviseWillRead(path, MaxFileSize, &folders), 0);
-        advised.emplace_back(slot, std::min<int64_t>(size, MaxFileSize));
-        bytes += advised.back().second;
-        probeBytes += advised.back().second;
-      }
-      if (asked == 0) break;
-      if (!always && (StorageBytesRead(true) - own) * 4 < probeBytes + 1) {
-        paid = false;
-        break;
-      }
-    }
+    if (!AdviseWhilePaid(advising, always, paid)) return;
     active = paid;
     if (!paid) restUntil = TClock::now() + 20ms;
   }
+}
+
+// Files are asked for a probe at a time: a probe that had this thread read from storage
+// less than a quarter of the bytes it asked for found its files mostly cached (what it read
+// were folders and file records, or another program reads), and the read-ahead rests a while.
+bool TSearchAhead::AdviseWhilePaid(TAdvising& advising, bool always, bool& paid) {
+  for (;;) {
+    const int64_t own = StorageBytesRead(true);
+    int64_t probeBytes = 0;
+    size_t asked = 0;
+    if (!AdviseProbe(advising, asked, probeBytes)) return false;
+    if (asked == 0) return true;
+    if (!always && (StorageBytesRead(true) - own) * 4 < probeBytes + 1) {
+      paid = false;
+      return true;
+    }
+  }
+}
+
+bool TSearchAhead::AdviseProbe(TAdvising& advising, size_t& asked, int64_t& probeBytes) {
+  std::deque<std::pair<TSlot*, int64_t>>& advised = advising.Advised;
+  for (; asked < ProbeFiles; ++asked) {
+    TSlot* slot;
+    {
+      std::lock_guard lock(Lock);
+      if (Stop) return false;
+      if (Sealed && !advising.SealedBefore) {
+        advising.SealedBefore = true;
+        AdviseFound = 0;
+      }
+      // Files taken by the searching threads no longer count as ahead.
+      while (!advised.empty() && advised.front().first->State.load(std::memory_order_relaxed) != Free) {
+        advising.Bytes -= advised.front().second;
+        advised.pop_front();
+      }
+      slot = NextToAdvise(advised, advising.Bytes);
+    }
+    if (!slot) break;
+    slot->Advised = true;
+    advising.Path.assign(slot->Path);
+    const int64_t size = std::max<int64_t>(AdviseWillRead(advising.Path, MaxFileSize, &advising.Folders), 0);
+    advised.emplace_back(slot, std::min<int64_t>(size, MaxFileSize));
+    advising.Bytes += advised.back().second;
+    probeBytes += advised.back().second;
+  }
+  return true;
 }
 
 void TSearchAhead::ReadFoldersAhead(const std::string& baseDir, const std::atomic<int64_t>* entered) {

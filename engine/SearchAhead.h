@@ -116,8 +116,23 @@ class TSearchAhead {
   void SearchSlot(TRangeProcessor& processor, TSlot& slot);
   void Publish(TSlot& slot, uint8_t state);
   std::unique_ptr<TRangeProcessor> MakeProcessor() const;
+  // The read-ahead thread's own state.
+  struct TAdvising {
+    std::deque<std::pair<TSlot*, int64_t>> Advised;  // in the order asked for, with their bytes
+    int64_t Bytes = 0;                                // theirs in all
+    bool SealedBefore = false;
+    std::string Path;
+    TFolderCache Folders;
+  };
+  static constexpr size_t ProbeFiles = 32;
   void ReadAhead();
   void ReadAheadGuarded();
+  // Asks for probes of files until one does not pay (`paid` false then), or until there is
+  // nothing more to ask for; false when the search stops.
+  bool AdviseWhilePaid(TAdvising& advising, bool always, bool& paid);
+  // Asks for up to ProbeFiles files, counting them in `asked` and their bytes in
+  // `probeBytes`; false when the search stops.
+  bool AdviseProbe(TAdvising& advising, size_t& asked, int64_t& probeBytes);
   void StartListingFolders();
   void ListFoldersAhead();
   // The next slot the read-ahead asks for, or null when it is far enough ahead or has
