@@ -62,6 +62,16 @@ start() {
   app=$!
   pids+=("$app")
   wait_window "^Trawlex"
+  wait_active "^Trawlex"
+}
+# Waits (30 s at most) until the window that takes the keys is titled to match: keys typed
+# before the window manager has given it the focus would go nowhere.
+wait_active() {
+  for _ in $(seq 300); do
+    xdotool getactivewindow getwindowname 2>/dev/null | grep -qE -- "$1" && return 0
+    sleep 0.1
+  done
+  fail "the window titled /$1/ never took the keys; active: $(xdotool getactivewindow getwindowname 2>&1)"
 }
 # Waits (30 s at most) for a window whose title matches the regular expression.
 wait_window() {
