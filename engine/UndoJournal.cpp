@@ -1111,12 +1111,14 @@ TRestore RestoreFileInPieces(const TJournalEntry& entry, std::FILE* from, const 
 // Restores one file of the run whose journal is open in `from`.
 TRestore RestoreEntry(const TJournalEntry& e, std::FILE* from, const std::string& folder, TUndoJournalWriter* journal,
                       const std::function<void(const std::string&)>& log) {
-  std::string old;
-  if (!e.InPieces() && (!UnpackContent(e.OldPacked, e.OldSize, old) || Sha256(old) != e.OldHash)) {
-    log(e.Path + ": Its old content in the undo journal is damaged, so it was not restored");
-    return TRestore::Refused;
-  }
+  // Unpacking a file held whole takes as much memory as the file: running out is this file's
+  // failure, and the undo goes on with the others.
   try {
+    std::string old;
+    if (!e.InPieces() && (!UnpackContent(e.OldPacked, e.OldSize, old) || Sha256(old) != e.OldHash)) {
+      log(e.Path + ": Its old content in the undo journal is damaged, so it was not restored");
+      return TRestore::Refused;
+    }
     return e.InPieces() ? RestoreFileInPieces(e, from, folder, journal, log) : RestoreFile(e, old, folder, journal, log);
   } catch (const std::bad_alloc&) {
     log(e.Path + ": Out of memory, so it was not restored");
