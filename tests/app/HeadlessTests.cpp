@@ -393,6 +393,28 @@ TEST(Headless, HiddenAndBinarySwitchesShowInTheHeaderAndDecideTheFiles) {
   }
 }
 
+// An undo that runs out of memory unpacking one file's old content refuses that file, says
+// so, and restores the others.
+TEST(Headless, UndoOutOfMemoryRefusesThatFileAndRestoresTheOthers) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's own reservations do not fit under an address-space limit";
+#endif
+  TTempDir dir;
+  setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
+  // A regular expression's replace keeps the file whole in the journal, packed small.
+  const std::string big = std::string(96 << 20, 'z') + "\nQQQ\n";
+  const std::string bigPath = dir.Write("tree/a-big.txt", big);
+  dir.Write("tree/b-small.txt", "QQQ small\n");
+  TRun run = RunTrawlex({"--report", "--replace-all", "x", "-t", "QQQ", "-r", "1", "-d", dir / "tree", "-c", "1"});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  ASSERT_EQ(ReadAll(dir / "tree/b-small.txt"), "x small\n");
+  run = RunTrawlex({"--undo-last"}, rlim_t{64} << 20);
+  EXPECT_EQ(run.Status, 2) << run.Err;
+  EXPECT_NE(run.Err.find(bigPath + ": Out of memory, so it was not restored"), std::string::npos) << run.Err;
+  EXPECT_EQ(ReadAll(dir / "tree/b-small.txt"), "QQQ small\n");
+  unsetenv("XDG_STATE_HOME");
+}
+
 TEST(Headless, ReplaceAndDiffSeeOnlyWhatTheSearchListed) {
   // Every choice that leaves files out: the replace and its change set stay inside the list.
   TTempDir dir;
