@@ -463,7 +463,7 @@ TRegexScanner::~TRegexScanner() = default;
 
 bool TRegexScanner::Excluded(const unsigned char* data, int64_t size, const TRegexFind& f) {
   if (!FExclude) return false;
-  if (!FExcludeData || data != FExcludeData || f.Pos < FExcludeAsked) {
+  if (data != FExcludeData || f.Pos < FExcludeAsked) {
     FExcludeData = data;
     FExcludeNext = 0;
     FExcludeMatch = {-1, 0};

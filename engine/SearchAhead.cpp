@@ -83,11 +83,13 @@ void TSearchAhead::Settle(const std::vector<size_t>& addedOrder, size_t count) {
   // Order only once it is sealed, but the worker's Take reads it under the lock.
   TRAWLEX_ASSERT(count <= addedOrder.size(), "Invalid value in Settle");
   std::lock_guard lock(Lock);
-  if (Order.size() >= count) return;
-  if (count > Order.capacity()) Order.reserve(std::max(count, Order.capacity() * 2));
-  for (size_t k = Order.size(); k < count; ++k) {
-    TRAWLEX_ASSERT(addedOrder[k] < Found.size(), "Invalid value in Settle");
-    Order.push_back(&Found[addedOrder[k]]);
+  ExtendOrder(Order, addedOrder, count);
+}
+
+void TSearchAhead::ExtendOrder(std::vector<TSlot*>& order, const std::vector<size_t>& addedOrder, size_t count) {
+  for (size_t k = order.size(); k < count; ++k) {
+    TRAWLEX_ASSERT(addedOrder[k] < Found.size(), "Invalid place in the hand-over order");
+    order.push_back(&Found[addedOrder[k]]);
   }
 }
 
@@ -101,10 +103,7 @@ void TSearchAhead::Seal(const std::vector<size_t>& addedOrder) {
   }
   TRAWLEX_ASSERT(order.size() <= addedOrder.size(), "Invalid value in Seal");
   order.reserve(addedOrder.size());
-  for (size_t k = order.size(); k < addedOrder.size(); ++k) {
-    TRAWLEX_ASSERT(addedOrder[k] < Found.size(), "Invalid value in Seal");
-    order.push_back(&Found[addedOrder[k]]);
-  }
+  ExtendOrder(order, addedOrder, addedOrder.size());
   {
     std::lock_guard lock(Lock);
     Order = std::move(order);

@@ -107,6 +107,8 @@ class TSearchAhead {
     std::unique_ptr<TSearchFile> File;
     TOutcome Outcome;
   };
+  // Appends the slots of addedOrder[order.size(), count) to `order` (Found is read as it is).
+  void ExtendOrder(std::vector<TSlot*>& order, const std::vector<size_t>& addedOrder, size_t count);
 
   void Work();
   void StopHelpers();
