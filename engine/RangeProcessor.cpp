@@ -774,7 +774,9 @@ void TRangeProcessor::TLiteralScan::ScanStretch(int64_t candidatesEnd) {
     Counted = pos + 1;
     next = pos + Match.Len;
   }
-  Next = next;
+  // No find starts before candidatesEnd from here: the next stretch goes on from there, and
+  // never counts again the line breaks this one counted.
+  Next = std::max(next, candidatesEnd);
 }
 
 // The window is about to move: its lines are counted and join the file.

@@ -2,6 +2,7 @@
 // must give exactly the same finds, lines and counts on any input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -159,6 +160,31 @@ TEST_P(MatcherDifferential, LongStretchesAcrossBlockEdges) {
         const TResult fast = Scan(text, target, "", false, false, 0, INT32_MAX, 0, false);
         ASSERT_EQ(fast, slow) << offset << " " << Escape(brk) << " " << Escape(target);
       }
+    }
+  }
+}
+
+TEST_P(MatcherDifferential, FindsInEveryStretchOfALargeTextKeepTheirLines) {
+  // Data held whole is scanned 2 MiB at a time (so that a stop is seen): finds before and
+  // after each stretch's end, and stretches without any, must keep the lines the byte-by-byte
+  // scan gives.
+  std::string text;
+  const std::string lines[] = {"plain filler line\n", "Gr\xC3\xB6\xC3\x9F" "e needle\r\n", "more filler\r", "x\n"};
+  for (size_t i = 0; text.size() < (size_t{5} << 20); ++i) text += lines[i % 7 == 0 ? 1 : i % 3 == 0 ? 2 : i % 5 == 0 ? 3 : 0];
+  text += "needle at the end";
+  struct TRow {
+    const char* Target;
+    bool CaseSensitive, WholeWord;
+  } const rows[] = {{"needle", true, false}, {"NEEDLE", false, false}, {"needle", true, true}, {"GR\xC3\x96\xC3\x9F" "E", false, false}};
+  for (const TRow& r : rows) {
+    for (const int32_t first : {0, (2 << 20) - 3}) {
+      const TResult slow = Scan(text, r.Target, "", r.CaseSensitive, r.WholeWord, first, INT32_MAX, 0, true);
+      const TResult fast = Scan(text, r.Target, "", r.CaseSensitive, r.WholeWord, first, INT32_MAX, 0, false);
+      // Named by their first difference: the whole results are too long to print.
+      const auto differ = std::mismatch(fast.Lines.begin(), fast.Lines.end(), slow.Lines.begin(), slow.Lines.end());
+      EXPECT_TRUE(fast == slow) << r.Target << " from " << first << ": "
+                                << (differ.first != fast.Lines.end() ? *differ.first : "-") << " against "
+                                << (differ.second != slow.Lines.end() ? *differ.second : "-");
     }
   }
 }
