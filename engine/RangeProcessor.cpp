@@ -21,6 +21,7 @@ TRangeProcessor::~TRangeProcessor() = default;
 
 void TRangeProcessor::SetFileName(const std::string& path) {
   FileName = path;
+  SliceStart = 0;
   Reader.Load(path);
   Size = Reader.Size();
   DecodeText();
@@ -43,10 +44,12 @@ void TRangeProcessor::SetFile(TSearchFile* file) {
   Reader.Load(file->Name);
   FileLoaded(file);
   DecodeText();
+  FileEndsWithBreak = Size > 0 && IsLineBreak(static_cast<int32_t>(Size - 1));
 }
 
 void TRangeProcessor::BeginFile(TSearchFile* file) {
   File = file;
+  SliceStart = 0;
   FileName = file->Name;
 }
 
@@ -78,11 +81,70 @@ void TRangeProcessor::StampFileTime() {
 
 void TRangeProcessor::SetBytes(std::string_view bytes, const std::string& path) {
   FileName = path;
+  SliceStart = 0;
   Reader.LoadFromBytes(bytes, path);
   NewRegexSubject();
   Size = Reader.Size();
   LineNo = 0;
   FileTimeStamped = true;  // bytes from memory have no file time
+}
+
+namespace {
+
+// `length` bytes of `file` at `offset` (fewer where the file ends sooner).
+std::string ReadSpan(TReadOnlyFile& file, const std::string& path, int64_t offset, int64_t length) {
+  std::string bytes(static_cast<size_t>(length), '\0');
+  std::string error;
+  const int64_t got = file.ReadFullAt(bytes.data(), bytes.size(), offset, error);
+  if (got < 0) throw ETrawlexError(Fmt("Cannot read file \"%s\". %s", path, error));
+  bytes.resize(static_cast<size_t>(got));
+  return bytes;
+}
+
+bool IsBreakByte(char c) { return c == '\n' || c == '\r'; }
+
+}  // namespace
+
+bool TRangeProcessor::SetFileAround(TSearchFile* file, int64_t position, int64_t wholeMax, int64_t reach) {
+  TReadOnlyFile f;
+  std::string error;
+  if (!f.Open(file->Name, error)) throw ETrawlexError(Fmt("Cannot open file \"%s\". %s", file->Name, error));
+  const int64_t size = f.Size();
+  if (size <= wholeMax) return false;
+  const std::string head = ReadSpan(f, file->Name, 0, 4);
+  if (IsUtf16(DetectEncoding(reinterpret_cast<const unsigned char*>(head.data()), head.size()))) return false;
+  position = std::clamp<int64_t>(position, 0, size);
+  const int64_t from = std::max<int64_t>(0, position - reach);
+  int64_t to = std::min(size, position + reach);
+  std::string bytes = ReadSpan(f, file->Name, from, to - from);
+  const auto at = static_cast<size_t>(std::min<int64_t>(position - from, static_cast<int64_t>(bytes.size())));
+  // The line at `position` is held whole: read on until its end.
+  while (to < size && to - position < LongLinePiece &&
+         std::find_if(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end(), IsBreakByte) == bytes.end()) {
+    const int64_t more = std::min({size, position + 2 * (to - position), position + LongLinePiece}) - to;
+    const std::string next = ReadSpan(f, file->Name, to, more);
+    bytes += next;
+    to += more;
+    if (static_cast<int64_t>(next.size()) < more) break;  // the file shrank
+  }
+  // Whole lines only: the part of a line before the first line break and after the last
+  // one are left out, except at the file's own ends.
+  size_t first = 0, end = bytes.size();
+  if (from > 0) {
+    const auto brk = std::find_if(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(at), IsBreakByte);
+    first = static_cast<size_t>(brk - bytes.begin());
+    if (first < at) first += bytes[first] == '\r' && first + 1 < bytes.size() && bytes[first + 1] == '\n' ? 2 : 1;
+  }
+  if (from + static_cast<int64_t>(bytes.size()) < size) {
+    const auto last = std::find_if(bytes.rbegin(), bytes.rend() - static_cast<std::ptrdiff_t>(at), IsBreakByte);
+    if (last != bytes.rend() - static_cast<std::ptrdiff_t>(at)) end = static_cast<size_t>(bytes.rend() - last);
+  }
+  const std::string last = from + static_cast<int64_t>(bytes.size()) == size ? bytes : ReadSpan(f, file->Name, size - 1, 1);
+  FileEndsWithBreak = !last.empty() && IsBreakByte(last.back());
+  BeginFile(file);
+  SetBytes(std::string_view(bytes).substr(first, end - first), file->Name);
+  SliceStart = from + static_cast<int64_t>(first);
+  return true;
 }
 
 int32_t DecimalDigits(int64_t n) {
@@ -553,7 +615,7 @@ void TRangeProcessor::TLiteralScan::MakeExcludeStream() {
 
 void TRangeProcessor::TLiteralScan::FlushFinds() {
   if (St.Open) {
-    P.MadeLines.push_back(P.File->MakeLine(St.LineNo, St.OpenStart, St.OpenText, Pending, PendingCount, PendingLength));
+    P.MadeLines.push_back(P.File->MakeLine(St.LineNo, St.OpenStart + P.SliceStart, St.OpenText, Pending, PendingCount, PendingLength));
     St.Line = &P.MadeLines.back();
     St.Open = false;
   } else if (PendingCount > 0) {

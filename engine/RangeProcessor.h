@@ -80,6 +80,18 @@ class TRangeProcessor {
   void StampFileTime();
   // Loads bytes held in memory instead of a file (the preview and tests use it).
   void SetBytes(std::string_view bytes, const std::string& path = {});
+  // For the preview of a large file: loads the whole lines of the item's file around file
+  // position `position` (a line start) instead of all of it, from up to `reach` bytes before
+  // it to up to `reach` bytes after it, with the line at `position` whole however long (up
+  // to LongLinePiece). The line items made then carry the file's positions: SliceStart is
+  // the position of the first byte held. False, with nothing loaded, for a file of at most
+  // `wholeMax` bytes and for a UTF-16 one (whose positions are those of its decoded text):
+  // those are loaded whole with SetFile. Fails as SetFile does.
+  bool SetFileAround(TSearchFile* file, int64_t position, int64_t wholeMax, int64_t reach);
+  // The file position of the first byte held (0 unless SetFileAround holds a slice).
+  int64_t SliceStart = 0;
+  // After SetFile or SetFileAround: whether the file's last byte is a line break.
+  bool FileEndsWithBreak = false;
   // Scans first..last (clamped to the data); returns the number of finds starting there.
   int32_t Process(int64_t first, int64_t last);
   // Searches the whole file of the item, as SetFile and then Process over all of it do. A

@@ -259,7 +259,7 @@ void TRangeProcessor::TRegexScan::OpenLine(int64_t lineNo, int64_t start, const 
   if (!FileHasLines && P.OnNewFindLine) P.OnNewFindLine();
   FileHasLines = true;
   if (P.File) P.File->ShareArena(P.Arena);
-  P.MadeLines.push_back(P.File->MakeLine(lineNo, start, LineText(start), col, col ? 1 : 0, length));
+  P.MadeLines.push_back(P.File->MakeLine(lineNo, start + P.SliceStart, LineText(start), col, col ? 1 : 0, length));
   OpenLineNo = lineNo;
 }
 

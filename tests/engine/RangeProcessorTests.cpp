@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "engine/RangeProcessor.h"
 #include "engine/SearchParams.h"
 #include "engine/SearchResult.h"
+#include "support/TestSupport.h"
 
 using namespace trawlex;
 
@@ -253,4 +256,71 @@ TEST(TargetMatching, OneProcessorFollowsChangesOfTargetAndCase) {
   params.SetTarget("BAR");
   proc.SetBytes("Foo foo bar", "mem");
   EXPECT_EQ(proc.Process(0, INT32_MAX), 0);
+}
+
+// The preview of a large file holds only the lines around the one it shows. Whatever the
+// cut, those must be whole lines, numbered, placed and matched as the whole file has them,
+// with the line asked for among them.
+TEST(PreviewSlice, HoldsWholeLinesAsTheWholeFileHasThem) {
+  struct TCase {
+    const char* Name;
+    std::string Bytes;
+  };
+  const std::string longLine = "needle " + std::string(60, 'x') + " needle";
+  const TCase cases[] = {
+      {"LF", "a needle\nbb\n\nneedle needle c\nddd\nNEEDLE\n"},
+      {"CR LF, cuts between CR and LF", "needle\r\nx\r\n\r\nyy needle\r\nz\r\n"},
+      {"lone CR and a mix", "p needle\rq\r\rneedle\nr\r\ns needle"},
+      {"no final break", "one\ntwo needle\nthree"},
+      {"a line longer than the reach", "a\n" + longLine + "\nb needle\n" + longLine},
+  };
+  test::TTempDir dir;
+  for (const TCase& c : cases) {
+    const std::string path = dir.Write("f.txt", c.Bytes);
+    TSearchParams params;
+    params.SetTarget("needle");
+    TSearchFile whole(&params);
+    whole.Name = path;
+    TRangeProcessor all(&params);
+    all.SetFile(&whole);
+    all.Modes.AllLines = true;
+    all.Process(0, all.Size - 1);
+    std::map<int64_t, std::string> byStart;  // line start -> "lineNo:positions|text"
+    for (int32_t i = 0; i < whole.GetLineCount(); ++i)
+      byStart[whole.GetLine(i)->LineStart()] = Describe(*whole.GetLine(i)) + "|" + std::string(whole.GetLine(i)->Text());
+    for (const int64_t reach : {1, 2, 3, 5, 8, 13, 40}) {
+      for (const auto& [position, expected] : byStart) {
+        if (position == all.Size) continue;  // the empty rest after a final break is no line
+        SCOPED_TRACE(std::string(c.Name) + ", reach " + std::to_string(reach) + ", line at " + std::to_string(position));
+        TSearchFile slice(&params);
+        slice.Name = path;
+        TRangeProcessor part(&params);
+        ASSERT_TRUE(part.SetFileAround(&slice, position, 4, reach));
+        const auto first = byStart.find(part.SliceStart);
+        ASSERT_NE(first, byStart.end()) << "the slice starts mid-line";
+        part.Modes.AllLines = true;
+        part.LineNo = std::stoll(first->second);
+        part.Process(0, part.Size - 1);
+        bool asked = false;
+        for (int32_t i = 0; i < slice.GetLineCount(); ++i) {
+          const TSearchLine& line = *slice.GetLine(i);
+          if (line.LineStart() == part.SliceStart + part.Size) continue;  // after the last break held: no line
+          ASSERT_EQ(byStart.count(line.LineStart()), 1u) << i;
+          EXPECT_EQ(Describe(line) + "|" + std::string(line.Text()), byStart[line.LineStart()]);
+          asked |= line.LineStart() == position;
+        }
+        EXPECT_TRUE(asked);
+        EXPECT_EQ(part.FileEndsWithBreak, all.FileEndsWithBreak);
+      }
+    }
+  }
+  // A small file, and a UTF-16 one (whose positions are those of its text), are read whole.
+  TSearchParams params;
+  params.SetTarget("needle");
+  TSearchFile file(&params);
+  TRangeProcessor m(&params);
+  file.Name = dir.Write("small.txt", "needle\n");
+  EXPECT_FALSE(m.SetFileAround(&file, 0, 4 << 10, 1));
+  file.Name = dir.Write("wide.txt", std::string("\xFF\xFEn\0e\0\n\0", 8) + std::string(64, 'x'));
+  EXPECT_FALSE(m.SetFileAround(&file, 0, 4, 1));
 }

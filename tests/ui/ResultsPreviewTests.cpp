@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QSpinBox>
 #include <QAccessible>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QtTest>
@@ -177,6 +178,26 @@ class TResultsPreviewTests : public QObject {
     for (int i = 0; i < 6; ++i) PressKey(Qt::Key_Up);
     QCOMPARE(PreviewLines(W), QStringLiteral("0* 1 2"));
     QCOMPARE(W->lstResults->Count(), 4);  // the results are untouched
+  }
+
+  // A file larger than the preview reads whole: it reads the lines around the result, and
+  // again around the line it scrolls to.
+  void PreviewOfALargeFile() {
+    QByteArray big;
+    for (int i = 0; i < 140000; ++i)  // 4.8 MB
+      big += i == 120000 || i == 139999 ? "a line with a needle in it\r\n" : "a line of filler, of some length\r\n";
+    QFile::remove(FDir.filePath(QStringLiteral("a.txt")));
+    Write(QStringLiteral("big.txt"), big);
+    const auto removeBig = qScopeGuard([this] { QFile::remove(FDir.filePath(QStringLiteral("big.txt"))); });
+    Search();
+    ClickRow(W->lstResults, 1);
+    QCOMPARE(PreviewLines(W), QStringLiteral("119999 120000* 120001"));
+    ClickRow(W->lstPreview, 2);
+    PressKey(Qt::Key_Down);
+    QCOMPARE(PreviewLines(W), QStringLiteral("120000 120001 120002*"));
+    ClickRow(W->lstResults, 2);
+    QCOMPARE(PreviewLines(W), QStringLiteral("139997 139998 139999*"));
+    QCOMPARE(W->lblLineCount->text(), QStringLiteral(" (140000 lines)"));
   }
 
   void DoubleClickTogglesAFindInBothLists() {

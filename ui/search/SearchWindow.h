@@ -44,6 +44,7 @@ class TListForm;
 class TfmAbout;
 class TfmInfo;
 class TPainterSurface;
+class TRangeProcessor;
 class TResultList;
 class TSaveDialog;
 class TSearchFile;
@@ -266,9 +267,12 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   void ShowFindCount(TSearchResult* item);
   void ShowPreview(TSearchResult* item, bool keepSelection);
   int FitPreviewToWholeLines();
-  void ReadPreviewFile(const std::string& path, int32_t lineStart, int lines);
+  void ReadPreviewFile(const std::string& path, int64_t lineStart, int lines);
+  void LoadPreviewFile(TRangeProcessor& m, int64_t around);
+  // Where file position `position` lies in what `m` holds of the file.
+  static int32_t HeldPosition(const TRangeProcessor& m, int64_t position);
   void ScrollPreview(bool forward, bool page);
-  void FillPreview(int32_t lineNo);
+  void FillPreview(int64_t lineNo);
   void ClearPreview();
   void ToggleFindAtMouse(TResultList* list, const QPoint& viewportPos);
   void ListDoubleClicked(TResultList* list, const QPoint& viewportPos);
@@ -320,7 +324,11 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   bool FResultsSyncQueued = false;  // the list takes the entries handed over when the batch is through
   int FLinesExtent = -1;  // the sideways extent of the results with their lines, once known
   std::unique_ptr<TSearchFile> FPreviewFile;
-  int32_t FPreviewLine = 0;
+  int64_t FPreviewLine = 0;
+  // The preview reads a file up to this size whole, and of a larger one the lines within
+  // PreviewReach bytes of the line it shows.
+  static constexpr int64_t PreviewWholeMax = int64_t{4} << 20;
+  static constexpr int64_t PreviewReach = int64_t{1} << 20;
   bool FPreviewEndsWithBreak = false;  // the previewed file's last byte is a line break
   std::set<std::string> FPreviewFailures;  // files of these results the preview could not read
   int FTotalFindCount = 0;

@@ -58,16 +58,18 @@ void HideFontStyleChoice(QFontDialog& dialog) {
 // A stretch of whole lines of a file: from the start of its first line to the end of its last,
 // and the number of its first line.
 struct TPreviewRange {
-  int32_t Start, End, FirstLineNo;
+  int32_t Start, End;
+  int64_t FirstLineNo;
 };
 
 // Up to `lines` lines around the line that starts at `lineStart` (line `lineNo`). The range
 // grows one line at a time, forward and backward in turn, forward first. Forward means to the
 // start of a following line; the empty rest after a file's last line break is no line the
 // preview shows, so a range at the end grows backward only.
-TPreviewRange PreviewRange(const TRangeProcessor& m, int32_t lineStart, int32_t lineNo, int lines) {
-  const int32_t size = m.Size;
-  int32_t end = lineStart, start = lineStart, firstLineNo = lineNo;
+TPreviewRange PreviewRange(const TRangeProcessor& m, int32_t lineStart, int64_t lineNo, int lines) {
+  const auto size = static_cast<int32_t>(m.Size);
+  int32_t end = lineStart, start = lineStart;
+  int64_t firstLineNo = lineNo;
   bool forward = true;
   for (int i = 1; i < lines; forward = !forward) {
     const int32_t next = end < size - 1 ? m.GetNextLineStart(end) : size;
@@ -113,12 +115,14 @@ void TfmSearch::ClearPreview() {
 void TfmSearch::ShowPreview(TSearchResult* item, bool keepSelection) {
   const int n = FitPreviewToWholeLines();
   if (n <= 0 || !SearchParams) return;
-  std::string path;
-  GetItemLocation(item, path, FPreviewLine);
+  TSearchFile* owner = GetOwnerFile(item);
+  if (!owner) return;
   // Read before the preview is cleared: `item` may be one of the preview's own lines.
+  const std::string path = owner->Name;
   auto* line = dynamic_cast<TSearchLine*>(item);
-  const int32_t lineStart = line ? line->LineStart() : 0;
-  int32_t selectLineNo = line ? line->LineNo() : 0;
+  FPreviewLine = line ? line->LineNo() : 0;
+  const int64_t lineStart = line ? line->LineStart() : 0;
+  int64_t selectLineNo = FPreviewLine;
   if (keepSelection) {
     auto* shown = dynamic_cast<TSearchLine*>(lstPreview->ItemAt(lstPreview->ItemIndex()));
     selectLineNo = shown ? shown->LineNo() : -1;
@@ -146,25 +150,34 @@ int TfmSearch::FitPreviewToWholeLines() {
 
 // FPreviewFile becomes `lines` lines of `path` around the line that starts at `lineStart`
 // (line FPreviewLine), read afresh with their finds.
-void TfmSearch::ReadPreviewFile(const std::string& path, int32_t lineStart, int lines) {
+void TfmSearch::ReadPreviewFile(const std::string& path, int64_t lineStart, int lines) {
   FPreviewFile = std::make_unique<TSearchFile>(SearchParams.get());
   FPreviewFile->Name = path;
   TRangeProcessor m(SearchParams.get());
   try {
-    m.SetFile(FPreviewFile.get());
+    LoadPreviewFile(m, lineStart);
   } catch (...) {
     FPreviewFile.reset();  // the file can no longer be read: the preview stays empty
     throw;
   }
-  const int32_t size = m.Size;
-  FPreviewEndsWithBreak = size > 0 && m.IsLineBreak(size - 1);
-  const TPreviewRange range = PreviewRange(m, lineStart, FPreviewLine, lines);
+  FPreviewEndsWithBreak = m.FileEndsWithBreak;
+  const TPreviewRange range = PreviewRange(m, HeldPosition(m, lineStart), FPreviewLine, lines);
   m.LineNo = range.FirstLineNo;
   m.Modes.AllLines = true;
   m.Process(range.Start, range.End);
 }
 
-void TfmSearch::FillPreview(int32_t lineNo) {
+// A small file is read whole; of a large one only the lines around file position `around`,
+// so that moving through its results reads little of it each time.
+void TfmSearch::LoadPreviewFile(TRangeProcessor& m, int64_t around) {
+  if (!m.SetFileAround(FPreviewFile.get(), around, PreviewWholeMax, PreviewReach)) m.SetFile(FPreviewFile.get());
+}
+
+int32_t TfmSearch::HeldPosition(const TRangeProcessor& m, int64_t position) {
+  return static_cast<int32_t>(std::clamp<int64_t>(position - m.SliceStart, 0, m.Size));
+}
+
+void TfmSearch::FillPreview(int64_t lineNo) {
   lstPreview->Clear();
   if (!FPreviewFile) return;
   TItemList& items = lstPreview->Items();
@@ -221,11 +234,12 @@ void TfmSearch::ScrollPreview(bool forward, bool page) {
     TResultList* List;
     ~TResume() { List->setUpdatesEnabled(true); }
   } resume{lstPreview};
-  const int32_t bLineNo = b->LineNo(), bStart = b->LineStart();
+  const int64_t bLineNo = b->LineNo(), bAt = b->LineStart();
   TRangeProcessor m(SearchParams.get());
-  m.SetFile(FPreviewFile.get());  // read again: it may have changed since
+  LoadPreviewFile(m, bAt);  // read again: it may have changed since
   m.Modes.AllLines = true;
-  const int32_t size = m.Size;
+  const auto size = static_cast<int32_t>(m.Size);
+  const int32_t bStart = HeldPosition(m, bAt);
   if (forward) {
     const int32_t from = m.GetNextLineStart(bStart);
     if (from >= size) return;  // b is the file's last line
