@@ -5,8 +5,11 @@
 // first painted results, and what sorting, "Show only filenames", selecting and scrolling then
 // cost over the whole result list.
 //
-//   window_bench DIR [TARGET [SWITCH VALUE ...]] [--runs N]
+//   window_bench DIR [TARGET [SWITCH VALUE ...]] [--runs N] [--cold]
 //   e.g. window_bench /tmp/perf-corpus/tree the --runs 3
+//
+// With --cold (root only) the page cache is dropped before every run, both ways: the window
+// then reads a cold tree as the first search of the day does.
 //
 // Without a target it runs the three standard rows: include -c 1, return -c 1, the -c 0. It
 // prints one table row per search, and first the font the lists draw with and which of the
@@ -27,6 +30,7 @@
 
 #include <sys/resource.h>
 #include <time.h>
+#include <unistd.h>
 
 #include "app/Headless.h"
 #include "ui/Action.h"
@@ -58,6 +62,15 @@ double ProcessCpu() {
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// Empties the page cache (root only); false when the system refuses.
+bool DropCaches() {
+  sync();
+  std::FILE* f = std::fopen("/proc/sys/vm/drop_caches", "w");
+  if (!f) return false;
+  const bool written = std::fputs("3\n", f) >= 0;
+  return std::fclose(f) == 0 && written;
 }
 
 double RunHeadless(const std::vector<std::string>& switches, double* processCpu = nullptr) {
@@ -166,15 +179,17 @@ TWindowRun RunWindow(TApp& application, const std::vector<std::string>& switches
   return run;
 }
 
-void RunRow(TApp& application, const std::vector<std::string>& switches, int runs) {
+void RunRow(TApp& application, const std::vector<std::string>& switches, int runs, bool cold) {
   std::vector<double> headless, window, ratios, first;
   TWindowRun last;
   double pause = 0;
   int pauseAt = 0;
-  RunHeadless(switches);  // warm-up: the files come from the cache in every timed run
+  if (!cold) RunHeadless(switches);  // warm-up: the files come from the cache in every timed run
   for (int i = 0; i < runs; ++i) {
     double headlessCpu = 0;
+    if (cold) DropCaches();
     headless.push_back(RunHeadless(switches, &headlessCpu));
+    if (cold) DropCaches();
     last = RunWindow(application, switches);
     window.push_back(last.Seconds);
     ratios.push_back(last.Seconds / headless.back());
@@ -224,13 +239,16 @@ void PrintFonts() {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: window_bench DIR [TARGET [SWITCH VALUE ...]] [--runs N]\n");
+    std::fprintf(stderr, "usage: window_bench DIR [TARGET [SWITCH VALUE ...]] [--runs N] [--cold]\n");
     return 2;
   }
   std::vector<std::string> given;
   int runs = 3;
+  bool cold = false;
   for (int i = 2; i < argc; ++i) {
-    if (std::string(argv[i]) == "--runs" && i + 1 < argc) {
+    if (std::string(argv[i]) == "--cold") {
+      cold = true;
+    } else if (std::string(argv[i]) == "--runs" && i + 1 < argc) {
       runs = std::max(1, std::atoi(argv[++i]));
     } else {
       given.emplace_back(argv[i]);
@@ -243,6 +261,10 @@ int main(int argc, char** argv) {
     rows.push_back({"-t"});
     rows.back().insert(rows.back().end(), given.begin(), given.end());
   }
+  if (cold && !DropCaches()) {
+    std::fprintf(stderr, "window_bench: the page cache cannot be dropped here (run as root)\n");
+    return 2;
+  }
   QTemporaryDir home;
   qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -253,7 +275,7 @@ int main(int argc, char** argv) {
   for (const auto& row : rows) {
     std::vector<std::string> switches{"-d", argv[1]};
     switches.insert(switches.end(), row.begin(), row.end());
-    RunRow(application, switches, runs);
+    RunRow(application, switches, runs, cold);
   }
   application.Exit();
   application.WaitForWorkers(30000);
