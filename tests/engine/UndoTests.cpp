@@ -406,6 +406,34 @@ TEST_F(UndoTest, FullJournalDiskLeavesTheFileWhoseOldContentDoesNotFitUnchanged)
   EXPECT_EQ(ReadAll(small), "a foo");
 }
 
+TEST_F(UndoTest, UndoThatCouldNotWriteAFileIsTakenUpOnceThereIsRoom) {
+  const std::string disk = Dir / "disk";
+  fs::create_directories(disk);
+  if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=256k") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
+  const std::unique_ptr<const char, std::function<void(const char*)>> unmount(disk.c_str(),
+                                                                              [](const char* p) { umount2(p, MNT_DETACH); });
+  Tree = Dir.MakeDir("disk/tree");
+  std::string lines;
+  for (int i = 0; i < 4000; ++i) lines += "foo " + std::to_string(i) + "\r\n";
+  const std::string a = Dir.Write("disk/tree/a.txt", "a foo"), b = Dir.Write("disk/tree/b.txt", lines);
+  ASSERT_EQ(Replace("foo", "bar"), 0) << Err;
+  {
+    std::ofstream fill(disk + "/fill", std::ios::binary);
+    const std::string block(4096, 'x');
+    while (fill.write(block.data(), block.size())) fill.flush();
+  }
+  EXPECT_EQ(Undo(), 2);
+  EXPECT_NE(Err.find(b + ": " + SystemErrorText(ENOSPC) + ", so it was not restored"), std::string::npos) << Err;
+  EXPECT_NE(Err.find("could not be written or read now; once that is mended, --undo-last restores"), std::string::npos)
+      << Err;
+  EXPECT_EQ(List().back().find(", undone"), std::string::npos);
+  fs::remove(disk + "/fill");
+  EXPECT_EQ(Undo(), 0) << Err;
+  EXPECT_NE(Out.find("Taken up again: "), std::string::npos) << Out;
+  EXPECT_EQ(ReadAll(a), "a foo");
+  EXPECT_EQ(ReadAll(b), lines);
+}
+
 // kill -9 in the middle of a run over many files: the journal undoes exactly the files that
 // were rewritten, and the files the run never reached are no refusal.
 TEST(UndoKillTest, JournalOfAKilledRunRestoresExactlyTheFilesItRewrote) {
