@@ -853,25 +853,33 @@ std::string UndoSpaceProblem(int64_t oldBytes, const TUndoLimits& limits) {
 
 // ---- Recovering an interrupted in-place rewrite ----
 
+namespace {
+
+// Whether `current` is what overwriting `before` in place with `after` and being cut short
+// leaves: each byte is the one of `after` or of `before` at its place, and the length is the
+// one, the other or the longer of the two.
+bool OverwriteMix(std::string_view before, std::string_view after, std::string_view current) {
+  if (current.size() != before.size() && current.size() != after.size() &&
+      current.size() != std::max(before.size(), after.size()))
+    return false;
+  for (size_t i = 0; i < current.size(); ++i) {
+    const bool isNew = i < after.size() && current[i] == after[i];
+    const bool isOld = i < before.size() && current[i] == before[i];
+    if (!isNew && !isOld) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool InterruptedRewriteRecoverable(const TJournalEntry& entry, std::string_view backup, std::string_view current) {
   if (static_cast<int64_t>(backup.size()) != entry.OldSize || Sha256(backup) != entry.OldHash) return false;
   const int64_t currentSize = static_cast<int64_t>(current.size());
   if (currentSize == entry.NewSize && Sha256(current) == entry.NewHash) return true;
   if (current == backup) return true;
   if (!entry.InPlace) return false;
-  // Overwritten from the start and cut at the end: each byte is the new one or the old one
-  // at its place, and the length is the old, the new or the longer of the two.
   std::string fresh;
-  if (!UnpackContent(entry.NewPacked, entry.NewSize, fresh)) return false;
-  if (current.size() != backup.size() && current.size() != fresh.size() &&
-      current.size() != std::max(backup.size(), fresh.size()))
-    return false;
-  for (size_t i = 0; i < current.size(); ++i) {
-    const bool isNew = i < fresh.size() && current[i] == fresh[i];
-    const bool isOld = i < backup.size() && current[i] == backup[i];
-    if (!isNew && !isOld) return false;
-  }
-  return true;
+  return UnpackContent(entry.NewPacked, entry.NewSize, fresh) && OverwriteMix(backup, fresh, current);
 }
 
 bool FindJournalEntry(const std::string& folder, const std::string& backupPath, const TDigest& oldHash,
@@ -997,9 +1005,17 @@ TRestore RestoreFile(const TJournalEntry& entry, const std::string& old, const s
   const std::string backup = rewriter.LeftBackup();
   if (!backup.empty()) {
     // A copy left by an in-place rewrite that was interrupted: the file may be half written.
+    // The rewrite was the replace (the copy holds the old content) or an undo of it that
+    // was killed (the copy holds what the replace wrote, the file is on its way back).
     std::string kept;
-    if (!ReadWhole(backup, kept) || !InterruptedRewriteRecoverable(entry, kept, current))
-      return job.Refuse("An interrupted replace left a copy of its old content in " + backup + ", and the file changed since");
+    if (!ReadWhole(backup, kept))
+      return job.Fail("The copy an interrupted rewrite left in " + backup + " cannot be read");
+    const bool undoCut = static_cast<int64_t>(kept.size()) == entry.NewSize && Sha256(kept) == entry.NewHash &&
+                         (kept == current || OverwriteMix(kept, old, current));
+    if (!undoCut && !InterruptedRewriteRecoverable(entry, kept, current))
+      return job.Refuse("An interrupted rewrite left a copy of the file in " + backup + ", and the file changed since");
+    // What the file held whole before the rewrite that was cut short is what it now holds.
+    current = std::move(kept);
   } else if (const std::optional<TRestore> ended =
                  CheckHoldsNew(job, static_cast<int64_t>(current.size()), currentHash, alreadyOld)) {
     return *ended;
@@ -1099,8 +1115,11 @@ TRestore RestoreFileInPieces(const TJournalEntry& entry, std::FILE* from, const 
   if (!HashFile(rewriter, size, currentHash)) return job.Fail(rewriter.Error());
   const bool alreadyOld = size == entry.OldSize && currentHash == entry.OldHash;
   if (const std::optional<TRestore> ended = CheckRunsFile(job, rewriter, alreadyOld)) return *ended;
-  if (const std::string backup = rewriter.LeftBackup(); !backup.empty())
-    return job.Refuse("An interrupted replace left a copy of its old content in " + backup + "; compare the two");
+  if (const std::string backup = rewriter.LeftBackup(); !backup.empty()) {
+    // Only an in-place rewrite leaves one, and the file is restored in place, whole.
+    if (rewriter.Mode() == TRewriteMode::InPlace) return RestoreHeldWhole(job, from, held, size);
+    return job.Refuse("An interrupted rewrite left a copy of the file in " + backup + "; compare the two");
+  }
   if (const std::optional<TRestore> ended = CheckHoldsNew(job, size, currentHash, alreadyOld)) return *ended;
   if (const std::optional<TRestore> ended = BeginRestore(job, rewriter)) return *ended;
   if (rewriter.Mode() == TRewriteMode::InPlace) return RestoreHeldWhole(job, from, held, size);

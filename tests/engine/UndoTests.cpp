@@ -507,6 +507,40 @@ TEST(UndoKillTest, KilledInPlaceRewriteIsCopiedBackByTheNextRun) {
 
 // Journals that another user could have written or swapped, and files that are no longer the
 // ones the run wrote: each is refused and named, and nothing outside the run is written.
+// The same for an undo killed while it overwrote a hard-linked file: the next undo takes it
+// up and puts the old content back whole, and undoing that gives the replaced content back.
+TEST(UndoKillTest, KilledInPlaceUndoIsFinishedByTheNextUndo) {
+  TTempDir dir;
+  setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+  std::string old;
+  for (int i = 0; i < 300000; ++i) old += "line " + std::to_string(i) + " with foo\n";
+  const std::string tree = dir / "tree", path = tree + "/big.txt", backup = tree + "/.big.txt.Trawlex1.tmp";
+  auto run = [](const V& args) {
+    int status = 0;
+    waitpid(SpawnReplace(args), &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  bool left = false;
+  std::string replaced;
+  for (int attempt = 0; attempt < 20 && !left; ++attempt) {
+    fs::remove_all(tree);
+    fs::remove_all(dir / "state");
+    dir.Write("tree/big.txt", old);
+    ASSERT_EQ(link(path.c_str(), (dir / ("other" + std::to_string(attempt))).c_str()), 0);
+    ASSERT_EQ(run({"--report", "--replace-all", "BARBAR", "-t", "foo", "-d", tree, "-p", "*.txt"}), 0);
+    replaced = ReadAll(path);
+    left = KillWhen(SpawnReplace({"--undo-last"}), [&] { return PathEntryExists(backup); }) && PathEntryExists(backup);
+  }
+  ASSERT_TRUE(left) << "no kill landed while the file was overwritten";
+  EXPECT_EQ(run({"--undo-last"}), 0);
+  EXPECT_TRUE(ReadAll(path) == old);
+  EXPECT_FALSE(PathEntryExists(backup));
+  EXPECT_EQ(fs::hard_link_count(path), 2u);
+  EXPECT_EQ(run({"--undo-last"}), 0);
+  EXPECT_TRUE(ReadAll(path) == replaced);
+}
+
 TEST_F(UndoTest, JournalsAndFilesThatAreNotTheRunsOwnAreRefusedAndNamed) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
   ASSERT_EQ(chmod(Dir.Path().c_str(), 0755), 0);  // the other user must reach the undo folder
