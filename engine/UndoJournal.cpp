@@ -679,9 +679,8 @@ bool WriteState(TOwnFile& file, uint8_t state, uint64_t endLength) {
 }  // namespace
 
 void TUndoJournalWriter::Leave() {
-  if (!File.IsOpen()) return;
-  File.FlushToDisk();
-  if (FFiles == 0) std::remove(FPath.c_str());
+  if (File.IsOpen()) File.FlushToDisk();
+  if (FFiles == 0 && !FPath.empty()) std::remove(FPath.c_str());
   File.Close();
 }
 
@@ -1263,10 +1262,12 @@ TUndoOutcome UndoJournal(const std::string& journalPath, const std::string& undo
 
   const bool journalled = !undoFolder.empty();
   if (journalled && !resuming && !CreateUndoJournal(w.Journal, undoFolder, run.Run, journalPath, outcome)) return outcome;
+  // A taken-up undo is ended in its journal, but keeps the content it overwrites there only
+  // when asked to keep a journal: without one it still works with the undo folder full.
   const bool writing = journalled || resuming;
   // Last file first: should a file appear twice, its oldest content is what stays.
   for (auto e = run.Entries.rbegin(); e != run.Entries.rend(); ++e) {
-    const TRestore result = RestoreEntry(*e, runFile.Stream(), run.Run.RealDirectory, writing ? &w.Journal : nullptr, log);
+    const TRestore result = RestoreEntry(*e, runFile.Stream(), run.Run.RealDirectory, journalled ? &w.Journal : nullptr, log);
     if (result == TRestore::Restored) ++outcome.Restored;
     if (result == TRestore::Refused || result == TRestore::Failed) ++outcome.Refused;
     if (result == TRestore::Failed) ++outcome.Failed;
