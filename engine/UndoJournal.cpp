@@ -923,12 +923,19 @@ struct TRestoreJob {
   const std::function<void(const std::string&)>& Log;
 
   TRestore Refuse(const std::string& why) const {
-    Log(Entry.Path + ": " + why + ", so it was not restored");
+    Log(Entry.Path + ": " + Reason(why) + ", so it was not restored");
     return TRestore::Refused;
   }
   TRestore Fail(const std::string& why) const {
-    Log(Entry.Path + ": " + why + ", so it was not restored");
+    Log(Entry.Path + ": " + Reason(why) + ", so it was not restored");
     return TRestore::Failed;
+  }
+  // The rewriter's reasons end in what it did not do to the file: here the file was not restored.
+  static std::string Reason(std::string why) {
+    const std::string_view tail = ", so it was not changed";
+    if (why.size() >= tail.size() && why.compare(why.size() - tail.size(), tail.size(), tail) == 0)
+      why.resize(why.size() - tail.size());
+    return why;
   }
 };
 
@@ -943,7 +950,11 @@ std::optional<TRestore> OpenForRestore(const TRestoreJob& job, TFileRewriter& re
     return job.Refuse("It lies outside the folder of the run (" +
                       (job.Folder.empty() ? std::string("none recorded") : job.Folder) + ")");
   if (!PathEntryExists(entry.Name) && !PathEntryExists(entry.Path)) return job.Refuse("The file no longer exists");
-  if (!rewriter.Open(entry.Name)) return job.Refuse(rewriter.Error());
+  if (!rewriter.Open(entry.Name)) {
+    // A file that is still there but cannot be opened or locked now may be restored later.
+    TFileInfo info;
+    return GetFileInfo(entry.Name, info) && info.IsRegular ? job.Fail(rewriter.Error()) : job.Refuse(rewriter.Error());
+  }
   if (rewriter.RealPath() != entry.Path) return job.Refuse("The path now leads to another file (" + rewriter.RealPath() + ")");
   return std::nullopt;
 }
@@ -963,7 +974,7 @@ std::optional<TRestore> CheckHoldsNew(const TRestoreJob& job, int64_t size, cons
 }
 
 std::optional<TRestore> BeginRestore(const TRestoreJob& job, TFileRewriter& rewriter) {
-  if (!rewriter.CheckWritable()) return job.Refuse(rewriter.Error());
+  if (!rewriter.CheckWritable()) return job.Fail(rewriter.Error());
   if (!rewriter.BeginWrite()) return job.Fail(rewriter.Error());
   return std::nullopt;
 }

@@ -406,30 +406,32 @@ TEST_F(UndoTest, FullJournalDiskLeavesTheFileWhoseOldContentDoesNotFitUnchanged)
   EXPECT_EQ(ReadAll(small), "a foo");
 }
 
-// A disk that fills during an undo: the files that could not be written stay to be undone,
-// by the next undo once there is room, or without a journal of its own.
+// A file an undo could not write (a full disk, a read-only file) stays to be undone: by the
+// next undo once that is mended, or by one without a journal of its own.
 TEST_F(UndoTest, UndoThatCouldNotWriteAFileIsTakenUpLater) {
   std::string noise = "a foo ";  // does not compress
   for (uint32_t x = 1; noise.size() < 100000;) noise += static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+  enum TDisk { None, Files, Journals };  // what lies on a small disk that fills
   struct TCase {
     const char* Name;
-    bool TreeOnDisk;  // else the undo folder is on the small disk
+    TDisk Disk;
     const char* Error;
     V Retry;
   } cases[] = {
-      {"the files' disk", true, ": No space left on device, so it was not restored", {"--undo-last"}},
-      {"the undo folder's disk", false, ": Its content could not be kept for undo (", {"--undo-last", "--no-undo"}},
+      {"the files' disk", Files, ": No space left on device, so it was not restored", {"--undo-last"}},
+      {"the undo folder's disk", Journals, ": Its content could not be kept for undo (", {"--undo-last", "--no-undo"}},
+      {"a read-only file", None, ": The file is read-only, so it was not restored\n", {"--undo-last"}},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
     const std::string name = "disk-" + std::to_string(&c - cases), disk = Dir / name;
     fs::create_directories(disk);
-    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=256k") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
+    if (c.Disk != None && mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=256k") != 0) GTEST_SKIP() << "cannot mount a tmpfs";
     const std::unique_ptr<const char, std::function<void(const char*)>> unmount(disk.c_str(),
                                                                                 [](const char* p) { umount2(p, MNT_DETACH); });
     Fresh(std::to_string(&c - cases));
-    if (c.TreeOnDisk) Tree = Dir.MakeDir(name + "/tree");
-    if (!c.TreeOnDisk) setenv("XDG_STATE_HOME", disk.c_str(), 1);
+    if (c.Disk == Files) Tree = Dir.MakeDir(name + "/tree");
+    if (c.Disk == Journals) setenv("XDG_STATE_HOME", disk.c_str(), 1);
     const std::string a = Tree + "/a.txt", b = Tree + "/b.txt";
     std::ofstream(a, std::ios::binary) << noise;  // undone last
     std::ofstream(b, std::ios::binary) << "b foo";
@@ -437,15 +439,17 @@ TEST_F(UndoTest, UndoThatCouldNotWriteAFileIsTakenUpLater) {
     {  // the disk filled up to 40 KiB short of full
       std::ofstream fill(disk + "/fill", std::ios::binary);
       const std::string block(4096, 'x');
-      while (fill.write(block.data(), block.size())) fill.flush();
+      while (c.Disk != None && fill.write(block.data(), block.size())) fill.flush();
     }
-    fs::resize_file(disk + "/fill", fs::file_size(disk + "/fill") - (c.TreeOnDisk ? 0 : 40 << 10));
+    fs::resize_file(disk + "/fill", fs::file_size(disk + "/fill") - (c.Disk == Journals ? 40 << 10 : 0));
+    if (c.Disk == None) fs::permissions(a, fs::perms::owner_read);
     EXPECT_EQ(Undo(), 2);
     EXPECT_NE(Err.find(a + c.Error), std::string::npos) << Err;
     EXPECT_NE(Err.find("could not be written or read now; once that is mended, --undo-last restores"), std::string::npos)
         << Err;
     EXPECT_EQ(List().back().find(", undone"), std::string::npos);
-    if (c.TreeOnDisk) fs::remove(disk + "/fill");
+    fs::remove(disk + "/fill");
+    fs::permissions(a, fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(Run(RunUndo, c.Retry), 0) << Err;
     EXPECT_TRUE(ReadAll(a) == noise);
     EXPECT_EQ(ReadAll(b), "b foo");
