@@ -855,11 +855,11 @@ std::string UndoSpaceProblem(int64_t oldBytes, const TUndoLimits& limits) {
 namespace {
 
 // Whether `current` is what overwriting `before` in place with `after` and being cut short
-// leaves: each byte is the one of `after` or of `before` at its place, and the length is the
-// one, the other or the longer of the two.
+// leaves: each byte is the one of `after` or of `before` at its place, and the length lies
+// between the two (a write that grows the file is cut anywhere; one that shrinks it leaves
+// the old length until the file is cut to the new one).
 bool OverwriteMix(std::string_view before, std::string_view after, std::string_view current) {
-  if (current.size() != before.size() && current.size() != after.size() &&
-      current.size() != std::max(before.size(), after.size()))
+  if (current.size() < std::min(before.size(), after.size()) || current.size() > std::max(before.size(), after.size()))
     return false;
   for (size_t i = 0; i < current.size(); ++i) {
     const bool isNew = i < after.size() && current[i] == after[i];

@@ -355,6 +355,7 @@ TEST_F(UndoTest, CopyLeftByAnInterruptedInPlaceRewriteIsCopiedBackWhenTheJournal
     bool Recovered;
   } cases[] = {
       {"half-written", newContent.substr(0, 12) + oldContent.substr(12), true},
+      {"cut while it grew the file", newContent.substr(0, oldContent.size() + 2), true},
       {"written, not yet cut", newContent + "x", false},  // not a mix of the two
       {"complete", newContent, true},
       {"edited since", "someone else's ccc", false},
