@@ -93,6 +93,8 @@ TReplaceThread::~TReplaceThread() { WaitFor(); }
 
 void TReplaceThread::Execute() {
   if (!Jobs) return;
+  UndoFolder =
+      ResolvedPath(Journal ? std::filesystem::path(Journal->Path()).parent_path().string() : DefaultUndoFolder());
   // A copy left beside any name of a file holds it back under all its names, whichever
   // name comes first.
   for (const auto& job : *Jobs) {
@@ -182,6 +184,12 @@ TReplaceThread::TOutcome TReplaceThread::ReplaceInFile(const TReplaceFile& job) 
       Log(path + ": " + said->second);
       return TOutcome::NotReplaced;
     }
+  }
+  // A search of a tree that holds the undo folder finds the targets and replacements that
+  // the journals record; rewriting a journal would leave it unreadable.
+  if (FolderOf(ResolvedPath(path)) == UndoFolder) {
+    Log(path + ": It is an undo journal of this program, which a replace never changes");
+    return TOutcome::NotReplaced;
   }
   try {
     return RewriteFile(job, path);

@@ -636,6 +636,12 @@ TEST_F(UndoTest, JournalsAndFilesThatAreNotTheRunsOwnAreRefusedAndNamed) {
          fs::create_hard_link(Dir / "outside/other.txt", a);
        },
        2, a + ": It is no longer the file the replace wrote", "bar"},
+      {"a replace over the undo folder itself",
+       [&] {
+         ASSERT_EQ(Run(RunReplaceAll, {"--report", "--replace-all", "baz", "-t", "bar", "-d", DefaultUndoFolder(), "-p", "*"}), 2);
+         ASSERT_NE(Err.find(": It is an undo journal of this program, which a replace never changes"), std::string::npos) << Err;
+       },
+       0, "Finished. Restored 1 file", "foo"},
       {"a planted name that sorts after every other",
        [&] {
          ASSERT_EQ(Replace("bar", "baz"), 0);
