@@ -505,65 +505,49 @@ TEST(UndoKillTest, KilledInPlaceRewriteIsCopiedBackByTheNextRun) {
     replaced += "line " + std::to_string(i) + " with BARBAR\n";
   }
   const std::string tree = dir / "tree", path = tree + "/big.txt", backup = tree + "/.big.txt.Trawlex1.tmp";
-  bool left = false;
-  for (int attempt = 0; attempt < 20 && !left; ++attempt) {
-    fs::remove_all(tree);
-    dir.Write("tree/big.txt", old);
-    ASSERT_EQ(link(path.c_str(), (dir / "other.dat").c_str()), 0);
-    const pid_t pid = SpawnReplace({"--report", "--replace-all", "BARBAR", "-t", "foo", "-d", tree, "-p", "*.txt"});
-    ASSERT_GT(pid, 0);
-    left = KillWhen(pid, [&] { return PathEntryExists(backup); }) && PathEntryExists(backup);
-    if (!left) fs::remove(dir / "other.dat");
-  }
-  ASSERT_TRUE(left) << "no kill landed while the file was overwritten";
-  // A kill between the end of the overwrite and the removal of the copy leaves the file
-  // whole and new: it stays so. Anything short of that is put back to the old content.
-  // The copy is hidden, and a search of hidden files finds the target in it too: it is
-  // never replaced itself.
-  const bool finished = ReadAll(path) == replaced;
-  const pid_t again = SpawnReplace({"--report", "--replace-all", "X", "-t", "line", "-d", tree, "-p", "*", "-h", "1"});
-  int status = 0;
-  waitpid(again, &status, 0);
-  EXPECT_EQ(WEXITSTATUS(status), 2);  // the file is not replaced in that run
-  EXPECT_TRUE(ReadAll(path) == (finished ? replaced : old)) << "finished: " << finished;
-  EXPECT_FALSE(PathEntryExists(backup));
-  EXPECT_EQ(fs::hard_link_count(path), 2u);
-}
-
-// Journals that another user could have written or swapped, and files that are no longer the
-// ones the run wrote: each is refused and named, and nothing outside the run is written.
-// The same for an undo killed while it overwrote a hard-linked file: the next undo takes it
-// up and puts the old content back whole, and undoing that gives the replaced content back.
-TEST(UndoKillTest, KilledInPlaceUndoIsFinishedByTheNextUndo) {
-  TTempDir dir;
-  setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-  std::string old;
-  for (int i = 0; i < 300000; ++i) old += "line " + std::to_string(i) + " with foo\n";
-  const std::string tree = dir / "tree", path = tree + "/big.txt", backup = tree + "/.big.txt.Trawlex1.tmp";
+  const V replace{"--report", "--replace-all", "BARBAR", "-t", "foo", "-d", tree, "-p", "*.txt"};
   auto run = [](const V& args) {
     int status = 0;
     waitpid(SpawnReplace(args), &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   };
-  bool left = false;
-  std::string replaced;
-  for (int attempt = 0; attempt < 20 && !left; ++attempt) {
-    fs::remove_all(tree);
-    fs::remove_all(dir / "state");
-    dir.Write("tree/big.txt", old);
-    ASSERT_EQ(link(path.c_str(), (dir / ("other" + std::to_string(attempt))).c_str()), 0);
-    ASSERT_EQ(run({"--report", "--replace-all", "BARBAR", "-t", "foo", "-d", tree, "-p", "*.txt"}), 0);
-    replaced = ReadAll(path);
-    left = KillWhen(SpawnReplace({"--undo-last"}), [&] { return PathEntryExists(backup); }) && PathEntryExists(backup);
+  for (const bool undo : {false, true}) {  // the replace is killed, or the undo of a whole one
+    SCOPED_TRACE(undo ? "an undo" : "a replace");
+    bool left = false;
+    for (int attempt = 0; attempt < 20 && !left; ++attempt) {
+      fs::remove_all(tree);
+      fs::remove_all(dir / "state");
+      fs::remove(dir / "other.dat");
+      dir.Write("tree/big.txt", old);
+      ASSERT_EQ(link(path.c_str(), (dir / "other.dat").c_str()), 0);
+      if (undo) {
+        ASSERT_EQ(run(replace), 0);
+      }
+      left = KillWhen(SpawnReplace(undo ? V{"--undo-last"} : replace), [&] { return PathEntryExists(backup); }) &&
+             PathEntryExists(backup);
+    }
+    ASSERT_TRUE(left) << "no kill landed while the file was overwritten";
+    if (undo) {
+      // The next undo takes it up and puts the old content back whole, and undoing that gives
+      // the replaced content back.
+      EXPECT_EQ(run({"--undo-last"}), 0);
+      EXPECT_TRUE(ReadAll(path) == old);
+    } else {
+      // A kill between the end of the overwrite and the removal of the copy leaves the file
+      // whole and new: it stays so. Anything short of that is put back to the old content.
+      // The copy is hidden, and a search of hidden files finds the target in it too: it is
+      // never replaced itself.
+      const bool finished = ReadAll(path) == replaced;
+      EXPECT_EQ(run({"--report", "--replace-all", "X", "-t", "line", "-d", tree, "-p", "*", "-h", "1"}), 2);
+      EXPECT_TRUE(ReadAll(path) == (finished ? replaced : old)) << "finished: " << finished;
+    }
+    EXPECT_FALSE(PathEntryExists(backup));
+    EXPECT_EQ(fs::hard_link_count(path), 2u);
+    if (undo) {
+      EXPECT_EQ(run({"--undo-last"}), 0);
+      EXPECT_TRUE(ReadAll(path) == replaced);
+    }
   }
-  ASSERT_TRUE(left) << "no kill landed while the file was overwritten";
-  EXPECT_EQ(run({"--undo-last"}), 0);
-  EXPECT_TRUE(ReadAll(path) == old);
-  EXPECT_FALSE(PathEntryExists(backup));
-  EXPECT_EQ(fs::hard_link_count(path), 2u);
-  EXPECT_EQ(run({"--undo-last"}), 0);
-  EXPECT_TRUE(ReadAll(path) == replaced);
 }
 
 TEST_F(UndoTest, JournalsAndFilesThatAreNotTheRunsOwnAreRefusedAndNamed) {
