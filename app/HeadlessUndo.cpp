@@ -63,6 +63,9 @@ int RunUndo(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
   if (outcome.Refused > 0) finished += ", refused " + CountText(outcome.Refused, "file");
   if (outcome.Damaged > 0) finished += ", the journal is damaged";
   std::fprintf(out, "%s\n", finished.c_str());
+  if (outcome.Failed > 0)
+    std::fprintf(err, "%s could not be written or read now; once that is mended, --undo-last restores %s\n",
+                 CountText(outcome.Failed, "file").c_str(), outcome.Failed == 1 ? "it" : "them");
   if (std::fflush(out) != 0) return ExitError;
   if (outcome.Refused > 0 || outcome.Damaged > 0 || !problems.empty()) return ExitError;
   return outcome.Restored > 0 ? ExitFinds : ExitNoFinds;

@@ -173,6 +173,8 @@ class TReplaceThread : public TBaseThread {
   // Copies the old content kept in `backup` back over the file at `path` when a journal
   // shows it is safe; the log line that says what happened.
   std::string RecoverLeftBackup(const std::string& backup, const std::string& path);
+  // The undo folder, links resolved: the journals in it are never replaced.
+  std::string UndoFolder;
   std::atomic<int32_t> FReplacedCount{0};
   std::atomic<int32_t> FFilesReplaced{0};
   std::atomic<int32_t> FFilesNotReplaced{0};

@@ -678,6 +678,12 @@ bool WriteState(TOwnFile& file, uint8_t state, uint64_t endLength) {
 
 }  // namespace
 
+void TUndoJournalWriter::Leave() {
+  if (File.IsOpen()) File.FlushToDisk();
+  if (FFiles == 0 && !FPath.empty()) std::remove(FPath.c_str());
+  File.Close();
+}
+
 bool TUndoJournalWriter::Finish() {
   if (!File.IsOpen()) return FError.empty();
   std::string payload;
@@ -846,25 +852,33 @@ std::string UndoSpaceProblem(int64_t oldBytes, const TUndoLimits& limits) {
 
 // ---- Recovering an interrupted in-place rewrite ----
 
+namespace {
+
+// Whether `current` is what overwriting `before` in place with `after` and being cut short
+// leaves: each byte is the one of `after` or of `before` at its place, and the length lies
+// between the two (a write that grows the file is cut anywhere; one that shrinks it leaves
+// the old length until the file is cut to the new one).
+bool OverwriteMix(std::string_view before, std::string_view after, std::string_view current) {
+  if (current.size() < std::min(before.size(), after.size()) || current.size() > std::max(before.size(), after.size()))
+    return false;
+  for (size_t i = 0; i < current.size(); ++i) {
+    const bool isNew = i < after.size() && current[i] == after[i];
+    const bool isOld = i < before.size() && current[i] == before[i];
+    if (!isNew && !isOld) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool InterruptedRewriteRecoverable(const TJournalEntry& entry, std::string_view backup, std::string_view current) {
   if (static_cast<int64_t>(backup.size()) != entry.OldSize || Sha256(backup) != entry.OldHash) return false;
   const int64_t currentSize = static_cast<int64_t>(current.size());
   if (currentSize == entry.NewSize && Sha256(current) == entry.NewHash) return true;
   if (current == backup) return true;
   if (!entry.InPlace) return false;
-  // Overwritten from the start and cut at the end: each byte is the new one or the old one
-  // at its place, and the length is the old, the new or the longer of the two.
   std::string fresh;
-  if (!UnpackContent(entry.NewPacked, entry.NewSize, fresh)) return false;
-  if (current.size() != backup.size() && current.size() != fresh.size() &&
-      current.size() != std::max(backup.size(), fresh.size()))
-    return false;
-  for (size_t i = 0; i < current.size(); ++i) {
-    const bool isNew = i < fresh.size() && current[i] == fresh[i];
-    const bool isOld = i < backup.size() && current[i] == backup[i];
-    if (!isNew && !isOld) return false;
-  }
-  return true;
+  return UnpackContent(entry.NewPacked, entry.NewSize, fresh) && OverwriteMix(backup, fresh, current);
 }
 
 bool FindJournalEntry(const std::string& folder, const std::string& backupPath, const TDigest& oldHash,
@@ -896,7 +910,9 @@ bool ReadWhole(const std::string& path, std::string& out) {
   return !in.bad();
 }
 
-enum class TRestore { Restored, Refused, Unchanged };
+// Failed: the file could not be written or read now (a full disk, an I/O error, memory),
+// which another undo may mend; Refused: it is not the file the run left, for good.
+enum class TRestore { Restored, Refused, Failed, Unchanged };
 
 // A file an undo puts back: its entry in the journal, the folder of the run (resolved), the
 // journal of the undo itself (none when it keeps none) and where its log lines go.
@@ -907,8 +923,19 @@ struct TRestoreJob {
   const std::function<void(const std::string&)>& Log;
 
   TRestore Refuse(const std::string& why) const {
-    Log(Entry.Path + ": " + why + ", so it was not restored");
+    Log(Entry.Path + ": " + Reason(why) + ", so it was not restored");
     return TRestore::Refused;
+  }
+  TRestore Fail(const std::string& why) const {
+    Log(Entry.Path + ": " + Reason(why) + ", so it was not restored");
+    return TRestore::Failed;
+  }
+  // The rewriter's reasons end in what it did not do to the file: here the file was not restored.
+  static std::string Reason(std::string why) {
+    const std::string_view tail = ", so it was not changed";
+    if (why.size() >= tail.size() && why.compare(why.size() - tail.size(), tail.size(), tail) == 0)
+      why.resize(why.size() - tail.size());
+    return why;
   }
 };
 
@@ -923,7 +950,11 @@ std::optional<TRestore> OpenForRestore(const TRestoreJob& job, TFileRewriter& re
     return job.Refuse("It lies outside the folder of the run (" +
                       (job.Folder.empty() ? std::string("none recorded") : job.Folder) + ")");
   if (!PathEntryExists(entry.Name) && !PathEntryExists(entry.Path)) return job.Refuse("The file no longer exists");
-  if (!rewriter.Open(entry.Name)) return job.Refuse(rewriter.Error());
+  if (!rewriter.Open(entry.Name)) {
+    // A file that is still there but cannot be opened or locked now may be restored later.
+    TFileInfo info;
+    return GetFileInfo(entry.Name, info) && info.IsRegular ? job.Fail(rewriter.Error()) : job.Refuse(rewriter.Error());
+  }
   if (rewriter.RealPath() != entry.Path) return job.Refuse("The path now leads to another file (" + rewriter.RealPath() + ")");
   return std::nullopt;
 }
@@ -943,8 +974,8 @@ std::optional<TRestore> CheckHoldsNew(const TRestoreJob& job, int64_t size, cons
 }
 
 std::optional<TRestore> BeginRestore(const TRestoreJob& job, TFileRewriter& rewriter) {
-  if (!rewriter.CheckWritable()) return job.Refuse(rewriter.Error());
-  if (!rewriter.BeginWrite()) return job.Refuse(rewriter.Error());
+  if (!rewriter.CheckWritable()) return job.Fail(rewriter.Error());
+  if (!rewriter.BeginWrite()) return job.Fail(rewriter.Error());
   return std::nullopt;
 }
 
@@ -959,9 +990,9 @@ TRestore PlaceOld(const TRestoreJob& job, TFileRewriter& rewriter, const std::st
     uint64_t device = 0, inode = 0;
     rewriter.PlacedIdentity(device, inode);
     index = keepCurrent(device, inode);
-    if (index < 0) return job.Refuse("Its content could not be kept for undo (" + job.Journal->Error() + ")");
+    if (index < 0) return job.Fail("Its content could not be kept for undo (" + job.Journal->Error() + ")");
   }
-  if (!commit()) return job.Refuse(rewriter.Error());
+  if (!commit()) return job.Fail(rewriter.Error());
   if (!backup.empty()) std::remove(backup.c_str());
   if (!rewriter.Warning().empty()) job.Log(job.Entry.Path + ": " + rewriter.Warning());
   TFileInfo info;
@@ -977,16 +1008,24 @@ TRestore RestoreFile(const TJournalEntry& entry, const std::string& old, const s
   TFileRewriter rewriter("Trawlex");
   if (const std::optional<TRestore> ended = OpenForRestore(job, rewriter)) return *ended;
   std::string current;
-  if (!rewriter.ReadContent(current)) return job.Refuse(rewriter.Error());
+  if (!rewriter.ReadContent(current)) return job.Fail(rewriter.Error());
   const TDigest currentHash = Sha256(current);
   const bool alreadyOld = static_cast<int64_t>(current.size()) == entry.OldSize && currentHash == entry.OldHash;
   if (const std::optional<TRestore> ended = CheckRunsFile(job, rewriter, alreadyOld)) return *ended;
   const std::string backup = rewriter.LeftBackup();
   if (!backup.empty()) {
     // A copy left by an in-place rewrite that was interrupted: the file may be half written.
+    // The rewrite was the replace (the copy holds the old content) or an undo of it that
+    // was killed (the copy holds what the replace wrote, the file is on its way back).
     std::string kept;
-    if (!ReadWhole(backup, kept) || !InterruptedRewriteRecoverable(entry, kept, current))
-      return job.Refuse("An interrupted replace left a copy of its old content in " + backup + ", and the file changed since");
+    if (!ReadWhole(backup, kept))
+      return job.Fail("The copy an interrupted rewrite left in " + backup + " cannot be read");
+    const bool undoCut = static_cast<int64_t>(kept.size()) == entry.NewSize && Sha256(kept) == entry.NewHash &&
+                         (kept == current || OverwriteMix(kept, old, current));
+    if (!undoCut && !InterruptedRewriteRecoverable(entry, kept, current))
+      return job.Refuse("An interrupted rewrite left a copy of the file in " + backup + ", and the file changed since");
+    // What the file held whole before the rewrite that was cut short is what it now holds.
+    current = std::move(kept);
   } else if (const std::optional<TRestore> ended =
                  CheckHoldsNew(job, static_cast<int64_t>(current.size()), currentHash, alreadyOld)) {
     return *ended;
@@ -1083,11 +1122,14 @@ TRestore RestoreFileInPieces(const TJournalEntry& entry, std::FILE* from, const 
   if (const std::optional<TRestore> ended = OpenForRestore(job, rewriter)) return *ended;
   int64_t size = 0;
   TDigest currentHash{};
-  if (!HashFile(rewriter, size, currentHash)) return job.Refuse(rewriter.Error());
+  if (!HashFile(rewriter, size, currentHash)) return job.Fail(rewriter.Error());
   const bool alreadyOld = size == entry.OldSize && currentHash == entry.OldHash;
   if (const std::optional<TRestore> ended = CheckRunsFile(job, rewriter, alreadyOld)) return *ended;
-  if (const std::string backup = rewriter.LeftBackup(); !backup.empty())
-    return job.Refuse("An interrupted replace left a copy of its old content in " + backup + "; compare the two");
+  if (const std::string backup = rewriter.LeftBackup(); !backup.empty()) {
+    // Only an in-place rewrite leaves one, and the file is restored in place, whole.
+    if (rewriter.Mode() == TRewriteMode::InPlace) return RestoreHeldWhole(job, from, held, size);
+    return job.Refuse("An interrupted rewrite left a copy of the file in " + backup + "; compare the two");
+  }
   if (const std::optional<TRestore> ended = CheckHoldsNew(job, size, currentHash, alreadyOld)) return *ended;
   if (const std::optional<TRestore> ended = BeginRestore(job, rewriter)) return *ended;
   if (rewriter.Mode() == TRewriteMode::InPlace) return RestoreHeldWhole(job, from, held, size);
@@ -1095,7 +1137,7 @@ TRestore RestoreFileInPieces(const TJournalEntry& entry, std::FILE* from, const 
   // is replaced only once all of it matches what the replace read.
   const TPieces pieces =
       TakeOldPieces(from, entry, [&](const std::string& piece) { return rewriter.Write(piece.data(), piece.size()); });
-  if (pieces == TPieces::NotTaken) return job.Refuse(rewriter.Error());
+  if (pieces == TPieces::NotTaken) return job.Fail(rewriter.Error());
   if (pieces == TPieces::Damaged) return job.Refuse("Its old content in the undo journal is damaged");
   return PlaceOld(
       job, rewriter, std::string(),
@@ -1122,7 +1164,7 @@ TRestore RestoreEntry(const TJournalEntry& e, std::FILE* from, const std::string
     return e.InPieces() ? RestoreFileInPieces(e, from, folder, journal, log) : RestoreFile(e, old, folder, journal, log);
   } catch (const std::bad_alloc&) {
     log(e.Path + ": Out of memory, so it was not restored");
-    return TRestore::Refused;
+    return TRestore::Failed;
   }
 }
 
@@ -1231,13 +1273,22 @@ TUndoOutcome UndoJournal(const std::string& journalPath, const std::string& undo
 
   const bool journalled = !undoFolder.empty();
   if (journalled && !resuming && !CreateUndoJournal(w.Journal, undoFolder, run.Run, journalPath, outcome)) return outcome;
+  // A taken-up undo is ended in its journal, but keeps the content it overwrites there only
+  // when asked to keep a journal: without one it still works with the undo folder full.
   const bool writing = journalled || resuming;
   // Last file first: should a file appear twice, its oldest content is what stays.
   for (auto e = run.Entries.rbegin(); e != run.Entries.rend(); ++e) {
-    const TRestore result = RestoreEntry(*e, runFile.Stream(), run.Run.RealDirectory, writing ? &w.Journal : nullptr, log);
+    const TRestore result = RestoreEntry(*e, runFile.Stream(), run.Run.RealDirectory, journalled ? &w.Journal : nullptr, log);
     if (result == TRestore::Restored) ++outcome.Restored;
-    if (result == TRestore::Refused) ++outcome.Refused;
+    if (result == TRestore::Refused || result == TRestore::Failed) ++outcome.Refused;
+    if (result == TRestore::Failed) ++outcome.Failed;
     if (result == TRestore::Unchanged) ++outcome.Unchanged;
+  }
+  if (outcome.Failed > 0) {
+    // A file could not be written now: the undo stays unfinished, as if it had been killed,
+    // so that the next one takes up what is left once the cause is mended.
+    if (writing) w.Journal.Leave();
+    return outcome;
   }
   if (writing && !w.Journal.Finish()) log(w.Journal.Error());
   // The run has been undone to its end (what was refused is named): it is not offered again.

@@ -355,6 +355,7 @@ TEST_F(UndoTest, CopyLeftByAnInterruptedInPlaceRewriteIsCopiedBackWhenTheJournal
     bool Recovered;
   } cases[] = {
       {"half-written", newContent.substr(0, 12) + oldContent.substr(12), true},
+      {"cut while it grew the file", newContent.substr(0, oldContent.size() + 2), true},
       {"written, not yet cut", newContent + "x", false},  // not a mix of the two
       {"complete", newContent, true},
       {"edited since", "someone else's ccc", false},
@@ -406,6 +407,56 @@ TEST_F(UndoTest, FullJournalDiskLeavesTheFileWhoseOldContentDoesNotFitUnchanged)
   EXPECT_EQ(ReadAll(small), "a foo");
 }
 
+// A file an undo could not write (a full disk, a read-only file) stays to be undone: by the
+// next undo once that is mended, or by one without a journal of its own.
+TEST_F(UndoTest, UndoThatCouldNotWriteAFileIsTakenUpLater) {
+  std::string noise = "a foo ";  // does not compress
+  for (uint32_t x = 1; noise.size() < 100000;) noise += static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+  enum TDisk { None, Files, Journals };  // what lies on a small disk that fills
+  struct TCase {
+    const char* Name;
+    TDisk Disk;
+    const char* Error;
+    V Retry;
+  } cases[] = {
+      {"the files' disk", Files, ": No space left on device, so it was not restored", {"--undo-last"}},
+      {"the undo folder's disk", Journals, ": Its content could not be kept for undo (", {"--undo-last", "--no-undo"}},
+      {"a read-only file", None, ": The file is read-only, so it was not restored\n", {"--undo-last"}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string name = "disk-" + std::to_string(&c - cases), disk = Dir / name;
+    fs::create_directories(disk);
+    if (c.Disk != None && mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=256k") != 0) GTEST_SKIP() << "cannot mount a tmpfs";
+    const std::unique_ptr<const char, std::function<void(const char*)>> unmount(disk.c_str(),
+                                                                                [](const char* p) { umount2(p, MNT_DETACH); });
+    Fresh(std::to_string(&c - cases));
+    if (c.Disk == Files) Tree = Dir.MakeDir(name + "/tree");
+    if (c.Disk == Journals) setenv("XDG_STATE_HOME", disk.c_str(), 1);
+    const std::string a = Tree + "/a.txt", b = Tree + "/b.txt";
+    std::ofstream(a, std::ios::binary) << noise;  // undone last
+    std::ofstream(b, std::ios::binary) << "b foo";
+    ASSERT_EQ(Replace("foo", "bar"), 0) << Err;
+    {  // the disk filled up to 40 KiB short of full
+      std::ofstream fill(disk + "/fill", std::ios::binary);
+      const std::string block(4096, 'x');
+      while (c.Disk != None && fill.write(block.data(), block.size())) fill.flush();
+    }
+    fs::resize_file(disk + "/fill", fs::file_size(disk + "/fill") - (c.Disk == Journals ? 40 << 10 : 0));
+    if (c.Disk == None) fs::permissions(a, fs::perms::owner_read);
+    EXPECT_EQ(Undo(), 2);
+    EXPECT_NE(Err.find(a + c.Error), std::string::npos) << Err;
+    EXPECT_NE(Err.find("could not be written or read now; once that is mended, --undo-last restores"), std::string::npos)
+        << Err;
+    EXPECT_EQ(List().back().find(", undone"), std::string::npos);
+    fs::remove(disk + "/fill");
+    fs::permissions(a, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(Run(RunUndo, c.Retry), 0) << Err;
+    EXPECT_TRUE(ReadAll(a) == noise);
+    EXPECT_EQ(ReadAll(b), "b foo");
+  }
+}
+
 // kill -9 in the middle of a run over many files: the journal undoes exactly the files that
 // were rewritten, and the files the run never reached are no refusal.
 TEST(UndoKillTest, JournalOfAKilledRunRestoresExactlyTheFilesItRewrote) {
@@ -454,31 +505,51 @@ TEST(UndoKillTest, KilledInPlaceRewriteIsCopiedBackByTheNextRun) {
     replaced += "line " + std::to_string(i) + " with BARBAR\n";
   }
   const std::string tree = dir / "tree", path = tree + "/big.txt", backup = tree + "/.big.txt.Trawlex1.tmp";
-  bool left = false;
-  for (int attempt = 0; attempt < 20 && !left; ++attempt) {
-    fs::remove_all(tree);
-    dir.Write("tree/big.txt", old);
-    ASSERT_EQ(link(path.c_str(), (dir / "other.dat").c_str()), 0);
-    const pid_t pid = SpawnReplace({"--report", "--replace-all", "BARBAR", "-t", "foo", "-d", tree, "-p", "*.txt"});
-    ASSERT_GT(pid, 0);
-    left = KillWhen(pid, [&] { return PathEntryExists(backup); }) && PathEntryExists(backup);
-    if (!left) fs::remove(dir / "other.dat");
+  const V replace{"--report", "--replace-all", "BARBAR", "-t", "foo", "-d", tree, "-p", "*.txt"};
+  auto run = [](const V& args) {
+    int status = 0;
+    waitpid(SpawnReplace(args), &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  for (const bool undo : {false, true}) {  // the replace is killed, or the undo of a whole one
+    SCOPED_TRACE(undo ? "an undo" : "a replace");
+    bool left = false;
+    for (int attempt = 0; attempt < 20 && !left; ++attempt) {
+      fs::remove_all(tree);
+      fs::remove_all(dir / "state");
+      fs::remove(dir / "other.dat");
+      dir.Write("tree/big.txt", old);
+      ASSERT_EQ(link(path.c_str(), (dir / "other.dat").c_str()), 0);
+      if (undo) {
+        ASSERT_EQ(run(replace), 0);
+      }
+      left = KillWhen(SpawnReplace(undo ? V{"--undo-last"} : replace), [&] { return PathEntryExists(backup); }) &&
+             PathEntryExists(backup);
+    }
+    ASSERT_TRUE(left) << "no kill landed while the file was overwritten";
+    if (undo) {
+      // The next undo takes it up and puts the old content back whole, and undoing that gives
+      // the replaced content back.
+      EXPECT_EQ(run({"--undo-last"}), 0);
+      EXPECT_TRUE(ReadAll(path) == old);
+    } else {
+      // A kill between the end of the overwrite and the removal of the copy leaves the file
+      // whole and new: it stays so. Anything short of that is put back to the old content.
+      // The copy is hidden, and a search of hidden files finds the target in it too: it is
+      // never replaced itself.
+      const bool finished = ReadAll(path) == replaced;
+      EXPECT_EQ(run({"--report", "--replace-all", "X", "-t", "line", "-d", tree, "-p", "*", "-h", "1"}), 2);
+      EXPECT_TRUE(ReadAll(path) == (finished ? replaced : old)) << "finished: " << finished;
+    }
+    EXPECT_FALSE(PathEntryExists(backup));
+    EXPECT_EQ(fs::hard_link_count(path), 2u);
+    if (undo) {
+      EXPECT_EQ(run({"--undo-last"}), 0);
+      EXPECT_TRUE(ReadAll(path) == replaced);
+    }
   }
-  ASSERT_TRUE(left) << "no kill landed while the file was overwritten";
-  // A kill between the end of the overwrite and the removal of the copy leaves the file
-  // whole and new: it stays so. Anything short of that is put back to the old content.
-  const bool finished = ReadAll(path) == replaced;
-  const pid_t again = SpawnReplace({"--report", "--replace-all", "X", "-t", "line", "-d", tree, "-p", "*.txt"});
-  int status = 0;
-  waitpid(again, &status, 0);
-  EXPECT_EQ(WEXITSTATUS(status), 2);  // the file is not replaced in that run
-  EXPECT_TRUE(ReadAll(path) == (finished ? replaced : old)) << "finished: " << finished;
-  EXPECT_FALSE(PathEntryExists(backup));
-  EXPECT_EQ(fs::hard_link_count(path), 2u);
 }
 
-// Journals that another user could have written or swapped, and files that are no longer the
-// ones the run wrote: each is refused and named, and nothing outside the run is written.
 TEST_F(UndoTest, JournalsAndFilesThatAreNotTheRunsOwnAreRefusedAndNamed) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
   ASSERT_EQ(chmod(Dir.Path().c_str(), 0755), 0);  // the other user must reach the undo folder
@@ -551,6 +622,12 @@ TEST_F(UndoTest, JournalsAndFilesThatAreNotTheRunsOwnAreRefusedAndNamed) {
          fs::create_hard_link(Dir / "outside/other.txt", a);
        },
        2, a + ": It is no longer the file the replace wrote", "bar"},
+      {"a replace over the undo folder itself",
+       [&] {
+         ASSERT_EQ(Run(RunReplaceAll, {"--report", "--replace-all", "baz", "-t", "bar", "-d", DefaultUndoFolder(), "-p", "*"}), 2);
+         ASSERT_NE(Err.find(": It is an undo journal of this program, which a replace never changes"), std::string::npos) << Err;
+       },
+       0, "Finished. Restored 1 file", "foo"},
       {"a planted name that sorts after every other",
        [&] {
          ASSERT_EQ(Replace("bar", "baz"), 0);
