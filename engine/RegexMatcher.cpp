@@ -11,6 +11,7 @@
 
 #include "base/Errors.h"
 #include "base/TextUtils.h"
+#include "engine/CaseFold.h"
 #include "engine/RangeProcessor.h"
 
 namespace trawlex {
@@ -497,14 +498,14 @@ bool TRegexScanner::Excluded(const unsigned char* data, int64_t size, const TReg
 
 bool TRegexScanner::Accepted(const unsigned char* data, int64_t size, const TRegexFind& f) {
   if (FSearch.WholeWord) {
-    const unsigned char before = f.Pos > 0 ? data[f.Pos - 1] : 0;
+    // Word characters as the literal search takes them: every script's in valid UTF-8.
     const int64_t end = f.Pos + f.Length;
-    const unsigned char after = end < size ? data[end] : 0;
+    const bool before = WordCharBefore(data, 0, f.Pos), after = WordCharAt(data, end, size);
     if (f.Length == 0) {
-      if (IsWordByte(before) && IsWordByte(after)) return false;
+      if (before && after) return false;
     } else {
-      if (IsWordByte(data[f.Pos]) && IsWordByte(before)) return false;
-      if (IsWordByte(data[end - 1]) && IsWordByte(after)) return false;
+      if (before && WordCharAt(data, f.Pos, end)) return false;
+      if (after && WordCharBefore(data, f.Pos, end)) return false;
     }
   }
   return !Excluded(data, size, f);

@@ -678,6 +678,13 @@ bool WriteState(TOwnFile& file, uint8_t state, uint64_t endLength) {
 
 }  // namespace
 
+void TUndoJournalWriter::Leave() {
+  if (!File.IsOpen()) return;
+  File.FlushToDisk();
+  if (FFiles == 0) std::remove(FPath.c_str());
+  File.Close();
+}
+
 bool TUndoJournalWriter::Finish() {
   if (!File.IsOpen()) return FError.empty();
   std::string payload;
@@ -896,7 +903,9 @@ bool ReadWhole(const std::string& path, std::string& out) {
   return !in.bad();
 }
 
-enum class TRestore { Restored, Refused, Unchanged };
+// Failed: the file could not be written or read now (a full disk, an I/O error, memory),
+// which another undo may mend; Refused: it is not the file the run left, for good.
+enum class TRestore { Restored, Refused, Failed, Unchanged };
 
 // A file an undo puts back: its entry in the journal, the folder of the run (resolved), the
 // journal of the undo itself (none when it keeps none) and where its log lines go.
@@ -909,6 +918,10 @@ struct TRestoreJob {
   TRestore Refuse(const std::string& why) const {
     Log(Entry.Path + ": " + why + ", so it was not restored");
     return TRestore::Refused;
+  }
+  TRestore Fail(const std::string& why) const {
+    Log(Entry.Path + ": " + why + ", so it was not restored");
+    return TRestore::Failed;
   }
 };
 
@@ -944,7 +957,7 @@ std::optional<TRestore> CheckHoldsNew(const TRestoreJob& job, int64_t size, cons
 
 std::optional<TRestore> BeginRestore(const TRestoreJob& job, TFileRewriter& rewriter) {
   if (!rewriter.CheckWritable()) return job.Refuse(rewriter.Error());
-  if (!rewriter.BeginWrite()) return job.Refuse(rewriter.Error());
+  if (!rewriter.BeginWrite()) return job.Fail(rewriter.Error());
   return std::nullopt;
 }
 
@@ -959,9 +972,9 @@ TRestore PlaceOld(const TRestoreJob& job, TFileRewriter& rewriter, const std::st
     uint64_t device = 0, inode = 0;
     rewriter.PlacedIdentity(device, inode);
     index = keepCurrent(device, inode);
-    if (index < 0) return job.Refuse("Its content could not be kept for undo (" + job.Journal->Error() + ")");
+    if (index < 0) return job.Fail("Its content could not be kept for undo (" + job.Journal->Error() + ")");
   }
-  if (!commit()) return job.Refuse(rewriter.Error());
+  if (!commit()) return job.Fail(rewriter.Error());
   if (!backup.empty()) std::remove(backup.c_str());
   if (!rewriter.Warning().empty()) job.Log(job.Entry.Path + ": " + rewriter.Warning());
   TFileInfo info;
@@ -977,7 +990,7 @@ TRestore RestoreFile(const TJournalEntry& entry, const std::string& old, const s
   TFileRewriter rewriter("Trawlex");
   if (const std::optional<TRestore> ended = OpenForRestore(job, rewriter)) return *ended;
   std::string current;
-  if (!rewriter.ReadContent(current)) return job.Refuse(rewriter.Error());
+  if (!rewriter.ReadContent(current)) return job.Fail(rewriter.Error());
   const TDigest currentHash = Sha256(current);
   const bool alreadyOld = static_cast<int64_t>(current.size()) == entry.OldSize && currentHash == entry.OldHash;
   if (const std::optional<TRestore> ended = CheckRunsFile(job, rewriter, alreadyOld)) return *ended;
@@ -1083,7 +1096,7 @@ TRestore RestoreFileInPieces(const TJournalEntry& entry, std::FILE* from, const 
   if (const std::optional<TRestore> ended = OpenForRestore(job, rewriter)) return *ended;
   int64_t size = 0;
   TDigest currentHash{};
-  if (!HashFile(rewriter, size, currentHash)) return job.Refuse(rewriter.Error());
+  if (!HashFile(rewriter, size, currentHash)) return job.Fail(rewriter.Error());
   const bool alreadyOld = size == entry.OldSize && currentHash == entry.OldHash;
   if (const std::optional<TRestore> ended = CheckRunsFile(job, rewriter, alreadyOld)) return *ended;
   if (const std::string backup = rewriter.LeftBackup(); !backup.empty())
@@ -1095,7 +1108,7 @@ TRestore RestoreFileInPieces(const TJournalEntry& entry, std::FILE* from, const 
   // is replaced only once all of it matches what the replace read.
   const TPieces pieces =
       TakeOldPieces(from, entry, [&](const std::string& piece) { return rewriter.Write(piece.data(), piece.size()); });
-  if (pieces == TPieces::NotTaken) return job.Refuse(rewriter.Error());
+  if (pieces == TPieces::NotTaken) return job.Fail(rewriter.Error());
   if (pieces == TPieces::Damaged) return job.Refuse("Its old content in the undo journal is damaged");
   return PlaceOld(
       job, rewriter, std::string(),
@@ -1122,7 +1135,7 @@ TRestore RestoreEntry(const TJournalEntry& e, std::FILE* from, const std::string
     return e.InPieces() ? RestoreFileInPieces(e, from, folder, journal, log) : RestoreFile(e, old, folder, journal, log);
   } catch (const std::bad_alloc&) {
     log(e.Path + ": Out of memory, so it was not restored");
-    return TRestore::Refused;
+    return TRestore::Failed;
   }
 }
 
@@ -1236,8 +1249,15 @@ TUndoOutcome UndoJournal(const std::string& journalPath, const std::string& undo
   for (auto e = run.Entries.rbegin(); e != run.Entries.rend(); ++e) {
     const TRestore result = RestoreEntry(*e, runFile.Stream(), run.Run.RealDirectory, writing ? &w.Journal : nullptr, log);
     if (result == TRestore::Restored) ++outcome.Restored;
-    if (result == TRestore::Refused) ++outcome.Refused;
+    if (result == TRestore::Refused || result == TRestore::Failed) ++outcome.Refused;
+    if (result == TRestore::Failed) ++outcome.Failed;
     if (result == TRestore::Unchanged) ++outcome.Unchanged;
+  }
+  if (outcome.Failed > 0) {
+    // A file could not be written now: the undo stays unfinished, as if it had been killed,
+    // so that the next one takes up what is left once the cause is mended.
+    if (writing) w.Journal.Leave();
+    return outcome;
   }
   if (writing && !w.Journal.Finish()) log(w.Journal.Error());
   // The run has been undone to its end (what was refused is named): it is not offered again.

@@ -34,7 +34,8 @@
 // same locked, metadata-keeping rewrite as a replace, and writes a journal of its own, so an
 // undo can be undone too. A file changed since, deleted, or replaced by something else is
 // refused with a reason; the others are still restored. At its end the undone run is marked
-// so and no longer offered. An undo that was interrupted is taken up again by the next one.
+// so and no longer offered. An undo that was interrupted, or that could not write a file
+// (a full disk), is taken up again by the next one.
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -133,6 +134,9 @@ class TUndoJournalWriter {
   // Writes the end record, flushes and closes. A journal without a file record is removed:
   // there is nothing to undo.
   bool Finish();
+  // Closes without the end record, as a killed run leaves it, so that an undo takes up
+  // the rest later. A journal without a file record is removed.
+  void Leave();
 
   const std::string& Path() const { return FPath; }
   const std::string& Error() const { return FError; }
@@ -188,6 +192,8 @@ bool FindJournalEntry(const std::string& folder, const std::string& realPath, co
 struct TUndoOutcome {
   int32_t Restored = 0;
   int32_t Refused = 0;     // changed since, deleted, or a write failed
+  int32_t Failed = 0;      // of those, the ones that could not be written or read now: the
+                           // run is then not marked undone, and the next undo takes them up
   int32_t Unchanged = 0;   // the run never got to change them
   int32_t Damaged = 0;     // parts of the journal that could not be read (each logged)
   std::string Error;       // the journal itself could not be used
