@@ -279,6 +279,8 @@ TEST(RegexSearch, LineItemsAndReplacements) {
        {"0:1,4,15"}, "N", "N id22 xid3 N"},
       {"bytes that are not UTF-8 never match, the text around them does", "\xff" "ab a\xc3" "b", R"(a.?b)", {}, {"0:2,4"},
        "X", "\xff" "X a\xc3" "b"},
+      {"a leading .* starts after a byte that is not UTF-8", "q\r\n\xff" "_-aab\n", ".*a", {}, {"1:2,6"}, "X",
+       "q\r\n\xff" "Xb\n"},
   };
   for (const TLineCase& c : cases) {
     TRegexRun run(c.Text, c.Pattern, c.Options);
