@@ -528,14 +528,20 @@ bool TRegexScanner::Excluded(const unsigned char* data, int64_t size, const TReg
 
 bool TRegexScanner::Accepted(const unsigned char* data, int64_t size, const TRegexFind& f) {
   if (FSearch.WholeWord) {
-    // Word characters as the literal search takes them: every script's in valid UTF-8.
+    // Word characters as the literal search takes them: every script's in valid UTF-8
+    // (an ASCII byte is looked at here, the rest decoded).
+    auto wordBefore = [data](int64_t lo, int64_t p) {
+      return p > lo && (data[p - 1] < 0x80 ? IsWordByte(data[p - 1]) : WordCharBefore(data, lo, p));
+    };
+    auto wordAt = [data](int64_t p, int64_t end) {
+      return p < end && (data[p] < 0x80 ? IsWordByte(data[p]) : WordCharAt(data, p, end));
+    };
     const int64_t end = f.Pos + f.Length;
-    const bool before = WordCharBefore(data, 0, f.Pos), after = WordCharAt(data, end, size);
     if (f.Length == 0) {
-      if (before && after) return false;
+      if (wordBefore(0, f.Pos) && wordAt(end, size)) return false;
     } else {
-      if (before && WordCharAt(data, f.Pos, end)) return false;
-      if (after && WordCharBefore(data, f.Pos, end)) return false;
+      if (wordAt(f.Pos, end) && wordBefore(0, f.Pos)) return false;
+      if (wordBefore(f.Pos, end) && wordAt(end, size)) return false;
     }
   }
   return !Excluded(data, size, f);
