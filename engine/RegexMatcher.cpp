@@ -11,6 +11,7 @@
 
 #include "base/Errors.h"
 #include "base/TextUtils.h"
+#include "engine/CaseFold.h"
 #include "engine/RangeProcessor.h"
 
 namespace trawlex {
@@ -319,6 +320,23 @@ TRegex::TRegex(const std::string& pattern, bool caseSensitive) : FPattern(patter
       code ? pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), options | PCRE2_ANCHORED, &error,
                            &offset, context)
            : nullptr;
+  // Tried at line starts only: by ^ (right), or by a leading .*, which needs a code of its
+  // own where a byte that is not UTF-8 stops the .* mid-line.
+  uint32_t firstType = 0;
+  if (anchored) pcre2_pattern_info(code, PCRE2_INFO_FIRSTCODETYPE, &firstType);
+  pcre2_code* midLine = nullptr;
+  if (firstType == 2) {
+    int midError = 0;
+    PCRE2_SIZE midOffset = 0;
+    midLine = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), options | PCRE2_NO_DOTSTAR_ANCHOR,
+                            &midError, &midOffset, context);
+    uint32_t midType = 2;
+    if (midLine) pcre2_pattern_info(midLine, PCRE2_INFO_FIRSTCODETYPE, &midType);
+    if (midType == 2) {
+      pcre2_code_free(midLine);
+      midLine = nullptr;
+    }
+  }
   pcre2_compile_context_free(context);
   if (!code || !anchored) {
     pcre2_code_free(code);
@@ -329,6 +347,8 @@ TRegex::TRegex(const std::string& pattern, bool caseSensitive) : FPattern(patter
   FAnchoredCode = anchored;
   pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);  // without the JIT the interpreter serves
   pcre2_jit_compile(anchored, PCRE2_JIT_COMPLETE | PCRE2_JIT_PARTIAL_HARD);
+  if (midLine) pcre2_jit_compile(midLine, PCRE2_JIT_COMPLETE);
+  FMidLineCode = midLine;
   uint32_t captures = 0;
   pcre2_pattern_info(code, PCRE2_INFO_CAPTURECOUNT, &captures);
   FCaptureCount = static_cast<int32_t>(captures);
@@ -338,6 +358,7 @@ TRegex::TRegex(const std::string& pattern, bool caseSensitive) : FPattern(patter
 TRegex::~TRegex() {
   pcre2_code_free(CodeOf(FCode));
   pcre2_code_free(CodeOf(FAnchoredCode));
+  pcre2_code_free(CodeOf(FMidLineCode));
 }
 
 int32_t TRegex::GroupNumber(const std::string& name) const {
@@ -375,8 +396,18 @@ bool TRegexMatcher::Find(const unsigned char* data, int64_t size, int64_t from, 
   if (flags & MoreMayFollow) options |= PCRE2_PARTIAL_HARD;
   auto* md = static_cast<pcre2_match_data*>(FMatchData);
   static const unsigned char empty = 0;
-  const int rc = pcre2_match(CodeOf(flags & Anchored ? FRegex.FAnchoredCode : FRegex.FCode), data ? data : &empty, static_cast<PCRE2_SIZE>(size),
-                             static_cast<PCRE2_SIZE>(from), options, md, static_cast<pcre2_match_context*>(FContext));
+  const unsigned char* subject = data ? data : &empty;
+  int rc = pcre2_match(CodeOf(flags & Anchored ? FRegex.FAnchoredCode : FRegex.FCode), subject, static_cast<PCRE2_SIZE>(size),
+                       static_cast<PCRE2_SIZE>(from), options, md, static_cast<pcre2_match_context*>(FContext));
+  if (FRegex.FMidLineCode && !(flags & Anchored) && (rc >= 0 || rc == PCRE2_ERROR_NOMATCH || rc == PCRE2_ERROR_PARTIAL)) {
+    // Only lines were tried: where a byte that is not UTF-8 lies before the match (or the
+    // end), a match may start after it, so try every position there.
+    const PCRE2_SIZE until = rc == PCRE2_ERROR_NOMATCH ? static_cast<PCRE2_SIZE>(size) : pcre2_get_ovector_pointer(md)[0];
+    if (until > static_cast<PCRE2_SIZE>(from) &&
+        !IsValidUtf8(std::string_view(reinterpret_cast<const char*>(subject) + from, until - static_cast<PCRE2_SIZE>(from))))
+      rc = pcre2_match(CodeOf(FRegex.FMidLineCode), subject, static_cast<PCRE2_SIZE>(size), static_cast<PCRE2_SIZE>(from),
+                       options, md, static_cast<pcre2_match_context*>(FContext));
+  }
   if (rc == PCRE2_ERROR_NOMATCH) return false;
   if (rc == PCRE2_ERROR_PARTIAL) throw ERegexNeedsMore();
   if (rc < 0) {
@@ -497,14 +528,20 @@ bool TRegexScanner::Excluded(const unsigned char* data, int64_t size, const TReg
 
 bool TRegexScanner::Accepted(const unsigned char* data, int64_t size, const TRegexFind& f) {
   if (FSearch.WholeWord) {
-    const unsigned char before = f.Pos > 0 ? data[f.Pos - 1] : 0;
+    // Word characters as the literal search takes them: every script's in valid UTF-8
+    // (an ASCII byte is looked at here, the rest decoded).
+    auto wordBefore = [data](int64_t lo, int64_t p) {
+      return p > lo && (data[p - 1] < 0x80 ? IsWordByte(data[p - 1]) : WordCharBefore(data, lo, p));
+    };
+    auto wordAt = [data](int64_t p, int64_t end) {
+      return p < end && (data[p] < 0x80 ? IsWordByte(data[p]) : WordCharAt(data, p, end));
+    };
     const int64_t end = f.Pos + f.Length;
-    const unsigned char after = end < size ? data[end] : 0;
     if (f.Length == 0) {
-      if (IsWordByte(before) && IsWordByte(after)) return false;
+      if (wordBefore(0, f.Pos) && wordAt(end, size)) return false;
     } else {
-      if (IsWordByte(data[f.Pos]) && IsWordByte(before)) return false;
-      if (IsWordByte(data[end - 1]) && IsWordByte(after)) return false;
+      if (wordAt(f.Pos, end) && wordBefore(0, f.Pos)) return false;
+      if (wordBefore(f.Pos, end) && wordAt(end, size)) return false;
     }
   }
   return !Excluded(data, size, f);

@@ -61,6 +61,9 @@ class TRegex {
   std::string FPattern;
   void* FCode = nullptr;          // pcre2_code
   void* FAnchoredCode = nullptr;  // the same, anchored
+  // The same with a leading .* not tied to line starts, for a pattern the library ties so:
+  // a .* cannot pass a byte that is not UTF-8, so after one a match may start mid-line.
+  void* FMidLineCode = nullptr;
   int32_t FCaptureCount = 0;
   bool FLineBound = false;
   std::string FRequired;

@@ -273,10 +273,14 @@ TEST(RegexSearch, LineItemsAndReplacements) {
       {"case folds Unicode letters", "ÜBER über", "über", {false, false, ""}, {"0:1,6,7"}, "x", "x x"},
       {"whole word at both ends of a match", "cat catalog concat cat", R"(cat\w*)", {true, true, ""}, {"0:1,4,5,12,20"},
        "X", "X X concat X"},
+      {"whole word knows the letters of every script", "ärger xärger rger", "ä?rger", {true, true, ""},
+       {"0:1,7,16"}, "X", "X xärger X"},
       {"exclude pattern drops finds inside its matches", "id1 id22 xid3 id4", R"(id\d)", {true, false, R"(x\w+|id2+)"},
        {"0:1,4,15"}, "N", "N id22 xid3 N"},
       {"bytes that are not UTF-8 never match, the text around them does", "\xff" "ab a\xc3" "b", R"(a.?b)", {}, {"0:2,4"},
        "X", "\xff" "X a\xc3" "b"},
+      {"a leading .* starts after a byte that is not UTF-8", "q\r\n\xff" "_-aab\n", ".*a", {}, {"1:2,6"}, "X",
+       "q\r\n\xff" "Xb\n"},
   };
   for (const TLineCase& c : cases) {
     TRegexRun run(c.Text, c.Pattern, c.Options);
