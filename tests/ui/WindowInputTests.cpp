@@ -226,6 +226,36 @@ class TWindowInputTests : public QObject {
     QTRY_VERIFY(!d);
   }
 
+  // Tab and Shift+Tab go through the inputs as they read, row by row, then to the lists.
+  void TabVisitsTheInputsInReadingOrder_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QStringList>("order");
+    const QStringList reading{"cbxDirectory", "cbxTarget", "cbxExclude", "chkSubdirs", "chkCaseSenstv",
+                              "chkWholeWord", "chkRegExp", "chkHidden", "chkBinarySkip", "chkIgnored",
+                              "cbxFolderSkip", "memPatterns", "lstResults"};
+    QStringList backwards(reading.rbegin(), reading.rend());
+    QTest::newRow("tab") << int(Qt::Key_Tab) << reading;
+    QTest::newRow("shift+tab") << int(Qt::Key_Backtab) << backwards;
+  }
+  void TabVisitsTheInputsInReadingOrder() {
+    QFETCH(int, key);
+    QFETCH(QStringList, order);
+    ClickAt(order.first() == "cbxDirectory" ? static_cast<QWidget*>(W->cbxDirectory) : W->lstResults);
+    const auto focused = [] {
+      QWidget* f = QApplication::focusWidget();
+      // A box's own line edit holds the focus for it.
+      if (f && qobject_cast<QComboBox*>(f->parentWidget())) f = f->parentWidget();
+      if (f && f->objectName().isEmpty() && f->parentWidget()) f = f->parentWidget();
+      return f ? f->objectName() : QString();
+    };
+    QStringList visited{focused()};
+    for (int i = 1; i < order.size(); ++i) {
+      PressKey(Qt::Key(key), key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier);
+      visited << focused();
+    }
+    QCOMPARE(visited, order);
+  }
+
   // ---- what the window shows ----
 
   void MessageStaysWholeAtSevenDigitCounts_data() {

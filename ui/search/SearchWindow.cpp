@@ -459,10 +459,11 @@ QWidget* TfmSearch::CreateOptionsPanel() {
   chkWholeWord->setToolTip(QString::fromUtf8(InputText::WholeWord.Hint));
   options->addWidget(chkSubdirs);
   options->addWidget(chkCaseSenstv);
+  // Made in the order they read, which Tab follows: the first row, then the second.
+  chkRegExp = makeCheck("chkRegExp", InputText::RegExp);
   chkHidden = makeCheck("chkHidden", InputText::Hidden);
   chkBinarySkip = makeCheck("chkBinarySkip", InputText::BinarySkip);
   chkIgnored = makeCheck("chkIgnored", InputText::Ignored);
-  chkRegExp = makeCheck("chkRegExp", InputText::RegExp);
   options->addWidget(chkWholeWord);
   options->addWidget(chkRegExp);
   options->addStretch(1);
