@@ -19,6 +19,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QToolBar>
 #include <QtTest>
 #include <unistd.h>
 
@@ -257,6 +258,41 @@ class TWindowInputTests : public QObject {
   }
 
   // ---- what the window shows ----
+
+  // At any size the inputs keep the room they need and none is drawn over another.
+  void InputsNeverOverlap_data() {
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("first size") << QSize(563, 448);
+    QTest::newRow("narrow") << QSize(100, 448);
+    QTest::newRow("low") << QSize(563, 100);
+    QTest::newRow("smallest") << QSize(1, 1);
+    QTest::newRow("large") << QSize(1500, 900);
+  }
+  void InputsNeverOverlap() {
+    QFETCH(QSize, size);
+    W->resize(size);
+    QTRY_VERIFY(W->width() >= std::min(size.width(), W->minimumWidth()));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QList<QWidget*> parts;
+    for (QWidget* w : W->pnlTop->findChildren<QWidget*>()) {
+      const bool input = qobject_cast<QCheckBox*>(w) || qobject_cast<QComboBox*>(w) ||
+                         (qobject_cast<QLabel*>(w) && !qobject_cast<QLabel*>(w)->text().isEmpty()) ||
+                         qobject_cast<QToolBar*>(w) || w == W->memPatterns;
+      if (input && w->isVisibleTo(W)) parts << w;
+    }
+    QVERIFY(parts.size() >= 15);
+    for (int i = 0; i < parts.size(); ++i) {
+      const QRect a(parts[i]->mapTo(W, QPoint(0, 0)), parts[i]->size());
+      // The pattern list scrolls: it may be smaller than it would like.
+      const QSize need = parts[i] == W->memPatterns ? QSize(0, 0) : parts[i]->minimumSizeHint();
+      QVERIFY2(a.height() >= need.height() && a.width() >= need.width(), qPrintable(parts[i]->objectName() + QStringLiteral(" %1x%2 < %3x%4 in %5").arg(a.width()).arg(a.height()).arg(need.width()).arg(need.height()).arg(W->pnlParams->width())));
+      QVERIFY2(W->rect().contains(a), qPrintable(parts[i]->objectName()));
+      for (int j = i + 1; j < parts.size(); ++j) {
+        const QRect b(parts[j]->mapTo(W, QPoint(0, 0)), parts[j]->size());
+        QVERIFY2(!a.intersects(b), qPrintable(parts[i]->objectName() + QStringLiteral(" over ") + parts[j]->objectName()));
+      }
+    }
+  }
 
   void MessageStaysWholeAtSevenDigitCounts_data() {
     QTest::addColumn<QString>("message");

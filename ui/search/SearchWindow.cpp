@@ -30,6 +30,7 @@
 #include "ui/Action.h"
 #include "ui/ActionList.h"
 #include "ui/controls/DirComboBox.h"
+#include "ui/controls/FlowPanel.h"
 #include "ui/dialogs/InfoForm.h"
 #include "ui/dialogs/ListForm.h"
 #include "ui/MainThreadInvoker.h"
@@ -83,7 +84,6 @@ TfmSearch::TfmSearch(QWidget* owner, TApp& app)
   SetCaption(QStringLiteral("Trawlex"));
   setObjectName(FirstFreeSearchWindowName(LiveSearchWindowNames(app)));
   resize(563, 448);
-  setMinimumHeight(200);
   FSortOrder = 0;
   FResultsFont = QApplication::font();
   FMeasure = std::make_unique<TPainterSurface>(FResultsFont, palette(), &App()->TabDisplay());
@@ -331,7 +331,7 @@ QWidget* TfmSearch::CreateInputArea(QWidget* central) {
 void TfmSearch::CreateParamsPanel() {
   pnlParams = new QWidget(splParams);
   pnlParams->setObjectName(QStringLiteral("pnlParams"));
-  pnlParams->setMinimumWidth(250);
+  // No narrower than its inputs need (about 270 pixels): a set minimum would override that.
   auto* params = new QVBoxLayout(pnlParams);
   params->setContentsMargins(2, 0, 2, 2);
   params->setSpacing(2);
@@ -422,6 +422,12 @@ QWidget* TfmSearch::CreateEditsRow() {
   cbxExclude->setMaxVisibleItems(20);
   cbxExclude->setToolTip(QString::fromUtf8(InputText::Exclude.Hint));
   Label2->setBuddy(cbxExclude);
+  // How narrow a box may get does not depend on the length of its history: a long entry would
+  // otherwise make the inputs wider than their panel, which then draws them over each other.
+  for (QComboBox* combo : {static_cast<QComboBox*>(cbxDirectory), cbxTarget, cbxExclude}) {
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    combo->setMinimumContentsLength(4);
+  }
   excludeRow->addWidget(Label2);
   excludeRow->addWidget(cbxExclude, 1);
   // The target takes half of the row, the exclude text the rest.
@@ -431,59 +437,52 @@ QWidget* TfmSearch::CreateEditsRow() {
 }
 
 QWidget* TfmSearch::CreateOptionsPanel() {
-  auto* pnlOptions = new QWidget(pnlParams);
-  pnlOptions->setObjectName(QStringLiteral("pnlOptions"));
   // Two rows of choices: how the target matches and what is searched, then what is left out.
-  auto* optionRows = new QVBoxLayout(pnlOptions);
-  optionRows->setContentsMargins(0, 0, 0, 0);
-  optionRows->setSpacing(0);
-  auto* options = new QHBoxLayout;
-  auto* skipOptions = new QHBoxLayout;
-  optionRows->addLayout(options);
-  optionRows->addLayout(skipOptions);
+  // A window too narrow for a row wraps it.
+  auto* pnlOptions = new TFlowPanel(pnlParams);
+  pnlOptions->setObjectName(QStringLiteral("pnlOptions"));
   const auto makeCheck = [pnlOptions](const char* name, const TInputText& text) {
     auto* check = new QCheckBox(QString::fromUtf8(text.Caption), pnlOptions);
     check->setObjectName(QString::fromUtf8(name));
     check->setToolTip(QString::fromUtf8(text.Hint));
     return check;
   };
-  chkSubdirs = new QCheckBox(QString::fromUtf8(InputText::Subdirs.Caption), pnlOptions);
-  chkSubdirs->setObjectName(QStringLiteral("chkSubdirs"));
+  // Made in the order they read, which Tab follows.
+  chkSubdirs = makeCheck("chkSubdirs", InputText::Subdirs);
   chkSubdirs->setChecked(true);
-  chkSubdirs->setToolTip(QString::fromUtf8(InputText::Subdirs.Hint));
-  chkCaseSenstv = new QCheckBox(QString::fromUtf8(InputText::CaseSensitive.Caption), pnlOptions);
-  chkCaseSenstv->setObjectName(QStringLiteral("chkCaseSenstv"));
-  chkCaseSenstv->setToolTip(QString::fromUtf8(InputText::CaseSensitive.Hint));
-  chkWholeWord = new QCheckBox(QString::fromUtf8(InputText::WholeWord.Caption), pnlOptions);
-  chkWholeWord->setObjectName(QStringLiteral("chkWholeWord"));
-  chkWholeWord->setToolTip(QString::fromUtf8(InputText::WholeWord.Hint));
-  options->addWidget(chkSubdirs);
-  options->addWidget(chkCaseSenstv);
-  // Made in the order they read, which Tab follows: the first row, then the second.
+  chkCaseSenstv = makeCheck("chkCaseSenstv", InputText::CaseSensitive);
+  chkWholeWord = makeCheck("chkWholeWord", InputText::WholeWord);
   chkRegExp = makeCheck("chkRegExp", InputText::RegExp);
   chkHidden = makeCheck("chkHidden", InputText::Hidden);
   chkBinarySkip = makeCheck("chkBinarySkip", InputText::BinarySkip);
   chkIgnored = makeCheck("chkIgnored", InputText::Ignored);
-  options->addWidget(chkWholeWord);
-  options->addWidget(chkRegExp);
-  options->addStretch(1);
-  lblFolderSkip = new QLabel(QString::fromUtf8(InputText::FolderSkip.Caption), pnlOptions);
+  // The folders to skip: the label stays with its box.
+  auto* pnlFolderSkip = new QWidget(pnlOptions);
+  pnlFolderSkip->setObjectName(QStringLiteral("pnlFolderSkip"));
+  auto* folderSkip = new QHBoxLayout(pnlFolderSkip);
+  folderSkip->setContentsMargins(0, 0, 0, 0);
+  lblFolderSkip = new QLabel(QString::fromUtf8(InputText::FolderSkip.Caption), pnlFolderSkip);
   lblFolderSkip->setObjectName(QStringLiteral("lblFolderSkip"));
-  cbxFolderSkip = new QComboBox(pnlOptions);
+  cbxFolderSkip = new QComboBox(pnlFolderSkip);
   cbxFolderSkip->setObjectName(QStringLiteral("cbxFolderSkip"));
   cbxFolderSkip->setEditable(true);
   cbxFolderSkip->setInsertPolicy(QComboBox::NoInsert);
   cbxFolderSkip->setMaxVisibleItems(20);
   cbxFolderSkip->setToolTip(QString::fromUtf8(InputText::FolderSkip.Hint));
   cbxFolderSkip->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-  cbxFolderSkip->setMinimumContentsLength(8);
+  cbxFolderSkip->setMinimumContentsLength(6);
   lblFolderSkip->setBuddy(cbxFolderSkip);
-  // Hidden files here: five choices do not fit the first row of the window at its first size.
-  skipOptions->addWidget(chkHidden);
-  skipOptions->addWidget(chkBinarySkip);
-  skipOptions->addWidget(chkIgnored);
-  skipOptions->addWidget(lblFolderSkip);
-  skipOptions->addWidget(cbxFolderSkip, 1);
+  folderSkip->addWidget(lblFolderSkip);
+  folderSkip->addWidget(cbxFolderSkip, 1);
+  for (QWidget* part : {static_cast<QWidget*>(chkSubdirs), static_cast<QWidget*>(chkCaseSenstv),
+                        static_cast<QWidget*>(chkWholeWord), static_cast<QWidget*>(chkRegExp)})
+    pnlOptions->Add(part);
+  // Hidden files begins the second row: five choices do not fit the first row of the window at
+  // its first size.
+  pnlOptions->Add(chkHidden, true);
+  pnlOptions->Add(chkBinarySkip);
+  pnlOptions->Add(chkIgnored);
+  pnlOptions->Add(pnlFolderSkip, false, true);
   return pnlOptions;
 }
 
