@@ -294,6 +294,33 @@ class TWindowInputTests : public QObject {
     }
   }
 
+  // A window made small squeezes the pattern list and the preview; they come back to their
+  // size when it grows again, and the next window gets that size, not the squeezed one.
+  void PanesComeBackAfterTheWindowWasSmall_data() {
+    QTest::addColumn<bool>("preview");
+    QTest::newRow("preview") << true;
+    QTest::newRow("patterns") << false;
+  }
+  void PanesComeBackAfterTheWindowWasSmall() {
+    QFETCH(bool, preview);
+    const auto pane = [preview](TfmSearch* w) {
+      return preview ? w->pnlPreview->height() : w->pnlWildCards->width();
+    };
+    const int before = pane(W);
+    W->resize(1, 1);
+    QTRY_VERIFY(pane(W) < before);
+    W->resize(563, 448);
+    QTRY_COMPARE(pane(W), before);
+    W->resize(1, 1);
+    QTRY_VERIFY(pane(W) < before);
+    delete W;
+    FlushDeletes();
+    W = TfmGeneric::CreateUnbound<TfmSearch>(nullptr, App);
+    QVERIFY(ActivateWindow(W));
+    W->resize(563, 448);
+    QTRY_COMPARE(pane(W), before);
+  }
+
   void MessageStaysWholeAtSevenDigitCounts_data() {
     QTest::addColumn<QString>("message");
     QTest::newRow("terminated") << "Terminated by user";

@@ -470,7 +470,7 @@ QWidget* TfmSearch::CreateOptionsPanel() {
   cbxFolderSkip->setMaxVisibleItems(20);
   cbxFolderSkip->setToolTip(QString::fromUtf8(InputText::FolderSkip.Hint));
   cbxFolderSkip->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-  cbxFolderSkip->setMinimumContentsLength(6);
+  cbxFolderSkip->setMinimumContentsLength(4);
   lblFolderSkip->setBuddy(cbxFolderSkip);
   folderSkip->addWidget(lblFolderSkip);
   folderSkip->addWidget(cbxFolderSkip, 1);
@@ -596,8 +596,27 @@ void TfmSearch::LoadWindowSettings() {
   for (QComboBox* combo : combos) texts << combo->currentText();
   CfgList()->LoadAll();
   for (int i = 0; i < texts.size(); ++i) combos[i]->setEditText(texts[i]);
-  splParams->setSizes({10000, std::max(70, pnlWildCards->width())});
-  splListboxes->setSizes({10000, std::max(2, pnlPreview->height())});
+  FPatternsWanted = std::max(70, pnlWildCards->width());
+  FPreviewWanted = std::max(2, pnlPreview->height());
+  splParams->setSizes({10000, FPatternsWanted});
+  splListboxes->setSizes({10000, FPreviewWanted});
+  // The pattern list and the preview keep the size the user gave them: a window made too small
+  // for it squeezes them, and they get it back as soon as there is room again.
+  connect(splParams, &QSplitter::splitterMoved, this, [this] { FPatternsWanted = pnlWildCards->width(); });
+  connect(splListboxes, &QSplitter::splitterMoved, this, [this] { FPreviewWanted = pnlPreview->height(); });
+  for (QSplitter* splitter : {splParams, splListboxes}) splitter->installEventFilter(this);
+}
+
+void TfmSearch::RestorePaneSizes() {
+  const auto restore = [](QSplitter* splitter, int wanted, int othersMinimum) {
+    const QList<int> sizes = splitter->sizes();
+    if (sizes.size() != 2) return;
+    const int total = sizes[0] + sizes[1];
+    const int size = std::min(wanted, total - othersMinimum);
+    if (size > sizes[1]) splitter->setSizes({total - size, size});
+  };
+  restore(splParams, FPatternsWanted, pnlParams->minimumSizeHint().width());
+  restore(splListboxes, FPreviewWanted, lstResults->minimumHeight());
 }
 
 // The usage lines show the design values, before the last search or the switches apply.
@@ -665,6 +684,9 @@ TfmSearch::~TfmSearch() {
   ClearPreview();
   SearchParams.reset();
   FSearchCfgList.reset();
+  // What the settings keep is the size the user gave, not what a small window left of it.
+  pnlWildCards->resize(std::max(pnlWildCards->width(), FPatternsWanted), pnlWildCards->height());
+  pnlPreview->resize(pnlPreview->width(), std::max(pnlPreview->height(), FPreviewWanted));
   App()->WindowDestroyed(this);
   App()->UpdateWindowMenus();
   // The form base then saves the placement and the settings list.
@@ -704,6 +726,10 @@ void TfmSearch::ExcludeDataChange() {
 void TfmSearch::memWildcardsChange() { lbWildCardCt->setText(QString::number(memPatterns->LineCount())); }
 
 bool TfmSearch::eventFilter(QObject* watched, QEvent* event) {
+  if ((watched == splParams || watched == splListboxes) && event->type() == QEvent::Resize) {
+    // Once the splitter has shared out its new size.
+    QMetaObject::invokeMethod(this, [this] { RestorePaneSizes(); }, Qt::QueuedConnection);
+  }
   if (watched == lstPreview || watched == lblPreviewFile) {
     if (PreviewEvent(watched, event)) return true;
     return TfmGeneric::eventFilter(watched, event);

@@ -230,6 +230,8 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   void CreateSettings();
   void BindWindowSettings(const IConfigPtr& config);
   void LoadWindowSettings();
+  // Gives the pattern list and the preview back the size they were given, as far as it fits.
+  void RestorePaneSizes();
   std::vector<std::string> DesignUsageLines();
   void LoadSearchInputs(const IConfigPtr& config);
 
@@ -318,6 +320,8 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   std::string FProgressMessage;  // the last status text of the current batch, shown after it
   bool FProgressMessagePending = false;
   bool FResultsSyncQueued = false;  // the list takes the entries handed over when the batch is through
+  int FPatternsWanted = 85;  // the width the user gave the pattern list
+  int FPreviewWanted = 56;   // and the height of the preview
   int FLinesExtent = -1;  // the sideways extent of the results with their lines, once known
   std::unique_ptr<TSearchFile> FPreviewFile;
   int32_t FPreviewLine = 0;

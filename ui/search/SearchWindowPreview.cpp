@@ -138,6 +138,8 @@ int TfmSearch::FitPreviewToWholeLines() {
   const int n = VisiblePreviewLines();
   const int height = n * lstPreview->ItemHeight() + (pnlPreview->height() - lstPreview->height()) + 4;
   if (n > 0 && height != pnlPreview->height()) {
+    // Unless a small window squeezes it, the preview's whole lines are the size it keeps.
+    if (pnlPreview->height() >= FPreviewWanted) FPreviewWanted = height;
     const QList<int> sizes = splListboxes->sizes();
     splListboxes->setSizes({sizes[0] + sizes[1] - height, height});
   }
