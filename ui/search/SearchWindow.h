@@ -98,7 +98,7 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
 
   // The preview: the file it shows (null when empty) and the line it was built around.
   TSearchFile* PreviewFile() const { return FPreviewFile.get(); }
-  // (height of lstPreview - 4) div its entry height.
+  // (height of lstPreview - 4, less its sideways scroll bar while that shows) div its entry height.
   int VisiblePreviewLines() const;
   // Rebuilds the preview for the current line, height and font, keeping its selected line.
   void RerunPreview();
