@@ -133,8 +133,17 @@ void TfmSearch::ShowPreview(TSearchResult* item, bool keepSelection) {
   ClearPreview();
   ReadPreviewFile(path, lineStart, n);
   FillPreview(selectLineNo);
-  // A line too wide for the list brought the scroll bar, and with it no longer fit: fewer lines.
-  if (const int fit = VisiblePreviewLines(); fit > 0 && fit < lstPreview->Count()) {
+  // A line too wide for the list brought the scroll bar, and with it the lines no longer fit.
+  int fit = VisiblePreviewLines();
+  if (fit == 0 && lstPreview->Count() > 0) {
+    // Not even one line above the bar: the preview grows by what the bar took, where it can.
+    const QScrollBar* bar = lstPreview->horizontalScrollBar();
+    const int grow = lstPreview->ItemHeight() + 4 + bar->sizeHint().height() - lstPreview->height();
+    const QList<int> sizes = splListboxes->sizes();
+    if (grow > 0 && sizes[0] - grow >= lstResults->minimumHeight()) splListboxes->setSizes({sizes[0] - grow, sizes[1] + grow});
+    fit = VisiblePreviewLines();
+  }
+  if (fit > 0 && fit < lstPreview->Count()) {  // fewer lines
     ClearPreview();
     ReadPreviewFile(path, lineStart, fit);
     FillPreview(selectLineNo);
