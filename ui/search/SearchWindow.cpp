@@ -792,7 +792,10 @@ void TfmSearch::acViewLogExecute() {
   const bool created = ShowNMDialog(this, LogWindow);
   if (created) LogWindow->setWindowTitle(QStringLiteral("Error Log"));
   LogWindow->SetLines(FErrorLog);
-  if (created) LogWindow->WidenForLines();
+  if (created) {
+    LogWindow->WidenForLines();
+    LogWindow->KeepOnScreen();
+  }
 }
 
 }  // namespace trawlex
