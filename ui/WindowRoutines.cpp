@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -132,21 +133,40 @@ void PushComboHistory(QComboBox* combo, int maxCount) {
 
 // ---- Message boxes and the save dialog -------------------------------------------------
 
+namespace {
+
+// A box sizes itself to its text alone, so a short text left the caption cut off in the title
+// bar; the box is made wide enough for the caption in bold beside the title bar's icon and
+// buttons.
+int ExecMessageBox(QMessageBox& box) {
+  QFont bold = box.font();
+  bold.setBold(true);
+  const QFontMetrics metrics(bold);
+  const int width = metrics.horizontalAdvance(box.windowTitle()) + 8 * metrics.height();
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+  }
+  return box.exec();
+}
+
+}  // namespace
+
 bool AskYesNo(const QString& text) {
   QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), text, QMessageBox::Yes | QMessageBox::No,
                   DialogParent());
   box.setDefaultButton(QMessageBox::Yes);
-  return box.exec() == QMessageBox::Yes;
+  return ExecMessageBox(box) == QMessageBox::Yes;
 }
 
 void ShowInfo(const QString& text) {
   QMessageBox box(QMessageBox::Information, QStringLiteral("Information"), text, QMessageBox::Ok, DialogParent());
-  box.exec();
+  ExecMessageBox(box);
 }
 
 void ReportError(const QString& text) {
   QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Ok, DialogParent());
-  box.exec();
+  ExecMessageBox(box);
 }
 
 void RunHandler(const std::function<void()>& handler) noexcept {

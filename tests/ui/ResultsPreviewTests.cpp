@@ -135,28 +135,47 @@ class TResultsPreviewTests : public QObject {
     QTest::addColumn<int>("row");
     QTest::addColumn<QString>("lines");
     QTest::addColumn<QString>("panel4");
+    QTest::addColumn<int>("wideLine");  // a line wider than the list, or -1
+    QTest::addColumn<int>("room");      // lines the preview has room for
     // Entries: file, line 0, line 5, line 9.
-    QTest::newRow("file item: from the first line") << 0 << "0* 1 2" << "Finds in File: 3";
-    QTest::newRow("line 0: all after it") << 1 << "0* 1 2" << "Finds in Line: 1";
-    QTest::newRow("middle: one each side") << 2 << "4 5* 6" << "Finds in Line: 1";
-    QTest::newRow("last line: all before it") << 3 << "7 8 9*" << "Finds in Line: 1";
+    QTest::newRow("file item: from the first line") << 0 << "0* 1 2" << "Finds in File: 3" << -1 << 3;
+    QTest::newRow("line 0: all after it") << 1 << "0* 1 2" << "Finds in Line: 1" << -1 << 3;
+    QTest::newRow("middle: one each side") << 2 << "4 5* 6" << "Finds in Line: 1" << -1 << 3;
+    QTest::newRow("last line: all before it") << 3 << "7 8 9*" << "Finds in Line: 1" << -1 << 3;
+    // The scroll bar a wide line brings takes room: fewer lines are shown, or with room for
+    // one only, the preview grows so that the selected line is not under the bar.
+    QTest::newRow("wide line beside it") << 2 << "5*" << "Finds in Line: 1" << 4 << 3;
+    QTest::newRow("wide line, room for one") << 2 << "5*" << "Finds in Line: 1" << 5 << 1;
   }
   void PreviewAroundTheSelectedResult() {
     QFETCH(int, row);
     QFETCH(QString, lines);
     QFETCH(QString, panel4);
-    Write(QStringLiteral("a.txt"), TenLines());
-    Search();
+    QFETCH(int, wideLine);
+    QFETCH(int, room);
+    QList<QByteArray> text = TenLines().split('\n');
+    if (wideLine >= 0) text[wideLine] += " " + QByteArray(3000, 'w');
+    Write(QStringLiteral("a.txt"), text.join('\n'));
+    Search(room);
     ClickRow(W->lstResults, row);
     QCOMPARE(W->lstResults->ItemIndex(), row);
-    QCOMPARE(PreviewLines(W), lines);
+    if (wideLine >= 0) {
+      QVERIFY2(PreviewLines(W).split(QLatin1Char(' ')).contains(lines), qPrintable(PreviewLines(W)));
+    } else {
+      QCOMPARE(PreviewLines(W), lines);
+    }
+    // Every line shown is seen whole, above the scroll bar when there is one.
+    QVERIFY2(W->lstPreview->Count() * W->lstPreview->ItemHeight() <= W->lstPreview->viewport()->height(),
+             qPrintable(PreviewLines(W)));
     QCOMPARE(W->lblPreviewFile->text(), FDir.filePath(QStringLiteral("a.txt")));
     // Ten lines and a closing line break: the preview can show ten lines, and says so.
     QCOMPARE(W->lblLineCount->text(), QStringLiteral(" (10 lines)"));
     QCOMPARE(Panel(W, 4), panel4);
     // The panel shows whole lines.
-    QCOMPARE(W->pnlPreview->height(),
-             3 * W->lstPreview->ItemHeight() + (W->pnlPreview->height() - W->lstPreview->height()) + 4);
+    if (wideLine < 0) {
+      QCOMPARE(W->pnlPreview->height(),
+               room * W->lstPreview->ItemHeight() + (W->pnlPreview->height() - W->lstPreview->height()) + 4);
+    }
     SaveShot(W, QStringLiteral("preview-") + QString::number(row));
   }
 

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QToolButton>
 #include <QTimer>
+#include <QToolBar>
 #include <QtTest>
 #include <unistd.h>
 
@@ -624,6 +625,8 @@ class TSearchWindowTests : public QObject {
     // The toolbar captions switch.
     QVERIFY(w->acShowCaptions->Execute());
     QCOMPARE(w->btnSearch->toolButtonStyle(), Qt::ToolButtonIconOnly);
+    // Search fits its image as the other buttons do.
+    QCOMPARE(w->btnSearch->width(), w->tbrMainButtons->widgetForAction(w->acSave)->sizeHint().width());
     w->ActionList1->UpdateAll();
     QVERIFY(!w->acShowCaptions->isChecked());
     // Open new Search window.

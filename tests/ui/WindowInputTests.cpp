@@ -19,6 +19,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QToolBar>
 #include <QtTest>
 #include <unistd.h>
 
@@ -226,7 +227,100 @@ class TWindowInputTests : public QObject {
     QTRY_VERIFY(!d);
   }
 
+  // Tab and Shift+Tab go through the inputs as they read, row by row, then to the lists.
+  void TabVisitsTheInputsInReadingOrder_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QStringList>("order");
+    const QStringList reading{"cbxDirectory", "cbxTarget", "cbxExclude", "chkSubdirs", "chkCaseSenstv",
+                              "chkWholeWord", "chkRegExp", "chkHidden", "chkBinarySkip", "chkIgnored",
+                              "cbxFolderSkip", "memPatterns", "lstResults"};
+    QStringList backwards(reading.rbegin(), reading.rend());
+    QTest::newRow("tab") << int(Qt::Key_Tab) << reading;
+    QTest::newRow("shift+tab") << int(Qt::Key_Backtab) << backwards;
+  }
+  void TabVisitsTheInputsInReadingOrder() {
+    QFETCH(int, key);
+    QFETCH(QStringList, order);
+    ClickAt(order.first() == "cbxDirectory" ? static_cast<QWidget*>(W->cbxDirectory) : W->lstResults);
+    const auto focused = [] {  // a box's line edit or a list's viewport holds the focus for it
+      QWidget* f = QApplication::focusWidget();
+      return f->objectName().isEmpty() ? f->parentWidget()->objectName() : f->objectName();
+    };
+    QStringList visited{focused()};
+    for (int i = 1; i < order.size(); ++i) {
+      PressKey(Qt::Key(key), key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier);
+      visited << focused();
+    }
+    QCOMPARE(visited, order);
+  }
+
   // ---- what the window shows ----
+
+  // At any size the inputs keep the room they need and none is drawn over another.
+  void InputsNeverOverlap_data() {
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("first size") << QSize(563, 448);
+    QTest::newRow("narrow") << QSize(100, 448);
+    QTest::newRow("low") << QSize(563, 100);
+    QTest::newRow("smallest") << QSize(1, 1);
+    QTest::newRow("large") << QSize(1500, 900);
+  }
+  void InputsNeverOverlap() {
+    QFETCH(QSize, size);
+    W->resize(size);
+    QTRY_VERIFY(W->width() >= std::min(size.width(), W->minimumWidth()));
+    // Layouts settle in rounds: a tool bar that overflows asks again for room.
+    for (int i = 0; i < 5; ++i) {
+      QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+      QCoreApplication::processEvents();
+    }
+    QList<QWidget*> parts;
+    for (QWidget* w : W->pnlTop->findChildren<QWidget*>()) {
+      const bool input = qobject_cast<QCheckBox*>(w) || qobject_cast<QComboBox*>(w) ||
+                         (qobject_cast<QLabel*>(w) && !qobject_cast<QLabel*>(w)->text().isEmpty()) ||
+                         qobject_cast<QToolBar*>(w) || w == W->memPatterns;
+      if (input && w->isVisibleTo(W)) parts << w;
+    }
+    QVERIFY(parts.size() >= 15);
+    for (int i = 0; i < parts.size(); ++i) {
+      const QRect a(parts[i]->mapTo(W, QPoint(0, 0)), parts[i]->size());
+      // The pattern list scrolls: it may be smaller than it would like.
+      const QSize need = parts[i] == W->memPatterns ? QSize(0, 0) : parts[i]->minimumSizeHint();
+      QVERIFY2(a.height() >= need.height() && a.width() >= need.width(), qPrintable(parts[i]->objectName()));
+      QVERIFY2(W->rect().contains(a), qPrintable(parts[i]->objectName()));
+      for (int j = i + 1; j < parts.size(); ++j) {
+        const QRect b(parts[j]->mapTo(W, QPoint(0, 0)), parts[j]->size());
+        QVERIFY2(!a.intersects(b), qPrintable(parts[i]->objectName() + QStringLiteral(" over ") + parts[j]->objectName()));
+      }
+    }
+  }
+
+  // A window made small squeezes the pattern list and the preview; they come back to their
+  // size when it grows again, and the next window gets that size, not the squeezed one.
+  void PanesComeBackAfterTheWindowWasSmall_data() {
+    QTest::addColumn<bool>("preview");
+    QTest::newRow("preview") << true;
+    QTest::newRow("patterns") << false;
+  }
+  void PanesComeBackAfterTheWindowWasSmall() {
+    QFETCH(bool, preview);
+    const auto pane = [preview](TfmSearch* w) {
+      return preview ? w->pnlPreview->height() : w->pnlWildCards->width();
+    };
+    const int before = pane(W);
+    W->resize(1, 1);
+    QTRY_VERIFY(pane(W) < before);
+    W->resize(563, 448);
+    QTRY_COMPARE(pane(W), before);
+    W->resize(1, 1);
+    QTRY_VERIFY(pane(W) < before);
+    delete W;
+    FlushDeletes();
+    W = TfmGeneric::CreateUnbound<TfmSearch>(nullptr, App);
+    QVERIFY(ActivateWindow(W));
+    W->resize(563, 448);
+    QTRY_COMPARE(pane(W), before);
+  }
 
   void MessageStaysWholeAtSevenDigitCounts_data() {
     QTest::addColumn<QString>("message");

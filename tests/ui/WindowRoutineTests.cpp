@@ -178,23 +178,40 @@ class WindowRoutineTests : public QObject {
     QCOMPARE(spy.count(), 1);  // the notification is attached again
   }
 
+  // Each box has its caption, and is wide enough to show it whole even for a short text.
   void MessageBoxesHaveTheirCaptions_data() {
+    QTest::addColumn<QString>("kind");
     QTest::addColumn<int>("button");
     QTest::addColumn<bool>("answer");
-    QTest::newRow("yes") << int(QMessageBox::Yes) << true;
-    QTest::newRow("no") << int(QMessageBox::No) << false;
+    QTest::addColumn<QString>("caption");
+    QTest::newRow("yes") << "ask" << int(QMessageBox::Yes) << true << "Confirm";
+    QTest::newRow("no") << "ask" << int(QMessageBox::No) << false << "Confirm";
+    QTest::newRow("information") << "info" << int(QMessageBox::Ok) << false << "Information";
+    QTest::newRow("error") << "error" << int(QMessageBox::Ok) << false << "Error";
   }
   void MessageBoxesHaveTheirCaptions() {
+    QFETCH(QString, kind);
     QFETCH(int, button);
     QFETCH(bool, answer);
+    QFETCH(QString, caption);
     QString title, text;
-    AnswerMessageBox(QMessageBox::StandardButton(button), &title, &text);
-    QCOMPARE(AskYesNo(QStringLiteral("Go on?")), answer);
-    QCOMPARE(title, QStringLiteral("Confirm"));
-    QCOMPARE(text, QStringLiteral("Go on?"));
-    AnswerMessageBox(QMessageBox::Ok, &title, &text);
-    ShowInfo(QStringLiteral("Done"));
-    QCOMPARE(title, QStringLiteral("Information"));
+    int width = 0, roomForCaption = 0;
+    WhenModal<QMessageBox>([&](QMessageBox* box) {
+      title = box->windowTitle();
+      text = box->text();
+      width = box->width();
+      QFont bold = box->font();
+      bold.setBold(true);
+      // The caption, the title bar's icon and its three buttons.
+      roomForCaption = QFontMetrics(bold).horizontalAdvance(title) + 6 * QFontMetrics(bold).height();
+      box->button(QMessageBox::StandardButton(button))->click();
+    });
+    if (kind == "ask") QCOMPARE(AskYesNo(QStringLiteral("Go")), answer);
+    if (kind == "info") ShowInfo(QStringLiteral("Go"));
+    if (kind == "error") ReportError(QStringLiteral("Go"));
+    QCOMPARE(title, caption);
+    QCOMPARE(text, QStringLiteral("Go"));
+    QVERIFY2(width >= roomForCaption, qPrintable(QStringLiteral("%1 < %2").arg(width).arg(roomForCaption)));
   }
 
   void SaveDialogAsksBeforeOverwriting_data() {

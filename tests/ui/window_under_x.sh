@@ -149,6 +149,14 @@ xdotool windowactivate --sync "$dialog"
 keys Escape
 xdotool windowactivate --sync "$main"
 
+# The Usage window, widened for its lines once shown, still lies on the screen.
+press_until "^Usage$" alt+h Down Return
+eval "$(xdotool getwindowgeometry --shell "$(xdotool search --onlyvisible --name "^Usage$" | head -1)")"
+# (xdotool reports the left edge a pixel to the right, and the frame's border may overhang.)
+[ "$X" -ge 0 ] && [ $((X + WIDTH)) -le 1282 ] || fail "Usage lies off the screen: $WIDTH wide at $X"
+keys Escape
+xdotool windowactivate --sync "$main"
+
 # 4. Replace: Escape with the list of "with" open closes only the list; what is typed is written.
 search_and_replace() {  # TARGET REPLACEMENT
   keys alt+t ctrl+a

@@ -1,5 +1,7 @@
 #include "ui/dialogs/InfoForm.h"
 
+#include <QTimer>
+
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QHBoxLayout>
@@ -134,6 +136,9 @@ void ShowUsageWindow(QWidget* owner, TfmInfo*& ref, const std::vector<std::strin
   // The options of a run without a window, replacing and undoing, as --help lists them.
   ref->AppendLine(QString());
   for (const std::string& line : ProgramOptionLines()) ref->AddInfoLine(QString::fromStdString(line));
+  // Widened for its lines after it was placed: back onto the screen, once its layout has
+  // taken the new lines in.
+  QTimer::singleShot(0, ref, [window = ref] { window->KeepOnScreen(); });
 }
 
 }  // namespace trawlex

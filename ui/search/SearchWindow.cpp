@@ -30,6 +30,7 @@
 #include "ui/Action.h"
 #include "ui/ActionList.h"
 #include "ui/controls/DirComboBox.h"
+#include "ui/controls/FlowPanel.h"
 #include "ui/dialogs/InfoForm.h"
 #include "ui/dialogs/ListForm.h"
 #include "ui/MainThreadInvoker.h"
@@ -83,7 +84,6 @@ TfmSearch::TfmSearch(QWidget* owner, TApp& app)
   SetCaption(QStringLiteral("Trawlex"));
   setObjectName(FirstFreeSearchWindowName(LiveSearchWindowNames(app)));
   resize(563, 448);
-  setMinimumHeight(200);
   FSortOrder = 0;
   FResultsFont = QApplication::font();
   FMeasure = std::make_unique<TPainterSurface>(FResultsFont, palette(), &App()->TabDisplay());
@@ -331,7 +331,7 @@ QWidget* TfmSearch::CreateInputArea(QWidget* central) {
 void TfmSearch::CreateParamsPanel() {
   pnlParams = new QWidget(splParams);
   pnlParams->setObjectName(QStringLiteral("pnlParams"));
-  pnlParams->setMinimumWidth(250);
+  // No narrower than its inputs need (about 270 pixels): a set minimum would override that.
   auto* params = new QVBoxLayout(pnlParams);
   params->setContentsMargins(2, 0, 2, 2);
   params->setSpacing(2);
@@ -422,6 +422,12 @@ QWidget* TfmSearch::CreateEditsRow() {
   cbxExclude->setMaxVisibleItems(20);
   cbxExclude->setToolTip(QString::fromUtf8(InputText::Exclude.Hint));
   Label2->setBuddy(cbxExclude);
+  // How narrow a box may get does not depend on the length of its history: a long entry would
+  // otherwise make the inputs wider than their panel, which then draws them over each other.
+  for (QComboBox* combo : {static_cast<QComboBox*>(cbxDirectory), cbxTarget, cbxExclude}) {
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    combo->setMinimumContentsLength(4);
+  }
   excludeRow->addWidget(Label2);
   excludeRow->addWidget(cbxExclude, 1);
   // The target takes half of the row, the exclude text the rest.
@@ -431,58 +437,52 @@ QWidget* TfmSearch::CreateEditsRow() {
 }
 
 QWidget* TfmSearch::CreateOptionsPanel() {
-  auto* pnlOptions = new QWidget(pnlParams);
-  pnlOptions->setObjectName(QStringLiteral("pnlOptions"));
   // Two rows of choices: how the target matches and what is searched, then what is left out.
-  auto* optionRows = new QVBoxLayout(pnlOptions);
-  optionRows->setContentsMargins(0, 0, 0, 0);
-  optionRows->setSpacing(0);
-  auto* options = new QHBoxLayout;
-  auto* skipOptions = new QHBoxLayout;
-  optionRows->addLayout(options);
-  optionRows->addLayout(skipOptions);
+  // A window too narrow for a row wraps it.
+  auto* pnlOptions = new TFlowPanel(pnlParams);
+  pnlOptions->setObjectName(QStringLiteral("pnlOptions"));
   const auto makeCheck = [pnlOptions](const char* name, const TInputText& text) {
     auto* check = new QCheckBox(QString::fromUtf8(text.Caption), pnlOptions);
     check->setObjectName(QString::fromUtf8(name));
     check->setToolTip(QString::fromUtf8(text.Hint));
     return check;
   };
-  chkSubdirs = new QCheckBox(QString::fromUtf8(InputText::Subdirs.Caption), pnlOptions);
-  chkSubdirs->setObjectName(QStringLiteral("chkSubdirs"));
+  // Made in the order they read, which Tab follows.
+  chkSubdirs = makeCheck("chkSubdirs", InputText::Subdirs);
   chkSubdirs->setChecked(true);
-  chkSubdirs->setToolTip(QString::fromUtf8(InputText::Subdirs.Hint));
-  chkCaseSenstv = new QCheckBox(QString::fromUtf8(InputText::CaseSensitive.Caption), pnlOptions);
-  chkCaseSenstv->setObjectName(QStringLiteral("chkCaseSenstv"));
-  chkCaseSenstv->setToolTip(QString::fromUtf8(InputText::CaseSensitive.Hint));
-  chkWholeWord = new QCheckBox(QString::fromUtf8(InputText::WholeWord.Caption), pnlOptions);
-  chkWholeWord->setObjectName(QStringLiteral("chkWholeWord"));
-  chkWholeWord->setToolTip(QString::fromUtf8(InputText::WholeWord.Hint));
-  options->addWidget(chkSubdirs);
-  options->addWidget(chkCaseSenstv);
+  chkCaseSenstv = makeCheck("chkCaseSenstv", InputText::CaseSensitive);
+  chkWholeWord = makeCheck("chkWholeWord", InputText::WholeWord);
+  chkRegExp = makeCheck("chkRegExp", InputText::RegExp);
   chkHidden = makeCheck("chkHidden", InputText::Hidden);
   chkBinarySkip = makeCheck("chkBinarySkip", InputText::BinarySkip);
   chkIgnored = makeCheck("chkIgnored", InputText::Ignored);
-  chkRegExp = makeCheck("chkRegExp", InputText::RegExp);
-  options->addWidget(chkWholeWord);
-  options->addWidget(chkRegExp);
-  options->addStretch(1);
-  lblFolderSkip = new QLabel(QString::fromUtf8(InputText::FolderSkip.Caption), pnlOptions);
+  // The folders to skip: the label stays with its box.
+  auto* pnlFolderSkip = new QWidget(pnlOptions);
+  pnlFolderSkip->setObjectName(QStringLiteral("pnlFolderSkip"));
+  auto* folderSkip = new QHBoxLayout(pnlFolderSkip);
+  folderSkip->setContentsMargins(0, 0, 0, 0);
+  lblFolderSkip = new QLabel(QString::fromUtf8(InputText::FolderSkip.Caption), pnlFolderSkip);
   lblFolderSkip->setObjectName(QStringLiteral("lblFolderSkip"));
-  cbxFolderSkip = new QComboBox(pnlOptions);
+  cbxFolderSkip = new QComboBox(pnlFolderSkip);
   cbxFolderSkip->setObjectName(QStringLiteral("cbxFolderSkip"));
   cbxFolderSkip->setEditable(true);
   cbxFolderSkip->setInsertPolicy(QComboBox::NoInsert);
   cbxFolderSkip->setMaxVisibleItems(20);
   cbxFolderSkip->setToolTip(QString::fromUtf8(InputText::FolderSkip.Hint));
   cbxFolderSkip->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-  cbxFolderSkip->setMinimumContentsLength(8);
+  cbxFolderSkip->setMinimumContentsLength(4);
   lblFolderSkip->setBuddy(cbxFolderSkip);
-  // Hidden files here: five choices do not fit the first row of the window at its first size.
-  skipOptions->addWidget(chkHidden);
-  skipOptions->addWidget(chkBinarySkip);
-  skipOptions->addWidget(chkIgnored);
-  skipOptions->addWidget(lblFolderSkip);
-  skipOptions->addWidget(cbxFolderSkip, 1);
+  folderSkip->addWidget(lblFolderSkip);
+  folderSkip->addWidget(cbxFolderSkip, 1);
+  for (QWidget* part : {static_cast<QWidget*>(chkSubdirs), static_cast<QWidget*>(chkCaseSenstv),
+                        static_cast<QWidget*>(chkWholeWord), static_cast<QWidget*>(chkRegExp)})
+    pnlOptions->Add(part);
+  // Hidden files begins the second row: five choices do not fit the first row of the window at
+  // its first size.
+  pnlOptions->Add(chkHidden, true);
+  pnlOptions->Add(chkBinarySkip);
+  pnlOptions->Add(chkIgnored);
+  pnlOptions->Add(pnlFolderSkip, false, true);
   return pnlOptions;
 }
 
@@ -596,8 +596,27 @@ void TfmSearch::LoadWindowSettings() {
   for (QComboBox* combo : combos) texts << combo->currentText();
   CfgList()->LoadAll();
   for (int i = 0; i < texts.size(); ++i) combos[i]->setEditText(texts[i]);
-  splParams->setSizes({10000, std::max(70, pnlWildCards->width())});
-  splListboxes->setSizes({10000, std::max(2, pnlPreview->height())});
+  FPatternsWanted = std::max(70, pnlWildCards->width());
+  FPreviewWanted = std::max(2, pnlPreview->height());
+  splParams->setSizes({10000, FPatternsWanted});
+  splListboxes->setSizes({10000, FPreviewWanted});
+  // The pattern list and the preview keep the size the user gave them: a window made too small
+  // for it squeezes them, and they get it back as soon as there is room again.
+  connect(splParams, &QSplitter::splitterMoved, this, [this] { FPatternsWanted = pnlWildCards->width(); });
+  connect(splListboxes, &QSplitter::splitterMoved, this, [this] { FPreviewWanted = pnlPreview->height(); });
+  for (QSplitter* splitter : {splParams, splListboxes}) splitter->installEventFilter(this);
+}
+
+void TfmSearch::RestorePaneSizes() {
+  const auto restore = [](QSplitter* splitter, int wanted, int othersMinimum) {
+    const QList<int> sizes = splitter->sizes();
+    if (sizes.size() != 2) return;
+    const int total = sizes[0] + sizes[1];
+    const int size = std::min(wanted, total - othersMinimum);
+    if (size > sizes[1]) splitter->setSizes({total - size, size});
+  };
+  restore(splParams, FPatternsWanted, pnlParams->minimumSizeHint().width());
+  restore(splListboxes, FPreviewWanted, lstResults->minimumHeight());
 }
 
 // The usage lines show the design values, before the last search or the switches apply.
@@ -665,6 +684,9 @@ TfmSearch::~TfmSearch() {
   ClearPreview();
   SearchParams.reset();
   FSearchCfgList.reset();
+  // What the settings keep is the size the user gave, not what a small window left of it.
+  pnlWildCards->resize(std::max(pnlWildCards->width(), FPatternsWanted), pnlWildCards->height());
+  pnlPreview->resize(pnlPreview->width(), std::max(pnlPreview->height(), FPreviewWanted));
   App()->WindowDestroyed(this);
   App()->UpdateWindowMenus();
   // The form base then saves the placement and the settings list.
@@ -704,6 +726,10 @@ void TfmSearch::ExcludeDataChange() {
 void TfmSearch::memWildcardsChange() { lbWildCardCt->setText(QString::number(memPatterns->LineCount())); }
 
 bool TfmSearch::eventFilter(QObject* watched, QEvent* event) {
+  if ((watched == splParams || watched == splListboxes) && event->type() == QEvent::Resize) {
+    // Once the splitter has shared out its new size.
+    QMetaObject::invokeMethod(this, [this] { RestorePaneSizes(); }, Qt::QueuedConnection);
+  }
   if (watched == lstPreview || watched == lblPreviewFile) {
     if (PreviewEvent(watched, event)) return true;
     return TfmGeneric::eventFilter(watched, event);
@@ -766,7 +792,10 @@ void TfmSearch::acViewLogExecute() {
   const bool created = ShowNMDialog(this, LogWindow);
   if (created) LogWindow->setWindowTitle(QStringLiteral("Error Log"));
   LogWindow->SetLines(FErrorLog);
-  if (created) LogWindow->WidenForLines();
+  if (created) {
+    LogWindow->WidenForLines();
+    LogWindow->KeepOnScreen();
+  }
 }
 
 }  // namespace trawlex

@@ -99,7 +99,7 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
 
   // The preview: the file it shows (null when empty) and the line it was built around.
   TSearchFile* PreviewFile() const { return FPreviewFile.get(); }
-  // (height of lstPreview - 4) div its entry height.
+  // (height of lstPreview - 4, less its sideways scroll bar while that shows) div its entry height.
   int VisiblePreviewLines() const;
   // Rebuilds the preview for the current line, height and font, keeping its selected line.
   void RerunPreview();
@@ -231,6 +231,8 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   void CreateSettings();
   void BindWindowSettings(const IConfigPtr& config);
   void LoadWindowSettings();
+  // Gives the pattern list and the preview back the size they were given, as far as it fits.
+  void RestorePaneSizes();
   std::vector<std::string> DesignUsageLines();
   void LoadSearchInputs(const IConfigPtr& config);
 
@@ -322,6 +324,8 @@ class TfmSearch : public TfmGeneric, public IWindowMenuItem {
   std::string FProgressMessage;  // the last status text of the current batch, shown after it
   bool FProgressMessagePending = false;
   bool FResultsSyncQueued = false;  // the list takes the entries handed over when the batch is through
+  int FPatternsWanted = 85;  // the width the user gave the pattern list
+  int FPreviewWanted = 56;   // and the height of the preview
   int FLinesExtent = -1;  // the sideways extent of the results with their lines, once known
   std::unique_ptr<TSearchFile> FPreviewFile;
   int64_t FPreviewLine = 0;

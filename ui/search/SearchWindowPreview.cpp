@@ -104,7 +104,14 @@ QFont FamilyAndSize(const QFont& chosen, const QFont& previous) {
   return font;
 }
 
-int TfmSearch::VisiblePreviewLines() const { return (lstPreview->height() - 4) / lstPreview->ItemHeight(); }
+int TfmSearch::VisiblePreviewLines() const {
+  // A line wider than the list brings a scroll bar below the lines, which covers what is there.
+  // (The list shows or hides it only once events run; its range says whether it will show.)
+  const QScrollBar* bar = lstPreview->horizontalScrollBar();
+  const bool shown = lstPreview->horizontalScrollBarPolicy() == Qt::ScrollBarAlwaysOn ||
+                     (lstPreview->horizontalScrollBarPolicy() == Qt::ScrollBarAsNeeded && bar->maximum() > bar->minimum());
+  return (lstPreview->height() - 4 - (shown ? bar->sizeHint().height() : 0)) / lstPreview->ItemHeight();
+}
 
 void TfmSearch::ClearPreview() {
   lstPreview->SetHorizontalExtent(0);
@@ -130,6 +137,21 @@ void TfmSearch::ShowPreview(TSearchResult* item, bool keepSelection) {
   ClearPreview();
   ReadPreviewFile(path, lineStart, n);
   FillPreview(selectLineNo);
+  // A line too wide for the list brought the scroll bar, and with it the lines no longer fit.
+  int fit = VisiblePreviewLines();
+  if (fit == 0 && lstPreview->Count() > 0) {
+    // Not even one line above the bar: the preview grows by what the bar took, where it can.
+    const QScrollBar* bar = lstPreview->horizontalScrollBar();
+    const int grow = lstPreview->ItemHeight() + 4 + bar->sizeHint().height() - lstPreview->height();
+    const QList<int> sizes = splListboxes->sizes();
+    if (grow > 0 && sizes[0] - grow >= lstResults->minimumHeight()) splListboxes->setSizes({sizes[0] - grow, sizes[1] + grow});
+    fit = VisiblePreviewLines();
+  }
+  if (fit > 0 && fit < lstPreview->Count()) {  // fewer lines
+    ClearPreview();
+    ReadPreviewFile(path, lineStart, fit);
+    FillPreview(selectLineNo);
+  }
   if (TSearchResult* selected = lstResults->ItemAt(lstResults->ItemIndex())) {
     if (TSearchFile* owner = GetOwnerFile(selected)) FPreviewFile->CopyFindSelection(*owner);
   }
@@ -139,9 +161,11 @@ void TfmSearch::ShowPreview(TSearchResult* item, bool keepSelection) {
 // returns.
 int TfmSearch::FitPreviewToWholeLines() {
   lstPreview->SetItemHeight(QFontMetrics(FResultsFont).height());
-  const int n = VisiblePreviewLines();
+  const int n = (lstPreview->height() - 4) / lstPreview->ItemHeight();  // without a scroll bar
   const int height = n * lstPreview->ItemHeight() + (pnlPreview->height() - lstPreview->height()) + 4;
   if (n > 0 && height != pnlPreview->height()) {
+    // Unless a small window squeezes it, the preview's whole lines are the size it keeps.
+    if (pnlPreview->height() >= FPreviewWanted) FPreviewWanted = height;
     const QList<int> sizes = splListboxes->sizes();
     splListboxes->setSizes({sizes[0] + sizes[1] - height, height});
   }

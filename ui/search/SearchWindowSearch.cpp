@@ -172,9 +172,10 @@ TWindowState TfmSearch::State() const {
 }
 
 void TfmSearch::FitSearchButton() {
-  // One width for Search and Terminate, so that the buttons beside it stay where they are.
+  // One width for Search and Terminate, so that the buttons beside it stay where they are; with
+  // captions at least the other buttons' width, without them as narrow as its image lets it be.
   QAction* shown = btnSearch->defaultAction();
-  int width = 64;
+  int width = btnSearch->toolButtonStyle() == Qt::ToolButtonIconOnly ? 0 : 64;
   for (TAction* a : {acSearch, acTerminate}) {
     btnSearch->setDefaultAction(a);
     width = std::max(width, btnSearch->sizeHint().width());
