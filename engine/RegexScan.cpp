@@ -37,7 +37,7 @@ int32_t TRangeProcessor::SearchFileRegex(TSearchFile* file, int64_t wholeMax, si
   // block's end has the block read on (ERegexNeedsMore).
   const bool lineBound = (regex.Target->LineBound() || (regex.Target->RequiredAtStart() && !regex.WholeWord)) &&
                          (!regex.Exclude || regex.Exclude->LineBound());
-  const TFileLoad load{lineBound ? wholeMax : TCharReader::MaxFileSize - 1, shortReadsEnd, false,
+  const TFileLoad load{lineBound ? wholeMax : TCharReader::MaxFileSize - 1, shortReadsEnd, true,
                        lineBound ? nullptr : "The file is too large to search with a regular expression"};
   return LoadAndScan(file, load, block, &TRangeProcessor::ScanRegex);
 }

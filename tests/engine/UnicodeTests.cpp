@@ -248,25 +248,33 @@ TEST(UnicodeReplaceTest, Utf16FileIsWrittenBackInItsEncodingAndUndoRestoresEvery
   // "Ärger CRLF 😀 ärger, lone surrogate D800, LF ÄRGER" in both byte orders.
   const std::string units = "FEFF C4 72 67 65 72 D A D83D DE00 20 E4 72 67 65 72 2C D800 A C4 52 47 45 52";
   const std::string after = "FEFF 5A 6F 72 6E D A D83D DE00 20 5A 6F 72 6E 2C D800 A 5A 6F 72 6E";
-  const std::string le = dir.Write("tree/le.txt", Utf16(units, true));
-  const std::string be = dir.Write("tree/be.txt", Utf16(units, false));
-  const std::string plain = dir.Write("tree/plain.txt", "ärger\n");
+  // Searched for as text and with a regular expression, which reads the decoded text too.
+  for (const std::vector<std::string>& search : {std::vector<std::string>{"-t", "ärger"}, {"-r", "1", "-t", "ä.ge(r)"}}) {
+    SCOPED_TRACE(search.back());
+    const std::string le = dir.Write("tree/le.txt", Utf16(units, true));
+    const std::string be = dir.Write("tree/be.txt", Utf16(units, false));
+    const std::string plain = dir.Write("tree/plain.txt", "ärger\n");
+    std::vector<std::string> args{"--report", "--replace-all", "Zorn", "-d", tree};
+    args.insert(args.end(), search.begin(), search.end());
 
-  const std::string diff = RunTool(RunReplaceAll, {"--report", "--replace-all", "Zorn", "-t", "ärger", "-d", tree, "--diff"});
-  EXPECT_NE(diff.find("Not shown: UTF-16BE text file be.txt, 3 finds to replace\n"), std::string::npos) << diff;
-  EXPECT_NE(diff.find("Not shown: UTF-16LE text file le.txt, 3 finds to replace\n"), std::string::npos) << diff;
-  EXPECT_NE(diff.find("-\xC3\xA4rger\n+Zorn\n"), std::string::npos) << diff;
+    std::vector<std::string> diffArgs = args;
+    diffArgs.push_back("--diff");
+    const std::string diff = RunTool(RunReplaceAll, diffArgs);
+    EXPECT_NE(diff.find("Not shown: UTF-16BE text file be.txt, 3 finds to replace\n"), std::string::npos) << diff;
+    EXPECT_NE(diff.find("Not shown: UTF-16LE text file le.txt, 3 finds to replace\n"), std::string::npos) << diff;
+    EXPECT_NE(diff.find("-\xC3\xA4rger\n+Zorn\n"), std::string::npos) << diff;
 
-  int status = -1;
-  const std::string out = RunTool(RunReplaceAll, {"--report", "--replace-all", "Zorn", "-t", "ärger", "-d", tree}, &status);
-  ASSERT_EQ(status, 0) << out;
-  EXPECT_EQ(ReadAll(le), Utf16(after, true));
-  EXPECT_EQ(ReadAll(be), Utf16(after, false));
-  EXPECT_EQ(ReadAll(plain), "Zorn\n");
-  ASSERT_EQ((RunTool(RunUndo, {"--undo-last"}, &status), status), 0);
-  EXPECT_EQ(ReadAll(le), Utf16(units, true));
-  EXPECT_EQ(ReadAll(be), Utf16(units, false));
-  EXPECT_EQ(ReadAll(plain), "ärger\n");
+    int status = -1;
+    const std::string out = RunTool(RunReplaceAll, args, &status);
+    ASSERT_EQ(status, 0) << out;
+    EXPECT_EQ(ReadAll(le), Utf16(after, true));
+    EXPECT_EQ(ReadAll(be), Utf16(after, false));
+    EXPECT_EQ(ReadAll(plain), "Zorn\n");
+    ASSERT_EQ((RunTool(RunUndo, {"--undo-last"}, &status), status), 0);
+    EXPECT_EQ(ReadAll(le), Utf16(units, true));
+    EXPECT_EQ(ReadAll(be), Utf16(units, false));
+    EXPECT_EQ(ReadAll(plain), "ärger\n");
+  }
 }
 
 TEST(TextEncodingTest, Utf16RoundTripKeepsEveryUnitAndOddLengthsStayBytes) {
