@@ -436,3 +436,25 @@ TEST(Headless, ReplaceAndDiffSeeOnlyWhatTheSearchListed) {
   for (const char* kept : {"b.log", "out/c.txt", "vendor/d.txt", ".e.txt"}) EXPECT_EQ(ReadAll(dir / kept), "foo\n") << kept;
   EXPECT_EQ(ReadAll(dir / "f.bin"), std::string("foo\0", 4));
 }
+
+TEST(Headless, DryRunAndDiffCountWhatTheReplaceChanges) {
+  // A file reached under two names is rewritten once: the counts before must say so.
+  const struct {
+    const char* Name;
+    int (*Link)(const char*, const char*);
+  } cases[] = {{"symbolic", symlink}, {"hard", link}};
+  for (const auto& c : cases) {
+    TTempDir dir;
+    const std::string a = dir.Write("a.txt", "foo foo\n");
+    ASSERT_EQ(c.Link(a.c_str(), (dir / "b.txt").c_str()), 0);
+    const V args{"--report", "-t", "foo", "-d", dir.Path(), "--replace-all", "x", "--no-undo"};
+    for (const char* only : {"--dry-run", "--diff"}) {
+      V before = args;
+      before.push_back(only);
+      const std::string err = RunTrawlex(before).Err;
+      EXPECT_NE(err.find(": 2 finds in 1 file would be replaced"), std::string::npos) << c.Name << only << err;
+    }
+    const TRun run = RunTrawlex(args);
+    EXPECT_NE(run.Out.find("Finished. Replaced 2 finds\n"), std::string::npos) << c.Name << run.Err;
+  }
+}
