@@ -32,10 +32,11 @@ std::string Program() {
   return std::string(dir ? dir : TRAWLEX_BUILD_DIR) + "/trawlex";
 }
 
-// With `addressSpace` set, the program runs with that much address space at most.
-TRun RunTrawlex(const V& args, rlim_t addressSpace = 0) {
+// With `addressSpace` set, the program runs with that much address space at most; with
+// `stdoutTo`, its standard output goes there (Out is then empty).
+TRun RunTrawlex(const V& args, rlim_t addressSpace = 0, const std::string& stdoutTo = {}) {
   TTempDir io;
-  const std::string out = io / "out", err = io / "err";
+  const std::string out = stdoutTo.empty() ? io / "out" : stdoutTo, err = io / "err";
   const pid_t pid = fork();
   if (pid == 0) {
     if (addressSpace > 0) {
@@ -51,7 +52,7 @@ TRun RunTrawlex(const V& args, rlim_t addressSpace = 0) {
   }
   int status = 0;
   waitpid(pid, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(out), ReadAll(err)};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, stdoutTo.empty() ? ReadAll(out) : "", ReadAll(err)};
 }
 
 V SplitLines(const std::string& text) {
@@ -254,6 +255,12 @@ TEST(Headless, HelpVersionAndNoArguments) {
   const TRun version = RunTrawlex({"--version"});
   EXPECT_EQ(version.Status, 0);
   EXPECT_EQ(version.Out.rfind("Trawlex ", 0), 0u);
+  if (access("/dev/full", W_OK) != 0) return;
+  for (const char* option : {"--help", "--version"}) {
+    const TRun full = RunTrawlex({option}, 0, "/dev/full");
+    EXPECT_EQ(full.Status, 2) << option;
+    EXPECT_NE(full.Err.find(strerror(ENOSPC)), std::string::npos) << option << full.Err;
+  }
 }
 
 TEST(Headless, ProgressLineOnATerminalIsErasedAtTheEnd) {
