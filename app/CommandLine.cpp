@@ -80,6 +80,7 @@ TProgramOptions ReadProgramOptions(const std::vector<std::string>& args, bool st
     } else if (a == "--version") {
       o.Version = true;
     } else if (a == "--report") {
+      o.Report = true;
     } else if (a == "--dry-run") {
       o.DryRun = true;
     } else if (a == "--diff") {

@@ -25,6 +25,7 @@ struct TSearchOptions {
 // the same pass as the search switches, so that a switch's value is never taken for an
 // option: "-t --help" searches for "--help".
 struct TProgramOptions {
+  bool Report = false;  // search without a window
   bool Help = false;
   bool Version = false;
   bool ReplaceAll = false;

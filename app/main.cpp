@@ -174,8 +174,15 @@ int main(int argc, char** argv) {
   static char outputBuffer[1 << 20];
   std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
   if (options.UndoLast || options.UndoList) return RunUndo(args, stdout, stderr);
-  if (!args.empty() && args[0] == "--report" && IsReplaceAllRequest(args)) return RunReplaceAll(args, stdout, stderr, process.ProgramName);
-  if (!args.empty() && args[0] == "--report") RunReportToExit(args, process.ProgramName);
+  // --report counts wherever an option may stand, as --help does. The replace's options never
+  // reach the window, which would pass over them and search only.
+  if (options.Report && IsReplaceAllRequest(args)) return RunReplaceAll(args, stdout, stderr, process.ProgramName);
+  if (options.Report) RunReportToExit(args, process.ProgramName);
+  if (options.ReplaceAll || options.Diff || options.DryRun || options.NoUndo) {
+    std::fprintf(stderr, "trawlex: --replace-all, --diff, --dry-run and --no-undo work only with --report; nothing was searched\n%s\n",
+                 HeadlessUsageLine(process.ProgramName).c_str());
+    return 2;
+  }
 #if defined(TRAWLEX_WITH_WINDOWS) || defined(TRAWLEX_WINDOW_PROGRAM)
 #ifdef TRAWLEX_WITH_WINDOWS
   if (HasDisplay()) return RunWindows(argc, argv, process);

@@ -465,3 +465,28 @@ TEST(Headless, DryRunAndDiffCountWhatTheReplaceChanges) {
     EXPECT_NE(run.Out.find("Finished. Replaced 2 finds\n"), std::string::npos) << c.Name << run.Err;
   }
 }
+
+TEST(Headless, ReplaceOptionsNeedReportWhereverItStands) {
+  TTempDir dir;
+  const std::string file = dir.Write("a.txt", "foo\n");
+  const V search{"-t", "foo", "-d", dir.Path()};
+  const struct {
+    V Options;
+    int Status;
+    const char* Content;
+  } cases[] = {
+      {{"--replace-all", "bar"}, 2, "foo\n"},
+      {{"--replace-all", "bar", "--diff"}, 2, "foo\n"},
+      {{"--dry-run", "--replace-all=bar"}, 2, "foo\n"},
+      {{"--replace-all", "bar", "--report", "--dry-run"}, 0, "foo\n"},
+      {{"--replace-all", "bar", "--no-undo", "--report"}, 0, "bar\n"},
+  };
+  for (const auto& c : cases) {
+    V args = search;
+    args.insert(args.end(), c.Options.begin(), c.Options.end());
+    const TRun run = RunTrawlex(args);
+    EXPECT_EQ(run.Status, c.Status) << c.Options[0] << run.Err;
+    EXPECT_EQ(run.Err.find("work only with --report") != std::string::npos, c.Status == 2) << run.Err;
+    EXPECT_EQ(ReadAll(file), c.Content) << c.Options[0];
+  }
+}
