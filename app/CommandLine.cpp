@@ -69,6 +69,9 @@ TProgramOptions ReadProgramOptions(const std::vector<std::string>& args, bool st
     if (IsSearchSwitch(a)) {
       if (strict && LooksLikeOption(a)) {
         fail("Unknown switch " + a + ": the program's own options are written with two dashes", true);
+      } else if (const size_t eq = a.find('='); strict && eq != std::string::npos) {
+        // "-t=foo" would take the next argument for the target and pass over "foo".
+        fail("The switch " + a + " takes its value as the next argument: " + a.substr(0, eq) + " " + a.substr(eq + 1), true);
       } else if (i + 1 < args.size()) {
         o.SearchArgs.push_back(a);
         o.SearchArgs.push_back(args[++i]);

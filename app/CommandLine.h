@@ -44,7 +44,7 @@ struct TProgramOptions {
 
 // Reads `args` (without the program path). Strictly, as the headless mode does, an
 // unknown "--" option, a one-dash spelling of an option ("-dry-run"), a search switch
-// without its value, and a bare --replace-all followed by a "--" argument are errors;
+// without its value or with "=" in it ("-t=foo"), and a bare --replace-all followed by a "--" argument are errors;
 // otherwise they are skipped as the window's command line skips unknown switches.
 TProgramOptions ReadProgramOptions(const std::vector<std::string>& args, bool strict);
 
