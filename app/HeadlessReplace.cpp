@@ -62,7 +62,8 @@ int PrintChangeSet(const TSearchParams& params, const TReplaceJobList& jobs, con
     std::fprintf(err, "%s not shown: reached through symbolic links that lead out of the folder\n",
                  CountText(set.Linked, "file").c_str());
   if (set.NotShown > 0) {
-    std::fprintf(err, "%s not shown: changed since the search or unreadable\n", CountText(set.NotShown, "file").c_str());
+    std::fprintf(err, "%s not shown: changed since the search, unreadable or refused (see the \"Not shown\" lines)\n",
+                 CountText(set.NotShown, "file").c_str());
     return ExitError;
   }
   if (hadFileError) return ExitError;
