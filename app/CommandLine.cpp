@@ -122,7 +122,7 @@ TProgramOptions ReadProgramOptions(const std::vector<std::string>& args, bool st
 
 std::string HeadlessUsageLine(const std::string& programName) {
   return "Usage: " + programName +
-         " --report [--replace-all=TEXT [--dry-run | --no-undo]] -t TARGET -d DIRECTORY [-p PATTERNS] [-e EXCLUDE] [-s 0|1] [-c 0|1] "
+         " --report [--replace-all=TEXT [--dry-run | --diff | --no-undo]] -t TARGET -d DIRECTORY [-p PATTERNS] [-e EXCLUDE] [-s 0|1] [-c 0|1] "
          "[-w 0|1] [-r 0|1] [-h 0|1] [-b 0|1] [-f FOLDERS] [-i 0|1]";
 }
 
