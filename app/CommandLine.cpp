@@ -69,6 +69,9 @@ TProgramOptions ReadProgramOptions(const std::vector<std::string>& args, bool st
     if (IsSearchSwitch(a)) {
       if (strict && LooksLikeOption(a)) {
         fail("Unknown switch " + a + ": the program's own options are written with two dashes", true);
+      } else if (const size_t eq = a.find('='); strict && eq != std::string::npos) {
+        // "-t=foo" would take the next argument for the target and pass over "foo".
+        fail("The switch " + a + " takes its value as the next argument: " + a.substr(0, eq) + " " + a.substr(eq + 1), true);
       } else if (i + 1 < args.size()) {
         o.SearchArgs.push_back(a);
         o.SearchArgs.push_back(args[++i]);
@@ -80,6 +83,7 @@ TProgramOptions ReadProgramOptions(const std::vector<std::string>& args, bool st
     } else if (a == "--version") {
       o.Version = true;
     } else if (a == "--report") {
+      o.Report = true;
     } else if (a == "--dry-run") {
       o.DryRun = true;
     } else if (a == "--diff") {
@@ -118,7 +122,7 @@ TProgramOptions ReadProgramOptions(const std::vector<std::string>& args, bool st
 
 std::string HeadlessUsageLine(const std::string& programName) {
   return "Usage: " + programName +
-         " --report [--replace-all=TEXT [--dry-run | --no-undo]] -t TARGET -d DIRECTORY [-p PATTERNS] [-e EXCLUDE] [-s 0|1] [-c 0|1] "
+         " --report [--replace-all=TEXT [--dry-run | --diff | --no-undo]] -t TARGET -d DIRECTORY [-p PATTERNS] [-e EXCLUDE] [-s 0|1] [-c 0|1] "
          "[-w 0|1] [-r 0|1] [-h 0|1] [-b 0|1] [-f FOLDERS] [-i 0|1]";
 }
 

@@ -25,6 +25,7 @@ struct TSearchOptions {
 // the same pass as the search switches, so that a switch's value is never taken for an
 // option: "-t --help" searches for "--help".
 struct TProgramOptions {
+  bool Report = false;  // search without a window
   bool Help = false;
   bool Version = false;
   bool ReplaceAll = false;
@@ -43,7 +44,7 @@ struct TProgramOptions {
 
 // Reads `args` (without the program path). Strictly, as the headless mode does, an
 // unknown "--" option, a one-dash spelling of an option ("-dry-run"), a search switch
-// without its value, and a bare --replace-all followed by a "--" argument are errors;
+// without its value or with "=" in it ("-t=foo"), and a bare --replace-all followed by a "--" argument are errors;
 // otherwise they are skipped as the window's command line skips unknown switches.
 TProgramOptions ReadProgramOptions(const std::vector<std::string>& args, bool strict);
 

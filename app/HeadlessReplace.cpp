@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <set>
+#include <utility>
 
 #include "app/CommandLine.h"
 #include "app/Headless.h"
@@ -28,21 +30,40 @@ const char* const NullDevice = "NUL";
 const char* const NullDevice = "/dev/null";
 #endif
 
+// The finds and files a replace of `jobs` would change: a file reached under several names
+// (links) counts once, as the replace rewrites it once and passes over its other names.
+struct TToReplace {
+  int64_t Finds = 0, Files = 0;
+  std::string Text() const { return CountText(Finds, "find") + " in " + CountText(Files, "file"); }
+};
+
+TToReplace CountOncePerFile(const TReplaceJobList& jobs) {
+  TToReplace count;
+  std::set<std::pair<uint64_t, uint64_t>> seen;
+  for (const auto& job : jobs) {
+    const TFileIdentity& id = job->File->Identity;
+    if (id.Known() && !seen.insert({id.Device, id.Inode}).second) continue;
+    count.Finds += job->FindCount();
+    ++count.Files;
+  }
+  return count;
+}
+
 // Writes the change set of the selected finds to `out` and a summary to `err`; nothing changes.
-int PrintChangeSet(const TSearchParams& params, const TReplaceJobList& jobs, const TFindCounts& counts,
-                   const std::string& text, std::FILE* out, std::FILE* err, bool hadFileError, int32_t totalFinds) {
+int PrintChangeSet(const TSearchParams& params, const TReplaceJobList& jobs, const std::string& text, std::FILE* out,
+                   std::FILE* err, bool hadFileError, int32_t totalFinds) {
   const TChangeSet set = BuildChangeSet(params, jobs, text);
   if (std::fwrite(set.Text.data(), 1, set.Text.size(), out) != set.Text.size() || std::fflush(out) != 0) {
     std::fprintf(err, "Cannot write the changes: %s\n", SystemErrorText(errno).c_str());
     return ExitError;
   }
-  std::fprintf(err, "Changes: %s in %s would be replaced; nothing was changed\n", CountText(counts.Selected, "find").c_str(),
-               CountText(static_cast<int64_t>(jobs.size()), "file").c_str());
+  std::fprintf(err, "Changes: %s would be replaced; nothing was changed\n", CountOncePerFile(jobs).Text().c_str());
   if (set.Linked > 0)
     std::fprintf(err, "%s not shown: reached through symbolic links that lead out of the folder\n",
                  CountText(set.Linked, "file").c_str());
   if (set.NotShown > 0) {
-    std::fprintf(err, "%s not shown: changed since the search or unreadable\n", CountText(set.NotShown, "file").c_str());
+    std::fprintf(err, "%s not shown: changed since the search, unreadable or refused (see the \"Not shown\" lines)\n",
+                 CountText(set.NotShown, "file").c_str());
     return ExitError;
   }
   if (hadFileError) return ExitError;
@@ -162,11 +183,10 @@ int RunReplaceAll(const std::vector<std::string>& args, std::FILE* out, std::FIL
 
   for (int32_t i = 0; i < params.GetResultCount(); ++i) params.GetResult(i)->SelectAllFinds(true);
   TReplaceJobList jobs;
-  const TFindCounts counts = BuildReplaceJobs(params, jobs);
-  if (request.Diff) return PrintChangeSet(params, jobs, counts, request.ReplaceText, out, err, hadFileError, totalFinds);
+  BuildReplaceJobs(params, jobs);
+  if (request.Diff) return PrintChangeSet(params, jobs, request.ReplaceText, out, err, hadFileError, totalFinds);
   if (request.DryRun) {
-    std::fprintf(err, "Dry run: %s in %s would be replaced; nothing was changed\n",
-                 CountText(counts.Selected, "find").c_str(), CountText(static_cast<int64_t>(jobs.size()), "file").c_str());
+    std::fprintf(err, "Dry run: %s would be replaced; nothing was changed\n", CountOncePerFile(jobs).Text().c_str());
     if (hadFileError) return ExitError;
     return totalFinds > 0 ? ExitFinds : ExitNoFinds;
   }

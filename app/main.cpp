@@ -1,4 +1,5 @@
 // Trawlex: find a text in every file of a directory tree.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +30,14 @@ using namespace trawlex;
 
 static void PrintUsage(const std::string& programName, std::FILE* to) {
   for (const std::string& line : UsageLines(programName)) std::fprintf(to, "%s\n", line.c_str());
+}
+
+// The exit status once `what` has been written to standard output: 2 when it could not be
+// written whole (a full disk, a closed output), so that a script never takes it for done.
+static int FinishOutput(const char* what) {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+  std::fprintf(stderr, "trawlex: cannot write the %s: %s\n", what, SystemErrorText(errno).c_str());
+  return 2;
 }
 
 #if defined(TRAWLEX_WITH_WINDOWS) || defined(TRAWLEX_WINDOW_PROGRAM)
@@ -155,18 +164,25 @@ int main(int argc, char** argv) {
   const TProgramOptions options = ReadProgramOptions(args, false);
   if (options.Help) {
     PrintUsage(process.ProgramName, stdout);
-    return 0;
+    return FinishOutput("usage text");
   }
   if (options.Version) {
     std::printf("Trawlex %s\n", TRAWLEX_VERSION_TEXT);
-    return 0;
+    return FinishOutput("version");
   }
   // A report can run to millions of lines: standard output goes out in large blocks.
   static char outputBuffer[1 << 20];
   std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
   if (options.UndoLast || options.UndoList) return RunUndo(args, stdout, stderr);
-  if (!args.empty() && args[0] == "--report" && IsReplaceAllRequest(args)) return RunReplaceAll(args, stdout, stderr, process.ProgramName);
-  if (!args.empty() && args[0] == "--report") RunReportToExit(args, process.ProgramName);
+  // --report counts wherever an option may stand, as --help does. The replace's options never
+  // reach the window, which would pass over them and search only.
+  if (options.Report && IsReplaceAllRequest(args)) return RunReplaceAll(args, stdout, stderr, process.ProgramName);
+  if (options.Report) RunReportToExit(args, process.ProgramName);
+  if (options.ReplaceAll || options.Diff || options.DryRun || options.NoUndo) {
+    std::fprintf(stderr, "trawlex: --replace-all, --diff, --dry-run and --no-undo work only with --report; nothing was searched\n%s\n",
+                 HeadlessUsageLine(process.ProgramName).c_str());
+    return 2;
+  }
 #if defined(TRAWLEX_WITH_WINDOWS) || defined(TRAWLEX_WINDOW_PROGRAM)
 #ifdef TRAWLEX_WITH_WINDOWS
   if (HasDisplay()) return RunWindows(argc, argv, process);

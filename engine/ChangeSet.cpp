@@ -83,7 +83,11 @@ std::vector<TBlock> ChangedBlocks(const TLines& lines, std::string_view content,
     TBlock& block = blocks[b];
     const size_t blockEnd = lines.End(block.Last);
     size_t p = lines.Start(block.First);
-    for (int32_t i = firstFind[b]; i < job.FindCount() && static_cast<size_t>(job.FindOffset(i)) < blockEnd; ++i) {
+    // An empty find at the very end of the content ("$", "\z") belongs to the last line.
+    const auto inBlock = [&](size_t offset) {
+      return offset < blockEnd || (offset == blockEnd && blockEnd == content.size());
+    };
+    for (int32_t i = firstFind[b]; i < job.FindCount() && inBlock(static_cast<size_t>(job.FindOffset(i))); ++i) {
       const size_t offset = static_cast<size_t>(job.FindOffset(i));
       block.NewText.append(content.substr(p, offset - p));
       block.NewText.append(texts ? std::string_view((*texts)[static_cast<size_t>(i)]) : replaceText);

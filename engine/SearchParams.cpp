@@ -24,6 +24,31 @@ std::vector<std::string> TDirScanParams::GetDescription() const {
   return lines;
 }
 
+namespace {
+
+// A path pattern as the folder's path below the searched folder is written: "./src",
+// "src//gen" and "src/./gen" name the same folders as "/src" and "src/gen" do. One that
+// names a single folder keeps its leading "/", so it stays a path, not a name at any depth.
+std::string FolderPathPattern(std::string_view piece) {
+  if (piece.find('/') == std::string_view::npos) return std::string(piece);
+  std::string path;
+  int segments = 0;
+  for (size_t start = 0; start <= piece.size();) {
+    size_t slash = piece.find('/', start);
+    if (slash == std::string_view::npos) slash = piece.size();
+    const std::string_view segment = piece.substr(start, slash - start);
+    if (!segment.empty() && segment != ".") {
+      if (segments++ > 0) path += '/';
+      path += segment;
+    }
+    start = slash + 1;
+  }
+  if (segments == 1 || (piece.front() == '/' && !path.empty())) path.insert(0, "/");
+  return path;
+}
+
+}  // namespace
+
 void TDirScanParams::SetSkipFolders(const std::string& text) {
   SkipFolders.clear();
   size_t start = 0;
@@ -32,7 +57,7 @@ void TDirScanParams::SetSkipFolders(const std::string& text) {
     std::string_view piece = std::string_view(text).substr(start, bar == std::string::npos ? std::string::npos : bar - start);
     while (!piece.empty() && static_cast<unsigned char>(piece.front()) <= ' ') piece.remove_prefix(1);
     while (!piece.empty() && (static_cast<unsigned char>(piece.back()) <= ' ' || piece.back() == '/')) piece.remove_suffix(1);
-    if (!piece.empty()) SkipFolders.emplace_back(piece);
+    if (const std::string pattern = FolderPathPattern(piece); !pattern.empty()) SkipFolders.push_back(pattern);
     if (bar == std::string::npos) break;
     start = bar + 1;
   }

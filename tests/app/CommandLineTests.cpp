@@ -135,6 +135,7 @@ TEST(ProgramOptions, TheWindowSkipsWhatTheHeadlessModeRefuses) {
       {{"--undo-last"}, false, false, ""},
       {{"--no-undo", "-t", "a"}, false, false, ""},
       {{"-undo-list"}, false, false, "Unknown option -undo-list"},
+      {{"-t=a", "-d", "x"}, false, false, "The switch -t=a takes its value as the next argument: -t a"},
   };
   for (const auto& c : cases) {
     const TProgramOptions window = ReadProgramOptions(c.Args, false);

@@ -32,10 +32,11 @@ std::string Program() {
   return std::string(dir ? dir : TRAWLEX_BUILD_DIR) + "/trawlex";
 }
 
-// With `addressSpace` set, the program runs with that much address space at most.
-TRun RunTrawlex(const V& args, rlim_t addressSpace = 0) {
+// With `addressSpace` set, the program runs with that much address space at most; with
+// `stdoutTo`, its standard output goes there (Out is then empty).
+TRun RunTrawlex(const V& args, rlim_t addressSpace = 0, const std::string& stdoutTo = {}) {
   TTempDir io;
-  const std::string out = io / "out", err = io / "err";
+  const std::string out = stdoutTo.empty() ? io / "out" : stdoutTo, err = io / "err";
   const pid_t pid = fork();
   if (pid == 0) {
     if (addressSpace > 0) {
@@ -51,7 +52,7 @@ TRun RunTrawlex(const V& args, rlim_t addressSpace = 0) {
   }
   int status = 0;
   waitpid(pid, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(out), ReadAll(err)};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, stdoutTo.empty() ? ReadAll(out) : "", ReadAll(err)};
 }
 
 V SplitLines(const std::string& text) {
@@ -254,6 +255,12 @@ TEST(Headless, HelpVersionAndNoArguments) {
   const TRun version = RunTrawlex({"--version"});
   EXPECT_EQ(version.Status, 0);
   EXPECT_EQ(version.Out.rfind("Trawlex ", 0), 0u);
+  if (access("/dev/full", W_OK) != 0) return;
+  for (const char* option : {"--help", "--version"}) {
+    const TRun full = RunTrawlex({option}, 0, "/dev/full");
+    EXPECT_EQ(full.Status, 2) << option;
+    EXPECT_NE(full.Err.find(strerror(ENOSPC)), std::string::npos) << option << full.Err;
+  }
 }
 
 TEST(Headless, ProgressLineOnATerminalIsErasedAtTheEnd) {
@@ -435,4 +442,51 @@ TEST(Headless, ReplaceAndDiffSeeOnlyWhatTheSearchListed) {
   EXPECT_EQ(ReadAll(dir / "a.txt"), "bar\n");
   for (const char* kept : {"b.log", "out/c.txt", "vendor/d.txt", ".e.txt"}) EXPECT_EQ(ReadAll(dir / kept), "foo\n") << kept;
   EXPECT_EQ(ReadAll(dir / "f.bin"), std::string("foo\0", 4));
+}
+
+TEST(Headless, DryRunAndDiffCountWhatTheReplaceChanges) {
+  // A file reached under two names is rewritten once: the counts before must say so.
+  const struct {
+    const char* Name;
+    int (*Link)(const char*, const char*);
+  } cases[] = {{"symbolic", symlink}, {"hard", link}};
+  for (const auto& c : cases) {
+    TTempDir dir;
+    const std::string a = dir.Write("a.txt", "foo foo\n");
+    ASSERT_EQ(c.Link(a.c_str(), (dir / "b.txt").c_str()), 0);
+    const V args{"--report", "-t", "foo", "-d", dir.Path(), "--replace-all", "x", "--no-undo"};
+    for (const char* only : {"--dry-run", "--diff"}) {
+      V before = args;
+      before.push_back(only);
+      const std::string err = RunTrawlex(before).Err;
+      EXPECT_NE(err.find(": 2 finds in 1 file would be replaced"), std::string::npos) << c.Name << only << err;
+    }
+    const TRun run = RunTrawlex(args);
+    EXPECT_NE(run.Out.find("Finished. Replaced 2 finds\n"), std::string::npos) << c.Name << run.Err;
+  }
+}
+
+TEST(Headless, ReplaceOptionsNeedReportWhereverItStands) {
+  TTempDir dir;
+  const std::string file = dir.Write("a.txt", "foo\n");
+  const V search{"-t", "foo", "-d", dir.Path()};
+  const struct {
+    V Options;
+    int Status;
+    const char* Content;
+  } cases[] = {
+      {{"--replace-all", "bar"}, 2, "foo\n"},
+      {{"--replace-all", "bar", "--diff"}, 2, "foo\n"},
+      {{"--dry-run", "--replace-all=bar"}, 2, "foo\n"},
+      {{"--replace-all", "bar", "--report", "--dry-run"}, 0, "foo\n"},
+      {{"--replace-all", "bar", "--no-undo", "--report"}, 0, "bar\n"},
+  };
+  for (const auto& c : cases) {
+    V args = search;
+    args.insert(args.end(), c.Options.begin(), c.Options.end());
+    const TRun run = RunTrawlex(args);
+    EXPECT_EQ(run.Status, c.Status) << c.Options[0] << run.Err;
+    EXPECT_EQ(run.Err.find("work only with --report") != std::string::npos, c.Status == 2) << run.Err;
+    EXPECT_EQ(ReadAll(file), c.Content) << c.Options[0];
+  }
 }

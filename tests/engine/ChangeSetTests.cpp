@@ -111,6 +111,8 @@ TEST(ChangeSetTest, FileDiffIsByteExact) {
       {"only-line-deleted", "foo\n", {0}, 4, "", "@@ -1,1 +0,0 @@\n-foo\n"},
       {"adjacent-lines-one-change", "foo\nfoo\n", {0, 4}, 3, "b", "@@ -1,2 +1,2 @@\n-foo\n-foo\n+b\n+b\n"},
       {"same-text-no-change", "foo\n", {0}, 3, "foo", ""},
+      {"empty-find-at-the-end", "ab", {0, 2}, 0, "X", "@@ -1,1 +1,1 @@\n-ab\n" + noEol + "+XabX\n" + noEol},
+      {"empty-find-after-the-final-line-break", "x\n", {2}, 0, "X", "@@ -1,1 +1,2 @@\n-x\n+x\n+X\n" + noEol},
       {"gap-of-six-one-hunk", Lines(1, 20), {At("L5"), At("L12")}, 1, "X",
        "@@ -2,14 +2,14 @@\n L2\n L3\n L4\n-L5\n+X5\n L6\n L7\n L8\n L9\n L10\n L11\n-L12\n+X12\n L13\n L14\n L15\n"},
       {"gap-of-seven-two-hunks", Lines(1, 20), {At("L5"), At("L13")}, 1, "X",

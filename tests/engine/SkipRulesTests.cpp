@@ -44,6 +44,7 @@ TEST(SkipFolders, TextBecomesPatterns) {
       {"", {}},
       {"node_modules|build*|target", {"node_modules", "build*", "target"}},
       {" a | |b/ ||/src/gen/ ", {"a", "b", "/src/gen"}},
+      {"./src/gen|.//build|gen/./x|src/.|/", {"src/gen", "/build", "gen/x", "/src"}},
   };
   for (const auto& c : cases) {
     TSearchParams p;
