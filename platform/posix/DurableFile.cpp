@@ -98,6 +98,12 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, std::
     error = SystemErrorText(S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
     return false;
   }
+  // A read-only file is not replaced, though its folder would let the rename through: the
+  // user marked it so, and on Windows the rename fails on it too. Root included.
+  if (hadOld && (::access(target.c_str(), W_OK) != 0 || (old.st_mode & 0222) == 0)) {
+    error = SystemErrorText(EACCES);
+    return false;
+  }
 
   std::string temp;
   int fd = -1;

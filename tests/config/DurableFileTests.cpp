@@ -68,7 +68,13 @@ TEST(DurableFile, FailuresLeaveNothingBehind) {
   std::filesystem::create_directory(dir / "folder");
   EXPECT_FALSE(ReplaceFileContent(dir / "folder", "x", error));
   EXPECT_TRUE(std::filesystem::is_directory(dir / "folder"));
-  EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(dir.Path), {}));
+  // A read-only file in a writable folder (an old report the user protected).
+  WriteFileBytes(dir / "kept.txt", "old");
+  chmod((dir / "kept.txt").c_str(), 0444);
+  EXPECT_FALSE(ReplaceFileContent(dir / "kept.txt", "new", error));
+  EXPECT_EQ("Permission denied", error);
+  EXPECT_EQ("old", ReadFileBytes(dir / "kept.txt"));
+  EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(dir.Path), {}));
 }
 
 TEST(DurableFile, RenameNoReplaceKeepsAnExistingTarget) {
