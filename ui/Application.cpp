@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 
 #include "base/Errors.h"
+#include "config/SettingsErrors.h"
 #include "engine/SearchThread.h"
 #include "engine/TabSettings.h"
 #include "ui/FormBase.h"
@@ -54,6 +55,14 @@ TAppSettings::TAppSettings(IConfigPtr config) : FList(std::make_unique<TBaseCfgL
 
 void TAppSettings::Load(TTabDisplay& display) {
   FList->LoadAll();
+  // The tab dialog offers 1 to 100; a value edited by hand beyond that would turn every tab
+  // into millions of spaces.
+  const int32_t spaces = std::clamp(SpacesPerTab->Value, MinSpacesPerTab, MaxSpacesPerTab);
+  if (spaces != SpacesPerTab->Value) {
+    ReportSettingsError(Fmt("The setting 'Spaces Per Tab' (%d) is not between %d and %d; %d is used.",
+                            SpacesPerTab->Value, MinSpacesPerTab, MaxSpacesPerTab, spaces));
+    SpacesPerTab->Value = spaces;
+  }
   display.Set({ExpandTabs->Value, SpacesPerTab->Value});
 }
 

@@ -51,6 +51,7 @@ class TAppSettings {
   TStringVCfgElem* EditorArgs = nullptr;
   TBoolVCfgElem* ExpandTabs = nullptr;
   TIntVCfgElem* SpacesPerTab = nullptr;
+  static constexpr int32_t MinSpacesPerTab = 1, MaxSpacesPerTab = 100;
 
  private:
   std::unique_ptr<TBaseCfgList> FList;

@@ -113,11 +113,9 @@ void PushComboHistory(QComboBox* combo, int maxCount) {
   const int selLength = edit ? static_cast<int>(edit->selectedText().size()) : 0;
   {
     const QSignalBlocker quiet(combo);
-    if (found > 0) {
-      combo->removeItem(found);
-    } else if (combo->count() >= maxCount && combo->count() > 0) {
-      combo->removeItem(combo->count() - 1);
-    }
+    if (found > 0) combo->removeItem(found);
+    // A history longer than its limit (a settings file edited by hand) is cut back to it.
+    while (combo->count() >= maxCount && combo->count() > 0) combo->removeItem(combo->count() - 1);
     combo->insertItem(0, text);
     combo->setCurrentIndex(0);
     if (edit) {

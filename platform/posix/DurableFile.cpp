@@ -98,6 +98,12 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, std::
     error = SystemErrorText(S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
     return false;
   }
+  // A read-only file is not replaced, though its folder would let the rename through: the
+  // user marked it so, and on Windows the rename fails on it too. Root included.
+  if (hadOld && (::access(target.c_str(), W_OK) != 0 || (old.st_mode & 0222) == 0)) {
+    error = SystemErrorText(EACCES);
+    return false;
+  }
 
   std::string temp;
   int fd = -1;
@@ -116,7 +122,14 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, std::
   }
 
   bool ok = true;
-  if (hadOld && ::fchmod(fd, old.st_mode & 07777) != 0) {
+  // A file replaced by root (sudo keeps HOME) stays its owner's, or they could no longer read
+  // it. Others cannot give a file away: for them the new file is their own, as before.
+  if (hadOld && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) && ::geteuid() == 0 &&
+      ::fchown(fd, old.st_uid, old.st_gid) != 0) {
+    error = SystemErrorText(errno);
+    ok = false;
+  }
+  if (ok && hadOld && ::fchmod(fd, old.st_mode & 07777) != 0) {
     error = SystemErrorText(errno);
     ok = false;
   }
@@ -229,6 +242,12 @@ TFileLock::TLockTry TFileLock::TryAcquire(const std::string& lockPath, std::stri
     error = SystemErrorText(errno);
     return TLockTry::Failed;
   }
+  // A lock file that root makes in another user's folder is given to that user, who must be
+  // able to open it later.
+  struct stat lockSt, folderSt;
+  if (::geteuid() == 0 && ::fstat(fd, &lockSt) == 0 && lockSt.st_uid == 0 &&
+      ::stat(FolderOf(lockPath).c_str(), &folderSt) == 0 && folderSt.st_uid != 0)
+    (void)!::fchown(fd, folderSt.st_uid, folderSt.st_gid);
   if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
     // Someone may have removed and re-created the lock file while we waited: the lock is
     // only good when it sits on the file that the path names now.

@@ -31,6 +31,18 @@ TEST(DurableFile, ReplacesContentAndKeepsPermissionBits) {
   ASSERT_TRUE(ReplaceFileContent(f, "", error)) << error;
   EXPECT_EQ("", ReadFileBytes(f));
   EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(dir.Path), {}));
+  if (geteuid() != 0) return;
+  // Root (sudo keeps HOME) writing a user's file and lock file leaves both the user's.
+  ASSERT_EQ(0, chown(dir.Path.c_str(), 65534, 65534));
+  ASSERT_EQ(0, chown(f.c_str(), 65534, 65534));
+  ASSERT_TRUE(ReplaceFileContent(f, "by root", error)) << error;
+  TFileLock lock;
+  ASSERT_TRUE(lock.Acquire(dir / "a.txt.lock", 1000, error)) << error;
+  for (const std::string& path : {f, dir / "a.txt.lock"}) {
+    ASSERT_EQ(0, stat(path.c_str(), &st));
+    EXPECT_EQ(65534u, st.st_uid) << path;
+    EXPECT_EQ(65534u, st.st_gid) << path;
+  }
 }
 
 TEST(DurableFile, WritesThroughChainsOfLinks) {
@@ -56,7 +68,13 @@ TEST(DurableFile, FailuresLeaveNothingBehind) {
   std::filesystem::create_directory(dir / "folder");
   EXPECT_FALSE(ReplaceFileContent(dir / "folder", "x", error));
   EXPECT_TRUE(std::filesystem::is_directory(dir / "folder"));
-  EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(dir.Path), {}));
+  // A read-only file in a writable folder (an old report the user protected).
+  WriteFileBytes(dir / "kept.txt", "old");
+  chmod((dir / "kept.txt").c_str(), 0444);
+  EXPECT_FALSE(ReplaceFileContent(dir / "kept.txt", "new", error));
+  EXPECT_EQ("Permission denied", error);
+  EXPECT_EQ("old", ReadFileBytes(dir / "kept.txt"));
+  EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(dir.Path), {}));
 }
 
 TEST(DurableFile, RenameNoReplaceKeepsAnExistingTarget) {

@@ -121,6 +121,27 @@ TEST_F(ProgramSettings, ValuesOfTheWrongTypeAreReportedOnceAndEveryValidValueIsK
   EXPECT_EQ("alpha\r\n", TargetHistory());
 }
 
+TEST_F(ProgramSettings, ValuesEditedOutOfRangeAreReportedAndBroughtIntoRange) {
+  TTempDir tree;
+  WriteFileBytes(tree / "tab.txt", "a\tfind me\n");
+  const struct {
+    std::string Stored, Report, Saved;
+  } cases[] = {
+      {"dword:7fffffff", "'Spaces Per Tab' (2147483647) is not between 1 and 100; 100 is used",
+       "\"Spaces Per Tab\"=dword:00000064\r\n"},
+      {"dword:ffffffff", "'Spaces Per Tab' (-1) is not between 1 and 100; 1 is used",
+       "\"Spaces Per Tab\"=dword:00000001\r\n"},
+  };
+  for (const auto& c : cases) {
+    WriteFileBytes(File, Header + Root + "\"Spaces Per Tab\"=" + c.Stored + "\r\n\r\n");
+    // A search that draws a tab: every tab would otherwise become that many spaces.
+    const TRunResult r = Terminate(Start({"-t", "find", "-d", tree.Path}), {c.Report});
+    EXPECT_EQ(0, r.ExitCode) << c.Stored << r.Output;
+    EXPECT_EQ(1u, Count(r.Output, c.Report)) << r.Output;
+    EXPECT_NE(std::string::npos, ReadSettingsText(File).find(c.Saved)) << c.Stored;
+  }
+}
+
 TEST_F(ProgramSettings, BadLinesAreReportedKeptAsideAndTheOtherLinesUsed) {
   const std::string original = Header + Root + "\"Spaces Per Tab\"=dword:00000003\r\n" + "this is no value line\r\n" +
                                "\r\n" + Window + "\"cbxTarget.Items\"=\"kept\"\r\n" + "\"x\"=\"no end\r\n";

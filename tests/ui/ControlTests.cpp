@@ -129,6 +129,12 @@ class ControlTests : public QObject {
     memo.setPlainText(QStringLiteral("  \n\n "));
     memo.AddToHistory();
     QCOMPARE(memo.History().Get(0), QString());  // blank lines only: an empty entry
+    // A history loaded longer than the limit is cut back to it by the next search.
+    for (int i = 0; i < 15; ++i) memo.History().Add(QStringLiteral("*.old%1").arg(i));
+    memo.SetPatternsText(QStringLiteral("*.e5"));
+    memo.AddToHistory();
+    QCOMPARE(memo.History().Count(), 10);
+    QCOMPARE(memo.History().Get(0), QStringLiteral("*.e5"));
   }
 
   void ChoosingAnEntryRestoresTheLinesAndMovesItFirst() {

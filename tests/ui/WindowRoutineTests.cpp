@@ -53,6 +53,10 @@ class WindowRoutineTests : public QObject {
     QTest::newRow("already first: nothing changes") << QStringList{"x", "y"} << "X" << QStringList{"x", "y"};
     QTest::newRow("empty text: nothing changes") << QStringList{"x"} << "" << QStringList{"x"};
     QTest::newRow("new text in a short list") << QStringList{"x"} << "y" << QStringList{"y", "x"};
+    QStringList long25 = twenty;
+    for (int i = 20; i < 25; ++i) long25 << QStringLiteral("d%1").arg(i);
+    QTest::newRow("a list past the limit is cut back to it") << long25 << "new" << newFirst;
+    QTest::newRow("moved in a list past the limit") << long25 << "d5" << moved;
   }
   void PushComboHistory() {
     QFETCH(QStringList, items);

@@ -129,11 +129,12 @@ void TWildCardMemo::AddToHistory() {
   const QString s = GetPatternsText();
   const int found = FHistory->IndexOf(s);
   if (found < 0) {
-    if (FHistory->Count() >= HistoryLimit) FHistory->Delete(FHistory->Count() - 1);
     FHistory->Insert(0, s);
   } else {
     FHistory->Move(found, 0);
   }
+  // Also cuts back a history that came longer than the limit from a settings file.
+  while (FHistory->Count() > HistoryLimit) FHistory->Delete(FHistory->Count() - 1);
 }
 
 void TWildCardMemo::UseLastPatterns() {

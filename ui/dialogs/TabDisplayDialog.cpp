@@ -33,7 +33,7 @@ TfmTabDisplay::TfmTabDisplay(QWidget* owner) : TfmNMDialog(owner) {
   lblSpaces->setObjectName(QStringLiteral("lblSpaces"));
   spnSpacesPerTab = new QSpinBox(central);
   spnSpacesPerTab->setObjectName(QStringLiteral("spnSpacesPerTab"));
-  spnSpacesPerTab->setRange(1, 100);
+  spnSpacesPerTab->setRange(TAppSettings::MinSpacesPerTab, TAppSettings::MaxSpacesPerTab);
   spnSpacesPerTab->setValue(1);
   lblSpaces->setBuddy(spnSpacesPerTab);
   row->addWidget(lblSpaces);
