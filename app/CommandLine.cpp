@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include <utility>
+
 #include "base/Errors.h"
 #include "base/TextUtils.h"
 #include "config/CommandLine.h"
@@ -54,6 +56,18 @@ bool LooksLikeOption(const std::string& a) {
   return false;
 }
 
+// The member an option without a value sets, or null.
+bool* FlagOption(TProgramOptions& o, const std::string& a) {
+  static constexpr std::pair<const char*, bool TProgramOptions::*> Flags[] = {
+      {"--help", &TProgramOptions::Help},          {"--version", &TProgramOptions::Version},
+      {"--report", &TProgramOptions::Report},      {"--dry-run", &TProgramOptions::DryRun},
+      {"--diff", &TProgramOptions::Diff},          {"--undo-last", &TProgramOptions::UndoLast},
+      {"--undo-list", &TProgramOptions::UndoList}, {"--no-undo", &TProgramOptions::NoUndo}};
+  for (const auto& [name, member] : Flags)
+    if (a == name) return &(o.*member);
+  return nullptr;
+}
+
 }  // namespace
 
 TProgramOptions ReadProgramOptions(const std::vector<std::string>& args, bool strict) {
@@ -78,22 +92,8 @@ TProgramOptions ReadProgramOptions(const std::vector<std::string>& args, bool st
       } else if (strict) {
         fail("The switch " + a + " needs a value", true);
       }
-    } else if (a == "--help") {
-      o.Help = true;
-    } else if (a == "--version") {
-      o.Version = true;
-    } else if (a == "--report") {
-      o.Report = true;
-    } else if (a == "--dry-run") {
-      o.DryRun = true;
-    } else if (a == "--diff") {
-      o.Diff = true;
-    } else if (a == "--undo-last") {
-      o.UndoLast = true;
-    } else if (a == "--undo-list") {
-      o.UndoList = true;
-    } else if (a == "--no-undo") {
-      o.NoUndo = true;
+    } else if (bool* flag = FlagOption(o, a)) {
+      *flag = true;
     } else if (a == ReplaceAllOption) {
       o.ReplaceAll = true;
       if (i + 1 >= args.size()) {

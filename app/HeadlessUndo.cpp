@@ -9,6 +9,34 @@
 
 namespace trawlex {
 
+namespace {
+
+// --undo-list: the runs, newest first, and whether one can be undone.
+int ListRuns(const std::vector<TJournalInfo>& journals, bool offered, bool damaged, std::FILE* out, std::FILE* err) {
+  for (const TJournalInfo& info : journals) {
+    std::fprintf(out, "%s\n", DescribeRun(info).c_str());
+    for (const std::string& line : info.Damage) std::fprintf(err, "%s\n", line.c_str());
+    damaged = damaged || !info.Damage.empty();
+  }
+  if (!offered) std::fprintf(err, "No replace can be undone\n");
+  if (std::fflush(out) != 0 || damaged) return ExitError;
+  return offered ? ExitFinds : ExitNoFinds;
+}
+
+// The undo's closing lines; false when they could not be written.
+bool ReportUndone(const TUndoOutcome& outcome, std::FILE* out, std::FILE* err) {
+  std::string finished = "Finished. Restored " + CountText(outcome.Restored, "file");
+  if (outcome.Refused > 0) finished += ", refused " + CountText(outcome.Refused, "file");
+  if (outcome.Damaged > 0) finished += ", the journal is damaged";
+  std::fprintf(out, "%s\n", finished.c_str());
+  if (outcome.Failed > 0)
+    std::fprintf(err, "%s could not be written or read now; once that is mended, --undo-last restores %s\n",
+                 CountText(outcome.Failed, "file").c_str(), outcome.Failed == 1 ? "it" : "them");
+  return std::fflush(out) == 0;
+}
+
+}  // namespace
+
 int RunUndo(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   const TProgramOptions request = ReadProgramOptions(args, true);
   if (!request.Error.empty()) {
@@ -28,17 +56,7 @@ int RunUndo(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
   const std::vector<TJournalInfo> journals = ListJournals(folder, &problems);
   for (const std::string& line : problems) std::fprintf(err, "%s\n", line.c_str());
   const auto offered = std::find_if(journals.begin(), journals.end(), [](const TJournalInfo& j) { return j.Offered(); });
-  if (request.UndoList) {
-    bool damaged = !problems.empty();
-    for (const TJournalInfo& info : journals) {
-      std::fprintf(out, "%s\n", DescribeRun(info).c_str());
-      for (const std::string& line : info.Damage) std::fprintf(err, "%s\n", line.c_str());
-      damaged = damaged || !info.Damage.empty();
-    }
-    if (offered == journals.end()) std::fprintf(err, "No replace can be undone\n");
-    if (std::fflush(out) != 0 || damaged) return ExitError;
-    return offered == journals.end() ? ExitNoFinds : ExitFinds;
-  }
+  if (request.UndoList) return ListRuns(journals, offered != journals.end(), !problems.empty(), out, err);
   if (offered == journals.end()) {
     std::fprintf(err, "There is no replace to undo\n");
     return problems.empty() ? ExitNoFinds : ExitError;
@@ -59,14 +77,7 @@ int RunUndo(const std::vector<std::string>& args, std::FILE* out, std::FILE* err
   }
   if (!outcome.Resumed.empty()) std::fprintf(out, "Taken up again: %s\n", outcome.Resumed.c_str());
   PruneJournals(folder, UndoLimitsFromSettings());
-  std::string finished = "Finished. Restored " + CountText(outcome.Restored, "file");
-  if (outcome.Refused > 0) finished += ", refused " + CountText(outcome.Refused, "file");
-  if (outcome.Damaged > 0) finished += ", the journal is damaged";
-  std::fprintf(out, "%s\n", finished.c_str());
-  if (outcome.Failed > 0)
-    std::fprintf(err, "%s could not be written or read now; once that is mended, --undo-last restores %s\n",
-                 CountText(outcome.Failed, "file").c_str(), outcome.Failed == 1 ? "it" : "them");
-  if (std::fflush(out) != 0) return ExitError;
+  if (!ReportUndone(outcome, out, err)) return ExitError;
   if (outcome.Refused > 0 || outcome.Damaged > 0 || !problems.empty()) return ExitError;
   return outcome.Restored > 0 ? ExitFinds : ExitNoFinds;
 }
