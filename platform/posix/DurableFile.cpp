@@ -85,15 +85,12 @@ bool OwnedByThisUser(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && st.st_uid == ::geteuid();
 }
 
-bool ReplaceFileContent(const std::string& path, std::string_view content, std::string& error,
-                        std::string& warning) {
-  warning.clear();
-  std::string target;
-  if (!ResolveLinks(path, target, error)) return false;
-  const std::string dir = FolderOf(target);
+namespace {
 
-  struct stat old;
-  const bool hadOld = ::stat(target.c_str(), &old) == 0;
+// Whether the file at `target`, if there is one (`old` then holds what it is), may be
+// replaced: a regular file that the user has not marked read-only.
+bool MayReplace(const std::string& target, struct stat& old, bool& hadOld, std::string& error) {
+  hadOld = ::stat(target.c_str(), &old) == 0;
   if (hadOld && !S_ISREG(old.st_mode)) {
     error = SystemErrorText(S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
     return false;
@@ -104,40 +101,62 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, std::
     error = SystemErrorText(EACCES);
     return false;
   }
+  return true;
+}
 
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+// A new file beside `target` under a name of its own (`temp`), open for writing; -1 with
+// `error` set when none can be made.
+int CreateTempBeside(const std::string& target, std::string& temp, std::string& error) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
     temp = rewrite_parts::DurableTempName(target, static_cast<uint64_t>(::getpid()));
     // The owner's alone until it gets the old file's permission bits, if any.
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0 && errno != EEXIST) {
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) {
       error = SystemErrorText(errno);
-      return false;
+      return -1;
     }
   }
-  if (fd < 0) {
-    error = SystemErrorText(EEXIST);
-    return false;
-  }
+  error = SystemErrorText(EEXIST);
+  return -1;
+}
 
-  bool ok = true;
+// Gives the new file the old one's owner and permission bits (`old`, when there was one),
+// writes `content` into it and flushes it to disk.
+bool FillNewFile(int fd, const struct stat* old, std::string_view content, std::string& error) {
   // A file replaced by root (sudo keeps HOME) stays its owner's, or they could no longer read
   // it. Others cannot give a file away: for them the new file is their own, as before.
-  if (hadOld && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) && ::geteuid() == 0 &&
-      ::fchown(fd, old.st_uid, old.st_gid) != 0) {
+  if (old && (old->st_uid != ::geteuid() || old->st_gid != ::getegid()) && ::geteuid() == 0 &&
+      ::fchown(fd, old->st_uid, old->st_gid) != 0) {
     error = SystemErrorText(errno);
-    ok = false;
+    return false;
   }
-  if (ok && hadOld && ::fchmod(fd, old.st_mode & 07777) != 0) {
+  if (old && ::fchmod(fd, old->st_mode & 07777) != 0) {
     error = SystemErrorText(errno);
-    ok = false;
+    return false;
   }
-  if (ok) ok = WriteAll(fd, content, error);
-  if (ok && ::fsync(fd) != 0) {
+  if (!WriteAll(fd, content, error)) return false;
+  if (::fsync(fd) != 0) {
     error = SystemErrorText(errno);
-    ok = false;
+    return false;
   }
+  return true;
+}
+
+}  // namespace
+
+bool ReplaceFileContent(const std::string& path, std::string_view content, std::string& error,
+                        std::string& warning) {
+  warning.clear();
+  std::string target;
+  if (!ResolveLinks(path, target, error)) return false;
+  struct stat old;
+  bool hadOld = false;
+  if (!MayReplace(target, old, hadOld, error)) return false;
+  std::string temp;
+  const int fd = CreateTempBeside(target, temp, error);
+  if (fd < 0) return false;
+  bool ok = FillNewFile(fd, hadOld ? &old : nullptr, content, error);
   if (::close(fd) != 0 && ok) {
     error = SystemErrorText(errno);
     ok = false;
@@ -153,7 +172,7 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, std::
   // The new name is in place; flushing the folder makes the rename itself survive a crash.
   // When that fails the content is still replaced: a warning, not a failure.
   std::string flushError;
-  if (!SyncFolder(dir, flushError)) warning = "The folder could not be flushed to disk (" + flushError + ")";
+  if (!SyncFolder(FolderOf(target), flushError)) warning = "The folder could not be flushed to disk (" + flushError + ")";
   return true;
 }
 
