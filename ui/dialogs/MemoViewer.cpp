@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QKeyEvent>
-#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPrinter>
 #include <QTextBlock>
@@ -14,6 +13,7 @@
 #include "engine/SearchParams.h"
 #include "platform/DurableFile.h"
 #include "ui/Application.h"
+#include "ui/Glyphs.h"
 #include "ui/lists/PainterSurface.h"
 #include "ui/dialogs/SaveDialog.h"
 #include "ui/controls/StatusBar.h"
@@ -21,32 +21,6 @@
 #include "ui/WindowRoutines.h"
 
 namespace trawlex {
-
-namespace {
-
-QIcon MemoIcon(bool print) {
-  QPixmap pm(24, 24);
-  pm.fill(Qt::transparent);
-  QPainter p(&pm);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setPen(QPen(QColor(40, 60, 90), 1.5));
-  if (print) {
-    p.setBrush(Qt::white);
-    p.drawRect(QRectF(7, 3, 10, 7));
-    p.setBrush(QColor(150, 150, 160));
-    p.drawRoundedRect(QRectF(3, 9, 18, 8), 2, 2);
-    p.setBrush(Qt::white);
-    p.drawRect(QRectF(7, 15, 10, 6));
-  } else {
-    p.setBrush(QColor(90, 120, 180));
-    p.drawRoundedRect(QRectF(3, 3, 18, 18), 2, 2);
-    p.setBrush(Qt::white);
-    p.drawRect(QRectF(7, 3, 10, 6));
-  }
-  return QIcon(pm);
-}
-
-}  // namespace
 
 TfmMemoViewer::TfmMemoViewer(QWidget* owner) : TfmGeneric(owner) {
   setObjectName(QStringLiteral("fmMemoViewer"));
@@ -60,12 +34,12 @@ TfmMemoViewer::TfmMemoViewer(QWidget* owner) : TfmGeneric(owner) {
   bar->setIconSize(QSize(20, 20));
   btnPrint = new QToolButton(bar);
   btnPrint->setObjectName(QStringLiteral("btnPrint"));
-  btnPrint->setIcon(MemoIcon(true));
+  btnPrint->setIcon(MakeIcon(TGlyph::Print));
   btnPrint->setToolTip(QStringLiteral("Print contents of results memo"));
   btnPrint->setFocusPolicy(Qt::NoFocus);
   btnSave = new QToolButton(bar);
   btnSave->setObjectName(QStringLiteral("btnSave"));
-  btnSave->setIcon(MemoIcon(false));
+  btnSave->setIcon(MakeIcon(TGlyph::Save));
   btnSave->setToolTip(QStringLiteral("Save contents of results memo to file"));
   btnSave->setFocusPolicy(Qt::NoFocus);
   bar->addWidget(btnPrint);

@@ -7,6 +7,7 @@
 
 #include "engine/DrawSurface.h"
 #include "engine/SearchParams.h"
+#include "ui/Glyphs.h"
 #include "ui/lists/PainterSurface.h"
 #include "ui/search/SearchWindow.h"
 
@@ -20,11 +21,6 @@ struct TSortDescriptor {
   int Key;
 };
 constexpr TSortDescriptor SortTable[] = {{"Full name", 0}, {"Size", 1}, {"Time", 2}, {"Finds", 3}};
-
-enum class TGlyph { Search, Stop, Save, Print, PrinterSetup, Log, Folder };
-
-// The tool bar pictures, drawn here so that they look the same on every desktop.
-QIcon MakeIcon(TGlyph glyph);
 
 // The family and size of `chosen` in an otherwise plain font (regular, upright, no effects),
 // sized in pixels when `previous` was and `chosen` has a pixel size.

@@ -1,8 +1,8 @@
+#include "ui/Glyphs.h"
+
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
-
-#include "ui/search/SearchWindowParts.h"
 
 namespace trawlex {
 
