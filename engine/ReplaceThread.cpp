@@ -57,22 +57,6 @@ class TRewriterSink {
   std::string Buffer;
 };
 
-// Whether `name` is one the rewriter gives its files beside the file it rewrites: the new
-// content on its way (".Trawlex7.tmp") or the copy of the old content that an in-place
-// rewrite keeps (".NAME.Trawlex7.tmp").
-bool RewriterFileName(const std::string& name) {
-  const std::string prefix = "Trawlex", suffix = ".tmp";
-  if (name.size() < 1 + prefix.size() + 1 + suffix.size() || name[0] != '.' ||
-      name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
-    return false;
-  size_t at = name.size() - suffix.size();
-  const size_t digitsEnd = at;
-  while (at > 0 && name[at - 1] >= '0' && name[at - 1] <= '9') --at;
-  if (at == digitsEnd || at < prefix.size() + 1 || name.compare(at - prefix.size(), prefix.size(), prefix) != 0) return false;
-  at -= prefix.size();
-  return at == 1 || (at >= 3 && name[at - 1] == '.');
-}
-
 }  // namespace
 
 TFindCounts BuildReplaceJobs(const TSearchParams& params, TReplaceJobList& jobs) {
@@ -209,7 +193,7 @@ TReplaceThread::TOutcome TReplaceThread::ReplaceInFile(const TReplaceFile& job) 
   }
   // Nor the files a rewrite keeps beside a file: a copy of the old content that a killed
   // rewrite left is what puts that file back.
-  if (RewriterFileName(std::filesystem::path(path).filename().string())) {
+  if (IsRewriterFileName(std::filesystem::path(path).filename().string(), "Trawlex")) {
     Log(path + ": It is a file this program keeps beside a file it rewrites (a copy of its old content, or its new "
                "content on the way), which a replace never changes");
     return TOutcome::NotReplaced;

@@ -44,6 +44,23 @@ std::string BackupPrefix(const std::string& path, const std::string& tempPrefix)
   return InFolder(folder, "." + name + "." + tempPrefix);
 }
 
+bool IsTempName(const std::string& name, const std::string& prefix) {
+  if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
+      name.compare(name.size() - 4, 4, ".tmp") != 0)
+    return false;
+  for (size_t i = prefix.size(); i < name.size() - 4; ++i)
+    if (name[i] < '0' || name[i] > '9') return false;
+  return true;
+}
+
+bool IsRewriterFileName(const std::string& name, const std::string& tempPrefix) {
+  if (name.empty() || name[0] != '.') return false;
+  if (IsTempName(name, "." + tempPrefix)) return true;
+  // A copy's name: "." and the file's name (which may hold full stops) before "." + prefix.
+  const size_t at = name.rfind("." + tempPrefix);
+  return at != std::string::npos && at >= 2 && IsTempName(name.substr(at), "." + tempPrefix);
+}
+
 std::string FirstFreeTempName(const std::string& folder, const std::string& prefix) {
   for (uint64_t n = 1;; ++n) {
     std::string name = TempNameAt(folder, prefix, n);

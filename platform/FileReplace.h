@@ -51,6 +51,12 @@ bool PathEntryExists(const std::string& path);
 // until the new content is on disk: the folder, a full stop (a hidden name, which no search
 // lists), the file's name, "." and the temporary prefix; a number and ".tmp" follow.
 std::string BackupPrefix(const std::string& path, const std::string& tempPrefix);
+// Whether `name` (a file name, no folder) is a temporary name: `prefix`, a number, ".tmp".
+bool IsTempName(const std::string& name, const std::string& prefix);
+// Whether `name` is one a rewriter with `tempPrefix` gives its files beside the file it
+// rewrites: the new content on its way (".Trawlex7.tmp") or the copy of the old content that
+// an in-place rewrite keeps (".NAME.Trawlex7.tmp", see BackupPrefix).
+bool IsRewriterFileName(const std::string& name, const std::string& tempPrefix);
 // A copy of the old content that an interrupted in-place rewrite of the file at `path`
 // (links followed) left beside it, or empty.
 std::string FindLeftBackup(const std::string& path, const std::string& tempPrefix);

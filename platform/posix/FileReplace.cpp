@@ -83,16 +83,6 @@ bool ReadAttributes(const std::string& path, std::vector<std::pair<std::string, 
 std::mutex SweptLock;
 std::set<std::string> Swept;
 
-// Whether `name` is a temporary name of the rewriter: prefix, digits, ".tmp".
-bool TempName(const std::string& name, const std::string& prefix) {
-  if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
-      name.compare(name.size() - 4, 4, ".tmp") != 0)
-    return false;
-  for (size_t i = prefix.size(); i < name.size() - 4; ++i)
-    if (name[i] < '0' || name[i] > '9') return false;
-  return true;
-}
-
 // Removes the temporary files a killed rewrite left in `folder` (once per folder and process):
 // those no run holds the lock of. A rewrite that just created one and has not locked it yet
 // sees it gone once it holds the lock, and makes another.
@@ -105,7 +95,7 @@ void RemoveStaleTemps(const std::string& folder, const std::string& prefix) {
   if (!dir) return;
   std::vector<std::string> names;
   while (const dirent* e = ::readdir(dir))
-    if (TempName(e->d_name, prefix)) names.emplace_back(e->d_name);
+    if (IsTempName(e->d_name, prefix)) names.emplace_back(e->d_name);
   ::closedir(dir);
   for (const std::string& name : names) {
     const std::string path = InFolder(folder, name);
